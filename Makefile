@@ -1,0 +1,34 @@
+# The two commands a new machine needs are `make run` and `make test`.
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test bench run service clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@if [ ! -f $(BUILD_DIR)/build.ninja ]; then \
+		cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS); \
+	fi
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	@cd $(BUILD_DIR) && LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2
+
+bench: build
+	@scripts/run-bench $(BUILD_DIR)
+
+run: build
+	@scripts/run-app $(BUILD_DIR)
+
+service: deps
+	@scripts/service
+
+clean:
+	rm -rf $(BUILD_DIR)
