@@ -1,0 +1,159 @@
+#pragma once
+
+#include <QHash>
+#include <QIcon>
+#include <QObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class QLockFile;
+class QWidget;
+
+namespace Ink {
+
+// Kinds of the message dialog; the value selects its title and icon.
+enum MessageKind { mkWarning = 0, mkError = 1, mkInformation = 2, mkQuestion = 3, mkInformation2 = 4 };
+
+// Buttons of the message dialog (combinable) and the answer each one gives.
+enum MessageButton : int { mbOk = 0x2000000, mbYes = 0x4000000, mbNo = 0x8000000, mbCancel = 0x10000000 };
+enum MessageAnswer : int { maOk = 0, maYes = 1, maNo = 2, maCancel = 3 };
+
+// Options of showFramed.
+enum FrameOption : int {
+    foModal = 0x1,        // application-modal; a dialog's result is returned
+    foResizable = 0x2,    // the frame offers edge resizing
+    foParentMain = 0x4,   // the frame is a child window of the main window
+    foDeleteFrame = 0x8,  // a modal frame is deleted when its loop ends
+    foTool = 0x10,        // tool-style frame
+    foToolTip = 0x20,     // tooltip-style frame following the application's active state
+};
+
+} // namespace Ink
+
+// What the GUI thread publishes for worker threads. Workers read it instead of asking the
+// window through a blocking call, so nothing ever waits for the GUI thread while holding the
+// connection lock.
+class GuiSnapshot
+{
+public:
+    std::atomic<bool> signedIn{false};
+    std::atomic<bool> cloudSyncOn{false};
+    std::atomic<bool> documentModified{false};
+    std::atomic<bool> closing{false};
+    std::atomic<qint64> lastInputMsecs{0}; // local input time, ms since the epoch; 0 = no input this run
+
+    // True when a background sync may commit now: sync on, signed in, nothing unsaved and the
+    // last input (there must have been one) more than 30 s ago.
+    bool canThreadSync(qint64 nowMsecs) const;
+    bool canThreadSync() const;
+};
+
+class App : public QObject
+{
+    Q_OBJECT
+public:
+    explicit App(QObject *parent = nullptr);
+    ~App() override;
+
+    // Ordered start-up; false or an Exception means the process must end with -1.
+    bool init();
+    // Final backup (when autoBackupDb) and close of the connection. Safe to call more than once.
+    void deinit();
+    // Sets quitting; with force the process ends at once with -1, else the event loop is asked to end.
+    void quit(bool force = false);
+    // Starts the same executable again (same arguments, same working folder) and ends the loop with 0.
+    void restart();
+
+    QString title() const;
+
+    QString appPath() const { return m_appPath; }
+    QString logPath() const { return m_logPath; }
+    QString tmpPath() const { return m_tmpPath; }
+    QString sqlDriversPath() const { return m_sqlDriversPath; }
+    QString appDataPath() const { return m_appDataPath; }
+    QString defaultBackupPath() const { return m_defaultBackupPath; }
+    // Folder the shipped library files are copied from when missing in the data folder.
+    QString librarySourcePath() const;
+    void setLibrarySourcePath(const QString &path) { m_librarySourcePath = path; }
+
+    bool isQuitting() const { return quitting.load(); }
+
+    // Reports a fatal start-up failure: through the message hook when one is set (tests),
+    // else through showError.
+    void reportFatal(const QString &text);
+    // Replaces the message dialogs of start-up failures; returns the answer.
+    using MessageHook = std::function<int(int kind, const QString &text)>;
+    void setMessageHook(MessageHook hook) { m_messageHook = std::move(hook); }
+    const MessageHook &messageHook() const { return m_messageHook; }
+
+    // Progress texts of start-up; shown nowhere by default.
+    void setProgressHook(std::function<void(const QString &)> hook) { m_progressHook = std::move(hook); }
+
+    // Answers questions of worker threads from the published snapshot; thread-safe.
+    // "getCanThreadSync" gives a bool, any other key the integer 0.
+    QVariant syncOut(const QString &key) const;
+
+    // Stable identifier of this machine (machine-id of the system, else a generated id kept in
+    // the parameters).
+    QString machineUniqueId();
+
+    // SIGTERM, SIGINT and SIGHUP become requestOrderlyQuit() on the GUI thread.
+    static void installQuitSignalHandlers();
+    // Quit without questions. Emits orderlyQuitRequested(); when nothing is connected (no window),
+    // saves the parameters and ends the event loop with 0. deinit runs after the loop in main.
+    void requestOrderlyQuit();
+
+    // --- user interface (AppUi.cpp) ---
+    int showFramed(QWidget *widget, int options = Ink::foParentMain | Ink::foResizable);
+    int showFramedModal(QWidget *widget, bool resizable = false);
+    int showFramedTool(QWidget *widget, bool modal = false);
+    int showFramedToolTip(QWidget *widget);
+    int showMessage(int kind, const QString &text, int buttons = Ink::mbOk, const QString &title = QString());
+    void showInfo(const QString &text);
+    void showError(const QString &text);
+    int ask(const QString &text, int buttons = Ink::mbYes | Ink::mbNo, const QString &title = QString());
+    void applySkin(const QString &name);
+    void applyUiFont(const QString &family, int pointSize);
+    bool chooseDirectory(const QString &caption, QString &path);
+    void exitForInstall(const QString &installerPath);
+
+    std::atomic<bool> quitting{false};
+    QSqlDatabase db;
+    QSqlQuery query;
+    QWidget *mainFrame = nullptr;  // the frame around MainWindow, set by main
+    QWidget *mainWindow = nullptr; // parent of message dialogs
+    QHash<QString, QIcon> nodeIcons;
+    GuiSnapshot guiSnapshot;
+
+signals:
+    void refreshUserInfo();
+    void mainWindowSyncOutSignal(const QString &key);
+    void mainWindowSyncInSignal(const QString &key, const QVariant &value);
+    // A signal-driven quit: the window saves what it must, stops its threads and ends the loop.
+    void orderlyQuitRequested();
+
+private:
+    void initPaths();
+    void progress(const QString &text);
+    bool lockInstance();
+    void initMachineIdentity();
+
+    QString m_appPath;
+    QString m_logPath;
+    QString m_tmpPath;
+    QString m_sqlDriversPath;
+    QString m_appDataPath;
+    QString m_defaultBackupPath;
+    QString m_librarySourcePath;
+    MessageHook m_messageHook;
+    std::function<void(const QString &)> m_progressHook;
+    std::unique_ptr<QLockFile> m_instanceLock;
+    bool m_initialized = false;
+};
+
+extern App g_App;
