@@ -1,0 +1,82 @@
+<?php
+// Settings come from the environment only, so the same code runs under `php -S` and PHP-FPM.
+declare(strict_types=1);
+
+namespace Inkboat;
+
+final class Config
+{
+    public const APP = 'Inkboat';
+    public const SERVICE_VERSION = '1.0';
+    public const MAX_BODY = 16 * 1024 * 1024;
+    public const SESSION_IDLE = 7200;       // a session unseen for two hours must sign in again
+    public const TICKET_LIFE = 300;         // web sign-in tickets are short-lived and single-use
+    public const REQCODE_IDLE = 3600;       // open transfers expire after an idle hour
+    public const MAX_PAGE_SIZE = 100;
+    public const MAX_BATCH = 100;
+    public const MAX_LOG_BATCH = 1000;
+
+    private static ?string $dataDir = null;
+
+    public static function sourceRoot(): string
+    {
+        return dirname(__DIR__, 2);
+    }
+
+    public static function dataDir(): string
+    {
+        if (self::$dataDir !== null) {
+            return self::$dataDir;
+        }
+        $dir = getenv('INKBOAT_SERVER_DATA');
+        if ($dir === false || $dir === '') {
+            $home = getenv('HOME');
+            if ($home === false || $home === '') {
+                $info = function_exists('posix_getpwuid') ? posix_getpwuid(posix_geteuid()) : false;
+                $home = is_array($info) ? $info['dir'] : sys_get_temp_dir();
+            }
+            $dir = rtrim($home, '/') . '/.local/share/inkboat-service';
+        }
+        $dir = rtrim($dir, '/');
+        if (!is_dir($dir) && !@mkdir($dir, 0700, true) && !is_dir($dir)) {
+            throw new \RuntimeException("cannot create data folder $dir");
+        }
+        $real = realpath($dir);
+        $root = realpath(self::sourceRoot());
+        // The service's data must never land in the source tree (it would end up in commits).
+        if ($real === false || ($root !== false && ($real === $root || str_starts_with($real . '/', $root . '/')))) {
+            throw new \RuntimeException("data folder $dir lies inside the source tree");
+        }
+        return self::$dataDir = $real;
+    }
+
+    public static function appDir(): string
+    {
+        $dir = self::dataDir() . '/app';
+        if (!is_dir($dir)) {
+            @mkdir($dir, 0755, true);
+        }
+        return $dir;
+    }
+
+    public static function dsn(): string
+    {
+        $dsn = getenv('INKBOAT_SERVER_DSN');
+        if ($dsn !== false && $dsn !== '') {
+            return $dsn;
+        }
+        return 'sqlite:' . self::dataDir() . '/inkboat-service.sqlite';
+    }
+
+    public static function dbUser(): ?string
+    {
+        $v = getenv('INKBOAT_SERVER_DB_USER');
+        return $v === false ? null : $v;
+    }
+
+    public static function dbPassword(): ?string
+    {
+        $v = getenv('INKBOAT_SERVER_DB_PASSWORD');
+        return $v === false ? null : $v;
+    }
+}

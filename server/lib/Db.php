@@ -1,0 +1,224 @@
+<?php
+// PDO store. Statements stay within SQL that SQLite, MySQL and PostgreSQL all accept;
+// only the write-lock statement differs per driver.
+declare(strict_types=1);
+
+namespace Inkboat;
+
+use PDO;
+
+final class Db
+{
+    public const SCHEMA_VERSION = '1';
+
+    public const ROW_COLUMNS = ['datatype', 'tid', 'ptid', 'nodetype', 'level', 'sort', 'title', 'category',
+        'rtf', 'html', 'plaintext', 'attribute1', 'attribute2', 'attribute3', 'create_time', 'update_time',
+        'origtid', 'usn', 'flag'];
+
+    public PDO $pdo;
+    public bool $sqlite;
+    private bool $inTx = false;
+
+    public function __construct(?string $dsn = null)
+    {
+        $dsn ??= Config::dsn();
+        $this->sqlite = str_starts_with($dsn, 'sqlite:');
+        $this->pdo = new PDO($dsn, Config::dbUser(), Config::dbPassword(), [
+            PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION,
+            PDO::ATTR_DEFAULT_FETCH_MODE => PDO::FETCH_ASSOC,
+            PDO::ATTR_TIMEOUT => 20,   // SQLite busy wait while another worker writes
+        ]);
+        if ($this->sqlite) {
+            $this->pdo->exec('PRAGMA foreign_keys=OFF');
+        }
+        $this->ensureSchema();
+    }
+
+    /** @return array<int,array<string,mixed>> */
+    public function all(string $sql, array $args = []): array
+    {
+        $st = $this->pdo->prepare($sql);
+        $st->execute($args);
+        return $st->fetchAll();
+    }
+
+    public function one(string $sql, array $args = []): ?array
+    {
+        $st = $this->pdo->prepare($sql);
+        $st->execute($args);
+        $row = $st->fetch();
+        $st->closeCursor();
+        return $row === false ? null : $row;
+    }
+
+    public function value(string $sql, array $args = []): mixed
+    {
+        $row = $this->one($sql, $args);
+        return $row === null ? null : reset($row);
+    }
+
+    public function exec(string $sql, array $args = []): int
+    {
+        $st = $this->pdo->prepare($sql);
+        $st->execute($args);
+        return $st->rowCount();
+    }
+
+    /**
+     * Runs $fn inside a write transaction. SQLite takes the write lock at BEGIN IMMEDIATE,
+     * so two workers never both read a state and then race to change it.
+     */
+    public function write(callable $fn): mixed
+    {
+        if ($this->inTx) {
+            return $fn($this);
+        }
+        if ($this->sqlite) {
+            $this->pdo->exec('BEGIN IMMEDIATE');
+        } else {
+            $this->pdo->beginTransaction();
+            if ($this->pdo->getAttribute(PDO::ATTR_DRIVER_NAME) !== 'pgsql') {
+                $this->pdo->exec('SELECT name FROM ink_meta FOR UPDATE');
+            } else {
+                $this->pdo->exec('LOCK TABLE ink_meta IN EXCLUSIVE MODE');
+            }
+        }
+        $this->inTx = true;
+        try {
+            $result = $fn($this);
+            $this->sqlite ? $this->pdo->exec('COMMIT') : $this->pdo->commit();
+            $this->inTx = false;
+            return $result;
+        } catch (\Throwable $e) {
+            $this->inTx = false;
+            try {
+                $this->sqlite ? $this->pdo->exec('ROLLBACK') : $this->pdo->rollBack();
+            } catch (\Throwable) {
+                // the transaction may already be gone (the driver rolls back on some errors)
+            }
+            throw $e;
+        }
+    }
+
+    /** Runs read-only statements against one consistent snapshot. */
+    public function read(callable $fn): mixed
+    {
+        if ($this->inTx) {
+            return $fn($this);
+        }
+        $this->pdo->beginTransaction();
+        $this->inTx = true;
+        try {
+            $result = $fn($this);
+            $this->pdo->commit();
+            return $result;
+        } finally {
+            $this->inTx = false;
+            if ($this->pdo->inTransaction()) {
+                $this->pdo->rollBack();
+            }
+        }
+    }
+
+    public function setting(string $name): ?string
+    {
+        $v = $this->value('SELECT value FROM ink_meta WHERE name=?', ["setting.$name"]);
+        return $v === null ? null : (string)$v;
+    }
+
+    public function setSetting(string $name, string $value): void
+    {
+        $this->write(function (Db $db) use ($name, $value) {
+            $db->exec('DELETE FROM ink_meta WHERE name=?', ["setting.$name"]);
+            $db->exec('INSERT INTO ink_meta(name, value) VALUES(?, ?)', ["setting.$name", $value]);
+        });
+    }
+
+    private function ensureSchema(): void
+    {
+        try {
+            if ($this->value("SELECT value FROM ink_meta WHERE name='schema'") === self::SCHEMA_VERSION) {
+                return;
+            }
+        } catch (\PDOException) {
+            // no schema yet
+        }
+        if ($this->sqlite) {
+            // WAL lets readers page a pull while another worker commits a push.
+            $this->pdo->exec('PRAGMA journal_mode=WAL');
+            $this->pdo->exec('BEGIN IMMEDIATE');
+        } else {
+            $this->pdo->beginTransaction();
+        }
+        try {
+            $done = false;
+            try {
+                $done = $this->value("SELECT value FROM ink_meta WHERE name='schema'") === self::SCHEMA_VERSION;
+            } catch (\PDOException) {
+            }
+            if (!$done) {
+                foreach (self::schema() as $sql) {
+                    $this->pdo->exec($sql);
+                }
+                $this->exec("INSERT INTO ink_meta(name, value) VALUES('schema', ?)", [self::SCHEMA_VERSION]);
+            }
+            $this->sqlite ? $this->pdo->exec('COMMIT') : $this->pdo->commit();
+        } catch (\Throwable $e) {
+            $this->sqlite ? $this->pdo->exec('ROLLBACK') : $this->pdo->rollBack();
+            throw $e;
+        }
+    }
+
+    /** @return string[] */
+    private static function schema(): array
+    {
+        $row = 'datatype VARCHAR(16) NOT NULL, tid VARCHAR(64) NOT NULL, ptid VARCHAR(64) NOT NULL,
+            nodetype INTEGER NOT NULL, level INTEGER NOT NULL, sort DOUBLE PRECISION NOT NULL,
+            title TEXT NOT NULL, category TEXT NOT NULL, rtf TEXT NOT NULL, html TEXT NOT NULL,
+            plaintext TEXT NOT NULL, attribute1 TEXT NOT NULL, attribute2 TEXT NOT NULL,
+            attribute3 TEXT NOT NULL, create_time VARCHAR(64) NOT NULL, update_time VARCHAR(64) NOT NULL,
+            origtid VARCHAR(64) NOT NULL, usn INTEGER NOT NULL, flag VARCHAR(8) NOT NULL';
+        return [
+            'CREATE TABLE IF NOT EXISTS ink_meta (name VARCHAR(64) NOT NULL PRIMARY KEY, value TEXT)',
+            'CREATE TABLE IF NOT EXISTS users (uid VARCHAR(32) NOT NULL PRIMARY KEY,
+                username VARCHAR(200) NOT NULL, username_key VARCHAR(200) NOT NULL UNIQUE,
+                email VARCHAR(254) NOT NULL, password_hash VARCHAR(255) NOT NULL,
+                max_usn INTEGER NOT NULL, created VARCHAR(32) NOT NULL)',
+            'CREATE TABLE IF NOT EXISTS sessions (sid VARCHAR(32) NOT NULL PRIMARY KEY, uid VARCHAR(32) NOT NULL,
+                state VARCHAR(16) NOT NULL, version VARCHAR(32) NOT NULL, created INTEGER NOT NULL,
+                last_seen INTEGER NOT NULL)',
+            'CREATE INDEX sessions_uid ON sessions(uid, state)',
+            'CREATE TABLE IF NOT EXISTS web_tickets (tid VARCHAR(32) NOT NULL PRIMARY KEY, uid VARCHAR(32) NOT NULL,
+                sid VARCHAR(32) NOT NULL, expires INTEGER NOT NULL, used INTEGER NOT NULL)',
+            'CREATE INDEX web_tickets_expires ON web_tickets(expires)',
+            "CREATE TABLE IF NOT EXISTS sync_rows (uid VARCHAR(32) NOT NULL, $row, PRIMARY KEY(uid, datatype, tid))",
+            'CREATE INDEX sync_rows_usn ON sync_rows(uid, usn)',
+            'CREATE TABLE IF NOT EXISTS reqcodes (reqcode VARCHAR(32) NOT NULL PRIMARY KEY, uid VARCHAR(32) NOT NULL,
+                kind VARCHAR(8) NOT NULL, state VARCHAR(16) NOT NULL, client_usn INTEGER NOT NULL,
+                total INTEGER NOT NULL, created INTEGER NOT NULL, last_used INTEGER NOT NULL)',
+            'CREATE INDEX reqcodes_used ON reqcodes(state, last_used)',
+            "CREATE TABLE IF NOT EXISTS pull_rows (reqcode VARCHAR(32) NOT NULL, pos INTEGER NOT NULL, $row,
+                PRIMARY KEY(reqcode, pos))",
+            "CREATE TABLE IF NOT EXISTS push_rows (reqcode VARCHAR(32) NOT NULL, $row, PRIMARY KEY(reqcode, datatype, tid))",
+            'CREATE TABLE IF NOT EXISTS action_logs (uid VARCHAR(32) NOT NULL, action VARCHAR(200) NOT NULL,
+                day VARCHAR(10) NOT NULL, adate VARCHAR(64) NOT NULL, trigger_count INTEGER NOT NULL,
+                attribute1 TEXT NOT NULL, attribute2 TEXT NOT NULL, attribute3 TEXT NOT NULL,
+                create_time VARCHAR(64) NOT NULL, update_time VARCHAR(64) NOT NULL, received INTEGER NOT NULL,
+                PRIMARY KEY(uid, action, day))',
+            'CREATE TABLE IF NOT EXISTS book_logs (uid VARCHAR(32) NOT NULL, book_id VARCHAR(64) NOT NULL,
+                day VARCHAR(10) NOT NULL, adate VARCHAR(64) NOT NULL, word_count1 INTEGER NOT NULL,
+                word_count2 INTEGER NOT NULL, attribute1 TEXT NOT NULL, attribute2 TEXT NOT NULL,
+                attribute3 TEXT NOT NULL, create_time VARCHAR(64) NOT NULL, update_time VARCHAR(64) NOT NULL,
+                received INTEGER NOT NULL, PRIMARY KEY(uid, book_id, day))',
+            'CREATE TABLE IF NOT EXISTS news (id INTEGER NOT NULL PRIMARY KEY, post_title TEXT NOT NULL,
+                post_excerpt TEXT NOT NULL, post_content TEXT NOT NULL, smeta TEXT NOT NULL,
+                created VARCHAR(32) NOT NULL)',
+            'CREATE TABLE IF NOT EXISTS news_marks (uid VARCHAR(32) NOT NULL PRIMARY KEY, last_news_id INTEGER NOT NULL)',
+            'CREATE TABLE IF NOT EXISTS links (id INTEGER NOT NULL PRIMARY KEY, link_name TEXT NOT NULL,
+                link_url TEXT NOT NULL, sort INTEGER NOT NULL)',
+            'CREATE TABLE IF NOT EXISTS client_info (received INTEGER NOT NULL, remote_addr VARCHAR(64) NOT NULL,
+                sid VARCHAR(64) NOT NULL, app_name TEXT NOT NULL, app_ver TEXT NOT NULL, attr0 TEXT NOT NULL,
+                attr1 TEXT NOT NULL, attr2 TEXT NOT NULL, attr3 TEXT NOT NULL, os TEXT NOT NULL)',
+        ];
+    }
+}

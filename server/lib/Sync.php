@@ -1,0 +1,180 @@
+<?php
+// Cloud store per user: rows keyed by (uid, datatype, tid), never deleted (deletions are rows
+// with flag "D"), each carrying the USN its client gave it. USNs of a user only grow.
+declare(strict_types=1);
+
+namespace Inkboat;
+
+final class Sync
+{
+    private const STRINGS = ['ptid' => 64, 'title' => 65536, 'category' => 65536, 'rtf' => Config::MAX_BODY,
+        'html' => Config::MAX_BODY, 'plaintext' => Config::MAX_BODY, 'attribute1' => 65536, 'attribute2' => 65536,
+        'attribute3' => 65536, 'create_time' => 64, 'update_time' => 64, 'origtid' => 64, 'flag' => 8];
+    private const MAX_STAGED = 200000;
+
+    /** Closes transfers idle for an hour and forgets long-closed ones. */
+    public static function expire(Db $db): void
+    {
+        $now = time();
+        $old = $now - Config::REQCODE_IDLE;
+        $db->exec("DELETE FROM pull_rows WHERE reqcode IN
+            (SELECT reqcode FROM reqcodes WHERE state='open' AND last_used<?)", [$old]);
+        $db->exec("DELETE FROM push_rows WHERE reqcode IN
+            (SELECT reqcode FROM reqcodes WHERE state='open' AND last_used<?)", [$old]);
+        $db->exec("UPDATE reqcodes SET state='expired' WHERE state='open' AND last_used<?", [$old]);
+        $db->exec("DELETE FROM reqcodes WHERE state<>'open' AND last_used<?", [$now - 7 * 86400]);
+    }
+
+    /** The transfer $reqcode of this user; another user's code looks like an unknown one. */
+    public static function reqcode(Db $db, string $reqcode, string $uid, ?string $kind): array
+    {
+        $rc = $db->one('SELECT reqcode, uid, kind, state, last_used FROM reqcodes WHERE reqcode=?', [$reqcode]);
+        if ($rc === null || $rc['uid'] !== $uid) {
+            throw new ApiError('REQCODE_UNKNOWN', '同步请求无效！');
+        }
+        if ($kind !== null && $rc['kind'] !== $kind) {
+            throw new ApiError('REQCODE_KIND', '同步请求类型不正确！');
+        }
+        return $rc;
+    }
+
+    public static function requireOpen(array $rc): void
+    {
+        if ($rc['state'] === 'open' && time() - (int)$rc['last_used'] > Config::REQCODE_IDLE) {
+            $rc['state'] = 'expired';
+        }
+        if ($rc['state'] === 'expired') {
+            throw new ApiError('REQCODE_EXPIRED', '同步请求已过期，请重新同步！');
+        }
+        if ($rc['state'] !== 'open') {
+            throw new ApiError('REQCODE_CLOSED', '同步请求已结束！');
+        }
+    }
+
+    /** Keeps a transfer alive while it is paged; written at most once a minute. */
+    public static function touch(Db $db, array $rc): void
+    {
+        $now = time();
+        if ($now - (int)$rc['last_used'] >= 60) {
+            $db->write(fn (Db $d) => $d->exec("UPDATE reqcodes SET last_used=? WHERE reqcode=? AND state='open'",
+                [$now, $rc['reqcode']]));
+        }
+    }
+
+    /** A stored row as the client's BookItem, with the record's JSON types. */
+    public static function toItem(array $r): array
+    {
+        $item = [];
+        foreach (Db::ROW_COLUMNS as $c) {
+            $item[$c] = match ($c) {
+                'nodetype', 'level', 'usn' => (int)$r[$c],
+                'sort' => (float)$r[$c],
+                default => (string)$r[$c],
+            };
+        }
+        return $item;
+    }
+
+    /** Checks one BookItem of a push; nulls stand for empty values as in the client's own decoding. */
+    public static function fromItem(mixed $raw, int $index): array
+    {
+        $bad = fn (string $key) => new ApiError('BAD_DATA', sprintf('第%d条数据的%s不正确！', $index + 1, $key));
+        if (!is_array($raw) || (array_is_list($raw) && $raw !== [])) {
+            throw $bad('格式');
+        }
+        $row = [];
+        $datatype = $raw['datatype'] ?? null;
+        if ($datatype !== 'book' && $datatype !== 'memo') {
+            throw $bad('datatype');
+        }
+        $row['datatype'] = $datatype;
+        $tid = $raw['tid'] ?? null;
+        if (!is_string($tid) || $tid === '' || strlen($tid) > 64) {
+            throw $bad('tid');
+        }
+        $row['tid'] = $tid;
+        foreach (['nodetype', 'level'] as $k) {
+            $row[$k] = self::intValue($raw[$k] ?? null, -2147483648, 2147483647) ?? throw $bad($k);
+        }
+        $sort = $raw['sort'] ?? 0;
+        if (!is_int($sort) && !is_float($sort)) {
+            throw $bad('sort');
+        }
+        $row['sort'] = (float)$sort;
+        foreach (self::STRINGS as $k => $max) {
+            $v = $raw[$k] ?? '';
+            if (!is_string($v) || strlen($v) > $max) {
+                throw $bad($k);
+            }
+            $row[$k] = $v;
+        }
+        if (!isset($raw['usn'])) {
+            throw $bad('usn');
+        }
+        $row['usn'] = self::intValue($raw['usn'], 1, 2147483647) ?? throw $bad('usn');
+        $ordered = [];
+        foreach (Db::ROW_COLUMNS as $c) {
+            $ordered[$c] = $row[$c];
+        }
+        return $ordered;
+    }
+
+    private static function intValue(mixed $v, int $min, int $max): ?int
+    {
+        $v ??= 0;
+        if (is_float($v) && floor($v) === $v && abs($v) < 4e18) {
+            $v = (int)$v;
+        }
+        return is_int($v) && $v >= $min && $v <= $max ? $v : null;
+    }
+
+    /** Stages the items of one pushDetail; a later item of the same key replaces an earlier one. */
+    public static function stage(Db $db, string $reqcode, array $items): void
+    {
+        $cols = implode(', ', Db::ROW_COLUMNS);
+        $marks = implode(', ', array_fill(0, count(Db::ROW_COLUMNS) + 1, '?'));
+        $del = $db->pdo->prepare('DELETE FROM push_rows WHERE reqcode=? AND datatype=? AND tid=?');
+        $ins = $db->pdo->prepare("INSERT INTO push_rows(reqcode, $cols) VALUES($marks)");
+        foreach ($items as $item) {
+            $del->execute([$reqcode, $item['datatype'], $item['tid']]);
+            $ins->execute(array_merge([$reqcode], array_values($item)));
+        }
+        if ((int)$db->value('SELECT COUNT(*) FROM push_rows WHERE reqcode=?', [$reqcode]) > self::MAX_STAGED) {
+            throw new ApiError('BATCH_TOO_LARGE', '一次上传的数据过多！');
+        }
+    }
+
+    /**
+     * Applies a staged push, inside the caller's write transaction. Refused when the lowest
+     * staged USN does not follow the user's current maximum: another client committed since
+     * this one last pulled, or it numbered its rows from a stale USN.
+     */
+    public static function commit(Db $db, string $reqcode, string $uid): void
+    {
+        $rc = self::reqcode($db, $reqcode, $uid, 'push');
+        if ($rc['state'] === 'committed') {
+            return;   // a repeated commit (lost answer) changes nothing
+        }
+        self::requireOpen($rc);
+        $st = $db->one('SELECT COUNT(*) n, COUNT(DISTINCT usn) d, MIN(usn) lo, MAX(usn) hi FROM push_rows WHERE reqcode=?',
+            [$reqcode]);
+        $n = (int)$st['n'];
+        if ($n > 0) {
+            $max = (int)$db->value('SELECT max_usn FROM users WHERE uid=?', [$uid]);
+            if ((int)$st['lo'] - 1 < $max) {
+                throw new ApiError('USN_CONFLICT', '云端数据已被其他客户端更新，请先同步下载后再上传！');
+            }
+            if ((int)$st['d'] !== $n) {
+                throw new ApiError('USN_DUPLICATE', '上传数据的序号重复！');
+            }
+            $cols = implode(', ', Db::ROW_COLUMNS);
+            $db->exec('DELETE FROM sync_rows WHERE uid=? AND EXISTS (SELECT 1 FROM push_rows p
+                WHERE p.reqcode=? AND p.datatype=sync_rows.datatype AND p.tid=sync_rows.tid)', [$uid, $reqcode]);
+            $db->exec("INSERT INTO sync_rows(uid, $cols) SELECT ?, $cols FROM push_rows WHERE reqcode=?",
+                [$uid, $reqcode]);
+            $db->exec('UPDATE users SET max_usn=? WHERE uid=?', [(int)$st['hi'], $uid]);
+        }
+        $db->exec("UPDATE reqcodes SET state='committed', total=?, last_used=? WHERE reqcode=?", [$n, time(), $reqcode]);
+        $db->exec('DELETE FROM push_rows WHERE reqcode=?', [$reqcode]);
+    }
+}

@@ -1,0 +1,59 @@
+<?php
+declare(strict_types=1);
+
+namespace Inkboat;
+
+// A PHP warning must never end up inside an answer: warnings become exceptions, and those
+// become error answers.
+ini_set('display_errors', '0');
+ini_set('log_errors', '1');
+ini_set('html_errors', '0');
+set_error_handler(function (int $no, string $msg, string $file, int $line): bool {
+    if (!(error_reporting() & $no)) {
+        return false;
+    }
+    throw new \ErrorException($msg, 0, $no, $file, $line);
+});
+
+require_once __DIR__ . '/Config.php';
+require_once __DIR__ . '/Http.php';
+require_once __DIR__ . '/Db.php';
+require_once __DIR__ . '/Faults.php';
+require_once __DIR__ . '/Sync.php';
+require_once __DIR__ . '/Logs.php';
+require_once __DIR__ . '/Api.php';
+require_once __DIR__ . '/Files.php';
+require_once __DIR__ . '/Pages.php';
+require_once __DIR__ . '/UpdateInfo.php';
+
+function handleRequest(): void
+{
+    $req = Request::fromGlobals();
+    $isApi = $req->get('m') === 'WebApi';
+    try {
+        if (str_starts_with($req->path, '/app/')) {
+            Files::serve(substr($req->path, 5), $req->method, $_SERVER);
+            return;
+        }
+        if (!in_array($req->path, ['/', '/index.php', '/router.php'], true)) {
+            Pages::plain(404, "Not found\n");
+            return;
+        }
+        if ($isApi) {
+            (new Api($req))->handle()->send();
+            return;
+        }
+        Pages::handle($req, new Db())->send();
+    } catch (\Throwable $e) {
+        error_log('inkboat: ' . get_class($e) . ': ' . $e->getMessage() . ' at ' . $e->getFile() . ':' . $e->getLine());
+        if (headers_sent()) {
+            return;
+        }
+        header_remove();
+        if ($isApi) {
+            (new Api($req))->error($req->get('a'), 'SERVER_ERROR', '服务器内部错误！')->send();
+        } else {
+            Pages::plain(500, "Internal error\n");
+        }
+    }
+}
