@@ -1,0 +1,458 @@
+// The enciphering SQLite driver against real files in a temporary folder.
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlIndex>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QSqlTableModel>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kKey = QStringLiteral("k3y!Ink");
+const QByteArray kMarker = QByteArrayLiteral("砚舟标记MARKER-7f3a");
+
+int g_connections = 0;
+
+// One connection per call, removed again by the guard.
+struct Conn {
+    QString name;
+    QSqlDatabase db;
+    Conn(const QString &path, const QString &key, const QString &options = QString())
+    {
+        name = QStringLiteral("c%1").arg(++g_connections);
+        db = QSqlDatabase::addDatabase(QStringLiteral("SQLITECIPHER"), name);
+        db.setDatabaseName(path);
+        db.setPassword(key);
+        db.setConnectOptions(options.isEmpty() && !key.isEmpty() ? QStringLiteral("QSQLITE_USE_CIPHER=chacha20")
+                                                                  : options);
+    }
+    ~Conn()
+    {
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+    }
+    bool exec(const QString &sql)
+    {
+        QSqlQuery q(db);
+        const bool ok = q.exec(sql);
+        if (!ok)
+            qWarning() << sql << q.lastError().text();
+        return ok;
+    }
+    QVariant value(const QString &sql)
+    {
+        QSqlQuery q(db);
+        if (!q.exec(sql) || !q.next())
+            return QVariant();
+        return q.value(0);
+    }
+};
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+QString attachSql(const QString &path, const QString &alias, const QString &key)
+{
+    QString encoded = path;
+    encoded.replace("%", "%25").replace("?", "%3f").replace("#", "%23");
+    QString uri = QStringLiteral("file:") + encoded + QStringLiteral("?cipher=chacha20");
+    uri.replace("'", "''");
+    QString k = key;
+    k.replace("'", "''");
+    return QStringLiteral("ATTACH DATABASE '%1' AS %2 key '%3'").arg(uri, alias, k);
+}
+
+void makeEncipheredFile(const QString &path, int rows)
+{
+    Conn c(path, kKey);
+    QVERIFY(c.db.open());
+    QVERIFY(c.exec("CREATE TABLE t(id INTEGER PRIMARY KEY, txt TEXT)"));
+    QVERIFY(c.db.transaction());
+    QSqlQuery q(c.db);
+    QVERIFY(q.prepare("INSERT INTO t(txt) VALUES(?)"));
+    for (int i = 0; i < rows; ++i) {
+        q.addBindValue(QString::fromUtf8(kMarker) + QString::number(i) + QString(200, QChar(0x6587)));
+        QVERIFY(q.exec());
+    }
+    QVERIFY(c.db.commit());
+}
+
+} // namespace
+
+class TestSqlCipher : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void valuesRoundTrip_data();
+    void valuesRoundTrip();
+    void bindingsNamedAndPositional();
+    void cursorSizeAndCounts();
+    void plainFileIsOrdinarySqlite();
+    void tableModelEditsAttachedEncipheredTable();
+    void attachWithAwkwardPath();
+    void refusesWrongKeyDamageAndMismatch_data();
+    void refusesWrongKeyDamageAndMismatch();
+    void noClearTextInFileOrJournal();
+    void crashInsideTransactionKeepsOldContent();
+    void twoThreadsShareOneConnection();
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+};
+
+void TestSqlCipher::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY2(QSqlDatabase::isDriverAvailable("SQLITECIPHER"), "driver plug-in not found");
+}
+
+void TestSqlCipher::valuesRoundTrip_data()
+{
+    QTest::addColumn<QVariant>("in");
+    QTest::addColumn<QVariant>("expected");
+    QTest::newRow("null") << QVariant(QVariant::String) << QVariant();
+    QTest::newRow("int") << QVariant(42) << QVariant(qlonglong(42));
+    QTest::newRow("int64") << QVariant(qlonglong(1) << 50) << QVariant(qlonglong(1) << 50);
+    QTest::newRow("double") << QVariant(3.25) << QVariant(3.25);
+    QTest::newRow("bool") << QVariant(true) << QVariant(qlonglong(1));
+    QTest::newRow("chinese and quotes") << QVariant(QStringLiteral("他说：“'%2' \\ 😀”"))
+                                        << QVariant(QStringLiteral("他说：“'%2' \\ 😀”"));
+    QTest::newRow("empty text") << QVariant(QString("")) << QVariant(QString(""));
+    QTest::newRow("blob") << QVariant(QByteArray("a\0b\xff", 4)) << QVariant(QByteArray("a\0b\xff", 4));
+    QTest::newRow("datetime") << QVariant(QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7, 89)))
+                              << QVariant(QStringLiteral("2026-03-04 05:06:07.089"));
+    QTest::newRow("date") << QVariant(QDate(2026, 12, 6)) << QVariant(QStringLiteral("2026-12-06"));
+}
+
+void TestSqlCipher::valuesRoundTrip()
+{
+    QFETCH(QVariant, in);
+    QFETCH(QVariant, expected);
+    Conn c(path("values.sdb"), kKey);
+    QVERIFY(c.db.open());
+    QVERIFY(c.exec("CREATE TABLE IF NOT EXISTS v(x)"));
+    QVERIFY(c.exec("DELETE FROM v"));
+    QSqlQuery q(c.db);
+    QVERIFY(q.prepare("INSERT INTO v(x) VALUES(?)"));
+    q.addBindValue(in);
+    QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+    QVERIFY(q.exec("SELECT x FROM v"));
+    QVERIFY(q.next());
+    const QVariant out = q.value(0);
+    QCOMPARE(out.isNull(), expected.isNull());
+    if (!expected.isNull()) {
+        QCOMPARE(out, expected);
+        QCOMPARE(int(out.type()), int(expected.type()));
+    }
+}
+
+void TestSqlCipher::bindingsNamedAndPositional()
+{
+    Conn c(path("bind.sdb"), QString());
+    QVERIFY(c.db.open());
+    QVERIFY(c.exec("CREATE TABLE b(a TEXT, n INTEGER, s TEXT)"));
+    QSqlQuery q(c.db);
+    // Colons inside quoted text are not placeholders.
+    QVERIFY(q.prepare("INSERT INTO b(a,n,s) VALUES(:a, :n, 'x:y')"));
+    q.bindValue(":n", 7);
+    q.bindValue(":a", QStringLiteral("名"));
+    QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+    QVERIFY(q.prepare("SELECT a, s FROM b WHERE n = ? AND a = ?"));
+    q.addBindValue(7);
+    q.addBindValue(QStringLiteral("名"));
+    QVERIFY(q.exec());
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toString(), QStringLiteral("名"));
+    QCOMPARE(q.value(1).toString(), QStringLiteral("x:y"));
+    // Too few values is an error, not a silent NULL.
+    QVERIFY(q.prepare("SELECT ? + ?"));
+    q.addBindValue(1);
+    QVERIFY(!q.exec());
+    QVERIFY(!q.prepare("SELECT 1; SELECT 2"));
+}
+
+void TestSqlCipher::cursorSizeAndCounts()
+{
+    Conn c(path("cursor.sdb"), kKey);
+    QVERIFY(c.db.open());
+    QVERIFY(c.exec("CREATE TABLE r(id INTEGER PRIMARY KEY, v TEXT)"));
+    QSqlQuery q(c.db);
+    QVERIFY(q.exec("INSERT INTO r(v) VALUES('a'),('b'),('c'),('d')"));
+    QCOMPARE(q.numRowsAffected(), 4);
+    QCOMPARE(q.lastInsertId().toLongLong(), 4LL);
+    QVERIFY(q.exec("UPDATE r SET v='z' WHERE id>2"));
+    QCOMPARE(q.numRowsAffected(), 2);
+    QVERIFY(q.exec("CREATE TABLE other(x)"));
+    QCOMPARE(q.numRowsAffected(), 0);
+
+    QVERIFY(q.exec("SELECT id, v FROM r ORDER BY id"));
+    QCOMPARE(q.size(), -1);
+    QVERIFY(q.seek(2));
+    QCOMPARE(q.value(0).toInt(), 3);
+    QVERIFY(q.previous());
+    QCOMPARE(q.value(1).toString(), QStringLiteral("b"));
+    QVERIFY(q.last());
+    QCOMPARE(q.at(), 3);
+    QVERIFY(!q.next());
+
+    QSqlQuery f(c.db);
+    f.setForwardOnly(true);
+    QVERIFY(f.exec("SELECT id FROM r ORDER BY id"));
+    int n = 0;
+    while (f.next())
+        QCOMPARE(f.value(0).toInt(), ++n);
+    QCOMPARE(n, 4);
+
+    // A statement in a transaction that is rolled back leaves nothing.
+    QVERIFY(c.db.transaction());
+    QVERIFY(q.exec("DELETE FROM r"));
+    QVERIFY(c.db.rollback());
+    QCOMPARE(c.value("SELECT COUNT(*) FROM r").toInt(), 4);
+    QVERIFY(!q.exec("SELECT x FROM nowhere"));
+    QVERIFY2(q.lastError().text().contains("no such table"), qPrintable(q.lastError().text()));
+}
+
+void TestSqlCipher::plainFileIsOrdinarySqlite()
+{
+    const QString p = path("plain.sdb");
+    {
+        Conn c(p, QString());
+        QVERIFY(c.db.open());
+        QVERIFY(c.exec("CREATE TABLE p(x TEXT)"));
+        QVERIFY(c.exec("INSERT INTO p VALUES('plain')"));
+    }
+    QVERIFY(fileBytes(p).startsWith("SQLite format 3"));
+    // Qt's stock driver reads the same file.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "stock");
+        db.setDatabaseName(p);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("SELECT x FROM p") && q.next());
+        QCOMPARE(q.value(0).toString(), QStringLiteral("plain"));
+    }
+    QSqlDatabase::removeDatabase("stock");
+}
+
+void TestSqlCipher::tableModelEditsAttachedEncipheredTable()
+{
+    const QString lib = path("lib.sdb");
+    {
+        Conn c(lib, kKey);
+        QVERIFY(c.db.open());
+    }
+    Conn c(path("main-model.sdb"), QString());
+    QVERIFY(c.db.open());
+    QVERIFY(c.exec(attachSql(lib, "M", kKey)));
+    QVERIFY(c.exec("CREATE TABLE IF NOT EXISTS M.MaterialTree(ID VARCHAR(64), pID VARCHAR(64), Title VARCHAR(200), "
+                   "Sort FLOAT, PRIMARY KEY (ID))"));
+    QVERIFY(c.exec("INSERT INTO M.MaterialTree VALUES('A1','', '春', 1), ('A2','', '夏', 2)"));
+    QVERIFY(c.db.tables().contains("M.MaterialTree"));
+    QCOMPARE(c.db.record("M.MaterialTree").count(), 4);
+    QCOMPARE(c.db.primaryIndex("M.MaterialTree").fieldName(0), QStringLiteral("ID"));
+
+    QSqlTableModel model(nullptr, c.db);
+    model.setTable("M.MaterialTree");
+    model.setEditStrategy(QSqlTableModel::OnManualSubmit);
+    model.setSort(3, Qt::AscendingOrder);
+    QVERIFY2(model.select(), qPrintable(model.lastError().text()));
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.data(model.index(1, 2)).toString(), QStringLiteral("夏"));
+
+    QVERIFY(model.setData(model.index(0, 2), QStringLiteral("春天 'quoted'")));
+    QSqlRecord r = model.record();
+    r.setValue("ID", "A3");
+    r.setValue("pID", "");
+    r.setValue("Title", "秋");
+    r.setValue("Sort", 3.0);
+    QVERIFY(model.insertRecord(-1, r));
+    QVERIFY(model.removeRow(1));
+    QVERIFY2(model.submitAll(), qPrintable(model.lastError().text()));
+
+    QSqlQuery q(c.db);
+    QVERIFY(q.exec("SELECT ID, Title FROM M.MaterialTree ORDER BY Sort"));
+    QStringList rows;
+    while (q.next())
+        rows << q.value(0).toString() + "=" + q.value(1).toString();
+    QCOMPARE(rows, QStringList({"A1=春天 'quoted'", "A3=秋"}));
+}
+
+void TestSqlCipher::attachWithAwkwardPath()
+{
+    // A data path with an apostrophe, a percent sign, a hash and spaces.
+    const QString dir = path("Bob's 100% #1 dir");
+    QVERIFY(QDir().mkpath(dir));
+    const QString lib = dir + "/库 file.sdb";
+    makeEncipheredFile(lib, 3);
+    Conn c(":memory:", QString());
+    QVERIFY(c.db.open());
+    QVERIFY(c.exec(attachSql(lib, "S", kKey)));
+    QCOMPARE(c.value("SELECT COUNT(*) FROM S.t").toInt(), 3);
+    QVERIFY(c.exec("ATTACH DATABASE ':memory:' AS MM"));
+    QVERIFY(c.exec("CREATE TABLE MM.x(a)"));
+}
+
+void TestSqlCipher::refusesWrongKeyDamageAndMismatch_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("wrong key") << "none" << "wrong!!";
+    QTest::newRow("enciphered opened without key") << "none" << "";
+    QTest::newRow("plain opened with key") << "plain" << kKey;
+    QTest::newRow("damaged header") << "header" << kKey;
+    QTest::newRow("truncated to 50 bytes") << "truncate50" << kKey;
+    QTest::newRow("not a database at all") << "garbage" << kKey;
+    QTest::newRow("truncated mid-table") << "truncateHalf" << kKey;
+}
+
+void TestSqlCipher::refusesWrongKeyDamageAndMismatch()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, key);
+    const QString p = path(QStringLiteral("refuse-%1-%2.sdb").arg(damage).arg(key.size()));
+    if (damage == "plain") {
+        Conn c(p, QString());
+        QVERIFY(c.db.open());
+        QVERIFY(c.exec("CREATE TABLE t(id INTEGER PRIMARY KEY, txt TEXT)"));
+        QVERIFY(c.exec("INSERT INTO t(txt) VALUES('x')"));
+    } else {
+        makeEncipheredFile(p, 200);
+    }
+    QFile f(p);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    if (damage == "header") {
+        f.seek(20);
+        f.write("\x11\x22\x33\x44\x55", 5);
+    } else if (damage == "truncate50") {
+        f.resize(50);
+    } else if (damage == "garbage") {
+        f.resize(0);
+        f.write(QByteArray(8192, 'x'));
+    } else if (damage == "truncateHalf") {
+        f.resize(f.size() / 2);
+    }
+    f.close();
+    const QByteArray before = fileBytes(p);
+
+    bool readAll = false;
+    QString error;
+    {
+        Conn c(p, key);
+        if (c.db.open()) {
+            QSqlQuery q(c.db);
+            if (q.exec("SELECT COUNT(*), SUM(LENGTH(txt)) FROM t") && q.next())
+                readAll = q.value(0).toInt() == (damage == "plain" ? 1 : 200);
+            else
+                error = q.lastError().text();
+        } else {
+            error = c.db.lastError().text();
+        }
+    }
+    QVERIFY2(!readAll, "damaged or mismatched file was read as if it were fine");
+    QVERIFY2(!error.trimmed().isEmpty(), "no error text");
+    QCOMPARE(fileBytes(p), before); // never written to
+}
+
+void TestSqlCipher::noClearTextInFileOrJournal()
+{
+    const QString p = path("clear.sdb");
+    makeEncipheredFile(p, 50);
+    QByteArray bytes = fileBytes(p);
+    QVERIFY(!bytes.startsWith("SQLite format 3"));
+    QVERIFY(!bytes.contains(kMarker));
+    QVERIFY(!bytes.contains("CREATE TABLE"));
+
+    // While a transaction is open, the journal holds old pages: they must be enciphered too.
+    Conn c(p, kKey);
+    QVERIFY(c.db.open());
+    QVERIFY(c.exec("PRAGMA cache_size=5"));
+    QVERIFY(c.db.transaction());
+    QVERIFY(c.exec("UPDATE t SET txt = 'changed'"));
+    const QByteArray journal = fileBytes(p + "-journal");
+    QVERIFY(journal.size() > 4096);
+    QVERIFY(!journal.contains(kMarker));
+    QVERIFY(!fileBytes(p).contains("changed"));
+    QVERIFY(c.db.rollback());
+    QVERIFY(c.value("SELECT txt FROM t WHERE id=1").toString().startsWith(QString::fromUtf8(kMarker)));
+}
+
+void TestSqlCipher::crashInsideTransactionKeepsOldContent()
+{
+    const QString p = path("crash.sdb");
+    makeEncipheredFile(p, 300);
+    const pid_t child = fork();
+    if (child == 0) {
+        // The child writes enough to spill pages into the file itself, then dies before COMMIT.
+        Conn c(p, kKey);
+        if (!c.db.open())
+            _exit(2);
+        c.exec("PRAGMA cache_size=5");
+        c.db.transaction();
+        c.exec("UPDATE t SET txt = 'half-written'");
+        c.exec("INSERT INTO t(txt) SELECT txt FROM t");
+        _exit(0);
+    }
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QVERIFY(QFile::exists(p + "-journal"));
+
+    Conn c(p, kKey);
+    QVERIFY(c.db.open());
+    QCOMPARE(c.value("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
+    QCOMPARE(c.value("SELECT COUNT(*) FROM t").toInt(), 300);
+    QCOMPARE(c.value("SELECT COUNT(*) FROM t WHERE txt='half-written'").toInt(), 0);
+}
+
+void TestSqlCipher::twoThreadsShareOneConnection()
+{
+    Conn c(path("threads.sdb"), kKey);
+    QVERIFY(c.db.open());
+    QVERIFY(c.exec("CREATE TABLE h(id INTEGER PRIMARY KEY, who TEXT, n INTEGER)"));
+    QSqlDatabase db = c.db;
+    std::atomic<int> failures{0};
+    auto work = [db, &failures](const QString &who) {
+        for (int i = 0; i < 300; ++i) {
+            QSqlQuery q(db);
+            q.prepare("INSERT INTO h(who, n) VALUES(?, ?)");
+            q.addBindValue(who);
+            q.addBindValue(i);
+            if (!q.exec())
+                ++failures;
+            QSqlQuery s(db);
+            if (!s.exec(QStringLiteral("SELECT COUNT(*) FROM h WHERE who='%1'").arg(who)) || !s.next() ||
+                s.value(0).toInt() != i + 1)
+                ++failures;
+        }
+    };
+    QThread *a = QThread::create(work, QStringLiteral("a"));
+    QThread *b = QThread::create(work, QStringLiteral("b"));
+    a->start();
+    b->start();
+    QVERIFY(a->wait(60000));
+    QVERIFY(b->wait(60000));
+    delete a;
+    delete b;
+    QCOMPARE(failures.load(), 0);
+    QCOMPARE(c.value("SELECT COUNT(*) FROM h").toInt(), 600);
+}
+
+QTEST_GUILESS_MAIN(TestSqlCipher)
+#include "tst_sqlcipher.moc"
