@@ -1,7 +1,7 @@
 #include "CipherVfs.h"
 
-#include <nettle/chacha.h>
 #include <nettle/pbkdf2.h>
+#include <sodium.h>
 #include <sqlite3.h>
 
 #include <sys/random.h>
@@ -23,14 +23,16 @@ namespace {
 // files use the database's key with their own nonce; temporary files get a random
 // key of their own, since nobody ever reopens them.
 constexpr int kSaltSize = 16;
-constexpr int kKeySize = CHACHA_KEY_SIZE;
-constexpr unsigned kKdfIterations = 12000;
+constexpr int kKeySize = crypto_stream_chacha20_KEYBYTES;
+constexpr int kNonceSize = crypto_stream_chacha20_NONCEBYTES;
+constexpr int kBlockSize = 64;
+constexpr unsigned kKdfIterations = 64000;
 const char kSqliteMagic[kSaltSize] = "SQLite format 3";
 
-const uint8_t kNonceDb[CHACHA_NONCE_SIZE] = {'i', 'n', 'k', 'D', 'B', 0, 0, 1};
-const uint8_t kNonceJournal[CHACHA_NONCE_SIZE] = {'i', 'n', 'k', 'J', 'R', 0, 0, 1};
-const uint8_t kNonceWal[CHACHA_NONCE_SIZE] = {'i', 'n', 'k', 'W', 'A', 0, 0, 1};
-const uint8_t kNonceTemp[CHACHA_NONCE_SIZE] = {'i', 'n', 'k', 'T', 'M', 0, 0, 1};
+const uint8_t kNonceDb[kNonceSize] = {'i', 'n', 'k', 'D', 'B', 0, 0, 1};
+const uint8_t kNonceJournal[kNonceSize] = {'i', 'n', 'k', 'J', 'R', 0, 0, 1};
+const uint8_t kNonceWal[kNonceSize] = {'i', 'n', 'k', 'W', 'A', 0, 0, 1};
+const uint8_t kNonceTemp[kNonceSize] = {'i', 'n', 'k', 'T', 'M', 0, 0, 1};
 
 enum class Kind { Plain, Database, Journal, Wal, Temp };
 
@@ -101,31 +103,26 @@ void deriveKey(const std::string &text, const uint8_t *salt, uint8_t *out)
     g_derivedKeys[cacheKey] = std::vector<uint8_t>(out, out + kKeySize);
 }
 
-// XORs buf with the key stream starting at stream position `offset`.
+// XORs buf with the ChaCha20 key stream (64-bit block counter, 8-byte nonce) from stream
+// position `offset` on. libsodium's vectorised code keeps enciphered files close to plain speed.
 void applyStream(const uint8_t *key, const uint8_t *nonce, sqlite3_int64 offset, uint8_t *buf, size_t n)
 {
     if (n == 0)
         return;
-    chacha_ctx ctx;
-    chacha_set_key(&ctx, key);
-    chacha_set_nonce(&ctx, nonce);
-    uint64_t block = uint64_t(offset) / CHACHA_BLOCK_SIZE;
-    uint8_t counter[CHACHA_COUNTER_SIZE];
-    for (int i = 0; i < CHACHA_COUNTER_SIZE; ++i)
-        counter[i] = uint8_t(block >> (8 * i));
-    chacha_set_counter(&ctx, counter);
-    size_t skip = size_t(uint64_t(offset) % CHACHA_BLOCK_SIZE);
+    uint64_t block = uint64_t(offset) / kBlockSize;
+    const size_t skip = size_t(uint64_t(offset) % kBlockSize);
     if (skip) {
-        uint8_t ks[CHACHA_BLOCK_SIZE] = {};
-        chacha_crypt(&ctx, CHACHA_BLOCK_SIZE, ks, ks);
-        size_t k = std::min(n, size_t(CHACHA_BLOCK_SIZE) - skip);
+        uint8_t ks[kBlockSize] = {};
+        crypto_stream_chacha20_xor_ic(ks, ks, kBlockSize, nonce, block, key);
+        const size_t k = std::min(n, size_t(kBlockSize) - skip);
         for (size_t i = 0; i < k; ++i)
             buf[i] ^= ks[skip + i];
         buf += k;
         n -= k;
+        ++block;
     }
     if (n)
-        chacha_crypt(&ctx, n, buf, buf);
+        crypto_stream_chacha20_xor_ic(buf, buf, n, nonce, block, key);
 }
 
 // Turns bytes as stored on disk into the bytes SQLite expects (and back: XOR is its own inverse,
@@ -393,7 +390,7 @@ int registerVfs()
     static int result = SQLITE_OK;
     std::call_once(once, [] {
         g_base = sqlite3_vfs_find(nullptr);
-        if (!g_base) {
+        if (!g_base || sodium_init() < 0) {
             result = SQLITE_ERROR;
             return;
         }
