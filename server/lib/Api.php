@@ -230,15 +230,15 @@ final class Api
             $body = substr($body, 3);
         }
         try {
-            $doc = json_decode($body, true, 32, JSON_THROW_ON_ERROR);
+            // Decoded as objects first, so that {} and [] stay apart where a list is expected.
+            $doc = json_decode($body, false, 32, JSON_THROW_ON_ERROR);
         } catch (\JsonException) {
             throw new ApiError('BAD_JSON', '请求数据格式不正确！');
         }
-        if (!is_array($doc) || array_is_list($doc) && $doc !== [] || !isset($doc['data']) || !is_array($doc['data'])
-            || !array_is_list($doc['data'])) {
+        if (!$doc instanceof \stdClass || !isset($doc->data) || !is_array($doc->data)) {
             throw new ApiError('BAD_JSON', '请求数据格式不正确！');
         }
-        return $doc['data'];
+        return array_map(fn ($item) => $item instanceof \stdClass ? get_object_vars($item) : null, $doc->data);
     }
 
     // ---- accounts --------------------------------------------------------------------------

@@ -19,7 +19,7 @@ final class Faults
                 continue;
             }
             if (!preg_match('/^([A-Za-z_*]+)(?::(\d{1,9}))?=(drop_after|fail|badcrc|kick|delay_ms=(\d{1,6}))$/', $item, $m)) {
-                error_log("inkboat: ignored fault rule '$item'");
+                error_log("inkboat faults: ignored rule '$item'");
                 continue;
             }
             $rules[] = [

@@ -25,7 +25,7 @@ final class Logs
         $items = [];
         foreach ($data as $i => $raw) {
             $bad = fn (string $k) => new ApiError('BAD_DATA', sprintf('第%d条数据的%s不正确！', $i + 1, $k));
-            if (!is_array($raw) || (array_is_list($raw) && $raw !== [])) {
+            if (!is_array($raw)) {
                 throw $bad('格式');
             }
             $item = [];

@@ -79,7 +79,7 @@ final class Sync
     public static function fromItem(mixed $raw, int $index): array
     {
         $bad = fn (string $key) => new ApiError('BAD_DATA', sprintf('第%d条数据的%s不正确！', $index + 1, $key));
-        if (!is_array($raw) || (array_is_list($raw) && $raw !== [])) {
+        if (!is_array($raw)) {
             throw $bad('格式');
         }
         $row = [];
