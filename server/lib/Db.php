@@ -27,9 +27,16 @@ final class Db
             PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION,
             PDO::ATTR_DEFAULT_FETCH_MODE => PDO::FETCH_ASSOC,
             PDO::ATTR_TIMEOUT => 20,   // SQLite busy wait while another worker writes
+            // Each worker keeps its connection: closing the last connection to a WAL file
+            // checkpoints it, which would cost every request a full sync.
+            PDO::ATTR_PERSISTENT => true,
         ]);
         if ($this->sqlite) {
-            $this->pdo->exec('PRAGMA foreign_keys=OFF');
+            // A request that died inside a transaction must not leave it open for the next one.
+            try {
+                $this->pdo->exec('ROLLBACK');
+            } catch (\PDOException) {
+            }
         }
         $this->ensureSchema();
     }
