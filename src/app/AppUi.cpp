@@ -1,32 +1,22 @@
 // The user-interface side of App: frames, message dialogs, skins, fonts, folder choice.
 #include "app/App.h"
 
+#include "ui/FramelessWindow.h"
+#include "ui/MessageDialog.h"
+#include "ui/Styles.h"
+
 #include <QApplication>
 #include <QDesktopServices>
-#include <QDialog>
 #include <QDir>
 #include <QFileDialog>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QStyle>
-#include <QStyleFactory>
+#include <QPointer>
 #include <QUrl>
 
 using namespace Ink;
 
 int App::showFramed(QWidget *widget, int options)
 {
-    if (!widget)
-        return 0;
-    if (options & foModal) {
-        widget->setWindowModality(Qt::ApplicationModal);
-        if (auto *dialog = qobject_cast<QDialog *>(widget))
-            return dialog->exec();
-    }
-    widget->show();
-    widget->raise();
-    widget->activateWindow();
-    return 0;
+    return FramelessWindow::showWidget(widget, options, mainFrame);
 }
 
 int App::showFramedModal(QWidget *widget, bool resizable)
@@ -43,35 +33,16 @@ int App::showFramedToolTip(QWidget *widget) { return showFramed(widget, foToolTi
 
 int App::showMessage(int kind, const QString &text, int buttons, const QString &title)
 {
-    static const char *const titles[] = {"警告", "错误", "信息", "确认", "信息"};
-    static const QMessageBox::Icon icons[] = {QMessageBox::Warning, QMessageBox::Critical,
-                                              QMessageBox::Information, QMessageBox::Question,
-                                              QMessageBox::Information};
-    const int k = (kind >= mkWarning && kind <= mkInformation2) ? kind : mkInformation;
-    QMessageBox box(icons[k], title.isEmpty() ? QString::fromUtf8(titles[k]) : title, text, QMessageBox::NoButton,
-                    mainWindow);
-    box.setTextFormat(Qt::AutoText);
-    struct Choice {
-        int flag;
-        QMessageBox::StandardButton button;
-        int answer;
-    };
-    static const Choice choices[] = {{mbOk, QMessageBox::Ok, maOk},
-                                     {mbYes, QMessageBox::Yes, maYes},
-                                     {mbNo, QMessageBox::No, maNo},
-                                     {mbCancel, QMessageBox::Cancel, maCancel}};
-    if (!(buttons & (mbOk | mbYes | mbNo | mbCancel)))
-        buttons = mbOk;
-    for (const Choice &c : choices) {
-        if (buttons & c.flag)
-            box.addButton(c.button);
-    }
-    const int pressed = box.exec();
-    for (const Choice &c : choices) {
-        if (pressed == c.button)
-            return c.answer;
-    }
-    return (buttons & mbCancel) ? maCancel : (buttons & mbNo) ? maNo : maOk;
+    // Before the first window exists there is nothing to centre over; the dialog still
+    // goes through the frame so it looks like every other one.
+    QPointer<MessageDialog> dialog = new MessageDialog(mainWindow);
+    dialog->setup(title, text, kind, buttons);
+    showFramed(dialog, foModal | foParentMain | foDeleteFrame);
+    if (!dialog)
+        return MessageDialog::NoAnswer;
+    const int answer = dialog->answer();
+    delete dialog.data();
+    return answer;
 }
 
 void App::showInfo(const QString &text) { showMessage(mkInformation, text, mbOk); }
@@ -87,8 +58,7 @@ void App::applySkin(const QString &name)
 {
     if (name.isEmpty())
         return;
-    if (QStyle *style = QStyleFactory::create(name))
-        QApplication::setStyle(style);
+    Ink::applyStyle(name);
 }
 
 void App::applyUiFont(const QString &family, int pointSize)
