@@ -47,7 +47,7 @@ final class Api
             'errInfo' => $errInfo,
             'crc' => queryChecksum($this->req->query),
         ];
-        return new Response(200, ['Content-Type' => 'application/json; charset=utf-8',
+        return new Response(200, ['Content-Type' => 'application/json',
             'Cache-Control' => 'no-store'], '', ['head' => $head] + $own);
     }
 

@@ -14,7 +14,7 @@ final class Faults
     {
         $rules = [];
         foreach (preg_split('/[,;\r\n]+/', $text) ?: [] as $item) {
-            $item = trim($item);
+            $item = preg_replace('/\s+/', '', $item);
             if ($item === '' || $item[0] === '#') {
                 continue;
             }

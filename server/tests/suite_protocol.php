@@ -228,6 +228,22 @@ runTests([
         same([302, 'https://shop.example.cn/'], [$r['status'], $r['headers']['location'] ?? ''], 'shop redirect');
     },
 
+    'fault_rule_syntax' => function (Service $svc) {
+        require_once dirname(__DIR__) . '/lib/bootstrap.php';
+        ini_set('error_log', '/dev/null');
+        $rows = [
+            ['commitPush:2=drop_after', [['commitPush', 2, 'drop_after', 0]]],
+            ["heartbeat=delay_ms=250;\n# note\nbeginPull=kick", [['heartbeat', null, 'delay_ms', 250], ['beginPull', null, 'kick', 0]]],
+            [' pushDetail = fail , pullDetail:1=badcrc ', [['pushDetail', null, 'fail', 0], ['pullDetail', 1, 'badcrc', 0]]],
+            ['heartbeat=explode,=fail,heartbeat:x=fail', []],
+        ];
+        foreach ($rows as [$text, $expected]) {
+            $got = array_map(fn ($r) => [$r['action'], $r['nth'], $r['effect'], $r['arg']], @Inkboat\Faults::parse($text));
+            same($expected, $got, "rules '$text'");
+        }
+        restore_error_handler();
+    },
+
     'fault_rules_from_the_file' => function (Service $svc) {
         $s = $svc->newUser('fault');
         $hb = "&a=heartbeat&uid={$s['uid']}&username=f&sid={$s['sid']}&version=4.31";
