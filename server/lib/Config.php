@@ -37,17 +37,42 @@ final class Config
             }
             $dir = rtrim($home, '/') . '/.local/share/inkboat-service';
         }
-        $dir = rtrim($dir, '/');
+        // The service's data must never land in the source tree (it would end up in commits):
+        // checked before the folder is created, and again once links are resolved.
+        $dir = self::normalize($dir);
+        if (self::insideSource($dir)) {
+            throw new \RuntimeException("data folder $dir lies inside the source tree");
+        }
         if (!is_dir($dir) && !@mkdir($dir, 0700, true) && !is_dir($dir)) {
             throw new \RuntimeException("cannot create data folder $dir");
         }
         $real = realpath($dir);
-        $root = realpath(self::sourceRoot());
-        // The service's data must never land in the source tree (it would end up in commits).
-        if ($real === false || ($root !== false && ($real === $root || str_starts_with($real . '/', $root . '/')))) {
+        if ($real === false || self::insideSource($real)) {
             throw new \RuntimeException("data folder $dir lies inside the source tree");
         }
         return self::$dataDir = $real;
+    }
+
+    private static function normalize(string $path): string
+    {
+        if ($path[0] !== '/') {
+            $path = getcwd() . '/' . $path;
+        }
+        $parts = [];
+        foreach (explode('/', $path) as $p) {
+            if ($p === '..') {
+                array_pop($parts);
+            } elseif ($p !== '' && $p !== '.') {
+                $parts[] = $p;
+            }
+        }
+        return '/' . implode('/', $parts);
+    }
+
+    private static function insideSource(string $path): bool
+    {
+        $root = realpath(self::sourceRoot());
+        return $root !== false && ($path === $root || str_starts_with($path . '/', $root . '/'));
     }
 
     public static function appDir(): string

@@ -8,6 +8,9 @@ if (PHP_SAPI !== 'cli') {
 }
 error_reporting(E_ALL);
 set_error_handler(function (int $no, string $msg, string $file, int $line): bool {
+    if (!(error_reporting() & $no)) {
+        return false;   // silenced with @
+    }
     throw new ErrorException($msg, 0, $no, $file, $line);
 });
 
