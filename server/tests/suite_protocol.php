@@ -137,8 +137,18 @@ runTests([
             'pullDetail' => ['uid', 'sid', 'reqcode', 'page', 'pagesize'],
             'finishPull' => ['uid', 'sid', 'reqcode'],
             'cancelSync' => ['uid', 'sid', 'reqcode'],
+            'pushDetail' => ['uid', 'sid', 'reqcode'],
+            'pushActionLog' => ['uid', 'sid'],
+            'pushBookLog' => ['uid', 'sid'],
+            'postclientinfo' => ['sid', 'app_name', 'app_ver', 'attr0', 'attr1', 'attr2', 'attr3', 'os'],
         ];
-        $good = ['uid' => $s['uid'], 'sid' => $s['sid'], 'username' => 'x', 'password' => encryptPassword('secret1'),
+        $bodies = [
+            'pushDetail' => requestBody([bookItem("x'; DELETE FROM sync_rows; --", 1)]),
+            'pushActionLog' => requestBody([['action' => "a' OR 1=1 --", 'adate' => '2026-12-06T00:00:00', 'triggerCount' => 1]]),
+            'pushBookLog' => requestBody([['bookId' => "b\"); DROP TABLE book_logs; --", 'adate' => '2026-12-06T00:00:00']]),
+        ];
+        $good = ['app_name' => 'x', 'app_ver' => '4.31', 'attr0' => 'Quit', 'attr1' => '{}', 'attr2' => '{}', 'attr3' => 'm',
+            'os' => 'windows', 'uid' => $s['uid'], 'sid' => $s['sid'], 'username' => 'x', 'password' => encryptPassword('secret1'),
             'email' => 'a%40b.cn', 'crypt' => '1', 'version' => '4.31', 'rnd' => 'abcd', 'usn' => '0', 'us' => '0',
             'extparams' => '', 'reqcode' => bin2hex(random_bytes(16)), 'page' => '0', 'pagesize' => '10'];
         foreach ($templates as $action => $params) {
@@ -148,9 +158,9 @@ runTests([
                     foreach ($params as $p) {
                         $tail .= "&$p=" . ($p === $bad ? (str_starts_with($value, '%') ? $value : rawurlencode($value)) : $good[$p]);
                     }
-                    $doc = $svc->api($tail);   // 200, JSON, typed head and checksum are checked inside
+                    $doc = $svc->api($tail, $bodies[$action] ?? null);   // 200, JSON, typed head and checksum checked inside
                     if (in_array($bad, ['uid', 'sid', 'reqcode', 'page', 'pagesize', 'usn', 'password', 'crypt'], true)
-                        && $action !== 'lastnews') {
+                        && !in_array($action, ['lastnews', 'postclientinfo'], true)) {
                         same(true, $doc['head']['isError'], "$action with $bad=" . substr($value, 0, 20));
                     }
                 }
@@ -159,6 +169,13 @@ runTests([
         // Still intact afterwards.
         same(false, $svc->api('&a=heartbeat' . Service::auth($s) . '&username=x&version=4.31')['head']['isError'], 'session alive');
         check((int)$svc->db()->query('SELECT COUNT(*) FROM users')->fetchColumn() > 0, 'users table intact');
+        foreach ($bodies as $action => $body) {
+            same(false, $svc->api("&a=$action" . Service::auth($s) . ($action === 'pushDetail'
+                ? '&reqcode=' . $svc->beginPush($s, 0)['reqcode'] : ''), $body)['head']['isError'], "$action with quotes");
+        }
+        same("a' OR 1=1 --", $svc->db()->query("SELECT action FROM action_logs WHERE uid='{$s['uid']}'")->fetchColumn(),
+            'quotes stored as text');
+        same(1, (int)$svc->db()->query('SELECT COUNT(*) FROM book_logs')->fetchColumn(), 'book logs intact');
         // Missing sid or uid.
         foreach (['&a=beginPull&uid=' . $s['uid'] . '&usn=0', '&a=beginPull&sid=' . $s['sid'] . '&usn=0',
                      '&a=pushActionLog&uid=' . $s['uid'], '&a=lastnewsdone&uid=' . $s['uid'] . '&username=x'] as $tail) {
@@ -195,7 +212,8 @@ runTests([
             'attribute2' => str_repeat('&nbsp;', 600), 'create_time' => null, 'update_time' => '2026-12-06T10:00:00']];
         same(false, $svc->api('&a=pushActionLog' . Service::auth($s), requestBody($rows))['head']['isError'],
             'form-like JSON accepted');
-        same('act&x[]=1&a=b', $svc->db()->query('SELECT action FROM action_logs')->fetchColumn(), 'stored verbatim');
+        same('act&x[]=1&a=b', $svc->db()->query("SELECT action FROM action_logs WHERE uid='{$s['uid']}'")->fetchColumn(),
+            'stored verbatim');
     },
 
     'news_links_and_read_marks' => function (Service $svc) use ($admin) {
