@@ -154,6 +154,7 @@ private:
     std::function<void(const QString &)> m_progressHook;
     std::unique_ptr<QLockFile> m_instanceLock;
     bool m_initialized = false;
+    bool m_quitRequested = false;
 };
 
 extern App g_App;

@@ -1,17 +1,124 @@
+#include "app/App.h"
+#include "app/Application.h"
 #include "app/Constants.h"
+#include "app/Exception.h"
+#include "app/Scale.h"
+#include "log/Log.h"
 
-#include <QApplication>
+#include <QDebug>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QScreen>
+#include <QTextCodec>
+
+#if __has_include("ui/MainWindow.h")
+#include "ui/MainWindow.h"
+#define INKBOAT_HAVE_MAINWINDOW 1
+#endif
+
+namespace {
+
+QWidget *createMainWindow()
+{
+#ifdef INKBOAT_HAVE_MAINWINDOW
+    return new MainWindow();
+#else
+    auto *label = new QLabel(Ink::productName());
+    label->setWindowTitle(g_App.title());
+    label->setAlignment(Qt::AlignCenter);
+    label->resize(800, 500);
+    return label;
+#endif
+}
+
+// The frame announces its first paint; the window then loads its trees and starts its workers.
+void connectFirstShow(QWidget *frame, QWidget *window)
+{
+    const bool frameSignals = frame && frame != window && frame->metaObject()->indexOfSignal("windowPaint()") >= 0;
+    const bool windowSlot = window->metaObject()->indexOfMethod("windowFirstShow()") >= 0;
+    if (!windowSlot)
+        return;
+    if (frameSignals)
+        QObject::connect(frame, SIGNAL(windowPaint()), window, SLOT(windowFirstShow()));
+    else
+        QMetaObject::invokeMethod(window, "windowFirstShow", Qt::QueuedConnection);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication::setOrganizationName(Ink::organizationName());
     QCoreApplication::setApplicationName(Ink::applicationName());
-    QApplication app(argc, argv);
-    QLabel window(Ink::productName());
-    window.setWindowTitle(Ink::productName());
-    window.setAlignment(Qt::AlignCenter);
-    window.resize(800, 500);
-    window.show();
-    return app.exec();
+
+    // 1. scale, before the application object exists
+    const double storedScale = Ink::storedScaleFactor();
+    Ink::applyStoredScaleFactor(storedScale);
+
+    // 2. application object with the event guard
+    Application app(argc, argv);
+    App::installQuitSignalHandlers();
+
+    // 3. screen facts
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const int dpiX = screen ? qRound(screen->logicalDotsPerInchX()) : 96;
+    const int dpiY = screen ? qRound(screen->logicalDotsPerInchY()) : 96;
+    qDebug() << "initUi" << "logicalDpiX:" << dpiX;
+    qDebug() << "initUi" << "logicalDpiY:" << dpiY;
+    qDebug() << "initUi" << "font:" << QApplication::font().family();
+
+    // 4. scale check
+    const double recommended = Ink::recommendedScaleFactor(dpiX);
+    if (Ink::scaleNoticeNeeded(storedScale, recommended)) {
+        Ink::storeScaleFactor(recommended);
+        QMessageBox::information(nullptr, QStringLiteral("提示"), Ink::scaleNoticeText(), QMessageBox::Ok);
+        return 0;
+    }
+
+    // 5. text codec
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+
+    // 6. start-up
+    try {
+        if (!g_App.init()) {
+            g_App.deinit();
+            return -1;
+        }
+    } catch (const Exception &e) {
+        logException(e);
+        g_App.showError(QStringLiteral("应用初始化失败，失败原因：") + e.message());
+        g_App.deinit();
+        return -1;
+    } catch (...) {
+        writeLog(QStringLiteral("err"), QStringLiteral("应用初始化失败：未知异常"));
+        g_App.deinit();
+        return -1;
+    }
+
+    // 7.–8. main window and event loop; deinit runs on every way out
+    int code = -1;
+    QPointer<QWidget> window;
+    try {
+        window = createMainWindow();
+        g_App.mainWindow = window;
+        g_App.showFramed(window, Ink::foResizable);
+        g_App.mainFrame = window->window();
+        connectFirstShow(g_App.mainFrame, window);
+        code = Application::exec();
+    } catch (const Exception &e) {
+        logException(e);
+        code = -1;
+    } catch (const std::exception &e) {
+        writeLog(QStringLiteral("err"), QStringLiteral("发生异常：%1").arg(QString::fromUtf8(e.what())));
+        code = -1;
+    } catch (...) {
+        writeLog(QStringLiteral("err"), QStringLiteral("发生未知异常，程序退出"));
+        code = -1;
+    }
+    g_App.mainFrame = nullptr;
+    g_App.mainWindow = nullptr;
+    delete window.data();
+    g_App.deinit();
+    return code;
 }

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QApplication>
+
+#include <exception>
+#include <functional>
+
+// Wraps every event delivery: no exception escapes into Qt. Known failures are logged and shown
+// (one box at a time, on the GUI thread only); unknown ones are kept and rethrown after the loop.
+class Application : public QApplication
+{
+    Q_OBJECT
+public:
+    Application(int &argc, char **argv);
+    ~Application() override;
+
+    bool notify(QObject *receiver, QEvent *event) override;
+    // Runs the event loop; rethrows a kept unknown exception when it ends.
+    static int exec();
+
+    // Replaces the message box (tests). Called with title and text on the GUI thread.
+    using MessageBoxHook = std::function<void(const QString &title, const QString &text)>;
+    static void setMessageBoxHook(MessageBoxHook hook);
+
+    static std::exception_ptr pendingException();
+    static void clearPendingException();
+
+private:
+    void reportFailure(const QString &what, QObject *receiver, QEvent *event);
+    void showFailure(const QString &title, const QString &text);
+};

@@ -1,0 +1,351 @@
+#include "storage/DataAccess.h"
+
+#include "app/App.h"
+#include "app/Constants.h"
+#include "app/Exception.h"
+#include "storage/SqlTableModel.h"
+
+#include <QDateTime>
+#include <QRandomGenerator>
+#include <QSqlError>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QUuid>
+
+#include <cmath>
+
+namespace {
+
+thread_local int t_openTransactions = 0;
+
+enum class TxKind { None, Begin, End };
+
+// Raw transaction statements run through execSql must hold the lock like the transaction calls.
+TxKind transactionKind(const QString &sql)
+{
+    const QString s = sql.trimmed().toUpper();
+    if (s.startsWith(QLatin1String("BEGIN")))
+        return TxKind::Begin;
+    if (s.startsWith(QLatin1String("COMMIT")) || s.startsWith(QLatin1String("END")))
+        return TxKind::End;
+    if (s.startsWith(QLatin1String("ROLLBACK"))) {
+        // "ROLLBACK TO savepoint" keeps the transaction open.
+        QString rest = s.mid(8).trimmed();
+        if (rest.startsWith(QLatin1String("TRANSACTION")))
+            rest = rest.mid(11).trimmed();
+        if (rest.startsWith(QLatin1String("TO")))
+            return TxKind::None;
+        return TxKind::End;
+    }
+    return TxKind::None;
+}
+
+void holdForTransaction()
+{
+    dbMutex().lock();
+    ++t_openTransactions;
+}
+
+void releaseTransaction()
+{
+    if (t_openTransactions > 0) {
+        --t_openTransactions;
+        dbMutex().unlock();
+    }
+}
+
+QString errorText(const QSqlError &error) { return error.text().trimmed(); }
+
+} // namespace
+
+QRecursiveMutex &dbMutex()
+{
+    static QRecursiveMutex mutex;
+    return mutex;
+}
+
+int openTransactionCount() { return t_openTransactions; }
+
+LockedQuery::LockedQuery(const QSqlDatabase &db) : DbLocker(), QSqlQuery(db) {}
+
+LockedQuery::~LockedQuery() = default;
+
+void beginTransaction()
+{
+    holdForTransaction();
+    if (!g_App.db.transaction()) {
+        const QString text = errorText(g_App.db.lastError());
+        releaseTransaction();
+        throwError(QStringLiteral("启动事务失败！错误信息：\n") + text, QStringLiteral("ERR_START_TRANSACTION"));
+    }
+}
+
+void commitTransaction()
+{
+    DbLocker lock;
+    if (!g_App.db.commit()) {
+        // The transaction is still open: the caller's rollback gives the lock back.
+        throwError(QStringLiteral("提交事务失败！错误信息：\n") + errorText(g_App.db.lastError()),
+                   QStringLiteral("ERR_COMMIT"));
+    }
+    releaseTransaction();
+}
+
+void rollbackTransaction()
+{
+    DbLocker lock;
+    const bool ok = g_App.db.rollback();
+    releaseTransaction();
+    if (!ok)
+        throwError(QStringLiteral("回滚事务失败！错误信息：\n") + errorText(g_App.db.lastError()),
+                   QStringLiteral("ERR_ROLLBACK"));
+}
+
+Transaction::Transaction() { beginTransaction(); }
+
+Transaction::~Transaction()
+{
+    if (m_open) {
+        try {
+            rollbackTransaction();
+        } catch (...) {
+        }
+    }
+}
+
+void Transaction::commit()
+{
+    commitTransaction();
+    m_open = false;
+}
+
+void Transaction::rollback()
+{
+    m_open = false;
+    rollbackTransaction();
+}
+
+int execSql(const QString &sql)
+{
+    DbLocker lock;
+    const TxKind kind = transactionKind(sql);
+    QSqlQuery query(g_App.db);
+    const bool ok = query.exec(sql);
+    if (kind == TxKind::Begin && ok)
+        holdForTransaction();
+    else if (kind == TxKind::End && (ok || sql.trimmed().toUpper().startsWith(QLatin1String("ROLLBACK"))))
+        releaseTransaction();
+    if (!ok)
+        throwError(errorText(query.lastError()), QStringLiteral("ERR_QUERY"));
+    const int rows = query.numRowsAffected();
+    query.finish();
+    return rows;
+}
+
+int execQuery(const QString &sql)
+{
+    DbLocker lock;
+    if (g_App.query.driver() != g_App.db.driver() || !g_App.db.isValid())
+        g_App.query = QSqlQuery(g_App.db);
+    if (!g_App.query.exec(sql))
+        throwError(errorText(g_App.query.lastError()), QStringLiteral("ERR_QUERY"));
+    return g_App.query.numRowsAffected();
+}
+
+QueryPtr openQuery(const QString &sql)
+{
+    QueryPtr query = std::make_unique<LockedQuery>(g_App.db);
+    if (!query->exec(sql))
+        throwError(errorText(query->lastError()), QStringLiteral("ERR_QUERY"));
+    return query;
+}
+
+int execPrepared(const QString &sql, const QVariantList &values)
+{
+    DbLocker lock;
+    QSqlQuery query(g_App.db);
+    if (!query.prepare(sql))
+        throwError(errorText(query.lastError()), QStringLiteral("ERR_QUERY"));
+    for (const QVariant &v : values)
+        query.addBindValue(v);
+    if (!query.exec())
+        throwError(errorText(query.lastError()), QStringLiteral("ERR_QUERY"));
+    const int rows = query.numRowsAffected();
+    query.finish();
+    return rows;
+}
+
+void throwError(const QString &message, const QString &code) { throw Exception(message, code); }
+
+QString getSysParam(const QString &key, const QString &defaultValue)
+{
+    QueryPtr query = openQuery(QStringLiteral("SELECT value FROM SysParam WHERE key=") + quoteSql(key));
+    if (query->next())
+        return query->value(QStringLiteral("value")).toString();
+    return defaultValue;
+}
+
+void setSysParam(const QString &key, const QString &value, bool inTransaction)
+{
+    std::unique_ptr<Transaction> tx;
+    if (inTransaction || openTransactionCount() == 0)
+        tx = std::make_unique<Transaction>();
+    execSql(QStringLiteral("DELETE FROM SysParam WHERE key=") + quoteSql(key));
+    execSql(QStringLiteral("INSERT INTO SysParam(key,value) VALUES(") + quoteSql(key) + QLatin1Char(',') +
+            quoteSql(value) + QLatin1Char(')'));
+    if (tx)
+        tx->commit();
+}
+
+QString quoteSql(const QString &text)
+{
+    QString s = text;
+    // A NUL would end the statement text inside the literal; it has no meaning in stored text.
+    s.remove(QChar(0));
+    s.replace(QLatin1Char('\''), QLatin1String("''"));
+    return QLatin1Char('\'') + s + QLatin1Char('\'');
+}
+
+QString newGuid() { return QUuid::createUuid().toString(QUuid::Id128).toUpper(); }
+
+QString randomString(int length)
+{
+    static const char chars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QString s;
+    s.reserve(qMax(0, length));
+    for (int i = 0; i < length; ++i)
+        s += QLatin1Char(chars[QRandomGenerator::system()->bounded(62)]);
+    return s;
+}
+
+QString urlWithoutPassword(const QString &url)
+{
+    QUrl u(url);
+    QUrlQuery query(u);
+    if (!query.hasQueryItem(QStringLiteral("password")))
+        return url;
+    query.removeAllQueryItems(QStringLiteral("password"));
+    u.setQuery(query);
+    return u.toString();
+}
+
+void prepareRecord(QSqlRecord &record, const QString &flag)
+{
+    const QString now = QDateTime::currentDateTime().toString(Ink::dateTimeMsFormat());
+    if (flag == QLatin1String("A") && record.contains(QStringLiteral("Created")))
+        record.setValue(QStringLiteral("Created"), now);
+    if (record.contains(QStringLiteral("Updated")))
+        record.setValue(QStringLiteral("Updated"), now);
+    if (record.contains(QStringLiteral("Flag"))) {
+        if (flag == QLatin1String("D"))
+            record.setValue(QStringLiteral("Flag"), QStringLiteral("D"));
+        else if (flag == QLatin1String("A") || flag == QLatin1String("U"))
+            record.setValue(QStringLiteral("Flag"), QStringLiteral("A"));
+    }
+    if (record.contains(QStringLiteral("Usn")))
+        record.setValue(QStringLiteral("Usn"), 0);
+    // Every row that is synchronised (tree rows and log rows) must be sent again after a change.
+    if (record.contains(QStringLiteral("Synced")))
+        record.setValue(QStringLiteral("Synced"), 0);
+}
+
+bool isArticleLengthOk(const QString &text) { return text.size() <= Ink::maxArticleLength; }
+
+void checkArticleLength(const QString &text)
+{
+    if (!isArticleLengthOk(text))
+        throwError(QStringLiteral("文章可以支持最大字符长度%1，不能继续！").arg(Ink::maxArticleLength),
+                   QStringLiteral("0"));
+}
+
+bool isUserMaterialLengthOk(const QString &text) { return text.size() <= Ink::maxUserMaterialLength; }
+
+void checkUserMaterialLength(const QString &text)
+{
+    if (!isUserMaterialLengthOk(text))
+        throwError(QStringLiteral("用户素材可以支持最大字符长度%1，不能继续！").arg(Ink::maxUserMaterialLength),
+                   QStringLiteral("0"));
+}
+
+namespace {
+
+void resortLevel(const QString &tableName, const QString &parentId, const QString &categoryFilter, int level,
+                 int depth)
+{
+    // A row that is (indirectly) its own parent would recurse without end.
+    if (depth > 1000)
+        return;
+    SqlTableModel model(nullptr, g_App.db);
+    model.setEditStrategy(QSqlTableModel::OnManualSubmit);
+    model.setTable(tableName);
+    model.setFilter(QStringLiteral("Flag='A' AND pID=%1 %2").arg(quoteSql(parentId), categoryFilter));
+    model.setSort(model.fieldIndex(QStringLiteral("Sort")), Qt::AscendingOrder);
+    if (!model.select())
+        throwError(QStringLiteral("排序失败，错误信息：\n") + errorText(model.lastError()), QStringLiteral("0"));
+    model.fetchAll();
+    const int rows = model.rowCount();
+    int counter = 1;
+    for (int row = 0; row < rows; ++row, ++counter) {
+        QSqlRecord rec = model.record(row);
+        const QVariant sort = rec.value(QStringLiteral("Sort"));
+        const QVariant lvl = rec.value(QStringLiteral("Level"));
+        if (sort.isNull() || lvl.isNull() || std::fabs(sort.toDouble() - counter) > 0.0001 ||
+            lvl.toInt() != level) {
+            rec.setValue(QStringLiteral("Sort"), counter);
+            rec.setValue(QStringLiteral("Level"), level);
+            prepareRecord(rec, QStringLiteral("U"));
+            model.setRecord(row, rec);
+        }
+        const QString id = rec.value(QStringLiteral("ID")).toString();
+        if (id != parentId)
+            resortLevel(tableName, id, categoryFilter, level + 1, depth + 1);
+    }
+    if (!model.submitAll())
+        throwError(QStringLiteral("排序失败，错误信息：\n") + errorText(model.lastError()), QStringLiteral("0"));
+}
+
+} // namespace
+
+void resortChildren(const QString &tableName, const QString &parentId, const QString &category)
+{
+    try {
+        Transaction tx;
+        int level = 0;
+        if (!parentId.isEmpty()) {
+            QueryPtr q = openQuery(QStringLiteral("SELECT Level FROM %1 WHERE ID=%2").arg(tableName, quoteSql(parentId)));
+            if (q->next())
+                level = q->value(0).toInt() + 1;
+        }
+        const QString categoryFilter =
+            category.isEmpty() ? QString() : QStringLiteral(" AND Category=") + quoteSql(category);
+        resortLevel(tableName, parentId, categoryFilter, level, 0);
+        tx.commit();
+    } catch (const Exception &) {
+        throw;
+    } catch (...) {
+        throwError(QStringLiteral("排序失败！"), QStringLiteral("0"));
+    }
+}
+
+SqlTableModel *openTableModel(const QString &text, bool isQuery, bool fetchAll)
+{
+    auto *model = new SqlTableModel(nullptr, g_App.db);
+    model->setEditStrategy(QSqlTableModel::OnManualSubmit);
+    try {
+        if (!isQuery) {
+            if (!text.isEmpty())
+                model->setTable(text);
+        } else {
+            QueryPtr query = openQuery(text);
+            model->setExecutedQuery(*query);
+            if (fetchAll) {
+                model->fetchAll();
+                model->first();
+            }
+        }
+    } catch (...) {
+        delete model;
+        throw;
+    }
+    return model;
+}

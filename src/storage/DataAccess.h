@@ -1,0 +1,83 @@
+#pragma once
+
+#include "storage/DbLock.h"
+
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QString>
+#include <QVariantList>
+
+#include <memory>
+
+class SqlTableModel;
+
+// A query of its own that holds the connection lock for as long as it exists: iterate it,
+// then let it go. The lock is taken before and released after the query object itself.
+class LockedQuery : private DbLocker, public QSqlQuery
+{
+public:
+    explicit LockedQuery(const QSqlDatabase &db);
+    ~LockedQuery();
+};
+using QueryPtr = std::unique_ptr<LockedQuery>;
+
+// Transactions on g_App.db. Each begin takes the connection lock, commit or rollback gives it back.
+void beginTransaction();
+void commitTransaction();
+void rollbackTransaction();
+
+// Rolls back on destruction unless committed: a failure after begin never leaves a transaction open.
+class Transaction
+{
+public:
+    Transaction();
+    ~Transaction();
+    void commit();
+    void rollback();
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+
+private:
+    bool m_open = true;
+};
+
+// Executes sql, returns the number of affected rows, keeps no result. Raw "BEGIN…", "COMMIT",
+// "END" and "ROLLBACK" statements take and give back the lock like the transaction calls.
+int execSql(const QString &sql);
+// Executes sql on the shared query; its rows stay readable through g_App.query until the next
+// statement of any thread. Meant for the GUI thread's single-value reads; use openQuery elsewhere.
+int execQuery(const QString &sql);
+// A query of its own, already executed, holding the connection lock until it is destroyed.
+QueryPtr openQuery(const QString &sql);
+// Executes a prepared statement with positional values under the lock.
+int execPrepared(const QString &sql, const QVariantList &values);
+
+[[noreturn]] void throwError(const QString &message, const QString &code);
+
+QString getSysParam(const QString &key, const QString &defaultValue = QString());
+// Without inTransaction the caller owns the transaction; when the caller has none open, it
+// still runs in a transaction of its own so that the key is never missing.
+void setSysParam(const QString &key, const QString &value, bool inTransaction = true);
+
+// Doubles every apostrophe and wraps the text in apostrophes.
+QString quoteSql(const QString &text);
+// 32 upper-case hexadecimal characters.
+QString newGuid();
+QString randomString(int length);
+QString urlWithoutPassword(const QString &url);
+
+// Bookkeeping columns of a tree row about to be written: flag "A" new, "U" changed, "D" deleted.
+void prepareRecord(QSqlRecord &record, const QString &flag);
+
+bool isArticleLengthOk(const QString &text);
+void checkArticleLength(const QString &text);
+bool isUserMaterialLengthOk(const QString &text);
+void checkUserMaterialLength(const QString &text);
+
+// Renumbers Sort (1, 2, 3, … in the present order) and repairs Level of the live children of
+// parentId and of all their descendants, in one transaction.
+void resortChildren(const QString &tableName, const QString &parentId, const QString &category = QString());
+
+// A table model on g_App.db (OnManualSubmit). isQuery: text is a SELECT that is executed now;
+// fetchAll then loads every row and puts the cursor on the first. The caller deletes the model.
+SqlTableModel *openTableModel(const QString &text, bool isQuery = false, bool fetchAll = false);

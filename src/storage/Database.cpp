@@ -1,0 +1,380 @@
+#include "storage/Database.h"
+
+#include "app/App.h"
+#include "app/Exception.h"
+#include "log/Log.h"
+#include "storage/Backup.h"
+#include "storage/DataAccess.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlError>
+
+namespace {
+
+const char *const kNow = "strftime('%Y-%m-%d %H:%M:%f','now','localtime')";
+
+QString treeColumns()
+{
+    return QStringLiteral("(ID VARCHAR(64),   pID VARCHAR(64), NodeType INTEGER, Level INTEGER, Sort FLOAT,   "
+                          "Title VARCHAR(200), Category VARCHAR(200),   rtf TEXT, HTML TEXT, PlainText TEXT,   "
+                          "Attribute1 VARCHAR(256), Attribute2 VARCHAR(256), Attribute3 VARCHAR(256),   "
+                          "Created TIMESTAMP DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   "
+                          "Updated TIMESTAMP DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   "
+                          "PRIMARY KEY (ID))");
+}
+
+QString materialColumns()
+{
+    return QStringLiteral("(ID VARCHAR(64),   pID VARCHAR(64), NodeType INTEGER, Level INTEGER, Sort FLOAT,   "
+                          "Title VARCHAR(200), Category VARCHAR(200),   rtf TEXT, HTML TEXT, PlainText TEXT,   "
+                          "FeeGroup VARCHAR(256), Fee Float,   "
+                          "Attribute1 VARCHAR(256), Attribute2 VARCHAR(256), Attribute3 VARCHAR(256),   "
+                          "Created TIMESTAMP DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   "
+                          "Updated TIMESTAMP DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   "
+                          "PRIMARY KEY (ID))");
+}
+
+QString sysLogColumns()
+{
+    return QStringLiteral("(ID VARCHAR(64),   Category1 VARCHAR(200), Category2 VARCHAR(200), Category3 VARCHAR(200),   "
+                          "Title VARCHAR(200), Content TEXT,   "
+                          "Attribute1 VARCHAR(256), Attribute2 VARCHAR(256), Attribute3 VARCHAR(256),   "
+                          "Created TIMESTAMP DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   "
+                          "PRIMARY KEY (ID))");
+}
+
+QStringList tableStatements()
+{
+    QStringList s;
+    s << QStringLiteral("CREATE TABLE IF NOT EXISTS SysParam(key VARCHAR(128), value VARCHAR,   "
+                        "Created TIMESTAMP DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   "
+                        "PRIMARY KEY (key))");
+    s << QStringLiteral("CREATE TABLE IF NOT EXISTS SysLog") + sysLogColumns();
+    s << QStringLiteral("CREATE TABLE IF NOT EXISTS DelLog(ID VARCHAR(64),   Category VARCHAR(200),   "
+                        "Attribute1 VARCHAR(256), Attribute2 VARCHAR(256), Attribute3 VARCHAR(256),   "
+                        "Created TIMESTAMP DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   "
+                        "PRIMARY KEY (ID,Category))");
+    s << QStringLiteral("CREATE TABLE IF NOT EXISTS BookTree") + treeColumns();
+    s << QStringLiteral("CREATE TABLE IF NOT EXISTS MaterialTree") + materialColumns();
+    s << QStringLiteral("CREATE TABLE IF NOT EXISTS MemoTree") + treeColumns();
+    s << QStringLiteral("CREATE TABLE IF NOT EXISTS M.MaterialTree") + materialColumns();
+    s << QStringLiteral("CREATE TABLE IF NOT EXISTS S.SentenceTree") + materialColumns();
+    s << QStringLiteral("CREATE TABLE IF NOT EXISTS A.ArticleTree") + materialColumns();
+    s << QStringLiteral("CREATE TABLE IF NOT EXISTS L.SysLog") + sysLogColumns();
+    s << QStringLiteral("CREATE TABLE IF NOT EXISTS L.BookLog(ID VARCHAR(64),   BookID VARCHAR(64),ADate TIMESTAMP,   "
+                        "WordCount1 INTEGER, WordCount2 INTEGER,   "
+                        "Attribute1 VARCHAR(256), Attribute2 VARCHAR(256), Attribute3 VARCHAR(256),   "
+                        "Created TIMESTAMP DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   "
+                        "Updated TIMESTAMP DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   "
+                        "Synced BOOLEAN DEFAULT (0),   PRIMARY KEY (ID))");
+    s << QStringLiteral("CREATE TABLE IF NOT EXISTS L.ActionLog(ID VARCHAR(64),   Action VARCHAR(200),ADate TIMESTAMP,   "
+                        "triggerCount INTEGER,   "
+                        "Attribute1 VARCHAR(256), Attribute2 VARCHAR(256), Attribute3 VARCHAR(256),   "
+                        "Created TIMESTAMP DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   "
+                        "Updated TIMESTAMP DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   "
+                        "Synced BOOLEAN DEFAULT (0),   PRIMARY KEY (ID),   UNIQUE(Action,ADate))");
+    for (const char *schema : {"", "M.", "S.", "A.", "L."})
+        s << QStringLiteral("CREATE TABLE IF NOT EXISTS %1DbVersion(Version VARCHAR(64))").arg(QLatin1String(schema));
+    return s;
+}
+
+// SQLite URI paths: '%', '?' and '#' would be read as escapes, query and fragment.
+QString uriPath(const QString &path)
+{
+    QString p = QDir::fromNativeSeparators(path);
+    p.replace(QLatin1Char('%'), QLatin1String("%25"));
+    p.replace(QLatin1Char('?'), QLatin1String("%3f"));
+    p.replace(QLatin1Char('#'), QLatin1String("%23"));
+    return p;
+}
+
+QString libraryPath(Ink::TableType type)
+{
+    return QStringLiteral("%1/%2_%3.sdb")
+        .arg(QDir::fromNativeSeparators(g_App.appDataPath()).chopped(1), Ink::applicationName(),
+             Ink::dbFileSuffixes().value(type));
+}
+
+// A shipped copy beside the executable is preferred over an empty new library.
+bool copyShippedLibrary(const QString &target)
+{
+    const QString source = g_App.librarySourcePath() + QFileInfo(target).fileName();
+    if (!QFileInfo::exists(source))
+        return false;
+    const QString partial = target + QStringLiteral(".partial");
+    QFile::remove(partial);
+    if (!QFile::copy(source, partial)) {
+        QFile::remove(partial);
+        return false;
+    }
+    if (!QFile::rename(partial, target)) {
+        QFile::remove(partial);
+        return false;
+    }
+    QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return true;
+}
+
+int queryInt(const QString &sql)
+{
+    QueryPtr q = openQuery(sql);
+    return q->next() ? q->value(0).toInt() : 0;
+}
+
+} // namespace
+
+QString sqlDriverName() { return QStringLiteral("SQLITECIPHER"); }
+
+QString mainDbFileName() { return g_App.appDataPath() + Ink::applicationName() + QStringLiteral(".sdb"); }
+
+QString tableName(Ink::TableType type) { return Ink::dbTableNames().value(type); }
+
+QString dbFileName(Ink::TableType type) { return QDir::toNativeSeparators(libraryPath(type)); }
+
+bool openDatabase(const QString &fileName, const QString &key, QString *error)
+{
+    DbLocker lock;
+    g_App.db.setDatabaseName(fileName);
+    g_App.db.setPassword(key);
+    g_App.db.setConnectOptions(QStringLiteral("QSQLITE_USE_CIPHER=chacha20"));
+    if (!g_App.db.open()) {
+        if (error)
+            *error = g_App.db.lastError().text().trimmed();
+        return false;
+    }
+    g_App.query = QSqlQuery(g_App.db);
+    return true;
+}
+
+bool createDatabaseFile(const QString &fileName, const QString &key, QString *error)
+{
+    DbLocker lock;
+    if (!openDatabase(fileName, key, error))
+        return false;
+    // Reading the schema makes the driver write the file header (and the salt of a cipher).
+    {
+        QSqlQuery q(g_App.db);
+        q.exec(QStringLiteral("PRAGMA user_version"));
+    }
+    g_App.query = QSqlQuery();
+    g_App.db.close();
+    return true;
+}
+
+QString attachCipherStatement(const QString &path, const QString &alias, const QString &key)
+{
+    return QStringLiteral("ATTACH DATABASE %1 AS %2 key %3")
+        .arg(quoteSql(QStringLiteral("file:") + uriPath(path) + QStringLiteral("?cipher=chacha20")), alias,
+             quoteSql(key));
+}
+
+QString attachPlainStatement(const QString &path, const QString &alias)
+{
+    return QStringLiteral("ATTACH DATABASE %1 AS %2").arg(quoteSql(QDir::fromNativeSeparators(path)), alias);
+}
+
+bool openConnection(OpenedFiles *files, QString *error)
+{
+    qDebug() << "QSqlDatabase::drivers:" << QSqlDatabase::drivers();
+    {
+        DbLocker lock;
+        g_App.db = QSqlDatabase::addDatabase(sqlDriverName());
+    }
+    const QString mainFile = mainDbFileName();
+    const QString material = libraryPath(Ink::ttMaterial);
+    const QString sentence = libraryPath(Ink::ttSentence);
+    const QString article = libraryPath(Ink::ttArticle);
+    const QString log = libraryPath(Ink::ttLog);
+    const bool mainExists = QFileInfo::exists(mainFile);
+    const bool materialExists = QFileInfo::exists(material);
+    const bool sentenceExists = QFileInfo::exists(sentence);
+    const bool articleExists = QFileInfo::exists(article);
+    const bool logExists = QFileInfo::exists(log);
+
+    QString why;
+    bool ok = true;
+    if (!mainExists)
+        ok = createDatabaseFile(mainFile, QString(), &why);
+    for (const QString &lib : {material, sentence, article}) {
+        const bool exists = lib == material ? materialExists : lib == sentence ? sentenceExists : articleExists;
+        if (ok && !exists && !copyShippedLibrary(lib))
+            ok = createDatabaseFile(lib, Ink::libraryKey(), &why);
+    }
+    if (ok && !logExists)
+        ok = createDatabaseFile(log, QString(), &why);
+    if (files)
+        files->logWasMissing = !logExists;
+    if (ok)
+        ok = openDatabase(mainFile, QString(), &why);
+    if (!ok) {
+        qDebug().noquote() << QStringLiteral("Can not open connection: ") + why;
+        if (error)
+            *error = why;
+        return false;
+    }
+    return true;
+}
+
+void attachLibraries()
+{
+    const char *const aliases[] = {"M", "S", "A"};
+    for (int t = Ink::ttMaterial; t <= Ink::ttArticle; ++t) {
+        const QString alias = QLatin1String(aliases[t]);
+        execSql(attachCipherStatement(libraryPath(Ink::TableType(t)), alias, Ink::libraryKey()));
+        // SQLite reads an attached file lazily; read it now so that a damaged or foreign library
+        // fails here, before anything is written to the author's main file.
+        queryInt(QStringLiteral("SELECT COUNT(*) FROM %1.sqlite_master").arg(alias));
+    }
+    execSql(attachPlainStatement(libraryPath(Ink::ttLog), QStringLiteral("L")));
+    queryInt(QStringLiteral("SELECT COUNT(*) FROM L.sqlite_master"));
+}
+
+void logSqliteVersion()
+{
+    QueryPtr q = openQuery(QStringLiteral("SELECT sqlite_version() AS 'SQLiteVersion';"));
+    qDebug().noquote() << QStringLiteral("--------------------------------------------------");
+    if (q->next())
+        qDebug().noquote() << QStringLiteral("SQLiteVersion:") << q->value(0).toString();
+}
+
+void createTables()
+{
+    for (const QString &sql : tableStatements())
+        execSql(sql);
+}
+
+void migrateSchema()
+{
+    if (queryInt(QStringLiteral("PRAGMA user_version;")) != 0)
+        return;
+    try {
+        Transaction tx;
+        for (const char *table : {"BookTree", "MemoTree"}) {
+            const QString t = QLatin1String(table);
+            execSql(QStringLiteral("ALTER TABLE %1 ADD COLUMN OrigID VARCHAR(64) DEFAULT('')").arg(t));
+            execSql(QStringLiteral("ALTER TABLE %1 ADD COLUMN Flag CHAR(1) DEFAULT('A')").arg(t));
+            execSql(QStringLiteral("ALTER TABLE %1 ADD COLUMN Usn INTEGER DEFAULT(0)").arg(t));
+            execSql(QStringLiteral("ALTER TABLE %1 ADD COLUMN Synced BOOLEAN DEFAULT(0)").arg(t));
+        }
+        for (const char *table : {"BookTree", "MemoTree"}) {
+            execSql(QStringLiteral("UPDATE %1 SET Flag='A',Usn=0,Synced=0, Created=IFNULL(Created,%2), "
+                                   "Updated=IFNULL(Updated,%2)")
+                        .arg(QLatin1String(table), QLatin1String(kNow)));
+        }
+        execSql(QStringLiteral("PRAGMA user_version=1"));
+        tx.commit();
+    } catch (const Exception &e) {
+        throw Exception(QStringLiteral("升级数据库版本出错，错误信息：\r\n") + e.message(), e.code());
+    } catch (...) {
+        throw Exception(QStringLiteral("升级数据库版本出错，错误未知！"));
+    }
+}
+
+void seedLogVersion(const OpenedFiles &files)
+{
+    if (!files.logWasMissing)
+        return;
+    bool empty = true;
+    {
+        QueryPtr q = openQuery(QStringLiteral("SELECT COUNT(*) cnt FROM L.DbVersion"));
+        if (q->next())
+            empty = q->value(0).toInt() == 0;
+    }
+    if (empty)
+        execSql(QStringLiteral("INSERT INTO L.DbVersion(Version) VALUES(") + quoteSql(Ink::appVersion()) +
+                QLatin1Char(')'));
+}
+
+double libraryVersion(Ink::TableType type)
+{
+    const char *const aliases[] = {"M", "S", "A", "L"};
+    // Versions are compared as numbers: as text "10.0" would sort below "3.0".
+    QueryPtr q = openQuery(QStringLiteral("SELECT IFNULL(MAX(CAST(Version AS REAL)),0.0) Version FROM %1.DbVersion")
+                               .arg(QLatin1String(aliases[type])));
+    return q->next() ? q->value(0).toDouble() : 0.0;
+}
+
+int checkLibraryVersions(double *version)
+{
+    for (int t = Ink::ttMaterial; t <= Ink::ttArticle; ++t) {
+        const double v = libraryVersion(Ink::TableType(t));
+        if (v != 0.0 && v < 3.0) {
+            qDebug().noquote() << (t == Ink::ttMaterial ? QStringLiteral("素材库版本：") : QStringLiteral("素材版本："))
+                               << v;
+            if (version)
+                *version = v;
+            return t;
+        }
+    }
+    return -1;
+}
+
+void optimizeConnection()
+{
+    execSql(QStringLiteral("ATTACH DATABASE ':memory:' AS MM"));
+    execSql(QStringLiteral("PRAGMA S.cache_size=") + QString::number(8192));
+    execSql(QStringLiteral("PRAGMA M.cache_size=") + QString::number(131072));
+    execSql(QStringLiteral("PRAGMA synchronous = NORMAL;"));
+    execSql(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE;"));
+}
+
+void closeConnection()
+{
+    DbLocker lock;
+    g_App.query = QSqlQuery();
+    if (g_App.db.isValid())
+        g_App.db.close();
+    g_App.db = QSqlDatabase();
+    if (QSqlDatabase::contains(QSqlDatabase::defaultConnection))
+        QSqlDatabase::removeDatabase(QSqlDatabase::defaultConnection);
+}
+
+void repairTrees()
+{
+    backupDatabase(false);
+    // Roots are chosen by the anchor only (pId=''), so a row that names itself or another root
+    // as parent can never send the recursion round in a circle.
+    const QString cte = QStringLiteral("WITH RECURSIVE cte(id,pid,level) AS( \n"
+                                       "    SELECT id,pid,0 level FROM %1 WHERE pId='' \n"
+                                       "    UNION ALL \n"
+                                       "    SELECT a.id,a.pId,cte.level+1 level FROM %1 AS a \n"
+                                       "    INNER JOIN cte ON a.pId=cte.id AND a.pId<>'') \n");
+    try {
+        {
+            Transaction tx;
+            execSql(QStringLiteral("DELETE FROM BookTree WHERE id IS NULL;"));
+            tx.commit();
+        }
+        for (const char *table : {"BookTree", "MemoTree"}) {
+            const QString t = QLatin1String(table);
+            if (queryInt(QStringLiteral("SELECT COUNT(*) cnt FROM %1 WHERE pId IS NULL;").arg(t)) > 0) {
+                Transaction tx;
+                execSql(QStringLiteral("UPDATE %1 SET pId='' WHERE pId IS NULL;").arg(t));
+                tx.commit();
+            }
+        }
+        for (const char *table : {"BookTree", "MemoTree"}) {
+            const QString t = QLatin1String(table);
+            const QString count = (cte + QStringLiteral("SELECT COUNT(*) cnt \nFROM %1 a JOIN cte b ON a.id=b.id \n"
+                                                        "WHERE a.level IS NOT b.level;"))
+                                      .arg(t);
+            if (queryInt(count) > 0) {
+                Transaction tx;
+                execSql((cte + QStringLiteral("UPDATE %1 SET level=(SELECT level FROM cte WHERE cte.id=%1.id),synced=0,  \n"
+                                              "    Updated=%2  \n"
+                                              "WHERE id IN (SELECT id FROM cte) AND "
+                                              "level IS NOT (SELECT level FROM cte WHERE cte.id=%1.id);"))
+                            .arg(t, QLatin1String(kNow)));
+                tx.commit();
+            }
+        }
+    } catch (const Exception &e) {
+        throw Exception(QStringLiteral("修复数据库内容出错，错误信息：\r\n") + e.message(), e.code());
+    } catch (...) {
+        throw Exception(QStringLiteral("修复数据库内容出错，错误未知！"));
+    }
+}

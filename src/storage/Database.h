@@ -1,0 +1,44 @@
+#pragma once
+
+#include "app/Constants.h"
+
+#include <QString>
+
+// The files of the data folder and the connection that joins them (main, M, S, A, L, MM).
+
+QString sqlDriverName(); // "SQLITECIPHER"
+QString mainDbFileName();
+QString tableName(Ink::TableType type);
+QString dbFileName(Ink::TableType type);
+
+// Sets name, key and cipher option of g_App.db and opens it; false with the reason in *error.
+bool openDatabase(const QString &fileName, const QString &key, QString *error = nullptr);
+// Creates a database file (enciphered when key is not empty) by opening and closing it.
+bool createDatabaseFile(const QString &fileName, const QString &key, QString *error = nullptr);
+
+// "ATTACH DATABASE 'file:<path>?cipher=chacha20' AS <alias> key '<key>'", with the path
+// percent-encoded for the URI and every literal quoted.
+QString attachCipherStatement(const QString &path, const QString &alias, const QString &key);
+QString attachPlainStatement(const QString &path, const QString &alias);
+
+struct OpenedFiles {
+    bool logWasMissing = false;
+};
+
+// Start-up steps of the database, in order. Each throws Exception on failure except
+// openConnection, which reports "Can not open connection: …" and returns false.
+bool openConnection(OpenedFiles *files, QString *error = nullptr);
+void attachLibraries();
+void logSqliteVersion();
+void createTables();
+void migrateSchema();
+void seedLogVersion(const OpenedFiles &files);
+// Index (TableType) of the first library whose version is below 3.0, or -1; *version gets it.
+int checkLibraryVersions(double *version = nullptr);
+double libraryVersion(Ink::TableType type);
+void optimizeConnection();
+// Closes g_App.db and removes the connection.
+void closeConnection();
+
+// Backs up, then repairs NULL parents and wrong levels of BookTree and MemoTree.
+void repairTrees();

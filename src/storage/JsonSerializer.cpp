@@ -1,0 +1,376 @@
+#include "storage/JsonSerializer.h"
+
+#include <QColor>
+#include <QDate>
+#include <QDateTime>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QMetaProperty>
+#include <QReadWriteLock>
+
+#include <cmath>
+
+namespace {
+
+struct ListRegistry {
+    QReadWriteLock lock;
+    QHash<int, JsonSerializer::ListConverter> converters;
+};
+
+ListRegistry &registry()
+{
+    static ListRegistry r;
+    return r;
+}
+
+bool findList(int typeId, JsonSerializer::ListConverter *out)
+{
+    QReadLocker lock(&registry().lock);
+    auto it = registry().converters.constFind(typeId);
+    if (it == registry().converters.constEnd())
+        return false;
+    *out = it.value();
+    return true;
+}
+
+const QMetaObject *gadgetMetaObject(int typeId)
+{
+    if (!(QMetaType::typeFlags(typeId) & QMetaType::IsGadget))
+        return nullptr;
+    return QMetaType::metaObjectForType(typeId);
+}
+
+bool isIntegerType(int typeId)
+{
+    switch (typeId) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Web answers often carry numbers as text; accept both.
+bool jsonNumber(const QJsonValue &json, double *out)
+{
+    if (json.isDouble()) {
+        *out = json.toDouble();
+        return std::isfinite(*out);
+    }
+    if (json.isString()) {
+        bool ok = false;
+        *out = json.toString().trimmed().toDouble(&ok);
+        return ok && std::isfinite(*out);
+    }
+    return false;
+}
+
+QDateTime parseDateTime(const QString &text, bool *ok)
+{
+    *ok = true;
+    if (text.isEmpty())
+        return QDateTime();
+    QDateTime dt = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!dt.isValid())
+        dt = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+    if (!dt.isValid())
+        dt = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    if (!dt.isValid())
+        *ok = false;
+    return dt;
+}
+
+} // namespace
+
+JsonSerializer::JsonSerializer(QObject *) {}
+
+void JsonSerializer::registerListConverter(int listType, const ListConverter &converter)
+{
+    QWriteLocker lock(&registry().lock);
+    registry().converters.insert(listType, converter);
+}
+
+void JsonSerializer::fail(const QString &text) const
+{
+    if (m_error.isEmpty())
+        m_error = text;
+}
+
+QJsonValue JsonSerializer::toJson(const QVariant &value) const
+{
+    m_error.clear();
+    return toJsonImpl(value, QStringLiteral("$"));
+}
+
+QJsonValue JsonSerializer::toJsonImpl(const QVariant &value, const QString &path) const
+{
+    if (!value.isValid())
+        return QJsonValue(QJsonValue::Null);
+    const int type = value.userType();
+    if (const QMetaObject *mo = gadgetMetaObject(type)) {
+        QJsonObject obj;
+        const void *gadget = value.constData();
+        for (int i = 0; i < mo->propertyCount(); ++i) {
+            const QMetaProperty prop = mo->property(i);
+            if (!prop.isReadable() || !prop.isStored())
+                continue;
+            const QVariant pv = prop.readOnGadget(gadget);
+            if (prop.isEnumType())
+                obj.insert(QLatin1String(prop.name()), pv.toInt());
+            else
+                obj.insert(QLatin1String(prop.name()), toJsonImpl(pv, path + QLatin1Char('.') + prop.name()));
+        }
+        return obj;
+    }
+    ListConverter list;
+    if (findList(type, &list)) {
+        QJsonArray array;
+        for (const QVariant &e : list.toList(value))
+            array.append(toJsonImpl(e, path + QStringLiteral("[]")));
+        return array;
+    }
+    switch (type) {
+    case QMetaType::Bool:
+        return value.toBool();
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return value.toDouble();
+    case QMetaType::QString:
+        return value.toString();
+    case QMetaType::QDateTime: {
+        const QDateTime dt = value.toDateTime();
+        return dt.isValid() ? dt.toString(Qt::ISODateWithMs) : QString();
+    }
+    case QMetaType::QDate: {
+        const QDate d = value.toDate();
+        return d.isValid() ? d.toString(Qt::ISODate) : QString();
+    }
+    case QMetaType::QColor: {
+        const QColor c = value.value<QColor>();
+        if (!c.isValid())
+            return QString();
+        return c.alpha() == 255 ? c.name(QColor::HexRgb) : c.name(QColor::HexArgb);
+    }
+    case QMetaType::QByteArray:
+        return QString::fromLatin1(value.toByteArray().toBase64());
+    case QMetaType::QStringList:
+        return QJsonArray::fromStringList(value.toStringList());
+    case QMetaType::QVariantList:
+    case QMetaType::QVariantMap:
+    case QMetaType::QJsonValue:
+    case QMetaType::QJsonObject:
+    case QMetaType::QJsonArray:
+        return QJsonValue::fromVariant(value);
+    default:
+        break;
+    }
+    if (isIntegerType(type))
+        return double(value.toLongLong());
+    fail(QStringLiteral("%1: type %2 cannot be written as JSON").arg(path, QLatin1String(value.typeName())));
+    return QJsonValue(QJsonValue::Null);
+}
+
+QVariant JsonSerializer::fromJson(const QJsonValue &json, int typeId, bool *ok) const
+{
+    m_error.clear();
+    bool good = true;
+    const QVariant v = fromJsonImpl(json, typeId, QStringLiteral("$"), &good);
+    if (ok)
+        *ok = good;
+    return good ? v : QVariant();
+}
+
+QVariant JsonSerializer::fromJsonImpl(const QJsonValue &json, int typeId, const QString &path, bool *ok) const
+{
+    auto bad = [&](const QString &what) {
+        *ok = false;
+        fail(QStringLiteral("%1: %2").arg(path, what));
+        return QVariant();
+    };
+    if (const QMetaObject *mo = gadgetMetaObject(typeId)) {
+        if (!json.isObject())
+            return bad(QStringLiteral("object expected"));
+        const QJsonObject obj = json.toObject();
+        QVariant result(typeId, nullptr);
+        void *gadget = result.data();
+        for (int i = 0; i < mo->propertyCount(); ++i) {
+            const QMetaProperty prop = mo->property(i);
+            if (!prop.isWritable() || !prop.isStored())
+                continue;
+            const QString name = QLatin1String(prop.name());
+            const auto it = obj.constFind(name);
+            if (it == obj.constEnd())
+                continue;
+            const QJsonValue member = it.value();
+            if (member.isNull() || member.isUndefined()) {
+                if (m_allowDefaultNull)
+                    continue;
+                return bad(name + QStringLiteral(" is null"));
+            }
+            QVariant pv;
+            if (prop.isEnumType()) {
+                double n = 0;
+                if (!jsonNumber(member, &n))
+                    return bad(name + QStringLiteral(": number expected"));
+                pv = int(n);
+            } else {
+                pv = fromJsonImpl(member, prop.userType(), path + QLatin1Char('.') + name, ok);
+                if (!*ok)
+                    return QVariant();
+            }
+            prop.writeOnGadget(gadget, pv);
+        }
+        return result;
+    }
+    ListConverter list;
+    if (findList(typeId, &list)) {
+        if (!json.isArray())
+            return bad(QStringLiteral("array expected"));
+        QVariantList items;
+        for (const QJsonValue &e : json.toArray()) {
+            if (e.isNull() && m_allowDefaultNull) {
+                items << QVariant(list.elementType, nullptr);
+                continue;
+            }
+            items << fromJsonImpl(e, list.elementType, path + QStringLiteral("[]"), ok);
+            if (!*ok)
+                return QVariant();
+        }
+        return list.fromList(items);
+    }
+    if (isIntegerType(typeId)) {
+        double n = 0;
+        if (!jsonNumber(json, &n))
+            return bad(QStringLiteral("number expected"));
+        QVariant v = qint64(std::llround(n));
+        v.convert(typeId);
+        return v;
+    }
+    switch (typeId) {
+    case QMetaType::Bool:
+        if (json.isBool())
+            return json.toBool();
+        if (json.isDouble())
+            return json.toDouble() != 0;
+        return bad(QStringLiteral("boolean expected"));
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        double n = 0;
+        if (!jsonNumber(json, &n))
+            return bad(QStringLiteral("number expected"));
+        QVariant v = n;
+        v.convert(typeId);
+        return v;
+    }
+    case QMetaType::QString:
+        if (json.isString())
+            return json.toString();
+        if (json.isDouble())
+            return QString::number(json.toDouble(), 'g', 17);
+        if (json.isBool())
+            return json.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+        return bad(QStringLiteral("text expected"));
+    case QMetaType::QDateTime: {
+        if (!json.isString())
+            return bad(QStringLiteral("date-time text expected"));
+        bool good = false;
+        const QDateTime dt = parseDateTime(json.toString(), &good);
+        if (!good)
+            return bad(QStringLiteral("not a date-time: ") + json.toString());
+        return dt;
+    }
+    case QMetaType::QDate: {
+        if (!json.isString())
+            return bad(QStringLiteral("date text expected"));
+        if (json.toString().isEmpty())
+            return QDate();
+        const QDate d = QDate::fromString(json.toString().left(10), Qt::ISODate);
+        if (!d.isValid())
+            return bad(QStringLiteral("not a date: ") + json.toString());
+        return d;
+    }
+    case QMetaType::QColor: {
+        if (!json.isString())
+            return bad(QStringLiteral("colour text expected"));
+        if (json.toString().isEmpty())
+            return QColor();
+        const QColor c(json.toString());
+        if (!c.isValid())
+            return bad(QStringLiteral("not a colour: ") + json.toString());
+        return c;
+    }
+    case QMetaType::QByteArray:
+        if (!json.isString())
+            return bad(QStringLiteral("base64 text expected"));
+        return QByteArray::fromBase64(json.toString().toLatin1());
+    case QMetaType::QStringList: {
+        if (!json.isArray())
+            return bad(QStringLiteral("array expected"));
+        QStringList out;
+        for (const QJsonValue &e : json.toArray()) {
+            if (!e.isString() && !(e.isNull() && m_allowDefaultNull))
+                return bad(QStringLiteral("text expected in array"));
+            out << e.toString();
+        }
+        return out;
+    }
+    case QMetaType::QVariantList:
+        if (!json.isArray())
+            return bad(QStringLiteral("array expected"));
+        return json.toArray().toVariantList();
+    case QMetaType::QVariantMap:
+        if (!json.isObject())
+            return bad(QStringLiteral("object expected"));
+        return json.toObject().toVariantMap();
+    case QMetaType::QJsonValue:
+        return QVariant::fromValue(json);
+    case QMetaType::QJsonObject:
+        if (!json.isObject())
+            return bad(QStringLiteral("object expected"));
+        return json.toObject();
+    case QMetaType::QJsonArray:
+        if (!json.isArray())
+            return bad(QStringLiteral("array expected"));
+        return json.toArray();
+    default:
+        break;
+    }
+    return bad(QStringLiteral("type %1 cannot be read from JSON").arg(QLatin1String(QMetaType::typeName(typeId))));
+}
+
+QByteArray JsonSerializer::serialize(const QVariant &value, QJsonDocument::JsonFormat format) const
+{
+    const QJsonValue json = toJson(value);
+    if (json.isObject())
+        return QJsonDocument(json.toObject()).toJson(format);
+    if (json.isArray())
+        return QJsonDocument(json.toArray()).toJson(format);
+    fail(QStringLiteral("$: only records and lists make a JSON document"));
+    return QByteArray();
+}
+
+QVariant JsonSerializer::deserializeFrom(const QByteArray &bytes, int typeId, QObject *) const
+{
+    m_error.clear();
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        m_error = parseError.errorString();
+        return QVariant();
+    }
+    const QJsonValue root = doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(doc.array());
+    bool ok = true;
+    const QVariant v = fromJsonImpl(root, typeId, QStringLiteral("$"), &ok);
+    return ok ? v : QVariant();
+}
