@@ -27,7 +27,7 @@ final class Api
     private ?Db $db = null;
     private ?array $user = null;
 
-    public function __construct(private Request $req, private ?\Closure $dbFactory = null)
+    public function __construct(private Request $req)
     {
     }
 
@@ -93,7 +93,7 @@ final class Api
 
     private function db(): Db
     {
-        return $this->db ??= ($this->dbFactory ? ($this->dbFactory)() : new Db());
+        return $this->db ??= new Db();
     }
 
     // ---- input helpers -------------------------------------------------------------------

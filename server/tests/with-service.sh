@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command against a private instance of the service: free loopback port, throw-away
-# data folder (INKBOAT_TEST_BASE, INKBOAT_TEST_DATA), stopped again afterwards.
+# data folder (INKBOAT_TEST_BASE, INKBOAT_TEST_DATA), stopped again afterwards. The service runs in
+# its own process group with a watchdog in it, so that even a killed test run leaves nothing behind.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 server=$(dirname "$here")
@@ -21,7 +22,8 @@ for attempt in 1 2 3 4 5; do
     port=$(php -r '$s=stream_socket_server("tcp://127.0.0.1:0"); $n=stream_socket_get_name($s,false); echo substr($n, strrpos($n, ":")+1);')
     INKBOAT_SERVER_DATA="$data" INKBOAT_SERVICE_FAULTS_FILE="$data/faults.txt" \
         PHP_CLI_SERVER_WORKERS=${PHP_CLI_SERVER_WORKERS:-4} \
-        setsid php -S "127.0.0.1:$port" -t "$server" "$server/router.php" >"$log" 2>&1 &
+        setsid bash -c '(sleep "$0"; kill -- -$$) & exec php -S "127.0.0.1:$1" -t "$2" "$2/router.php"' \
+        "${INKBOAT_TEST_SERVICE_LIFETIME:-900}" "$port" "$server" >"$log" 2>&1 &
     pid=$!
     for _ in $(seq 1 50); do
         if php -r 'exit(@fsockopen("127.0.0.1", (int)$argv[1]) ? 0 : 1);' "$port"; then
