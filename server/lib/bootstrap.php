@@ -31,11 +31,13 @@ function handleRequest(): void
     $req = Request::fromGlobals();
     $isApi = $req->get('m') === 'WebApi';
     try {
-        if (str_starts_with($req->path, '/app/')) {
-            Files::serve(substr($req->path, 5), $req->method, $_SERVER);
+        // Paths are matched at their end so the service also works below a prefix (/inkboat/index.php).
+        $appAt = strpos($req->path, '/app/');
+        if ($appAt !== false) {
+            Files::serve(substr($req->path, $appAt + 5), $req->method, $_SERVER);
             return;
         }
-        if (!in_array($req->path, ['/', '/index.php', '/router.php'], true)) {
+        if (!preg_match('#/(index\.php|router\.php)?$#', $req->path)) {
             Pages::plain(404, "Not found\n");
             return;
         }
