@@ -259,6 +259,16 @@ runTests([
             $got = array_map(fn ($r) => [$r['action'], $r['nth'], $r['effect'], $r['arg']], @Inkboat\Faults::parse($text));
             same($expected, $got, "rules '$text'");
         }
+        // Rules from the environment apply to loopback callers only.
+        putenv('INKBOAT_SERVICE_FAULTS=heartbeat=fail');
+        $call = fn (string $from, string $to) => array_column(Inkboat\Faults::forCall(
+            new Inkboat\Request('a=heartbeat', 'GET', '/', $from, $to), 'heartbeat'), 'effect');
+        same(['fail'], $call('127.0.0.1', '127.0.0.1'), 'loopback');
+        same(['fail'], $call('::1', '::1'), 'IPv6 loopback');
+        same([], $call('192.168.1.20', '192.168.1.2'), 'remote caller');
+        same([], $call('127.0.0.1', '10.0.0.2'), 'service on a public address');
+        putenv('INKBOAT_SERVICE_FAULTS');
+        same([], $call('127.0.0.1', '127.0.0.1'), 'off by default');
         restore_error_handler();
     },
 
