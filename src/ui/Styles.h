@@ -42,24 +42,69 @@ public:
     QString skinName() const override { return QStringLiteral("Dark"); }
 };
 
-#define INKBOAT_TINTED_STYLE(Class, Name, R, G, B)                                                                  \
-    class Class : public TintedStyle                                                                               \
-    {                                                                                                              \
-    public:                                                                                                        \
-        Class() : TintedStyle(QColor(R, G, B)) {}                                                                  \
-        QString styleSheetResource() const override { return QStringLiteral(":/" #Class "/DarkStyle.qss"); }        \
-        QString skinName() const override { return QStringLiteral(Name); }                                         \
-    };
+class GrayStyle : public TintedStyle
+{
+    Q_OBJECT
+public:
+    GrayStyle() : TintedStyle(QColor(190, 190, 190)) {}
+    QString styleSheetResource() const override { return QStringLiteral(":/GrayStyle/DarkStyle.qss"); }
+    QString skinName() const override { return QStringLiteral("Gray"); }
+};
 
-INKBOAT_TINTED_STYLE(GrayStyle, "Gray", 190, 190, 190)
-INKBOAT_TINTED_STYLE(LuxuryGoldStyle, "LuxuryGold", 232, 208, 184)
-INKBOAT_TINTED_STYLE(BronzeStyle, "Bronze", 207, 155, 95)
-INKBOAT_TINTED_STYLE(RoseStyle, "Rose", 231, 27, 100)
-INKBOAT_TINTED_STYLE(CoralStyle, "Coral", 255, 114, 86)
-INKBOAT_TINTED_STYLE(SeaGreenStyle, "SeaGreen", 143, 188, 143)
-INKBOAT_TINTED_STYLE(GeneralStyle, "General", 240, 240, 240)
+class LuxuryGoldStyle : public TintedStyle
+{
+    Q_OBJECT
+public:
+    LuxuryGoldStyle() : TintedStyle(QColor(232, 208, 184)) {}
+    QString styleSheetResource() const override { return QStringLiteral(":/LuxuryGoldStyle/DarkStyle.qss"); }
+    QString skinName() const override { return QStringLiteral("LuxuryGold"); }
+};
 
-#undef INKBOAT_TINTED_STYLE
+class BronzeStyle : public TintedStyle
+{
+    Q_OBJECT
+public:
+    BronzeStyle() : TintedStyle(QColor(207, 155, 95)) {}
+    QString styleSheetResource() const override { return QStringLiteral(":/BronzeStyle/DarkStyle.qss"); }
+    QString skinName() const override { return QStringLiteral("Bronze"); }
+};
+
+class RoseStyle : public TintedStyle
+{
+    Q_OBJECT
+public:
+    RoseStyle() : TintedStyle(QColor(231, 27, 100)) {}
+    QString styleSheetResource() const override { return QStringLiteral(":/RoseStyle/DarkStyle.qss"); }
+    QString skinName() const override { return QStringLiteral("Rose"); }
+};
+
+class CoralStyle : public TintedStyle
+{
+    Q_OBJECT
+public:
+    CoralStyle() : TintedStyle(QColor(255, 114, 86)) {}
+    QString styleSheetResource() const override { return QStringLiteral(":/CoralStyle/DarkStyle.qss"); }
+    QString skinName() const override { return QStringLiteral("Coral"); }
+};
+
+class SeaGreenStyle : public TintedStyle
+{
+    Q_OBJECT
+public:
+    SeaGreenStyle() : TintedStyle(QColor(143, 188, 143)) {}
+    QString styleSheetResource() const override { return QStringLiteral(":/SeaGreenStyle/DarkStyle.qss"); }
+    QString skinName() const override { return QStringLiteral("SeaGreen"); }
+};
+
+class GeneralStyle : public TintedStyle
+{
+    Q_OBJECT
+public:
+    GeneralStyle() : TintedStyle(QColor(240, 240, 240)) {}
+    QString styleSheetResource() const override { return QStringLiteral(":/GeneralStyle/DarkStyle.qss"); }
+    QString skinName() const override { return QStringLiteral("General"); }
+};
+
 
 namespace Ink {
 

@@ -1,6 +1,8 @@
 #include "ui/Toast.h"
 
+#include <QApplication>
 #include <QFont>
+#include <QPointer>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
@@ -104,13 +106,19 @@ void Toast::showFor(int timeMs, int placement)
     fadeIn->setDuration(kFadeMs);
     fadeIn->setStartValue(0.0);
     fadeIn->setEndValue(1.0);
+    // Some platforms activate every new window whatever its hints say; give the
+    // activation back so the author's typing keeps going where it was.
+    m_previousActive = QApplication::activeWindow();
     show();
+    m_fadeIn = fadeIn;
     fadeIn->start(QAbstractAnimation::DeleteWhenStopped);
     QTimer::singleShot(qMax(0, timeMs), this, &Toast::fadeOut);
 }
 
 void Toast::fadeOut()
 {
+    if (m_fadeIn)
+        m_fadeIn->stop();
     auto *anim = new QPropertyAnimation(this, "windowOpacity", this);
     anim->setDuration(kFadeMs);
     anim->setStartValue(windowOpacity());
@@ -125,6 +133,13 @@ Toast *Toast::showTip(const QString &text, QWidget *parent, int timeMs, int plac
     toast->setText(text);
     toast->showFor(timeMs, placement);
     return toast;
+}
+
+bool Toast::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate && m_previousActive && m_previousActive != this)
+        m_previousActive->activateWindow();
+    return QWidget::event(event);
 }
 
 void Toast::paintEvent(QPaintEvent *)

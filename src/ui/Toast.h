@@ -1,9 +1,10 @@
 #pragma once
 
+#include <QPointer>
+#include <QPropertyAnimation>
 #include <QWidget>
 
 class QLabel;
-class QPropertyAnimation;
 
 // A short notice that fades in, stays for a while, fades out and deletes itself.
 // Several live notices stack upward (five places, then the places repeat). A
@@ -43,6 +44,7 @@ public slots:
     void labelLinkActivated(const QString &link);
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
@@ -51,4 +53,6 @@ private:
     QLabel *m_label;
     int m_serial = 0;
     int m_placement = Qt::AlignBottom;
+    QPointer<QPropertyAnimation> m_fadeIn;
+    QPointer<QWidget> m_previousActive;
 };

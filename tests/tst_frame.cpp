@@ -1,0 +1,299 @@
+// The frameless frame: wrapping, closing, modal results and ownership, states, resizing.
+#include "app/App.h"
+#include "ui/Dialog.h"
+#include "ui/FramelessHelper.h"
+#include "ui/FramelessWindow.h"
+#include "ui/WindowDragger.h"
+
+#include <QCloseEvent>
+#include <QLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+// A content that may refuse to be closed, like an editor with unsaved text.
+class GuardedWidget : public QWidget
+{
+public:
+    bool allowClose = false;
+    int closeAsked = 0;
+
+protected:
+    void closeEvent(QCloseEvent *event) override
+    {
+        ++closeAsked;
+        if (allowClose)
+            event->accept();
+        else
+            event->ignore();
+    }
+};
+
+// Clicks a button of the frame around `widget` once the event loop runs.
+void later(std::function<void()> f) { QTimer::singleShot(0, qApp, std::move(f)); }
+
+QToolButton *frameButton(FramelessWindow *frame, const char *name)
+{
+    return frame->findChild<QToolButton *>(QLatin1String(name));
+}
+
+} // namespace
+
+class TestFrame : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { FramelessWindow::setTranslucencyOverride(1); }
+    void cleanup() { FramelessWindow::setTranslucencyOverride(-1); }
+
+    void formHasEveryNamedPart()
+    {
+        FramelessWindow frame;
+        for (const char *name : {"verticalLayoutOuter", "windowFrame", "verticalLayoutInner", "windowTitlebar",
+                                 "horizontalLayout", "icon", "titleText", "minimizeButton", "restoreButton",
+                                 "maximizeButton", "closeButton", "windowContent"})
+            QVERIFY2(frame.findChild<QObject *>(QLatin1String(name)), name);
+        QVERIFY(frame.windowFlags() & Qt::FramelessWindowHint);
+        QVERIFY(frame.testAttribute(Qt::WA_DeleteOnClose));
+    }
+
+    void wrapsWidgetAndCopiesTitleIconName()
+    {
+        auto *content = new QLabel(QStringLiteral("正文"));
+        content->setObjectName(QStringLiteral("SysParamDialog"));
+        content->setWindowTitle(QStringLiteral("参数设置"));
+        content->setWindowIcon(QIcon(QStringLiteral(":/res/icons/file01.png")));
+        content->resize(400, 300);
+        FramelessWindow frame;
+        frame.setContent(content);
+        QCOMPARE(frame.objectName(), QStringLiteral("SysParamDialog"));
+        QCOMPARE(frame.windowTitle(), QStringLiteral("参数设置"));
+        QVERIFY(!frame.windowIcon().isNull());
+        QCOMPARE(content->parentWidget(), frame.findChild<QWidget *>(QStringLiteral("windowContent")));
+        // The frame is sized around the content's own size.
+        QVERIFY(frame.width() >= 400 + 2 * FramelessWindow::kShadowMargin);
+        QVERIFY(frame.height() > 300 + 2 * FramelessWindow::kShadowMargin);
+        content->setWindowTitle(QStringLiteral("新标题"));
+        QCOMPARE(frame.windowTitle(), QStringLiteral("新标题"));
+    }
+
+    void closeRefusedByContentKeepsFrame()
+    {
+        auto *content = new GuardedWidget;
+        QPointer<GuardedWidget> guard(content);
+        QWidget *mainFrame = nullptr;
+        FramelessWindow::showWidget(content, Ink::foResizable, mainFrame);
+        auto *frame = FramelessWindow::frameOf(content);
+        QVERIFY(frame);
+        QPointer<FramelessWindow> frameGuard(frame);
+        QSignalSpy closed(frame, &FramelessWindow::windowClose);
+
+        frameButton(frame, "closeButton")->click();
+        QCOMPARE(content->closeAsked, 1);
+        QVERIFY(frame->isVisible());
+        QCOMPARE(closed.count(), 0);
+
+        content->allowClose = true;
+        frameButton(frame, "closeButton")->click();
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(!frame->isVisible());
+        QTRY_VERIFY(!frameGuard); // a non-modal frame goes with its content
+        QVERIFY(!guard);
+    }
+
+    void modalDialogResultThenCallerDeletes_data()
+    {
+        QTest::addColumn<bool>("accept");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("accepted") << true << int(QDialog::Accepted);
+        QTest::newRow("rejected") << false << int(QDialog::Rejected);
+    }
+
+    void modalDialogResultThenCallerDeletes()
+    {
+        QFETCH(bool, accept);
+        QFETCH(int, expected);
+        auto *dialog = new Dialog;
+        dialog->setWindowTitle(QStringLiteral("对话框"));
+        later([dialog, accept]() {
+            QVERIFY(FramelessWindow::frameOf(dialog));
+            QCOMPARE(FramelessWindow::modalCount(), 1);
+            accept ? dialog->accept() : dialog->reject();
+        });
+        const int result =
+            FramelessWindow::showWidget(dialog, Ink::foModal | Ink::foDeleteFrame, nullptr);
+        QCOMPARE(result, expected);
+        QCOMPARE(dialog->doneCode(), expected);
+        QCOMPARE(FramelessWindow::modalCount(), 0);
+        // Out of the frame again and still the caller's: no frame owns it any more.
+        QVERIFY(!dialog->parentWidget());
+        QVERIFY(!FramelessWindow::frameOf(dialog));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        delete dialog; // must be the only delete
+    }
+
+    void modalDialogCanBeShownAgain()
+    {
+        Dialog dialog;
+        for (int round = 0; round < 2; ++round) {
+            later([&dialog]() { dialog.accept(); });
+            QCOMPARE(FramelessWindow::showWidget(&dialog, Ink::foModal, nullptr), int(QDialog::Accepted));
+        }
+    }
+
+    void titleBarCloseOfModalDialogRejects()
+    {
+        Dialog dialog;
+        later([&dialog]() { frameButton(FramelessWindow::frameOf(&dialog), "closeButton")->click(); });
+        QCOMPARE(FramelessWindow::showWidget(&dialog, Ink::foModal, nullptr), int(QDialog::Rejected));
+        QCOMPARE(dialog.doneCode(), int(QDialog::Rejected));
+    }
+
+    void statesChangeMarginButtonsAndResizing_data()
+    {
+        QTest::addColumn<bool>("translucent");
+        QTest::addColumn<int>("normalMargin");
+        QTest::newRow("compositor") << true << int(FramelessWindow::kShadowMargin);
+        QTest::newRow("no compositor") << false << 0;
+    }
+
+    void statesChangeMarginButtonsAndResizing()
+    {
+        QFETCH(bool, translucent);
+        QFETCH(int, normalMargin);
+        FramelessWindow::setTranslucencyOverride(translucent ? 1 : 0);
+        FramelessWindow frame;
+        frame.setAttribute(Qt::WA_DeleteOnClose, false);
+        frame.setContent(new QLabel(QStringLiteral("内容")));
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        auto margin = [&frame]() { return frame.layout()->contentsMargins().left(); };
+        QCOMPARE(frame.testAttribute(Qt::WA_TranslucentBackground), translucent);
+        QCOMPARE(margin(), normalMargin);
+        QCOMPARE(frame.hasRoundLook(), translucent);
+        QVERIFY(frame.helper()->isActive());
+
+        frame.setWindowMaximize();
+        QCOMPARE(margin(), 0);
+        QVERIFY(!frame.hasRoundLook());
+        QVERIFY(frameButton(&frame, "maximizeButton")->isHidden());
+        QVERIFY(!frameButton(&frame, "restoreButton")->isHidden());
+        QVERIFY(!frame.helper()->isActive());
+        for (QWidget *grip : frame.helper()->grips())
+            QVERIFY(grip->isHidden());
+
+        emit frame.findChild<WindowDragger *>()->doubleClicked(); // double click restores
+        QTRY_VERIFY(!frame.isMaximized());
+        QCOMPARE(margin(), normalMargin);
+        QVERIFY(!frameButton(&frame, "maximizeButton")->isHidden());
+        QVERIFY(frameButton(&frame, "restoreButton")->isHidden());
+        QVERIFY(frame.helper()->isActive());
+
+        frame.setResizable(false);
+        QVERIFY(frameButton(&frame, "maximizeButton")->isHidden());
+        emit frame.findChild<WindowDragger *>()->doubleClicked();
+        QVERIFY(!frame.isMaximized());
+    }
+
+    void edgesAndCursors_data()
+    {
+        QTest::addColumn<QPoint>("offset"); // from the frame's top-left
+        QTest::addColumn<int>("edges");
+        QTest::addColumn<int>("cursor");
+        QTest::newRow("inside") << QPoint(100, 100) << 0 << int(Qt::ArrowCursor);
+        QTest::newRow("left") << QPoint(2, 100) << int(Qt::LeftEdge) << int(Qt::SizeHorCursor);
+        QTest::newRow("right") << QPoint(398, 100) << int(Qt::RightEdge) << int(Qt::SizeHorCursor);
+        QTest::newRow("top") << QPoint(100, 0) << int(Qt::TopEdge) << int(Qt::SizeVerCursor);
+        QTest::newRow("bottom") << QPoint(100, 296) << int(Qt::BottomEdge) << int(Qt::SizeVerCursor);
+        QTest::newRow("top-left") << QPoint(1, 1) << int(Qt::TopEdge | Qt::LeftEdge) << int(Qt::SizeFDiagCursor);
+        QTest::newRow("bottom-right") << QPoint(399, 299) << int(Qt::BottomEdge | Qt::RightEdge)
+                                      << int(Qt::SizeFDiagCursor);
+        QTest::newRow("top-right") << QPoint(397, 3) << int(Qt::TopEdge | Qt::RightEdge) << int(Qt::SizeBDiagCursor);
+        QTest::newRow("just inside the border") << QPoint(5, 5) << 0 << int(Qt::ArrowCursor);
+        QTest::newRow("outside") << QPoint(-1, 100) << 0 << int(Qt::ArrowCursor);
+    }
+
+    void edgesAndCursors()
+    {
+        QFETCH(QPoint, offset);
+        QFETCH(int, edges);
+        QFETCH(int, cursor);
+        QWidget w(nullptr, Qt::FramelessWindowHint);
+        w.setGeometry(50, 60, 400, 300);
+        FramelessHelper helper(&w);
+        const Qt::Edges found = helper.edgesAt(w.frameGeometry().topLeft() + offset);
+        QCOMPARE(int(found), edges);
+        QCOMPARE(int(AbsFrameLessAutoSize::cursorFor(found)), cursor);
+    }
+
+    void resizedGeometryKeepsOppositeEdgesAndLimits_data()
+    {
+        QTest::addColumn<int>("edges");
+        QTest::addColumn<QPoint>("delta");
+        QTest::addColumn<QRect>("expected");
+        const QRect start(100, 100, 400, 300);
+        Q_UNUSED(start)
+        QTest::newRow("right grows") << int(Qt::RightEdge) << QPoint(50, 9) << QRect(100, 100, 450, 300);
+        QTest::newRow("left grows") << int(Qt::LeftEdge) << QPoint(-30, 0) << QRect(70, 100, 430, 300);
+        QTest::newRow("top shrinks") << int(Qt::TopEdge) << QPoint(0, 40) << QRect(100, 140, 400, 260);
+        QTest::newRow("bottom-right") << int(Qt::BottomEdge | Qt::RightEdge) << QPoint(10, 20)
+                                      << QRect(100, 100, 410, 320);
+        QTest::newRow("left stops at minimum") << int(Qt::LeftEdge) << QPoint(390, 0) << QRect(300, 100, 200, 300);
+        QTest::newRow("top stops at minimum") << int(Qt::TopEdge) << QPoint(0, 500) << QRect(100, 250, 400, 150);
+        QTest::newRow("bottom stops at maximum") << int(Qt::BottomEdge) << QPoint(0, 900) << QRect(100, 100, 400, 600);
+    }
+
+    void resizedGeometryKeepsOppositeEdgesAndLimits()
+    {
+        QFETCH(int, edges);
+        QFETCH(QPoint, delta);
+        QFETCH(QRect, expected);
+        const QRect g = AbsFrameLessAutoSize::resizedGeometry(Qt::Edges(edges), QRect(100, 100, 400, 300), delta,
+                                                              QSize(200, 150), QSize(1000, 600));
+        QCOMPARE(g, expected);
+    }
+
+    void dragOnGripResizesWindow()
+    {
+        FramelessWindow::setTranslucencyOverride(0);
+        FramelessWindow frame;
+        frame.setAttribute(Qt::WA_DeleteOnClose, false);
+        frame.setContent(new QLabel(QStringLiteral("内容")));
+        frame.setGeometry(100, 100, 400, 300);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QWidget *rightGrip = frame.helper()->grips().at(3);
+        QVERIFY(rightGrip->isVisible());
+        const QPoint local(2, 100);
+        const QPoint pressGlobal = rightGrip->mapToGlobal(local);
+        QTest::mousePress(rightGrip, Qt::LeftButton, Qt::NoModifier, local);
+        QMouseEvent move(QEvent::MouseMove, local + QPoint(60, 0), pressGlobal + QPoint(60, 0), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(rightGrip, &move);
+        QCOMPARE(frame.width(), 460); // the window follows while the button is held
+        QMouseEvent release(QEvent::MouseButtonRelease, local, pressGlobal + QPoint(60, 0), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(rightGrip, &release);
+        QCOMPARE(frame.width(), 460);
+        QCOMPARE(frame.x(), 100);
+    }
+
+    void finishedContentClosesFrame()
+    {
+        auto *dialog = new Dialog;
+        FramelessWindow::showWidget(dialog, Ink::foResizable, nullptr);
+        QPointer<FramelessWindow> frame = FramelessWindow::frameOf(dialog);
+        QVERIFY(frame && frame->isVisible());
+        dialog->accept();
+        QVERIFY(!frame->isVisible());
+        QTRY_VERIFY(!frame);
+    }
+};
+
+QTEST_MAIN(TestFrame)
+#include "tst_frame.moc"

@@ -1,0 +1,193 @@
+// Message dialogs and toasts.
+#include "app/App.h"
+#include "ui/FramelessWindow.h"
+#include "ui/MessageDialog.h"
+#include "ui/Toast.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextDocument>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+class TestUi : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { FramelessWindow::setTranslucencyOverride(1); }
+
+    void kindGivesTitleAndIcon_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("icon");
+        QTest::newRow("warning") << 0 << "警告" << ":/res/icons/warning01.png";
+        QTest::newRow("error") << 1 << "错误" << ":/res/icons/error01.png";
+        QTest::newRow("information") << 2 << "信息" << ":/res/icons/info01.png";
+        QTest::newRow("question") << 3 << "确认" << ":/res/icons/confirm01.png";
+        QTest::newRow("information 2") << 4 << "信息" << ":/res/icons/info01.png";
+        QTest::newRow("unknown kind") << 9 << "信息" << ":/res/icons/info01.png";
+    }
+
+    void kindGivesTitleAndIcon()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, title);
+        QFETCH(QString, icon);
+        MessageDialog dialog;
+        dialog.setup(QString(), QStringLiteral("文本"), kind, Ink::mbOk);
+        QCOMPARE(dialog.windowTitle(), title);
+        QCOMPARE(MessageDialog::kindIconPath(kind), icon);
+        QVERIFY(QFile::exists(icon));
+        QVERIFY(!dialog.windowIcon().isNull());
+        dialog.setup(QStringLiteral("自定标题"), QStringLiteral("文本"), kind, Ink::mbOk);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("自定标题"));
+    }
+
+    void buttonsGiveAnswers_data()
+    {
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<int>("press"); // flag of the button pressed; 0 = title-bar close
+        QTest::addColumn<int>("buttonCount");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("ok") << int(Ink::mbOk) << int(Ink::mbOk) << 1 << int(Ink::maOk);
+        QTest::newRow("yes of yes/no") << int(Ink::mbYes | Ink::mbNo) << int(Ink::mbYes) << 2 << int(Ink::maYes);
+        QTest::newRow("no of yes/no") << int(Ink::mbYes | Ink::mbNo) << int(Ink::mbNo) << 2 << int(Ink::maNo);
+        QTest::newRow("cancel of three") << int(Ink::mbYes | Ink::mbNo | Ink::mbCancel) << int(Ink::mbCancel) << 3
+                                         << int(Ink::maCancel);
+        QTest::newRow("no flags gives ok") << 0 << int(Ink::mbOk) << 1 << int(Ink::maOk);
+        QTest::newRow("title bar close of ok") << int(Ink::mbOk) << 0 << 1 << -1;
+        QTest::newRow("title bar close of question") << int(Ink::mbYes | Ink::mbNo) << 0 << 2 << -1;
+    }
+
+    void buttonsGiveAnswers()
+    {
+        QFETCH(int, buttons);
+        QFETCH(int, press);
+        QFETCH(int, buttonCount);
+        QFETCH(int, answer);
+        QPointer<MessageDialog> dialog = new MessageDialog;
+        dialog->setup(QString(), QStringLiteral("确定退出吗？"), Ink::mkQuestion, buttons);
+        QCOMPARE(dialog->buttonBox()->buttons().size(), buttonCount);
+        QTimer::singleShot(0, this, [dialog, press]() {
+            if (press)
+                dialog->button(press)->click();
+            else
+                FramelessWindow::frameOf(dialog)->findChild<QToolButton *>(QStringLiteral("closeButton"))->click();
+        });
+        FramelessWindow::showWidget(dialog, Ink::foModal | Ink::foDeleteFrame, nullptr);
+        QVERIFY(dialog);
+        QCOMPARE(dialog->answer(), answer);
+        delete dialog.data();
+    }
+
+    void foreignTextKeepsItsAngleBrackets_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("format");
+        QTest::newRow("delete question") << "确定删除<新书>吗？" << int(Qt::PlainText);
+        QTest::newRow("title that is a tag") << "确定删除<b>吗？" << int(Qt::PlainText);
+        QTest::newRow("service error text") << "用户登录失败，错误信息：<script>x</script>" << int(Qt::PlainText);
+        QTest::newRow("own html") << "<html>确定以此选择为准吗？<br><br><font color='red'>注意</font></html>"
+                                  << int(Qt::RichText);
+        QTest::newRow("plain") << "没有选择临时保存的文件！" << int(Qt::PlainText);
+    }
+
+    void foreignTextKeepsItsAngleBrackets()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, format);
+        MessageDialog dialog;
+        dialog.setup(QString(), text, Ink::mkQuestion, Ink::mbYes | Ink::mbNo);
+        QCOMPARE(int(dialog.textLabel()->textFormat()), format);
+        QCOMPARE(dialog.textLabel()->text(), text);
+        // Own markup around foreign text: the foreign part is escaped and shows verbatim.
+        const QString mixed = QStringLiteral("<html>确定删除<b>%1</b>吗？</html>").arg(MessageDialog::escaped(text));
+        QTextDocument doc;
+        doc.setHtml(mixed);
+        QVERIFY(doc.toPlainText().contains(text));
+    }
+
+    void toastsStackUpAndRepeatAfterFive()
+    {
+        QWidget parent;
+        parent.setGeometry(100, 100, 800, 600);
+        parent.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        QList<QPointer<Toast>> toasts;
+        for (int i = 0; i < 6; ++i)
+            toasts << Toast::showTip(QStringLiteral("提示 %1").arg(i), &parent, 60000, Qt::AlignBottom);
+        QCOMPARE(Toast::liveCount(), 6);
+        const int h = toasts[0]->height();
+        const int baseY = parent.mapToGlobal(QPoint(0, 0)).y() + 600 * 8 / 10;
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(toasts[i]->serial(), i + 1);
+            QCOMPARE(toasts[i]->y(), baseY - h * i);
+            QCOMPARE(toasts[i]->x() + toasts[i]->width() / 2, parent.mapToGlobal(QPoint(400, 0)).x());
+        }
+        QCOMPARE(toasts[5]->pos(), toasts[0]->pos());
+        for (auto &t : toasts)
+            delete t.data();
+        QCOMPARE(Toast::liveCount(), 0);
+        QCOMPARE(Toast::currentSerial(), 0);
+    }
+
+    void placementWithinArea_data()
+    {
+        QTest::addColumn<int>("placement");
+        QTest::addColumn<int>("serial");
+        QTest::addColumn<QPoint>("expected");
+        // area 1000 x 500 at (0, 0), toast 200 x 30
+        QTest::newRow("top") << int(Qt::AlignTop) << 1 << QPoint(400, 100);
+        QTest::newRow("centre") << int(Qt::AlignCenter) << 1 << QPoint(400, 235);
+        QTest::newRow("bottom") << int(Qt::AlignBottom) << 1 << QPoint(400, 400);
+        QTest::newRow("other flag is bottom") << int(Qt::AlignLeft) << 1 << QPoint(400, 400);
+        QTest::newRow("third stacks up") << int(Qt::AlignBottom) << 3 << QPoint(400, 340);
+        QTest::newRow("sixth repeats first") << int(Qt::AlignTop) << 6 << QPoint(400, 100);
+    }
+
+    void placementWithinArea()
+    {
+        QFETCH(int, placement);
+        QFETCH(int, serial);
+        QFETCH(QPoint, expected);
+        QCOMPARE(Toast::placeIn(QRect(0, 0, 1000, 500), QSize(200, 30), placement, serial), expected);
+    }
+
+    void toastExpiresAndNeverTakesFocus()
+    {
+        QWidget editor;
+        editor.setFocusPolicy(Qt::StrongFocus);
+        editor.show();
+        editor.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&editor));
+        editor.setFocus();
+        QPointer<Toast> toast = Toast::showTip(QStringLiteral("已保存"), nullptr, 10, Qt::AlignBottom);
+        QVERIFY(toast->testAttribute(Qt::WA_ShowWithoutActivating));
+        QVERIFY(toast->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+        QVERIFY(toast->windowFlags() & Qt::WindowStaysOnTopHint);
+        QCOMPARE(toast->size().height(), 30);
+        QCOMPARE(QApplication::focusWidget(), &editor);
+        QTRY_VERIFY_WITH_TIMEOUT(!toast, 5000);
+        QCOMPARE(Toast::liveCount(), 0);
+        QCOMPARE(Toast::currentSerial(), 0);
+        QCOMPARE(QApplication::focusWidget(), &editor);
+    }
+
+    void toastReemitsLinks()
+    {
+        Toast toast;
+        toast.setText(QStringLiteral("<a href='SysOption'>[参数]</a>"));
+        QSignalSpy spy(&toast, &Toast::linkActivated);
+        emit toast.label()->linkActivated(QStringLiteral("SysOption"));
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("SysOption"));
+    }
+};
+
+QTEST_MAIN(TestUi)
+#include "tst_ui.moc"
