@@ -107,26 +107,6 @@ final class Db
         }
     }
 
-    /** Runs read-only statements against one consistent snapshot. */
-    public function read(callable $fn): mixed
-    {
-        if ($this->inTx) {
-            return $fn($this);
-        }
-        $this->pdo->beginTransaction();
-        $this->inTx = true;
-        try {
-            $result = $fn($this);
-            $this->pdo->commit();
-            return $result;
-        } finally {
-            $this->inTx = false;
-            if ($this->pdo->inTransaction()) {
-                $this->pdo->rollBack();
-            }
-        }
-    }
-
     public function setting(string $name): ?string
     {
         $v = $this->value('SELECT value FROM ink_meta WHERE name=?', ["setting.$name"]);

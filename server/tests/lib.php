@@ -81,18 +81,6 @@ final class Http
             $headers[strtolower($k)] = $v;
         }
         $body = substr($raw, $split + 4);
-        if (($headers['transfer-encoding'] ?? '') === 'chunked') {
-            $out = '';
-            while (preg_match('/^([0-9a-fA-F]+)\r\n/', $body, $cm)) {
-                $n = hexdec($cm[1]);
-                $out .= substr($body, strlen($cm[0]), $n);
-                $body = substr($body, strlen($cm[0]) + $n + 2);
-                if ($n === 0) {
-                    break;
-                }
-            }
-            $body = $out;
-        }
         return ['status' => (int)($m[1] ?? 0), 'headers' => $headers, 'body' => $body];
     }
 
