@@ -126,10 +126,10 @@ function main(array $argv): int
             }
             $hash = password_hash($args[1], PASSWORD_DEFAULT);
             $n = $db->write(function (Db $db) use ($args, $hash) {
-                $n = $db->exec('UPDATE users SET password_hash=? WHERE username_key=?', [$hash, strtolower(trim($args[0]))]);
+                $n = $db->exec('UPDATE users SET password_hash=? WHERE username_key=?', [$hash, Api::userKey($args[0])]);
                 // open sessions end with the old password
                 $db->exec("UPDATE sessions SET state='ended' WHERE uid IN (SELECT uid FROM users WHERE username_key=?)",
-                    [strtolower(trim($args[0]))]);
+                    [Api::userKey($args[0])]);
                 return $n;
             });
             if (!$n) {

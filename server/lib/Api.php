@@ -150,9 +150,44 @@ final class Api
         return $plain;
     }
 
-    private static function userKey(string $name): string
+    /**
+     * The comparison key of a user name: trimmed and lower-cased, beyond ASCII too (Latin, Greek,
+     * Cyrillic and full-width letters), without needing mbstring.
+     */
+    public static function userKey(string $name): string
     {
-        return strtolower(trim($name));
+        $lower = preg_replace_callback('/[\x{00C0}-\x{00DE}\x{0100}-\x{017E}\x{0391}-\x{03AB}\x{0400}-\x{042F}\x{FF21}-\x{FF3A}]/u',
+            function (array $m): string {
+                $cp = self::ord($m[0]);
+                $to = match (true) {
+                    $cp <= 0xDE => $cp === 0xD7 ? $cp : $cp + 0x20,
+                    $cp === 0x178 => 0xFF,
+                    $cp <= 0x137, $cp >= 0x14A && $cp <= 0x177 => $cp | 1,
+                    $cp >= 0x139 && $cp <= 0x148, $cp >= 0x179 && $cp <= 0x17E => $cp % 2 ? $cp + 1 : $cp,
+                    $cp >= 0x391 && $cp <= 0x3AB => $cp === 0x3A2 ? $cp : $cp + 0x20,
+                    $cp >= 0x400 && $cp <= 0x40F => $cp + 0x50,
+                    $cp >= 0x410 && $cp <= 0x42F, $cp >= 0xFF21 => $cp + 0x20,
+                    default => $cp,
+                };
+                return self::chr($to);
+            }, trim($name));
+        return strtolower($lower ?? trim($name));
+    }
+
+    private static function ord(string $ch): int
+    {
+        $b = array_values(unpack('C*', $ch));
+        return match (count($b)) {
+            1 => $b[0],
+            2 => (($b[0] & 0x1F) << 6) | ($b[1] & 0x3F),
+            default => (($b[0] & 0x0F) << 12) | (($b[1] & 0x3F) << 6) | ($b[2] & 0x3F),
+        };
+    }
+
+    private static function chr(int $cp): string
+    {
+        return $cp < 0x80 ? chr($cp) : ($cp < 0x800 ? chr(0xC0 | $cp >> 6) . chr(0x80 | $cp & 0x3F)
+            : chr(0xE0 | $cp >> 12) . chr(0x80 | ($cp >> 6) & 0x3F) . chr(0x80 | $cp & 0x3F));
     }
 
     private function userName(): string

@@ -43,10 +43,15 @@ runTests([
     },
 
     'register_checks_name_email_and_password' => function (Service $svc) {
-        same(false, $svc->register('  Writer Li  ')['head']['isError'], 'first registration');
+        foreach (['  Writer Li  ', 'ＡＢＣ写手', 'ÉCRIVAIN', 'ПИСАТЕЛЬ'] as $name) {
+            same(false, $svc->register($name)['head']['isError'], "first registration of '$name'");
+        }
         $rows = [
             // [user name, password, e-mail, expected error code]
             ['writer LI', 'secret1', 'a@b.cn', 'USER_EXISTS'],
+            ['ａｂｃ写手', 'secret1', 'a@b.cn', 'USER_EXISTS'],
+            ['écrivain', 'secret1', 'a@b.cn', 'USER_EXISTS'],
+            [' писатель', 'secret1', 'a@b.cn', 'USER_EXISTS'],
             ['   ', 'secret1', 'a@b.cn', 'BAD_USERNAME'],
             ['新作者', 'short', 'a@b.cn', 'BAD_PASSWORD'],
             ['新作者', 'secret1', 'not-an-email', 'BAD_EMAIL'],
