@@ -74,7 +74,7 @@ runTests([
         check(password_verify('123456', (string)$hash) && !str_contains((string)$hash, '123456'), 'only a hash is stored');
     },
 
-    'login_and_heartbeat_sessions' => function (Service $svc) {
+    'login_and_heartbeat_sessions' => function (Service $svc) use ($admin) {
         $svc->register('Heart Beat', 'pass word 1');
         $a = $svc->ok('&a=login&username=' . rawurlencode(' HEART beat ') . '&password=' . encryptPassword('pass word 1')
             . '&version=4.31&rnd=x+y%2&crypt=1');
@@ -107,6 +107,12 @@ runTests([
         same('-2', $hb(['uid' => bin2hex(random_bytes(16)), 'sid' => $b['sid']])['head']['errCode'], 'session of another uid');
         $svc->db()->exec("UPDATE sessions SET last_seen=last_seen-100000 WHERE sid='{$b['sid']}'");
         same('-2', $hb($b)['head']['errCode'], 'expired session');
+        $c = $svc->login('Heart Beat', 'pass word 1');
+        check($admin('reset-password', 'HEART beat', 'new secret'), 'operator resets the password');
+        same('-2', $hb($c)['head']['errCode'], 'sessions end with the old password');
+        same('LOGIN_FAILED', $svc->api('&a=login&username=Heart%20Beat&password=' . encryptPassword('pass word 1')
+            . '&version=4.31&rnd=abcd&crypt=1')['head']['errCode'], 'old password');
+        same('0', $hb($svc->login('Heart Beat', 'new secret'))['head']['errCode'], 'new password');
     },
 
     'web_sign_in_ticket_is_single_use' => function (Service $svc) {
