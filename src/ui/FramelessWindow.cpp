@@ -17,6 +17,7 @@
 #include <QStyle>
 #include <QTimer>
 
+#include <cmath>
 #include <vector>
 
 #ifdef INKBOAT_HAVE_XCB
@@ -39,6 +40,8 @@ const char kTitlebarSheet[] = R"(
 #windowTitlebar[frameActive="false"]{background-color:palette(dark);}
 #windowTitlebar[frameRound="false"]{border-top-left-radius:0px; border-top-right-radius:0px;}
 #titleText{color:rgb(153,153,153); padding-left:5px; background:transparent;}
+#titleText[titleContrast="light"]{color:#ffffff;}
+#titleText[titleContrast="dark"]{color:#000000;}
 #icon{background:transparent;}
 QToolButton{border:none; padding:4px; background-color:transparent; min-width:16px; min-height:16px;}
 QToolButton:hover{background-color:palette(alternate-base);}
@@ -74,6 +77,28 @@ bool x11CompositorRunning()
     return running;
 }
 #endif
+
+double luminance(const QColor &c)
+{
+    auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+double contrast(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
+
+// The title text keeps its grey where that reads well (dark bars); on the mid-grey
+// bars of light palettes it switches to white or black, whichever reads better.
+QString titleContrastFor(const QColor &bar)
+{
+    const QColor grey(153, 153, 153);
+    if (contrast(grey, bar) >= 3.0)
+        return QStringLiteral("normal");
+    return contrast(Qt::white, bar) >= contrast(Qt::black, bar) ? QStringLiteral("light") : QStringLiteral("dark");
+}
 
 bool detectTranslucency()
 {
@@ -153,6 +178,9 @@ FramelessWindow::FramelessWindow(QWidget *parent, Qt::WindowFlags extraFlags)
     m_iconSignaler = new MouseButtonSignaler(this);
     m_iconSignaler->installOn(ui->icon);
     connect(m_iconSignaler, &MouseButtonSignaler::mouseButtonEvent, this, &FramelessWindow::iconMouseEvent);
+
+    // The label's width is only known after the layout ran; elide again whenever it changes.
+    ui->titleText->installEventFilter(this);
 
     m_helper = new FramelessHelper(this);
     connect(qApp, &QGuiApplication::applicationStateChanged, this, &FramelessWindow::on_applicationStateChanged);
@@ -362,15 +390,21 @@ void FramelessWindow::applyLook()
     const int margin = round ? kShadowMargin : 0;
     ui->verticalLayoutOuter->setContentsMargins(margin, margin, margin, margin);
     updateButtons();
-    if (active != m_activeLook || round != m_roundLook) {
+    const QString titleContrast =
+        titleContrastFor(palette().color(active ? QPalette::Shadow : QPalette::Dark));
+    if (active != m_activeLook || round != m_roundLook || titleContrast != m_titleContrast) {
         m_activeLook = active;
         m_roundLook = round;
+        m_titleContrast = titleContrast;
         QWidget *bar = ui->windowTitlebar;
         bar->setProperty("frameActive", active);
         bar->setProperty("frameRound", round);
-        // Re-polishing only the bar re-evaluates its property selectors; its children keep their rules.
-        bar->style()->unpolish(bar);
-        bar->style()->polish(bar);
+        ui->titleText->setProperty("titleContrast", titleContrast);
+        // Re-polishing only these two re-evaluates their property selectors; nothing else is touched.
+        for (QWidget *w : {bar, static_cast<QWidget *>(ui->titleText)}) {
+            w->style()->unpolish(w);
+            w->style()->polish(w);
+        }
         bar->update();
         update();
     }
@@ -387,6 +421,7 @@ void FramelessWindow::changeEvent(QEvent *event)
         break;
     case QEvent::PaletteChange:
         m_shadowCache = QPixmap();
+        applyLook();
         update();
         break;
     case QEvent::FontChange:
@@ -432,6 +467,8 @@ void FramelessWindow::resizeEvent(QResizeEvent *event)
 
 bool FramelessWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == ui->titleText && event->type() == QEvent::Resize)
+        updateTitleText();
     if (watched == m_content) {
         switch (event->type()) {
         case QEvent::Hide:

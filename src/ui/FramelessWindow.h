@@ -106,6 +106,7 @@ private:
     QPointer<QWidget> m_contentParent;
     Qt::WindowFlags m_contentFlags;
     QString m_title;
+    QString m_titleContrast;
     bool m_translucent = false;
     bool m_resizable = true;
     bool m_activeLook = true;

@@ -130,6 +130,8 @@ void MessageDialog::setup(const QString &title, const QString &text, int kind, i
         if (buttons & info.flag) {
             QPushButton *b = m_buttonBox->addButton(info.standard);
             b->setText(QString::fromUtf8(info.text));
+            b->setIcon(QIcon()); // the platform's stock button icons clash with the kind's icon
+
             if (!first)
                 first = b;
         }
