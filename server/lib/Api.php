@@ -396,7 +396,7 @@ final class Api
     private function beginPull(): array
     {
         $user = $this->session();
-        $usn = $this->intParam('usn', 0, PHP_INT_MAX);
+        $usn = $this->intParam('usn', 0, 2147483647);
         $reqcode = self::token();
         $cols = implode(', ', Db::ROW_COLUMNS);
         $total = $this->db()->write(function (Db $db) use ($user, $usn, $reqcode, $cols) {
@@ -449,7 +449,7 @@ final class Api
     private function beginPush(): array
     {
         $user = $this->session();
-        $usn = $this->intParam('usn', 0, PHP_INT_MAX);
+        $usn = $this->intParam('usn', 0, 2147483647);
         if ($this->req->get('us') !== '') {
             $this->intParam('us', 0, PHP_INT_MAX);
         }
