@@ -1,0 +1,95 @@
+#include "TestProfile.h"
+
+#include "app/App.h"
+#include "app/Constants.h"
+#include "app/Exception.h"
+#include "log/Log.h"
+#include "params/SysParams.h"
+#include "storage/Database.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QStandardPaths>
+#include <QUuid>
+
+TestProfile::TestProfile()
+    : m_oldHome(qgetenv("HOME")), m_oldData(qgetenv("XDG_DATA_HOME")), m_oldConfig(qgetenv("XDG_CONFIG_HOME")),
+      m_oldCache(qgetenv("XDG_CACHE_HOME"))
+{
+    QCoreApplication::setOrganizationName(Ink::organizationName());
+    QCoreApplication::setApplicationName(Ink::applicationName());
+    const QByteArray root = QFile::encodeName(m_dir.path());
+    qputenv("HOME", root);
+    qputenv("XDG_DATA_HOME", root + "/data");
+    qputenv("XDG_CONFIG_HOME", root + "/config");
+    qputenv("XDG_CACHE_HOME", root + "/cache");
+    setLogFolder(QString());
+    setLogClock(nullptr);
+}
+
+TestProfile::~TestProfile()
+{
+    stopApp();
+    qputenv("HOME", m_oldHome);
+    qputenv("XDG_DATA_HOME", m_oldData);
+    qputenv("XDG_CONFIG_HOME", m_oldConfig);
+    qputenv("XDG_CACHE_HOME", m_oldCache);
+}
+
+QString TestProfile::dataPath() const { return m_dir.path() + QStringLiteral("/data/inkboathq/Inkboat/"); }
+
+StartResult startApp()
+{
+    StartResult result;
+    g_SysParams = SysParams();
+    g_App.quitting = false;
+    g_App.setMessageHook([&result](int, const QString &text) {
+        result.messages << text;
+        return 0;
+    });
+    try {
+        result.ok = g_App.init();
+    } catch (const Exception &e) {
+        result.exception = e.message();
+        g_App.deinit();
+    }
+    g_App.setMessageHook(nullptr);
+    return result;
+}
+
+void stopApp() { g_App.deinit(); }
+
+QString openSideConnection(const QString &fileName, const QString &key)
+{
+    const QString name = QStringLiteral("side-") + QUuid::createUuid().toString(QUuid::Id128);
+    QSqlDatabase db = QSqlDatabase::addDatabase(sqlDriverName(), name);
+    db.setDatabaseName(fileName);
+    db.setPassword(key);
+    db.setConnectOptions(QStringLiteral("QSQLITE_USE_CIPHER=chacha20"));
+    if (!db.open())
+        qWarning("side connection: %s", qPrintable(db.lastError().text()));
+    return name;
+}
+
+void closeSideConnection(const QString &name)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+QByteArray fileDigest(const QString &fileName)
+{
+    QFile f(fileName);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&f);
+    return hash.result().toHex();
+}

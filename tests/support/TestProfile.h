@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A throw-away user profile: HOME and the XDG folders point into a temporary folder, so the
+// program's data folder is <temp>/data/inkboathq/Inkboat/. Never touches the real profile.
+class TestProfile
+{
+public:
+    TestProfile();
+    ~TestProfile();
+
+    QString root() const { return m_dir.path(); }
+    QString dataPath() const; // ends with "/"
+    QString file(const QString &name) const { return dataPath() + name; }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_oldHome, m_oldData, m_oldConfig, m_oldCache;
+};
+
+// Runs g_App.init() like a fresh process would (default parameters, message hook recording).
+struct StartResult {
+    bool ok = false;
+    QStringList messages;  // fatal messages shown during start-up
+    QString exception;     // message of an Exception thrown by init
+};
+StartResult startApp();
+void stopApp();
+
+// Opens a file of the data folder on a connection of its own (cipher key for libraries).
+// Returns the connection name; remove with closeSideConnection.
+QString openSideConnection(const QString &fileName, const QString &key = QString());
+void closeSideConnection(const QString &name);
+
+// SHA-256 of a file's bytes, hex.
+QByteArray fileDigest(const QString &fileName);
