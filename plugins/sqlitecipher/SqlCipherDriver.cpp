@@ -2,6 +2,7 @@
 
 #include "CipherVfs.h"
 #include "SqlCipherResult.h"
+#include "SqlTypes.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -45,21 +46,6 @@ QString sqlLiteral(const QString &s)
     QString t = s;
     t.replace(QLatin1Char('\''), QLatin1String("''"));
     return QLatin1Char('\'') + t + QLatin1Char('\'');
-}
-
-QVariant::Type typeOfDecl(const QString &decl)
-{
-    const QString t = decl.trimmed().toLower();
-    if (t.contains(QLatin1String("int")))
-        return QVariant::LongLong;
-    if (t.startsWith(QLatin1String("bool")))
-        return QVariant::Bool;
-    if (t.contains(QLatin1String("real")) || t.contains(QLatin1String("floa")) || t.contains(QLatin1String("doub")) ||
-        t.startsWith(QLatin1String("numeric")))
-        return QVariant::Double;
-    if (t.contains(QLatin1String("blob")))
-        return QVariant::ByteArray;
-    return QVariant::String;
 }
 
 struct ColumnInfo {
@@ -379,7 +365,7 @@ QSqlRecord SqlCipherDriver::record(const QString &tableName) const
     QString schema, table;
     splitTableName(tableName, &schema, &table);
     for (const ColumnInfo &c : columnsOf(m_db, schema, table)) {
-        QSqlField f(c.name, typeOfDecl(c.type), tableName);
+        QSqlField f(c.name, typeOfDeclaredColumn(c.type), tableName);
         f.setRequired(c.notNull);
         if (c.defaultValue.isValid())
             f.setDefaultValue(c.defaultValue);
@@ -400,7 +386,7 @@ QSqlIndex SqlCipherDriver::primaryIndex(const QString &tableName) const
     std::stable_sort(cols.begin(), cols.end(), [](const ColumnInfo &a, const ColumnInfo &b) { return a.pk < b.pk; });
     for (const ColumnInfo &c : qAsConst(cols)) {
         if (c.pk > 0) {
-            index.append(QSqlField(c.name, typeOfDecl(c.type), tableName));
+            index.append(QSqlField(c.name, typeOfDeclaredColumn(c.type), tableName));
             index.setName(table);
         }
     }

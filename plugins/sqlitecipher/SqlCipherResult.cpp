@@ -2,6 +2,7 @@
 
 #include "CipherVfs.h"
 #include "SqlCipherDriver.h"
+#include "SqlTypes.h"
 
 #include <QDateTime>
 #include <QSqlError>
@@ -32,20 +33,6 @@ public:
 private:
     sqlite3_mutex *m;
 };
-
-QVariant::Type typeOfDecl(const char *decl)
-{
-    const QByteArray t = QByteArray(decl ? decl : "").trimmed().toLower();
-    if (t.contains("int"))
-        return QVariant::LongLong;
-    if (t.startsWith("bool"))
-        return QVariant::Bool;
-    if (t.contains("real") || t.contains("floa") || t.contains("doub") || t.startsWith("numeric"))
-        return QVariant::Double;
-    if (t.contains("blob"))
-        return QVariant::ByteArray;
-    return QVariant::String;
-}
 
 bool onlySpaceOrSemicolons(const char *p)
 {
@@ -298,7 +285,7 @@ bool SqlCipherResult::stepFirst()
     const int cols = sqlite3_column_count(m_stmt);
     for (int i = 0; i < cols; ++i) {
         const QString name = QString::fromUtf8(sqlite3_column_name(m_stmt, i));
-        QSqlField field(name, typeOfDecl(sqlite3_column_decltype(m_stmt, i)));
+        QSqlField field(name, typeOfDeclaredColumn(QString::fromUtf8(sqlite3_column_decltype(m_stmt, i))));
         m_record.append(field);
     }
     setSelect(cols > 0);
