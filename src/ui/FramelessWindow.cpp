@@ -340,7 +340,10 @@ void FramelessWindow::setWindowFullScreen()
     applyLook();
 }
 
-void FramelessWindow::on_applicationStateChanged(Qt::ApplicationState) { applyLook(); }
+void FramelessWindow::on_applicationStateChanged(Qt::ApplicationState state)
+{
+    applyLook(state == Qt::ApplicationActive);
+}
 
 void FramelessWindow::on_minimizeButton_clicked() { setWindowState(windowState() | Qt::WindowMinimized); }
 
@@ -382,9 +385,10 @@ void FramelessWindow::updateButtons()
     ui->minimizeButton->setVisible(!toolLike && !isModal());
 }
 
-void FramelessWindow::applyLook()
+void FramelessWindow::applyLook() { applyLook(QGuiApplication::applicationState() == Qt::ApplicationActive); }
+
+void FramelessWindow::applyLook(bool active)
 {
-    const bool active = QGuiApplication::applicationState() == Qt::ApplicationActive;
     const bool normal = !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
     const bool round = m_translucent && normal;
     const int margin = round ? kShadowMargin : 0;

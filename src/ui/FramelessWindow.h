@@ -95,6 +95,7 @@ protected:
 
 private:
     void applyLook();
+    void applyLook(bool active);
     void updateButtons();
     void updateTitleText();
     void drawShadow(QPainter &painter, const QRect &frameRect, const QColor &color);
