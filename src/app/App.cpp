@@ -210,6 +210,7 @@ bool App::init()
     progress(QStringLiteral("初始化数据库表等..."));
     createTables();
     migrateSchema();
+    createIndexes();
     progress(QStringLiteral("初始化数据库数据..."));
     seedLogVersion(files);
 

@@ -11,6 +11,10 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <QUuid>
+#include <QHash>
+#include <QSet>
+#include <QVector>
+#include <QSqlRecord>
 
 #include <cmath>
 
@@ -269,45 +273,21 @@ void checkUserMaterialLength(const QString &text)
 
 namespace {
 
-void resortLevel(const QString &tableName, const QString &parentId, const QString &categoryFilter, int level,
-                 int depth)
-{
-    // A row that is (indirectly) its own parent would recurse without end.
-    if (depth > 1000)
-        return;
-    SqlTableModel model(nullptr, g_App.db);
-    model.setEditStrategy(QSqlTableModel::OnManualSubmit);
-    model.setTable(tableName);
-    model.setFilter(QStringLiteral("Flag='A' AND pID=%1 %2").arg(quoteSql(parentId), categoryFilter));
-    model.setSort(model.fieldIndex(QStringLiteral("Sort")), Qt::AscendingOrder);
-    if (!model.select())
-        throwError(QStringLiteral("排序失败，错误信息：\n") + errorText(model.lastError()), QStringLiteral("0"));
-    model.fetchAll();
-    const int rows = model.rowCount();
-    int counter = 1;
-    for (int row = 0; row < rows; ++row, ++counter) {
-        QSqlRecord rec = model.record(row);
-        const QVariant sort = rec.value(QStringLiteral("Sort"));
-        const QVariant lvl = rec.value(QStringLiteral("Level"));
-        if (sort.isNull() || lvl.isNull() || std::fabs(sort.toDouble() - counter) > 0.0001 ||
-            lvl.toInt() != level) {
-            rec.setValue(QStringLiteral("Sort"), counter);
-            rec.setValue(QStringLiteral("Level"), level);
-            prepareRecord(rec, QStringLiteral("U"));
-            model.setRecord(row, rec);
-        }
-        const QString id = rec.value(QStringLiteral("ID")).toString();
-        if (id != parentId)
-            resortLevel(tableName, id, categoryFilter, level + 1, depth + 1);
-    }
-    if (!model.submitAll())
-        throwError(QStringLiteral("排序失败，错误信息：\n") + errorText(model.lastError()), QStringLiteral("0"));
-}
+struct ResortRow {
+    QString id;
+    double sort = 0;
+    bool sortNull = true;
+    int level = 0;
+    bool levelNull = true;
+};
 
 } // namespace
 
 void resortChildren(const QString &tableName, const QString &parentId, const QString &category)
 {
+    // One read of the subtree, ordering in memory, and writes only for the rows whose Sort or
+    // Level changes: the same end state as walking each level through a table model, without a
+    // query per node.
     try {
         Transaction tx;
         int level = 0;
@@ -318,7 +298,68 @@ void resortChildren(const QString &tableName, const QString &parentId, const QSt
         }
         const QString categoryFilter =
             category.isEmpty() ? QString() : QStringLiteral(" AND Category=") + quoteSql(category);
-        resortLevel(tableName, parentId, categoryFilter, level, 0);
+        QHash<QString, QVector<ResortRow>> children;
+        {
+            // UNION (not UNION ALL) stops at rows that are their own ancestors.
+            QueryPtr q = openQuery(
+                QStringLiteral("WITH RECURSIVE sub(id) AS (SELECT ID FROM %1 WHERE Flag='A' AND pID=%2 %3 "
+                               "UNION SELECT t.ID FROM %1 t JOIN sub ON t.pID=sub.id WHERE t.Flag='A' %4) "
+                               "SELECT t.ID,t.pID,t.Sort,t.Level FROM %1 t JOIN sub ON t.ID=sub.id "
+                               "ORDER BY t.pID,t.Sort,t.rowid")
+                    .arg(tableName, quoteSql(parentId), categoryFilter,
+                         category.isEmpty() ? QString() : QStringLiteral(" AND t.Category=") + quoteSql(category)));
+            while (q->next()) {
+                ResortRow row;
+                row.id = q->value(0).toString();
+                const QVariant sort = q->value(2);
+                const QVariant lvl = q->value(3);
+                row.sortNull = sort.isNull();
+                row.sort = sort.toDouble();
+                row.levelNull = lvl.isNull();
+                row.level = lvl.toInt();
+                children[q->value(1).toString()].append(row);
+            }
+        }
+        // NULL sorts first in SQLite's order, as in the model's order.
+        const QString now = QDateTime::currentDateTime().toString(Ink::dateTimeMsFormat());
+        QSqlQuery update(g_App.db);
+        const bool hasBookkeeping = g_App.db.record(tableName).contains(QStringLiteral("Flag"));
+        const QString sql = hasBookkeeping
+                                ? QStringLiteral("UPDATE %1 SET Sort=?,Level=?,Updated=?,Flag='A',Usn=0,Synced=0 WHERE ID=?")
+                                : QStringLiteral("UPDATE %1 SET Sort=?,Level=?,Updated=? WHERE ID=?");
+        if (!update.prepare(sql.arg(tableName)))
+            throwError(QStringLiteral("排序失败，错误信息：\n") + errorText(update.lastError()), QStringLiteral("0"));
+        QSet<QString> visited;
+        struct Frame {
+            QString parent;
+            int level;
+        };
+        QVector<Frame> stack{{parentId, level}};
+        visited.insert(parentId);
+        while (!stack.isEmpty()) {
+            const Frame frame = stack.takeLast();
+            const auto it = children.constFind(frame.parent);
+            if (it == children.constEnd())
+                continue;
+            int counter = 1;
+            for (const ResortRow &row : it.value()) {
+                if (row.sortNull || row.levelNull || std::fabs(row.sort - counter) > 0.0001 || row.level != frame.level) {
+                    update.addBindValue(counter);
+                    update.addBindValue(frame.level);
+                    update.addBindValue(now);
+                    update.addBindValue(row.id);
+                    if (!update.exec())
+                        throwError(QStringLiteral("排序失败，错误信息：\n") + errorText(update.lastError()),
+                                   QStringLiteral("0"));
+                }
+                if (!visited.contains(row.id) && frame.level < 1000) {
+                    visited.insert(row.id);
+                    stack.append({row.id, frame.level + 1});
+                }
+                ++counter;
+            }
+        }
+        update.finish();
         tx.commit();
     } catch (const Exception &) {
         throw;

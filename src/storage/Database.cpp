@@ -247,6 +247,16 @@ void createTables()
         execSql(sql);
 }
 
+void createIndexes()
+{
+    // Additive only: older files and the cloud side never see a difference. The first serves the
+    // sibling renumbering, the second covers the book tree query so that loading the tree never
+    // reads the chapter texts.
+    execSql(QStringLiteral("CREATE INDEX IF NOT EXISTS BookTree_pID_Flag_Sort ON BookTree(pID,Flag,Sort)"));
+    execSql(QStringLiteral("CREATE INDEX IF NOT EXISTS BookTree_TreeLoad ON "
+                           "BookTree(Flag,Level,pID,Sort,ID,Title,NodeType,Updated)"));
+}
+
 void migrateSchema()
 {
     if (queryInt(QStringLiteral("PRAGMA user_version;")) != 0)

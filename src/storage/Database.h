@@ -32,6 +32,8 @@ void attachLibraries();
 void logSqliteVersion();
 void createTables();
 void migrateSchema();
+// Indexes of the book tree; needs the migrated columns.
+void createIndexes();
 void seedLogVersion(const OpenedFiles &files);
 // Index (TableType) of the first library whose version is below 3.0, or -1; *version gets it.
 int checkLibraryVersions(double *version = nullptr);

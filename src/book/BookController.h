@@ -1,0 +1,124 @@
+#pragma once
+
+#include "book/BookSortFilterProxyModel.h"
+#include "book/TreeNodeInfo.h"
+#include "book/TreeView.h"
+
+#include <QObject>
+#include <QPersistentModelIndex>
+
+#include <functional>
+
+class MyTextEdit;
+class QStandardItem;
+class QStandardItemModel;
+
+// The book panel's logic: the tree of books, volumes and chapters in BookTree, and the chapter
+// in the editor. The editor's chapter is held by id (the tree may be re-sorted or rebuilt at any
+// time); every save writes the text into that id's row.
+class BookController : public QObject
+{
+    Q_OBJECT
+public:
+    BookController(TreeView *view, MyTextEdit *editor, QObject *parent = nullptr);
+    ~BookController() override;
+
+    QStandardItemModel *model() const { return m_model; }
+    BookSortFilterProxyModel *proxy() const { return m_proxy; }
+    TreeNodeList &records() { return m_records; }
+    TreeView *view() const { return m_view; }
+    MyTextEdit *editor() const { return m_editor; }
+
+    // Questions and errors go through these (App::ask / App::showError by default).
+    std::function<int(const QString &)> askHook;
+    std::function<void(const QString &)> errorHook;
+
+    // Rebuilds the tree. A modified chapter is saved first (no question) and stays in the editor;
+    // its node is made current again. With reopen the chapter is read again (after a sync).
+    void loadTree(bool reopen = false);
+    // New node: a book (asBook), a sibling of the current node (sameLevel) or a child of it.
+    // Returns false when refused (a chapter cannot have children).
+    bool addBookNode(bool asBook, bool sameLevel);
+    void renameCurrentNode();
+    void deleteCurrentNode();
+    void setSortByModified(bool on);
+    bool sortByModified() const { return m_proxy->sortByModified(); }
+    void applyBookSort();
+
+    // Saves the editor into its chapter's row and the day's log row; throws Exception.
+    // Without a chapter it does nothing and returns false.
+    bool saveArticle();
+    // saveArticle with the error shown; true when nothing was left unsaved.
+    bool trySaveArticle();
+    // Before leaving the chapter: asks "文章已修改，保存吗？" when modified. False when a wanted
+    // save failed (the caller stays on the chapter).
+    bool checkSaveArticle();
+    // Saves a modified chapter without asking (reload, close, signal-driven quit).
+    bool settleModifiedChapter();
+    void autoSaveTimerUpdate();
+
+    void openArticle(const QString &id, const QModelIndex &sourceIndex = QModelIndex());
+    // No chapter: empty, read-only editor with the first-use page.
+    void clearEditor();
+
+    QString currentChapterId() const { return m_chapterId; }
+    // Source index of the editor's chapter (invalid without one).
+    QModelIndex currentBookIndex() const;
+    QString chapterTitle() const;
+    bool isSwitching() const { return m_switching; }
+    bool isTreeLoading() const { return m_treeLoading; }
+    bool isLoadingChapter() const { return m_loadingChapter; }
+
+    QModelIndex findSourceIndex(const QString &id) const;
+    // Makes the node current (which opens it when it is not the editor's chapter).
+    void selectNode(const QString &id);
+
+    struct ActionState {
+        bool newBook = true;
+        bool newVolume = false;
+        bool newSection = false;
+        bool newSameLevel = false;
+        bool del = false;
+        bool rename = false;
+    };
+    ActionState actionState() const;
+
+    // Plain text at the cursor (or the end); nothing when read-only.
+    void insertEditorText(const QString &text, bool atEnd);
+
+public slots:
+    void treeViewBookSelectionChanged() {}
+    void treeViewBookCurrentChanged(const QModelIndex &current, const QModelIndex &previous);
+    void treeViewBookDragMove(QDragMoveEvent *event, QModelIndex index, TreeView::DropIndicatorPosition position);
+    void treeViewBookDrop(QDropEvent *event, QModelIndex index, TreeView::DropIndicatorPosition position);
+    void treeViewBookItemChanged(QStandardItem *item);
+    // Enter (the main key) starts the new paragraph with two ideographic spaces.
+    void textEditorKeyPressEvent(QKeyEvent *event);
+
+signals:
+    void bookActionsChanged();
+    void chapterOpened(const QString &id);
+    void chapterSaved(const QString &id);
+    // Only after an explicit "否": the chapter's recovery copies may go.
+    void recoveryCopiesDiscarded(const QString &id);
+
+private:
+    QString idOfViewIndex(const QModelIndex &viewIndex) const;
+    bool dropAllowed(QDropEvent *event, const QModelIndex &index, TreeView::DropIndicatorPosition position) const;
+    void setCurrentQuietly(const QModelIndex &sourceIndex);
+    void reportError(const QString &text);
+    int ask(const QString &text);
+
+    TreeView *m_view;
+    MyTextEdit *m_editor;
+    QStandardItemModel *m_model;
+    BookSortFilterProxyModel *m_proxy;
+    TreeNodeList m_records;
+    QString m_chapterId;
+    QPersistentModelIndex m_chapterIndex;
+    bool m_treeLoading = false;
+    bool m_loadingChapter = false;
+    bool m_switching = false;
+    bool m_quiet = false;
+    bool m_settingText = false;
+};

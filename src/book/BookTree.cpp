@@ -1,0 +1,160 @@
+#include "book/BookTree.h"
+
+#include "app/App.h"
+#include "app/Exception.h"
+#include "storage/DataAccess.h"
+
+#include <QHash>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStandardItemModel>
+
+namespace {
+
+int fieldIndex(const QSqlRecord &rec, const QString &name)
+{
+    // QSqlRecord::indexOf compares names without regard to case.
+    return rec.indexOf(name);
+}
+
+struct Builder {
+    const TreeRows &rows;
+    TreeNodeList &list;
+    QHash<QString, QVector<int>> children;
+    QVector<bool> used;
+    QHash<QString, QIcon> icons;
+
+    Builder(const TreeRows &r, TreeNodeList &l) : rows(r), list(l), used(r.rows.size(), false)
+    {
+        children.reserve(r.rows.size() / 4 + 16);
+        for (int i = 0; i < r.rows.size(); ++i)
+            children[r.rows[i].pID].append(i);
+    }
+
+    QList<QStandardItem *> build(const QString &parentId, int depth)
+    {
+        QList<QStandardItem *> items;
+        const auto it = children.constFind(parentId);
+        if (it == children.constEnd() || depth > 10000)
+            return items;
+        const QVector<int> kids = it.value();
+        items.reserve(kids.size());
+        for (int row : kids) {
+            if (used[row])
+                continue;
+            used[row] = true;
+            QStandardItem *item = createTreeItem(rows, row, list);
+            const QList<QStandardItem *> sub = build(rows.rows[row].id, depth + 1);
+            if (!sub.isEmpty())
+                item->appendRows(sub);
+            items.append(item);
+        }
+        return items;
+    }
+};
+
+} // namespace
+
+TreeRows readTreeRows(QSqlQuery &query)
+{
+    TreeRows result;
+    const QSqlRecord rec = query.record();
+    const int cId = fieldIndex(rec, QStringLiteral("id"));
+    const int cPid = fieldIndex(rec, QStringLiteral("pID"));
+    const int cTitle = fieldIndex(rec, QStringLiteral("title"));
+    const int cType = fieldIndex(rec, QStringLiteral("NodeType"));
+    const int cKind = fieldIndex(rec, QStringLiteral("_type"));
+    const int cPlain = fieldIndex(rec, QStringLiteral("plainText"));
+    const int cUpdated = fieldIndex(rec, QStringLiteral("Updated"));
+    result.hasType = cKind >= 0;
+    result.hasPlainText = cPlain >= 0;
+    result.hasUpdated = cUpdated >= 0;
+    while (query.next()) {
+        TreeRow row;
+        row.id = query.value(cId).toString();
+        row.pID = cPid >= 0 ? query.value(cPid).toString() : QString();
+        row.title = cTitle >= 0 ? query.value(cTitle).toString() : QString();
+        row.nodeType = cType >= 0 ? query.value(cType).toString() : QString();
+        if (cKind >= 0)
+            row.type = query.value(cKind).toString();
+        if (cPlain >= 0)
+            row.plainText = query.value(cPlain).toString();
+        if (cUpdated >= 0)
+            row.updated = query.value(cUpdated).toString();
+        result.rows.append(row);
+    }
+    return result;
+}
+
+TreeRows readTreeRows(const QString &sql)
+{
+    LockedQuery query(g_App.db);
+    query.setForwardOnly(true);
+    if (!query.exec(sql))
+        throwError(query.lastError().text().trimmed(), QStringLiteral("ERR_QUERY"));
+    return readTreeRows(query);
+}
+
+QStandardItem *createTreeItem(const TreeRows &rows, int row, TreeNodeList &list)
+{
+    const TreeRow &r = rows.rows[row];
+    // The icon map gives an empty icon for an unknown node type.
+    auto *item = new QStandardItem(g_App.nodeIcons[r.nodeType], r.title);
+    TreeNodeInfo *info = list.add();
+    info->id = r.id;
+    info->pID = r.pID;
+    info->title = r.title;
+    info->nodeType = r.nodeType;
+    if (rows.hasType)
+        info->_type = r.type;
+    if (rows.hasPlainText)
+        info->plainText = r.plainText;
+    if (rows.hasUpdated)
+        info->updatedText = r.updated;
+    TreeNodeInfo::attach(item, info);
+    return item;
+}
+
+void buildTreeLevel(const TreeRows &rows, QStandardItemModel *model, QStandardItem *parentItem,
+                    const QString &parentId, TreeNodeList &list)
+{
+    if (!parentItem) {
+        // Items first, then their records: no item may outlive its record.
+        model->removeRows(0, model->rowCount());
+        list.clear();
+    }
+    if (rows.rows.isEmpty())
+        return;
+    Builder builder(rows, list);
+    // Items are built detached and added in one go: one model signal instead of one per node.
+    const QList<QStandardItem *> items = builder.build(parentId, 0);
+    if (items.isEmpty())
+        return;
+    if (parentItem)
+        parentItem->appendRows(items);
+    else
+        model->invisibleRootItem()->appendRows(items);
+}
+
+void loadTreeModel(const QString &sql, QStandardItemModel *model, TreeNodeList &list)
+{
+    const TreeRows rows = readTreeRows(sql);
+    buildTreeLevel(rows, model, nullptr, QString(), list);
+}
+
+int nodeDepth(const QModelIndex &index)
+{
+    if (!index.isValid())
+        return 0;
+    int depth = 1;
+    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+        ++depth;
+    return depth;
+}
+
+QString bookTreeSql()
+{
+    return QStringLiteral("SELECT ID,pID,Title,NodeType,'Book' _type,Updated FROM BookTree WHERE flag='A' "
+                          "ORDER BY level,pID,sort");
+}
