@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QThread>
 
+#include <cstdlib>
+#include <cxxabi.h>
 #include <typeinfo>
 
 namespace {
@@ -29,7 +31,14 @@ GuardState &state()
 // Only one failure box at a time; failures while one is open are only logged.
 QAtomicInt boxOpen(0);
 
-QString typeName(const std::type_info &info) { return QString::fromLatin1(info.name()); }
+QString typeName(const std::type_info &info)
+{
+    int status = 0;
+    char *readable = abi::__cxa_demangle(info.name(), nullptr, nullptr, &status);
+    const QString name = QString::fromLatin1(status == 0 && readable ? readable : info.name());
+    std::free(readable);
+    return name;
+}
 
 } // namespace
 
