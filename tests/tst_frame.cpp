@@ -3,6 +3,7 @@
 #include "ui/Dialog.h"
 #include "ui/FramelessHelper.h"
 #include "ui/FramelessWindow.h"
+#include "ui/TitleBar.h"
 #include "ui/WindowDragger.h"
 
 #include <QCloseEvent>
@@ -281,6 +282,41 @@ private slots:
         QApplication::sendEvent(rightGrip, &release);
         QCOMPARE(frame.width(), 460);
         QCOMPARE(frame.x(), 100);
+    }
+
+    void iconClicksAreSignalled()
+    {
+        FramelessWindow frame;
+        frame.setAttribute(Qt::WA_DeleteOnClose, false);
+        QWidget *icon = frame.findChild<QWidget *>(QStringLiteral("icon"));
+        QSignalSpy left(&frame, &FramelessWindow::windowIconLeftClicked);
+        QSignalSpy right(&frame, &FramelessWindow::windowIconRightClicked);
+        QSignalSpy dbl(&frame, &FramelessWindow::windowIconDblClick);
+        QTest::mouseClick(icon, Qt::LeftButton);
+        QTest::mouseClick(icon, Qt::RightButton);
+        QTest::mouseDClick(icon, Qt::LeftButton);
+        QCOMPARE(right.count(), 1);
+        QCOMPARE(dbl.count(), 1);
+        QVERIFY(left.count() >= 1);
+    }
+
+    void titleBarButtonsActOnTheirWindow()
+    {
+        QWidget window(nullptr, Qt::FramelessWindowHint);
+        auto *bar = new TitleBar(&window);
+        window.resize(400, 300);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(bar->maximizeButton()->property("maximizeProperty").toString(), QStringLiteral("maximize"));
+        QCOMPARE(bar->maximizeButton()->toolTip(), QStringLiteral("Maximize"));
+        bar->maximizeButton()->click();
+        QTRY_VERIFY(window.isMaximized());
+        QTRY_COMPARE(bar->maximizeButton()->property("maximizeProperty").toString(), QStringLiteral("restore"));
+        QCOMPARE(bar->maximizeButton()->toolTip(), QStringLiteral("Restore"));
+        bar->maximizeButton()->click();
+        QTRY_VERIFY(!window.isMaximized());
+        bar->closeButton()->click();
+        QVERIFY(!window.isVisible());
     }
 
     void finishedContentClosesFrame()

@@ -14,6 +14,15 @@
 #include <QToolButton>
 #include <QtTest>
 
+MessageDialog *findMessageDialog()
+{
+    for (QWidget *w : QApplication::allWidgets()) {
+        if (auto *d = qobject_cast<MessageDialog *>(w))
+            return d;
+    }
+    return nullptr;
+}
+
 class TestUi : public QObject
 {
     Q_OBJECT
@@ -83,6 +92,64 @@ private slots:
         QVERIFY(dialog);
         QCOMPARE(dialog->answer(), answer);
         delete dialog.data();
+    }
+
+    void appMessagesAreFramedAndAnswer_data()
+    {
+        QTest::addColumn<int>("which"); // 0 ask, 1 showInfo, 2 showError
+        QTest::addColumn<int>("press");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("ask yes") << 0 << int(Ink::mbYes) << "确认" << int(Ink::maYes);
+        QTest::newRow("ask no") << 0 << int(Ink::mbNo) << "确认" << int(Ink::maNo);
+        QTest::newRow("ask closed by title bar") << 0 << 0 << "确认" << -1;
+        QTest::newRow("info") << 1 << int(Ink::mbOk) << "信息" << 0;
+        QTest::newRow("error") << 2 << int(Ink::mbOk) << "错误" << 0;
+    }
+
+    void appMessagesAreFramedAndAnswer()
+    {
+        QFETCH(int, which);
+        QFETCH(int, press);
+        QFETCH(QString, title);
+        QFETCH(int, answer);
+        QWidget mainWindow;
+        auto *mainFrame = new FramelessWindow;
+        mainFrame->setContent(&mainWindow);
+        mainFrame->show();
+        g_App.mainWindow = &mainWindow;
+        g_App.mainFrame = mainFrame;
+        QString seenTitle;
+        bool framedOverMain = false;
+        QTimer::singleShot(0, this, [&]() {
+            MessageDialog *dialog = findMessageDialog();
+            if (!dialog)
+                return;
+            FramelessWindow *frame = FramelessWindow::frameOf(dialog);
+            QVERIFY(frame);
+            seenTitle = frame->windowTitle();
+            framedOverMain = frame->parentWidget() == mainFrame && frame->isModal();
+            if (press)
+                dialog->button(press)->click();
+            else
+                frame->findChild<QToolButton *>(QStringLiteral("closeButton"))->click();
+        });
+        int result = -2;
+        if (which == 0)
+            result = g_App.ask(QStringLiteral("确定删除<新书>吗？"));
+        else if (which == 1)
+            g_App.showInfo(QStringLiteral("用户注册成功！"));
+        else
+            g_App.showError(QStringLiteral("未选择节点！"));
+        QCOMPARE(seenTitle, title);
+        QVERIFY(framedOverMain);
+        if (which == 0)
+            QCOMPARE(result, answer);
+        QVERIFY(!findMessageDialog()); // the dialog is gone afterwards
+        mainFrame->takeContent();
+        g_App.mainWindow = nullptr;
+        g_App.mainFrame = nullptr;
+        delete mainFrame;
     }
 
     void foreignTextKeepsItsAngleBrackets_data()
