@@ -16,6 +16,7 @@
 #include <QSqlQuery>
 #include <QStandardItemModel>
 #include <QTabWidget>
+#include <QTextCharFormat>
 #include <QTextDocumentFragment>
 #include <QTextEdit>
 #include <QTimer>
@@ -196,6 +197,9 @@ void MaterialBrowser::showMaterialContent(TreeNodeInfo *record)
     QPlainTextEdit *pane = m_w.plainTextEditMaterialContent;
     if (pane) {
         pane->clear();
+        // setPlainText gives the whole new text the pane's current format, which still carries
+        // the mark when the previous text began with the keyword.
+        pane->setCurrentCharFormat(QTextCharFormat());
         if (record)
             pane->setPlainText(material::displayText(*record));
         markHighlightKeyword();
