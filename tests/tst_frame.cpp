@@ -147,6 +147,33 @@ private slots:
         }
     }
 
+    void dialogFromModalDialogSitsOverIt()
+    {
+        QWidget main;
+        auto *mainFrame = new FramelessWindow;
+        mainFrame->setAttribute(Qt::WA_DeleteOnClose, false);
+        mainFrame->setContent(&main);
+        mainFrame->show();
+        Dialog outer, inner;
+        QWidget *innerParent = nullptr;
+        FramelessWindow *outerFrame = nullptr;
+        later([&]() {
+            outerFrame = FramelessWindow::frameOf(&outer);
+            later([&]() {
+                innerParent = FramelessWindow::frameOf(&inner)->parentWidget();
+                inner.accept();
+            });
+            FramelessWindow::showWidget(&inner, Ink::foModal | Ink::foParentMain, mainFrame);
+            outer.accept();
+        });
+        QCOMPARE(FramelessWindow::showWidget(&outer, Ink::foModal | Ink::foParentMain, mainFrame),
+                 int(QDialog::Accepted));
+        QVERIFY(outerFrame);
+        QCOMPARE(innerParent, static_cast<QWidget *>(outerFrame));
+        mainFrame->takeContent();
+        delete mainFrame;
+    }
+
     void titleBarCloseOfModalDialogRejects()
     {
         Dialog dialog;

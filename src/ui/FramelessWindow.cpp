@@ -573,6 +573,12 @@ int FramelessWindow::showWidget(QWidget *widget, int options, QWidget *mainFrame
     if (!widget)
         return -1;
     QWidget *parent = (options & Ink::foParentMain) ? mainFrame : nullptr;
+    // A modal dialog opened from a modal dialog belongs over that dialog, not beside it over the
+    // main window. (Non-modal frames stay with the main window: the dialog's frame goes soon.)
+    if (parent && (options & Ink::foModal)) {
+        if (QWidget *modal = QApplication::activeModalWidget())
+            parent = modal;
+    }
     if (parent == widget || (parent && widget->isAncestorOf(parent)))
         parent = nullptr;
     Qt::WindowFlags extra;
@@ -589,8 +595,9 @@ int FramelessWindow::showWidget(QWidget *widget, int options, QWidget *mainFrame
 
     // Centre over the main window when it is up, else over the screen.
     QRect area;
-    if (mainFrame && mainFrame != widget && mainFrame->isVisible())
-        area = mainFrame->frameGeometry();
+    QWidget *over = parent ? parent : mainFrame;
+    if (over && over != widget && over->isVisible())
+        area = over->frameGeometry();
     QScreen *screen = area.isValid() ? QGuiApplication::screenAt(area.center()) : nullptr;
     if (!screen)
         screen = QGuiApplication::primaryScreen();
