@@ -87,11 +87,28 @@ bool backupDatabaseAt(bool closeConnection, const QDateTime &now)
         if (!g_App.db.isOpen()) {
             copied = QFile::copy(source, partial);
         } else {
+            // The copy is written without syncing each page: the author's file itself stays fully
+            // durable, and the earlier copies remain should this one be cut short.
+            QString synchronous;
             try {
+                QueryPtr q = openQuery(QStringLiteral("PRAGMA main.synchronous"));
+                if (q->next())
+                    synchronous = q->value(0).toString();
+            } catch (const Exception &) {
+            }
+            try {
+                execSql(QStringLiteral("PRAGMA main.synchronous=OFF"));
                 execSql(QStringLiteral("VACUUM main INTO ") + quoteSql(QDir::fromNativeSeparators(partial)));
                 copied = true;
             } catch (const Exception &e) {
                 logBackupFailure(e.message());
+            }
+            if (!synchronous.isEmpty()) {
+                try {
+                    execSql(QStringLiteral("PRAGMA main.synchronous=") + QString::number(synchronous.toInt()));
+                } catch (const Exception &e) {
+                    logBackupFailure(e.message());
+                }
             }
         }
     }

@@ -289,7 +289,10 @@ void resortChildren(const QString &tableName, const QString &parentId, const QSt
     // Level changes: the same end state as walking each level through a table model, without a
     // query per node.
     try {
-        Transaction tx;
+        // Inside a caller's transaction (an insert or move with its renumbering) it joins that one.
+        std::unique_ptr<Transaction> tx;
+        if (openTransactionCount() == 0)
+            tx = std::make_unique<Transaction>();
         int level = 0;
         if (!parentId.isEmpty()) {
             QueryPtr q = openQuery(QStringLiteral("SELECT Level FROM %1 WHERE ID=%2").arg(tableName, quoteSql(parentId)));
@@ -360,7 +363,8 @@ void resortChildren(const QString &tableName, const QString &parentId, const QSt
             }
         }
         update.finish();
-        tx.commit();
+        if (tx)
+            tx->commit();
     } catch (const Exception &) {
         throw;
     } catch (...) {

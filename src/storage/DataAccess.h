@@ -75,7 +75,7 @@ bool isUserMaterialLengthOk(const QString &text);
 void checkUserMaterialLength(const QString &text);
 
 // Renumbers Sort (1, 2, 3, … in the present order) and repairs Level of the live children of
-// parentId and of all their descendants, in one transaction.
+// parentId and of all their descendants, in one transaction (the caller's, when one is open).
 void resortChildren(const QString &tableName, const QString &parentId, const QString &category = QString());
 
 // A table model on g_App.db (OnManualSubmit). isQuery: text is a SELECT that is executed now;

@@ -82,6 +82,13 @@ QStringList tableStatements()
     return s;
 }
 
+// Tree walks go by parent; without these every walk reads the whole table, chapter texts included.
+QStringList indexStatements()
+{
+    return {QStringLiteral("CREATE INDEX IF NOT EXISTS BookTree_pID ON BookTree(pID, ID, Level)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS MemoTree_pID ON MemoTree(pID, ID, Level)")};
+}
+
 // SQLite URI paths: '%', '?' and '#' would be read as escapes, query and fragment.
 QString uriPath(const QString &path)
 {
@@ -245,6 +252,8 @@ void createTables()
 {
     for (const QString &sql : tableStatements())
         execSql(sql);
+    for (const QString &sql : indexStatements())
+        execSql(sql);
 }
 
 void createIndexes()
@@ -369,8 +378,13 @@ void repairTrees()
         }
         for (const char *table : {"BookTree", "MemoTree"}) {
             const QString t = QLatin1String(table);
-            const QString count = (cte + QStringLiteral("SELECT COUNT(*) cnt \nFROM %1 a JOIN cte b ON a.id=b.id \n"
-                                                        "WHERE a.level IS NOT b.level;"))
+            // The stored level travels with each row, so the count needs no second pass over the table.
+            const QString count = QStringLiteral("WITH RECURSIVE cte(id,pid,level,stored) AS( \n"
+                                                 "    SELECT id,pid,0 level,level FROM %1 WHERE pId='' \n"
+                                                 "    UNION ALL \n"
+                                                 "    SELECT a.id,a.pId,cte.level+1 level,a.level FROM %1 AS a \n"
+                                                 "    INNER JOIN cte ON a.pId=cte.id AND a.pId<>'') \n"
+                                                 "SELECT COUNT(*) cnt \nFROM cte \nWHERE level IS NOT stored;")
                                       .arg(t);
             if (queryInt(count) > 0) {
                 Transaction tx;
