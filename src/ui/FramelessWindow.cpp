@@ -181,6 +181,7 @@ FramelessWindow::FramelessWindow(QWidget *parent, Qt::WindowFlags extraFlags)
 
     // The label's width is only known after the layout ran; elide again whenever it changes.
     ui->titleText->installEventFilter(this);
+    setWindowIcon(QIcon());
 
     m_helper = new FramelessHelper(this);
     connect(qApp, &QGuiApplication::applicationStateChanged, this, &FramelessWindow::on_applicationStateChanged);
@@ -287,8 +288,10 @@ void FramelessWindow::setWindowTitle(const QString &title)
 
 void FramelessWindow::setWindowIcon(const QIcon &icon)
 {
-    QWidget::setWindowIcon(icon);
-    ui->icon->setPixmap(icon.pixmap(QSize(16, 16)));
+    // A window without an icon of its own shows the program's.
+    const QIcon shown = icon.isNull() ? QIcon(QStringLiteral(":/res/icons/Writer128.png")) : icon;
+    QWidget::setWindowIcon(shown);
+    ui->icon->setPixmap(shown.pixmap(QSize(16, 16)));
 }
 
 void FramelessWindow::updateTitleText()
