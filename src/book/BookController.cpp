@@ -67,7 +67,8 @@ BookController::BookController(TreeView *view, MyTextEdit *editor, QObject *pare
 BookController::~BookController()
 {
     // Items go before their records.
-    m_view->setModel(nullptr);
+    if (m_view)
+        m_view->setModel(nullptr);
     m_model->clear();
     m_records.clear();
 }
@@ -389,10 +390,10 @@ void BookController::treeViewBookCurrentChanged(const QModelIndex &current, cons
     emit bookActionsChanged();
 }
 
-bool BookController::dropAllowed(QDropEvent *event, const QModelIndex &index,
-                                 TreeView::DropIndicatorPosition position) const
+bool BookController::canDrop(const QObject *source, const QModelIndex &index,
+                             TreeView::DropIndicatorPosition position) const
 {
-    if (event->source() != m_view)
+    if (source != m_view)
         return false;
     const QModelIndex current = m_view->currentSourceIndex();
     if (!current.isValid() || !index.isValid() || current == index)
@@ -410,7 +411,7 @@ void BookController::treeViewBookDragMove(QDragMoveEvent *event, QModelIndex ind
         writeTraceLog(QStringLiteral("drag"), QStringLiteral("currentIndex:") + m_view->currentIndex().data().toString());
         writeTraceLog(QStringLiteral("drag"), QStringLiteral("index:") + index.data().toString());
     }
-    if (dropAllowed(event, index, position))
+    if (canDrop(event->source(), index, position))
         event->accept();
     else
         event->ignore();
@@ -419,10 +420,16 @@ void BookController::treeViewBookDragMove(QDragMoveEvent *event, QModelIndex ind
 void BookController::treeViewBookDrop(QDropEvent *event, QModelIndex index, TreeView::DropIndicatorPosition position)
 {
     // The view never moves the items itself: the order is written first, then the item is moved here.
-    const bool allowed = dropAllowed(event, index, position);
+    const bool allowed = canDrop(event->source(), index, position);
     event->setDropAction(Qt::IgnoreAction);
     event->ignore();
-    if (!allowed)
+    if (allowed)
+        dropCurrentOn(index, position);
+}
+
+void BookController::dropCurrentOn(const QModelIndex &index, TreeView::DropIndicatorPosition position)
+{
+    if (!canDrop(m_view, index, position))
         return;
     try {
         const QModelIndex current = m_view->currentSourceIndex();

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QPersistentModelIndex>
+#include <QPointer>
 
 #include <functional>
 
@@ -83,6 +84,12 @@ public:
     };
     ActionState actionState() const;
 
+    // Drops move a node among its siblings only: from this view, onto a different node with the
+    // same parent, above or below it. index is a source index.
+    bool canDrop(const QObject *source, const QModelIndex &index, TreeView::DropIndicatorPosition position) const;
+    // Moves the current node above or below index (a sibling) and writes the new order.
+    void dropCurrentOn(const QModelIndex &index, TreeView::DropIndicatorPosition position);
+
     // Plain text at the cursor (or the end); nothing when read-only.
     void insertEditorText(const QString &text, bool atEnd);
 
@@ -104,13 +111,12 @@ signals:
 
 private:
     QString idOfViewIndex(const QModelIndex &viewIndex) const;
-    bool dropAllowed(QDropEvent *event, const QModelIndex &index, TreeView::DropIndicatorPosition position) const;
     void setCurrentQuietly(const QModelIndex &sourceIndex);
     void reportError(const QString &text);
     int ask(const QString &text);
 
-    TreeView *m_view;
-    MyTextEdit *m_editor;
+    QPointer<TreeView> m_view;
+    QPointer<MyTextEdit> m_editor;
     QStandardItemModel *m_model;
     BookSortFilterProxyModel *m_proxy;
     TreeNodeList m_records;

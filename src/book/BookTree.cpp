@@ -32,25 +32,31 @@ struct Builder {
             children[r.rows[i].pID].append(i);
     }
 
-    QList<QStandardItem *> build(const QString &parentId, int depth)
+    // Adds the children of parentId under parent (already in the model) in one call per level,
+    // then goes down. Items must be in the model before their own children are added, or those
+    // grandchildren never learn their model.
+    void build(QStandardItem *parent, const QString &parentId, int depth)
     {
-        QList<QStandardItem *> items;
         const auto it = children.constFind(parentId);
         if (it == children.constEnd() || depth > 10000)
-            return items;
+            return;
         const QVector<int> kids = it.value();
+        QList<QStandardItem *> items;
+        QVector<int> itemRows;
         items.reserve(kids.size());
+        itemRows.reserve(kids.size());
         for (int row : kids) {
             if (used[row])
                 continue;
             used[row] = true;
-            QStandardItem *item = createTreeItem(rows, row, list);
-            const QList<QStandardItem *> sub = build(rows.rows[row].id, depth + 1);
-            if (!sub.isEmpty())
-                item->appendRows(sub);
-            items.append(item);
+            items.append(createTreeItem(rows, row, list));
+            itemRows.append(row);
         }
-        return items;
+        if (items.isEmpty())
+            return;
+        parent->appendRows(items);
+        for (int i = 0; i < items.size(); ++i)
+            build(items[i], rows.rows[itemRows[i]].id, depth + 1);
     }
 };
 
@@ -127,14 +133,8 @@ void buildTreeLevel(const TreeRows &rows, QStandardItemModel *model, QStandardIt
     if (rows.rows.isEmpty())
         return;
     Builder builder(rows, list);
-    // Items are built detached and added in one go: one model signal instead of one per node.
-    const QList<QStandardItem *> items = builder.build(parentId, 0);
-    if (items.isEmpty())
-        return;
-    if (parentItem)
-        parentItem->appendRows(items);
-    else
-        model->invisibleRootItem()->appendRows(items);
+    // Siblings are added in one call: one model signal per parent instead of one per node.
+    builder.build(parentItem ? parentItem : model->invisibleRootItem(), parentId, 0);
 }
 
 void loadTreeModel(const QString &sql, QStandardItemModel *model, TreeNodeList &list)
