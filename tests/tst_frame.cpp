@@ -81,6 +81,17 @@ private slots:
         QVERIFY(frame.height() > 300 + 2 * FramelessWindow::kShadowMargin);
         content->setWindowTitle(QStringLiteral("新标题"));
         QCOMPARE(frame.windowTitle(), QStringLiteral("新标题"));
+        static_cast<QWidget &>(frame).setWindowTitle(QStringLiteral("砚舟写作 v4.31"));
+        auto *titleText = frame.findChild<QLabel *>(QStringLiteral("titleText"));
+        QCOMPARE(titleText->text(), QStringLiteral("砚舟写作 v4.31"));
+        frame.setAttribute(Qt::WA_DeleteOnClose, false);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QCOMPARE(titleText->text(), QStringLiteral("砚舟写作 v4.31"));
+        // A narrow frame elides its title instead of clipping it.
+        frame.resize(200, frame.height());
+        QTRY_VERIFY(titleText->text().endsWith(QChar(0x2026)));
+        QCOMPARE(titleText->toolTip(), QStringLiteral("砚舟写作 v4.31"));
     }
 
     void closeRefusedByContentKeepsFrame()

@@ -169,6 +169,7 @@ FramelessWindow::FramelessWindow(QWidget *parent, Qt::WindowFlags extraFlags)
         setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_DeleteOnClose);
     ui->setupUi(this);
+    m_formReady = true;
     ui->windowTitlebar->setStyleSheet(QString::fromLatin1(kTitlebarSheet));
     ui->minimizeButton->setToolTip(QStringLiteral("最小化"));
     ui->restoreButton->setToolTip(QStringLiteral("还原"));
@@ -297,7 +298,8 @@ void FramelessWindow::setWindowIcon(const QIcon &icon)
 void FramelessWindow::updateTitleText()
 {
     // Elide instead of clipping: the label's width follows the frame.
-    const int room = ui->titleText->width() - 8;
+    // Before the frame is shown the label has no real width yet; its resize on show elides.
+    const int room = ui->titleText->isVisible() ? ui->titleText->width() - 8 : 0;
     const QString shown =
         room > 0 ? ui->titleText->fontMetrics().elidedText(m_title, Qt::ElideRight, room) : m_title;
     ui->titleText->setText(shown);
@@ -422,6 +424,10 @@ void FramelessWindow::applyLook(bool active)
 
 void FramelessWindow::changeEvent(QEvent *event)
 {
+    if (!m_formReady) { // setupUi sets the title before the labels exist
+        QWidget::changeEvent(event);
+        return;
+    }
     switch (event->type()) {
     case QEvent::WindowStateChange:
         applyLook();
@@ -433,6 +439,14 @@ void FramelessWindow::changeEvent(QEvent *event)
         break;
     case QEvent::FontChange:
         updateTitleText();
+        break;
+    case QEvent::WindowTitleChange:
+        // Also reached through QWidget::setWindowTitle on a plain QWidget pointer.
+        m_title = windowTitle();
+        updateTitleText();
+        break;
+    case QEvent::WindowIconChange:
+        ui->icon->setPixmap(windowIcon().pixmap(QSize(16, 16)));
         break;
     default:
         break;

@@ -108,6 +108,7 @@ private:
     Qt::WindowFlags m_contentFlags;
     QString m_title;
     QString m_titleContrast;
+    bool m_formReady = false;
     bool m_translucent = false;
     bool m_resizable = true;
     bool m_activeLook = true;
