@@ -35,6 +35,23 @@ protected:
     }
 };
 
+// A dialog that asks before it lets Cancel through, like the settings dialog.
+class CancelAskingDialog : public Dialog
+{
+public:
+    bool cancelConfirmed = false;
+    int asked = 0;
+    void done(int r) override
+    {
+        if (r == Rejected) {
+            ++asked;
+            if (!cancelConfirmed)
+                return;
+        }
+        Dialog::done(r);
+    }
+};
+
 // Clicks a button of the frame around `widget` once the event loop runs.
 void later(std::function<void()> f) { QTimer::singleShot(0, qApp, std::move(f)); }
 
@@ -156,6 +173,26 @@ private slots:
             later([&dialog]() { dialog.accept(); });
             QCOMPARE(FramelessWindow::showWidget(&dialog, Ink::foModal, nullptr), int(QDialog::Accepted));
         }
+    }
+
+    void dialogRefusingCancelKeepsItsFrame()
+    {
+        CancelAskingDialog dialog;
+        bool stayedOpen = false;
+        later([&]() {
+            FramelessWindow *frame = FramelessWindow::frameOf(&dialog);
+            frameButton(frame, "closeButton")->click(); // answered "no"
+            stayedOpen = frame->isVisible() && dialog.isVisible();
+            dialog.cancelConfirmed = true;
+            frameButton(frame, "closeButton")->click();
+        });
+        QCOMPARE(FramelessWindow::showWidget(&dialog, Ink::foModal, nullptr), int(QDialog::Rejected));
+        QVERIFY(stayedOpen);
+        QCOMPARE(dialog.asked, 2);
+        // OK goes straight through: the cancel question is not asked on the way out.
+        later([&]() { dialog.accept(); });
+        QCOMPARE(FramelessWindow::showWidget(&dialog, Ink::foModal, nullptr), int(QDialog::Accepted));
+        QCOMPARE(dialog.asked, 2);
     }
 
     void dialogFromModalDialogSitsOverIt()
