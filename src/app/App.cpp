@@ -75,6 +75,18 @@ QVariant App::syncOut(const QString &key) const
     return 0;
 }
 
+void App::setSharedValue(const QString &key, const QVariant &value)
+{
+    QMutexLocker lock(&m_sharedMutex);
+    m_shared.insert(key, value);
+}
+
+QVariant App::sharedValue(const QString &key, const QVariant &defaultValue) const
+{
+    QMutexLocker lock(&m_sharedMutex);
+    return m_shared.value(key, defaultValue);
+}
+
 void App::initPaths()
 {
     const QChar sep = QDir::separator();

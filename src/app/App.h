@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QIcon>
+#include <QMutex>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -98,6 +99,11 @@ public:
     // "getCanThreadSync" gives a bool, any other key the integer 0.
     QVariant syncOut(const QString &key) const;
 
+    // State that several threads read and write (session, news, links, upgrade state):
+    // copied in and out under a mutex, never shared by reference.
+    void setSharedValue(const QString &key, const QVariant &value);
+    QVariant sharedValue(const QString &key, const QVariant &defaultValue = QVariant()) const;
+
     // Stable identifier of this machine (machine-id of the system, else a generated id kept in
     // the parameters).
     QString machineUniqueId();
@@ -153,6 +159,8 @@ private:
     MessageHook m_messageHook;
     std::function<void(const QString &)> m_progressHook;
     std::unique_ptr<QLockFile> m_instanceLock;
+    mutable QMutex m_sharedMutex;
+    QVariantHash m_shared;
     bool m_initialized = false;
     bool m_quitRequested = false;
 };

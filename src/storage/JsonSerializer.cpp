@@ -349,15 +349,133 @@ QVariant JsonSerializer::fromJsonImpl(const QJsonValue &json, int typeId, const 
     return bad(QStringLiteral("type %1 cannot be read from JSON").arg(QLatin1String(QMetaType::typeName(typeId))));
 }
 
+// JSON text with the members of a record in declaration order (QJsonObject would sort them).
+struct JsonSerializer::Node {
+    enum Kind { Scalar, Object, Array } kind = Scalar;
+    QJsonValue scalar;
+    QVector<QPair<QString, Node>> members;
+    QVector<Node> items;
+};
+
+namespace {
+
+using Node = JsonSerializer::Node;
+
+Node nodeFromJson(const QJsonValue &v)
+{
+    Node n;
+    if (v.isObject()) {
+        n.kind = Node::Object;
+        const QJsonObject o = v.toObject();
+        for (auto it = o.begin(); it != o.end(); ++it)
+            n.members.append({it.key(), nodeFromJson(it.value())});
+    } else if (v.isArray()) {
+        n.kind = Node::Array;
+        for (const QJsonValue &e : v.toArray())
+            n.items.append(nodeFromJson(e));
+    } else {
+        n.scalar = v;
+    }
+    return n;
+}
+
+QByteArray scalarText(const QJsonValue &v)
+{
+    const QByteArray text = QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact);
+    return text.mid(1, text.size() - 2);
+}
+
+void writeNode(const Node &n, int depth, bool indented, QByteArray &out)
+{
+    const QByteArray pad = indented ? QByteArray(4 * (depth + 1), ' ') : QByteArray();
+    const QByteArray closePad = indented ? QByteArray(4 * depth, ' ') : QByteArray();
+    const char *newline = indented ? "\n" : "";
+    if (n.kind == Node::Scalar) {
+        out += scalarText(n.scalar);
+    } else if (n.kind == Node::Object) {
+        if (n.members.isEmpty()) {
+            out += "{}";
+            return;
+        }
+        out += '{';
+        out += newline;
+        for (int i = 0; i < n.members.size(); ++i) {
+            out += pad;
+            out += scalarText(n.members[i].first);
+            out += indented ? ": " : ":";
+            writeNode(n.members[i].second, depth + 1, indented, out);
+            if (i + 1 < n.members.size())
+                out += ',';
+            out += newline;
+        }
+        out += closePad;
+        out += '}';
+    } else {
+        if (n.items.isEmpty()) {
+            out += "[]";
+            return;
+        }
+        out += '[';
+        out += newline;
+        for (int i = 0; i < n.items.size(); ++i) {
+            out += pad;
+            writeNode(n.items[i], depth + 1, indented, out);
+            if (i + 1 < n.items.size())
+                out += ',';
+            out += newline;
+        }
+        out += closePad;
+        out += ']';
+    }
+}
+
+} // namespace
+
+JsonSerializer::Node JsonSerializer::toNode(const QVariant &value, const QString &path) const
+{
+    const int type = value.userType();
+    if (const QMetaObject *mo = value.isValid() ? gadgetMetaObject(type) : nullptr) {
+        Node n;
+        n.kind = Node::Object;
+        const void *gadget = value.constData();
+        for (int i = 0; i < mo->propertyCount(); ++i) {
+            const QMetaProperty prop = mo->property(i);
+            if (!prop.isReadable() || !prop.isStored())
+                continue;
+            const QVariant pv = prop.readOnGadget(gadget);
+            const QString name = QLatin1String(prop.name());
+            n.members.append({name, prop.isEnumType() ? nodeFromJson(pv.toInt())
+                                                      : toNode(pv, path + QLatin1Char('.') + name)});
+        }
+        return n;
+    }
+    ListConverter list;
+    if (value.isValid() && findList(type, &list)) {
+        Node n;
+        n.kind = Node::Array;
+        for (const QVariant &e : list.toList(value))
+            n.items.append(toNode(e, path + QStringLiteral("[]")));
+        return n;
+    }
+    return nodeFromJson(toJsonImpl(value, path));
+}
+
 QByteArray JsonSerializer::serialize(const QVariant &value, QJsonDocument::JsonFormat format) const
 {
-    const QJsonValue json = toJson(value);
-    if (json.isObject())
-        return QJsonDocument(json.toObject()).toJson(format);
-    if (json.isArray())
-        return QJsonDocument(json.toArray()).toJson(format);
-    fail(QStringLiteral("$: only records and lists make a JSON document"));
-    return QByteArray();
+    m_error.clear();
+    const Node root = toNode(value, QStringLiteral("$"));
+    if (!m_error.isEmpty())
+        return QByteArray();
+    if (root.kind == Node::Scalar) {
+        fail(QStringLiteral("$: only records and lists make a JSON document"));
+        return QByteArray();
+    }
+    QByteArray out;
+    const bool indented = format == QJsonDocument::Indented;
+    writeNode(root, 0, indented, out);
+    if (indented)
+        out += '\n';
+    return out;
 }
 
 QVariant JsonSerializer::deserializeFrom(const QByteArray &bytes, int typeId, QObject *) const

@@ -55,6 +55,8 @@ public:
     };
     static void registerListConverter(int listType, const ListConverter &converter);
 
+    struct Node; // ordered form of a value while it is written as text
+
     template <class T>
     static void registerListConverters()
     {
@@ -77,6 +79,7 @@ public:
 
 private:
     QJsonValue toJsonImpl(const QVariant &value, const QString &path) const;
+    Node toNode(const QVariant &value, const QString &path) const;
     QVariant fromJsonImpl(const QJsonValue &json, int typeId, const QString &path, bool *ok) const;
     void fail(const QString &text) const;
 

@@ -36,17 +36,15 @@ bool SqlTableModel::eof()
 
 QSqlRecord SqlTableModel::record() const { return record(m_pos); }
 
-QSqlRecord SqlTableModel::record(int row) const
-{
-    DbLocker lock;
-    return QSqlTableModel::record(row);
-}
+// Rows already fetched are served from the result's own copy: reading them runs no statement,
+// so the cursor operations and views do not wait for another thread's transaction.
+QSqlRecord SqlTableModel::record(int row) const { return QSqlTableModel::record(row); }
 
 void SqlTableModel::setRecord(const QSqlRecord &rec) { setRecord(m_pos, rec); }
 
 bool SqlTableModel::setRecord(int row, const QSqlRecord &rec)
 {
-    DbLocker lock;
+    // Writes only the model's cache unless the strategy submits at once (those statements lock).
     return QSqlTableModel::setRecord(row, rec);
 }
 
@@ -95,7 +93,6 @@ bool SqlTableModel::setValue(const QString &field, const QVariant &value)
     const int column = fieldIndex(field);
     if (column < 0)
         return false;
-    DbLocker lock;
     return setData(index(m_pos, column), value, Qt::EditRole);
 }
 
@@ -129,12 +126,6 @@ bool SqlTableModel::selectRow(int row)
 {
     DbLocker lock;
     return QSqlTableModel::selectRow(row);
-}
-
-QVariant SqlTableModel::data(const QModelIndex &idx, int role) const
-{
-    DbLocker lock;
-    return QSqlTableModel::data(idx, role);
 }
 
 void SqlTableModel::setTable(const QString &tableName)

@@ -4,7 +4,7 @@
 #include <QSqlTableModel>
 
 // QSqlTableModel on the application's connection with a row cursor. Every statement the model
-// runs (select, fetch, submit, cell reads) holds the connection lock. Rows are fetched lazily;
+// runs (select, fetch, submit) holds the connection lock. Rows are fetched lazily (256 at a time);
 // walks over the rows (locate, last, eof) fetch all rows first.
 class SqlTableModel : public QSqlTableModel
 {
@@ -39,7 +39,6 @@ public:
     void fetchMore(const QModelIndex &parent = QModelIndex()) override;
     bool submitAll();
     bool selectRow(int row) override;
-    QVariant data(const QModelIndex &idx, int role = Qt::DisplayRole) const override;
     void setTable(const QString &tableName) override;
 
 protected:
