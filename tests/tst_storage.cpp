@@ -81,6 +81,8 @@ private slots:
     void libraryVersionCheck_data();
     void libraryVersionCheck();
     void damagedLibraryLeavesMainFileUntouched();
+    void shippedLibrariesAreCopied();
+    void shrinksWhenAsked();
     void secondInstanceIsRefused();
     void treeRepairFixesParentsAndLevels();
     void hostileTextsRoundTrip_data();
@@ -214,6 +216,48 @@ void TestStorage::damagedLibraryLeavesMainFileUntouched()
     QVERIFY2(r.messages.first().startsWith("打开素材库失败，有可能素材损坏或版本问题，请下载完整版素材安装，错误原因：\r\n"),
              qPrintable(r.messages.first()));
     QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
+}
+
+void TestStorage::shippedLibrariesAreCopied()
+{
+    QTemporaryDir shipped;
+    const QString material = shipped.path() + "/Inkboat_Material.sdb";
+    const QString name = openSideConnection(material, Ink::libraryKey());
+    {
+        QSqlQuery q(QSqlDatabase::database(name));
+        QVERIFY(q.exec("CREATE TABLE MaterialTree(ID VARCHAR(64), pID VARCHAR(64), Title VARCHAR(200))"));
+        QVERIFY(q.exec("INSERT INTO MaterialTree(ID,pID,Title) VALUES('M1','','风')"));
+        QVERIFY(q.exec("CREATE TABLE DbVersion(Version VARCHAR(64))"));
+        QVERIFY(q.exec("INSERT INTO DbVersion VALUES('4.0')"));
+    }
+    closeSideConnection(name);
+
+    TestProfile profile;
+    g_App.setLibrarySourcePath(shipped.path() + "/");
+    const StartResult r = startApp();
+    g_App.setLibrarySourcePath(QString());
+    QVERIFY2(r.ok, qPrintable(r.messages.join('|') + r.exception));
+    QCOMPARE(text("SELECT Title FROM M.MaterialTree WHERE ID='M1'"), QString("风"));
+    QCOMPARE(count("SELECT COUNT(*) FROM S.SentenceTree"), 0);
+    stopApp();
+    QVERIFY(QFileInfo::exists(material)); // the shipped copy stays where it was
+}
+
+void TestStorage::shrinksWhenAsked()
+{
+    TestProfile profile;
+    QVERIFY(startApp().ok);
+    beginTransaction();
+    for (int i = 0; i < 300; ++i)
+        execSql(QString("INSERT INTO SysLog(ID,Content) VALUES('%1','%2')").arg(i).arg(QString(2000, 'x')));
+    commitTransaction();
+    execSql("DELETE FROM SysLog");
+    QVERIFY(count("PRAGMA freelist_count") > 0);
+    setSysParam("SysParams", R"({"autoShrinkDb": true})");
+    stopApp();
+    QVERIFY(startApp().ok);
+    QCOMPARE(count("PRAGMA freelist_count"), 0);
+    stopApp();
 }
 
 void TestStorage::secondInstanceIsRefused()
