@@ -156,6 +156,8 @@ void BookController::loadTree(bool reopen)
     }
     applyBookSort();
     if (keepId.isEmpty()) {
+        if (!m_view->currentIndex().isValid())
+            clearEditor();
         emit bookActionsChanged();
         return;
     }
