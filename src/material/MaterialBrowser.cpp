@@ -244,6 +244,7 @@ void MaterialBrowser::treeViewUserMaterialCurrentChanged(const QModelIndex &curr
 {
     if (current.isValid())
         loadUserMaterialList(TreeNodeInfo::of(current));
+    emit userMaterialToolButtonStateRefresh();
 }
 
 void MaterialBrowser::listViewMaterialCurrentChanged(const QModelIndex &current, const QModelIndex &)

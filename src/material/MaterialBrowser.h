@@ -88,7 +88,8 @@ public:
     const Widgets &widgets() const { return m_w; }
 
 signals:
-    // 50 ms after a material became current: the user-material buttons follow the selection.
+    // The user-material buttons follow the selection: on a change of the user-material folder,
+    // and 50 ms after a material became current.
     void userMaterialToolButtonStateRefresh();
 
 public slots:
