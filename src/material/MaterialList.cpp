@@ -51,7 +51,7 @@ QueryPtr runLibraryQuery(const QString &sql)
     query->setForwardOnly(true);
     if (!query->exec(sql))
         writeLog(QStringLiteral("err"),
-                 QStringLiteral("读取素材出错：%1\n%2").arg(query->lastError().text(), sql));
+                 QStringLiteral("读取素材出错：%1；SQL：%2").arg(query->lastError().text(), sql));
     return query;
 }
 
