@@ -24,9 +24,11 @@
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QTimer>
 #include <QTreeView>
 
 namespace {
@@ -135,6 +137,7 @@ private slots:
     void emptyLibrariesShowNothing();
     void librariesStayReadOnly();
     void articleReaderShowsTree();
+    void writingGuideIsGoneWhenClosed();
 
 private:
     void buildLibraries();
@@ -231,8 +234,11 @@ void TestMaterial::folderListsItsMaterials()
     m_host->pane->setPlainText("stale");
     const QModelIndex at = m_host->treeIndex(path);
     QVERIFY(at.isValid());
+    QSignalSpy refresh(m_host->browser, &MaterialBrowser::userMaterialToolButtonStateRefresh);
     m_host->tree->setCurrentIndex(at);
     QCOMPARE(m_host->listTitles(), titles);
+    if (!titles.isEmpty())
+        QVERIFY(refresh.wait(2000)); // the user-material buttons follow the new material
     QCOMPARE(m_host->pane->toPlainText(), firstText);
     QCOMPARE(m_host->list->currentIndex().row(), titles.isEmpty() ? -1 : 0);
     QCOMPARE(m_host->browser->currentContentRecord() != nullptr, !titles.isEmpty());
@@ -452,6 +458,28 @@ void TestMaterial::articleReaderShowsTree()
     d.treeViewArticle()->setCurrentIndex(m->index(1, 0, m->index(0, 0)));
     QCOMPARE(d.textEditArticle()->toPlainText(), QString("结尾要有余味。"));
     QCOMPARE(TreeNodeInfo::of(m->item(0)->child(1))->_type, QString("技巧"));
+}
+
+void TestMaterial::writingGuideIsGoneWhenClosed()
+{
+    QString title;
+    int shown = 0;
+    QTimer::singleShot(0, [&] {
+        for (QWidget *w : QApplication::allWidgets()) {
+            if (auto *d = qobject_cast<ArticleViewDialog *>(w)) {
+                ++shown;
+                title = d->windowTitle();
+                QVERIFY(d->isVisible());
+                d->close();
+            }
+        }
+    });
+    ArticleViewDialog::showWritingGuide(&m_host->window);
+    QCOMPARE(shown, 1);
+    QCOMPARE(title, QString("写作指导"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    for (QWidget *w : QApplication::allWidgets())
+        QVERIFY(!qobject_cast<ArticleViewDialog *>(w));
 }
 
 QTEST_MAIN(TestMaterial)
