@@ -303,10 +303,11 @@ void resortChildren(const QString &tableName, const QString &parentId, const QSt
             category.isEmpty() ? QString() : QStringLiteral(" AND Category=") + quoteSql(category);
         QHash<QString, QVector<ResortRow>> children;
         {
-            // UNION (not UNION ALL) stops at rows that are their own ancestors.
+            // UNION (not UNION ALL) stops at rows that are their own ancestors. "+Flag" keeps the
+            // planner on the parent index: an index led by Flag would scan every live row per step.
             QueryPtr q = openQuery(
-                QStringLiteral("WITH RECURSIVE sub(id) AS (SELECT ID FROM %1 WHERE Flag='A' AND pID=%2 %3 "
-                               "UNION SELECT t.ID FROM %1 t JOIN sub ON t.pID=sub.id WHERE t.Flag='A' %4) "
+                QStringLiteral("WITH RECURSIVE sub(id) AS (SELECT ID FROM %1 WHERE +Flag='A' AND pID=%2 %3 "
+                               "UNION SELECT t.ID FROM %1 t JOIN sub ON t.pID=sub.id WHERE +t.Flag='A' %4) "
                                "SELECT t.ID,t.pID,t.Sort,t.Level FROM %1 t JOIN sub ON t.ID=sub.id "
                                "ORDER BY t.pID,t.Sort,t.rowid")
                     .arg(tableName, quoteSql(parentId), categoryFilter,
