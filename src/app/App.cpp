@@ -278,6 +278,7 @@ void App::deinit()
         closeConnection();
     }
     m_instanceLock.reset();
+    nodeIcons.clear();
     m_initialized = false;
 }
 
