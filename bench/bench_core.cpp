@@ -181,8 +181,8 @@ int main(int argc, char *argv[])
     if (at >= 0 && at + 1 < args.size())
         chapters = args[at + 1].toInt();
 
-    // On disk beside the build, not on a memory file system.
-    QTemporaryDir root(QDir::currentPath() + QStringLiteral("/bench-core-XXXXXX"));
+    // On disk in the build folder, not on a memory file system and not in the sources.
+    QTemporaryDir root(QCoreApplication::applicationDirPath() + QStringLiteral("/bench-core-XXXXXX"));
     useProfileRoot(root.path());
     const QString data = profileDataPath(root.path());
     QDir().mkpath(data);
