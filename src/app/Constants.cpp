@@ -47,7 +47,7 @@ QStringList dbFileSuffixes()
 
 QString libraryKey() { return QStringLiteral("Yz7Kq3W"); }
 QString paramKey() { return QStringLiteral("pK9mR2x"); }
-QString webKey() { return QStringLiteral("Ib4tW3bK8y2Qz6Lm"); }
+QString webKey() { return QStringLiteral("__QUILL__INKPOT_"); }
 
 QString appUpgradeFileName() { return QStringLiteral("updateV%1.txt"); }
 QString materialUpgradeFileName() { return QStringLiteral("updateMV%1.txt"); }
