@@ -107,15 +107,27 @@ class TestBookTree : public QObject
 {
     Q_OBJECT
 private slots:
-    void init()
+    void initTestCase()
     {
         m_profile = std::make_unique<TestProfile>();
         QVERIFY(startApp().ok);
     }
-    void cleanup()
+    void cleanupTestCase()
     {
         stopApp();
         m_profile.reset();
+    }
+    void init()
+    {
+        execSql("DELETE FROM BookTree");
+        execSql("DELETE FROM L.BookLog");
+        QueryPtr q = openQuery("SELECT name FROM temp.sqlite_master WHERE type='trigger'");
+        QStringList triggers;
+        while (q->next())
+            triggers << q->value(0).toString();
+        q.reset();
+        for (const QString &t : triggers)
+            execSql("DROP TRIGGER temp." + t);
     }
 
     void buildsShapeFromScrambledRows()

@@ -56,6 +56,9 @@ int main(int argc, char *argv[])
     const double storedScale = Ink::storedScaleFactor();
     Ink::applyStoredScaleFactor(storedScale);
 
+    // A logout ends the program through the signal-driven quit, not through the close question.
+    QGuiApplication::setFallbackSessionManagementEnabled(false);
+
     // 2. application object with the event guard
     Application app(argc, argv);
     App::installQuitSignalHandlers();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "book/BookSortFilterProxyModel.h"
+#include "book/MyTextEdit.h"
 #include "book/TreeNodeInfo.h"
 #include "book/TreeView.h"
 

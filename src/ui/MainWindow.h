@@ -1,0 +1,243 @@
+#pragma once
+
+#include "book/BookController.h"
+#include "book/TreeNodeInfo.h"
+
+#include <QDateTime>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTextCharFormat>
+
+#include <functional>
+
+namespace Ui {
+class MainWindow;
+}
+class FramelessWindow;
+class QActionGroup;
+class QComboBox;
+class QFontComboBox;
+class QLabel;
+class QSessionManager;
+class QStandardItemModel;
+class QThread;
+class QTimer;
+
+// Stops worker threads for every way out (close, signal-driven quit, install, restart): all are
+// asked to stop at once, then waited for in short slices up to timeoutMs each; the thread pool is
+// waited for too. A thread that does not stop is left running (never deleted while it runs).
+// Returns true when every thread has finished.
+bool shutdownThreads(const QList<QThread *> &threads, int timeoutMs = 5000);
+
+// The writing workbench: book panel, chapter editor and material panel, with the menus, tool
+// bars, status bar and timers. Book and chapter logic lives in BookController.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    Ui::MainWindow *form() const { return ui; }
+    BookController *book() const { return m_book; }
+    QDateTime lastInputTime() const { return m_lastInputTime; }
+    QTimer *autoSaveTimer() const { return m_autoSaveTimer; }
+    QTimer *tmpSaveTimer() const { return m_tmpSaveTimer; }
+    QTimer *timeTimer() const { return m_timeTimer; }
+    QTimer *smartCheckTimer() const { return m_smartCheckTimer; }
+    QLabel *cursorPositionLabel() const { return m_labelCursorPosition; }
+    QString userInfoText() const { return m_userInfoText; }
+    bool isClosing() const { return m_closing; }
+
+    // Questions and errors (App::ask / App::showError by default); tests answer them.
+    void setAskHook(std::function<int(const QString &)> hook);
+    void setErrorHook(std::function<void(const QString &)> hook);
+    void setInfoHook(std::function<void(const QString &)> hook) { m_infoHook = std::move(hook); }
+
+    // Worker threads the shutdown stops (the workers of the cloud and search parts register here).
+    void registerWorkerThread(QThread *thread);
+    QList<QThread *> workerThreads() const;
+
+    // The reminders that apply now, in order (HTML texts).
+    QStringList reminderTexts() const;
+    // The frame window (or this window when unframed).
+    QWidget *frameWindow() const;
+
+    void loadTree(const QString &kind, bool expand = false);
+    void saveLayout();
+    void restoreLayout();
+
+signals:
+    void startTestThread();
+    void startSmartSearchThread(QString inputString, QString comboInputString);
+    void startSmartSearch();
+    void startAppInit();
+    void startHeartbeat();
+    void startLoopProc();
+
+public slots:
+    void windowFirstShow();
+    void ApplySysOptions();
+    void timeTimerUpdate();
+    void autoSaveTimerUpdate();
+    void tmpSaveTimerUpdate();
+    void smartCheckTimeUpdate();
+    void smarkCheckLinkActivated(const QString &link);
+    void appCommitDataRequest(QSessionManager &manager);
+    void appAboutToQuit();
+    void refreshSysToolButtonState();
+    void refreshBookToolButtonState();
+    void refreshUserMaterialToolButtonState();
+    void refreshEditorToolButtonState();
+    void refreshSearchToolButtonState();
+    void refreshMaterialContentToolButtonState();
+    void refreshViewActionsState();
+    void refreshUserInfo();
+    void commomThreadWorkerSignal(QString signalGroup, QString signalValue, bool sucess, QString signalDetail);
+    QVariant syncOut(QString key);
+    void syncIn(QString key, QVariant value);
+    void labelWebsiteLinkActivated(const QString &link);
+    void actionsTriggered(bool triggered);
+    void reloadTreesAfterSync();
+    void applyBookSort();
+    void insertEditorText(const QString &text, bool atEnd);
+    void ensureEditorCursorVisible();
+    void restoreEditorScrollInfo();
+    void textEditorLastInput();
+    void textEditorLastInputStringReseted();
+    void textEditorLastInputStringChanged(QString &lastInputString, QString &lastComboInputString);
+    // Quit without questions (SIGTERM, logout): save, store layout and parameters, stop, exit 0.
+    void quitWithoutQuestions();
+
+    // System and help
+    void on_actionSysUserRegister_triggered();
+    void on_actionSysUserLogin_triggered();
+    void on_actionSysUserInfo_triggered();
+    void on_actionSysChangeUser_triggered();
+    void on_actionSysSave_triggered();
+    void on_actionSysSync_triggered();
+    void on_actionSysOptions_triggered();
+    void on_actionSysExit_triggered();
+    void on_actionHelpHelp_triggered();
+    void on_actionHelpShowNoviceGuidance_triggered();
+    void on_actionHelpAbout_triggered();
+    // Edit and format
+    void on_actionEditUndo_triggered();
+    void on_actionEditRedo_triggered();
+    void on_actionEditFind_triggered();
+    void on_actionEditReplace_triggered();
+    void on_actionTextBold_triggered();
+    void on_actionTextItalic_triggered();
+    void on_actionTextUnderline_triggered();
+    void on_actionTextStrickout_triggered();
+    void on_actionTextColor_triggered();
+    void on_actionTextBackColor_triggered();
+    void on_actionAlignAuto_triggered();
+    // Book and text tools
+    void on_actionBookNewBook_triggered();
+    void on_actionBookNewVolume_triggered();
+    void on_actionBookNewSection_triggered();
+    void on_actionBookNewSameLevelNode_triggered();
+    void on_actionBookRenameNode_triggered();
+    void on_actionBookDelNode_triggered();
+    void on_actionBookImport_triggered();
+    void on_actionBookExport_triggered();
+    void on_actionTextInsertDateTime_triggered();
+    void on_actionTextInsertLine_triggered();
+    void on_actionTextAsNodeTitle_triggered();
+    void on_actionTextCopyAll_triggered();
+    void on_actionSensitiveWordsCheck_triggered();
+    void on_actionSensitiveWordsClear_triggered();
+    void on_actionAdvanceSortByModifiedSwitch_triggered();
+    // Materials and search
+    void on_actionSmartSentenceWordSwitch_triggered();
+    void on_actionTextInsertSelectMaterial_triggered();
+    void on_actionTextInsertAllMaterial_triggered();
+    void on_actionTextInsertMaterialTitle_triggered();
+    void on_actionTextInsertMaterialContent_triggered();
+    void on_actionMaterialPreviousPage_triggered();
+    void on_actionMaterialNextPage_triggered();
+    void on_actionMaterialFirstPage_triggered();
+    void on_actionMaterialLastPage_triggered();
+    void on_actionMaterialHide_triggered();
+    void on_actionUserMaterialAddSelection_triggered();
+    void on_actionUserMaterialAddContent_triggered();
+    void on_actionSearchMaterial_triggered();
+    void on_actionSearchUserMaterial_triggered();
+    void on_actionSearchBaidu_triggered();
+    void on_actionSearchWordLib_triggered();
+    void on_actionSearchWordManual_triggered();
+    void on_actionSearchSentenceAndWord_triggered();
+    void on_actionArticleWritingGuide_triggered();
+    void on_actionAdvanceUserMaterialManage_triggered();
+    // View
+    void on_actionViewMainMenu_triggered();
+    void on_actionViewMaterialPanel_triggered();
+    void on_actionViewBookPanel_triggered();
+    void on_actionViewFullScreen_triggered();
+    void on_splitterMain_splitterMoved(int pos, int index);
+    // Editor
+    void on_textEditor_currentCharFormatChanged(const QTextCharFormat &format);
+    void on_textEditor_cursorPositionChanged();
+    void on_textEditor_selectionChanged();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void on_textEditor_modificationChanged(bool modified);
+    void runFirstShow();
+    void notYetAvailable();
+    void buildStatusBar();
+    void buildTimers();
+    void buildStyleToolBar();
+    void prepareActions();
+    void buildContextMenus();
+    void connectEditor();
+    void linkToolButtons();
+    void applyTimerIntervals();
+    void setColorIcon(QAction *action, const QColor &color);
+    void stopTimers();
+    void startTimers();
+    // Saves the chapter, layout and parameters, stops the workers. False when the chapter could
+    // not be saved and the caller should stay open.
+    bool shutdown(bool askToSave);
+    int ask(const QString &text);
+    void showError(const QString &text);
+    void showInfo(const QString &text);
+
+    Ui::MainWindow *ui;
+    BookController *m_book = nullptr;
+    QStandardItemModel *m_materialModel = nullptr;
+    QStandardItemModel *m_userMaterialModel = nullptr;
+    QStandardItemModel *m_materialListModel = nullptr;
+    QStandardItemModel *m_searchListModel = nullptr;
+    TreeNodeList m_materialRecords;
+    TreeNodeList m_userMaterialRecords;
+    QLabel *m_labelLoginState = nullptr;
+    QLabel *m_labelCursorPosition = nullptr;
+    QLabel *m_labelStatistics = nullptr;
+    QLabel *m_labelClock = nullptr;
+    QLabel *m_labelWebsite = nullptr;
+    QComboBox *m_comboStyle = nullptr;
+    QFontComboBox *m_comboFont = nullptr;
+    QComboBox *m_comboSize = nullptr;
+    QActionGroup *m_alignGroup = nullptr;
+    QTimer *m_timeTimer = nullptr;
+    QTimer *m_autoSaveTimer = nullptr;
+    QTimer *m_tmpSaveTimer = nullptr;
+    QTimer *m_smartCheckTimer = nullptr;
+    QList<QPointer<QThread>> m_threads;
+    QDateTime m_lastInputTime;
+    QString m_userInfoText;
+    int m_materialCount = -1; // libraries are read-only while we run: counted once
+    int m_statisticsRevision = -1;
+    bool m_firstShowScheduled = false;
+    bool m_closing = false;
+    bool m_shutDown = false;
+    bool m_smartCheckStopped = false;
+    std::function<int(const QString &)> m_askHook;
+    std::function<void(const QString &)> m_errorHook;
+    std::function<void(const QString &)> m_infoHook;
+};
