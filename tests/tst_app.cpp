@@ -93,6 +93,7 @@ private slots:
     void workerSnapshot_data();
     void workerSnapshot();
     void termSignalQuitsInOrder();
+    void windowTakesOverTheSignalDrivenQuit();
     void programStartsOnCleanProfileAndQuitsOnSigterm();
 
 private:
@@ -332,6 +333,30 @@ void TestApp::termSignalQuitsInOrder()
     QCOMPARE(Application::exec(), 0);
     QVERIFY(g_App.isQuitting());
     QVERIFY(getSysParam("SysParams").contains("\"saveBookInterval\": 77"));
+    stopApp();
+}
+
+void TestApp::windowTakesOverTheSignalDrivenQuit()
+{
+    TestProfile profile;
+    QVERIFY(startApp().ok);
+    App::installQuitSignalHandlers();
+    int handled = 0;
+    const QMetaObject::Connection c = connect(&g_App, &App::orderlyQuitRequested, qApp, [&handled] {
+        ++handled;
+        QCoreApplication::exit(5);
+    });
+    g_SysParams.saveBookInterval = 88;
+    QTimer::singleShot(0, [] { ::raise(SIGHUP); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+    guard.start(20000);
+    QCOMPARE(Application::exec(), 5);
+    disconnect(c);
+    QCOMPARE(handled, 1);
+    // Saving is the window's business then.
+    QVERIFY(!getSysParam("SysParams").contains("\"saveBookInterval\": 88"));
     stopApp();
 }
 

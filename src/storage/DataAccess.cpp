@@ -375,7 +375,11 @@ void resortChildren(const QString &tableName, const QString &parentId, const QSt
 
 SqlTableModel *openTableModel(const QString &text, bool isQuery, bool fetchAll)
 {
-    auto *model = new SqlTableModel(nullptr, g_App.db);
+    SqlTableModel *model = nullptr;
+    {
+        DbLocker lock; // the connection object may be replaced at shutdown
+        model = new SqlTableModel(nullptr, g_App.db);
+    }
     model->setEditStrategy(QSqlTableModel::OnManualSubmit);
     try {
         if (!isQuery) {
