@@ -375,7 +375,7 @@ void TestApp::programStartsOnCleanProfileAndQuitsOnSigterm()
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(profile.file("backup/" + QStringLiteral("Inkboat_%1.1.sdb.bak")
                                                                         .arg(QDate::currentDate().toString("yyyyMMdd")))),
                              30000);
-    QTRY_VERIFY_WITH_TIMEOUT(app.readAll().size() >= 0 && QFileInfo::exists(profile.file("Inkboat.lock")), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(profile.file("Inkboat.lock")), 30000);
     for (const char *f : {"Inkboat.sdb", "Inkboat_Material.sdb", "Inkboat_Sentence.sdb", "Inkboat_Article.sdb",
                           "Inkboat_Log.sdb", "log", "temp", "backup"})
         QVERIFY2(QFileInfo::exists(profile.file(QLatin1String(f))), f);
