@@ -82,6 +82,7 @@ private slots:
     void libraryVersionCheck();
     void damagedLibraryLeavesMainFileUntouched();
     void shippedLibrariesAreCopied();
+    void unreadableMainFileStopsWithoutDialog();
     void shrinksWhenAsked();
     void secondInstanceIsRefused();
     void treeRepairFixesParentsAndLevels();
@@ -241,6 +242,26 @@ void TestStorage::shippedLibrariesAreCopied()
     QCOMPARE(count("SELECT COUNT(*) FROM S.SentenceTree"), 0);
     stopApp();
     QVERIFY(QFileInfo::exists(material)); // the shipped copy stays where it was
+}
+
+void TestStorage::unreadableMainFileStopsWithoutDialog()
+{
+    TestProfile profile;
+    QVERIFY(startApp().ok);
+    stopApp();
+    {
+        QFile f(profile.file("Inkboat.sdb"));
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QByteArray(8192, 'z'));
+    }
+    const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can not open connection: .+"));
+    const StartResult r = startApp();
+    QVERIFY(!r.ok);
+    QVERIFY(r.messages.isEmpty());
+    QVERIFY(r.exception.isEmpty());
+    QVERIFY(g_App.isQuitting());
+    QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
 }
 
 void TestStorage::shrinksWhenAsked()
