@@ -219,6 +219,13 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->splitterMiddle->setSizes({600, 0});
     m_book->clearEditor();
     g_App.guiSnapshot.cloudSyncOn = g_SysParams.cloudSyncParams.active;
+
+    // First start: the frame (title bar and margins included) fits the screen.
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect avail = screen->availableGeometry();
+        resize(qMin(width(), avail.width() - 2 * FramelessWindow::kShadowMargin - 8),
+               qMin(height(), avail.height() - 2 * FramelessWindow::kShadowMargin - 40));
+    }
 }
 
 MainWindow::~MainWindow()

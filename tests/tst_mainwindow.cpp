@@ -1,0 +1,632 @@
+// The main window: its parts and actions, shortcuts, layout, timers, reminders, closing,
+// shutdown of worker threads, the signal-driven quit and the single instance.
+#include "TestProfile.h"
+
+#include "app/App.h"
+#include "app/Constants.h"
+#include "book/BookController.h"
+#include "params/SysParams.h"
+#include "storage/DataAccess.h"
+#include "ui/MainWindow.h"
+#include "book/MyTextEdit.h"
+#include "book/TreeView.h"
+
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QToolBar>
+
+#include <QProcess>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <csignal>
+#include <memory>
+
+namespace {
+
+void insertRow(const QString &id, const QString &pid, int nodeType, int level, double sort, const QString &title)
+{
+    execPrepared(QStringLiteral("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,HTML,PlainText,Flag,"
+                                "Usn,Synced) VALUES(?,?,?,?,?,?,'Book',?,?,'A',3,1)"),
+                 {id, pid, nodeType, level, sort, title, "<p>" + title + "</p>", title});
+}
+
+QString plain(const QString &id)
+{
+    QueryPtr q = openQuery("SELECT PlainText FROM BookTree WHERE ID=" + quoteSql(id));
+    return q->next() ? q->value(0).toString() : QStringLiteral("<none>");
+}
+
+// A window with one book, volume and chapter open in the editor; questions answered from a list.
+struct Window {
+    std::unique_ptr<MainWindow> w;
+    QStringList asked;
+    QList<int> answers;
+    QStringList errors;
+    QStringList infos;
+    std::function<void(const QString &)> onAsk;
+
+    Window()
+    {
+        w = std::make_unique<MainWindow>();
+        w->setAskHook([this](const QString &text) {
+            asked << text;
+            if (onAsk)
+                onAsk(text);
+            return answers.isEmpty() ? int(Ink::maYes) : answers.takeFirst();
+        });
+        w->setErrorHook([this](const QString &text) { errors << text; });
+        w->setInfoHook([this](const QString &text) { infos << text; });
+    }
+    template <class T> T *get(const char *name) const
+    {
+        T *child = w->findChild<T *>(QLatin1String(name));
+        if (!child)
+            qFatal("missing %s", name);
+        return child;
+    }
+    void firstShow()
+    {
+        w->windowFirstShow();
+        QTest::qWait(20);
+    }
+};
+
+class Spinner : public QObject
+{
+public:
+    std::atomic<bool> started{false};
+    int ignoreMs = 0; // a call that does not look at the interruption for a while
+    void spin()
+    {
+        started = true;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ignoreMs)
+            QThread::msleep(5);
+        while (!QThread::currentThread()->isInterruptionRequested())
+            QThread::msleep(5);
+    }
+};
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        m_profile = std::make_unique<TestProfile>();
+        QVERIFY(startApp().ok);
+    }
+    void cleanupTestCase()
+    {
+        stopApp();
+        m_profile.reset();
+    }
+    void init()
+    {
+        execSql("DELETE FROM BookTree");
+        execSql("DROP TRIGGER IF EXISTS temp.fail_save");
+        g_SysParams = SysParams();
+        g_SysParams.autoBackupDbPath = g_App.defaultBackupPath();
+        insertRow("B", "", 1, 0, 1, "长河落日");
+        insertRow("V", "B", 2, 1, 1, "第一卷");
+        insertRow("C1", "V", 3, 2, 1, "第一章");
+        insertRow("C2", "V", 3, 2, 2, "第二章");
+    }
+
+    void hasEveryPart_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("className");
+        const QList<QPair<const char *, const char *>> parts = {
+            {"splitterMain", "QSplitter"}, {"widgetBook", "QWidget"}, {"toolButtonBookNewBook", "QToolButton"},
+            {"toolButtonBookNewVolume", "QToolButton"}, {"toolButtonBookNewSection", "QToolButton"},
+            {"toolButtonBookNewSameLevelNode", "QToolButton"}, {"toolButtonBookDelNode", "QToolButton"},
+            {"treeViewBook", "TreeView"}, {"widgetEditor", "QWidget"}, {"splitterMiddle", "QSplitter"},
+            {"textEditor", "MyTextEdit"}, {"frameSearchMaterial", "QFrame"}, {"listViewSearchMaterial", "QListView"},
+            {"toolButtonMaterialFirstPage", "QToolButton"}, {"toolButtonMaterialPreviousPage", "QToolButton"},
+            {"toolButtonMaterialNextPage", "QToolButton"}, {"toolButtonTextInsertMaterialTitle", "QToolButton"},
+            {"toolButtonTextInsertMaterialContent", "QToolButton"}, {"widgetMaterial", "QWidget"},
+            {"widgetMaterialSearch", "QWidget"}, {"lineEditWord", "QLineEdit"}, {"toolButtonSearch", "QToolButton"},
+            {"splitterMaterial", "QSplitter"}, {"tabWidgetMaterial", "QTabWidget"}, {"tabMaterial", "QWidget"},
+            {"treeViewMaterial", "TreeView"}, {"tabUserMaterial", "QWidget"}, {"treeViewUserMaterial", "TreeView"},
+            {"listViewMaterial", "QListView"}, {"plainTextEditMaterialContent", "QPlainTextEdit"},
+            {"mnuSys", "QMenu"}, {"mnuEdit", "QMenu"}, {"mnuFormat", "QMenu"}, {"mnuAdv", "QMenu"}, {"mnuHelp", "QMenu"},
+            {"mainToolBar", "QToolBar"}, {"styleToolBar", "QToolBar"}, {"advToolBar", "QToolBar"},
+            {"viewToolBar", "QToolBar"}, {"comboSize", "QComboBox"}, {"timeTimer", "QTimer"},
+            {"autoSaveTimer", "QTimer"}, {"tmpSaveTimer", "QTimer"}, {"smartCheckTimer", "QTimer"}};
+        for (const auto &p : parts)
+            QTest::newRow(p.first) << p.first << p.second;
+    }
+
+    void hasEveryPart()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, className);
+        Window win;
+        QObject *o = win.w->findChild<QObject *>(name);
+        QVERIFY2(o, qPrintable(name));
+        QVERIFY2(o->inherits(className.toLatin1()), o->metaObject()->className());
+    }
+
+    void panelsInOrder()
+    {
+        Window win;
+        QCOMPARE(win.get<QSplitter>("splitterMain")->widget(0), win.get<QWidget>("widgetBook"));
+        QCOMPARE(win.get<QSplitter>("splitterMain")->widget(2), win.get<QWidget>("widgetMaterial"));
+        QCOMPARE(win.get<QTabWidget>("tabWidgetMaterial")->tabText(0), QString("素材库"));
+        QCOMPARE(win.get<QTabWidget>("tabWidgetMaterial")->tabText(1), QString("用户素材库"));
+        QVERIFY(win.get<QFrame>("frameSearchMaterial")->isHidden());
+        QVERIFY(win.get<QPlainTextEdit>("plainTextEditMaterialContent")->isReadOnly());
+        QVERIFY(win.get<MyTextEdit>("textEditor")->resetOnAsciiKey());
+        QStringList menus;
+        for (QAction *a : win.get<QMenuBar>("menuBar")->actions())
+            menus << a->text();
+        QCOMPARE(menus, (QStringList{"系统", "编辑", "格式", "高级", "帮助"}));
+        QCOMPARE(win.get<QToolBar>("styleToolBar")->windowTitle(), QString("格式工具栏"));
+        QCOMPARE(win.w->timeTimer()->interval(), 1000);
+        QCOMPARE(win.w->tmpSaveTimer()->interval(), 1000);
+        QCOMPARE(win.w->smartCheckTimer()->interval(), 3600000);
+        QCOMPARE(win.w->autoSaveTimer()->interval(), 180000);
+    }
+
+    void actionsHaveTextAndShortcut_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shortcut");
+        const QList<std::array<const char *, 3>> actions = {
+            {"actionSysUserRegister", "注册", ""}, {"actionSysUserLogin", "登录", ""},
+            {"actionSysUserInfo", "用户信息", "Ctrl+Alt+U"}, {"actionSysChangeUser", "更换用户", ""},
+            {"actionSysSave", "保存", "Ctrl+S"}, {"actionSysSync", "同步", "Ctrl+Alt+S"},
+            {"actionSysOptions", "参数", ""}, {"actionSysExit", "退出", ""}, {"actionHelpHelp", "帮助", ""},
+            {"actionHelpShowNoviceGuidance", "显示新手引导", ""}, {"actionHelpAbout", "关于...", ""},
+            {"actionEditCut", "剪切", "Ctrl+X"}, {"actionEditCopy", "复制", "Ctrl+C"},
+            {"actionEditPaste", "粘贴", "Ctrl+P"}, {"actionEditUndo", "撤销", "Ctrl+Z"},
+            {"actionEditRedo", "恢复", "Ctrl+Shift+Z"}, {"actionEditFind", "查找", "Ctrl+F"},
+            {"actionEditReplace", "替换", "Ctrl+R"}, {"actionTextSelectAll", "全选", "Ctrl+A"},
+            {"actionTextBold", "粗体", "Ctrl+B"}, {"actionTextItalic", "斜体", "Ctrl+I"},
+            {"actionTextUnderline", "底划线", "Ctrl+U"}, {"actionTextStrickout", "删除线", ""},
+            {"actionTextColor", "颜色", ""}, {"actionTextBackColor", "背景颜色", ""},
+            {"actionAlignLeft", "左对齐", ""}, {"actionAlignCenter", "居中", ""}, {"actionAlignRight", "右对齐", ""},
+            {"actionAlignJustify", "两端对齐", ""}, {"actionAlignAuto", "自动排版", ""},
+            {"actionBookNewBook", "新书", ""}, {"actionBookNewVolume", "新卷", ""},
+            {"actionBookNewSection", "新章节", ""}, {"actionBookNewSameLevelNode", "新同层", ""},
+            {"actionBookDelNode", "删除选择节点", "Del"}, {"actionBookImport", "导入", ""},
+            {"actionBookExport", "导出", ""}, {"actionBookRenameNode", "重命名", "Backspace"},
+            {"actionTextInsertDateTime", "日期时间", "Ctrl+D"}, {"actionTextInsertLine", "分隔线", "Ctrl+L"},
+            {"actionTextAsNodeTitle", "作为章节标题", "Ctrl+T"}, {"actionTextCopyAll", "复制全部", ""},
+            {"actionSensitiveWordsCheck", "敏感词检查", ""}, {"actionSensitiveWordsClear", "清除敏感词标志", ""},
+            {"actionAdvanceSortByModifiedSwitch", "文章最近修改优先排序", ""},
+            {"actionSmartSentenceWordSwitch", "启动智能搜索词句", "Ctrl+Alt+W"},
+            {"actionTextInsertSelectMaterial", "插入选择素材文本", "Alt+S"},
+            {"actionTextInsertAllMaterial", "插入整个素材文本", "Alt+A"},
+            {"actionTextInsertMaterialTitle", "插入素材标题", ""}, {"actionTextInsertMaterialContent", "插入素材内容", ""},
+            {"actionMaterialPreviousPage", "上一页", "Ctrl+Alt+Left"}, {"actionMaterialNextPage", "下一页", "Ctrl+Alt+Right"},
+            {"actionMaterialFirstPage", "第一页", "Ctrl+Alt+Up"}, {"actionMaterialLastPage", "最后一页", "Ctrl+Alt+Down"},
+            {"actionMaterialHide", "隐藏搜索素材", "Esc"}, {"actionUserMaterialAddSelection", "选择文本添加用户素材", ""},
+            {"actionUserMaterialAddContent", "当前文档添加用户素材", ""}, {"actionSearchMaterial", "素材库搜索", "Ctrl+M"},
+            {"actionSearchUserMaterial", "用户素材搜索", ""}, {"actionSearchBaidu", "百度搜索", "Ctrl+Alt+D"},
+            {"actionSearchWordLib", "造词搜索", ""}, {"actionSearchWordManual", "手动搜索", ""},
+            {"actionSearchSentenceAndWord", "智能搜索经典词句", "Ctrl+W"}, {"actionArticleWritingGuide", "写作指导", ""},
+            {"actionAdvanceUserMaterialManage", "用户素材管理", ""}, {"actionViewMainMenu", "查看菜单", ""},
+            {"actionViewMaterialPanel", "查看素材面板", ""}, {"actionViewBookPanel", "查看书目录面板", ""},
+            {"actionViewFullScreen", "全屏", "F11"}};
+        for (const auto &a : actions)
+            QTest::newRow(a[0]) << a[0] << QString::fromUtf8(a[1]) << a[2];
+    }
+
+    void actionsHaveTextAndShortcut()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        QFETCH(QString, shortcut);
+        Window win;
+        QAction *action = win.w->findChild<QAction *>(name);
+        QVERIFY2(action, qPrintable(name));
+        QCOMPARE(action->text(), text);
+        QCOMPARE(action->shortcut(), QKeySequence(shortcut));
+        if (!shortcut.isEmpty())
+            QVERIFY(action->toolTip().endsWith(")"));
+    }
+
+    void shortcutsAreUnique()
+    {
+        Window win;
+        QHash<QKeySequence, QString> seen;
+        for (QAction *a : win.w->findChildren<QAction *>()) {
+            for (const QKeySequence &k : a->shortcuts()) {
+                QVERIFY2(!seen.contains(k), qPrintable(QString("%1 and %2 share %3").arg(seen.value(k), a->objectName(),
+                                                                                          k.toString())));
+                seen.insert(k, a->objectName());
+            }
+        }
+        QCOMPARE(seen.value(QKeySequence("Ctrl+U")), QString("actionTextUnderline"));
+        // The tree's Del and Backspace act only when the tree has the focus.
+        for (QAction *a : {win.get<QAction>("actionBookDelNode"), win.get<QAction>("actionBookRenameNode")}) {
+            QCOMPARE(a->shortcutContext(), Qt::WidgetWithChildrenShortcut);
+            QVERIFY(win.get<TreeView>("treeViewBook")->actions().contains(a));
+            QVERIFY(!win.w->actions().contains(a));
+        }
+    }
+
+    void shortcutsWorkInEditor()
+    {
+        Window win;
+        win.w->show();
+        QVERIFY(QTest::qWaitForWindowActive(win.w.get()));
+        win.firstShow();
+        QCOMPARE(win.w->book()->currentChapterId(), QString("B"));
+        win.w->book()->selectNode("C1");
+        MyTextEdit *editor = win.get<MyTextEdit>("textEditor");
+        editor->setFocus();
+        editor->moveCursor(QTextCursor::End);
+        QTest::keyClicks(editor, "ab");
+        QTest::keyClick(editor, Qt::Key_B, Qt::ControlModifier);
+        QVERIFY(win.get<QAction>("actionTextBold")->isChecked());
+        QTest::keyClicks(editor, "cd");
+        QVERIFY(editor->currentCharFormat().font().bold());
+        // Del inside the editor deletes text, not the chapter.
+        editor->moveCursor(QTextCursor::Start);
+        QTest::keyClick(editor, Qt::Key_Delete);
+        QVERIFY(win.asked.isEmpty());
+        QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(plain("C1"), QString("一章abcd"));
+        QVERIFY(!editor->document()->isModified());
+        // With the menu bar hidden the shortcuts still work.
+        win.get<QAction>("actionViewMainMenu")->trigger();
+        QVERIFY(win.get<QMenuBar>("menuBar")->isHidden());
+        QTest::keyClicks(editor, "x");
+        QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(plain("C1"), QString("x一章abcd"));
+        // Del in the tree deletes the current node after the question.
+        win.w->book()->selectNode("C2");
+        win.get<TreeView>("treeViewBook")->setFocus();
+        win.answers << Ink::maNo;
+        QTest::keyClick(win.get<TreeView>("treeViewBook"), Qt::Key_Delete);
+        QCOMPARE(win.asked, QStringList{"确定删除<第二章>吗？"});
+    }
+
+    void notYetAvailableActionsSayItOnce()
+    {
+        Window win;
+        for (QAction *a : {win.get<QAction>("actionSysSync"), win.get<QAction>("actionSearchMaterial"), win.get<QAction>("actionEditFind"),
+                           win.get<QAction>("actionBookExport"), win.get<QAction>("actionSysOptions")}) {
+            win.infos.clear();
+            a->setEnabled(true);
+            a->trigger();
+            QCOMPARE(win.infos, QStringList{"该功能尚未完成"});
+        }
+    }
+
+    void saveWithoutChapterDoesNothing()
+    {
+        execSql("DELETE FROM BookTree");
+        Window win;
+        win.firstShow();
+        QVERIFY(win.get<MyTextEdit>("textEditor")->isReadOnly());
+        win.get<QAction>("actionSysSave")->setEnabled(true);
+        win.get<QAction>("actionSysSave")->trigger();
+        QVERIFY(win.errors.isEmpty());
+        QCOMPARE(openQuery("SELECT COUNT(*) FROM BookTree")->next(), true);
+        QVERIFY(win.get<QAction>("actionBookNewBook")->isEnabled());
+        QVERIFY(!win.get<QAction>("actionBookNewVolume")->isEnabled());
+        QVERIFY(!win.get<QAction>("actionBookDelNode")->isEnabled());
+    }
+
+    void layoutRoundTrip()
+    {
+        const QString ini = m_profile->root() + "/config/Inkboat/Inkboat.ini";
+        QFile::remove(ini);
+        {
+            Window win;
+            win.w->resize(1100, 700);
+            win.w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(win.w.get()));
+            win.get<QSplitter>("splitterMain")->setSizes({150, 700, 250});
+            win.get<QMenuBar>("menuBar")->hide();
+            win.w->saveLayout();
+        }
+        QVERIFY(QFile::exists(ini));
+        QSettings settings(ini, QSettings::IniFormat);
+        QVERIFY(settings.value("mainWindow/saved").toBool());
+        QVERIFY(!settings.value("mainWindow/geometry").toByteArray().isEmpty());
+        QVERIFY(!settings.value("mainWindow/state").toByteArray().isEmpty());
+        const QList<int> stored = g_SysParams.visibilityParams.layoutInfo.splitterMainSizes;
+        QCOMPARE(stored.size(), 3);
+        QVERIFY(!g_SysParams.visibilityParams.layoutInfo.mainMenu);
+        {
+            Window win;
+            win.w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(win.w.get()));
+            win.w->restoreLayout();
+            QCOMPARE(win.get<QSplitter>("splitterMain")->sizes(), stored);
+            QVERIFY(win.get<QMenuBar>("menuBar")->isHidden());
+            QVERIFY(!win.get<QAction>("actionViewMainMenu")->isChecked());
+        }
+        // A list of another length is not applied.
+        QFile::remove(ini);
+        g_SysParams.visibilityParams.layoutInfo.splitterMainSizes = {10, 20};
+        g_SysParams.visibilityParams.layoutInfo.mainMenu = true;
+        {
+            Window win;
+            win.w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(win.w.get()));
+            const QList<int> before = win.get<QSplitter>("splitterMain")->sizes();
+            win.w->restoreLayout();
+            QCOMPARE(win.get<QSplitter>("splitterMain")->sizes(), before);
+        }
+    }
+
+    void panelToggles()
+    {
+        Window win;
+        win.w->resize(1200, 700);
+        win.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(win.w.get()));
+        win.get<QAction>("actionViewBookPanel")->trigger();
+        QCOMPARE(win.get<QSplitter>("splitterMain")->sizes().value(0), 0);
+        QVERIFY(!win.get<QAction>("actionViewBookPanel")->isChecked());
+        win.get<QAction>("actionViewBookPanel")->trigger();
+        QVERIFY(win.get<QSplitter>("splitterMain")->sizes().value(0) >= win.get<QWidget>("widgetBook")->minimumWidth());
+        QVERIFY(win.get<QAction>("actionViewBookPanel")->isChecked());
+        win.get<QAction>("actionViewMaterialPanel")->trigger();
+        QCOMPARE(win.get<QSplitter>("splitterMain")->sizes().value(2), 0);
+    }
+
+    void timerIntervalsFromParameters_data()
+    {
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<bool>("autoSave");
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<bool>("active");
+        QTest::newRow("default") << 180 << true << 180000 << true;
+        QTest::newRow("too short") << 2 << true << 10000 << true;
+        QTest::newRow("negative") << -5 << true << 10000 << true;
+        QTest::newRow("autosave off") << 60 << false << 60000 << false;
+    }
+
+    void timerIntervalsFromParameters()
+    {
+        QFETCH(int, seconds);
+        QFETCH(bool, autoSave);
+        QFETCH(int, interval);
+        QFETCH(bool, active);
+        Window win;
+        g_SysParams.saveBookInterval = seconds;
+        g_SysParams.autoSaveBook = autoSave;
+        win.w->ApplySysOptions();
+        QCOMPARE(win.w->autoSaveTimer()->interval(), interval);
+        QCOMPARE(win.w->autoSaveTimer()->isActive(), active);
+        QVERIFY(win.w->tmpSaveTimer()->isActive());
+    }
+
+    void firstShowRunsOnce()
+    {
+        Window win;
+        QSignalSpy spy(win.w.get(), &MainWindow::startAppInit);
+        win.w->windowFirstShow();
+        win.w->windowFirstShow();
+        QTest::qWait(30);
+        win.w->windowFirstShow();
+        QTest::qWait(30);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(win.w->book()->currentChapterId(), QString("B"));
+    }
+
+    void reminders_data()
+    {
+        QTest::addColumn<bool>("autoBackup");
+        QTest::addColumn<QString>("backupPath"); // "<data>" = inside the data folder
+        QTest::addColumn<bool>("cloud");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<bool>("logins");
+        QTest::addColumn<QString>("links"); // the reminders by their first words
+        QTest::newRow("all fine elsewhere") << true << "/proc/inkboat-backup" << true << "u" << true << "";
+        QTest::newRow("same file system") << true << "<data>backup/" << true << "u" << true << "盘符";
+        QTest::newRow("no path") << true << "" << true << "u" << true << "没有设置";
+        QTest::newRow("drive letter is not C") << true << "C:\\backup\\" << true << "u" << true << "盘符";
+        QTest::newRow("everything off") << false << "/proc/x" << false << "" << false << "未启动自动备份,云同步,没有注册,没有登录";
+    }
+
+    void reminders()
+    {
+        QFETCH(bool, autoBackup);
+        QFETCH(QString, backupPath);
+        QFETCH(bool, cloud);
+        QFETCH(QString, user);
+        QFETCH(bool, logins);
+        QFETCH(QString, links);
+        Window win;
+        g_SysParams.autoBackupDb = autoBackup;
+        g_SysParams.autoBackupDbPath = backupPath.replace("<data>", g_App.appDataPath());
+        g_SysParams.cloudSyncParams.active = cloud;
+        g_SysParams.loginParams.userID = user;
+        g_SysParams.loginParams.saveLogin = g_SysParams.loginParams.autoLogin = logins;
+        const QStringList texts = win.w->reminderTexts();
+        const QStringList wanted = links.isEmpty() ? QStringList() : links.split(',');
+        QCOMPARE(texts.size(), wanted.size());
+        for (int i = 0; i < wanted.size(); ++i)
+            QVERIFY2(texts[i].contains(wanted[i]), qPrintable(texts[i]));
+        for (const QString &t : texts)
+            QVERIFY(!t.contains("C盘"));
+    }
+
+    void materialCountCountedOnce()
+    {
+        Window win;
+        win.w->refreshUserInfo();
+        QVERIFY(win.w->userInfoText().contains("用户可用素材总数量：0"));
+        execSql("INSERT INTO M.MaterialTree(ID,pID,NodeType,Level,Sort,Title,Category) VALUES('M1','',3,0,1,'m','Content')");
+        win.w->refreshUserInfo();
+        QVERIFY(win.w->userInfoText().contains("用户可用素材总数量：0"));
+        QCOMPARE(win.w->userInfoText().split('\n').size(), 4);
+        execSql("DELETE FROM M.MaterialTree");
+    }
+
+    void closingFlow_data()
+    {
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("questions");
+        QTest::newRow("no to quit") << QList<int>{Ink::maNo} << false << "第一章" << 1;
+        QTest::newRow("dismissed quit") << QList<int>{-1} << false << "第一章" << 1;
+        QTest::newRow("yes, save") << QList<int>{Ink::maYes, Ink::maYes} << true << "第一章改" << 2;
+        QTest::newRow("yes, do not save") << QList<int>{Ink::maYes, Ink::maNo} << true << "第一章" << 2;
+    }
+
+    void closingFlow()
+    {
+        QFETCH(QList<int>, answers);
+        QFETCH(bool, closed);
+        QFETCH(QString, stored);
+        QFETCH(int, questions);
+        Window win;
+        win.w->show();
+        win.firstShow();
+        win.w->book()->selectNode("C1");
+        win.get<MyTextEdit>("textEditor")->moveCursor(QTextCursor::End);
+        win.get<MyTextEdit>("textEditor")->insertPlainText("改");
+        win.answers = answers;
+        const bool accepted = win.w->close();
+        QCOMPARE(accepted, closed);
+        QCOMPARE(win.asked.size(), questions);
+        QCOMPARE(win.asked.first(), QString("确定退出吗？"));
+        if (questions > 1)
+            QCOMPARE(win.asked[1], QString("文章已修改，保存吗？"));
+        QCOMPARE(plain("C1"), stored);
+        QCOMPARE(win.w->autoSaveTimer()->isActive(), !closed);
+        QCOMPARE(win.w->isEnabled(), !closed);
+    }
+
+    void failedSaveKeepsWindowOpen()
+    {
+        Window win;
+        win.w->show();
+        win.firstShow();
+        win.w->book()->selectNode("C1");
+        win.get<MyTextEdit>("textEditor")->insertPlainText("要紧的字");
+        execSql("CREATE TEMP TRIGGER fail_save BEFORE UPDATE OF HTML ON main.BookTree BEGIN SELECT RAISE(ABORT,'写不进'); END");
+        // A second close request while the first is running is ignored.
+        win.onAsk = [&win](const QString &text) {
+            if (text == "文章已修改，保存吗？")
+                win.w->close(); // asks nothing, closes nothing
+        };
+        win.answers = {Ink::maYes, Ink::maYes};
+        QVERIFY(!win.w->close());
+        QCOMPARE(win.asked.size(), 2);
+        QCOMPARE(win.errors.size(), 1);
+        QVERIFY(win.errors[0].contains("写不进"));
+        QVERIFY(win.w->isVisible());
+        QVERIFY(win.w->isEnabled());
+        QVERIFY(win.w->autoSaveTimer()->isActive());
+        QVERIFY(win.get<MyTextEdit>("textEditor")->document()->isModified());
+        QVERIFY(!win.w->isClosing());
+        execSql("DROP TRIGGER temp.fail_save");
+        win.onAsk = nullptr;
+        win.answers = {Ink::maYes, Ink::maYes};
+        QVERIFY(win.w->close());
+        QVERIFY(plain("C1").contains("要紧的字"));
+    }
+
+    void shutdownStopsWorkers()
+    {
+        QThread quick, slow;
+        Spinner a, b;
+        b.ignoreMs = 300;
+        a.moveToThread(&quick);
+        b.moveToThread(&slow);
+        quick.start();
+        slow.start();
+        QMetaObject::invokeMethod(&a, [&a]() { a.spin(); });
+        QMetaObject::invokeMethod(&b, [&b]() { b.spin(); });
+        QTRY_VERIFY(a.started && b.started);
+        QVERIFY(shutdownThreads({&quick, &slow}, 5000));
+        QVERIFY(quick.isFinished());
+        QVERIFY(slow.isFinished());
+    }
+
+    void shutdownLeavesStuckWorkerRunning()
+    {
+        QThread stuck;
+        Spinner s;
+        s.ignoreMs = 800;
+        s.moveToThread(&stuck);
+        stuck.start();
+        QMetaObject::invokeMethod(&s, [&s]() { s.spin(); });
+        QTRY_VERIFY(s.started);
+        QVERIFY(!shutdownThreads({&stuck}, 100));
+        QVERIFY(stuck.isRunning());
+        QVERIFY(stuck.wait(5000)); // it ends once it looks at the interruption
+    }
+
+    void secondInstanceIsRefused()
+    {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("INKBOAT_TEST_SECOND_INSTANCE", "1");
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(child.waitForFinished(30000));
+        const QString out = QString::fromUtf8(child.readAllStandardOutput());
+        QVERIFY2(out.contains("已经在运行"), qPrintable(out));
+        QVERIFY(out.contains("init=0"));
+        // The running instance's data is untouched.
+        QCOMPARE(plain("C1"), QString("第一章"));
+    }
+
+    // Last: the quit cannot be undone in this process.
+    void sigtermWhileTypingSavesAndExitsZero()
+    {
+        App::installQuitSignalHandlers();
+        Window win;
+        win.w->show();
+        win.firstShow();
+        win.w->book()->selectNode("C2");
+        QTest::keyClicks(win.get<MyTextEdit>("textEditor"), "abc");
+        QInputMethodEvent ime;
+        ime.setCommitString("驼铃");
+        QApplication::sendEvent(win.get<MyTextEdit>("textEditor"), &ime);
+        QTimer::singleShot(0, []() { ::raise(SIGTERM); });
+        const int code = QApplication::exec();
+        QCOMPARE(code, 0);
+        QVERIFY(win.asked.isEmpty());
+        QVERIFY(plain("C2").contains("驼铃"));
+        QVERIFY(plain("C2").contains("abc"));
+    }
+
+private:
+    std::unique_ptr<TestProfile> m_profile;
+};
+
+// The same executable plays the second instance for secondInstanceIsRefused.
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet("INKBOAT_TEST_SECOND_INSTANCE")) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setOrganizationName(Ink::organizationName());
+        QCoreApplication::setApplicationName(Ink::applicationName());
+        QStringList messages;
+        g_App.setMessageHook([&messages](int, const QString &text) {
+            messages << text;
+            return 0;
+        });
+        const bool ok = g_App.init();
+        std::printf("init=%d %s\n", ok ? 1 : 0, messages.join('|').toUtf8().constData());
+        return 0;
+    }
+    QApplication app(argc, argv);
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainwindow.moc"
