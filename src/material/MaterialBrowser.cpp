@@ -70,10 +70,10 @@ MaterialBrowser::MaterialBrowser(const Widgets &widgets, QObject *parent) : QObj
         connect(m_w.plainTextEditMaterialContent, &QPlainTextEdit::selectionChanged, this,
                 &MaterialBrowser::on_plainTextEditMaterialContent_selectionChanged);
     }
-    if (m_w.actionTextInsertSelectMaterial)
+    if (m_w.actionTextInsertSelectMaterial && m_w.connectInsertActions)
         connect(m_w.actionTextInsertSelectMaterial, &QAction::triggered, this,
                 &MaterialBrowser::on_actionTextInsertSelectMaterial_triggered);
-    if (m_w.actionTextInsertAllMaterial)
+    if (m_w.actionTextInsertAllMaterial && m_w.connectInsertActions)
         connect(m_w.actionTextInsertAllMaterial, &QAction::triggered, this,
                 &MaterialBrowser::on_actionTextInsertAllMaterial_triggered);
     refreshMaterialContentToolButtonState();

@@ -38,6 +38,8 @@ public:
         QTextEdit *textEditor = nullptr;
         QAction *actionTextInsertSelectMaterial = nullptr;
         QAction *actionTextInsertAllMaterial = nullptr;
+        // Off when the window's own on_action…_triggered slots call ours already.
+        bool connectInsertActions = true;
     };
     // Inserts text into the chapter editor (atEnd: at the end of the document, else at the cursor).
     using InsertHandler = std::function<void(const QString &text, bool atEnd)>;

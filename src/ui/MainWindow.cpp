@@ -7,6 +7,8 @@
 #include "book/BookTree.h"
 #include "book/MyTextEdit.h"
 #include "log/Log.h"
+#include "material/ArticleViewDialog.h"
+#include "material/MaterialBrowser.h"
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
 #include "ui/FramelessWindow.h"
@@ -190,6 +192,25 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->listViewSearchMaterial->setModel(m_searchListModel);
     ui->listViewMaterial->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui->listViewSearchMaterial->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // --- material browsing: the panel's trees, list and content pane work on these models
+    {
+        MaterialBrowser::Widgets w;
+        w.tabWidgetMaterial = ui->tabWidgetMaterial;
+        w.treeViewMaterial = ui->treeViewMaterial;
+        w.treeViewUserMaterial = ui->treeViewUserMaterial;
+        w.listViewMaterial = ui->listViewMaterial;
+        w.listViewSearchMaterial = ui->listViewSearchMaterial;
+        w.plainTextEditMaterialContent = ui->plainTextEditMaterialContent;
+        w.textEditor = ui->textEditor;
+        w.actionTextInsertSelectMaterial = ui->actionTextInsertSelectMaterial;
+        w.actionTextInsertAllMaterial = ui->actionTextInsertAllMaterial;
+        w.connectInsertActions = false; // the on_action…_triggered slots below call the browser
+        m_materials = new MaterialBrowser(w, this);
+        m_materials->setInsertHandler([this](const QString &text, bool atEnd) { insertEditorText(text, atEnd); });
+        connect(m_materials, &MaterialBrowser::userMaterialToolButtonStateRefresh, this,
+                &MainWindow::refreshUserMaterialToolButtonState);
+    }
+    // --- end of material browsing
 
     // 8. editor state bound to the actions
     connectEditor();
@@ -653,7 +674,9 @@ void MainWindow::loadTree(const QString &kind, bool expand)
         if (expand)
             ui->treeViewBook->expandAll();
     }
-    // "M" and "U" are filled by the material browsing.
+    // "M" and "U": the material browsing
+    if (kind != QLatin1String("B") && m_materials)
+        m_materials->loadTree(kind, expand);
 }
 
 void MainWindow::saveLayout()
@@ -1112,8 +1135,8 @@ void MainWindow::on_actionSmartSentenceWordSwitch_triggered()
     g_SysParams.editorParams.smartSentenceWord = ui->actionSmartSentenceWordSwitch->isChecked();
 }
 
-void MainWindow::on_actionTextInsertSelectMaterial_triggered() { notYetAvailable(); }
-void MainWindow::on_actionTextInsertAllMaterial_triggered() { notYetAvailable(); }
+void MainWindow::on_actionTextInsertSelectMaterial_triggered() { m_materials->on_actionTextInsertSelectMaterial_triggered(); }
+void MainWindow::on_actionTextInsertAllMaterial_triggered() { m_materials->on_actionTextInsertAllMaterial_triggered(); }
 void MainWindow::on_actionTextInsertMaterialTitle_triggered() { notYetAvailable(); }
 void MainWindow::on_actionTextInsertMaterialContent_triggered() { notYetAvailable(); }
 void MainWindow::on_actionMaterialPreviousPage_triggered() { notYetAvailable(); }
@@ -1129,7 +1152,7 @@ void MainWindow::on_actionSearchBaidu_triggered() { notYetAvailable(); }
 void MainWindow::on_actionSearchWordLib_triggered() { notYetAvailable(); }
 void MainWindow::on_actionSearchWordManual_triggered() { notYetAvailable(); }
 void MainWindow::on_actionSearchSentenceAndWord_triggered() { notYetAvailable(); }
-void MainWindow::on_actionArticleWritingGuide_triggered() { notYetAvailable(); }
+void MainWindow::on_actionArticleWritingGuide_triggered() { ArticleViewDialog::showWritingGuide(this); }
 void MainWindow::on_actionAdvanceUserMaterialManage_triggered() { notYetAvailable(); }
 
 // ---------------------------------------------------------------- view actions

@@ -22,6 +22,7 @@ class QSessionManager;
 class QStandardItemModel;
 class QThread;
 class QTimer;
+class MaterialBrowser;
 
 // Stops worker threads for every way out (close, signal-driven quit, install, restart): all are
 // asked to stop at once, then waited for in short slices up to timeoutMs each; the thread pool is
@@ -40,6 +41,7 @@ public:
 
     Ui::MainWindow *form() const { return ui; }
     BookController *book() const { return m_book; }
+    MaterialBrowser *materials() const { return m_materials; }
     QDateTime lastInputTime() const { return m_lastInputTime; }
     QTimer *autoSaveTimer() const { return m_autoSaveTimer; }
     QTimer *tmpSaveTimer() const { return m_tmpSaveTimer; }
@@ -209,6 +211,7 @@ private:
 
     Ui::MainWindow *ui;
     BookController *m_book = nullptr;
+    MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
     QStandardItemModel *m_materialModel = nullptr;
     QStandardItemModel *m_userMaterialModel = nullptr;
     QStandardItemModel *m_materialListModel = nullptr;
