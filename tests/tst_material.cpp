@@ -11,6 +11,7 @@
 #include "material/MaterialList.h"
 #include "storage/DataAccess.h"
 #include "storage/Database.h"
+#include "ui/MainWindow.h"
 #include "ui/Toast.h"
 
 #include <QAction>
@@ -138,6 +139,7 @@ private slots:
     void librariesStayReadOnly();
     void articleReaderShowsTree();
     void writingGuideIsGoneWhenClosed();
+    void mainWindowBrowsesAndInserts();
 
 private:
     void buildLibraries();
@@ -480,6 +482,46 @@ void TestMaterial::writingGuideIsGoneWhenClosed()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     for (QWidget *w : QApplication::allWidgets())
         QVERIFY(!qobject_cast<ArticleViewDialog *>(w));
+}
+
+void TestMaterial::mainWindowBrowsesAndInserts()
+{
+    execPrepared("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,HTML,PlainText,Flag) "
+                 "VALUES(?,?,1,0,1,?,'Book',?,?,'A')",
+                 {"B1", "", "书", "<p>正文</p>", "正文"});
+    MainWindow w;
+    QStringList infos;
+    w.setInfoHook([&infos](const QString &text) { infos << text; });
+    w.windowFirstShow();
+    auto *treeViewMaterial = w.findChild<QTreeView *>("treeViewMaterial");
+    auto *listViewMaterial = w.findChild<QListView *>("listViewMaterial");
+    auto *pane = w.findChild<QPlainTextEdit *>("plainTextEditMaterialContent");
+    auto *textEditor = w.findChild<QTextEdit *>("textEditor");
+    QVERIFY(treeViewMaterial && listViewMaterial && pane && textEditor);
+    QTRY_COMPARE(treeViewMaterial->model()->rowCount(), 3);
+    QCOMPARE(treeViewMaterial->currentIndex().row(), 0);
+    QTRY_VERIFY(!textEditor->isReadOnly());
+    const QModelIndexList city = treeViewMaterial->model()->match(
+        treeViewMaterial->model()->index(0, 0), Qt::DisplayRole, "城市", 1, Qt::MatchStartsWith);
+    QCOMPARE(city.size(), 1);
+    treeViewMaterial->setCurrentIndex(city.first());
+    QCOMPARE(listViewMaterial->model()->rowCount(), 1);
+    QCOMPARE(pane->toPlainText(), QString("车水马龙"));
+    textEditor->moveCursor(QTextCursor::End);
+    w.findChild<QAction *>("actionTextInsertAllMaterial")->trigger();
+    QCOMPARE(textEditor->toPlainText(), QString("正文车水马龙"));
+    QVERIFY(w.lastInputTime().isValid());
+    int guides = 0;
+    QTimer::singleShot(0, [&guides] {
+        for (QWidget *widget : QApplication::allWidgets())
+            if (auto *d = qobject_cast<ArticleViewDialog *>(widget)) {
+                ++guides;
+                d->close();
+            }
+    });
+    w.findChild<QAction *>("actionArticleWritingGuide")->trigger();
+    QCOMPARE(guides, 1);
+    QVERIFY2(infos.isEmpty(), qPrintable(infos.join('|'))); // no "not yet available" left
 }
 
 QTEST_MAIN(TestMaterial)
