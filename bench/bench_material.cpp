@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QStandardItemModel>
@@ -140,12 +141,33 @@ int main(int argc, char **argv)
         QApplication::processEvents();
     });
 
+    // The longest text a material may have, with a one-character keyword that occurs often.
+    TreeNodeInfo longEntry;
+    for (int i = 0; longEntry.plainText.size() < 10240; ++i)
+        longEntry.plainText += browser.materialListRecords().at(i)->plainText + QLatin1Char('\n');
+    longEntry.plainText.truncate(10240);
+    QHash<QChar, int> counts;
+    for (QChar c : longEntry.plainText)
+        ++counts[c];
+    QChar common = longEntry.plainText.at(0);
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.key() != QLatin1Char('\n') && it.value() > counts.value(common))
+            common = it.key();
+    browser.setHighlightKeyword(QString(common));
+    const double longMs = medianMs(21, [&] {
+        browser.showMaterialContent(&longEntry);
+        QApplication::processEvents();
+    });
+
     printf("material.folders: %d folders loaded\n", folders);
     printf("material.largest_folder: %d entries\n", entries);
     printf("material.content_length: %d characters, keyword \"%s\"\n", int(text.size()), qPrintable(keyword));
     report("material.folder_tree_load", treeMs, 300);
     report("material.largest_folder_list", listMs, 100);
     report("material.content_with_highlight", contentMs, 10);
+    printf("material.long_content: 10240 characters, keyword \"%s\" found %d times\n", qPrintable(QString(common)),
+           counts.value(common));
+    report("material.long_content_with_highlight", longMs, 10);
     g_App.deinit();
     return failed ? 1 : 0;
 }
