@@ -401,6 +401,29 @@ void TestStorage::statementErrorsAndSysParams()
         QVERIFY(e.message().startsWith("提交事务失败！错误信息：\n"));
     }
     QCOMPARE(openTransactionCount(), 0);
+    try {
+        rollbackTransaction();
+        QFAIL("rollback without transaction");
+    } catch (const Exception &e) {
+        QCOMPARE(e.code(), QString("ERR_ROLLBACK"));
+        QVERIFY(e.message().startsWith("回滚事务失败！错误信息：\n"));
+    }
+    beginTransaction();
+    try {
+        beginTransaction();
+        QFAIL("nested begin");
+    } catch (const Exception &e) {
+        QCOMPARE(e.code(), QString("ERR_START_TRANSACTION"));
+        QVERIFY(e.message().startsWith("启动事务失败！错误信息：\n"));
+    }
+    QCOMPARE(openTransactionCount(), 1);
+    rollbackTransaction();
+    QCOMPARE(openTransactionCount(), 0);
+
+    execQuery("SELECT 5 AS v");
+    QVERIFY(g_App.query.next());
+    QCOMPARE(g_App.query.value("v").toInt(), 5);
+    QCOMPARE(execSql("UPDATE SysParam SET value=value"), count("SELECT COUNT(*) FROM SysParam"));
 
     QCOMPARE(getSysParam("missing", "dflt"), QString("dflt"));
     setSysParam("k", "one");
