@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutex>
 #include <QStorageInfo>
 
 namespace {
@@ -49,9 +48,9 @@ bool backupDatabase(bool closeConnection)
 
 bool backupDatabaseAt(bool closeConnection, const QDateTime &now)
 {
-    // One backup at a time, whichever thread asks.
-    static QMutex backupMutex;
-    QMutexLocker backupLock(&backupMutex);
+    // The connection lock also makes backups one at a time; taking no second lock keeps a single
+    // lock order for every thread.
+    DbLocker lock;
 
     const QString folder = backupFolder();
     if (folder.isEmpty()) {
@@ -83,7 +82,6 @@ bool backupDatabaseAt(bool closeConnection, const QDateTime &now)
     } else {
         // The lock keeps every other thread's statement and transaction out; SQLite reads the
         // open file through its own descriptor and keeps its locks.
-        DbLocker lock;
         if (!g_App.db.isOpen()) {
             copied = QFile::copy(source, partial);
         } else {
