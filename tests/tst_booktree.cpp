@@ -228,6 +228,21 @@ private slots:
         QVERIFY(!host.book->actionState().newVolume);
     }
 
+    void failedAddLeavesTreeAsItWas()
+    {
+        smallLibrary();
+        Host host;
+        host.book->loadTree();
+        host.select("V2");
+        execSql("CREATE TEMP TRIGGER no_insert BEFORE INSERT ON main.BookTree BEGIN SELECT RAISE(ABORT,'满了'); END");
+        QVERIFY(!host.book->addBookNode(false, false));
+        QCOMPARE(host.errors.size(), 1);
+        QVERIFY(host.errors[0].startsWith("新增文章出错，错误信息：\n"));
+        QCOMPARE(shape(host.book->model()), QString("书一(卷一(章一,章二,章三),卷二(章四)),书二"));
+        QCOMPARE(host.currentId(), QString("V2"));
+        QCOMPARE(openTransactionCount(), 0);
+    }
+
     void actionStates()
     {
         smallLibrary();

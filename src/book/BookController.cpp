@@ -152,7 +152,11 @@ void BookController::loadTree(bool reopen)
         QScopedValueRollback<bool> loading(m_treeLoading, true);
         QScopedValueRollback<bool> quiet(m_quiet, true);
         m_chapterIndex = QPersistentModelIndex();
-        loadTreeModel(bookTreeSql(), m_model, m_records);
+        try {
+            loadTreeModel(bookTreeSql(), m_model, m_records);
+        } catch (const Exception &e) {
+            reportError(e.message());
+        }
     }
     applyBookSort();
     if (keepId.isEmpty()) {
@@ -200,8 +204,14 @@ bool BookController::addBookNode(bool asBook, bool sameLevel)
 
     QTextDocument doc;
     doc.setDefaultFont(defaultEditorFont());
-    const BookStore::NewNode node =
-        BookStore::insertNode(parentId, depth + 1, depth, title, position, doc.toHtml());
+    BookStore::NewNode node;
+    try {
+        node = BookStore::insertNode(parentId, depth + 1, depth, title, position, doc.toHtml());
+    } catch (const Exception &e) {
+        // Nothing was added: the tree stays as it was.
+        reportError(e.message());
+        return false;
+    }
 
     TreeRows rows;
     rows.hasType = rows.hasUpdated = true;
@@ -238,7 +248,12 @@ void BookController::deleteCurrentNode()
         m_chapterIndex = QPersistentModelIndex();
         emit recoveryCopiesDiscarded(id);
     }
-    BookStore::deleteNode(id);
+    try {
+        BookStore::deleteNode(id);
+    } catch (const Exception &e) {
+        reportError(e.message());
+        return;
+    }
     m_model->removeRow(index.row(), index.parent());
     if (!m_view->currentIndex().isValid() && m_chapterId.isEmpty())
         clearEditor();

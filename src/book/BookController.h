@@ -39,7 +39,8 @@ public:
     // its node is made current again. With reopen the chapter is read again (after a sync).
     void loadTree(bool reopen = false);
     // New node: a book (asBook), a sibling of the current node (sameLevel) or a child of it.
-    // Returns false when refused (a chapter cannot have children).
+    // Returns false when refused (a chapter cannot have children) or when it failed (error shown).
+    // Like every operation behind a user command, it reports failures instead of throwing.
     bool addBookNode(bool asBook, bool sameLevel);
     void renameCurrentNode();
     void deleteCurrentNode();

@@ -832,7 +832,17 @@ void MainWindow::smarkCheckLinkActivated(const QString &link)
 
 void MainWindow::appCommitDataRequest(QSessionManager &manager) { Q_UNUSED(manager) }
 
-void MainWindow::appAboutToQuit() {}
+void MainWindow::appAboutToQuit()
+{
+    // Every other way out (restart after an upgrade, exit for an installer) ends here: the same
+    // shutdown as a close, without questions.
+    if (m_shutDown)
+        return;
+    m_closing = true;
+    g_App.guiSnapshot.closing = true;
+    stopTimers();
+    shutdown(false);
+}
 
 // ---------------------------------------------------------------- action states
 
@@ -1125,7 +1135,11 @@ void MainWindow::on_actionAdvanceSortByModifiedSwitch_triggered()
     g_SysParams.visibilityParams.bookSortByModified = !g_SysParams.visibilityParams.bookSortByModified;
     ui->actionAdvanceSortByModifiedSwitch->setChecked(g_SysParams.visibilityParams.bookSortByModified);
     m_book->setSortByModified(g_SysParams.visibilityParams.bookSortByModified);
-    saveSysParams();
+    try {
+        saveSysParams();
+    } catch (const Exception &e) {
+        showError(e.message());
+    }
 }
 
 // ---------------------------------------------------------------- material and search actions
