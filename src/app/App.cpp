@@ -75,6 +75,12 @@ QVariant App::syncOut(const QString &key) const
     return 0;
 }
 
+void App::onDownloadFinished(const QString &fileName, const QString &downloadFlag)
+{
+    if (m_downloadFinished)
+        m_downloadFinished(fileName, downloadFlag);
+}
+
 void App::setSharedValue(const QString &key, const QVariant &value)
 {
     QMutexLocker lock(&m_sharedMutex);

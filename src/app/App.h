@@ -136,6 +136,14 @@ public:
     QHash<QString, QIcon> nodeIcons;
     GuiSnapshot guiSnapshot;
 
+    // What a finished download ("APP" or "MATERIAL") leads to is the upgrade code's business;
+    // it installs its handler here.
+    using DownloadFinishedHandler = std::function<void(const QString &fileName, const QString &downloadFlag)>;
+    void setDownloadFinishedHandler(DownloadFinishedHandler handler) { m_downloadFinished = std::move(handler); }
+
+public slots:
+    void onDownloadFinished(const QString &fileName, const QString &downloadFlag);
+
 signals:
     void refreshUserInfo();
     void mainWindowSyncOutSignal(const QString &key);
@@ -158,6 +166,7 @@ private:
     QString m_librarySourcePath;
     MessageHook m_messageHook;
     std::function<void(const QString &)> m_progressHook;
+    DownloadFinishedHandler m_downloadFinished;
     std::unique_ptr<QLockFile> m_instanceLock;
     mutable QMutex m_sharedMutex;
     QVariantHash m_shared;
