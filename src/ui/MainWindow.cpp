@@ -25,6 +25,7 @@
 #include <QFontComboBox>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
@@ -244,8 +245,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     // First start: the frame (title bar and margins included) fits the screen.
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect avail = screen->availableGeometry();
-        resize(qMin(width(), avail.width() - 2 * FramelessWindow::kShadowMargin - 8),
-               qMin(height(), avail.height() - 2 * FramelessWindow::kShadowMargin - 40));
+        // Most of a large screen, all of a small one (restoreLayout brings back the author's size).
+        resize(qMin(avail.width() - 2 * FramelessWindow::kShadowMargin - 8, qMax(width(), avail.width() * 17 / 20)),
+               qMin(avail.height() - 2 * FramelessWindow::kShadowMargin - 40,
+                    qMax(height(), avail.height() * 17 / 20)));
     }
 }
 
@@ -1000,6 +1003,9 @@ void MainWindow::on_textEditor_currentCharFormatChanged(const QTextCharFormat &f
     const int fontIndex = m_comboFont->findText(QFontInfo(font).family());
     if (fontIndex >= 0)
         m_comboFont->setCurrentIndex(fontIndex);
+    // The box is narrow: show the start of the family name, not its end.
+    if (QLineEdit *edit = m_comboFont->lineEdit())
+        edit->setCursorPosition(0);
     m_comboSize->setCurrentText(QString::number(font.pointSizeF() > 0 ? font.pointSizeF() : font.pointSize()));
     ui->actionTextBold->setChecked(font.bold());
     ui->actionTextItalic->setChecked(font.italic());
