@@ -27,17 +27,6 @@ QString treeColumns()
                           "PRIMARY KEY (ID))");
 }
 
-QString materialColumns()
-{
-    return QStringLiteral("(ID VARCHAR(64),   pID VARCHAR(64), NodeType INTEGER, Level INTEGER, Sort FLOAT,   "
-                          "Title VARCHAR(200), Category VARCHAR(200),   rtf TEXT, HTML TEXT, PlainText TEXT,   "
-                          "FeeGroup VARCHAR(256), Fee Float,   "
-                          "Attribute1 VARCHAR(256), Attribute2 VARCHAR(256), Attribute3 VARCHAR(256),   "
-                          "Created TIMESTAMP DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   "
-                          "Updated TIMESTAMP DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   "
-                          "PRIMARY KEY (ID))");
-}
-
 QString sysLogColumns()
 {
     return QStringLiteral("(ID VARCHAR(64),   Category1 VARCHAR(200), Category2 VARCHAR(200), Category3 VARCHAR(200),   "
@@ -133,6 +122,17 @@ int queryInt(const QString &sql)
 }
 
 } // namespace
+
+QString materialColumns()
+{
+    return QStringLiteral("(ID VARCHAR(64),   pID VARCHAR(64), NodeType INTEGER, Level INTEGER, Sort FLOAT,   "
+                          "Title VARCHAR(200), Category VARCHAR(200),   rtf TEXT, HTML TEXT, PlainText TEXT,   "
+                          "FeeGroup VARCHAR(256), Fee Float,   "
+                          "Attribute1 VARCHAR(256), Attribute2 VARCHAR(256), Attribute3 VARCHAR(256),   "
+                          "Created TIMESTAMP DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   "
+                          "Updated TIMESTAMP DEFAULT (strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   "
+                          "PRIMARY KEY (ID))");
+}
 
 QString sqlDriverName() { return QStringLiteral("SQLITECIPHER"); }
 

@@ -10,6 +10,8 @@ QString sqlDriverName(); // "SQLITECIPHER"
 QString mainDbFileName();
 QString tableName(Ink::TableType type);
 QString dbFileName(Ink::TableType type);
+// Column list of MaterialTree and of the three library tree tables, as in their create statements.
+QString materialColumns();
 
 // Sets name, key and cipher option of g_App.db and opens it; false with the reason in *error.
 bool openDatabase(const QString &fileName, const QString &key, QString *error = nullptr);

@@ -1,6 +1,7 @@
 #include "libtool/LibraryFile.h"
 
 #include "app/Constants.h"
+#include "storage/Database.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -15,14 +16,6 @@
 namespace libtool {
 
 namespace {
-
-// The column list every library tree table shares with MaterialTree in the main file.
-const char *kTreeColumns =
-    "(ID VARCHAR(64),   pID VARCHAR(64), NodeType INTEGER, Level INTEGER, Sort FLOAT,   Title VARCHAR(200), "
-    "Category VARCHAR(200),   rtf TEXT, HTML TEXT, PlainText TEXT,   FeeGroup VARCHAR(256), Fee Float,   "
-    "Attribute1 VARCHAR(256), Attribute2 VARCHAR(256), Attribute3 VARCHAR(256),   Created TIMESTAMP DEFAULT "
-    "(strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   Updated TIMESTAMP DEFAULT "
-    "(strftime('%Y-%m-%d %H:%M:%f','now','localtime')),   PRIMARY KEY (ID))";
 
 int g_connections = 0;
 
@@ -115,7 +108,7 @@ void writeLibraryFile(const Library &library, const QString &fileName, const Bui
     {
         LibraryConnection c(tmp);
         c.exec(QStringLiteral("PRAGMA journal_mode=OFF"));
-        c.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1%2").arg(table, QLatin1String(kTreeColumns)));
+        c.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1%2").arg(table, materialColumns()));
         c.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS DbVersion(Version VARCHAR(64))"));
         if (!c.db().transaction())
             throw SourceError(c.db().lastError().text());
