@@ -22,7 +22,6 @@
 #include <QTimer>
 #include <QTreeView>
 
-
 MaterialBrowser::MaterialBrowser(const Widgets &widgets, QObject *parent) : QObject(parent), m_w(widgets)
 {
     m_materialTreeModel = modelFor(m_w.treeViewMaterial);
