@@ -166,6 +166,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     QGuiApplication::setApplicationDisplayName(Ink::productName());
     setWindowTitle(g_App.title());
     setWindowIcon(QIcon(QStringLiteral(":/res/icons/Writer128.png")));
+    QApplication::setWindowIcon(windowIcon()); // task bars and window lists
     QCoreApplication::setAttribute(Qt::AA_DontShowShortcutsInContextMenus, false);
     ui->menuBar->setNativeMenuBar(false);
 
