@@ -424,6 +424,25 @@ private slots:
         QCOMPARE(plain("C2"), QString("章二"));
     }
 
+    void undoToSavedTextReleasesRecoveryCopies()
+    {
+        library();
+        Host host;
+        QSignalSpy discardSpy(host.book, &BookController::recoveryCopiesDiscarded);
+        host.select("C1");
+        host.type("存");
+        QVERIFY(host.book->saveArticle());
+        QVERIFY(!host.editor->document()->isUndoAvailable());
+        host.type("未存");
+        host.book->discardRecoveryCopiesIfSaved();
+        QCOMPARE(discardSpy.count(), 0);
+        host.editor->undo();
+        QVERIFY(!host.editor->document()->isModified());
+        host.book->discardRecoveryCopiesIfSaved();
+        QCOMPARE(discardSpy.count(), 1);
+        QCOMPARE(discardSpy.at(0).at(0).toString(), QString("C1"));
+    }
+
     void openVanishedChapterClearsEditor()
     {
         library();

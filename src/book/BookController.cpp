@@ -326,6 +326,12 @@ bool BookController::checkSaveArticle()
     return true;
 }
 
+void BookController::discardRecoveryCopiesIfSaved()
+{
+    if (!m_chapterId.isEmpty() && !m_editor->document()->isModified())
+        emit recoveryCopiesDiscarded(m_chapterId);
+}
+
 void BookController::autoSaveTimerUpdate()
 {
     // A chapter switch may be waiting for the author's answer; its edits are not ours to save.
@@ -399,7 +405,7 @@ void BookController::treeViewBookCurrentChanged(const QModelIndex &current, cons
             if (newId.isEmpty())
                 clearEditor();
             else
-                openArticle(newId, findSourceIndex(newId).isValid() ? findSourceIndex(newId) : newSource);
+                openArticle(newId, newSource.isValid() ? newSource : findSourceIndex(newId));
         }
     } catch (const Exception &e) {
         reportError(e.message());

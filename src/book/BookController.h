@@ -59,6 +59,8 @@ public:
     // Saves a modified chapter without asking (reload, close, signal-driven quit).
     bool settleModifiedChapter();
     void autoSaveTimerUpdate();
+    // After an undo back to the saved text the chapter's recovery copies are not needed.
+    void discardRecoveryCopiesIfSaved();
 
     void openArticle(const QString &id, const QModelIndex &sourceIndex = QModelIndex());
     // No chapter: empty, read-only editor with the first-use page.
@@ -108,7 +110,8 @@ signals:
     void bookActionsChanged();
     void chapterOpened(const QString &id);
     void chapterSaved(const QString &id);
-    // Only after an explicit "否": the chapter's recovery copies may go.
+    // The chapter's recovery copies may go: after an explicit "否", when the chapter is deleted,
+    // or when an undo brings it back to the saved text. Never when a question is dismissed.
     void recoveryCopiesDiscarded(const QString &id);
 
 private:

@@ -1081,7 +1081,7 @@ void MainWindow::on_actionHelpAbout_triggered() { notYetAvailable(); }
 void MainWindow::on_actionEditUndo_triggered()
 {
     ui->textEditor->undo();
-    // Back at the saved state: the chapter's temporary saves are no longer needed (their part).
+    m_book->discardRecoveryCopiesIfSaved();
 }
 
 void MainWindow::on_actionEditRedo_triggered() { ui->textEditor->redo(); }
