@@ -282,8 +282,9 @@ bool BookController::saveArticle()
     const QString id = m_chapterId;
     PerformanceLogger perf(QStringLiteral("保存文章==>") + chapterTitle());
     const QString updated = BookStore::saveChapter(id, m_editor->toHtml(), m_editor->toPlainText());
-    m_editor->document()->setModified(false);
+    // Stacks first: the clean state is remembered as a place in the undo stack.
     m_editor->document()->clearUndoRedoStacks();
+    m_editor->document()->setModified(false);
     emit chapterSaved(id);
     if (TreeNodeInfo *info = TreeNodeInfo::of(currentBookIndex())) {
         info->updatedText = updated;
@@ -351,8 +352,8 @@ void BookController::clearEditor()
         m_editor->setHtml(html);
     else
         m_editor->setPlainText(QStringLiteral("感谢您对砚舟的支持，第一次使用请增加新书名！"));
-    m_editor->document()->setModified(false);
     m_editor->document()->clearUndoRedoStacks();
+    m_editor->document()->setModified(false);
 }
 
 void BookController::openArticle(const QString &id, const QModelIndex &sourceIndex)
