@@ -305,6 +305,27 @@ void MainWindow::showInfo(const QString &text)
 
 void MainWindow::notYetAvailable() { showInfo(QStringLiteral("该功能尚未完成")); }
 
+QStringList MainWindow::unfinishedActionNames()
+{
+    return {QStringLiteral("actionSysUserRegister"), QStringLiteral("actionSysUserLogin"),
+            QStringLiteral("actionSysUserInfo"), QStringLiteral("actionSysChangeUser"),
+            QStringLiteral("actionSysSync"), QStringLiteral("actionSysOptions"),
+            QStringLiteral("actionHelpShowNoviceGuidance"), QStringLiteral("actionHelpAbout"),
+            QStringLiteral("actionEditFind"), QStringLiteral("actionEditReplace"), QStringLiteral("actionAlignAuto"),
+            QStringLiteral("actionBookImport"), QStringLiteral("actionBookExport"),
+            QStringLiteral("actionTextInsertDateTime"), QStringLiteral("actionTextInsertLine"),
+            QStringLiteral("actionTextAsNodeTitle"), QStringLiteral("actionTextCopyAll"),
+            QStringLiteral("actionSensitiveWordsCheck"), QStringLiteral("actionSensitiveWordsClear"),
+            QStringLiteral("actionTextInsertMaterialTitle"), QStringLiteral("actionTextInsertMaterialContent"),
+            QStringLiteral("actionMaterialPreviousPage"), QStringLiteral("actionMaterialNextPage"),
+            QStringLiteral("actionMaterialFirstPage"), QStringLiteral("actionMaterialLastPage"),
+            QStringLiteral("actionUserMaterialAddSelection"), QStringLiteral("actionUserMaterialAddContent"),
+            QStringLiteral("actionSearchMaterial"), QStringLiteral("actionSearchUserMaterial"),
+            QStringLiteral("actionSearchBaidu"), QStringLiteral("actionSearchWordLib"),
+            QStringLiteral("actionSearchWordManual"), QStringLiteral("actionSearchSentenceAndWord"),
+            QStringLiteral("actionAdvanceUserMaterialManage")};
+}
+
 QWidget *MainWindow::frameWindow() const
 {
     if (FramelessWindow *frame = FramelessWindow::frameOf(this))
