@@ -310,7 +310,7 @@ private slots:
         library();
         Host host;
         host.book->setSortByModified(true);
-        for (const QString &id : {"C1", "C2", "C3", "C1", "C2"}) {
+        for (const QString id : {"C1", "C2", "C3", "C1", "C2"}) {
             host.select(id);
             QCOMPARE(host.book->currentChapterId(), id);
             host.type("+" + id);

@@ -178,8 +178,12 @@ void BookController::loadTree(bool reopen)
     m_chapterIndex = QPersistentModelIndex(index);
     setCurrentQuietly(index);
     if (reopen && saved) {
-        openArticle(keepId, index);
-        m_editor->restoreScrollInfo();
+        try {
+            openArticle(keepId, index);
+            m_editor->restoreScrollInfo();
+        } catch (const Exception &e) {
+            reportError(e.message());
+        }
     }
     emit bookActionsChanged();
 }
