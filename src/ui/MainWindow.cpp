@@ -712,7 +712,7 @@ void MainWindow::saveLayout()
     QWidget *frame = frameWindow();
     layout.maximized = frame->isMaximized();
     layout.fullScreen = frame->isFullScreen();
-    layout.mainMenu = ui->menuBar->isVisible() || ui->menuBar->isHidden() == false;
+    layout.mainMenu = !ui->menuBar->isHidden(); // the window itself may already be hidden
     layout.splitterMainSizes = ui->splitterMain->sizes();
     layout.splitterMaterialSizes = ui->splitterMaterial->sizes();
     ui->frameSearchMaterial->hide();
