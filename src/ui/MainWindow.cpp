@@ -221,9 +221,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     // 11.
     ui->frameSearchMaterial->hide();
     ui->textEditor->setResetOnAsciiKey(true);
-    // 12.
-    ui->listViewMaterial->installEventFilter(this);
-    ui->listViewSearchMaterial->installEventFilter(this);
+    // 12. the material lists' focus handling lives in MaterialBrowser.
 
     // 13.–14. the workers register their threads (registerWorkerThread) as their parts arrive.
     // 15.
@@ -263,8 +261,6 @@ MainWindow::~MainWindow()
     m_book = nullptr;
     m_materialModel->clear();
     m_userMaterialModel->clear();
-    m_materialRecords.clear();
-    m_userMaterialRecords.clear();
     delete ui;
     // The program's main window takes the connection with it (final backup, close).
     if (g_App.mainWindow == this) {
@@ -1205,31 +1201,21 @@ void MainWindow::on_actionViewMainMenu_triggered()
     refreshViewActionsState();
 }
 
-void MainWindow::on_actionViewMaterialPanel_triggered()
-{
-    QList<int> sizes = ui->splitterMain->sizes();
-    if (sizes.value(2) == 0) {
-        const int want = qMax(ui->widgetMaterial->minimumWidth(), 220);
-        sizes[2] = want;
-        sizes[1] = qMax(0, sizes[1] - want);
-    } else {
-        sizes[1] += sizes[2];
-        sizes[2] = 0;
-    }
-    ui->splitterMain->setSizes(sizes);
-    refreshViewActionsState();
-}
+void MainWindow::on_actionViewMaterialPanel_triggered() { togglePanel(2, ui->widgetMaterial, 220); }
 
-void MainWindow::on_actionViewBookPanel_triggered()
+void MainWindow::on_actionViewBookPanel_triggered() { togglePanel(0, ui->widgetBook, 200); }
+
+// Shows or hides a side pane of the main splitter, giving its width to or taking it from the editor.
+void MainWindow::togglePanel(int pane, QWidget *widget, int minimumWidth)
 {
     QList<int> sizes = ui->splitterMain->sizes();
-    if (sizes.value(0) == 0) {
-        const int want = qMax(ui->widgetBook->minimumWidth(), 200);
-        sizes[0] = want;
+    if (sizes.value(pane) == 0) {
+        const int want = qMax(widget->minimumWidth(), minimumWidth);
+        sizes[pane] = want;
         sizes[1] = qMax(0, sizes[1] - want);
     } else {
-        sizes[1] += sizes[0];
-        sizes[0] = 0;
+        sizes[1] += sizes[pane];
+        sizes[pane] = 0;
     }
     ui->splitterMain->setSizes(sizes);
     refreshViewActionsState();
@@ -1266,15 +1252,6 @@ void MainWindow::on_splitterMain_splitterMoved(int pos, int index)
 }
 
 // ---------------------------------------------------------------- events, closing
-
-bool MainWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::FocusIn &&
-        (watched == ui->listViewMaterial || watched == ui->listViewSearchMaterial)) {
-        // Showing the material again belongs to the material browsing; nothing to do here yet.
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
 
 bool MainWindow::shutdown(bool askToSave)
 {

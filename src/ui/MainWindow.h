@@ -189,10 +189,10 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void on_textEditor_modificationChanged(bool modified);
+    void togglePanel(int pane, QWidget *widget, int minimumWidth);
     void runFirstShow();
     void notYetAvailable();
     void buildStatusBar();
@@ -220,8 +220,6 @@ private:
     QStandardItemModel *m_userMaterialModel = nullptr;
     QStandardItemModel *m_materialListModel = nullptr;
     QStandardItemModel *m_searchListModel = nullptr;
-    TreeNodeList m_materialRecords;
-    TreeNodeList m_userMaterialRecords;
     QLabel *m_labelLoginState = nullptr;
     QLabel *m_labelCursorPosition = nullptr;
     QLabel *m_labelStatistics = nullptr;
