@@ -67,7 +67,7 @@ foreach ($clients as $i => $c) {
         $crc = expectedCrc('g=Inkboat&m=WebApi' . $tail);
         while (microtime(true) < $end) {
             try {
-                $r = $svc->http->request('GET', '/index.php?g=Inkboat&m=WebApi' . $tail);
+                $r = $svc->request('GET', '/index.php?g=Inkboat&m=WebApi' . $tail);
                 $doc = json_decode($r['body'], true);
                 $good = $r['status'] === 200 && ($doc['head']['errCode'] ?? '') === '0' && ($doc['head']['crc'] ?? '') === $crc
                     && strlen($doc['tid'] ?? '') === 32;

@@ -3,110 +3,19 @@
 // checks every answer must pass, and a small runner.
 declare(strict_types=1);
 
-if (PHP_SAPI !== 'cli') {
-    exit;
-}
+PHP_SAPI === 'cli' || exit;
 error_reporting(E_ALL);
-set_error_handler(function (int $no, string $msg, string $file, int $line): bool {
-    if (!(error_reporting() & $no)) {
-        return false;   // silenced with @
-    }
-    throw new ErrorException($msg, 0, $no, $file, $line);
-});
+set_error_handler(fn (int $no, string $msg, string $file, int $line): bool => (error_reporting() & $no)
+    ? throw new ErrorException($msg, 0, $no, $file, $line) : false);   // false: silenced with @
 
 const PASSWORD_KEY = '__QUILL__INKPOT_';
 
-final class Http
-{
-    public function __construct(public string $host, public int $port)
-    {
-    }
-
-    public static function fromBase(string $base): self
-    {
-        $u = parse_url($base);
-        return new self($u['host'], $u['port']);
-    }
-
-    /** Sends one request; returns the socket so several can be in flight at once. */
-    public function send(string $method, string $target, ?string $body = null, array $headers = [])
-    {
-        $s = stream_socket_client("tcp://{$this->host}:{$this->port}", $errno, $err, 10);
-        if ($s === false) {
-            throw new RuntimeException("connect: $err");
-        }
-        stream_set_timeout($s, 60);
-        $req = "$method $target HTTP/1.1\r\nHost: {$this->host}:{$this->port}\r\nConnection: close\r\n";
-        foreach ($headers as $k => $v) {
-            $req .= "$k: $v\r\n";
-        }
-        if ($body !== null) {
-            $req .= 'Content-Length: ' . strlen($body) . "\r\n";
-        }
-        $req .= "\r\n";
-        fwrite($s, $req);
-        if ($body !== null) {
-            for ($off = 0; $off < strlen($body);) {
-                $n = @fwrite($s, substr($body, $off, 1 << 20));
-                if (!$n) {
-                    break;   // the server may close early on a refused body
-                }
-                $off += $n;
-            }
-        }
-        return $s;
-    }
-
-    /** @return array{status:int, headers:array<string,string>, body:string} */
-    public static function receive($s): array
-    {
-        $raw = '';
-        while (!feof($s)) {
-            $chunk = fread($s, 65536);
-            if ($chunk === false || ($chunk === '' && stream_get_meta_data($s)['timed_out'])) {
-                break;
-            }
-            $raw .= $chunk;
-        }
-        fclose($s);
-        $split = strpos($raw, "\r\n\r\n");
-        if ($split === false) {
-            throw new RuntimeException('no HTTP answer');
-        }
-        $lines = explode("\r\n", substr($raw, 0, $split));
-        preg_match('#^HTTP/\d\.\d (\d{3})#', array_shift($lines), $m);
-        $headers = [];
-        foreach ($lines as $l) {
-            [$k, $v] = array_map('trim', explode(':', $l, 2)) + [1 => ''];
-            $headers[strtolower($k)] = $v;
-        }
-        $body = substr($raw, $split + 4);
-        return ['status' => (int)($m[1] ?? 0), 'headers' => $headers, 'body' => $body];
-    }
-
-    public function request(string $method, string $target, ?string $body = null, array $headers = []): array
-    {
-        return self::receive($this->send($method, $target, $body, $headers));
-    }
-
-    /** Runs requests side by side; each is [method, target, body]. */
-    public function parallel(array $requests): array
-    {
-        $socks = array_map(fn ($r) => $this->send($r[0], $r[1], $r[2] ?? null), $requests);
-        return array_map([self::class, 'receive'], $socks);
-    }
-}
-
-/** The client's checksum text: query items in URL order, percent-decoded, keys and values joined. */
+/** The client's checksum: md5 of the query items in URL order, percent-decoded, keys and values joined. */
 function expectedCrc(string $query): string
 {
     $text = '';
-    foreach (explode('&', $query) as $item) {
-        if ($item === '') {
-            continue;
-        }
-        $kv = explode('=', $item, 2);
-        $text .= rawurldecode($kv[0]) . rawurldecode($kv[1] ?? '');
+    foreach (array_filter(explode('&', $query), 'strlen') as $item) {
+        $text .= implode('', array_map('rawurldecode', explode('=', $item, 2)));
     }
     return md5($text);
 }
@@ -116,35 +25,91 @@ function encryptPassword(string $plain): string
     return bin2hex(openssl_encrypt($plain, 'aes-128-ecb', PASSWORD_KEY, OPENSSL_RAW_DATA));
 }
 
+function token(): string
+{
+    return bin2hex(random_bytes(16));
+}
+
+/** The error code of an API answer; "0" means success. */
+function code(array $doc): string
+{
+    return $doc['head']['errCode'];
+}
+
+function admin(string ...$args): bool
+{
+    exec('php ' . escapeshellarg(dirname(__DIR__) . '/admin.php') . ' '
+        . implode(' ', array_map('escapeshellarg', $args)) . ' 2>&1', $out, $rc);
+    return $rc === 0;
+}
+
 final class Service
 {
-    public Http $http;
-
     public function __construct(public string $base, public string $dataDir)
     {
-        $this->http = Http::fromBase($base);
     }
 
     /**
-     * Calls an API action and checks what every answer must be: HTTP 200, JSON without BOM,
-     * a head with the typed keys and the request's checksum.
+     * Sends requests side by side, each [method, target, body, headers]; returns each answer as
+     * [status, headers (lower-case names), body].
+     */
+    public function requests(array $requests): array
+    {
+        ['host' => $host, 'port' => $port] = parse_url($this->base);
+        $socks = [];
+        foreach ($requests as $r) {
+            [$method, $target, $body, $headers] = $r + [2 => null, 3 => []];
+            $s = stream_socket_client("tcp://$host:$port", $errno, $err, 10);
+            stream_set_timeout($s, 60);
+            $head = "$method $target HTTP/1.1\r\nHost: $host:$port\r\nConnection: close\r\n";
+            foreach ($headers + ($body === null ? [] : ['Content-Length' => strlen($body)]) as $k => $v) {
+                $head .= "$k: $v\r\n";
+            }
+            fwrite($s, "$head\r\n");
+            for ($off = 0; $off < strlen($body ?? ''); $off += $n) {
+                if (!($n = @fwrite($s, substr($body, $off, 1 << 20)))) {
+                    break;   // the service may close early on a refused body
+                }
+            }
+            $socks[] = $s;
+        }
+        return array_map(function ($s) {
+            [$head, $body] = explode("\r\n\r\n", (string)stream_get_contents($s), 2) + [1 => null];
+            fclose($s);
+            $body ?? throw new RuntimeException('no HTTP answer');
+            $lines = explode("\r\n", $head);
+            $headers = [];
+            foreach (array_slice($lines, 1) as $l) {
+                [$k, $v] = explode(':', $l, 2) + [1 => ''];
+                $headers[strtolower(trim($k))] = trim($v);
+            }
+            return ['status' => (int)substr($lines[0], 9, 3), 'headers' => $headers, 'body' => $body];
+        }, $socks);
+    }
+
+    public function request(string $method, string $target, ?string $body = null, array $headers = []): array
+    {
+        return $this->requests([[$method, $target, $body, $headers]])[0];
+    }
+
+    /**
+     * Calls an API action and checks what every answer must be: HTTP 200, JSON (a BOM would fail
+     * decoding), a head with the typed keys, isError exactly when errCode is not "0", and the
+     * request's checksum. A tail "&a=..." follows "g=Inkboat&m=WebApi"; anything else is the whole query.
      */
     public function api(string $tail, ?string $body = null, bool $checkCrc = true): array
     {
-        $query = 'g=Inkboat&m=WebApi' . $tail;
+        $query = $tail[0] === '&' ? 'g=Inkboat&m=WebApi' . $tail : $tail;
         // Like the client: a POST without its own content type goes out as a form.
-        $r = $this->http->request($body === null ? 'GET' : 'POST', '/index.php?' . $query, $body,
+        $r = $this->request($body === null ? 'GET' : 'POST', "/index.php?$query", $body,
             $body === null ? [] : ['Content-Type' => 'application/x-www-form-urlencoded']);
-        same(200, $r['status'], "HTTP status of $tail");
-        check(str_starts_with($r['headers']['content-type'] ?? '', 'application/json'), "content type of $tail");
-        check(!str_starts_with($r['body'], "\xEF\xBB\xBF"), "no BOM in $tail");
         $doc = json_decode($r['body'], true);
-        check(is_array($doc) && is_array($doc['head'] ?? null), "JSON answer to $tail: " . substr($r['body'], 0, 200));
-        $head = $doc['head'] ?? [];
-        foreach (['app' => 'string', 'version' => 'string', 'isError' => 'boolean', 'errCode' => 'string',
-                     'errInfo' => 'string', 'crc' => 'string'] as $k => $type) {
-            same($type, gettype($head[$k] ?? null), "type of head.$k in $tail");
-        }
+        $head = $doc['head'] ?? null;
+        check($r['status'] === 200 && str_starts_with($r['headers']['content-type'] ?? '', 'application/json')
+            && is_array($head), "HTTP 200 and a JSON answer to $tail: " . substr($r['body'], 0, 200));
+        same(['string', 'string', 'boolean', 'string', 'string', 'string'], array_map(fn ($k) => gettype($head[$k] ?? null),
+            ['app', 'version', 'isError', 'errCode', 'errInfo', 'crc']), "types in the head of $tail");
+        same(($head['errCode'] ?? '0') !== '0', $head['isError'] ?? null, "isError of $tail");
         if ($checkCrc) {
             same(expectedCrc($query), $head['crc'] ?? null, "checksum of $tail");
         }
@@ -154,20 +119,8 @@ final class Service
     public function ok(string $tail, ?string $body = null): array
     {
         $doc = $this->api($tail, $body);
-        if ($doc['head']['isError'] ?? true) {
-            throw new RuntimeException("$tail failed: " . json_encode($doc['head'], JSON_UNESCAPED_UNICODE));
-        }
-        return $doc;
-    }
-
-    public function fails(string $tail, ?string $body = null, ?string $code = null): array
-    {
-        $doc = $this->api($tail, $body);
-        same(true, $doc['head']['isError'] ?? null, "$tail must fail");
-        if ($code !== null) {
-            same($code, $doc['head']['errCode'] ?? null, "error code of $tail");
-        }
-        return $doc;
+        return code($doc) === '0' ? $doc
+            : throw new RuntimeException("$tail failed: " . json_encode($doc['head'], JSON_UNESCAPED_UNICODE));
     }
 
     public function register(string $name, string $password = 'secret1', string $email = 'writer@example.cn'): array
@@ -176,27 +129,28 @@ final class Service
             . encryptPassword($password) . '&email=' . rawurlencode($email) . '&crypt=1');
     }
 
-    /** Signs in; returns the session fields (uid, sid, username). */
+    /** Signs in; returns the answer with the session fields (uid, sid, username, amt). */
     public function login(string $name, string $password = 'secret1'): array
     {
-        $doc = $this->ok('&a=login&username=' . rawurlencode($name) . '&password=' . encryptPassword($password)
+        return $this->ok('&a=login&username=' . rawurlencode($name) . '&password=' . encryptPassword($password)
             . '&version=4.31&rnd=aZ3q&crypt=1');
-        return ['uid' => $doc['uid'], 'sid' => $doc['sid'], 'username' => $doc['username']];
     }
 
     public function newUser(string $prefix = 'u'): array
     {
-        $name = $prefix . bin2hex(random_bytes(4));
-        $this->register($name);
+        $this->register($name = $prefix . bin2hex(random_bytes(4)));
         return $this->login($name);
     }
 
     public function db(): PDO
     {
-        $pdo = new PDO('sqlite:' . $this->dataDir . '/inkboat-service.sqlite');
-        $pdo->setAttribute(PDO::ATTR_ERRMODE, PDO::ERRMODE_EXCEPTION);
-        $pdo->setAttribute(PDO::ATTR_TIMEOUT, 20);
-        return $pdo;
+        return new PDO('sqlite:' . $this->dataDir . '/inkboat-service.sqlite', null, null,
+            [PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION, PDO::ATTR_TIMEOUT => 20]);
+    }
+
+    public function one(string $sql): mixed
+    {
+        return $this->db()->query($sql)->fetchColumn();
     }
 
     public function setFaults(string $rules): void
@@ -204,26 +158,32 @@ final class Service
         file_put_contents($this->dataDir . '/faults.txt', $rules);
     }
 
-    // ---- sync helpers ----
+    // ---- sync ----
 
-    public static function auth(array $s): string
+    /** An action of session $s (uid, sid); $items go out as the client's request record. */
+    public function call(string $action, array $s, string $rest = '', ?array $items = null): array
     {
-        return "&uid={$s['uid']}&sid={$s['sid']}";
+        return $this->api("&a=$action&uid={$s['uid']}&sid={$s['sid']}$rest", $items === null ? null : requestBody($items));
     }
 
     public function beginPush(array $s, int $usn): array
     {
-        return $this->ok('&a=beginPush' . self::auth($s) . "&usn=$usn&us=100&extparams=&version=4.31");
+        return $this->call('beginPush', $s, "&usn=$usn&us=100&extparams=&version=4.31");
+    }
+
+    public function beginPull(array $s, int $usn): array
+    {
+        return $this->call('beginPull', $s, "&usn=$usn&extparams=&version=4.31");
     }
 
     public function pushDetail(array $s, string $reqcode, array $items): array
     {
-        return $this->api('&a=pushDetail' . self::auth($s) . "&reqcode=$reqcode", requestBody($items));
+        return $this->call('pushDetail', $s, "&reqcode=$reqcode", $items);
     }
 
     public function commit(array $s, string $reqcode): array
     {
-        return $this->api('&a=commitPush' . self::auth($s) . "&reqcode=$reqcode");
+        return $this->call('commitPush', $s, "&reqcode=$reqcode");
     }
 
     /** The client's whole push: begin, batches of 10, commit; the items carry their USNs already. */
@@ -231,8 +191,7 @@ final class Service
     {
         $reqcode = $this->beginPush($s, $usn)['reqcode'];
         foreach (array_chunk($items, 10) as $batch) {
-            $d = $this->pushDetail($s, $reqcode, $batch);
-            if ($d['head']['isError']) {
+            if (code($d = $this->pushDetail($s, $reqcode, $batch)) !== '0') {
                 return $d;
             }
         }
@@ -242,14 +201,13 @@ final class Service
     /** The client's whole pull: begin, every page, finish; returns the rows. */
     public function pull(array $s, int $usn, int $pageSize = 10): array
     {
-        $b = $this->ok('&a=beginPull' . self::auth($s) . "&usn=$usn&extparams=&version=4.31");
+        $b = $this->beginPull($s, $usn);
         $rows = [];
         for ($page = 0; $page * $pageSize < $b['totalCount']; $page++) {
-            $d = $this->ok('&a=pullDetail' . self::auth($s) . "&reqcode={$b['reqcode']}&page=$page&pagesize=$pageSize");
-            $rows = array_merge($rows, $d['data']);
+            $rows = array_merge($rows, $this->call('pullDetail', $s, "&reqcode={$b['reqcode']}&page=$page&pagesize=$pageSize")['data']);
         }
         if ($b['totalCount'] > 0) {
-            $this->ok('&a=finishPull' . self::auth($s) . "&reqcode={$b['reqcode']}");
+            $this->call('finishPull', $s, "&reqcode={$b['reqcode']}");
         }
         return $rows;
     }
@@ -287,39 +245,25 @@ function check(bool $cond, string $what): void
 
 function same(mixed $expected, mixed $actual, string $what): void
 {
-    if ($expected !== $actual) {
-        $GLOBALS['failures']++;
-        fwrite(STDERR, "FAIL [{$GLOBALS['current']}] $what: expected " . var_export($expected, true)
-            . ', got ' . var_export($actual, true) . "\n");
-    }
+    $expected === $actual || check(false, "$what: expected " . var_export($expected, true) . ', got ' . var_export($actual, true));
 }
 
-/** @param array<string,callable> $tests */
-function runTests(array $tests, Service $svc): never
+/** Runs each test against the service given as BASE_URL DATA_DIR; the fault rules are cleared after each. */
+function runTests(array $tests): never
 {
-    $ran = 0;
+    global $argv;
+    $svc = new Service($argv[1] ?? exit(2), $argv[2] ?? exit(2));
     foreach ($tests as $name => $fn) {
         $GLOBALS['current'] = $name;
         $before = $GLOBALS['failures'];
         try {
             $fn($svc);
         } catch (Throwable $e) {
-            $GLOBALS['failures']++;
-            fwrite(STDERR, "FAIL [$name] " . get_class($e) . ': ' . $e->getMessage() . ' at line ' . $e->getLine() . "\n");
+            check(false, get_class($e) . ': ' . $e->getMessage() . ' at line ' . $e->getLine());
         }
         $svc->setFaults('');
-        $ran++;
         echo ($GLOBALS['failures'] === $before ? 'PASS' : 'FAIL') . " $name\n";
     }
-    echo "$ran tests, {$GLOBALS['failures']} failed checks\n";
+    echo count($tests) . " tests, {$GLOBALS['failures']} failed checks\n";
     exit($GLOBALS['failures'] === 0 ? 0 : 1);
-}
-
-function serviceFromArgs(array $argv): Service
-{
-    if (count($argv) < 3) {
-        fwrite(STDERR, "usage: php {$argv[0]} BASE_URL DATA_DIR\n");
-        exit(2);
-    }
-    return new Service(rtrim($argv[1], '/'), $argv[2]);
 }

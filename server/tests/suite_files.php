@@ -4,33 +4,25 @@ declare(strict_types=1);
 
 require __DIR__ . '/lib.php';
 
-$svc = serviceFromArgs($argv);
-$admin = function (string ...$args): bool {
-    exec('php ' . escapeshellarg(dirname(__DIR__) . '/admin.php') . ' '
-        . implode(' ', array_map('escapeshellarg', $args)) . ' 2>&1', $out, $rc);
-    return $rc === 0;
-};
-$work = $svc->dataDir . '/work';
-mkdir($work);
-
 runTests([
-    'publishing_writes_the_update_information' => function (Service $svc) use ($admin, $work) {
+    'publishing_writes_the_update_information' => function (Service $svc) {
+        mkdir($work = $svc->dataDir . '/work');
         file_put_contents("$work/Inkboat-4.40.zip", random_bytes(1000));
-        check($admin('publish-app', "$work/Inkboat-4.40.zip", '4.40', "新版4.4, 修复\"导出\"\n第2行", '4.35'), 'publish-app');
+        check(admin('publish-app', "$work/Inkboat-4.40.zip", '4.40', "新版4.4, 修复\"导出\"\n第2行", '4.35'), 'publish-app');
         same("version=\"4.40\"\nsetupfile=\"Inkboat-4.40.zip\"\n"
             . "news=\"\\x65b0\\x7248\\x34.4, \\x4fee\\x590d\\\"\\x5bfc\\x51fa\\\"\\n\\x7b2c\\x32\\x884c\"\nforceVersion=\"4.35\"\n",
             @file_get_contents($svc->dataDir . '/app/updateV4.txt'), 'updateV4.txt');
         same(file_get_contents("$work/Inkboat-4.40.zip"), @file_get_contents($svc->dataDir . '/app/Inkboat-4.40.zip'), 'file copied');
         file_put_contents("$work/material-2.1.zip", 'PK');
-        check($admin('publish-material', "$work/material-2.1.zip", '2.1', 'Materials'), 'publish-material');
+        check(admin('publish-material', "$work/material-2.1.zip", '2.1', 'Materials'), 'publish-material');
         same("version=\"2.1\"\nsetupfile=\"material-2.1.zip\"\nnews=\"Materials\"\nforceVersion=\"\"\n",
             @file_get_contents($svc->dataDir . '/app/updateMV4.txt'), 'updateMV4.txt');
-        $r = $svc->http->request('GET', '/app/updateMV4.txt');
+        $r = $svc->request('GET', '/app/updateMV4.txt');
         same([200, "version=\"2.1\"\nsetupfile=\"material-2.1.zip\"\nnews=\"Materials\"\nforceVersion=\"\"\n"],
             [$r['status'], $r['body']], 'served');
         copy("$work/material-2.1.zip", "$work/素材.zip");
         foreach ([["$work/素材.zip", '2.2'], ["$work/material-2.1.zip", 'v2'], ["$work/none.zip", '2.3']] as [$file, $v]) {
-            check(!$admin('publish-material', $file, $v, 'x'), "refused: $file $v");
+            check(!admin('publish-material', $file, $v, 'x'), "refused: $file $v");
         }
     },
 
@@ -38,7 +30,7 @@ runTests([
         $data = random_bytes(300000);
         $size = strlen($data);
         file_put_contents($svc->dataDir . '/app/setup.bin', $data);
-        $get = fn (array $h = [], string $m = 'GET') => $svc->http->request($m, '/app/setup.bin', null, $h);
+        $get = fn (array $h = [], string $m = 'GET') => $svc->request($m, '/app/setup.bin', null, $h);
         $full = $get();
         same([200, $data], [$full['status'], $full['body']], 'whole file');
         same((string)$size, $full['headers']['content-length'] ?? null, 'Content-Length');
@@ -105,9 +97,9 @@ runTests([
         foreach (['/app/../secret.txt', '/app/%2e%2e/secret.txt', '/app/..%2fsecret.txt', '/app/.hidden', '/app/',
                      '/app/nosuch.zip', '/app/a/../../secret.txt', '/lib/Api.php', '/admin.php', '/tests/lib.php',
                      '/router.php/x', '/app/setup.bin%00.txt'] as $path) {
-            $r = $svc->http->request('GET', $path);
+            $r = $svc->request('GET', $path);
             same(404, $r['status'], "status of $path");
             check(!str_contains($r['body'], 'secret') && !str_contains($r['body'], '<?php'), "no content from $path");
         }
     },
-], $svc);
+]);
