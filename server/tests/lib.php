@@ -65,25 +65,15 @@ final class Service
             foreach ($headers + ($body === null ? [] : ['Content-Length' => strlen($body)]) as $k => $v) {
                 $head .= "$k: $v\r\n";
             }
-            fwrite($s, "$head\r\n");
-            for ($off = 0; $off < strlen($body ?? ''); $off += $n) {
-                if (!($n = @fwrite($s, substr($body, $off, 1 << 20)))) {
-                    break;   // the service may close early on a refused body
-                }
-            }
+            @fwrite($s, "$head\r\n$body");   // the service may close early on a refused body
             $socks[] = $s;
         }
         return array_map(function ($s) {
             [$head, $body] = explode("\r\n\r\n", (string)stream_get_contents($s), 2) + [1 => null];
             fclose($s);
-            $body ?? throw new RuntimeException('no HTTP answer');
-            $lines = explode("\r\n", $head);
-            $headers = [];
-            foreach (array_slice($lines, 1) as $l) {
-                [$k, $v] = explode(':', $l, 2) + [1 => ''];
-                $headers[strtolower(trim($k))] = trim($v);
-            }
-            return ['status' => (int)substr($lines[0], 9, 3), 'headers' => $headers, 'body' => $body];
+            preg_match_all('/^([\w-]+):[ \t]*(.*?)\s*$/m', $head, $h);
+            return ['status' => (int)substr($head, 9, 3), 'headers' => array_combine(array_map('strtolower', $h[1]), $h[2]),
+                'body' => $body ?? throw new RuntimeException('no HTTP answer')];
         }, $socks);
     }
 

@@ -15,11 +15,10 @@ runTests([
         same(file_get_contents("$work/Inkboat-4.40.zip"), @file_get_contents($svc->dataDir . '/app/Inkboat-4.40.zip'), 'file copied');
         file_put_contents("$work/material-2.1.zip", 'PK');
         check(admin('publish-material', "$work/material-2.1.zip", '2.1', 'Materials'), 'publish-material');
-        same("version=\"2.1\"\nsetupfile=\"material-2.1.zip\"\nnews=\"Materials\"\nforceVersion=\"\"\n",
-            @file_get_contents($svc->dataDir . '/app/updateMV4.txt'), 'updateMV4.txt');
+        $info = "version=\"2.1\"\nsetupfile=\"material-2.1.zip\"\nnews=\"Materials\"\nforceVersion=\"\"\n";
+        same($info, @file_get_contents($svc->dataDir . '/app/updateMV4.txt'), 'updateMV4.txt');
         $r = $svc->request('GET', '/app/updateMV4.txt');
-        same([200, "version=\"2.1\"\nsetupfile=\"material-2.1.zip\"\nnews=\"Materials\"\nforceVersion=\"\"\n"],
-            [$r['status'], $r['body']], 'served');
+        same([200, $info], [$r['status'], $r['body']], 'served');
         copy("$work/material-2.1.zip", "$work/素材.zip");
         foreach ([["$work/素材.zip", '2.2'], ["$work/material-2.1.zip", 'v2'], ["$work/none.zip", '2.3']] as [$file, $v]) {
             check(!admin('publish-material', $file, $v, 'x'), "refused: $file $v");
@@ -27,54 +26,41 @@ runTests([
     },
 
     'downloads_support_head_and_ranges' => function (Service $svc) {
-        $data = random_bytes(300000);
-        $size = strlen($data);
-        file_put_contents($svc->dataDir . '/app/setup.bin', $data);
+        file_put_contents($file = $svc->dataDir . '/app/setup.bin', $data = random_bytes($size = 300000));
         $get = fn (array $h = [], string $m = 'GET') => $svc->request($m, '/app/setup.bin', null, $h);
-        $full = $get();
-        same([200, $data], [$full['status'], $full['body']], 'whole file');
-        same((string)$size, $full['headers']['content-length'] ?? null, 'Content-Length');
-        same('bytes', $full['headers']['accept-ranges'] ?? null, 'Accept-Ranges');
-        same(gmdate('D, d M Y H:i:s', filemtime($svc->dataDir . '/app/setup.bin')) . ' GMT',
-            $full['headers']['last-modified'] ?? null, 'Last-Modified');
-        $head = $get([], 'HEAD');
-        same([200, (string)$size, ''], [$head['status'], $head['headers']['content-length'] ?? null, $head['body']], 'HEAD');
-
-        // [Range header, status, first byte, last byte]
+        [$full, $head] = [$get(), $get([], 'HEAD')];
+        $modified = gmdate('D, d M Y H:i:s', filemtime($file)) . ' GMT';
+        foreach (['GET' => [$full, $data], 'HEAD' => [$head, '']] as $m => [$r, $body]) {
+            same([200, true, (string)$size, 'bytes', $modified], [$r['status'], $r['body'] === $body, $r['headers']['content-length'] ?? null,
+                $r['headers']['accept-ranges'] ?? null, $r['headers']['last-modified'] ?? null], "$m of the whole file");
+        }
+        $etag = $full['headers']['etag'] ?? '';
+        // [request headers, status, first byte, last byte]: a 416 names the size; a range not understood brings the whole file
         $rows = [
-            ['bytes=0-99', 206, 0, 99],
-            ['bytes=100-', 206, 100, $size - 1],
-            ['bytes=-50', 206, $size - 50, $size - 1],
-            ["bytes=0-" . ($size * 10), 206, 0, $size - 1],
-            ["bytes=" . ($size - 1) . '-', 206, $size - 1, $size - 1],
-            ["bytes=$size-", 416, 0, 0],
-            ['bytes=' . ($size + 10) . '-' . ($size + 20), 416, 0, 0],
-            ['bytes=-0', 416, 0, 0],
-            ['bytes=10-5', 200, 0, $size - 1],
-            ['bytes=0-1,5-6', 200, 0, $size - 1],
-            ['items=0-1', 200, 0, $size - 1],
+            [['Range' => 'bytes=0-99'], 206, 0, 99],
+            [['Range' => 'bytes=100-'], 206, 100, $size - 1],
+            [['Range' => 'bytes=-50'], 206, $size - 50, $size - 1],
+            [['Range' => 'bytes=0-' . ($size * 10)], 206, 0, $size - 1],
+            [['Range' => 'bytes=' . ($size - 1) . '-'], 206, $size - 1, $size - 1],
+            [['Range' => "bytes=$size-"], 416, 0, 0],
+            [['Range' => 'bytes=' . ($size + 10) . '-' . ($size + 20)], 416, 0, 0],
+            [['Range' => 'bytes=-0'], 416, 0, 0],
+            [['Range' => 'bytes=10-5'], 200, 0, $size - 1],
+            [['Range' => 'bytes=0-1,5-6'], 200, 0, $size - 1],
+            [['Range' => 'items=0-1'], 200, 0, $size - 1],
+            // the file changed meanwhile: If-Range makes the service send it whole again
+            [['Range' => 'bytes=10-', 'If-Range' => '"old-etag"'], 200, 0, $size - 1],
+            [['Range' => 'bytes=10-', 'If-Range' => $etag], 206, 10, $size - 1],
         ];
-        foreach ($rows as [$range, $status, $first, $last]) {
-            $r = $get(['Range' => $range]);
-            same($status, $r['status'], "status for $range");
-            if ($status === 206) {
-                same("bytes $first-$last/$size", $r['headers']['content-range'] ?? null, "Content-Range for $range");
-                same(substr($data, $first, $last - $first + 1) === $r['body'], true, "bytes for $range");
-            } elseif ($status === 416) {
-                same(["bytes */$size", ''], [$r['headers']['content-range'] ?? null, $r['body']], "416 for $range");
-            } else {
-                same(true, $r['body'] === $data, "whole file for $range");
-            }
+        foreach ($rows as [$headers, $status, $first, $last]) {
+            $r = $get($headers);
+            $range = [206 => "bytes $first-$last/$size", 416 => "bytes */$size", 200 => null][$status];
+            $body = [206 => substr($data, $first, $last - $first + 1), 416 => '', 200 => $data][$status];
+            same([$status, $range, true], [$r['status'], $r['headers']['content-range'] ?? null, $r['body'] === $body],
+                implode(', ', $headers));
         }
         // An interrupted download resumes from the size of what it holds.
-        $part = substr($full['body'], 0, 123457);
-        $rest = $get(['Range' => 'bytes=' . strlen($part) . '-']);
-        same(true, $part . $rest['body'] === $data, 'resumed download is identical');
-        // The file changed meanwhile: If-Range makes the service send it whole again.
-        $r = $get(['Range' => 'bytes=10-', 'If-Range' => '"old-etag"']);
-        same([200, true], [$r['status'], $r['body'] === $data], 'If-Range mismatch');
-        $r = $get(['Range' => 'bytes=10-', 'If-Range' => $full['headers']['etag'] ?? '']);
-        same(206, $r['status'], 'If-Range match');
+        same(true, substr($full['body'], 0, 123457) . $get(['Range' => 'bytes=123457-'])['body'] === $data, 'resumed download is identical');
         same(405, $get([], 'POST')['status'], 'POST refused');
     },
 

@@ -26,16 +26,14 @@ function brief(array $rows): array
 
 runTests([
     'push_then_pull_from_a_second_session_in_pages' => function (Service $svc) {
-        $name = 'two' . bin2hex(random_bytes(3));
-        $svc->register($name);
-        $a = $svc->login($name);
+        $a = $svc->newUser('two');
         $items = rows(1, 20, 5);
         $items[3]['sort'] = 2.0;
         $items[4] = array_merge($items[4], ['title' => null, 'create_time' => null, 'rtf' => '{\rtf1 "中文" \par}']);
         same(false, $svc->beginPush($a, 0)['shouldPull'], 'nothing to pull on an empty store');
         same('0', code($svc->push($a, 0, $items)), 'push in batches of 10');
 
-        $b = $svc->login($name);   // another machine signs in
+        $b = $svc->login($a['username']);   // another machine signs in
         $pull = $svc->beginPull($b, 0);
         same(25, $pull['totalCount'], 'totalCount');
         $page = fn (int $p, string $size = '10') => $svc->call('pullDetail', $b, "&reqcode={$pull['reqcode']}&page=$p&pagesize=$size");
@@ -47,12 +45,9 @@ runTests([
         }
         $items[4] = array_merge($items[4], ['title' => '', 'create_time' => '']);   // nulls come back empty
         same($items, $got, 'pulled rows equal pushed rows, in USN order, with their types (2.0 stays a fraction)');
-        foreach (['0', '101', '-1', 'x', ''] as $size) {
-            same('BAD_PARAM', code($page(0, $size)), "page size '$size'");
-        }
-        for ($i = 1; $i <= 2; $i++) {
-            same('0', code($svc->call('finishPull', $b, "&reqcode={$pull['reqcode']}")), "finish $i");
-        }
+        same(array_fill(0, 5, 'BAD_PARAM'), array_map(fn ($size) => code($page(0, $size)), ['0', '101', '-1', 'x', '']), 'page sizes');
+        $finish = fn () => code($svc->call('finishPull', $b, "&reqcode={$pull['reqcode']}"));
+        same(['0', '0'], [$finish(), $finish()], 'finish twice');
         same(array_slice($items, 20), $svc->pull($b, 20), 'pull from USN 20');
         same(0, $svc->beginPull($b, 25)['totalCount'], 'nothing newer');
         same([true, false], [$svc->beginPush($b, 3)['shouldPull'], $svc->beginPush($b, 25)['shouldPull']],
@@ -65,9 +60,8 @@ runTests([
         $page = fn (int $p) => $svc->call('pullDetail', $s, "&reqcode={$pull['reqcode']}&page=$p&pagesize=10")['data'];
         $got = $page(0);
         // Another client moves rows of pages 0 and 1 to new USNs and adds two.
-        $changed = array_map(fn ($k, $i) => bookItem(sprintf('R%04d', $i), 26 + $k, ['title' => 'changed']), [0, 1, 2, 3, 4, 5], [0, 1, 2, 3, 4, 12]);
-        $changed[] = bookItem('NEW1', 32);
-        $changed[] = bookItem('NEW2', 33);
+        $changed = array_map(fn ($k, $i) => bookItem(sprintf('R%04d', $i), 26 + $k, ['title' => 'changed']), range(0, 5), [0, 1, 2, 3, 4, 12]);
+        array_push($changed, bookItem('NEW1', 32), bookItem('NEW2', 33));
         same('0', code($svc->push($s, 25, $changed)), 'concurrent commit');
         $got = array_merge($got, $page(1), $page(2), $page(3));
         same(array_map(fn ($i) => [sprintf('R%04d', $i), $i + 1], range(0, 24)), array_map(fn ($r) => [$r['tid'], $r['usn']], $got),
@@ -100,7 +94,7 @@ runTests([
             sort($errors);
             same(['0', 'USN_CONFLICT'], $errors, "race at $max");
         }
-        same(29, (int)$svc->one("SELECT max_usn FROM users WHERE uid='{$s['uid']}'"), 'maximum USN');
+        same(29, $svc->one("SELECT max_usn FROM users WHERE uid='{$s['uid']}'"), 'maximum USN');
     },
 
     'commit_is_idempotent_and_cancel_never_undoes_it' => function (Service $svc) {
@@ -112,7 +106,7 @@ runTests([
         same(['K'], array_column($svc->pull($s, 3), 'tid'), 'still committed after cancel');
         same('REQCODE_CLOSED', code($svc->pushDetail($s, $rc, [bookItem('L', 5)])), 'no staging after commit');
         same('0', code($svc->commit($s, $rc)), 'commit after cancel still reports success');
-        same(4, (int)$svc->one("SELECT max_usn FROM users WHERE uid='{$s['uid']}'"), 'USN unchanged');
+        same(4, $svc->one("SELECT max_usn FROM users WHERE uid='{$s['uid']}'"), 'USN unchanged');
 
         // The answer to a commit gets lost: the work is done, and the retry changes nothing.
         $rc = $svc->beginPush($s, 4)['reqcode'];
@@ -132,7 +126,7 @@ runTests([
         $svc->pushDetail($s, $rc, [bookItem('N', 13)]);
         same(['0', '0', 'REQCODE_CLOSED'], [$cancel($rc), $cancel($rc), code($svc->commit($s, $rc))], 'cancel twice, then commit');
         same([], $svc->pull($s, 12), 'nothing applied');
-        same(0, (int)$svc->one("SELECT COUNT(*) FROM push_rows WHERE reqcode='$rc'"), 'staging dropped');
+        same(0, $svc->one("SELECT COUNT(*) FROM push_rows WHERE reqcode='$rc'"), 'staging dropped');
         $p = $svc->beginPull($s, 0)['reqcode'];
         same('0', $cancel($p), 'cancel pull');
         same('REQCODE_CLOSED', code($svc->call('pullDetail', $s, "&reqcode=$p&page=0&pagesize=10")), 'paging a cancelled pull');
@@ -189,7 +183,7 @@ runTests([
         same(['REQCODE_EXPIRED', 'REQCODE_EXPIRED'], [code($svc->commit($a, $old)),
             code($svc->call('pullDetail', $a, "&reqcode=$pull&page=0&pagesize=10"))], 'idle push and pull expired');
         $svc->beginPush($a, 4);   // starting a transfer sweeps expired ones
-        same(0, (int)$svc->one("SELECT COUNT(*) FROM pull_rows WHERE reqcode='$pull'"), 'snapshot dropped');
+        same(0, $svc->one("SELECT COUNT(*) FROM pull_rows WHERE reqcode='$pull'"), 'snapshot dropped');
     },
 
     'log_uploads_are_idempotent' => function (Service $svc) {
