@@ -49,10 +49,7 @@ final class Service
     {
     }
 
-    /**
-     * Sends requests side by side, each [method, target, body, headers]; returns each answer as
-     * [status, headers (lower-case names), body].
-     */
+    /** Sends requests side by side, each [method, target, body, headers]; answers [status, headers (lower case), body]. */
     public function requests(array $requests): array
     {
         ['host' => $host, 'port' => $port] = parse_url($this->base);
@@ -83,9 +80,8 @@ final class Service
     }
 
     /**
-     * Calls an API action and checks what every answer must be: HTTP 200, JSON (a BOM would fail
-     * decoding), a head with the typed keys, isError exactly when errCode is not "0", and the
-     * request's checksum. A tail "&a=..." follows "g=Inkboat&m=WebApi"; anything else is the whole query.
+     * Calls the API and checks what every answer must be: HTTP 200, JSON (a BOM fails decoding), a typed head, isError
+     * exactly when errCode is not "0", and the checksum. A tail "&a=..." follows "g=Inkboat&m=WebApi", else it is the query.
      */
     public function api(string $tail, ?string $body = null, bool $checkCrc = true): array
     {

@@ -39,13 +39,11 @@ runTests([
                      ['新作者', 'secret1', 'a@b', 'BAD_EMAIL'], ['六位密码', '123456', '作者@mail.example.cn', '0']] as [$name, $pw, $email, $code]) {
             same($code, code($svc->register($name, $pw, $email)), "register '$name' '$pw' '$email'");
         }
-        // [password parameter, crypt parameter, error code]: undecryptable, odd hex, not hex, plain text, wrong crypt flags
-        foreach ([[token(), '1', 'BAD_PASSWORD'], ['abc', '1', 'BAD_PASSWORD'], [str_repeat('zz', 16), '1', 'BAD_PASSWORD'],
-                     ['secret1', '1', 'BAD_PASSWORD'], [encryptPassword('secret1'), '0', 'BAD_CRYPT'],
-                     [encryptPassword('secret1'), '', 'BAD_CRYPT']] as [$pw, $crypt, $code]) {
-            same($code, code($svc->api('&a=register&username=x' . bin2hex(random_bytes(3)) . "&email=a%40b.cn&password=$pw&crypt=$crypt")),
-                "password '$pw' crypt '$crypt'");
-        }
+        // A password not encrypted the client's way (undecryptable, odd hex, not hex, plain text), or the wrong crypt flag.
+        $raw = fn (string $pw, string $crypt = '1') => code($svc->api('&a=register&username=x' . bin2hex(random_bytes(3))
+            . "&email=a%40b.cn&password=$pw&crypt=$crypt"));
+        same(['BAD_PASSWORD', 'BAD_PASSWORD', 'BAD_PASSWORD', 'BAD_PASSWORD', 'BAD_CRYPT', 'BAD_CRYPT'], [$raw(token()), $raw('abc'),
+            $raw(str_repeat('zz', 16)), $raw('secret1'), $raw(encryptPassword('secret1'), '0'), $raw(encryptPassword('secret1'), '')], 'refused passwords');
         $hash = (string)$svc->one("SELECT password_hash FROM users WHERE username='六位密码'");
         check(password_verify('123456', $hash) && !str_contains($hash, '123456'), 'only a hash is stored');
     },
@@ -57,21 +55,16 @@ runTests([
         same(['Heart Beat', '0'], [$a['username'], $a['amt']], 'stored user name and amt returned');
         $login = fn (string $name, string $pw) => code($svc->api('&a=login&username=' . rawurlencode($name) . '&password='
             . encryptPassword($pw) . '&version=4.31&rnd=abcd&crypt=1'));
-        foreach ([['Heart Beat', 'wrong pass'], ['Heart Beat', 'x'], ['nobody', 'pass word 1']] as [$name, $pw]) {
-            same('LOGIN_FAILED', $login($name, $pw), "sign-in as '$name' with '$pw'");
-        }
-
+        same(array_fill(0, 3, 'LOGIN_FAILED'), [$login('Heart Beat', 'wrong pass'), $login('Heart Beat', 'x'), $login('nobody', 'pass word 1')],
+            'wrong passwords, unknown user');
         $hb = fn (array $s) => $svc->api("&a=heartbeat&uid={$s['uid']}&username=Heart%20Beat&sid={$s['sid']}&version=4.31");
         [$h1, $h2] = [$hb($a), $hb($a)];
         same('0', code($h1), 'heartbeat');
         check(preg_match('/^[0-9a-f]{32}$/', $h1['tid']) && $h1['tid'] !== $h2['tid'], 'a fresh ticket each time');
         $b = $svc->login('heart beat', 'pass word 1');
-        foreach ([['-3', $a, 'replaced session'], ['0', $b, 'new session alive'],
-                     ['-2', ['uid' => $b['uid'], 'sid' => token()], 'unknown session'],
-                     ['-2', ['uid' => token(), 'sid' => $b['sid']], 'session of another uid']] as [$code, $s, $what]) {
-            same($code, code($hb($s)), $what);
-        }
-        same('-3', code($svc->beginPull($a, 0)), 'replaced session cannot sync');
+        same(['-3', '-3', '0', '-2', '-2'], [code($hb($a)), code($svc->beginPull($a, 0)), code($hb($b)),
+            code($hb(['uid' => $b['uid'], 'sid' => token()])), code($hb(['uid' => token(), 'sid' => $b['sid']]))],
+            'replaced session (heartbeat, sync), new session, unknown session, session of another uid');
         $svc->db()->exec("UPDATE sessions SET last_seen=last_seen-100000 WHERE sid='{$b['sid']}'");
         same('-2', code($hb($b)), 'expired session');
         $c = $svc->login('Heart Beat', 'pass word 1');
@@ -91,9 +84,8 @@ runTests([
         foreach (['used twice' => $used, 'unknown' => token(), 'hostile' => "'%20OR%201=1--", 'expired' => $expired] as $what => $t) {
             same(403, $page($t)['status'], "$what ticket");
         }
-        foreach (['g=user&m=login&a=forgot_password', 'g=Inkboat&m=Redirect&a=redirecteshop', ''] as $q) {
-            same(200, $svc->request('GET', "/index.php?$q")['status'], "page '$q'");
-        }
+        same([200, 200, 200], array_map(fn ($q) => $svc->request('GET', "/index.php?$q")['status'],
+            ['g=user&m=login&a=forgot_password', 'g=Inkboat&m=Redirect&a=redirecteshop', '']), 'other pages');
     },
 
     'hostile_parameters_get_error_answers' => function (Service $svc) {
@@ -132,17 +124,14 @@ runTests([
         }
         // Still intact afterwards, and quotes are stored as text.
         same('0', code($svc->call('heartbeat', $s, '&username=x&version=4.31')), 'session alive');
-        check($svc->one('SELECT COUNT(*) FROM users') > 0, 'users table intact');
         foreach ($bodies as $action => $body) {
             $rest = $action === 'pushDetail' ? '&reqcode=' . $svc->beginPush($s, 0)['reqcode'] : '';
             same('0', code($svc->api("&a=$action&uid={$s['uid']}&sid={$s['sid']}$rest", $body)), "$action with quotes");
         }
         same("a' OR 1=1 --", $svc->one("SELECT action FROM action_logs WHERE uid='{$s['uid']}'"), 'quotes stored as text');
         same(1, $svc->one('SELECT COUNT(*) FROM book_logs'), 'book logs intact');
-        foreach (["&a=beginPull&uid={$s['uid']}&usn=0", "&a=beginPull&sid={$s['sid']}&usn=0", "&a=pushActionLog&uid={$s['uid']}",
-                     "&a=lastnewsdone&uid={$s['uid']}&username=x"] as $tail) {
-            same('-2', code($svc->api($tail)), "no session: $tail");
-        }
+        same(['-2', '-2', '-2', '-2'], array_map(fn ($tail) => code($svc->api($tail)), ["&a=beginPull&uid={$s['uid']}&usn=0",
+            "&a=beginPull&sid={$s['sid']}&usn=0", "&a=pushActionLog&uid={$s['uid']}", "&a=lastnewsdone&uid={$s['uid']}&username=x"]), 'no session');
     },
 
     'malformed_bodies_are_refused' => function (Service $svc) {
@@ -197,7 +186,27 @@ runTests([
             $missing['status'], $shop['status'], $shop['headers']['location'] ?? ''], 'article page, missing article, shop redirect');
     },
 
-    'fault_rules_from_the_environment_reach_loopback_callers_only' => function () {
+    'fault_rules_from_the_file_and_the_environment' => function (Service $svc) {
+        $s = $svc->newUser('fault');
+        $tail = "&a=heartbeat&uid={$s['uid']}&username=f&sid={$s['sid']}&version=4.31";
+        $svc->setFaults('heartbeat=badcrc');
+        $doc = $svc->api($tail, null, false);
+        check($doc['head']['crc'] !== expectedCrc("g=Inkboat&m=WebApi$tail") && code($doc) === '0', 'bad checksum');
+        $svc->setFaults('heartbeat=drop_after');
+        same(500, $svc->request('GET', "/index.php?g=Inkboat&m=WebApi$tail")['status'], 'answer dropped');
+        $svc->setFaults('eshoplinks=delay_ms=300');
+        $t = microtime(true);
+        same(['0', true], [code($svc->api('&a=eshoplinks')), microtime(true) - $t >= 0.3], 'delayed answer');
+        // [rules, error codes of heartbeats in a row]; malformed rules are skipped, the ones around them still apply
+        $rows = [["heartbeat=fail\n", ['FAULT_INJECTED', 'FAULT_INJECTED']],
+            ["# note\n heartbeat : 2 = fail ; bogus rule,heartbeat:x=fail,=fail\nheartbeat=explode", ['0', 'FAULT_INJECTED', '0']],
+            ['heartbeat=kick', ['-3']], ['', ['-3']]];
+        foreach ($rows as [$rules, $codes]) {
+            $svc->setFaults($rules);
+            same($codes, array_map(fn () => code($svc->api($tail)), $codes), "heartbeats under '$rules'");
+        }
+
+        // Rules from the environment apply to loopback callers only.
         require_once dirname(__DIR__) . '/lib/bootstrap.php';
         restore_error_handler();   // the service's own handler
         putenv('INKBOAT_SERVICE_FAULTS=heartbeat=fail');
@@ -207,28 +216,5 @@ runTests([
             $call('127.0.0.1', '10.0.0.2')], 'loopback, IPv6 loopback, remote caller, service on a public address');
         putenv('INKBOAT_SERVICE_FAULTS');
         same('', $call('127.0.0.1', '127.0.0.1'), 'off by default');
-    },
-
-    'fault_rules_from_the_file' => function (Service $svc) {
-        $s = $svc->newUser('fault');
-        $tail = "&a=heartbeat&uid={$s['uid']}&username=f&sid={$s['sid']}&version=4.31";
-        $hb = fn (bool $checkCrc = true) => $svc->api($tail, null, $checkCrc);
-        $svc->setFaults("heartbeat=fail\n");
-        same('FAULT_INJECTED', code($hb()), 'fail (checksum still right)');
-        $svc->setFaults('heartbeat=badcrc');
-        $doc = $hb(false);
-        check($doc['head']['crc'] !== expectedCrc("g=Inkboat&m=WebApi$tail") && code($doc) === '0', 'bad checksum');
-        // Malformed rules are skipped; the good ones around them still apply.
-        $svc->setFaults("# note\n heartbeat : 2 = fail ; eshoplinks=delay_ms=300, bogus rule,heartbeat:x=fail,=fail\nheartbeat=explode");
-        same(['0', 'FAULT_INJECTED', '0'], [code($hb()), code($hb()), code($hb())], 'only the second call fails');
-        $t = microtime(true);
-        same('0', code($svc->api('&a=eshoplinks')), 'delayed answer');
-        check(microtime(true) - $t >= 0.3, 'answer delayed');
-        $svc->setFaults('heartbeat=drop_after');
-        same(500, $svc->request('GET', "/index.php?g=Inkboat&m=WebApi$tail")['status'], 'answer dropped');
-        $svc->setFaults('heartbeat=kick');
-        same('-3', code($hb()), 'kicked');
-        $svc->setFaults('');
-        same('-3', code($hb()), 'stays kicked');
     },
 ]);
