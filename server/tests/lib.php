@@ -8,8 +8,6 @@ error_reporting(E_ALL);
 set_error_handler(fn (int $no, string $msg, string $file, int $line): bool => (error_reporting() & $no)
     ? throw new ErrorException($msg, 0, $no, $file, $line) : false);   // false: silenced with @
 
-const PASSWORD_KEY = '__QUILL__INKPOT_';
-
 /** The client's checksum: md5 of the query items in URL order, percent-decoded, keys and values joined. */
 function expectedCrc(string $query): string
 {
@@ -20,9 +18,10 @@ function expectedCrc(string $query): string
     return md5($text);
 }
 
+/** The password as the client sends it: AES-128-ECB with the client's key, in hex. */
 function encryptPassword(string $plain): string
 {
-    return bin2hex(openssl_encrypt($plain, 'aes-128-ecb', PASSWORD_KEY, OPENSSL_RAW_DATA));
+    return bin2hex(openssl_encrypt($plain, 'aes-128-ecb', '__QUILL__INKPOT_', OPENSSL_RAW_DATA));
 }
 
 function token(): string
@@ -192,9 +191,7 @@ final class Service
         for ($page = 0; $page * $pageSize < $b['totalCount']; $page++) {
             $rows = array_merge($rows, $this->call('pullDetail', $s, "&reqcode={$b['reqcode']}&page=$page&pagesize=$pageSize")['data']);
         }
-        if ($b['totalCount'] > 0) {
-            $this->call('finishPull', $s, "&reqcode={$b['reqcode']}");
-        }
+        $b['totalCount'] > 0 && $this->call('finishPull', $s, "&reqcode={$b['reqcode']}");
         return $rows;
     }
 }

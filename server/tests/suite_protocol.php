@@ -30,7 +30,8 @@ runTests([
 
     'register_checks_name_email_and_password' => function (Service $svc) {
         // A name taken in one spelling is taken in all: case, width and outer spaces do not count.
-        foreach (['  Writer Li  ' => 'writer LI', 'ＡＢＣ写手' => 'ａｂｃ写手', 'ÉCRIVAIN' => 'écrivain', 'ПИСАТЕЛЬ' => ' писатель'] as $name => $taken) {
+        $spellings = ['  Writer Li  ' => 'writer LI', 'ＡＢＣ写手' => 'ａｂｃ写手', 'ÉCRIVAIN' => 'écrivain', 'ПИСАТЕЛЬ' => ' писатель'];
+        foreach ($spellings as $name => $taken) {
             same(['0', 'USER_EXISTS'], [code($svc->register($name)), code($svc->register($taken))], "register '$name', then '$taken'");
         }
         // [user name, password, e-mail, error code]
@@ -42,8 +43,9 @@ runTests([
         // A password not encrypted the client's way (undecryptable, odd hex, not hex, plain text), or the wrong crypt flag.
         $raw = fn (string $pw, string $crypt = '1') => code($svc->api('&a=register&username=x' . bin2hex(random_bytes(3))
             . "&email=a%40b.cn&password=$pw&crypt=$crypt"));
+        $good = encryptPassword('secret1');
         same(['BAD_PASSWORD', 'BAD_PASSWORD', 'BAD_PASSWORD', 'BAD_PASSWORD', 'BAD_CRYPT', 'BAD_CRYPT'], [$raw(token()), $raw('abc'),
-            $raw(str_repeat('zz', 16)), $raw('secret1'), $raw(encryptPassword('secret1'), '0'), $raw(encryptPassword('secret1'), '')], 'refused passwords');
+            $raw(str_repeat('zz', 16)), $raw('secret1'), $raw($good, '0'), $raw($good, '')], 'refused passwords');
         $hash = (string)$svc->one("SELECT password_hash FROM users WHERE username='六位密码'");
         check(password_verify('123456', $hash) && !str_contains($hash, '123456'), 'only a hash is stored');
     },
@@ -55,8 +57,8 @@ runTests([
         same(['Heart Beat', '0'], [$a['username'], $a['amt']], 'stored user name and amt returned');
         $login = fn (string $name, string $pw) => code($svc->api('&a=login&username=' . rawurlencode($name) . '&password='
             . encryptPassword($pw) . '&version=4.31&rnd=abcd&crypt=1'));
-        same(array_fill(0, 3, 'LOGIN_FAILED'), [$login('Heart Beat', 'wrong pass'), $login('Heart Beat', 'x'), $login('nobody', 'pass word 1')],
-            'wrong passwords, unknown user');
+        same(array_fill(0, 3, 'LOGIN_FAILED'), [$login('Heart Beat', 'wrong pass'), $login('Heart Beat', 'x'),
+            $login('nobody', 'pass word 1')], 'wrong passwords, unknown user');
         $hb = fn (array $s) => $svc->api("&a=heartbeat&uid={$s['uid']}&username=Heart%20Beat&sid={$s['sid']}&version=4.31");
         [$h1, $h2] = [$hb($a), $hb($a)];
         same('0', code($h1), 'heartbeat');
@@ -90,17 +92,15 @@ runTests([
 
     'hostile_parameters_get_error_answers' => function (Service $svc) {
         $s = $svc->newUser('hostile');
-        $evil = ["' OR '1'='1", "x'); DROP TABLE users; --", '%00', '%FF%FE', str_repeat('%E5%BC%A0', 3000), '-1', '9' . str_repeat('9', 30)];
+        $evil = ["' OR '1'='1", "x'); DROP TABLE users; --", '%00', '%FF%FE', str_repeat('%E5%BC%A0', 3000), '-1', str_repeat('9', 31)];
         $templates = ['register' => 'username password email crypt', 'login' => 'username password version rnd crypt',
             'heartbeat lastnews lastnewsdone' => 'uid username sid version', 'beginPush' => 'uid sid usn us extparams version',
             'beginPull' => 'uid sid usn extparams version', 'pullDetail' => 'uid sid reqcode page pagesize',
             'commitPush finishPull cancelSync pushDetail' => 'uid sid reqcode', 'pushActionLog pushBookLog' => 'uid sid',
             'postclientinfo' => 'sid app_name app_ver attr0 attr1 attr2 attr3 os'];
-        $bodies = [
-            'pushDetail' => requestBody([bookItem("x'; DELETE FROM sync_rows; --", 1)]),
+        $bodies = ['pushDetail' => requestBody([bookItem("x'; DELETE FROM sync_rows; --", 1)]),
             'pushActionLog' => requestBody([['action' => "a' OR 1=1 --", 'adate' => '2026-12-06T00:00:00', 'triggerCount' => 1]]),
-            'pushBookLog' => requestBody([['bookId' => "b\"); DROP TABLE book_logs; --", 'adate' => '2026-12-06T00:00:00']]),
-        ];
+            'pushBookLog' => requestBody([['bookId' => "b\"); DROP TABLE book_logs; --", 'adate' => '2026-12-06T00:00:00']])];
         $good = ['app_name' => 'x', 'app_ver' => '4.31', 'attr0' => 'Quit', 'attr1' => '{}', 'attr2' => '{}', 'attr3' => 'm',
             'os' => 'windows', 'uid' => $s['uid'], 'sid' => $s['sid'], 'username' => 'x', 'password' => encryptPassword('secret1'),
             'email' => 'a%40b.cn', 'crypt' => '1', 'version' => '4.31', 'rnd' => 'abcd', 'usn' => '0', 'us' => '0',
@@ -131,7 +131,8 @@ runTests([
         same("a' OR 1=1 --", $svc->one("SELECT action FROM action_logs WHERE uid='{$s['uid']}'"), 'quotes stored as text');
         same(1, $svc->one('SELECT COUNT(*) FROM book_logs'), 'book logs intact');
         same(['-2', '-2', '-2', '-2'], array_map(fn ($tail) => code($svc->api($tail)), ["&a=beginPull&uid={$s['uid']}&usn=0",
-            "&a=beginPull&sid={$s['sid']}&usn=0", "&a=pushActionLog&uid={$s['uid']}", "&a=lastnewsdone&uid={$s['uid']}&username=x"]), 'no session');
+            "&a=beginPull&sid={$s['sid']}&usn=0", "&a=pushActionLog&uid={$s['uid']}", "&a=lastnewsdone&uid={$s['uid']}&username=x"]),
+            'missing sid or uid');
     },
 
     'malformed_bodies_are_refused' => function (Service $svc) {
@@ -152,8 +153,8 @@ runTests([
         same('0', $log('{"method":"","data":[' . str_repeat(' ', 9 * 1024 * 1024) . ']}'), '9 MiB body read whole');
         // Text full of "&" and "=" must not be mistaken for a form.
         same('0', $log(requestBody([['action' => 'act&x[]=1&a=b', 'adate' => '2026-12-06T00:00:00', 'triggerCount' => 2,
-            'attribute1' => null, 'attribute2' => str_repeat('&nbsp;', 600), 'create_time' => null, 'update_time' => '2026-12-06T10:00:00']])),
-            'form-like JSON accepted');
+            'attribute1' => null, 'attribute2' => str_repeat('&nbsp;', 600), 'create_time' => null,
+            'update_time' => '2026-12-06T10:00:00']])), 'form-like JSON accepted');
         same('act&x[]=1&a=b', $svc->one("SELECT action FROM action_logs WHERE uid='{$s['uid']}'"), 'stored verbatim');
     },
 
@@ -164,8 +165,8 @@ runTests([
             check(admin(...$args), implode(' ', $args));
         }
         check(!admin('link-add', 'bad', 'javascript:alert(1)'), 'non-http link refused');
-        same([['link_name' => '帮助', 'link_url' => 'https://help.example.cn/'],
-            ['link_name' => '官网商城', 'link_url' => 'https://shop.example.cn/a?b=1&c=2']], $svc->ok('&a=eshoplinks')['links'], 'links in order');
+        same([['link_name' => '帮助', 'link_url' => 'https://help.example.cn/'], ['link_name' => '官网商城',
+            'link_url' => 'https://shop.example.cn/a?b=1&c=2']], $svc->ok('&a=eshoplinks')['links'], 'links in order');
 
         $public = fn () => $svc->ok('&a=lastnews&uid=0&username=&sid=&version=4.31')['news'];
         same([['post_title' => '写作大赛', 'post_excerpt' => '欢迎参加, "quoted"', 'tid' => '2', 'smeta' => ''], '1'],
@@ -181,7 +182,8 @@ runTests([
         check(admin('news-add', '第三条', '新消息'), 'news 3');
         same(['3'], array_column($news(), 'tid'), 'only the newer item');
         $get = fn (string $q) => $svc->request('GET', "/index.php?$q");
-        [$article, $missing, $shop] = [$get('g=&m=article&a=index&id=1'), $get('g=&m=article&a=index&id=99'), $get('g=Inkboat&m=Redirect&a=redirecteshop')];
+        [$article, $missing, $shop] = [$get('g=&m=article&a=index&id=1'), $get('g=&m=article&a=index&id=99'),
+            $get('g=Inkboat&m=Redirect&a=redirecteshop')];
         same([200, true, 404, 302, 'https://shop.example.cn/'], [$article['status'], str_contains($article['body'], '<p>第二段</p>'),
             $missing['status'], $shop['status'], $shop['headers']['location'] ?? ''], 'article page, missing article, shop redirect');
     },

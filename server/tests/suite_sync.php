@@ -56,7 +56,8 @@ runTests([
         $page = fn (int $p) => $svc->call('pullDetail', $s, "&reqcode={$pull['reqcode']}&page=$p&pagesize=10")['data'];
         $got = $page(0);
         // Another client moves rows of pages 0 and 1 to new USNs and adds two.
-        $changed = array_map(fn ($k, $i) => bookItem(sprintf('R%04d', $i), 26 + $k, ['title' => 'changed']), range(0, 5), [0, 1, 2, 3, 4, 12]);
+        $changed = array_map(fn ($k, $i) => bookItem(sprintf('R%04d', $i), 26 + $k, ['title' => 'changed']),
+            range(0, 5), [0, 1, 2, 3, 4, 12]);
         array_push($changed, bookItem('NEW1', 32), bookItem('NEW2', 33));
         same('0', code($svc->push($s, 25, $changed)), 'concurrent commit');
         $got = array_merge($got, $page(1), $page(2), $page(3));
@@ -76,7 +77,8 @@ runTests([
         same([['A', 6, '第6章 风起'], ['B', 7, '第7章 风起']], brief($svc->pull($s, 5)), 'nothing of the refused commit applied');
         // [USN the client pulled to, its rows' USNs, error code]
         foreach ([[3, [4], 'USN_CONFLICT'], [7, [8], '0'], [8, [9, 9], 'USN_DUPLICATE'], [20, [21], '0']] as [$from, $usns, $code]) {
-            same($code, code($svc->push($s, $from, array_map(fn ($u, $i) => bookItem("D$from$i", $u), $usns, array_keys($usns)))), "push from $from");
+            $rows = array_map(fn ($u, $i) => bookItem("D$from$i", $u), $usns, array_keys($usns));
+            same($code, code($svc->push($s, $from, $rows)), "push from $from");
         }
         // Commits racing each other: exactly one of each pair wins.
         for ($max = 21; $max < 29; $max += 2) {
@@ -166,7 +168,7 @@ runTests([
         $pull = $svc->beginPull($a, 0)['reqcode'];
         same(array_fill(0, 5, 'REQCODE_UNKNOWN'), [code($svc->pushDetail($b, $push, [bookItem('H', 4)])), code($svc->commit($b, $push)),
             code($svc->call('cancelSync', $b, "&reqcode=$push")), code($svc->call('pullDetail', $b, "&reqcode=$pull&page=0&pagesize=10")),
-            code($svc->call('finishPull', $b, "&reqcode=$pull"))], 'pushDetail, commitPush, cancelSync, pullDetail, finishPull by another user');
+            code($svc->call('finishPull', $b, "&reqcode=$pull"))], 'pushDetail, commitPush, cancelSync, pullDetail, finishPull of another');
         same('REQCODE_KIND', code($svc->commit($a, $pull)), 'commit of a pull');
         same(['0', '0'], [code($svc->pushDetail($a, $push, [bookItem('H', 4)])), code($svc->commit($a, $push))], 'owner continues');
         same(3, count($svc->call('pullDetail', $a, "&reqcode=$pull&page=0&pagesize=10")['data']), 'owner pages');
@@ -182,11 +184,11 @@ runTests([
 
     'log_uploads_are_idempotent' => function (Service $svc) {
         $s = $svc->newUser('logs');
-        $log = fn (string $action, string $day, int $count, string $hour, bool $nulls = false) => ['action' => $action,
-            'adate' => "{$day}T00:00:00", 'triggerCount' => $count, 'attribute1' => $nulls ? null : '', 'attribute2' => $nulls ? null : '',
-            'attribute3' => $nulls ? null : '', 'create_time' => $nulls ? null : '2026-12-06T08:00:00', 'update_time' => "2026-12-06T$hour:00:00"];
+        $log = fn (string $action, string $day, int $count, string $hour, ?string $empty = '') => ['action' => $action,
+            'adate' => "{$day}T00:00:00", 'triggerCount' => $count, 'attribute1' => $empty, 'attribute2' => $empty, 'attribute3' => $empty,
+            'create_time' => $empty === null ? null : '2026-12-06T08:00:00', 'update_time' => "2026-12-06T$hour:00:00"];
         $actions = [$log('actionBookNewBook', '2026-12-06', 3, '09'), $log('actionBookNewBook', '2026-12-05', 1, '08'),
-            $log('actionEditFind', '2026-12-06', 7, '10', true)];
+            $log('actionEditFind', '2026-12-06', 7, '10', null)];
         $table = fn () => $svc->db()->query("SELECT action, day, trigger_count FROM action_logs WHERE uid='{$s['uid']}'
             ORDER BY action, day")->fetchAll(PDO::FETCH_NUM);
         $expected = [['actionBookNewBook', '2026-12-05', 1], ['actionBookNewBook', '2026-12-06', 3], ['actionEditFind', '2026-12-06', 7]];
@@ -197,11 +199,11 @@ runTests([
         $svc->call('pushActionLog', $s, '', [$log('actionBookNewBook', '2026-12-06', 5, '11')]);
         same(5, $table()[1][2], 'the newer value wins');
 
-        $book = ['bookId' => 'B1', 'adate' => '2026-12-06T00:00:00', 'wordCount1' => 100, 'wordCount2' => 120,
-            'attribute1' => '', 'attribute2' => '', 'attribute3' => '', 'create_time' => '2026-12-06T08:00:00', 'update_time' => '2026-12-06T09:00:00'];
-        same(['0', '0'], [code($svc->call('pushBookLog', $s, '', [$book])), code($svc->call('pushBookLog', $s, '', [$book]))], 'book log twice');
+        $book = ['bookId' => 'B1', 'adate' => '2026-12-06T00:00:00', 'wordCount1' => 100, 'wordCount2' => 120, 'attribute1' => '',
+            'attribute2' => '', 'attribute3' => '', 'create_time' => '2026-12-06T08:00:00', 'update_time' => '2026-12-06T09:00:00'];
+        $books = fn (array $book) => code($svc->call('pushBookLog', $s, '', [$book]));
+        same(['0', '0', 'BAD_DATA'], [$books($book), $books($book), $books(['wordCount1' => -1] + $book)], 'twice, then a negative count');
         same([['B1', '2026-12-06', 100, 120]], $svc->db()->query("SELECT book_id, day, word_count1, word_count2 FROM book_logs
             WHERE uid='{$s['uid']}'")->fetchAll(PDO::FETCH_NUM), 'one book row');
-        same('BAD_DATA', code($svc->call('pushBookLog', $s, '', [array_merge($book, ['wordCount1' => -1])])), 'negative count');
     },
 ]);
