@@ -1,0 +1,118 @@
+#pragma once
+
+// Book rows in the real database and a host window with the book tree and the editor.
+#include "app/App.h"
+#include "book/BookController.h"
+#include "book/MyTextEdit.h"
+#include "book/TreeView.h"
+#include "storage/DataAccess.h"
+
+#include <QSqlRecord>
+#include <QStringList>
+
+#include <functional>
+
+// A live row with HTML "<p>title</p>", PlainText = title, Usn 7, Synced 1, Updated in 2020.
+inline void insertBookRow(const QString &id, const QString &pid, int nodeType, int level, double sort,
+                          const QString &title, const QString &flag = QStringLiteral("A"))
+{
+    execPrepared(QStringLiteral("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,HTML,PlainText,"
+                                "Flag,Usn,Synced,Updated) VALUES(?,?,?,?,?,?,'Book',?,?,?,7,1,'2020-01-01 00:00:00.000')"),
+                 {id, pid, nodeType, level, sort, title, "<p>" + title + "</p>", title, flag});
+}
+
+// B1 书一 (V1 卷一 (C1 章一, C2 章二, C3 章三), V2 卷二 (C4 章四)), B2 书二
+inline void smallLibrary()
+{
+    insertBookRow("B1", "", 1, 0, 1, "书一");
+    insertBookRow("B2", "", 1, 0, 2, "书二");
+    insertBookRow("V1", "B1", 2, 1, 1, "卷一");
+    insertBookRow("V2", "B1", 2, 1, 2, "卷二");
+    insertBookRow("C1", "V1", 3, 2, 1, "章一");
+    insertBookRow("C2", "V1", 3, 2, 2, "章二");
+    insertBookRow("C3", "V1", 3, 2, 3, "章三");
+    insertBookRow("C4", "V2", 3, 2, 1, "章四");
+}
+
+// Empties the book tables and drops the temporary triggers a test left behind.
+inline void clearBookTables()
+{
+    execSql("DELETE FROM BookTree");
+    execSql("DELETE FROM L.BookLog");
+    QStringList triggers;
+    for (QueryPtr q = openQuery("SELECT name FROM temp.sqlite_master WHERE type='trigger'"); q->next();)
+        triggers << q->value(0).toString();
+    for (const QString &t : triggers)
+        execSql("DROP TRIGGER temp." + t);
+}
+
+inline QVariant scalar(const QString &sql)
+{
+    QueryPtr q = openQuery(sql);
+    return q->next() ? q->value(0) : QVariant();
+}
+
+// The columns of a BookTree row joined with '|', or "<none>".
+inline QString row(const QString &id, const QString &columns)
+{
+    QueryPtr q = openQuery(QStringLiteral("SELECT %1 FROM BookTree WHERE ID=%2").arg(columns, quoteSql(id)));
+    if (!q->next())
+        return QStringLiteral("<none>");
+    QStringList parts;
+    for (int i = 0; i < q->record().count(); ++i)
+        parts << q->value(i).toString();
+    return parts.join(QLatin1Char('|'));
+}
+
+inline QString plain(const QString &id) { return row(id, QStringLiteral("PlainText")); }
+
+// "title(child,child)" of a model level, in the order shown.
+inline QString shape(const QAbstractItemModel *model, const QModelIndex &parent = QModelIndex())
+{
+    QStringList parts;
+    for (int r = 0; r < model->rowCount(parent); ++r) {
+        const QModelIndex index = model->index(r, 0, parent);
+        QString s = index.data().toString();
+        if (model->rowCount(index) > 0)
+            s += QLatin1Char('(') + shape(model, index) + QLatin1Char(')');
+        parts << s;
+    }
+    return parts.join(QLatin1Char(','));
+}
+
+// The book tree and the editor on a plain widget; questions are answered from `answers` (yes when
+// empty), errors are collected. The tree is loaded at construction.
+struct BookHost {
+    QWidget window;
+    TreeView *view = new TreeView(&window);
+    MyTextEdit *editor = new MyTextEdit(&window);
+    BookController *book = new BookController(view, editor, &window);
+    QStringList asked, errors;
+    QList<int> answers;
+    std::function<void()> duringQuestion;
+
+    BookHost()
+    {
+        editor->setResetOnAsciiKey(true);
+        book->askHook = [this](const QString &text) {
+            asked << text;
+            if (duringQuestion)
+                duringQuestion();
+            return answers.isEmpty() ? int(Ink::maYes) : answers.takeFirst();
+        };
+        book->errorHook = [this](const QString &text) { errors << text; };
+        book->loadTree();
+    }
+    QModelIndex sourceOf(const QString &id) const { return book->findSourceIndex(id); }
+    void select(const QString &id) { book->selectNode(id); }
+    QString currentId() const
+    {
+        const TreeNodeInfo *info = TreeNodeInfo::of(view->currentIndex());
+        return info ? info->id : QString();
+    }
+    void type(const QString &text)
+    {
+        editor->moveCursor(QTextCursor::End);
+        editor->insertPlainText(text);
+    }
+};
