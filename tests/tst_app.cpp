@@ -79,312 +79,271 @@ private slots:
         m_boxThreads.clear();
     }
 
-    void recommendedScale_data();
-    void recommendedScale();
-    void scaleNotice_data();
-    void scaleNotice();
-    void storedScaleApplied_data();
-    void storedScaleApplied();
-    void eventGuard_data();
-    void eventGuard();
-    void unknownExceptionIsRethrownAfterTheLoop();
-    void oneBoxAtATime();
-    void workerFailureIsShownOnTheGuiThread();
-    void workerSnapshot_data();
-    void workerSnapshot();
-    void termSignalQuitsInOrder();
-    void windowTakesOverTheSignalDrivenQuit();
-    void programStartsOnCleanProfileAndQuitsOnSigterm();
+    void scale_data()
+    {
+        QTest::addColumn<int>("dpi");
+        QTest::addColumn<double>("factor");
+        QTest::addColumn<double>("stored");
+        QTest::addColumn<bool>("notice");
+        QTest::newRow("72, nothing stored") << 72 << 1.0 << 0.0 << false;
+        QTest::newRow("96, nothing stored") << 96 << 1.0 << 0.0 << false;
+        QTest::newRow("100 (offscreen, Xvfb)") << 100 << 1.0 << 0.0 << false;
+        QTest::newRow("110, nothing stored") << 110 << 1.0 << 0.0 << false;
+        QTest::newRow("120, automatic") << 120 << 1.0 << -1.0 << false;
+        QTest::newRow("144, 1.2 stored") << 144 << 1.2 << 1.2 << false;
+        QTest::newRow("144, automatic") << 144 << 1.2 << -1.0 << true;
+        QTest::newRow("192, 1.2 stored") << 192 << 1.6 << 1.2 << true;
+        QTest::newRow("192, nothing stored") << 192 << 1.6 << 0.0 << true;
+        QTest::newRow("192, 1.6 stored") << 192 << 1.6 << 1.6 << false;
+        QTest::newRow("192, 1.6000001 stored") << 192 << 1.6 << 1.6000001 << false;
+    }
+
+    void scale()
+    {
+        QFETCH(int, dpi);
+        QFETCH(double, factor);
+        QFETCH(double, stored);
+        QFETCH(bool, notice);
+        QVERIFY(qAbs(Ink::recommendedScaleFactor(dpi) - factor) < 1e-9);
+        QCOMPARE(Ink::scaleNoticeNeeded(stored, Ink::recommendedScaleFactor(dpi)), notice);
+    }
+
+    void storedScaleApplied_data()
+    {
+        QTest::addColumn<double>("stored");
+        QTest::addColumn<QByteArray>("scale");
+        QTest::addColumn<QByteArray>("automatic");
+        QTest::newRow("0") << 0.0 << QByteArray() << QByteArray();
+        QTest::newRow("1") << 1.0 << QByteArray() << QByteArray();
+        QTest::newRow("1.2") << 1.2 << QByteArray("1.20") << QByteArray();
+        QTest::newRow("1.6") << 1.6 << QByteArray("1.60") << QByteArray();
+        QTest::newRow("negative") << -1.0 << QByteArray() << QByteArray("1");
+    }
+
+    void storedScaleApplied()
+    {
+        QFETCH(double, stored);
+        QFETCH(QByteArray, scale);
+        QFETCH(QByteArray, automatic);
+        TestProfile profile;
+        qunsetenv("QT_SCALE_FACTOR");
+        qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
+        Ink::storeScaleFactor(stored);
+        Ink::applyStoredScaleFactor(Ink::storedScaleFactor());
+        QCOMPARE(qgetenv("QT_SCALE_FACTOR"), scale);
+        QCOMPARE(qgetenv("QT_AUTO_SCREEN_SCALE_FACTOR"), automatic);
+        qunsetenv("QT_SCALE_FACTOR");
+        qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
+    }
+
+    void eventGuard_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("abort") << 0 << QString() << QString();
+        QTest::newRow("exception") << 1 << "异常|读取失败 %2" << "Error 读取失败 %2, when sending event QEvent to object thrower (";
+        QTest::newRow("QException") << 2 << "异常|qt failure" << "Error qt failure, when sending event QEvent";
+        QTest::newRow("std::exception") << 3 << "异常|std failure" << "Error std failure, when sending event QEvent";
+        QTest::newRow("int") << 4 << QString() << "Error <unknown>, when sending event QEvent to object thrower (";
+    }
+
+    void eventGuard()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, box);
+        QFETCH(QString, logged);
+        TestProfile profile; // the failure line also goes to the log folder of this profile
+        Thrower thrower;
+        thrower.setObjectName("thrower");
+        thrower.action = [kind] {
+            switch (kind) {
+            case 0:
+                throw EAbort();
+            case 1:
+                throw Exception("读取失败 %2", "ERR_QUERY");
+            case 2:
+                throw QtFailure();
+            case 3:
+                throw std::runtime_error("std failure");
+            default:
+                throw 42;
+            }
+        };
+        QEvent event(QEvent::User);
+        QCOMPARE(QCoreApplication::sendEvent(&thrower, &event), false);
+        QCOMPARE(m_boxes, box.isEmpty() ? QStringList() : QStringList{box});
+        if (logged.isEmpty()) {
+            QVERIFY(g_critical.isEmpty());
+        } else {
+            QCOMPARE(g_critical.size(), 1);
+            QVERIFY2(g_critical.first().startsWith(logged), qPrintable(g_critical.first()));
+            QVERIFY(g_critical.first().endsWith("Thrower)"));
+        }
+        QCOMPARE(bool(Application::pendingException()), kind == 4);
+    }
+
+    void unknownExceptionIsRethrownAfterTheLoop()
+    {
+        Thrower thrower;
+        thrower.action = [] { throw 7; };
+        QTimer::singleShot(0, &thrower, [&thrower] { QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User)); });
+        QTimer::singleShot(50, qApp, &QCoreApplication::quit);
+        bool caught = false;
+        try {
+            Application::exec();
+        } catch (int value) {
+            caught = value == 7;
+        }
+        QVERIFY(caught);
+        QVERIFY(m_boxes.isEmpty());
+        QVERIFY(!Application::pendingException());
+    }
+
+    void oneBoxAtATime()
+    {
+        Thrower thrower;
+        thrower.action = [] { throw Exception("first"); };
+        Thrower second;
+        second.action = [] { throw Exception("second"); };
+        // A failure while the first box is still open is only logged.
+        m_reenter = [&second, this] {
+            m_reenter = nullptr;
+            QEvent e(QEvent::User);
+            QCoreApplication::sendEvent(&second, &e);
+        };
+        QEvent e(QEvent::User);
+        QCoreApplication::sendEvent(&thrower, &e);
+        QCOMPARE(m_boxes, QStringList{"异常|first"});
+        QCOMPARE(g_critical.size(), 2);
+        // Once it is closed, the next failure gets its box.
+        QCoreApplication::sendEvent(&second, &e);
+        QCOMPARE(m_boxes.size(), 2);
+    }
+
+    void workerFailureIsShownOnTheGuiThread()
+    {
+        QThread worker;
+        worker.start();
+        Thrower thrower;
+        thrower.action = [] { throw Exception("worker failed"); };
+        thrower.moveToThread(&worker);
+        QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+        QTRY_COMPARE(m_boxes, QStringList{"异常|worker failed"});
+        QCOMPARE(m_boxThreads.first(), QCoreApplication::instance()->thread());
+        worker.quit();
+        QVERIFY(worker.wait(10000));
+    }
+
+    void workerSnapshot_data()
+    {
+        QTest::addColumn<bool>("sync");
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<bool>("modified");
+        QTest::addColumn<qint64>("idleMs"); // -1: no input this run
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("idle") << true << true << false << qint64(31000) << true;
+        QTest::newRow("typing") << true << true << false << qint64(5000) << false;
+        QTest::newRow("never typed") << true << true << false << qint64(-1) << false;
+        QTest::newRow("unsaved") << true << true << true << qint64(60000) << false;
+        QTest::newRow("signed out") << true << false << false << qint64(60000) << false;
+        QTest::newRow("sync off") << false << true << false << qint64(60000) << false;
+    }
+
+    void workerSnapshot()
+    {
+        QFETCH(bool, sync);
+        QFETCH(bool, signedIn);
+        QFETCH(bool, modified);
+        QFETCH(qint64, idleMs);
+        QFETCH(bool, answer);
+        GuiSnapshot &s = g_App.guiSnapshot;
+        s.cloudSyncOn = sync;
+        s.signedIn = signedIn;
+        s.documentModified = modified;
+        s.closing = false;
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        s.lastInputMsecs = idleMs < 0 ? 0 : now - idleMs;
+        QCOMPARE(s.canThreadSync(now), answer);
+        // Asked from another thread, answered without the GUI thread.
+        QVariant fromWorker;
+        std::unique_ptr<QThread> t(QThread::create([&] { fromWorker = g_App.syncOut("getCanThreadSync"); }));
+        t->start();
+        QVERIFY(t->wait(10000));
+        QCOMPARE(fromWorker.toBool(), answer);
+        QCOMPARE(g_App.syncOut("other").toInt(), 0);
+        s.cloudSyncOn = false;
+        s.signedIn = false;
+        s.documentModified = false;
+        s.lastInputMsecs = 0;
+    }
+
+    void quitSignal_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("windowTakesOver");
+        QTest::newRow("SIGTERM: parameters saved, exit 0") << int(SIGTERM) << false;
+        QTest::newRow("SIGINT: parameters saved, exit 0") << int(SIGINT) << false;
+        QTest::newRow("SIGHUP: the window's quit instead") << int(SIGHUP) << true;
+    }
+
+    void quitSignal()
+    {
+        QFETCH(int, signal);
+        QFETCH(bool, windowTakesOver);
+        TestProfile profile;
+        QVERIFY(startApp().ok);
+        App::installQuitSignalHandlers();
+        int handled = 0;
+        QMetaObject::Connection c;
+        if (windowTakesOver)
+            c = connect(&g_App, &App::orderlyQuitRequested, qApp, [&handled] {
+                ++handled;
+                QCoreApplication::exit(5);
+            });
+        g_SysParams.saveBookInterval = 77;
+        QTimer::singleShot(0, [signal] { ::raise(signal); });
+        QObject guard; // ends the loop should the signal be lost
+        QTimer::singleShot(20000, &guard, [] { QCoreApplication::exit(99); });
+        QCOMPARE(Application::exec(), windowTakesOver ? 5 : 0);
+        disconnect(c);
+        QCOMPARE(handled, windowTakesOver ? 1 : 0);
+        QVERIFY(windowTakesOver || g_App.isQuitting());
+        // When the window takes over, saving is its business.
+        QCOMPARE(getSysParam("SysParams").contains("\"saveBookInterval\": 77"), !windowTakesOver);
+    }
+
+    void programStartsOnCleanProfileAndQuitsOnSigterm()
+    {
+        const QString program = QStringLiteral(INKBOAT_BUILD_DIR "/inkboat");
+        if (!QFileInfo::exists(program))
+            QSKIP("the program is not built");
+        TestProfile profile;
+        QProcess app;
+        app.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.start(program, QStringList());
+        QVERIFY(app.waitForStarted(10000));
+        // The instance lock exists from the start of the checks to the end of the run.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(profile.file("backup/" + QStringLiteral("Inkboat_%1.1.sdb.bak")
+                                                                            .arg(QDate::currentDate().toString("yyyyMMdd")))),
+                                 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(profile.file("Inkboat.lock")), 30000);
+        for (const char *f : {"Inkboat.sdb", "Inkboat_Material.sdb", "Inkboat_Sentence.sdb", "Inkboat_Article.sdb",
+                              "Inkboat_Log.sdb", "log", "temp", "backup"})
+            QVERIFY2(QFileInfo::exists(profile.file(QLatin1String(f))), f);
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(30000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(profile.file("Inkboat.lock")));
+    }
 
 private:
     QStringList m_boxes;
     QList<QThread *> m_boxThreads;
     std::function<void()> m_reenter;
 };
-
-void TestApp::recommendedScale_data()
-{
-    QTest::addColumn<int>("dpi");
-    QTest::addColumn<double>("factor");
-    QTest::newRow("72") << 72 << 1.0;
-    QTest::newRow("96") << 96 << 1.0;
-    QTest::newRow("100 (offscreen, Xvfb)") << 100 << 1.0;
-    QTest::newRow("110") << 110 << 1.0;
-    QTest::newRow("120") << 120 << 1.0;
-    QTest::newRow("144") << 144 << 1.2;
-    QTest::newRow("192") << 192 << 1.6;
-}
-
-void TestApp::recommendedScale()
-{
-    QFETCH(int, dpi);
-    QFETCH(double, factor);
-    QVERIFY(qAbs(Ink::recommendedScaleFactor(dpi) - factor) < 1e-9);
-}
-
-void TestApp::scaleNotice_data()
-{
-    QTest::addColumn<double>("stored");
-    QTest::addColumn<int>("dpi");
-    QTest::addColumn<bool>("notice");
-    QTest::newRow("0 at 96") << 0.0 << 96 << false;
-    QTest::newRow("0 at 100") << 0.0 << 100 << false;
-    QTest::newRow("0 at 110") << 0.0 << 110 << false;
-    QTest::newRow("1.2 at 144") << 1.2 << 144 << false;
-    QTest::newRow("1.2 at 192") << 1.2 << 192 << true;
-    QTest::newRow("0 at 192") << 0.0 << 192 << true;
-    QTest::newRow("automatic at 120") << -1.0 << 120 << false;
-    QTest::newRow("automatic at 144") << -1.0 << 144 << true;
-    QTest::newRow("1.6 at 192") << 1.6 << 192 << false;
-    QTest::newRow("1.6000001 at 192") << 1.6000001 << 192 << false;
-}
-
-void TestApp::scaleNotice()
-{
-    QFETCH(double, stored);
-    QFETCH(int, dpi);
-    QFETCH(bool, notice);
-    QCOMPARE(Ink::scaleNoticeNeeded(stored, Ink::recommendedScaleFactor(dpi)), notice);
-}
-
-void TestApp::storedScaleApplied_data()
-{
-    QTest::addColumn<double>("stored");
-    QTest::addColumn<QByteArray>("scale");
-    QTest::addColumn<QByteArray>("automatic");
-    QTest::newRow("0") << 0.0 << QByteArray() << QByteArray();
-    QTest::newRow("1") << 1.0 << QByteArray() << QByteArray();
-    QTest::newRow("1.2") << 1.2 << QByteArray("1.20") << QByteArray();
-    QTest::newRow("1.6") << 1.6 << QByteArray("1.60") << QByteArray();
-    QTest::newRow("negative") << -1.0 << QByteArray() << QByteArray("1");
-}
-
-void TestApp::storedScaleApplied()
-{
-    QFETCH(double, stored);
-    QFETCH(QByteArray, scale);
-    QFETCH(QByteArray, automatic);
-    TestProfile profile;
-    qunsetenv("QT_SCALE_FACTOR");
-    qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
-    Ink::storeScaleFactor(stored);
-    QCOMPARE(Ink::storedScaleFactor(), stored);
-    Ink::applyStoredScaleFactor(Ink::storedScaleFactor());
-    QCOMPARE(qgetenv("QT_SCALE_FACTOR"), scale);
-    QCOMPARE(qgetenv("QT_AUTO_SCREEN_SCALE_FACTOR"), automatic);
-    qunsetenv("QT_SCALE_FACTOR");
-    qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
-}
-
-void TestApp::eventGuard_data()
-{
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QString>("logged");
-    QTest::newRow("abort") << 0 << QString() << QString();
-    QTest::newRow("exception") << 1 << "异常|读取失败 %2" << "Error 读取失败 %2, when sending event QEvent to object thrower (";
-    QTest::newRow("QException") << 2 << "异常|qt failure" << "Error qt failure, when sending event QEvent";
-    QTest::newRow("std::exception") << 3 << "异常|std failure" << "Error std failure, when sending event QEvent";
-    QTest::newRow("int") << 4 << QString() << "Error <unknown>, when sending event QEvent to object thrower (";
-}
-
-void TestApp::eventGuard()
-{
-    QFETCH(int, kind);
-    QFETCH(QString, box);
-    QFETCH(QString, logged);
-    TestProfile profile; // the failure line also goes to the log folder of this profile
-    Thrower thrower;
-    thrower.setObjectName("thrower");
-    thrower.action = [kind] {
-        switch (kind) {
-        case 0:
-            throw EAbort();
-        case 1:
-            throw Exception("读取失败 %2", "ERR_QUERY");
-        case 2:
-            throw QtFailure();
-        case 3:
-            throw std::runtime_error("std failure");
-        default:
-            throw 42;
-        }
-    };
-    QEvent event(QEvent::User);
-    QCOMPARE(QCoreApplication::sendEvent(&thrower, &event), false);
-    QCOMPARE(m_boxes, box.isEmpty() ? QStringList() : QStringList{box});
-    if (logged.isEmpty()) {
-        QVERIFY(g_critical.isEmpty());
-    } else {
-        QCOMPARE(g_critical.size(), 1);
-        QVERIFY2(g_critical.first().startsWith(logged), qPrintable(g_critical.first()));
-        QVERIFY(g_critical.first().endsWith("Thrower)"));
-    }
-    QCOMPARE(bool(Application::pendingException()), kind == 4);
-}
-
-void TestApp::unknownExceptionIsRethrownAfterTheLoop()
-{
-    Thrower thrower;
-    thrower.action = [] { throw 7; };
-    QTimer::singleShot(0, &thrower, [&thrower] { QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User)); });
-    QTimer::singleShot(50, qApp, &QCoreApplication::quit);
-    bool caught = false;
-    try {
-        Application::exec();
-    } catch (int value) {
-        caught = value == 7;
-    }
-    QVERIFY(caught);
-    QVERIFY(m_boxes.isEmpty());
-    QVERIFY(!Application::pendingException());
-}
-
-void TestApp::oneBoxAtATime()
-{
-    Thrower thrower;
-    thrower.action = [] { throw Exception("first"); };
-    Thrower second;
-    second.action = [] { throw Exception("second"); };
-    // A failure while the first box is still open is only logged.
-    m_reenter = [&second, this] {
-        m_reenter = nullptr;
-        QEvent e(QEvent::User);
-        QCoreApplication::sendEvent(&second, &e);
-    };
-    QEvent e(QEvent::User);
-    QCoreApplication::sendEvent(&thrower, &e);
-    QCOMPARE(m_boxes, QStringList{"异常|first"});
-    QCOMPARE(g_critical.size(), 2);
-    // Once it is closed, the next failure gets its box.
-    QCoreApplication::sendEvent(&second, &e);
-    QCOMPARE(m_boxes.size(), 2);
-}
-
-void TestApp::workerFailureIsShownOnTheGuiThread()
-{
-    QThread worker;
-    worker.start();
-    Thrower thrower;
-    thrower.action = [] { throw Exception("worker failed"); };
-    thrower.moveToThread(&worker);
-    QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
-    QTRY_COMPARE(m_boxes, QStringList{"异常|worker failed"});
-    QCOMPARE(m_boxThreads.first(), QCoreApplication::instance()->thread());
-    worker.quit();
-    QVERIFY(worker.wait(10000));
-}
-
-void TestApp::workerSnapshot_data()
-{
-    QTest::addColumn<bool>("sync");
-    QTest::addColumn<bool>("signedIn");
-    QTest::addColumn<bool>("modified");
-    QTest::addColumn<qint64>("idleMs"); // -1: no input this run
-    QTest::addColumn<bool>("answer");
-    QTest::newRow("idle") << true << true << false << qint64(31000) << true;
-    QTest::newRow("typing") << true << true << false << qint64(5000) << false;
-    QTest::newRow("never typed") << true << true << false << qint64(-1) << false;
-    QTest::newRow("unsaved") << true << true << true << qint64(60000) << false;
-    QTest::newRow("signed out") << true << false << false << qint64(60000) << false;
-    QTest::newRow("sync off") << false << true << false << qint64(60000) << false;
-}
-
-void TestApp::workerSnapshot()
-{
-    QFETCH(bool, sync);
-    QFETCH(bool, signedIn);
-    QFETCH(bool, modified);
-    QFETCH(qint64, idleMs);
-    QFETCH(bool, answer);
-    GuiSnapshot &s = g_App.guiSnapshot;
-    s.cloudSyncOn = sync;
-    s.signedIn = signedIn;
-    s.documentModified = modified;
-    s.closing = false;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    s.lastInputMsecs = idleMs < 0 ? 0 : now - idleMs;
-    QCOMPARE(s.canThreadSync(now), answer);
-    // Asked from another thread, answered without the GUI thread.
-    QVariant fromWorker;
-    QThread *t = QThread::create([&] { fromWorker = g_App.syncOut("getCanThreadSync"); });
-    t->start();
-    QVERIFY(t->wait(10000));
-    delete t;
-    QCOMPARE(fromWorker.toBool(), answer);
-    QCOMPARE(g_App.syncOut("other").toInt(), 0);
-    s.cloudSyncOn = false;
-    s.signedIn = false;
-    s.documentModified = false;
-    s.lastInputMsecs = 0;
-}
-
-void TestApp::termSignalQuitsInOrder()
-{
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    App::installQuitSignalHandlers();
-    g_SysParams.saveBookInterval = 77;
-    QTimer::singleShot(0, [] { ::raise(SIGTERM); });
-    QTimer guard;
-    guard.setSingleShot(true);
-    connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
-    guard.start(20000);
-    QCOMPARE(Application::exec(), 0);
-    QVERIFY(g_App.isQuitting());
-    QVERIFY(getSysParam("SysParams").contains("\"saveBookInterval\": 77"));
-    stopApp();
-}
-
-void TestApp::windowTakesOverTheSignalDrivenQuit()
-{
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    App::installQuitSignalHandlers();
-    int handled = 0;
-    const QMetaObject::Connection c = connect(&g_App, &App::orderlyQuitRequested, qApp, [&handled] {
-        ++handled;
-        QCoreApplication::exit(5);
-    });
-    g_SysParams.saveBookInterval = 88;
-    QTimer::singleShot(0, [] { ::raise(SIGHUP); });
-    QTimer guard;
-    guard.setSingleShot(true);
-    connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
-    guard.start(20000);
-    QCOMPARE(Application::exec(), 5);
-    disconnect(c);
-    QCOMPARE(handled, 1);
-    // Saving is the window's business then.
-    QVERIFY(!getSysParam("SysParams").contains("\"saveBookInterval\": 88"));
-    stopApp();
-}
-
-void TestApp::programStartsOnCleanProfileAndQuitsOnSigterm()
-{
-    const QString program = QStringLiteral(INKBOAT_BUILD_DIR "/inkboat");
-    if (!QFileInfo::exists(program))
-        QSKIP("the program is not built");
-    TestProfile profile;
-    QProcess app;
-    app.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
-    app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start(program, QStringList());
-    QVERIFY(app.waitForStarted(10000));
-    // The instance lock exists from the start of the checks to the end of the run.
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(profile.file("backup/" + QStringLiteral("Inkboat_%1.1.sdb.bak")
-                                                                        .arg(QDate::currentDate().toString("yyyyMMdd")))),
-                             30000);
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(profile.file("Inkboat.lock")), 30000);
-    for (const char *f : {"Inkboat.sdb", "Inkboat_Material.sdb", "Inkboat_Sentence.sdb", "Inkboat_Article.sdb",
-                          "Inkboat_Log.sdb", "log", "temp", "backup"})
-        QVERIFY2(QFileInfo::exists(profile.file(QLatin1String(f))), f);
-    ::kill(pid_t(app.processId()), SIGTERM);
-    QVERIFY(app.waitForFinished(30000));
-    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(app.exitCode(), 0);
-    QVERIFY(!QFileInfo::exists(profile.file("Inkboat.lock")));
-}
 
 int main(int argc, char *argv[])
 {

@@ -50,8 +50,15 @@ public:
     QColor color = Qt::red;
     QDate day;
     QStringList tags;
+    bool operator==(const Whole &o) const
+    {
+        return head == o.head && items == o.items && flag == o.flag && ratio == o.ratio && big == o.big &&
+               text == o.text && color == o.color && day == o.day && tags == o.tags;
+    }
 };
 Q_DECLARE_METATYPE(Whole)
+
+Whole sample(); // every member set to something other than its default
 
 class TestJson : public QObject
 {
@@ -60,12 +67,11 @@ private slots:
     void initTestCase();
     void nestedRecordsRoundTrip();
     void namesAndFormsOfMembers();
-    void missingAndUnknownMembers();
+    void lenientInput();
     void nulls_data();
     void nulls();
     void badInputFails_data();
     void badInputFails();
-    void numbersAsText();
 };
 
 void TestJson::initTestCase()
@@ -76,48 +82,12 @@ void TestJson::initTestCase()
     JsonSerializer::registerListConverters<Part>();
 }
 
-static Whole sample()
-{
-    Whole w;
-    w.head.name = "头";
-    w.head.count = 3;
-    w.head.when = QDateTime(QDate(2024, 1, 31), QTime(12, 34, 56, 789));
-    w.head.sizes = {1, 2, 3};
-    Part a;
-    a.name = "a\"quoted\"";
-    Part b;
-    b.name = "b";
-    b.count = -1;
-    w.items = {a, b};
-    w.flag = false;
-    w.ratio = 1.25;
-    w.big = 9007199254740000LL;
-    w.text = "多行\r\n文本";
-    w.color = QColor(1, 2, 3, 4);
-    w.day = QDate(2024, 2, 29);
-    w.tags = QStringList{"x", "y"};
-    return w;
-}
-
 void TestJson::nestedRecordsRoundTrip()
 {
     JsonSerializer s;
-    const Whole w = sample();
-    const QByteArray bytes = s.serialize(w);
-    QVERIFY(!bytes.isEmpty());
     Whole back;
-    QVERIFY2(s.deserialize(bytes, back), qPrintable(s.errorString()));
-    QVERIFY(back.head == w.head);
-    QCOMPARE(back.items.size(), 2);
-    QVERIFY(back.items[0] == w.items[0]);
-    QVERIFY(back.items[1] == w.items[1]);
-    QCOMPARE(back.flag, false);
-    QCOMPARE(back.ratio, 1.25);
-    QCOMPARE(back.big, w.big);
-    QCOMPARE(back.text, w.text);
-    QCOMPARE(back.color, w.color);
-    QCOMPARE(back.day, w.day);
-    QCOMPARE(back.tags, w.tags);
+    QVERIFY2(s.deserialize(s.serialize(sample()), back), qPrintable(s.errorString()));
+    QVERIFY(back == sample());
 }
 
 void TestJson::namesAndFormsOfMembers()
@@ -147,17 +117,22 @@ void TestJson::namesAndFormsOfMembers()
     QCOMPARE(s.serialize(Part(), QJsonDocument::Compact), QByteArray(R"({"name":"unnamed","count":7,"when":"","sizes":[]})"));
 }
 
-void TestJson::missingAndUnknownMembers()
+void TestJson::lenientInput()
 {
+    // Missing members keep their defaults, unknown ones are skipped.
     JsonSerializer s;
     Whole w;
     QVERIFY(s.deserialize(R"({"ratio": 2, "unknown": {"deep": [1]}, "head": {"name": "n", "extra": 1}})", w));
-    QCOMPARE(w.ratio, 2.0);
-    QCOMPARE(w.head.name, QString("n"));
-    QCOMPARE(w.head.count, 7);
-    QCOMPARE(w.text, QString("default"));
-    QCOMPARE(w.color, QColor(Qt::red));
-    QVERIFY(w.items.isEmpty());
+    Whole expected;
+    expected.ratio = 2;
+    expected.head.name = "n";
+    QVERIFY(w == expected);
+    // Web answers carry numbers as text now and then, and date-times with a space.
+    QVERIFY(s.deserialize(R"({"big": "42", "ratio": "0.75", "head": {"count": "9", "when": "2024-01-31 08:00:00"}})", w));
+    QCOMPARE(w.big, qint64(42));
+    QCOMPARE(w.ratio, 0.75);
+    QCOMPARE(w.head.count, 9);
+    QCOMPARE(w.head.when, QDateTime(QDate(2024, 1, 31), QTime(8, 0)));
 }
 
 void TestJson::nulls_data()
@@ -215,16 +190,15 @@ void TestJson::badInputFails()
     QCOMPARE(w.text, QString("kept"));
 }
 
-void TestJson::numbersAsText()
+Whole sample()
 {
-    // Web answers carry numbers as text now and then.
-    JsonSerializer s;
-    Whole w;
-    QVERIFY(s.deserialize(R"({"big": "42", "ratio": "0.75", "head": {"count": "9", "when": "2024-01-31 08:00:00"}})", w));
-    QCOMPARE(w.big, qint64(42));
-    QCOMPARE(w.ratio, 0.75);
-    QCOMPARE(w.head.count, 9);
-    QCOMPARE(w.head.when, QDateTime(QDate(2024, 1, 31), QTime(8, 0)));
+    Part a, b;
+    a.name = "a\"quoted\"";
+    b.name = "b";
+    b.count = -1;
+    return Whole{Part{"头", 3, QDateTime(QDate(2024, 1, 31), QTime(12, 34, 56, 789)), {1, 2, 3}},
+                 {a, b}, false, 1.25, 9007199254740000LL, "多行\r\n文本", QColor(1, 2, 3, 4),
+                 QDate(2024, 2, 29), {"x", "y"}};
 }
 
 QTEST_MAIN(TestJson)

@@ -40,95 +40,79 @@ private slots:
         for (const QString &f : QDir(m_dir.path()).entryList(QDir::Files))
             QFile::remove(m_dir.path() + "/" + f);
     }
-    void linesOfOneDayShareAFile();
-    void midnightStartsANewFile();
-    void missingFolderWritesNothing();
-    void traceOnlyWhenSwitchedOn();
-    void performanceRecord();
-    void concurrentWritersKeepLinesWhole();
+
+    void oneFilePerDay()
+    {
+        QDateTime now(QDate(2024, 1, 31), QTime(23, 58, 0, 5));
+        setLogClock([&] { return now; });
+        logException(Exception("第一个", "ERR_QUERY"));
+        now = QDateTime(QDate(2024, 1, 31), QTime(23, 59, 59, 999));
+        logException(Exception("第二个 %2", "0"));
+        writeLog("err", "plain", false);
+        now = QDateTime(QDate(2024, 2, 1), QTime(0, 0, 0, 1));
+        writeLog("err", "after");
+        const QString file = m_dir.path() + "/err20240131.log";
+        QCOMPARE(logFileName("err", QDate(2024, 1, 31)), file);
+        QCOMPARE(readAll(file), QString("2024-01-31 23:58:00.005:发生异常：ERR_QUERY-第一个\r\n"
+                                        "2024-01-31 23:59:59.999:发生异常：0-第二个 %2\r\n"
+                                        "plain\r\n"));
+        QCOMPARE(readAll(m_dir.path() + "/err20240201.log"), QString("2024-02-01 00:00:00.001:after\r\n"));
+    }
+
+    void missingFolderWritesNothing()
+    {
+        setLogFolder(m_dir.path() + "/gone");
+        writeLog("err", "lost");
+        QVERIFY(!QDir(m_dir.path() + "/gone").exists());
+    }
+
+    void traceOnlyWhenSwitchedOn()
+    {
+        writeTraceLog("trace", "hidden");
+        QVERIFY(QDir(m_dir.path()).entryList(QDir::Files).isEmpty());
+        setTraceLogEnabled(true);
+        writeTraceLog("trace", "shown", false);
+        QCOMPARE(readAll(logFileName("trace", QDate::currentDate())), QString("shown\r\n"));
+    }
+
+    void performanceRecord()
+    {
+        setTraceLogEnabled(true);
+        {
+            PerformanceLogger perf("app.init");
+            QThread::msleep(2);
+        }
+        const QString text = readAll(logFileName("per", QDate::currentDate()));
+        const QRegularExpression re("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}:<app\\.init>，开始时间："
+                                    "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}，结束时间："
+                                    "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}，总消耗时间：[0-9.e-]+秒\r\n$");
+        QVERIFY2(re.match(text).hasMatch(), qPrintable(text));
+    }
+
+    void concurrentWritersKeepLinesWhole()
+    {
+        const int perThread = 200;
+        QList<QThread *> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads << QThread::create([t] {
+                for (int i = 0; i < perThread; ++i)
+                    writeLog("mt", QString("thread%1-line%2-%3").arg(t).arg(i).arg(QString(50, 'x')), false);
+            });
+            threads.last()->start();
+        }
+        for (QThread *th : threads) {
+            QVERIFY(th->wait(30000));
+            delete th;
+        }
+        const QStringList lines = readAll(logFileName("mt", QDate::currentDate())).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 4 * perThread);
+        for (const QString &line : lines)
+            QVERIFY(QRegularExpression("^thread\\d-line\\d+-x{50}$").match(line).hasMatch());
+    }
 
 private:
     QTemporaryDir m_dir;
 };
-
-void TestLog::linesOfOneDayShareAFile()
-{
-    QDateTime now(QDate(2024, 1, 31), QTime(9, 0, 0, 5));
-    setLogClock([&] { return now; });
-    logException(Exception("第一个", "ERR_QUERY"));
-    now = now.addSecs(60);
-    logException(Exception("第二个 %2", "0"));
-    writeLog("err", "plain", false);
-    const QString file = m_dir.path() + "/err20240131.log";
-    QCOMPARE(logFileName("err", QDate(2024, 1, 31)), file);
-    QCOMPARE(readAll(file), QString("2024-01-31 09:00:00.005:发生异常：ERR_QUERY-第一个\r\n"
-                                    "2024-01-31 09:01:00.005:发生异常：0-第二个 %2\r\n"
-                                    "plain\r\n"));
-}
-
-void TestLog::midnightStartsANewFile()
-{
-    QDateTime now(QDate(2024, 1, 31), QTime(23, 59, 59, 999));
-    setLogClock([&] { return now; });
-    writeLog("err", "before");
-    now = QDateTime(QDate(2024, 2, 1), QTime(0, 0, 0, 1));
-    writeLog("err", "after");
-    QCOMPARE(readAll(m_dir.path() + "/err20240131.log"), QString("2024-01-31 23:59:59.999:before\r\n"));
-    QCOMPARE(readAll(m_dir.path() + "/err20240201.log"), QString("2024-02-01 00:00:00.001:after\r\n"));
-}
-
-void TestLog::missingFolderWritesNothing()
-{
-    setLogFolder(m_dir.path() + "/gone");
-    writeLog("err", "lost");
-    QVERIFY(!QDir(m_dir.path() + "/gone").exists());
-}
-
-void TestLog::traceOnlyWhenSwitchedOn()
-{
-    writeTraceLog("trace", "hidden");
-    QVERIFY(QDir(m_dir.path()).entryList(QDir::Files).isEmpty());
-    setTraceLogEnabled(true);
-    writeTraceLog("trace", "shown", false);
-    QCOMPARE(readAll(logFileName("trace", QDate::currentDate())), QString("shown\r\n"));
-}
-
-void TestLog::performanceRecord()
-{
-    setTraceLogEnabled(true);
-    QString record;
-    {
-        PerformanceLogger perf("app.init");
-        QThread::msleep(2);
-        QCOMPARE(perf.name(), QString("app.init"));
-    }
-    const QString text = readAll(logFileName("per", QDate::currentDate()));
-    const QRegularExpression re("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}:<app\\.init>，开始时间："
-                                "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}，结束时间："
-                                "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}，总消耗时间：[0-9.e-]+秒\r\n$");
-    QVERIFY2(re.match(text).hasMatch(), qPrintable(text));
-}
-
-void TestLog::concurrentWritersKeepLinesWhole()
-{
-    const int perThread = 200;
-    QList<QThread *> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads << QThread::create([t] {
-            for (int i = 0; i < perThread; ++i)
-                writeLog("mt", QString("thread%1-line%2-%3").arg(t).arg(i).arg(QString(50, 'x')), false);
-        });
-        threads.last()->start();
-    }
-    for (QThread *th : threads) {
-        QVERIFY(th->wait(30000));
-        delete th;
-    }
-    const QStringList lines = readAll(logFileName("mt", QDate::currentDate())).split("\r\n", Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 4 * perThread);
-    for (const QString &line : lines)
-        QVERIFY(QRegularExpression("^thread\\d-line\\d+-x{50}$").match(line).hasMatch());
-}
 
 QTEST_MAIN(TestLog)
 #include "tst_log.moc"

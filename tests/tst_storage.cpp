@@ -19,6 +19,12 @@
 
 #include <atomic>
 
+#define START_OK()                                                                                                     \
+    do {                                                                                                               \
+        const StartResult r_ = startApp();                                                                             \
+        QVERIFY2(r_.ok, qPrintable(r_.messages.join('|') + r_.exception));                                             \
+    } while (0)
+
 namespace {
 
 int count(const QString &sql)
@@ -37,37 +43,42 @@ QStringList columns(const QString &table)
 {
     QStringList out;
     const int dot = table.indexOf('.');
-    const QString sql = dot < 0 ? QStringLiteral("PRAGMA table_info(%1)").arg(table)
-                                : QStringLiteral("PRAGMA %1.table_info(%2)").arg(table.left(dot), table.mid(dot + 1));
-    QueryPtr q = openQuery(sql);
+    QueryPtr q = openQuery(dot < 0 ? QStringLiteral("PRAGMA table_info(%1)").arg(table)
+                                   : QStringLiteral("PRAGMA %1.table_info(%2)").arg(table.left(dot), table.mid(dot + 1)));
     while (q->next())
         out << q->value(1).toString();
     return out;
 }
 
-void insertNode(const QString &id, const QVariant &pid, int level, double sort, const QString &title = QString(),
+void insertNode(const QString &id, const QVariant &pid, int level, double sort,
                 const QString &table = QStringLiteral("BookTree"))
 {
     execPrepared(QStringLiteral("INSERT INTO %1(ID,pID,NodeType,Level,Sort,Title,Category,Flag,Usn,Synced) "
-                                "VALUES(?,?,3,?,?,?,'Book','A',5,1)")
-                     .arg(table),
-                 {id, pid, level, sort, title.isEmpty() ? id : title});
+                                "VALUES(?,?,3,?,?,?,'Book','A',5,1)").arg(table),
+                 {id, pid, level, sort, id});
 }
 
-// Writes a version row into a library file through a connection of its own.
-void setLibraryVersion(const QString &file, const QString &version)
+// Runs statements on a file through a connection of its own (library key).
+void onSideConnection(const QString &file, const QStringList &statements)
 {
     const QString name = openSideConnection(file, Ink::libraryKey());
     {
-        QSqlDatabase db = QSqlDatabase::database(name);
-        QSqlQuery q(db);
-        QVERIFY2(q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS DbVersion(Version VARCHAR(64))")),
-                 qPrintable(q.lastError().text()));
-        QVERIFY(q.exec(QStringLiteral("DELETE FROM DbVersion")));
-        if (!version.isEmpty())
-            QVERIFY(q.exec(QStringLiteral("INSERT INTO DbVersion VALUES('%1')").arg(version)));
+        QSqlQuery q(QSqlDatabase::database(name));
+        for (const QString &sql : statements)
+            QVERIFY2(q.exec(sql), qPrintable(sql + ": " + q.lastError().text()));
     }
     closeSideConnection(name);
+}
+
+template <typename F> void expectError(F f, const QString &code, const QString &prefix)
+{
+    try {
+        f();
+        QFAIL(qPrintable("no exception, expected " + code));
+    } catch (const Exception &e) {
+        QCOMPARE(e.code(), code);
+        QVERIFY2(e.message().startsWith(prefix) && !e.message().isEmpty(), qPrintable(e.message()));
+    }
 }
 
 } // namespace
@@ -76,604 +87,479 @@ class TestStorage : public QObject
 {
     Q_OBJECT
 private slots:
-    void cleanProfileCreatesFilesAndSchema();
-    void secondStartChangesNothing();
-    void libraryVersionCheck_data();
-    void libraryVersionCheck();
-    void damagedLibraryLeavesMainFileUntouched();
-    void shippedLibrariesAreCopied();
-    void unreadableMainFileStopsWithoutDialog();
-    void shrinksWhenAsked();
-    void secondInstanceIsRefused();
-    void treeRepairFixesParentsAndLevels();
-    void hostileTextsRoundTrip_data();
-    void hostileTextsRoundTrip();
-    void attachWorksWithAwkwardDataPath();
-    void statementErrorsAndSysParams();
-    void prepareRecordBookkeeping_data();
-    void prepareRecordBookkeeping();
-    void lengthChecks_data();
-    void lengthChecks();
-    void resortChildrenRenumbers();
-    void tableModelCursorAndLazyFetch();
-    void failedWorkRollsBack();
-    void otherThreadNeverJoinsATransaction_data();
-    void otherThreadNeverJoinsATransaction();
-};
-
-void TestStorage::cleanProfileCreatesFilesAndSchema()
-{
-    TestProfile profile;
-    const StartResult r = startApp();
-    QVERIFY2(r.ok, qPrintable(r.messages.join('|') + r.exception));
-
-    QFileInfo data(profile.dataPath());
-    QVERIFY(data.isDir());
-    const QFileDevice::Permissions mode = QFile::permissions(profile.dataPath());
-    QCOMPARE(int(mode & 0x7077), int(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
-    for (const char *sub : {"log", "temp", "backup"})
-        QVERIFY2(QFileInfo(profile.file(QLatin1String(sub))).isDir(), sub);
-    // The start-up backup before the repair.
-    QVERIFY(QFileInfo::exists(profile.file("backup/" + QStringLiteral("Inkboat_%1.1.sdb.bak")
-                                                      .arg(QDate::currentDate().toString("yyyyMMdd")))));
-
-    QCOMPARE(count("PRAGMA user_version"), 1);
-    for (const char *table : {"BookTree", "MemoTree"}) {
-        const QStringList cols = columns(QLatin1String(table));
-        for (const char *c : {"OrigID", "Flag", "Usn", "Synced", "HTML", "PlainText"})
-            QVERIFY2(cols.contains(QLatin1String(c)), c);
-    }
-    QVERIFY(columns("MaterialTree").contains("FeeGroup"));
-    QVERIFY(!columns("MaterialTree").contains("Flag"));
-    for (const char *table : {"SysParam", "SysLog", "DelLog", "M.MaterialTree", "S.SentenceTree", "A.ArticleTree",
-                              "L.SysLog", "L.BookLog", "L.ActionLog", "DbVersion", "M.DbVersion", "S.DbVersion",
-                              "A.DbVersion", "L.DbVersion"})
-        QVERIFY2(!columns(QLatin1String(table)).isEmpty(), table);
-    QCOMPARE(count("SELECT COUNT(*) FROM L.DbVersion"), 1);
-    QCOMPARE(text("SELECT Version FROM L.DbVersion"), QStringLiteral("4.31"));
-    QVERIFY(!getSysParam("Sys.MachineUniqueId").isEmpty());
-    stopApp();
-
-    auto header = [&](const char *name) {
-        QFile f(profile.file(QLatin1String(name)));
-        f.open(QIODevice::ReadOnly);
-        return f.read(16);
-    };
-    const QByteArray plain("SQLite format 3\0", 16);
-    QCOMPARE(header("Inkboat.sdb"), plain);
-    QCOMPARE(header("Inkboat_Log.sdb"), plain);
-    for (const char *lib : {"Inkboat_Material.sdb", "Inkboat_Sentence.sdb", "Inkboat_Article.sdb"}) {
-        QVERIFY2(QFileInfo(profile.file(QLatin1String(lib))).size() > 0, lib);
-        QVERIFY2(header(lib) != plain, lib);
-    }
-}
-
-void TestStorage::secondStartChangesNothing()
-{
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    execSql("INSERT INTO BookTree(ID,pID,Level,Sort,Title) VALUES('B1','',0,1,'书')");
-    stopApp();
-    const StartResult second = startApp();
-    QVERIFY2(second.ok, qPrintable(second.messages.join('|') + second.exception));
-    QCOMPARE(count("SELECT COUNT(*) FROM L.DbVersion"), 1);
-    QCOMPARE(count("PRAGMA user_version"), 1);
-    QCOMPARE(text("SELECT Title FROM BookTree WHERE ID='B1'"), QStringLiteral("书"));
-    stopApp();
-}
-
-void TestStorage::libraryVersionCheck_data()
-{
-    QTest::addColumn<int>("library");
-    QTest::addColumn<QString>("version");
-    QTest::addColumn<QString>("message");
-    const QString material = "您的素材库版本异常，请到官方网站下载最新的完整版安装！";
-    QTest::newRow("material empty") << 0 << QString() << QString();
-    QTest::newRow("material 0") << 0 << "0" << QString();
-    QTest::newRow("material 2.9") << 0 << "2.9" << material;
-    QTest::newRow("material 3.0") << 0 << "3.0" << QString();
-    QTest::newRow("material 10.0 is a number") << 0 << "10.0" << QString();
-    QTest::newRow("sentence 2.9") << 1 << "2.9" << "您的句词库版本异常，请到官方网站下载最新的完整版安装！";
-    QTest::newRow("article 1") << 2 << "1" << "您的文章库版本异常，请到官方网站下载最新的完整版安装！";
-    QTest::newRow("article 3.5") << 2 << "3.5" << QString();
-}
-
-void TestStorage::libraryVersionCheck()
-{
-    QFETCH(int, library);
-    QFETCH(QString, version);
-    QFETCH(QString, message);
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    stopApp();
-    setLibraryVersion(dbFileName(Ink::TableType(library)), version);
-
-    const StartResult r = startApp();
-    QCOMPARE(r.ok, message.isEmpty());
-    if (!message.isEmpty()) {
-        QCOMPARE(r.messages, QStringList{message});
-        QVERIFY(g_App.isQuitting());
-        QVERIFY(!g_App.db.isOpen());
-    }
-    stopApp();
-}
-
-void TestStorage::damagedLibraryLeavesMainFileUntouched()
-{
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    stopApp();
-    const QString material = profile.file("Inkboat_Material.sdb");
+    void cleanProfileStartThenSecondStart()
     {
-        QFile f(material);
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        f.seek(0);
-        f.write(QByteArray(int(f.size()), 'x'));
-    }
-    const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
-    const StartResult r = startApp();
-    QVERIFY(!r.ok);
-    QCOMPARE(r.messages.size(), 1);
-    QVERIFY2(r.messages.first().startsWith("打开素材库失败，有可能素材损坏或版本问题，请下载完整版素材安装，错误原因：\r\n"),
-             qPrintable(r.messages.first()));
-    QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
-}
+        TestProfile profile;
+        START_OK();
+        QCOMPARE(int(QFile::permissions(profile.dataPath()) & 0x7077),
+                 int(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        for (const char *sub : {"log", "temp", "backup"})
+            QVERIFY2(QFileInfo(profile.file(QLatin1String(sub))).isDir(), sub);
+        // The start-up backup before the repair.
+        QVERIFY(QFileInfo::exists(profile.file(
+            QStringLiteral("backup/Inkboat_%1.1.sdb.bak").arg(QDate::currentDate().toString("yyyyMMdd")))));
+        QCOMPARE(count("PRAGMA user_version"), 1);
+        for (const char *table : {"BookTree", "MemoTree"}) {
+            const QStringList cols = columns(QLatin1String(table));
+            for (const char *c : {"OrigID", "Flag", "Usn", "Synced", "HTML", "PlainText"})
+                QVERIFY2(cols.contains(QLatin1String(c)), c);
+        }
+        QVERIFY(columns("MaterialTree").contains("FeeGroup"));
+        QVERIFY(!columns("MaterialTree").contains("Flag"));
+        for (const char *table : {"SysParam", "SysLog", "DelLog", "M.MaterialTree", "S.SentenceTree", "A.ArticleTree",
+                                  "L.SysLog", "L.BookLog", "L.ActionLog", "DbVersion", "M.DbVersion", "S.DbVersion",
+                                  "A.DbVersion", "L.DbVersion"})
+            QVERIFY2(!columns(QLatin1String(table)).isEmpty(), table);
+        QCOMPARE(count("SELECT COUNT(*) FROM L.DbVersion"), 1);
+        QCOMPARE(text("SELECT Version FROM L.DbVersion"), QStringLiteral("4.31"));
+        QVERIFY(!getSysParam("Sys.MachineUniqueId").isEmpty());
 
-void TestStorage::shippedLibrariesAreCopied()
-{
-    QTemporaryDir shipped;
-    const QString material = shipped.path() + "/Inkboat_Material.sdb";
-    const QString name = openSideConnection(material, Ink::libraryKey());
-    {
-        QSqlQuery q(QSqlDatabase::database(name));
-        QVERIFY(q.exec("CREATE TABLE MaterialTree(ID VARCHAR(64), pID VARCHAR(64), Title VARCHAR(200))"));
-        QVERIFY(q.exec("INSERT INTO MaterialTree(ID,pID,Title) VALUES('M1','','风')"));
-        QVERIFY(q.exec("CREATE TABLE DbVersion(Version VARCHAR(64))"));
-        QVERIFY(q.exec("INSERT INTO DbVersion VALUES('4.0')"));
-    }
-    closeSideConnection(name);
+        // A second instance is refused and touches nothing.
+        const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
+        App other;
+        QStringList messages;
+        other.setMessageHook([&](int, const QString &t) {
+            messages << t;
+            return 0;
+        });
+        QVERIFY(!other.init());
+        QCOMPARE(messages.size(), 1);
+        QVERIFY(messages.first().contains("已经在运行"));
+        QVERIFY(g_App.db.isOpen());
+        QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
 
-    TestProfile profile;
-    g_App.setLibrarySourcePath(shipped.path() + "/");
-    const StartResult r = startApp();
-    g_App.setLibrarySourcePath(QString());
-    QVERIFY2(r.ok, qPrintable(r.messages.join('|') + r.exception));
-    QCOMPARE(text("SELECT Title FROM M.MaterialTree WHERE ID='M1'"), QString("风"));
-    QCOMPARE(count("SELECT COUNT(*) FROM S.SentenceTree"), 0);
-    stopApp();
-    QVERIFY(QFileInfo::exists(material)); // the shipped copy stays where it was
-}
-
-void TestStorage::unreadableMainFileStopsWithoutDialog()
-{
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    stopApp();
-    {
-        QFile f(profile.file("Inkboat.sdb"));
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(QByteArray(8192, 'z'));
-    }
-    const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can not open connection: .+"));
-    const StartResult r = startApp();
-    QVERIFY(!r.ok);
-    QVERIFY(r.messages.isEmpty());
-    QVERIFY(r.exception.isEmpty());
-    QVERIFY(g_App.isQuitting());
-    QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
-}
-
-void TestStorage::shrinksWhenAsked()
-{
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    beginTransaction();
-    for (int i = 0; i < 300; ++i)
-        execSql(QString("INSERT INTO SysLog(ID,Content) VALUES('%1','%2')").arg(i).arg(QString(2000, 'x')));
-    commitTransaction();
-    execSql("DELETE FROM SysLog");
-    QVERIFY(count("PRAGMA freelist_count") > 0);
-    setSysParam("SysParams", R"({"autoShrinkDb": true})");
-    stopApp();
-    QVERIFY(startApp().ok);
-    QCOMPARE(count("PRAGMA freelist_count"), 0);
-    stopApp();
-}
-
-void TestStorage::secondInstanceIsRefused()
-{
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    stopApp();
-    QVERIFY(startApp().ok);
-    const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
-    App other;
-    QStringList messages;
-    other.setMessageHook([&](int, const QString &t) {
-        messages << t;
-        return 0;
-    });
-    QVERIFY(!other.init());
-    QCOMPARE(messages.size(), 1);
-    QVERIFY(messages.first().contains("已经在运行"));
-    QVERIFY(g_App.db.isOpen());
-    QCOMPARE(count("SELECT COUNT(*) FROM L.DbVersion"), 1);
-    stopApp();
-    QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
-}
-
-void TestStorage::treeRepairFixesParentsAndLevels()
-{
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    insertNode("BOOK", "", 0, 1);
-    insertNode("VOL", "BOOK", 3, 1);    // one too deep
-    insertNode("CH1", "VOL", 4, 1);     // whole subtree too deep
-    insertNode("CH2", "VOL", 2, 2);     // right
-    insertNode("LOOSE", QVariant(), 2, 1); // NULL parent: becomes a root
-    insertNode("SELF", "SELF", 7, 1);   // its own parent: unreachable, left alone
-    insertNode("", "", 0, 9);           // empty ID must not make every root its child
-    insertNode("MEMO", QVariant(), 1, 1, QString(), "MemoTree");
-    stopApp();
-
-    QVERIFY(startApp().ok);
-    QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE pId IS NULL"), 0);
-    QCOMPARE(text("SELECT pID FROM MemoTree WHERE ID='MEMO'"), QString(""));
-    const QList<QPair<QString, int>> expected = {{"BOOK", 0}, {"VOL", 1}, {"CH1", 2}, {"CH2", 2},
-                                                 {"LOOSE", 0}, {"SELF", 7}, {"", 0}};
-    for (const auto &e : expected)
-        QCOMPARE(count("SELECT Level FROM BookTree WHERE ID=" + quoteSql(e.first)), e.second);
-    QCOMPARE(count("SELECT Level FROM MemoTree WHERE ID='MEMO'"), 0);
-    // Corrected rows go to the next sync; untouched ones stay synchronised.
-    QCOMPARE(count("SELECT Synced FROM BookTree WHERE ID='VOL'"), 0);
-    QCOMPARE(count("SELECT Synced FROM BookTree WHERE ID='LOOSE'"), 0);
-    QCOMPARE(count("SELECT Synced FROM BookTree WHERE ID='CH2'"), 1);
-    QCOMPARE(count("SELECT Synced FROM BookTree WHERE ID='BOOK'"), 1);
-    stopApp();
-}
-
-void TestStorage::hostileTextsRoundTrip_data()
-{
-    QTest::addColumn<QString>("title");
-    QTest::newRow("apostrophe") << "It's";
-    QTest::newRow("only apostrophes") << "''''";
-    QTest::newRow("placeholder") << "第%1章 %2";
-    QTest::newRow("backslash") << "a\\b\\'c";
-    QTest::newRow("emoji") << "😀写作✍️";
-    QTest::newRow("injection") << "x'); DROP TABLE BookTree; --";
-    QTest::newRow("empty") << "";
-    QTest::newRow("newlines") << "line1\r\nline2\ttab";
-}
-
-void TestStorage::hostileTextsRoundTrip()
-{
-    QFETCH(QString, title);
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    execSql(QStringLiteral("INSERT INTO BookTree(ID,pID,Title) VALUES(%1,'',%2)").arg(quoteSql("T1"), quoteSql(title)));
-    QCOMPARE(text("SELECT Title FROM BookTree WHERE Title=" + quoteSql(title)), title);
-    setSysParam(title, title);
-    QCOMPARE(getSysParam(title, "default"), title);
-    QCOMPARE(count("SELECT COUNT(*) FROM SysParam WHERE key=" + quoteSql(title)), 1);
-    QCOMPARE(quoteSql("a'b"), QString("'a''b'"));
-    QCOMPARE(quoteSql(""), QString("''"));
-    stopApp();
-}
-
-void TestStorage::attachWorksWithAwkwardDataPath()
-{
-    // The data folder is the profile's; give the profile a name with characters that SQL
-    // literals and URIs treat specially.
-    QTemporaryDir base;
-    const QString root = base.path() + "/it's 100% #1?";
-    QVERIFY(QDir().mkpath(root));
-    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
-    TestProfile profile;
-    qputenv("XDG_DATA_HOME", QFile::encodeName(root));
-    const StartResult r = startApp();
-    QVERIFY2(r.ok, qPrintable(r.messages.join('|') + r.exception));
-    QVERIFY(QFileInfo::exists(root + "/inkboathq/Inkboat/Inkboat_Material.sdb"));
-    QCOMPARE(count("SELECT COUNT(*) FROM M.MaterialTree"), 0);
-    stopApp();
-    QCOMPARE(attachCipherStatement("/a'b/c%d?e#f.sdb", "M", "k'ey"),
-             QString("ATTACH DATABASE 'file:/a''b/c%25d%3fe%23f.sdb?cipher=chacha20' AS M key 'k''ey'"));
-    qputenv("XDG_DATA_HOME", oldData);
-}
-
-void TestStorage::statementErrorsAndSysParams()
-{
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    try {
-        execSql("SELEKT 1");
-        QFAIL("no exception");
-    } catch (const Exception &e) {
-        QCOMPARE(e.code(), QString("ERR_QUERY"));
-        QVERIFY(!e.message().isEmpty());
-    }
-    QVERIFY_EXCEPTION_THROWN(openQuery("SELECT * FROM NoSuchTable"), Exception);
-    try {
-        commitTransaction();
-        QFAIL("commit without transaction");
-    } catch (const Exception &e) {
-        QCOMPARE(e.code(), QString("ERR_COMMIT"));
-        QVERIFY(e.message().startsWith("提交事务失败！错误信息：\n"));
-    }
-    QCOMPARE(openTransactionCount(), 0);
-    try {
-        rollbackTransaction();
-        QFAIL("rollback without transaction");
-    } catch (const Exception &e) {
-        QCOMPARE(e.code(), QString("ERR_ROLLBACK"));
-        QVERIFY(e.message().startsWith("回滚事务失败！错误信息：\n"));
-    }
-    beginTransaction();
-    try {
+        // Leave a row and free pages behind, and ask for shrinking at the next start.
+        execSql("INSERT INTO BookTree(ID,pID,Level,Sort,Title) VALUES('B1','',0,1,'书')");
         beginTransaction();
-        QFAIL("nested begin");
-    } catch (const Exception &e) {
-        QCOMPARE(e.code(), QString("ERR_START_TRANSACTION"));
-        QVERIFY(e.message().startsWith("启动事务失败！错误信息：\n"));
+        for (int i = 0; i < 300; ++i)
+            execSql(QString("INSERT INTO SysLog(ID,Content) VALUES('%1','%2')").arg(i).arg(QString(2000, 'x')));
+        commitTransaction();
+        execSql("DELETE FROM SysLog");
+        QVERIFY(count("PRAGMA freelist_count") > 0);
+        setSysParam("SysParams", R"({"autoShrinkDb": true})");
+        stopApp();
+
+        auto header = [&](const char *name) {
+            QFile f(profile.file(QLatin1String(name)));
+            f.open(QIODevice::ReadOnly);
+            return f.read(16);
+        };
+        const QByteArray plain("SQLite format 3\0", 16);
+        QCOMPARE(header("Inkboat.sdb"), plain);
+        QCOMPARE(header("Inkboat_Log.sdb"), plain);
+        for (const char *lib : {"Inkboat_Material.sdb", "Inkboat_Sentence.sdb", "Inkboat_Article.sdb"}) {
+            QVERIFY2(QFileInfo(profile.file(QLatin1String(lib))).size() > 0, lib);
+            QVERIFY2(header(lib) != plain, lib);
+        }
+
+        // The second start adds no version row and no migration, keeps the data, and shrinks.
+        START_OK();
+        QCOMPARE(count("SELECT COUNT(*) FROM L.DbVersion"), 1);
+        QCOMPARE(count("PRAGMA user_version"), 1);
+        QCOMPARE(text("SELECT Title FROM BookTree WHERE ID='B1'"), QStringLiteral("书"));
+        QCOMPARE(count("PRAGMA freelist_count"), 0);
     }
-    QCOMPARE(openTransactionCount(), 1);
-    rollbackTransaction();
-    QCOMPARE(openTransactionCount(), 0);
 
-    execQuery("SELECT 5 AS v");
-    QVERIFY(g_App.query.next());
-    QCOMPARE(g_App.query.value("v").toInt(), 5);
-    QCOMPARE(execSql("UPDATE SysParam SET value=value"), count("SELECT COUNT(*) FROM SysParam"));
-
-    QCOMPARE(getSysParam("missing", "dflt"), QString("dflt"));
-    setSysParam("k", "one");
-    setSysParam("k", "two");
-    QCOMPARE(count("SELECT COUNT(*) FROM SysParam WHERE key='k'"), 1);
-    QCOMPARE(getSysParam("k"), QString("two"));
-    // Inside the caller's transaction it joins it and is rolled back with it.
-    beginTransaction();
-    setSysParam("k", "three", false);
-    rollbackTransaction();
-    QCOMPARE(getSysParam("k"), QString("two"));
-
-    const QString guid = newGuid();
-    QVERIFY(QRegularExpression("^[0-9A-F]{32}$").match(guid).hasMatch());
-    QVERIFY(guid != newGuid());
-    QCOMPARE(randomString(12).size(), 12);
-    QCOMPARE(urlWithoutPassword("http://h/p?a=1&password=secret&b=2"), QString("http://h/p?a=1&b=2"));
-    stopApp();
-}
-
-void TestStorage::prepareRecordBookkeeping_data()
-{
-    QTest::addColumn<QString>("table");
-    QTest::addColumn<QString>("flag");
-    QTest::addColumn<QString>("expectedFlag");
-    QTest::newRow("book new") << "BookTree" << "A" << "A";
-    QTest::newRow("book changed") << "BookTree" << "U" << "A";
-    QTest::newRow("book deleted") << "BookTree" << "D" << "D";
-    QTest::newRow("book unknown flag") << "BookTree" << "X" << "Z";
-    QTest::newRow("book log row") << "L.BookLog" << "U" << QString();
-    QTest::newRow("system log row") << "L.SysLog" << "A" << QString();
-}
-
-void TestStorage::prepareRecordBookkeeping()
-{
-    QFETCH(QString, table);
-    QFETCH(QString, flag);
-    QFETCH(QString, expectedFlag);
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    QSqlRecord rec = g_App.db.record(table);
-    QVERIFY(!rec.isEmpty());
-    const QString old = "2000-01-01 00:00:00.000";
-    rec.setValue("Created", old);
-    rec.setValue("Updated", old);
-    if (rec.contains("Flag"))
-        rec.setValue("Flag", "Z");
-    if (rec.contains("Usn"))
-        rec.setValue("Usn", 42);
-    if (rec.contains("Synced"))
-        rec.setValue("Synced", 1);
-    prepareRecord(rec, flag);
-
-    const QRegularExpression stamp("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}$");
-    if (rec.contains("Updated")) {
-        QVERIFY(stamp.match(rec.value("Updated").toString()).hasMatch());
-        QVERIFY(rec.value("Updated").toString() != old);
+    void libraryVersionCheck_data()
+    {
+        QTest::addColumn<int>("library");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("message");
+        const QString material = "您的素材库版本异常，请到官方网站下载最新的完整版安装！";
+        QTest::newRow("material empty") << 0 << QString() << QString();
+        QTest::newRow("material 0") << 0 << "0" << QString();
+        QTest::newRow("material 2.9") << 0 << "2.9" << material;
+        QTest::newRow("material 3.0") << 0 << "3.0" << QString();
+        QTest::newRow("material 10.0 is a number") << 0 << "10.0" << QString();
+        QTest::newRow("sentence 2.9") << 1 << "2.9" << "您的句词库版本异常，请到官方网站下载最新的完整版安装！";
+        QTest::newRow("article 1") << 2 << "1" << "您的文章库版本异常，请到官方网站下载最新的完整版安装！";
     }
-    QCOMPARE(rec.value("Created").toString() == old, flag != "A");
-    if (rec.contains("Flag")) {
-        QCOMPARE(rec.value("Flag").toString(), expectedFlag);
-        QCOMPARE(rec.value("Usn").toInt(), 0);
+
+    void libraryVersionCheck()
+    {
+        QFETCH(int, library);
+        QFETCH(QString, version);
+        QFETCH(QString, message);
+        TestProfile profile;
+        START_OK();
+        stopApp();
+        QStringList sql{"CREATE TABLE IF NOT EXISTS DbVersion(Version VARCHAR(64))", "DELETE FROM DbVersion"};
+        if (!version.isEmpty())
+            sql << QStringLiteral("INSERT INTO DbVersion VALUES('%1')").arg(version);
+        onSideConnection(dbFileName(Ink::TableType(library)), sql);
+
+        const StartResult r = startApp();
+        QCOMPARE(r.ok, message.isEmpty());
+        if (!message.isEmpty()) {
+            QCOMPARE(r.messages, QStringList{message});
+            QVERIFY(g_App.isQuitting());
+            QVERIFY(!g_App.db.isOpen());
+        }
     }
-    if (rec.contains("Synced"))
-        QCOMPARE(rec.value("Synced").toInt(), 0);
-    stopApp();
-}
 
-void TestStorage::lengthChecks_data()
-{
-    QTest::addColumn<int>("length");
-    QTest::addColumn<bool>("ok");
-    QTest::newRow("10240") << 10240 << true;
-    QTest::newRow("10241") << 10241 << false;
-    QTest::newRow("empty") << 0 << true;
-}
-
-void TestStorage::lengthChecks()
-{
-    QFETCH(int, length);
-    QFETCH(bool, ok);
-    const QString t(length, QChar(0x5b57));
-    QCOMPARE(isArticleLengthOk(t), ok);
-    QCOMPARE(isUserMaterialLengthOk(t), ok);
-    try {
-        checkArticleLength(t);
-        QVERIFY(ok);
-    } catch (const Exception &e) {
-        QVERIFY(!ok);
-        QCOMPARE(e.message(), QString("文章可以支持最大字符长度10240，不能继续！"));
-        QCOMPARE(e.code(), QString("0"));
+    void damagedFileStopsStartUpWithoutTouchingTheMainFile_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("message"); // start of the one message shown; empty: none
+        QTest::newRow("material library") << "Inkboat_Material.sdb"
+                                          << "打开素材库失败，有可能素材损坏或版本问题，请下载完整版素材安装，错误原因：\r\n";
+        QTest::newRow("main file") << "Inkboat.sdb" << QString();
     }
-    try {
-        checkUserMaterialLength(t);
-        QVERIFY(ok);
-    } catch (const Exception &e) {
-        QVERIFY(!ok);
-        QCOMPARE(e.message(), QString("用户素材可以支持最大字符长度10240，不能继续！"));
+
+    void damagedFileStopsStartUpWithoutTouchingTheMainFile()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, message);
+        TestProfile profile;
+        START_OK();
+        stopApp();
+        {
+            QFile f(profile.file(file));
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(QByteArray(8192, 'z'));
+        }
+        const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
+        if (message.isEmpty())
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can not open connection: .+"));
+        const StartResult r = startApp();
+        QVERIFY(!r.ok);
+        QVERIFY(r.exception.isEmpty());
+        QVERIFY(g_App.isQuitting());
+        QCOMPARE(r.messages.size(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty())
+            QVERIFY2(r.messages.first().startsWith(message), qPrintable(r.messages.first()));
+        QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
     }
-}
 
-void TestStorage::resortChildrenRenumbers()
-{
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    insertNode("P", "", 0, 1);
-    insertNode("C1", "P", 1, 1);
-    insertNode("C2", "P", 1, 2);
-    insertNode("C25", "P", 1, 2.5);
-    insertNode("C3", "P", 1, 3);
-    insertNode("G1", "C3", 5, 7); // grandchild with a wrong level and sort
-    execSql("UPDATE BookTree SET Updated='2000-01-01 00:00:00.000'");
-    resortChildren("BookTree", "P");
-
-    const QStringList order = {"C1", "C2", "C25", "C3"};
-    for (int i = 0; i < order.size(); ++i)
-        QCOMPARE(count("SELECT Sort FROM BookTree WHERE ID=" + quoteSql(order[i])), i + 1);
-    QCOMPARE(count("SELECT Sort FROM BookTree WHERE ID='G1'"), 1);
-    QCOMPARE(count("SELECT Level FROM BookTree WHERE ID='G1'"), 2);
-    // Rows already in place are not written.
-    QCOMPARE(text("SELECT Updated FROM BookTree WHERE ID='C1'"), QString("2000-01-01 00:00:00.000"));
-    QCOMPARE(count("SELECT Synced FROM BookTree WHERE ID='C2'"), 1);
-    QVERIFY(text("SELECT Updated FROM BookTree WHERE ID='C25'") != "2000-01-01 00:00:00.000");
-    QCOMPARE(count("SELECT Synced FROM BookTree WHERE ID='C25'"), 0);
-    QCOMPARE(count("SELECT Usn FROM BookTree WHERE ID='C25'"), 0);
-    QCOMPARE(openTransactionCount(), 0);
-    stopApp();
-}
-
-void TestStorage::tableModelCursorAndLazyFetch()
-{
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    beginTransaction();
-    for (int i = 0; i < 600; ++i)
-        insertNode(QString("N%1").arg(i, 4, 10, QChar('0')), "", 0, i);
-    commitTransaction();
-
-    std::unique_ptr<SqlTableModel> model(openTableModel("BookTree"));
-    model->setSort(model->fieldIndex("Sort"), Qt::AscendingOrder);
-    QVERIFY(model->select());
-    QVERIFY(model->bof());
-    // Beyond the first fetch block of the model.
-    QVERIFY(model->locate("ID", "N0555"));
-    QCOMPARE(model->pos(), 555);
-    QCOMPARE(model->value("Title").toString(), QString("N0555"));
-    QVERIFY(!model->locate("ID", "none", true));
-    QVERIFY(model->eof());
-    model->first();
-    model->next();
-    QCOMPARE(model->pos(), 1);
-    model->setPos(10000);
-    QCOMPARE(model->pos(), 1);
-    model->last();
-    QCOMPARE(model->pos(), 600);
-    QVERIFY(model->eof());
-
-    QVERIFY(model->locate("ID", "N0003"));
-    QSqlRecord rec = model->record();
-    rec.setValue("Title", "改名");
-    model->saveRecord(rec);
-    QCOMPARE(text("SELECT Title FROM BookTree WHERE ID='N0003'"), QString("改名"));
-
-    std::unique_ptr<SqlTableModel> query(openTableModel("SELECT ID FROM BookTree ORDER BY Sort", true, true));
-    QCOMPARE(query->rowCount(), 600);
-    QCOMPARE(query->pos(), 0);
-    QCOMPARE(query->value("ID").toString(), QString("N0000"));
-    query.reset();
-    model.reset();
-    stopApp();
-}
-
-void TestStorage::failedWorkRollsBack()
-{
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    try {
-        Transaction tx;
-        execSql("INSERT INTO SysParam(key,value) VALUES('a','1')");
-        execSql("INSERT INTO NoSuchTable VALUES(1)");
-        tx.commit();
-        QFAIL("no exception");
-    } catch (const Exception &) {
+    void shippedLibrariesAreCopied()
+    {
+        QTemporaryDir shipped;
+        const QString material = shipped.path() + "/Inkboat_Material.sdb";
+        onSideConnection(material, {"CREATE TABLE MaterialTree(ID VARCHAR(64), pID VARCHAR(64), Title VARCHAR(200))",
+                                    "INSERT INTO MaterialTree(ID,pID,Title) VALUES('M1','','风')",
+                                    "CREATE TABLE DbVersion(Version VARCHAR(64))", "INSERT INTO DbVersion VALUES('4.0')"});
+        TestProfile profile;
+        g_App.setLibrarySourcePath(shipped.path() + "/");
+        const StartResult r = startApp();
+        g_App.setLibrarySourcePath(QString());
+        QVERIFY2(r.ok, qPrintable(r.messages.join('|') + r.exception));
+        QCOMPARE(text("SELECT Title FROM M.MaterialTree WHERE ID='M1'"), QString("风"));
+        QCOMPARE(count("SELECT COUNT(*) FROM S.SentenceTree"), 0);
+        stopApp();
+        QVERIFY(QFileInfo::exists(material)); // the shipped copy stays where it was
     }
-    QCOMPARE(openTransactionCount(), 0);
-    QCOMPARE(count("SELECT COUNT(*) FROM SysParam WHERE key='a'"), 0);
-    // The connection is usable and not inside a transaction.
-    beginTransaction();
-    commitTransaction();
-    stopApp();
-}
 
-void TestStorage::otherThreadNeverJoinsATransaction_data()
-{
-    QTest::addColumn<bool>("raw");
-    QTest::newRow("transaction calls") << false;
-    QTest::newRow("raw BEGIN IMMEDIATE") << true;
-}
+    void treeRepairFixesParentsAndLevels()
+    {
+        TestProfile profile;
+        START_OK();
+        insertNode("BOOK", "", 0, 1);
+        insertNode("VOL", "BOOK", 3, 1);       // one too deep
+        insertNode("CH1", "VOL", 4, 1);        // whole subtree too deep
+        insertNode("CH2", "VOL", 2, 2);        // right
+        insertNode("LOOSE", QVariant(), 2, 1); // NULL parent: becomes a root
+        insertNode("SELF", "SELF", 7, 1);      // its own parent: unreachable, left alone
+        insertNode("", "", 0, 9);              // empty ID must not make every root its child
+        insertNode("MEMO", QVariant(), 1, 1, "MemoTree");
+        stopApp();
 
-void TestStorage::otherThreadNeverJoinsATransaction()
-{
-    QFETCH(bool, raw);
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    std::atomic<bool> inside{false};
-    std::atomic<bool> failed{false};
-    const int saves = 200;
+        START_OK();
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE pId IS NULL"), 0);
+        QCOMPARE(text("SELECT pID FROM MemoTree WHERE ID='MEMO'"), QString(""));
+        QCOMPARE(count("SELECT Level FROM MemoTree WHERE ID='MEMO'"), 0);
+        // {ID, level, synced}: corrected rows go to the next sync; untouched ones stay synchronised.
+        const QList<std::tuple<QString, int, int>> expected = {{"BOOK", 0, 1}, {"VOL", 1, 0}, {"CH1", 2, 0},
+                                                               {"CH2", 2, 1},  {"LOOSE", 0, 0}, {"SELF", 7, 1}, {"", 0, 1}};
+        for (const auto &[id, level, synced] : expected) {
+            QCOMPARE(count("SELECT Level FROM BookTree WHERE ID=" + quoteSql(id)), level);
+            QCOMPARE(count("SELECT Synced FROM BookTree WHERE ID=" + quoteSql(id)), synced);
+        }
+    }
 
-    QThread *rollbacker = QThread::create([&]() {
-        try {
-            for (int round = 0; round < 5; ++round) {
-                if (raw)
-                    execSql("BEGIN IMMEDIATE;");
-                else
-                    beginTransaction();
-                inside = true;
-                for (int i = 0; i < 20; ++i) {
-                    execSql(QString("INSERT INTO SysLog(ID,Title) VALUES('R%1-%2','x')").arg(round).arg(i));
-                    QThread::msleep(1);
+    void hostileTextsRoundTrip_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::newRow("apostrophe") << "It's";
+        QTest::newRow("only apostrophes") << "''''";
+        QTest::newRow("placeholder") << "第%1章 %2";
+        QTest::newRow("backslash") << "a\\b\\'c";
+        QTest::newRow("emoji") << "😀写作✍️";
+        QTest::newRow("injection") << "x'); DROP TABLE BookTree; --";
+        QTest::newRow("empty") << "";
+        QTest::newRow("newlines") << "line1\r\nline2\ttab";
+    }
+
+    void hostileTextsRoundTrip()
+    {
+        QFETCH(QString, title);
+        TestProfile profile;
+        START_OK();
+        execSql(QStringLiteral("INSERT INTO BookTree(ID,pID,Title) VALUES(%1,'',%2)").arg(quoteSql("T1"), quoteSql(title)));
+        QCOMPARE(text("SELECT Title FROM BookTree WHERE Title=" + quoteSql(title)), title);
+        setSysParam(title, title);
+        QCOMPARE(getSysParam(title, "default"), title);
+        QCOMPARE(count("SELECT COUNT(*) FROM SysParam WHERE key=" + quoteSql(title)), 1);
+    }
+
+    void attachWorksWithAwkwardDataPath()
+    {
+        // The data folder is the profile's; give it a name that SQL literals and URIs treat specially.
+        QTemporaryDir base;
+        const QString root = base.path() + "/it's 100% #1?";
+        QVERIFY(QDir().mkpath(root));
+        const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+        TestProfile profile;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(root));
+        START_OK();
+        QVERIFY(QFileInfo::exists(root + "/inkboathq/Inkboat/Inkboat_Material.sdb"));
+        QCOMPARE(count("SELECT COUNT(*) FROM M.MaterialTree"), 0);
+        stopApp();
+        QCOMPARE(attachCipherStatement("/a'b/c%d?e#f.sdb", "M", "k'ey"),
+                 QString("ATTACH DATABASE 'file:/a''b/c%25d%3fe%23f.sdb?cipher=chacha20' AS M key 'k''ey'"));
+        qputenv("XDG_DATA_HOME", oldData);
+    }
+
+    void statementErrorsAndSysParams()
+    {
+        TestProfile profile;
+        START_OK();
+        expectError([] { execSql("SELEKT 1"); }, "ERR_QUERY", QString());
+        QVERIFY_EXCEPTION_THROWN(openQuery("SELECT * FROM NoSuchTable"), Exception);
+        expectError([] { commitTransaction(); }, "ERR_COMMIT", "提交事务失败！错误信息：\n");
+        expectError([] { rollbackTransaction(); }, "ERR_ROLLBACK", "回滚事务失败！错误信息：\n");
+        QCOMPARE(openTransactionCount(), 0);
+        beginTransaction();
+        expectError([] { beginTransaction(); }, "ERR_START_TRANSACTION", "启动事务失败！错误信息：\n");
+        QCOMPARE(openTransactionCount(), 1);
+        rollbackTransaction();
+        QCOMPARE(openTransactionCount(), 0);
+
+        execQuery("SELECT 5 AS v");
+        QVERIFY(g_App.query.next());
+        QCOMPARE(g_App.query.value("v").toInt(), 5);
+        QCOMPARE(execSql("UPDATE SysParam SET value=value"), count("SELECT COUNT(*) FROM SysParam"));
+
+        QCOMPARE(getSysParam("missing", "dflt"), QString("dflt"));
+        setSysParam("k", "one");
+        setSysParam("k", "two");
+        QCOMPARE(count("SELECT COUNT(*) FROM SysParam WHERE key='k'"), 1);
+        QCOMPARE(getSysParam("k"), QString("two"));
+        // Inside the caller's transaction it joins it and is rolled back with it.
+        beginTransaction();
+        setSysParam("k", "three", false);
+        rollbackTransaction();
+        QCOMPARE(getSysParam("k"), QString("two"));
+
+        const QString guid = newGuid();
+        QVERIFY(QRegularExpression("^[0-9A-F]{32}$").match(guid).hasMatch());
+        QVERIFY(guid != newGuid());
+        QCOMPARE(randomString(12).size(), 12);
+        QCOMPARE(urlWithoutPassword("http://h/p?a=1&password=secret&b=2"), QString("http://h/p?a=1&b=2"));
+    }
+
+    void prepareRecordBookkeeping_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("flag");
+        QTest::addColumn<QString>("expectedFlag");
+        QTest::newRow("book new") << "BookTree" << "A" << "A";
+        QTest::newRow("book changed") << "BookTree" << "U" << "A";
+        QTest::newRow("book deleted") << "BookTree" << "D" << "D";
+        QTest::newRow("book unknown flag") << "BookTree" << "X" << "Z";
+        QTest::newRow("book log row") << "L.BookLog" << "U" << QString();
+        QTest::newRow("system log row") << "L.SysLog" << "A" << QString();
+    }
+
+    void prepareRecordBookkeeping()
+    {
+        QFETCH(QString, table);
+        QFETCH(QString, flag);
+        QFETCH(QString, expectedFlag);
+        TestProfile profile;
+        START_OK();
+        QSqlRecord rec = g_App.db.record(table);
+        QVERIFY(!rec.isEmpty());
+        const QString old = "2000-01-01 00:00:00.000";
+        for (const auto &[field, value] : {std::pair<const char *, QVariant>{"Created", old}, {"Updated", old},
+                                           {"Flag", "Z"}, {"Usn", 42}, {"Synced", 1}})
+            if (rec.contains(field))
+                rec.setValue(field, value);
+        prepareRecord(rec, flag);
+
+        if (rec.contains("Updated")) {
+            QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}$")
+                        .match(rec.value("Updated").toString()).hasMatch());
+            QVERIFY(rec.value("Updated").toString() != old);
+        }
+        QCOMPARE(rec.value("Created").toString() == old, flag != "A");
+        if (rec.contains("Flag")) {
+            QCOMPARE(rec.value("Flag").toString(), expectedFlag);
+            QCOMPARE(rec.value("Usn").toInt(), 0);
+        }
+        if (rec.contains("Synced"))
+            QCOMPARE(rec.value("Synced").toInt(), 0);
+    }
+
+    void lengthChecks_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::newRow("empty") << 0;
+        QTest::newRow("10240") << 10240;
+        QTest::newRow("10241") << 10241;
+    }
+
+    void lengthChecks()
+    {
+        QFETCH(int, length);
+        const QString t(length, QChar(0x5b57));
+        const bool ok = length <= 10240;
+        QCOMPARE(isArticleLengthOk(t), ok);
+        QCOMPARE(isUserMaterialLengthOk(t), ok);
+        if (ok) {
+            checkArticleLength(t);
+            checkUserMaterialLength(t);
+        } else {
+            expectError([&] { checkArticleLength(t); }, "0", "文章可以支持最大字符长度10240，不能继续！");
+            expectError([&] { checkUserMaterialLength(t); }, "0", "用户素材可以支持最大字符长度10240，不能继续！");
+        }
+    }
+
+    void resortChildrenRenumbers()
+    {
+        TestProfile profile;
+        START_OK();
+        insertNode("P", "", 0, 1);
+        insertNode("C1", "P", 1, 1);
+        insertNode("C2", "P", 1, 2);
+        insertNode("C25", "P", 1, 2.5);
+        insertNode("C3", "P", 1, 3);
+        insertNode("G1", "C3", 5, 7); // grandchild with a wrong level and sort
+        execSql("UPDATE BookTree SET Updated='2000-01-01 00:00:00.000'");
+        resortChildren("BookTree", "P");
+
+        const QStringList order = {"C1", "C2", "C25", "C3"};
+        for (int i = 0; i < order.size(); ++i)
+            QCOMPARE(count("SELECT Sort FROM BookTree WHERE ID=" + quoteSql(order[i])), i + 1);
+        QCOMPARE(count("SELECT Sort FROM BookTree WHERE ID='G1'"), 1);
+        QCOMPARE(count("SELECT Level FROM BookTree WHERE ID='G1'"), 2);
+        // Rows already in place are not written.
+        QCOMPARE(text("SELECT Updated FROM BookTree WHERE ID='C1'"), QString("2000-01-01 00:00:00.000"));
+        QCOMPARE(count("SELECT Synced FROM BookTree WHERE ID='C2'"), 1);
+        QVERIFY(text("SELECT Updated FROM BookTree WHERE ID='C25'") != "2000-01-01 00:00:00.000");
+        QCOMPARE(count("SELECT Synced + Usn FROM BookTree WHERE ID='C25'"), 0);
+        QCOMPARE(openTransactionCount(), 0);
+    }
+
+    void tableModelCursorAndLazyFetch()
+    {
+        TestProfile profile;
+        START_OK();
+        beginTransaction();
+        for (int i = 0; i < 600; ++i)
+            insertNode(QString("N%1").arg(i, 4, 10, QChar('0')), "", 0, i);
+        commitTransaction();
+
+        std::unique_ptr<SqlTableModel> model(openTableModel("BookTree"));
+        model->setSort(model->fieldIndex("Sort"), Qt::AscendingOrder);
+        QVERIFY(model->select());
+        QVERIFY(model->bof());
+        // Beyond the first fetch block of the model.
+        QVERIFY(model->locate("ID", "N0555"));
+        QCOMPARE(model->pos(), 555);
+        QCOMPARE(model->value("Title").toString(), QString("N0555"));
+        QVERIFY(!model->locate("ID", "none", true));
+        QVERIFY(model->eof());
+        model->first();
+        model->next();
+        QCOMPARE(model->pos(), 1);
+        model->setPos(10000);
+        QCOMPARE(model->pos(), 1);
+        model->last();
+        QCOMPARE(model->pos(), 600);
+        QVERIFY(model->eof());
+
+        QVERIFY(model->locate("ID", "N0003"));
+        QSqlRecord rec = model->record();
+        rec.setValue("Title", "改名");
+        model->saveRecord(rec);
+        QCOMPARE(text("SELECT Title FROM BookTree WHERE ID='N0003'"), QString("改名"));
+
+        std::unique_ptr<SqlTableModel> query(openTableModel("SELECT ID FROM BookTree ORDER BY Sort", true, true));
+        QCOMPARE(query->rowCount(), 600);
+        QCOMPARE(query->pos(), 0);
+        QCOMPARE(query->value("ID").toString(), QString("N0000"));
+        query.reset();
+        model.reset();
+    }
+
+    void failedWorkRollsBack()
+    {
+        TestProfile profile;
+        START_OK();
+        QVERIFY_EXCEPTION_THROWN(
+            {
+                Transaction tx;
+                execSql("INSERT INTO SysParam(key,value) VALUES('a','1')");
+                execSql("INSERT INTO NoSuchTable VALUES(1)");
+                tx.commit();
+            },
+            Exception);
+        QCOMPARE(openTransactionCount(), 0);
+        QCOMPARE(count("SELECT COUNT(*) FROM SysParam WHERE key='a'"), 0);
+        // The connection is usable and not inside a transaction.
+        beginTransaction();
+        commitTransaction();
+    }
+
+    void otherThreadNeverJoinsATransaction_data()
+    {
+        QTest::addColumn<bool>("raw");
+        QTest::newRow("transaction calls") << false;
+        QTest::newRow("raw BEGIN IMMEDIATE") << true;
+    }
+
+    void otherThreadNeverJoinsATransaction()
+    {
+        QFETCH(bool, raw);
+        TestProfile profile;
+        START_OK();
+        std::atomic<bool> inside{false};
+        std::atomic<bool> failed{false};
+        const int saves = 200;
+        std::unique_ptr<QThread> rollbacker(QThread::create([&]() {
+            try {
+                for (int round = 0; round < 5; ++round) {
+                    raw ? void(execSql("BEGIN IMMEDIATE;")) : beginTransaction();
+                    inside = true;
+                    for (int i = 0; i < 20; ++i) {
+                        execSql(QString("INSERT INTO SysLog(ID,Title) VALUES('R%1-%2','x')").arg(round).arg(i));
+                        QThread::msleep(1);
+                    }
+                    raw ? void(execSql("ROLLBACK;")) : rollbackTransaction();
                 }
-                if (raw)
-                    execSql("ROLLBACK;");
-                else
-                    rollbackTransaction();
+            } catch (...) {
+                failed = true;
             }
-        } catch (...) {
-            failed = true;
-        }
-    });
-    QThread *saver = QThread::create([&]() {
-        while (!inside)
-            QThread::yieldCurrentThread();
-        try {
-            for (int i = 0; i < saves; ++i)
-                execSql(QString("INSERT INTO DelLog(ID,Category) VALUES('S%1','book')").arg(i));
-        } catch (...) {
-            failed = true;
-        }
-    });
-    rollbacker->start();
-    saver->start();
-    QVERIFY(rollbacker->wait(60000));
-    QVERIFY(saver->wait(60000));
-    delete rollbacker;
-    delete saver;
-    QVERIFY(!failed);
-    QCOMPARE(count("SELECT COUNT(*) FROM DelLog"), saves);
-    QCOMPARE(count("SELECT COUNT(*) FROM SysLog"), 0);
-    stopApp();
-}
+        }));
+        std::unique_ptr<QThread> saver(QThread::create([&]() {
+            while (!inside)
+                QThread::yieldCurrentThread();
+            try {
+                for (int i = 0; i < saves; ++i)
+                    execSql(QString("INSERT INTO DelLog(ID,Category) VALUES('S%1','book')").arg(i));
+            } catch (...) {
+                failed = true;
+            }
+        }));
+        rollbacker->start();
+        saver->start();
+        QVERIFY(rollbacker->wait(60000));
+        QVERIFY(saver->wait(60000));
+        QVERIFY(!failed);
+        QCOMPARE(count("SELECT COUNT(*) FROM DelLog"), saves);
+        QCOMPARE(count("SELECT COUNT(*) FROM SysLog"), 0);
+    }
+};
 
 QTEST_MAIN(TestStorage)
 #include "tst_storage.moc"

@@ -35,11 +35,14 @@ QString marker(const QString &backupFile)
     return value;
 }
 
-QString errLog(const QDate &day)
+// Backs up `times` times on day 1, each copy marked with its number.
+void backUpOnDay1(int times)
 {
-    QFile f(logFileName("err", day));
-    f.open(QIODevice::ReadOnly);
-    return QString::fromUtf8(f.readAll());
+    setBackupClock([] { return day1; });
+    for (int n = 1; n <= times; ++n) {
+        setSysParam("marker", QString::number(n));
+        QVERIFY(backupDatabase(false));
+    }
 }
 
 } // namespace
@@ -49,118 +52,85 @@ class TestBackup : public QObject
     Q_OBJECT
 private slots:
     void cleanup() { setBackupClock(nullptr); }
-    void rotatesFiveCopiesPerDay();
-    void failedCopyKeepsEarlierCopies_data();
-    void failedCopyKeepsEarlierCopies();
-    void createsMissingFolder();
-    void closingBackupLeavesConnectionClosed();
-    void otherProcessStillCannotWrite();
+
+    void rotatesFiveCopiesPerDayIntoAMissingFolder()
+    {
+        TestProfile profile;
+        QVERIFY(startApp().ok);
+        g_SysParams.autoBackupDbPath = profile.root() + "/elsewhere/deeper/";
+        const QString folder = backupFolder();
+        backUpOnDay1(6);
+        QVERIFY(g_App.db.isOpen());
+        QCOMPARE(backupFileName(day1.date(), 1), QString("Inkboat_20300131.1.sdb.bak"));
+        QVERIFY(QFileInfo::exists(profile.root() + "/elsewhere/deeper/Inkboat_20300131.1.sdb.bak"));
+        for (int copy = 1; copy <= 5; ++copy)
+            QCOMPARE(marker(folder + backupFileName(day1.date(), copy)), QString::number(7 - copy));
+        QVERIFY(!QFileInfo::exists(folder + backupFileName(day1.date(), 6)));
+
+        const QByteArray yesterday = fileDigest(folder + backupFileName(day1.date(), 1));
+        setBackupClock([] { return day2; });
+        setSysParam("marker", "next day");
+        QVERIFY(backupDatabase(false));
+        QCOMPARE(marker(folder + backupFileName(day2.date(), 1)), QString("next day"));
+        QVERIFY(!QFileInfo::exists(folder + backupFileName(day2.date(), 2)));
+        QCOMPARE(fileDigest(folder + backupFileName(day1.date(), 1)), yesterday);
+        QVERIFY(QFileInfo::exists(folder + backupFileName(day1.date(), 5)));
+        // No half-written file is left behind.
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter("partial").size(), 0);
+
+        // The closing backup copies the last state and leaves the connection closed.
+        setSysParam("marker", "at close");
+        QVERIFY(backupDatabase(true));
+        QVERIFY(!g_App.db.isOpen());
+        QCOMPARE(marker(folder + backupFileName(day2.date(), 1)), QString("at close"));
+        QCOMPARE(marker(folder + backupFileName(day2.date(), 2)), QString("next day"));
+    }
+
+    void failedCopyKeepsEarlierCopies_data()
+    {
+        QTest::addColumn<bool>("closeConnection");
+        QTest::newRow("connection open") << false;
+        QTest::newRow("connection closed") << true;
+    }
+
+    void failedCopyKeepsEarlierCopies()
+    {
+        QFETCH(bool, closeConnection);
+        TestProfile profile;
+        QVERIFY(startApp().ok);
+        backUpOnDay1(2);
+        const QString folder = backupFolder();
+        const QByteArray first = fileDigest(folder + backupFileName(day1.date(), 1));
+        const QByteArray second = fileDigest(folder + backupFileName(day1.date(), 2));
+        // Something that cannot be replaced sits where the copy is written.
+        QVERIFY(QDir().mkpath(folder + ".Inkboat_20300131.partial/blocker"));
+
+        QVERIFY(!backupDatabase(closeConnection));
+        QCOMPARE(fileDigest(folder + backupFileName(day1.date(), 1)), first);
+        QCOMPARE(fileDigest(folder + backupFileName(day1.date(), 2)), second);
+        QVERIFY(!QFileInfo::exists(folder + backupFileName(day1.date(), 3)));
+        QFile log(logFileName("err", QDate::currentDate()));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(log.readAll()).contains("数据库备份失败"));
+        QCOMPARE(g_App.db.isOpen(), !closeConnection);
+    }
+
+    void otherProcessStillCannotWrite()
+    {
+        const QString sqlite = QStandardPaths::findExecutable("sqlite3");
+        if (sqlite.isEmpty())
+            QSKIP("the sqlite3 command is not installed");
+        TestProfile profile;
+        QVERIFY(startApp().ok);
+        backUpOnDay1(2);
+        QProcess other;
+        other.start(sqlite, {profile.file("Inkboat.sdb"), "INSERT INTO SysParam(key,value) VALUES('intruder','x');"});
+        QVERIFY(other.waitForFinished(30000));
+        QVERIFY2(other.exitCode() != 0, other.readAllStandardOutput().constData());
+        QVERIFY(QString::fromUtf8(other.readAllStandardError()).contains("locked"));
+        QCOMPARE(getSysParam("intruder", "none"), QString("none"));
+    }
 };
-
-void TestBackup::rotatesFiveCopiesPerDay()
-{
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    setBackupClock([] { return day1; });
-    const QString folder = backupFolder();
-    for (int n = 1; n <= 6; ++n) {
-        setSysParam("marker", QString::number(n));
-        QVERIFY(backupDatabase(false));
-    }
-    QVERIFY(g_App.db.isOpen());
-    for (int copy = 1; copy <= 5; ++copy)
-        QCOMPARE(marker(folder + backupFileName(day1.date(), copy)), QString::number(7 - copy));
-    QVERIFY(!QFileInfo::exists(folder + backupFileName(day1.date(), 6)));
-    QCOMPARE(backupFileName(day1.date(), 1), QString("Inkboat_20300131.1.sdb.bak"));
-
-    const QByteArray yesterday = fileDigest(folder + backupFileName(day1.date(), 1));
-    setBackupClock([] { return day2; });
-    setSysParam("marker", "next day");
-    QVERIFY(backupDatabase(false));
-    QCOMPARE(marker(folder + backupFileName(day2.date(), 1)), QString("next day"));
-    QVERIFY(!QFileInfo::exists(folder + backupFileName(day2.date(), 2)));
-    QCOMPARE(fileDigest(folder + backupFileName(day1.date(), 1)), yesterday);
-    QVERIFY(QFileInfo::exists(folder + backupFileName(day1.date(), 5)));
-    // No half-written file is left behind.
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter("partial").size(), 0);
-    stopApp();
-}
-
-void TestBackup::failedCopyKeepsEarlierCopies_data()
-{
-    QTest::addColumn<bool>("closeConnection");
-    QTest::newRow("connection open") << false;
-    QTest::newRow("connection closed") << true;
-}
-
-void TestBackup::failedCopyKeepsEarlierCopies()
-{
-    QFETCH(bool, closeConnection);
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    setBackupClock([] { return day1; });
-    const QString folder = backupFolder();
-    for (int n = 1; n <= 2; ++n) {
-        setSysParam("marker", QString::number(n));
-        QVERIFY(backupDatabase(false));
-    }
-    const QByteArray first = fileDigest(folder + backupFileName(day1.date(), 1));
-    const QByteArray second = fileDigest(folder + backupFileName(day1.date(), 2));
-    // Something that cannot be replaced sits where the copy is written.
-    const QString partial = folder + ".Inkboat_20300131.partial";
-    QVERIFY(QDir().mkpath(partial + "/blocker"));
-
-    QVERIFY(!backupDatabase(closeConnection));
-    QCOMPARE(fileDigest(folder + backupFileName(day1.date(), 1)), first);
-    QCOMPARE(fileDigest(folder + backupFileName(day1.date(), 2)), second);
-    QVERIFY(!QFileInfo::exists(folder + backupFileName(day1.date(), 3)));
-    QVERIFY(errLog(QDate::currentDate()).contains("数据库备份失败"));
-    QCOMPARE(g_App.db.isOpen(), !closeConnection);
-    stopApp();
-}
-
-void TestBackup::createsMissingFolder()
-{
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    g_SysParams.autoBackupDbPath = profile.root() + "/elsewhere/deeper/";
-    setBackupClock([] { return day1; });
-    QVERIFY(backupDatabase(false));
-    QVERIFY(QFileInfo::exists(profile.root() + "/elsewhere/deeper/Inkboat_20300131.1.sdb.bak"));
-    stopApp();
-}
-
-void TestBackup::closingBackupLeavesConnectionClosed()
-{
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    setSysParam("marker", "at close");
-    setBackupClock([] { return day1; });
-    QVERIFY(backupDatabase(true));
-    QVERIFY(!g_App.db.isOpen());
-    QCOMPARE(marker(backupFolder() + backupFileName(day1.date(), 1)), QString("at close"));
-    stopApp();
-}
-
-void TestBackup::otherProcessStillCannotWrite()
-{
-    const QString sqlite = QStandardPaths::findExecutable("sqlite3");
-    if (sqlite.isEmpty())
-        QSKIP("the sqlite3 command is not installed");
-    TestProfile profile;
-    QVERIFY(startApp().ok);
-    setBackupClock([] { return day1; });
-    QVERIFY(backupDatabase(false));
-    QVERIFY(backupDatabase(false));
-
-    QProcess other;
-    other.start(sqlite, {profile.file("Inkboat.sdb"), "INSERT INTO SysParam(key,value) VALUES('intruder','x');"});
-    QVERIFY(other.waitForFinished(30000));
-    QVERIFY2(other.exitCode() != 0, other.readAllStandardOutput().constData());
-    QVERIFY(QString::fromUtf8(other.readAllStandardError()).contains("locked"));
-    QCOMPARE(getSysParam("intruder", "none"), QString("none"));
-    stopApp();
-}
 
 QTEST_MAIN(TestBackup)
 #include "tst_storage_backup.moc"
