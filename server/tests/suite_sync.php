@@ -75,8 +75,9 @@ runTests([
         $svc->pushDetail($s, $r2, [bookItem('A', 6, ['title' => 'second']), bookItem('C', 7)]);
         same(['0', 'USN_CONFLICT'], [code($svc->commit($s, $r1)), code($svc->commit($s, $r2))], 'the second commit is refused');
         same([['A', 6, '第6章 风起'], ['B', 7, '第7章 风起']], brief($svc->pull($s, 5)), 'nothing of the refused commit applied');
-        // [USN the client pulled to, its rows' USNs, error code]
-        foreach ([[3, [4], 'USN_CONFLICT'], [7, [8], '0'], [8, [9, 9], 'USN_DUPLICATE'], [20, [21], '0']] as [$from, $usns, $code]) {
+        // [USN the client pulled to, its rows' USNs, error code]: stale, up to date, repeated USN, a gap, one commit behind
+        foreach ([[3, [4], 'USN_CONFLICT'], [7, [8], '0'], [8, [9, 9], 'USN_DUPLICATE'], [20, [21], '0'], [20, [21], 'USN_CONFLICT']]
+                 as [$from, $usns, $code]) {
             $rows = array_map(fn ($u, $i) => bookItem("D$from$i", $u), $usns, array_keys($usns));
             same($code, code($svc->push($s, $from, $rows)), "push from $from");
         }
