@@ -12,6 +12,14 @@
 #include <QJsonObject>
 #include <QtTest>
 
+// A stored document, the numbers loaded from it, and whether it is rejected as a whole.
+struct LoadCase {
+    QString stored;
+    int interval, pageCount, fontSize, uiFontSize;
+    bool rejected;
+};
+Q_DECLARE_METATYPE(LoadCase)
+
 class TestParams : public QObject
 {
     Q_OBJECT
@@ -108,33 +116,23 @@ private slots:
     // Numbers out of range are clamped; a document that cannot be read gives the defaults and a log line.
     void loadingBadDocuments_data()
     {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<int>("interval");
-        QTest::addColumn<int>("pageCount");
-        QTest::addColumn<int>("fontSize");
-        QTest::addColumn<int>("uiFontSize");
-        QTest::addColumn<bool>("rejected");
-        QTest::newRow("too small") << R"({"saveBookInterval": 0, "editorParams": {"smartSentenceWordPageCount": 0,
-            "defaultFontSize": -3}, "visibilityParams": {"uiFontSize": 0}})" << 10 << 1 << 1 << 1 << false;
-        QTest::newRow("negative interval") << R"({"saveBookInterval": -50})" << 10 << 10 << 12 << 9 << false;
-        QTest::newRow("sane values stay") << R"({"saveBookInterval": 45, "editorParams": {"smartSentenceWordPageCount": 3}})"
-                                          << 45 << 3 << 12 << 9 << false;
-        QTest::newRow("not JSON") << "{\"saveBookInterval\": 300," << 180 << 10 << 12 << 9 << true;
-        QTest::newRow("wrong type") << "{\"saveBookInterval\": 300, \"editorParams\": \"big\"}" << 180 << 10 << 12 << 9
-                                    << true;
-        QTest::newRow("array") << "[1,2,3]" << 180 << 10 << 12 << 9 << true;
-        QTest::newRow("bad password") << "{\"saveBookInterval\": 300, \"loginParams\": {\"vPassword\": \"zz\"}}" << 180
-                                      << 10 << 12 << 9 << true;
+        QTest::addColumn<LoadCase>("c");
+        QTest::newRow("too small") << LoadCase{R"({"saveBookInterval": 0, "editorParams": {"smartSentenceWordPageCount": 0,
+            "defaultFontSize": -3}, "visibilityParams": {"uiFontSize": 0}})", 10, 1, 1, 1, false};
+        QTest::newRow("negative interval") << LoadCase{R"({"saveBookInterval": -50})", 10, 10, 12, 9, false};
+        QTest::newRow("sane values stay")
+            << LoadCase{R"({"saveBookInterval": 45, "editorParams": {"smartSentenceWordPageCount": 3}})", 45, 3, 12, 9, false};
+        QTest::newRow("not JSON") << LoadCase{R"({"saveBookInterval": 300,)", 180, 10, 12, 9, true};
+        QTest::newRow("wrong type") << LoadCase{R"({"saveBookInterval": 300, "editorParams": "big"})", 180, 10, 12, 9, true};
+        QTest::newRow("array") << LoadCase{"[1,2,3]", 180, 10, 12, 9, true};
+        QTest::newRow("bad password")
+            << LoadCase{R"({"saveBookInterval": 300, "loginParams": {"vPassword": "zz"}})", 180, 10, 12, 9, true};
     }
 
     void loadingBadDocuments()
     {
-        QFETCH(QString, stored);
-        QFETCH(int, interval);
-        QFETCH(int, pageCount);
-        QFETCH(int, fontSize);
-        QFETCH(int, uiFontSize);
-        QFETCH(bool, rejected);
+        QFETCH(LoadCase, c);
+        const auto [stored, interval, pageCount, fontSize, uiFontSize, rejected] = c;
         TestProfile profile;
         QVERIFY(startApp().ok);
         setSysParam("SysParams", stored);

@@ -23,49 +23,39 @@ MessageDialog *findMessageDialog()
     return nullptr;
 }
 
+// Kind -> title and icon; button flags -> buttons; button pressed (0: title-bar close) -> answer.
+struct MessageCase {
+    int kind;
+    QString title, icon;
+    int buttons, buttonCount, press, answer;
+};
+Q_DECLARE_METATYPE(MessageCase)
+
 class TestUi : public QObject
 {
     Q_OBJECT
 private slots:
     void init() { FramelessWindow::setTranslucencyOverride(1); }
 
-    // Kind -> title and icon; button flags -> buttons; button pressed -> answer.
     void messageDialogTable_data()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("icon");
-        QTest::addColumn<int>("buttons");
-        QTest::addColumn<int>("buttonCount");
-        QTest::addColumn<int>("press"); // flag of the button pressed; 0 = title-bar close
-        QTest::addColumn<int>("answer");
+        QTest::addColumn<MessageCase>("c");
         const int yesNo = Ink::mbYes | Ink::mbNo;
-        QTest::newRow("warning, ok") << 0 << "警告" << ":/res/icons/warning01.png" << int(Ink::mbOk) << 1
-                                     << int(Ink::mbOk) << int(Ink::maOk);
-        QTest::newRow("error, yes of yes/no") << 1 << "错误" << ":/res/icons/error01.png" << yesNo << 2
-                                              << int(Ink::mbYes) << int(Ink::maYes);
-        QTest::newRow("information, no of yes/no") << 2 << "信息" << ":/res/icons/info01.png" << yesNo << 2
-                                                   << int(Ink::mbNo) << int(Ink::maNo);
-        QTest::newRow("question, cancel of three") << 3 << "确认" << ":/res/icons/confirm01.png"
-                                                   << (yesNo | Ink::mbCancel) << 3 << int(Ink::mbCancel)
-                                                   << int(Ink::maCancel);
-        QTest::newRow("information 2, no flags gives ok") << 4 << "信息" << ":/res/icons/info01.png" << 0 << 1
-                                                          << int(Ink::mbOk) << int(Ink::maOk);
-        QTest::newRow("unknown kind, title-bar close of ok") << 9 << "信息" << ":/res/icons/info01.png"
-                                                             << int(Ink::mbOk) << 1 << 0 << -1;
-        QTest::newRow("question, title-bar close") << 3 << "确认" << ":/res/icons/confirm01.png" << yesNo << 2 << 0
-                                                   << -1;
+        const QString info = ":/res/icons/info01.png", question = ":/res/icons/confirm01.png";
+        QTest::newRow("warning, ok") << MessageCase{0, "警告", ":/res/icons/warning01.png", Ink::mbOk, 1, Ink::mbOk, Ink::maOk};
+        QTest::newRow("error, yes of yes/no") << MessageCase{1, "错误", ":/res/icons/error01.png", yesNo, 2, Ink::mbYes, Ink::maYes};
+        QTest::newRow("information, no of yes/no") << MessageCase{2, "信息", info, yesNo, 2, Ink::mbNo, Ink::maNo};
+        QTest::newRow("question, cancel of three")
+            << MessageCase{3, "确认", question, yesNo | Ink::mbCancel, 3, Ink::mbCancel, Ink::maCancel};
+        QTest::newRow("information 2, no flags gives ok") << MessageCase{4, "信息", info, 0, 1, Ink::mbOk, Ink::maOk};
+        QTest::newRow("unknown kind, title-bar close of ok") << MessageCase{9, "信息", info, Ink::mbOk, 1, 0, -1};
+        QTest::newRow("question, title-bar close") << MessageCase{3, "确认", question, yesNo, 2, 0, -1};
     }
 
     void messageDialogTable()
     {
-        QFETCH(int, kind);
-        QFETCH(QString, title);
-        QFETCH(QString, icon);
-        QFETCH(int, buttons);
-        QFETCH(int, buttonCount);
-        QFETCH(int, press);
-        QFETCH(int, answer);
+        QFETCH(MessageCase, c);
+        const auto [kind, title, icon, buttons, buttonCount, press, answer] = c;
         QPointer<MessageDialog> dialog = new MessageDialog;
         dialog->setup(QString(), QStringLiteral("确定退出吗？"), kind, buttons);
         QCOMPARE(dialog->windowTitle(), title);
@@ -73,7 +63,7 @@ private slots:
         QVERIFY(QFile::exists(icon));
         QVERIFY(!dialog->windowIcon().isNull());
         QCOMPARE(dialog->buttonBox()->buttons().size(), buttonCount);
-        QTimer::singleShot(0, this, [dialog, press]() {
+        QTimer::singleShot(0, this, [dialog, press = press]() {
             if (press)
                 dialog->button(press)->click();
             else
