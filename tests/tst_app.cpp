@@ -54,6 +54,14 @@ public:
 
 } // namespace
 
+// The window's state as published for workers, and whether a worker may sync now.
+struct SnapshotCase {
+    bool sync, signedIn, modified;
+    qint64 idleMs; // -1: no input this run
+    bool answer;
+};
+Q_DECLARE_METATYPE(SnapshotCase)
+
 class TestApp : public QObject
 {
     Q_OBJECT
@@ -79,21 +87,22 @@ private slots:
         m_boxThreads.clear();
     }
 
+    // Logical DPI -> recommended factor; with a stored factor -> whether the notice is due.
     void scale_data()
     {
         QTest::addColumn<int>("dpi");
         QTest::addColumn<double>("factor");
-        QTest::addColumn<double>("stored");
+        QTest::addColumn<double>("stored"); // 0: nothing stored, -1: automatic
         QTest::addColumn<bool>("notice");
-        QTest::newRow("72, nothing stored") << 72 << 1.0 << 0.0 << false;
-        QTest::newRow("96, nothing stored") << 96 << 1.0 << 0.0 << false;
+        QTest::newRow("72") << 72 << 1.0 << 0.0 << false;
+        QTest::newRow("96") << 96 << 1.0 << 0.0 << false;
         QTest::newRow("100 (offscreen, Xvfb)") << 100 << 1.0 << 0.0 << false;
-        QTest::newRow("110, nothing stored") << 110 << 1.0 << 0.0 << false;
+        QTest::newRow("110") << 110 << 1.0 << 0.0 << false;
         QTest::newRow("120, automatic") << 120 << 1.0 << -1.0 << false;
         QTest::newRow("144, 1.2 stored") << 144 << 1.2 << 1.2 << false;
         QTest::newRow("144, automatic") << 144 << 1.2 << -1.0 << true;
         QTest::newRow("192, 1.2 stored") << 192 << 1.6 << 1.2 << true;
-        QTest::newRow("192, nothing stored") << 192 << 1.6 << 0.0 << true;
+        QTest::newRow("192") << 192 << 1.6 << 0.0 << true;
         QTest::newRow("192, 1.6 stored") << 192 << 1.6 << 1.6 << false;
         QTest::newRow("192, 1.6000001 stored") << 192 << 1.6 << 1.6000001 << false;
     }
@@ -237,26 +246,19 @@ private slots:
 
     void workerSnapshot_data()
     {
-        QTest::addColumn<bool>("sync");
-        QTest::addColumn<bool>("signedIn");
-        QTest::addColumn<bool>("modified");
-        QTest::addColumn<qint64>("idleMs"); // -1: no input this run
-        QTest::addColumn<bool>("answer");
-        QTest::newRow("idle") << true << true << false << qint64(31000) << true;
-        QTest::newRow("typing") << true << true << false << qint64(5000) << false;
-        QTest::newRow("never typed") << true << true << false << qint64(-1) << false;
-        QTest::newRow("unsaved") << true << true << true << qint64(60000) << false;
-        QTest::newRow("signed out") << true << false << false << qint64(60000) << false;
-        QTest::newRow("sync off") << false << true << false << qint64(60000) << false;
+        QTest::addColumn<SnapshotCase>("c");
+        QTest::newRow("idle") << SnapshotCase{true, true, false, 31000, true};
+        QTest::newRow("typing") << SnapshotCase{true, true, false, 5000, false};
+        QTest::newRow("never typed") << SnapshotCase{true, true, false, -1, false};
+        QTest::newRow("unsaved") << SnapshotCase{true, true, true, 60000, false};
+        QTest::newRow("signed out") << SnapshotCase{true, false, false, 60000, false};
+        QTest::newRow("sync off") << SnapshotCase{false, true, false, 60000, false};
     }
 
     void workerSnapshot()
     {
-        QFETCH(bool, sync);
-        QFETCH(bool, signedIn);
-        QFETCH(bool, modified);
-        QFETCH(qint64, idleMs);
-        QFETCH(bool, answer);
+        QFETCH(SnapshotCase, c);
+        const auto [sync, signedIn, modified, idleMs, answer] = c;
         GuiSnapshot &s = g_App.guiSnapshot;
         s.cloudSyncOn = sync;
         s.signedIn = signedIn;
@@ -329,8 +331,7 @@ private slots:
                                                                             .arg(QDate::currentDate().toString("yyyyMMdd")))),
                                  30000);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(profile.file("Inkboat.lock")), 30000);
-        for (const char *f : {"Inkboat.sdb", "Inkboat_Material.sdb", "Inkboat_Sentence.sdb", "Inkboat_Article.sdb",
-                              "Inkboat_Log.sdb", "log", "temp", "backup"})
+        for (const char *f : {"Inkboat_Material.sdb", "Inkboat_Sentence.sdb", "Inkboat_Article.sdb", "Inkboat_Log.sdb"})
             QVERIFY2(QFileInfo::exists(profile.file(QLatin1String(f))), f);
         ::kill(pid_t(app.processId()), SIGTERM);
         QVERIFY(app.waitForFinished(30000));

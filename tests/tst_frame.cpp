@@ -87,8 +87,6 @@ private slots:
                                  "horizontalLayout", "icon", "titleText", "minimizeButton", "restoreButton",
                                  "maximizeButton", "closeButton", "windowContent"})
             QVERIFY2(frame.findChild<QObject *>(QLatin1String(name)), name);
-        QVERIFY(frame.windowFlags() & Qt::FramelessWindowHint);
-        QVERIFY(frame.testAttribute(Qt::WA_DeleteOnClose));
     }
 
     void wrapsWidgetAndCopiesTitleIconName()

@@ -526,31 +526,32 @@ private slots:
         std::atomic<bool> inside{false};
         std::atomic<bool> failed{false};
         const int saves = 200;
-        std::unique_ptr<QThread> rollbacker(QThread::create([&]() {
-            try {
-                for (int round = 0; round < 5; ++round) {
-                    raw ? void(execSql("BEGIN IMMEDIATE;")) : beginTransaction();
-                    inside = true;
-                    for (int i = 0; i < 20; ++i) {
-                        execSql(QString("INSERT INTO SysLog(ID,Title) VALUES('R%1-%2','x')").arg(round).arg(i));
-                        QThread::msleep(1);
-                    }
-                    raw ? void(execSql("ROLLBACK;")) : rollbackTransaction();
+        auto guarded = [&failed](std::function<void()> work) {
+            return std::unique_ptr<QThread>(QThread::create([&failed, work] {
+                try {
+                    work();
+                } catch (...) {
+                    failed = true;
                 }
-            } catch (...) {
-                failed = true;
+            }));
+        };
+        auto rollbacker = guarded([&] {
+            for (int round = 0; round < 5; ++round) {
+                raw ? void(execSql("BEGIN IMMEDIATE;")) : beginTransaction();
+                inside = true;
+                for (int i = 0; i < 20; ++i) {
+                    execSql(QString("INSERT INTO SysLog(ID,Title) VALUES('R%1-%2','x')").arg(round).arg(i));
+                    QThread::msleep(1);
+                }
+                raw ? void(execSql("ROLLBACK;")) : rollbackTransaction();
             }
-        }));
-        std::unique_ptr<QThread> saver(QThread::create([&]() {
+        });
+        auto saver = guarded([&] {
             while (!inside)
                 QThread::yieldCurrentThread();
-            try {
-                for (int i = 0; i < saves; ++i)
-                    execSql(QString("INSERT INTO DelLog(ID,Category) VALUES('S%1','book')").arg(i));
-            } catch (...) {
-                failed = true;
-            }
-        }));
+            for (int i = 0; i < saves; ++i)
+                execSql(QString("INSERT INTO DelLog(ID,Category) VALUES('S%1','book')").arg(i));
+        });
         rollbacker->start();
         saver->start();
         QVERIFY(rollbacker->wait(60000));
