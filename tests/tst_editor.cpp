@@ -297,7 +297,7 @@ private slots:
         host.type("改");
         host.answers << answer;
         // A timer firing while the question is open must not save the edits.
-        host.duringQuestion = [&host]() { host.book->autoSaveTimerUpdate(); };
+        host.onAsk = [&host](const QString &) { host.book->autoSaveTimerUpdate(); };
         host.select("C2");
         QCOMPARE(host.asked, QStringList{"文章已修改，保存吗？"});
         QCOMPARE(plain("C1"), stored);

@@ -80,26 +80,31 @@ inline QString shape(const QAbstractItemModel *model, const QModelIndex &parent 
     return parts.join(QLatin1Char(','));
 }
 
-// The book tree and the editor on a plain widget; questions are answered from `answers` (yes when
-// empty), errors are collected. The tree is loaded at construction.
-struct BookHost {
+// Questions are answered from `answers` (yes when empty) after onAsk has run; errors are collected.
+struct Prompts {
+    QStringList asked, errors;
+    QList<int> answers;
+    std::function<void(const QString &)> onAsk;
+    int ask(const QString &text)
+    {
+        asked << text;
+        if (onAsk)
+            onAsk(text);
+        return answers.isEmpty() ? int(Ink::maYes) : answers.takeFirst();
+    }
+};
+
+// The book tree and the editor on a plain widget, the tree loaded at construction.
+struct BookHost : Prompts {
     QWidget window;
     TreeView *view = new TreeView(&window);
     MyTextEdit *editor = new MyTextEdit(&window);
     BookController *book = new BookController(view, editor, &window);
-    QStringList asked, errors;
-    QList<int> answers;
-    std::function<void()> duringQuestion;
 
     BookHost()
     {
         editor->setResetOnAsciiKey(true);
-        book->askHook = [this](const QString &text) {
-            asked << text;
-            if (duringQuestion)
-                duringQuestion();
-            return answers.isEmpty() ? int(Ink::maYes) : answers.takeFirst();
-        };
+        book->askHook = [this](const QString &text) { return ask(text); };
         book->errorHook = [this](const QString &text) { errors << text; };
         book->loadTree();
     }
