@@ -160,75 +160,59 @@ private slots:
         QCOMPARE(count("PRAGMA freelist_count"), 0);
     }
 
-    void libraryVersionCheck_data()
-    {
-        QTest::addColumn<int>("library");
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<QString>("message");
-        const QString material = "您的素材库版本异常，请到官方网站下载最新的完整版安装！";
-        QTest::newRow("material empty") << 0 << QString() << QString();
-        QTest::newRow("material 0") << 0 << "0" << QString();
-        QTest::newRow("material 2.9") << 0 << "2.9" << material;
-        QTest::newRow("material 3.0") << 0 << "3.0" << QString();
-        QTest::newRow("material 10.0 is a number") << 0 << "10.0" << QString();
-        QTest::newRow("sentence 2.9") << 1 << "2.9" << "您的句词库版本异常，请到官方网站下载最新的完整版安装！";
-        QTest::newRow("article 1") << 2 << "1" << "您的文章库版本异常，请到官方网站下载最新的完整版安装！";
-    }
-
-    void libraryVersionCheck()
-    {
-        QFETCH(int, library);
-        QFETCH(QString, version);
-        QFETCH(QString, message);
-        TestProfile profile;
-        START_OK();
-        stopApp();
-        QStringList sql{"CREATE TABLE IF NOT EXISTS DbVersion(Version VARCHAR(64))", "DELETE FROM DbVersion"};
-        if (!version.isEmpty())
-            sql << QStringLiteral("INSERT INTO DbVersion VALUES('%1')").arg(version);
-        onSideConnection(dbFileName(Ink::TableType(library)), sql);
-
-        const StartResult r = startApp();
-        QCOMPARE(r.ok, message.isEmpty());
-        if (!message.isEmpty()) {
-            QCOMPARE(r.messages, QStringList{message});
-            QVERIFY(g_App.isQuitting());
-            QVERIFY(!g_App.db.isOpen());
-        }
-    }
-
-    void damagedFileStopsStartUpWithoutTouchingTheMainFile_data()
+    // Library version 0 and from 3.0 pass; below 3.0 stops. A damaged file stops without touching the main file.
+    void startUpChecks_data()
     {
         QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("version"); // written into the file's DbVersion; "<junk>": the file is overwritten
         QTest::addColumn<QString>("message"); // start of the one message shown; empty: none
-        QTest::newRow("material library") << "Inkboat_Material.sdb"
-                                          << "打开素材库失败，有可能素材损坏或版本问题，请下载完整版素材安装，错误原因：\r\n";
-        QTest::newRow("main file") << "Inkboat.sdb" << QString();
+        QTest::addColumn<bool>("ok");
+        const QString m = "Inkboat_Material.sdb", bad = "版本异常，请到官方网站下载最新的完整版安装！";
+        QTest::newRow("material without version") << m << "" << QString() << true;
+        QTest::newRow("material 0") << m << "0" << QString() << true;
+        QTest::newRow("material 2.9") << m << "2.9" << "您的素材库" + bad << false;
+        QTest::newRow("material 3.0") << m << "3.0" << QString() << true;
+        QTest::newRow("material 10.0 is a number") << m << "10.0" << QString() << true;
+        QTest::newRow("sentence 2.9") << "Inkboat_Sentence.sdb" << "2.9" << "您的句词库" + bad << false;
+        QTest::newRow("article 1") << "Inkboat_Article.sdb" << "1" << "您的文章库" + bad << false;
+        QTest::newRow("damaged material library")
+            << m << "<junk>" << "打开素材库失败，有可能素材损坏或版本问题，请下载完整版素材安装，错误原因：\r\n" << false;
+        QTest::newRow("damaged main file") << "Inkboat.sdb" << "<junk>" << QString() << false;
     }
 
-    void damagedFileStopsStartUpWithoutTouchingTheMainFile()
+    void startUpChecks()
     {
         QFETCH(QString, file);
+        QFETCH(QString, version);
         QFETCH(QString, message);
+        QFETCH(bool, ok);
         TestProfile profile;
         START_OK();
         stopApp();
-        {
+        if (version == "<junk>") {
             QFile f(profile.file(file));
             QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
             f.write(QByteArray(8192, 'z'));
+        } else {
+            QStringList sql{"CREATE TABLE IF NOT EXISTS DbVersion(Version VARCHAR(64))", "DELETE FROM DbVersion"};
+            if (!version.isEmpty())
+                sql << QStringLiteral("INSERT INTO DbVersion VALUES('%1')").arg(version);
+            onSideConnection(profile.file(file), sql);
         }
         const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
-        if (message.isEmpty())
+        if (!ok && message.isEmpty())
             QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can not open connection: .+"));
         const StartResult r = startApp();
-        QVERIFY(!r.ok);
+        QCOMPARE(r.ok, ok);
         QVERIFY(r.exception.isEmpty());
-        QVERIFY(g_App.isQuitting());
-        QCOMPARE(r.messages.size(), message.isEmpty() ? 0 : 1);
-        if (!message.isEmpty())
-            QVERIFY2(r.messages.first().startsWith(message), qPrintable(r.messages.first()));
-        QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
+        if (!ok) {
+            QVERIFY(g_App.isQuitting());
+            QVERIFY(!g_App.db.isOpen());
+            QCOMPARE(r.messages.size(), message.isEmpty() ? 0 : 1);
+            if (!message.isEmpty())
+                QVERIFY2(r.messages.first().startsWith(message), qPrintable(r.messages.first()));
+            QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
+        }
     }
 
     void shippedLibrariesAreCopied()
