@@ -165,20 +165,11 @@ private slots:
         TestProfile profile; // the failure line also goes to the log folder of this profile
         Thrower thrower;
         thrower.setObjectName("thrower");
-        thrower.action = [kind] {
-            switch (kind) {
-            case 0:
-                throw EAbort();
-            case 1:
-                throw Exception("读取失败 %2", "ERR_QUERY");
-            case 2:
-                throw QtFailure();
-            case 3:
-                throw std::runtime_error("std failure");
-            default:
-                throw 42;
-            }
-        };
+        const std::function<void()> throwers[] = {[] { throw EAbort(); },
+                                                  [] { throw Exception("读取失败 %2", "ERR_QUERY"); },
+                                                  [] { throw QtFailure(); },
+                                                  [] { throw std::runtime_error("std failure"); }, [] { throw 42; }};
+        thrower.action = throwers[kind];
         QEvent event(QEvent::User);
         QCOMPARE(QCoreApplication::sendEvent(&thrower, &event), false);
         QCOMPARE(m_boxes, box.isEmpty() ? QStringList() : QStringList{box});
