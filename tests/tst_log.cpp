@@ -59,20 +59,16 @@ private slots:
         QCOMPARE(readAll(m_dir.path() + "/err20240201.log"), QString("2024-02-01 00:00:00.001:after\r\n"));
     }
 
-    void missingFolderWritesNothing()
-    {
-        setLogFolder(m_dir.path() + "/gone");
-        writeLog("err", "lost");
-        QVERIFY(!QDir(m_dir.path() + "/gone").exists());
-    }
-
-    void traceOnlyWhenSwitchedOn()
+    void traceOnlyWhenSwitchedOnAndNothingWithoutTheFolder()
     {
         writeTraceLog("trace", "hidden");
         QVERIFY(QDir(m_dir.path()).entryList(QDir::Files).isEmpty());
         setTraceLogEnabled(true);
         writeTraceLog("trace", "shown", false);
         QCOMPARE(readAll(logFileName("trace", QDate::currentDate())), QString("shown\r\n"));
+        setLogFolder(m_dir.path() + "/gone");
+        writeLog("err", "lost");
+        QVERIFY(!QDir(m_dir.path() + "/gone").exists());
     }
 
     void performanceRecord()

@@ -78,13 +78,8 @@ private slots:
         stopApp();
         QVERIFY(startApp().ok); // and through a restart
         QVERIFY(g_SysParams == saved);
-    }
 
-    void uncheckedSavePasswordStoresNone()
-    {
-        TestProfile profile;
-        QVERIFY(startApp().ok);
-        g_SysParams.loginParams.password = "secret";
+        // An unchecked "save password" stores no password, not even an older one.
         g_SysParams.loginParams.vPassword = encipherPassword("older");
         g_SysParams.loginParams.saveLogin = false;
         saveSysParams();
