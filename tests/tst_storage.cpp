@@ -287,7 +287,7 @@ private slots:
 
     void attachWorksWithAwkwardDataPath()
     {
-        // The data folder is the profile's; give it a name that SQL literals and URIs treat specially.
+        // The data folder is the profile's; give it a name that SQL literals and URIs must escape.
         QTemporaryDir base;
         const QString root = base.path() + "/it's 100% #1?";
         QVERIFY(QDir().mkpath(root));
