@@ -8,10 +8,8 @@
 #include "book/BookTree.h"
 #include "storage/DbLock.h"
 
-#include <QAbstractItemModelTester>
-#include <QLineEdit>
-#include <QStandardItemModel>
 #include <QtTest>
+#include <QtWidgets>
 
 namespace {
 const QString smallShape = QStringLiteral("书一(卷一(章一,章二,章三),卷二(章四)),书二");

@@ -7,16 +7,8 @@
 #include "params/SysParams.h"
 #include "ui/MainWindow.h"
 
-#include <QMenuBar>
-#include <QPlainTextEdit>
-#include <QSplitter>
-#include <QTabWidget>
-
-#include <QProcess>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QThread>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <atomic>
 #include <csignal>

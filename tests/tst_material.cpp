@@ -2,36 +2,18 @@
 #include "BookRows.h"
 #include "TestProfile.h"
 
-#include "app/App.h"
 #include "app/Constants.h"
-#include "book/TreeNodeInfo.h"
 #include "libtool/LibraryFile.h"
 #include "log/Log.h"
 #include "material/ArticleViewDialog.h"
 #include "material/MaterialBrowser.h"
 #include "material/MaterialList.h"
-#include "storage/DataAccess.h"
-#include "storage/Database.h"
 #include "ui/MainWindow.h"
 #include "ui/Toast.h"
 
-#include <QAction>
-#include <QFile>
-#include <QFocusEvent>
-#include <QLineEdit>
-#include <QListView>
-#include <QPlainTextEdit>
-#include <QSignalSpy>
-#include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QStandardItemModel>
-#include <QTabWidget>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTextBlock>
-#include <QTextEdit>
-#include <QTimer>
-#include <QTreeView>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace {
 
