@@ -461,10 +461,9 @@ private slots:
     void secondInstanceIsRefused()
     {
         QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("INKBOAT_TEST_SECOND_INSTANCE", "1");
-        child.setProcessEnvironment(env);
+        qputenv("INKBOAT_TEST_SECOND_INSTANCE", "1");
         child.start(QCoreApplication::applicationFilePath(), QStringList());
+        qunsetenv("INKBOAT_TEST_SECOND_INSTANCE");
         QVERIFY(child.waitForFinished(30000));
         const QString out = QString::fromUtf8(child.readAllStandardOutput());
         QVERIFY2(out.contains("已经在运行"), qPrintable(out));
@@ -504,13 +503,8 @@ int main(int argc, char **argv)
         QCoreApplication app(argc, argv);
         QCoreApplication::setOrganizationName(Ink::organizationName());
         QCoreApplication::setApplicationName(Ink::applicationName());
-        QStringList messages;
-        g_App.setMessageHook([&messages](int, const QString &text) {
-            messages << text;
-            return 0;
-        });
-        const bool ok = g_App.init();
-        std::printf("init=%d %s\n", ok ? 1 : 0, messages.join('|').toUtf8().constData());
+        const StartResult r = startApp(); // in the profile of the running test
+        std::printf("init=%d %s\n", r.ok ? 1 : 0, r.messages.join('|').toUtf8().constData());
         return 0;
     }
     QApplication app(argc, argv);

@@ -44,17 +44,8 @@ struct Host {
     {
         tabs->addTab(tree, QStringLiteral("素材库"));
         tabs->addTab(userTree, QStringLiteral("用户素材库"));
-        MaterialBrowser::Widgets w;
-        w.tabWidgetMaterial = tabs;
-        w.treeViewMaterial = tree;
-        w.treeViewUserMaterial = userTree;
-        w.listViewMaterial = list;
-        w.listViewSearchMaterial = searchList;
-        w.plainTextEditMaterialContent = pane;
-        w.textEditor = editor;
-        w.actionTextInsertSelectMaterial = insertSelect;
-        w.actionTextInsertAllMaterial = insertAll;
-        browser = new MaterialBrowser(w, &window);
+        browser = new MaterialBrowser({tabs, tree, userTree, list, searchList, pane, editor, insertSelect, insertAll},
+                                      &window);
     }
     QStringList listTitles() const
     {
