@@ -25,11 +25,16 @@ class TestBookTree : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { QVERIFY(startApp().ok); }
-    void init() { clearBookTables(); }
+    void init()
+    {
+        clearBookTables();
+        smallLibrary();
+    }
 
     void buildsShapeFromScrambledRows()
     {
         // Inserted in an order unrelated to the tree; deleted rows and their subtrees stay out.
+        clearBookTables();
         insertBookRow("C3", "V1", 3, 2, 3, "章三");
         insertBookRow("V2", "B1", 2, 1, 2, "卷二");
         insertBookRow("B2", "", 1, 0, 2, "书二");
@@ -93,7 +98,6 @@ private slots:
         QFETCH(bool, sameLevel);
         QFETCH(QString, failure);
         QFETCH(QString, expected);
-        smallLibrary();
         BookHost host;
         if (!current.isEmpty())
             host.select(current);
@@ -137,7 +141,6 @@ private slots:
     {
         QFETCH(QString, current);
         QFETCH(QString, enabled);
-        smallLibrary();
         BookHost host;
         if (!current.isEmpty())
             host.select(current);
@@ -164,7 +167,6 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, stored);
         QFETCH(bool, fails);
-        smallLibrary();
         BookHost host;
         if (fails)
             execSql(noRename);
@@ -199,7 +201,6 @@ private slots:
         QFETCH(int, answer);
         QFETCH(QString, question);
         QFETCH(QString, flag);
-        smallLibrary();
         BookHost host;
         host.select(node);
         host.answers << answer;
@@ -220,7 +221,6 @@ private slots:
 
     void deletingOpenModifiedChapterDoesNotBringItBack()
     {
-        smallLibrary();
         BookHost host;
         host.select("C2");
         QCOMPARE(host.book->currentChapterId(), QString("C2"));
@@ -265,7 +265,6 @@ private slots:
         QFETCH(bool, fromView);
         QFETCH(bool, accepted);
         QFETCH(QString, order);
-        smallLibrary();
         BookHost host;
         host.select(dragged);
         const auto pos = TreeView::DropIndicatorPosition(position);
@@ -307,7 +306,6 @@ private slots:
 
     void sortByModified()
     {
-        smallLibrary();
         execSql("UPDATE BookTree SET Updated='2021-05-01 10:00:00.000' WHERE ID='C2'");
         execSql("UPDATE BookTree SET Updated='2022-05-01 10:00:00.000' WHERE ID='C3'");
         BookHost host;

@@ -14,7 +14,11 @@ class TestEditor : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { QVERIFY(startApp().ok); }
-    void init() { clearBookTables(); }
+    void init()
+    {
+        clearBookTables();
+        smallLibrary();
+    }
 
     // --- input tracking ---
 
@@ -86,7 +90,6 @@ private slots:
 
     void enterIndentsNewParagraph()
     {
-        smallLibrary();
         BookHost host;
         host.select("C1");
         host.editor->moveCursor(QTextCursor::End);
@@ -103,7 +106,6 @@ private slots:
 
     void noChapterIsReadOnly()
     {
-        smallLibrary();
         BookHost host;
         QVERIFY(host.editor->isReadOnly());
         host.select("C1");
@@ -135,7 +137,6 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QString, error);
-        smallLibrary();
         BookHost host;
         host.select("C2");
         host.editor->selectAll();
@@ -167,7 +168,6 @@ private slots:
 
     void logRowPerChapterAndDay()
     {
-        smallLibrary();
         BookHost host;
         host.select("C1");
         host.type("一二三");
@@ -187,7 +187,6 @@ private slots:
 
     void autosaveWhileSwitchingKeepsEachText()
     {
-        smallLibrary();
         BookHost host;
         host.book->setSortByModified(true);
         for (const QString id : {"C1", "C2", "C3", "C1", "C2"}) {
@@ -206,7 +205,6 @@ private slots:
 
     void reloadKeepsModifiedText()
     {
-        smallLibrary();
         BookHost host;
         host.select("C2");
         host.type("未保存");
@@ -239,7 +237,6 @@ private slots:
     void failedSaveRollsBackBoth()
     {
         QFETCH(QString, trigger);
-        smallLibrary();
         BookHost host;
         host.select("C1");
         host.type("新的字");
@@ -281,7 +278,6 @@ private slots:
         QFETCH(int, answer);
         QFETCH(QString, stored);
         QFETCH(int, discarded);
-        smallLibrary();
         BookHost host;
         QSignalSpy discardSpy(host.book, &BookController::recoveryCopiesDiscarded);
         host.select("C1");
@@ -302,7 +298,6 @@ private slots:
 
     void undoToSavedTextReleasesRecoveryCopies()
     {
-        smallLibrary();
         BookHost host;
         QSignalSpy discardSpy(host.book, &BookController::recoveryCopiesDiscarded);
         host.select("C1");
