@@ -146,16 +146,6 @@ private slots:
         }
     }
 
-    void panelsInOrder()
-    {
-        Window win;
-        QCOMPARE(win.get<QSplitter>("splitterMain")->widget(0), win.get<QWidget>("widgetBook"));
-        QCOMPARE(win.get<QSplitter>("splitterMain")->widget(2), win.get<QWidget>("widgetMaterial"));
-        QVERIFY(win.get<QFrame>("frameSearchMaterial")->isHidden());
-        QVERIFY(win.get<QPlainTextEdit>("plainTextEditMaterialContent")->isReadOnly());
-        QVERIFY(win.get<MyTextEdit>("textEditor")->resetOnAsciiKey());
-    }
-
     void fullScreenHidesMenu()
     {
         Window win;
