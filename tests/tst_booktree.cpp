@@ -51,6 +51,7 @@ private slots:
         QCOMPARE(shape(host.book->model()), smallShape);
         QCOMPARE(host.book->records().size(), 8);
         const QModelIndex c2 = host.sourceOf("C2");
+        QVERIFY(c2.isValid());
         QCOMPARE(TreeNodeInfo::of(c2)->pID, QString("V1"));
         QCOMPARE(TreeNodeInfo::of(c2)->_type, QString("Book"));
         QVERIFY(!c2.data(Qt::DecorationRole).value<QIcon>().isNull());

@@ -369,7 +369,7 @@ private slots:
         QTimer::singleShot(0, [&guides] {
             for (QWidget *widget : QApplication::allWidgets())
                 if (auto *d = qobject_cast<ArticleViewDialog *>(widget)) {
-                    guides << d->windowTitle();
+                    guides << (d->isVisible() ? d->windowTitle() : QString("hidden"));
                     d->close();
                 }
         });
