@@ -41,6 +41,16 @@ void desKey(uint8_t key[DES_KEY_SIZE])
     des_fix_parity(DES_KEY_SIZE, key, key);
 }
 
+// The cipher of the stored password, keyed once per use.
+des_ctx passwordCipher()
+{
+    uint8_t key[DES_KEY_SIZE];
+    desKey(key);
+    des_ctx ctx;
+    des_set_key(&ctx, key);
+    return ctx;
+}
+
 template <class T>
 T clamp(T value, T low, T high)
 {
@@ -74,10 +84,7 @@ QString encipherPassword(const QString &plain)
     // PKCS#7 padding to whole blocks.
     const int pad = DES_BLOCK_SIZE - data.size() % DES_BLOCK_SIZE;
     data.append(QByteArray(pad, char(pad)));
-    uint8_t key[DES_KEY_SIZE];
-    desKey(key);
-    des_ctx ctx;
-    des_set_key(&ctx, key);
+    des_ctx ctx = passwordCipher();
     uint8_t iv[DES_BLOCK_SIZE] = {0};
     QByteArray out(data.size(), '\0');
     cbc_encrypt(&ctx, reinterpret_cast<nettle_cipher_func *>(des_encrypt), DES_BLOCK_SIZE, iv, size_t(data.size()),
@@ -97,10 +104,7 @@ QString decipherPassword(const QString &hex, bool *ok)
     const QByteArray data = QByteArray::fromHex(hex.toLatin1());
     if (data.isEmpty() || data.size() % DES_BLOCK_SIZE != 0 || data.toHex() != hex.toLatin1().toLower())
         return QString();
-    uint8_t key[DES_KEY_SIZE];
-    desKey(key);
-    des_ctx ctx;
-    des_set_key(&ctx, key);
+    des_ctx ctx = passwordCipher();
     uint8_t iv[DES_BLOCK_SIZE] = {0};
     QByteArray out(data.size(), '\0');
     cbc_decrypt(&ctx, reinterpret_cast<nettle_cipher_func *>(des_decrypt), DES_BLOCK_SIZE, iv, size_t(data.size()),

@@ -857,12 +857,18 @@ void MainWindow::appAboutToQuit()
 {
     // Every other way out (restart after an upgrade, exit for an installer) ends here: the same
     // shutdown as a close, without questions.
+    shutdownWithoutQuestions();
+}
+
+bool MainWindow::shutdownWithoutQuestions()
+{
     if (m_shutDown)
-        return;
+        return false;
     m_closing = true;
     g_App.guiSnapshot.closing = true;
     stopTimers();
     shutdown(false);
+    return true;
 }
 
 // ---------------------------------------------------------------- action states
@@ -1299,11 +1305,6 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::quitWithoutQuestions()
 {
-    if (m_shutDown)
-        return;
-    m_closing = true;
-    g_App.guiSnapshot.closing = true;
-    stopTimers();
-    shutdown(false);
-    QCoreApplication::exit(0);
+    if (shutdownWithoutQuestions())
+        QCoreApplication::exit(0);
 }

@@ -193,6 +193,8 @@ protected:
 private:
     void on_textEditor_modificationChanged(bool modified);
     void togglePanel(int pane, QWidget *widget, int minimumWidth);
+    // The close without questions (signal-driven quit, restart, install); false when already done.
+    bool shutdownWithoutQuestions();
     void runFirstShow();
     void notYetAvailable();
     void buildStatusBar();
