@@ -220,21 +220,73 @@ private slots:
         QCOMPARE(shape(host.book->model()), QString("书一(卷一(章二,章三),卷二(章四)),书二"));
     }
 
-    void deletingOpenModifiedChapterDoesNotBringItBack()
+    void deletingOpenModifiedChapter_data()
     {
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("deleted") << false;
+        QTest::newRow("delete fails") << true;
+    }
+
+    void deletingOpenModifiedChapter()
+    {
+        QFETCH(bool, fails);
         BookHost host;
         host.select("C2");
         QCOMPARE(host.book->currentChapterId(), QString("C2"));
         host.type("未保存的字");
+        if (fails)
+            execSql("CREATE TEMP TRIGGER no_delete BEFORE UPDATE OF Flag ON main.BookTree WHEN NEW.Flag='D' "
+                    "BEGIN SELECT RAISE(ABORT,'删不掉'); END");
         host.book->deleteCurrentNode();
-        // No save question: the deleted chapter is settled first; the next one opens.
+        // No save question: only the delete is asked.
         QCOMPARE(host.asked.size(), 1);
+        QCOMPARE(host.errors.size(), fails ? 1 : 0);
+        if (fails) {
+            // Nothing was deleted: the chapter stays open with its edits, which still save.
+            QVERIFY(host.errors[0].contains("删不掉"));
+            QCOMPARE(host.book->currentChapterId(), QString("C2"));
+            QCOMPARE(host.currentId(), QString("C2"));
+            QVERIFY(host.editor->document()->isModified());
+            host.book->autoSaveTimerUpdate();
+            QCOMPARE(row("C2", "Flag,PlainText"), QString("A|章二未保存的字"));
+            return;
+        }
         QVERIFY(host.book->currentChapterId() != "C2");
         host.book->autoSaveTimerUpdate();
         host.book->loadTree();
         // The store refuses a deleted row outright.
         QVERIFY_EXCEPTION_THROWN(BookStore::saveChapter("C2", "<p>x</p>", "x"), Exception);
         QCOMPARE(row("C2", "Flag,PlainText"), QString("D|章二"));
+    }
+
+    void focusStaysInTreeUntilChapterOpened()
+    {
+        BookHost host;
+        host.view->setGeometry(0, 0, 300, 400);
+        host.editor->setGeometry(300, 0, 300, 400);
+        host.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host.window));
+        host.view->expandAll();
+        host.view->setFocus();
+        host.select("B1");
+        // The arrow keys walk from the book through its volume to a chapter; the tree keeps the focus.
+        QTest::keyClick(host.view, Qt::Key_Down);
+        QCOMPARE(host.currentId(), QString("V1"));
+        QTest::keyClick(host.view, Qt::Key_Down);
+        QCOMPARE(host.book->currentChapterId(), QString("C1"));
+        QCOMPARE(host.window.focusWidget(), host.view);
+        QTest::keyClick(host.view, Qt::Key_Return);
+        QCOMPARE(host.window.focusWidget(), host.editor);
+        auto click = [&host](const QString &id) {
+            QTest::mouseClick(host.view->viewport(), Qt::LeftButton, {},
+                              host.view->visualRect(host.view->fromSource(host.sourceOf(id))).center());
+        };
+        click("V2");
+        QCOMPARE(host.currentId(), QString("V2"));
+        QCOMPARE(host.window.focusWidget(), host.view);
+        click("C4");
+        QCOMPARE(host.book->currentChapterId(), QString("C4"));
+        QCOMPARE(host.window.focusWidget(), host.editor);
     }
 
     void drops_data()

@@ -4,6 +4,7 @@
 
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "log/Log.h"
 #include "storage/DbLock.h"
 
 #include <QtTest>
@@ -219,10 +220,51 @@ private slots:
         QCOMPARE(host.editor->toPlainText(), QString("云端"));
         // A chapter deleted elsewhere leaves the editor.
         execSql("UPDATE BookTree SET Flag='D' WHERE ID='C2'");
-        host.type("x");
         host.book->loadTree(true);
         QVERIFY(host.book->currentChapterId() != "C2");
         QCOMPARE(row("C2", "Flag,PlainText"), QString("D|云端"));
+    }
+
+    void unsavedTextSurvivesReload_data()
+    {
+        QTest::addColumn<QString>("obstacle");
+        QTest::addColumn<QString>("removal"); // empty: the text can never be saved to its row
+        QTest::newRow("chapter deleted elsewhere") << "UPDATE BookTree SET Flag='D' WHERE ID='C2'" << "";
+        // A temporary view hides the table from the save and from the reload alike.
+        QTest::newRow("save and reload fail") << "CREATE TEMP VIEW BookTree AS SELECT 1 AS x"
+                                              << "DROP VIEW temp.BookTree";
+    }
+
+    void unsavedTextSurvivesReload()
+    {
+        QFETCH(QString, obstacle);
+        QFETCH(QString, removal);
+        BookHost host;
+        host.select("C2");
+        host.type("未存");
+        execSql(obstacle);
+        host.book->loadTree(true);
+        QVERIFY(!host.errors.isEmpty());
+        QCOMPARE(host.book->currentChapterId(), QString("C2"));
+        QCOMPARE(host.editor->toPlainText(), QString("章二未存"));
+        QVERIFY(host.editor->document()->isModified());
+        QVERIFY(!host.editor->isReadOnly());
+        QVERIFY(!host.book->clearEditor());
+        if (!removal.isEmpty()) {
+            execSql(removal);
+            host.book->autoSaveTimerUpdate();
+            QCOMPARE(plain("C2"), QString("章二未存"));
+            return;
+        }
+        // Only "否" gives the text up; a dismissed question keeps it.
+        host.answers << -1 << int(Ink::maNo);
+        host.select("C1");
+        QCOMPARE(host.book->currentChapterId(), QString("C2"));
+        QCOMPARE(host.editor->toPlainText(), QString("章二未存"));
+        host.select("C1");
+        QCOMPARE(host.asked.size(), 2);
+        QCOMPARE(host.book->currentChapterId(), QString("C1"));
+        QCOMPARE(row("C2", "Flag,PlainText"), QString("D|章二"));
     }
 
     void failedSaveRollsBackBoth_data()
@@ -241,18 +283,27 @@ private slots:
         host.select("C1");
         host.type("新的字");
         execSql(trigger);
+        QSignalSpy failSpy(host.book, &BookController::autoSaveFailed);
         host.book->autoSaveTimerUpdate();
-        QCOMPARE(host.errors.size(), 1);
-        QVERIFY(host.errors[0].startsWith("保存文章出错，错误信息：\n"));
-        QVERIFY(host.errors[0].contains("日志写不进"));
+        // The timer opens no dialog: the failure is reported and logged with the chapter id.
+        QVERIFY(host.errors.isEmpty());
+        QCOMPARE(failSpy.count(), 1);
+        QCOMPARE(failSpy[0][0].toString(), QString("C1"));
+        const QString message = failSpy[0][1].toString();
+        QVERIFY(message.startsWith("保存文章出错，错误信息：\n"));
+        QVERIFY(message.contains("日志写不进"));
+        QFile log(logFileName("err", QDate::currentDate()));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(log.readAll()).contains("自动保存文章失败（文章ID：C1）"));
         QCOMPARE(row("C1", "PlainText,Synced"), QString("章一|1"));
         QCOMPARE(scalar("SELECT COUNT(*) FROM L.BookLog").toInt(), 0);
         QCOMPARE(openTransactionCount(), 0);
         QVERIFY(host.editor->document()->isModified());
 
-        // Leaving the chapter: the save fails again, so the tree stays on it.
+        // Leaving the chapter: the save fails again and says so, so the tree stays on it.
         host.select("C2");
         QCOMPARE(host.asked, QStringList{"文章已修改，保存吗？"});
+        QCOMPARE(host.errors, QStringList{message});
         QCOMPARE(host.book->currentChapterId(), QString("C1"));
         QCOMPARE(host.currentId(), QString("C1"));
         QCOMPARE(host.editor->toPlainText(), QString("章一新的字"));
@@ -268,9 +319,11 @@ private slots:
         QTest::addColumn<int>("answer");
         QTest::addColumn<QString>("stored");
         QTest::addColumn<int>("discarded");
-        QTest::newRow("yes saves") << int(Ink::maYes) << "章一改" << 0;
-        QTest::newRow("no drops the edits and the copies") << int(Ink::maNo) << "章一" << 1;
-        QTest::newRow("dismissed keeps the copies") << -1 << "章一" << 0;
+        QTest::addColumn<bool>("stays");
+        QTest::newRow("yes saves") << int(Ink::maYes) << "章一改" << 0 << false;
+        QTest::newRow("no drops the edits and the copies") << int(Ink::maNo) << "章一" << 1 << false;
+        // Esc or the title-bar button: no decision, so nothing is saved or dropped.
+        QTest::newRow("dismissed stays on the chapter") << -1 << "章一" << 0 << true;
     }
 
     void leavingModifiedChapter()
@@ -278,6 +331,7 @@ private slots:
         QFETCH(int, answer);
         QFETCH(QString, stored);
         QFETCH(int, discarded);
+        QFETCH(bool, stays);
         BookHost host;
         QSignalSpy discardSpy(host.book, &BookController::recoveryCopiesDiscarded);
         host.select("C1");
@@ -289,11 +343,46 @@ private slots:
         QCOMPARE(host.asked, QStringList{"文章已修改，保存吗？"});
         QCOMPARE(plain("C1"), stored);
         QCOMPARE(discardSpy.count(), discarded);
-        QCOMPARE(host.book->currentChapterId(), QString("C2"));
-        QCOMPARE(host.editor->toPlainText(), QString("章二"));
-        QVERIFY(!host.editor->document()->isModified());
+        const QString open = stays ? "C1" : "C2";
+        QCOMPARE(host.book->currentChapterId(), open);
+        QCOMPARE(host.currentId(), open);
+        QCOMPARE(host.editor->toPlainText(), QString(stays ? "章一改" : "章二"));
+        QCOMPARE(host.editor->document()->isModified(), stays);
         host.book->autoSaveTimerUpdate();
-        QCOMPARE(plain("C1") + plain("C2"), stored + "章二");
+        QCOMPARE(plain("C1") + plain("C2"), QString(stays ? "章一改" : stored) + "章二");
+    }
+
+    void overLengthIsToldWhileTyping()
+    {
+        BookHost host;
+        QSignalSpy lengthSpy(host.book, &BookController::overLengthChanged);
+        QSignalSpy failSpy(host.book, &BookController::autoSaveFailed);
+        host.select("C1");
+        host.type(QString(Ink::maxArticleLength - 2, QChar(0x5B57))); // exactly the limit
+        QCOMPARE(lengthSpy.count(), 0);
+        host.type("多");
+        QCOMPARE(lengthSpy.count(), 1);
+        QCOMPARE(lengthSpy[0], (QVariantList{Ink::maxArticleLength + 1, true}));
+        host.type("再");
+        QCOMPARE(lengthSpy.last(), (QVariantList{Ink::maxArticleLength + 2, false}));
+        // The timer fails quietly and tries again at every tick.
+        host.book->autoSaveTimerUpdate();
+        host.book->autoSaveTimerUpdate();
+        QVERIFY(host.errors.isEmpty());
+        QCOMPARE(failSpy.count(), 2);
+        const QString tooLong = QStringLiteral("文章可以支持最大字符长度10240，不能继续！");
+        QCOMPARE(failSpy[1][1].toString(), tooLong);
+        // A save the author asks for still shows the message.
+        QVERIFY(!host.book->trySaveArticle());
+        QCOMPARE(host.errors, QStringList{tooLong});
+        QTextCursor cursor(host.editor->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.deletePreviousChar();
+        cursor.deletePreviousChar();
+        QCOMPARE(lengthSpy.last(), (QVariantList{0, false}));
+        host.book->autoSaveTimerUpdate();
+        QCOMPARE(plain("C1").size(), Ink::maxArticleLength);
+        QCOMPARE(lengthSpy.count(), 4); // 10241, 10242, 10241, within
     }
 
     void undoToSavedTextReleasesRecoveryCopies()

@@ -4,8 +4,10 @@
 #include "TestProfile.h"
 
 #include "app/Constants.h"
+#include "log/Log.h"
 #include "params/SysParams.h"
 #include "ui/MainWindow.h"
+#include "ui/Toast.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -380,6 +382,7 @@ private slots:
         QTest::newRow("dismissed quit") << QList<int>{-1} << false << false << "章一";
         QTest::newRow("yes, save") << QList<int>{Ink::maYes, Ink::maYes} << false << true << "章一改";
         QTest::newRow("yes, do not save") << QList<int>{Ink::maYes, Ink::maNo} << false << true << "章一";
+        QTest::newRow("yes, save question dismissed") << QList<int>{Ink::maYes, -1} << false << false << "章一";
         QTest::newRow("yes, save fails") << QList<int>{Ink::maYes, Ink::maYes} << true << false << "章一";
     }
 
@@ -412,6 +415,7 @@ private slots:
         QCOMPARE(win.w->isVisible(), !closed);
         QCOMPARE(win.w->isEnabled(), !closed);
         QCOMPARE(win.w->autoSaveTimer()->isActive(), !closed);
+        QCOMPARE(win.get<MyTextEdit>("textEditor")->document()->isModified(), !closed);
         if (!failing)
             return;
         QVERIFY(win.errors[0].contains("写不进"));
@@ -421,6 +425,65 @@ private slots:
         win.answers = {Ink::maYes, Ink::maYes};
         QVERIFY(win.w->close());
         QCOMPARE(plain("C1"), QString("章一改"));
+    }
+
+    void overLengthShownInStatusBar()
+    {
+        Window win;
+        win.w->show();
+        win.firstShow();
+        win.w->book()->selectNode("C1");
+        auto *editor = win.get<MyTextEdit>("textEditor");
+        QLabel *label = win.w->saveStateLabel();
+        QVERIFY(label->isHidden());
+        const int toasts = Toast::currentSerial();
+        editor->moveCursor(QTextCursor::End);
+        editor->insertPlainText(QString(Ink::maxArticleLength, QChar('x')));
+        const QString count = QString::number(Ink::maxArticleLength + 2);
+        QVERIFY(!label->isHidden());
+        QVERIFY2(label->text().contains(count), qPrintable(label->text()));
+        QCOMPARE(Toast::currentSerial(), toasts + 1);
+        // The timer opens no dialog; the text stays until the chapter is short enough to save.
+        win.w->autoSaveTimerUpdate();
+        QVERIFY(win.errors.isEmpty());
+        QVERIFY(label->text().contains(count));
+        editor->textCursor().deletePreviousChar();
+        editor->textCursor().deletePreviousChar();
+        win.w->autoSaveTimerUpdate();
+        QVERIFY(label->isHidden());
+        QCOMPARE(plain("C1").size(), Ink::maxArticleLength);
+        QCOMPARE(Toast::currentSerial(), toasts + 1);
+    }
+
+    void quitAfterFailedSaveKeepsTextAndExitsOne()
+    {
+        Window win;
+        win.w->show();
+        win.firstShow();
+        win.w->book()->selectNode("C1");
+        auto *editor = win.get<MyTextEdit>("textEditor");
+        editor->moveCursor(QTextCursor::End);
+        editor->insertPlainText("退出前的字");
+        execSql("CREATE TEMP TRIGGER fail_save BEFORE UPDATE OF HTML ON main.BookTree "
+                "BEGIN SELECT RAISE(ABORT,'写不进'); END");
+        QDir tmp(g_App.tmpPath());
+        for (const QString &f : tmp.entryList(QDir::Files))
+            tmp.remove(f);
+        QTimer::singleShot(0, win.w.get(), &MainWindow::quitWithoutQuestions);
+        QCOMPARE(QApplication::exec(), 1);
+        // Nobody was asked or shown anything; the text is in a recovery copy, the log names the chapter.
+        QVERIFY(win.asked.isEmpty());
+        QVERIFY(win.errors.isEmpty());
+        const QStringList files = tmp.entryList(QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(QRegularExpression("^tmpSave\\.C1\\.\\d{17}\\.txt$").match(files[0]).hasMatch(), qPrintable(files[0]));
+        QFile copy(tmp.filePath(files[0]));
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(copy.readAll()), QString("章一退出前的字"));
+        QFile log(logFileName("err", QDate::currentDate()));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(log.readAll()).contains("退出时保存文章失败（文章ID：C1）"));
+        QCOMPARE(plain("C1"), QString("章一"));
     }
 
     void shutdownStopsWorkers()

@@ -6,6 +6,7 @@
 #include "book/BookStore.h"
 #include "book/BookTree.h"
 #include "book/MyTextEdit.h"
+#include "book/TmpSaveFile.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
@@ -62,6 +63,9 @@ BookController::BookController(TreeView *view, MyTextEdit *editor, QObject *pare
     connect(m_view, &TreeView::signalDrop, this, &BookController::treeViewBookDrop);
     connect(m_model, &QStandardItemModel::itemChanged, this, &BookController::treeViewBookItemChanged);
     connect(m_editor, &MyTextEdit::signalKeyPressEvent, this, &BookController::textEditorKeyPressEvent);
+    connect(m_view, &QAbstractItemView::clicked, this, &BookController::treeViewBookItemOpened);
+    connect(m_view, &QAbstractItemView::activated, this, &BookController::treeViewBookItemOpened);
+    connect(m_editor->document(), &QTextDocument::contentsChanged, this, [this]() { checkLength(true); });
 }
 
 BookController::~BookController()
@@ -166,6 +170,13 @@ void BookController::loadTree(bool reopen)
         return;
     }
     const QModelIndex index = findSourceIndex(keepId);
+    if (!index.isValid() && !saved) {
+        // The chapter is gone but its text could not be saved: it stays in the editor until a
+        // save succeeds or the author answers "否" on leaving it.
+        setCurrentQuietly(QModelIndex());
+        emit bookActionsChanged();
+        return;
+    }
     if (!index.isValid()) {
         // The chapter is gone: nothing of it may be written again.
         clearEditor();
@@ -238,25 +249,27 @@ void BookController::deleteCurrentNode()
 {
     if (!m_view->selectionModel() || !m_view->selectionModel()->hasSelection())
         return;
-    const QModelIndex index = m_view->currentSourceIndex();
-    TreeNodeInfo *info = TreeNodeInfo::of(index);
+    // Persistent: the question runs an event loop in which the model may change.
+    const QPersistentModelIndex index(m_view->currentSourceIndex());
+    const TreeNodeInfo *info = TreeNodeInfo::of(index);
     if (!info || m_model->hasChildren(index))
         return;
-    if (ask(QStringLiteral("确定删除<%1>吗？").arg(index.data().toString())) != Ink::maYes)
-        return;
     const QString id = info->id;
+    if (ask(QStringLiteral("确定删除<%1>吗？").arg(index.data().toString())) != Ink::maYes || !index.isValid())
+        return;
+    try {
+        BookStore::deleteNode(id);
+    } catch (const Exception &e) {
+        // Nothing was deleted: an open chapter stays open with its edits.
+        reportError(e.message());
+        return;
+    }
     if (id == m_chapterId) {
         // Its text must not come back through a save of the open chapter.
         m_editor->document()->setModified(false);
         m_chapterId.clear();
         m_chapterIndex = QPersistentModelIndex();
         emit recoveryCopiesDiscarded(id);
-    }
-    try {
-        BookStore::deleteNode(id);
-    } catch (const Exception &e) {
-        reportError(e.message());
-        return;
     }
     m_model->removeRow(index.row(), index.parent());
     if (!m_view->currentIndex().isValid() && m_chapterId.isEmpty())
@@ -324,11 +337,34 @@ bool BookController::checkSaveArticle()
     const int answer = ask(QStringLiteral("文章已修改，保存吗？"));
     if (answer == Ink::maYes)
         return trySaveArticle();
-    // The edits are dropped with the next chapter; only an explicit "否" gives up the recovery copies.
+    // Esc or the title-bar button decides nothing: the edits stay, unsaved and modified.
+    if (answer != Ink::maNo)
+        return false;
+    // "否": the edits go with the next chapter, and so do their recovery copies.
     m_editor->document()->setModified(false);
-    if (answer == Ink::maNo)
-        emit recoveryCopiesDiscarded(id);
+    emit recoveryCopiesDiscarded(id);
     return true;
+}
+
+bool BookController::saveBeforeQuit(const QString &tmpFolder)
+{
+    if (m_chapterId.isEmpty() || !m_editor->document()->isModified())
+        return true;
+    const QString id = m_chapterId;
+    try {
+        saveArticle();
+        return true;
+    } catch (const Exception &e) {
+        writeLog(QStringLiteral("err"), QStringLiteral("退出时保存文章失败（文章ID：%1）：%2").arg(id, e.message()));
+    }
+    QString error;
+    const QString path =
+        TmpSaveFile::write(tmpFolder, id, m_editor->toPlainText(), QDateTime::currentDateTime(), &error);
+    if (path.isEmpty())
+        writeLog(QStringLiteral("err"), QStringLiteral("文章（文章ID：%1）的临时保存文件写不进：%2").arg(id, error));
+    else
+        writeLog(QStringLiteral("err"), QStringLiteral("文章（文章ID：%1）的文字已存入临时保存文件：%2").arg(id, path));
+    return false;
 }
 
 void BookController::discardRecoveryCopiesIfSaved()
@@ -342,11 +378,20 @@ void BookController::autoSaveTimerUpdate()
     // A chapter switch may be waiting for the author's answer; its edits are not ours to save.
     if (m_switching || m_loadingChapter || m_chapterId.isEmpty() || !m_editor->document()->isModified())
         return;
-    trySaveArticle();
+    const QString id = m_chapterId;
+    try {
+        saveArticle();
+    } catch (const Exception &e) {
+        // A modal box here would catch the keys the author is typing.
+        writeLog(QStringLiteral("err"), QStringLiteral("自动保存文章失败（文章ID：%1）：%2").arg(id, e.message()));
+        emit autoSaveFailed(id, e.message());
+    }
 }
 
-void BookController::clearEditor()
+bool BookController::clearEditor()
 {
+    if (!m_chapterId.isEmpty() && m_editor->document()->isModified())
+        return false;
     QScopedValueRollback<bool> loading(m_loadingChapter, true);
     m_chapterId.clear();
     m_chapterIndex = QPersistentModelIndex();
@@ -358,6 +403,29 @@ void BookController::clearEditor()
         m_editor->setPlainText(QStringLiteral("感谢您对砚舟的支持，第一次使用请增加新书名！"));
     m_editor->document()->clearUndoRedoStacks();
     m_editor->document()->setModified(false);
+    if (m_overLength) {
+        m_overLength = 0;
+        emit overLengthChanged(0, false);
+    }
+    return true;
+}
+
+void BookController::checkLength(bool byEdit)
+{
+    if (m_loadingChapter)
+        return;
+    int length = 0;
+    // The document's count bounds the plain text from above; the text is only built past the limit.
+    if (!m_chapterId.isEmpty() && m_editor->document()->characterCount() - 1 > Ink::maxArticleLength) {
+        const int plainLength = m_editor->toPlainText().size();
+        if (plainLength > Ink::maxArticleLength)
+            length = plainLength;
+    }
+    if (length == m_overLength)
+        return;
+    const bool crossed = byEdit && m_overLength == 0;
+    m_overLength = length;
+    emit overLengthChanged(length, crossed);
 }
 
 void BookController::openArticle(const QString &id, const QModelIndex &sourceIndex)
@@ -382,7 +450,16 @@ void BookController::openArticle(const QString &id, const QModelIndex &sourceInd
     m_editor->moveCursor(QTextCursor::Start);
     m_editor->document()->clearUndoRedoStacks();
     m_editor->document()->setModified(false);
+    checkLength(false);
     emit chapterOpened(id);
+}
+
+void BookController::treeViewBookItemOpened(const QModelIndex &viewIndex)
+{
+    const TreeNodeInfo *info = TreeNodeInfo::of(viewIndex);
+    // The click may have been refused (the author stayed on a modified chapter).
+    if (!info || info->nodeType != QLatin1String("3") || info->id != m_chapterId || m_editor->isReadOnly())
+        return;
     m_editor->setFocus();
 }
 

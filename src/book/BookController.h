@@ -54,17 +54,26 @@ public:
     // saveArticle with the error shown; true when nothing was left unsaved.
     bool trySaveArticle();
     // Before leaving the chapter: asks "文章已修改，保存吗？" when modified. False when a wanted
-    // save failed (the caller stays on the chapter).
+    // save failed or the question was dismissed: the caller stays on the chapter, still modified.
     bool checkSaveArticle();
-    // Saves a modified chapter without asking (reload, close, signal-driven quit).
+    // Saves a modified chapter without asking (reload); a failure is shown.
     bool settleModifiedChapter();
+    // Saves a modified chapter without any dialog, for a session that is ending. When the save
+    // fails, the error goes to the "err" log and the text to a recovery copy in tmpFolder;
+    // returns false then.
+    bool saveBeforeQuit(const QString &tmpFolder);
+    // Timer save: never a dialog; a failure is logged and reported by autoSaveFailed, and the
+    // next tick tries again (the chapter stays modified).
     void autoSaveTimerUpdate();
     // After an undo back to the saved text the chapter's recovery copies are not needed.
     void discardRecoveryCopiesIfSaved();
 
     void openArticle(const QString &id, const QModelIndex &sourceIndex = QModelIndex());
-    // No chapter: empty, read-only editor with the first-use page.
-    void clearEditor();
+    // No chapter: empty, read-only editor with the first-use page. A modified chapter (its save
+    // failed and the author did not answer "否") is never cleared: false then.
+    bool clearEditor();
+    // Length of the editor's plain text when it is over the chapter limit, else 0.
+    int overLength() const { return m_overLength; }
 
     QString currentChapterId() const { return m_chapterId; }
     // Source index of the editor's chapter (invalid without one).
@@ -105,6 +114,9 @@ public slots:
     void treeViewBookItemChanged(QStandardItem *item);
     // Enter (the main key) starts the new paragraph with two ideographic spaces.
     void textEditorKeyPressEvent(QKeyEvent *event);
+    // A chapter opened by a click or by Enter in the tree takes the author to the editor; books
+    // and volumes keep the focus in the tree so the arrow keys can walk on.
+    void treeViewBookItemOpened(const QModelIndex &viewIndex);
 
 signals:
     void bookActionsChanged();
@@ -113,12 +125,16 @@ signals:
     // The chapter's recovery copies may go: after an explicit "否", when the chapter is deleted,
     // or when an undo brings it back to the saved text. Never when a question is dismissed.
     void recoveryCopiesDiscarded(const QString &id);
-
+    void autoSaveFailed(const QString &id, const QString &message);
+    // The chapter's text went over the limit or changed length while over it (length > limit),
+    // or came back within it (length 0). byEdit: an edit has just taken it past the limit.
+    void overLengthChanged(int length, bool byEdit);
 private:
     QString idOfViewIndex(const QModelIndex &viewIndex) const;
     void setCurrentQuietly(const QModelIndex &sourceIndex);
     void reportError(const QString &text);
     int ask(const QString &text);
+    void checkLength(bool byEdit);
 
     QPointer<TreeView> m_view;
     QPointer<MyTextEdit> m_editor;
@@ -132,4 +148,5 @@ private:
     bool m_switching = false;
     bool m_quiet = false;
     bool m_settingText = false;
+    int m_overLength = 0;
 };

@@ -45,6 +45,11 @@ namespace {
 
 constexpr int kMinAutoSaveSeconds = 10;
 
+QString overLengthMessage(int length)
+{
+    return QStringLiteral("文章已有%1个字符，超过最大字符长度%2，不能保存，请删减！").arg(length).arg(Ink::maxArticleLength);
+}
+
 // Icons drawn from a glyph: crisp at any scale and readable without an icon theme.
 QIcon glyphIcon(const QString &glyph, const QFont &base, bool bold = false, bool italic = false, bool underline = false,
                 bool strike = false)
@@ -370,6 +375,12 @@ void MainWindow::buildStatusBar()
     connect(m_labelWebsite, &QLabel::linkActivated, this, &MainWindow::labelWebsiteLinkActivated);
     for (QLabel *l : {m_labelCursorPosition, m_labelStatistics, m_labelLoginState, m_labelClock, m_labelWebsite})
         statusBar()->addPermanentWidget(l);
+    // Unsaved text (too long, or the autosave failed): red, shown until the chapter saves.
+    m_labelSaveState = new QLabel(this);
+    m_labelSaveState->setObjectName(QStringLiteral("labelSaveState"));
+    m_labelSaveState->setStyleSheet(QStringLiteral("QLabel { color: red; }"));
+    m_labelSaveState->hide();
+    statusBar()->insertPermanentWidget(0, m_labelSaveState);
 }
 
 void MainWindow::buildTimers()
@@ -581,6 +592,32 @@ void MainWindow::connectEditor()
     connect(editor, &MyTextEdit::signalLastInput, this, &MainWindow::textEditorLastInput);
     connect(editor, &MyTextEdit::signalLastInputStringReseted, this, &MainWindow::textEditorLastInputStringReseted);
     connect(editor, &MyTextEdit::signalLastInputStringChanged, this, &MainWindow::textEditorLastInputStringChanged);
+
+    // What could not be saved stays in the status bar until it can be.
+    connect(m_book, &BookController::overLengthChanged, this, [this](int length, bool byEdit) {
+        m_overLengthText = length > 0 ? overLengthMessage(length) : QString();
+        if (byEdit)
+            Toast::showTip(m_overLengthText, this, 5000, Qt::AlignCenter);
+        updateSaveStateLabel();
+    });
+    connect(m_book, &BookController::autoSaveFailed, this, [this](const QString &, const QString &message) {
+        m_autoSaveFailureText = QStringLiteral("自动保存失败：%1").arg(message);
+        updateSaveStateLabel();
+    });
+    for (auto signal : {&BookController::chapterSaved, &BookController::chapterOpened}) {
+        connect(m_book, signal, this, [this]() {
+            m_autoSaveFailureText.clear();
+            updateSaveStateLabel();
+        });
+    }
+}
+
+void MainWindow::updateSaveStateLabel()
+{
+    const QString text = m_overLengthText.isEmpty() ? m_autoSaveFailureText : m_overLengthText;
+    m_labelSaveState->setText(text);
+    m_labelSaveState->setToolTip(text);
+    m_labelSaveState->setVisible(!text.isEmpty());
 }
 
 void MainWindow::linkToolButtons()
@@ -1261,9 +1298,14 @@ void MainWindow::on_splitterMain_splitterMoved(int pos, int index)
 
 bool MainWindow::shutdown(bool askToSave)
 {
-    const bool saved = askToSave ? m_book->checkSaveArticle() : m_book->settleModifiedChapter();
-    if (!saved && askToSave)
-        return false;
+    if (askToSave) {
+        if (!m_book->checkSaveArticle())
+            return false;
+    } else if (!m_book->saveBeforeQuit(g_App.tmpPath())) {
+        // Nobody may be asked now (the session ends the process soon): the text went to a
+        // recovery copy and the log, and the exit code says that something was not saved.
+        m_exitCode = 1;
+    }
     try {
         saveLayout();
         saveSysParams();
@@ -1292,8 +1334,10 @@ void MainWindow::closeEvent(QCloseEvent *event)
     stopTimers();
     setEnabled(false);
     const bool done = shutdown(true);
-    if (!done) {
-        // The chapter could not be saved: the error was shown, the author keeps writing.
+    // A quit without questions may have run while the save question was open.
+    if (!done && !m_shutDown) {
+        // The chapter was not settled (its save failed, or the question was dismissed): the
+        // author keeps writing.
         setEnabled(true);
         m_closing = false;
         g_App.guiSnapshot.closing = false;
@@ -1306,5 +1350,5 @@ void MainWindow::closeEvent(QCloseEvent *event)
 void MainWindow::quitWithoutQuestions()
 {
     if (shutdownWithoutQuestions())
-        QCoreApplication::exit(0);
+        QCoreApplication::exit(m_exitCode);
 }

@@ -48,6 +48,8 @@ public:
     QTimer *timeTimer() const { return m_timeTimer; }
     QTimer *smartCheckTimer() const { return m_smartCheckTimer; }
     QLabel *cursorPositionLabel() const { return m_labelCursorPosition; }
+    // Red status-bar text while the chapter cannot be saved (too long, failed autosave).
+    QLabel *saveStateLabel() const { return m_labelSaveState; }
     QString userInfoText() const { return m_userInfoText; }
     bool isClosing() const { return m_closing; }
 
@@ -112,7 +114,9 @@ public slots:
     void textEditorLastInput();
     void textEditorLastInputStringReseted();
     void textEditorLastInputStringChanged(QString &lastInputString, QString &lastComboInputString);
-    // Quit without questions (SIGTERM, logout): save, store layout and parameters, stop, exit 0.
+    // Quit without questions (SIGTERM, logout): save, store layout and parameters, stop, and end
+    // the event loop with 0, or with 1 when the chapter could not be saved (its text is then in
+    // a recovery copy in the temporary folder).
     void quitWithoutQuestions();
 
     // System and help
@@ -198,6 +202,7 @@ private:
     void runFirstShow();
     void notYetAvailable();
     void buildStatusBar();
+    void updateSaveStateLabel();
     void buildTimers();
     void buildStyleToolBar();
     void prepareActions();
@@ -227,6 +232,9 @@ private:
     QLabel *m_labelStatistics = nullptr;
     QLabel *m_labelClock = nullptr;
     QLabel *m_labelWebsite = nullptr;
+    QLabel *m_labelSaveState = nullptr;
+    QString m_overLengthText;
+    QString m_autoSaveFailureText;
     QComboBox *m_comboStyle = nullptr;
     QFontComboBox *m_comboFont = nullptr;
     QComboBox *m_comboSize = nullptr;
@@ -243,6 +251,7 @@ private:
     bool m_firstShowScheduled = false;
     bool m_closing = false;
     bool m_shutDown = false;
+    int m_exitCode = 0;
     bool m_smartCheckStopped = false;
     std::function<int(const QString &)> m_askHook;
     std::function<void(const QString &)> m_errorHook;

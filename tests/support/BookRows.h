@@ -34,9 +34,10 @@ inline void smallLibrary()
     insertBookRow("C4", "V2", 3, 2, 1, "章四");
 }
 
-// Empties the book tables and drops the temporary triggers a test left behind.
+// Empties the book tables and drops the temporary triggers and views a test left behind.
 inline void clearBookTables()
 {
+    execSql("DROP VIEW IF EXISTS temp.BookTree");
     execSql("DELETE FROM BookTree");
     execSql("DELETE FROM L.BookLog");
     QStringList triggers;
