@@ -235,13 +235,15 @@ int main(int argc, char *argv[])
     setSysParam(QStringLiteral("bench"), QStringLiteral("0"));
     QVector<double> inLock, autocommit;
     QElapsedTimer t;
-    beginTransaction();
-    for (int i = 0; i < 5000; ++i) {
-        t.start();
-        execSql(QStringLiteral("UPDATE SysParam SET value='%1' WHERE key='bench'").arg(i));
-        inLock << t.nsecsElapsed() / 1e6;
+    {
+        Transaction tx;
+        for (int i = 0; i < 5000; ++i) {
+            t.start();
+            execSql(QStringLiteral("UPDATE SysParam SET value='%1' WHERE key='bench'").arg(i));
+            inLock << t.nsecsElapsed() / 1e6;
+        }
+        tx.commit();
     }
-    commitTransaction();
     for (int i = 0; i < 200; ++i) {
         t.start();
         execSql(QStringLiteral("UPDATE SysParam SET value='%1' WHERE key='bench'").arg(i));

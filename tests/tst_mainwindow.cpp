@@ -65,87 +65,36 @@ private slots:
         g_SysParams.autoBackupDbPath = g_App.defaultBackupPath();
     }
 
-    void hasEveryObject_data()
+    // The window builds, and every on_<object>_<signal> slot has its object and signal: a renamed
+    // object in the form would leave the slot silently unconnected.
+    void namedSlotsHaveTheirSenders()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("className");
-        QTest::addColumn<QString>("text"); // of an action
-        QTest::addColumn<QString>("shortcut");
-        const QList<QPair<const char *, const char *>> parts = {
-            {"splitterMain", "QSplitter"}, {"widgetBook", "QWidget"}, {"toolButtonBookNewBook", "QToolButton"},
-            {"toolButtonBookNewVolume", "QToolButton"}, {"toolButtonBookNewSection", "QToolButton"},
-            {"toolButtonBookNewSameLevelNode", "QToolButton"}, {"toolButtonBookDelNode", "QToolButton"},
-            {"treeViewBook", "TreeView"}, {"widgetEditor", "QWidget"}, {"splitterMiddle", "QSplitter"},
-            {"textEditor", "MyTextEdit"}, {"frameSearchMaterial", "QFrame"}, {"listViewSearchMaterial", "QListView"},
-            {"toolButtonMaterialFirstPage", "QToolButton"}, {"toolButtonMaterialPreviousPage", "QToolButton"},
-            {"toolButtonMaterialNextPage", "QToolButton"}, {"toolButtonTextInsertMaterialTitle", "QToolButton"},
-            {"toolButtonTextInsertMaterialContent", "QToolButton"}, {"widgetMaterial", "QWidget"},
-            {"widgetMaterialSearch", "QWidget"}, {"lineEditWord", "QLineEdit"}, {"toolButtonSearch", "QToolButton"},
-            {"splitterMaterial", "QSplitter"}, {"tabWidgetMaterial", "QTabWidget"}, {"tabMaterial", "QWidget"},
-            {"treeViewMaterial", "TreeView"}, {"tabUserMaterial", "QWidget"}, {"treeViewUserMaterial", "TreeView"},
-            {"listViewMaterial", "QListView"}, {"plainTextEditMaterialContent", "QPlainTextEdit"},
-            {"mnuSys", "QMenu"}, {"mnuEdit", "QMenu"}, {"mnuFormat", "QMenu"}, {"mnuAdv", "QMenu"}, {"mnuHelp", "QMenu"},
-            {"mainToolBar", "QToolBar"}, {"styleToolBar", "QToolBar"}, {"advToolBar", "QToolBar"},
-            {"viewToolBar", "QToolBar"}, {"comboSize", "QComboBox"}, {"timeTimer", "QTimer"},
-            {"autoSaveTimer", "QTimer"}, {"tmpSaveTimer", "QTimer"}, {"smartCheckTimer", "QTimer"}};
-        for (const auto &p : parts)
-            QTest::newRow(p.first) << p.first << p.second << "" << "";
-
-        const QList<std::array<const char *, 3>> actions = {
-            {"actionSysUserRegister", "注册", ""}, {"actionSysUserLogin", "登录", ""},
-            {"actionSysUserInfo", "用户信息", "Ctrl+Alt+U"}, {"actionSysChangeUser", "更换用户", ""},
-            {"actionSysSave", "保存", "Ctrl+S"}, {"actionSysSync", "同步", "Ctrl+Alt+S"},
-            {"actionSysOptions", "参数", ""}, {"actionSysExit", "退出", ""}, {"actionHelpHelp", "帮助", ""},
-            {"actionHelpShowNoviceGuidance", "显示新手引导", ""}, {"actionHelpAbout", "关于...", ""},
-            {"actionEditCut", "剪切", "Ctrl+X"}, {"actionEditCopy", "复制", "Ctrl+C"},
-            {"actionEditPaste", "粘贴", "Ctrl+P"}, {"actionEditUndo", "撤销", "Ctrl+Z"},
-            {"actionEditRedo", "恢复", "Ctrl+Shift+Z"}, {"actionEditFind", "查找", "Ctrl+F"},
-            {"actionEditReplace", "替换", "Ctrl+R"}, {"actionTextSelectAll", "全选", "Ctrl+A"},
-            {"actionTextBold", "粗体", "Ctrl+B"}, {"actionTextItalic", "斜体", "Ctrl+I"},
-            {"actionTextUnderline", "底划线", "Ctrl+U"}, {"actionTextStrickout", "删除线", ""},
-            {"actionTextColor", "颜色", ""}, {"actionTextBackColor", "背景颜色", ""},
-            {"actionAlignLeft", "左对齐", ""}, {"actionAlignCenter", "居中", ""}, {"actionAlignRight", "右对齐", ""},
-            {"actionAlignJustify", "两端对齐", ""}, {"actionAlignAuto", "自动排版", ""},
-            {"actionBookNewBook", "新书", ""}, {"actionBookNewVolume", "新卷", ""},
-            {"actionBookNewSection", "新章节", ""}, {"actionBookNewSameLevelNode", "新同层", ""},
-            {"actionBookDelNode", "删除选择节点", "Del"}, {"actionBookImport", "导入", ""},
-            {"actionBookExport", "导出", ""}, {"actionBookRenameNode", "重命名", "Backspace"},
-            {"actionTextInsertDateTime", "日期时间", "Ctrl+D"}, {"actionTextInsertLine", "分隔线", "Ctrl+L"},
-            {"actionTextAsNodeTitle", "作为章节标题", "Ctrl+T"}, {"actionTextCopyAll", "复制全部", ""},
-            {"actionSensitiveWordsCheck", "敏感词检查", ""}, {"actionSensitiveWordsClear", "清除敏感词标志", ""},
-            {"actionAdvanceSortByModifiedSwitch", "文章最近修改优先排序", ""},
-            {"actionSmartSentenceWordSwitch", "启动智能搜索词句", "Ctrl+Alt+W"},
-            {"actionTextInsertSelectMaterial", "插入选择素材文本", "Alt+S"},
-            {"actionTextInsertAllMaterial", "插入整个素材文本", "Alt+A"},
-            {"actionTextInsertMaterialTitle", "插入素材标题", ""}, {"actionTextInsertMaterialContent", "插入素材内容", ""},
-            {"actionMaterialPreviousPage", "上一页", "Ctrl+Alt+Left"}, {"actionMaterialNextPage", "下一页", "Ctrl+Alt+Right"},
-            {"actionMaterialFirstPage", "第一页", "Ctrl+Alt+Up"}, {"actionMaterialLastPage", "最后一页", "Ctrl+Alt+Down"},
-            {"actionMaterialHide", "隐藏搜索素材", "Esc"}, {"actionUserMaterialAddSelection", "选择文本添加用户素材", ""},
-            {"actionUserMaterialAddContent", "当前文档添加用户素材", ""}, {"actionSearchMaterial", "素材库搜索", "Ctrl+M"},
-            {"actionSearchUserMaterial", "用户素材搜索", ""}, {"actionSearchBaidu", "百度搜索", "Ctrl+Alt+D"},
-            {"actionSearchWordLib", "造词搜索", ""}, {"actionSearchWordManual", "手动搜索", ""},
-            {"actionSearchSentenceAndWord", "智能搜索经典词句", "Ctrl+W"}, {"actionArticleWritingGuide", "写作指导", ""},
-            {"actionAdvanceUserMaterialManage", "用户素材管理", ""}, {"actionViewMainMenu", "查看菜单", ""},
-            {"actionViewMaterialPanel", "查看素材面板", ""}, {"actionViewBookPanel", "查看书目录面板", ""},
-            {"actionViewFullScreen", "全屏", "F11"}};
-        for (const auto &a : actions)
-            QTest::newRow(a[0]) << a[0] << "QAction" << QString::fromUtf8(a[1]) << a[2];
-    }
-
-    void hasEveryObject()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, className);
-        QFETCH(QString, text);
-        QFETCH(QString, shortcut);
         Window win;
-        QObject *o = win.w->findChild<QObject *>(name);
-        QVERIFY2(o && o->inherits(className.toLatin1()), qPrintable(name));
-        if (auto *action = qobject_cast<QAction *>(o)) {
-            QCOMPARE(action->text(), text);
-            QCOMPARE(action->shortcut(), QKeySequence(shortcut));
-            QCOMPARE(action->toolTip().endsWith(")"), !shortcut.isEmpty());
+        const QMetaObject *meta = win.w->metaObject();
+        int checked = 0;
+        for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
+            const QMetaMethod slot = meta->method(i);
+            const QString name = QString::fromLatin1(slot.name());
+            if (slot.methodType() != QMetaMethod::Slot || !name.startsWith("on_"))
+                continue;
+            const int split = name.lastIndexOf('_');
+            const QString objectName = name.mid(3, split - 3);
+            const QByteArray signalName = name.mid(split + 1).toLatin1();
+            QObject *sender = win.w->findChild<QObject *>(objectName);
+            QVERIFY2(sender, qPrintable(name));
+            bool found = false;
+            for (int j = 0; j < sender->metaObject()->methodCount() && !found; ++j) {
+                const QMetaMethod signal = sender->metaObject()->method(j);
+                found = signal.methodType() == QMetaMethod::Signal && signal.name() == signalName &&
+                        QMetaObject::checkConnectArgs(signal, slot);
+            }
+            QVERIFY2(found, qPrintable(name));
+            ++checked;
         }
+        QVERIFY(checked > 60);
+        // A shortcut is named in the tool tip.
+        QCOMPARE(win.get<QAction>("actionSysSave")->toolTip(),
+                 QString("保存(%1)").arg(QKeySequence("Ctrl+S").toString(QKeySequence::NativeText)));
     }
 
     void fullScreenHidesMenu()
@@ -216,11 +165,25 @@ private slots:
         QCOMPARE(win.asked, QStringList{"确定删除<章二>吗？"});
     }
 
+    // Listed here, not taken from the window: an action dropped from unfinishedActionNames()
+    // without being wired fails, and a wired one is taken off both lists.
     void unfinishedActionsSaySo_data()
     {
         QTest::addColumn<QString>("name");
-        for (const QString &name : MainWindow::unfinishedActionNames())
-            QTest::newRow(name.toLatin1()) << name;
+        const char *names[] = {"actionSysUserRegister", "actionSysUserLogin", "actionSysUserInfo",
+                               "actionSysChangeUser", "actionSysSync", "actionSysOptions", "actionHelpHelp",
+                               "actionHelpShowNoviceGuidance", "actionHelpAbout", "actionEditFind",
+                               "actionEditReplace", "actionAlignAuto", "actionBookImport", "actionBookExport",
+                               "actionTextInsertDateTime", "actionTextInsertLine", "actionTextAsNodeTitle",
+                               "actionTextCopyAll", "actionSensitiveWordsCheck", "actionSensitiveWordsClear",
+                               "actionTextInsertMaterialTitle", "actionTextInsertMaterialContent",
+                               "actionMaterialPreviousPage", "actionMaterialNextPage", "actionMaterialFirstPage",
+                               "actionMaterialLastPage", "actionUserMaterialAddSelection",
+                               "actionUserMaterialAddContent", "actionSearchMaterial", "actionSearchUserMaterial",
+                               "actionSearchBaidu", "actionSearchWordLib", "actionSearchWordManual",
+                               "actionSearchSentenceAndWord", "actionAdvanceUserMaterialManage"};
+        for (const char *name : names)
+            QTest::newRow(name) << QString(name);
     }
 
     void unfinishedActionsSaySo()
@@ -233,6 +196,7 @@ private slots:
         action->trigger();
         QCOMPARE(win.infos, QStringList{"该功能尚未完成"});
         QVERIFY(win.asked.isEmpty());
+        QVERIFY(MainWindow::unfinishedActionNames().contains(name));
     }
 
     void layoutRoundTrip()
@@ -360,16 +324,39 @@ private slots:
             QVERIFY(!t.contains("C盘"));
     }
 
-    void materialCountCountedOnce()
+    // The session's commit-data request saves the open chapter without a dialog; a failed save
+    // goes to the log with the chapter id and the chapter stays modified.
+    void sessionSaveAsksNothing_data()
     {
+        QTest::addColumn<bool>("failing");
+        QTest::newRow("saved") << false;
+        QTest::newRow("save fails") << true;
+    }
+
+    void sessionSaveAsksNothing()
+    {
+        QFETCH(bool, failing);
         Window win;
-        win.w->refreshUserInfo();
-        QVERIFY(win.w->userInfoText().contains("用户可用素材总数量：0"));
-        execSql("INSERT INTO M.MaterialTree(ID,pID,NodeType,Level,Sort,Title,Category) VALUES('M1','',3,0,1,'m','Content')");
-        win.w->refreshUserInfo();
-        QVERIFY(win.w->userInfoText().contains("用户可用素材总数量：0"));
-        QCOMPARE(win.w->userInfoText().split('\n').size(), 4);
-        execSql("DELETE FROM M.MaterialTree");
+        win.w->show();
+        win.firstShow();
+        win.w->book()->selectNode("C1");
+        MyTextEdit *editor = win.get<MyTextEdit>("textEditor");
+        editor->moveCursor(QTextCursor::End);
+        editor->insertPlainText("改");
+        if (failing)
+            execSql("CREATE TEMP TRIGGER fail_save BEFORE UPDATE OF HTML ON main.BookTree "
+                    "BEGIN SELECT RAISE(ABORT,'写不进'); END");
+        QCOMPARE(win.w->saveChapterForSession(), !failing);
+        QVERIFY(win.asked.isEmpty() && win.errors.isEmpty() && win.infos.isEmpty());
+        QCOMPARE(plain("C1"), QString(failing ? "章一" : "章一改"));
+        QCOMPARE(editor->document()->isModified(), failing);
+        if (!failing)
+            return;
+        execSql("DROP TRIGGER temp.fail_save");
+        QFile log(logFileName("err", QDate::currentDate()));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString logged = QString::fromUtf8(log.readAll());
+        QVERIFY2(logged.contains("C1") && logged.contains("写不进"), qPrintable(logged));
     }
 
     void closingFlow_data()

@@ -130,7 +130,6 @@ public:
 
     std::atomic<bool> quitting{false};
     QSqlDatabase db;
-    QSqlQuery query;
     QWidget *mainFrame = nullptr;  // the frame around MainWindow, set by main
     QWidget *mainWindow = nullptr; // parent of message dialogs
     QHash<QString, QIcon> nodeIcons;
@@ -145,9 +144,10 @@ public slots:
     void onDownloadFinished(const QString &fileName, const QString &downloadFlag);
 
 signals:
+    // The signed-in user changed; the window refreshes its login label and summary. Nothing emits
+    // it yet: it waits for sign-in, sign-out and the user switch, which are not written.
+    // Workers have no signal to ask the window with: they read syncOut(), never a blocking call.
     void refreshUserInfo();
-    void mainWindowSyncOutSignal(const QString &key);
-    void mainWindowSyncInSignal(const QString &key, const QVariant &value);
     // A signal-driven quit: the window saves what it must, stops its threads and ends the loop.
     void orderlyQuitRequested();
 

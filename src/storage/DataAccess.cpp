@@ -22,26 +22,34 @@ namespace {
 
 thread_local int t_openTransactions = 0;
 
-enum class TxKind { None, Begin, End };
-
-// Raw transaction statements run through execSql must hold the lock like the transaction calls.
-TxKind transactionKind(const QString &sql)
+// Transaction statements written as text would take the connection lock with no scope to give
+// it back: a throw between them would leave every other thread waiting for good. Transactions
+// are opened through Transaction only; savepoints inside one are fine.
+bool isRawTransactionStatement(const QString &sql)
 {
     const QString s = sql.trimmed().toUpper();
-    if (s.startsWith(QLatin1String("BEGIN")))
-        return TxKind::Begin;
-    if (s.startsWith(QLatin1String("COMMIT")) || s.startsWith(QLatin1String("END")))
-        return TxKind::End;
-    if (s.startsWith(QLatin1String("ROLLBACK"))) {
+    auto startsWithWord = [&s](const char *word) {
+        const QLatin1String w(word);
+        return s.startsWith(w) && (s.size() == w.size() || !s.at(w.size()).isLetterOrNumber());
+    };
+    if (startsWithWord("BEGIN") || startsWithWord("COMMIT") || startsWithWord("END"))
+        return true;
+    if (startsWithWord("ROLLBACK")) {
         // "ROLLBACK TO savepoint" keeps the transaction open.
         QString rest = s.mid(8).trimmed();
         if (rest.startsWith(QLatin1String("TRANSACTION")))
             rest = rest.mid(11).trimmed();
-        if (rest.startsWith(QLatin1String("TO")))
-            return TxKind::None;
-        return TxKind::End;
+        return !rest.startsWith(QLatin1String("TO"));
     }
-    return TxKind::None;
+    // A savepoint outside a transaction starts one.
+    return startsWithWord("SAVEPOINT") && t_openTransactions == 0;
+}
+
+void refuseRawTransaction(const QString &sql)
+{
+    if (isRawTransactionStatement(sql))
+        throw Exception(QStringLiteral("事务语句不能直接执行（%1），事务须由 Transaction 开始和结束。").arg(sql.trimmed()),
+                        QStringLiteral("ERR_QUERY"));
 }
 
 void holdForTransaction()
@@ -59,20 +67,6 @@ void releaseTransaction()
 }
 
 QString errorText(const QSqlError &error) { return error.text().trimmed(); }
-
-} // namespace
-
-QRecursiveMutex &dbMutex()
-{
-    static QRecursiveMutex mutex;
-    return mutex;
-}
-
-int openTransactionCount() { return t_openTransactions; }
-
-LockedQuery::LockedQuery(const QSqlDatabase &db) : DbLocker(), QSqlQuery(db) {}
-
-LockedQuery::~LockedQuery() = default;
 
 void beginTransaction()
 {
@@ -105,6 +99,20 @@ void rollbackTransaction()
                    QStringLiteral("ERR_ROLLBACK"));
 }
 
+} // namespace
+
+QRecursiveMutex &dbMutex()
+{
+    static QRecursiveMutex mutex;
+    return mutex;
+}
+
+int openTransactionCount() { return t_openTransactions; }
+
+LockedQuery::LockedQuery(const QSqlDatabase &db) : DbLocker(), QSqlQuery(db) {}
+
+LockedQuery::~LockedQuery() = default;
+
 Transaction::Transaction() { beginTransaction(); }
 
 Transaction::~Transaction()
@@ -131,33 +139,33 @@ void Transaction::rollback()
 
 int execSql(const QString &sql)
 {
+    refuseRawTransaction(sql);
     DbLocker lock;
-    const TxKind kind = transactionKind(sql);
     QSqlQuery query(g_App.db);
-    const bool ok = query.exec(sql);
-    if (kind == TxKind::Begin && ok)
-        holdForTransaction();
-    else if (kind == TxKind::End && (ok || sql.trimmed().toUpper().startsWith(QLatin1String("ROLLBACK"))))
-        releaseTransaction();
-    if (!ok)
+    if (!query.exec(sql))
         throwError(errorText(query.lastError()), QStringLiteral("ERR_QUERY"));
     const int rows = query.numRowsAffected();
     query.finish();
     return rows;
 }
 
-int execQuery(const QString &sql)
+QVector<QSqlRecord> execQuery(const QString &sql)
 {
+    refuseRawTransaction(sql);
     DbLocker lock;
-    if (g_App.query.driver() != g_App.db.driver() || !g_App.db.isValid())
-        g_App.query = QSqlQuery(g_App.db);
-    if (!g_App.query.exec(sql))
-        throwError(errorText(g_App.query.lastError()), QStringLiteral("ERR_QUERY"));
-    return g_App.query.numRowsAffected();
+    QSqlQuery query(g_App.db);
+    query.setForwardOnly(true);
+    if (!query.exec(sql))
+        throwError(errorText(query.lastError()), QStringLiteral("ERR_QUERY"));
+    QVector<QSqlRecord> rows;
+    while (query.next())
+        rows.append(query.record());
+    return rows;
 }
 
 QueryPtr openQuery(const QString &sql)
 {
+    refuseRawTransaction(sql);
     QueryPtr query = std::make_unique<LockedQuery>(g_App.db);
     if (!query->exec(sql))
         throwError(errorText(query->lastError()), QStringLiteral("ERR_QUERY"));
@@ -166,6 +174,7 @@ QueryPtr openQuery(const QString &sql)
 
 int execPrepared(const QString &sql, const QVariantList &values)
 {
+    refuseRawTransaction(sql);
     DbLocker lock;
     QSqlQuery query(g_App.db);
     if (!query.prepare(sql))

@@ -6,6 +6,7 @@
 #include <QSqlRecord>
 #include <QString>
 #include <QVariantList>
+#include <QVector>
 
 #include <memory>
 
@@ -21,12 +22,9 @@ public:
 };
 using QueryPtr = std::unique_ptr<LockedQuery>;
 
-// Transactions on g_App.db. Each begin takes the connection lock, commit or rollback gives it back.
-void beginTransaction();
-void commitTransaction();
-void rollbackTransaction();
-
-// Rolls back on destruction unless committed: a failure after begin never leaves a transaction open.
+// The one way to run a transaction on g_App.db: the constructor begins it and takes the
+// connection lock; commit() or rollback() ends it, and the destructor rolls back whatever is still
+// open, so every path out (a throw included) gives the lock back.
 class Transaction
 {
 public:
@@ -41,12 +39,13 @@ private:
     bool m_open = true;
 };
 
-// Executes sql, returns the number of affected rows, keeps no result. Raw "BEGIN…", "COMMIT",
-// "END" and "ROLLBACK" statements take and give back the lock like the transaction calls.
+// Executes sql, returns the number of affected rows, keeps no result. Transaction statements
+// ("BEGIN…", "COMMIT", "END", "ROLLBACK", a "SAVEPOINT" outside a transaction) are refused here
+// and in the other statement calls: use Transaction.
 int execSql(const QString &sql);
-// Executes sql on the shared query; its rows stay readable through g_App.query until the next
-// statement of any thread. Meant for the GUI thread's single-value reads; use openQuery elsewhere.
-int execQuery(const QString &sql);
+// Executes sql and returns all its rows, read under the lock: they are the caller's own. For
+// small results; iterate large ones with openQuery.
+QVector<QSqlRecord> execQuery(const QString &sql);
 // A query of its own, already executed, holding the connection lock until it is destroyed.
 QueryPtr openQuery(const QString &sql);
 // Executes a prepared statement with positional values under the lock.

@@ -153,7 +153,6 @@ bool openDatabase(const QString &fileName, const QString &key, QString *error)
             *error = g_App.db.lastError().text().trimmed();
         return false;
     }
-    g_App.query = QSqlQuery(g_App.db);
     return true;
 }
 
@@ -167,7 +166,6 @@ bool createDatabaseFile(const QString &fileName, const QString &key, QString *er
         QSqlQuery q(g_App.db);
         q.exec(QStringLiteral("PRAGMA user_version"));
     }
-    g_App.query = QSqlQuery();
     g_App.db.close();
     return true;
 }
@@ -344,7 +342,6 @@ void optimizeConnection()
 void closeConnection()
 {
     DbLocker lock;
-    g_App.query = QSqlQuery();
     if (g_App.db.isValid())
         g_App.db.close();
     g_App.db = QSqlDatabase();

@@ -310,7 +310,7 @@ QStringList MainWindow::unfinishedActionNames()
 {
     return {QStringLiteral("actionSysUserRegister"), QStringLiteral("actionSysUserLogin"),
             QStringLiteral("actionSysUserInfo"), QStringLiteral("actionSysChangeUser"),
-            QStringLiteral("actionSysSync"), QStringLiteral("actionSysOptions"),
+            QStringLiteral("actionSysSync"), QStringLiteral("actionSysOptions"), QStringLiteral("actionHelpHelp"),
             QStringLiteral("actionHelpShowNoviceGuidance"), QStringLiteral("actionHelpAbout"),
             QStringLiteral("actionEditFind"), QStringLiteral("actionEditReplace"), QStringLiteral("actionAlignAuto"),
             QStringLiteral("actionBookImport"), QStringLiteral("actionBookExport"),
@@ -711,9 +711,8 @@ void MainWindow::runFirstShow()
             ui->textEditor->document()->setModified(false);
         }
         m_book->setSortByModified(g_SysParams.visibilityParams.bookSortByModified);
-        if (getSysParam(QStringLiteral("NoviceGuidance"), QStringLiteral("0")) == QLatin1String("0")) {
-            // The guidance arrives with its own part; the flag is kept for it until then.
-        }
+        // No first-use tour runs: the novice guidance is unfinished (see unfinishedActionNames), and
+        // its "NoviceGuidance" parameter is left unset so that a new author still gets it later.
         refreshBookToolButtonState();
     } catch (const Exception &e) {
         logException(e);
@@ -888,7 +887,26 @@ void MainWindow::smarkCheckLinkActivated(const QString &link)
     }
 }
 
-void MainWindow::appCommitDataRequest(QSessionManager &manager) { Q_UNUSED(manager) }
+void MainWindow::appCommitDataRequest(QSessionManager &manager)
+{
+    Q_UNUSED(manager)
+    saveChapterForSession();
+}
+
+bool MainWindow::saveChapterForSession()
+{
+    // The session manager may end the process a few seconds after asking: no dialog here.
+    const QString id = m_book->currentChapterId();
+    if (id.isEmpty() || !ui->textEditor->document()->isModified())
+        return true;
+    try {
+        m_book->saveArticle();
+        return true;
+    } catch (const Exception &e) {
+        writeLog(QStringLiteral("err"), QStringLiteral("会话结束前保存文章失败（%1）：%2-%3").arg(id, e.code(), e.message()));
+        return false;
+    }
+}
 
 void MainWindow::appAboutToQuit()
 {
@@ -997,12 +1015,6 @@ void MainWindow::commomThreadWorkerSignal(QString signalGroup, QString signalVal
 }
 
 QVariant MainWindow::syncOut(QString key) { return g_App.syncOut(key); }
-
-void MainWindow::syncIn(QString key, QVariant value)
-{
-    Q_UNUSED(key)
-    Q_UNUSED(value)
-}
 
 void MainWindow::labelWebsiteLinkActivated(const QString &link)
 {
@@ -1132,7 +1144,7 @@ void MainWindow::on_actionSysExit_triggered()
     frame->close();
 }
 
-void MainWindow::on_actionHelpHelp_triggered() {}
+void MainWindow::on_actionHelpHelp_triggered() { notYetAvailable(); }
 void MainWindow::on_actionHelpShowNoviceGuidance_triggered() { notYetAvailable(); }
 void MainWindow::on_actionHelpAbout_triggered() { notYetAvailable(); }
 

@@ -76,7 +76,9 @@ public:
     void restoreLayout();
 
 signals:
-    void startTestThread();
+    // Start signals of the worker threads. No worker is connected yet (the smart search and the
+    // start-up, heartbeat and periodic workers are still to be written); the window emits them at
+    // the first show and on each change of the last input, and each worker connects its own.
     void startSmartSearchThread(QString inputString, QString comboInputString);
     void startSmartSearch();
     void startAppInit();
@@ -91,7 +93,11 @@ public slots:
     void tmpSaveTimerUpdate();
     void smartCheckTimeUpdate();
     void smarkCheckLinkActivated(const QString &link);
+    // The session manager's commit-data request (logout, shutdown): saveChapterForSession.
     void appCommitDataRequest(QSessionManager &manager);
+    // Saves the open, modified chapter without any dialog; a failure goes to the "err" log with
+    // the chapter id and the chapter stays modified. True when nothing is left unsaved.
+    bool saveChapterForSession();
     void appAboutToQuit();
     void refreshSysToolButtonState();
     void refreshBookToolButtonState();
@@ -102,8 +108,8 @@ public slots:
     void refreshViewActionsState();
     void refreshUserInfo();
     void commomThreadWorkerSignal(QString signalGroup, QString signalValue, bool sucess, QString signalDetail);
+    // Worker threads' questions, answered from the published snapshot (App::syncOut).
     QVariant syncOut(QString key);
-    void syncIn(QString key, QVariant value);
     void labelWebsiteLinkActivated(const QString &link);
     void actionsTriggered(bool triggered);
     void reloadTreesAfterSync();
