@@ -895,17 +895,9 @@ void MainWindow::appCommitDataRequest(QSessionManager &manager)
 
 bool MainWindow::saveChapterForSession()
 {
-    // The session manager may end the process a few seconds after asking: no dialog here.
-    const QString id = m_book->currentChapterId();
-    if (id.isEmpty() || !ui->textEditor->document()->isModified())
-        return true;
-    try {
-        m_book->saveArticle();
-        return true;
-    } catch (const Exception &e) {
-        writeLog(QStringLiteral("err"), QStringLiteral("会话结束前保存文章失败（%1）：%2-%3").arg(id, e.code(), e.message()));
-        return false;
-    }
+    // The session manager may end the process a few seconds after asking: no dialog here, and
+    // text that cannot be saved goes to a recovery copy.
+    return m_book->saveBeforeQuit(g_App.tmpPath());
 }
 
 void MainWindow::appAboutToQuit()
