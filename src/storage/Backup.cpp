@@ -291,19 +291,20 @@ void noteDatabaseDamage(const QString &detail)
 {
     if (!s_damageArmed.load() || s_damageSeen.exchange(true))
         return;
-    const QString text = QStringLiteral("%1发现数据文件已损坏：\r\n%2\r\n\r\n为了不让损坏的文件挤掉完好的备份，"
-                                        "本次退出时不再自动备份。请退出程序，用备份文件夹中的备份恢复：\r\n%3")
-                             .arg(Ink::productName(), detail, backupFolder());
-    writeLog(QStringLiteral("err"), text);
+    writeLog(QStringLiteral("err"), QStringLiteral("数据文件已损坏：%1；本次退出不做备份。").arg(detail));
     QCoreApplication *app = QCoreApplication::instance();
     if (!app)
         return;
-    // Shown from the event loop, never from inside a statement that holds the connection lock.
+    // Shown from the event loop of the GUI thread (which owns the parameters), never from inside a
+    // statement that holds the connection lock.
     QMetaObject::invokeMethod(
         app,
-        [text]() {
+        [detail]() {
             if (!s_damageArmed.load())
                 return;
+            const QString text = QStringLiteral("%1发现数据文件已损坏：\r\n%2\r\n\r\n为了不让损坏的文件挤掉完好的备份，"
+                                                "本次退出时不再自动备份。请退出程序，用备份文件夹中的备份恢复：\r\n%3")
+                                     .arg(Ink::productName(), detail, backupFolder());
             if (const App::MessageHook &hook = g_App.messageHook())
                 hook(Ink::mkError, text);
             else if (hasWidgets())
