@@ -4,10 +4,14 @@
 #include "app/App.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "log/Log.h"
+#include "params/SysParams.h"
+#include "storage/Backup.h"
 #include "storage/DataAccess.h"
 #include "storage/Database.h"
 #include "storage/SqlTableModel.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -20,6 +24,7 @@
 #include <atomic>
 #include <memory>
 #include <stdexcept>
+#include <sys/stat.h>
 
 #define START_OK()                                                                                                     \
     do {                                                                                                               \
@@ -72,6 +77,45 @@ void onSideConnection(const QString &file, const QStringList &statements)
     closeSideConnection(name);
 }
 
+// Starts like a fresh process, giving `answer` to every question; records each message's kind and text.
+struct Answered {
+    bool ok = false;
+    QList<int> kinds;
+    QStringList texts;
+};
+Answered startAnswering(int answer)
+{
+    Answered r;
+    g_SysParams = SysParams();
+    g_App.quitting = false;
+    g_App.setMessageHook([&r, answer](int kind, const QString &t) {
+        r.kinds << kind;
+        r.texts << t;
+        return answer;
+    });
+    try {
+        r.ok = g_App.init();
+    } catch (const Exception &e) {
+        r.texts << e.message();
+        g_App.deinit();
+    }
+    g_App.setMessageHook(nullptr);
+    return r;
+}
+
+void writeFile(const QString &file, const QByteArray &bytes)
+{
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+QString errLog()
+{
+    QFile f(logFileName("err", QDate::currentDate()));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
 template <typename F> void expectError(F f, const QString &code, const QString &prefix)
 {
     try {
@@ -91,8 +135,19 @@ class TestStorage : public QObject
 private slots:
     void cleanProfileStartThenSecondStart()
     {
+        struct Umask {
+            mode_t old = ::umask(0);
+            ~Umask() { ::umask(old); }
+        } openUmask;
         TestProfile profile;
         START_OK();
+        // A book is private whatever the umask: the main and log files, the backup, the log lines.
+        writeLog("err", "probe");
+        const QString today = QDate::currentDate().toString("yyyyMMdd");
+        for (const QString &f : {profile.file("Inkboat.sdb"), profile.file("Inkboat_Log.sdb"),
+                                 profile.file("backup/Inkboat_" + today + ".1.sdb.bak"), logFileName("err", QDate::currentDate())})
+            QVERIFY2(int(QFile::permissions(f) & 0x7077) == int(QFileDevice::ReadOwner | QFileDevice::WriteOwner),
+                     qPrintable(f));
         QCOMPARE(int(QFile::permissions(profile.dataPath()) & 0x7077),
                  int(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
         for (const char *sub : {"log", "temp", "backup"})
@@ -179,9 +234,8 @@ private slots:
         QTest::newRow("material 10.0 is a number") << m << "10.0" << QString() << true;
         QTest::newRow("sentence 2.9") << "Inkboat_Sentence.sdb" << "2.9" << "您的句词库" + bad << false;
         QTest::newRow("article 1") << "Inkboat_Article.sdb" << "1" << "您的文章库" + bad << false;
-        QTest::newRow("damaged material library")
+        QTest::newRow("damaged material library, nothing shipped")
             << m << "<junk>" << "打开素材库失败，有可能素材损坏或版本问题，请下载完整版素材安装，错误原因：\r\n" << false;
-        QTest::newRow("damaged main file") << "Inkboat.sdb" << "<junk>" << QString() << false;
     }
 
     void startUpChecks()
@@ -204,17 +258,14 @@ private slots:
             onSideConnection(profile.file(file), sql);
         }
         const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
-        if (!ok && message.isEmpty())
-            QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can not open connection: .+"));
         const StartResult r = startApp();
         QCOMPARE(r.ok, ok);
         QVERIFY(r.exception.isEmpty());
         if (!ok) {
             QVERIFY(g_App.isQuitting());
             QVERIFY(!g_App.db.isOpen());
-            QCOMPARE(r.messages.size(), message.isEmpty() ? 0 : 1);
-            if (!message.isEmpty())
-                QVERIFY2(r.messages.first().startsWith(message), qPrintable(r.messages.first()));
+            QCOMPARE(r.messages.size(), 1);
+            QVERIFY2(r.messages.first().startsWith(message), qPrintable(r.messages.first()));
             QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
         }
     }
@@ -235,6 +286,136 @@ private slots:
         QCOMPARE(count("SELECT COUNT(*) FROM S.SentenceTree"), 0);
         stopApp();
         QVERIFY(QFileInfo::exists(material)); // the shipped copy stays where it was
+    }
+
+    // A library that is empty or no library at all is replaced from the shipped copy, the damaged
+    // file kept aside and logged; an empty one with nothing shipped is used empty, and logged.
+    void damagedLibraryIsReplaced_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<bool>("shipped");
+        QTest::newRow("empty") << "empty" << true;
+        QTest::newRow("not a database") << "junk" << true;
+        QTest::newRow("wrong key") << "wrong key" << true;
+        QTest::newRow("empty, nothing shipped") << "empty" << false;
+    }
+
+    void damagedLibraryIsReplaced()
+    {
+        QFETCH(QString, damage);
+        QFETCH(bool, shipped);
+        QTemporaryDir source;
+        onSideConnection(source.path() + "/Inkboat_Material.sdb",
+                         {"CREATE TABLE MaterialTree(ID VARCHAR(64), pID VARCHAR(64), Title VARCHAR(200))",
+                          "INSERT INTO MaterialTree(ID,pID,Title) VALUES('M1','','风')"});
+        TestProfile profile;
+        START_OK();
+        stopApp();
+        const QString lib = profile.file("Inkboat_Material.sdb");
+        QVERIFY(QFile::remove(lib));
+        if (damage == "wrong key") {
+            const QString name = openSideConnection(lib, "another");
+            QVERIFY(QSqlQuery(QSqlDatabase::database(name)).exec("CREATE TABLE t(x)"));
+            closeSideConnection(name);
+        } else {
+            writeFile(lib, damage == "junk" ? QByteArray(8192, 'z') : QByteArray());
+        }
+        const QByteArray before = fileDigest(lib);
+        if (shipped)
+            g_App.setLibrarySourcePath(source.path() + "/");
+        const StartResult r = startApp();
+        g_App.setLibrarySourcePath(QString());
+        QVERIFY2(r.ok, qPrintable(r.messages.join('|') + r.exception));
+        QCOMPARE(count("SELECT COUNT(*) FROM M.MaterialTree WHERE ID='M1'"), shipped ? 1 : 0);
+        const QStringList aside = QDir(profile.dataPath()).entryList({"Inkboat_Material.sdb.*.damaged"});
+        QCOMPARE(aside.size(), shipped ? 1 : 0);
+        if (shipped)
+            QCOMPARE(fileDigest(profile.file(aside.first())), before);
+        QVERIFY(errLog().contains(lib));
+    }
+
+    // While backups exist a damaged main file is never taken as a new profile: the newest copy
+    // that passes the check is offered, the damaged file kept aside; without one, the error.
+    void damagedMainFile_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("backups");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("empty, restored") << "empty" << "good" << int(Ink::maYes) << true;
+        QTest::newRow("not a database, older copy restored") << "junk" << "newest damaged" << int(Ink::maYes) << true;
+        QTest::newRow("no tables, declined") << "no tables" << "good" << int(Ink::maNo) << false;
+        QTest::newRow("not a database, no backup") << "junk" << "none" << int(Ink::maYes) << false;
+    }
+
+    void damagedMainFile()
+    {
+        QFETCH(QString, damage);
+        QFETCH(QString, backups);
+        QFETCH(int, answer);
+        QFETCH(bool, ok);
+        TestProfile profile;
+        START_OK();
+        execSql("INSERT INTO BookTree(ID,pID,Level,Sort,Title) VALUES('B1','',0,1,'书')");
+        QVERIFY(backupDatabase(false));
+        stopApp(); // copies 1 and 2 of today hold the book
+        const QString day = QDate::currentDate().toString("yyyyMMdd");
+        auto copy = [&](int n) { return profile.file(QStringLiteral("backup/Inkboat_%1.%2.sdb.bak").arg(day).arg(n)); };
+        QString offered = copy(1);
+        if (backups == "none")
+            QVERIFY(QDir(profile.file("backup")).removeRecursively());
+        if (backups == "newest damaged") {
+            writeFile(copy(1), QByteArray(8192, 'z'));
+            offered = copy(2);
+        }
+        const QString main = profile.file("Inkboat.sdb");
+        if (damage == "no tables") {
+            QVERIFY(QFile::remove(main));
+            const QString name = openSideConnection(main);
+            QVERIFY(QSqlQuery(QSqlDatabase::database(name)).exec("CREATE TABLE other(x)"));
+            closeSideConnection(name);
+        } else {
+            writeFile(main, damage == "junk" ? QByteArray(8192, 'z') : QByteArray());
+        }
+        const QByteArray before = fileDigest(main);
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can not open connection: .+"));
+        const Answered r = startAnswering(answer);
+        QCOMPARE(r.ok, ok);
+        QCOMPARE(r.texts.size(), 1);
+        QCOMPARE(r.kinds.first(), int(backups == "none" ? Ink::mkError : Ink::mkQuestion));
+        QVERIFY2(r.texts.first().contains(main) && (backups == "none" || r.texts.first().contains(offered)),
+                 qPrintable(r.texts.first()));
+        const QStringList aside = QDir(profile.dataPath()).entryList({"Inkboat.sdb.*.damaged"});
+        if (ok) {
+            QCOMPARE(text("SELECT Title FROM BookTree WHERE ID='B1'"), QStringLiteral("书"));
+            QCOMPARE(aside.size(), 1);
+            QCOMPARE(fileDigest(profile.file(aside.first())), before);
+            QCOMPARE(int(QFile::permissions(main) & 0x7077), int(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        } else {
+            QVERIFY(aside.isEmpty());
+            QCOMPARE(fileDigest(main), before);
+            QVERIFY(errLog().contains(main));
+        }
+    }
+
+    // Another process holds the main file although the instance lock is gone.
+    void mainFileHeldElsewhere()
+    {
+        TestProfile profile;
+        START_OK();
+        stopApp();
+        const QString name = openSideConnection(profile.file("Inkboat.sdb"));
+        {
+            QSqlQuery q(QSqlDatabase::database(name));
+            QVERIFY(q.exec("PRAGMA locking_mode=EXCLUSIVE"));
+            QVERIFY(q.exec("BEGIN EXCLUSIVE"));
+        }
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can not open connection: .+"));
+        const StartResult r = startApp();
+        closeSideConnection(name);
+        QVERIFY(!r.ok);
+        QCOMPARE(r.messages.size(), 1);
+        QVERIFY2(r.messages.first().contains(profile.dataPath()), qPrintable(r.messages.first()));
     }
 
     void treeRepairFixesParentsAndLevels()

@@ -2,12 +2,14 @@
 #include "TestProfile.h"
 
 #include "app/App.h"
+#include "app/Exception.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
 #include "storage/Backup.h"
 #include "storage/DataAccess.h"
 #include "storage/Database.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -43,6 +45,36 @@ void backUpOnDay1(int times)
         setSysParam("marker", QString::number(n));
         QVERIFY(backupDatabase(false));
     }
+}
+
+// A table nothing reads at start-up except the backup, filling most of the file.
+void fillUnreadTable()
+{
+    execSql("CREATE TABLE Filler(x TEXT)");
+    Transaction tx;
+    for (int i = 0; i < 200; ++i)
+        execSql(QStringLiteral("INSERT INTO Filler VALUES('%1')").arg(QString(3000, QChar('a' + i % 26))));
+    tx.commit();
+}
+
+// Overwrites the header of a page in the middle of the file: reading it gives SQLITE_CORRUPT.
+void damageMiddlePage(const QString &file)
+{
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    const QByteArray header = f.read(100);
+    const int pageSize = uchar(header[16]) << 8 | uchar(header[17]);
+    QVERIFY(pageSize >= 512);
+    QVERIFY(f.seek(f.size() / pageSize / 2 * pageSize));
+    f.write(QByteArray(512, char(0xA5)));
+}
+
+QMap<QString, QByteArray> digests(const QString &folder)
+{
+    QMap<QString, QByteArray> out;
+    for (const QString &f : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+        out.insert(f, fileDigest(folder + f));
+    return out;
 }
 
 } // namespace
@@ -113,6 +145,94 @@ private slots:
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(QString::fromUtf8(log.readAll()).contains("数据库备份失败"));
         QCOMPARE(g_App.db.isOpen(), !closeConnection);
+    }
+
+    // Every copy reaches the disk before it is renamed into place, and the folder after.
+    void copyIsFlushedBeforeItsRenameAndTheFolderAfter()
+    {
+        const QString strace = QStandardPaths::findExecutable("strace");
+        if (strace.isEmpty())
+            QSKIP("the strace command is not installed");
+        QTemporaryDir dir;
+        const QString trace = dir.path() + "/trace";
+        QProcess child;
+        child.start(strace, {"-s", "4096", "-o", trace, "-e", "trace=openat,close,fsync,fdatasync,rename,renameat,renameat2",
+                             QCoreApplication::applicationFilePath(), "rotatesFiveCopiesPerDayIntoAMissingFolder"});
+        QVERIFY(child.waitForFinished(300000));
+        QCOMPARE(child.exitCode(), 0);
+        QFile f(trace);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QRegularExpression openat("^openat\\([^,]+, \"([^\"]*)\",.*= (\\d+)$");
+        const QRegularExpression call("^(close|fsync|fdatasync)\\((\\d+)\\)\\s+= 0");
+        const QRegularExpression rename("^rename\\w*\\((?:[^,]+, )?\"([^\"]*)\", (?:[^,]+, )?\"([^\"]*)\".*= 0");
+        QHash<int, QString> files;
+        QSet<QString> flushed;
+        QString folderToFlush;
+        int renames = 0;
+        for (const QByteArray &raw : f.readAll().split('\n')) {
+            const QString line = QString::fromUtf8(raw);
+            if (const auto m = openat.match(line); m.hasMatch()) {
+                files.insert(m.captured(2).toInt(), QDir::cleanPath(m.captured(1)));
+            } else if (const auto m = call.match(line); m.hasMatch()) {
+                const QString file = files.value(m.captured(2).toInt());
+                if (m.captured(1) == "close") {
+                    files.remove(m.captured(2).toInt());
+                } else {
+                    flushed.insert(file);
+                    if (file == folderToFlush)
+                        folderToFlush.clear();
+                }
+            } else if (const auto m = rename.match(line); m.hasMatch() && m.captured(1).endsWith(".partial")) {
+                QVERIFY2(folderToFlush.isEmpty(), "a renamed copy's folder was not flushed");
+                QVERIFY2(flushed.contains(QDir::cleanPath(m.captured(1))), qPrintable("renamed before flushed: " + line));
+                folderToFlush = QFileInfo(m.captured(2)).absolutePath();
+                ++renames;
+            }
+        }
+        QVERIFY2(folderToFlush.isEmpty(), "the last copy's folder was not flushed");
+        QCOMPARE(renames, 9); // start-up, six on day 1, one on day 2, one at close
+    }
+
+    // A damaged main file: shown once naming the backup folder, no exit backup, and a byte copy
+    // that fails the check never takes a place among the copies.
+    void damagedMainFileNeverPushesGoodCopiesOut()
+    {
+        TestProfile profile;
+        QVERIFY(startApp().ok);
+        fillUnreadTable();
+        backUpOnDay1(2);
+        stopApp();
+        damageMiddlePage(profile.file("Inkboat.sdb"));
+        const QString folder = backupFolder();
+        const QMap<QString, QByteArray> before = digests(folder);
+
+        QStringList shown;
+        g_App.setMessageHook([&](int, const QString &t) {
+            shown << t;
+            return 0;
+        });
+        g_SysParams = SysParams();
+        const bool started = g_App.init(); // the start-up backup meets the damaged page
+        QCoreApplication::sendPostedEvents();
+        bool failed = false;
+        try {
+            openQuery("SELECT SUM(LENGTH(x)) FROM Filler");
+        } catch (const Exception &) {
+            failed = true;
+        }
+        QCoreApplication::sendPostedEvents();
+        stopApp();
+        QCoreApplication::sendPostedEvents();
+        g_App.setMessageHook(nullptr);
+        QVERIFY(started);
+        QVERIFY(failed);
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown.first().contains(folder), qPrintable(shown.first()));
+        QCOMPARE(digests(folder), before);
+
+        setBackupClock([] { return day1; });
+        QVERIFY(!backupDatabase(true));
+        QCOMPARE(digests(folder), before);
     }
 
     void otherProcessStillCannotWrite()

@@ -13,6 +13,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -30,6 +31,16 @@
 #include <unistd.h>
 
 App g_App;
+
+namespace {
+
+// Without a widget application nothing can be asked or shown; nothing may wait for a click.
+bool hasWidgets()
+{
+    return QCoreApplication::instance() && QCoreApplication::instance()->inherits("QApplication");
+}
+
+} // namespace
 
 bool GuiSnapshot::canThreadSync(qint64 nowMsecs) const
 {
@@ -64,7 +75,7 @@ void App::reportFatal(const QString &text)
     writeLog(QStringLiteral("err"), text);
     if (m_messageHook)
         m_messageHook(Ink::mkError, text);
-    else
+    else if (hasWidgets())
         showError(text);
 }
 
@@ -142,6 +153,54 @@ void App::initMachineIdentity()
 
 namespace {
 
+// The main file could not be used. A damaged one is never taken as a new profile: the newest
+// backup that passes the check is offered in its place. True when start-up may go on.
+bool recoverMainFile(const OpenedFiles &files)
+{
+    const QString mainFile = QDir::toNativeSeparators(mainDbFileName());
+    if (files.mainFault == OpenedFiles::mfBusy) {
+        g_App.reportFatal(QStringLiteral("数据文件正被另一个程序占用，%1无法打开它：\r\n%2\r\n数据文件夹：%3\r\n"
+                                         "请先关闭使用这个文件夹的程序，再启动%1。")
+                              .arg(Ink::productName(), files.mainError, g_App.appDataPath()));
+        return false;
+    }
+    if (files.mainFault != OpenedFiles::mfDamaged) {
+        g_App.reportFatal(QStringLiteral("打开数据文件失败：%1\r\n错误原因：%2").arg(mainFile, files.mainError));
+        return false;
+    }
+    const QString backup = newestUsableBackup();
+    if (backup.isEmpty()) {
+        g_App.reportFatal(QStringLiteral("数据文件是空的或已损坏：%1\r\n错误原因：%2\r\n备份文件夹 %3 中没有通过检查的备份。"
+                                         "这个文件不会被当作新资料覆盖；请把它移走后再启动，或找回一份备份放入备份文件夹。")
+                              .arg(mainFile, files.mainError, backupFolder()));
+        return false;
+    }
+    const QString text =
+        QStringLiteral("数据文件是空的或已损坏，不能当作新资料使用：\r\n%1（%2）\r\n\r\n最新的完好备份是：\r\n%3（%4）"
+                       "\r\n\r\n用这份备份恢复吗？损坏的文件会改名留在原处，不会删除。选“否”则退出程序，不改动任何文件。")
+            .arg(mainFile, files.mainError, QDir::toNativeSeparators(backup),
+                 QFileInfo(backup).lastModified().toString(Ink::dateTimeFormat()));
+    writeLog(QStringLiteral("err"), text);
+    int answer = Ink::maNo;
+    if (g_App.messageHook())
+        answer = g_App.messageHook()(Ink::mkQuestion, text);
+    else if (hasWidgets())
+        answer = g_App.ask(text, Ink::mbYes | Ink::mbNo);
+    if (answer != Ink::maYes) {
+        writeLog(QStringLiteral("err"), QStringLiteral("没有恢复备份，程序退出，数据文件未改动。"));
+        return false;
+    }
+    QString aside;
+    QString error;
+    if (!restoreMainFile(backup, &aside, &error)) {
+        g_App.reportFatal(QStringLiteral("恢复备份失败：") + error);
+        return false;
+    }
+    writeLog(QStringLiteral("err"), QStringLiteral("已用备份 %1 恢复数据文件，损坏的文件改名为 %2")
+                                        .arg(QDir::toNativeSeparators(backup), QDir::toNativeSeparators(aside)));
+    return true;
+}
+
 // Stored font names come from Windows; map them onto installed CJK fonts.
 void installFontSubstitutions()
 {
@@ -205,16 +264,29 @@ bool App::init()
     // 5. connection and attached files
     progress(QStringLiteral("初始化数据库开始..."));
     progress(QStringLiteral("连接主数据库..."));
+    watchDatabaseDamage(false);
     OpenedFiles files;
-    if (!openConnection(&files)) {
+    bool opened = openConnection(&files);
+    if (!opened) {
         closeConnection();
+        if (recoverMainFile(files)) {
+            files = OpenedFiles();
+            opened = openConnection(&files);
+            if (!opened) {
+                closeConnection();
+                reportFatal(QStringLiteral("打开数据文件失败：%1\r\n错误原因：%2")
+                                .arg(QDir::toNativeSeparators(mainDbFileName()), files.mainError));
+            }
+        }
+    }
+    if (!opened) {
         m_instanceLock.reset();
         quitting = true;
         return false;
     }
     progress(QStringLiteral("主数据库连接其他数据库..."));
     try {
-        attachLibraries();
+        attachLibraries(files);
         logSqliteVersion();
     } catch (const Exception &e) {
         reportFatal(QStringLiteral("打开素材库失败，有可能素材损坏或版本问题，请下载完整版素材安装，错误原因：\r\n") +
@@ -223,6 +295,9 @@ bool App::init()
         quitting = true;
         return false;
     }
+
+    // From here on a damaged file is reported once and keeps the exit backup from rotating.
+    watchDatabaseDamage(true);
 
     // 6.–7. schema
     progress(QStringLiteral("初始化数据库表等..."));
@@ -277,12 +352,20 @@ bool App::init()
 void App::deinit()
 {
     PerformanceLogger perf(QStringLiteral("app.deinit"));
+    // The backup takes the connection lock itself and must not be called holding it.
+    bool connected = false;
     {
         DbLocker lock;
-        if (db.isValid() && db.isOpen() && g_SysParams.autoBackupDb)
-            backupDatabase(true);
-        closeConnection();
+        connected = db.isValid() && db.isOpen();
     }
+    if (connected && g_SysParams.autoBackupDb) {
+        if (databaseDamageSeen())
+            writeLog(QStringLiteral("err"), QStringLiteral("数据文件已损坏，本次退出不做备份，已有的备份保持不变。"));
+        else
+            backupDatabase(true);
+    }
+    watchDatabaseDamage(false);
+    closeConnection();
     m_instanceLock.reset();
     nodeIcons.clear();
     m_initialized = false;

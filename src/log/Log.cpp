@@ -91,8 +91,12 @@ void writeLog(const QString &category, const QString &text, bool withTime)
 
     QMutexLocker lock(&logMutex());
     QFile file(fileName);
+    const bool created = !file.exists();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return;
+    // Log lines name books and chapters: private whatever the umask.
+    if (created)
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     file.write(line);
     file.flush();
     file.close();

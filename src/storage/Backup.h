@@ -3,8 +3,11 @@
 #include <QDate>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+
+class QSqlError;
 
 // "Inkboat_<yyyyMMdd>.<n>.sdb.bak"
 QString backupFileName(const QDate &day, int n);
@@ -14,10 +17,33 @@ QString backupFolder();
 // Makes one backup of the main file now: copy 1 of today, earlier copies of today move up one
 // number (at most five per day). With closeConnection the connection is closed first and stays
 // closed; otherwise SQLite itself writes the copy under the connection lock, because file I/O on
-// the open file would drop SQLite's locks. Returns false (and logs why) when no copy was made;
-// a failed copy leaves the earlier copies as they were.
+// the open file would drop SQLite's locks. The copy is flushed to disk and must pass
+// "PRAGMA quick_check" before it takes a place in the rotation. Returns false (and logs why) when
+// no copy was made; a failed copy leaves the earlier copies as they were.
+// The caller must not hold the connection lock (the check runs without it).
 bool backupDatabase(bool closeConnection);
 bool backupDatabaseAt(bool closeConnection, const QDateTime &now);
 
 // Clock of the backups (tests move it across midnight); null restores the real clock.
 void setBackupClock(std::function<QDateTime()> clock);
+
+// True when the file passes "PRAGMA quick_check" and holds the book table; *why gets the reason
+// otherwise. Opens the file read-only on a connection of its own.
+bool isUsableBackup(const QString &fileName, QString *why = nullptr);
+// Backup files of the main file in the backup folders known now (the configured one and the
+// default one), newest first: later day first, then lower copy number.
+QStringList existingBackups();
+// The first of existingBackups() that isUsableBackup, or an empty string.
+QString newestUsableBackup();
+
+// Flushes a file, or with folder the entries of a folder, to disk.
+bool syncToDisk(const QString &path, bool folder = false);
+
+// Damage of the main file found while the program runs. Armed after the files were opened at
+// start-up; the first damage report is logged and shown once (queued to the GUI thread, never
+// inside a statement), and the backup at exit is skipped so that it cannot push good copies out.
+void watchDatabaseDamage(bool armed);
+bool databaseDamageSeen();
+void noteDatabaseDamage(const QString &detail);
+// Called for every error the driver reports; reacts to SQLITE_CORRUPT only.
+void noteDatabaseError(const QSqlError &error);

@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "storage/Backup.h"
 #include "storage/SqlTableModel.h"
 
 #include <QDateTime>
@@ -66,7 +67,12 @@ void releaseTransaction()
     }
 }
 
-QString errorText(const QSqlError &error) { return error.text().trimmed(); }
+// Every driver error passes here: damage of a file is noted once for the whole run.
+QString errorText(const QSqlError &error)
+{
+    noteDatabaseError(error);
+    return error.text().trimmed();
+}
 
 void beginTransaction()
 {

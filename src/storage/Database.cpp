@@ -6,12 +6,15 @@
 #include "storage/Backup.h"
 #include "storage/DataAccess.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
 
 namespace {
 
@@ -115,6 +118,98 @@ bool copyShippedLibrary(const QString &target)
     return true;
 }
 
+QFileDevice::Permissions ownerOnly() { return QFileDevice::ReadOwner | QFileDevice::WriteOwner; }
+
+// SQLite's primary result code of a driver error, 0 when there is none.
+int sqliteCode(const QSqlError &error)
+{
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? code & 0xff : 0;
+}
+
+bool isDamageCode(int code) { return code == 11 /* SQLITE_CORRUPT */ || code == 26 /* SQLITE_NOTADB */; }
+
+// Renames a file that cannot be used to "<name>.<time>.damaged", together with a journal beside
+// it (a journal left behind would be played into whatever takes the file's place). Returns the
+// new name, empty when the rename failed.
+QString setAside(const QString &path)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
+    QString aside = QStringLiteral("%1.%2.damaged").arg(path, stamp);
+    for (int n = 2; QFileInfo::exists(aside); ++n)
+        aside = QStringLiteral("%1.%2-%3.damaged").arg(path, stamp).arg(n);
+    if (!QFile::rename(path, aside))
+        return QString();
+    for (const char *suffix : {"-journal", "-wal", "-shm"}) {
+        const QString side = path + QLatin1String(suffix);
+        if (QFileInfo::exists(side))
+            QFile::rename(side, aside + QLatin1String(suffix));
+    }
+    return aside;
+}
+
+bool replaceFromShippedCopy(const QString &path, const QString &why)
+{
+    if (!QFileInfo::exists(g_App.librarySourcePath() + QFileInfo(path).fileName()))
+        return false;
+    const QString aside = setAside(path);
+    if (aside.isEmpty())
+        return false;
+    if (!copyShippedLibrary(path)) {
+        QFile::rename(aside, path);
+        return false;
+    }
+    writeLog(QStringLiteral("err"), QStringLiteral("素材库文件不能使用（%1），已换成安装目录中的副本：%2，原文件改名为 %3")
+                                        .arg(why, QDir::toNativeSeparators(path), QDir::toNativeSeparators(aside)));
+    return true;
+}
+
+// ATTACH reports a refused open only as "unable to open database": open the file alone to
+// learn whether it is no library at all or merely busy or out of reach.
+bool unreadableAsLibrary(const QString &path, const QSqlError &attachError)
+{
+    const int code = sqliteCode(attachError);
+    if (isDamageCode(code))
+        return true;
+    if (code == 5 || code == 6) // busy or locked: someone else has it, nothing is wrong with it
+        return false;
+    const QString name = QStringLiteral("library-probe-") + QUuid::createUuid().toString(QUuid::Id128);
+    int probe = 0;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(sqlDriverName(), name);
+        db.setDatabaseName(path);
+        db.setPassword(Ink::libraryKey());
+        db.setConnectOptions(QStringLiteral("QSQLITE_USE_CIPHER=chacha20;QSQLITE_OPEN_READONLY"));
+        if (!db.open())
+            probe = sqliteCode(db.lastError());
+        else {
+            QSqlQuery q(db);
+            if (!q.exec(QStringLiteral("PRAGMA quick_check")))
+                probe = sqliteCode(q.lastError());
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return isDamageCode(probe);
+}
+
+// ATTACH and a first read, so that a damaged or foreign library fails here (SQLite reads an
+// attached file lazily), before anything is written to the author's main file.
+bool tryAttachLibrary(const QString &path, const QString &alias, QSqlError *error)
+{
+    DbLocker lock;
+    QSqlQuery q(g_App.db);
+    if (q.exec(attachCipherStatement(path, alias, Ink::libraryKey())) &&
+        q.exec(QStringLiteral("SELECT COUNT(*) FROM %1.sqlite_master").arg(alias))) {
+        q.finish();
+        return true;
+    }
+    *error = q.lastError();
+    q.exec(QStringLiteral("DETACH DATABASE ") + alias);
+    return false;
+}
+
 int queryInt(const QString &sql)
 {
     QueryPtr q = openQuery(sql);
@@ -142,7 +237,7 @@ QString tableName(Ink::TableType type) { return Ink::dbTableNames().value(type);
 
 QString dbFileName(Ink::TableType type) { return QDir::toNativeSeparators(libraryPath(type)); }
 
-bool openDatabase(const QString &fileName, const QString &key, QString *error)
+bool openDatabase(const QString &fileName, const QString &key, QString *error, int *code)
 {
     DbLocker lock;
     g_App.db.setDatabaseName(fileName);
@@ -151,6 +246,8 @@ bool openDatabase(const QString &fileName, const QString &key, QString *error)
     if (!g_App.db.open()) {
         if (error)
             *error = g_App.db.lastError().text().trimmed();
+        if (code)
+            *code = sqliteCode(g_App.db.lastError());
         return false;
     }
     return true;
@@ -167,6 +264,8 @@ bool createDatabaseFile(const QString &fileName, const QString &key, QString *er
         q.exec(QStringLiteral("PRAGMA user_version"));
     }
     g_App.db.close();
+    // The author's files are private whatever the umask; journals take the file's mode.
+    QFile::setPermissions(fileName, ownerOnly());
     return true;
 }
 
@@ -206,17 +305,53 @@ bool openConnection(OpenedFiles *files, QString *error)
         ok = createDatabaseFile(mainFile, QString(), &why);
     for (const QString &lib : {material, sentence, article}) {
         const bool exists = lib == material ? materialExists : lib == sentence ? sentenceExists : articleExists;
-        if (ok && !exists && !copyShippedLibrary(lib))
+        if (ok && !exists && !copyShippedLibrary(lib)) {
             ok = createDatabaseFile(lib, Ink::libraryKey(), &why);
+            if (files)
+                files->createdLibraries << lib;
+        }
     }
     if (ok && !logExists)
         ok = createDatabaseFile(log, QString(), &why);
     if (files)
         files->logWasMissing = !logExists;
-    if (ok)
-        ok = openDatabase(mainFile, QString(), &why);
+    OpenedFiles::MainFault fault = ok ? OpenedFiles::mfNone : OpenedFiles::mfOther;
+    // With backups around, an empty main file is a lost one, not a new profile.
+    const bool backupsExist = mainExists && !existingBackups().isEmpty();
+    if (ok && backupsExist && QFileInfo(mainFile).size() == 0) {
+        ok = false;
+        fault = OpenedFiles::mfDamaged;
+        why = QStringLiteral("文件长度为 0");
+    }
+    if (ok) {
+        int code = 0;
+        ok = openDatabase(mainFile, QString(), &why, &code);
+        if (!ok)
+            fault = isDamageCode(code)            ? OpenedFiles::mfDamaged
+                    : code == 5 || code == 6 ? OpenedFiles::mfBusy
+                                             : OpenedFiles::mfOther;
+    }
+    if (ok && backupsExist) {
+        int tables = 0;
+        try {
+            tables = queryInt(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type='table' AND "
+                                             "name IN ('BookTree','SysParam')"));
+        } catch (const Exception &e) {
+            why = e.message();
+        }
+        if (tables != 2) {
+            ok = false;
+            fault = OpenedFiles::mfDamaged;
+            if (why.isEmpty())
+                why = QStringLiteral("缺少程序的数据表");
+        }
+    }
     if (!ok) {
         qDebug().noquote() << QStringLiteral("Can not open connection: ") + why;
+        if (files) {
+            files->mainFault = fault;
+            files->mainError = why;
+        }
         if (error)
             *error = why;
         return false;
@@ -224,15 +359,50 @@ bool openConnection(OpenedFiles *files, QString *error)
     return true;
 }
 
-void attachLibraries()
+bool restoreMainFile(const QString &backup, QString *aside, QString *error)
+{
+    const QString mainFile = mainDbFileName();
+    const QString partial = mainFile + QStringLiteral(".partial");
+    QFile::remove(partial);
+    if (!QFile::copy(backup, partial)) {
+        QFile::remove(partial);
+        if (error)
+            *error = QStringLiteral("复制备份失败：%1").arg(QDir::toNativeSeparators(backup));
+        return false;
+    }
+    QFile::setPermissions(partial, ownerOnly());
+    syncToDisk(partial);
+    const QString damaged = QFileInfo::exists(mainFile) ? setAside(mainFile) : QString();
+    if (QFileInfo::exists(mainFile) || !QFile::rename(partial, mainFile)) {
+        QFile::remove(partial);
+        if (!damaged.isEmpty() && !QFileInfo::exists(mainFile))
+            QFile::rename(damaged, mainFile);
+        if (error)
+            *error = QStringLiteral("不能替换数据文件：%1").arg(QDir::toNativeSeparators(mainFile));
+        return false;
+    }
+    syncToDisk(QFileInfo(mainFile).absolutePath(), true);
+    if (aside)
+        *aside = damaged;
+    return true;
+}
+
+void attachLibraries(const OpenedFiles &files)
 {
     const char *const aliases[] = {"M", "S", "A"};
     for (int t = Ink::ttMaterial; t <= Ink::ttArticle; ++t) {
         const QString alias = QLatin1String(aliases[t]);
-        execSql(attachCipherStatement(libraryPath(Ink::TableType(t)), alias, Ink::libraryKey()));
-        // SQLite reads an attached file lazily; read it now so that a damaged or foreign library
-        // fails here, before anything is written to the author's main file.
-        queryInt(QStringLiteral("SELECT COUNT(*) FROM %1.sqlite_master").arg(alias));
+        const QString path = libraryPath(Ink::TableType(t));
+        if (!files.createdLibraries.contains(path) && QFileInfo::exists(path) && QFileInfo(path).size() == 0 &&
+            !replaceFromShippedCopy(path, QStringLiteral("文件长度为 0")))
+            writeLog(QStringLiteral("err"), QStringLiteral("素材库文件长度为 0，安装目录中没有副本，按空库使用：%1")
+                                                .arg(QDir::toNativeSeparators(path)));
+        QSqlError error;
+        if (tryAttachLibrary(path, alias, &error))
+            continue;
+        if (!unreadableAsLibrary(path, error) || !replaceFromShippedCopy(path, error.text().trimmed()) ||
+            !tryAttachLibrary(path, alias, &error))
+            throwError(error.text().trimmed(), QStringLiteral("ERR_QUERY"));
     }
     execSql(attachPlainStatement(libraryPath(Ink::ttLog), QStringLiteral("L")));
     queryInt(QStringLiteral("SELECT COUNT(*) FROM L.sqlite_master"));

@@ -3,6 +3,7 @@
 #include "app/Constants.h"
 
 #include <QString>
+#include <QStringList>
 
 // The files of the data folder and the connection that joins them (main, M, S, A, L, MM).
 
@@ -13,8 +14,9 @@ QString dbFileName(Ink::TableType type);
 // Column list of MaterialTree and of the three library tree tables, as in their create statements.
 QString materialColumns();
 
-// Sets name, key and cipher option of g_App.db and opens it; false with the reason in *error.
-bool openDatabase(const QString &fileName, const QString &key, QString *error = nullptr);
+// Sets name, key and cipher option of g_App.db and opens it; false with the reason in *error and
+// SQLite's result code in *code.
+bool openDatabase(const QString &fileName, const QString &key, QString *error = nullptr, int *code = nullptr);
 // Creates a database file (enciphered when key is not empty) by opening and closing it.
 bool createDatabaseFile(const QString &fileName, const QString &key, QString *error = nullptr);
 
@@ -25,12 +27,26 @@ QString attachPlainStatement(const QString &path, const QString &alias);
 
 struct OpenedFiles {
     bool logWasMissing = false;
+    // Libraries created empty in this start (not yet written; an empty file is expected there).
+    QStringList createdLibraries;
+    // Why the main file could not be used, when openConnection returned false.
+    enum MainFault { mfNone, mfDamaged, mfBusy, mfOther };
+    MainFault mainFault = mfNone;
+    QString mainError;
 };
 
 // Start-up steps of the database, in order. Each throws Exception on failure except
-// openConnection, which reports "Can not open connection: …" and returns false.
+// openConnection, which reports "Can not open connection: …" and returns false. While backups
+// exist, a main file that is empty or lacks the program's tables counts as damaged (mfDamaged),
+// never as a new profile.
 bool openConnection(OpenedFiles *files, QString *error = nullptr);
-void attachLibraries();
+// Puts a backup in place of the main file (connection closed). The damaged file, and a journal
+// beside it, are renamed aside (*aside gets the new name), never deleted.
+bool restoreMainFile(const QString &backup, QString *aside, QString *error);
+// A library that is empty or cannot be read as one (not a database, wrong key) is replaced from
+// the shipped copy when there is one, the damaged file renamed aside; else the attach error
+// is thrown as before (an empty one stays and is used as an empty library).
+void attachLibraries(const OpenedFiles &files = OpenedFiles());
 void logSqliteVersion();
 void createTables();
 void migrateSchema();
