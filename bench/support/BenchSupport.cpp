@@ -93,15 +93,17 @@ Target atMost(double limit, const QString &unit)
     return {text, [limit](double v) { return v <= limit; }};
 }
 
-void Runs::add(double value) { m_values << value; }
+void Runs::add(double value)
+{
+    m_values << value;
+    m_reasons << QString();
+}
 
 void Runs::fail(const QString &why)
 {
-    if (m_failed++ == 0) {
-        m_firstFailure = why;
-        m_firstFailedRun = m_values.size();
-    }
+    ++m_failed;
     m_values << std::nan("");
+    m_reasons << (why.isEmpty() ? QStringLiteral("failed") : why);
 }
 
 bool Runs::add(double value, const QString &why)
@@ -119,14 +121,15 @@ QString Runs::failure() const
         return QStringLiteral("no run");
     if (m_failed == 0)
         return QString();
-    QString text = m_values.size() > 1 ? QStringLiteral("run %1: %2").arg(m_firstFailedRun + 1).arg(m_firstFailure)
-                                       : m_firstFailure;
+    int first = 0;
+    while (!failedAt(first))
+        ++first;
+    QString text = m_values.size() > 1 ? QStringLiteral("run %1: %2").arg(first + 1).arg(m_reasons.at(first))
+                                       : m_reasons.at(first);
     if (m_failed > 1)
         text += QStringLiteral(" (%1 of %2 runs failed)").arg(m_failed).arg(m_values.size());
     return text;
 }
-
-bool Runs::failedAt(int run) const { return std::isnan(m_values.at(run)); }
 
 namespace {
 
@@ -205,7 +208,7 @@ Runs pairRatios(const Runs &numerator, const Runs &denominator)
     }
     for (int i = 0; i < pairs; ++i) {
         if (numerator.failedAt(i) || denominator.failedAt(i))
-            ratios.fail(numerator.failedAt(i) ? numerator.failure() : denominator.failure());
+            ratios.fail(numerator.failedAt(i) ? numerator.reasonAt(i) : denominator.reasonAt(i));
         else if (denominator.valueAt(i) <= 0)
             ratios.fail(QStringLiteral("a zero time"));
         else

@@ -38,7 +38,8 @@ public:
     bool ok() const { return !m_values.isEmpty() && m_failed == 0; }
     // The first reason with the run it came from, and how many runs failed; empty when ok().
     QString failure() const;
-    bool failedAt(int run) const;
+    bool failedAt(int run) const { return !m_reasons.at(run).isEmpty(); }
+    QString reasonAt(int run) const { return m_reasons.at(run); }
     double valueAt(int run) const { return m_values.at(run); }
     // Over the runs that counted.
     double median() const;
@@ -49,8 +50,7 @@ public:
 
 private:
     QVector<double> m_values; // NaN for a failed run
-    QString m_firstFailure;
-    int m_firstFailedRun = -1;
+    QStringList m_reasons;    // empty for a run that counted
     int m_failed = 0;
 };
 
