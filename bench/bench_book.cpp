@@ -132,9 +132,9 @@ int main(int argc, char **argv)
     g_SysParams.autoBackupDb = false;
     const QString missing = missingSqlDriver(sqlDriverName());
     if (!missing.isEmpty())
-        return benchFail("book benchmarks", missing), benchExitCode();
+        return benchFail("book benchmarks", missing);
     if (!g_App.init())
-        return benchFail("book benchmarks", QStringLiteral("App::init failed")), benchExitCode();
+        return benchFail("book benchmarks", QStringLiteral("App::init failed"));
     g_SysParams.autoBackupDb = false;
     // Diagnostic run without disk syncs: separates the program's own work from the disk's.
     if (qEnvironmentVariableIsSet("INKBOAT_BENCH_NOSYNC")) {
@@ -418,8 +418,9 @@ int main(int argc, char **argv)
                 if (anyId(inVolume + " AND Sort=1") != node)
                     return QStringLiteral("the chapter is not first in the file");
                 const QModelIndex vol = book.findSourceIndex(volumeId);
-                return idAt(book.model()->index(0, 0, vol)) == node ? QString()
-                                                                   : QStringLiteral("the chapter is not first in the tree");
+                if (idAt(book.model()->index(0, 0, vol)) != node)
+                    return QStringLiteral("the chapter is not first in the tree");
+                return QString();
             });
     }
     g_App.deinit();

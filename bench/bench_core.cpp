@@ -158,7 +158,8 @@ QString buildLibrary(const QString &file, const QString &table, int rows)
 // "ok <ms>" or "failed <reason>". The backup it made is checked after the timing.
 int initChild(int chapters)
 {
-    const QString defaultBackups = profileDataPath(qEnvironmentVariable("INKBOAT_BENCH_ROOT")) + QStringLiteral("backup/");
+    const QString defaultBackups =
+        profileDataPath(qEnvironmentVariable("INKBOAT_BENCH_ROOT")) + QStringLiteral("backup/");
     clearBackupCopies(defaultBackups);
     QElapsedTimer timer;
     timer.start();
@@ -228,7 +229,7 @@ int main(int argc, char *argv[])
                                       QStringLiteral("core_backup_open_200mb")};
     const QString noDriver = missingSqlDriver(sqlDriverName());
     if (!noDriver.isEmpty())
-        return benchFailAll(measurements, noDriver), benchExitCode();
+        return benchFailAll(measurements, noDriver);
 
     // On disk in the build folder, not on a memory file system and not in the sources.
     QTemporaryDir root(QCoreApplication::applicationDirPath() + QStringLiteral("/bench-core-XXXXXX"));
@@ -238,8 +239,7 @@ int main(int argc, char *argv[])
     const QString mainFile = data + QStringLiteral("Inkboat.sdb");
     if (!buildMainFile(mainFile, chapters) ||
         countRows(mainFile, "SELECT COUNT(*) FROM BookTree WHERE NodeType=3") != chapters)
-        return benchFailAll(measurements, QStringLiteral("the main file was not built with %1 chapters").arg(chapters)),
-               benchExitCode();
+        return benchFailAll(measurements, QStringLiteral("the main file was not built with %1 chapters").arg(chapters));
     // Full libraries: the shipped ones when built, else generated ones of a similar size.
     const QString shipped = QCoreApplication::applicationDirPath() + QStringLiteral("/../libraries/");
     const struct {
@@ -253,7 +253,7 @@ int main(int argc, char *argv[])
             continue;
         const QString why = buildLibrary(data + name, QLatin1String(lib.table), lib.rows);
         if (!why.isEmpty())
-            return benchFailAll(measurements, why), benchExitCode();
+            return benchFailAll(measurements, why);
     }
     const double mainMb = QFileInfo(mainFile).size() / 1048576.0;
     benchNote(QStringLiteral("core_main_file_size"), mainMb, QStringLiteral("MB"),
@@ -263,14 +263,15 @@ int main(int argc, char *argv[])
     QString why;
     runInitChild(root.path(), chapters, &why);
     if (!why.isEmpty())
-        return benchFailAll(measurements, QStringLiteral("first start: ") + why), benchExitCode();
+        return benchFailAll(measurements, QStringLiteral("first start: ") + why);
     Runs starts;
     for (int i = 0; i < 3; ++i) {
         why.clear();
         const double ms = runInitChild(root.path(), chapters, &why);
         starts.add(ms / 1000.0, why);
     }
-    benchReport(initName, starts, QStringLiteral("s"), below(1.0, QStringLiteral("s"), QStringLiteral("without VACUUM")));
+    benchReport(initName, starts, QStringLiteral("s"),
+                below(1.0, QStringLiteral("s"), QStringLiteral("without VACUUM")));
     if (dropPageCache()) {
         why.clear();
         Runs cold;
@@ -282,10 +283,8 @@ int main(int argc, char *argv[])
     }
 
     useProfileRoot(root.path());
-    if (!g_App.init()) {
-        benchFailAll(measurements.mid(1), QStringLiteral("App::init failed"));
-        return benchExitCode();
-    }
+    if (!g_App.init())
+        return benchFailAll(measurements.mid(1), QStringLiteral("App::init failed"));
     // One single-row UPDATE with the connection lock held (inside a transaction) and in autocommit;
     // every one must change its row, and the last value must be there after the commit.
     auto update = [](int i) {

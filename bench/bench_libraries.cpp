@@ -102,7 +102,7 @@ int main(int argc, char **argv)
     const QStringList names = {"libraries.folder_tree_query", "libraries.folder_list_query"};
     const QString missing = missingSqlDriver(QStringLiteral("SQLITECIPHER"));
     if (!missing.isEmpty())
-        return benchFailAll(names, missing), benchExitCode();
+        return benchFailAll(names, missing);
     QTemporaryDir dir;
     libtool::GenerateOptions g; // 150,000 entries, 3,000 folders, the largest with 5,000
     const libtool::Library lib = libtool::generateLibrary(g);
@@ -117,7 +117,7 @@ int main(int argc, char **argv)
         o.withIndexes = false;
         libtool::writeLibraryFile(lib, without, o);
     } catch (const libtool::SourceError &e) {
-        return benchFailAll(names, QStringLiteral("library not written: ") + e.message()), benchExitCode();
+        return benchFailAll(names, QStringLiteral("library not written: ") + e.message());
     }
 
     const int folders = expectedFolderCount(lib);

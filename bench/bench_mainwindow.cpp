@@ -104,7 +104,7 @@ int main(int argc, char **argv)
                                "close with idle workers to connection closed (no final backup)"};
     const QString missing = missingSqlDriver(sqlDriverName());
     if (!missing.isEmpty())
-        return benchFailAll(names, missing), benchExitCode();
+        return benchFailAll(names, missing);
     QTemporaryDir dir;
     useProfileRoot(dir.path());
     const QString libraries = QCoreApplication::applicationDirPath() + QStringLiteral("/../libraries/");
@@ -115,7 +115,7 @@ int main(int argc, char **argv)
 
     // The profile, made once.
     if (!g_App.init())
-        return benchFailAll(names, QStringLiteral("App::init failed")), benchExitCode();
+        return benchFailAll(names, QStringLiteral("App::init failed"));
     QString why;
     try {
         why = fillProfile();
@@ -126,7 +126,7 @@ int main(int argc, char **argv)
     }
     g_App.deinit();
     if (!why.isEmpty())
-        return benchFailAll(names, QStringLiteral("profile not written: ") + why), benchExitCode();
+        return benchFailAll(names, QStringLiteral("profile not written: ") + why);
     benchNote("main file size", QFileInfo(profileDataPath(dir.path()) + "Inkboat.sdb").size() / 1048576.0, "MB",
               "50,000 chapters");
 
@@ -136,7 +136,7 @@ int main(int argc, char **argv)
     QElapsedTimer start;
     start.start();
     if (!g_App.init())
-        return benchFailAll(names, QStringLiteral("App::init failed")), benchExitCode();
+        return benchFailAll(names, QStringLiteral("App::init failed"));
     const double initMs = msSince(start);
     auto *window = new MainWindow;
     g_App.mainWindow = window;

@@ -84,7 +84,7 @@ int main(int argc, char **argv)
                                "material.content_with_highlight", "material.long_content_with_highlight"};
     const QString missing = missingSqlDriver(QStringLiteral("SQLITECIPHER"));
     if (!missing.isEmpty())
-        return benchFailAll(names, missing), benchExitCode();
+        return benchFailAll(names, missing);
 
     const QString sources = home.path() + "/libraries/";
     QDir().mkpath(sources);
@@ -95,11 +95,11 @@ int main(int argc, char **argv)
     try {
         libtool::writeLibraryFile(lib, sources + "Inkboat_Material.sdb", o);
     } catch (const libtool::SourceError &e) {
-        return benchFailAll(names, QStringLiteral("library not written: ") + e.message()), benchExitCode();
+        return benchFailAll(names, QStringLiteral("library not written: ") + e.message());
     }
     g_App.setLibrarySourcePath(sources);
     if (!g_App.init())
-        return benchFailAll(names, QStringLiteral("App::init failed")), benchExitCode();
+        return benchFailAll(names, QStringLiteral("App::init failed"));
 
     QWidget window;
     auto *layout = new QVBoxLayout(&window);

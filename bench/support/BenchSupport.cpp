@@ -57,9 +57,9 @@ bool printLine(const QString &name, double value, const QString &unit, const QSt
 
 QString rangeOf(const Runs &runs)
 {
-    if (runs.size() < 2 || std::isnan(runs.min()))
+    if (runs.counted() < 2)
         return QString();
-    return QStringLiteral("median of %1, range %2–%3").arg(runs.size()).arg(number(runs.min()), number(runs.max()));
+    return QStringLiteral("median of %1, range %2–%3").arg(runs.counted()).arg(number(runs.min()), number(runs.max()));
 }
 
 QString exceptionText(const std::exception_ptr &e)
@@ -133,7 +133,7 @@ QString Runs::failure() const
 
 namespace {
 
-QVector<double> counted(const QVector<double> &values)
+QVector<double> sortedValues(const QVector<double> &values)
 {
     QVector<double> v;
     for (double x : values)
@@ -147,19 +147,19 @@ QVector<double> counted(const QVector<double> &values)
 
 double Runs::median() const
 {
-    const QVector<double> v = counted(m_values);
+    const QVector<double> v = sortedValues(m_values);
     return v.isEmpty() ? std::nan("") : ::median(v);
 }
 
 double Runs::min() const
 {
-    const QVector<double> v = counted(m_values);
+    const QVector<double> v = sortedValues(m_values);
     return v.isEmpty() ? std::nan("") : v.first();
 }
 
 double Runs::max() const
 {
-    const QVector<double> v = counted(m_values);
+    const QVector<double> v = sortedValues(m_values);
     return v.isEmpty() ? std::nan("") : v.last();
 }
 
@@ -222,7 +222,9 @@ bool benchReport(const QString &name, const Runs &runs, const QString &unit, con
     QString remarks = rangeOf(runs);
     const double value = runs.median();
     if (!runs.ok()) {
-        remarks += (remarks.isEmpty() ? QString() : QStringLiteral("; ")) + QStringLiteral("not done: ") + runs.failure();
+        if (!remarks.isEmpty())
+            remarks += QStringLiteral("; ");
+        remarks += QStringLiteral("not done: ") + runs.failure();
         return printLine(name, value, unit, target.text, remarks, false);
     }
     return printLine(name, value, unit, target.text, remarks, target.meets(value));
@@ -235,17 +237,17 @@ bool benchReport(const QString &name, double value, const QString &unit, const T
     return printLine(name, value, unit, target.text, QString(), !std::isnan(value) && target.meets(value));
 }
 
-bool benchFail(const QString &name, const QString &why)
+int benchFail(const QString &name, const QString &why)
 {
-    return printLine(name, std::nan(""), QString(), QStringLiteral("work done"), QStringLiteral("not done: ") + why,
-                     false);
+    printLine(name, std::nan(""), QString(), QStringLiteral("work done"), QStringLiteral("not done: ") + why, false);
+    return benchExitCode();
 }
 
-bool benchFailAll(const QStringList &names, const QString &why)
+int benchFailAll(const QStringList &names, const QString &why)
 {
     for (const QString &name : names)
         benchFail(name, why);
-    return false;
+    return benchExitCode();
 }
 
 void benchNote(const QString &name, double value, const QString &unit, const QString &remark)

@@ -35,6 +35,7 @@ public:
     bool add(double value, const QString &why);
 
     int size() const { return m_values.size(); }
+    int counted() const { return m_values.size() - m_failed; }
     bool ok() const { return !m_values.isEmpty() && m_failed == 0; }
     // The first reason with the run it came from, and how many runs failed; empty when ok().
     QString failure() const;
@@ -71,10 +72,10 @@ bool benchReport(const QString &name, const Runs &runs, const QString &unit, con
 // A single figure; a non-empty why says its work did not happen and makes it a FAIL.
 bool benchReport(const QString &name, double value, const QString &unit, const Target &target,
                  const QString &why = QString());
-// A measurement that could not be taken at all.
-bool benchFail(const QString &name, const QString &why);
+// A measurement that could not be taken at all; returns the exit code, now 1.
+int benchFail(const QString &name, const QString &why);
 // The same for every measurement of a benchmark that lacks what it needs to run.
-bool benchFailAll(const QStringList &names, const QString &why);
+int benchFailAll(const QStringList &names, const QString &why);
 // A figure without a target. Its work is checked all the same: failed runs print a FAIL.
 void benchNote(const QString &name, double value, const QString &unit, const QString &remark = QString());
 void benchNote(const QString &name, const Runs &runs, const QString &unit, const QString &remark = QString());
