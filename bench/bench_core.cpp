@@ -91,71 +91,113 @@ bool buildMainFile(const QString &file, int chapters)
     return ok;
 }
 
-// A library file enciphered with the library key, filled through the driver.
-bool buildLibrary(const QString &file, const QString &table, int rows)
+// Rows of `sql` (a single COUNT) in file, read back through SQLite itself; -1 when unreadable.
+qint64 countRows(const QString &file, const char *sql)
+{
+    sqlite3 *db = nullptr;
+    qint64 n = -1;
+    if (sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt *st = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            n = sqlite3_column_int64(st, 0);
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return n;
+}
+
+// A library file enciphered with the library key, filled through the driver; empty when every
+// row was written and read back.
+QString buildLibrary(const QString &file, const QString &table, int rows)
 {
     const QString name = QStringLiteral("lib-") + QUuid::createUuid().toString(QUuid::Id128);
-    bool ok = false;
+    QString why;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(sqlDriverName(), name);
         db.setDatabaseName(file);
         db.setPassword(Ink::libraryKey());
         db.setConnectOptions(QStringLiteral("QSQLITE_USE_CIPHER=chacha20"));
-        if (db.open()) {
+        if (!db.open()) {
+            why = db.lastError().text();
+        } else {
             QSqlQuery q(db);
-            q.exec(QStringLiteral("CREATE TABLE %1(ID VARCHAR(64), pID VARCHAR(64), NodeType INTEGER, Level INTEGER, "
-                                  "Sort FLOAT, Title VARCHAR(200), Category VARCHAR(200), rtf TEXT, HTML TEXT, "
-                                  "PlainText TEXT, FeeGroup VARCHAR(256), Fee Float, Attribute1 VARCHAR(256), "
-                                  "Attribute2 VARCHAR(256), Attribute3 VARCHAR(256), Created TIMESTAMP, "
-                                  "Updated TIMESTAMP, PRIMARY KEY (ID))")
-                       .arg(table));
-            q.exec(QStringLiteral("CREATE TABLE DbVersion(Version VARCHAR(64))"));
-            q.exec(QStringLiteral("INSERT INTO DbVersion VALUES('4.0')"));
-            db.transaction();
-            q.prepare(QStringLiteral("INSERT INTO %1(ID,pID,NodeType,Level,Sort,Title,Category,PlainText) "
-                                     "VALUES(?,'',3,0,?,?,'Content',?)")
-                          .arg(table));
-            for (int i = 0; i < rows; ++i) {
+            bool ok = q.exec(QStringLiteral("CREATE TABLE %1(ID VARCHAR(64), pID VARCHAR(64), NodeType INTEGER, "
+                                            "Level INTEGER, Sort FLOAT, Title VARCHAR(200), Category VARCHAR(200), "
+                                            "rtf TEXT, HTML TEXT, PlainText TEXT, FeeGroup VARCHAR(256), Fee Float, "
+                                            "Attribute1 VARCHAR(256), Attribute2 VARCHAR(256), "
+                                            "Attribute3 VARCHAR(256), Created TIMESTAMP, Updated TIMESTAMP, "
+                                            "PRIMARY KEY (ID))")
+                                 .arg(table));
+            ok = ok && q.exec(QStringLiteral("CREATE TABLE DbVersion(Version VARCHAR(64))"));
+            ok = ok && q.exec(QStringLiteral("INSERT INTO DbVersion VALUES('4.0')"));
+            ok = ok && db.transaction();
+            ok = ok && q.prepare(QStringLiteral("INSERT INTO %1(ID,pID,NodeType,Level,Sort,Title,Category,PlainText) "
+                                                "VALUES(?,'',3,0,?,?,'Content',?)")
+                                     .arg(table));
+            for (int i = 0; ok && i < rows; ++i) {
                 q.addBindValue(QStringLiteral("L%1").arg(i, 31, 10, QLatin1Char('0')));
                 q.addBindValue(i);
                 q.addBindValue(QStringLiteral("条目%1").arg(i));
                 q.addBindValue(chapterText(i).left(200));
-                q.exec();
+                ok = q.exec();
             }
-            ok = db.commit();
+            ok = ok && db.commit();
+            ok = ok && q.exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table)) && q.next();
+            if (!ok)
+                why = q.lastError().text() + db.lastError().text();
+            else if (q.value(0).toInt() != rows)
+                why = QStringLiteral("%1 rows read back, not %2").arg(q.value(0).toInt()).arg(rows);
         }
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
-    return ok;
+    return why.isEmpty() ? QString() : QStringLiteral("library %1: %2").arg(file, why);
 }
 
-// Child process: a cold process that only runs App::init and reports its duration in ms.
-int initChild()
+// Child process: a cold process that only runs App::init (with its start-up backup) and reports
+// "ok <ms>" or "failed <reason>". The backup it made is checked after the timing.
+int initChild(int chapters)
 {
+    const QString defaultBackups =
+        profileDataPath(qEnvironmentVariable("INKBOAT_BENCH_ROOT")) + QStringLiteral("backup/");
+    clearBackupCopies(defaultBackups);
     QElapsedTimer timer;
     timer.start();
     const bool ok = g_App.init();
     const double ms = timer.nsecsElapsed() / 1e6;
-    std::printf("%s %.3f\n", ok ? "ok" : "failed", ms);
+    const QString why = ok ? checkNewBackupCopy(backupFolder(), chapters) : QStringLiteral("App::init failed");
+    if (why.isEmpty())
+        std::printf("ok %.3f\n", ms);
+    else
+        std::printf("failed %s\n", qPrintable(why));
     g_SysParams.autoBackupDb = false;
-    g_App.deinit();
-    return ok ? 0 : 1;
+    if (ok)
+        g_App.deinit();
+    return why.isEmpty() ? 0 : 1;
 }
 
-double runInitChild(const QString &root)
+// One start in a child process: its time in ms, or the reason it failed in *why.
+double runInitChild(const QString &root, int chapters, QString *why)
 {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("INKBOAT_BENCH_ROOT"), root);
     child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--init-child")});
-    if (!child.waitForFinished(600000))
-        return -1;
-    const QList<QByteArray> parts = child.readAllStandardOutput().trimmed().split('\n').last().split(' ');
-    if (parts.size() != 2 || parts[0] != "ok")
-        return -1;
-    return parts[1].toDouble();
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--init-child"), QString::number(chapters)});
+    if (!child.waitForFinished(600000)) {
+        child.kill();
+        child.waitForFinished();
+        *why = QStringLiteral("start-up did not end within 10 minutes");
+        return 0;
+    }
+    const QByteArray last = child.readAllStandardOutput().trimmed().split('\n').last();
+    if (child.exitStatus() != QProcess::NormalExit)
+        *why = QStringLiteral("start-up process crashed");
+    else if (!last.startsWith("ok "))
+        *why = QStringLiteral("start-up: ") + QString::fromUtf8(last.isEmpty() ? QByteArray("no answer") : last);
+    else
+        return last.mid(3).toDouble();
+    return 0;
 }
 
 } // namespace
@@ -170,10 +212,10 @@ int main(int argc, char *argv[])
             l << QString::fromLocal8Bit(argv[i]);
         return l;
     }();
-    if (args.contains(QStringLiteral("--init-child"))) {
+    if (args.value(0) == QLatin1String("--init-child")) {
         useProfileRoot(qEnvironmentVariable("INKBOAT_BENCH_ROOT"));
         QApplication app(argc, argv);
-        return initChild();
+        return initChild(args.value(1).toInt());
     }
     QApplication app(argc, argv);
     int chapters = 50000;
@@ -181,16 +223,23 @@ int main(int argc, char *argv[])
     if (at >= 0 && at + 1 < args.size())
         chapters = args[at + 1].toInt();
 
+    // Every start includes the backup App::init makes before repairing the trees.
+    const QString initName = QStringLiteral("core_init_200mb_with_startup_backup");
+    const QStringList measurements = {initName, QStringLiteral("core_execsql_update_median"),
+                                      QStringLiteral("core_backup_open_200mb")};
+    const QString noDriver = missingSqlDriver(sqlDriverName());
+    if (!noDriver.isEmpty())
+        return benchFailAll(measurements, noDriver);
+
     // On disk in the build folder, not on a memory file system and not in the sources.
     QTemporaryDir root(QCoreApplication::applicationDirPath() + QStringLiteral("/bench-core-XXXXXX"));
     useProfileRoot(root.path());
     const QString data = profileDataPath(root.path());
     QDir().mkpath(data);
-    QSqlDatabase::drivers(); // loads the driver plug-in
-    if (!buildMainFile(data + QStringLiteral("Inkboat.sdb"), chapters)) {
-        std::printf("could not build the main file\n");
-        return 1;
-    }
+    const QString mainFile = data + QStringLiteral("Inkboat.sdb");
+    if (!buildMainFile(mainFile, chapters) ||
+        countRows(mainFile, "SELECT COUNT(*) FROM BookTree WHERE NodeType=3") != chapters)
+        return benchFailAll(measurements, QStringLiteral("the main file was not built with %1 chapters").arg(chapters));
     // Full libraries: the shipped ones when built, else generated ones of a similar size.
     const QString shipped = QCoreApplication::applicationDirPath() + QStringLiteral("/../libraries/");
     const struct {
@@ -200,75 +249,96 @@ int main(int argc, char *argv[])
     } libs[] = {{"Material", "MaterialTree", 60000}, {"Sentence", "SentenceTree", 60000}, {"Article", "ArticleTree", 3000}};
     for (const auto &lib : libs) {
         const QString name = QStringLiteral("Inkboat_%1.sdb").arg(QLatin1String(lib.suffix));
-        if (!QFile::copy(shipped + name, data + name))
-            buildLibrary(data + name, QLatin1String(lib.table), lib.rows);
+        if (QFile::copy(shipped + name, data + name))
+            continue;
+        const QString why = buildLibrary(data + name, QLatin1String(lib.table), lib.rows);
+        if (!why.isEmpty())
+            return benchFailAll(measurements, why);
     }
-    const double mainMb = QFileInfo(data + QStringLiteral("Inkboat.sdb")).size() / 1048576.0;
+    const double mainMb = QFileInfo(mainFile).size() / 1048576.0;
     benchNote(QStringLiteral("core_main_file_size"), mainMb, QStringLiteral("MB"),
               QStringLiteral("(%1 chapters)").arg(chapters));
 
     // First start creates the log file and the tables; the measured starts are ordinary ones.
-    if (runInitChild(root.path()) < 0) {
-        std::printf("start-up failed\n");
-        return 1;
+    QString why;
+    runInitChild(root.path(), chapters, &why);
+    if (!why.isEmpty())
+        return benchFailAll(measurements, QStringLiteral("first start: ") + why);
+    Runs starts;
+    for (int i = 0; i < 3; ++i) {
+        why.clear();
+        const double ms = runInitChild(root.path(), chapters, &why);
+        starts.add(ms / 1000.0, why);
     }
-    QVector<double> starts;
-    for (int i = 0; i < 3; ++i)
-        starts << runInitChild(root.path());
-    const double warm = median(starts);
-    bool allPass = benchReport(QStringLiteral("core_init_200mb"), warm / 1000.0, QStringLiteral("s"),
-                               QStringLiteral("< 1.0 s, without VACUUM"), warm >= 0 && warm < 1000.0);
+    benchReport(initName, starts, QStringLiteral("s"),
+                below(1.0, QStringLiteral("s"), QStringLiteral("without VACUUM")));
     if (dropPageCache()) {
-        const double cold = runInitChild(root.path());
-        benchNote(QStringLiteral("core_init_200mb_page_cache_dropped"), cold / 1000.0, QStringLiteral("s"));
+        why.clear();
+        Runs cold;
+        cold.add(runInitChild(root.path(), chapters, &why) / 1000.0, why);
+        benchNote(initName + QStringLiteral("_page_cache_dropped"), cold, QStringLiteral("s"));
     } else {
-        benchNote(QStringLiteral("core_init_200mb_page_cache_dropped"), 0, QString(),
+        benchNote(initName + QStringLiteral("_page_cache_dropped"), 0, QString(),
                   QStringLiteral("(not measured: dropping the page cache is not allowed here)"));
     }
 
     useProfileRoot(root.path());
-    if (!g_App.init()) {
-        std::printf("start-up failed\n");
-        return 1;
-    }
-    // One single-row UPDATE with the connection lock held (inside a transaction) and in autocommit.
-    setSysParam(QStringLiteral("bench"), QStringLiteral("0"));
-    QVector<double> inLock, autocommit;
-    QElapsedTimer t;
-    {
-        Transaction tx;
-        for (int i = 0; i < 5000; ++i) {
-            t.start();
-            execSql(QStringLiteral("UPDATE SysParam SET value='%1' WHERE key='bench'").arg(i));
-            inLock << t.nsecsElapsed() / 1e6;
+    if (!g_App.init())
+        return benchFailAll(measurements.mid(1), QStringLiteral("App::init failed"));
+    // One single-row UPDATE with the connection lock held (inside a transaction) and in autocommit;
+    // every one must change its row, and the last value must be there after the commit.
+    auto update = [](int i) {
+        const int changed = execSql(QStringLiteral("UPDATE SysParam SET value='%1' WHERE key='bench'").arg(i));
+        return changed == 1 ? QString() : QStringLiteral("the UPDATE changed %1 rows, not 1").arg(changed);
+    };
+    auto stored = [](int expected) {
+        QueryPtr q = openQuery(QStringLiteral("SELECT value FROM SysParam WHERE key='bench'"));
+        const QString value = q->next() ? q->value(0).toString() : QStringLiteral("no row");
+        return value == QString::number(expected) ? QString()
+                                                   : QStringLiteral("read back %1, not %2").arg(value).arg(expected);
+    };
+    Runs inLock, autocommit;
+    try {
+        setSysParam(QStringLiteral("bench"), QStringLiteral("0"));
+        QElapsedTimer t;
+        int i = 0;
+        {
+            Transaction tx;
+            for (; i < 5000; ++i) {
+                t.start();
+                const QString why = update(i);
+                inLock.add(t.nsecsElapsed() / 1e6, why);
+            }
+            tx.commit();
         }
-        tx.commit();
+        const QString afterCommit = stored(i - 1);
+        if (!afterCommit.isEmpty())
+            inLock.fail(QStringLiteral("after the commit: ") + afterCommit);
+        autocommit = timeRuns(200, [&] { update(++i); }, [&] { return stored(i); });
+    } catch (const std::exception &e) {
+        inLock.fail(QString::fromUtf8(e.what()));
     }
-    for (int i = 0; i < 200; ++i) {
-        t.start();
-        execSql(QStringLiteral("UPDATE SysParam SET value='%1' WHERE key='bench'").arg(i));
-        autocommit << t.nsecsElapsed() / 1e6;
-    }
-    const double update = median(inLock);
-    allPass &= benchReport(QStringLiteral("core_execsql_update_median"), update, QStringLiteral("ms"),
-                           QStringLiteral("< 0.2 ms"), update < 0.2);
-    benchNote(QStringLiteral("core_execsql_update_autocommit_median"), median(autocommit), QStringLiteral("ms"),
+    benchReport(QStringLiteral("core_execsql_update_median"), inLock, QStringLiteral("ms"),
+                below(0.2, QStringLiteral("ms")));
+    benchNote(QStringLiteral("core_execsql_update_autocommit_median"), autocommit, QStringLiteral("ms"),
               QStringLiteral("(each statement its own committed transaction)"));
 
-    QVector<double> backups;
-    for (int i = 0; i < 3; ++i) {
-        t.start();
-        backupDatabase(false);
-        backups << t.nsecsElapsed() / 1e9;
-    }
-    const double backup = median(backups);
-    allPass &= benchReport(QStringLiteral("core_backup_open_200mb"), backup, QStringLiteral("s"),
-                           QStringLiteral("< 1 s"), backup < 1.0);
-    t.start();
-    backupDatabase(true);
-    benchNote(QStringLiteral("core_backup_closed_200mb"), t.nsecsElapsed() / 1e9, QStringLiteral("s"),
+    bool copied = false;
+    const auto backupMade = [&] {
+        return copied ? checkNewBackupCopy(backupFolder(), chapters)
+                      : QStringLiteral("backupDatabase returned false (see the err log)");
+    };
+    const Runs backups = timeRuns(
+        3, [&] { copied = backupDatabase(false); },
+        backupMade, [&] { clearBackupCopies(backupFolder()); });
+    benchReport(QStringLiteral("core_backup_open_200mb"), backups.scaled(1e-3), QStringLiteral("s"),
+                below(1, QStringLiteral("s")));
+    const Runs closed = timeRuns(
+        1, [&] { copied = backupDatabase(true); },
+        backupMade, [&] { clearBackupCopies(backupFolder()); });
+    benchNote(QStringLiteral("core_backup_closed_200mb"), closed.scaled(1e-3), QStringLiteral("s"),
               QStringLiteral("(shutdown backup, file copy)"));
     g_SysParams.autoBackupDb = false;
     g_App.deinit();
-    return allPass ? 0 : 1;
+    return benchExitCode();
 }

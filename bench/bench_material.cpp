@@ -1,6 +1,10 @@
 // The material panel on a library of real size: a generated 150,000-entry library in 3,000
 // folders, enciphered like the shipped file, browsed through the panel the window uses.
+#include "BenchSupport.h"
+#include "GeneratedLibrary.h"
+
 #include "app/App.h"
+#include "app/Constants.h"
 #include "book/TreeNodeInfo.h"
 #include "libtool/Generator.h"
 #include "libtool/LibraryFile.h"
@@ -10,42 +14,38 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTextEdit>
 #include <QTreeView>
 #include <QVBoxLayout>
 
-#include <algorithm>
-#include <cstdio>
 #include <functional>
 
 namespace {
 
-double medianMs(int runs, const std::function<void()> &work)
+// Characters the pane shows marked (the red background the keyword gets).
+int markedCharacters(QPlainTextEdit *pane)
 {
-    QVector<double> ms;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer t;
-        t.start();
-        work();
-        ms << t.nsecsElapsed() / 1e6;
-    }
-    std::sort(ms.begin(), ms.end());
-    return ms.at(ms.size() / 2);
+    int marked = 0;
+    for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().background().color() == Qt::red)
+                marked += it.fragment().length();
+    return marked;
 }
 
-int failed = 0;
-
-void report(const char *name, double value, double target)
+// Characters the keyword marks in text: its occurrences one after the other, within a line.
+int expectedMarks(const QString &text, const QString &keyword)
 {
-    const bool pass = value < target;
-    failed += pass ? 0 : 1;
-    printf("%s: %.2f ms (target: < %.0f ms) %s\n", name, value, target, pass ? "PASS" : "FAIL");
+    int n = 0;
+    for (int at = text.indexOf(keyword); at >= 0; at = text.indexOf(keyword, at + keyword.size()))
+        ++n;
+    return n * keyword.size();
 }
 
 // The folder with the most materials directly under it.
@@ -76,26 +76,30 @@ int main(int argc, char **argv)
 {
     // A throw-away profile: the real data folder is never touched.
     QTemporaryDir home;
-    qputenv("HOME", QFile::encodeName(home.path()));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + "/data"));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + "/config"));
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(home.path() + "/cache"));
+    useProfileRoot(home.path());
     QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName("inkboathq");
-    QCoreApplication::setApplicationName("Inkboat");
-    QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() + "/..");
+    QCoreApplication::setOrganizationName(Ink::organizationName());
+    QCoreApplication::setApplicationName(Ink::applicationName());
+    const QStringList names = {"material.folder_tree_load", "material.largest_folder_list",
+                               "material.content_with_highlight", "material.long_content_with_highlight"};
+    const QString missing = missingSqlDriver(QStringLiteral("SQLITECIPHER"));
+    if (!missing.isEmpty())
+        return benchFailAll(names, missing);
 
     const QString sources = home.path() + "/libraries/";
     QDir().mkpath(sources);
     libtool::GenerateOptions g; // 150,000 entries in 3,000 folders, the largest with 5,000
     libtool::BuildOptions o;
     o.table = "MaterialTree";
-    libtool::writeLibraryFile(libtool::generateLibrary(g), sources + "Inkboat_Material.sdb", o);
-    g_App.setLibrarySourcePath(sources);
-    if (!g_App.init()) {
-        fprintf(stderr, "start-up failed\n");
-        return 2;
+    const libtool::Library lib = libtool::generateLibrary(g);
+    try {
+        libtool::writeLibraryFile(lib, sources + "Inkboat_Material.sdb", o);
+    } catch (const libtool::SourceError &e) {
+        return benchFailAll(names, QStringLiteral("library not written: ") + e.message());
     }
+    g_App.setLibrarySourcePath(sources);
+    if (!g_App.init())
+        return benchFailAll(names, QStringLiteral("App::init failed"));
 
     QWidget window;
     auto *layout = new QVBoxLayout(&window);
@@ -111,35 +115,87 @@ int main(int argc, char **argv)
     window.resize(900, 700);
     window.show();
     MaterialBrowser browser(w);
+    // Every timed run ends in a repaint of the view it filled.
+    PaintCounter treePaints, listPaints, contentPaints;
+    w.treeViewMaterial->viewport()->installEventFilter(&treePaints);
+    w.listViewMaterial->viewport()->installEventFilter(&listPaints);
+    w.plainTextEditMaterialContent->viewport()->installEventFilter(&contentPaints);
+    int paintsBefore = 0;
+    auto painted = [&paintsBefore](const PaintCounter &counter) {
+        return counter.paints > paintsBefore ? QString() : QStringLiteral("no repaint");
+    };
 
-    const double treeMs = medianMs(5, [&] {
-        browser.loadTree("M");
-        QApplication::processEvents();
-    });
-    const int folders = browser.materialTreeRecords().size();
+    const int folders = expectedFolderCount(lib);
+    const Runs tree = timeRuns(
+        5,
+        [&] {
+            browser.loadTree("M");
+            QApplication::processEvents();
+        },
+        [&] {
+            const int loaded = browser.materialTreeRecords().size();
+            return loaded != folders ? QStringLiteral("%1 folders loaded, not %2").arg(loaded).arg(folders)
+                                     : painted(treePaints);
+        },
+        [&] { paintsBefore = treePaints.paints; });
+    benchReport(names.at(0), tree, "ms", below(300, "ms"));
+
     TreeNodeInfo *largest = largestFolder(browser.materialTreeModel());
+    const int largestSize = lib.folders.first().entries.size();
     if (!largest) {
-        fprintf(stderr, "no folders\n");
-        return 2;
+        benchFailAll(names.mid(1), QStringLiteral("no folders in the tree"));
+        g_App.deinit();
+        return benchExitCode();
     }
     // Another folder in between, so every run really refills the list.
     TreeNodeInfo *other = TreeNodeInfo::of(browser.materialTreeModel()->index(0, 0));
-    const double listMs = medianMs(5, [&] {
-        browser.loadMaterialList(other);
-        browser.loadMaterialList(largest);
-        QApplication::processEvents();
-    });
-    // Measured: the query, the records, the items, the first material's text and a repaint.
+    // Measured: the query, the records, the items and a repaint.
+    const Runs list = timeRuns(
+        5,
+        [&] {
+            browser.loadMaterialList(other);
+            browser.loadMaterialList(largest);
+            QApplication::processEvents();
+        },
+        [&] {
+            const int rows = browser.materialListModel()->rowCount();
+            return rows != largestSize ? QStringLiteral("%1 entries listed, not %2").arg(rows).arg(largestSize)
+                                       : painted(listPaints);
+        },
+        [&] { paintsBefore = listPaints.paints; });
+    benchReport(names.at(1), list, "ms", below(100, "ms"));
     const int entries = browser.materialListModel()->rowCount();
+    if (entries == 0) {
+        benchFailAll(names.mid(2), QStringLiteral("no entries listed"));
+        g_App.deinit();
+        return benchExitCode();
+    }
 
+    // The text shown, with every occurrence of the keyword marked, and repainted.
+    auto shown = [&](const QString &text, const QString &keyword) {
+        QPlainTextEdit *pane = w.plainTextEditMaterialContent;
+        if (pane->toPlainText() != text)
+            return QStringLiteral("the pane does not show the material's text");
+        const int marked = markedCharacters(pane), expected = expectedMarks(text, keyword);
+        if (marked != expected)
+            return QStringLiteral("%1 characters marked, not %2").arg(marked).arg(expected);
+        return painted(contentPaints);
+    };
     TreeNodeInfo *entry = browser.materialListRecords().at(entries / 2);
     const QString text = material::displayText(*entry);
-    const QString keyword = text.mid(text.size() / 3, 2);
+    // Two characters of one line from the middle, so the keyword can be found.
+    int from = text.size() / 3;
+    while (from + 2 < text.size() && text.mid(from, 2).contains(QLatin1Char('\n')))
+        ++from;
+    const QString keyword = text.mid(from, 2);
     browser.setHighlightKeyword(keyword);
-    const double contentMs = medianMs(21, [&] {
-        browser.showMaterialContent(entry);
-        QApplication::processEvents();
-    });
+    const Runs content = timeRuns(
+        21,
+        [&] {
+            browser.showMaterialContent(entry);
+            QApplication::processEvents();
+        },
+        [&] { return shown(text, keyword); }, [&] { paintsBefore = contentPaints.paints; });
 
     // The longest text a material may have, with a one-character keyword that occurs often.
     TreeNodeInfo longEntry;
@@ -154,20 +210,22 @@ int main(int argc, char **argv)
         if (it.key() != QLatin1Char('\n') && it.value() > counts.value(common))
             common = it.key();
     browser.setHighlightKeyword(QString(common));
-    const double longMs = medianMs(21, [&] {
-        browser.showMaterialContent(&longEntry);
-        QApplication::processEvents();
-    });
+    const QString longText = material::displayText(longEntry);
+    const Runs longContent = timeRuns(
+        21,
+        [&] {
+            browser.showMaterialContent(&longEntry);
+            QApplication::processEvents();
+        },
+        [&] { return shown(longText, QString(common)); }, [&] { paintsBefore = contentPaints.paints; });
 
-    printf("material.folders: %d folders loaded\n", folders);
-    printf("material.largest_folder: %d entries\n", entries);
-    printf("material.content_length: %d characters, keyword \"%s\"\n", int(text.size()), qPrintable(keyword));
-    report("material.folder_tree_load", treeMs, 300);
-    report("material.largest_folder_list", listMs, 100);
-    report("material.content_with_highlight", contentMs, 10);
-    printf("material.long_content: 10240 characters, keyword \"%s\" found %d times\n", qPrintable(QString(common)),
-           counts.value(common));
-    report("material.long_content_with_highlight", longMs, 10);
+    benchNote("material.folders", folders, "folders loaded");
+    benchNote("material.largest_folder", entries, "entries");
+    benchNote("material.content_length", text.size(), "characters", QStringLiteral("keyword \"%1\"").arg(keyword));
+    benchReport(names.at(2), content, "ms", below(10, "ms"));
+    benchNote("material.long_content", 10240, "characters",
+              QStringLiteral("keyword \"%1\" found %2 times").arg(common).arg(counts.value(common)));
+    benchReport(names.at(3), longContent, "ms", below(10, "ms"));
     g_App.deinit();
-    return failed ? 1 : 0;
+    return benchExitCode();
 }

@@ -1,5 +1,7 @@
 // Frame costs the author feels: repainting after a key press in a full-screen-sized
 // framed editor, and switching the frame's look when the application (de)activates.
+#include "BenchSupport.h"
+
 #include "app/App.h"
 #include "ui/FramelessWindow.h"
 #include "ui/Styles.h"
@@ -9,37 +11,7 @@
 #include <QKeyEvent>
 #include <QTextEdit>
 
-#include <algorithm>
-#include <cstdio>
-#include <vector>
-
 namespace {
-
-// Counts paints, so the figures are known to include the repaint itself.
-class PaintCounter : public QObject
-{
-public:
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *e) override
-    {
-        if (e->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-void report(const char *name, double value, const char *unit, double target)
-{
-    std::printf("%s: %.3f %s (target: < %.1f %s) %s\n", name, value, unit, target, unit,
-                value < target ? "PASS" : "FAIL");
-    std::fflush(stdout);
-}
 
 void typeKey(QWidget *target, QChar c)
 {
@@ -68,30 +40,45 @@ void run(const QString &styleName)
     editor->setFocus();
     editor->moveCursor(QTextCursor::End);
 
-    PaintCounter counter;
-    editor->viewport()->installEventFilter(&counter);
+    // Each key must reach the text and be painted.
+    PaintCounter editorPaints;
+    editor->viewport()->installEventFilter(&editorPaints);
     const QString chars = QStringLiteral("砚舟写作长河落日圆");
-    std::vector<double> keys;
-    QElapsedTimer t;
-    for (int i = 0; i < 300; ++i) {
-        t.start();
-        typeKey(editor, chars.at(i % chars.size()));
-        QApplication::processEvents(); // update request: paint and flush
-        keys.push_back(t.nsecsElapsed() / 1e6);
-    }
-    const QByteArray keyName = ("ui.frame.keypress_repaint_1920x1080." + styleName).toLatin1();
-    // Without a paint per key the figure would measure nothing.
-    report(keyName.constData(), counter.paints >= 300 ? median(keys) : 1e9, "ms", 2.0);
+    int i = 0, length = 0, paints = 0;
+    const Runs keys = timeRuns(
+        300,
+        [&] {
+            typeKey(editor, chars.at(i++ % chars.size()));
+            QApplication::processEvents(); // update request: paint and flush
+        },
+        [&] {
+            if (editor->document()->characterCount() != length + 1)
+                return QStringLiteral("the key did not reach the text");
+            return editorPaints.paints > paints ? QString() : QStringLiteral("no repaint after the key");
+        },
+        [&] {
+            length = editor->document()->characterCount();
+            paints = editorPaints.paints;
+        });
+    benchReport("ui.frame.keypress_repaint_1920x1080." + styleName, keys, "ms", below(2, "ms"));
 
-    std::vector<double> activations;
-    for (int i = 0; i < 100; ++i) {
-        t.start();
-        frame.on_applicationStateChanged(i % 2 ? Qt::ApplicationActive : Qt::ApplicationInactive);
-        frame.repaint();
-        activations.push_back(t.nsecsElapsed() / 1e6);
-    }
-    const QByteArray actName = ("ui.frame.activation_change." + styleName).toLatin1();
-    report(actName.constData(), median(activations), "ms", 16.0);
+    // Each change must switch the look and repaint the frame.
+    PaintCounter framePaints;
+    frame.installEventFilter(&framePaints);
+    i = 0;
+    const Runs activations = timeRuns(
+        100,
+        [&] {
+            frame.on_applicationStateChanged(i % 2 ? Qt::ApplicationActive : Qt::ApplicationInactive);
+            frame.repaint();
+        },
+        [&] {
+            if (frame.hasActiveLook() != bool(i++ % 2))
+                return QStringLiteral("the look did not follow the application state");
+            return framePaints.paints > paints ? QString() : QStringLiteral("the frame was not repainted");
+        },
+        [&] { paints = framePaints.paints; });
+    benchReport("ui.frame.activation_change." + styleName, activations, "ms", below(16, "ms"));
 }
 
 } // namespace
@@ -103,5 +90,5 @@ int main(int argc, char *argv[])
     FramelessWindow::setTranslucencyOverride(1); // measure with the shadow drawn
     run(QStringLiteral("Fusion"));
     run(QStringLiteral("Dark"));
-    return 0;
+    return benchExitCode();
 }

@@ -48,7 +48,10 @@ for ($j = 0; $j < 1000; $j++) {
 }
 $answer = $svc->push($s, 10000, $items);
 $elapsed = microtime(true) - $t;
-report('service_push_1000_rows_batches_of_10', $elapsed, 's', '< 10 s', $elapsed < 10 && !$answer['head']['isError']);
+// The pushed rows must come back from the service, not only an answer without an error.
+$stored = count(array_filter($svc->pull($s, 10000, 100), fn($r) => str_starts_with($r['tid'], 'P')));
+report('service_push_1000_rows_batches_of_10', $elapsed, 's', '< 10 s',
+    $elapsed < 10 && !$answer['head']['isError'] && $stored === 1000);
 
 // 20 clients, each its own account and process, heartbeats back to back.
 $clients = [];
