@@ -154,7 +154,8 @@ signals:
 private:
     void initPaths();
     void progress(const QString &text);
-    bool lockInstance();
+    // Takes the data folder's instance lock; on failure says why in *failure.
+    bool lockInstance(QString *failure);
     void initMachineIdentity();
 
     QString m_appPath;
