@@ -157,7 +157,8 @@ bool App::lockInstance(QString *failure)
         QString reason = folderWriteError(m_appDataPath);
         if (reason.isEmpty())
             reason = QStringLiteral("已有的锁文件%1无法读取或删除").arg(QDir::toNativeSeparators(lockName));
-        *failure = QStringLiteral("无法在数据文件夹%1中建立锁文件（%2），%3不能启动。请检查该文件夹是否可写、磁盘是否已满。")
+        *failure = QStringLiteral("无法在数据文件夹%1中建立锁文件（%2），%3不能启动。"
+                                  "请检查该文件夹是否可写、磁盘是否已满。")
                        .arg(QDir::toNativeSeparators(m_appDataPath), reason, Ink::productName());
     }
     return false;

@@ -201,7 +201,8 @@ QString keepRejectedText(QString *error)
     for (int i = 1; QFileInfo::exists(folder + name); ++i)
         name = QStringLiteral("SysParams.rejected.%1-%2.txt").arg(stamp).arg(i);
     QSaveFile file(folder + name);
-    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
         file.write(state.rejectedText.toUtf8()) < 0 || !file.commit()) {
         *error = file.errorString();
         return QString();
@@ -219,12 +220,18 @@ void rejectStoredText(const QString &text, const QString &why)
     state.rejectedPending = true;
     QString error;
     const QString kept = keepRejectedText(&error);
-    if (!kept.isEmpty())
-        state.notice = QStringLiteral("参数无法读取（%1），已改用默认值；原参数已另存为%2").arg(why, kept);
-    else
-        state.notice = QStringLiteral("参数无法读取（%1），已改用默认值；原参数未能另存（%2），另存之前不会被覆盖")
-                           .arg(why, error);
-    writeLog(QStringLiteral("err"), QStringLiteral("参数读取失败：") + state.notice);
+    // The status bar is short: the file's name there, its full path and the reasons in the log.
+    if (!kept.isEmpty()) {
+        state.notice = QStringLiteral("参数无法读取，已改用默认值；原参数已另存为数据文件夹中的%1")
+                           .arg(QFileInfo(kept).fileName());
+        writeLog(QStringLiteral("err"),
+                 QStringLiteral("参数读取失败（%1），已改用默认值；原参数已另存为%2").arg(why, kept));
+    } else {
+        state.notice = QStringLiteral("参数无法读取，已改用默认值；原参数未能另存，另存之前不会被覆盖");
+        writeLog(QStringLiteral("err"),
+                 QStringLiteral("参数读取失败（%1），已改用默认值；原参数未能另存（%2），另存之前不会被覆盖")
+                     .arg(why, error));
+    }
 }
 
 } // namespace
@@ -285,7 +292,8 @@ void saveSysParams()
     if (state.rejectedPending) {
         QString error;
         if (keepRejectedText(&error).isEmpty())
-            throw Exception(QStringLiteral("保存参数失败：原参数无法读取，也未能另存（%1），为免丢失不予覆盖").arg(error));
+            throw Exception(QStringLiteral("保存参数失败：原参数无法读取，也未能另存（%1），为免丢失不予覆盖")
+                                .arg(error));
     }
     LoginParams &login = g_SysParams.loginParams;
     // Without "保存密码" no password is kept, not even enciphered.
