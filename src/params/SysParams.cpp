@@ -238,8 +238,6 @@ void rejectStoredText(const QString &text, const QString &why)
 
 void forgetLoadedSysParams() { loadState() = LoadState(); }
 
-bool sysParamsLoaded() { return loadState().loaded; }
-
 QString takeSysParamsNotice()
 {
     const QString notice = loadState().notice;

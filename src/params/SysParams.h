@@ -210,7 +210,6 @@ QString takeSysParamsNotice();
 void saveSysParams();
 // Start of a run: nothing read yet.
 void forgetLoadedSysParams();
-bool sysParamsLoaded();
 // Copy of the parameters as last loaded or saved; safe on any thread.
 SysParams sysParamsSnapshot();
 // Publishes g_SysParams for sysParamsSnapshot() (called by load and save).
