@@ -4,19 +4,27 @@
 
 #include "app/App.h"
 #include "app/Application.h"
+#include "app/Constants.h"
 #include "app/Exception.h"
 #include "app/Scale.h"
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
 
 #include <QException>
+#include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSysInfo>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -304,6 +312,112 @@ private slots:
         QVERIFY(windowTakesOver || g_App.isQuitting());
         // When the window takes over, saving is its business.
         QCOMPARE(getSysParam("SysParams").contains("\"saveBookInterval\": 77"), !windowTakesOver);
+    }
+
+    // The session ends the program while a start-up error is on screen: the parameters were never
+    // read in this run, so the stored ones stay as they are.
+    void quitDuringStartUpErrorKeepsParameters()
+    {
+        TestProfile profile;
+        QVERIFY(startApp().ok);
+        g_SysParams.saveBookInterval = 77;
+        saveSysParams();
+        stopApp();
+        const auto setArticleVersion = [&](const char *version) {
+            const QString side = openSideConnection(profile.file("Inkboat_Article.sdb"), Ink::libraryKey());
+            {
+                QSqlQuery q(QSqlDatabase::database(side));
+                QVERIFY(q.exec("CREATE TABLE IF NOT EXISTS DbVersion(Version VARCHAR(64))"));
+                QVERIFY(q.exec("DELETE FROM DbVersion"));
+                QVERIFY(q.exec(QStringLiteral("INSERT INTO DbVersion VALUES('%1')").arg(version)));
+            }
+            closeSideConnection(side);
+        };
+        setArticleVersion("1"); // too old: start-up stops with a message
+        App::installQuitSignalHandlers();
+        QStringList shown;
+        g_SysParams = SysParams();
+        g_App.quitting = false;
+        g_App.setMessageHook([&shown](int, const QString &text) {
+            shown << text;
+            QEventLoop box;
+            QTimer::singleShot(0, [] { ::raise(SIGTERM); });
+            QTimer::singleShot(20000, &box, &QEventLoop::quit);
+            box.exec();
+            return 0;
+        });
+        QVERIFY(!g_App.init());
+        g_App.setMessageHook(nullptr);
+        stopApp();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(g_App.isQuitting());
+        setArticleVersion("4.0");
+        QVERIFY(startApp().ok);
+        QCOMPARE(g_SysParams.saveBookInterval, 77);
+    }
+
+    // A lock held by a running program is told apart from a data folder where no lock can be made.
+    void instanceLock_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("message"); // start of the message; empty: start-up succeeds
+        QTest::addColumn<QString>("reason");  // in the message, beside the data folder
+        const QString cannot = "无法在数据文件夹";
+        QTest::newRow("held by a running program") << "held" << "砚舟写作已经在运行，不能同时启动两个。" << "";
+        QTest::newRow("left by an ended program") << "stale" << "" << "";
+        QTest::newRow("data folder is a file") << "file" << cannot << QString::fromLocal8Bit(std::strerror(ENOTDIR));
+        QTest::newRow("lock cannot be replaced") << "dir" << cannot << "无法读取或删除";
+    }
+
+    void instanceLock()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, message);
+        QFETCH(QString, reason);
+        TestProfile profile;
+        const QString folder = profile.dataPath().chopped(1);
+        QVERIFY(QDir().mkpath(QFileInfo(folder).path()));
+        const QString lockName = profile.file("Inkboat.lock");
+        QLockFile held(lockName);
+        if (setup == "held") {
+            QVERIFY(QDir().mkpath(folder));
+            QVERIFY(held.tryLock(0));
+        } else if (setup == "stale") {
+            QProcess ended;
+            ended.start("true", QStringList());
+            QVERIFY(ended.waitForStarted(10000));
+            const qint64 pid = ended.processId();
+            QVERIFY(ended.waitForFinished(10000));
+            QVERIFY(QDir().mkpath(folder));
+            QFile f(lockName);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray::number(pid) + "\ninkboat\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+        } else if (setup == "file") {
+            QFile f(folder);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        } else {
+            QVERIFY(QDir().mkpath(lockName));
+        }
+        const StartResult r = startApp();
+        stopApp();
+        QVERIFY2(r.ok == message.isEmpty(), qPrintable(r.messages.join('|') + r.exception));
+        QCOMPARE(r.messages.size(), message.isEmpty() ? 0 : 1);
+        if (message.isEmpty())
+            return;
+        const QString shown = r.messages.first();
+        QVERIFY2(shown.startsWith(message), qPrintable(shown));
+        if (!reason.isEmpty()) {
+            QVERIFY2(shown.contains(QDir::toNativeSeparators(folder)), qPrintable(shown));
+            QVERIFY2(shown.contains(reason), qPrintable(shown));
+        }
+    }
+
+    // Qt's own dialogs and buttons speak Chinese.
+    void qtTranslationsAreLoaded()
+    {
+        QVERIFY(Application::loadQtTranslations());
+        const QString basic = QCoreApplication::translate("QColorDialog", "&Basic colors");
+        QVERIFY2(basic.contains("基本"), qPrintable(basic));
     }
 
     void programStartsOnCleanProfileAndQuitsOnSigterm()

@@ -97,16 +97,31 @@ private slots:
                  QString("保存(%1)").arg(QKeySequence("Ctrl+S").toString(QKeySequence::NativeText)));
     }
 
+    // Leaving full screen returns to the state before it; the stored layout keeps that state.
+    void fullScreenHidesMenu_data()
+    {
+        QTest::addColumn<bool>("maximized");
+        QTest::newRow("from a normal window") << false;
+        QTest::newRow("from a maximized window") << true;
+    }
+
     void fullScreenHidesMenu()
     {
+        QFETCH(bool, maximized);
         Window win;
         QVERIFY(win.shown());
+        if (maximized)
+            win.w->showMaximized();
         for (const bool full : {true, false}) {
             win.get<QAction>("actionViewFullScreen")->trigger();
             QCOMPARE(win.w->isFullScreen(), full);
             QCOMPARE(win.get<QMenuBar>("menuBar")->isHidden(), full);
             QCOMPARE(win.get<QAction>("actionViewFullScreen")->isChecked(), full);
+            win.w->saveLayout();
+            QCOMPARE(g_SysParams.visibilityParams.layoutInfo.fullScreen, full);
+            QCOMPARE(g_SysParams.visibilityParams.layoutInfo.maximized, maximized);
         }
+        QCOMPARE(win.w->isMaximized(), maximized);
     }
 
     void shortcutsAreUnique()

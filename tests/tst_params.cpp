@@ -7,6 +7,7 @@
 #include "storage/DataAccess.h"
 #include "storage/JsonSerializer.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -138,7 +139,26 @@ private slots:
         QCOMPARE(g_SysParams.visibilityParams.uiFontSize, uiFontSize);
         QFile log(logFileName("err", QDate::currentDate()));
         log.open(QIODevice::ReadOnly);
-        QCOMPARE(QString::fromUtf8(log.readAll()).contains("参数读取失败"), rejected);
+        const QString logged = QString::fromUtf8(log.readAll());
+        QCOMPARE(logged.contains("参数读取失败"), rejected);
+
+        // A rejected document is kept in the data folder before anything may overwrite it, and the
+        // author is told once.
+        const QStringList copies = QDir(profile.dataPath()).entryList({"SysParams.rejected.*.txt"}, QDir::Files);
+        QCOMPARE(copies.size(), rejected ? 1 : 0);
+        const QString notice = takeSysParamsNotice();
+        QCOMPARE(notice.isEmpty(), !rejected);
+        QVERIFY(takeSysParamsNotice().isEmpty());
+        if (!rejected)
+            return;
+        QVERIFY(notice.contains(copies.first()));
+        QVERIFY(logged.contains(copies.first()));
+        QFile copy(profile.file(copies.first()));
+        QCOMPARE(copy.permissions() & 0x0077, QFile::Permissions());
+        saveSysParams();
+        QVERIFY(getSysParam("SysParams") != stored);
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(copy.readAll()), stored);
     }
 
     void passwordCipher_data()

@@ -25,7 +25,10 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -119,14 +122,56 @@ void App::initPaths()
     m_defaultBackupPath = m_appDataPath + QStringLiteral("backup") + sep;
 }
 
-bool App::lockInstance()
+namespace {
+
+bool processRunning(qint64 pid) { return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM); }
+
+// The system's reason why nothing can be written in a folder (read-only, full disk, not a
+// folder); empty when a small file can be written there after all.
+QString folderWriteError(const QString &folder)
 {
-    m_instanceLock = std::make_unique<QLockFile>(m_appDataPath + Ink::applicationName() + QStringLiteral(".lock"));
+    const QByteArray name =
+        QFile::encodeName(folder + QStringLiteral(".write-check-%1").arg(QCoreApplication::applicationPid()));
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    const char block[512] = {};
+    int error = 0;
+    if (::write(fd, block, sizeof block) != ssize_t(sizeof block) || ::fsync(fd) != 0)
+        error = errno;
+    ::close(fd);
+    ::unlink(name.constData());
+    return error ? QString::fromLocal8Bit(std::strerror(error)) : QString();
+}
+
+} // namespace
+
+bool App::lockInstance(QString *failure)
+{
+    const QString lockName = m_appDataPath + Ink::applicationName() + QStringLiteral(".lock");
+    m_instanceLock = std::make_unique<QLockFile>(lockName);
     // A running instance keeps its lock however long it runs; a crashed one's lock is stale.
     m_instanceLock->setStaleLockTime(0);
     if (m_instanceLock->tryLock(0))
         return true;
+    // Only a lock whose holder still runs (or runs on another machine) means "already running";
+    // anything else is a folder where no lock can be made or replaced.
+    qint64 pid = 0;
+    QString host, appName;
+    const bool held = m_instanceLock->error() == QLockFile::LockFailedError &&
+                      m_instanceLock->getLockInfo(&pid, &host, &appName) &&
+                      ((!host.isEmpty() && host != QSysInfo::machineHostName()) || processRunning(pid));
     m_instanceLock.reset();
+    if (held) {
+        *failure = QStringLiteral("%1已经在运行，不能同时启动两个。").arg(Ink::productName());
+    } else {
+        QString reason = folderWriteError(m_appDataPath);
+        if (reason.isEmpty())
+            reason = QStringLiteral("已有的锁文件%1无法读取或删除").arg(QDir::toNativeSeparators(lockName));
+        *failure = QStringLiteral("无法在数据文件夹%1中建立锁文件（%2），%3不能启动。"
+                                  "请检查该文件夹是否可写、磁盘是否已满。")
+                       .arg(QDir::toNativeSeparators(m_appDataPath), reason, Ink::productName());
+    }
     return false;
 }
 
@@ -224,6 +269,7 @@ bool App::init()
 
     // 1. paths
     m_quitRequested = false;
+    forgetLoadedSysParams();
     initPaths();
     if (g_SysParams.autoBackupDbPath.isEmpty())
         g_SysParams.autoBackupDbPath = m_defaultBackupPath;
@@ -248,8 +294,9 @@ bool App::init()
     QCoreApplication::addLibraryPath(m_sqlDriversPath);
 
     // The files are held exclusively while we run; a second instance stops here, touching nothing.
-    if (!lockInstance()) {
-        reportFatal(QStringLiteral("%1已经在运行，不能同时启动两个。").arg(Ink::productName()));
+    QString lockFailure;
+    if (!lockInstance(&lockFailure)) {
+        reportFatal(lockFailure);
         quitting = true;
         return false;
     }

@@ -111,7 +111,8 @@ public:
     // SIGTERM, SIGINT and SIGHUP become requestOrderlyQuit() on the GUI thread.
     static void installQuitSignalHandlers();
     // Quit without questions. Emits orderlyQuitRequested(); when nothing is connected (no window),
-    // saves the parameters and ends the event loop with 0. deinit runs after the loop in main.
+    // saves the parameters (when they were read in this run) and ends the event loop with 0. deinit
+    // runs after the loop in main.
     void requestOrderlyQuit();
 
     // --- user interface (AppUi.cpp) ---
@@ -154,7 +155,8 @@ signals:
 private:
     void initPaths();
     void progress(const QString &text);
-    bool lockInstance();
+    // Takes the data folder's instance lock; on failure says why in *failure.
+    bool lockInstance(QString *failure);
     void initMachineIdentity();
 
     QString m_appPath;

@@ -5,10 +5,12 @@
 
 #include <QAtomicInt>
 #include <QDebug>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QMutex>
 #include <QPointer>
 #include <QThread>
+#include <QTranslator>
 
 #include <cstdlib>
 #include <cxxabi.h>
@@ -50,6 +52,23 @@ void Application::setMessageBoxHook(MessageBoxHook hook)
 {
     QMutexLocker lock(&state().mutex);
     state().hook = std::move(hook);
+}
+
+bool Application::loadQtTranslations()
+{
+    static QPointer<QTranslator> installed;
+    if (installed)
+        return true;
+    const QString folder = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"), folder)) {
+        qDebug().noquote() << "no Qt translations qtbase_zh_CN in" << folder;
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    installed = translator;
+    return true;
 }
 
 std::exception_ptr Application::pendingException()

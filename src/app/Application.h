@@ -22,6 +22,10 @@ public:
     using MessageBoxHook = std::function<void(const QString &title, const QString &text)>;
     static void setMessageBoxHook(MessageBoxHook hook);
 
+    // Installs Qt's own Chinese texts (colour and file dialogs, standard buttons); false when
+    // the translation files are not installed.
+    static bool loadQtTranslations();
+
     static std::exception_ptr pendingException();
     static void clearPendingException();
 

@@ -4,12 +4,15 @@
 #include "app/Exception.h"
 #include "app/Scale.h"
 #include "log/Log.h"
+#include "params/SysParams.h"
 
 #include <QDebug>
 #include <QLabel>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTextCodec>
 
 #if __has_include("ui/MainWindow.h")
@@ -62,6 +65,8 @@ int main(int argc, char *argv[])
     // 2. application object with the event guard
     Application app(argc, argv);
     App::installQuitSignalHandlers();
+    // Qt's own dialogs (colours, files, standard buttons) in Chinese like the rest of the program.
+    Application::loadQtTranslations();
 
     // 3. screen facts
     const QScreen *screen = QGuiApplication::primaryScreen();
@@ -105,6 +110,12 @@ int main(int argc, char *argv[])
     try {
         window = createMainWindow();
         g_App.mainWindow = window;
+        // Stored parameters that had to be set aside are told once, where the author looks first.
+        if (auto *mainWindow = qobject_cast<QMainWindow *>(window.data())) {
+            const QString notice = takeSysParamsNotice();
+            if (!notice.isEmpty())
+                mainWindow->statusBar()->showMessage(notice);
+        }
         g_App.showFramed(window, Ink::foResizable);
         g_App.mainFrame = window->window();
         connectFirstShow(g_App.mainFrame, window);

@@ -7,8 +7,12 @@
 #include "storage/DataAccess.h"
 #include "storage/JsonSerializer.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSaveFile>
 
 #include <nettle/cbc.h>
 #include <nettle/des.h>
@@ -170,28 +174,103 @@ SysParams sysParamsSnapshot()
     return snapshot();
 }
 
+namespace {
+
+// What this run knows about the stored parameters.
+struct LoadState {
+    bool loaded = false;          // read in this run: only then may they be written back
+    QString rejectedText;         // a stored document that was rejected and is not yet kept aside
+    bool rejectedPending = false;
+    QString notice;               // for the author, given once
+};
+
+LoadState &loadState()
+{
+    static LoadState s;
+    return s;
+}
+
+// Keeps the rejected document in the data folder under a name with the time, readable by the
+// owner only, written whole before it gets its name. Returns the path, empty on failure.
+QString keepRejectedText(QString *error)
+{
+    LoadState &state = loadState();
+    const QString folder = g_App.appDataPath();
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmsszzz"));
+    QString name = QStringLiteral("SysParams.rejected.%1.txt").arg(stamp);
+    for (int i = 1; QFileInfo::exists(folder + name); ++i)
+        name = QStringLiteral("SysParams.rejected.%1-%2.txt").arg(stamp).arg(i);
+    QSaveFile file(folder + name);
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+        file.write(state.rejectedText.toUtf8()) < 0 || !file.commit()) {
+        *error = file.errorString();
+        return QString();
+    }
+    state.rejectedText.clear();
+    state.rejectedPending = false;
+    return QDir::toNativeSeparators(folder + name);
+}
+
+// Defaults stay in use; the stored text is kept aside before anything may overwrite it.
+void rejectStoredText(const QString &text, const QString &why)
+{
+    LoadState &state = loadState();
+    state.rejectedText = text;
+    state.rejectedPending = true;
+    QString error;
+    const QString kept = keepRejectedText(&error);
+    // The status bar is short: the file's name there, its full path and the reasons in the log.
+    if (!kept.isEmpty()) {
+        state.notice = QStringLiteral("参数无法读取，已改用默认值；原参数已另存为数据文件夹中的%1")
+                           .arg(QFileInfo(kept).fileName());
+        writeLog(QStringLiteral("err"),
+                 QStringLiteral("参数读取失败（%1），已改用默认值；原参数已另存为%2").arg(why, kept));
+    } else {
+        state.notice = QStringLiteral("参数无法读取，已改用默认值；原参数未能另存，另存之前不会被覆盖");
+        writeLog(QStringLiteral("err"),
+                 QStringLiteral("参数读取失败（%1），已改用默认值；原参数未能另存（%2），另存之前不会被覆盖")
+                     .arg(why, error));
+    }
+}
+
+} // namespace
+
+void forgetLoadedSysParams() { loadState() = LoadState(); }
+
+QString takeSysParamsNotice()
+{
+    const QString notice = loadState().notice;
+    loadState().notice.clear();
+    return notice;
+}
+
 void loadSysParams()
 {
     registerSysParamsTypes();
-    QString text;
+    LoadState &state = loadState();
     try {
-        text = getSysParam(QStringLiteral("SysParams"), QStringLiteral("{}"));
+        const QString text = getSysParam(QStringLiteral("SysParams"), QStringLiteral("{}"));
         JsonSerializer serializer;
         SysParams fresh;
+        QString why;
         if (!serializer.deserialize(text.toUtf8(), fresh)) {
-            writeLog(QStringLiteral("err"), QStringLiteral("参数读取失败（%1），使用默认值：%2")
-                                                .arg(serializer.errorString(), text));
+            why = serializer.errorString();
         } else {
             bool ok = true;
             fresh.loginParams.password = decipherPassword(fresh.loginParams.vPassword, &ok);
-            if (!ok) {
-                writeLog(QStringLiteral("err"), QStringLiteral("参数读取失败（密码无法解密），使用默认值"));
-            } else {
-                clampSysParams(fresh);
-                g_SysParams = fresh;
-            }
+            if (!ok)
+                why = QStringLiteral("密码无法解密");
         }
+        if (why.isEmpty()) {
+            clampSysParams(fresh);
+            g_SysParams = fresh;
+        } else {
+            rejectStoredText(text, why);
+        }
+        state.loaded = true;
     } catch (const Exception &e) {
+        // Not read, so never written back in this run.
         writeLog(QStringLiteral("err"), QStringLiteral("参数读取失败：") + e.message());
     }
     if (g_SysParams.autoBackupDbPath.isEmpty())
@@ -202,6 +281,18 @@ void loadSysParams()
 void saveSysParams()
 {
     registerSysParamsTypes();
+    LoadState &state = loadState();
+    // Parameters that were never read hold only defaults: writing them would wipe the stored ones.
+    if (!state.loaded) {
+        writeLog(QStringLiteral("err"), QStringLiteral("参数未曾读取，不保存"));
+        return;
+    }
+    if (state.rejectedPending) {
+        QString error;
+        if (keepRejectedText(&error).isEmpty())
+            throw Exception(QStringLiteral("保存参数失败：原参数无法读取，也未能另存（%1），为免丢失不予覆盖")
+                                .arg(error));
+    }
     LoginParams &login = g_SysParams.loginParams;
     // Without "保存密码" no password is kept, not even enciphered.
     login.vPassword = login.saveLogin ? encipherPassword(login.password) : QString();

@@ -199,10 +199,17 @@ Q_DECLARE_METATYPE(SysParams)
 // Written only on the GUI thread. Worker threads read sysParamsSnapshot() instead.
 extern SysParams g_SysParams;
 
-// Reads "SysParams" into g_SysParams. Bad stored data leaves the defaults (and is logged).
+// Reads "SysParams" into g_SysParams. A stored document that cannot be used leaves the defaults;
+// its text is first kept in the data folder ("SysParams.rejected.<time>.txt"), logged and noted.
 void loadSysParams();
-// Stores g_SysParams as indented JSON under "SysParams" in a transaction of its own.
+// The notice about rejected stored parameters, given once; empty when there is none.
+QString takeSysParamsNotice();
+// Stores g_SysParams as indented JSON under "SysParams" in a transaction of its own. Does nothing
+// when the parameters were not read in this run; refuses (throws) while a rejected document
+// could not be kept aside.
 void saveSysParams();
+// Start of a run: nothing read yet.
+void forgetLoadedSysParams();
 // Copy of the parameters as last loaded or saved; safe on any thread.
 SysParams sysParamsSnapshot();
 // Publishes g_SysParams for sysParamsSnapshot() (called by load and save).

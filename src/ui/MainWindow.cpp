@@ -742,8 +742,9 @@ void MainWindow::saveLayout()
         return;
     LayoutInfo &layout = g_SysParams.visibilityParams.layoutInfo;
     QWidget *frame = frameWindow();
-    layout.maximized = frame->isMaximized();
     layout.fullScreen = frame->isFullScreen();
+    // In full screen the state to come back to is what counts.
+    layout.maximized = layout.fullScreen ? m_maximizedBeforeFullScreen : frame->isMaximized();
     layout.mainMenu = !ui->menuBar->isHidden(); // the window itself may already be hidden
     layout.splitterMainSizes = ui->splitterMain->sizes();
     layout.splitterMaterialSizes = ui->splitterMaterial->sizes();
@@ -772,6 +773,7 @@ void MainWindow::restoreLayout()
     }
     settings.endGroup();
     if (frame) {
+        m_maximizedBeforeFullScreen = layout.maximized;
         if (layout.fullScreen)
             frame->setWindowFullScreen();
         else if (layout.maximized)
@@ -1273,13 +1275,19 @@ void MainWindow::on_actionViewFullScreen_triggered()
     auto *frame = qobject_cast<FramelessWindow *>(frameWindow());
     const bool full = frameWindow()->isFullScreen();
     if (full) {
-        if (frame)
+        // Back to the state before full screen.
+        if (frame && m_maximizedBeforeFullScreen)
             frame->setWindowMaximize();
-        else
+        else if (frame)
+            frame->setWindowNoState();
+        else if (m_maximizedBeforeFullScreen)
             showMaximized();
+        else
+            showNormal();
         if (ui->menuBar->isHidden())
             ui->actionViewMainMenu->trigger();
     } else {
+        m_maximizedBeforeFullScreen = frameWindow()->isMaximized();
         if (frame)
             frame->setWindowFullScreen();
         else

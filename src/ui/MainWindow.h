@@ -255,6 +255,7 @@ private:
     int m_materialCount = -1; // libraries are read-only while we run: counted once
     int m_statisticsRevision = -1;
     bool m_firstShowScheduled = false;
+    bool m_maximizedBeforeFullScreen = false; // the state leaving full screen returns to
     bool m_closing = false;
     bool m_shutDown = false;
     int m_exitCode = 0;
