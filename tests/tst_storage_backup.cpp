@@ -152,7 +152,7 @@ private slots:
     {
         const QString strace = QStandardPaths::findExecutable("strace");
         if (strace.isEmpty())
-            QSKIP("the strace command is not installed");
+            QFAIL("the strace command is not installed (scripts/install-deps installs it)");
         QTemporaryDir dir;
         const QString trace = dir.path() + "/trace";
         QProcess child;
@@ -239,7 +239,7 @@ private slots:
     {
         const QString sqlite = QStandardPaths::findExecutable("sqlite3");
         if (sqlite.isEmpty())
-            QSKIP("the sqlite3 command is not installed");
+            QFAIL("the sqlite3 command is not installed (scripts/install-deps installs it)");
         TestProfile profile;
         QVERIFY(startApp().ok);
         backUpOnDay1(2);
