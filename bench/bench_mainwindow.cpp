@@ -7,8 +7,8 @@
 #include "book/BookController.h"
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
-#include "ui/FramelessWindow.h"
-#include "ui/MainWindow.h"
+#include "frame/FramelessWindow.h"
+#include "mainwindow/MainWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

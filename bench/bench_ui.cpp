@@ -1,8 +1,8 @@
 // Frame costs the author feels: repainting after a key press in a full-screen-sized
 // framed editor, and switching the frame's look when the application (de)activates.
 #include "app/App.h"
-#include "ui/FramelessWindow.h"
-#include "ui/Styles.h"
+#include "frame/FramelessWindow.h"
+#include "frame/Styles.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -5,7 +5,7 @@
 
 #include "app/Constants.h"
 #include "params/SysParams.h"
-#include "ui/MainWindow.h"
+#include "mainwindow/MainWindow.h"
 
 #include <QtTest>
 #include <QtWidgets>

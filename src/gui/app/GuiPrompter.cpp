@@ -1,41 +1,34 @@
 // The user-interface side of App: frames, message dialogs, skins, fonts, folder choice.
-#include "app/App.h"
+#include "app/GuiPrompter.h"
 
-#include "ui/FramelessWindow.h"
-#include "ui/MessageDialog.h"
-#include "ui/Styles.h"
+#include "app/App.h"
+#include "frame/FramelessWindow.h"
+#include "frame/MessageDialog.h"
+#include "frame/Styles.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QPointer>
-#include <QUrl>
 
 using namespace Ink;
 
-int App::showFramed(QWidget *widget, int options)
+void GuiPrompter::install()
 {
-    return FramelessWindow::showWidget(widget, options, mainFrame);
+    static GuiPrompter prompter;
+    g_App.setPrompter(&prompter);
 }
 
-int App::showFramedModal(QWidget *widget, bool resizable)
+int GuiPrompter::showFramed(QWidget *widget, int options)
 {
-    return showFramed(widget, foModal | foParentMain | foDeleteFrame | (resizable ? foResizable : 0));
+    return FramelessWindow::showWidget(widget, options, g_App.mainFrame);
 }
 
-int App::showFramedTool(QWidget *widget, bool modal)
-{
-    return showFramed(widget, foTool | foParentMain | (modal ? foModal | foDeleteFrame : 0));
-}
-
-int App::showFramedToolTip(QWidget *widget) { return showFramed(widget, foToolTip | foParentMain); }
-
-int App::showMessage(int kind, const QString &text, int buttons, const QString &title)
+int GuiPrompter::showMessage(int kind, const QString &text, int buttons, const QString &title)
 {
     // Before the first window exists there is nothing to centre over; the dialog still
     // goes through the frame so it looks like every other one.
-    QPointer<MessageDialog> dialog = new MessageDialog(mainWindow);
+    QPointer<MessageDialog> dialog = new MessageDialog(g_App.mainWindow);
     dialog->setup(title, text, kind, buttons);
     showFramed(dialog, foModal | foParentMain | foDeleteFrame);
     if (!dialog)
@@ -45,23 +38,14 @@ int App::showMessage(int kind, const QString &text, int buttons, const QString &
     return answer;
 }
 
-void App::showInfo(const QString &text) { showMessage(mkInformation, text, mbOk); }
-
-void App::showError(const QString &text) { showMessage(mkError, text, mbOk); }
-
-int App::ask(const QString &text, int buttons, const QString &title)
-{
-    return showMessage(mkQuestion, text, buttons, title);
-}
-
-void App::applySkin(const QString &name)
+void GuiPrompter::applySkin(const QString &name)
 {
     if (name.isEmpty())
         return;
     Ink::applyStyle(name);
 }
 
-void App::applyUiFont(const QString &family, int pointSize)
+void GuiPrompter::applyUiFont(const QString &family, int pointSize)
 {
     QFont font = QApplication::font();
     if (!family.isEmpty())
@@ -71,20 +55,13 @@ void App::applyUiFont(const QString &family, int pointSize)
     QApplication::setFont(font);
 }
 
-bool App::chooseDirectory(const QString &caption, QString &path)
+bool GuiPrompter::chooseDirectory(const QString &caption, QString &path)
 {
-    const QString dir = QFileDialog::getExistingDirectory(mainWindow, caption, path);
+    const QString dir = QFileDialog::getExistingDirectory(g_App.mainWindow, caption, path);
     if (dir.isEmpty())
         return false;
     path = QDir::toNativeSeparators(dir);
     if (!path.endsWith(QDir::separator()))
         path += QDir::separator();
     return true;
-}
-
-void App::exitForInstall(const QString &installerPath)
-{
-    showInfo(QStringLiteral("确认后退出砚舟写作进行安装升级！"));
-    QCoreApplication::quit();
-    QDesktopServices::openUrl(QUrl::fromLocalFile(installerPath));
 }

@@ -2,6 +2,7 @@
 #include "app/Application.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "app/GuiPrompter.h"
 #include "app/Scale.h"
 #include "log/Log.h"
 
@@ -12,8 +13,8 @@
 #include <QScreen>
 #include <QTextCodec>
 
-#if __has_include("ui/MainWindow.h")
-#include "ui/MainWindow.h"
+#if __has_include("mainwindow/MainWindow.h")
+#include "mainwindow/MainWindow.h"
 #define INKBOAT_HAVE_MAINWINDOW 1
 #endif
 
@@ -62,6 +63,7 @@ int main(int argc, char *argv[])
     // 2. application object with the event guard
     Application app(argc, argv);
     App::installQuitSignalHandlers();
+    GuiPrompter::install();
 
     // 3. screen facts
     const QScreen *screen = QGuiApplication::primaryScreen();

@@ -1,0 +1,79 @@
+// The user-interface requests of App. Base code only names them; the GUI's Prompter carries
+// them out, and without one nothing waits for a click that cannot come.
+#include "app/App.h"
+
+#include "app/Prompter.h"
+#include "log/Log.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QUrl>
+
+using namespace Ink;
+
+namespace {
+
+void logUnshown(const QString &what) { writeLog(QStringLiteral("err"), QStringLiteral("无界面，未显示：") + what); }
+
+} // namespace
+
+int App::showFramed(QWidget *widget, int options)
+{
+    if (m_prompter)
+        return m_prompter->showFramed(widget, options);
+    logUnshown(QStringLiteral("窗口"));
+    return 0;
+}
+
+int App::showFramedModal(QWidget *widget, bool resizable)
+{
+    return showFramed(widget, foModal | foParentMain | foDeleteFrame | (resizable ? foResizable : 0));
+}
+
+int App::showFramedTool(QWidget *widget, bool modal)
+{
+    return showFramed(widget, foTool | foParentMain | (modal ? foModal | foDeleteFrame : 0));
+}
+
+int App::showFramedToolTip(QWidget *widget) { return showFramed(widget, foToolTip | foParentMain); }
+
+int App::showMessage(int kind, const QString &text, int buttons, const QString &title)
+{
+    if (m_prompter)
+        return m_prompter->showMessage(kind, text, buttons, title);
+    logUnshown(text);
+    return maCancel;
+}
+
+void App::showInfo(const QString &text) { showMessage(mkInformation, text, mbOk); }
+
+void App::showError(const QString &text) { showMessage(mkError, text, mbOk); }
+
+int App::ask(const QString &text, int buttons, const QString &title)
+{
+    return showMessage(mkQuestion, text, buttons, title);
+}
+
+void App::applySkin(const QString &name)
+{
+    if (m_prompter && !name.isEmpty())
+        m_prompter->applySkin(name);
+}
+
+void App::applyUiFont(const QString &family, int pointSize)
+{
+    if (m_prompter)
+        m_prompter->applyUiFont(family, pointSize);
+}
+
+bool App::chooseDirectory(const QString &caption, QString &path)
+{
+    return m_prompter && m_prompter->chooseDirectory(caption, path);
+}
+
+void App::exitForInstall(const QString &installerPath)
+{
+    showInfo(QStringLiteral("确认后退出砚舟写作进行安装升级！"));
+    QCoreApplication::quit();
+    QDesktopServices::openUrl(QUrl::fromLocalFile(installerPath));
+}
