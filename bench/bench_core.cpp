@@ -9,7 +9,7 @@
 #include "storage/DataAccess.h"
 #include "storage/Database.h"
 
-#include <QApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -214,10 +214,10 @@ int main(int argc, char *argv[])
     }();
     if (args.value(0) == QLatin1String("--init-child")) {
         useProfileRoot(qEnvironmentVariable("INKBOAT_BENCH_ROOT"));
-        QApplication app(argc, argv);
+        QGuiApplication app(argc, argv);
         return initChild(args.value(1).toInt());
     }
-    QApplication app(argc, argv);
+    QGuiApplication app(argc, argv);
     int chapters = 50000;
     const int at = args.indexOf(QStringLiteral("--rows"));
     if (at >= 0 && at + 1 < args.size())

@@ -8,9 +8,9 @@
 #include "params/SysParams.h"
 #include "storage/Backup.h"
 #include "storage/DataAccess.h"
+#include "frame/FramelessWindow.h"
+#include "mainwindow/MainWindow.h"
 #include "storage/Database.h"
-#include "ui/FramelessWindow.h"
-#include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,8 +3,8 @@
 #include "BenchSupport.h"
 
 #include "app/App.h"
-#include "ui/FramelessWindow.h"
-#include "ui/Styles.h"
+#include "frame/FramelessWindow.h"
+#include "frame/Styles.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

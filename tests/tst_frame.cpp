@@ -1,10 +1,10 @@
 // The frameless frame: wrapping, closing, modal results and ownership, states, resizing.
 #include "app/App.h"
-#include "ui/Dialog.h"
-#include "ui/FramelessHelper.h"
-#include "ui/FramelessWindow.h"
-#include "ui/TitleBar.h"
-#include "ui/WindowDragger.h"
+#include "frame/Dialog.h"
+#include "frame/FramelessHelper.h"
+#include "frame/FramelessWindow.h"
+#include "frame/TitleBar.h"
+#include "frame/WindowDragger.h"
 
 #include <QCloseEvent>
 #include <QLayout>

@@ -189,5 +189,5 @@ Whole sample()
                  QDate(2024, 2, 29), {"x", "y"}};
 }
 
-QTEST_MAIN(TestJson)
+QTEST_GUILESS_MAIN(TestJson)
 #include "tst_json.moc"

@@ -1,6 +1,7 @@
 // Daily log files, trace output and timing records.
 #include "TestProfile.h"
 
+#include "app/App.h"
 #include "app/Exception.h"
 #include "log/Log.h"
 
@@ -39,6 +40,21 @@ private slots:
         setTraceLogEnabled(false);
         for (const QString &f : QDir(m_dir.path()).entryList(QDir::Files))
             QFile::remove(m_dir.path() + "/" + f);
+    }
+
+    // Code without a window never waits for a click: a request is logged and answered "cancel".
+    void requestsWithoutInterfaceAreLoggedAndCancelled()
+    {
+        QVERIFY(!g_App.prompter());
+        setLogClock([] { return QDateTime(QDate(2024, 3, 1), QTime(12, 0)); });
+        QCOMPARE(g_App.ask("确定删除<新书>吗？"), int(Ink::maCancel));
+        g_App.showError("未选择节点！");
+        QString dir = m_dir.path();
+        QVERIFY(!g_App.chooseDirectory("备份位置", dir));
+        QCOMPARE(dir, m_dir.path());
+        QCOMPARE(g_App.showFramedModal(nullptr), 0);
+        const QString log = readAll(logFileName("err", QDate(2024, 3, 1)));
+        QVERIFY2(log.contains("确定删除<新书>吗？") && log.contains("未选择节点！"), qPrintable(log));
     }
 
     void oneFilePerDay()
@@ -110,5 +126,5 @@ private:
     QTemporaryDir m_dir;
 };
 
-QTEST_MAIN(TestLog)
+QTEST_GUILESS_MAIN(TestLog)
 #include "tst_log.moc"

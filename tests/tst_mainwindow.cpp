@@ -6,8 +6,8 @@
 #include "app/Constants.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
-#include "ui/MainWindow.h"
-#include "ui/Toast.h"
+#include "frame/Toast.h"
+#include "mainwindow/MainWindow.h"
 
 #include <QtTest>
 #include <QtWidgets>

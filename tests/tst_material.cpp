@@ -8,8 +8,8 @@
 #include "material/ArticleViewDialog.h"
 #include "material/MaterialBrowser.h"
 #include "material/MaterialList.h"
-#include "ui/MainWindow.h"
-#include "ui/Toast.h"
+#include "mainwindow/MainWindow.h"
+#include "frame/Toast.h"
 
 #include <QSqlQuery>
 #include <QtTest>

@@ -189,5 +189,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestParams)
+QTEST_GUILESS_MAIN(TestParams)
 #include "tst_params.moc"

@@ -774,5 +774,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestStorage)
+QTEST_GUILESS_MAIN(TestStorage)
 #include "tst_storage.moc"

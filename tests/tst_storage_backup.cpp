@@ -252,5 +252,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestBackup)
+QTEST_GUILESS_MAIN(TestBackup)
 #include "tst_storage_backup.moc"

@@ -1,5 +1,5 @@
 // Colour styles by name: class, palette, style sheet, fallback to Qt's factory.
-#include "ui/Styles.h"
+#include "frame/Styles.h"
 
 #include <QApplication>
 #include <QStyleFactory>

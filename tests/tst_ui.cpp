@@ -1,8 +1,8 @@
 // Message dialogs and toasts.
 #include "app/App.h"
-#include "ui/FramelessWindow.h"
-#include "ui/MessageDialog.h"
-#include "ui/Toast.h"
+#include "frame/FramelessWindow.h"
+#include "frame/MessageDialog.h"
+#include "frame/Toast.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/Dialog.h"
+#include "frame/Dialog.h"
 
 class QDialogButtonBox;
 class QGraphicsPixmapItem;

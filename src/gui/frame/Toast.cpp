@@ -1,4 +1,4 @@
-#include "ui/Toast.h"
+#include "frame/Toast.h"
 
 #include <QApplication>
 #include <QFont>

@@ -1,22 +1,28 @@
-// The user-interface side of App: frames, message dialogs, skins, fonts, folder choice.
+// The user-interface requests of App. Base code only names them; the GUI's Prompter carries
+// them out, and without one nothing waits for a click that cannot come.
 #include "app/App.h"
 
-#include "ui/FramelessWindow.h"
-#include "ui/MessageDialog.h"
-#include "ui/Styles.h"
+#include "app/Prompter.h"
+#include "log/Log.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFileDialog>
-#include <QPointer>
 #include <QUrl>
 
 using namespace Ink;
 
+namespace {
+
+void logUnshown(const QString &what) { writeLog(QStringLiteral("err"), QStringLiteral("无界面，未显示：") + what); }
+
+} // namespace
+
 int App::showFramed(QWidget *widget, int options)
 {
-    return FramelessWindow::showWidget(widget, options, mainFrame);
+    if (m_prompter)
+        return m_prompter->showFramed(widget, options);
+    logUnshown(QStringLiteral("窗口"));
+    return 0;
 }
 
 int App::showFramedModal(QWidget *widget, bool resizable)
@@ -33,16 +39,10 @@ int App::showFramedToolTip(QWidget *widget) { return showFramed(widget, foToolTi
 
 int App::showMessage(int kind, const QString &text, int buttons, const QString &title)
 {
-    // Before the first window exists there is nothing to centre over; the dialog still
-    // goes through the frame so it looks like every other one.
-    QPointer<MessageDialog> dialog = new MessageDialog(mainWindow);
-    dialog->setup(title, text, kind, buttons);
-    showFramed(dialog, foModal | foParentMain | foDeleteFrame);
-    if (!dialog)
-        return MessageDialog::NoAnswer;
-    const int answer = dialog->answer();
-    delete dialog.data();
-    return answer;
+    if (m_prompter)
+        return m_prompter->showMessage(kind, text, buttons, title);
+    logUnshown(text);
+    return maCancel;
 }
 
 void App::showInfo(const QString &text) { showMessage(mkInformation, text, mbOk); }
@@ -56,30 +56,19 @@ int App::ask(const QString &text, int buttons, const QString &title)
 
 void App::applySkin(const QString &name)
 {
-    if (name.isEmpty())
-        return;
-    Ink::applyStyle(name);
+    if (m_prompter && !name.isEmpty())
+        m_prompter->applySkin(name);
 }
 
 void App::applyUiFont(const QString &family, int pointSize)
 {
-    QFont font = QApplication::font();
-    if (!family.isEmpty())
-        font.setFamily(family);
-    if (pointSize > 0)
-        font.setPointSize(pointSize);
-    QApplication::setFont(font);
+    if (m_prompter)
+        m_prompter->applyUiFont(family, pointSize);
 }
 
 bool App::chooseDirectory(const QString &caption, QString &path)
 {
-    const QString dir = QFileDialog::getExistingDirectory(mainWindow, caption, path);
-    if (dir.isEmpty())
-        return false;
-    path = QDir::toNativeSeparators(dir);
-    if (!path.endsWith(QDir::separator()))
-        path += QDir::separator();
-    return true;
+    return m_prompter && m_prompter->chooseDirectory(caption, path);
 }
 
 void App::exitForInstall(const QString &installerPath)

@@ -1,4 +1,4 @@
-#include "ui/WindowDragger.h"
+#include "frame/WindowDragger.h"
 
 #include <QApplication>
 #include <QMouseEvent>

@@ -14,6 +14,7 @@
 
 class QLockFile;
 class QWidget;
+class Prompter;
 
 namespace Ink {
 
@@ -115,7 +116,10 @@ public:
     // runs after the loop in main.
     void requestOrderlyQuit();
 
-    // --- user interface (AppUi.cpp) ---
+    // --- user interface (AppPrompts.cpp): forwarded to the installed Prompter; without one
+    // the request is logged and answered with "cancel" (Ink::maCancel, 0 or false) ---
+    void setPrompter(Prompter *prompter) { m_prompter = prompter; }
+    Prompter *prompter() const { return m_prompter; }
     int showFramed(QWidget *widget, int options = Ink::foParentMain | Ink::foResizable);
     int showFramedModal(QWidget *widget, bool resizable = false);
     int showFramedTool(QWidget *widget, bool modal = false);
@@ -167,6 +171,7 @@ private:
     QString m_defaultBackupPath;
     QString m_librarySourcePath;
     MessageHook m_messageHook;
+    Prompter *m_prompter = nullptr;
     std::function<void(const QString &)> m_progressHook;
     DownloadFinishedHandler m_downloadFinished;
     std::unique_ptr<QLockFile> m_instanceLock;

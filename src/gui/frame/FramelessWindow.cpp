@@ -1,8 +1,8 @@
-#include "ui/FramelessWindow.h"
+#include "frame/FramelessWindow.h"
 
 #include "app/App.h"
-#include "ui/FramelessHelper.h"
-#include "ui/MouseButtonSignaler.h"
+#include "frame/FramelessHelper.h"
+#include "frame/MouseButtonSignaler.h"
 #include "ui_FramelessWindow.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
-#include "ui/TitleBar.h"
+#include "frame/TitleBar.h"
 
-#include "ui/WindowDragger.h"
+#include "frame/WindowDragger.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "book/TreeNodeInfo.h"
-#include "ui/Dialog.h"
+#include "frame/Dialog.h"
 
 #include <QModelIndex>
 

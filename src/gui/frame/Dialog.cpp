@@ -1,6 +1,6 @@
-#include "ui/Dialog.h"
+#include "frame/Dialog.h"
 
-#include "ui/FramelessWindow.h"
+#include "frame/FramelessWindow.h"
 
 Dialog::Dialog(QWidget *parent, Qt::WindowFlags flags) : QDialog(parent, flags) {}
 

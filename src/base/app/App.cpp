@@ -304,9 +304,12 @@ bool App::init()
     // 4. icons
     progress(QStringLiteral("初始化图标开始..."));
     nodeIcons.clear();
-    nodeIcons.insert(QStringLiteral("1"), QIcon(QStringLiteral(":/res/icons/book03.png")));
-    nodeIcons.insert(QStringLiteral("2"), QIcon(QStringLiteral(":/res/icons/folder04.png")));
-    nodeIcons.insert(QStringLiteral("3"), QIcon(QStringLiteral(":/res/icons/file01.png")));
+    // Icons need a GUI application (a pixmap aborts without one); tools and base tests have none.
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        nodeIcons.insert(QStringLiteral("1"), QIcon(QStringLiteral(":/res/icons/book03.png")));
+        nodeIcons.insert(QStringLiteral("2"), QIcon(QStringLiteral(":/res/icons/folder04.png")));
+        nodeIcons.insert(QStringLiteral("3"), QIcon(QStringLiteral(":/res/icons/file01.png")));
+    }
 
     // 5. connection and attached files
     progress(QStringLiteral("初始化数据库开始..."));

@@ -5,7 +5,7 @@
 #include "log/Log.h"
 #include "material/MaterialList.h"
 #include "material/MaterialText.h"
-#include "ui/Toast.h"
+#include "frame/Toast.h"
 
 #include <QAction>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "ui/Styles.h"
+#include "frame/Styles.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "ui/MessageDialog.h"
+#include "frame/MessageDialog.h"
 
 #include "app/App.h"
 

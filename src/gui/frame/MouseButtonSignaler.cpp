@@ -1,4 +1,4 @@
-#include "ui/MouseButtonSignaler.h"
+#include "frame/MouseButtonSignaler.h"
 
 #include <QMouseEvent>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "ui/MainWindow.h"
+#include "mainwindow/MainWindow.h"
 #include "ui_MainWindow.h"
 
 #include "app/App.h"
@@ -11,8 +11,8 @@
 #include "material/MaterialBrowser.h"
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
-#include "ui/FramelessWindow.h"
-#include "ui/Toast.h"
+#include "frame/FramelessWindow.h"
+#include "frame/Toast.h"
 
 #include <QActionGroup>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "ui/FramelessHelper.h"
+#include "frame/FramelessHelper.h"
 
 #include <QEvent>
 #include <QMouseEvent>

@@ -2,6 +2,7 @@
 #include "app/Application.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "app/GuiPrompter.h"
 #include "app/Scale.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
@@ -15,8 +16,8 @@
 #include <QStatusBar>
 #include <QTextCodec>
 
-#if __has_include("ui/MainWindow.h")
-#include "ui/MainWindow.h"
+#if __has_include("mainwindow/MainWindow.h")
+#include "mainwindow/MainWindow.h"
 #define INKBOAT_HAVE_MAINWINDOW 1
 #endif
 
@@ -65,6 +66,7 @@ int main(int argc, char *argv[])
     // 2. application object with the event guard
     Application app(argc, argv);
     App::installQuitSignalHandlers();
+    GuiPrompter::install();
     // Qt's own dialogs (colours, files, standard buttons) in Chinese like the rest of the program.
     Application::loadQtTranslations();
 
