@@ -141,6 +141,7 @@ private slots:
         } openUmask;
         TestProfile profile;
         START_OK();
+        waitForBackups();
         // A book is private whatever the umask: the main and log files, the backup, the log lines.
         writeLog("err", "probe");
         const QString today = QDate::currentDate().toString("yyyyMMdd");

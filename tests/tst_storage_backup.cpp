@@ -156,7 +156,8 @@ private slots:
         QTemporaryDir dir;
         const QString trace = dir.path() + "/trace";
         QProcess child;
-        child.start(strace, {"-s", "4096", "-o", trace, "-e", "trace=openat,close,fsync,fdatasync,rename,renameat,renameat2",
+        // -f: the start-up copy is checked and renamed on a thread of its own.
+        child.start(strace, {"-f", "-s", "4096", "-o", trace, "-e", "trace=openat,close,fsync,fdatasync,rename,renameat,renameat2",
                              QCoreApplication::applicationFilePath(), "rotatesFiveCopiesPerDayIntoAMissingFolder"});
         QVERIFY(child.waitForFinished(300000));
         QCOMPARE(child.exitCode(), 0);
@@ -169,8 +170,20 @@ private slots:
         QSet<QString> flushed;
         QString folderToFlush;
         int renames = 0;
+        // Lines start with the thread id; a call interrupted by another thread's comes in two halves.
+        const QRegularExpression threadLine("^\\d+\\s+(.*)$");
+        const QRegularExpression resumed("^<\\.\\.\\. \\w+ resumed>(.*)$");
+        QHash<QString, QString> unfinished;
         for (const QByteArray &raw : f.readAll().split('\n')) {
-            const QString line = QString::fromUtf8(raw);
+            const auto t = threadLine.match(QString::fromUtf8(raw));
+            const QString tid = QString::fromUtf8(raw).section(' ', 0, 0);
+            QString line = t.hasMatch() ? t.captured(1) : QString::fromUtf8(raw);
+            if (line.endsWith(" <unfinished ...>")) {
+                unfinished.insert(tid, line.chopped(17));
+                continue;
+            }
+            if (const auto r = resumed.match(line); r.hasMatch())
+                line = unfinished.take(tid) + r.captured(1);
             if (const auto m = openat.match(line); m.hasMatch()) {
                 files.insert(m.captured(2).toInt(), QDir::cleanPath(m.captured(1)));
             } else if (const auto m = call.match(line); m.hasMatch()) {

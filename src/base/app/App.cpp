@@ -402,6 +402,8 @@ bool App::init()
 void App::deinit()
 {
     PerformanceLogger perf(QStringLiteral("app.deinit"));
+    // The start-up copy may still be under its check; it takes its place before the exit copy.
+    waitForBackups();
     // The backup takes the connection lock itself and must not be called holding it.
     bool connected = false;
     {

@@ -18,6 +18,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStorageInfo>
+#include <QThreadPool>
 #include <QUuid>
 
 #include <algorithm>
@@ -114,20 +115,34 @@ bool backupDatabase(bool closeConnection)
     return backupDatabaseAt(closeConnection, backupClock() ? backupClock()() : QDateTime::currentDateTime());
 }
 
-bool backupDatabaseAt(bool closeConnection, const QDateTime &now)
-{
-    QMutexLocker serial(&backupMutex());
+namespace {
 
+// Checks, flushes and rotates can run after the copy was written; one at a time and in the order
+// the copies were made, so the newest copy always ends up as copy 1.
+QThreadPool &backupPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        p->setExpiryTimeout(-1);
+        return p;
+    }();
+    return *pool;
+}
+
+// Writes the copy to a partial file of its own; an empty result means no copy was made.
+QString writePartialCopy(bool closeConnection, const QDateTime &now, QString *folderOut)
+{
     const QString folder = backupFolder();
+    *folderOut = folder;
     if (folder.isEmpty()) {
         logBackupFailure(QStringLiteral("备份路径为空"));
-        return false;
+        return QString();
     }
     QDir().mkpath(folder);
     const QString source = mainDbFileName();
-    const QDate day = now.date();
-    const QString partial = folder + QStringLiteral(".%1_%2.partial").arg(Ink::applicationName(),
-                                                                            day.toString(QStringLiteral("yyyyMMdd")));
+    const QString partial = folder + QStringLiteral(".%1_%2.partial")
+                                         .arg(Ink::applicationName(), now.date().toString(QStringLiteral("yyyyMMdd")));
 
     const qint64 size = QFileInfo(source).size();
     QStorageInfo storage(folder);
@@ -137,16 +152,21 @@ bool backupDatabaseAt(bool closeConnection, const QDateTime &now)
             ::closeConnection();
         }
         logBackupFailure(QStringLiteral("磁盘空间不足：%1").arg(folder));
-        return false;
+        return QString();
     }
-
     QFile::remove(partial);
     if (!writeCopy(closeConnection, source, partial) || !QFileInfo::exists(partial)) {
         QFile::remove(partial);
-        return false;
+        return QString();
     }
     // A copy of the author's books is as private as the main file.
     QFile::setPermissions(partial, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return partial;
+}
+
+// Flushes and checks the copy, then gives it its place in today's rotation.
+bool finishCopy(const QString &folder, const QString &partial, const QDate &day, bool connectionOpen)
+{
     if (!syncToDisk(partial, false)) {
         logBackupFailure(QStringLiteral("写入磁盘失败：%1").arg(partial));
         QFile::remove(partial);
@@ -157,7 +177,7 @@ bool backupDatabaseAt(bool closeConnection, const QDateTime &now)
     if (!isUsableBackup(partial, &why)) {
         logBackupFailure(QStringLiteral("副本未通过完整性检查（%1），已有的备份保持不变").arg(why));
         QFile::remove(partial);
-        if (!closeConnection)
+        if (connectionOpen)
             noteDatabaseDamage(why);
         return false;
     }
@@ -179,6 +199,40 @@ bool backupDatabaseAt(bool closeConnection, const QDateTime &now)
         logBackupFailure(QStringLiteral("写入磁盘失败：%1").arg(folder));
     return true;
 }
+
+} // namespace
+
+bool backupDatabaseAt(bool closeConnection, const QDateTime &now)
+{
+    // Earlier copies still being checked take their places first.
+    waitForBackups();
+    QMutexLocker serial(&backupMutex());
+    QString folder;
+    const QString partial = writePartialCopy(closeConnection, now, &folder);
+    return !partial.isEmpty() && finishCopy(folder, partial, now.date(), !closeConnection);
+}
+
+bool startBackupDatabase()
+{
+    const QDateTime now = backupClock() ? backupClock()() : QDateTime::currentDateTime();
+    // One copy under way at a time: the partial file has one name per day.
+    waitForBackups();
+    QString folder;
+    QString partial;
+    {
+        QMutexLocker serial(&backupMutex());
+        partial = writePartialCopy(false, now, &folder);
+    }
+    if (partial.isEmpty())
+        return false;
+    backupPool().start([folder, partial, now]() {
+        QMutexLocker serial(&backupMutex());
+        finishCopy(folder, partial, now.date(), true);
+    });
+    return true;
+}
+
+void waitForBackups() { backupPool().waitForDone(); }
 
 bool syncToDisk(const QString &path, bool folder)
 {

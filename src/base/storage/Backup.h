@@ -23,6 +23,12 @@ QString backupFolder();
 // The caller must not hold the connection lock (the check runs without it).
 bool backupDatabase(bool closeConnection);
 bool backupDatabaseAt(bool closeConnection, const QDateTime &now);
+// The backup of the running program: the copy is written now (under the connection lock), its
+// flush, check and place in the rotation follow on a background thread, so start-up does not wait
+// for them. False when no copy could be written.
+bool startBackupDatabase();
+// Waits until every started backup has been checked and rotated (or dropped).
+void waitForBackups();
 
 // Clock of the backups (tests move it across midnight); null restores the real clock.
 void setBackupClock(std::function<QDateTime()> clock);
