@@ -1,5 +1,5 @@
-// The main window: its parts and actions, shortcuts, layout, timers, reminders, closing,
-// shutdown of worker threads, the signal-driven quit and the single instance.
+// The main window: its parts and actions, shortcuts, layout, timers, closing, the signal-driven
+// quit and the single instance.
 #include "BookRows.h"
 #include "TestProfile.h"
 
@@ -12,7 +12,6 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <atomic>
 #include <csignal>
 #include <memory>
 
@@ -310,37 +309,6 @@ private slots:
         QCOMPARE(win.w->book()->currentChapterId(), QString("B1"));
     }
 
-    void reminders_data()
-    {
-        QTest::addColumn<QString>("backupPath"); // "<data>" = inside the data folder
-        QTest::addColumn<bool>("allOff");        // automatic backup, cloud sync, user and logins
-        QTest::addColumn<QString>("links");      // the reminders by their first words
-        QTest::newRow("all fine elsewhere") << "/proc/inkboat-backup" << false << "";
-        QTest::newRow("same file system") << "<data>backup/" << false << "盘符";
-        QTest::newRow("no path") << "" << false << "没有设置";
-        QTest::newRow("drive letter is not C") << "C:\\backup\\" << false << "盘符";
-        QTest::newRow("everything off") << "/proc/x" << true << "未启动自动备份,云同步,没有注册,没有登录";
-    }
-
-    void reminders()
-    {
-        QFETCH(QString, backupPath);
-        QFETCH(bool, allOff);
-        QFETCH(QString, links);
-        Window win;
-        g_SysParams.autoBackupDbPath = backupPath.replace("<data>", g_App.appDataPath());
-        g_SysParams.autoBackupDb = g_SysParams.cloudSyncParams.active = !allOff;
-        g_SysParams.loginParams.userID = allOff ? "" : "u";
-        g_SysParams.loginParams.saveLogin = g_SysParams.loginParams.autoLogin = !allOff;
-        const QStringList texts = win.w->reminderTexts();
-        const QStringList wanted = links.isEmpty() ? QStringList() : links.split(',');
-        QCOMPARE(texts.size(), wanted.size());
-        for (int i = 0; i < wanted.size(); ++i)
-            QVERIFY2(texts[i].contains(wanted[i]), qPrintable(texts[i]));
-        for (const QString &t : texts)
-            QVERIFY(!t.contains("C盘"));
-    }
-
     // The session's commit-data request saves the open chapter without a dialog; a failed save
     // goes to the log with the chapter id and the chapter stays modified.
     void sessionSaveAsksNothing_data()
@@ -488,30 +456,6 @@ private slots:
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(QString::fromUtf8(log.readAll()).contains("退出时保存文章失败（文章ID：C1）"));
         QCOMPARE(plain("C1"), QString("章一"));
-    }
-
-    void shutdownStopsWorkers()
-    {
-        std::atomic<int> started{0};
-        auto worker = [&started](int deafMs) { // a long call that looks at the interruption after deafMs
-            return std::unique_ptr<QThread>(QThread::create([&started, deafMs] {
-                ++started;
-                QThread::msleep(deafMs);
-                while (!QThread::currentThread()->isInterruptionRequested())
-                    QThread::msleep(5);
-            }));
-        };
-        const auto quick = worker(0), slow = worker(600);
-        quick->start();
-        slow->start();
-        QTRY_COMPARE(started.load(), 2);
-        // Past the time limit a worker is reported and left running (never deleted while running).
-        QVERIFY(!shutdownThreads({slow.get(), quick.get()}, 100));
-        QVERIFY(quick->isFinished());
-        QVERIFY(slow->isRunning());
-        // Within the limit the wait goes on in slices until the worker ends.
-        QVERIFY(shutdownThreads({slow.get()}, 5000));
-        QVERIFY(slow->isFinished());
     }
 
     void secondInstanceIsRefused()

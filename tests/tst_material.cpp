@@ -119,6 +119,7 @@ private slots:
         // A folder with only subfolders below shows its bare title.
         QCOMPARE(shape(m_host->browser->materialTreeModel()), QString("自然(山川(3),河流(1)),城市(1),引'号(1)"));
         QCOMPARE(TreeNodeInfo::of(m_host->browser->materialTreeModel()->index(0, 0))->_type, QString("Material"));
+        QCOMPARE(material::libraryMaterialCount(), 6); // the user information's count
     }
 
     void folderListsItsMaterials_data()
@@ -274,6 +275,7 @@ private slots:
         QCOMPARE(m_host->listTitles(), QStringList{"片段"});
         QCOMPARE(m_host->browser->currentContentRecord()->_type, QString("UserMaterial"));
         QCOMPARE(m_host->pane->toPlainText(), QString("自己写的"));
+        QCOMPARE(material::userMaterialCount(), 1);
     }
 
     void failingQueryShowsNothingAndLogs()
@@ -284,6 +286,7 @@ private slots:
         m_host->browser->loadTree("M");
         QCOMPARE(m_host->browser->materialTreeModel()->rowCount(), 0);
         QCOMPARE(m_host->browser->materialTreeRecords().size(), 0);
+        QCOMPARE(material::libraryMaterialCount(), 0);
         TreeNodeInfo gone;
         gone.id = "X";
         gone._type = "Material";

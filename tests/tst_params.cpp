@@ -1,8 +1,10 @@
-// The parameter tree: defaults, persistence, clamping, bad stored data, the stored password.
+// The parameter tree: defaults, persistence, clamping, bad stored data, the stored password, and
+// the reminders the parameters call for.
 #include "TestProfile.h"
 
 #include "app/App.h"
 #include "log/Log.h"
+#include "params/Reminders.h"
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
 #include "storage/JsonSerializer.h"
@@ -11,6 +13,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QtTest>
 
 // A stored document, the numbers loaded from it, and whether it is rejected as a whole.
@@ -186,6 +189,38 @@ private slots:
             decipherPassword(broken, &ok);
             QVERIFY(!ok);
         }
+    }
+
+    void reminders_data()
+    {
+        QTest::addColumn<QString>("backupPath"); // "<data>" = inside the data folder
+        QTest::addColumn<bool>("allOff");        // automatic backup, cloud sync, user and logins
+        QTest::addColumn<QString>("links");      // the reminders by their first words
+        QTest::newRow("all fine elsewhere") << "/proc/inkboat-backup" << false << "";
+        QTest::newRow("same file system") << "<data>backup/" << false << "盘符";
+        QTest::newRow("no path") << "" << false << "没有设置";
+        QTest::newRow("drive letter is not C") << "C:\\backup\\" << false << "盘符";
+        QTest::newRow("everything off") << "/proc/x" << true << "未启动自动备份,云同步,没有注册,没有登录";
+    }
+
+    void reminders()
+    {
+        QFETCH(QString, backupPath);
+        QFETCH(bool, allOff);
+        QFETCH(QString, links);
+        QTemporaryDir data;
+        SysParams p;
+        p.autoBackupDbPath = backupPath.replace("<data>", data.path() + "/");
+        p.autoBackupDb = p.cloudSyncParams.active = !allOff;
+        p.loginParams.userID = allOff ? "" : "u";
+        p.loginParams.saveLogin = p.loginParams.autoLogin = !allOff;
+        const QStringList texts = reminderTexts(p, data.path() + "/");
+        const QStringList wanted = links.isEmpty() ? QStringList() : links.split(',');
+        QCOMPARE(texts.size(), wanted.size());
+        for (int i = 0; i < wanted.size(); ++i)
+            QVERIFY2(texts[i].contains(wanted[i]), qPrintable(texts[i]));
+        for (const QString &t : texts)
+            QVERIFY(!t.contains("C盘"));
     }
 };
 

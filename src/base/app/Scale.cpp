@@ -1,9 +1,8 @@
 #include "app/Scale.h"
 
-#include "app/Constants.h"
+#include "app/UiSettings.h"
 
 #include <QCoreApplication>
-#include <QSettings>
 
 #include <cmath>
 
@@ -33,18 +32,9 @@ bool scaleNoticeNeeded(double stored, double recommended)
     return std::fabs(stored - recommended) >= 0.005;
 }
 
-double storedScaleFactor()
-{
-    QSettings settings(organizationName(), applicationName());
-    return settings.value(QStringLiteral("scaleFactor"), 0.0).toDouble();
-}
+double storedScaleFactor() { return readUiSetting(UiSetting::ScaleFactor, 0.0).toDouble(); }
 
-void storeScaleFactor(double factor)
-{
-    QSettings settings(organizationName(), applicationName());
-    settings.setValue(QStringLiteral("scaleFactor"), factor);
-    settings.sync();
-}
+void storeScaleFactor(double factor) { writeUiSettings({{UiSetting::ScaleFactor, factor}}); }
 
 QString scaleNoticeText() { return QStringLiteral("确定后应用将退出，请重启应用以获取最佳显示效果！"); }
 

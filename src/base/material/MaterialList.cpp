@@ -1,6 +1,7 @@
 #include "material/MaterialList.h"
 
 #include "app/App.h"
+#include "app/Exception.h"
 #include "book/TreeNodeInfo.h"
 #include "log/Log.h"
 
@@ -81,6 +82,30 @@ QString userMaterialListSql(const QString &type, const QString &folderId)
     return QStringLiteral("SELECT id,pid,title,plainText,%1 _type,0 AS Fee FROM MemoTree WHERE Category='Content' "
                           "AND flag='A' AND pid=%2")
         .arg(quoteSql(type), quoteSql(folderId));
+}
+
+namespace {
+
+int countOf(const QString &sql)
+{
+    try {
+        QueryPtr q = openQuery(sql);
+        return q->next() ? q->value(0).toInt() : 0;
+    } catch (const Exception &) {
+        return 0;
+    }
+}
+
+} // namespace
+
+int libraryMaterialCount()
+{
+    return countOf(QStringLiteral("SELECT COUNT(*) FROM M.MaterialTree WHERE Category='Content'"));
+}
+
+int userMaterialCount()
+{
+    return countOf(QStringLiteral("SELECT COUNT(*) FROM MemoTree WHERE Flag='A' AND Category='Content'"));
 }
 
 } // namespace material

@@ -40,4 +40,9 @@ QString userMaterialTreeSql();
 QString materialListSql(const QString &type, const QString &folderId);
 QString userMaterialListSql(const QString &type, const QString &folderId);
 
+// Materials of the libraries and the author's own materials, as the user information shows
+// them; 0 when they cannot be counted.
+int libraryMaterialCount();
+int userMaterialCount();
+
 } // namespace material

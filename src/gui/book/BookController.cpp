@@ -283,6 +283,19 @@ void BookController::setSortByModified(bool on)
     applyBookSort();
 }
 
+bool BookController::switchSortByModified()
+{
+    bool &on = g_SysParams.visibilityParams.bookSortByModified;
+    on = !on;
+    setSortByModified(on);
+    try {
+        saveSysParams();
+    } catch (const Exception &e) {
+        reportError(e.message());
+    }
+    return on;
+}
+
 void BookController::applyBookSort()
 {
     const bool on = m_proxy->sortByModified();

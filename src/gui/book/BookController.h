@@ -45,6 +45,9 @@ public:
     void renameCurrentNode();
     void deleteCurrentNode();
     void setSortByModified(bool on);
+    // The author's switch of the sort order: turns it over, stores it in the parameters (a failed
+    // save is shown) and returns the new state.
+    bool switchSortByModified();
     bool sortByModified() const { return m_proxy->sortByModified(); }
     void applyBookSort();
 

@@ -4,40 +4,29 @@
 #include "app/App.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
-#include "book/BookTree.h"
+#include "app/WorkerHost.h"
+#include "book/EditorController.h"
 #include "book/MyTextEdit.h"
 #include "log/Log.h"
 #include "material/ArticleViewDialog.h"
 #include "material/MaterialBrowser.h"
+#include "material/MaterialList.h"
+#include "params/Reminders.h"
 #include "params/SysParams.h"
-#include "storage/DataAccess.h"
 #include "frame/FramelessWindow.h"
+#include "frame/GlyphIcon.h"
 #include "frame/Toast.h"
+#include "mainwindow/LayoutStore.h"
+#include "mainwindow/MainStatusBar.h"
 
-#include <QActionGroup>
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
-#include <QColorDialog>
-#include <QComboBox>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFontComboBox>
-#include <QFontDatabase>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
-#include <QMimeData>
-#include <QPainter>
 #include <QScreen>
 #include <QSessionManager>
-#include <QSettings>
 #include <QStandardItemModel>
-#include <QStorageInfo>
-#include <QTextBlock>
-#include <QTextList>
-#include <QThread>
-#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 
@@ -45,129 +34,12 @@ namespace {
 
 constexpr int kMinAutoSaveSeconds = 10;
 
-QString overLengthMessage(int length)
-{
-    return QStringLiteral("文章已有%1个字符，超过最大字符长度%2，不能保存，请删减！").arg(length).arg(Ink::maxArticleLength);
-}
-
-// Icons drawn from a glyph: crisp at any scale and readable without an icon theme.
-QIcon glyphIcon(const QString &glyph, const QFont &base, bool bold = false, bool italic = false, bool underline = false,
-                bool strike = false)
-{
-    QIcon icon;
-    for (int size : {16, 20, 32, 40}) {
-        QPixmap pm(size, size);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        p.setRenderHint(QPainter::TextAntialiasing);
-        QFont f = base;
-        f.setPixelSize(size * 3 / 4);
-        f.setBold(bold);
-        f.setItalic(italic);
-        f.setUnderline(underline);
-        f.setStrikeOut(strike);
-        p.setFont(f);
-        p.setPen(QApplication::palette().color(QPalette::ButtonText));
-        p.drawText(pm.rect(), Qt::AlignCenter, glyph);
-        p.end();
-        icon.addPixmap(pm);
-    }
-    return icon;
-}
-
-QIcon alignIcon(Qt::Alignment align)
-{
-    QIcon icon;
-    for (int size : {16, 20, 32, 40}) {
-        QPixmap pm(size, size);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        const QColor c = QApplication::palette().color(QPalette::ButtonText);
-        const int m = size / 8;
-        const int w = size - 2 * m;
-        const int line = qMax(1, size / 10);
-        for (int i = 0; i < 4; ++i) {
-            const int len = (align & Qt::AlignJustify) || i % 2 == 0 ? w : w * 3 / 5;
-            int x = m;
-            if (align & Qt::AlignHCenter)
-                x = m + (w - len) / 2;
-            else if (align & Qt::AlignRight)
-                x = m + w - len;
-            p.fillRect(x, m + i * (w / 4) + line / 2, len, line, c);
-        }
-        p.end();
-        icon.addPixmap(pm);
-    }
-    return icon;
-}
-
-QString userMaterialCountSql()
-{
-    return QStringLiteral("SELECT COUNT(*) FROM MemoTree WHERE Flag='A' AND Category='Content'");
-}
-
-int countOf(const QString &sql)
-{
-    try {
-        QueryPtr q = openQuery(sql);
-        return q->next() ? q->value(0).toInt() : 0;
-    } catch (const Exception &) {
-        return 0;
-    }
-}
-
-// The mount of a path that may not exist yet (a backup folder still to be made).
-QStorageInfo storageOf(const QString &path)
-{
-    QDir dir(QDir::fromNativeSeparators(path));
-    QString p = dir.absolutePath();
-    while (!p.isEmpty() && !QFileInfo::exists(p)) {
-        const QString up = QFileInfo(p).path();
-        if (up == p)
-            break;
-        p = up;
-    }
-    return QStorageInfo(p);
-}
-
-QSettings layoutSettings()
-{
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, Ink::applicationName(), Ink::applicationName());
-}
-
 } // namespace
-
-bool shutdownThreads(const QList<QThread *> &threads, int timeoutMs)
-{
-    // Everyone is told at once, so long calls in several workers end in parallel.
-    for (QThread *t : threads) {
-        if (!t)
-            continue;
-        t->requestInterruption();
-        t->quit();
-    }
-    bool allStopped = true;
-    for (QThread *t : threads) {
-        if (!t)
-            continue;
-        QElapsedTimer waited;
-        waited.start();
-        while (!t->wait(50)) {
-            if (waited.elapsed() >= timeoutMs) {
-                writeLog(QStringLiteral("err"), QStringLiteral("线程未能在%1毫秒内结束").arg(timeoutMs));
-                allStopped = false;
-                break;
-            }
-        }
-    }
-    allStopped = QThreadPool::globalInstance()->waitForDone(timeoutMs) && allStopped;
-    return allStopped;
-}
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
-    // 1. names and attributes
+    // The program's names and icon; the menu bar stays inside the frame on every desktop.
     QGuiApplication::setApplicationDisplayName(Ink::productName());
     setWindowTitle(g_App.title());
     setWindowIcon(QIcon(QStringLiteral(":/res/icons/Writer128.png")));
@@ -175,18 +47,36 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     QCoreApplication::setAttribute(Qt::AA_DontShowShortcutsInContextMenus, false);
     ui->menuBar->setNativeMenuBar(false);
 
-    // 2.–3. status bar
-    statusBar()->showMessage(QStringLiteral("准备就绪!"), 5000);
-    buildStatusBar();
-    // 4. timers
+    m_workers = new WorkerHost(this);
     buildTimers();
-    // 5. style tool bar boxes
-    buildStyleToolBar();
-    // 6.–7. actions, context menus, switches, alignment group
+    // The editor's actions get their icons before the tool tips and tool buttons copy them.
+    {
+        EditorController::Actions a;
+        a.bold = ui->actionTextBold;
+        a.italic = ui->actionTextItalic;
+        a.underline = ui->actionTextUnderline;
+        a.strikeOut = ui->actionTextStrickout;
+        a.color = ui->actionTextColor;
+        a.backColor = ui->actionTextBackColor;
+        a.alignLeft = ui->actionAlignLeft;
+        a.alignCenter = ui->actionAlignCenter;
+        a.alignRight = ui->actionAlignRight;
+        a.alignJustify = ui->actionAlignJustify;
+        a.cut = ui->actionEditCut;
+        a.copy = ui->actionEditCopy;
+        a.paste = ui->actionEditPaste;
+        a.selectAll = ui->actionTextSelectAll;
+        a.undo = ui->actionEditUndo;
+        a.redo = ui->actionEditRedo;
+        a.save = ui->actionSysSave;
+        a.smartSentenceWord = ui->actionSmartSentenceWordSwitch;
+        m_editor = new EditorController(ui->textEditor, ui->styleToolBar, a, this);
+    }
     prepareActions();
     buildContextMenus();
 
-    // 9. models: the book panel's through its controller, empty shells for the material panel
+    // The book panel works through its controller; the material panel's models start empty and
+    // the material browser fills them.
     m_book = new BookController(ui->treeViewBook, ui->textEditor, this);
     connect(m_book, &BookController::bookActionsChanged, this, &MainWindow::refreshBookToolButtonState);
     m_materialModel = new QStandardItemModel(this);
@@ -219,17 +109,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     }
     // --- end of material browsing
 
-    // 8. editor state bound to the actions
+    m_status = new MainStatusBar(statusBar(), m_book, ui->textEditor, this);
+    connect(m_status, &MainStatusBar::websiteLinkActivated, this, &MainWindow::labelWebsiteLinkActivated);
     connectEditor();
-    // 10. tool buttons follow their actions
     linkToolButtons();
-    // 11.
     ui->frameSearchMaterial->hide();
     ui->textEditor->setResetOnAsciiKey(true);
-    // 12. the material lists' focus handling lives in MaterialBrowser.
 
-    // 13.–14. the workers register their threads (registerWorkerThread) as their parts arrive.
-    // 15.
+    // Worker threads register with m_workers as their parts arrive; every way out stops them.
     connect(&g_App, &App::refreshUserInfo, this, &MainWindow::refreshUserInfo);
     connect(&g_App, &App::orderlyQuitRequested, this, &MainWindow::quitWithoutQuestions);
     if (auto *guiApp = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
@@ -237,12 +124,22 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         connect(guiApp, &QCoreApplication::aboutToQuit, this, &MainWindow::appAboutToQuit);
     }
 
-    ui->splitterMain->setStretchFactor(0, 0);
-    ui->splitterMain->setStretchFactor(1, 1);
-    ui->splitterMain->setStretchFactor(2, 0);
-    ui->splitterMain->setSizes({230, 760, 290});
-    ui->splitterMaterial->setSizes({300, 120, 180});
-    ui->splitterMiddle->setSizes({600, 0});
+    {
+        LayoutStore::Widgets w;
+        w.window = this;
+        w.menuBar = ui->menuBar;
+        w.splitterMain = ui->splitterMain;
+        w.splitterMaterial = ui->splitterMaterial;
+        w.splitterMiddle = ui->splitterMiddle;
+        w.bookPanel = ui->widgetBook;
+        w.materialPanel = ui->widgetMaterial;
+        w.searchFrame = ui->frameSearchMaterial;
+        w.actionViewMainMenu = ui->actionViewMainMenu;
+        w.actionViewBookPanel = ui->actionViewBookPanel;
+        w.actionViewMaterialPanel = ui->actionViewMaterialPanel;
+        w.actionViewFullScreen = ui->actionViewFullScreen;
+        m_layout = new LayoutStore(w, this);
+    }
     m_book->clearEditor();
     g_App.guiSnapshot.cloudSyncOn = g_SysParams.cloudSyncParams.active;
 
@@ -260,8 +157,7 @@ MainWindow::~MainWindow()
 {
     m_closing = true;
     stopTimers();
-    if (!m_shutDown)
-        shutdownThreads(workerThreads());
+    m_workers->stopAll(); // at once when a shutdown has stopped them already
     delete m_book; // items before their records
     m_book = nullptr;
     m_materialModel->clear();
@@ -327,61 +223,11 @@ QStringList MainWindow::unfinishedActionNames()
             QStringLiteral("actionAdvanceUserMaterialManage")};
 }
 
-QWidget *MainWindow::frameWindow() const
-{
-    if (FramelessWindow *frame = FramelessWindow::frameOf(this))
-        return frame;
-    return window();
-}
-
-void MainWindow::registerWorkerThread(QThread *thread)
-{
-    if (thread)
-        m_threads.append(thread);
-}
-
-QList<QThread *> MainWindow::workerThreads() const
-{
-    QList<QThread *> list;
-    for (const QPointer<QThread> &t : m_threads)
-        if (t)
-            list.append(t);
-    return list;
-}
+QWidget *MainWindow::frameWindow() const { return m_layout->frameWindow(); }
+QLabel *MainWindow::cursorPositionLabel() const { return m_status->cursorPositionLabel(); }
+QLabel *MainWindow::saveStateLabel() const { return m_status->saveStateLabel(); }
 
 // ---------------------------------------------------------------- construction
-
-void MainWindow::buildStatusBar()
-{
-    auto label = [this](const QString &text) {
-        auto *l = new QLabel(text, this);
-        l->setFrameShape(QFrame::Box);
-        l->setFrameShadow(QFrame::Plain);
-        l->setContentsMargins(4, 0, 4, 0);
-        return l;
-    };
-    m_labelLoginState = label(QStringLiteral("登录状态"));
-    m_labelLoginState->setObjectName(QStringLiteral("labelLoginState"));
-    m_labelCursorPosition = label(QStringLiteral("光标位置"));
-    m_labelCursorPosition->setObjectName(QStringLiteral("labelCursorPosition"));
-    m_labelStatistics = label(QStringLiteral("统计"));
-    m_labelStatistics->setObjectName(QStringLiteral("labelStatistics"));
-    m_labelClock = label(QString());
-    m_labelClock->setObjectName(QStringLiteral("labelClock"));
-    m_labelWebsite = label(QStringLiteral("<a href=\"%1\">官网</a>").arg(Ink::serviceBaseUrl()));
-    m_labelWebsite->setObjectName(QStringLiteral("labelWebsite"));
-    m_labelWebsite->setTextFormat(Qt::RichText);
-    m_labelWebsite->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
-    connect(m_labelWebsite, &QLabel::linkActivated, this, &MainWindow::labelWebsiteLinkActivated);
-    for (QLabel *l : {m_labelCursorPosition, m_labelStatistics, m_labelLoginState, m_labelClock, m_labelWebsite})
-        statusBar()->addPermanentWidget(l);
-    // Unsaved text (too long, or the autosave failed): red, shown until the chapter saves.
-    m_labelSaveState = new QLabel(this);
-    m_labelSaveState->setObjectName(QStringLiteral("labelSaveState"));
-    m_labelSaveState->setStyleSheet(QStringLiteral("QLabel { color: red; }"));
-    m_labelSaveState->hide();
-    statusBar()->insertPermanentWidget(0, m_labelSaveState);
-}
 
 void MainWindow::buildTimers()
 {
@@ -432,51 +278,9 @@ void MainWindow::stopTimers()
             t->stop();
 }
 
-void MainWindow::buildStyleToolBar()
-{
-    m_comboStyle = new QComboBox(ui->styleToolBar);
-    m_comboStyle->setObjectName(QStringLiteral("comboStyle"));
-    m_comboStyle->addItems({QStringLiteral("标准"), QStringLiteral("项目符号(实心圆)"), QStringLiteral("项目符号(空心圆)"),
-                            QStringLiteral("项目符号(实心正方形)"), QStringLiteral("编号(阿拉伯数字)"),
-                            QStringLiteral("编号(小写英文字母)"), QStringLiteral("编号(大写英文字母)"),
-                            QStringLiteral("编号(小写罗马数字)"), QStringLiteral("编号(大写罗马数字)")});
-    m_comboStyle->setFixedWidth(60);
-    m_comboStyle->view()->setMinimumWidth(170);
-    m_comboFont = new QFontComboBox(ui->styleToolBar);
-    m_comboFont->setObjectName(QStringLiteral("comboFont"));
-    m_comboFont->setFixedWidth(100);
-    m_comboFont->setWritingSystem(QFontDatabase::SimplifiedChinese);
-    m_comboSize = new QComboBox(ui->styleToolBar);
-    m_comboSize->setObjectName(QStringLiteral("comboSize"));
-    m_comboSize->setEditable(true);
-    m_comboSize->setFixedWidth(50);
-    for (int size : QFontDatabase::standardSizes())
-        m_comboSize->addItem(QString::number(size));
-    m_comboSize->setCurrentIndex(m_comboSize->findText(QString::number(QApplication::font().pointSize())));
-    QAction *first = ui->styleToolBar->actions().value(0);
-    ui->styleToolBar->insertWidget(first, m_comboStyle);
-    ui->styleToolBar->insertWidget(first, m_comboFont);
-    ui->styleToolBar->insertWidget(first, m_comboSize);
-    connect(m_comboStyle, QOverload<int>::of(&QComboBox::activated), ui->textEditor, &MyTextEdit::textSetStyle);
-    connect(m_comboFont, &QFontComboBox::textActivated, ui->textEditor, &MyTextEdit::textSetFamily);
-    connect(m_comboSize, &QComboBox::textActivated, ui->textEditor, &MyTextEdit::textSetSize);
-}
-
 void MainWindow::prepareActions()
 {
     const QFont f = QApplication::font();
-    ui->actionTextBold->setIcon(glyphIcon(QStringLiteral("B"), f, true));
-    ui->actionTextItalic->setIcon(glyphIcon(QStringLiteral("I"), f, false, true));
-    ui->actionTextUnderline->setIcon(glyphIcon(QStringLiteral("U"), f, false, false, true));
-    ui->actionTextStrickout->setIcon(glyphIcon(QStringLiteral("S"), f, false, false, false, true));
-    ui->actionAlignLeft->setIcon(alignIcon(Qt::AlignLeft));
-    ui->actionAlignCenter->setIcon(alignIcon(Qt::AlignHCenter));
-    ui->actionAlignRight->setIcon(alignIcon(Qt::AlignRight));
-    ui->actionAlignJustify->setIcon(alignIcon(Qt::AlignJustify));
-    ui->actionEditCut->setIcon(glyphIcon(QStringLiteral("剪"), f));
-    ui->actionEditCopy->setIcon(glyphIcon(QStringLiteral("复"), f));
-    ui->actionEditPaste->setIcon(glyphIcon(QStringLiteral("贴"), f));
-    ui->actionTextSelectAll->setIcon(glyphIcon(QStringLiteral("全"), f));
     ui->actionEditFind->setIcon(glyphIcon(QStringLiteral("查"), f));
     ui->actionEditReplace->setIcon(glyphIcon(QStringLiteral("替"), f));
     ui->actionAlignAuto->setIcon(glyphIcon(QStringLiteral("排"), f));
@@ -484,15 +288,10 @@ void MainWindow::prepareActions()
     ui->actionSysSync->setIcon(glyphIcon(QStringLiteral("同"), f));
     ui->actionSysExit->setIcon(glyphIcon(QStringLiteral("退"), f));
     QStyle *st = style();
-    ui->actionSysSave->setIcon(st->standardIcon(QStyle::SP_DialogSaveButton));
-    ui->actionEditUndo->setIcon(st->standardIcon(QStyle::SP_ArrowBack));
-    ui->actionEditRedo->setIcon(st->standardIcon(QStyle::SP_ArrowForward));
     ui->actionViewBookPanel->setIcon(QIcon(QStringLiteral(":/res/icons/book03.png")));
     ui->actionViewMaterialPanel->setIcon(QIcon(QStringLiteral(":/res/icons/folder04.png")));
     ui->actionViewFullScreen->setIcon(st->standardIcon(QStyle::SP_TitleBarMaxButton));
     ui->actionViewMainMenu->setIcon(glyphIcon(QStringLiteral("菜"), f));
-    setColorIcon(ui->actionTextColor, Qt::black);
-    setColorIcon(ui->actionTextBackColor, Qt::white);
 
     // Del and Backspace belong to the book tree: elsewhere they edit text.
     const QList<QAction *> treeOnly = {ui->actionBookDelNode, ui->actionBookRenameNode};
@@ -512,27 +311,6 @@ void MainWindow::prepareActions()
         }
     }
     ui->actionAdvanceSortByModifiedSwitch->setChecked(g_SysParams.visibilityParams.bookSortByModified);
-    ui->actionSmartSentenceWordSwitch->setChecked(g_SysParams.editorParams.smartSentenceWord);
-
-    m_alignGroup = new QActionGroup(this);
-    m_alignGroup->setExclusive(true);
-    if (QApplication::isLeftToRight()) {
-        for (QAction *a : {ui->actionAlignLeft, ui->actionAlignCenter, ui->actionAlignRight, ui->actionAlignJustify})
-            m_alignGroup->addAction(a);
-    } else {
-        for (QAction *a : {ui->actionAlignRight, ui->actionAlignCenter, ui->actionAlignLeft, ui->actionAlignJustify})
-            m_alignGroup->addAction(a);
-    }
-    connect(m_alignGroup, &QActionGroup::triggered, this, [this](QAction *a) {
-        if (a == ui->actionAlignLeft)
-            ui->textEditor->setAlignment(Qt::AlignLeft | Qt::AlignAbsolute);
-        else if (a == ui->actionAlignCenter)
-            ui->textEditor->setAlignment(Qt::AlignHCenter);
-        else if (a == ui->actionAlignRight)
-            ui->textEditor->setAlignment(Qt::AlignRight | Qt::AlignAbsolute);
-        else if (a == ui->actionAlignJustify)
-            ui->textEditor->setAlignment(Qt::AlignJustify);
-    });
 }
 
 void MainWindow::buildContextMenus()
@@ -566,58 +344,12 @@ void MainWindow::connectEditor()
 {
     MyTextEdit *editor = ui->textEditor;
     QTextDocument *doc = editor->document();
-    connect(doc, &QTextDocument::modificationChanged, ui->actionSysSave, &QAction::setEnabled);
     connect(doc, &QTextDocument::modificationChanged, this, &QWidget::setWindowModified);
     connect(doc, &QTextDocument::modificationChanged, this, &MainWindow::on_textEditor_modificationChanged);
-    connect(doc, &QTextDocument::undoAvailable, ui->actionEditUndo, &QAction::setEnabled);
-    connect(doc, &QTextDocument::redoAvailable, ui->actionEditRedo, &QAction::setEnabled);
-    ui->actionSysSave->setEnabled(doc->isModified());
     setWindowModified(doc->isModified());
-    ui->actionEditUndo->setEnabled(doc->isUndoAvailable());
-    ui->actionEditRedo->setEnabled(doc->isRedoAvailable());
-    ui->actionEditCut->setEnabled(false);
-    ui->actionEditCopy->setEnabled(false);
-    if (QClipboard *clipboard = QApplication::clipboard()) {
-        connect(clipboard, &QClipboard::dataChanged, this, [this]() {
-            const QMimeData *md = QApplication::clipboard()->mimeData();
-            ui->actionEditPaste->setEnabled(md && md->hasText());
-        });
-    }
-    connect(ui->actionEditCut, &QAction::triggered, editor, &QTextEdit::cut);
-    connect(ui->actionEditCopy, &QAction::triggered, editor, &QTextEdit::copy);
-    connect(ui->actionEditPaste, &QAction::triggered, editor, &QTextEdit::paste);
-    connect(ui->actionTextSelectAll, &QAction::triggered, editor, &QTextEdit::selectAll);
-    QTimer::singleShot(0, editor, [editor]() { editor->setFocus(); });
-
     connect(editor, &MyTextEdit::signalLastInput, this, &MainWindow::textEditorLastInput);
     connect(editor, &MyTextEdit::signalLastInputStringReseted, this, &MainWindow::textEditorLastInputStringReseted);
     connect(editor, &MyTextEdit::signalLastInputStringChanged, this, &MainWindow::textEditorLastInputStringChanged);
-
-    // What could not be saved stays in the status bar until it can be.
-    connect(m_book, &BookController::overLengthChanged, this, [this](int length, bool byEdit) {
-        m_overLengthText = length > 0 ? overLengthMessage(length) : QString();
-        if (byEdit)
-            Toast::showTip(m_overLengthText, this, 5000, Qt::AlignCenter);
-        updateSaveStateLabel();
-    });
-    connect(m_book, &BookController::autoSaveFailed, this, [this](const QString &, const QString &message) {
-        m_autoSaveFailureText = QStringLiteral("自动保存失败：%1").arg(message);
-        updateSaveStateLabel();
-    });
-    for (auto signal : {&BookController::chapterSaved, &BookController::chapterOpened}) {
-        connect(m_book, signal, this, [this]() {
-            m_autoSaveFailureText.clear();
-            updateSaveStateLabel();
-        });
-    }
-}
-
-void MainWindow::updateSaveStateLabel()
-{
-    const QString text = m_overLengthText.isEmpty() ? m_autoSaveFailureText : m_overLengthText;
-    m_labelSaveState->setText(text);
-    m_labelSaveState->setToolTip(text);
-    m_labelSaveState->setVisible(!text.isEmpty());
 }
 
 void MainWindow::linkToolButtons()
@@ -651,17 +383,6 @@ void MainWindow::linkToolButtons()
     ui->toolButtonMaterialNextPage->setArrowType(Qt::RightArrow);
     ui->toolButtonSearch->setText(QStringLiteral("搜索"));
     ui->toolButtonSearch->setToolButtonStyle(Qt::ToolButtonTextOnly);
-}
-
-void MainWindow::setColorIcon(QAction *action, const QColor &color)
-{
-    QPixmap pm(16, 16);
-    pm.fill(color);
-    QPainter p(&pm);
-    p.setPen(QApplication::palette().color(QPalette::Mid));
-    p.drawRect(0, 0, 15, 15);
-    p.end();
-    action->setIcon(QIcon(pm));
 }
 
 // ---------------------------------------------------------------- first show, trees, layout
@@ -702,13 +423,7 @@ void MainWindow::runFirstShow()
             ui->treeViewUserMaterial->setCurrentIndex(m_userMaterialModel->index(0, 0));
         if (!ui->treeViewBook->currentIndex().isValid()) {
             m_book->clearEditor();
-            QTextCharFormat fmt;
-            fmt.setFontFamily(g_SysParams.editorParams.defaultFontName);
-            if (g_SysParams.editorParams.defaultFontSize > 0)
-                fmt.setFontPointSize(g_SysParams.editorParams.defaultFontSize);
-            fmt.setForeground(QColor(Qt::red));
-            ui->textEditor->mergeCurrentCharFormat(fmt);
-            ui->textEditor->document()->setModified(false);
+            m_editor->applyDefaultFormat();
         }
         m_book->setSortByModified(g_SysParams.visibilityParams.bookSortByModified);
         // No first-use tour runs: the novice guidance is unfinished (see unfinishedActionNames), and
@@ -736,63 +451,9 @@ void MainWindow::loadTree(const QString &kind, bool expand)
         m_materials->loadTree(kind, expand);
 }
 
-void MainWindow::saveLayout()
-{
-    if (!g_SysParams.visibilityParams.autoSaveLayout)
-        return;
-    LayoutInfo &layout = g_SysParams.visibilityParams.layoutInfo;
-    QWidget *frame = frameWindow();
-    layout.fullScreen = frame->isFullScreen();
-    // In full screen the state to come back to is what counts.
-    layout.maximized = layout.fullScreen ? m_maximizedBeforeFullScreen : frame->isMaximized();
-    layout.mainMenu = !ui->menuBar->isHidden(); // the window itself may already be hidden
-    layout.splitterMainSizes = ui->splitterMain->sizes();
-    layout.splitterMaterialSizes = ui->splitterMaterial->sizes();
-    ui->frameSearchMaterial->hide();
-    layout.splitterMiddleSizes = ui->splitterMiddle->sizes();
-    QSettings settings = layoutSettings();
-    settings.beginGroup(QStringLiteral("mainWindow"));
-    settings.setValue(QStringLiteral("saved"), true);
-    settings.setValue(QStringLiteral("geometry"), frame->saveGeometry());
-    settings.setValue(QStringLiteral("state"), saveState());
-    settings.endGroup();
-    settings.sync();
-}
+void MainWindow::saveLayout() { m_layout->save(); }
 
-void MainWindow::restoreLayout()
-{
-    if (!g_SysParams.visibilityParams.autoSaveLayout)
-        return;
-    const LayoutInfo &layout = g_SysParams.visibilityParams.layoutInfo;
-    auto *frame = qobject_cast<FramelessWindow *>(frameWindow());
-    QSettings settings = layoutSettings();
-    settings.beginGroup(QStringLiteral("mainWindow"));
-    if (settings.value(QStringLiteral("saved")).toBool()) {
-        frameWindow()->restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray());
-        restoreState(settings.value(QStringLiteral("state")).toByteArray());
-    }
-    settings.endGroup();
-    if (frame) {
-        m_maximizedBeforeFullScreen = layout.maximized;
-        if (layout.fullScreen)
-            frame->setWindowFullScreen();
-        else if (layout.maximized)
-            frame->setWindowMaximize();
-    }
-    ui->menuBar->setVisible(layout.mainMenu);
-    if (layout.splitterMainSizes.size() == ui->splitterMain->count())
-        ui->splitterMain->setSizes(layout.splitterMainSizes);
-    if (layout.splitterMaterialSizes.size() == ui->splitterMaterial->count())
-        ui->splitterMaterial->setSizes(layout.splitterMaterialSizes);
-    if (layout.splitterMiddleSizes.size() == ui->splitterMiddle->count()) {
-        QList<int> sizes = layout.splitterMiddleSizes;
-        if (sizes.last() == 0)
-            sizes.last() = ui->frameSearchMaterial->minimumSizeHint().height();
-        ui->splitterMiddle->setSizes(sizes);
-    }
-    QCoreApplication::processEvents();
-    refreshViewActionsState();
-}
+void MainWindow::restoreLayout() { m_layout->restore(); }
 
 void MainWindow::reloadTreesAfterSync()
 {
@@ -812,17 +473,7 @@ void MainWindow::applyBookSort() { m_book->applyBookSort(); }
 
 // ---------------------------------------------------------------- timers and reminders
 
-void MainWindow::timeTimerUpdate()
-{
-    m_labelClock->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
-    // characterCount is kept by the document: no walk over the chapter.
-    const int revision = ui->textEditor->document()->revision();
-    if (revision != m_statisticsRevision) {
-        m_statisticsRevision = revision;
-        m_labelStatistics->setText(
-            QStringLiteral("字数：%1").arg(qMax(0, ui->textEditor->document()->characterCount() - 1)));
-    }
-}
+void MainWindow::timeTimerUpdate() { m_status->updateClock(); }
 
 void MainWindow::autoSaveTimerUpdate()
 {
@@ -836,40 +487,9 @@ void MainWindow::tmpSaveTimerUpdate()
     // Temporary save files arrive with their own part.
 }
 
-QStringList MainWindow::reminderTexts() const
-{
-    QStringList texts;
-    const SysParams &p = g_SysParams;
-    if (!p.autoBackupDb)
-        texts << QStringLiteral("<font color='red'>注意：数据备份非常重要，检测到您未启动自动备份功能，强烈建议您在<a href = "
-                                "'SysOption'>[参数]</a>界面启动自动备份！</font>");
-    if (p.autoBackupDbPath.isEmpty()) {
-        texts << QStringLiteral("<font color='red'>注意：检测到您设置的自动备份路径没有设置，强烈建议您在<a href = "
-                                "'SysOption'>[参数]</a>界面调整！</font>");
-    } else {
-        // "The same drive" is the same file system here; there is no drive C to warn about.
-        const QStorageInfo backup = storageOf(p.autoBackupDbPath);
-        const QStorageInfo data = storageOf(g_App.appDataPath());
-        if (backup.isValid() && data.isValid() && backup.rootPath() == data.rootPath() &&
-            backup.device() == data.device())
-            texts << QStringLiteral("<font color='red'>注意：检测到您设置的自动备份路径与数据保存的盘符一样，这样安全性较低，"
-                                    "强烈建议您在<a href = 'SysOption'>[参数]</a>界面调整！</font>");
-    }
-    if (!p.cloudSyncParams.active)
-        texts << QStringLiteral("<font color='blue'>推荐：数据备份非常重要，检测到您未启动云同步功能，建议您在<a href = "
-                                "'SysOption'>[参数]</a>界面启动云同步功能！</font>");
-    if (p.loginParams.userID.isEmpty())
-        texts << QStringLiteral("<font color='blue'>提示：检测到您没有注册，注册可获得更多素材，建议您<a href = "
-                                "'SysUserRegister'>[注册]</a>帐号！</font>");
-    if (!p.loginParams.saveLogin || !p.loginParams.autoLogin)
-        texts << QStringLiteral("<font color='blue'>提示：检测到您没有登录，登录可获得更多素材，建议您<a href = "
-                                "'SysUserLogin'>[登录]</a>帐号！</font>");
-    return texts;
-}
-
 void MainWindow::smartCheckTimeUpdate()
 {
-    for (const QString &text : reminderTexts()) {
+    for (const QString &text : reminderTexts(g_SysParams, g_App.appDataPath())) {
         Toast *toast = Toast::showTip(text, nullptr, 10000, Qt::AlignBottom);
         if (toast)
             connect(toast, &Toast::linkActivated, this, &MainWindow::smarkCheckLinkActivated);
@@ -978,25 +598,18 @@ void MainWindow::refreshMaterialContentToolButtonState()
     ui->actionTextInsertSelectMaterial->setEnabled(ui->plainTextEditMaterialContent->textCursor().hasSelection());
 }
 
-void MainWindow::refreshViewActionsState()
-{
-    const QList<int> sizes = ui->splitterMain->sizes();
-    ui->actionViewBookPanel->setChecked(sizes.value(0) > 0);
-    ui->actionViewMaterialPanel->setChecked(sizes.value(2) > 0);
-    ui->actionViewMainMenu->setChecked(!ui->menuBar->isHidden());
-    ui->actionViewFullScreen->setChecked(frameWindow()->isFullScreen());
-}
+void MainWindow::refreshViewActionsState() { m_layout->refreshViewActions(); }
 
 void MainWindow::refreshUserInfo()
 {
     const bool signedIn = g_App.guiSnapshot.signedIn.load();
-    m_labelLoginState->setText(signedIn ? QStringLiteral("已登录") : QStringLiteral("未登录"));
+    m_status->showSignedIn(signedIn);
     if (m_materialCount < 0)
-        m_materialCount = countOf(QStringLiteral("SELECT COUNT(*) FROM M.MaterialTree WHERE Category='Content'"));
+        m_materialCount = material::libraryMaterialCount();
     m_userInfoText = QStringList{QStringLiteral("登录状态：%1").arg(signedIn ? QStringLiteral("已登录") : QStringLiteral("未登录")),
                                  QStringLiteral("当前用户名：%1").arg(g_SysParams.loginParams.userID),
                                  QStringLiteral("用户可用素材总数量：%1").arg(m_materialCount),
-                                 QStringLiteral("用户备忘录总数量：%1").arg(countOf(userMaterialCountSql()))}
+                                 QStringLiteral("用户备忘录总数量：%1").arg(material::userMaterialCount())}
                          .join(QLatin1Char('\n'));
     refreshSysToolButtonState();
 }
@@ -1066,44 +679,18 @@ void MainWindow::textEditorLastInputStringChanged(QString &lastInputString, QStr
 
 void MainWindow::on_textEditor_currentCharFormatChanged(const QTextCharFormat &format)
 {
-    const QFont font = format.font();
-    const int fontIndex = m_comboFont->findText(QFontInfo(font).family());
-    if (fontIndex >= 0)
-        m_comboFont->setCurrentIndex(fontIndex);
-    // The box is narrow: show the start of the family name, not its end.
-    if (QLineEdit *edit = m_comboFont->lineEdit())
-        edit->setCursorPosition(0);
-    m_comboSize->setCurrentText(QString::number(font.pointSizeF() > 0 ? font.pointSizeF() : font.pointSize()));
-    ui->actionTextBold->setChecked(font.bold());
-    ui->actionTextItalic->setChecked(font.italic());
-    ui->actionTextUnderline->setChecked(font.underline());
-    ui->actionTextStrickout->setChecked(font.strikeOut());
-    setColorIcon(ui->actionTextColor, format.foreground().style() == Qt::NoBrush ? QColor(Qt::black)
-                                                                                 : format.foreground().color());
-    setColorIcon(ui->actionTextBackColor, format.background().style() == Qt::NoBrush ? QColor(Qt::white)
-                                                                                     : format.background().color());
+    m_editor->showCharFormat(format);
 }
 
 void MainWindow::on_textEditor_cursorPositionChanged()
 {
-    const Qt::Alignment align = ui->textEditor->alignment();
-    if (align & Qt::AlignLeft)
-        ui->actionAlignLeft->setChecked(true);
-    else if (align & Qt::AlignHCenter)
-        ui->actionAlignCenter->setChecked(true);
-    else if (align & Qt::AlignRight)
-        ui->actionAlignRight->setChecked(true);
-    else if (align & Qt::AlignJustify)
-        ui->actionAlignJustify->setChecked(true);
-    const QPoint pos = ui->textEditor->cursorColumnLine();
-    m_labelCursorPosition->setText(QStringLiteral("%1,%2").arg(pos.x()).arg(pos.y()));
+    m_editor->showAlignment();
+    m_status->showCursorPosition();
 }
 
 void MainWindow::on_textEditor_selectionChanged()
 {
-    const bool sel = ui->textEditor->textCursor().hasSelection();
-    ui->actionEditCut->setEnabled(sel);
-    ui->actionEditCopy->setEnabled(sel);
+    m_editor->showSelection();
     refreshUserMaterialToolButtonState();
     refreshEditorToolButtonState();
 }
@@ -1153,37 +740,13 @@ void MainWindow::on_actionEditUndo_triggered()
 void MainWindow::on_actionEditRedo_triggered() { ui->textEditor->redo(); }
 void MainWindow::on_actionEditFind_triggered() { notYetAvailable(); }
 void MainWindow::on_actionEditReplace_triggered() { notYetAvailable(); }
-void MainWindow::on_actionTextBold_triggered() { ui->textEditor->textSetBold(ui->actionTextBold->isChecked()); }
-void MainWindow::on_actionTextItalic_triggered() { ui->textEditor->textSetItalic(ui->actionTextItalic->isChecked()); }
+void MainWindow::on_actionTextBold_triggered() { m_editor->setBold(); }
+void MainWindow::on_actionTextItalic_triggered() { m_editor->setItalic(); }
+void MainWindow::on_actionTextUnderline_triggered() { m_editor->setUnderline(); }
+void MainWindow::on_actionTextStrickout_triggered() { m_editor->setStrikeOut(); }
 
-void MainWindow::on_actionTextUnderline_triggered()
-{
-    ui->textEditor->textSetUnderline(ui->actionTextUnderline->isChecked());
-}
-
-void MainWindow::on_actionTextStrickout_triggered()
-{
-    ui->textEditor->textSetStrickout(ui->actionTextStrickout->isChecked());
-}
-
-void MainWindow::on_actionTextColor_triggered()
-{
-    const QColor color = QColorDialog::getColor(ui->textEditor->textColor(), this);
-    if (!color.isValid())
-        return;
-    ui->textEditor->textSetColor(color);
-    setColorIcon(ui->actionTextColor, color);
-}
-
-void MainWindow::on_actionTextBackColor_triggered()
-{
-    const QColor color = QColorDialog::getColor(ui->textEditor->textBackgroundColor(), this);
-    if (!color.isValid())
-        return;
-    ui->textEditor->textSetBackColor(color);
-    setColorIcon(ui->actionTextBackColor, color);
-}
-
+void MainWindow::on_actionTextColor_triggered() { m_editor->chooseColor(); }
+void MainWindow::on_actionTextBackColor_triggered() { m_editor->chooseBackColor(); }
 void MainWindow::on_actionAlignAuto_triggered() { notYetAvailable(); }
 
 // ---------------------------------------------------------------- book actions
@@ -1205,22 +768,12 @@ void MainWindow::on_actionSensitiveWordsClear_triggered() { notYetAvailable(); }
 
 void MainWindow::on_actionAdvanceSortByModifiedSwitch_triggered()
 {
-    g_SysParams.visibilityParams.bookSortByModified = !g_SysParams.visibilityParams.bookSortByModified;
-    ui->actionAdvanceSortByModifiedSwitch->setChecked(g_SysParams.visibilityParams.bookSortByModified);
-    m_book->setSortByModified(g_SysParams.visibilityParams.bookSortByModified);
-    try {
-        saveSysParams();
-    } catch (const Exception &e) {
-        showError(e.message());
-    }
+    ui->actionAdvanceSortByModifiedSwitch->setChecked(m_book->switchSortByModified());
 }
 
 // ---------------------------------------------------------------- material and search actions
 
-void MainWindow::on_actionSmartSentenceWordSwitch_triggered()
-{
-    g_SysParams.editorParams.smartSentenceWord = ui->actionSmartSentenceWordSwitch->isChecked();
-}
+void MainWindow::on_actionSmartSentenceWordSwitch_triggered() { m_editor->applySmartSentenceWordSwitch(); }
 
 void MainWindow::on_actionTextInsertSelectMaterial_triggered() { m_materials->on_actionTextInsertSelectMaterial_triggered(); }
 void MainWindow::on_actionTextInsertAllMaterial_triggered() { m_materials->on_actionTextInsertAllMaterial_triggered(); }
@@ -1244,60 +797,10 @@ void MainWindow::on_actionAdvanceUserMaterialManage_triggered() { notYetAvailabl
 
 // ---------------------------------------------------------------- view actions
 
-void MainWindow::on_actionViewMainMenu_triggered()
-{
-    ui->menuBar->setVisible(ui->menuBar->isHidden());
-    refreshViewActionsState();
-}
-
-void MainWindow::on_actionViewMaterialPanel_triggered() { togglePanel(2, ui->widgetMaterial, 220); }
-
-void MainWindow::on_actionViewBookPanel_triggered() { togglePanel(0, ui->widgetBook, 200); }
-
-// Shows or hides a side pane of the main splitter, giving its width to or taking it from the editor.
-void MainWindow::togglePanel(int pane, QWidget *widget, int minimumWidth)
-{
-    QList<int> sizes = ui->splitterMain->sizes();
-    if (sizes.value(pane) == 0) {
-        const int want = qMax(widget->minimumWidth(), minimumWidth);
-        sizes[pane] = want;
-        sizes[1] = qMax(0, sizes[1] - want);
-    } else {
-        sizes[1] += sizes[pane];
-        sizes[pane] = 0;
-    }
-    ui->splitterMain->setSizes(sizes);
-    refreshViewActionsState();
-}
-
-void MainWindow::on_actionViewFullScreen_triggered()
-{
-    auto *frame = qobject_cast<FramelessWindow *>(frameWindow());
-    const bool full = frameWindow()->isFullScreen();
-    if (full) {
-        // Back to the state before full screen.
-        if (frame && m_maximizedBeforeFullScreen)
-            frame->setWindowMaximize();
-        else if (frame)
-            frame->setWindowNoState();
-        else if (m_maximizedBeforeFullScreen)
-            showMaximized();
-        else
-            showNormal();
-        if (ui->menuBar->isHidden())
-            ui->actionViewMainMenu->trigger();
-    } else {
-        m_maximizedBeforeFullScreen = frameWindow()->isMaximized();
-        if (frame)
-            frame->setWindowFullScreen();
-        else
-            showFullScreen();
-        if (!ui->menuBar->isHidden())
-            ui->actionViewMainMenu->trigger();
-    }
-    refreshViewActionsState();
-    ui->actionViewFullScreen->setChecked(!full);
-}
+void MainWindow::on_actionViewMainMenu_triggered() { m_layout->toggleMainMenu(); }
+void MainWindow::on_actionViewMaterialPanel_triggered() { m_layout->toggleMaterialPanel(); }
+void MainWindow::on_actionViewBookPanel_triggered() { m_layout->toggleBookPanel(); }
+void MainWindow::on_actionViewFullScreen_triggered() { m_layout->toggleFullScreen(); }
 
 void MainWindow::on_splitterMain_splitterMoved(int pos, int index)
 {
@@ -1324,7 +827,7 @@ bool MainWindow::shutdown(bool askToSave)
     } catch (const Exception &e) {
         logException(e);
     }
-    shutdownThreads(workerThreads());
+    m_workers->stopAll();
     m_shutDown = true;
     return true;
 }

@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 #include <QMainWindow>
-#include <QPointer>
 #include <QTextCharFormat>
 
 #include <functional>
@@ -14,24 +13,20 @@ namespace Ui {
 class MainWindow;
 }
 class FramelessWindow;
-class QActionGroup;
-class QComboBox;
-class QFontComboBox;
 class QLabel;
 class QSessionManager;
 class QStandardItemModel;
-class QThread;
 class QTimer;
+class EditorController;
+class LayoutStore;
+class MainStatusBar;
 class MaterialBrowser;
-
-// Stops worker threads for every way out (close, signal-driven quit, install, restart): all are
-// asked to stop at once, then waited for in short slices up to timeoutMs each; the thread pool is
-// waited for too. A thread that does not stop is left running (never deleted while it runs).
-// Returns true when every thread has finished.
-bool shutdownThreads(const QList<QThread *> &threads, int timeoutMs = 5000);
+class WorkerHost;
 
 // The writing workbench: book panel, chapter editor and material panel, with the menus, tool
-// bars, status bar and timers. Book and chapter logic lives in BookController.
+// bars, status bar and timers. The window wires actions to the controller of each area: the
+// book tree and chapter (BookController), formatting (EditorController), materials
+// (MaterialBrowser), the layout (LayoutStore), the status bar and the worker threads.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -41,15 +36,18 @@ public:
 
     Ui::MainWindow *form() const { return ui; }
     BookController *book() const { return m_book; }
+    EditorController *editor() const { return m_editor; }
     MaterialBrowser *materials() const { return m_materials; }
+    // Worker threads register here; every way out stops them.
+    WorkerHost *workers() const { return m_workers; }
     QDateTime lastInputTime() const { return m_lastInputTime; }
     QTimer *autoSaveTimer() const { return m_autoSaveTimer; }
     QTimer *tmpSaveTimer() const { return m_tmpSaveTimer; }
     QTimer *timeTimer() const { return m_timeTimer; }
     QTimer *smartCheckTimer() const { return m_smartCheckTimer; }
-    QLabel *cursorPositionLabel() const { return m_labelCursorPosition; }
+    QLabel *cursorPositionLabel() const;
     // Red status-bar text while the chapter cannot be saved (too long, failed autosave).
-    QLabel *saveStateLabel() const { return m_labelSaveState; }
+    QLabel *saveStateLabel() const;
     QString userInfoText() const { return m_userInfoText; }
     bool isClosing() const { return m_closing; }
 
@@ -58,16 +56,10 @@ public:
     void setErrorHook(std::function<void(const QString &)> hook);
     void setInfoHook(std::function<void(const QString &)> hook) { m_infoHook = std::move(hook); }
 
-    // Worker threads the shutdown stops (the workers of the cloud and search parts register here).
-    void registerWorkerThread(QThread *thread);
-    QList<QThread *> workerThreads() const;
-
     // Actions whose feature has not landed yet: they say "该功能尚未完成". Whoever wires one of
     // them takes its name off this list.
     static QStringList unfinishedActionNames();
 
-    // The reminders that apply now, in order (HTML texts).
-    QStringList reminderTexts() const;
     // The frame window (or this window when unframed).
     QWidget *frameWindow() const;
 
@@ -202,21 +194,16 @@ protected:
 
 private:
     void on_textEditor_modificationChanged(bool modified);
-    void togglePanel(int pane, QWidget *widget, int minimumWidth);
     // The close without questions (signal-driven quit, restart, install); false when already done.
     bool shutdownWithoutQuestions();
     void runFirstShow();
     void notYetAvailable();
-    void buildStatusBar();
-    void updateSaveStateLabel();
     void buildTimers();
-    void buildStyleToolBar();
     void prepareActions();
     void buildContextMenus();
     void connectEditor();
     void linkToolButtons();
     void applyTimerIntervals();
-    void setColorIcon(QAction *action, const QColor &color);
     void stopTimers();
     void startTimers();
     // Saves the chapter, layout and parameters, stops the workers. False when the chapter could
@@ -227,35 +214,24 @@ private:
     void showInfo(const QString &text);
 
     Ui::MainWindow *ui;
+    WorkerHost *m_workers = nullptr;
     BookController *m_book = nullptr;
+    EditorController *m_editor = nullptr;
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
+    MainStatusBar *m_status = nullptr;
+    LayoutStore *m_layout = nullptr;
     QStandardItemModel *m_materialModel = nullptr;
     QStandardItemModel *m_userMaterialModel = nullptr;
     QStandardItemModel *m_materialListModel = nullptr;
     QStandardItemModel *m_searchListModel = nullptr;
-    QLabel *m_labelLoginState = nullptr;
-    QLabel *m_labelCursorPosition = nullptr;
-    QLabel *m_labelStatistics = nullptr;
-    QLabel *m_labelClock = nullptr;
-    QLabel *m_labelWebsite = nullptr;
-    QLabel *m_labelSaveState = nullptr;
-    QString m_overLengthText;
-    QString m_autoSaveFailureText;
-    QComboBox *m_comboStyle = nullptr;
-    QFontComboBox *m_comboFont = nullptr;
-    QComboBox *m_comboSize = nullptr;
-    QActionGroup *m_alignGroup = nullptr;
     QTimer *m_timeTimer = nullptr;
     QTimer *m_autoSaveTimer = nullptr;
     QTimer *m_tmpSaveTimer = nullptr;
     QTimer *m_smartCheckTimer = nullptr;
-    QList<QPointer<QThread>> m_threads;
     QDateTime m_lastInputTime;
     QString m_userInfoText;
     int m_materialCount = -1; // libraries are read-only while we run: counted once
-    int m_statisticsRevision = -1;
     bool m_firstShowScheduled = false;
-    bool m_maximizedBeforeFullScreen = false; // the state leaving full screen returns to
     bool m_closing = false;
     bool m_shutDown = false;
     int m_exitCode = 0;

@@ -1,0 +1,97 @@
+#include "mainwindow/MainStatusBar.h"
+
+#include "app/Constants.h"
+#include "book/BookController.h"
+#include "book/MyTextEdit.h"
+#include "frame/Toast.h"
+
+#include <QDateTime>
+#include <QLabel>
+#include <QStatusBar>
+
+namespace {
+
+QString overLengthMessage(int length)
+{
+    return QStringLiteral("文章已有%1个字符，超过最大字符长度%2，不能保存，请删减！").arg(length).arg(Ink::maxArticleLength);
+}
+
+} // namespace
+
+MainStatusBar::MainStatusBar(QStatusBar *bar, BookController *book, MyTextEdit *editor, QWidget *tipParent)
+    : QObject(bar), m_editor(editor), m_tipParent(tipParent)
+{
+    bar->showMessage(QStringLiteral("准备就绪!"), 5000);
+    auto label = [bar](const QString &text, const char *name) {
+        auto *l = new QLabel(text, bar);
+        l->setObjectName(QLatin1String(name));
+        l->setFrameShape(QFrame::Box);
+        l->setFrameShadow(QFrame::Plain);
+        l->setContentsMargins(4, 0, 4, 0);
+        return l;
+    };
+    m_labelLoginState = label(QStringLiteral("登录状态"), "labelLoginState");
+    m_labelCursorPosition = label(QStringLiteral("光标位置"), "labelCursorPosition");
+    m_labelStatistics = label(QStringLiteral("统计"), "labelStatistics");
+    m_labelClock = label(QString(), "labelClock");
+    m_labelWebsite = label(QStringLiteral("<a href=\"%1\">官网</a>").arg(Ink::serviceBaseUrl()), "labelWebsite");
+    m_labelWebsite->setTextFormat(Qt::RichText);
+    m_labelWebsite->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    connect(m_labelWebsite, &QLabel::linkActivated, this, &MainStatusBar::websiteLinkActivated);
+    for (QLabel *l : {m_labelCursorPosition, m_labelStatistics, m_labelLoginState, m_labelClock, m_labelWebsite})
+        bar->addPermanentWidget(l);
+    m_labelSaveState = new QLabel(bar);
+    m_labelSaveState->setObjectName(QStringLiteral("labelSaveState"));
+    m_labelSaveState->setStyleSheet(QStringLiteral("QLabel { color: red; }"));
+    m_labelSaveState->hide();
+    bar->insertPermanentWidget(0, m_labelSaveState);
+
+    connect(book, &BookController::overLengthChanged, this, [this](int length, bool byEdit) {
+        m_overLengthText = length > 0 ? overLengthMessage(length) : QString();
+        if (byEdit)
+            Toast::showTip(m_overLengthText, m_tipParent, 5000, Qt::AlignCenter);
+        updateSaveState();
+    });
+    connect(book, &BookController::autoSaveFailed, this, [this](const QString &, const QString &message) {
+        m_autoSaveFailureText = QStringLiteral("自动保存失败：%1").arg(message);
+        updateSaveState();
+    });
+    for (auto signal : {&BookController::chapterSaved, &BookController::chapterOpened}) {
+        connect(book, signal, this, [this]() {
+            m_autoSaveFailureText.clear();
+            updateSaveState();
+        });
+    }
+}
+
+MainStatusBar::~MainStatusBar() = default;
+
+void MainStatusBar::updateClock()
+{
+    m_labelClock->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    // characterCount is kept by the document: no walk over the chapter.
+    const int revision = m_editor->document()->revision();
+    if (revision != m_statisticsRevision) {
+        m_statisticsRevision = revision;
+        m_labelStatistics->setText(QStringLiteral("字数：%1").arg(qMax(0, m_editor->document()->characterCount() - 1)));
+    }
+}
+
+void MainStatusBar::showCursorPosition()
+{
+    const QPoint pos = m_editor->cursorColumnLine();
+    m_labelCursorPosition->setText(QStringLiteral("%1,%2").arg(pos.x()).arg(pos.y()));
+}
+
+void MainStatusBar::showSignedIn(bool signedIn)
+{
+    m_labelLoginState->setText(signedIn ? QStringLiteral("已登录") : QStringLiteral("未登录"));
+}
+
+void MainStatusBar::updateSaveState()
+{
+    const QString text = m_overLengthText.isEmpty() ? m_autoSaveFailureText : m_overLengthText;
+    m_labelSaveState->setText(text);
+    m_labelSaveState->setToolTip(text);
+    m_labelSaveState->setVisible(!text.isEmpty());
+}
