@@ -1,4 +1,5 @@
 // Database files, schema, start-up checks, data access and the shared connection.
+#include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
@@ -77,32 +78,6 @@ void onSideConnection(const QString &file, const QStringList &statements)
     closeSideConnection(name);
 }
 
-// Starts like a fresh process, giving `answer` to every question; records each message's kind and text.
-struct Answered {
-    bool ok = false;
-    QList<int> kinds;
-    QStringList texts;
-};
-Answered startAnswering(int answer)
-{
-    Answered r;
-    g_SysParams = SysParams();
-    g_App.quitting = false;
-    g_App.setMessageHook([&r, answer](int kind, const QString &t) {
-        r.kinds << kind;
-        r.texts << t;
-        return answer;
-    });
-    try {
-        r.ok = g_App.init();
-    } catch (const Exception &e) {
-        r.texts << e.message();
-        g_App.deinit();
-    }
-    g_App.setMessageHook(nullptr);
-    return r;
-}
-
 void writeFile(const QString &file, const QByteArray &bytes)
 {
     QFile f(file);
@@ -174,14 +149,10 @@ private slots:
         // A second instance is refused and touches nothing.
         const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
         App other;
-        QStringList messages;
-        other.setMessageHook([&](int, const QString &t) {
-            messages << t;
-            return 0;
-        });
+        ScriptedPrompter otherPrompts(other);
         QVERIFY(!other.init());
-        QCOMPARE(messages.size(), 1);
-        QVERIFY(messages.first().contains("已经在运行"));
+        QCOMPARE(otherPrompts.errors().size(), 1);
+        QVERIFY(otherPrompts.errors().first().contains("已经在运行"));
         QVERIFY(g_App.db.isOpen());
         QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
 
@@ -379,12 +350,12 @@ private slots:
         }
         const QByteArray before = fileDigest(main);
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can not open connection: .+"));
-        const Answered r = startAnswering(answer);
+        const StartResult r = startApp(answer);
         QCOMPARE(r.ok, ok);
-        QCOMPARE(r.texts.size(), 1);
+        QCOMPARE(r.messages.size(), 1);
         QCOMPARE(r.kinds.first(), int(backups == "none" ? Ink::mkError : Ink::mkQuestion));
-        QVERIFY2(r.texts.first().contains(main) && (backups == "none" || r.texts.first().contains(offered)),
-                 qPrintable(r.texts.first()));
+        QVERIFY2(r.messages.first().contains(main) && (backups == "none" || r.messages.first().contains(offered)),
+                 qPrintable(r.messages.first()));
         const QStringList aside = QDir(profile.dataPath()).entryList({"Inkboat.sdb.*.damaged"});
         if (ok) {
             QCOMPARE(text("SELECT Title FROM BookTree WHERE ID='B1'"), QStringLiteral("书"));

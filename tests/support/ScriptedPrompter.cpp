@@ -2,16 +2,14 @@
 
 #include "app/App.h"
 
-ScriptedPrompter::ScriptedPrompter()
-    : m_previous(g_App.prompter())
-{
-    g_App.setPrompter(this);
-}
+ScriptedPrompter::ScriptedPrompter() : ScriptedPrompter(g_App) {}
+
+ScriptedPrompter::ScriptedPrompter(App &app) : m_app(app), m_previous(app.prompter()) { m_app.setPrompter(this); }
 
 ScriptedPrompter::~ScriptedPrompter()
 {
-    if (g_App.prompter() == this)
-        g_App.setPrompter(m_previous);
+    if (m_app.prompter() == this)
+        m_app.setPrompter(m_previous);
 }
 
 QStringList ScriptedPrompter::texts(int kind) const
@@ -31,6 +29,11 @@ QStringList ScriptedPrompter::infos() const
     return texts(Ink::mkInformation) + texts(Ink::mkInformation2);
 }
 
+void ScriptedPrompter::passFramesOn()
+{
+    framed = [this](QWidget *widget, int options) { return m_previous ? m_previous->showFramed(widget, options) : 0; };
+}
+
 void ScriptedPrompter::clear()
 {
     messages.clear();
@@ -40,6 +43,8 @@ void ScriptedPrompter::clear()
 int ScriptedPrompter::showMessage(int kind, const QString &text, int buttons, const QString &)
 {
     messages.append({kind, text, buttons});
+    if (onMessage)
+        onMessage(kind, text);
     if (kind != Ink::mkQuestion)
         return Ink::maOk;
     return answers.isEmpty() ? defaultAnswer : answers.takeFirst();

@@ -8,8 +8,11 @@
 
 #include <functional>
 
-// Stands in for the user in tests: installs itself as App's prompter for its lifetime (the
-// previous one comes back afterwards), answers questions from a queue and records every message.
+class App;
+
+// Stands in for the user in tests: installs itself as the prompter of g_App (or of another App)
+// for its lifetime (the previous one comes back afterwards), answers questions from a queue and
+// records every message.
 class ScriptedPrompter final : public Prompter
 {
 public:
@@ -20,6 +23,7 @@ public:
     };
 
     ScriptedPrompter();
+    explicit ScriptedPrompter(App &app);
     ~ScriptedPrompter() override;
     ScriptedPrompter(const ScriptedPrompter &) = delete;
     ScriptedPrompter &operator=(const ScriptedPrompter &) = delete;
@@ -30,8 +34,12 @@ public:
     int defaultAnswer = -1;
     // Folders handed to the next chooseDirectory calls; an empty queue cancels.
     QStringList directories;
+    // Runs when a message is shown, before it is answered (the user acting while a dialog is up).
+    std::function<void(int kind, const QString &text)> onMessage;
     // Runs framed windows; without it a modal frame answers 0 (rejected) and is not shown.
     std::function<int(QWidget *, int)> framed;
+    // Lets the prompter this one replaced show the framed windows (real frames in window tests).
+    void passFramesOn();
 
     QList<Message> messages;
     QStringList chosenCaptions;
@@ -50,5 +58,6 @@ public:
     void applyUiFont(const QString &, int) override {}
 
 private:
+    App &m_app;
     Prompter *m_previous = nullptr;
 };

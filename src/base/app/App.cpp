@@ -35,16 +35,6 @@
 
 App g_App;
 
-namespace {
-
-// Without a widget application nothing can be asked or shown; nothing may wait for a click.
-bool hasWidgets()
-{
-    return QCoreApplication::instance() && QCoreApplication::instance()->inherits("QApplication");
-}
-
-} // namespace
-
 bool GuiSnapshot::canThreadSync(qint64 nowMsecs) const
 {
     const qint64 last = lastInputMsecs.load();
@@ -76,10 +66,7 @@ void App::progress(const QString &text)
 void App::reportFatal(const QString &text)
 {
     writeLog(QStringLiteral("err"), text);
-    if (m_messageHook)
-        m_messageHook(Ink::mkError, text);
-    else if (hasWidgets())
-        showError(text);
+    showError(text);
 }
 
 QVariant App::syncOut(const QString &key) const
@@ -226,12 +213,7 @@ bool recoverMainFile(const OpenedFiles &files)
             .arg(mainFile, files.mainError, QDir::toNativeSeparators(backup),
                  QFileInfo(backup).lastModified().toString(Ink::dateTimeFormat()));
     writeLog(QStringLiteral("err"), text);
-    int answer = Ink::maNo;
-    if (g_App.messageHook())
-        answer = g_App.messageHook()(Ink::mkQuestion, text);
-    else if (hasWidgets())
-        answer = g_App.ask(text, Ink::mbYes | Ink::mbNo);
-    if (answer != Ink::maYes) {
+    if (g_App.ask(text, Ink::mbYes | Ink::mbNo) != Ink::maYes) {
         writeLog(QStringLiteral("err"), QStringLiteral("没有恢复备份，程序退出，数据文件未改动。"));
         return false;
     }

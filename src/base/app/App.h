@@ -85,13 +85,8 @@ public:
 
     bool isQuitting() const { return quitting.load(); }
 
-    // Reports a fatal start-up failure: through the message hook when one is set (tests),
-    // else through showError.
+    // Reports a fatal start-up failure: written to the error log and shown with showError.
     void reportFatal(const QString &text);
-    // Replaces the message dialogs of start-up failures; returns the answer.
-    using MessageHook = std::function<int(int kind, const QString &text)>;
-    void setMessageHook(MessageHook hook) { m_messageHook = std::move(hook); }
-    const MessageHook &messageHook() const { return m_messageHook; }
 
     // Progress texts of start-up; shown nowhere by default.
     void setProgressHook(std::function<void(const QString &)> hook) { m_progressHook = std::move(hook); }
@@ -170,7 +165,6 @@ private:
     QString m_appDataPath;
     QString m_defaultBackupPath;
     QString m_librarySourcePath;
-    MessageHook m_messageHook;
     Prompter *m_prompter = nullptr;
     std::function<void(const QString &)> m_progressHook;
     DownloadFinishedHandler m_downloadFinished;
