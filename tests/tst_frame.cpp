@@ -164,7 +164,7 @@ private slots:
             QCOMPARE(FramelessWindow::modalCount(), 1);
             dialog->accept();
         });
-        QCOMPARE(FramelessWindow::showWidget(dialog, Ink::foModal | Ink::foDeleteFrame, nullptr), int(QDialog::Accepted));
+        QCOMPARE(FramelessWindow::showWidget(dialog, Ink::foModal, nullptr), int(QDialog::Accepted));
         QCOMPARE(dialog->doneCode(), int(QDialog::Accepted));
         QCOMPARE(FramelessWindow::modalCount(), 0);
         // Out of the frame again and still the caller's: no frame owns it any more.

@@ -30,7 +30,6 @@ enum FrameOption : int {
     foModal = 0x1,        // application-modal; a dialog's result is returned
     foResizable = 0x2,    // the frame offers edge resizing
     foParentMain = 0x4,   // the frame is a child window of the main window
-    foDeleteFrame = 0x8,  // a modal frame is deleted when its loop ends
     foTool = 0x10,        // tool-style frame
     foToolTip = 0x20,     // tooltip-style frame following the application's active state
 };
