@@ -143,8 +143,8 @@ public slots:
     void onDownloadFinished(const QString &fileName, const QString &downloadFlag);
 
 signals:
-    // The signed-in user changed; the window refreshes its login label and summary. Nothing emits
-    // it yet: it waits for sign-in, sign-out and the user switch, which are not written.
+    // The signed-in user changed (sign-in, sign-out, a change of user); the window refreshes its
+    // login label and summary.
     // Workers have no signal to ask the window with: they read syncOut(), never a blocking call.
     void refreshUserInfo();
     // A signal-driven quit: the window saves what it must, stops its threads and ends the loop.
