@@ -80,15 +80,6 @@ private slots:
     void init() { FramelessWindow::setTranslucencyOverride(1); }
     void cleanup() { FramelessWindow::setTranslucencyOverride(-1); }
 
-    void formHasEveryNamedPart()
-    {
-        FramelessWindow frame;
-        for (const char *name : {"verticalLayoutOuter", "windowFrame", "verticalLayoutInner", "windowTitlebar",
-                                 "horizontalLayout", "icon", "titleText", "minimizeButton", "restoreButton",
-                                 "maximizeButton", "closeButton", "windowContent"})
-            QVERIFY2(frame.findChild<QObject *>(QLatin1String(name)), name);
-    }
-
     void wrapsWidgetAndCopiesTitleIconName()
     {
         auto *content = new QLabel(QStringLiteral("正文"));

@@ -1,5 +1,4 @@
 // Database files, schema, start-up checks, data access and the shared connection.
-#include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
@@ -145,16 +144,6 @@ private slots:
         QCOMPARE(count("SELECT COUNT(*) FROM L.DbVersion"), 1);
         QCOMPARE(text("SELECT Version FROM L.DbVersion"), QStringLiteral("4.31"));
         QVERIFY(!getSysParam("Sys.MachineUniqueId").isEmpty());
-
-        // A second instance is refused and touches nothing.
-        const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
-        App other;
-        ScriptedPrompter otherPrompts(other);
-        QVERIFY(!other.init());
-        QCOMPARE(otherPrompts.errors().size(), 1);
-        QVERIFY(otherPrompts.errors().first().contains("已经在运行"));
-        QVERIFY(g_App.db.isOpen());
-        QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
 
         // Leave a row and free pages behind, and ask for shrinking at the next start.
         execSql("INSERT INTO BookTree(ID,pID,Level,Sort,Title) VALUES('B1','',0,1,'书')");
@@ -656,25 +645,6 @@ private slots:
         QCOMPARE(query->value("ID").toString(), QString("N0000"));
         query.reset();
         model.reset();
-    }
-
-    void failedWorkRollsBack()
-    {
-        TestProfile profile;
-        START_OK();
-        QVERIFY_EXCEPTION_THROWN(
-            {
-                Transaction tx;
-                execSql("INSERT INTO SysParam(key,value) VALUES('a','1')");
-                execSql("INSERT INTO NoSuchTable VALUES(1)");
-                tx.commit();
-            },
-            Exception);
-        QCOMPARE(openTransactionCount(), 0);
-        QCOMPARE(count("SELECT COUNT(*) FROM SysParam WHERE key='a'"), 0);
-        // The connection is usable and not inside a transaction.
-        Transaction tx;
-        tx.commit();
     }
 
     // A throw between begin and commit, a raw "BEGIN" included, leaves the connection to others.

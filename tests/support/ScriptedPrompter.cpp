@@ -2,14 +2,16 @@
 
 #include "app/App.h"
 
-ScriptedPrompter::ScriptedPrompter() : ScriptedPrompter(g_App) {}
-
-ScriptedPrompter::ScriptedPrompter(App &app) : m_app(app), m_previous(app.prompter()) { m_app.setPrompter(this); }
+ScriptedPrompter::ScriptedPrompter()
+    : m_previous(g_App.prompter())
+{
+    g_App.setPrompter(this);
+}
 
 ScriptedPrompter::~ScriptedPrompter()
 {
-    if (m_app.prompter() == this)
-        m_app.setPrompter(m_previous);
+    if (g_App.prompter() == this)
+        g_App.setPrompter(m_previous);
 }
 
 QStringList ScriptedPrompter::texts(int kind) const

@@ -8,11 +8,8 @@
 
 #include <functional>
 
-class App;
-
-// Stands in for the user in tests: installs itself as the prompter of g_App (or of another App)
-// for its lifetime (the previous one comes back afterwards), answers questions from a queue and
-// records every message.
+// Stands in for the user in tests: installs itself as App's prompter for its lifetime (the
+// previous one comes back afterwards), answers questions from a queue and records every message.
 class ScriptedPrompter final : public Prompter
 {
 public:
@@ -23,7 +20,6 @@ public:
     };
 
     ScriptedPrompter();
-    explicit ScriptedPrompter(App &app);
     ~ScriptedPrompter() override;
     ScriptedPrompter(const ScriptedPrompter &) = delete;
     ScriptedPrompter &operator=(const ScriptedPrompter &) = delete;
@@ -58,6 +54,5 @@ public:
     void applyUiFont(const QString &, int) override {}
 
 private:
-    App &m_app;
     Prompter *m_previous = nullptr;
 };
