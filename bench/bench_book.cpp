@@ -165,12 +165,11 @@ int main(int argc, char **argv)
     // --- reload with re-selection at 20,000 nodes ---
     {
         fillBooks(200, 10, 9, QString(), QStringLiteral("短"));
+        BenchPrompter prompter;
         QWidget host;
         auto *view = new TreeView(&host);
         auto *editor = new MyTextEdit(&host);
         BookController book(view, editor);
-        book.errorHook = [](const QString &text) { qWarning("%s", qPrintable(text)); };
-        book.askHook = [](const QString &) { return int(Ink::maYes); };
         book.loadTree();
         const QString chapterId = anyId("NodeType=3 AND Title='第5章' ORDER BY rowid DESC");
         book.selectNode(chapterId);
@@ -203,13 +202,12 @@ int main(int argc, char **argv)
         const double mb = QFileInfo(g_App.appDataPath() + "Inkboat.sdb").size() / 1048576.0;
         benchNote("main file size", mb, "MB");
 
+        BenchPrompter prompter;
         QWidget host;
         auto *view = new TreeView(&host);
         auto *editor = new MyTextEdit(&host);
         editor->setResetOnAsciiKey(true);
         BookController book(view, editor);
-        book.errorHook = [](const QString &text) { qWarning("%s", qPrintable(text)); };
-        book.askHook = [](const QString &) { return int(Ink::maYes); };
         host.resize(1200, 800);
         host.show();
         book.loadTree();

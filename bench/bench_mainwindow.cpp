@@ -180,8 +180,7 @@ int main(int argc, char **argv)
     benchReport(names.at(2), ticks, "ms", below(0.1, "ms"));
 
     // Close (questions answered) to the connection closed, without the final backup.
-    window->setAskHook([](const QString &) { return int(Ink::maYes); });
-    window->setErrorHook([](const QString &text) { qWarning("%s", qPrintable(text)); });
+    BenchPrompter prompter;
     g_SysParams.autoBackupDb = false;
     QPointer<MainWindow> alive(window);
     QElapsedTimer closing;

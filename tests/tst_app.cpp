@@ -1,5 +1,6 @@
 // Start-up pieces of the application: screen scale, the event guard, the worker snapshot,
 // the signal-driven quit, and the program itself on a clean profile.
+#include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
@@ -335,21 +336,18 @@ private slots:
         };
         setArticleVersion("1"); // too old: start-up stops with a message
         App::installQuitSignalHandlers();
-        QStringList shown;
         g_SysParams = SysParams();
         g_App.quitting = false;
-        g_App.setMessageHook([&shown](int, const QString &text) {
-            shown << text;
+        ScriptedPrompter prompts;
+        prompts.onMessage = [](int, const QString &) {
             QEventLoop box;
             QTimer::singleShot(0, [] { ::raise(SIGTERM); });
             QTimer::singleShot(20000, &box, &QEventLoop::quit);
             box.exec();
-            return 0;
-        });
+        };
         QVERIFY(!g_App.init());
-        g_App.setMessageHook(nullptr);
         stopApp();
-        QCOMPARE(shown.size(), 1);
+        QCOMPARE(prompts.messages.size(), 1);
         QVERIFY(g_App.isQuitting());
         setArticleVersion("4.0");
         QVERIFY(startApp().ok);

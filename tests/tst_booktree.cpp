@@ -1,5 +1,5 @@
 // The book tree against a real database: building, adding, renaming, deleting, dragging, sorting.
-#include "BookRows.h"
+#include "BookHost.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
@@ -105,11 +105,11 @@ private slots:
         if (!failure.isEmpty())
             execSql(failure);
         QCOMPARE(host.book->addBookNode(asBook, sameLevel), !expected.isEmpty());
-        QCOMPARE(host.errors.size(), failure.isEmpty() ? 0 : 1);
+        QCOMPARE(host.prompts.errors().size(), failure.isEmpty() ? 0 : 1);
         if (expected.isEmpty()) {
             // Refused or failed: table, tree and current node as they were, no transaction left open.
             if (!failure.isEmpty())
-                QVERIFY(host.errors[0].startsWith("新增文章出错，错误信息：\n"));
+                QVERIFY(host.prompts.errors()[0].startsWith("新增文章出错，错误信息：\n"));
             QCOMPARE(scalar("SELECT COUNT(*) FROM BookTree").toInt(), 8);
             QCOMPARE(shape(host.book->model()), smallShape);
             QCOMPARE(host.currentId(), current);
@@ -177,10 +177,10 @@ private slots:
         QCOMPARE(c2.data().toString(), stored);
         QCOMPARE(TreeNodeInfo::of(c2)->title, stored);
         QCOMPARE(row("C2", "Usn,Synced"), stored == "章二" ? QString("7|1") : QString("0|0"));
-        QCOMPARE(host.errors.size(), fails ? 1 : 0);
+        QCOMPARE(host.prompts.errors().size(), fails ? 1 : 0);
         if (fails) {
-            QVERIFY(host.errors[0].startsWith("更改书节点名称出错，错误信息：\n"));
-            QVERIFY(host.errors[0].contains("磁盘已满"));
+            QVERIFY(host.prompts.errors()[0].startsWith("更改书节点名称出错，错误信息：\n"));
+            QVERIFY(host.prompts.errors()[0].contains("磁盘已满"));
         }
     }
 
@@ -204,9 +204,9 @@ private slots:
         QFETCH(QString, flag);
         BookHost host;
         host.select(node);
-        host.answers << answer;
+        host.prompts.answers << answer;
         host.book->deleteCurrentNode();
-        QCOMPARE(host.asked, question.isEmpty() ? QStringList() : QStringList{question});
+        QCOMPARE(host.prompts.questions(), question.isEmpty() ? QStringList() : QStringList{question});
         QCOMPARE(row(node, "Flag"), flag);
         if (flag == "A") {
             QCOMPARE(unsyncedRows(), 0);
@@ -239,11 +239,11 @@ private slots:
                     "BEGIN SELECT RAISE(ABORT,'删不掉'); END");
         host.book->deleteCurrentNode();
         // No save question: only the delete is asked.
-        QCOMPARE(host.asked.size(), 1);
-        QCOMPARE(host.errors.size(), fails ? 1 : 0);
+        QCOMPARE(host.prompts.questions().size(), 1);
+        QCOMPARE(host.prompts.errors().size(), fails ? 1 : 0);
         if (fails) {
             // Nothing was deleted: the chapter stays open with its edits, which still save.
-            QVERIFY(host.errors[0].contains("删不掉"));
+            QVERIFY(host.prompts.errors()[0].contains("删不掉"));
             QCOMPARE(host.book->currentChapterId(), QString("C2"));
             QCOMPARE(host.currentId(), QString("C2"));
             QVERIFY(host.editor->document()->isModified());

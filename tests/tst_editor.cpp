@@ -1,5 +1,5 @@
 // The chapter editor and the saving of chapters against a real database.
-#include "BookRows.h"
+#include "BookHost.h"
 #include "TestProfile.h"
 
 #include "app/Constants.h"
@@ -201,7 +201,7 @@ private slots:
         QCOMPARE(plain("C1"), QString("章一+C1+C1+C1+C1"));
         QCOMPARE(plain("C2"), QString("章二+C2+C2+C2+C2"));
         QCOMPARE(plain("C3"), QString("章三+C3+C3"));
-        QVERIFY(host.asked.isEmpty());
+        QVERIFY(host.prompts.questions().isEmpty());
     }
 
     void reloadKeepsModifiedText()
@@ -213,7 +213,7 @@ private slots:
         QCOMPARE(plain("C2"), QString("章二未保存"));
         QCOMPARE(host.book->currentChapterId(), QString("C2"));
         QCOMPARE(host.currentId(), QString("C2"));
-        QVERIFY(host.asked.isEmpty());
+        QVERIFY(host.prompts.questions().isEmpty());
         // After a sync the chapter is read again.
         execSql("UPDATE BookTree SET HTML='<p>云端</p>',PlainText='云端' WHERE ID='C2'");
         host.book->loadTree(true);
@@ -244,7 +244,7 @@ private slots:
         host.type("未存");
         execSql(obstacle);
         host.book->loadTree(true);
-        QVERIFY(!host.errors.isEmpty());
+        QVERIFY(!host.prompts.errors().isEmpty());
         QCOMPARE(host.book->currentChapterId(), QString("C2"));
         QCOMPARE(host.editor->toPlainText(), QString("章二未存"));
         QVERIFY(host.editor->document()->isModified());
@@ -257,12 +257,12 @@ private slots:
             return;
         }
         // Only "否" gives the text up; a dismissed question keeps it.
-        host.answers << -1 << int(Ink::maNo);
+        host.prompts.answers << -1 << int(Ink::maNo);
         host.select("C1");
         QCOMPARE(host.book->currentChapterId(), QString("C2"));
         QCOMPARE(host.editor->toPlainText(), QString("章二未存"));
         host.select("C1");
-        QCOMPARE(host.asked.size(), 2);
+        QCOMPARE(host.prompts.questions().size(), 2);
         QCOMPARE(host.book->currentChapterId(), QString("C1"));
         QCOMPARE(row("C2", "Flag,PlainText"), QString("D|章二"));
     }
@@ -286,7 +286,7 @@ private slots:
         QSignalSpy failSpy(host.book, &BookController::autoSaveFailed);
         host.book->autoSaveTimerUpdate();
         // The timer opens no dialog: the failure is reported and logged with the chapter id.
-        QVERIFY(host.errors.isEmpty());
+        QVERIFY(host.prompts.errors().isEmpty());
         QCOMPARE(failSpy.count(), 1);
         QCOMPARE(failSpy[0][0].toString(), QString("C1"));
         const QString message = failSpy[0][1].toString();
@@ -302,8 +302,8 @@ private slots:
 
         // Leaving the chapter: the save fails again and says so, so the tree stays on it.
         host.select("C2");
-        QCOMPARE(host.asked, QStringList{"文章已修改，保存吗？"});
-        QCOMPARE(host.errors, QStringList{message});
+        QCOMPARE(host.prompts.questions(), QStringList{"文章已修改，保存吗？"});
+        QCOMPARE(host.prompts.errors(), QStringList{message});
         QCOMPARE(host.book->currentChapterId(), QString("C1"));
         QCOMPARE(host.currentId(), QString("C1"));
         QCOMPARE(host.editor->toPlainText(), QString("章一新的字"));
@@ -336,11 +336,11 @@ private slots:
         QSignalSpy discardSpy(host.book, &BookController::recoveryCopiesDiscarded);
         host.select("C1");
         host.type("改");
-        host.answers << answer;
+        host.prompts.answers << answer;
         // A timer firing while the question is open must not save the edits.
-        host.onAsk = [&host](const QString &) { host.book->autoSaveTimerUpdate(); };
+        host.prompts.onMessage = [&host](int, const QString &) { host.book->autoSaveTimerUpdate(); };
         host.select("C2");
-        QCOMPARE(host.asked, QStringList{"文章已修改，保存吗？"});
+        QCOMPARE(host.prompts.questions(), QStringList{"文章已修改，保存吗？"});
         QCOMPARE(plain("C1"), stored);
         QCOMPARE(discardSpy.count(), discarded);
         const QString open = stays ? "C1" : "C2";
@@ -368,13 +368,13 @@ private slots:
         // The timer fails quietly and tries again at every tick.
         host.book->autoSaveTimerUpdate();
         host.book->autoSaveTimerUpdate();
-        QVERIFY(host.errors.isEmpty());
+        QVERIFY(host.prompts.errors().isEmpty());
         QCOMPARE(failSpy.count(), 2);
         const QString tooLong = QStringLiteral("文章可以支持最大字符长度10240，不能继续！");
         QCOMPARE(failSpy[1][1].toString(), tooLong);
         // A save the author asks for still shows the message.
         QVERIFY(!host.book->trySaveArticle());
-        QCOMPARE(host.errors, QStringList{tooLong});
+        QCOMPARE(host.prompts.errors(), QStringList{tooLong});
         QTextCursor cursor(host.editor->document());
         cursor.movePosition(QTextCursor::End);
         cursor.deletePreviousChar();

@@ -80,15 +80,6 @@ private slots:
     void init() { FramelessWindow::setTranslucencyOverride(1); }
     void cleanup() { FramelessWindow::setTranslucencyOverride(-1); }
 
-    void formHasEveryNamedPart()
-    {
-        FramelessWindow frame;
-        for (const char *name : {"verticalLayoutOuter", "windowFrame", "verticalLayoutInner", "windowTitlebar",
-                                 "horizontalLayout", "icon", "titleText", "minimizeButton", "restoreButton",
-                                 "maximizeButton", "closeButton", "windowContent"})
-            QVERIFY2(frame.findChild<QObject *>(QLatin1String(name)), name);
-    }
-
     void wrapsWidgetAndCopiesTitleIconName()
     {
         auto *content = new QLabel(QStringLiteral("正文"));
@@ -164,7 +155,7 @@ private slots:
             QCOMPARE(FramelessWindow::modalCount(), 1);
             dialog->accept();
         });
-        QCOMPARE(FramelessWindow::showWidget(dialog, Ink::foModal | Ink::foDeleteFrame, nullptr), int(QDialog::Accepted));
+        QCOMPARE(FramelessWindow::showWidget(dialog, Ink::foModal, nullptr), int(QDialog::Accepted));
         QCOMPARE(dialog->doneCode(), int(QDialog::Accepted));
         QCOMPARE(FramelessWindow::modalCount(), 0);
         // Out of the frame again and still the caller's: no frame owns it any more.

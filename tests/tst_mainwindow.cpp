@@ -1,8 +1,10 @@
 // The main window: its parts and actions, shortcuts, layout, timers, closing, the signal-driven
 // quit and the single instance.
 #include "BookRows.h"
+#include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
+#include "app/App.h"
 #include "app/Constants.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
@@ -17,17 +19,13 @@
 
 namespace {
 
-// A main window over the small library; questions are answered from a list (yes when empty).
-struct Window : Prompts {
+// A main window over the small library; questions are answered from prompts.answers (yes when
+// empty).
+struct Window {
+    ScriptedPrompter prompts;
     std::unique_ptr<MainWindow> w = std::make_unique<MainWindow>();
-    QStringList infos;
 
-    Window()
-    {
-        w->setAskHook([this](const QString &text) { return ask(text); });
-        w->setErrorHook([this](const QString &text) { errors << text; });
-        w->setInfoHook([this](const QString &text) { infos << text; });
-    }
+    Window() { prompts.defaultAnswer = Ink::maYes; }
     template <class T> T *get(const char *name) const
     {
         T *child = w->findChild<T *>(QLatin1String(name));
@@ -163,7 +161,7 @@ private slots:
         // Del inside the editor deletes text, not the chapter.
         editor->moveCursor(QTextCursor::Start);
         QTest::keyClick(editor, Qt::Key_Delete);
-        QVERIFY(win.asked.isEmpty());
+        QVERIFY(win.prompts.questions().isEmpty());
         QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(plain("C1"), QString("一abcd"));
         QVERIFY(!editor->document()->isModified());
@@ -176,9 +174,9 @@ private slots:
         // Del in the tree deletes the current node after the question.
         win.w->book()->selectNode("C2");
         win.get<TreeView>("treeViewBook")->setFocus();
-        win.answers << Ink::maNo;
+        win.prompts.answers << Ink::maNo;
         QTest::keyClick(win.get<TreeView>("treeViewBook"), Qt::Key_Delete);
-        QCOMPARE(win.asked, QStringList{"确定删除<章二>吗？"});
+        QCOMPARE(win.prompts.questions(), QStringList{"确定删除<章二>吗？"});
     }
 
     // Listed here, not taken from the window: an action dropped from unfinishedActionNames()
@@ -210,8 +208,8 @@ private slots:
         QVERIFY(action);
         action->setEnabled(true);
         action->trigger();
-        QCOMPARE(win.infos, QStringList{"该功能尚未完成"});
-        QVERIFY(win.asked.isEmpty());
+        QCOMPARE(win.prompts.infos(), QStringList{"该功能尚未完成"});
+        QVERIFY(win.prompts.questions().isEmpty());
         QVERIFY(MainWindow::unfinishedActionNames().contains(name));
     }
 
@@ -332,7 +330,7 @@ private slots:
             execSql("CREATE TEMP TRIGGER fail_save BEFORE UPDATE OF HTML ON main.BookTree "
                     "BEGIN SELECT RAISE(ABORT,'写不进'); END");
         QCOMPARE(win.w->saveChapterForSession(), !failing);
-        QVERIFY(win.asked.isEmpty() && win.errors.isEmpty() && win.infos.isEmpty());
+        QVERIFY(win.prompts.messages.isEmpty());
         QCOMPARE(plain("C1"), QString(failing ? "章一" : "章一改"));
         QCOMPARE(editor->document()->isModified(), failing);
         if (!failing)
@@ -374,15 +372,15 @@ private slots:
             execSql("CREATE TEMP TRIGGER fail_save BEFORE UPDATE OF HTML ON main.BookTree "
                     "BEGIN SELECT RAISE(ABORT,'写不进'); END");
         // A second close request while the first is running asks nothing and closes nothing.
-        win.onAsk = [&win](const QString &text) {
+        win.prompts.onMessage = [&win](int, const QString &text) {
             if (text == "文章已修改，保存吗？")
                 win.w->close();
         };
-        win.answers = answers;
+        win.prompts.answers = answers;
         QCOMPARE(win.w->close(), closed);
-        QCOMPARE(win.asked, QStringList({"确定退出吗？", "文章已修改，保存吗？"}).mid(0, answers.size()));
+        QCOMPARE(win.prompts.questions(), QStringList({"确定退出吗？", "文章已修改，保存吗？"}).mid(0, answers.size()));
         QCOMPARE(plain("C1"), stored);
-        QCOMPARE(win.errors.size(), failing ? 1 : 0);
+        QCOMPARE(win.prompts.errors().size(), failing ? 1 : 0);
         // A close that does not happen leaves the window working.
         QCOMPARE(win.w->isVisible(), !closed);
         QCOMPARE(win.w->isEnabled(), !closed);
@@ -390,11 +388,11 @@ private slots:
         QCOMPARE(win.get<MyTextEdit>("textEditor")->document()->isModified(), !closed);
         if (!failing)
             return;
-        QVERIFY(win.errors[0].contains("写不进"));
+        QVERIFY(win.prompts.errors()[0].contains("写不进"));
         QVERIFY(win.get<MyTextEdit>("textEditor")->document()->isModified());
         QVERIFY(!win.w->isClosing());
         execSql("DROP TRIGGER temp.fail_save");
-        win.answers = {Ink::maYes, Ink::maYes};
+        win.prompts.answers = {Ink::maYes, Ink::maYes};
         QVERIFY(win.w->close());
         QCOMPARE(plain("C1"), QString("章一改"));
     }
@@ -417,7 +415,7 @@ private slots:
         QCOMPARE(Toast::currentSerial(), toasts + 1);
         // The timer opens no dialog; the text stays until the chapter is short enough to save.
         win.w->autoSaveTimerUpdate();
-        QVERIFY(win.errors.isEmpty());
+        QVERIFY(win.prompts.errors().isEmpty());
         QVERIFY(label->text().contains(count));
         editor->textCursor().deletePreviousChar();
         editor->textCursor().deletePreviousChar();
@@ -444,8 +442,8 @@ private slots:
         QTimer::singleShot(0, win.w.get(), &MainWindow::quitWithoutQuestions);
         QCOMPARE(QApplication::exec(), 1);
         // Nobody was asked or shown anything; the text is in a recovery copy, the log names the chapter.
-        QVERIFY(win.asked.isEmpty());
-        QVERIFY(win.errors.isEmpty());
+        QVERIFY(win.prompts.questions().isEmpty());
+        QVERIFY(win.prompts.errors().isEmpty());
         const QStringList files = tmp.entryList(QDir::Files);
         QCOMPARE(files.size(), 1);
         QVERIFY2(QRegularExpression("^tmpSave\\.C1\\.\\d{17}\\.txt$").match(files[0]).hasMatch(), qPrintable(files[0]));
@@ -487,7 +485,7 @@ private slots:
         QTimer::singleShot(0, []() { ::raise(SIGTERM); });
         const int code = QApplication::exec();
         QCOMPARE(code, 0);
-        QVERIFY(win.asked.isEmpty());
+        QVERIFY(win.prompts.questions().isEmpty());
         QVERIFY(plain("C2").contains("驼铃"));
         QVERIFY(plain("C2").contains("abc"));
     }

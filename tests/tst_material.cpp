@@ -1,7 +1,9 @@
 // Material panel over real enciphered library files built in a temporary folder.
 #include "BookRows.h"
+#include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
+#include "app/App.h"
 #include "app/Constants.h"
 #include "libtool/LibraryFile.h"
 #include "log/Log.h"
@@ -350,9 +352,9 @@ private slots:
     void mainWindowBrowsesAndInserts()
     {
         insertBookRow("B1", "", 1, 0, 1, "正文");
+        ScriptedPrompter prompts;
+        prompts.passFramesOn();
         MainWindow w;
-        QStringList infos;
-        w.setInfoHook([&infos](const QString &text) { infos << text; });
         w.windowFirstShow();
         auto *treeViewMaterial = w.findChild<QTreeView *>("treeViewMaterial");
         auto *pane = w.findChild<QPlainTextEdit *>("plainTextEditMaterialContent");
@@ -381,7 +383,7 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (QWidget *widget : QApplication::allWidgets())
             QVERIFY(!qobject_cast<ArticleViewDialog *>(widget));
-        QVERIFY2(infos.isEmpty(), qPrintable(infos.join('|'))); // no "not yet available" left
+        QVERIFY2(prompts.infos().isEmpty(), qPrintable(prompts.infos().join('|'))); // no "not yet available" left
     }
 
 private:

@@ -77,32 +77,6 @@ void onSideConnection(const QString &file, const QStringList &statements)
     closeSideConnection(name);
 }
 
-// Starts like a fresh process, giving `answer` to every question; records each message's kind and text.
-struct Answered {
-    bool ok = false;
-    QList<int> kinds;
-    QStringList texts;
-};
-Answered startAnswering(int answer)
-{
-    Answered r;
-    g_SysParams = SysParams();
-    g_App.quitting = false;
-    g_App.setMessageHook([&r, answer](int kind, const QString &t) {
-        r.kinds << kind;
-        r.texts << t;
-        return answer;
-    });
-    try {
-        r.ok = g_App.init();
-    } catch (const Exception &e) {
-        r.texts << e.message();
-        g_App.deinit();
-    }
-    g_App.setMessageHook(nullptr);
-    return r;
-}
-
 void writeFile(const QString &file, const QByteArray &bytes)
 {
     QFile f(file);
@@ -171,20 +145,6 @@ private slots:
         QCOMPARE(count("SELECT COUNT(*) FROM L.DbVersion"), 1);
         QCOMPARE(text("SELECT Version FROM L.DbVersion"), QStringLiteral("4.31"));
         QVERIFY(!getSysParam("Sys.MachineUniqueId").isEmpty());
-
-        // A second instance is refused and touches nothing.
-        const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
-        App other;
-        QStringList messages;
-        other.setMessageHook([&](int, const QString &t) {
-            messages << t;
-            return 0;
-        });
-        QVERIFY(!other.init());
-        QCOMPARE(messages.size(), 1);
-        QVERIFY(messages.first().contains("已经在运行"));
-        QVERIFY(g_App.db.isOpen());
-        QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
 
         // Leave a row and free pages behind, and ask for shrinking at the next start.
         execSql("INSERT INTO BookTree(ID,pID,Level,Sort,Title) VALUES('B1','',0,1,'书')");
@@ -380,12 +340,12 @@ private slots:
         }
         const QByteArray before = fileDigest(main);
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can not open connection: .+"));
-        const Answered r = startAnswering(answer);
+        const StartResult r = startApp(answer);
         QCOMPARE(r.ok, ok);
-        QCOMPARE(r.texts.size(), 1);
+        QCOMPARE(r.messages.size(), 1);
         QCOMPARE(r.kinds.first(), int(backups == "none" ? Ink::mkError : Ink::mkQuestion));
-        QVERIFY2(r.texts.first().contains(main) && (backups == "none" || r.texts.first().contains(offered)),
-                 qPrintable(r.texts.first()));
+        QVERIFY2(r.messages.first().contains(main) && (backups == "none" || r.messages.first().contains(offered)),
+                 qPrintable(r.messages.first()));
         const QStringList aside = QDir(profile.dataPath()).entryList({"Inkboat.sdb.*.damaged"});
         if (ok) {
             QCOMPARE(text("SELECT Title FROM BookTree WHERE ID='B1'"), QStringLiteral("书"));
@@ -686,25 +646,6 @@ private slots:
         QCOMPARE(query->value("ID").toString(), QString("N0000"));
         query.reset();
         model.reset();
-    }
-
-    void failedWorkRollsBack()
-    {
-        TestProfile profile;
-        START_OK();
-        QVERIFY_EXCEPTION_THROWN(
-            {
-                Transaction tx;
-                execSql("INSERT INTO SysParam(key,value) VALUES('a','1')");
-                execSql("INSERT INTO NoSuchTable VALUES(1)");
-                tx.commit();
-            },
-            Exception);
-        QCOMPARE(openTransactionCount(), 0);
-        QCOMPARE(count("SELECT COUNT(*) FROM SysParam WHERE key='a'"), 0);
-        // The connection is usable and not inside a transaction.
-        Transaction tx;
-        tx.commit();
     }
 
     // A throw between begin and commit, a raw "BEGIN" included, leaves the connection to others.

@@ -1,4 +1,5 @@
 // Backups of the main file: rotation, day change, failures, and the locks of the open file.
+#include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
@@ -219,11 +220,7 @@ private slots:
         const QString folder = backupFolder();
         const QMap<QString, QByteArray> before = digests(folder);
 
-        QStringList shown;
-        g_App.setMessageHook([&](int, const QString &t) {
-            shown << t;
-            return 0;
-        });
+        ScriptedPrompter prompts;
         g_SysParams = SysParams();
         const bool started = g_App.init(); // the start-up backup meets the damaged page
         QCoreApplication::sendPostedEvents();
@@ -236,11 +233,10 @@ private slots:
         QCoreApplication::sendPostedEvents();
         stopApp();
         QCoreApplication::sendPostedEvents();
-        g_App.setMessageHook(nullptr);
         QVERIFY(started);
         QVERIFY(failed);
-        QCOMPARE(shown.size(), 1);
-        QVERIFY2(shown.first().contains(folder), qPrintable(shown.first()));
+        QCOMPARE(prompts.messages.size(), 1);
+        QVERIFY2(prompts.errors().first().contains(folder), qPrintable(prompts.messages.first().text));
         QCOMPARE(digests(folder), before);
 
         setBackupClock([] { return day1; });

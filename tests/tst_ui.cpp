@@ -69,7 +69,7 @@ private slots:
             else
                 FramelessWindow::frameOf(dialog)->findChild<QToolButton *>(QStringLiteral("closeButton"))->click();
         });
-        FramelessWindow::showWidget(dialog, Ink::foModal | Ink::foDeleteFrame, nullptr);
+        FramelessWindow::showWidget(dialog, Ink::foModal, nullptr);
         QVERIFY(dialog);
         QCOMPARE(dialog->answer(), answer);
         delete dialog.data();

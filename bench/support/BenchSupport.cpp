@@ -1,5 +1,7 @@
 #include "BenchSupport.h"
 
+#include "app/App.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -338,4 +340,37 @@ bool dropPageCache()
     if (!f.open(QIODevice::WriteOnly))
         return false;
     return f.write("3\n") == 2 && f.flush();
+}
+
+BenchPrompter::BenchPrompter() : m_previous(g_App.prompter()) { g_App.setPrompter(this); }
+
+BenchPrompter::~BenchPrompter()
+{
+    if (g_App.prompter() == this)
+        g_App.setPrompter(m_previous);
+}
+
+int BenchPrompter::showMessage(int kind, const QString &text, int, const QString &)
+{
+    if (kind == Ink::mkQuestion)
+        return Ink::maYes;
+    qWarning("%s", qPrintable(text));
+    return Ink::maOk;
+}
+
+int BenchPrompter::showFramed(QWidget *widget, int options)
+{
+    return m_previous ? m_previous->showFramed(widget, options) : 0;
+}
+
+void BenchPrompter::applySkin(const QString &name)
+{
+    if (m_previous)
+        m_previous->applySkin(name);
+}
+
+void BenchPrompter::applyUiFont(const QString &family, int pointSize)
+{
+    if (m_previous)
+        m_previous->applyUiFont(family, pointSize);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/Prompter.h"
+
 #include <QByteArray>
 #include <QEvent>
 #include <QObject>
@@ -106,6 +108,27 @@ public:
             ++paints;
         return false;
     }
+};
+
+// Stands in for the user while it lives: every question is answered yes and every message goes
+// to the warnings, so timed work never waits for a click. Framed windows still go to the prompter
+// it replaced.
+class BenchPrompter final : public Prompter
+{
+public:
+    BenchPrompter();
+    ~BenchPrompter() override;
+    BenchPrompter(const BenchPrompter &) = delete;
+    BenchPrompter &operator=(const BenchPrompter &) = delete;
+
+    int showMessage(int kind, const QString &text, int buttons, const QString &title) override;
+    int showFramed(QWidget *widget, int options) override;
+    bool chooseDirectory(const QString &, QString &) override { return false; }
+    void applySkin(const QString &name) override;
+    void applyUiFont(const QString &family, int pointSize) override;
+
+private:
+    Prompter *m_previous;
 };
 
 // Points HOME and the XDG folders at root so that the program's data folder is

@@ -1,16 +1,11 @@
 #pragma once
 
-// Book rows in the real database and a host window with the book tree and the editor.
-#include "app/App.h"
-#include "book/BookController.h"
-#include "book/MyTextEdit.h"
-#include "book/TreeView.h"
+// Book rows in the real database: a small library, row contents, the shape of a tree model.
 #include "storage/DataAccess.h"
 
+#include <QAbstractItemModel>
 #include <QSqlRecord>
 #include <QStringList>
-
-#include <functional>
 
 // A live row with HTML "<p>title</p>", PlainText = title, Usn 7, Synced 1, Updated in 2020.
 inline void insertBookRow(const QString &id, const QString &pid, int nodeType, int level, double sort,
@@ -80,45 +75,3 @@ inline QString shape(const QAbstractItemModel *model, const QModelIndex &parent 
     }
     return parts.join(QLatin1Char(','));
 }
-
-// Questions are answered from `answers` (yes when empty) after onAsk has run; errors are collected.
-struct Prompts {
-    QStringList asked, errors;
-    QList<int> answers;
-    std::function<void(const QString &)> onAsk;
-    int ask(const QString &text)
-    {
-        asked << text;
-        if (onAsk)
-            onAsk(text);
-        return answers.isEmpty() ? int(Ink::maYes) : answers.takeFirst();
-    }
-};
-
-// The book tree and the editor on a plain widget, the tree loaded at construction.
-struct BookHost : Prompts {
-    QWidget window;
-    TreeView *view = new TreeView(&window);
-    MyTextEdit *editor = new MyTextEdit(&window);
-    BookController *book = new BookController(view, editor, &window);
-
-    BookHost()
-    {
-        editor->setResetOnAsciiKey(true);
-        book->askHook = [this](const QString &text) { return ask(text); };
-        book->errorHook = [this](const QString &text) { errors << text; };
-        book->loadTree();
-    }
-    QModelIndex sourceOf(const QString &id) const { return book->findSourceIndex(id); }
-    void select(const QString &id) { book->selectNode(id); }
-    QString currentId() const
-    {
-        const TreeNodeInfo *info = TreeNodeInfo::of(view->currentIndex());
-        return info ? info->id : QString();
-    }
-    void type(const QString &text)
-    {
-        editor->moveCursor(QTextCursor::End);
-        editor->insertPlainText(text);
-    }
-};

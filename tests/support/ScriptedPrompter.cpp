@@ -31,6 +31,11 @@ QStringList ScriptedPrompter::infos() const
     return texts(Ink::mkInformation) + texts(Ink::mkInformation2);
 }
 
+void ScriptedPrompter::passFramesOn()
+{
+    framed = [this](QWidget *widget, int options) { return m_previous ? m_previous->showFramed(widget, options) : 0; };
+}
+
 void ScriptedPrompter::clear()
 {
     messages.clear();
@@ -40,6 +45,8 @@ void ScriptedPrompter::clear()
 int ScriptedPrompter::showMessage(int kind, const QString &text, int buttons, const QString &)
 {
     messages.append({kind, text, buttons});
+    if (onMessage)
+        onMessage(kind, text);
     if (kind != Ink::mkQuestion)
         return Ink::maOk;
     return answers.isEmpty() ? defaultAnswer : answers.takeFirst();

@@ -30,8 +30,12 @@ public:
     int defaultAnswer = -1;
     // Folders handed to the next chooseDirectory calls; an empty queue cancels.
     QStringList directories;
+    // Runs when a message is shown, before it is answered (the user acting while a dialog is up).
+    std::function<void(int kind, const QString &text)> onMessage;
     // Runs framed windows; without it a modal frame answers 0 (rejected) and is not shown.
     std::function<int(QWidget *, int)> framed;
+    // Lets the prompter this one replaced show the framed windows (real frames in window tests).
+    void passFramesOn();
 
     QList<Message> messages;
     QStringList chosenCaptions;

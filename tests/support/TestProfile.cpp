@@ -1,5 +1,7 @@
 #include "TestProfile.h"
 
+#include "ScriptedPrompter.h"
+
 #include "app/App.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
@@ -42,22 +44,23 @@ TestProfile::~TestProfile()
 
 QString TestProfile::dataPath() const { return m_dir.path() + QStringLiteral("/data/inkboathq/Inkboat/"); }
 
-StartResult startApp()
+StartResult startApp(int answer)
 {
     StartResult result;
     g_SysParams = SysParams();
     g_App.quitting = false;
-    g_App.setMessageHook([&result](int, const QString &text) {
-        result.messages << text;
-        return 0;
-    });
+    ScriptedPrompter prompter;
+    prompter.defaultAnswer = answer;
     try {
         result.ok = g_App.init();
     } catch (const Exception &e) {
         result.exception = e.message();
         g_App.deinit();
     }
-    g_App.setMessageHook(nullptr);
+    for (const ScriptedPrompter::Message &m : prompter.messages) {
+        result.messages << m.text;
+        result.kinds << m.kind;
+    }
     return result;
 }
 

@@ -21,13 +21,15 @@ private:
     QByteArray m_oldHome, m_oldData, m_oldConfig, m_oldCache;
 };
 
-// Runs g_App.init() like a fresh process would (default parameters, message hook recording).
+// Runs g_App.init() like a fresh process would (default parameters), giving `answer` to every
+// question (-1: dismissed) and recording the messages shown.
 struct StartResult {
     bool ok = false;
-    QStringList messages;  // fatal messages shown during start-up
+    QStringList messages;  // messages shown during start-up
+    QList<int> kinds;      // their Ink::MessageKind, in the same order
     QString exception;     // message of an Exception thrown by init
 };
-StartResult startApp();
+StartResult startApp(int answer = -1);
 void stopApp();
 
 // Opens a file of the data folder on a connection of its own (cipher key for libraries).

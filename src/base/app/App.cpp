@@ -35,16 +35,6 @@
 
 App g_App;
 
-namespace {
-
-// Without a widget application nothing can be asked or shown; nothing may wait for a click.
-bool hasWidgets()
-{
-    return QCoreApplication::instance() && QCoreApplication::instance()->inherits("QApplication");
-}
-
-} // namespace
-
 bool GuiSnapshot::canThreadSync(qint64 nowMsecs) const
 {
     const qint64 last = lastInputMsecs.load();
@@ -76,10 +66,7 @@ void App::progress(const QString &text)
 void App::reportFatal(const QString &text)
 {
     writeLog(QStringLiteral("err"), text);
-    if (m_messageHook)
-        m_messageHook(Ink::mkError, text);
-    else if (hasWidgets())
-        showError(text);
+    showError(text);
 }
 
 QVariant App::syncOut(const QString &key) const
@@ -226,12 +213,7 @@ bool recoverMainFile(const OpenedFiles &files)
             .arg(mainFile, files.mainError, QDir::toNativeSeparators(backup),
                  QFileInfo(backup).lastModified().toString(Ink::dateTimeFormat()));
     writeLog(QStringLiteral("err"), text);
-    int answer = Ink::maNo;
-    if (g_App.messageHook())
-        answer = g_App.messageHook()(Ink::mkQuestion, text);
-    else if (hasWidgets())
-        answer = g_App.ask(text, Ink::mbYes | Ink::mbNo);
-    if (answer != Ink::maYes) {
+    if (g_App.ask(text, Ink::mbYes | Ink::mbNo) != Ink::maYes) {
         writeLog(QStringLiteral("err"), QStringLiteral("没有恢复备份，程序退出，数据文件未改动。"));
         return false;
     }
@@ -267,14 +249,14 @@ bool App::init()
 {
     PerformanceLogger perf(QStringLiteral("app.init"));
 
-    // 1. paths
+    // A fresh start: parameters read by an earlier init of this process no longer count.
     m_quitRequested = false;
     forgetLoadedSysParams();
     initPaths();
     if (g_SysParams.autoBackupDbPath.isEmpty())
         g_SysParams.autoBackupDbPath = m_defaultBackupPath;
 
-    // 2. diagnostics
+    // Where this run keeps its files, for the reports users send.
     qDebug().noquote() << "apppath:" << m_appPath;
     qDebug().noquote() << "appdatapath:" << m_appDataPath;
     qDebug().noquote() << "logpath:" << m_logPath;
@@ -285,7 +267,7 @@ bool App::init()
     qDebug().noquote() << "Guid:" << newGuid();
     qDebug().noquote() << "g_SysParams.autoBackupDbPath:" << g_SysParams.autoBackupDbPath;
 
-    // 3. folders
+    // Only the owner may enter the data folder; the SQL driver is looked up beside the program.
     progress(QStringLiteral("应用初始化开始..."));
     QDir dir;
     for (const QString &path : {m_appDataPath, m_logPath, m_tmpPath, m_defaultBackupPath})
@@ -301,7 +283,6 @@ bool App::init()
         return false;
     }
 
-    // 4. icons
     progress(QStringLiteral("初始化图标开始..."));
     nodeIcons.clear();
     // Icons need a GUI application (a pixmap aborts without one); tools and base tests have none.
@@ -311,7 +292,8 @@ bool App::init()
         nodeIcons.insert(QStringLiteral("3"), QIcon(QStringLiteral(":/res/icons/file01.png")));
     }
 
-    // 5. connection and attached files
+    // The main file, then the libraries attached to its connection. A damaged main file is
+    // never used: a backup may take its place, else the start ends here.
     progress(QStringLiteral("初始化数据库开始..."));
     progress(QStringLiteral("连接主数据库..."));
     watchDatabaseDamage(false);
@@ -349,7 +331,7 @@ bool App::init()
     // From here on a damaged file is reported once and keeps the exit backup from rotating.
     watchDatabaseDamage(true);
 
-    // 6.–7. schema
+    // Tables, the columns older versions lack, indexes, and the log's version row.
     progress(QStringLiteral("初始化数据库表等..."));
     createTables();
     migrateSchema();
@@ -357,7 +339,7 @@ bool App::init()
     progress(QStringLiteral("初始化数据库数据..."));
     seedLogVersion(files);
 
-    // 8. library versions
+    // A library older than this program can read would give wrong results: stop with a message.
     progress(QStringLiteral("检查数据库版本..."));
     const int tooOld = checkLibraryVersions();
     if (tooOld >= 0) {
@@ -370,14 +352,13 @@ bool App::init()
         return false;
     }
 
-    // 9. cache and locking
+    // Cache sizes, synchronous mode and exclusive locking for the rest of the run.
     progress(QStringLiteral("优化数据库缓存..."));
     optimizeConnection();
 
-    // 10. machine identity
     initMachineIdentity();
 
-    // 11. parameters, skin, font
+    // The parameters, then the look they choose (only a GUI application has one).
     progress(QStringLiteral("读取应用参数..."));
     loadSysParams();
     installFontSubstitutions();
@@ -386,13 +367,12 @@ bool App::init()
         applyUiFont(g_SysParams.visibilityParams.uiFontName, g_SysParams.visibilityParams.uiFontSize);
     }
 
-    // 12. shrink, repair
     progress(QStringLiteral("收缩数据库..."));
     if (g_SysParams.autoShrinkDb)
         execSql(QStringLiteral("VACUUM"));
     repairTrees();
 
-    // 13. list converters of the JSON mapping
+    // The parameter tree's list types must be known before it is next written as JSON.
     registerSysParamsTypes();
     progress(QStringLiteral("应用初始化完成..."));
     m_initialized = true;

@@ -30,7 +30,6 @@ enum FrameOption : int {
     foModal = 0x1,        // application-modal; a dialog's result is returned
     foResizable = 0x2,    // the frame offers edge resizing
     foParentMain = 0x4,   // the frame is a child window of the main window
-    foDeleteFrame = 0x8,  // a modal frame is deleted when its loop ends
     foTool = 0x10,        // tool-style frame
     foToolTip = 0x20,     // tooltip-style frame following the application's active state
 };
@@ -85,13 +84,8 @@ public:
 
     bool isQuitting() const { return quitting.load(); }
 
-    // Reports a fatal start-up failure: through the message hook when one is set (tests),
-    // else through showError.
+    // Reports a fatal start-up failure: written to the error log and shown with showError.
     void reportFatal(const QString &text);
-    // Replaces the message dialogs of start-up failures; returns the answer.
-    using MessageHook = std::function<int(int kind, const QString &text)>;
-    void setMessageHook(MessageHook hook) { m_messageHook = std::move(hook); }
-    const MessageHook &messageHook() const { return m_messageHook; }
 
     // Progress texts of start-up; shown nowhere by default.
     void setProgressHook(std::function<void(const QString &)> hook) { m_progressHook = std::move(hook); }
@@ -149,8 +143,8 @@ public slots:
     void onDownloadFinished(const QString &fileName, const QString &downloadFlag);
 
 signals:
-    // The signed-in user changed; the window refreshes its login label and summary. Nothing emits
-    // it yet: it waits for sign-in, sign-out and the user switch, which are not written.
+    // The signed-in user changed (sign-in, sign-out, a change of user); the window refreshes its
+    // login label and summary.
     // Workers have no signal to ask the window with: they read syncOut(), never a blocking call.
     void refreshUserInfo();
     // A signal-driven quit: the window saves what it must, stops its threads and ends the loop.
@@ -170,7 +164,6 @@ private:
     QString m_appDataPath;
     QString m_defaultBackupPath;
     QString m_librarySourcePath;
-    MessageHook m_messageHook;
     Prompter *m_prompter = nullptr;
     std::function<void(const QString &)> m_progressHook;
     DownloadFinishedHandler m_downloadFinished;

@@ -27,12 +27,12 @@ int App::showFramed(QWidget *widget, int options)
 
 int App::showFramedModal(QWidget *widget, bool resizable)
 {
-    return showFramed(widget, foModal | foParentMain | foDeleteFrame | (resizable ? foResizable : 0));
+    return showFramed(widget, foModal | foParentMain | (resizable ? foResizable : 0));
 }
 
 int App::showFramedTool(QWidget *widget, bool modal)
 {
-    return showFramed(widget, foTool | foParentMain | (modal ? foModal | foDeleteFrame : 0));
+    return showFramed(widget, foTool | foParentMain | (modal ? foModal : 0));
 }
 
 int App::showFramedToolTip(QWidget *widget) { return showFramed(widget, foToolTip | foParentMain); }

@@ -87,11 +87,6 @@ bool writeCopy(bool closeConnection, const QString &source, const QString &parti
     return copied;
 }
 
-bool hasWidgets()
-{
-    return QCoreApplication::instance() && QCoreApplication::instance()->inherits("QApplication");
-}
-
 } // namespace
 
 void setBackupClock(std::function<QDateTime()> clock) { backupClock() = std::move(clock); }
@@ -359,10 +354,7 @@ void noteDatabaseDamage(const QString &detail)
             const QString text = QStringLiteral("%1发现数据文件已损坏：\r\n%2\r\n\r\n为了不让损坏的文件挤掉完好的备份，"
                                                 "本次退出时不再自动备份。请退出程序，用备份文件夹中的备份恢复：\r\n%3")
                                      .arg(Ink::productName(), detail, backupFolder());
-            if (const App::MessageHook &hook = g_App.messageHook())
-                hook(Ink::mkError, text);
-            else if (hasWidgets())
-                g_App.showError(text);
+            g_App.showError(text);
         },
         Qt::QueuedConnection);
 }

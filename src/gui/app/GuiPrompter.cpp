@@ -30,7 +30,7 @@ int GuiPrompter::showMessage(int kind, const QString &text, int buttons, const Q
     // goes through the frame so it looks like every other one.
     QPointer<MessageDialog> dialog = new MessageDialog(g_App.mainWindow);
     dialog->setup(title, text, kind, buttons);
-    showFramed(dialog, foModal | foParentMain | foDeleteFrame);
+    showFramed(dialog, foModal | foParentMain);
     if (!dialog)
         return MessageDialog::NoAnswer;
     const int answer = dialog->answer();

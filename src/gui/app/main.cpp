@@ -56,21 +56,20 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(Ink::organizationName());
     QCoreApplication::setApplicationName(Ink::applicationName());
 
-    // 1. scale, before the application object exists
+    // The stored scale factor only takes effect when set before the application object exists.
     const double storedScale = Ink::storedScaleFactor();
     Ink::applyStoredScaleFactor(storedScale);
 
     // A logout ends the program through the signal-driven quit, not through the close question.
     QGuiApplication::setFallbackSessionManagementEnabled(false);
 
-    // 2. application object with the event guard
+    // The application object guards every event against exceptions.
     Application app(argc, argv);
     App::installQuitSignalHandlers();
     GuiPrompter::install();
     // Qt's own dialogs (colours, files, standard buttons) in Chinese like the rest of the program.
     Application::loadQtTranslations();
 
-    // 3. screen facts
     const QScreen *screen = QGuiApplication::primaryScreen();
     const int dpiX = screen ? qRound(screen->logicalDotsPerInchX()) : 96;
     const int dpiY = screen ? qRound(screen->logicalDotsPerInchY()) : 96;
@@ -78,7 +77,8 @@ int main(int argc, char *argv[])
     qDebug() << "initUi" << "logicalDpiY:" << dpiY;
     qDebug() << "initUi" << "font:" << QApplication::font().family();
 
-    // 4. scale check
+    // When the stored factor does not suit this screen, the recommended one is stored and the
+    // program ends: a factor takes effect only at the next start.
     const double recommended = Ink::recommendedScaleFactor(dpiX);
     if (Ink::scaleNoticeNeeded(storedScale, recommended)) {
         Ink::storeScaleFactor(recommended);
@@ -86,10 +86,9 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    // 5. text codec
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
 
-    // 6. start-up
+    // Start-up failures were already shown where they happened; an exception still gets its message.
     try {
         if (!g_App.init()) {
             g_App.deinit();
@@ -106,7 +105,7 @@ int main(int argc, char *argv[])
         return -1;
     }
 
-    // 7.–8. main window and event loop; deinit runs on every way out
+    // The main window in its frame, then the event loop; deinit runs on every way out.
     int code = -1;
     QPointer<QWidget> window;
     try {

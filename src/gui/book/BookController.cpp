@@ -77,21 +77,6 @@ BookController::~BookController()
     m_records.clear();
 }
 
-void BookController::reportError(const QString &text)
-{
-    if (errorHook)
-        errorHook(text);
-    else
-        g_App.showError(text);
-}
-
-int BookController::ask(const QString &text)
-{
-    if (askHook)
-        return askHook(text);
-    return g_App.ask(text);
-}
-
 QString BookController::idOfViewIndex(const QModelIndex &viewIndex) const
 {
     const TreeNodeInfo *info = TreeNodeInfo::of(viewIndex);
@@ -159,7 +144,7 @@ void BookController::loadTree(bool reopen)
         try {
             loadTreeModel(bookTreeSql(), m_model, m_records);
         } catch (const Exception &e) {
-            reportError(e.message());
+            g_App.showError(e.message());
         }
     }
     applyBookSort();
@@ -193,7 +178,7 @@ void BookController::loadTree(bool reopen)
             openArticle(keepId, index);
             m_editor->restoreScrollInfo();
         } catch (const Exception &e) {
-            reportError(e.message());
+            g_App.showError(e.message());
         }
     }
     emit bookActionsChanged();
@@ -224,7 +209,7 @@ bool BookController::addBookNode(bool asBook, bool sameLevel)
         node = BookStore::insertNode(parentId, depth + 1, depth, title, position, doc.toHtml());
     } catch (const Exception &e) {
         // Nothing was added: the tree stays as it was.
-        reportError(e.message());
+        g_App.showError(e.message());
         return false;
     }
 
@@ -255,13 +240,14 @@ void BookController::deleteCurrentNode()
     if (!info || m_model->hasChildren(index))
         return;
     const QString id = info->id;
-    if (ask(QStringLiteral("确定删除<%1>吗？").arg(index.data().toString())) != Ink::maYes || !index.isValid())
+    if (g_App.ask(QStringLiteral("确定删除<%1>吗？").arg(index.data().toString())) != Ink::maYes ||
+        !index.isValid())
         return;
     try {
         BookStore::deleteNode(id);
     } catch (const Exception &e) {
         // Nothing was deleted: an open chapter stays open with its edits.
-        reportError(e.message());
+        g_App.showError(e.message());
         return;
     }
     if (id == m_chapterId) {
@@ -291,7 +277,7 @@ bool BookController::switchSortByModified()
     try {
         saveSysParams();
     } catch (const Exception &e) {
-        reportError(e.message());
+        g_App.showError(e.message());
     }
     return on;
 }
@@ -330,7 +316,7 @@ bool BookController::trySaveArticle()
         saveArticle();
         return true;
     } catch (const Exception &e) {
-        reportError(e.message());
+        g_App.showError(e.message());
         return false;
     }
 }
@@ -347,7 +333,7 @@ bool BookController::checkSaveArticle()
     if (m_chapterId.isEmpty() || !m_editor->document()->isModified())
         return true;
     const QString id = m_chapterId;
-    const int answer = ask(QStringLiteral("文章已修改，保存吗？"));
+    const int answer = g_App.ask(QStringLiteral("文章已修改，保存吗？"));
     if (answer == Ink::maYes)
         return trySaveArticle();
     // Esc or the title-bar button decides nothing: the edits stay, unsaved and modified.
@@ -503,7 +489,7 @@ void BookController::treeViewBookCurrentChanged(const QModelIndex &current, cons
                 openArticle(newId, newSource.isValid() ? newSource : findSourceIndex(newId));
         }
     } catch (const Exception &e) {
-        reportError(e.message());
+        g_App.showError(e.message());
     }
     emit bookActionsChanged();
 }
@@ -577,7 +563,7 @@ void BookController::dropCurrentOn(const QModelIndex &index, TreeView::DropIndic
             treeViewBookCurrentChanged(m_view->currentIndex(), QModelIndex());
         applyBookSort();
     } catch (const Exception &e) {
-        reportError(e.message());
+        g_App.showError(e.message());
     }
     emit bookActionsChanged();
 }
@@ -608,7 +594,7 @@ void BookController::treeViewBookItemChanged(QStandardItem *item)
         info->updatedText = updated;
     } catch (const Exception &e) {
         restore();
-        reportError(e.message());
+        g_App.showError(e.message());
         return;
     }
     applyBookSort();

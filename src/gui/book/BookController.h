@@ -9,8 +9,6 @@
 #include <QPersistentModelIndex>
 #include <QPointer>
 
-#include <functional>
-
 class MyTextEdit;
 class QStandardItem;
 class QStandardItemModel;
@@ -30,10 +28,6 @@ public:
     TreeNodeList &records() { return m_records; }
     TreeView *view() const { return m_view; }
     MyTextEdit *editor() const { return m_editor; }
-
-    // Questions and errors go through these (App::ask / App::showError by default).
-    std::function<int(const QString &)> askHook;
-    std::function<void(const QString &)> errorHook;
 
     // Rebuilds the tree. A modified chapter is saved first (no question) and stays in the editor;
     // its node is made current again. With reopen the chapter is read again (after a sync).
@@ -135,8 +129,6 @@ signals:
 private:
     QString idOfViewIndex(const QModelIndex &viewIndex) const;
     void setCurrentQuietly(const QModelIndex &sourceIndex);
-    void reportError(const QString &text);
-    int ask(const QString &text);
     void checkLength(bool byEdit);
 
     QPointer<TreeView> m_view;

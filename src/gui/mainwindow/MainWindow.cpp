@@ -170,37 +170,7 @@ MainWindow::~MainWindow()
     }
 }
 
-void MainWindow::setAskHook(std::function<int(const QString &)> hook)
-{
-    m_askHook = hook;
-    m_book->askHook = std::move(hook);
-}
-
-void MainWindow::setErrorHook(std::function<void(const QString &)> hook)
-{
-    m_errorHook = hook;
-    m_book->errorHook = std::move(hook);
-}
-
-int MainWindow::ask(const QString &text) { return m_askHook ? m_askHook(text) : g_App.ask(text); }
-
-void MainWindow::showError(const QString &text)
-{
-    if (m_errorHook)
-        m_errorHook(text);
-    else
-        g_App.showError(text);
-}
-
-void MainWindow::showInfo(const QString &text)
-{
-    if (m_infoHook)
-        m_infoHook(text);
-    else
-        g_App.showInfo(text);
-}
-
-void MainWindow::notYetAvailable() { showInfo(QStringLiteral("该功能尚未完成")); }
+void MainWindow::notYetAvailable() { g_App.showInfo(QStringLiteral("该功能尚未完成")); }
 
 QStringList MainWindow::unfinishedActionNames()
 {
@@ -431,7 +401,7 @@ void MainWindow::runFirstShow()
         refreshBookToolButtonState();
     } catch (const Exception &e) {
         logException(e);
-        showError(e.message());
+        g_App.showError(e.message());
     }
     emit startSmartSearch();
     emit startAppInit();
@@ -464,7 +434,7 @@ void MainWindow::reloadTreesAfterSync()
         if (!ui->treeViewBook->currentIndex().isValid())
             m_book->clearEditor();
     } catch (const Exception &e) {
-        showError(e.message());
+        g_App.showError(e.message());
     }
     refreshBookToolButtonState();
 }
@@ -842,7 +812,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->accept();
         return;
     }
-    if (ask(QStringLiteral("确定退出吗？")) != Ink::maYes)
+    if (g_App.ask(QStringLiteral("确定退出吗？")) != Ink::maYes)
         return;
     m_closing = true;
     g_App.guiSnapshot.closing = true;

@@ -51,10 +51,6 @@ public:
     QString userInfoText() const { return m_userInfoText; }
     bool isClosing() const { return m_closing; }
 
-    // Questions and errors (App::ask / App::showError by default); tests answer them.
-    void setAskHook(std::function<int(const QString &)> hook);
-    void setErrorHook(std::function<void(const QString &)> hook);
-    void setInfoHook(std::function<void(const QString &)> hook) { m_infoHook = std::move(hook); }
 
     // Actions whose feature has not landed yet: they say "该功能尚未完成". Whoever wires one of
     // them takes its name off this list.
@@ -209,9 +205,6 @@ private:
     // Saves the chapter, layout and parameters, stops the workers. False when the chapter could
     // not be saved and the caller should stay open.
     bool shutdown(bool askToSave);
-    int ask(const QString &text);
-    void showError(const QString &text);
-    void showInfo(const QString &text);
 
     Ui::MainWindow *ui;
     WorkerHost *m_workers = nullptr;
@@ -236,7 +229,4 @@ private:
     bool m_shutDown = false;
     int m_exitCode = 0;
     bool m_smartCheckStopped = false;
-    std::function<int(const QString &)> m_askHook;
-    std::function<void(const QString &)> m_errorHook;
-    std::function<void(const QString &)> m_infoHook;
 };

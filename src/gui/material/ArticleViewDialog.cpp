@@ -58,6 +58,6 @@ void ArticleViewDialog::showWritingGuide(QWidget *parent)
 {
     QPointer<ArticleViewDialog> dialog = new ArticleViewDialog(QStringLiteral("WritingGuide"),
                                                                QStringLiteral("写作指导"), parent);
-    g_App.showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foDeleteFrame | Ink::foResizable);
+    g_App.showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
     delete dialog.data();
 }
