@@ -1,6 +1,7 @@
 #pragma once
 
 #include "book/BookController.h"
+#include "book/BookTransferController.h"
 #include "book/TreeNodeInfo.h"
 
 #include <QDateTime>
@@ -228,6 +229,7 @@ private:
 
     Ui::MainWindow *ui;
     BookController *m_book = nullptr;
+    BookTransferController *m_bookTransfer = nullptr;
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
     QStandardItemModel *m_materialModel = nullptr;
     QStandardItemModel *m_userMaterialModel = nullptr;
