@@ -16,7 +16,7 @@ public:
     void exportFiles() override;
 };
 
-// The "*.txt" files of a folder below the start node (or at the root), each in one transaction:
+// The "*.txt" files of a folder below the start node (or at the root), each file all or nothing:
 // missing nodes of its title path are created, the last one takes the file's text.
 class BookImport : public ImportAbs
 {
@@ -30,8 +30,10 @@ private:
         QHash<QString, QString> liveByTitle; // the lowest Sort of each title
         double maxSort = 0;
     };
-    // False with *reason when the file cannot be imported; nothing is written then.
-    bool importFile(const QString &filePath, QString *reason);
+    // The file's titles and text; false with *reason when it cannot be imported.
+    bool readFile(const QString &filePath, QStringList *titles, QString *text, QString *reason);
+    // Finds or creates the nodes of the title path; the last takes the text. Throws Exception.
+    void writeFile(const QStringList &titles, const QString &text);
     Siblings &siblingsOf(const QString &parentId);
 
     int m_baseLevel = 0;
