@@ -5,6 +5,7 @@
 #include "app/App.h"
 #include "app/Exception.h"
 #include "book/BookStore.h"
+#include "book/BookTransferController.h"
 #include "book/BookTree.h"
 #include "storage/DbLock.h"
 
@@ -393,6 +394,45 @@ private slots:
         }
         QCOMPARE(n, 600);
         QCOMPARE(openTransactionCount(), 0);
+    }
+
+    // An import that rewrites the chapter in the editor: the edits are saved first, then the
+    // editor shows the imported text, and the next autosave leaves it alone.
+    void importRewritesOpenChapter()
+    {
+        BookHost host;
+        host.select("C1");
+        host.type("改");
+        QTemporaryDir dir;
+        for (const auto &file : {qMakePair(QString("书一＃卷一＃章一.txt"), QByteArray("导入的\r\n文字")),
+                                 qMakePair(QString("新书＃新卷.txt"), QByteArray("卷"))}) {
+            QFile f(dir.path() + '/' + file.first);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file.second) > 0);
+        }
+        ScriptedPrompter &prompter = host.prompts;
+        prompter.directories << dir.path() << dir.path() + "/out";
+        prompter.answers << Ink::maNo;
+        BookTransferController transfer(host.book);
+        transfer.importFolder();
+        QCOMPARE(scalar("SELECT COUNT(*) FROM L.BookLog WHERE BookID='C1'").toInt(), 1); // the edits were saved
+        QCOMPARE(host.book->currentChapterId(), QString("C1"));
+        QCOMPARE(host.currentId(), QString("C1"));
+        QCOMPARE(host.editor->toPlainText(), QString("导入的\n文字"));
+        host.book->autoSaveTimerUpdate();
+        QCOMPARE(row("C1", "PlainText,Attribute1"), QString("导入的\n文字|NEWIMPORT"));
+        QCOMPARE(shape(host.book->model()), smallShape + ",新书(新卷)");
+        // A book the import made has no HTML: it opens empty, without an error.
+        host.select(scalar("SELECT ID FROM BookTree WHERE Title='新书'").toString());
+        QCOMPARE(host.editor->toPlainText(), QString());
+        QVERIFY(prompter.errors().isEmpty());
+        QCOMPARE(prompter.infos().size(), 1);
+        // The export starts at the current node.
+        host.select("C1");
+        QVERIFY(QDir(dir.path()).mkdir("out"));
+        transfer.exportCurrent();
+        QFile exported(dir.path() + "/out/章一.txt");
+        QVERIFY(exported.open(QIODevice::ReadOnly));
+        QCOMPARE(exported.readAll(), QString("导入的\n文字").toUtf8());
     }
 
     void indexesExist()

@@ -187,7 +187,7 @@ private slots:
         const char *names[] = {"actionSysUserRegister", "actionSysUserLogin", "actionSysUserInfo",
                                "actionSysChangeUser", "actionSysSync", "actionSysOptions", "actionHelpHelp",
                                "actionHelpShowNoviceGuidance", "actionHelpAbout", "actionEditFind",
-                               "actionEditReplace", "actionAlignAuto", "actionBookImport", "actionBookExport",
+                               "actionEditReplace", "actionAlignAuto",
                                "actionTextInsertDateTime", "actionTextInsertLine", "actionTextAsNodeTitle",
                                "actionTextCopyAll", "actionSensitiveWordsCheck", "actionSensitiveWordsClear",
                                "actionTextInsertMaterialTitle", "actionTextInsertMaterialContent",

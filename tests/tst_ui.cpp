@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
@@ -162,6 +164,23 @@ private slots:
         QTextDocument doc;
         doc.setHtml(mixed);
         QVERIFY(doc.toPlainText().contains(text));
+    }
+
+    // Hundreds of failed files: the text scrolls, the dialog and its button stay on the screen.
+    void longMessageScrolls()
+    {
+        QStringList lines;
+        for (int i = 0; i < 400; ++i)
+            lines << QStringLiteral("/home/作者/导入/书一＃卷一＃第%1章.txt").arg(i);
+        MessageDialog dialog;
+        dialog.setup(QString(), lines.join('\n'), Ink::mkInformation, Ink::mbOk);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(dialog.height() <= QGuiApplication::primaryScreen()->availableGeometry().height());
+        auto *scroll = dialog.findChild<QScrollArea *>("scrollAreaText");
+        QVERIFY(scroll && scroll->verticalScrollBar()->maximum() > 0);
+        QPushButton *ok = dialog.button(Ink::mbOk);
+        QVERIFY(dialog.rect().contains(QRect(ok->mapTo(&dialog, QPoint()), ok->size())));
     }
 
     void toastsStackUpAndRepeatAfterFive()

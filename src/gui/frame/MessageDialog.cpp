@@ -9,7 +9,11 @@
 #include <QGridLayout>
 #include <QIcon>
 #include <QLabel>
+#include <QGuiApplication>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTextDocument>
 
 namespace {
@@ -66,7 +70,15 @@ MessageDialog::MessageDialog(QWidget *parent) : Dialog(parent)
     grid->setHorizontalSpacing(16);
     grid->setVerticalSpacing(14);
     grid->addWidget(m_iconView, 0, 0, Qt::AlignTop);
-    grid->addWidget(m_label, 0, 1);
+    // Long texts (an import's list of failed files) scroll; the buttons stay on the screen.
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("scrollAreaText"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setWidget(m_label);
+    m_scroll->viewport()->setAutoFillBackground(false);
+    m_label->setAutoFillBackground(false);
+    grid->addWidget(m_scroll, 0, 1);
     grid->addWidget(m_buttonBox, 1, 0, 1, 2);
     grid->setColumnStretch(1, 1);
 
@@ -121,6 +133,11 @@ void MessageDialog::setup(const QString &title, const QString &text, int kind, i
     for (const QString &line : text.split(QLatin1Char('\n')))
         longest = qMax(longest, fm.horizontalAdvance(line));
     m_label->setMinimumWidth(qBound(220, longest + 8, 460));
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const int maxHeight = screen ? qMax(120, screen->availableGeometry().height() * 3 / 5) : 480;
+    const int textHeight = qMax(m_label->heightForWidth(m_label->minimumWidth()), m_label->sizeHint().height());
+    m_scroll->setMinimumWidth(m_label->minimumWidth() + m_scroll->verticalScrollBar()->sizeHint().width());
+    m_scroll->setFixedHeight(qMin(textHeight + 2, maxHeight));
 
     m_buttonBox->setStandardButtons(QDialogButtonBox::NoButton);
     if (!(buttons & (Ink::mbOk | Ink::mbYes | Ink::mbNo | Ink::mbCancel)))

@@ -7,6 +7,7 @@ class QGraphicsPixmapItem;
 class QGraphicsView;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 
 // The program's message box: kind (title and icon), text and buttons. The answer
 // is the button pressed (Ink::MessageAnswer), or NoAnswer when the dialog was
@@ -50,5 +51,6 @@ private:
     QGraphicsView *m_iconView;
     QGraphicsPixmapItem *m_iconItem;
     QLabel *m_label;
+    QScrollArea *m_scroll;
     QDialogButtonBox *m_buttonBox;
 };

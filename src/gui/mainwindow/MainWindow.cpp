@@ -79,6 +79,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     // the material browser fills them.
     m_book = new BookController(ui->treeViewBook, ui->textEditor, this);
     connect(m_book, &BookController::bookActionsChanged, this, &MainWindow::refreshBookToolButtonState);
+    m_bookTransfer = new BookTransferController(m_book, this);
     m_materialModel = new QStandardItemModel(this);
     m_userMaterialModel = new QStandardItemModel(this);
     m_materialListModel = new QStandardItemModel(this);
@@ -179,7 +180,6 @@ QStringList MainWindow::unfinishedActionNames()
             QStringLiteral("actionSysSync"), QStringLiteral("actionSysOptions"), QStringLiteral("actionHelpHelp"),
             QStringLiteral("actionHelpShowNoviceGuidance"), QStringLiteral("actionHelpAbout"),
             QStringLiteral("actionEditFind"), QStringLiteral("actionEditReplace"), QStringLiteral("actionAlignAuto"),
-            QStringLiteral("actionBookImport"), QStringLiteral("actionBookExport"),
             QStringLiteral("actionTextInsertDateTime"), QStringLiteral("actionTextInsertLine"),
             QStringLiteral("actionTextAsNodeTitle"), QStringLiteral("actionTextCopyAll"),
             QStringLiteral("actionSensitiveWordsCheck"), QStringLiteral("actionSensitiveWordsClear"),
@@ -727,8 +727,8 @@ void MainWindow::on_actionBookNewSection_triggered() { m_book->addBookNode(false
 void MainWindow::on_actionBookNewSameLevelNode_triggered() { m_book->addBookNode(false, true); }
 void MainWindow::on_actionBookRenameNode_triggered() { m_book->renameCurrentNode(); }
 void MainWindow::on_actionBookDelNode_triggered() { m_book->deleteCurrentNode(); }
-void MainWindow::on_actionBookImport_triggered() { notYetAvailable(); }
-void MainWindow::on_actionBookExport_triggered() { notYetAvailable(); }
+void MainWindow::on_actionBookImport_triggered() { m_bookTransfer->importFolder(); }
+void MainWindow::on_actionBookExport_triggered() { m_bookTransfer->exportCurrent(); }
 void MainWindow::on_actionTextInsertDateTime_triggered() { notYetAvailable(); }
 void MainWindow::on_actionTextInsertLine_triggered() { notYetAvailable(); }
 void MainWindow::on_actionTextAsNodeTitle_triggered() { notYetAvailable(); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "book/BookController.h"
+#include "book/BookTransferController.h"
 #include "book/TreeNodeInfo.h"
 
 #include <QDateTime>
@@ -210,6 +211,7 @@ private:
     WorkerHost *m_workers = nullptr;
     BookController *m_book = nullptr;
     EditorController *m_editor = nullptr;
+    BookTransferController *m_bookTransfer = nullptr;
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
     MainStatusBar *m_status = nullptr;
     LayoutStore *m_layout = nullptr;

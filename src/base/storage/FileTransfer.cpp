@@ -1,0 +1,100 @@
+#include "storage/FileTransfer.h"
+
+#include "log/Log.h"
+#include "storage/TextFiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+QString withSeparator(const QString &folder)
+{
+    if (folder.isEmpty() || folder.endsWith(QDir::separator()) || folder.endsWith(QLatin1Char('/')))
+        return folder;
+    return folder + QDir::separator();
+}
+
+const QLatin1String kSuffix(".txt");
+
+} // namespace
+
+QChar titleSeparator() { return QChar(0xFF03); }
+
+QString sanitizeFileName(const QString &name)
+{
+    static const QString reserved = QStringLiteral("\\/:*?\"<>|");
+    QString result = name;
+    for (QChar &c : result) {
+        if (reserved.contains(c))
+            c = QChar(c.unicode() + 0xFEE0);
+    }
+    return result;
+}
+
+QStringList titlesOfFileName(const QString &fileName)
+{
+    QString base = QFileInfo(fileName).fileName();
+    if (base.endsWith(kSuffix, Qt::CaseInsensitive))
+        base.chop(kSuffix.size());
+    return base.normalized(QString::NormalizationForm_C).split(titleSeparator());
+}
+
+ExportAbs::~ExportAbs() = default;
+
+void ExportAbs::setPath(const QString &folder) { m_path = withSeparator(folder); }
+
+void ExportAbs::reset()
+{
+    m_count = 0;
+    m_renamed.clear();
+    m_failed.clear();
+    m_usedNames.clear();
+}
+
+bool ExportAbs::writeNode(const QStringList &titles, const QString &text)
+{
+    const QString titlePath = titles.join(titleSeparator());
+    const QString base = sanitizeFileName(titlePath);
+    QString name = base + kSuffix;
+    // Siblings of one title ("新章节" is every new chapter's) would overwrite each other.
+    for (int n = 2; m_usedNames.contains(name.toCaseFolded()); ++n)
+        name = QStringLiteral("%1 (%2)%3").arg(base).arg(n).arg(kSuffix);
+    m_usedNames.insert(name.toCaseFolded());
+    QString error;
+    if (!TextFiles::write(m_path + name, text, &error)) {
+        writeLog(QStringLiteral("err"), QStringLiteral("导出失败：%1%2：%3").arg(m_path, name, error));
+        m_failed << titlePath;
+        return false;
+    }
+    if (name != base + kSuffix)
+        m_renamed << QStringLiteral("%1 → %2").arg(titlePath, name);
+    ++m_count;
+    return true;
+}
+
+QString ExportAbs::problemsText() const
+{
+    QStringList parts;
+    if (!m_renamed.isEmpty())
+        parts << QStringLiteral("以下节点重名，已改名导出：\n") + m_renamed.join(QLatin1Char('\n'));
+    if (!m_failed.isEmpty())
+        parts << QStringLiteral("以下节点导出失败：\n") + m_failed.join(QLatin1Char('\n'));
+    return parts.join(QLatin1Char('\n'));
+}
+
+ImportAbs::~ImportAbs() = default;
+
+void ImportAbs::setPath(const QString &folder) { m_path = withSeparator(folder); }
+
+void ImportAbs::reset()
+{
+    m_count = 0;
+    m_failed.clear();
+}
+
+void ImportAbs::addFailed(const QString &filePath, const QString &reason)
+{
+    writeLog(QStringLiteral("err"), QStringLiteral("导入失败：%1：%2").arg(filePath, reason));
+    m_failed << filePath;
+}

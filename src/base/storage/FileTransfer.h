@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+// Trees written out as a flat folder of text files and read back: one file per node, named by
+// the node's title path. Shared by the book and the user-material export and import.
+
+// U+FF03, the full-width number sign between the titles of a path. A title holding it cannot
+// come back as one title.
+QChar titleSeparator();
+// Each of \ / : * ? " < > | becomes its full-width form (code + 0xFEE0), so that the name is
+// the same on every system and on FAT/exFAT sticks.
+QString sanitizeFileName(const QString &name);
+// The titles a file name stands for: the name without its final ".txt" (other dots belong to
+// the titles), in NFC (names from other systems may be NFD), split at the separator.
+QStringList titlesOfFileName(const QString &fileName);
+
+class ExportAbs
+{
+public:
+    virtual ~ExportAbs();
+
+    // The folder; a separator is added when missing.
+    void setPath(const QString &folder);
+    QString path() const { return m_path; }
+    void setStartId(const QString &id) { m_startId = id; }
+    QString startId() const { return m_startId; }
+    // Files written by the last run.
+    int count() const { return m_count; }
+    // Nodes written under another name, because a node before them in this run had theirs:
+    // "title path → file name".
+    QStringList renamed() const { return m_renamed; }
+    // Nodes whose file could not be written, by title path (the reason is in the "err" log).
+    QStringList failed() const { return m_failed; }
+    // The message listing renamed and failed nodes; empty when there were none.
+    QString problemsText() const;
+
+    virtual void exportFiles() = 0;
+
+protected:
+    void reset();
+    // Writes one node's text under its title path; counts it when the file was written.
+    bool writeNode(const QStringList &titles, const QString &text);
+
+private:
+    QString m_path;
+    QString m_startId;
+    int m_count = 0;
+    QStringList m_renamed;
+    QStringList m_failed;
+    QSet<QString> m_usedNames; // case-folded: FAT and exFAT do not tell "A" from "a"
+};
+
+class ImportAbs
+{
+public:
+    virtual ~ImportAbs();
+
+    void setPath(const QString &folder);
+    QString path() const { return m_path; }
+    // Empty: import at the root.
+    void setStartId(const QString &id) { m_startId = id; }
+    QString startId() const { return m_startId; }
+    // Files imported by the last run.
+    int count() const { return m_count; }
+    // Full paths of the files that failed.
+    QStringList failed() const { return m_failed; }
+
+    virtual void importFiles() = 0;
+
+protected:
+    void reset();
+    void addImported() { ++m_count; }
+    // Lists the file; the reason goes to the "err" log.
+    void addFailed(const QString &filePath, const QString &reason);
+
+private:
+    QString m_path;
+    QString m_startId;
+    int m_count = 0;
+    QStringList m_failed;
+};

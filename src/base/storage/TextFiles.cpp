@@ -1,0 +1,185 @@
+#include "storage/TextFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+#include <QTextCodec>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const QChar kReplacement(0xFFFD);
+
+bool decodeWith(const char *codecName, const QByteArray &bytes, int offset, QString *text)
+{
+    QTextCodec *codec = QTextCodec::codecForName(codecName);
+    if (!codec)
+        return false;
+    // The header is ours to handle: a second BOM is text.
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    *text = codec->toUnicode(bytes.constData() + offset, bytes.size() - offset, &state);
+    return state.invalidChars == 0 && state.remainingChars == 0;
+}
+
+bool hasLoneSurrogate(const QString &text)
+{
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate()) {
+            if (i + 1 >= text.size() || !text.at(i + 1).isLowSurrogate())
+                return true;
+            ++i;
+        } else if (c.isLowSurrogate()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The byte structure of GB18030: one byte below 0x80; a lead 0x81–0xFE with a second byte
+// 0x40–0x7E or 0x80–0xFE; or a lead, 0x30–0x39, 0x81–0xFE, 0x30–0x39. The codec (ICU's) neither
+// counts invalid bytes nor cut-off sequences, so the structure is checked here, and a sequence it
+// cannot map shows as U+FFFD: only the code of U+FFFD itself may give one.
+bool scanGb18030(const QByteArray &bytes, int *replacements)
+{
+    const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
+    const int n = bytes.size();
+    *replacements = 0;
+    for (int i = 0; i < n;) {
+        const uchar c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if (c == 0x80 || c == 0xFF || i + 1 >= n)
+            return false;
+        const uchar c2 = p[i + 1];
+        if ((c2 >= 0x40 && c2 <= 0x7E) || (c2 >= 0x80 && c2 <= 0xFE)) {
+            i += 2;
+            continue;
+        }
+        if (c2 < 0x30 || c2 > 0x39 || i + 3 >= n)
+            return false;
+        const uchar c3 = p[i + 2];
+        const uchar c4 = p[i + 3];
+        if (c3 < 0x81 || c3 > 0xFE || c4 < 0x30 || c4 > 0x39)
+            return false;
+        if (c == 0x84 && c2 == 0x31 && c3 == 0xA4 && c4 == 0x37)
+            ++*replacements;
+        i += 4;
+    }
+    return true;
+}
+
+bool decodeGb18030(const QByteArray &bytes, QString *text)
+{
+    int replacements = 0;
+    if (!scanGb18030(bytes, &replacements))
+        return false;
+    if (!decodeWith("GB18030", bytes, 0, text))
+        return false;
+    return text->count(kReplacement) == replacements;
+}
+
+QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+} // namespace
+
+namespace TextFiles {
+
+bool decode(const QByteArray &bytes, QString *text, Encoding *encoding)
+{
+    QString decoded;
+    Encoding found = Encoding::None;
+    const bool utf8Bom = bytes.startsWith("\xEF\xBB\xBF");
+    if (decodeWith("UTF-8", bytes, utf8Bom ? 3 : 0, &decoded)) {
+        found = Encoding::Utf8;
+    } else if (utf8Bom) {
+        // The BOM names the encoding; the rest is damaged, not another encoding.
+        return false;
+    } else if (bytes.startsWith(QByteArray("\xFF\xFE\x00\x00", 4)) || bytes.startsWith(QByteArray("\x00\x00\xFE\xFF", 4))) {
+        return false; // UTF-32
+    } else if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        const char *codec = bytes.at(0) == '\xFF' ? "UTF-16LE" : "UTF-16BE";
+        if (!decodeWith(codec, bytes, 2, &decoded) || hasLoneSurrogate(decoded))
+            return false;
+        found = Encoding::Utf16;
+    } else if (decodeGb18030(bytes, &decoded)) {
+        found = Encoding::Gb18030;
+    } else {
+        return false;
+    }
+    decoded.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    decoded.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    *text = decoded;
+    if (encoding)
+        *encoding = found;
+    return true;
+}
+
+bool read(const QString &path, QString *text, QString *error, int maxChars)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("文件打不开：%1").arg(file.errorString());
+        return false;
+    }
+    // No encoding takes more than four bytes for a character (a line end "\r\n" takes two).
+    if (maxChars >= 0 && file.size() > 4 * qint64(maxChars) + 4) {
+        *error = QStringLiteral("文件超过%1个字符").arg(maxChars);
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        *error = QStringLiteral("文件读不出：%1").arg(file.errorString());
+        return false;
+    }
+    if (!decode(bytes, text)) {
+        *error = QStringLiteral("文件不是UTF-8、带BOM的UTF-16或GB18030编码的文本");
+        return false;
+    }
+    return true;
+}
+
+bool write(const QString &path, const QString &text, QString *error)
+{
+    const QFileInfo info(path);
+    // A short name of its own: the final name may be as long as the file system allows.
+    QTemporaryFile tmp(info.absolutePath() + QStringLiteral("/.inkboat-XXXXXX.tmp"));
+    if (!tmp.open()) {
+        *error = tmp.errorString();
+        return false;
+    }
+    const QByteArray bytes = text.toUtf8();
+    if (tmp.write(bytes) != bytes.size() || !tmp.flush()) {
+        *error = tmp.errorString();
+        return false;
+    }
+    tmp.setPermissions(info.exists() ? QFile::permissions(path)
+                                     : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser |
+                                           QFile::ReadGroup | QFile::ReadOther);
+    tmp.close();
+    // rename(2) replaces an existing file in one step.
+    if (std::rename(QFile::encodeName(tmp.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
+        *error = errnoText();
+        return false;
+    }
+    tmp.setAutoRemove(false);
+    return true;
+}
+
+QStringList list(const QString &folder)
+{
+    QStringList paths;
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList({QStringLiteral("*.txt")}, QDir::Files | QDir::Hidden, QDir::Name);
+    for (const QFileInfo &entry : entries)
+        paths << entry.absoluteFilePath();
+    return paths;
+}
+
+} // namespace TextFiles

@@ -1,0 +1,513 @@
+// Books written out as a folder of text files and read back: names, bytes, encodings, the rows
+// an import leaves, and what the author is told.
+#include "ScriptedPrompter.h"
+#include "TestProfile.h"
+
+#include "app/App.h"
+#include "book/BookTransfer.h"
+#include "storage/DataAccess.h"
+#include "storage/FileTransfer.h"
+#include "storage/TextFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using Files = QMap<QString, QByteArray>;
+Q_DECLARE_METATYPE(Files)
+
+namespace {
+
+void addRow(const QString &id, const QVariant &pid, int nodeType, int level, double sort, const QString &title,
+            const QString &flag = QStringLiteral("A"), const QVariant &plain = QVariant())
+{
+    execPrepared(QStringLiteral("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,HTML,PlainText,"
+                                "Flag,Usn,Synced) VALUES(?,?,?,?,?,?,'Book',?,?,?,7,1)"),
+                 {id, pid, nodeType, level, sort, title, "<p>" + title + "</p>",
+                  plain.isValid() ? plain : QVariant(title), flag});
+}
+
+// 书一 (pID NULL) > 卷一 > 章一, 删章 (deleted), Café, 重名, 重名; 旧书 (deleted, pID '').
+void fixture()
+{
+    addRow("B1", QVariant(QVariant::String), 1, 0, 1, "书一");
+    addRow("B9", "", 1, 0, 2, "旧书", "D");
+    addRow("V1", "B1", 2, 1, 1, "卷一");
+    addRow("C1", "V1", 3, 2, 1, "章一");
+    addRow("CD", "V1", 3, 2, 2, "删章", "D");
+    addRow("CC", "V1", 3, 2, 3, "Café");
+    addRow("D1", "V1", 3, 2, 4, "重名");
+    addRow("D2", "V1", 3, 2, 5, "重名");
+}
+
+// Every row as "path type,level,sort Category FlagSynced attribute1 text html".
+QStringList dump()
+{
+    struct Row {
+        QString pid, title, line;
+    };
+    QHash<QString, Row> rows;
+    QueryPtr q = openQuery("SELECT ID,pID,Title,NodeType,Level,Sort,Category,Flag,Synced,Attribute1,PlainText,HTML "
+                           "FROM BookTree");
+    while (q->next()) {
+        auto shown = [&](int i) {
+            const QVariant v = q->value(i);
+            if (v.isNull())
+                return QStringLiteral("NULL");
+            const QString s = v.toString();
+            return s.size() > 40 ? QStringLiteral("<%1 chars>").arg(s.size()) : s;
+        };
+        const QString text = q->value(10).isNull() ? QStringLiteral("NULL") : '"' + shown(10) + '"';
+        rows.insert(q->value(0).toString(),
+                    {q->value(1).toString(), q->value(2).toString(),
+                     QStringLiteral("%1,%2,%3 %4 %5%6 %7 %8 %9")
+                         .arg(shown(3), shown(4), shown(5), shown(6), shown(7), shown(8),
+                              q->value(9).isNull() ? QStringLiteral("-") : shown(9), text, shown(11))});
+    }
+    QStringList lines;
+    for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
+        QStringList path{it->title};
+        for (QString p = it->pid; rows.contains(p) && path.size() < 10; p = rows.value(p).pid)
+            path.prepend(rows.value(p).title);
+        lines << path.join('/') + ' ' + it->line;
+    }
+    lines.sort();
+    return lines;
+}
+
+// Live rows as "level|title path (the nine characters full-width)|text", sorted.
+QStringList liveShape()
+{
+    QHash<QString, QPair<QString, QString>> nodes; // id → parent, title
+    QStringList rows;
+    QueryPtr q = openQuery("SELECT ID,pID,Title,Level,PlainText FROM BookTree WHERE Flag='A'");
+    QList<QStringList> raw;
+    while (q->next()) {
+        nodes.insert(q->value(0).toString(), {q->value(1).toString(), q->value(2).toString()});
+        raw << QStringList{q->value(0).toString(), q->value(3).toString(), q->value(4).toString()};
+    }
+    for (const QStringList &r : raw) {
+        QStringList path;
+        for (QString id = r[0]; nodes.contains(id) && path.size() < 10; id = nodes.value(id).first)
+            path.prepend(sanitizeFileName(nodes.value(id).second));
+        rows << r[1] + '|' + path.join(QChar(0x1F)) + '|' + r[2];
+    }
+    rows.sort();
+    return rows;
+}
+
+QStringList minus(const QStringList &a, const QStringList &b)
+{
+    QStringList out;
+    for (const QString &s : a)
+        if (!b.contains(s))
+            out << s;
+    return out;
+}
+
+void writeFiles(const QString &dir, const Files &files)
+{
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        if (it.key().endsWith('/')) {
+            QDir(dir).mkpath(it.key());
+            QFile f(dir + '/' + it.key() + "a.txt");
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(it.value());
+            continue;
+        }
+        QFile f(dir + '/' + it.key());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(it.value());
+    }
+}
+
+// Name → bytes of every entry of dir, hidden ones included.
+Files readFolder(const QString &dir)
+{
+    Files files;
+    for (const QFileInfo &info : QDir(dir).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        QFile f(info.absoluteFilePath());
+        f.open(QIODevice::ReadOnly);
+        files.insert(info.fileName(), f.readAll());
+    }
+    return files;
+}
+
+QByteArray u8(const char *text) { return QByteArray(text); }
+
+QByteArray gbk(const QString &text) { return QTextCodec::codecForName("GB18030")->fromUnicode(text); }
+
+QByteArray utf16le(const QString &text)
+{
+    QByteArray b("\xFF\xFE");
+    for (QChar c : text) {
+        b.append(char(c.unicode() & 0xFF));
+        b.append(char(c.unicode() >> 8));
+    }
+    return b;
+}
+
+QString summary(const QString &dir, int imported, const QStringList &failedNames)
+{
+    QStringList failed;
+    for (const QString &name : failedNames)
+        failed << dir + '/' + name;
+    return QStringLiteral("已完成从%1/导入，一共导入%2个文件，%3个文件导入失败，错误文件列表：\n%4")
+        .arg(dir, QString::number(imported), QString::number(failed.size()), failed.join('\n'));
+}
+
+const QString kQuestion =
+    QStringLiteral("<html>请问是否从选择节点导入？<br><font color='red'><b>注意：<br>1.书同名会被覆盖，如不覆盖，"
+                   "请改名后再导入！<br>2.为了避免乱码的可能，请文本文件统一保存为UTF-8的格式导入！</b></font></html>");
+
+} // namespace
+
+class TestBookTransfer : public QObject
+{
+    Q_OBJECT
+    TestProfile m_profile;
+
+private slots:
+    void initTestCase() { QVERIFY(startApp().ok); }
+    void init() { execSql("DELETE FROM BookTree"); }
+
+    void decodesStrictly_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("text");
+        const QString zh = QStringLiteral("中文，第一章\n");
+        QTest::newRow("utf8") << zh.toUtf8() << true << zh;
+        QTest::newRow("utf8 bom, crlf, lone cr") << u8("\xEF\xBB\xBF" "a\r\nb\rc") << true << "a\nb\nc";
+        QTest::newRow("utf8 bom, damaged") << u8("\xEF\xBB\xBF\xD6\xD0") << false << QString();
+        QTest::newRow("empty") << QByteArray() << true << QString();
+        QTest::newRow("utf16le bom") << utf16le(zh) << true << zh;
+        QTest::newRow("utf16be bom") << u8("\xFE\xFF\x4E\x2D") << true << QStringLiteral("中");
+        QTest::newRow("utf16 odd bytes") << u8("\xFF\xFE\x2D\x4E\x87") << false << QString();
+        QTest::newRow("utf16 lone surrogate") << QByteArray("\xFF\xFE\x00\xD8\x41\x00", 6) << false << QString();
+        QTest::newRow("gbk") << gbk(zh) << true << zh;
+        QTest::newRow("gb18030 four bytes") << u8("\x81\x30\x81\x30") << true << QString(QChar(0x80));
+        QTest::newRow("gbk cut off") << u8("\xD6\xD0\xCE") << false << QString();
+        QTest::newRow("invalid lead byte") << u8("\xD6\xD0\xFF\xCE\xC4") << false << QString();
+        QTest::newRow("0x80") << u8("abc\x80") << false << QString();
+        QTest::newRow("four bytes cut off") << u8("\x81\x30") << false << QString();
+        QTest::newRow("unassigned four bytes") << u8("\x84\x31\xA5\x30") << false << QString();
+        QTest::newRow("utf32") << QByteArray("\xFF\xFE\x00\x00\x2D\x4E\x00\x00", 8) << false << QString();
+    }
+    void decodesStrictly()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, ok);
+        QFETCH(QString, text);
+        QString decoded = QStringLiteral("untouched");
+        QCOMPARE(TextFiles::decode(bytes, &decoded), ok);
+        QCOMPARE(decoded, ok ? text : QStringLiteral("untouched"));
+    }
+
+    void exportsEveryLiveNode_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<Files>("files");
+        QTest::addColumn<QStringList>("renamed");
+        const QByteArray two = u8("第一行\n第二行\n");
+        const QString nine = QStringLiteral("＼／：＊？＂＜＞｜");
+        Files book{{"书：一.txt", ""},
+                   {"书：一＃卷一.txt", ""},
+                   {"书：一＃卷一＃第1章.txt", "重名在前"},
+                   {"书：一＃卷一＃第1章 (2).txt", two},
+                   {"书：一＃卷一＃DUP.txt", "大"},
+                   {"书：一＃卷一＃dup (2).txt", "小"},
+                   {"书：一＃" + nine + ".txt", "九"}};
+        QTest::newRow("book") << "B" << book
+                              << QStringList{"书:一＃卷一＃第1章 → 书：一＃卷一＃第1章 (2).txt",
+                                             "书:一＃卷一＃dup → 书：一＃卷一＃dup (2).txt"};
+        Files volume;
+        for (auto it = book.cbegin(); it != book.cend(); ++it)
+            if (it.key().startsWith("书：一＃卷一＃"))
+                volume.insert(it.key().mid(4), it.value());
+        volume.insert("卷一.txt", "");
+        QTest::newRow("volume") << "V1" << volume
+                                << QStringList{"卷一＃第1章 → 卷一＃第1章 (2).txt", "卷一＃dup → 卷一＃dup (2).txt"};
+        QTest::newRow("chapter") << "C1" << Files{{"第1章.txt", two}} << QStringList();
+        QTest::newRow("deleted start") << "V2" << Files() << QStringList();
+    }
+    void exportsEveryLiveNode()
+    {
+        QFETCH(QString, start);
+        QFETCH(Files, files);
+        QFETCH(QStringList, renamed);
+        addRow("B", QVariant(QVariant::String), 1, 0, 1, "书:一", "A", QVariant(QVariant::String));
+        addRow("B2", "", 1, 0, 2, "书二");
+        addRow("V1", "B", 2, 1, 1, "卷一", "A", "");
+        addRow("C1", "V1", 3, 2, 2, "第1章", "A", QStringLiteral("第一行\n第二行\n"));
+        addRow("C2", "V1", 3, 2, 1, "第1章", "A", "重名在前");
+        addRow("C3", "V1", 3, 2, 3, "DUP", "A", "大");
+        addRow("C4", "V1", 3, 2, 4, "dup", "A", "小");
+        addRow("C5", "V1", 3, 2, 5, "删", "D");
+        addRow("V2", "B", 2, 1, 2, "卷二", "D");
+        addRow("C6", "V2", 3, 2, 1, "活章", "A");
+        addRow("V3", "B", 2, 1, 3, "\\/:*?\"<>|", "A", "九");
+
+        QTemporaryDir dir;
+        QFile old(dir.path() + "/第1章.txt"); // replaced
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("旧") > 0);
+        old.close();
+        if (start != "C1")
+            files.insert("第1章.txt", "旧");
+        ScriptedPrompter prompter;
+        prompter.directories << dir.path();
+        QString folder;
+        BookTransfer::exportNode(start, folder);
+        QCOMPARE(prompter.chosenCaptions, QStringList{"请选择导出文件路径："});
+        QCOMPARE(readFolder(dir.path()), files);
+        const int written = files.size() - (start == "C1" ? 0 : 1);
+        QCOMPARE(prompter.infos(),
+                 QStringList{QStringLiteral("已完成导出到%1/，一共导出%2个文件。").arg(dir.path()).arg(written)});
+        QCOMPARE(prompter.errors(),
+                 renamed.isEmpty() ? QStringList() : QStringList{"以下节点重名，已改名导出：\n" + renamed.join('\n')});
+    }
+
+    void exportCancelledSaysNothing()
+    {
+        addRow("B", "", 1, 0, 1, "书");
+        ScriptedPrompter prompter;
+        QString folder;
+        BookTransfer::exportNode("B", folder);
+        QVERIFY(prompter.messages.isEmpty());
+    }
+
+    // A write that fails is neither counted nor silent, and leaves the earlier file as it was.
+    void exportFailuresAreReported()
+    {
+        const QString longTitle(90, QChar(0x7AE0)); // 270 bytes of UTF-8
+        addRow("B", "", 1, 0, 1, "书", "A", "短");
+        addRow("V", "B", 2, 1, 1, "卷", "A", QString(100, 'x'));
+        addRow("C", "V", 3, 2, 1, longTitle, "A", "长名");
+        QTemporaryDir dir;
+        QFile old(dir.path() + "/书＃卷.txt");
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("earlier") > 0);
+        old.close();
+        ScriptedPrompter prompter;
+        prompter.directories << dir.path();
+        // The file size limit makes the 100-byte text fail where the 3-byte one is written.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit small = saved;
+        small.rlim_cur = 50;
+        setrlimit(RLIMIT_FSIZE, &small);
+        QString folder;
+        BookTransfer::exportNode("B", folder);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        QCOMPARE(readFolder(dir.path()), (Files{{"书.txt", "短"}, {"书＃卷.txt", "earlier"}}));
+        QCOMPARE(prompter.infos(), QStringList{QStringLiteral("已完成导出到%1/，一共导出1个文件。").arg(dir.path())});
+        QCOMPARE(prompter.errors(), QStringList{"以下节点导出失败：\n书＃卷\n书＃卷＃" + longTitle});
+    }
+
+    void importsFiles_data()
+    {
+        QTest::addColumn<Files>("files");
+        QTest::addColumn<QString>("start"); // empty: answered "否"
+        QTest::addColumn<QStringList>("failed");
+        QTest::addColumn<QStringList>("removed");
+        QTest::addColumn<QStringList>("added");
+        const QString c1 = "书一/卷一/章一 3,2,1 Book A1 - \"章一\" <p>章一</p>";
+        auto c1as = [](const QString &text) {
+            return QStringList{"书一/卷一/章一 3,2,1 Book A0 NEWIMPORT \"" + text + "\" <p>章一</p>"};
+        };
+        auto newChapter = [](const QString &title, const QString &text, int sort = 6) {
+            return QStringList{QStringLiteral("书一/卷一/%1 3,2,%2 Book A0 NEWIMPORT \"%3\" NULL").arg(title).arg(sort).arg(text)};
+        };
+        QTest::newRow("new nested path at the end of the books")
+            << Files{{"新书＃新卷＃新章.txt", u8("正文")}} << "" << QStringList() << QStringList()
+            << QStringList{"新书 1,0,3 Book A0 - NULL NULL", "新书/新卷 2,1,1 Book A0 - NULL NULL",
+                           "新书/新卷/新章 3,2,1 Book A0 NEWIMPORT \"正文\" NULL"};
+        QTest::newRow("existing path") << Files{{"书一＃卷一＃章一.txt", u8("新文")}} << "" << QStringList()
+                                       << QStringList{c1} << c1as("新文");
+        QTest::newRow("existing book stamped") << Files{{"书一.txt", u8("书的话")}} << "" << QStringList()
+                                               << QStringList{"书一 1,0,1 Book A1 - \"书一\" <p>书一</p>"}
+                                               << QStringList{"书一 1,0,1 Book A0 NEWIMPORT \"书的话\" <p>书一</p>"};
+        QTest::newRow("too deep at the root") << Files{{"a＃b＃c＃d.txt", u8("x")}} << "" << QStringList{"a＃b＃c＃d.txt"}
+                                              << QStringList() << QStringList();
+        QTest::newRow("below a volume") << Files{{"章＃节.txt", u8("x")}, {"新章.txt", u8("y")}} << "V1"
+                                        << QStringList{"章＃节.txt"} << QStringList() << newChapter("新章", "y");
+        QTest::newRow("below a chapter") << Files{{"x.txt", u8("x")}} << "C1" << QStringList{"x.txt"} << QStringList()
+                                         << QStringList();
+        QTest::newRow("below a book") << Files{{"新卷＃新章.txt", u8("z")}} << "B1" << QStringList() << QStringList()
+                                      << QStringList{"书一/新卷 2,1,2 Book A0 - NULL NULL",
+                                                     "书一/新卷/新章 3,2,1 Book A0 NEWIMPORT \"z\" NULL"};
+        QTest::newRow("dotted title") << Files{{"第2.5章.txt", u8("半")}} << "V1" << QStringList() << QStringList()
+                                      << newChapter("第2.5章", "半");
+        QTest::newRow("full-width slash") << Files{{"书一＃卷一＃a／b.txt", u8("斜")}} << "" << QStringList()
+                                          << QStringList() << newChapter("a／b", "斜");
+        QTest::newRow("gbk") << Files{{"书一＃卷一＃章一.txt", gbk("中文\n")}} << "" << QStringList() << QStringList{c1}
+                             << c1as("中文\n");
+        QTest::newRow("neither utf-8 nor gb18030")
+            << Files{{"书一＃卷一＃章一.txt", u8("\xD6\xD0\xFF")}, {"书一＃卷一＃好.txt", u8("好")}} << ""
+            << QStringList{"书一＃卷一＃章一.txt"} << QStringList() << newChapter("好", "好");
+        QTest::newRow("utf-8 bom, crlf and cr") << Files{{"书一＃卷一＃章一.txt", u8("\xEF\xBB\xBF" "a\r\nb\rc")}} << ""
+                                                << QStringList() << QStringList{c1} << c1as("a\nb\nc");
+        QTest::newRow("utf-16 bom") << Files{{"书一＃卷一＃章一.txt", utf16le("十六\r\n")}} << "" << QStringList()
+                                    << QStringList{c1} << c1as("十六\n");
+        QTest::newRow("empty file") << Files{{"书一＃卷一＃章一.txt", QByteArray()}} << "" << QStringList()
+                                    << QStringList{c1} << c1as("");
+        QTest::newRow("over-long text") << Files{{"长.txt", QString(10241, QChar(0x5B57)).toUtf8()},
+                                                {"满.txt", QString(10240, QChar(0x5B57)).toUtf8()},
+                                                {"行.txt", QByteArray(10239, 'a') + "\r\n"}}
+                                        << "V1" << QStringList{"长.txt"} << QStringList()
+                                        << newChapter("满", "<10240 chars>") + newChapter("行", "<10240 chars>", 7);
+        QTest::newRow("deleted namesakes") << Files{{"书一＃卷一＃删章.txt", u8("活")}, {"旧书＃卷.txt", u8("新")}} << ""
+                                           << QStringList() << QStringList()
+                                           << QStringList{newChapter("删章", "活").first(), "旧书 1,0,3 Book A0 - NULL NULL",
+                                                          "旧书/卷 2,1,1 Book A0 NEWIMPORT \"新\" NULL"};
+        QTest::newRow("live namesakes: the first") << Files{{"书一＃卷一＃重名.txt", u8("先")}} << "" << QStringList()
+                                                   << QStringList{"书一/卷一/重名 3,2,4 Book A1 - \"重名\" <p>重名</p>"}
+                                                   << QStringList{"书一/卷一/重名 3,2,4 Book A0 NEWIMPORT \"先\" <p>重名</p>"};
+        QTest::newRow(".TXT, hidden, sub-folder, other files")
+            << Files{{"大写.TXT", u8("大")}, {".隐.txt", u8("隐")}, {"子.txt/", u8("子")}, {"说明.md", u8("不")}} << "V1"
+            << QStringList() << QStringList() << newChapter(".隐", "隐") + newChapter("大写", "大", 7);
+        QTest::newRow("nfd name meets nfc title")
+            << Files{{QStringLiteral("书一＃卷一＃Cafe\u0301.txt"), u8("咖啡")}} << "" << QStringList()
+            << QStringList{"书一/卷一/Café 3,2,3 Book A1 - \"Café\" <p>Café</p>"}
+            << QStringList{"书一/卷一/Café 3,2,3 Book A0 NEWIMPORT \"咖啡\" <p>Café</p>"};
+        QTest::newRow("empty title") << Files{{"书一＃＃章.txt", u8("x")}} << "" << QStringList{"书一＃＃章.txt"}
+                                     << QStringList() << QStringList();
+    }
+    void importsFiles()
+    {
+        QFETCH(Files, files);
+        QFETCH(QString, start);
+        QFETCH(QStringList, failed);
+        QFETCH(QStringList, removed);
+        QFETCH(QStringList, added);
+        fixture();
+        const QStringList before = dump();
+        QTemporaryDir dir;
+        writeFiles(dir.path(), files);
+        ScriptedPrompter prompter;
+        prompter.directories << dir.path();
+        prompter.answers << (start.isEmpty() ? Ink::maNo : Ink::maYes);
+        int prepared = 0, reloaded = 0;
+        QString folder;
+        QVERIFY(BookTransfer::importFolder(start.isEmpty() ? "C1" : start, folder,
+                                           {[&] { return ++prepared > 0; }, [&] { ++reloaded; }}));
+        QCOMPARE(prompter.chosenCaptions, QStringList{"请选择导入文件路径："});
+        QCOMPARE(prompter.questions(), QStringList{kQuestion});
+        QCOMPARE(prompter.messages.first().buttons, int(Ink::mbYes | Ink::mbNo | Ink::mbCancel));
+        const QStringList after = dump();
+        QCOMPARE(minus(before, after), removed);
+        QCOMPARE(minus(after, before), added);
+        const int imported = QDir(dir.path()).entryList({"*.txt"}, QDir::Files | QDir::Hidden).size() - failed.size();
+        QCOMPARE(prompter.infos(), QStringList{summary(dir.path(), imported, failed)});
+        QVERIFY(prompter.errors().isEmpty());
+        QCOMPARE(prepared, 1);
+        QCOMPARE(reloaded, 1);
+    }
+
+    void importQuestionDecides_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("parent"); // of the new chapter; "-" for none
+        QTest::newRow("yes: below the current node") << int(Ink::maYes) << "V1";
+        QTest::newRow("no: at the root") << int(Ink::maNo) << "";
+        QTest::newRow("cancel") << int(Ink::maCancel) << "-";
+        QTest::newRow("title-bar close") << -1 << "-";
+    }
+    void importQuestionDecides()
+    {
+        QFETCH(int, answer);
+        QFETCH(QString, parent);
+        fixture();
+        QTemporaryDir dir;
+        writeFiles(dir.path(), {{"新章.txt", u8("x")}});
+        ScriptedPrompter prompter;
+        prompter.directories << dir.path();
+        prompter.answers << answer;
+        int steps = 0;
+        QString folder;
+        QCOMPARE(BookTransfer::importFolder("V1", folder, {[&] { return ++steps > 0; }, [&] { ++steps; }}),
+                 parent != "-");
+        const QVariant pid = [] {
+            QueryPtr q = openQuery("SELECT pID FROM BookTree WHERE Title='新章'");
+            return q->next() ? q->value(0) : QVariant("-");
+        }();
+        QCOMPARE(pid.toString(), parent);
+        QCOMPARE(steps, parent == "-" ? 0 : 2);
+        QCOMPARE(prompter.messages.size(), parent == "-" ? 1 : 2);
+
+        // A chapter that cannot be saved first stops the import before any file.
+        prompter.clear();
+        prompter.directories << dir.path();
+        prompter.answers << Ink::maYes;
+        QVERIFY(!BookTransfer::importFolder("B1", folder, {[] { return false; }, [&] { ++steps; }}));
+        QCOMPARE(folder, dir.path());
+        QCOMPARE(scalarCount("Title='新章' AND pID='B1'"), 0);
+    }
+
+    // A file's nodes go in together or not at all; the import ends at a database failure.
+    void databaseFailureRollsBackTheFile()
+    {
+        fixture();
+        execSql("CREATE TEMP TRIGGER refuse BEFORE INSERT ON BookTree WHEN NEW.Title='坏卷' "
+                "BEGIN SELECT RAISE(ABORT,'refused by trigger'); END");
+        QTemporaryDir dir;
+        writeFiles(dir.path(), {{"1书＃1卷＃1章.txt", u8("一")}, {"2书＃坏卷＃2章.txt", u8("二")}, {"3书.txt", u8("三")}});
+        ScriptedPrompter prompter;
+        prompter.directories << dir.path();
+        prompter.answers << Ink::maNo;
+        int reloaded = 0;
+        QString folder;
+        BookTransfer::importFolder(QString(), folder, {nullptr, [&] { ++reloaded; }});
+        execSql("DROP TRIGGER temp.refuse");
+        QCOMPARE(scalarCount("Title IN ('1书','1卷','1章')"), 3);
+        QCOMPARE(scalarCount("Title IN ('2书','坏卷','2章','3书')"), 0);
+        QCOMPARE(reloaded, 1);
+        QVERIFY(prompter.infos().isEmpty());
+        QCOMPARE(prompter.errors().size(), 1);
+        QVERIFY(prompter.errors().first().contains("refused by trigger"));
+        QCOMPARE(openTransactionCount(), 0);
+    }
+
+    // Export, then import into an empty tree: the same levels, titles and texts.
+    void roundTrip()
+    {
+        const QStringList hostile{"it's", "%1章", "第2.5章", "a\\b/c:d*e?f\"g<h>i|j", "😀章", "..", "新章节 (2)"};
+        addRow("B", "", 1, 0, 1, "书'%1");
+        int n = 0;
+        for (int v = 0; v < 3; ++v) {
+            const QString vid = QStringLiteral("V%1").arg(v);
+            addRow(vid, "B", 2, 1, v + 1, v == 0 ? "卷.一" : hostile.at(v), "A", QString());
+            for (int c = 0; c < hostile.size(); ++c, ++n)
+                addRow(QStringLiteral("C%1").arg(n), vid, 3, 2, c + 1, hostile.at(c), "A",
+                       QStringLiteral("第%1段\n'%2' \"引\"\n").arg(n).arg(hostile.at(c)));
+        }
+        const QStringList original = liveShape();
+        QTemporaryDir dir;
+        ScriptedPrompter prompter;
+        prompter.directories << dir.path() << dir.path();
+        prompter.answers << Ink::maNo;
+        QString folder;
+        BookTransfer::exportNode("B", folder);
+        QCOMPARE(prompter.errors(), QStringList());
+        execSql("DELETE FROM BookTree");
+        BookTransfer::importFolder(QString(), folder, {});
+        QCOMPARE(prompter.infos().last(), summary(dir.path(), 1 + 3 + 3 * hostile.size(), {}));
+        QCOMPARE(liveShape(), original);
+    }
+
+private:
+    static int scalarCount(const QString &where)
+    {
+        QueryPtr q = openQuery("SELECT COUNT(*) FROM BookTree WHERE " + where);
+        return q->next() ? q->value(0).toInt() : -1;
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBookTransfer)
+#include "tst_booktransfer.moc"
