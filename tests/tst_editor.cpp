@@ -408,8 +408,13 @@ private slots:
         insertBookRow("I", "B", 2, 1, 1, "导入");
         execSql("UPDATE BookTree SET HTML='<b>标记</b>',PlainText='<b>标记</b>',Attribute1='NEWIMPORT' WHERE ID='I'");
         BookHost host;
+        // The empty editor's red first-use format must not colour a plain-text chapter.
+        QTextCharFormat red;
+        red.setForeground(Qt::red);
+        host.editor->setCurrentCharFormat(red);
         host.select("I");
         QCOMPARE(host.editor->toPlainText(), QString("<b>标记</b>"));
+        QVERIFY(host.editor->textCursor().charFormat().foreground().color() != QColor(Qt::red));
         host.type("!");
         QVERIFY(host.book->saveArticle());
         QCOMPARE(row("I", "IFNULL(Attribute1,'')"), QString());

@@ -437,6 +437,9 @@ void BookController::openArticle(const QString &id, const QModelIndex &sourceInd
     {
         QScopedValueRollback<bool> loading(m_loadingChapter, true);
         m_editor->document()->setDefaultFont(defaultEditorFont());
+        // setPlainText writes in the current format, which may still be the empty editor's
+        // coloured first-use format: a chapter starts from the document's defaults.
+        m_editor->setCurrentCharFormat(QTextCharFormat());
         if (chapter.attribute1.contains(QLatin1String("NEWIMPORT")))
             m_editor->setPlainText(chapter.plainText);
         else
