@@ -187,10 +187,7 @@ private slots:
         QTest::addColumn<QString>("name");
         const char *names[] = {"actionSysUserRegister", "actionSysUserLogin", "actionSysUserInfo",
                                "actionSysChangeUser", "actionSysSync", "actionSysOptions", "actionHelpHelp",
-                               "actionHelpShowNoviceGuidance", "actionHelpAbout", "actionEditFind",
-                               "actionEditReplace", "actionAlignAuto", "actionBookImport", "actionBookExport",
-                               "actionTextInsertDateTime", "actionTextInsertLine", "actionTextAsNodeTitle",
-                               "actionTextCopyAll", "actionSensitiveWordsCheck", "actionSensitiveWordsClear",
+                               "actionHelpShowNoviceGuidance", "actionHelpAbout", "actionBookImport", "actionBookExport",
                                "actionTextInsertMaterialTitle", "actionTextInsertMaterialContent",
                                "actionMaterialPreviousPage", "actionMaterialNextPage", "actionMaterialFirstPage",
                                "actionMaterialLastPage", "actionUserMaterialAddSelection",

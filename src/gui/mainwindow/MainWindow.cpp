@@ -6,6 +6,7 @@
 #include "app/Exception.h"
 #include "book/BookTree.h"
 #include "book/MyTextEdit.h"
+#include "book/TextToolsController.h"
 #include "log/Log.h"
 #include "material/ArticleViewDialog.h"
 #include "material/MaterialBrowser.h"
@@ -218,6 +219,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
                 &MainWindow::refreshUserMaterialToolButtonState);
     }
     // --- end of material browsing
+    m_textTools = new TextToolsController({ui->textEditor, ui->treeViewBook, m_book, statusBar(), m_labelStatistics, this}, this);
+    m_textTools->setInsertHandler([this](const QString &text, bool atEnd) { insertEditorText(text, atEnd); });
 
     // 8. editor state bound to the actions
     connectEditor();
@@ -312,11 +315,7 @@ QStringList MainWindow::unfinishedActionNames()
             QStringLiteral("actionSysUserInfo"), QStringLiteral("actionSysChangeUser"),
             QStringLiteral("actionSysSync"), QStringLiteral("actionSysOptions"), QStringLiteral("actionHelpHelp"),
             QStringLiteral("actionHelpShowNoviceGuidance"), QStringLiteral("actionHelpAbout"),
-            QStringLiteral("actionEditFind"), QStringLiteral("actionEditReplace"), QStringLiteral("actionAlignAuto"),
             QStringLiteral("actionBookImport"), QStringLiteral("actionBookExport"),
-            QStringLiteral("actionTextInsertDateTime"), QStringLiteral("actionTextInsertLine"),
-            QStringLiteral("actionTextAsNodeTitle"), QStringLiteral("actionTextCopyAll"),
-            QStringLiteral("actionSensitiveWordsCheck"), QStringLiteral("actionSensitiveWordsClear"),
             QStringLiteral("actionTextInsertMaterialTitle"), QStringLiteral("actionTextInsertMaterialContent"),
             QStringLiteral("actionMaterialPreviousPage"), QStringLiteral("actionMaterialNextPage"),
             QStringLiteral("actionMaterialFirstPage"), QStringLiteral("actionMaterialLastPage"),
@@ -815,13 +814,6 @@ void MainWindow::applyBookSort() { m_book->applyBookSort(); }
 void MainWindow::timeTimerUpdate()
 {
     m_labelClock->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
-    // characterCount is kept by the document: no walk over the chapter.
-    const int revision = ui->textEditor->document()->revision();
-    if (revision != m_statisticsRevision) {
-        m_statisticsRevision = revision;
-        m_labelStatistics->setText(
-            QStringLiteral("字数：%1").arg(qMax(0, ui->textEditor->document()->characterCount() - 1)));
-    }
 }
 
 void MainWindow::autoSaveTimerUpdate()
@@ -1064,6 +1056,12 @@ void MainWindow::textEditorLastInputStringChanged(QString &lastInputString, QStr
         emit startSmartSearchThread(lastInputString, lastComboInputString);
 }
 
+void MainWindow::on_textEditor_textChanged()
+{
+    if (m_textTools) // the form's text changes before the tools exist
+        m_textTools->updateWordStatistics();
+}
+
 void MainWindow::on_textEditor_currentCharFormatChanged(const QTextCharFormat &format)
 {
     const QFont font = format.font();
@@ -1151,8 +1149,8 @@ void MainWindow::on_actionEditUndo_triggered()
 }
 
 void MainWindow::on_actionEditRedo_triggered() { ui->textEditor->redo(); }
-void MainWindow::on_actionEditFind_triggered() { notYetAvailable(); }
-void MainWindow::on_actionEditReplace_triggered() { notYetAvailable(); }
+void MainWindow::on_actionEditFind_triggered() { m_textTools->showFindDialog(); }
+void MainWindow::on_actionEditReplace_triggered() { m_textTools->showReplaceDialog(); }
 void MainWindow::on_actionTextBold_triggered() { ui->textEditor->textSetBold(ui->actionTextBold->isChecked()); }
 void MainWindow::on_actionTextItalic_triggered() { ui->textEditor->textSetItalic(ui->actionTextItalic->isChecked()); }
 
@@ -1184,7 +1182,7 @@ void MainWindow::on_actionTextBackColor_triggered()
     setColorIcon(ui->actionTextBackColor, color);
 }
 
-void MainWindow::on_actionAlignAuto_triggered() { notYetAvailable(); }
+void MainWindow::on_actionAlignAuto_triggered() { m_textTools->autoFormat(); }
 
 // ---------------------------------------------------------------- book actions
 
@@ -1196,12 +1194,12 @@ void MainWindow::on_actionBookRenameNode_triggered() { m_book->renameCurrentNode
 void MainWindow::on_actionBookDelNode_triggered() { m_book->deleteCurrentNode(); }
 void MainWindow::on_actionBookImport_triggered() { notYetAvailable(); }
 void MainWindow::on_actionBookExport_triggered() { notYetAvailable(); }
-void MainWindow::on_actionTextInsertDateTime_triggered() { notYetAvailable(); }
-void MainWindow::on_actionTextInsertLine_triggered() { notYetAvailable(); }
-void MainWindow::on_actionTextAsNodeTitle_triggered() { notYetAvailable(); }
-void MainWindow::on_actionTextCopyAll_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSensitiveWordsCheck_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSensitiveWordsClear_triggered() { notYetAvailable(); }
+void MainWindow::on_actionTextInsertDateTime_triggered() { m_textTools->insertDateTime(); }
+void MainWindow::on_actionTextInsertLine_triggered() { m_textTools->insertLine(); }
+void MainWindow::on_actionTextAsNodeTitle_triggered() { m_textTools->selectionAsNodeTitle(); }
+void MainWindow::on_actionTextCopyAll_triggered() { m_textTools->copyAll(); }
+void MainWindow::on_actionSensitiveWordsCheck_triggered() { m_textTools->checkSensitiveWords(false); }
+void MainWindow::on_actionSensitiveWordsClear_triggered() { m_textTools->clearSensitiveWords(); }
 
 void MainWindow::on_actionAdvanceSortByModifiedSwitch_triggered()
 {

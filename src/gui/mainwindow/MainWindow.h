@@ -23,6 +23,7 @@ class QStandardItemModel;
 class QThread;
 class QTimer;
 class MaterialBrowser;
+class TextToolsController;
 
 // Stops worker threads for every way out (close, signal-driven quit, install, restart): all are
 // asked to stop at once, then waited for in short slices up to timeoutMs each; the thread pool is
@@ -42,6 +43,7 @@ public:
     Ui::MainWindow *form() const { return ui; }
     BookController *book() const { return m_book; }
     MaterialBrowser *materials() const { return m_materials; }
+    TextToolsController *textTools() const { return m_textTools; }
     QDateTime lastInputTime() const { return m_lastInputTime; }
     QTimer *autoSaveTimer() const { return m_autoSaveTimer; }
     QTimer *tmpSaveTimer() const { return m_tmpSaveTimer; }
@@ -193,6 +195,7 @@ public slots:
     void on_actionViewFullScreen_triggered();
     void on_splitterMain_splitterMoved(int pos, int index);
     // Editor
+    void on_textEditor_textChanged();
     void on_textEditor_currentCharFormatChanged(const QTextCharFormat &format);
     void on_textEditor_cursorPositionChanged();
     void on_textEditor_selectionChanged();
@@ -229,6 +232,7 @@ private:
     Ui::MainWindow *ui;
     BookController *m_book = nullptr;
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
+    TextToolsController *m_textTools = nullptr;
     QStandardItemModel *m_materialModel = nullptr;
     QStandardItemModel *m_userMaterialModel = nullptr;
     QStandardItemModel *m_materialListModel = nullptr;
@@ -253,7 +257,6 @@ private:
     QDateTime m_lastInputTime;
     QString m_userInfoText;
     int m_materialCount = -1; // libraries are read-only while we run: counted once
-    int m_statisticsRevision = -1;
     bool m_firstShowScheduled = false;
     bool m_maximizedBeforeFullScreen = false; // the state leaving full screen returns to
     bool m_closing = false;
