@@ -142,13 +142,13 @@ void TextSearchWidget::revealSelection()
         return;
     // Scroll the match into the larger free part of the editor, above or below the dialog.
     const QRect view(m_editor->viewport()->mapToGlobal(QPoint(0, 0)), m_editor->viewport()->size());
-    const int above = dialog.top() - view.top();
-    const int below = view.bottom() - dialog.bottom();
+    const int spaceAbove = dialog.top() - view.top();
+    const int spaceBelow = view.bottom() - dialog.bottom();
     int wantedTop = -1;
-    if (above >= match.height() && above >= below)
-        wantedTop = view.top() + (above - match.height()) / 2;
-    else if (below >= match.height())
-        wantedTop = dialog.bottom() + 1 + (below - match.height()) / 2;
+    if (spaceAbove >= match.height() && spaceAbove >= spaceBelow)
+        wantedTop = view.top() + (spaceAbove - match.height()) / 2;
+    else if (spaceBelow >= match.height())
+        wantedTop = dialog.bottom() + 1 + (spaceBelow - match.height()) / 2;
     if (wantedTop >= 0) {
         QScrollBar *bar = m_editor->verticalScrollBar();
         bar->setValue(bar->value() + match.top() - wantedTop);
@@ -157,13 +157,17 @@ void TextSearchWidget::revealSelection()
             return;
     }
     // The editor cannot scroll far enough (the start or end of the chapter): the dialog steps
-    // aside, below the match when the screen has room, else above it.
+    // aside, below or above the match, over the editor where it fits, else on the screen.
     const QScreen *screen = frame->screen();
     const QRect area = screen ? screen->availableGeometry() : view;
     const int gap = match.height();
-    int top = match.bottom() + gap;
-    if (top + dialog.height() > area.bottom())
-        top = match.top() - gap - dialog.height();
+    const int below = match.bottom() + gap;
+    const int above = match.top() - gap - dialog.height();
+    int top = below;
+    if (below + dialog.height() > view.bottom() && above >= view.top())
+        top = above;
+    else if (below + dialog.height() > area.bottom())
+        top = above;
     top = qBound(area.top(), top, qMax(area.top(), area.bottom() - dialog.height()));
     frame->move(frame->x(), frame->y() + top - dialog.top());
 }
