@@ -428,6 +428,7 @@ private slots:
 
     void overLengthShownInStatusBar()
     {
+        g_SysParams.editorParams.alertOnWordCount = false; // only the over-length notice is counted
         Window win;
         win.w->show();
         win.firstShow();
