@@ -353,7 +353,7 @@ BenchPrompter::~BenchPrompter()
 int BenchPrompter::showMessage(int kind, const QString &text, int, const QString &)
 {
     if (kind == Ink::mkQuestion)
-        return Ink::maYes;
+        return answer;
     qWarning("%s", qPrintable(text));
     return Ink::maOk;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/App.h"
 #include "app/Prompter.h"
 
 #include <QByteArray>
@@ -120,6 +121,9 @@ public:
     ~BenchPrompter() override;
     BenchPrompter(const BenchPrompter &) = delete;
     BenchPrompter &operator=(const BenchPrompter &) = delete;
+
+    // What every question is answered (Ink::MessageAnswer).
+    int answer = Ink::maYes;
 
     int showMessage(int kind, const QString &text, int buttons, const QString &title) override;
     int showFramed(QWidget *widget, int options) override;

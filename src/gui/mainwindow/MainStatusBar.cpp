@@ -69,12 +69,6 @@ MainStatusBar::~MainStatusBar() = default;
 void MainStatusBar::updateClock()
 {
     m_labelClock->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
-    // characterCount is kept by the document: no walk over the chapter.
-    const int revision = m_editor->document()->revision();
-    if (revision != m_statisticsRevision) {
-        m_statisticsRevision = revision;
-        m_labelStatistics->setText(QStringLiteral("字数：%1").arg(qMax(0, m_editor->document()->characterCount() - 1)));
-    }
 }
 
 void MainStatusBar::showCursorPosition()

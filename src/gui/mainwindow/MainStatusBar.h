@@ -23,8 +23,10 @@ public:
 
     QLabel *cursorPositionLabel() const { return m_labelCursorPosition; }
     QLabel *saveStateLabel() const { return m_labelSaveState; }
+    // Filled by the text tools on every change of the text.
+    QLabel *statisticsLabel() const { return m_labelStatistics; }
 
-    // Each second: the clock, and the word count when the text has changed.
+    // Each second.
     void updateClock();
     void showCursorPosition();
     void showSignedIn(bool signedIn);
@@ -45,5 +47,4 @@ private:
     QLabel *m_labelSaveState = nullptr;
     QString m_overLengthText;
     QString m_autoSaveFailureText;
-    int m_statisticsRevision = -1;
 };

@@ -7,6 +7,7 @@
 #include "app/WorkerHost.h"
 #include "book/EditorController.h"
 #include "book/MyTextEdit.h"
+#include "book/TextToolsController.h"
 #include "log/Log.h"
 #include "material/ArticleViewDialog.h"
 #include "material/MaterialBrowser.h"
@@ -109,8 +110,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
                 &MainWindow::refreshUserMaterialToolButtonState);
     }
     // --- end of material browsing
-
     m_status = new MainStatusBar(statusBar(), m_book, ui->textEditor, this);
+    m_textTools = new TextToolsController(
+        {ui->textEditor, ui->treeViewBook, m_book, statusBar(), m_status->statisticsLabel(), this}, this);
+    m_textTools->setInsertHandler([this](const QString &text, bool atEnd) { insertEditorText(text, atEnd); });
     connect(m_status, &MainStatusBar::websiteLinkActivated, this, &MainWindow::labelWebsiteLinkActivated);
     connectEditor();
     linkToolButtons();
@@ -179,10 +182,6 @@ QStringList MainWindow::unfinishedActionNames()
             QStringLiteral("actionSysUserInfo"), QStringLiteral("actionSysChangeUser"),
             QStringLiteral("actionSysSync"), QStringLiteral("actionSysOptions"), QStringLiteral("actionHelpHelp"),
             QStringLiteral("actionHelpShowNoviceGuidance"), QStringLiteral("actionHelpAbout"),
-            QStringLiteral("actionEditFind"), QStringLiteral("actionEditReplace"), QStringLiteral("actionAlignAuto"),
-            QStringLiteral("actionTextInsertDateTime"), QStringLiteral("actionTextInsertLine"),
-            QStringLiteral("actionTextAsNodeTitle"), QStringLiteral("actionTextCopyAll"),
-            QStringLiteral("actionSensitiveWordsCheck"), QStringLiteral("actionSensitiveWordsClear"),
             QStringLiteral("actionTextInsertMaterialTitle"), QStringLiteral("actionTextInsertMaterialContent"),
             QStringLiteral("actionMaterialPreviousPage"), QStringLiteral("actionMaterialNextPage"),
             QStringLiteral("actionMaterialFirstPage"), QStringLiteral("actionMaterialLastPage"),
@@ -647,6 +646,12 @@ void MainWindow::textEditorLastInputStringChanged(QString &lastInputString, QStr
         emit startSmartSearchThread(lastInputString, lastComboInputString);
 }
 
+void MainWindow::on_textEditor_textChanged()
+{
+    if (m_textTools) // the form's text changes before the tools exist
+        m_textTools->updateWordStatistics();
+}
+
 void MainWindow::on_textEditor_currentCharFormatChanged(const QTextCharFormat &format)
 {
     m_editor->showCharFormat(format);
@@ -708,8 +713,8 @@ void MainWindow::on_actionEditUndo_triggered()
 }
 
 void MainWindow::on_actionEditRedo_triggered() { ui->textEditor->redo(); }
-void MainWindow::on_actionEditFind_triggered() { notYetAvailable(); }
-void MainWindow::on_actionEditReplace_triggered() { notYetAvailable(); }
+void MainWindow::on_actionEditFind_triggered() { m_textTools->showFindDialog(); }
+void MainWindow::on_actionEditReplace_triggered() { m_textTools->showReplaceDialog(); }
 void MainWindow::on_actionTextBold_triggered() { m_editor->setBold(); }
 void MainWindow::on_actionTextItalic_triggered() { m_editor->setItalic(); }
 void MainWindow::on_actionTextUnderline_triggered() { m_editor->setUnderline(); }
@@ -717,7 +722,7 @@ void MainWindow::on_actionTextStrickout_triggered() { m_editor->setStrikeOut(); 
 
 void MainWindow::on_actionTextColor_triggered() { m_editor->chooseColor(); }
 void MainWindow::on_actionTextBackColor_triggered() { m_editor->chooseBackColor(); }
-void MainWindow::on_actionAlignAuto_triggered() { notYetAvailable(); }
+void MainWindow::on_actionAlignAuto_triggered() { m_textTools->autoFormat(); }
 
 // ---------------------------------------------------------------- book actions
 
@@ -729,12 +734,12 @@ void MainWindow::on_actionBookRenameNode_triggered() { m_book->renameCurrentNode
 void MainWindow::on_actionBookDelNode_triggered() { m_book->deleteCurrentNode(); }
 void MainWindow::on_actionBookImport_triggered() { m_bookTransfer->importFolder(); }
 void MainWindow::on_actionBookExport_triggered() { m_bookTransfer->exportCurrent(); }
-void MainWindow::on_actionTextInsertDateTime_triggered() { notYetAvailable(); }
-void MainWindow::on_actionTextInsertLine_triggered() { notYetAvailable(); }
-void MainWindow::on_actionTextAsNodeTitle_triggered() { notYetAvailable(); }
-void MainWindow::on_actionTextCopyAll_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSensitiveWordsCheck_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSensitiveWordsClear_triggered() { notYetAvailable(); }
+void MainWindow::on_actionTextInsertDateTime_triggered() { m_textTools->insertDateTime(); }
+void MainWindow::on_actionTextInsertLine_triggered() { m_textTools->insertLine(); }
+void MainWindow::on_actionTextAsNodeTitle_triggered() { m_textTools->selectionAsNodeTitle(); }
+void MainWindow::on_actionTextCopyAll_triggered() { m_textTools->copyAll(); }
+void MainWindow::on_actionSensitiveWordsCheck_triggered() { m_textTools->checkSensitiveWords(false); }
+void MainWindow::on_actionSensitiveWordsClear_triggered() { m_textTools->clearSensitiveWords(); }
 
 void MainWindow::on_actionAdvanceSortByModifiedSwitch_triggered()
 {

@@ -23,6 +23,7 @@ class LayoutStore;
 class MainStatusBar;
 class MaterialBrowser;
 class WorkerHost;
+class TextToolsController;
 
 // The writing workbench: book panel, chapter editor and material panel, with the menus, tool
 // bars, status bar and timers. The window wires actions to the controller of each area: the
@@ -41,6 +42,7 @@ public:
     MaterialBrowser *materials() const { return m_materials; }
     // Worker threads register here; every way out stops them.
     WorkerHost *workers() const { return m_workers; }
+    TextToolsController *textTools() const { return m_textTools; }
     QDateTime lastInputTime() const { return m_lastInputTime; }
     QTimer *autoSaveTimer() const { return m_autoSaveTimer; }
     QTimer *tmpSaveTimer() const { return m_tmpSaveTimer; }
@@ -182,6 +184,7 @@ public slots:
     void on_actionViewFullScreen_triggered();
     void on_splitterMain_splitterMoved(int pos, int index);
     // Editor
+    void on_textEditor_textChanged();
     void on_textEditor_currentCharFormatChanged(const QTextCharFormat &format);
     void on_textEditor_cursorPositionChanged();
     void on_textEditor_selectionChanged();
@@ -215,6 +218,7 @@ private:
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
     MainStatusBar *m_status = nullptr;
     LayoutStore *m_layout = nullptr;
+    TextToolsController *m_textTools = nullptr;
     QStandardItemModel *m_materialModel = nullptr;
     QStandardItemModel *m_userMaterialModel = nullptr;
     QStandardItemModel *m_materialListModel = nullptr;

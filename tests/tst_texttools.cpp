@@ -1,0 +1,625 @@
+// Text tools of the chapter editor (statistics, length alerts, sensitive words, auto-format,
+// inserts) and the find and replace dialogs.
+#include "BookHost.h"
+#include "TestProfile.h"
+
+#include "app/Constants.h"
+#include "book/FindDialog.h"
+#include "book/ReplaceDialog.h"
+#include "book/TextFinder.h"
+#include "book/TextTools.h"
+#include "book/TextToolsController.h"
+#include "frame/FramelessWindow.h"
+#include "frame/Toast.h"
+#include "mainwindow/MainWindow.h"
+#include "params/SysParams.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+#include <QtWidgets>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using TextTools::WordStatistics;
+
+// Ends the process when the guarded block takes longer than the limit: a loop that never ends
+// fails the test instead of hanging it.
+class HangGuard
+{
+public:
+    HangGuard(int ms, const char *what) : m_what(what)
+    {
+        m_thread = std::thread([this, ms]() {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (!m_done.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_finished; }))
+                qFatal("%s did not finish", m_what);
+        });
+    }
+    ~HangGuard()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_finished = true;
+        }
+        m_done.notify_one();
+        m_thread.join();
+    }
+
+private:
+    const char *m_what;
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_finished = false;
+    std::thread m_thread;
+};
+
+// The characters of the document with an overline, as a string of '^' and '.'.
+QString overlines(const QTextDocument *doc)
+{
+    QString mask;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            mask += QString(it.fragment().length(), it.fragment().charFormat().fontOverline() ? '^' : '.');
+        if (block.next().isValid())
+            mask += '.';
+    }
+    return mask;
+}
+
+// Undoes everything; the number of steps it took.
+int undoAll(QTextDocument *doc)
+{
+    int steps = 0;
+    while (doc->isUndoAvailable() && steps < 100) {
+        doc->undo();
+        ++steps;
+    }
+    return steps;
+}
+
+// The statistics as the classic definition counts them: every start of a match, overlapping.
+int classicCount(const QString &pattern, const QString &text)
+{
+    QRegExp rx(pattern, Qt::CaseSensitive, QRegExp::RegExp);
+    int count = 0;
+    for (int pos = rx.indexIn(text, 0); pos != -1; pos = rx.indexIn(text, pos + 1))
+        ++count;
+    return count;
+}
+
+// An editor with the text tools and nothing else (no chapter logic).
+struct Tools {
+    QWidget window;
+    MyTextEdit *editor = new MyTextEdit(&window);
+    QLabel *label = new QLabel(&window);
+    TextToolsController tools{{editor, nullptr, nullptr, nullptr, label, &window}};
+
+    explicit Tools(const QString &text = QString())
+    {
+        editor->setPlainText(text);
+        editor->document()->clearUndoRedoStacks();
+        editor->document()->setModified(false);
+    }
+};
+
+// The book tree and the editor with the text tools over the real database.
+struct BookTools : BookHost {
+    QStatusBar *statusBar = new QStatusBar(&window);
+    QLabel *label = new QLabel(&window);
+    TextToolsController tools{{editor, view, book, statusBar, label, &window}};
+    QList<int> alerts;
+
+    BookTools()
+    {
+        QObject::connect(editor, &QTextEdit::textChanged, &tools, &TextToolsController::updateWordStatistics);
+        QObject::connect(&tools, &TextToolsController::wordCountAlert, [this](int t) { alerts << t; });
+    }
+};
+
+} // namespace
+
+class TestTextTools : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(startApp().ok); }
+    void init()
+    {
+        clearBookTables();
+        smallLibrary();
+        g_SysParams = SysParams();
+    }
+
+    // --- statistics ---
+
+    void statistics_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<int>>("counts"); // total, Chinese, letters and digits, others
+        QTest::newRow("empty") << QString() << QList<int>{0, 0, 0, 0};
+        QTest::newRow("ascii") << "Hello 42!" << QList<int>{9, 0, 7, 2};
+        QTest::newRow("letters, Chinese, comma, digit") << "ab中文，1" << QList<int>{6, 2, 3, 1};
+        QTest::newRow("range ends") << QString::fromUtf16(u"\u4e00\u9fa5\u3400\u9fa6") << QList<int>{4, 2, 0, 2};
+        QTest::newRow("CJK punctuation") << "。、“”《》" << QList<int>{6, 0, 0, 6};
+        QTest::newRow("full-width digits") << "１２３Ａ" << QList<int>{4, 0, 0, 4};
+        QTest::newRow("emoji: two units") << "字😀a" << QList<int>{4, 1, 1, 2};
+        QTest::newRow("line feeds") << "一\n\nb\n" << QList<int>{5, 1, 1, 3};
+    }
+
+    void statistics()
+    {
+        QFETCH(QString, text);
+        QFETCH(QList<int>, counts);
+        const WordStatistics s = TextTools::countWords(text);
+        QCOMPARE((QList<int>{s.total, s.chinese, s.latin, s.other}), counts);
+        QCOMPARE(TextTools::statisticsText(s),
+                 QString("总:%1,中:%2,英数:%3,其:%4").arg(counts[0]).arg(counts[1]).arg(counts[2]).arg(counts[3]));
+    }
+
+    void statisticsMatchClassicDefinition()
+    {
+        const QVector<QChar> pool = {'a', 'Z', '5', ' ', '\n', QChar(0x4E00), QChar(0x9FA5), QChar(0x9FA6),
+                                     QChar(0x3400), QChar(0x3002), QChar(0xFF11), QChar(0xD83D), QChar(0xDE00),
+                                     QChar(0x6587), '_', QChar(0x3000)};
+        QRandomGenerator rng(20240611);
+        for (int i = 0; i < 500; ++i) {
+            QString text;
+            const int length = rng.bounded(60);
+            for (int j = 0; j < length; ++j)
+                text += pool.at(rng.bounded(pool.size()));
+            const WordStatistics s = TextTools::countWords(text);
+            QCOMPARE(s.chinese, classicCount("[\\x4e00-\\x9fa5]+", text));
+            QCOMPARE(s.latin, classicCount("[a-zA-Z0-9]+", text));
+            QCOMPARE(s.other, classicCount("[^a-zA-Z0-9\\x4e00-\\x9fa5]+", text));
+            QCOMPARE(s.total, text.size());
+        }
+    }
+
+    // --- length alerts ---
+
+    void lengthAlerts()
+    {
+        g_SysParams.editorParams.alertOnWordCountList = "10\r\n20\r\nabc\r\n-3\r\n 0 \r\n";
+        execSql("UPDATE BookTree SET HTML='<p>" + QString(30, 'x') + "</p>' WHERE ID='C2'");
+        BookTools host;
+        // Loading the first-use page and chapters raises nothing, however long they are.
+        host.select("C1");
+        host.select("C2");
+        host.select("C1");
+        QVERIFY(host.alerts.isEmpty());
+        QCOMPARE(host.tools.lastTextLength(), 2);
+        const int toasts = Toast::currentSerial();
+        host.type(QString(23, 'a')); // 2 -> 25: past 10 and 20, only the first is told
+        QCOMPARE(host.alerts, QList<int>{10});
+        QCOMPARE(Toast::currentSerial(), toasts + 1);
+        QCOMPARE(host.tools.alertLabel()->text(), QString("您输入文字已超过10了"));
+        QVERIFY(host.tools.alertLabel()->isVisibleTo(&host.window));
+        QCOMPARE(host.label->text(), QString("总:25,中:2,英数:23,其:0"));
+        host.type("bbb");
+        QCOMPARE(host.alerts, QList<int>{10});
+        QTextCursor cut(host.editor->document());
+        cut.movePosition(QTextCursor::End);
+        cut.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor, 20);
+        cut.removeSelectedText();
+        host.type("cc"); // 8 -> 10 again
+        QCOMPARE(host.alerts, (QList<int>{10, 10}));
+        // Off: nothing.
+        g_SysParams.editorParams.alertOnWordCount = false;
+        host.type(QString(15, 'd'));
+        QCOMPARE(host.alerts, (QList<int>{10, 10}));
+        // No chapter: text reaching the first-use page by any way raises nothing.
+        g_SysParams.editorParams.alertOnWordCount = true;
+        host.editor->document()->setModified(false);
+        QVERIFY(host.book->clearEditor());
+        g_SysParams.editorParams.alertOnWordCountList = QString::number(host.tools.lastTextLength() + 10);
+        QTextCursor(host.editor->document()).insertText(QString(30, 'e'));
+        QCOMPARE(host.alerts, (QList<int>{10, 10}));
+    }
+
+    void alertThresholdsParsed()
+    {
+        QCOMPARE(TextTools::alertThresholds("2000\r\n3000\r\n4000"), (QList<int>{2000, 3000, 4000}));
+        QCOMPARE(TextTools::alertThresholds(" 5 \nfive\n0\n-1\n\n7"), (QList<int>{5, 7}));
+        QCOMPARE(TextTools::crossedThreshold({1000, 2000}, 900, 2500), 1000);
+        QCOMPARE(TextTools::crossedThreshold({1000, 2000}, 1000, 1999), 0);
+    }
+
+    // --- sensitive words ---
+
+    void sensitiveWords_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("marks");
+        QTest::addColumn<int>("count");
+        QTest::newRow("three times") << "赌博" << "赌博，又赌博。赌博" << "^^..^^.^^" << 3;
+        QTest::newRow("Latin case, not whole words") << "porn" << "Porn xPORNx" << "^^^^..^^^^." << 2;
+        QTest::newRow("slash, line feed, blanks") << " 甲乙 /丙\n\n丁/" << "甲乙丙\n丁戊" << "^^^.^." << 3;
+        QTest::newRow("CRLF list") << "甲\r\n乙\r\n" << "甲乙丙" << "^^." << 2;
+        QTest::newRow("never overlapping") << "aa" << "aaa" << "^^." << 1;
+        QTest::newRow("two words on one place") << "网络赌博/赌博" << "网络赌博" << "^^^^" << 2;
+        QTest::newRow("empty list") << " / \n" << "甲乙" << ".." << 0;
+    }
+
+    void sensitiveWords()
+    {
+        QFETCH(QString, list);
+        QFETCH(QString, text);
+        QFETCH(QString, marks);
+        QFETCH(int, count);
+        g_SysParams.editorParams.sensitiveWords = list;
+        ScriptedPrompter prompter;
+        Tools t(text);
+        t.editor->moveCursor(QTextCursor::End);
+        QCOMPARE(t.tools.checkSensitiveWords(false), count);
+        QCOMPARE(overlines(t.editor->document()), marks);
+        if (count == 0) {
+            QVERIFY(prompter.messages.isEmpty());
+            QVERIFY(!t.editor->document()->isModified());
+            return;
+        }
+        QCOMPARE(prompter.infos(), QStringList{QString("一共发现%1个敏感词，请留意！").arg(count)});
+        QCOMPARE(t.editor->textCursor().position(), 0);
+        // One step the author can undo; the chapter is modified (save enabled).
+        QVERIFY(t.editor->document()->isModified());
+        QCOMPARE(undoAll(t.editor->document()), 1);
+        QCOMPARE(overlines(t.editor->document()), QString(text.size(), '.'));
+    }
+
+    void clearingRemovesEveryOverline()
+    {
+        g_SysParams.editorParams.sensitiveWords = "赌博";
+        ScriptedPrompter prompter;
+        Tools t("赌博与手写的标记");
+        t.tools.checkSensitiveWords(false);
+        QTextCursor c = t.editor->textCursor();
+        c.setPosition(5);
+        c.setPosition(7, QTextCursor::KeepAnchor);
+        t.editor->setTextCursor(c);
+        t.editor->textSetSensitiveWord(true);
+        QCOMPARE(overlines(t.editor->document()), QString("^^...^^."));
+        // A read-only editor (the first-use page) is left alone.
+        t.editor->setReadOnly(true);
+        t.tools.clearSensitiveWords();
+        QCOMPARE(t.tools.checkSensitiveWords(false), 0);
+        QCOMPARE(overlines(t.editor->document()), QString("^^...^^."));
+        t.editor->setReadOnly(false);
+        t.tools.clearSensitiveWords();
+        QCOMPARE(overlines(t.editor->document()), QString(8, '.'));
+        QCOMPARE(t.editor->textCursor().position(), 0);
+    }
+
+    // Marks put on while a chapter opens are not an edit: nothing to save, undo or sync.
+    void silentCheckOnOpening()
+    {
+        g_SysParams.editorParams.sensitiveWords = "赌博/毒品";
+        g_SysParams.editorParams.checkSensitiveWordsOnRead = true;
+        execSql("UPDATE BookTree SET HTML='<p>赌博和毒品</p>', PlainText='赌博和毒品' WHERE ID='C1'");
+        const QString before = row("C1", "Updated,Synced,Usn,HTML");
+        BookTools host;
+        ScriptedPrompter &prompter = host.prompts;
+        host.select("C1");
+        QTextDocument *doc = host.editor->document();
+        QCOMPARE(overlines(doc), QString("^^.^^"));
+        QVERIFY(!doc->isModified());
+        QVERIFY(!doc->isUndoAvailable());
+        QVERIFY(!doc->isRedoAvailable());
+        QVERIFY(prompter.messages.isEmpty());
+        host.book->autoSaveTimerUpdate();
+        host.select("C2");
+        QVERIFY(prompter.questions().isEmpty());
+        QCOMPARE(row("C1", "Updated,Synced,Usn,HTML"), before);
+    }
+
+    // --- auto-format ---
+
+    void autoFormat_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("formatted");
+        const QString in = QString(2, Ink::paragraphIndentChar);
+        QTest::newRow("blanks and an empty line") << "  a\n\n b \t" << in + "a\n\n" + in + "b\n";
+        QTest::newRow("old indents, trailing line feed") << in + "甲。\n" << in + "甲。\n";
+        QTest::newRow("blank lines only") << " \n\t\n" << QString();
+    }
+
+    void autoFormat()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, formatted);
+        QCOMPARE(TextTools::autoFormatText(text), formatted);
+        ScriptedPrompter prompter;
+        Tools t(text);
+        QTextCursor all(t.editor->document());
+        all.select(QTextCursor::Document);
+        QTextCharFormat bold;
+        bold.setFontWeight(QFont::Bold);
+        all.mergeCharFormat(bold);
+        t.editor->document()->clearUndoRedoStacks();
+        t.editor->moveCursor(QTextCursor::End);
+        prompter.answers = {Ink::maNo};
+        t.tools.autoFormat();
+        QCOMPARE(prompter.questions(), QStringList{"自动排版后，设置的格式可能会丢失，确定继续吗？"});
+        QCOMPARE(t.editor->toPlainText(), text);
+        prompter.answers = {Ink::maYes};
+        t.tools.autoFormat();
+        QCOMPARE(t.editor->toPlainText(), formatted);
+        QCOMPARE(t.editor->textCursor().position(), 0);
+        QTextCursor probe(t.editor->document());
+        probe.movePosition(QTextCursor::End);
+        QVERIFY(!probe.charFormat().font().bold());
+        QVERIFY(!t.editor->currentCharFormat().font().bold());
+        QCOMPARE(undoAll(t.editor->document()), 1);
+        QCOMPARE(t.editor->toPlainText(), text);
+        // Nothing happens, nothing is asked, while the editor is read-only.
+        t.editor->setReadOnly(true);
+        prompter.clear();
+        t.tools.autoFormat();
+        QVERIFY(prompter.messages.isEmpty());
+        QCOMPARE(t.editor->toPlainText(), text);
+    }
+
+    // --- inserts ---
+
+    void separatorLine_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        const QString line(50, '-');
+        QTest::newRow("empty paragraph") << "ab\n" << "ab\n" + line + "\n";
+        QTest::newRow("text in the paragraph") << "ab" << "ab\n" + line + "\n";
+        QTest::newRow("empty chapter") << QString() << line + "\n";
+    }
+
+    void separatorLine()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        Tools t(text);
+        t.editor->moveCursor(QTextCursor::End);
+        t.tools.insertLine();
+        QCOMPARE(t.editor->toPlainText(), expected);
+        t.tools.insertDateTime();
+        QVERIFY(t.editor->toPlainText().size() > expected.size());
+        QVERIFY(t.editor->toPlainText().startsWith(expected));
+    }
+
+    void selectionAsTitle_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("title"); // empty: the title stays
+        QTest::newRow("paragraphs") << " 第一章\n开端 " << "第一章 开端";
+        QTest::newRow("line separator") << QString::fromUtf16(u"甲\u2028乙") << "甲 乙";
+        QTest::newRow("capped") << QString(250, QChar(0x5B57)) << QString(200, QChar(0x5B57));
+        QTest::newRow("only breaks") << " \n \n" << QString();
+    }
+
+    void selectionAsTitle()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, title);
+        BookTools host;
+        host.select("C1");
+        host.editor->setPlainText(text);
+        host.editor->selectAll();
+        host.tools.selectionAsNodeTitle();
+        const QString expected = title.isEmpty() ? QString("章一") : title;
+        QCOMPARE(row("C1", "Title"), expected);
+        QCOMPARE(host.sourceOf("C1").data().toString(), expected);
+        QCOMPARE(TextTools::titleFromSelection(text), title);
+    }
+
+    void copyAllKeepsTheView()
+    {
+        Tools t;
+        t.editor->setGeometry(0, 0, 300, 120);
+        QString text;
+        for (int i = 0; i < 60; ++i)
+            text += QString("第%1行\n").arg(i);
+        t.editor->setPlainText(text);
+        t.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&t.window));
+        QTextCursor c = t.editor->textCursor();
+        c.setPosition(30);
+        c.setPosition(25, QTextCursor::KeepAnchor);
+        t.editor->setTextCursor(c);
+        t.editor->verticalScrollBar()->setValue(t.editor->verticalScrollBar()->maximum() / 2);
+        const int scroll = t.editor->verticalScrollBar()->value();
+        QVERIFY(scroll > 0);
+        t.tools.copyAll();
+        QCOMPARE(QApplication::clipboard()->text(), text);
+        QCOMPARE(t.editor->textCursor().anchor(), 30);
+        QCOMPARE(t.editor->textCursor().position(), 25);
+        QCOMPARE(t.editor->verticalScrollBar()->value(), scroll);
+    }
+
+    // --- find and replace ---
+
+    void findReplace_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QPoint>("selection"); // anchor, position before
+        QTest::addColumn<QString>("find");
+        QTest::addColumn<QString>("replace");
+        QTest::addColumn<QString>("options"); // b = backward, c = case sensitive, w = whole words
+        QTest::addColumn<QString>("clicks");  // f = find, r = replace, a = replace all
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<QPoint>("after");
+        QTest::addColumn<int>("undoSteps");
+        QTest::newRow("all forward") << "a b a" << QPoint(0, 0) << "a" << "x" << "" << "a" << "x b x" << QPoint(5, 5) << 1;
+        QTest::newRow("all forward, containing") << "a b a" << QPoint(0, 0) << "a" << "aa" << "" << "a" << "aa b aa" << QPoint(7, 7) << 1;
+        QTest::newRow("all backward") << "a b a" << QPoint(5, 5) << "a" << "x" << "b" << "a" << "x b x" << QPoint(0, 0) << 1;
+        QTest::newRow("all backward, containing") << "a b a" << QPoint(5, 5) << "a" << "aa" << "b" << "a" << "aa b aa" << QPoint(0, 0) << 1;
+        QTest::newRow("all backward, overlapping") << "aaa" << QPoint(3, 3) << "aa" << "a" << "b" << "a" << "aa" << QPoint(1, 1) << 1;
+        QTest::newRow("all from the selection") << "a a a" << QPoint(2, 3) << "a" << "x" << "" << "a" << "a x x" << QPoint(5, 5) << 1;
+        QTest::newRow("all backward from the selection") << "a a a" << QPoint(2, 3) << "a" << "x" << "b" << "a" << "x x a" << QPoint(0, 0) << 1;
+        QTest::newRow("all, other case found not replaced") << "a A" << QPoint(0, 0) << "a" << "x" << "" << "a" << "x A" << QPoint(2, 3) << 1;
+        QTest::newRow("all, case sensitive") << "A a" << QPoint(0, 0) << "a" << "x" << "c" << "a" << "A x" << QPoint(3, 3) << 1;
+        QTest::newRow("all, whole words") << "aab ab" << QPoint(0, 0) << "ab" << "x" << "w" << "a" << "aab x" << QPoint(5, 5) << 1;
+        QTest::newRow("all, nothing found") << "abc" << QPoint(1, 2) << "z" << "x" << "" << "a" << "abc" << QPoint(1, 2) << 0;
+        QTest::newRow("all, twice") << "a a" << QPoint(0, 0) << "a" << "ab" << "" << "aa" << "ab ab" << QPoint(5, 5) << 1;
+        QTest::newRow("find past the last") << "a b" << QPoint(0, 1) << "a" << "" << "" << "f" << "a b" << QPoint(0, 1) << 0;
+        QTest::newRow("find backward") << "ab ab" << QPoint(5, 5) << "AB" << "" << "b" << "ff" << "ab ab" << QPoint(0, 2) << 0;
+        QTest::newRow("replace without selection selects") << "a b a" << QPoint(0, 0) << "a" << "x" << "" << "r" << "a b a" << QPoint(0, 1) << 0;
+        QTest::newRow("replace, replace") << "a b a" << QPoint(0, 0) << "a" << "x" << "" << "rr" << "x b a" << QPoint(4, 5) << 1;
+        QTest::newRow("replace other case") << "A" << QPoint(0, 0) << "a" << "x" << "" << "rr" << "A" << QPoint(0, 1) << 0;
+        QTest::newRow("replace backward, containing") << "a a" << QPoint(3, 3) << "a" << "aa" << "b" << "rrrr" << "aa aa" << QPoint(0, 0) << 2;
+        QTest::newRow("replace backward, then all") << "aaa" << QPoint(3, 3) << "aa" << "a" << "b" << "rra" << "aa" << QPoint(1, 1) << 1;
+        QTest::newRow("empty find text") << "a b" << QPoint(0, 1) << "" << "x" << "" << "fra" << "a b" << QPoint(0, 1) << 0;
+    }
+
+    void findReplace()
+    {
+        QFETCH(QString, text);
+        QFETCH(QPoint, selection);
+        QFETCH(QString, find);
+        QFETCH(QString, replace);
+        QFETCH(QString, options);
+        QFETCH(QString, clicks);
+        QFETCH(QString, result);
+        QFETCH(QPoint, after);
+        QFETCH(int, undoSteps);
+        for (const bool readOnly : {false, true}) {
+            Tools t(text);
+            QTextCursor c = t.editor->textCursor();
+            c.setPosition(selection.x());
+            c.setPosition(selection.y(), QTextCursor::KeepAnchor);
+            t.editor->setTextCursor(c);
+            t.editor->setReadOnly(readOnly);
+            ReplaceDialog dialog;
+            dialog.setEditor(t.editor);
+            dialog.setFindText(find);
+            dialog.setReplaceText(replace);
+            dialog.findChild<QCheckBox *>("checkBoxBackward")->setChecked(options.contains('b'));
+            dialog.findChild<QCheckBox *>("checkBoxCaseSensitive")->setChecked(options.contains('c'));
+            dialog.findChild<QCheckBox *>("checkBoxWholeWords")->setChecked(options.contains('w'));
+            {
+                HangGuard guard(10000, "the replace loop");
+                for (const QChar click : clicks) {
+                    const char *name = click == 'f' ? "pushButtonFind" : click == 'r' ? "pushButtonReplace"
+                                                                                      : "pushButtonReplaceAll";
+                    dialog.findChild<QPushButton *>(name)->click();
+                }
+            }
+            if (readOnly) {
+                // Never changed; finding still moves the selection.
+                QCOMPARE(t.editor->toPlainText(), text);
+                QVERIFY(!t.editor->document()->isModified());
+                if (clicks.contains('f') && undoSteps == 0)
+                    QCOMPARE(QPoint(t.editor->textCursor().anchor(), t.editor->textCursor().position()), after);
+                continue;
+            }
+            QCOMPARE(t.editor->toPlainText(), result);
+            QCOMPARE(QPoint(t.editor->textCursor().anchor(), t.editor->textCursor().position()), after);
+            QCOMPARE(t.editor->document()->isModified(), undoSteps > 0);
+            QCOMPARE(undoAll(t.editor->document()), undoSteps);
+            QCOMPARE(t.editor->toPlainText(), text);
+        }
+    }
+
+    // Both dialogs from the window's actions: framed above it, filled from the selection, the
+    // keys, one dialog per kind, and gone with the window.
+    void dialogsFromTheWindow()
+    {
+        ScriptedPrompter prompter;
+        prompter.framed = [](QWidget *widget, int options) {
+            return FramelessWindow::showWidget(widget, options, g_App.mainFrame);
+        };
+        prompter.defaultAnswer = Ink::maYes;
+        auto *win = new MainWindow;
+        win->show();
+        QVERIFY(QTest::qWaitForWindowExposed(win));
+        QSignalSpy shown(win, &MainWindow::startAppInit);
+        win->windowFirstShow();
+        QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 20000);
+        win->book()->selectNode("C1");
+        MyTextEdit *editor = win->findChild<MyTextEdit *>("textEditor");
+        editor->setPlainText("甲乙\n丙丁 甲乙 甲乙");
+        QTextCursor c = editor->textCursor();
+        c.setPosition(0);
+        c.setPosition(4, QTextCursor::KeepAnchor);
+        editor->setTextCursor(c);
+        win->findChild<QAction *>("actionEditFind")->trigger();
+        QPointer<FindDialog> find = win->textTools()->findDialog();
+        QVERIFY(find);
+        QVERIFY(find->isVisible());
+        auto *frame = qobject_cast<FramelessWindow *>(find->window());
+        QVERIFY(frame && frame->content() == find);
+        QCOMPARE(frame->windowTitle(), QString("查找"));
+        auto *box = find->findChild<QLineEdit *>("lineEditFind");
+        QCOMPARE(box->text(), QString("甲乙"));
+        QCOMPARE(box->placeholderText(), QString("查找"));
+        QCOMPARE(find->findChild<QLabel *>("labelFind")->text(), QString("查找"));
+        QStringList texts;
+        for (const char *name : {"checkBoxCaseSensitive", "checkBoxWholeWords", "checkBoxBackward"})
+            texts << find->findChild<QCheckBox *>(name)->text();
+        for (const char *name : {"pushButtonFind", "pushButtonClose"})
+            texts << find->findChild<QPushButton *>(name)->text();
+        QCOMPARE(texts, (QStringList{"区分大小写", "全字匹配", "向后查找", "查找", "关闭"}));
+        QTRY_COMPARE(frame->focusWidget(), box);
+        // Return runs the search.
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(editor->textCursor().selectedText(), QString("甲乙"));
+        QCOMPARE(editor->textCursor().selectionStart(), 6);
+        // Ctrl+F again brings back the same dialog with the new selection.
+        c.setPosition(3);
+        c.setPosition(5, QTextCursor::KeepAnchor);
+        editor->setTextCursor(c);
+        win->findChild<QAction *>("actionEditFind")->trigger();
+        QCOMPARE(win->textTools()->findDialog(), find.data());
+        QCOMPARE(box->text(), QString("丙丁"));
+        // Esc closes it.
+        QTest::keyClick(box, Qt::Key_Escape);
+        QTRY_VERIFY(!find);
+
+        win->findChild<QAction *>("actionEditReplace")->trigger();
+        QPointer<ReplaceDialog> replace = win->textTools()->replaceDialog();
+        QVERIFY(replace && replace->isVisible());
+        QCOMPARE(replace->window()->windowTitle(), QString("替换"));
+        QCOMPARE(replace->findChild<QLineEdit *>("lineEditReplace")->placeholderText(), QString("替换"));
+        QCOMPARE(replace->findChild<QLabel *>("labelReplace")->text(), QString("替换"));
+        QCOMPARE(replace->findChild<QPushButton *>("pushButtonReplace")->text(), QString("替换"));
+        QCOMPARE(replace->findChild<QPushButton *>("pushButtonReplaceAll")->text(), QString("替换全部"));
+        QCOMPARE(replace->findText(), QString("丙丁"));
+        QPointer<QWidget> replaceFrame = replace->window();
+        prompter.defaultAnswer = Ink::maNo; // leave the chapter unsaved
+        delete win;
+        QVERIFY(!replace);
+        QVERIFY(!replaceFrame);
+    }
+
+    // The window's actions reach the tools: statistics on typing, the check, the inserts.
+    void windowActions()
+    {
+        g_SysParams.editorParams.sensitiveWords = "甲";
+        ScriptedPrompter prompter;
+        prompter.defaultAnswer = Ink::maNo;
+        MainWindow win;
+        QSignalSpy shown(&win, &MainWindow::startAppInit);
+        win.windowFirstShow();
+        QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 20000);
+        win.book()->selectNode("C1");
+        MyTextEdit *editor = win.findChild<MyTextEdit *>("textEditor");
+        editor->moveCursor(QTextCursor::End);
+        editor->insertPlainText("甲a");
+        QCOMPARE(win.findChild<QLabel *>("labelStatistics")->text(), QString("总:4,中:3,英数:1,其:0"));
+        win.findChild<QAction *>("actionSensitiveWordsCheck")->trigger();
+        QCOMPARE(prompter.infos(), QStringList{"一共发现1个敏感词，请留意！"});
+        win.findChild<QAction *>("actionSensitiveWordsClear")->trigger();
+        QCOMPARE(overlines(editor->document()), QString("...."));
+        editor->moveCursor(QTextCursor::End);
+        win.findChild<QAction *>("actionTextInsertLine")->trigger();
+        QCOMPARE(editor->toPlainText(), "章一甲a\n" + QString(50, '-') + "\n");
+        win.findChild<QAction *>("actionTextCopyAll")->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), editor->toPlainText());
+        QVERIFY(!MainWindow::unfinishedActionNames().contains("actionTextCopyAll"));
+    }
+};
+
+QTEST_MAIN(TestTextTools)
+#include "tst_texttools.moc"
