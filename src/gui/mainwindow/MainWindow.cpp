@@ -6,6 +6,7 @@
 #include "app/Exception.h"
 #include "book/BookTree.h"
 #include "book/MyTextEdit.h"
+#include "book/RecoveryController.h"
 #include "log/Log.h"
 #include "material/ArticleViewDialog.h"
 #include "material/MaterialBrowser.h"
@@ -189,6 +190,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     // 9. models: the book panel's through its controller, empty shells for the material panel
     m_book = new BookController(ui->treeViewBook, ui->textEditor, this);
     connect(m_book, &BookController::bookActionsChanged, this, &MainWindow::refreshBookToolButtonState);
+    m_recovery = new RecoveryController(m_book, g_App.tmpPath(), m_tmpSaveTimer, statusBar(), this);
     m_materialModel = new QStandardItemModel(this);
     m_userMaterialModel = new QStandardItemModel(this);
     m_materialListModel = new QStandardItemModel(this);
@@ -831,10 +833,7 @@ void MainWindow::autoSaveTimerUpdate()
     m_book->autoSaveTimerUpdate();
 }
 
-void MainWindow::tmpSaveTimerUpdate()
-{
-    // Temporary save files arrive with their own part.
-}
+void MainWindow::tmpSaveTimerUpdate() { m_recovery->tmpSaveTimerUpdate(); }
 
 QStringList MainWindow::reminderTexts() const
 {
@@ -1144,11 +1143,7 @@ void MainWindow::on_actionHelpAbout_triggered() { notYetAvailable(); }
 
 // ---------------------------------------------------------------- edit and format actions
 
-void MainWindow::on_actionEditUndo_triggered()
-{
-    ui->textEditor->undo();
-    m_book->discardRecoveryCopiesIfSaved();
-}
+void MainWindow::on_actionEditUndo_triggered() { ui->textEditor->undo(); }
 
 void MainWindow::on_actionEditRedo_triggered() { ui->textEditor->redo(); }
 void MainWindow::on_actionEditFind_triggered() { notYetAvailable(); }

@@ -23,6 +23,7 @@ class QStandardItemModel;
 class QThread;
 class QTimer;
 class MaterialBrowser;
+class RecoveryController;
 
 // Stops worker threads for every way out (close, signal-driven quit, install, restart): all are
 // asked to stop at once, then waited for in short slices up to timeoutMs each; the thread pool is
@@ -41,6 +42,7 @@ public:
 
     Ui::MainWindow *form() const { return ui; }
     BookController *book() const { return m_book; }
+    RecoveryController *recovery() const { return m_recovery; }
     MaterialBrowser *materials() const { return m_materials; }
     QDateTime lastInputTime() const { return m_lastInputTime; }
     QTimer *autoSaveTimer() const { return m_autoSaveTimer; }
@@ -228,6 +230,7 @@ private:
 
     Ui::MainWindow *ui;
     BookController *m_book = nullptr;
+    RecoveryController *m_recovery = nullptr;
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
     QStandardItemModel *m_materialModel = nullptr;
     QStandardItemModel *m_userMaterialModel = nullptr;
