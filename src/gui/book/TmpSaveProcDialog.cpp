@@ -27,7 +27,10 @@ TmpSaveProcDialog::TmpSaveProcDialog(const QString &chapterId, const QString &fo
     ui->splitter->setStretchFactor(0, 0);
     ui->splitter->setStretchFactor(1, 1);
     ui->splitter->setStretchFactor(2, 1);
-    ui->splitter->setSizes({220, 440, 440});
+    // The whole name of a copy stays readable; the two texts share the rest.
+    const int listWidth = fontMetrics().horizontalAdvance(QStringLiteral("tmpSave.00000000000000000.txt")) + 40;
+    ui->listViewTmpSaveFile->setMinimumWidth(listWidth);
+    ui->splitter->setSizes({listWidth, 450, 450});
     ui->listViewTmpSaveFile->setModel(m_model);
     connect(ui->listViewTmpSaveFile->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &TmpSaveProcDialog::listViewTmpSaveFileCurrentChanged);
@@ -112,14 +115,12 @@ void TmpSaveProcDialog::diffFinish(QString text, bool isHtml)
 {
     QTextEdit *view = ui->textEditTmpSave;
     if (isHtml) {
-        // The diff's pale backgrounds need dark text whatever the colour style.
-        QPalette pal = palette();
-        pal.setColor(QPalette::Base, Qt::white);
-        pal.setColor(QPalette::Text, Qt::black);
-        view->setPalette(pal);
+        // The diff's pale backgrounds need dark text on a light page whatever the colour style
+        // (a style sheet, as Dark has, would override a palette).
+        view->setStyleSheet(QStringLiteral("QTextEdit { background-color: white; color: black; }"));
         view->setHtml(text);
     } else {
-        view->setPalette(palette());
+        view->setStyleSheet(QString());
         view->setPlainText(text);
     }
     m_comparing = false;
