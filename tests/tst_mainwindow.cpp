@@ -62,6 +62,8 @@ private slots:
         smallLibrary();
         g_SysParams = SysParams();
         g_SysParams.autoBackupDbPath = g_App.defaultBackupPath();
+        // A recovery copy left by an earlier case would open the recovery dialog.
+        QDir(g_App.tmpPath()).removeRecursively();
     }
 
     // The window builds, and every on_<object>_<signal> slot has its object and signal: a renamed

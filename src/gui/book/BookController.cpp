@@ -15,6 +15,8 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QKeyEvent>
+#include <QMetaMethod>
+#include <QScopeGuard>
 #include <QScopedValueRollback>
 #include <QStandardItemModel>
 #include <QTextDocument>
@@ -66,6 +68,18 @@ BookController::BookController(TreeView *view, MyTextEdit *editor, QObject *pare
     connect(m_view, &QAbstractItemView::clicked, this, &BookController::treeViewBookItemOpened);
     connect(m_view, &QAbstractItemView::activated, this, &BookController::treeViewBookItemOpened);
     connect(m_editor->document(), &QTextDocument::contentsChanged, this, [this]() { checkLength(true); });
+    // Undo or redo back to the saved text, however it was asked for (action, tool bar, context
+    // menu, the editor's own Ctrl+Z): the recovery copies are not needed any more.
+    connect(m_editor->document(), &QTextDocument::modificationChanged, this, [this](bool modified) {
+        if (!modified && !m_markingUnmodified && !m_loadingChapter && !m_chapterId.isEmpty())
+            emit recoveryCopiesDiscarded(m_chapterId);
+    });
+}
+
+void BookController::markUnmodified()
+{
+    QScopedValueRollback<bool> marking(m_markingUnmodified, true);
+    m_editor->document()->setModified(false);
 }
 
 BookController::~BookController()
@@ -133,6 +147,13 @@ void BookController::selectNode(const QString &id)
 
 void BookController::loadTree(bool reopen)
 {
+    if (m_switching || m_openingDepth > 0) {
+        // Rebuilding the tree under a chapter switch (its question or the recovery dialog is
+        // open) would pull the items from under it.
+        m_reloadDeferred = true;
+        m_reloadDeferredReopen = m_reloadDeferredReopen || reopen;
+        return;
+    }
     PerformanceLogger perf(QStringLiteral("读取B"));
     const bool saved = settleModifiedChapter();
     const QString keepId = m_chapterId;
@@ -182,6 +203,15 @@ void BookController::loadTree(bool reopen)
         }
     }
     emit bookActionsChanged();
+}
+
+void BookController::runDeferredReload()
+{
+    if (!m_reloadDeferred || m_switching || m_openingDepth > 0)
+        return;
+    const bool reopen = m_reloadDeferredReopen;
+    m_reloadDeferred = m_reloadDeferredReopen = false;
+    loadTree(reopen);
 }
 
 bool BookController::addBookNode(bool asBook, bool sameLevel)
@@ -252,7 +282,7 @@ void BookController::deleteCurrentNode()
     }
     if (id == m_chapterId) {
         // Its text must not come back through a save of the open chapter.
-        m_editor->document()->setModified(false);
+        markUnmodified();
         m_chapterId.clear();
         m_chapterIndex = QPersistentModelIndex();
         emit recoveryCopiesDiscarded(id);
@@ -300,7 +330,7 @@ bool BookController::saveArticle()
     const QString updated = BookStore::saveChapter(id, m_editor->toHtml(), m_editor->toPlainText());
     // Stacks first: the clean state is remembered as a place in the undo stack.
     m_editor->document()->clearUndoRedoStacks();
-    m_editor->document()->setModified(false);
+    markUnmodified();
     emit chapterSaved(id);
     if (TreeNodeInfo *info = TreeNodeInfo::of(currentBookIndex())) {
         info->updatedText = updated;
@@ -333,6 +363,8 @@ bool BookController::checkSaveArticle()
     if (m_chapterId.isEmpty() || !m_editor->document()->isModified())
         return true;
     const QString id = m_chapterId;
+    // The answer may take a while (or never come, if the process dies meanwhile).
+    emit recoveryCopyWanted(id);
     const int answer = g_App.ask(QStringLiteral("文章已修改，保存吗？"));
     if (answer == Ink::maYes)
         return trySaveArticle();
@@ -340,7 +372,7 @@ bool BookController::checkSaveArticle()
     if (answer != Ink::maNo)
         return false;
     // "否": the edits go with the next chapter, and so do their recovery copies.
-    m_editor->document()->setModified(false);
+    markUnmodified();
     emit recoveryCopiesDiscarded(id);
     return true;
 }
@@ -356,6 +388,12 @@ bool BookController::saveBeforeQuit(const QString &tmpFolder)
     } catch (const Exception &e) {
         writeLog(QStringLiteral("err"), QStringLiteral("退出时保存文章失败（文章ID：%1）：%2").arg(id, e.message()));
     }
+    static const QMetaMethod wanted = QMetaMethod::fromSignal(&BookController::recoveryCopyWanted);
+    if (isSignalConnected(wanted)) {
+        // The copy writer knows whether the text is in a copy already.
+        emit recoveryCopyWanted(id);
+        return false;
+    }
     QString error;
     const QString path =
         TmpSaveFile::write(tmpFolder, id, m_editor->toPlainText(), QDateTime::currentDateTime(), &error);
@@ -364,12 +402,6 @@ bool BookController::saveBeforeQuit(const QString &tmpFolder)
     else
         writeLog(QStringLiteral("err"), QStringLiteral("文章（文章ID：%1）的文字已存入临时保存文件：%2").arg(id, path));
     return false;
-}
-
-void BookController::discardRecoveryCopiesIfSaved()
-{
-    if (!m_chapterId.isEmpty() && !m_editor->document()->isModified())
-        emit recoveryCopiesDiscarded(m_chapterId);
 }
 
 void BookController::autoSaveTimerUpdate()
@@ -401,7 +433,7 @@ bool BookController::clearEditor()
     else
         m_editor->setPlainText(QStringLiteral("感谢您对砚舟的支持，第一次使用请增加新书名！"));
     m_editor->document()->clearUndoRedoStacks();
-    m_editor->document()->setModified(false);
+    markUnmodified();
     if (m_overLength) {
         m_overLength = 0;
         emit overLengthChanged(0, false);
@@ -429,6 +461,18 @@ void BookController::checkLength(bool byEdit)
 
 void BookController::openArticle(const QString &id, const QModelIndex &sourceIndex)
 {
+    {
+        // The copies are offered before the text is read: adopting one changes the row.
+        QScopedValueRollback<int> opening(m_openingDepth, m_openingDepth + 1);
+        if (id != m_chapterId)
+            emit chapterOpening(id);
+    }
+    openArticleText(id, sourceIndex);
+    runDeferredReload();
+}
+
+void BookController::openArticleText(const QString &id, const QModelIndex &sourceIndex)
+{
     const BookStore::Chapter chapter = BookStore::readChapter(id);
     if (!chapter.found) {
         clearEditor();
@@ -451,7 +495,7 @@ void BookController::openArticle(const QString &id, const QModelIndex &sourceInd
     m_editor->moveCursor(QTextCursor::End);
     m_editor->moveCursor(QTextCursor::Start);
     m_editor->document()->clearUndoRedoStacks();
-    m_editor->document()->setModified(false);
+    markUnmodified();
     checkLength(false);
     emit chapterOpened(id);
 }
@@ -470,6 +514,8 @@ void BookController::treeViewBookCurrentChanged(const QModelIndex &current, cons
     Q_UNUSED(previous)
     if (m_treeLoading || m_quiet)
         return;
+    // After the switch, whichever way it ends (the switching flag is restored first).
+    const auto reloadAfterSwitch = qScopeGuard([this]() { runDeferredReload(); });
     try {
         // Ids first: the question below runs an event loop in which the indexes may change.
         const QString newId = idOfViewIndex(current);

@@ -56,14 +56,12 @@ public:
     // Saves a modified chapter without asking (reload); a failure is shown.
     bool settleModifiedChapter();
     // Saves a modified chapter without any dialog, for a session that is ending. When the save
-    // fails, the error goes to the "err" log and the text to a recovery copy in tmpFolder;
-    // returns false then.
+    // fails, the error goes to the "err" log and the text to a recovery copy (recoveryCopyWanted,
+    // or in tmpFolder when nobody writes copies); returns false then.
     bool saveBeforeQuit(const QString &tmpFolder);
     // Timer save: never a dialog; a failure is logged and reported by autoSaveFailed, and the
     // next tick tries again (the chapter stays modified).
     void autoSaveTimerUpdate();
-    // After an undo back to the saved text the chapter's recovery copies are not needed.
-    void discardRecoveryCopiesIfSaved();
 
     void openArticle(const QString &id, const QModelIndex &sourceIndex = QModelIndex());
     // No chapter: empty, read-only editor with the first-use page. A modified chapter (its save
@@ -117,11 +115,18 @@ public slots:
 
 signals:
     void bookActionsChanged();
+    // Before a chapter that is not in the editor yet is read: its recovery copies are offered
+    // here (a direct connection; the row may change before it is read).
+    void chapterOpening(const QString &id);
     void chapterOpened(const QString &id);
     void chapterSaved(const QString &id);
     // The chapter's recovery copies may go: after an explicit "否", when the chapter is deleted,
-    // or when an undo brings it back to the saved text. Never when a question is dismissed.
+    // or when an undo or redo brings it back to the saved text (whichever way it came). Never
+    // when a question is dismissed.
     void recoveryCopiesDiscarded(const QString &id);
+    // The chapter's text should be in a recovery copy now: before the save question, and when a
+    // save for an ending session failed.
+    void recoveryCopyWanted(const QString &id);
     void autoSaveFailed(const QString &id, const QString &message);
     // The chapter's text went over the limit or changed length while over it (length > limit),
     // or came back within it (length 0). byEdit: an edit has just taken it past the limit.
@@ -130,6 +135,10 @@ private:
     QString idOfViewIndex(const QModelIndex &viewIndex) const;
     void setCurrentQuietly(const QModelIndex &sourceIndex);
     void checkLength(bool byEdit);
+    // setModified(false) by the controller itself, which says what became of the copies.
+    void markUnmodified();
+    void openArticleText(const QString &id, const QModelIndex &sourceIndex);
+    void runDeferredReload();
 
     QPointer<TreeView> m_view;
     QPointer<MyTextEdit> m_editor;
@@ -143,5 +152,10 @@ private:
     bool m_switching = false;
     bool m_quiet = false;
     bool m_settingText = false;
+    bool m_markingUnmodified = false;
+    // A reload asked for during a chapter switch (its question, the recovery dialog) waits for it.
+    bool m_reloadDeferred = false;
+    bool m_reloadDeferredReopen = false;
+    int m_openingDepth = 0;
     int m_overLength = 0;
 };

@@ -8,6 +8,7 @@
 #include "book/EditorController.h"
 #include "book/MyTextEdit.h"
 #include "book/TextToolsController.h"
+#include "book/RecoveryController.h"
 #include "log/Log.h"
 #include "material/ArticleViewDialog.h"
 #include "material/MaterialBrowser.h"
@@ -81,6 +82,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_book = new BookController(ui->treeViewBook, ui->textEditor, this);
     connect(m_book, &BookController::bookActionsChanged, this, &MainWindow::refreshBookToolButtonState);
     m_bookTransfer = new BookTransferController(m_book, this);
+    m_recovery = new RecoveryController(m_book, g_App.tmpPath(), m_tmpSaveTimer, statusBar(), this);
     m_materialModel = new QStandardItemModel(this);
     m_userMaterialModel = new QStandardItemModel(this);
     m_materialListModel = new QStandardItemModel(this);
@@ -451,10 +453,7 @@ void MainWindow::autoSaveTimerUpdate()
     m_book->autoSaveTimerUpdate();
 }
 
-void MainWindow::tmpSaveTimerUpdate()
-{
-    // Temporary save files arrive with their own part.
-}
+void MainWindow::tmpSaveTimerUpdate() { m_recovery->tmpSaveTimerUpdate(); }
 
 void MainWindow::smartCheckTimeUpdate()
 {
@@ -706,11 +705,7 @@ void MainWindow::on_actionHelpAbout_triggered() { notYetAvailable(); }
 
 // ---------------------------------------------------------------- edit and format actions
 
-void MainWindow::on_actionEditUndo_triggered()
-{
-    ui->textEditor->undo();
-    m_book->discardRecoveryCopiesIfSaved();
-}
+void MainWindow::on_actionEditUndo_triggered() { ui->textEditor->undo(); }
 
 void MainWindow::on_actionEditRedo_triggered() { ui->textEditor->redo(); }
 void MainWindow::on_actionEditFind_triggered() { m_textTools->showFindDialog(); }

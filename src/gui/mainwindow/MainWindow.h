@@ -24,6 +24,7 @@ class MainStatusBar;
 class MaterialBrowser;
 class WorkerHost;
 class TextToolsController;
+class RecoveryController;
 
 // The writing workbench: book panel, chapter editor and material panel, with the menus, tool
 // bars, status bar and timers. The window wires actions to the controller of each area: the
@@ -39,6 +40,7 @@ public:
     Ui::MainWindow *form() const { return ui; }
     BookController *book() const { return m_book; }
     EditorController *editor() const { return m_editor; }
+    RecoveryController *recovery() const { return m_recovery; }
     MaterialBrowser *materials() const { return m_materials; }
     // Worker threads register here; every way out stops them.
     WorkerHost *workers() const { return m_workers; }
@@ -215,6 +217,7 @@ private:
     BookController *m_book = nullptr;
     EditorController *m_editor = nullptr;
     BookTransferController *m_bookTransfer = nullptr;
+    RecoveryController *m_recovery = nullptr;
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
     MainStatusBar *m_status = nullptr;
     LayoutStore *m_layout = nullptr;
