@@ -156,8 +156,11 @@ int main(int argc, char **argv)
         why = QStringLiteral("no first show within 20 s");
     else if (loaded != nodes)
         why = QStringLiteral("%1 tree nodes loaded, not %2").arg(loaded).arg(nodes);
-    else
+    else {
+        // The start-up copy is checked and rotated in the background, after the timed start.
+        waitForBackups();
         why = checkNewBackupCopy(backupFolder(), kBooks * kVolumes * kChapters);
+    }
     benchNote("start: App::init part (with the start-up backup)", initMs, "ms");
     benchNote("start: window part (construct, frame, first paint, first show)", startMs - initMs, "ms");
     benchReport(names.at(0), startMs, "ms", below(1500, "ms"), why);
