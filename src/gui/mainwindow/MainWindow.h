@@ -22,6 +22,7 @@ class EditorController;
 class LayoutStore;
 class MainStatusBar;
 class MaterialBrowser;
+class UserMaterialController;
 class WorkerHost;
 
 // The writing workbench: book panel, chapter editor and material panel, with the menus, tool
@@ -213,6 +214,7 @@ private:
     EditorController *m_editor = nullptr;
     BookTransferController *m_bookTransfer = nullptr;
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
+    UserMaterialController *m_userMaterials = nullptr;
     MainStatusBar *m_status = nullptr;
     LayoutStore *m_layout = nullptr;
     QStandardItemModel *m_materialModel = nullptr;
