@@ -8,6 +8,8 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QCursor>
+#include <QGuiApplication>
 
 #include <memory>
 
@@ -17,6 +19,27 @@ namespace {
 constexpr int kMaxUserMaterials = 5120;
 
 QString now() { return QDateTime::currentDateTime().toString(Ink::dateTimeMsFormat()); }
+
+// The import runs on the GUI thread: the author sees it is busy.
+class WaitCursor
+{
+public:
+    WaitCursor() : m_on(qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr)
+    {
+        if (m_on)
+            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    }
+    ~WaitCursor()
+    {
+        if (m_on)
+            QGuiApplication::restoreOverrideCursor();
+    }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+
+private:
+    bool m_on;
+};
 
 } // namespace
 
@@ -228,6 +251,7 @@ bool importFolder(const QString &rootId, QString &folder, const std::function<vo
     importer.setFolder(folder);
     importer.setRootId(rootId);
     try {
+        WaitCursor busy;
         importer.run();
     } catch (const Exception &e) {
         if (reload)
