@@ -191,10 +191,9 @@ private slots:
                                "actionHelpShowNoviceGuidance", "actionHelpAbout",
                                "actionTextInsertMaterialTitle", "actionTextInsertMaterialContent",
                                "actionMaterialPreviousPage", "actionMaterialNextPage", "actionMaterialFirstPage",
-                               "actionMaterialLastPage", "actionUserMaterialAddSelection",
-                               "actionUserMaterialAddContent", "actionSearchMaterial", "actionSearchUserMaterial",
+                               "actionMaterialLastPage", "actionSearchMaterial", "actionSearchUserMaterial",
                                "actionSearchBaidu", "actionSearchWordLib", "actionSearchWordManual",
-                               "actionSearchSentenceAndWord", "actionAdvanceUserMaterialManage"};
+                               "actionSearchSentenceAndWord"};
         for (const char *name : names)
             QTest::newRow(name) << QString(name);
     }

@@ -9,9 +9,13 @@
 #include "log/Log.h"
 #include "material/ArticleViewDialog.h"
 #include "material/MaterialBrowser.h"
+#include "material/MaterialEditDialog.h"
 #include "material/MaterialList.h"
+#include "material/UserMaterialController.h"
+#include "material/UserMaterialManageDialog.h"
 #include "mainwindow/MainWindow.h"
 #include "frame/Toast.h"
+#include "storage/DataAccess.h"
 
 #include <QSqlQuery>
 #include <QtTest>
@@ -278,6 +282,176 @@ private slots:
         QCOMPARE(m_host->browser->currentContentRecord()->_type, QString("UserMaterial"));
         QCOMPARE(m_host->pane->toPlainText(), QString("自己写的"));
         QCOMPARE(material::userMaterialCount(), 1);
+    }
+
+    void editDialogSavesBeforeClosing()
+    {
+        execSql("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) VALUES"
+                "('U1','',2,0,1,'我的素材','Tree','','A'),('C1','U1',3,1,1,'片段','Content','旧','A')");
+        ScriptedPrompter prompts;
+        auto *dialog = new MaterialEditDialog;
+        dialog->setMaterialId("C1");
+        QCOMPARE(dialog->findChild<QLabel *>("labelTitle")->text(), QString("标题："));
+        QCOMPARE(dialog->windowTitle(), QString("素材编辑"));
+        QCOMPARE(dialog->size(), QSize(502, 413));
+        auto *title = dialog->findChild<QLineEdit *>("lineEditTitle");
+        auto *content = dialog->findChild<QPlainTextEdit *>("plainTextEditContent");
+        QCOMPARE(title->text() + content->toPlainText(), QString("片段旧"));
+        // Cancel asks; No keeps the text.
+        content->setPlainText("新的文字");
+        prompts.answers << Ink::maNo;
+        dialog->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Cancel)->click();
+        QVERIFY(!dialog->canClose());
+        QCOMPARE(prompts.messages.last().text, QString("确定取消吗？"));
+        // Blank title, then a save the database refuses: the dialog and its text stay.
+        title->setText("  ");
+        dialog->done(QDialog::Accepted);
+        QVERIFY(!dialog->canClose());
+        QCOMPARE(prompts.errors().last(), QString("标题不能为空！"));
+        title->setText("片段二");
+        execSql("CREATE TEMP TRIGGER refuse BEFORE UPDATE ON MemoTree BEGIN SELECT RAISE(ABORT,'refused'); END");
+        dialog->done(QDialog::Accepted);
+        execSql("DROP TRIGGER refuse");
+        QVERIFY(!dialog->canClose());
+        QVERIFY(prompts.errors().last().startsWith("保存素材失败，错误信息：\n"));
+        QCOMPARE(content->toPlainText(), QString("新的文字"));
+        dialog->done(QDialog::Accepted);
+        QVERIFY(dialog->canClose());
+        QCOMPARE(MaterialEditDialog::materialId(), QString("C1"));
+        QueryPtr q = openQuery("SELECT Title||PlainText FROM MemoTree WHERE ID='C1'");
+        QVERIFY(q->next());
+        QCOMPARE(q->value(0).toString(), QString("片段二新的文字"));
+        delete dialog;
+        // A new dialog starts from nothing.
+        MaterialEditDialog fresh;
+        QVERIFY(MaterialEditDialog::materialId().isEmpty() && MaterialEditDialog::parentId().isEmpty());
+        // Cancel, Yes: closed, nothing written.
+        prompts.answers << Ink::maYes;
+        fresh.done(QDialog::Rejected);
+        QVERIFY(fresh.canClose());
+    }
+
+    void manageDialogWorksOnTheTree()
+    {
+        execSql("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag,Updated) VALUES"
+                "('U1','',2,0,1,'人物','Tree','','A','t'),('U2','U1',2,1,1,'外''貌','Tree','','A','t'),"
+                "('U3','U2',2,2,1,'五官','Tree','','A','t'),('U4','',2,0,2,'景物','Tree','','A','t'),"
+                "('C1','U1',3,1,1,'片段','Content','自己写的','A','t'),('C2','U1',3,1,2,'第二','Content','二','A','t')");
+        const auto rows = [] {
+            QStringList out;
+            QueryPtr q = openQuery("SELECT ID||pID||Level||Sort||Title||Flag||Updated FROM MemoTree ORDER BY ID");
+            while (q->next())
+                out << q->value(0).toString();
+            return out;
+        };
+        const QStringList before = rows();
+        UserMaterialController controller(m_host->browser);
+        m_host->browser->loadTree("U");
+        m_host->userTree->setCurrentIndex(m_host->browser->userMaterialTreeModel()->index(1, 0)); // 景物
+        ScriptedPrompter prompts;
+        int framedCount = 0;
+        prompts.framed = [&](QWidget *widget, int) {
+            ++framedCount;
+            auto *d = qobject_cast<UserMaterialManageDialog *>(widget);
+            if (!d)
+                return 0;
+            d->show();
+            // Loading the tree wrote nothing (an apostrophe in a title too).
+            [&] { QCOMPARE(rows(), before); }();
+            [&] {
+                QStringList actions;
+                for (const QAction *a : d->findChildren<QAction *>())
+                    if (a->objectName().startsWith("action") && !a->text().isEmpty())
+                        actions << a->objectName();
+                QCOMPARE(actions.size(), 14);
+                QCOMPARE(d->action("actionUserMaterialDelTreeNode")->toolTip(), QString("删除选择的用户素材目录/素材"));
+            }();
+            [&] { QCOMPARE(shape(d->treeModel()), QString("人物(外'貌(五官)),景物")); }();
+            [&] { QCOMPARE(d->listModel()->rowCount(), 2); }();
+            [&] { QVERIFY(d->listModel()->item(0)->isCheckable()); }();
+            [&] { QCOMPARE(d->plainTextEdit()->toPlainText(), QString("自己写的")); }();
+            // A folder with subfolders and materials: deletable for its list.
+            [&] { QVERIFY(d->action("actionUserMaterialDelTreeNode")->isEnabled()); }();
+            d->action("actionCheckInvert")->trigger();
+            d->listModel()->item(1)->setCheckState(Qt::Unchecked);
+            [&] { QCOMPARE(d->checkedMaterialIds(), QStringList{"C1"}); }();
+            d->action("actionCheckAll")->trigger();
+            d->action("actionCheckNone")->trigger();
+            [&] { QVERIFY(d->checkedMaterialIds().isEmpty()); }();
+            // Drops into its own subtree or on the empty area write nothing.
+            const QModelIndex u1 = d->treeModel()->index(0, 0);
+            const QModelIndex u3 = d->treeModel()->index(0, 0, d->treeModel()->index(0, 0, u1));
+            d->treeView()->setCurrentIndex(u1);
+            d->dropCurrentOn(u3, TreeView::OnItem);
+            d->dropCurrentOn(d->treeModel()->index(1, 0), TreeView::OnViewport);
+            [&] { QCOMPARE(rows(), before); }();
+            // 景物 onto 外'貌: moved and shown there, current.
+            d->treeView()->setCurrentIndex(d->treeModel()->index(1, 0));
+            d->dropCurrentOn(d->treeModel()->index(0, 0, d->treeModel()->index(0, 0)), TreeView::OnItem);
+            [&] { QCOMPARE(shape(d->treeModel()), QString("人物(外'貌(五官,景物))")); }();
+            [&] { QCOMPARE(d->currentFolderId(), QString("U4")); }();
+            // A child folder: current, stored, and an empty leaf may be deleted.
+            d->action("actionUserMaterialAddTreeChildNode")->trigger();
+            [&] { QCOMPARE(d->treeView()->currentIndex().data().toString(), QString("新建用户素材目录")); }();
+            [&] { QVERIFY(d->treeView()->viewport()->findChild<QLineEdit *>()); }();
+            [&] { QVERIFY(d->action("actionUserMaterialDelTreeNode")->isEnabled()); }();
+            [&] { QVERIFY(!d->action("actionUserMaterialEdit")->isEnabled()); }();
+            // Renamed in place; a blank name is refused and the old one comes back.
+            QStandardItem *item = d->treeModel()->itemFromIndex(d->treeView()->currentIndex());
+            item->setText("新目录");
+            item->setText(" ");
+            [&] { QCOMPARE(item->text(), QString("新目录")); }();
+            [&] { QCOMPARE(prompts.errors().last(), QString("标题不能为空！")); }();
+            // 人物 is deleted with everything below it.
+            d->treeView()->setCurrentIndex(d->treeModel()->index(0, 0));
+            prompts.answers << Ink::maYes;
+            d->action("actionUserMaterialDelTreeNode")->trigger();
+            [&] { QCOMPARE(prompts.messages.last().text, QString("确定删除用户素材目录<人物>吗？")); }();
+            [&] { QCOMPARE(d->treeModel()->rowCount(), 0); }();
+            [&] { QVERIFY(!d->action("actionUserMaterialNew")->isEnabled()); }();
+            return 0;
+        };
+        controller.manage();
+        QCOMPARE(framedCount, 1);
+        QCOMPARE(material::userMaterialCount(), 0);
+        QueryPtr q = openQuery("SELECT COUNT(*) FROM MemoTree WHERE Flag='A'");
+        QVERIFY(q->next());
+        QCOMPARE(q->value(0).toInt(), 0);
+        // The window's tree no longer offers the deleted folders.
+        QCOMPARE(m_host->browser->userMaterialTreeModel()->rowCount(), 0);
+    }
+
+    void mainWindowAddsFromTheEditor()
+    {
+        execSql("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) VALUES"
+                "('U1','',2,0,1,'我的素材','Tree','','A'),('C1','U1',3,1,1,'甲','Content','一','A')");
+        UserMaterialController controller(m_host->browser);
+        m_host->browser->loadTree("U");
+        m_host->userTree->setCurrentIndex(m_host->browser->userMaterialTreeModel()->index(0, 0));
+        m_host->editor->setPlainText("整章文字，选中部分");
+        QTextCursor cursor = m_host->editor->textCursor();
+        cursor.setPosition(5);
+        cursor.setPosition(9, QTextCursor::KeepAnchor);
+        m_host->editor->setTextCursor(cursor);
+        ScriptedPrompter prompts;
+        prompts.framed = [](QWidget *widget, int) {
+            auto *d = qobject_cast<MaterialEditDialog *>(widget);
+            d->findChild<QLineEdit *>("lineEditTitle")->setText("乙");
+            d->done(QDialog::Accepted);
+            return 1;
+        };
+        controller.addFromEditor(true);
+        QCOMPARE(m_host->tabs->currentIndex(), 1);
+        QStringList titles = m_host->listTitles();
+        titles.sort();
+        QCOMPARE(titles, QStringList({"乙", "甲"}));
+        QCOMPARE(m_host->list->currentIndex().data().toString(), QString("乙"));
+        QCOMPARE(m_host->pane->toPlainText(), QString("选中部分"));
+        // In-place rename of the window's tree.
+        m_host->browser->userMaterialTreeModel()->item(0)->setText("改名");
+        QueryPtr q = openQuery("SELECT Title FROM MemoTree WHERE ID='U1'");
+        QVERIFY(q->next());
+        QCOMPARE(q->value(0).toString(), QString("改名"));
     }
 
     void failingQueryShowsNothingAndLogs()

@@ -12,6 +12,7 @@
 #include "log/Log.h"
 #include "material/ArticleViewDialog.h"
 #include "material/MaterialBrowser.h"
+#include "material/UserMaterialController.h"
 #include "material/MaterialList.h"
 #include "params/Reminders.h"
 #include "params/SysParams.h"
@@ -110,6 +111,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         m_materials->setInsertHandler([this](const QString &text, bool atEnd) { insertEditorText(text, atEnd); });
         connect(m_materials, &MaterialBrowser::userMaterialToolButtonStateRefresh, this,
                 &MainWindow::refreshUserMaterialToolButtonState);
+        m_userMaterials = new UserMaterialController(m_materials, this);
     }
     // --- end of material browsing
     m_status = new MainStatusBar(statusBar(), m_book, ui->textEditor, this);
@@ -187,11 +189,9 @@ QStringList MainWindow::unfinishedActionNames()
             QStringLiteral("actionTextInsertMaterialTitle"), QStringLiteral("actionTextInsertMaterialContent"),
             QStringLiteral("actionMaterialPreviousPage"), QStringLiteral("actionMaterialNextPage"),
             QStringLiteral("actionMaterialFirstPage"), QStringLiteral("actionMaterialLastPage"),
-            QStringLiteral("actionUserMaterialAddSelection"), QStringLiteral("actionUserMaterialAddContent"),
             QStringLiteral("actionSearchMaterial"), QStringLiteral("actionSearchUserMaterial"),
             QStringLiteral("actionSearchBaidu"), QStringLiteral("actionSearchWordLib"),
-            QStringLiteral("actionSearchWordManual"), QStringLiteral("actionSearchSentenceAndWord"),
-            QStringLiteral("actionAdvanceUserMaterialManage")};
+            QStringLiteral("actionSearchWordManual"), QStringLiteral("actionSearchSentenceAndWord")};
 }
 
 QWidget *MainWindow::frameWindow() const { return m_layout->frameWindow(); }
@@ -754,8 +754,8 @@ void MainWindow::on_actionMaterialNextPage_triggered() { notYetAvailable(); }
 void MainWindow::on_actionMaterialFirstPage_triggered() { notYetAvailable(); }
 void MainWindow::on_actionMaterialLastPage_triggered() { notYetAvailable(); }
 void MainWindow::on_actionMaterialHide_triggered() { ui->frameSearchMaterial->hide(); }
-void MainWindow::on_actionUserMaterialAddSelection_triggered() { notYetAvailable(); }
-void MainWindow::on_actionUserMaterialAddContent_triggered() { notYetAvailable(); }
+void MainWindow::on_actionUserMaterialAddSelection_triggered() { m_userMaterials->addFromEditor(true); }
+void MainWindow::on_actionUserMaterialAddContent_triggered() { m_userMaterials->addFromEditor(false); }
 void MainWindow::on_actionSearchMaterial_triggered() { notYetAvailable(); }
 void MainWindow::on_actionSearchUserMaterial_triggered() { notYetAvailable(); }
 void MainWindow::on_actionSearchBaidu_triggered() { notYetAvailable(); }
@@ -763,7 +763,7 @@ void MainWindow::on_actionSearchWordLib_triggered() { notYetAvailable(); }
 void MainWindow::on_actionSearchWordManual_triggered() { notYetAvailable(); }
 void MainWindow::on_actionSearchSentenceAndWord_triggered() { notYetAvailable(); }
 void MainWindow::on_actionArticleWritingGuide_triggered() { ArticleViewDialog::showWritingGuide(this); }
-void MainWindow::on_actionAdvanceUserMaterialManage_triggered() { notYetAvailable(); }
+void MainWindow::on_actionAdvanceUserMaterialManage_triggered() { m_userMaterials->manage(); }
 
 // ---------------------------------------------------------------- view actions
 

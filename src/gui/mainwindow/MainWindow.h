@@ -22,6 +22,7 @@ class EditorController;
 class LayoutStore;
 class MainStatusBar;
 class MaterialBrowser;
+class UserMaterialController;
 class WorkerHost;
 class TextToolsController;
 class RecoveryController;
@@ -219,6 +220,7 @@ private:
     BookTransferController *m_bookTransfer = nullptr;
     RecoveryController *m_recovery = nullptr;
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
+    UserMaterialController *m_userMaterials = nullptr;
     MainStatusBar *m_status = nullptr;
     LayoutStore *m_layout = nullptr;
     TextToolsController *m_textTools = nullptr;

@@ -13,6 +13,7 @@
 #include <QItemSelectionModel>
 #include <QListView>
 #include <QPlainTextEdit>
+#include <QScopedValueRollback>
 #include <QSqlQuery>
 #include <QStandardItemModel>
 #include <QTabWidget>
@@ -125,7 +126,10 @@ void MaterialBrowser::loadTree(const QString &kind, bool expand)
         QueryPtr query = material::runLibraryQuery(sql);
         rows = readTreeRows(*query);
     }
-    buildTreeLevel(rows, model, nullptr, QString(), *list);
+    {
+        QScopedValueRollback<bool> loading(m_loadingTree, true);
+        buildTreeLevel(rows, model, nullptr, QString(), *list);
+    }
     if (expand && view)
         view->expandAll();
 }

@@ -54,6 +54,8 @@ public:
 
     // Rebuilds the material ("M") or user-material ("U") tree; other kinds are not ours.
     void loadTree(const QString &kind, bool expand = false);
+    // True while loadTree builds items: their itemChanged is no edit of the author's.
+    bool isLoadingTree() const { return m_loadingTree; }
     void loadMaterialList(const TreeNodeInfo *folder);
     void loadUserMaterialList(const TreeNodeInfo *folder);
     // Appends the rows of an executed query to `model` and `records` (emptied first with clear).
@@ -125,4 +127,5 @@ private:
     QString m_manualKeyword;
     QString m_smartKeyword;
     InsertHandler m_insert;
+    bool m_loadingTree = false;
 };

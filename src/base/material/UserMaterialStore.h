@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Every write to the author's own materials in MemoTree: folders ("Tree", NodeType 2) and
+// materials ("Content", NodeType 3). Each call is one transaction, stamps the rows it touches
+// like prepareRecord (Updated, Flag, Usn 0, Synced 0) and throws Exception with the user's
+// message on failure, leaving nothing half written.
+namespace UserMaterialStore {
+
+extern const char *const newFolderTitle;
+
+struct Folder {
+    QString id;
+    QString pID;
+    QString title;
+    int level = 0;
+    double sort = 0;
+};
+
+// Adds a folder named newFolderTitle under parentId (empty: top level) after its live siblings,
+// and returns the row as stored.
+Folder addFolder(const QString &parentId);
+
+// Saves a material: a new one (empty id) goes last into parentId; an existing one takes the new
+// title and text. Returns the material's id. Refuses a text over the material limit, a blank
+// title and an id without a row.
+QString saveMaterial(const QString &id, const QString &parentId, const QString &title, const QString &text);
+
+// Stores a folder's new title; false when the row is gone. A blank title is refused.
+bool renameFolder(const QString &id, const QString &title);
+
+// Marks the folder and everything live below it deleted and renumbers its former siblings.
+// Returns the number of rows marked (0 when the folder is gone).
+int deleteFolder(const QString &id);
+
+// Marks the materials deleted and renumbers the materials left in their folders.
+void deleteMaterials(const QStringList &ids);
+
+// Whether candidateId is folderId or lies below it (a damaged parent chain that loops ends).
+bool isSelfOrDescendant(const QString &folderId, const QString &candidateId);
+
+enum class Drop { OnItem, Above, Below };
+// Moves a folder onto (last child), above or below targetId, renumbers the folders of the new
+// and the old parent and repairs the levels below. A target inside the moved folder's own
+// subtree is refused: false, nothing written.
+bool moveFolder(const QString &id, const QString &targetId, Drop drop);
+
+} // namespace UserMaterialStore

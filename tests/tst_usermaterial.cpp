@@ -1,0 +1,520 @@
+// The author's own materials over a real database: every store write, the export to a flat
+// folder of text files and the import back, row by row and byte by byte.
+#include "ScriptedPrompter.h"
+#include "TestProfile.h"
+
+#include "app/App.h"
+#include "app/Constants.h"
+#include "app/Exception.h"
+#include "material/MaterialTransfer.h"
+#include "material/UserMaterialStore.h"
+#include "storage/DataAccess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QtTest>
+
+#include <unistd.h>
+
+using Files = QMap<QString, QByteArray>;
+Q_DECLARE_METATYPE(Files)
+
+namespace {
+
+const QString kSep = QString(QChar(0xFF03));
+
+void addMemo(const QString &id, const QString &pid, const QString &category, int level, double sort,
+             const QString &title, const QString &flag = QStringLiteral("A"), const QString &text = QString())
+{
+    execPrepared(QStringLiteral("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Created,"
+                                "Updated,Flag,Usn,Synced) VALUES(?,?,?,?,?,?,?,?,'2020-01-01 00:00:00.000',"
+                                "'2020-01-01 00:00:00.000',?,7,1)"),
+                 {id, pid, category == "Tree" ? 2 : 3, level, sort, title, category, text, flag});
+}
+
+// 人物 (T1) > 外貌 (T2) > 五官 (T3); 景物 (T4); materials 眼睛 (T2), 鼻子 (T3), 山 (T4).
+void fixture()
+{
+    addMemo("T1", "", "Tree", 0, 1, "人物");
+    addMemo("T4", "", "Tree", 0, 2, "景物");
+    addMemo("T2", "T1", "Tree", 1, 1, "外貌");
+    addMemo("T3", "T2", "Tree", 2, 1, "五官");
+    addMemo("C1", "T2", "Content", 2, 1, "眼睛", "A", "明亮");
+    addMemo("C2", "T3", "Content", 3, 1, "鼻子", "A", "高挺");
+    addMemo("C3", "T4", "Content", 1, 1, "山", "A", "巍峨");
+}
+
+// Every row as "ID pID level,sort title Flag Usn Synced text", sorted.
+QStringList dump()
+{
+    QStringList rows;
+    QueryPtr q = openQuery("SELECT ID,pID,Level,Sort,Title,Flag,Usn,Synced,PlainText,Updated FROM MemoTree");
+    while (q->next()) {
+        QStringList cells;
+        for (int i = 0; i < 10; ++i)
+            cells << q->value(i).toString();
+        rows << cells.join(' ');
+    }
+    rows.sort();
+    return rows;
+}
+
+QString cell(const QString &id, const QString &column)
+{
+    QueryPtr q = openQuery(QString("SELECT %1 FROM MemoTree WHERE ID=%2").arg(column, quoteSql(id)));
+    return q->next() ? q->value(0).toString() : QStringLiteral("<none>");
+}
+
+// Live rows as "level|title path|text", sorted.
+QStringList liveShape()
+{
+    QHash<QString, QPair<QString, QString>> nodes;
+    QList<QStringList> raw;
+    QueryPtr q = openQuery("SELECT ID,pID,Title,Level,PlainText FROM MemoTree WHERE Flag='A'");
+    while (q->next()) {
+        nodes.insert(q->value(0).toString(), {q->value(1).toString(), q->value(2).toString()});
+        raw << QStringList{q->value(0).toString(), q->value(3).toString(), q->value(4).toString()};
+    }
+    QStringList rows;
+    for (const QStringList &r : raw) {
+        QStringList path;
+        for (QString id = r[0]; nodes.contains(id) && path.size() < 10; id = nodes.value(id).first)
+            path.prepend(nodes.value(id).second);
+        rows << r[1] + '|' + path.join('/') + '|' + r[2];
+    }
+    rows.sort();
+    return rows;
+}
+
+Files readFolder(const QString &dir)
+{
+    Files files;
+    for (const QFileInfo &info : QDir(dir).entryInfoList(QDir::Files | QDir::Hidden)) {
+        QFile f(info.absoluteFilePath());
+        f.open(QIODevice::ReadOnly);
+        files.insert(info.fileName(), f.readAll());
+    }
+    return files;
+}
+
+void writeFiles(const QString &dir, const Files &files)
+{
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        QFile f(dir + '/' + it.key());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(it.value());
+    }
+}
+
+} // namespace
+
+class TestUserMaterial : public QObject
+{
+    Q_OBJECT
+    TestProfile m_profile;
+
+private slots:
+    void initTestCase() { QVERIFY(startApp().ok); }
+    void init() { execSql("DELETE FROM MemoTree"); }
+
+    void addsFolders_data()
+    {
+        QTest::addColumn<QString>("parent");
+        QTest::addColumn<QString>("pid");
+        QTest::addColumn<int>("level");
+        QTest::addColumn<double>("sort");
+        QTest::newRow("top level") << "" << "" << 0 << 3.0;
+        QTest::newRow("child") << "T2" << "T2" << 2 << 2.0;
+        QTest::newRow("child of a deepest folder") << "T3" << "T3" << 3 << 1.0;
+    }
+    void addsFolders()
+    {
+        QFETCH(QString, parent);
+        fixture();
+        addMemo("TD", "", "Tree", 0, 3, "已删", "D"); // deleted folders take no place
+        const UserMaterialStore::Folder folder = UserMaterialStore::addFolder(parent);
+        QVERIFY(QRegularExpression("^[0-9A-F]{32}$").match(folder.id).hasMatch());
+        QFETCH(QString, pid);
+        QFETCH(int, level);
+        QFETCH(double, sort);
+        QCOMPARE(folder.pID, pid);
+        QCOMPARE(folder.level, level);
+        QCOMPARE(folder.sort, sort);
+        QCOMPARE(folder.title, QStringLiteral("新建用户素材目录"));
+        QCOMPARE(cell(folder.id, "NodeType||Category||Flag||Usn||Synced||Level"),
+                 QString("2TreeA00%1").arg(level));
+        QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}$)")
+                    .match(cell(folder.id, "Created")).hasMatch());
+    }
+
+    void savesMaterials()
+    {
+        fixture();
+        addMemo("CX", "T2", "Content", 2, 7, "旧的", "D");
+        const QString id = UserMaterialStore::saveMaterial("", "T2", "  新素材 ", "文字");
+        // Deleted materials still hold their Sort: the new one goes after them.
+        QCOMPARE(cell(id, "CAST(Sort AS INT)||'|'||Level||'|'||Title||'|'||NodeType||Category||Flag||Synced"),
+                 QString("8|2|  新素材 |3ContentA0"));
+        const QString inEmpty = UserMaterialStore::saveMaterial("", "T4x", "无目录", "x");
+        QCOMPARE(cell(inEmpty, "CAST(Sort AS INT)||'|'||Level"), QString("1|0"));
+        // An edit keeps Created and takes the title as typed.
+        UserMaterialStore::saveMaterial("C1", "T2", "眼 睛", "改");
+        QCOMPARE(cell("C1", "Created||'|'||Title||'|'||PlainText||Flag||Synced||Usn"),
+                 QString("2020-01-01 00:00:00.000|眼 睛|改A00"));
+    }
+
+    void refusesMaterials_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("message");
+        const QString tooLong = QString("用户素材可以支持最大字符长度%1，不能继续！").arg(Ink::maxUserMaterialLength);
+        QTest::newRow("10241 characters") << "" << "t" << 10241 << tooLong;
+        QTest::newRow("spaces only") << "" << "   " << 3 << "标题不能为空！";
+        QTest::newRow("vanished row") << "GONE" << "t" << 3 << "保存素材失败，错误信息：\n素材已不存在（可能已被删除）";
+        QTest::newRow("10240 characters") << "" << "t" << 10240 << "";
+    }
+    void refusesMaterials()
+    {
+        QFETCH(QString, id);
+        QFETCH(QString, title);
+        QFETCH(int, length);
+        QFETCH(QString, message);
+        fixture();
+        const QStringList before = dump();
+        QString thrown;
+        try {
+            UserMaterialStore::saveMaterial(id, "T2", title, QString(length, QChar(0x5B57)));
+        } catch (const Exception &e) {
+            thrown = e.message();
+        }
+        QCOMPARE(thrown, message);
+        QCOMPARE(dump().size(), before.size() + (message.isEmpty() ? 1 : 0));
+        if (!message.isEmpty())
+            QCOMPARE(dump(), before);
+    }
+
+    void renamesFolders()
+    {
+        fixture();
+        QVERIFY(UserMaterialStore::renameFolder("T2", "外 貌'"));
+        QCOMPARE(cell("T2", "Title||Flag||Synced"), QString("外 貌'A0"));
+        QVERIFY(!UserMaterialStore::renameFolder("GONE", "x"));
+        QVERIFY_EXCEPTION_THROWN(UserMaterialStore::renameFolder("T2", " "), Exception);
+        QCOMPARE(cell("T2", "Title"), QString("外 貌'"));
+    }
+
+    void deletesFolderWithEverythingBelow()
+    {
+        fixture();
+        addMemo("T5", "", "Tree", 0, 3, "其他");
+        QCOMPARE(UserMaterialStore::deleteFolder("T1"), 5);
+        for (const char *id : {"T1", "T2", "T3", "C1", "C2"})
+            QCOMPARE(cell(id, "Flag||Synced||Usn"), QString("D00"));
+        QCOMPARE(liveShape(), QStringList({"0|其他|", "0|景物|", "1|景物/山|巍峨"}));
+        // The former siblings are renumbered.
+        QCOMPARE(cell("T4", "Sort") + cell("T5", "Sort"), QString("12"));
+        QCOMPARE(UserMaterialStore::deleteFolder("GONE"), 0);
+    }
+
+    void deletesCheckedMaterialsOnly()
+    {
+        fixture();
+        addMemo("C4", "T2", "Content", 2, 2, "耳朵");
+        addMemo("C5", "T2", "Content", 2, 3, "嘴");
+        UserMaterialStore::deleteMaterials({"C1", "C5"});
+        QCOMPARE(cell("C1", "Flag") + cell("C5", "Flag") + cell("C4", "Flag") + cell("C2", "Flag"), QString("DDAA"));
+        QCOMPARE(cell("C4", "Sort"), QString("1"));
+        QCOMPARE(cell("T2", "Flag"), QString("A"));
+    }
+
+    void movesFolders_data()
+    {
+        QTest::addColumn<QString>("moved");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("drop");
+        QTest::addColumn<QStringList>("shape");
+        const QStringList unchanged = {"0|人物|", "0|景物|", "1|人物/外貌|", "1|景物/山|巍峨", "2|人物/外貌/五官|",
+                                       "2|人物/外貌/眼睛|明亮", "3|人物/外貌/五官/鼻子|高挺"};
+        QTest::newRow("on a folder across parents")
+            << "T2" << "T4" << int(UserMaterialStore::Drop::OnItem)
+            << QStringList{"0|人物|", "0|景物|", "1|景物/外貌|", "1|景物/山|巍峨", "2|景物/外貌/五官|",
+                           "2|景物/外貌/眼睛|明亮", "3|景物/外貌/五官/鼻子|高挺"};
+        QTest::newRow("above a top folder")
+            << "T3" << "T1" << int(UserMaterialStore::Drop::Above)
+            << QStringList{"0|五官|", "0|人物|", "0|景物|", "1|五官/鼻子|高挺", "1|人物/外貌|", "1|景物/山|巍峨",
+                           "2|人物/外貌/眼睛|明亮"};
+        QTest::newRow("onto itself") << "T2" << "T2" << int(UserMaterialStore::Drop::OnItem) << unchanged;
+        QTest::newRow("onto its child") << "T2" << "T3" << int(UserMaterialStore::Drop::OnItem) << unchanged;
+        QTest::newRow("below its grandchild's sibling")
+            << "T1" << "T3" << int(UserMaterialStore::Drop::Below) << unchanged;
+    }
+    void movesFolders()
+    {
+        QFETCH(QString, moved);
+        QFETCH(QString, target);
+        QFETCH(int, drop);
+        QFETCH(QStringList, shape);
+        fixture();
+        const QStringList before = dump();
+        const bool done = UserMaterialStore::moveFolder(moved, target, UserMaterialStore::Drop(drop));
+        QCOMPARE(liveShape(), shape);
+        if (!done)
+            QCOMPARE(dump(), before);
+        else
+            QCOMPARE(cell(moved, "Flag||Synced"), QString("A0"));
+    }
+
+    void movesAboveAndBelowSiblings()
+    {
+        // An apostrophe in an ID must not break the statements.
+        addMemo("a'1", "", "Tree", 0, 1, "一");
+        addMemo("a'2", "", "Tree", 0, 2, "二");
+        addMemo("a'3", "", "Tree", 0, 3, "三");
+        QVERIFY(UserMaterialStore::moveFolder("a'3", "a'1", UserMaterialStore::Drop::Above));
+        QCOMPARE(cell("a'3", "Sort") + cell("a'1", "Sort") + cell("a'2", "Sort"), QString("123"));
+        QVERIFY(UserMaterialStore::moveFolder("a'3", "a'2", UserMaterialStore::Drop::Below));
+        QCOMPARE(cell("a'1", "Sort") + cell("a'2", "Sort") + cell("a'3", "Sort"), QString("123"));
+    }
+
+    void cycleEnds()
+    {
+        // A loop of parents (a sync can pull one in): every walk ends.
+        fixture();
+        addMemo("X1", "X2", "Tree", 1, 1, "环一");
+        addMemo("X2", "X1", "Tree", 1, 1, "环二");
+        addMemo("CX", "X2", "Content", 2, 1, "环中", "A", "文");
+        QTemporaryDir dir;
+        MaterialExport exporter;
+        exporter.setFolder(dir.path());
+        exporter.setRootId("X1");
+        exporter.run();
+        QCOMPARE(exporter.count(), 1);
+        QVERIFY(readFolder(dir.path()).contains("环一＃环二＃环中.txt"));
+        resortChildren("MemoTree", "X1", "Tree");
+        QVERIFY(!UserMaterialStore::moveFolder("X1", "X2", UserMaterialStore::Drop::OnItem));
+        QCOMPARE(UserMaterialStore::deleteFolder("X1"), 3);
+    }
+
+    void exportsFiles()
+    {
+        fixture();
+        addMemo("C6", "T2", "Content", 2, 2, "a/b?", "A", "x\r\ny");
+        addMemo("C7", "T2", "Content", 2, 3, "a／b？", "A", "second");
+        addMemo("C8", "T2", "Content", 2, 4, "眼睛", "D", "deleted");
+        addMemo("T9", "T1", "Tree", 1, 2, "删除的目录", "D");
+        addMemo("C9", "T9", "Content", 2, 1, "藏", "A", "hidden");
+        addMemo("CL", "T1", "Content", 1, 1, QString(90, QChar(0x957F)), "A", "long");
+        QTemporaryDir dir;
+        {
+            QFile old(dir.path() + "/人物＃外貌＃眼睛.txt");
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old contents, replaced");
+        }
+        MaterialExport exporter;
+        exporter.setFolder(dir.path());
+        exporter.setRootId("T1");
+        exporter.run();
+        const Files files = readFolder(dir.path());
+        QCOMPARE(files.value("人物＃外貌＃眼睛.txt"), QByteArray("明亮"));
+        QCOMPARE(files.value("人物＃外貌＃五官＃鼻子.txt"), QByteArray("高挺"));
+        // Equal once sanitised: one keeps the name, the other gets " (2)". Bytes exactly as stored.
+        QStringList collided{files.value("人物＃外貌＃a／b？.txt"), files.value("人物＃外貌＃a／b？ (2).txt")};
+        collided.sort();
+        QCOMPARE(collided, QStringList({"second", "x\r\ny"}));
+        QCOMPARE(files.size(), 4);
+        QCOMPARE(exporter.count(), 4);
+        QCOMPARE(exporter.failed(), QStringList({"人物" + kSep + QString(90, QChar(0x957F))}));
+        QCOMPARE(exporter.renamed().size(), 1);
+    }
+
+    void exportToReadOnlyFolderCountsNothing()
+    {
+        fixture();
+        QTemporaryDir parent;
+        QString target = parent.path() + "/ro";
+        QDir().mkpath(target);
+        QFile::setPermissions(target, QFile::ReadOwner | QFile::ExeOwner);
+        if (geteuid() == 0) {
+            // root writes into read-only folders: a path below a plain file fails for everyone.
+            QFile blocker(parent.path() + "/file");
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+            target = blocker.fileName() + "/ro";
+        }
+        ScriptedPrompter prompter;
+        prompter.directories << target;
+        QString folder;
+        MaterialTransfer::exportFolder("T1", folder);
+        QFile::setPermissions(parent.path() + "/ro", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(prompter.messages.size(), 2);
+        QCOMPARE(prompter.messages.at(0).text, QString("已完成导出到%1/，一共导出0个文件。").arg(target));
+        QVERIFY(prompter.messages.at(1).text.contains("人物＃外貌＃眼睛"));
+    }
+
+    void importsFiles_data()
+    {
+        QTest::addColumn<Files>("files");
+        QTest::addColumn<QStringList>("added");   // live shape rows the import adds
+        QTest::addColumn<QStringList>("removed"); // live shape rows it changes
+        QTest::addColumn<QStringList>("failed");  // file names
+        QTextCodec *gbk = QTextCodec::codecForName("GB18030");
+        QTest::newRow("path created, dotted name, hidden file")
+            << Files{{"新＃目录＃第1.5章.txt", "文"}, {".隐.TXT", "h"}}
+            << QStringList{"1|人物/新|", "2|人物/新/目录|", "3|人物/新/目录/第1.5章|文", "1|人物/.隐|h"}
+            << QStringList() << QStringList();
+        QTest::newRow("overwrite")
+            << Files{{"外貌＃眼睛.txt", "新的"}} << QStringList{"2|人物/外貌/眼睛|新的"}
+            << QStringList{"2|人物/外貌/眼睛|明亮"} << QStringList();
+        QTest::newRow("encodings")
+            << Files{{"gbk.txt", gbk->fromUnicode("中文字")},
+                     {"bom.txt", "\xEF\xBB\xBF" "a\r\nb\rc"},
+                     {"u16.txt", QByteArray("\xFF\xFE", 2) + QByteArray("\x2D\x4E", 2)},
+                     {"bad.txt", "\x80\xFF"}}
+            << QStringList{"1|人物/gbk|中文字", "1|人物/bom|a\nb\nc", "1|人物/u16|中"} << QStringList()
+            << QStringList{"bad.txt"};
+        QTest::newRow("empty parts, too long")
+            << Files{{"a＃＃b.txt", "x"}, {"＃a.txt", "x"}, {".txt", "x"},
+                     {"长.txt", QString(10241, QChar(0x5B57)).toUtf8()}}
+            << QStringList() << QStringList() << QStringList{".txt", "a＃＃b.txt", "长.txt", "＃a.txt"};
+        QTest::newRow("deleted folder and material revived")
+            << Files{{"旧目录＃旧素材.txt", "回来"}}
+            << QStringList{"1|人物/旧目录|", "2|人物/旧目录/旧素材|回来"} << QStringList() << QStringList();
+        QTest::newRow("live namesake preferred")
+            << Files{{"同名.txt", "新"}} << QStringList{"1|人物/同名|新"} << QStringList{"1|人物/同名|活"}
+            << QStringList();
+    }
+    void importsFiles()
+    {
+        QFETCH(Files, files);
+        QFETCH(QStringList, added);
+        QFETCH(QStringList, removed);
+        QFETCH(QStringList, failed);
+        fixture();
+        addMemo("TO", "T1", "Tree", 1, 5, "旧目录", "D");
+        addMemo("CO", "TO", "Content", 2, 1, "旧素材", "D", "旧");
+        addMemo("CS", "T1", "Content", 1, 1, "同名", "D", "死");
+        addMemo("CT", "T1", "Content", 1, 2, "同名", "A", "活");
+        QTemporaryDir dir;
+        writeFiles(dir.path(), files);
+        const QStringList before = liveShape();
+        const QStringList rowsBefore = dump();
+        MaterialImport importer;
+        importer.setFolder(dir.path());
+        importer.setRootId("T1");
+        importer.run();
+        QStringList failedNames;
+        for (const QString &f : importer.failedFiles())
+            failedNames << QFileInfo(f).fileName();
+        QCOMPARE(failedNames, failed);
+        QCOMPARE(importer.count(), files.size() - failed.size());
+        QStringList now = liveShape();
+        QStringList expectAdded = added, gotAdded, gotRemoved;
+        for (const QString &s : now)
+            if (!before.contains(s))
+                gotAdded << s;
+        for (const QString &s : before)
+            if (!now.contains(s))
+                gotRemoved << s;
+        expectAdded.sort();
+        QCOMPARE(gotAdded, expectAdded);
+        QCOMPARE(gotRemoved, removed);
+        QCOMPARE(cell("CS", "Flag||PlainText"), QString("D死"));
+        if (added.isEmpty())
+            QCOMPARE(dump(), rowsBefore);
+    }
+
+    void importStopsAtTheLimit()
+    {
+        fixture();
+        // 5120 live materials in all: room for two more.
+        {
+            Transaction tx;
+            for (int i = 0; i < 5115; ++i)
+                addMemo(QString("F%1").arg(i), "T4", "Content", 1, i, QString::number(i));
+            tx.commit();
+        }
+        QTemporaryDir dir;
+        writeFiles(dir.path(), {{"a.txt", "1"}, {"b.txt", "2"}, {"c.txt", "3"}, {"d.txt", "4"}});
+        ScriptedPrompter prompter;
+        prompter.directories << dir.path();
+        prompter.answers << Ink::maYes;
+        QString folder;
+        int reloads = 0;
+        QVERIFY(MaterialTransfer::importFolder("T1", folder, [&]() { ++reloads; }));
+        QCOMPARE(reloads, 1);
+        QCOMPARE(prompter.messages.size(), 2);
+        QCOMPARE(prompter.messages.last().text,
+                 QString("已完成从%1/导入，一共导入2个文件，2个文件导入失败，错误文件列表：\n%1/c.txt\n%1/d.txt\n注：\n"
+                         "1.素材不能直接导入根节点\n2.用户素材可以支持最大字符长度10240\n3.用户素材可以支持最大字符数5120个")
+                     .arg(dir.path()));
+    }
+
+    void importNeedsAFolder()
+    {
+        ScriptedPrompter prompter;
+        prompter.directories << QDir::tempPath();
+        QString folder;
+        QVERIFY(!MaterialTransfer::importFolder(QString(), folder, nullptr));
+        QCOMPARE(prompter.messages.size(), 1);
+        QCOMPARE(prompter.messages.first().text, QString("未选择节点！"));
+    }
+
+    void failingFileLeavesNothing()
+    {
+        fixture();
+        QTemporaryDir dir;
+        writeFiles(dir.path(), {{"新目录＃坏.txt", "x"}});
+        execSql("CREATE TEMP TRIGGER refuse BEFORE INSERT ON MemoTree WHEN NEW.Title='坏' "
+                "BEGIN SELECT RAISE(ABORT,'refused'); END");
+        const QStringList before = dump();
+        MaterialImport importer;
+        importer.setFolder(dir.path());
+        importer.setRootId("T1");
+        QVERIFY_EXCEPTION_THROWN(importer.run(), Exception);
+        execSql("DROP TRIGGER refuse");
+        QCOMPARE(dump(), before);
+        QCOMPARE(importer.failedFiles().size(), 1);
+    }
+
+    void roundTrip()
+    {
+        fixture();
+        addMemo("C6", "T3", "Content", 3, 2, "a/b", "A", "斜\n线");
+        QTemporaryDir dir;
+        MaterialExport exporter;
+        exporter.setFolder(dir.path());
+        exporter.setRootId("T1");
+        exporter.run();
+        QCOMPARE(exporter.count(), 3);
+        execSql("UPDATE MemoTree SET Title='a／b' WHERE ID='C6'"); // the name it comes back with
+        const QStringList before = liveShape();
+        const int rows = dump().size();
+        // Into the parent of the exported folder: the same rows take the same texts.
+        addMemo("R", "", "Tree", 0, 9, "上层");
+        execSql("UPDATE MemoTree SET pID='R',Level=1 WHERE ID='T1'");
+        resortChildren("MemoTree", "R");
+        MaterialImport importer;
+        importer.setFolder(dir.path());
+        importer.setRootId("R");
+        importer.run();
+        QCOMPARE(importer.count(), 3);
+        QCOMPARE(dump().size(), rows + 1);
+        QStringList after = liveShape();
+        after.removeAll("0|上层|");
+        QStringList expected;
+        for (QString s : before) {
+            const int bar = s.indexOf('|');
+            expected << (s.mid(bar + 1).startsWith("人物") ? QString::number(s.left(bar).toInt() + 1) + "|上层/" + s.mid(bar + 1)
+                                                          : s);
+        }
+        expected.sort();
+        QCOMPARE(after, expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUserMaterial)
+#include "tst_usermaterial.moc"
