@@ -18,6 +18,7 @@ class QLabel;
 class QSessionManager;
 class QStandardItemModel;
 class QTimer;
+class AccountController;
 class EditorController;
 class LayoutStore;
 class MainStatusBar;
@@ -212,6 +213,7 @@ private:
     BookController *m_book = nullptr;
     EditorController *m_editor = nullptr;
     BookTransferController *m_bookTransfer = nullptr;
+    AccountController *m_account = nullptr;
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
     MainStatusBar *m_status = nullptr;
     LayoutStore *m_layout = nullptr;
