@@ -186,8 +186,7 @@ private slots:
     void unfinishedActionsSaySo_data()
     {
         QTest::addColumn<QString>("name");
-        const char *names[] = {"actionSysUserRegister", "actionSysUserLogin", "actionSysUserInfo",
-                               "actionSysChangeUser", "actionSysSync", "actionSysOptions", "actionHelpHelp",
+        const char *names[] = {"actionSysSync", "actionSysOptions", "actionHelpHelp",
                                "actionHelpShowNoviceGuidance", "actionHelpAbout",
                                "actionTextInsertMaterialTitle", "actionTextInsertMaterialContent",
                                "actionMaterialPreviousPage", "actionMaterialNextPage", "actionMaterialFirstPage",

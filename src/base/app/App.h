@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QHash>
 #include <QIcon>
 #include <QMutex>
@@ -52,6 +53,27 @@ public:
     // last input (there must have been one) more than 30 s ago.
     bool canThreadSync(qint64 nowMsecs) const;
     bool canThreadSync() const;
+};
+
+// The one signed-in session. Several threads read and write it, so it is copied out whole under
+// App's session mutex: a URL never mixes the uid of one sign-in with the sid of another.
+struct Session {
+    QString uid;
+    QString sid;
+    QString username;
+    QString amt;
+    QString tid;
+    bool isLogined = false;
+    QDateTime loginTime;
+    bool heartbeatOk = false;
+    QString heartbeatErrCode;
+    QString heartbeatErrInfo;
+    QDateTime lastHeartbeatTime;
+    QString heartbeatMessage;
+    bool sessionActive = false;
+    bool autoRelogin = false;
+    QString lastLoginUser;     // memory only
+    QString lastLoginPassword; // memory only, never written anywhere
 };
 
 class App : public QObject
@@ -127,6 +149,25 @@ public:
     bool chooseDirectory(const QString &caption, QString &path);
     void exitForInstall(const QString &installerPath);
 
+    // --- user account (cloud/AppAccount.cpp); callable from any thread ---
+    Session session() const;
+    QString heartbeatMessage() const;
+    bool registerUser(const QString &userName, const QString &password, const QString &email, bool silent);
+    bool login(const QString &userName, const QString &password, bool silent);
+    bool relogin();
+    // Never throws; heartbeatErrCode is "-1" while it runs.
+    void heartbeat();
+    void markLoggedOut(bool full);
+    void clearSession();
+    // Starts the session of a successful sign-in answer (login step 3).
+    void startSession(const QString &uid, const QString &sid, const QString &username, const QString &amt);
+    // The start-up sign-in: silent, with the saved user and password, when autoLogin is set.
+    bool startupLogin();
+    // The heartbeat worker's re-sign-in after a failed heartbeat; reports "logout" and "message".
+    void reloginAfterFailedHeartbeat(const std::function<void(const QString &value)> &report);
+    // AES-128-ECB/PKCS#7 of the UTF-8 password under the web key, lower-case hex.
+    static QString encryptPassword(const QString &password);
+
     std::atomic<bool> quitting{false};
     QSqlDatabase db;
     QWidget *mainFrame = nullptr;  // the frame around MainWindow, set by main
@@ -168,6 +209,11 @@ private:
     std::function<void(const QString &)> m_progressHook;
     DownloadFinishedHandler m_downloadFinished;
     std::unique_ptr<QLockFile> m_instanceLock;
+    bool signIn(const QString &userName, const QString &password, bool silent, bool *transportFailure);
+
+    mutable QMutex m_sessionMutex;
+    Session m_session;
+    bool m_reloginTransportFailure = false; // only the heartbeat worker re-signs in
     mutable QMutex m_sharedMutex;
     QVariantHash m_shared;
     bool m_initialized = false;

@@ -150,6 +150,8 @@ QJsonValue JsonSerializer::toJsonImpl(const QVariant &value, const QString &path
         return value.toString();
     case QMetaType::QDateTime: {
         const QDateTime dt = value.toDateTime();
+        if (dt.isValid() && m_dateTimeSeconds)
+            return dt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"));
         return dt.isValid() ? dt.toString(Qt::ISODateWithMs) : QString();
     }
     case QMetaType::QDate: {

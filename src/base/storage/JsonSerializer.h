@@ -23,6 +23,9 @@ public:
 
     void setAllowDefaultNull(bool allow) { m_allowDefaultNull = allow; }
     bool allowDefaultNull() const { return m_allowDefaultNull; }
+    // Date-times as "yyyy-MM-ddTHH:mm:ss" local time, without milliseconds or zone (the web
+    // service's form).
+    void setDateTimeSeconds(bool on) { m_dateTimeSeconds = on; }
 
     QJsonValue toJson(const QVariant &value) const;
     QVariant fromJson(const QJsonValue &json, int typeId, bool *ok = nullptr) const;
@@ -84,5 +87,6 @@ private:
     void fail(const QString &text) const;
 
     bool m_allowDefaultNull = false;
+    bool m_dateTimeSeconds = false;
     mutable QString m_error;
 };

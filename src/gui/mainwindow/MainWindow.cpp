@@ -6,6 +6,8 @@
 #include "app/Exception.h"
 #include "app/WorkerHost.h"
 #include "book/EditorController.h"
+#include "cloud/AccountController.h"
+#include "cloud/CloudLocks.h"
 #include "book/MyTextEdit.h"
 #include "book/TextToolsController.h"
 #include "book/RecoveryController.h"
@@ -114,6 +116,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         m_userMaterials = new UserMaterialController(m_materials, this);
     }
     // --- end of material browsing
+
+    m_account = new AccountController(this, this);
+    m_account->setAfterSignIn([this] { loadTree(QStringLiteral("B")); loadTree(QStringLiteral("U")); });
+    connect(m_account, &AccountController::busyChanged, this, &MainWindow::refreshSysToolButtonState);
+
     m_status = new MainStatusBar(statusBar(), m_book, ui->textEditor, this);
     m_textTools = new TextToolsController(
         {ui->textEditor, ui->treeViewBook, m_book, statusBar(), m_status->statisticsLabel(), this}, this);
@@ -182,9 +189,7 @@ void MainWindow::notYetAvailable() { g_App.showInfo(QStringLiteral("该功能尚
 
 QStringList MainWindow::unfinishedActionNames()
 {
-    return {QStringLiteral("actionSysUserRegister"), QStringLiteral("actionSysUserLogin"),
-            QStringLiteral("actionSysUserInfo"), QStringLiteral("actionSysChangeUser"),
-            QStringLiteral("actionSysSync"), QStringLiteral("actionSysOptions"), QStringLiteral("actionHelpHelp"),
+    return {QStringLiteral("actionSysSync"), QStringLiteral("actionSysOptions"), QStringLiteral("actionHelpHelp"),
             QStringLiteral("actionHelpShowNoviceGuidance"), QStringLiteral("actionHelpAbout"),
             QStringLiteral("actionTextInsertMaterialTitle"), QStringLiteral("actionTextInsertMaterialContent"),
             QStringLiteral("actionMaterialPreviousPage"), QStringLiteral("actionMaterialNextPage"),
@@ -513,9 +518,10 @@ bool MainWindow::shutdownWithoutQuestions()
 void MainWindow::refreshSysToolButtonState()
 {
     const bool signedIn = g_App.guiSnapshot.signedIn.load();
-    ui->actionSysChangeUser->setEnabled(signedIn);
-    ui->actionSysUserLogin->setEnabled(!signedIn);
-    ui->actionSysSync->setEnabled(g_SysParams.cloudSyncParams.active && signedIn &&
+    const bool idle = !cloudop::running() && !(m_account && m_account->busy());
+    ui->actionSysChangeUser->setEnabled(signedIn && idle);
+    ui->actionSysUserLogin->setEnabled(!signedIn && idle);
+    ui->actionSysSync->setEnabled(idle && g_SysParams.cloudSyncParams.active && signedIn &&
                                   !ui->textEditor->document()->isModified());
 }
 
@@ -677,10 +683,10 @@ void MainWindow::on_textEditor_modificationChanged(bool modified)
 
 // ---------------------------------------------------------------- system and help actions
 
-void MainWindow::on_actionSysUserRegister_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSysUserLogin_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSysUserInfo_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSysChangeUser_triggered() { notYetAvailable(); }
+void MainWindow::on_actionSysUserRegister_triggered() { m_account->registerUser(); }
+void MainWindow::on_actionSysUserLogin_triggered() { m_account->login(); }
+void MainWindow::on_actionSysUserInfo_triggered() { m_account->showUserInfo(m_userInfoText); }
+void MainWindow::on_actionSysChangeUser_triggered() { m_account->changeUser(); }
 
 void MainWindow::on_actionSysSave_triggered()
 {
@@ -806,7 +812,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     // Refused unless everything below succeeds; a second request while closing is ignored.
     event->ignore();
-    if (m_closing)
+    if (m_closing || m_account->deferClose())
         return;
     if (m_shutDown) {
         event->accept();

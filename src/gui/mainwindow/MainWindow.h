@@ -18,6 +18,7 @@ class QLabel;
 class QSessionManager;
 class QStandardItemModel;
 class QTimer;
+class AccountController;
 class EditorController;
 class LayoutStore;
 class MainStatusBar;
@@ -219,6 +220,7 @@ private:
     EditorController *m_editor = nullptr;
     BookTransferController *m_bookTransfer = nullptr;
     RecoveryController *m_recovery = nullptr;
+    AccountController *m_account = nullptr;
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
     UserMaterialController *m_userMaterials = nullptr;
     MainStatusBar *m_status = nullptr;

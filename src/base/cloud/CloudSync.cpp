@@ -1,0 +1,70 @@
+#include "cloud/CloudSync.h"
+
+#include "app/Exception.h"
+#include "cloud/CloudLocks.h"
+#include "params/SysParams.h"
+#include "storage/DataAccess.h"
+
+namespace {
+
+bool sameUser(const QString &a, const QString &b) { return a.trimmed().toLower() == b.trimmed().toLower(); }
+
+} // namespace
+
+CloudSync::CloudSync(bool showProgress, QObject *parent) : QObject(parent), m_showProgress(showProgress) {}
+
+QString CloudSync::changeUserRefusedText(const QString &currentUserCode)
+{
+    return QStringLiteral("本地有未同步到云端的数据，切换用户将会丢失未同步数据，不能切换用户！\n注：\n"
+                          "1.需先把当前用户数据同步到云端后，方可切换用户！\n2.当前登录的用户名：") +
+           currentUserCode;
+}
+
+bool CloudSync::canChangeUser(const QString &newUserName)
+{
+    const QString code = getSysParam(QStringLiteral("Sys.CurrUserCode"));
+    if (code.isEmpty() || sameUser(code, newUserName))
+        return true;
+    return execQuery(QStringLiteral("SELECT ID FROM BookTree WHERE Synced=0 UNION ALL "
+                                    "SELECT ID FROM MemoTree WHERE Synced=0"))
+        .isEmpty();
+}
+
+bool CloudSync::userLogined(const QString &uid, const QString &userName)
+{
+    m_errorCode.clear();
+    m_errorText.clear();
+    // No transfer of the previous user may land in the new user's tables.
+    CloudLockGuard cloud(QStringLiteral("CloudSync"));
+    bool same = false;
+    {
+        Transaction t;
+        const QString code = getSysParam(QStringLiteral("Sys.CurrUserCode"));
+        same = sameUser(userName, code);
+        if (!same && !code.isEmpty()) {
+            // The dialog checks this too, but an automatic sign-in after offline work does not.
+            const bool waiting = !execQuery(QStringLiteral("SELECT ID FROM BookTree WHERE Synced IS NOT 1 UNION ALL "
+                                                           "SELECT ID FROM MemoTree WHERE Synced IS NOT 1 LIMIT 1"))
+                                      .isEmpty();
+            if (waiting) {
+                m_errorCode = QStringLiteral("CHANGE_USER_REFUSED");
+                m_errorText = changeUserRefusedText(code);
+                return false;
+            }
+            execSql(QStringLiteral("DELETE FROM BookTree"));
+            execSql(QStringLiteral("DELETE FROM MemoTree"));
+        }
+        if (!same)
+            setSysParam(QStringLiteral("Sync.LastUsn"), QStringLiteral("0"), false);
+        setSysParam(QStringLiteral("Sys.CurrUserId"), uid, false);
+        setSysParam(QStringLiteral("Sys.CurrUserCode"), userName, false);
+        t.commit();
+    }
+    if (!same && sysParamsSnapshot().cloudSyncParams.active) {
+        if (!sync() && m_errorCode != QLatin1String("CANCELED_BY_USER"))
+            return false;
+        m_errorCode.clear();
+        m_errorText.clear();
+    }
+    return true;
+}

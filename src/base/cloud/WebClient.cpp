@@ -1,0 +1,220 @@
+#include "cloud/WebClient.h"
+
+#include "app/Constants.h"
+#include "app/Exception.h"
+#include "log/Log.h"
+#include "storage/DataAccess.h"
+
+#include <QCryptographicHash>
+#include <QEventLoop>
+#include <QMetaProperty>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRegularExpression>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <mutex>
+
+void registerApiRecords()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        JsonSerializer::registerListConverters<BookItem>();
+        JsonSerializer::registerListConverters<ActionLogItem>();
+        JsonSerializer::registerListConverters<BookLogItem>();
+        JsonSerializer::registerListConverters<ApiNews>();
+        JsonSerializer::registerListConverters<ApiLink>();
+    });
+}
+
+namespace web {
+
+const char *const kRegister = "&a=register&username=%1&password=%2&email=%3&crypt=1";
+const char *const kLogin = "&a=login&username=%1&password=%2&version=%3&rnd=%4&crypt=1";
+const char *const kHeartbeat = "&a=heartbeat&uid=%1&username=%2&sid=%3&version=%4";
+const char *const kLastNews = "&a=lastnews&uid=%1&username=%2&sid=%3&version=%4";
+const char *const kLastNewsDone = "&a=lastnewsdone&uid=%1&username=%2&sid=%3&version=%4";
+const char *const kEshopLinks = "&a=eshoplinks";
+const char *const kBeginPush = "&a=beginPush&uid=%1&sid=%2&usn=%3&us=%4&extparams=%5&version=%6";
+const char *const kPushDetail = "&a=pushDetail&uid=%1&sid=%2&reqcode=%3";
+const char *const kCommitPush = "&a=commitPush&uid=%1&sid=%2&reqcode=%3";
+const char *const kBeginPull = "&a=beginPull&uid=%1&sid=%2&usn=%3&extparams=%4&version=%5";
+const char *const kPullDetail = "&a=pullDetail&uid=%1&sid=%2&reqcode=%3&page=%4&pagesize=%5";
+const char *const kFinishPull = "&a=finishPull&uid=%1&sid=%2&reqcode=%3";
+const char *const kCancelSync = "&a=cancelSync&uid=%1&sid=%2&reqcode=%3";
+const char *const kPushActionLog = "&a=pushActionLog&uid=%1&sid=%2";
+const char *const kPushBookLog = "&a=pushBookLog&uid=%1&sid=%2";
+
+QString apiUrl() { return Ink::serviceBaseUrl() + QStringLiteral("index.php?g=Inkboat&m=WebApi"); }
+QString indexUrl() { return Ink::serviceBaseUrl() + QStringLiteral("index.php"); }
+QString appUpdateDir() { return Ink::serviceBaseUrl() + QStringLiteral("app/"); }
+QString appUpdateInfoUrl() { return appUpdateDir() + Ink::appUpgradeFileName().arg(Ink::majorVersion()); }
+QString materialUpdateInfoUrl() { return appUpdateDir() + Ink::materialUpgradeFileName().arg(Ink::majorVersion()); }
+
+QString loginByTidPage(const QString &tid)
+{
+    return Ink::serviceBaseUrl() + QStringLiteral("index.php?g=Inkboat&m=user&a=loginByTid&tid=%1").arg(tid);
+}
+QString articlePage(const QString &id)
+{
+    return Ink::serviceBaseUrl() + QStringLiteral("index.php?g=&m=article&a=index&id=%1").arg(id);
+}
+QString forgotPasswordPage() { return indexUrl() + QStringLiteral("?g=user&m=login&a=forgot_password"); }
+QString shopRedirectPage() { return indexUrl() + QStringLiteral("?g=Inkboat&m=Redirect&a=redirecteshop"); }
+
+QString urlEncode(const QString &text) { return QString::fromLatin1(QUrl::toPercentEncoding(text)); }
+
+QString md5Hex(const QString &text)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+bool isSafeToken(const QString &text)
+{
+    static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
+    return re.match(text).hasMatch();
+}
+
+namespace {
+
+// Qt's error texts quote the URL, and the login URL carries the password cipher.
+QString withoutPassword(QString text, const QString &url)
+{
+    const QString safe = urlWithoutPassword(url);
+    const QUrl u(url);
+    for (const QString &form : {url, u.toString(), u.toDisplayString(), QString::fromLatin1(u.toEncoded())})
+        if (!form.isEmpty())
+            text.replace(form, safe);
+    static const QRegularExpression password(QStringLiteral("([?&])password=[^&\\s#]*&?"));
+    text.replace(password, QStringLiteral("\\1"));
+    return text;
+}
+
+} // namespace
+
+QString webRequest(const QString &url, const QString &body, const QString &method, int timeoutMs)
+{
+    PerformanceLogger perf(QStringLiteral("Web访问：") + urlWithoutPassword(url));
+    QNetworkAccessManager manager;
+    const QNetworkRequest request{QUrl(url)};
+    QNetworkReply *reply = method == QLatin1String("get") ? manager.get(request)
+                                                          : manager.post(request, body.toUtf8());
+    enum class End { Running, Finished, TimedOut, Interrupted, TooLarge } end = End::Running;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QTimer poll;
+    poll.setInterval(100);
+    auto finish = [&](End why) {
+        if (end == End::Running)
+            end = why;
+        loop.quit();
+    };
+    QObject::connect(&manager, &QNetworkAccessManager::finished, &loop, [&] { finish(End::Finished); });
+    QObject::connect(&timer, &QTimer::timeout, &loop, [&] { finish(End::TimedOut); });
+    // A stop request must not wait for the service: the thread's owner waits only a few seconds.
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (QThread::currentThread()->isInterruptionRequested())
+            finish(End::Interrupted);
+    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 received, qint64 total) {
+        if (received > kMaxReplyBytes || total > kMaxReplyBytes)
+            finish(End::TooLarge);
+    });
+    timer.start(timeoutMs);
+    poll.start();
+    if (QThread::currentThread()->isInterruptionRequested())
+        end = End::Interrupted;
+    else
+        loop.exec();
+    timer.stop();
+    poll.stop();
+    QObject::disconnect(&manager, nullptr, &loop, nullptr);
+    QObject::disconnect(reply, nullptr, &loop, nullptr);
+
+    if (end != End::Finished) {
+        reply->abort();
+        reply->deleteLater();
+        switch (end) {
+        case End::Interrupted:
+            throw EAbort();
+        case End::TooLarge:
+            throw Exception(QStringLiteral("服务应答数据过大！"), QStringLiteral("0"));
+        default:
+            throw Exception(QStringLiteral("请求服务超时！"), QStringLiteral("0"));
+        }
+    }
+    if (reply->error() != QNetworkReply::NoError) {
+        const QString message = withoutPassword(reply->errorString(), url);
+        reply->abort();
+        reply->deleteLater();
+        throw Exception(message, QStringLiteral("0"));
+    }
+    QByteArray bytes = reply->readAll();
+    reply->deleteLater();
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    return QString::fromUtf8(bytes);
+}
+
+QString webRequestWithParams(const QString &url, const QMap<QString, QString> &params, const QString &body,
+                             const QString &method, int timeoutMs)
+{
+    QStringList items;
+    for (auto it = params.constBegin(); it != params.constEnd(); ++it)
+        items << it.key() + QLatin1Char('=') + urlEncode(it.value());
+    const QString joined = items.join(QLatin1Char('&'));
+    const QString full = url + (url.indexOf(QLatin1Char('?')) > 0 ? QLatin1Char('&') : QLatin1Char('?')) + joined;
+    return webRequest(full, body, method, timeoutMs);
+}
+
+void markCrcFailure(ApiHead &head)
+{
+    head.errCode = QStringLiteral("API_ERROR_CRC");
+    head.isError = true;
+    head.errInfo = QStringLiteral("调用远程服务校验失败！");
+}
+
+QString queryChecksum(const QString &url)
+{
+    QString text;
+    const QUrlQuery query{QUrl(url)};
+    for (const auto &item : query.queryItems(QUrl::FullyDecoded))
+        text += item.first + item.second;
+    return md5Hex(text);
+}
+
+void checkResponseCrc(const QString &url, ApiHead &head)
+{
+    if (head.crc != queryChecksum(url))
+        markCrcFailure(head);
+}
+
+void checkResponseCrc(const QString &url, const QMetaObject &mo, int typeId, void *record, ApiHead &head)
+{
+    static const QRegularExpression responseType(QStringLiteral("Api\\w+Response"));
+    if (!responseType.match(QString::fromLatin1(QMetaType::typeName(typeId))).hasMatch())
+        return;
+    checkResponseCrc(url, head);
+    if (head.errCode == QLatin1String("API_ERROR_CRC"))
+        return;
+    // The checksum authenticates nothing: values that go back into URLs unencoded must not be
+    // able to add or cut query items.
+    for (const char *name : {"uid", "sid", "reqcode", "tid"}) {
+        const int index = mo.indexOfProperty(name);
+        if (index < 0)
+            continue;
+        const QString value = mo.property(index).readOnGadget(record).toString();
+        if (!value.isEmpty() && !isSafeToken(value)) {
+            markCrcFailure(head);
+            return;
+        }
+    }
+}
+
+} // namespace web

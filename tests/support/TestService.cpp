@@ -1,0 +1,93 @@
+#include "TestService.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <signal.h>
+
+quint16 freeLoopbackPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+TestService::TestService() : m_oldUrl(qgetenv("INKBOAT_SERVICE_URL"))
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.setStandardOutputFile(m_data.filePath(QStringLiteral("server.log")), QIODevice::Append);
+}
+
+TestService::~TestService()
+{
+    stop();
+    if (m_oldUrl.isNull())
+        qunsetenv("INKBOAT_SERVICE_URL");
+    else
+        qputenv("INKBOAT_SERVICE_URL", m_oldUrl);
+}
+
+bool TestService::start()
+{
+    if (isRunning())
+        return true;
+    const QString server = QStringLiteral(INKBOAT_SOURCE_DIR "/server");
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (m_port == 0 || attempt > 0)
+            m_port = freeLoopbackPort();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("INKBOAT_SERVER_DATA"), m_data.path());
+        env.insert(QStringLiteral("INKBOAT_SERVICE_FAULTS_FILE"), m_data.filePath(QStringLiteral("faults.txt")));
+        env.insert(QStringLiteral("PHP_CLI_SERVER_WORKERS"), QStringLiteral("4"));
+        m_process.setProcessEnvironment(env);
+        // Its own process group, so stop() takes the workers along.
+        m_process.start(QStringLiteral("setsid"),
+                        {QStringLiteral("php"), QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(m_port),
+                         QStringLiteral("-t"), server, server + QStringLiteral("/router.php")});
+        if (!m_process.waitForStarted(5000))
+            continue;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 5000 && isRunning()) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, m_port);
+            if (probe.waitForConnected(200)) {
+                qputenv("INKBOAT_SERVICE_URL", baseUrl().toUtf8());
+                return true;
+            }
+            QThread::msleep(50);
+        }
+        stop();
+    }
+    return false;
+}
+
+void TestService::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    const qint64 pid = m_process.processId();
+    if (pid > 0)
+        ::kill(-pid_t(pid), SIGTERM);
+    if (!m_process.waitForFinished(5000)) {
+        ::kill(-pid_t(pid), SIGKILL);
+        m_process.waitForFinished(2000);
+    }
+}
+
+void TestService::setFaults(const QString &rules)
+{
+    QFile file(m_data.filePath(QStringLiteral("faults.txt")));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(rules.toUtf8());
+}
+
+QString TestService::log() const
+{
+    QFile file(m_data.filePath(QStringLiteral("server.log")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// A private instance of the web service from server/: PHP's built-in server on a free loopback
+// port with a throw-away store, several workers, and the fault hook file of the service's own
+// tests (INKBOAT_SERVICE_FAULTS_FILE). Points INKBOAT_SERVICE_URL at itself while it exists.
+class TestService
+{
+public:
+    TestService();
+    ~TestService();
+
+    bool start(); // on the same port again after stop()
+    void stop();
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
+    quint16 port() const { return m_port; }
+    // Rules of the fault hook, e.g. "login=fail" or "heartbeat=delay_ms=3000"; empty clears them.
+    void setFaults(const QString &rules);
+    QString log() const;
+
+private:
+    QTemporaryDir m_data;
+    QProcess m_process;
+    quint16 m_port = 0;
+    QByteArray m_oldUrl;
+};
+
+// A loopback port nobody listens on right now.
+quint16 freeLoopbackPort();

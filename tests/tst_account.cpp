@@ -1,0 +1,370 @@
+// The user account against the real service: registration, sign-in, heartbeat, the silent
+// re-sign-in, the change-of-user rule, the saved sign-in and the account dialogs (offscreen).
+#include "BookRows.h"
+#include "ScriptedPrompter.h"
+#include "TestProfile.h"
+#include "TestService.h"
+
+#include "app/App.h"
+#include "cloud/Account.h"
+#include "cloud/AccountDialogs.h"
+#include "cloud/CloudLocks.h"
+#include "cloud/CloudSync.h"
+#include "cloud/WebClient.h"
+#include "params/SysParams.h"
+#include "storage/DataAccess.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrlQuery>
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+class TstAccount : public QObject
+{
+    Q_OBJECT
+    TestProfile m_profile;
+    TestService m_service;
+    int m_serial = 0;
+
+    QString newName(const QString &prefix) { return prefix + QString::number(++m_serial); }
+    bool registerUser(const QString &name, const QString &password = "secret1")
+    {
+        return g_App.registerUser(name, password, "u" + QString::number(m_serial) + "@example.com", true);
+    }
+    // A second machine signing in to the same account; its uid and sid.
+    QPair<QString, QString> otherClientLogin(const QString &name, const QString &password = "secret1")
+    {
+        const ApiLoginResponse r = web::callApi<ApiLoginResponse>(
+            web::apiUrl() + QString::fromLatin1(web::kLogin)
+                                .arg(web::urlEncode(name), web::urlEncode(App::encryptPassword(password)), "4.31", "zzzz"),
+            QString(), "get", web::kTimeoutMs);
+        return {r.uid, r.sid};
+    }
+    QString heartbeatOf(const QString &uid, const QString &sid)
+    {
+        return web::callApi<ApiHeartbeatResponse>(
+                   web::apiUrl() + QString::fromLatin1(web::kHeartbeat).arg(uid, "x", sid, "4.31"), QString(), "get",
+                   web::kTimeoutMs)
+            .head.errCode;
+    }
+    // Signed in afresh as a new user of an empty local store.
+    QString signedInUser()
+    {
+        setSysParam("Sys.CurrUserCode", QString());
+        const QString name = newName("hb");
+        if (!registerUser(name) || !g_App.login(name, "secret1", true))
+            return QString();
+        return name;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_service.start());
+        QVERIFY(startApp().ok);
+    }
+    void init()
+    {
+        m_service.setFaults(QString());
+        if (!m_service.isRunning())
+            QVERIFY(m_service.start());
+        g_App.clearSession();
+        execSql("DELETE FROM BookTree");
+        execSql("DELETE FROM MemoTree");
+        setSysParam("Sys.CurrUserCode", QString());
+    }
+    void cleanupTestCase() { stopApp(); }
+
+    void registerAndSignIn_data()
+    {
+        QTest::addColumn<QString>("registered");
+        QTest::addColumn<QString>("signInAs");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QStringList>("messages");
+        const QString ok = "用户登录成功！";
+        QTest::newRow("right password") << "alice" << "alice" << "secret1" << QStringList{ok};
+        QTest::newRow("wrong password") << "bob" << "bob" << "secret2"
+                                        << QStringList{"用户登录失败，错误信息：用户名或密码错误！"};
+        QTest::newRow("cjk name") << "李雷" << "李雷" << "密码口令123" << QStringList{ok};
+        QTest::newRow("name in other case") << "Carol" << "carol" << "secret1" << QStringList{ok};
+    }
+    void registerAndSignIn()
+    {
+        QFETCH(QString, registered);
+        QFETCH(QString, signInAs);
+        QFETCH(QString, password);
+        QFETCH(QStringList, messages);
+        ScriptedPrompter prompts;
+        const QString correct = password == "secret2" ? "secret1" : password;
+        QVERIFY(g_App.registerUser(registered, correct, "x+y@example.com", false));
+        QCOMPARE(prompts.infos(), QStringList{"用户注册成功！"});
+        // A name that differs only in case is taken already.
+        QVERIFY(!g_App.registerUser(registered.toUpper() + "", correct, "x@example.com", true) ||
+                registered.toUpper() == registered);
+        prompts.clear();
+        const bool signedIn = g_App.login(signInAs, password, false);
+        QCOMPARE(prompts.errors() + prompts.infos(), messages);
+        QCOMPARE(signedIn, messages.first() == "用户登录成功！");
+        QCOMPARE(g_App.session().isLogined, signedIn);
+        QCOMPARE(g_App.guiSnapshot.signedIn.load(), signedIn);
+    }
+
+    void heartbeatCodes()
+    {
+        const QString name = signedInUser();
+        QVERIFY(!name.isEmpty());
+        g_App.heartbeat();
+        QCOMPARE(g_App.session().heartbeatErrCode, QString("0"));
+        QVERIFY(g_App.session().heartbeatOk);
+        QVERIFY(web::isSafeToken(g_App.session().tid));
+
+        otherClientLogin(name);
+        g_App.heartbeat();
+        QCOMPARE(g_App.session().heartbeatErrCode, QString("-3"));
+        QVERIFY(!g_App.session().heartbeatOk);
+
+        g_App.startSession(QString(32, 'a'), QString(32, 'b'), name, "0");
+        g_App.heartbeat();
+        QCOMPARE(g_App.session().heartbeatErrCode, QString("-2"));
+
+        m_service.stop();
+        g_App.heartbeat();
+        QVERIFY(!g_App.session().heartbeatOk);
+        QCOMPARE(g_App.session().heartbeatErrCode, QString("-1"));
+    }
+
+    // The worker's re-sign-in after a failed heartbeat.
+    void reloginAfterFailedHeartbeat_data()
+    {
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("active"); // sessionActive and autoRelogin afterwards
+        QTest::newRow("-3: signed in elsewhere")
+            << "-3" << "注意：检测到帐号多地登录，如非本人登录，为了安全起见，建议到官网修改密码！" << false;
+        QTest::newRow("-2: session gone") << "-2" << "注意：检测到登录断开过，已重新登录成功！" << true;
+        QTest::newRow("service stopped") << "stopped" << "注意：检测登录已断开，请手工重新登录或15秒自动重连！" << true;
+        QTest::newRow("sign-in refused") << "refused" << "注意：检测登录已断开，请手工重新登录或15秒自动重连！"
+                                         << false;
+    }
+    void reloginAfterFailedHeartbeat()
+    {
+        QFETCH(QString, cause);
+        QFETCH(QString, message);
+        QFETCH(bool, active);
+        const QString name = signedInUser();
+        QVERIFY(!name.isEmpty());
+        const Session first = g_App.session();
+        QPair<QString, QString> other;
+        if (cause == "-3")
+            other = otherClientLogin(name);
+        else if (cause == "stopped")
+            m_service.stop();
+        else
+            g_App.startSession(first.uid, QString(32, 'c'), name, "0");
+        if (cause == "refused")
+            m_service.setFaults("login=fail");
+        g_App.heartbeat();
+        QVERIFY(!g_App.session().heartbeatOk);
+        QStringList reports;
+        g_App.reloginAfterFailedHeartbeat([&](const QString &value) { reports << value; });
+        QCOMPARE(reports, (QStringList{"logout", "message"}));
+        const Session after = g_App.session();
+        QCOMPARE(after.heartbeatMessage, message);
+        QCOMPARE(after.sessionActive, active);
+        QCOMPARE(after.autoRelogin, active);
+        if (cause == "-3") // no sign-in was sent: the other machine keeps its session
+            QCOMPARE(heartbeatOf(other.first, other.second), QString("0"));
+        if (cause == "-2")
+            QVERIFY(after.isLogined && after.sid != first.sid);
+        if (cause == "stopped") {
+            QVERIFY(m_service.start());
+            g_App.reloginAfterFailedHeartbeat([](const QString &) {});
+            QCOMPARE(g_App.session().heartbeatMessage, QString("注意：检测到登录断开过，已重新登录成功！"));
+            QVERIFY(g_App.session().isLogined);
+        }
+    }
+
+    void userLogined_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QVariant>("synced"); // of the one book row
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("rowsAfter");
+        QTest::addColumn<QString>("lastUsnAfter");
+        QTest::addColumn<QString>("codeAfter");
+        QTest::newRow("same user, case and spaces") << "li lei" << " Li Lei " << QVariant(0) << true << 1 << "42"
+                                                    << " Li Lei ";
+        QTest::newRow("first sign-in") << "" << "han mei" << QVariant(0) << true << 1 << "0" << "han mei";
+        QTest::newRow("other user, all synced") << "li lei" << "han mei" << QVariant(1) << true << 0 << "0"
+                                                << "han mei";
+        QTest::newRow("other user, row waiting") << "li lei" << "han mei" << QVariant(0) << false << 1 << "42"
+                                                 << "li lei";
+        QTest::newRow("other user, row never synced") << "li lei" << "han mei" << QVariant(QVariant::Int) << false
+                                                      << 1 << "42" << "li lei";
+    }
+    void userLogined()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, typed);
+        QFETCH(QVariant, synced);
+        QFETCH(bool, ok);
+        QFETCH(int, rowsAfter);
+        QFETCH(QString, lastUsnAfter);
+        QFETCH(QString, codeAfter);
+        setSysParam("Sys.CurrUserCode", stored);
+        setSysParam("Sync.LastUsn", "42");
+        insertBookRow("B1", "", 1, 0, 1, "书一");
+        execPrepared("UPDATE BookTree SET Synced=?", {synced});
+        CloudSync sync;
+        QCOMPARE(sync.userLogined("UID1", typed), ok);
+        QCOMPARE(execQuery("SELECT ID FROM BookTree").size(), rowsAfter);
+        QCOMPARE(getSysParam("Sync.LastUsn"), lastUsnAfter);
+        QCOMPARE(getSysParam("Sys.CurrUserCode"), codeAfter);
+        if (!ok)
+            QCOMPARE(sync.errorText(), CloudSync::changeUserRefusedText(stored));
+    }
+
+    void savedSignIn_data()
+    {
+        QTest::addColumn<bool>("save");
+        QTest::newRow("without 保存密码") << false;
+        QTest::newRow("with 保存密码") << true;
+    }
+    void savedSignIn()
+    {
+        QFETCH(bool, save);
+        const QString name = newName("saved");
+        QVERIFY(registerUser(name, "secret9"));
+        g_SysParams.loginParams.password = "older";
+        account::rememberSignIn(name, "secret9", save, true);
+        const QString stored = getSysParam("SysParams");
+        QVERIFY(!stored.contains("secret9") && !stored.contains("older"));
+        loadSysParams();
+        QCOMPARE(g_SysParams.loginParams.password, save ? QString("secret9") : QString());
+        QCOMPARE(g_SysParams.loginParams.autoLogin, save);
+        QCOMPARE(g_App.startupLogin(), save);
+        QCOMPARE(g_App.session().isLogined, save);
+    }
+
+    void formChecks_data()
+    {
+        QTest::addColumn<QStringList>("fields"); // user, e-mail, again, password, again
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("no name") << QStringList{"", "", "", "", ""} << "用户名不能为空！";
+        QTest::newRow("no e-mail") << QStringList{"u", "", "", "", ""} << "邮箱不能为空！";
+        QTest::newRow("a@b") << QStringList{"u", "a@b", "a@b", "", ""} << "邮箱不正确，请输入正在使用的有效邮箱地址！";
+        QTest::newRow("space in e-mail") << QStringList{"u", "a b@c.cn", "", "", ""}
+                                         << "邮箱不正确，请输入正在使用的有效邮箱地址！";
+        QTest::newRow("e-mails differ") << QStringList{"u", "a@b.cn", "b@b.cn", "", ""} << "邮箱与确认邮箱不一致！";
+        QTest::newRow("no password") << QStringList{"u", "first.last@b.cn", "first.last@b.cn", "", ""}
+                                     << "密码不能为空！";
+        QTest::newRow("5 characters") << QStringList{"u", "a_b@b.cn", "a_b@b.cn", "12345", "12345"}
+                                      << "密码长度不能低于6位！";
+        QTest::newRow("passwords differ") << QStringList{"u", "a+b@b.cn", "a+b@b.cn", "123456", "123457"}
+                                          << "密码与确认密码不一致！";
+        QTest::newRow("6 characters") << QStringList{"u", "张三@b.cn", "张三@b.cn", "123456", "123456"} << "";
+    }
+    void formChecks()
+    {
+        QFETCH(QStringList, fields);
+        QFETCH(QString, failure);
+        QCOMPARE(account::registerCheck(fields[0], fields[1], fields[2], fields[3], fields[4]), failure);
+        // The dialog shows the same and stays open.
+        ScriptedPrompter prompts;
+        UserRegisterDialog dialog;
+        for (int i = 0; i < 5; ++i)
+            dialog.field(i)->setText(fields[i] == "u" && failure.isEmpty() ? newName("form") : fields[i]);
+        dialog.accept();
+        QCOMPARE(prompts.errors(), failure.isEmpty() ? QStringList() : QStringList{failure});
+        QCOMPARE(dialog.doneCode(), failure.isEmpty() ? int(QDialog::Accepted) : -1);
+    }
+
+    void loginDialog()
+    {
+        ScriptedPrompter prompts;
+        g_SysParams.loginParams = LoginParams();
+        UserLoginDialog dialog;
+        QVERIFY(!dialog.autoLoginBox()->isEnabled());
+        dialog.savePasswordBox()->setChecked(true);
+        dialog.autoLoginBox()->setChecked(true);
+        dialog.savePasswordBox()->setChecked(false);
+        QVERIFY(!dialog.autoLoginBox()->isEnabled() && !dialog.autoLoginBox()->isChecked());
+        dialog.accept();
+        dialog.userNameEdit()->setText("dave");
+        dialog.accept();
+        setSysParam("Sys.CurrUserCode", "erin");
+        insertBookRow("B1", "", 1, 0, 1, "书一");
+        execSql("UPDATE BookTree SET Synced=0");
+        dialog.passwordEdit()->setText("secret1");
+        dialog.accept();
+        QCOMPARE(prompts.errors(), (QStringList{"用户名不能为空！", "密码不能为空！",
+                                                CloudSync::changeUserRefusedText("erin")}));
+        QCOMPARE(dialog.doneCode(), -1);
+    }
+
+    // While a slow sign-in runs, OK is off and Esc does not close the form.
+    void loginDialogWhileSigningIn()
+    {
+        ScriptedPrompter prompts;
+        const QString name = newName("slow");
+        QVERIFY(registerUser(name));
+        m_service.setFaults("login=delay_ms=1500");
+        UserLoginDialog dialog;
+        dialog.userNameEdit()->setText(name);
+        dialog.passwordEdit()->setText("secret1");
+        dialog.show();
+        bool okDisabled = false, stayedOpen = false, secondRefused = false;
+        QTimer::singleShot(300, &dialog, [&] {
+            okDisabled = !dialog.buttons()->button(QDialogButtonBox::Ok)->isEnabled();
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+            stayedOpen = dialog.isVisible() && dialog.doneCode() == -1;
+            secondRefused = !cloudop::begin();
+        });
+        dialog.accept();
+        QVERIFY(okDisabled && stayedOpen && secondRefused);
+        QCOMPARE(dialog.doneCode(), int(QDialog::Accepted));
+        QCOMPARE(prompts.infos(), QStringList{"用户登录成功！"});
+        QVERIFY(!cloudop::running());
+    }
+
+    // Sign-ins and sign-outs on one thread, URLs built from snapshots on another: every uid in a
+    // URL goes with the sid issued with it.
+    void sessionSnapshotsNeverMix()
+    {
+        std::atomic<bool> done{false};
+        std::atomic<int> mixed{0}, seen{0};
+        std::thread writer([&] {
+            for (int i = 0; i < 10000; ++i) {
+                g_App.startSession(QString("u%1").arg(i), QString("s%1").arg(i), "n", "0");
+                g_App.clearSession();
+            }
+            done = true;
+        });
+        std::thread reader([&] {
+            while (!done) {
+                const Session s = g_App.session();
+                const QUrlQuery q(QUrl(web::apiUrl() + QString::fromLatin1(web::kHeartbeat)
+                                                           .arg(s.uid, web::urlEncode(s.username), s.sid, "4.31")));
+                const QString uid = q.queryItemValue("uid"), sid = q.queryItemValue("sid");
+                if (uid.mid(1) != sid.mid(1) || uid.isEmpty() != sid.isEmpty())
+                    ++mixed;
+                ++seen;
+            }
+        });
+        writer.join();
+        reader.join();
+        QCOMPARE(mixed.load(), 0);
+        QVERIFY(seen.load() > 0);
+    }
+};
+
+QTEST_MAIN(TstAccount)
+#include "tst_account.moc"
