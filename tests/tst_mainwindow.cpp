@@ -190,12 +190,8 @@ private slots:
                                "actionEditReplace", "actionAlignAuto",
                                "actionTextInsertDateTime", "actionTextInsertLine", "actionTextAsNodeTitle",
                                "actionTextCopyAll", "actionSensitiveWordsCheck", "actionSensitiveWordsClear",
-                               "actionTextInsertMaterialTitle", "actionTextInsertMaterialContent",
-                               "actionMaterialPreviousPage", "actionMaterialNextPage", "actionMaterialFirstPage",
-                               "actionMaterialLastPage", "actionUserMaterialAddSelection",
-                               "actionUserMaterialAddContent", "actionSearchMaterial", "actionSearchUserMaterial",
-                               "actionSearchBaidu", "actionSearchWordLib", "actionSearchWordManual",
-                               "actionSearchSentenceAndWord", "actionAdvanceUserMaterialManage"};
+                               "actionUserMaterialAddSelection", "actionUserMaterialAddContent",
+                               "actionAdvanceUserMaterialManage"};
         for (const char *name : names)
             QTest::newRow(name) << QString(name);
     }

@@ -11,6 +11,8 @@
 #include "material/ArticleViewDialog.h"
 #include "material/MaterialBrowser.h"
 #include "material/MaterialList.h"
+#include "material/MaterialSearchController.h"
+#include "material/SmartSearchWorker.h"
 #include "params/Reminders.h"
 #include "params/SysParams.h"
 #include "frame/FramelessWindow.h"
@@ -109,6 +111,25 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
                 &MainWindow::refreshUserMaterialToolButtonState);
     }
     // --- end of material browsing
+    {
+        MaterialSearchController::Widgets w;
+        w.editor = ui->textEditor;
+        w.frameSearchMaterial = ui->frameSearchMaterial;
+        w.listViewSearchMaterial = ui->listViewSearchMaterial;
+        w.lineEditWord = ui->lineEditWord;
+        w.tabWidgetMaterial = ui->tabWidgetMaterial;
+        w.listViewMaterial = ui->listViewMaterial;
+        w.actionMaterialFirstPage = ui->actionMaterialFirstPage;
+        w.actionMaterialPreviousPage = ui->actionMaterialPreviousPage;
+        w.actionMaterialNextPage = ui->actionMaterialNextPage;
+        w.actionMaterialLastPage = ui->actionMaterialLastPage;
+        w.actionTextInsertMaterialTitle = ui->actionTextInsertMaterialTitle;
+        w.actionTextInsertMaterialContent = ui->actionTextInsertMaterialContent;
+        w.actionSmartSentenceWordSwitch = ui->actionSmartSentenceWordSwitch;
+        m_search = new MaterialSearchController(w, m_materials, this);
+        m_search->startWorker(m_workers);
+        connect(this, &MainWindow::startSmartSearch, m_search->worker(), &SmartSearchThreadWorker::doSmartSearch);
+    }
 
     m_status = new MainStatusBar(statusBar(), m_book, ui->textEditor, this);
     connect(m_status, &MainStatusBar::websiteLinkActivated, this, &MainWindow::labelWebsiteLinkActivated);
@@ -183,13 +204,7 @@ QStringList MainWindow::unfinishedActionNames()
             QStringLiteral("actionTextInsertDateTime"), QStringLiteral("actionTextInsertLine"),
             QStringLiteral("actionTextAsNodeTitle"), QStringLiteral("actionTextCopyAll"),
             QStringLiteral("actionSensitiveWordsCheck"), QStringLiteral("actionSensitiveWordsClear"),
-            QStringLiteral("actionTextInsertMaterialTitle"), QStringLiteral("actionTextInsertMaterialContent"),
-            QStringLiteral("actionMaterialPreviousPage"), QStringLiteral("actionMaterialNextPage"),
-            QStringLiteral("actionMaterialFirstPage"), QStringLiteral("actionMaterialLastPage"),
             QStringLiteral("actionUserMaterialAddSelection"), QStringLiteral("actionUserMaterialAddContent"),
-            QStringLiteral("actionSearchMaterial"), QStringLiteral("actionSearchUserMaterial"),
-            QStringLiteral("actionSearchBaidu"), QStringLiteral("actionSearchWordLib"),
-            QStringLiteral("actionSearchWordManual"), QStringLiteral("actionSearchSentenceAndWord"),
             QStringLiteral("actionAdvanceUserMaterialManage")};
 }
 
@@ -551,17 +566,7 @@ void MainWindow::refreshEditorToolButtonState()
         a->setEnabled(sel);
 }
 
-void MainWindow::refreshSearchToolButtonState()
-{
-    // Pages of the material search arrive with it; without results nothing can be paged.
-    for (QAction *a : {ui->actionMaterialFirstPage, ui->actionMaterialPreviousPage, ui->actionMaterialNextPage,
-                       ui->actionMaterialLastPage})
-        a->setEnabled(false);
-    const bool sel = ui->listViewSearchMaterial->selectionModel() &&
-                     ui->listViewSearchMaterial->selectionModel()->hasSelection();
-    ui->actionTextInsertMaterialTitle->setEnabled(sel);
-    ui->actionTextInsertMaterialContent->setEnabled(sel);
-}
+void MainWindow::refreshSearchToolButtonState() { m_search->refreshSearchToolButtonState(); }
 
 void MainWindow::refreshMaterialContentToolButtonState()
 {
@@ -637,14 +642,14 @@ void MainWindow::textEditorLastInput()
 {
     m_lastInputTime = QDateTime::currentDateTime();
     g_App.guiSnapshot.lastInputMsecs = m_lastInputTime.toMSecsSinceEpoch();
+    m_search->textEditorLastInput();
 }
 
-void MainWindow::textEditorLastInputStringReseted() {}
+void MainWindow::textEditorLastInputStringReseted() { m_search->textEditorLastInputStringReseted(); }
 
 void MainWindow::textEditorLastInputStringChanged(QString &lastInputString, QString &lastComboInputString)
 {
-    if (g_SysParams.editorParams.smartSentenceWord)
-        emit startSmartSearchThread(lastInputString, lastComboInputString);
+    m_search->textEditorLastInputStringChanged(lastInputString, lastComboInputString);
 }
 
 void MainWindow::on_textEditor_currentCharFormatChanged(const QTextCharFormat &format)
@@ -743,25 +748,25 @@ void MainWindow::on_actionAdvanceSortByModifiedSwitch_triggered()
 
 // ---------------------------------------------------------------- material and search actions
 
-void MainWindow::on_actionSmartSentenceWordSwitch_triggered() { m_editor->applySmartSentenceWordSwitch(); }
+void MainWindow::on_actionSmartSentenceWordSwitch_triggered() { m_search->switchSmartSentenceWord(); }
 
 void MainWindow::on_actionTextInsertSelectMaterial_triggered() { m_materials->on_actionTextInsertSelectMaterial_triggered(); }
 void MainWindow::on_actionTextInsertAllMaterial_triggered() { m_materials->on_actionTextInsertAllMaterial_triggered(); }
-void MainWindow::on_actionTextInsertMaterialTitle_triggered() { notYetAvailable(); }
-void MainWindow::on_actionTextInsertMaterialContent_triggered() { notYetAvailable(); }
-void MainWindow::on_actionMaterialPreviousPage_triggered() { notYetAvailable(); }
-void MainWindow::on_actionMaterialNextPage_triggered() { notYetAvailable(); }
-void MainWindow::on_actionMaterialFirstPage_triggered() { notYetAvailable(); }
-void MainWindow::on_actionMaterialLastPage_triggered() { notYetAvailable(); }
-void MainWindow::on_actionMaterialHide_triggered() { ui->frameSearchMaterial->hide(); }
+void MainWindow::on_actionTextInsertMaterialTitle_triggered() { m_search->insertTitle(); }
+void MainWindow::on_actionTextInsertMaterialContent_triggered() { m_search->insertContent(); }
+void MainWindow::on_actionMaterialPreviousPage_triggered() { m_search->previousPage(); }
+void MainWindow::on_actionMaterialNextPage_triggered() { m_search->nextPage(); }
+void MainWindow::on_actionMaterialFirstPage_triggered() { m_search->firstPage(); }
+void MainWindow::on_actionMaterialLastPage_triggered() { m_search->lastPage(); }
+void MainWindow::on_actionMaterialHide_triggered() { m_search->hideResults(); }
 void MainWindow::on_actionUserMaterialAddSelection_triggered() { notYetAvailable(); }
 void MainWindow::on_actionUserMaterialAddContent_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSearchMaterial_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSearchUserMaterial_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSearchBaidu_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSearchWordLib_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSearchWordManual_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSearchSentenceAndWord_triggered() { notYetAvailable(); }
+void MainWindow::on_actionSearchMaterial_triggered() { m_search->searchSelection(0); }
+void MainWindow::on_actionSearchUserMaterial_triggered() { m_search->searchSelection(1); }
+void MainWindow::on_actionSearchBaidu_triggered() { m_search->searchSelection(2); }
+void MainWindow::on_actionSearchWordLib_triggered() { m_search->recordSelectionKeyword(); }
+void MainWindow::on_actionSearchWordManual_triggered() { m_search->searchManual(); }
+void MainWindow::on_actionSearchSentenceAndWord_triggered() {} // no search of its own yet
 void MainWindow::on_actionArticleWritingGuide_triggered() { ArticleViewDialog::showWritingGuide(this); }
 void MainWindow::on_actionAdvanceUserMaterialManage_triggered() { notYetAvailable(); }
 

@@ -22,6 +22,7 @@ class EditorController;
 class LayoutStore;
 class MainStatusBar;
 class MaterialBrowser;
+class MaterialSearchController;
 class WorkerHost;
 
 // The writing workbench: book panel, chapter editor and material panel, with the menus, tool
@@ -39,6 +40,7 @@ public:
     BookController *book() const { return m_book; }
     EditorController *editor() const { return m_editor; }
     MaterialBrowser *materials() const { return m_materials; }
+    MaterialSearchController *search() const { return m_search; }
     // Worker threads register here; every way out stops them.
     WorkerHost *workers() const { return m_workers; }
     QDateTime lastInputTime() const { return m_lastInputTime; }
@@ -213,6 +215,7 @@ private:
     EditorController *m_editor = nullptr;
     BookTransferController *m_bookTransfer = nullptr;
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
+    MaterialSearchController *m_search = nullptr; // suggestions and keyword searches
     MainStatusBar *m_status = nullptr;
     LayoutStore *m_layout = nullptr;
     QStandardItemModel *m_materialModel = nullptr;
