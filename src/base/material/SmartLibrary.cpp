@@ -6,6 +6,7 @@
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 
 #include <algorithm>
 
@@ -28,6 +29,9 @@ void LibraryTable::append(const QStringList &searched, const QStringList &kept)
 
 void LibraryTable::squeeze()
 {
+    m_charCounts.fill(0, 65536);
+    for (const QChar c : qAsConst(m_search))
+        ++m_charCounts[c.unicode()];
     m_search.squeeze();
     m_kept.squeeze();
     m_searchStarts.squeeze();
@@ -38,14 +42,32 @@ void LibraryTable::find(const QString &key, QVector<int> &rows) const
 {
     if (key.isEmpty() || key.contains(kSeparator))
         return;
-    int from = 0;
-    for (;;) {
-        const int at = m_search.indexOf(key, from);
+    // Look for the key's rarest character with the vectorised single-character search, then
+    // compare the whole key around it.
+    int anchor = 0;
+    for (int i = 1; i < key.size(); ++i)
+        if (m_charCounts.value(key.at(i).unicode()) < m_charCounts.value(key.at(anchor).unicode()))
+            anchor = i;
+    if (!m_charCounts.isEmpty() && m_charCounts.at(key.at(anchor).unicode()) == 0)
+        return;
+    const QStringView buffer(m_search);
+    const QChar anchorChar = key.at(anchor);
+    const int size = buffer.size(), keySize = key.size();
+    int from = anchor;
+    while (from < size) {
+        const int at = int(buffer.indexOf(anchorChar, from));
         if (at < 0)
             return;
-        const auto next = std::upper_bound(m_searchStarts.cbegin(), m_searchStarts.cend(), at);
+        const int start = at - anchor;
+        if (start + keySize > size)
+            return;
+        if (buffer.mid(start, keySize) != key) {
+            from = at + 1;
+            continue;
+        }
+        const auto next = std::upper_bound(m_searchStarts.cbegin(), m_searchStarts.cend(), start);
         rows.append(int(next - m_searchStarts.cbegin()) - 1);
-        from = *next; // the rest of the row would only list it again
+        from = *next + anchor; // the rest of the row would only list it again
     }
 }
 
@@ -61,7 +83,7 @@ QString LibraryTable::field(int row, int k) const
 
 qint64 LibraryTable::bytes() const
 {
-    return 2 * qint64(m_search.capacity() + m_kept.capacity()) +
+    return 2 * qint64(m_search.capacity() + m_kept.capacity()) + 4 * qint64(m_charCounts.capacity()) +
            4 * qint64(m_searchStarts.capacity() + m_keptStarts.capacity());
 }
 
@@ -75,18 +97,17 @@ struct Source {
 
 // The same rows and order as one statement per library, read a chunk at a time so that the
 // connection lock is never held for long.
+// Every row is read in rowid order and the wanted ones kept here: a condition on Category
+// would let the planner walk the (Category, pID) index and sort each chunk.
 const Source kSources[] = {
     {SmartLibraries::Sentence,
-     "SELECT rowid,id,pid,title,plainText FROM S.SentenceTree WHERE Category='Content' AND rowid>%1 "
-     "ORDER BY rowid LIMIT %2",
+     "SELECT rowid,id,pid,title,plainText,Category,'A' FROM S.SentenceTree WHERE rowid>%1 ORDER BY rowid LIMIT %2",
      true},
     {SmartLibraries::Material,
-     "SELECT rowid,id,pid,title,plainText FROM M.MaterialTree WHERE Category='Content' AND rowid>%1 "
-     "ORDER BY rowid LIMIT %2",
+     "SELECT rowid,id,pid,title,plainText,Category,'A' FROM M.MaterialTree WHERE rowid>%1 ORDER BY rowid LIMIT %2",
      false},
     {SmartLibraries::UserMaterial,
-     "SELECT rowid,id,pid,title,plainText FROM MemoTree WHERE Category='Content' AND flag='A' AND rowid>%1 "
-     "ORDER BY rowid LIMIT %2",
+     "SELECT rowid,id,pid,title,plainText,Category,flag FROM MemoTree WHERE rowid>%1 ORDER BY rowid LIMIT %2",
      false},
 };
 
@@ -113,6 +134,8 @@ std::shared_ptr<const SmartLibraries> SmartLibraries::load(const QSqlDatabase &d
                 while (q.next()) {
                     ++rows;
                     last = q.value(0).toLongLong();
+                    if (q.value(5).toString() != QLatin1String("Content") || q.value(6).toString() != QLatin1String("A"))
+                        continue;
                     const QString id = q.value(1).toString(), pid = q.value(2).toString();
                     const QString title = q.value(3).toString(), text = q.value(4).toString();
                     if (source.textSearched)
@@ -123,6 +146,9 @@ std::shared_ptr<const SmartLibraries> SmartLibraries::load(const QSqlDatabase &d
             }
             if (rows < kChunkRows)
                 break;
+            // The lock is not fair: without a pause this thread would take it straight back and
+            // a statement of the GUI thread would wait for the whole read.
+            QThread::usleep(500);
         }
         table.squeeze();
     }

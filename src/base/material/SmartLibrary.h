@@ -23,6 +23,7 @@ public:
 
     // Appends a row: `searched` go into the search buffer, `kept` beside it.
     void append(const QStringList &searched, const QStringList &kept);
+    // Ends the appending: frees spare room and counts the characters the search starts from.
     void squeeze();
     int size() const { return m_searchStarts.size() - 1; }
     // Rows whose searched fields contain key (case-sensitive), in row order, each once.
@@ -36,6 +37,7 @@ private:
     QString m_kept;
     QVector<int> m_searchStarts{0};
     QVector<int> m_keptStarts{0};
+    QVector<int> m_charCounts; // occurrences of each UTF-16 unit in the search buffer
     int m_searchedFields = 0;
 };
 

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPlainTextEdit>
+#include <QSplitter>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QThread>
@@ -156,6 +157,8 @@ void MaterialSearchController::showSmartSearchPage(int page)
         m_w.editor->saveScrollInfo();
     m_w.frameSearchMaterial->setVisible(m_pageModel->rowCount() > 0);
     if (m_pageModel->rowCount() > 0)
+        giveFrameRoom();
+    if (m_pageModel->rowCount() > 0)
         m_w.listViewSearchMaterial->setCurrentIndex(m_pageModel->index(0, 0));
     refreshSearchToolButtonState();
     // Showing the frame shrinks the editor: its text goes back where it was.
@@ -166,6 +169,25 @@ void MaterialSearchController::showSmartSearchPage(int page)
             editor->ensureCursorVisible();
         }
     });
+}
+
+void MaterialSearchController::giveFrameRoom()
+{
+    // A frame collapsed in its splitter (hidden when the layout was saved) would show as a line.
+    auto *splitter = qobject_cast<QSplitter *>(m_w.frameSearchMaterial->parentWidget());
+    if (!splitter)
+        return;
+    const int at = splitter->indexOf(m_w.frameSearchMaterial);
+    QList<int> sizes = splitter->sizes();
+    if (at < 0 || sizes.size() < 2 || sizes.at(at) > 0)
+        return;
+    int total = 0;
+    for (int s : qAsConst(sizes))
+        total += s;
+    const int wanted = qMin(total / 2, qMax(total / 4, m_w.frameSearchMaterial->minimumSizeHint().height()));
+    sizes[at] = wanted;
+    sizes[at == 0 ? 1 : 0] = qMax(0, sizes.at(at == 0 ? 1 : 0) - wanted);
+    splitter->setSizes(sizes);
 }
 
 void MaterialSearchController::searchListCurrentChanged(const QModelIndex &current)

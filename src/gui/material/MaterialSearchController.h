@@ -103,6 +103,7 @@ public slots:
 private:
     void searchListCurrentChanged(const QModelIndex &current);
     void insertResult(bool title);
+    void giveFrameRoom();
     QString selectionKeyword() const;
 
     Widgets m_w;
