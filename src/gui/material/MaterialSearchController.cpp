@@ -184,7 +184,11 @@ void MaterialSearchController::giveFrameRoom()
     int total = 0;
     for (int s : qAsConst(sizes))
         total += s;
-    const int wanted = qMin(total / 2, qMax(total / 4, m_w.frameSearchMaterial->minimumSizeHint().height()));
+    // Room for a whole page of rows when the window has it.
+    QListView *list = m_w.listViewSearchMaterial;
+    const int chrome = m_w.frameSearchMaterial->sizeHint().height() - list->sizeHint().height() + 2 * list->frameWidth();
+    const int page = chrome + pageSize() * qMax(1, list->sizeHintForRow(0));
+    const int wanted = qMin(total / 2, qMax(total / 4, page));
     sizes[at] = wanted;
     sizes[at == 0 ? 1 : 0] = qMax(0, sizes.at(at == 0 ? 1 : 0) - wanted);
     splitter->setSizes(sizes);
