@@ -10,6 +10,7 @@
 #include "material/MaterialBrowser.h"
 #include "material/MaterialSearchController.h"
 #include "material/SmartLibrary.h"
+#include "material/SmartSearchWorker.h"
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
 #include "storage/DbLock.h"
@@ -32,6 +33,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 
 using namespace material;
 
@@ -63,7 +65,8 @@ int main(int argc, char **argv)
                                "smart search libraries in memory", "smart search filter",
                                "smart search filter (max)", "smart search common character to first page",
                                "smart search GUI share of a result", "material search 2-character key",
-                               "material search empty key"};
+                               "material search empty key", "smart search editor slots per key press",
+                               "smart search idle thread CPU"};
     const QString missing = missingSqlDriver(QStringLiteral("SQLITECIPHER"));
     if (!missing.isEmpty())
         return benchFailAll(names, missing);
@@ -267,6 +270,39 @@ int main(int argc, char **argv)
             return rows == 150000 ? QString() : QStringLiteral("%1 listed, not 150000").arg(rows);
         });
     benchReport(names.at(8), all, "ms", atMost(1500, "ms"));
+
+    // The editor slots of one key press: the stamp and the new strings.
+    const int presses = 20000;
+    QElapsedTimer keyTimer;
+    keyTimer.start();
+    for (int i = 0; i < presses; ++i) {
+        search.textEditorLastInput();
+        search.textEditorLastInputStringChanged(QStringLiteral("风"), i % 2 ? QStringLiteral("春风") : QStringLiteral("东风"));
+    }
+    const double perPress = keyTimer.nsecsElapsed() / 1e3 / presses;
+    benchReport(names.at(9), perPress, "µs", atMost(20, "µs"),
+                search.state().take().combo == QStringLiteral("春风") ? QString() : QStringLiteral("strings not published"));
+
+    // The worker waiting for input: CPU time of the process over 3 s with nothing else running.
+    search.startWorker(nullptr);
+    QMetaObject::invokeMethod(search.worker(), "doSmartSearch", Qt::QueuedConnection);
+    search.textEditorLastInputStringReseted(); // nothing to search
+    QThread::msleep(200);
+    auto cpuMs = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+        return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+    };
+    const double cpuBefore = cpuMs();
+    QElapsedTimer wall;
+    wall.start();
+    QThread::msleep(3000);
+    const double share = 100.0 * (cpuMs() - cpuBefore) / wall.elapsed();
+    search.thread()->requestInterruption();
+    search.thread()->quit();
+    const bool stopped = search.thread()->wait(5000);
+    benchReport(names.at(10), share, "% of a core", atMost(0.5, "%"),
+                stopped ? QString() : QStringLiteral("the worker did not stop"));
     g_App.deinit();
     return benchExitCode();
 }
