@@ -315,6 +315,7 @@ private slots:
         QVERIFY(errLog().contains("读不了"));
         QCOMPARE(finished.count(), 0);
         failLoad = false;
+        setTraceLogEnabled(true);
         now += SmartSearchThreadWorker::kRetryLoadMs - 1;
         worker.runOnce();
         QCOMPARE(loads, 1);
@@ -324,6 +325,14 @@ private slots:
         QCOMPARE(finished.count(), 1);
         QCOMPARE(finished.last().at(1).toString(), QStringLiteral("句1"));
         QCOMPARE(finished.last().at(2).value<SmartResult>().size(), 1);
+        setTraceLogEnabled(false);
+        auto logOf = [](const char *category) {
+            QFile f(logFileName(QLatin1String(category), QDate::currentDate()));
+            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        };
+        QVERIFY(logOf("thread").contains("SmartSearchThread::doSmartSearchWord, ThreadId:"));
+        QVERIFY(logOf("thread").contains(", inputString:1, comboInputString:句1"));
+        QVERIFY(logOf("per").contains("SmartSearchThread::doSmartSearchWord,1,句1"));
 
         QCOMPARE(worker.runOnce(), -1); // the same pair again
         state.reset(true);
