@@ -63,8 +63,8 @@ LibrariesPtr sentences(int n)
     auto libs = std::make_shared<SmartLibraries>();
     for (int i = 0; i < n; ++i)
         libs->table(SmartLibraries::Sentence).append({QStringLiteral("句%1").arg(i), QStringLiteral("文%1").arg(i)},
-                                                     {QStringLiteral("S%1").arg(i), QStringLiteral("P")});
-    libs->table(SmartLibraries::Material).append({QStringLiteral("素材标题")}, {"M1", "P", QStringLiteral("素材正文")});
+                                                     {QStringLiteral("S%1").arg(i), u"P"});
+    libs->table(SmartLibraries::Material).append({QStringLiteral("素材标题")}, {QStringLiteral("M1"), QStringLiteral("P"), QStringLiteral("素材正文")});
     return libs;
 }
 
@@ -233,9 +233,11 @@ private slots:
             for (int i = 0; i < 300; ++i) {
                 const QString title = text(6), body = text(12);
                 const bool sentence = kind == SmartLibraries::Sentence;
-                libs.table(SmartLibraries::Kind(kind))
-                    .append(sentence ? QStringList{title, body} : QStringList{title},
-                            sentence ? QStringList{"i", "p"} : QStringList{"i", "p", body});
+                LibraryTable &table = libs.table(SmartLibraries::Kind(kind));
+                if (sentence)
+                    table.append({title, body}, {u"i", u"p"});
+                else
+                    table.append({title}, {u"i", u"p", body});
                 fields[kind] << (sentence ? QStringList{title, body} : QStringList{title});
             }
         }

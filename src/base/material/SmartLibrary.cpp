@@ -12,15 +12,15 @@
 
 namespace material {
 
-void LibraryTable::append(const QStringList &searched, const QStringList &kept)
+void LibraryTable::append(std::initializer_list<QStringView> searched, std::initializer_list<QStringView> kept)
 {
-    m_searchedFields = searched.size();
-    for (const QString &f : searched) {
-        m_search += f;
+    m_searchedFields = int(searched.size());
+    for (const QStringView f : searched) {
+        m_search.append(f.data(), int(f.size()));
         m_search += kSeparator;
     }
-    for (const QString &f : kept) {
-        m_kept += f;
+    for (const QStringView f : kept) {
+        m_kept.append(f.data(), int(f.size()));
         m_kept += kSeparator;
     }
     m_searchStarts.append(m_search.size());

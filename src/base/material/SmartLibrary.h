@@ -3,9 +3,11 @@
 #include <QMetaType>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringView>
 #include <QVector>
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 
 class TreeNodeInfo;
@@ -22,7 +24,7 @@ public:
     static constexpr QChar kSeparator = QChar(0xFFFF); // a noncharacter: never typed
 
     // Appends a row: `searched` go into the search buffer, `kept` beside it.
-    void append(const QStringList &searched, const QStringList &kept);
+    void append(std::initializer_list<QStringView> searched, std::initializer_list<QStringView> kept);
     // Ends the appending: frees spare room and counts the characters the search starts from.
     void squeeze();
     int size() const { return m_searchStarts.size() - 1; }
