@@ -461,6 +461,18 @@ private slots:
         QCOMPARE(p.buttons(), QStringLiteral("0000"));
     }
 
+    // The switch is stored with the parameters, and the worker sees it.
+    void switchIsSaved()
+    {
+        Panel p;
+        QVERIFY(p.smart.isChecked());
+        p.smart.trigger();
+        p.search->switchSmartSentenceWord();
+        QVERIFY(!g_SysParams.editorParams.smartSentenceWord);
+        QVERIFY(!sysParamsSnapshot().editorParams.smartSentenceWord);
+        QVERIFY(getSysParam(QStringLiteral("SysParams")).contains(QLatin1String("\"smartSentenceWord\": false")));
+    }
+
     void insertsTitleOrContent_data()
     {
         QTest::addColumn<int>("kind");
