@@ -187,12 +187,7 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         const char *names[] = {"actionSysSync", "actionSysOptions", "actionHelpHelp",
-                               "actionHelpShowNoviceGuidance", "actionHelpAbout",
-                               "actionTextInsertMaterialTitle", "actionTextInsertMaterialContent",
-                               "actionMaterialPreviousPage", "actionMaterialNextPage", "actionMaterialFirstPage",
-                               "actionMaterialLastPage", "actionSearchMaterial", "actionSearchUserMaterial",
-                               "actionSearchBaidu", "actionSearchWordLib", "actionSearchWordManual",
-                               "actionSearchSentenceAndWord"};
+                               "actionHelpShowNoviceGuidance", "actionHelpAbout"};
         for (const char *name : names)
             QTest::newRow(name) << QString(name);
     }

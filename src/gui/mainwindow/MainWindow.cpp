@@ -16,6 +16,8 @@
 #include "material/MaterialBrowser.h"
 #include "material/UserMaterialController.h"
 #include "material/MaterialList.h"
+#include "material/MaterialSearchController.h"
+#include "material/SmartSearchWorker.h"
 #include "params/Reminders.h"
 #include "params/SysParams.h"
 #include "frame/FramelessWindow.h"
@@ -116,6 +118,25 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         m_userMaterials = new UserMaterialController(m_materials, this);
     }
     // --- end of material browsing
+    {
+        MaterialSearchController::Widgets w;
+        w.editor = ui->textEditor;
+        w.frameSearchMaterial = ui->frameSearchMaterial;
+        w.listViewSearchMaterial = ui->listViewSearchMaterial;
+        w.lineEditWord = ui->lineEditWord;
+        w.tabWidgetMaterial = ui->tabWidgetMaterial;
+        w.listViewMaterial = ui->listViewMaterial;
+        w.actionMaterialFirstPage = ui->actionMaterialFirstPage;
+        w.actionMaterialPreviousPage = ui->actionMaterialPreviousPage;
+        w.actionMaterialNextPage = ui->actionMaterialNextPage;
+        w.actionMaterialLastPage = ui->actionMaterialLastPage;
+        w.actionTextInsertMaterialTitle = ui->actionTextInsertMaterialTitle;
+        w.actionTextInsertMaterialContent = ui->actionTextInsertMaterialContent;
+        w.actionSmartSentenceWordSwitch = ui->actionSmartSentenceWordSwitch;
+        m_search = new MaterialSearchController(w, m_materials, this);
+        m_search->startWorker(m_workers);
+        connect(this, &MainWindow::startSmartSearch, m_search->worker(), &SmartSearchThreadWorker::doSmartSearch);
+    }
 
     m_account = new AccountController(this, this);
     m_account->setAfterSignIn([this] { loadTree(QStringLiteral("B")); loadTree(QStringLiteral("U")); });
@@ -190,13 +211,7 @@ void MainWindow::notYetAvailable() { g_App.showInfo(QStringLiteral("该功能尚
 QStringList MainWindow::unfinishedActionNames()
 {
     return {QStringLiteral("actionSysSync"), QStringLiteral("actionSysOptions"), QStringLiteral("actionHelpHelp"),
-            QStringLiteral("actionHelpShowNoviceGuidance"), QStringLiteral("actionHelpAbout"),
-            QStringLiteral("actionTextInsertMaterialTitle"), QStringLiteral("actionTextInsertMaterialContent"),
-            QStringLiteral("actionMaterialPreviousPage"), QStringLiteral("actionMaterialNextPage"),
-            QStringLiteral("actionMaterialFirstPage"), QStringLiteral("actionMaterialLastPage"),
-            QStringLiteral("actionSearchMaterial"), QStringLiteral("actionSearchUserMaterial"),
-            QStringLiteral("actionSearchBaidu"), QStringLiteral("actionSearchWordLib"),
-            QStringLiteral("actionSearchWordManual"), QStringLiteral("actionSearchSentenceAndWord")};
+            QStringLiteral("actionHelpShowNoviceGuidance"), QStringLiteral("actionHelpAbout")};
 }
 
 QWidget *MainWindow::frameWindow() const { return m_layout->frameWindow(); }
@@ -555,17 +570,7 @@ void MainWindow::refreshEditorToolButtonState()
         a->setEnabled(sel);
 }
 
-void MainWindow::refreshSearchToolButtonState()
-{
-    // Pages of the material search arrive with it; without results nothing can be paged.
-    for (QAction *a : {ui->actionMaterialFirstPage, ui->actionMaterialPreviousPage, ui->actionMaterialNextPage,
-                       ui->actionMaterialLastPage})
-        a->setEnabled(false);
-    const bool sel = ui->listViewSearchMaterial->selectionModel() &&
-                     ui->listViewSearchMaterial->selectionModel()->hasSelection();
-    ui->actionTextInsertMaterialTitle->setEnabled(sel);
-    ui->actionTextInsertMaterialContent->setEnabled(sel);
-}
+void MainWindow::refreshSearchToolButtonState() { m_search->refreshSearchToolButtonState(); }
 
 void MainWindow::refreshMaterialContentToolButtonState()
 {
@@ -641,14 +646,14 @@ void MainWindow::textEditorLastInput()
 {
     m_lastInputTime = QDateTime::currentDateTime();
     g_App.guiSnapshot.lastInputMsecs = m_lastInputTime.toMSecsSinceEpoch();
+    m_search->textEditorLastInput();
 }
 
-void MainWindow::textEditorLastInputStringReseted() {}
+void MainWindow::textEditorLastInputStringReseted() { m_search->textEditorLastInputStringReseted(); }
 
 void MainWindow::textEditorLastInputStringChanged(QString &lastInputString, QString &lastComboInputString)
 {
-    if (g_SysParams.editorParams.smartSentenceWord)
-        emit startSmartSearchThread(lastInputString, lastComboInputString);
+    m_search->textEditorLastInputStringChanged(lastInputString, lastComboInputString);
 }
 
 void MainWindow::on_textEditor_textChanged()
@@ -749,25 +754,25 @@ void MainWindow::on_actionAdvanceSortByModifiedSwitch_triggered()
 
 // ---------------------------------------------------------------- material and search actions
 
-void MainWindow::on_actionSmartSentenceWordSwitch_triggered() { m_editor->applySmartSentenceWordSwitch(); }
+void MainWindow::on_actionSmartSentenceWordSwitch_triggered() { m_search->switchSmartSentenceWord(); }
 
 void MainWindow::on_actionTextInsertSelectMaterial_triggered() { m_materials->on_actionTextInsertSelectMaterial_triggered(); }
 void MainWindow::on_actionTextInsertAllMaterial_triggered() { m_materials->on_actionTextInsertAllMaterial_triggered(); }
-void MainWindow::on_actionTextInsertMaterialTitle_triggered() { notYetAvailable(); }
-void MainWindow::on_actionTextInsertMaterialContent_triggered() { notYetAvailable(); }
-void MainWindow::on_actionMaterialPreviousPage_triggered() { notYetAvailable(); }
-void MainWindow::on_actionMaterialNextPage_triggered() { notYetAvailable(); }
-void MainWindow::on_actionMaterialFirstPage_triggered() { notYetAvailable(); }
-void MainWindow::on_actionMaterialLastPage_triggered() { notYetAvailable(); }
-void MainWindow::on_actionMaterialHide_triggered() { ui->frameSearchMaterial->hide(); }
+void MainWindow::on_actionTextInsertMaterialTitle_triggered() { m_search->insertTitle(); }
+void MainWindow::on_actionTextInsertMaterialContent_triggered() { m_search->insertContent(); }
+void MainWindow::on_actionMaterialPreviousPage_triggered() { m_search->previousPage(); }
+void MainWindow::on_actionMaterialNextPage_triggered() { m_search->nextPage(); }
+void MainWindow::on_actionMaterialFirstPage_triggered() { m_search->firstPage(); }
+void MainWindow::on_actionMaterialLastPage_triggered() { m_search->lastPage(); }
+void MainWindow::on_actionMaterialHide_triggered() { m_search->hideResults(); }
 void MainWindow::on_actionUserMaterialAddSelection_triggered() { m_userMaterials->addFromEditor(true); }
 void MainWindow::on_actionUserMaterialAddContent_triggered() { m_userMaterials->addFromEditor(false); }
-void MainWindow::on_actionSearchMaterial_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSearchUserMaterial_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSearchBaidu_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSearchWordLib_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSearchWordManual_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSearchSentenceAndWord_triggered() { notYetAvailable(); }
+void MainWindow::on_actionSearchMaterial_triggered() { m_search->searchSelection(0); }
+void MainWindow::on_actionSearchUserMaterial_triggered() { m_search->searchSelection(1); }
+void MainWindow::on_actionSearchBaidu_triggered() { m_search->searchSelection(2); }
+void MainWindow::on_actionSearchWordLib_triggered() { m_search->recordSelectionKeyword(); }
+void MainWindow::on_actionSearchWordManual_triggered() { m_search->searchManual(); }
+void MainWindow::on_actionSearchSentenceAndWord_triggered() {} // no search of its own yet
 void MainWindow::on_actionArticleWritingGuide_triggered() { ArticleViewDialog::showWritingGuide(this); }
 void MainWindow::on_actionAdvanceUserMaterialManage_triggered() { m_userMaterials->manage(); }
 

@@ -24,6 +24,7 @@ class LayoutStore;
 class MainStatusBar;
 class MaterialBrowser;
 class UserMaterialController;
+class MaterialSearchController;
 class WorkerHost;
 class TextToolsController;
 class RecoveryController;
@@ -44,6 +45,7 @@ public:
     EditorController *editor() const { return m_editor; }
     RecoveryController *recovery() const { return m_recovery; }
     MaterialBrowser *materials() const { return m_materials; }
+    MaterialSearchController *search() const { return m_search; }
     // Worker threads register here; every way out stops them.
     WorkerHost *workers() const { return m_workers; }
     TextToolsController *textTools() const { return m_textTools; }
@@ -223,6 +225,7 @@ private:
     AccountController *m_account = nullptr;
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
     UserMaterialController *m_userMaterials = nullptr;
+    MaterialSearchController *m_search = nullptr; // suggestions and keyword searches
     MainStatusBar *m_status = nullptr;
     LayoutStore *m_layout = nullptr;
     TextToolsController *m_textTools = nullptr;

@@ -1,0 +1,34 @@
+#include "material/KeywordSearch.h"
+
+#include "storage/DataAccess.h"
+
+namespace material {
+
+QString keywordSearchSql(const QString &keyword, int mode)
+{
+    const QString pattern = quoteSql(QLatin1Char('%') + keyword + QLatin1Char('%'));
+    if (mode == SearchLibrary)
+        return QStringLiteral("SELECT id,pid,title,plainText,'Material' _type,Fee FROM M.MaterialTree "
+                              "WHERE Category='Content' AND (title LIKE %1 OR plainText LIKE %1)")
+            .arg(pattern);
+    if (mode == SearchUserMaterial)
+        return QStringLiteral("SELECT id,pid,title,plainText,'UserMaterial' _type,0 AS Fee FROM MemoTree "
+                              "WHERE Category='Content' AND flag='A' AND (title LIKE %1 OR plainText LIKE %1)")
+            .arg(pattern);
+    return QString();
+}
+
+QUrl webSearchUrl(const QString &keyword)
+{
+    return QUrl::fromEncoded(QByteArray(kWebSearchBase) + QUrl::toPercentEncoding(keyword), QUrl::StrictMode);
+}
+
+QString storedTextForm(const QString &selectedText)
+{
+    QString text = selectedText;
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    return text;
+}
+
+} // namespace material

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+namespace material {
+
+// Where a keyword search looks: the material library, the user materials, or the web.
+enum SearchMode { SearchLibrary = 0, SearchUserMaterial = 1, SearchWeb = 2 };
+
+// The material list query of a keyword search (library or user materials): LIKE on title and
+// text, so ASCII letters match in either case and % and _ act as wildcards. Empty for the web.
+QString keywordSearchSql(const QString &keyword, int mode);
+
+inline constexpr const char *kWebSearchBase = "https://www.baidu.com/s?wd=";
+// The web search of a keyword: the keyword percent-encoded as the query value, so that "#",
+// "&" and "+" reach the engine as typed.
+QUrl webSearchUrl(const QString &keyword);
+
+// The editor's selection as stored texts have it: paragraph and line separators become "\n".
+QString storedTextForm(const QString &selectedText);
+
+} // namespace material

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QMetaType>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringView>
+#include <QVector>
+
+#include <functional>
+#include <initializer_list>
+#include <memory>
+
+class TreeNodeInfo;
+
+namespace material {
+
+// One library held in memory for the suggestions: the searched fields of all rows in one
+// contiguous UTF-16 buffer, each field followed by a separator no key contains, so one
+// indexOf pass over the buffer tests every row; the other fields live in a second buffer and
+// are only split out for the rows a page shows.
+class LibraryTable
+{
+public:
+    static constexpr QChar kSeparator = QChar(0xFFFF); // a noncharacter: never typed
+
+    // Appends a row: `searched` go into the search buffer, `kept` beside it.
+    void append(std::initializer_list<QStringView> searched, std::initializer_list<QStringView> kept);
+    // Ends the appending: frees spare room and counts the characters the search starts from.
+    void squeeze();
+    int size() const { return m_searchStarts.size() - 1; }
+    // Rows whose searched fields contain key (case-sensitive), in row order, each once.
+    void find(const QString &key, QVector<int> &rows) const;
+    // Field k of a row: searched fields first, then kept ones.
+    QString field(int row, int k) const;
+    qint64 bytes() const;
+
+private:
+    QString m_search;
+    QString m_kept;
+    QVector<int> m_searchStarts{0};
+    QVector<int> m_keptStarts{0};
+    QVector<int> m_charCounts; // occurrences of each UTF-16 unit in the search buffer
+    int m_searchedFields = 0;
+};
+
+// The three libraries the suggestions filter, read once and never changed afterwards: a
+// finished result set refers to them by row.
+class SmartLibraries
+{
+public:
+    enum Kind { Sentence = 0, Material = 1, UserMaterial = 2 };
+    static constexpr int kChunkRows = 2000;
+
+    // Reads the three libraries through db in rowid chunks, taking the connection lock for one
+    // chunk at a time. `interrupted` is asked between chunks; a true answer ends the read with
+    // null. Throws Exception on a failing statement.
+    static std::shared_ptr<const SmartLibraries> load(const QSqlDatabase &db,
+                                                       const std::function<bool()> &interrupted);
+
+    const LibraryTable &table(Kind kind) const { return m_tables[kind]; }
+    LibraryTable &table(Kind kind) { return m_tables[kind]; }
+    qint64 bytes() const;
+
+    // Row references: the kind in the top bits, the row below.
+    static quint32 ref(Kind kind, int row) { return (quint32(kind) << 28) | quint32(row); }
+    static Kind kindOf(quint32 ref) { return Kind(ref >> 28); }
+    static int rowOf(quint32 ref) { return int(ref & 0x0FFFFFFF); }
+
+    // Sentences by title or text, then materials and user materials by title under their
+    // switches, each in database order.
+    QVector<quint32> filter(const QString &key, bool includeMaterial, bool includeUserMaterial) const;
+    // The record of a row as the material list shows it.
+    void readRecord(quint32 ref, TreeNodeInfo &info) const;
+
+private:
+    LibraryTable m_tables[3];
+};
+
+using LibrariesPtr = std::shared_ptr<const SmartLibraries>;
+
+// A finished search, handed to the GUI thread by value: the rows refer into libraries that
+// nobody rewrites.
+struct SmartResult {
+    LibrariesPtr libraries;
+    QVector<quint32> rows;
+    int size() const { return rows.size(); }
+};
+
+} // namespace material
+
+Q_DECLARE_METATYPE(material::SmartResult)

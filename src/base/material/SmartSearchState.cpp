@@ -1,0 +1,89 @@
+#include "material/SmartSearchState.h"
+
+#include <QElapsedTimer>
+
+namespace material {
+
+namespace {
+
+qint64 monotonicMs()
+{
+    static const QElapsedTimer started = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return started.elapsed();
+}
+
+} // namespace
+
+SmartSearchState::SmartSearchState(Clock clock) : m_clock(clock ? std::move(clock) : Clock(monotonicMs)) {}
+
+qint64 SmartSearchState::now() const { return m_clock(); }
+
+void SmartSearchState::stampInput()
+{
+    const qint64 at = now();
+    QMutexLocker lock(&m_mutex);
+    m_inputAt = at;
+    m_changed.wakeAll();
+}
+
+void SmartSearchState::publish(const QString &input, const QString &combo)
+{
+    QMutexLocker lock(&m_mutex);
+    m_suppressed = false;
+    m_input = input;
+    m_combo = combo;
+    m_changed.wakeAll();
+}
+
+void SmartSearchState::reset(bool suppress)
+{
+    QMutexLocker lock(&m_mutex);
+    if (suppress)
+        m_suppressed = true;
+    m_resetPending = true;
+    m_input.clear();
+    m_combo.clear();
+    m_changed.wakeAll();
+}
+
+void SmartSearchState::clearIfStill(const QString &input, const QString &combo)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_input == input && m_combo == combo) {
+        m_input.clear();
+        m_combo.clear();
+    }
+}
+
+SmartSearchState::Snapshot SmartSearchState::take() const
+{
+    const qint64 at = now();
+    QMutexLocker lock(&m_mutex);
+    Snapshot s;
+    s.input = m_input;
+    s.combo = m_combo;
+    s.sinceInputMs = m_inputAt < 0 ? -1 : at - m_inputAt;
+    s.suppressed = m_suppressed;
+    return s;
+}
+
+void SmartSearchState::waitForChange(int ms)
+{
+    QMutexLocker lock(&m_mutex);
+    m_changed.wait(&m_mutex, ulong(qMax(1, ms)));
+}
+
+qint64 SmartGate::wait(const SmartSearchState::Snapshot &s) const
+{
+    if (!switchOn || s.suppressed || s.combo.isEmpty() || s.sinceInputMs < 0)
+        return -1;
+    if (s.input == lastInput && s.combo == lastCombo)
+        return -1;
+    return qMax<qint64>(0, delayMs - s.sinceInputMs);
+}
+
+} // namespace material

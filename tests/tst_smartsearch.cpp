@@ -1,0 +1,653 @@
+// Suggestions while typing (libraries in memory, the worker's gate and loop, result pages) and
+// the keyword and web searches, over real enciphered library files.
+#include "ScriptedPrompter.h"
+#include "TestProfile.h"
+
+#include "app/App.h"
+#include "app/Constants.h"
+#include "app/Exception.h"
+#include "app/WorkerHost.h"
+#include "book/MyTextEdit.h"
+#include "frame/Toast.h"
+#include "libtool/LibraryFile.h"
+#include "log/Log.h"
+#include "mainwindow/MainWindow.h"
+#include "material/KeywordSearch.h"
+#include "material/MaterialBrowser.h"
+#include "material/MaterialList.h"
+#include "material/MaterialSearchController.h"
+#include "material/SmartLibrary.h"
+#include "material/SmartSearchWorker.h"
+#include "params/SysParams.h"
+#include "storage/DataAccess.h"
+
+#include <QRandomGenerator>
+#include <QSqlQuery>
+#include <QtTest>
+#include <QtWidgets>
+
+using namespace material;
+
+namespace {
+
+void writeLibrary(const QString &fileName, const QString &table, const QVector<libtool::Folder> &folders)
+{
+    libtool::Library library;
+    library.folders = folders;
+    libtool::BuildOptions o;
+    o.table = table;
+    libtool::writeLibraryFile(library, fileName, o);
+}
+
+QString errLog()
+{
+    QFile f(logFileName(QStringLiteral("err"), QDate::currentDate()));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// "type:shown title" of every result, in order.
+QStringList describe(const SmartLibraries &libs, const QVector<quint32> &rows)
+{
+    QStringList out;
+    for (quint32 r : rows) {
+        TreeNodeInfo info;
+        libs.readRecord(r, info);
+        out << info._type + QLatin1Char(':') + displayTitle(info);
+    }
+    return out;
+}
+
+// n sentences "句k" with text "文k" in memory.
+LibrariesPtr sentences(int n)
+{
+    auto libs = std::make_shared<SmartLibraries>();
+    for (int i = 0; i < n; ++i)
+        libs->table(SmartLibraries::Sentence).append({QStringLiteral("句%1").arg(i), QStringLiteral("文%1").arg(i)},
+                                                     {QStringLiteral("S%1").arg(i), u"P"});
+    libs->table(SmartLibraries::Material).append({QStringLiteral("素材标题")}, {QStringLiteral("M1"), QStringLiteral("P"), QStringLiteral("素材正文")});
+    return libs;
+}
+
+bool toastShown(const QString &text)
+{
+    for (QWidget *w : QApplication::allWidgets())
+        if (auto *t = qobject_cast<Toast *>(w); t && t->text() == text)
+            return true;
+    return false;
+}
+
+void closeToasts()
+{
+    for (QWidget *w : QApplication::allWidgets())
+        if (auto *t = qobject_cast<Toast *>(w))
+            t->deleteLater();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// The suggestion frame and the material panel as the window lays them out.
+struct Panel {
+    QWidget window;
+    QTabWidget *tabs = new QTabWidget(&window);
+    QTreeView *tree = new QTreeView;
+    QTreeView *userTree = new QTreeView;
+    QListView *list = new QListView(&window);
+    QPlainTextEdit *pane = new QPlainTextEdit(&window);
+    MyTextEdit *editor = new MyTextEdit(&window);
+    QFrame *frame = new QFrame(&window);
+    QListView *results = new QListView(frame);
+    QLineEdit *word = new QLineEdit(&window);
+    QAction first{&window}, previous{&window}, next{&window}, last{&window}, title{&window}, content{&window},
+        smart{&window};
+    MaterialBrowser *browser;
+    MaterialSearchController *search;
+
+    Panel()
+    {
+        tabs->addTab(tree, QStringLiteral("素材库"));
+        tabs->addTab(userTree, QStringLiteral("用户素材库"));
+        MaterialBrowser::Widgets b;
+        b.tabWidgetMaterial = tabs;
+        b.treeViewMaterial = tree;
+        b.treeViewUserMaterial = userTree;
+        b.listViewMaterial = list;
+        b.listViewSearchMaterial = results;
+        b.plainTextEditMaterialContent = pane;
+        b.textEditor = editor;
+        browser = new MaterialBrowser(b, &window);
+        MaterialSearchController::Widgets w;
+        w.editor = editor;
+        w.frameSearchMaterial = frame;
+        w.listViewSearchMaterial = results;
+        w.lineEditWord = word;
+        w.tabWidgetMaterial = tabs;
+        w.listViewMaterial = list;
+        w.actionMaterialFirstPage = &first;
+        w.actionMaterialPreviousPage = &previous;
+        w.actionMaterialNextPage = &next;
+        w.actionMaterialLastPage = &last;
+        w.actionTextInsertMaterialTitle = &title;
+        w.actionTextInsertMaterialContent = &content;
+        w.actionSmartSentenceWordSwitch = &smart;
+        search = new MaterialSearchController(w, browser, &window);
+        frame->hide();
+    }
+    QString buttons() const
+    {
+        QString s;
+        for (const QAction *a : {&first, &previous, &next, &last})
+            s += a->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+        return s;
+    }
+    QStringList listTitles() const
+    {
+        QStringList t;
+        for (int i = 0; i < browser->materialListModel()->rowCount(); ++i)
+            t << browser->materialListModel()->item(i)->text();
+        return t;
+    }
+};
+
+} // namespace
+
+class TestSmartSearch : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        m_profile.reset(new TestProfile);
+        m_sources.reset(new QTemporaryDir);
+        buildLibraries();
+        g_App.setLibrarySourcePath(m_sources->path() + QLatin1Char('/'));
+        const StartResult r = startApp();
+        QVERIFY2(r.ok, qPrintable(r.messages.join('\n') + r.exception));
+        // User materials: live ones, a deleted one, and folders that are never searched.
+        const QString sql = QStringLiteral("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) "
+                                           "VALUES(%1,'',3,1,%2,%3,%4,%5,%6)");
+        const QStringList rows[] = {{"'U1'", "1", "'春风用户'", "'Content'", "'用户正文 it''s'", "'A'"},
+                                    {"'U2'", "2", "'春风已删'", "'Content'", "'删掉的'", "'D'"},
+                                    {"'U3'", "3", "'abcSpringdef'", "'Content'", "'两段\n第二段'", "'A'"},
+                                    {"'U4'", "4", "'春风文件夹'", "'Tree'", "NULL", "'A'"}};
+        for (const QStringList &r : rows)
+            execSql(sql.arg(r[0], r[1], r[2], r[3], r[4], r[5]));
+        g_SysParams.editorParams = EditorParams();
+        publishSysParams();
+    }
+
+    void cleanup()
+    {
+        closeToasts();
+        m_profile.reset();
+        g_App.setLibrarySourcePath(QString());
+    }
+
+    void filterRows_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("material");
+        QTest::addColumn<bool>("user");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList all = {"Sentence:春风又绿江南岸", "Material:春风十里", "UserMaterial:春风用户"};
+        QTest::newRow("title and text, listed once; live users only") << "春风" << true << true << all;
+        QTest::newRow("materials off") << "春风" << false << true << QStringList{all[0], all[2]};
+        QTest::newRow("both off") << "春风" << false << false << QStringList{all[0]};
+        QTest::newRow("sentence by text") << "绿江" << true << true << QStringList{all[0]};
+        QTest::newRow("material text is not searched") << "山中春" << true << true << QStringList();
+        QTest::newRow("letter case") << "Spring" << true << true
+                                     << QStringList{"Sentence:明月几时有 Spring", "Material:Spring title",
+                                                    "UserMaterial:abcSpringdef"};
+        QTest::newRow("other case") << "spring" << true << true << QStringList();
+        QTest::newRow("across title and text") << "风春" << true << true << QStringList();
+        QTest::newRow("across two records") << "里山" << true << true << QStringList();
+        QTest::newRow("nothing") << "不存在" << true << true << QStringList();
+    }
+
+    void filterRows()
+    {
+        QFETCH(QString, key);
+        QFETCH(bool, material);
+        QFETCH(bool, user);
+        QFETCH(QStringList, expected);
+        const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
+        QVERIFY(libs);
+        // The NULL row reads as empty fields and matches nothing.
+        QCOMPARE(libs->table(SmartLibraries::Sentence).size(), 3);
+        QCOMPARE(describe(*libs, libs->filter(key, material, user)), expected);
+    }
+
+    // The same hits as testing every field with QString::contains, for random keys over random
+    // texts of a small alphabet (so that keys hit often and across field ends).
+    void filterMatchesPlainContains()
+    {
+        QRandomGenerator rng(7);
+        const QString alphabet = QStringLiteral("春风江南aAb");
+        auto text = [&](int max) {
+            QString s;
+            for (int n = int(rng.bounded(max + 1)); n > 0; --n)
+                s += alphabet.at(int(rng.bounded(alphabet.size())));
+            return s;
+        };
+        SmartLibraries libs;
+        QVector<QStringList> fields[3];
+        for (int kind = 0; kind < 3; ++kind) {
+            for (int i = 0; i < 300; ++i) {
+                const QString title = text(6), body = text(12);
+                const bool sentence = kind == SmartLibraries::Sentence;
+                LibraryTable &table = libs.table(SmartLibraries::Kind(kind));
+                if (sentence)
+                    table.append({title, body}, {u"i", u"p"});
+                else
+                    table.append({title}, {u"i", u"p", body});
+                fields[kind] << (sentence ? QStringList{title, body} : QStringList{title});
+            }
+        }
+        for (int k = 0; k < 1000; ++k) {
+            const QString key = text(1 + int(rng.bounded(4))) + (k % 100 == 0 ? QStringLiteral("无") : QString());
+            if (key.isEmpty())
+                continue;
+            QVector<quint32> expected;
+            for (int kind = 0; kind < 3; ++kind)
+                for (int row = 0; row < fields[kind].size(); ++row)
+                    for (const QString &f : fields[kind].at(row))
+                        if (f.contains(key)) {
+                            expected << SmartLibraries::ref(SmartLibraries::Kind(kind), row);
+                            break;
+                        }
+            QCOMPARE(libs.filter(key, true, true), expected);
+        }
+    }
+
+    // Chunks give the rows and order of one statement; an interruption ends the read at the
+    // next chunk.
+    void loadsInChunks()
+    {
+        {
+            Transaction t;
+            for (int i = 0; i < 2 * SmartLibraries::kChunkRows + 7; ++i)
+                execSql(QStringLiteral("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,Flag) "
+                                       "VALUES('X%1','',3,1,%1,'批%1','Content','A')")
+                            .arg(i));
+            t.commit();
+        }
+        const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
+        QVERIFY(libs);
+        QStringList expected, loaded;
+        {
+            QueryPtr q = openQuery("SELECT title FROM MemoTree WHERE Category='Content' AND flag='A'");
+            while (q->next())
+                expected << q->value(0).toString();
+        }
+        const LibraryTable &users = libs->table(SmartLibraries::UserMaterial);
+        for (int i = 0; i < users.size(); ++i)
+            loaded << users.field(i, 0);
+        QCOMPARE(loaded, expected);
+
+        int asked = 0;
+        QVERIFY(!SmartLibraries::load(g_App.db, [&asked] { return ++asked > 2; }));
+        QCOMPARE(asked, 3);
+    }
+
+    // The gate with a clock of the test's own: one search per pair, only after the delay; an
+    // editor reset holds searching until new strings; a failing read is retried after 30 s.
+    void gate()
+    {
+        qint64 now = 1000;
+        SmartSearchState state([&now] { return now; });
+        SmartSearchThreadWorker worker(&state);
+        int loads = 0;
+        bool failLoad = true;
+        worker.setLoader([&](const std::function<bool()> &) {
+            ++loads;
+            if (failLoad)
+                throw Exception(QStringLiteral("读不了"), QStringLiteral("ERR_QUERY"));
+            return sentences(3);
+        });
+        QSignalSpy finished(&worker, &SmartSearchThreadWorker::searchStringFinish);
+        QSignalSpy resets(&worker, &SmartSearchThreadWorker::resetSearchString);
+        const int delay = g_SysParams.editorParams.smartSentenceWordDelay;
+
+        state.publish("1", "句1");
+        QCOMPARE(worker.runOnce(), -1); // no keystroke yet
+        state.stampInput();
+        now += delay - 1;
+        QCOMPARE(worker.runOnce(), 1); // waits, and is not held back for it
+        now += 1;
+        QCOMPARE(worker.runOnce(), 0);
+        QCOMPARE(loads, 1);
+        QVERIFY(errLog().contains("读不了"));
+        QCOMPARE(finished.count(), 0);
+        failLoad = false;
+        setTraceLogEnabled(true);
+        now += SmartSearchThreadWorker::kRetryLoadMs - 1;
+        worker.runOnce();
+        QCOMPARE(loads, 1);
+        now += 1;
+        QCOMPARE(worker.runOnce(), 0);
+        QCOMPARE(loads, 2);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.last().at(1).toString(), QStringLiteral("句1"));
+        QCOMPARE(finished.last().at(2).value<SmartResult>().size(), 1);
+        setTraceLogEnabled(false);
+        auto logOf = [](const char *category) {
+            QFile f(logFileName(QLatin1String(category), QDate::currentDate()));
+            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        };
+        QVERIFY(logOf("thread").contains("SmartSearchThread::doSmartSearchWord, ThreadId:"));
+        QVERIFY(logOf("thread").contains(", inputString:1, comboInputString:句1"));
+        QVERIFY(logOf("per").contains("SmartSearchThread::doSmartSearchWord,1,句1"));
+
+        QCOMPARE(worker.runOnce(), -1); // the same pair again
+        state.reset(true);
+        state.stampInput();
+        now += delay;
+        QCOMPARE(worker.runOnce(), -1); // suppressed until new strings
+        state.publish("1", "句1");
+        QCOMPARE(worker.runOnce(), 0);
+        QCOMPARE(finished.count(), 2);
+
+        state.publish("", "");
+        QCOMPARE(worker.runOnce(), -1);
+        state.publish("x", "无此句");
+        QCOMPARE(worker.runOnce(), 0);
+        QCOMPARE(resets.count(), 1);
+        QCOMPARE(finished.last().at(1).toString(), QString());
+        QCOMPARE(state.take().combo, QString());
+
+        g_SysParams.editorParams.smartSentenceWord = false;
+        publishSysParams();
+        state.publish("2", "句2");
+        QCOMPARE(worker.runOnce(), -1);
+        QCOMPARE(loads, 2); // read once
+    }
+
+    // The GUI publishes strings while the worker loops and searches; the thread stops on request.
+    void workerLoopsBesideTheEditor()
+    {
+        g_SysParams.editorParams.smartSentenceWordDelay = 0;
+        publishSysParams();
+        SmartSearchState state;
+        QThread thread;
+        auto *worker = new SmartSearchThreadWorker(&state);
+        worker->setLoader([](const std::function<bool()> &) { return sentences(50); });
+        worker->moveToThread(&thread);
+        connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+        QSignalSpy finished(worker, &SmartSearchThreadWorker::searchStringFinish);
+        thread.start();
+        QMetaObject::invokeMethod(worker, "doSmartSearch", Qt::QueuedConnection);
+        state.stampInput();
+        for (int i = 0; i < 100000; ++i)
+            state.publish(QString::number(i % 7), QStringLiteral("句%1").arg(i % 50));
+        QTRY_VERIFY(finished.count() > 0);
+        WorkerHost::stopThreads({&thread});
+        QVERIFY(thread.isFinished());
+        for (const QList<QVariant> &args : qAsConst(finished))
+            QVERIFY(args.at(2).value<SmartResult>().size() >= 1);
+    }
+
+    void pages_data()
+    {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("results");
+        QTest::addColumn<QList<int>>("pageRows");
+        QTest::newRow("25 by 10") << 10 << 25 << QList<int>{10, 10, 5};
+        QTest::newRow("stored 0") << 0 << 12 << QList<int>{5, 5, 2};
+        QTest::newRow("stored -3") << -3 << 5 << QList<int>{5};
+        QTest::newRow("stored 1000") << 1000 << 150 << QList<int>{100, 50};
+    }
+
+    void pages()
+    {
+        QFETCH(int, stored);
+        QFETCH(int, results);
+        QFETCH(QList<int>, pageRows);
+        g_SysParams.editorParams.smartSentenceWordPageCount = stored;
+        Panel p;
+        SmartResult r;
+        r.libraries = sentences(results);
+        for (int i = 0; i < results; ++i)
+            r.rows << SmartLibraries::ref(SmartLibraries::Sentence, i);
+        p.search->searchStringFinish("1", "句", r);
+        QVERIFY(toastShown(QStringLiteral("总共有%1条匹配素材！").arg(results)));
+        QCOMPARE(p.search->pageCount(), pageRows.size());
+        for (int page = 0; page < pageRows.size(); ++page) {
+            if (page > 0)
+                p.next.trigger(), p.search->nextPage();
+            QCOMPARE(p.search->currentPage(), page);
+            QCOMPARE(p.search->pageModel()->rowCount(), pageRows.at(page));
+            QVERIFY(!p.frame->isHidden());
+            QCOMPARE(p.results->currentIndex().row(), 0);
+            const QString expected = QString(page > 0 ? "11" : "00") + (page < pageRows.size() - 1 ? "11" : "00");
+            QCOMPARE(p.buttons(), expected);
+            QVERIFY(p.title.isEnabled());
+            // The first row's text is shown with the smart keyword marked.
+            QCOMPARE(p.pane->toPlainText(), QStringLiteral("文%1").arg(page * pageRows.first()));
+            QCOMPARE(p.browser->highlightKeyword(), QStringLiteral("句"));
+        }
+        p.search->lastPage();
+        QCOMPARE(p.search->currentPage(), pageRows.size() - 1);
+        p.search->firstPage();
+        QCOMPARE(p.search->currentPage(), 0);
+    }
+
+    // A page size changed between pages: the page is kept within the new count and so are the
+    // buttons.
+    void pageSizeChangesBetweenPages()
+    {
+        g_SysParams.editorParams.smartSentenceWordPageCount = 5;
+        Panel p;
+        SmartResult r;
+        r.libraries = sentences(25);
+        for (int i = 0; i < 25; ++i)
+            r.rows << SmartLibraries::ref(SmartLibraries::Sentence, i);
+        p.search->searchStringFinish("1", "句", r);
+        p.search->lastPage();
+        QCOMPARE(p.search->currentPage(), 4);
+        g_SysParams.editorParams.smartSentenceWordPageCount = 10;
+        p.search->previousPage();
+        QCOMPARE(p.search->currentPage(), 2);
+        QCOMPARE(p.search->pageModel()->rowCount(), 5);
+        QCOMPARE(p.buttons(), QStringLiteral("1100"));
+    }
+
+    void noResultsHideTheFrame()
+    {
+        Panel p;
+        p.frame->show();
+        SmartResult r;
+        r.libraries = sentences(1);
+        p.search->searchStringFinish("", "", r);
+        QVERIFY(p.frame->isHidden());
+        QVERIFY(!toastShown(QStringLiteral("总共有0条匹配素材！")));
+        QCOMPARE(p.buttons(), QStringLiteral("0000"));
+    }
+
+    // The switch is stored with the parameters, and the worker sees it.
+    void switchIsSaved()
+    {
+        Panel p;
+        QVERIFY(p.smart.isChecked());
+        p.smart.trigger();
+        p.search->switchSmartSentenceWord();
+        QVERIFY(!g_SysParams.editorParams.smartSentenceWord);
+        QVERIFY(!sysParamsSnapshot().editorParams.smartSentenceWord);
+        QVERIFY(getSysParam(QStringLiteral("SysParams")).contains(QLatin1String("\"smartSentenceWord\": false")));
+    }
+
+    void insertsTitleOrContent_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("title");
+        QTest::addColumn<QString>("inserted");
+        QTest::newRow("sentence title") << int(SmartLibraries::Sentence) << true << "文0";
+        QTest::newRow("sentence content") << int(SmartLibraries::Sentence) << false << "文0";
+        QTest::newRow("material title") << int(SmartLibraries::Material) << true << "素材标题";
+        QTest::newRow("material content") << int(SmartLibraries::Material) << false << "素材正文";
+    }
+
+    void insertsTitleOrContent()
+    {
+        QFETCH(int, kind);
+        QFETCH(bool, title);
+        QFETCH(QString, inserted);
+        Panel p;
+        SmartResult r;
+        r.libraries = sentences(1);
+        r.rows << SmartLibraries::ref(SmartLibraries::Kind(kind), 0);
+        p.search->searchStringFinish("1", "素", r);
+        QVERIFY(!p.frame->isHidden());
+        title ? p.search->insertTitle() : p.search->insertContent();
+        QCOMPARE(p.editor->toPlainText(), inserted);
+        QVERIFY(p.frame->isHidden());
+        QVERIFY(toastShown(QString::fromUtf8(MaterialBrowser::insertNotice)));
+    }
+
+    // The editor slots: an ignored character (or an empty input) ends the run and hides the
+    // frame; a commit after punctuation does not.
+    void ignoreRule_data()
+    {
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<bool>("published");
+        QTest::newRow("comma alone") << "，" << false;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("commit ending in a comma") << "你好，" << true;
+    }
+
+    void ignoreRule()
+    {
+        QFETCH(QString, last);
+        QFETCH(bool, published);
+        g_SysParams.editorParams.smartSentenceWordIgnoreChars = QStringLiteral("，。！");
+        Panel p;
+        p.frame->show();
+        p.search->textEditorLastInputStringChanged(last, "春风" + last);
+        QCOMPARE(p.search->state().take().combo, published ? "春风" + last : QString());
+        QCOMPARE(p.frame->isHidden(), !published);
+        QCOMPARE(p.search->state().takeResetPending(), !published);
+    }
+
+    void keywordSearch_data()
+    {
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QStringList>("titles");
+        QTest::newRow("apostrophe") << "it's" << 1 << QStringList{"春风用户"};
+        QTest::newRow("wildcard %") << "山%色" << 0 << QStringList{"山二"};
+        QTest::newRow("wildcard _") << "春_十" << 0 << QStringList{"春风十里"};
+        QTest::newRow("ASCII case") << "SPRING" << 0 << QStringList{"Spring title"};
+        QTest::newRow("deleted user rows skipped") << "春风" << 1 << QStringList{"春风用户"};
+        QTest::newRow("empty lists all") << "" << 1 << QStringList{"春风用户", "abcSpringdef"};
+    }
+
+    void keywordSearch()
+    {
+        QFETCH(QString, keyword);
+        QFETCH(int, mode);
+        QFETCH(QStringList, titles);
+        Panel p;
+        p.search->searchMaterial(keyword, mode);
+        QCOMPARE(p.listTitles(), titles);
+        QCOMPARE(p.list->currentIndex().row(), 0);
+        QCOMPARE(p.browser->manualKeyword(), keyword);
+    }
+
+    // The selection: paragraphs joined as stored texts are; the manual keyword stays marked
+    // after a folder is listed.
+    void selectionSearchAndHighlight()
+    {
+        Panel p;
+        p.editor->setPlainText(QStringLiteral("两段\n第二段"));
+        p.editor->selectAll();
+        p.search->searchSelection(1);
+        QCOMPARE(p.listTitles(), QStringList{"abcSpringdef"});
+        p.browser->loadTree("M");
+        p.tree->setCurrentIndex(p.browser->materialTreeModel()->index(0, 0));
+        QCOMPARE(p.browser->highlightKeyword(), QStringLiteral("两段\n第二段"));
+        // The keyword box: empty gives the message and keeps the list.
+        ScriptedPrompter prompts;
+        const QStringList before = p.listTitles();
+        p.search->searchManual();
+        QCOMPARE(prompts.errors(), QStringList{"请输入要搜索的关键词！"});
+        QCOMPARE(p.listTitles(), before);
+        p.tabs->setCurrentIndex(1);
+        p.word->setText(QStringLiteral("abc"));
+        QTest::keyClick(p.word, Qt::Key_Return);
+        QCOMPARE(p.listTitles(), QStringList{"abcSpringdef"});
+    }
+
+    void webSearch_data()
+    {
+        QTest::addColumn<QString>("keyword");
+        for (const char *k : {"C# & 100%", "a+b", " ", "江南"})
+            QTest::newRow(k) << QString::fromUtf8(k);
+    }
+
+    void webSearch()
+    {
+        QFETCH(QString, keyword);
+        Panel p;
+        QList<QUrl> opened;
+        p.search->setUrlOpener([&opened](const QUrl &url) {
+            opened << url;
+            return true;
+        });
+        p.search->searchMaterial(keyword, 2);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.first().host(), QStringLiteral("www.baidu.com"));
+        // Decoded as the engine decodes a form value: "+" is a space there.
+        QString value = QUrlQuery(opened.first()).queryItemValue("wd", QUrl::FullyEncoded);
+        value.replace(QLatin1Char('+'), QLatin1Char(' '));
+        QCOMPARE(QUrl::fromPercentEncoding(value.toUtf8()), keyword);
+        QCOMPARE(p.browser->manualKeyword(), keyword);
+        if (keyword == QStringLiteral("江南"))
+            QCOMPARE(opened.first(), QUrl(QString::fromLatin1(kWebSearchBase) + keyword, QUrl::TolerantMode));
+    }
+
+    // The window: a commit through the input method, then a pause, brings the first page.
+    void windowShowsSuggestionsAfterACommit()
+    {
+        g_SysParams.editorParams.smartSentenceWordDelay = 50;
+        publishSysParams();
+        ScriptedPrompter prompts;
+        MainWindow w;
+        QSignalSpy started(&w, &MainWindow::startAppInit);
+        w.windowFirstShow();
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, 20000);
+        MyTextEdit *editor = w.findChild<MyTextEdit *>("textEditor");
+        editor->setReadOnly(false);
+        QInputMethodEvent commit;
+        commit.setCommitString(QStringLiteral("春风"));
+        QCoreApplication::sendEvent(editor, &commit);
+        QFrame *frame = w.findChild<QFrame *>("frameSearchMaterial");
+        QTRY_VERIFY_WITH_TIMEOUT(!frame->isHidden(), 10000);
+        QCOMPARE(w.search()->currentPage(), 0);
+        QCOMPARE(w.search()->resultCount(), 3);
+        w.findChild<QAction *>("actionMaterialHide")->trigger();
+        QVERIFY(frame->isHidden());
+        QVERIFY(w.workers()->stopAll());
+    }
+
+private:
+    void buildLibraries()
+    {
+        const QString dir = m_sources->path() + QLatin1Char('/');
+        writeLibrary(dir + "Inkboat_Material.sdb", "MaterialTree",
+                     {{1, {"自然"}, {}, {{"春风十里", "", "桃花 inside"}, {"山二", "", "山中春色"}}},
+                      {2, {"城市"}, {}, {{"Spring title", "", "远山如黛"}}}});
+        writeLibrary(dir + "Inkboat_Sentence.sdb", "SentenceTree",
+                     {{1, {"名句"}, {}, {{"春风", "", "春风又绿江南岸"}, {"明月", "", "明月几时有 Spring"}}}});
+        writeLibrary(dir + "Inkboat_Article.sdb", "ArticleTree", {{1, {"写作"}, {}, {{"开头", "技巧", "好的开头。"}}}});
+        const QString conn = openSideConnection(dir + "Inkboat_Sentence.sdb", Ink::libraryKey());
+        {
+            QSqlQuery q(QSqlDatabase::database(conn));
+            QVERIFY(q.exec("INSERT INTO SentenceTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText) "
+                           "VALUES('N1','',3,1,9,NULL,'Content',NULL)"));
+        }
+        closeSideConnection(conn);
+    }
+
+    QScopedPointer<TestProfile> m_profile;
+    QScopedPointer<QTemporaryDir> m_sources;
+};
+
+QTEST_MAIN(TestSmartSearch)
+#include "tst_smartsearch.moc"
