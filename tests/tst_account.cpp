@@ -200,15 +200,19 @@ private slots:
         QTest::addColumn<int>("rowsAfter");
         QTest::addColumn<QString>("lastUsnAfter");
         QTest::addColumn<QString>("codeAfter");
+        QTest::addColumn<bool>("syncOn");
         QTest::newRow("same user, case and spaces") << "li lei" << " Li Lei " << QVariant(0) << true << 1 << "42"
-                                                    << " Li Lei ";
-        QTest::newRow("first sign-in") << "" << "han mei" << QVariant(0) << true << 1 << "0" << "han mei";
+                                                    << " Li Lei " << false;
+        QTest::newRow("first sign-in") << "" << "han mei" << QVariant(0) << true << 1 << "0" << "han mei" << false;
+        // Nothing can be transferred yet: a sign-in with sync on must not pass for a synced one.
+        QTest::newRow("first sign-in, sync on") << "" << "han mei" << QVariant(0) << false << 1 << "0" << "han mei"
+                                                << true;
         QTest::newRow("other user, all synced") << "li lei" << "han mei" << QVariant(1) << true << 0 << "0"
-                                                << "han mei";
+                                                << "han mei" << false;
         QTest::newRow("other user, row waiting") << "li lei" << "han mei" << QVariant(0) << false << 1 << "42"
-                                                 << "li lei";
+                                                 << "li lei" << false;
         QTest::newRow("other user, row never synced") << "li lei" << "han mei" << QVariant(QVariant::Int) << false
-                                                      << 1 << "42" << "li lei";
+                                                      << 1 << "42" << "li lei" << false;
     }
     void userLogined()
     {
@@ -219,17 +223,25 @@ private slots:
         QFETCH(int, rowsAfter);
         QFETCH(QString, lastUsnAfter);
         QFETCH(QString, codeAfter);
+        QFETCH(bool, syncOn);
+        g_SysParams.cloudSyncParams.active = syncOn;
+        publishSysParams();
         setSysParam("Sys.CurrUserCode", stored);
         setSysParam("Sync.LastUsn", "42");
         insertBookRow("B1", "", 1, 0, 1, "书一");
         execPrepared("UPDATE BookTree SET Synced=?", {synced});
         CloudSync sync;
         QCOMPARE(sync.userLogined("UID1", typed), ok);
+        g_SysParams.cloudSyncParams.active = false;
+        publishSysParams();
         QCOMPARE(execQuery("SELECT ID FROM BookTree").size(), rowsAfter);
         QCOMPARE(getSysParam("Sync.LastUsn"), lastUsnAfter);
         QCOMPARE(getSysParam("Sys.CurrUserCode"), codeAfter);
-        if (!ok)
-            QCOMPARE(sync.errorText(), CloudSync::changeUserRefusedText(stored));
+        if (!ok) {
+            QCOMPARE(sync.errorCode(), QString(syncOn ? "SYNC_UNAVAILABLE" : "CHANGE_USER_REFUSED"));
+            if (!syncOn)
+                QCOMPARE(sync.errorText(), CloudSync::changeUserRefusedText(stored));
+        }
     }
 
     void savedSignIn_data()
