@@ -7,7 +7,6 @@
 #include "storage/DataAccess.h"
 #include "storage/TextFiles.h"
 
-#include <QElapsedTimer>
 #include <QSet>
 #include <QSqlField>
 #include <QSqlRecord>
@@ -138,64 +137,7 @@ void BookImport::importFiles()
             m_rootId = startId();
         }
     }
-    // Files go in batches: one transaction for up to 200 files or half a second, each file behind
-    // a savepoint of its own. A failing file leaves nothing behind, and the disk syncs once per
-    // batch instead of once per file; the lock is never held for long.
-    std::unique_ptr<Transaction> tx;
-    QStringList pending; // written in the open transaction
-    QElapsedTimer batchTime;
-    auto failPending = [&](const QString &reason) {
-        for (const QString &file : pending)
-            addFailed(file, reason);
-        pending.clear();
-    };
-    auto commitBatch = [&] {
-        if (!tx)
-            return;
-        try {
-            tx->commit();
-        } catch (const Exception &e) {
-            tx.reset();
-            failPending(e.message());
-            throw;
-        }
-        tx.reset();
-        for (int i = 0; i < pending.size(); ++i)
-            addImported();
-        pending.clear();
-    };
-    for (const QString &file : TextFiles::list(path())) {
-        QStringList titles;
-        QString text, reason;
-        if (!readFile(file, &titles, &text, &reason)) {
-            addFailed(file, reason);
-            continue;
-        }
-        if (!tx) {
-            tx = std::make_unique<Transaction>();
-            batchTime.start();
-        }
-        try {
-            execSql(QStringLiteral("SAVEPOINT importFile"));
-            writeFile(titles, text);
-            execSql(QStringLiteral("RELEASE importFile"));
-        } catch (const Exception &e) {
-            addFailed(file, e.message());
-            try {
-                execSql(QStringLiteral("ROLLBACK TO importFile"));
-                execSql(QStringLiteral("RELEASE importFile"));
-            } catch (const Exception &) {
-                tx.reset();
-                failPending(e.message());
-            }
-            commitBatch();
-            throw;
-        }
-        pending << file;
-        if (pending.size() >= 200 || batchTime.elapsed() >= 500)
-            commitBatch();
-    }
-    commitBatch();
+    importBatched(TextFiles::list(path()));
 }
 
 bool BookImport::readFile(const QString &filePath, QStringList *titles, QString *text, QString *reason)

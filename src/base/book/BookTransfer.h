@@ -30,10 +30,8 @@ private:
         QHash<QString, QString> liveByTitle; // the lowest Sort of each title
         double maxSort = 0;
     };
-    // The file's titles and text; false with *reason when it cannot be imported.
-    bool readFile(const QString &filePath, QStringList *titles, QString *text, QString *reason);
-    // Finds or creates the nodes of the title path; the last takes the text. Throws Exception.
-    void writeFile(const QStringList &titles, const QString &text);
+    bool readFile(const QString &filePath, QStringList *titles, QString *text, QString *reason) override;
+    void writeFile(const QStringList &titles, const QString &text) override;
     Siblings &siblingsOf(const QString &parentId);
 
     int m_baseLevel = 0;

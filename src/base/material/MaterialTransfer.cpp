@@ -7,7 +7,6 @@
 #include "storage/TextFiles.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QCursor>
 #include <QGuiApplication>
 
@@ -83,72 +82,14 @@ void MaterialImport::importFiles()
         if (q->next())
             live = q->value(0).toInt();
     }
-    // Batches of up to 200 files or half a second in one transaction, each file behind a
-    // savepoint of its own: a failing file leaves nothing behind, the disk syncs once a batch.
-    std::unique_ptr<Transaction> tx;
-    QStringList pending;
-    QElapsedTimer batchTime;
-    auto failPending = [&](const QString &reason) {
-        for (const QString &file : pending)
-            addFailed(file, reason);
-        pending.clear();
-    };
-    auto commitBatch = [&] {
-        if (!tx)
-            return;
-        try {
-            tx->commit();
-        } catch (const Exception &e) {
-            tx.reset();
-            failPending(e.message());
-            throw;
-        }
-        tx.reset();
-        for (int i = 0; i < pending.size(); ++i)
-            addImported();
-        pending.clear();
-    };
-    for (const QString &file : files) {
-        if (!rootFound) {
-            addFailed(file, QStringLiteral("未选择节点！"));
-            continue;
-        }
+    importBatched(files, [&](const QString &, int pending) {
+        if (!rootFound)
+            return QStringLiteral("未选择节点！");
         // Files past the limit are listed too: the author must learn they are not in.
-        if (count() + pending.size() + live >= kMaxUserMaterials) {
-            addFailed(file, QStringLiteral("用户素材可以支持最大字符数%1个").arg(kMaxUserMaterials));
-            continue;
-        }
-        QStringList titles;
-        QString text, reason;
-        if (!readFile(file, &titles, &text, &reason)) {
-            addFailed(file, reason);
-            continue;
-        }
-        if (!tx) {
-            tx = std::make_unique<Transaction>();
-            batchTime.start();
-        }
-        try {
-            execSql(QStringLiteral("SAVEPOINT importFile"));
-            writeFile(titles, text);
-            execSql(QStringLiteral("RELEASE importFile"));
-        } catch (const Exception &e) {
-            addFailed(file, e.message());
-            try {
-                execSql(QStringLiteral("ROLLBACK TO importFile"));
-                execSql(QStringLiteral("RELEASE importFile"));
-            } catch (const Exception &) {
-                tx.reset();
-                failPending(e.message());
-            }
-            commitBatch();
-            throw;
-        }
-        pending << file;
-        if (pending.size() >= 200 || batchTime.elapsed() >= 500)
-            commitBatch();
-    }
-    commitBatch();
+        if (count() + pending + live >= kMaxUserMaterials)
+            return QStringLiteral("用户素材可以支持最大字符数%1个").arg(kMaxUserMaterials);
+        return QString();
+    });
 }
 
 bool MaterialImport::readFile(const QString &filePath, QStringList *titles, QString *text, QString *reason)

@@ -33,8 +33,8 @@ public:
     void importFiles() override;
 
 private:
-    bool readFile(const QString &filePath, QStringList *titles, QString *text, QString *reason);
-    void writeFile(const QStringList &titles, const QString &text);
+    bool readFile(const QString &filePath, QStringList *titles, QString *text, QString *reason) override;
+    void writeFile(const QStringList &titles, const QString &text) override;
 
     int m_rootLevel = 0;
 };

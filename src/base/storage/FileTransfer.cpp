@@ -1,10 +1,15 @@
 #include "storage/FileTransfer.h"
 
+#include "app/Exception.h"
 #include "log/Log.h"
+#include "storage/DataAccess.h"
 #include "storage/TextFiles.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+
+#include <memory>
 
 namespace {
 
@@ -97,4 +102,71 @@ void ImportAbs::addFailed(const QString &filePath, const QString &reason)
 {
     writeLog(QStringLiteral("err"), QStringLiteral("导入失败：%1：%2").arg(filePath, reason));
     m_failed << filePath;
+}
+
+void ImportAbs::importBatched(const QStringList &files,
+                             const std::function<QString(const QString &file, int pending)> &refuse)
+{
+    std::unique_ptr<Transaction> tx;
+    QStringList pending; // written in the open transaction
+    QElapsedTimer batchTime;
+    auto failPending = [&](const QString &reason) {
+        for (const QString &file : pending)
+            addFailed(file, reason);
+        pending.clear();
+    };
+    auto commitBatch = [&] {
+        if (!tx)
+            return;
+        try {
+            tx->commit();
+        } catch (const Exception &e) {
+            tx.reset();
+            failPending(e.message());
+            throw;
+        }
+        tx.reset();
+        for (int i = 0; i < pending.size(); ++i)
+            addImported();
+        pending.clear();
+    };
+    for (const QString &file : files) {
+        if (refuse) {
+            const QString why = refuse(file, pending.size());
+            if (!why.isEmpty()) {
+                addFailed(file, why);
+                continue;
+            }
+        }
+        QStringList titles;
+        QString text, reason;
+        if (!readFile(file, &titles, &text, &reason)) {
+            addFailed(file, reason);
+            continue;
+        }
+        if (!tx) {
+            tx = std::make_unique<Transaction>();
+            batchTime.start();
+        }
+        try {
+            execSql(QStringLiteral("SAVEPOINT importFile"));
+            writeFile(titles, text);
+            execSql(QStringLiteral("RELEASE importFile"));
+        } catch (const Exception &e) {
+            addFailed(file, e.message());
+            try {
+                execSql(QStringLiteral("ROLLBACK TO importFile"));
+                execSql(QStringLiteral("RELEASE importFile"));
+            } catch (const Exception &) {
+                tx.reset();
+                failPending(e.message());
+            }
+            commitBatch();
+            throw;
+        }
+        pending << file;
+        if (pending.size() >= 200 || batchTime.elapsed() >= 500)
+            commitBatch();
+    }
+    commitBatch();
 }

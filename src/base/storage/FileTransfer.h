@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Trees written out as a flat folder of text files and read back: one file per node, named by
 // the node's title path. Shared by the book and the user-material export and import.
 
@@ -75,6 +77,17 @@ protected:
     void addImported() { ++m_count; }
     // Lists the file; the reason goes to the "err" log.
     void addFailed(const QString &filePath, const QString &reason);
+    // Imports files in batches: one transaction for up to 200 files or half a second, each file
+    // behind a savepoint of its own, so a failing file leaves nothing behind, the disk syncs once
+    // a batch and the connection lock is never held for long. refuse(file, pending) may name why
+    // a file is not taken (pending: files written in the open batch). A database failure ends the
+    // run with its Exception; the files of committed batches stay imported.
+    void importBatched(const QStringList &files,
+                       const std::function<QString(const QString &file, int pending)> &refuse = {});
+    // The file's titles and text; false with *reason when it cannot be imported.
+    virtual bool readFile(const QString &filePath, QStringList *titles, QString *text, QString *reason) = 0;
+    // Finds or creates the nodes of the title path; the last takes the text. Throws Exception.
+    virtual void writeFile(const QStringList &titles, const QString &text) = 0;
 
 private:
     QString m_path;
