@@ -124,24 +124,6 @@ void UserMaterialController::reload(const QString &folderId, const QString &mate
 void UserMaterialController::treeViewUserMaterialItemChanged(QStandardItem *item)
 {
     // Building the tree sets every item's text: only an edit by the author is a rename.
-    if (m_restoring || m_browser->isLoadingTree())
-        return;
-    TreeNodeInfo *info = TreeNodeInfo::of(item);
-    if (!info || item->text() == info->title)
-        return;
-    auto restore = [this, item, info]() {
-        QScopedValueRollback<bool> guard(m_restoring, true);
-        item->setText(info->title);
-    };
-    try {
-        if (!UserMaterialStore::renameFolder(info->id, item->text())) {
-            restore();
-            return;
-        }
-    } catch (const Exception &e) {
-        restore();
-        g_App.showError(e.message());
-        return;
-    }
-    info->title = item->text();
+    if (!m_restoring && !m_browser->isLoadingTree())
+        UserMaterialManageDialog::renameFolderItem(item, m_restoring);
 }

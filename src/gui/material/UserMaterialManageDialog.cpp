@@ -269,13 +269,17 @@ void UserMaterialManageDialog::listViewCurrentChanged(const QModelIndex &current
 
 void UserMaterialManageDialog::treeViewItemChanged(QStandardItem *item)
 {
-    if (m_loading)
-        return;
+    if (!m_loading)
+        renameFolderItem(item, m_loading);
+}
+
+void UserMaterialManageDialog::renameFolderItem(QStandardItem *item, bool &quiet)
+{
     TreeNodeInfo *info = TreeNodeInfo::of(item);
     if (!info || item->text() == info->title)
         return;
-    auto restore = [this, item, info]() {
-        QScopedValueRollback<bool> guard(m_loading, true);
+    auto restore = [&quiet, item, info]() {
+        QScopedValueRollback<bool> guard(quiet, true);
         item->setText(info->title);
     };
     try {

@@ -23,6 +23,9 @@ class UserMaterialManageDialog : public Dialog
 {
     Q_OBJECT
 public:
+    // An in-place folder rename by the author: stored, or the old title put back (a blank name
+    // or a failure, with its message). quiet is raised while the item is set back.
+    static void renameFolderItem(QStandardItem *item, bool &quiet);
     explicit UserMaterialManageDialog(QWidget *parent = nullptr);
     ~UserMaterialManageDialog() override;
 
