@@ -366,6 +366,8 @@ private slots:
                 QCOMPARE(actions.size(), 14);
                 QCOMPARE(d->action("actionUserMaterialDelTreeNode")->toolTip(), QString("删除选择的用户素材目录/素材"));
             }();
+            // It fits a small screen: the tool row once made it 1,260 pixels wide.
+            [&] { QVERIFY2(d->minimumSizeHint().width() <= 1024, qPrintable(QString::number(d->minimumSizeHint().width()))); }();
             [&] { QCOMPARE(shape(d->treeModel()), QString("人物(外'貌(五官)),景物")); }();
             [&] { QCOMPARE(d->listModel()->rowCount(), 2); }();
             [&] { QVERIFY(d->listModel()->item(0)->isCheckable()); }();

@@ -83,7 +83,9 @@ UserMaterialManageDialog::UserMaterialManageDialog(QWidget *parent) : Dialog(par
         auto *button = new QToolButton(m_widgetToolbar);
         button->setObjectName(QStringLiteral("toolButton") + action->objectName().mid(6));
         button->setDefaultAction(action);
-        button->setToolButtonStyle(spec.icon ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonTextOnly);
+        // Icons alone (the text is the tool tip): with their texts beside them the row made the
+        // dialog wider than a 1,280-pixel screen.
+        button->setToolButtonStyle(spec.icon ? Qt::ToolButtonIconOnly : Qt::ToolButtonTextOnly);
         button->setAutoRaise(true);
         toolLayout->addWidget(button);
     }
