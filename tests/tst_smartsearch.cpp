@@ -68,6 +68,16 @@ LibrariesPtr sentences(int n)
     return libs;
 }
 
+// A result of the first n of sentences(n), in order.
+SmartResult sentenceResult(int n)
+{
+    SmartResult r;
+    r.libraries = sentences(n);
+    for (int i = 0; i < n; ++i)
+        r.rows << SmartLibraries::ref(SmartLibraries::Sentence, i);
+    return r;
+}
+
 bool toastShown(const QString &text)
 {
     for (QWidget *w : QApplication::allWidgets())
@@ -402,11 +412,7 @@ private slots:
         QFETCH(QList<int>, pageRows);
         g_SysParams.editorParams.smartSentenceWordPageCount = stored;
         Panel p;
-        SmartResult r;
-        r.libraries = sentences(results);
-        for (int i = 0; i < results; ++i)
-            r.rows << SmartLibraries::ref(SmartLibraries::Sentence, i);
-        p.search->searchStringFinish("1", "句", r);
+        p.search->searchStringFinish("1", "句", sentenceResult(results));
         QVERIFY(toastShown(QStringLiteral("总共有%1条匹配素材！").arg(results)));
         QCOMPARE(p.search->pageCount(), pageRows.size());
         for (int page = 0; page < pageRows.size(); ++page) {
@@ -435,11 +441,7 @@ private slots:
     {
         g_SysParams.editorParams.smartSentenceWordPageCount = 5;
         Panel p;
-        SmartResult r;
-        r.libraries = sentences(25);
-        for (int i = 0; i < 25; ++i)
-            r.rows << SmartLibraries::ref(SmartLibraries::Sentence, i);
-        p.search->searchStringFinish("1", "句", r);
+        p.search->searchStringFinish("1", "句", sentenceResult(25));
         p.search->lastPage();
         QCOMPARE(p.search->currentPage(), 4);
         g_SysParams.editorParams.smartSentenceWordPageCount = 10;
@@ -453,9 +455,7 @@ private slots:
     {
         Panel p;
         p.frame->show();
-        SmartResult r;
-        r.libraries = sentences(1);
-        p.search->searchStringFinish("", "", r);
+        p.search->searchStringFinish("", "", sentenceResult(0));
         QVERIFY(p.frame->isHidden());
         QVERIFY(!toastShown(QStringLiteral("总共有0条匹配素材！")));
         QCOMPARE(p.buttons(), QStringLiteral("0000"));

@@ -221,14 +221,6 @@ private slots:
         QCOMPARE(host.alerts, (QList<int>{10, 10}));
     }
 
-    void alertThresholdsParsed()
-    {
-        QCOMPARE(TextTools::alertThresholds("2000\r\n3000\r\n4000"), (QList<int>{2000, 3000, 4000}));
-        QCOMPARE(TextTools::alertThresholds(" 5 \nfive\n0\n-1\n\n7"), (QList<int>{5, 7}));
-        QCOMPARE(TextTools::crossedThreshold({1000, 2000}, 900, 2500), 1000);
-        QCOMPARE(TextTools::crossedThreshold({1000, 2000}, 1000, 1999), 0);
-    }
-
     // --- sensitive words ---
 
     void sensitiveWords_data()
@@ -307,8 +299,7 @@ private slots:
         QTextDocument *doc = host.editor->document();
         QCOMPARE(overlines(doc), QString("^^.^^"));
         QVERIFY(!doc->isModified());
-        QVERIFY(!doc->isUndoAvailable());
-        QVERIFY(!doc->isRedoAvailable());
+        QVERIFY(!doc->isUndoAvailable() && !doc->isRedoAvailable());
         QVERIFY(prompter.messages.isEmpty());
         host.book->autoSaveTimerUpdate();
         host.select("C2");
@@ -546,21 +537,11 @@ private slots:
         editor->setTextCursor(c);
         win->findChild<QAction *>("actionEditFind")->trigger();
         QPointer<FindDialog> find = win->textTools()->findDialog();
-        QVERIFY(find);
-        QVERIFY(find->isVisible());
+        QVERIFY(find && find->isVisible());
         auto *frame = qobject_cast<FramelessWindow *>(find->window());
         QVERIFY(frame && frame->content() == find);
-        QCOMPARE(frame->windowTitle(), QString("查找"));
         auto *box = find->findChild<QLineEdit *>("lineEditFind");
         QCOMPARE(box->text(), QString("甲乙"));
-        QCOMPARE(box->placeholderText(), QString("查找"));
-        QCOMPARE(find->findChild<QLabel *>("labelFind")->text(), QString("查找"));
-        QStringList texts;
-        for (const char *name : {"checkBoxCaseSensitive", "checkBoxWholeWords", "checkBoxBackward"})
-            texts << find->findChild<QCheckBox *>(name)->text();
-        for (const char *name : {"pushButtonFind", "pushButtonClose"})
-            texts << find->findChild<QPushButton *>(name)->text();
-        QCOMPARE(texts, (QStringList{"区分大小写", "全字匹配", "向后查找", "查找", "关闭"}));
         QTRY_COMPARE(frame->focusWidget(), box);
         // Return runs the search.
         QTest::keyClick(box, Qt::Key_Return);
@@ -580,11 +561,6 @@ private slots:
         win->findChild<QAction *>("actionEditReplace")->trigger();
         QPointer<ReplaceDialog> replace = win->textTools()->replaceDialog();
         QVERIFY(replace && replace->isVisible());
-        QCOMPARE(replace->window()->windowTitle(), QString("替换"));
-        QCOMPARE(replace->findChild<QLineEdit *>("lineEditReplace")->placeholderText(), QString("替换"));
-        QCOMPARE(replace->findChild<QLabel *>("labelReplace")->text(), QString("替换"));
-        QCOMPARE(replace->findChild<QPushButton *>("pushButtonReplace")->text(), QString("替换"));
-        QCOMPARE(replace->findChild<QPushButton *>("pushButtonReplaceAll")->text(), QString("替换全部"));
         QCOMPARE(replace->findText(), QString("丙丁"));
         QPointer<QWidget> replaceFrame = replace->window();
         prompter.defaultAnswer = Ink::maNo; // leave the chapter unsaved

@@ -412,10 +412,8 @@ private slots:
             return list;
         };
         QCOMPARE(texts("C1"), (QStringList{"c1", "C1"})); // newest first, the id's case ignored
-        QCOMPARE(texts("C*"), QStringList{"C*"});
-        QCOMPARE(texts("C[1]"), QStringList{"C[1]"});
-        QCOMPARE(texts("a.b"), QStringList{"a.b"});
-        QCOMPARE(texts("C1.5"), QStringList{"C1.5"});
+        for (const char *id : {"C*", "C[1]", "a.b", "C1.5"}) // pattern characters taken literally
+            QCOMPARE(texts(id), QStringList{id});
         QVERIFY(TmpSaveFile::removeAll(tmpFolder(), "c1").isEmpty());
         QCOMPARE(texts("C1"), QStringList());
         QVERIFY(!part.exists());
@@ -620,10 +618,6 @@ private slots:
         dialog.show();
         Form form(&dialog);
         QSignalSpy finished(&dialog, &QDialog::finished);
-        QCOMPARE(dialog.windowTitle(), QString("文章保存异常处理"));
-        QCOMPARE(form.pushButtonAdopt->text(), QString("确定采用此临时文件"));
-        QCOMPARE(form.pushButtonDiscard->text(), QString("所有临时文件不保留"));
-        QCOMPARE(form.pushButtonLater->text(), QString("下次提醒"));
         QVERIFY(!form.checkBoxDiffs->isChecked() && !form.checkBoxLineBased->isChecked());
         QAbstractItemModel *model = form.listViewTmpSaveFile->model();
         QStringList items;

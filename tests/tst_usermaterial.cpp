@@ -143,7 +143,6 @@ private slots:
         QCOMPARE(folder.pID, pid);
         QCOMPARE(folder.level, level);
         QCOMPARE(folder.sort, sort);
-        QCOMPARE(folder.title, QStringLiteral("新建用户素材目录"));
         QCOMPARE(cell(folder.id, "NodeType||Category||Flag||Usn||Synced||Level"),
                  QString("2TreeA00%1").arg(level));
         QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}$)")
