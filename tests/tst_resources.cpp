@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QRegularExpression>
+#include <QTextDocument>
 #include <QtTest>
 
 namespace {
@@ -49,6 +50,23 @@ private slots:
             QVERIFY2(names.contains(QLatin1String(name)), name); // the scan sees every kind of name
         for (auto it = names.cbegin(); it != names.cend(); ++it)
             QVERIFY2(QFile::exists(it.key()), qPrintable(it.key() + " used in " + it.value()));
+    }
+
+    // The welcome page: plain rich text that reads on every colour style and needs nothing outside.
+    void welcomePageIsSelfContained()
+    {
+        QFile f(QStringLiteral(":/doc/FirstUse.htm"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(f.readAll());
+        for (const char *word : {"color", "background", "src=", "href=", "url("})
+            QVERIFY2(!html.contains(QLatin1String(word), Qt::CaseInsensitive), word);
+        QTextDocument doc;
+        doc.setHtml(html);
+        const QString text = doc.toPlainText();
+        for (const QString &topic : {QStringLiteral("新书"), QStringLiteral("新卷"), QStringLiteral("新章节"),
+                                     QStringLiteral("自动保存"), QStringLiteral("备份"), QStringLiteral("素材"),
+                                     QStringLiteral("参数"), QStringLiteral("显示新手引导"), QStringLiteral("Ctrl+S")})
+            QVERIFY2(text.contains(topic), qPrintable(topic));
     }
 
     void everyImageHasAHighDpiTwin()

@@ -7,6 +7,7 @@
 #include "app/Exception.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
+#include "storage/DataAccess.h"
 #include "storage/Database.h"
 
 #include <QCoreApplication>
@@ -53,6 +54,9 @@ StartResult startApp(int answer)
     prompter.defaultAnswer = answer;
     try {
         result.ok = g_App.init();
+        // Windows in tests skip the first-use tour (its modal bubbles); tst_guidance removes the row.
+        if (result.ok)
+            setSysParam(QStringLiteral("NoviceGuidance"), QStringLiteral("1"));
     } catch (const Exception &e) {
         result.exception = e.message();
         g_App.deinit();

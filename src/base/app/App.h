@@ -33,6 +33,7 @@ enum FrameOption : int {
     foParentMain = 0x4,   // the frame is a child window of the main window
     foTool = 0x10,        // tool-style frame
     foToolTip = 0x20,     // tooltip-style frame following the application's active state
+    foBare = 0x40,        // the widget as it is, without a frame (a bubble); a dialog runs modal
 };
 
 } // namespace Ink

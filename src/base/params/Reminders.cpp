@@ -1,28 +1,7 @@
 #include "params/Reminders.h"
 
+#include "params/SettingsChecks.h"
 #include "params/SysParams.h"
-
-#include <QDir>
-#include <QFileInfo>
-#include <QStorageInfo>
-
-namespace {
-
-// The mount of a path that may not exist yet (a backup folder still to be made).
-QStorageInfo storageOf(const QString &path)
-{
-    QDir dir(QDir::fromNativeSeparators(path));
-    QString p = dir.absolutePath();
-    while (!p.isEmpty() && !QFileInfo::exists(p)) {
-        const QString up = QFileInfo(p).path();
-        if (up == p)
-            break;
-        p = up;
-    }
-    return QStorageInfo(p);
-}
-
-} // namespace
 
 QStringList reminderTexts(const SysParams &p, const QString &dataPath)
 {
@@ -35,10 +14,7 @@ QStringList reminderTexts(const SysParams &p, const QString &dataPath)
                                 "'SysOption'>[参数]</a>界面调整！</font>");
     } else {
         // "The same drive" is the same file system here; there is no drive C to warn about.
-        const QStorageInfo backup = storageOf(p.autoBackupDbPath);
-        const QStorageInfo data = storageOf(dataPath);
-        if (backup.isValid() && data.isValid() && backup.rootPath() == data.rootPath() &&
-            backup.device() == data.device())
+        if (settings::onSameFileSystem(p.autoBackupDbPath, dataPath))
             texts << QStringLiteral("<font color='red'>注意：检测到您设置的自动备份路径与数据保存的盘符一样，这样安全性较低，"
                                     "强烈建议您在<a href = 'SysOption'>[参数]</a>界面调整！</font>");
     }

@@ -7,6 +7,7 @@
 #include "frame/Styles.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QPointer>
@@ -21,6 +22,13 @@ void GuiPrompter::install()
 
 int GuiPrompter::showFramed(QWidget *widget, int options)
 {
+    if (options & foBare) {
+        auto *dialog = qobject_cast<QDialog *>(widget);
+        if (dialog && (options & foModal))
+            return dialog->exec();
+        widget->show();
+        return 0;
+    }
     return FramelessWindow::showWidget(widget, options, g_App.mainFrame);
 }
 

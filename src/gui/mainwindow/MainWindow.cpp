@@ -19,6 +19,7 @@
 #include "material/MaterialSearchController.h"
 #include "material/SmartSearchWorker.h"
 #include "params/Reminders.h"
+#include "settings/SettingsController.h"
 #include "params/SysParams.h"
 #include "frame/FramelessWindow.h"
 #include "frame/GlyphIcon.h"
@@ -138,6 +139,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         connect(this, &MainWindow::startSmartSearch, m_search->worker(), &SmartSearchThreadWorker::doSmartSearch);
     }
 
+    m_settings = new SettingsController(this, this);
     m_account = new AccountController(this, this);
     m_account->setAfterSignIn([this] { loadTree(QStringLiteral("B")); loadTree(QStringLiteral("U")); });
     connect(m_account, &AccountController::busyChanged, this, &MainWindow::refreshSysToolButtonState);
@@ -210,8 +212,7 @@ void MainWindow::notYetAvailable() { g_App.showInfo(QStringLiteral("该功能尚
 
 QStringList MainWindow::unfinishedActionNames()
 {
-    return {QStringLiteral("actionSysSync"), QStringLiteral("actionSysOptions"), QStringLiteral("actionHelpHelp"),
-            QStringLiteral("actionHelpShowNoviceGuidance"), QStringLiteral("actionHelpAbout")};
+    return {QStringLiteral("actionSysSync"), QStringLiteral("actionHelpHelp")};
 }
 
 QWidget *MainWindow::frameWindow() const { return m_layout->frameWindow(); }
@@ -417,8 +418,7 @@ void MainWindow::runFirstShow()
             m_editor->applyDefaultFormat();
         }
         m_book->setSortByModified(g_SysParams.visibilityParams.bookSortByModified);
-        // No first-use tour runs: the novice guidance is unfinished (see unfinishedActionNames), and
-        // its "NoviceGuidance" parameter is left unset so that a new author still gets it later.
+        m_settings->firstShowGuidance();
         refreshBookToolButtonState();
     } catch (const Exception &e) {
         logException(e);
@@ -702,7 +702,11 @@ void MainWindow::on_actionSysSave_triggered()
 }
 
 void MainWindow::on_actionSysSync_triggered() { notYetAvailable(); }
-void MainWindow::on_actionSysOptions_triggered() { notYetAvailable(); }
+void MainWindow::on_actionSysOptions_triggered()
+{
+    if (m_settings->showOptions())
+        ApplySysOptions();
+}
 
 void MainWindow::on_actionSysExit_triggered()
 {
@@ -711,8 +715,8 @@ void MainWindow::on_actionSysExit_triggered()
 }
 
 void MainWindow::on_actionHelpHelp_triggered() { notYetAvailable(); }
-void MainWindow::on_actionHelpShowNoviceGuidance_triggered() { notYetAvailable(); }
-void MainWindow::on_actionHelpAbout_triggered() { notYetAvailable(); }
+void MainWindow::on_actionHelpShowNoviceGuidance_triggered() { m_settings->showGuidance(); }
+void MainWindow::on_actionHelpAbout_triggered() { m_settings->showAbout(); }
 
 // ---------------------------------------------------------------- edit and format actions
 

@@ -19,6 +19,7 @@ class QSessionManager;
 class QStandardItemModel;
 class QTimer;
 class AccountController;
+class SettingsController;
 class EditorController;
 class LayoutStore;
 class MainStatusBar;
@@ -223,6 +224,7 @@ private:
     BookTransferController *m_bookTransfer = nullptr;
     RecoveryController *m_recovery = nullptr;
     AccountController *m_account = nullptr;
+    SettingsController *m_settings = nullptr;
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
     UserMaterialController *m_userMaterials = nullptr;
     MaterialSearchController *m_search = nullptr; // suggestions and keyword searches

@@ -1,0 +1,40 @@
+#include "settings/SettingsController.h"
+
+#include "app/App.h"
+#include "storage/DataAccess.h"
+#include "settings/AboutDialog.h"
+#include "settings/NoviceGuidance.h"
+#include "settings/SysParamDialog.h"
+
+SettingsController::SettingsController(QWidget *window, QObject *parent) : QObject(parent), m_window(window) {}
+
+bool SettingsController::showOptions()
+{
+    SysParamDialog dialog(m_window);
+    return g_App.showFramed(&dialog, Ink::foModal | Ink::foParentMain) == QDialog::Accepted;
+}
+
+void SettingsController::showGuidance()
+{
+    if (!m_window)
+        return;
+    auto *guidance = new NoviceGuidance(m_window);
+    guidance->addMainWindowSteps();
+    guidance->run();
+    delete guidance;
+}
+
+void SettingsController::firstShowGuidance()
+{
+    if (getSysParam(QStringLiteral("NoviceGuidance"), QStringLiteral("0")) != QLatin1String("0"))
+        return;
+    showGuidance();
+    // Also when the author stopped early: the tour is offered once, the help menu has it again.
+    setSysParam(QStringLiteral("NoviceGuidance"), QStringLiteral("1"));
+}
+
+void SettingsController::showAbout()
+{
+    AboutDialog dialog(m_window);
+    g_App.showFramed(&dialog, Ink::foModal | Ink::foParentMain);
+}

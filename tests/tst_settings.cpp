@@ -1,0 +1,333 @@
+// The settings dialog (controls, OK checks, Cancel, the framed wait) and the about dialog,
+// offscreen over a real database in a throw-away profile.
+#include "ScriptedPrompter.h"
+#include "TestProfile.h"
+
+#include "app/App.h"
+#include "app/Constants.h"
+#include "frame/FramelessWindow.h"
+#include "params/SysParams.h"
+#include "settings/AboutDialog.h"
+#include "settings/SysParamDialog.h"
+#include "storage/DataAccess.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+namespace {
+
+const QString kNoBackup = QStringLiteral("数据备份非常重要，确定不自动备份吗？");
+const QString kSameDisk = QStringLiteral("自动备份路径与数据保存的盘符一样，这样安全性较低，确定使用该自动备份路径吗？");
+
+// A folder on another file system than the data folder, or empty.
+QString otherFileSystemFolder()
+{
+    const QStorageInfo data(g_App.appDataPath());
+    for (const QString &candidate : {QStringLiteral("/dev/shm"), QStringLiteral("/run/user"), QStringLiteral("/run")}) {
+        const QStorageInfo other(candidate);
+        if (QFileInfo(candidate).isWritable() && other.isValid() && other.device() != data.device())
+            return candidate;
+    }
+    return QString();
+}
+
+SysParams storedParams()
+{
+    loadSysParams();
+    return g_SysParams;
+}
+
+} // namespace
+
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+class TstSettings : public QObject
+{
+    Q_OBJECT
+    TestProfile m_profile;
+    QString m_sameDisk;
+
+    static void clickOk(SysParamDialog &d)
+    {
+        d.findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(startApp().ok);
+        m_sameDisk = m_profile.root() + "/backup/";
+        QDir().mkpath(m_sameDisk);
+    }
+    void init()
+    {
+        g_SysParams = SysParams();
+        g_SysParams.autoBackupDbPath = g_App.defaultBackupPath();
+        saveSysParams();
+    }
+
+    // Every control loads its parameter and saves it back (numbers beyond a spin box's default
+    // 0-99 included).
+    void controlsRoundTrip()
+    {
+        const QStringList families = QFontDatabase().families();
+        QVERIFY(families.size() >= 2);
+        SysParams p;
+        p.autoSaveBook = false;
+        p.saveBookInterval = 3600;
+        p.autoBackupDb = false;
+        p.autoBackupDbPath = m_sameDisk;
+        p.autoShrinkDb = true;
+        p.autoUpgrade = false;
+        VisibilityParams &v = p.visibilityParams;
+        v.skinName = "Coral";
+        v.autoHideMaterialList = true;
+        v.autoHideMaterialDetail = true;
+        v.autoSaveLayout = false;
+        v.bookSortByModified = true;
+        v.uiFontName = QFontInfo(QFont(families.last())).family();
+        v.uiFontSize = 14;
+        EditorParams &e = p.editorParams;
+        e.smartSentenceWord = false;
+        e.smartSentenceWordIncMaterial = false;
+        e.smartSentenceWordIncMemo = false;
+        e.alertOnWordCount = false;
+        e.alertOnWordCountList = "100\n200";
+        e.smartSentenceWordDelay = 2500;
+        e.smartSentenceWordPageCount = 150;
+        e.smartSentenceWordIgnoreChars = "，。";
+        e.defaultFontName = QFontInfo(QFont(families.first())).family();
+        e.defaultFontSize = 20;
+        e.checkSensitiveWordsOnRead = true;
+        e.sensitiveWords = "甲\n乙";
+        p.cloudSyncParams.active = true;
+        p.cloudSyncParams.syncAtStartUp = true;
+        p.cloudSyncParams.syncAtThread = true;
+        g_SysParams = p;
+
+        SysParamDialog d;
+        QCOMPARE(d.findChild<QTabWidget *>("tabWidget")->currentIndex(), 0);
+        QCOMPARE(d.findChild<QComboBox *>("comboBoxSkinName")->currentText(), QString("珊瑚色"));
+        SysParams raw = SysParams();
+        d.saveControls(raw);
+        raw.loginParams = p.loginParams;
+        raw.visibilityParams.layoutInfo = p.visibilityParams.layoutInfo;
+        QCOMPARE(raw.visibilityParams, p.visibilityParams);
+        QCOMPARE(raw.editorParams, p.editorParams);
+        QCOMPARE(raw.cloudSyncParams, p.cloudSyncParams);
+        QVERIFY(raw == p);
+    }
+
+    // OK without an edit stores exactly what was there, also for values the controls cannot show.
+    void okWithoutChangesKeepsEverything_data()
+    {
+        QTest::addColumn<QString>("uiFont");
+        QTest::addColumn<QString>("editorFont");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("delay");
+        QTest::addColumn<QString>("alerts");
+        QTest::newRow("fresh") << QString() << QString("宋体") << 9 << 650 << EditorParams().alertOnWordCountList;
+        QTest::newRow("missing family") << QString("无此字体") << QString("无此字体") << 9 << 650 << QString("1");
+        QTest::newRow("odd size") << QString() << QString("宋体") << 13 << 650 << QString("1\r\n2");
+        QTest::newRow("out of range") << QString() << QString("宋体") << 9 << 50 << QString("1\r\n2");
+    }
+    void okWithoutChangesKeepsEverything()
+    {
+        QFETCH(QString, uiFont);
+        QFETCH(QString, editorFont);
+        QFETCH(int, size);
+        QFETCH(int, delay);
+        QFETCH(QString, alerts);
+        g_SysParams.visibilityParams.uiFontName = uiFont;
+        g_SysParams.visibilityParams.uiFontSize = size;
+        g_SysParams.editorParams.defaultFontName = editorFont;
+        g_SysParams.editorParams.defaultFontSize = size;
+        g_SysParams.editorParams.smartSentenceWordDelay = delay;
+        g_SysParams.editorParams.alertOnWordCountList = alerts;
+        g_SysParams.autoBackupDbPath = m_sameDisk;
+        saveSysParams();
+        const SysParams before = storedParams();
+
+        ScriptedPrompter prompts;
+        prompts.defaultAnswer = Ink::maYes;
+        SysParamDialog d;
+        QSignalSpy finished(&d, &QDialog::finished);
+        clickOk(d);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(prompts.questions(), QStringList{kSameDisk});
+        QVERIFY(g_SysParams == before);
+        QVERIFY(storedParams() == before);
+    }
+
+    // The checks of OK in order; a check that stops keeps the dialog and stores nothing.
+    void okChecks_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("autoBackup");
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<QStringList>("errors");
+        QTest::addColumn<QStringList>("questions");
+        QTest::addColumn<bool>("closed");
+        const QString same = QStringLiteral("<same>");
+        const QString other = QStringLiteral("<other>");
+        using L = QList<int>;
+        QTest::newRow("empty") << "" << true << L{} << QStringList{"自动备份路径不能为空！"} << QStringList{} << false;
+        QTest::newRow("missing") << "/no/such/folder/" << true << L{} << QStringList{"自动备份路径不存在！"}
+                                 << QStringList{} << false;
+        QTest::newRow("relative") << "backup/" << true << L{} << QStringList{"自动备份路径不存在！"}
+                                  << QStringList{} << false;
+        QTest::newRow("backup off, no") << other << false << L{Ink::maNo} << QStringList{}
+                                        << QStringList{kNoBackup} << false;
+        QTest::newRow("backup off, yes") << other << false << L{Ink::maYes} << QStringList{}
+                                         << QStringList{kNoBackup} << true;
+        QTest::newRow("same disk, no") << same << true << L{Ink::maNo} << QStringList{} << QStringList{kSameDisk}
+                                       << false;
+        QTest::newRow("same disk, yes") << same << true << L{Ink::maYes} << QStringList{} << QStringList{kSameDisk}
+                                        << true;
+        QTest::newRow("off and same disk") << same << false << L{Ink::maYes, Ink::maYes} << QStringList{}
+                                           << QStringList{kNoBackup, kSameDisk} << true;
+        QTest::newRow("other disk") << other << true << L{} << QStringList{} << QStringList{} << true;
+    }
+    void okChecks()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, autoBackup);
+        QFETCH(QList<int>, answers);
+        QFETCH(QStringList, errors);
+        QFETCH(QStringList, questions);
+        QFETCH(bool, closed);
+        if (path == "<same>")
+            path = m_sameDisk;
+        if (path == "<other>") {
+            path = otherFileSystemFolder();
+            if (path.isEmpty())
+                QSKIP("no folder on another file system");
+        }
+        const SysParams before = storedParams();
+        ScriptedPrompter prompts;
+        prompts.answers = answers;
+        SysParamDialog d;
+        d.findChild<QLineEdit *>("lineEditAutoBackupDbPath")->setText(path);
+        d.findChild<QCheckBox *>("checkBoxAutoBackupDb")->setChecked(autoBackup);
+        d.findChild<QCheckBox *>("checkBoxAutoShrinkDb")->setChecked(true);
+        QSignalSpy finished(&d, &QDialog::finished);
+        clickOk(d);
+        QCOMPARE(prompts.errors(), errors);
+        QCOMPARE(prompts.questions(), questions);
+        QCOMPARE(finished.count(), closed ? 1 : 0);
+        const SysParams after = storedParams();
+        if (closed) {
+            QCOMPARE(after.autoBackupDbPath, path);
+            QCOMPARE(after.autoBackupDb, autoBackup);
+            QVERIFY(after.autoShrinkDb);
+        } else {
+            QVERIFY(after == before);
+            // The edits are still there.
+            QCOMPARE(d.findChild<QLineEdit *>("lineEditAutoBackupDbPath")->text(), path);
+            QVERIFY(d.findChild<QCheckBox *>("checkBoxAutoShrinkDb")->isChecked());
+        }
+    }
+
+    // Cancel asks even without an edit; No keeps the edits, Yes stores nothing. The frame's close
+    // button goes through the same question and ends the framed wait.
+    void cancel_data()
+    {
+        QTest::addColumn<bool>("throughFrame");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("button, no") << false << int(Ink::maNo);
+        QTest::newRow("button, yes") << false << int(Ink::maYes);
+        QTest::newRow("frame close, yes") << true << int(Ink::maYes);
+    }
+    void cancel()
+    {
+        QFETCH(bool, throughFrame);
+        QFETCH(int, answer);
+        const SysParams before = storedParams();
+        ScriptedPrompter prompts;
+        prompts.answers = {answer};
+        SysParamDialog d;
+        auto *shrink = d.findChild<QCheckBox *>("checkBoxAutoShrinkDb");
+        shrink->setChecked(true);
+        QSignalSpy finished(&d, &QDialog::finished);
+        if (throughFrame) {
+            prompts.passFramesOn();
+            QPointer<FramelessWindow> frame;
+            QTimer::singleShot(0, &d, [&] {
+                frame = FramelessWindow::frameOf(&d);
+                if (frame)
+                    frame->close();
+            });
+            const int result = g_App.showFramed(&d, Ink::foModal | Ink::foParentMain);
+            QCOMPARE(result, int(QDialog::Rejected));
+            QVERIFY(!frame); // deleted once the wait ended
+        } else {
+            d.findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Cancel)->click();
+        }
+        QCOMPARE(prompts.questions(), QStringList{"确定取消吗？"});
+        QCOMPARE(finished.count(), answer == Ink::maYes ? 1 : 0);
+        QCOMPARE(shrink->isChecked(), true);
+        QVERIFY(storedParams() == before);
+    }
+
+    void cloudSwitchesTheSyncOptions()
+    {
+        CloudSyncParams &c = g_SysParams.cloudSyncParams;
+        c.active = c.syncAtStartUp = c.syncAtExit = c.syncAtThread = true;
+        SysParamDialog d;
+        auto *active = d.findChild<QCheckBox *>("checkBoxCloudActive");
+        const QList<QCheckBox *> boxes = {d.findChild<QCheckBox *>("checkBoxCloudSyncAtStartUp"),
+                                          d.findChild<QCheckBox *>("checkBoxCloudSyncAtExit"),
+                                          d.findChild<QCheckBox *>("checkBoxCloudSyncAtThread")};
+        for (bool on : {false, true}) {
+            active->setChecked(on);
+            for (QCheckBox *box : boxes) {
+                QCOMPARE(box->isEnabled(), on);
+                QVERIFY(!box->isChecked());
+            }
+        }
+    }
+
+    // A click into the path opens the folder choice; typing still works.
+    void backupPathChooser()
+    {
+        ScriptedPrompter prompts;
+        prompts.directories = QStringList{m_sameDisk};
+        SysParamDialog d;
+        auto *edit = d.findChild<QLineEdit *>("lineEditAutoBackupDbPath");
+        QTest::mouseClick(edit, Qt::LeftButton);
+        QCOMPARE(prompts.chosenCaptions, QStringList{"选择路径"});
+        QCOMPARE(edit->text(), m_sameDisk);
+        edit->setFocus();
+        edit->end(false);
+        QTest::keyClicks(edit, "x");
+        QCOMPARE(edit->text(), m_sameDisk + "x");
+    }
+
+    void aboutOpensLogFolderAndSite()
+    {
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler("file", &catcher, "open");
+        QDesktopServices::setUrlHandler("http", &catcher, "open");
+        QDesktopServices::setUrlHandler("https", &catcher, "open");
+        AboutDialog d;
+        d.findChild<QPushButton *>("pushButtonOpenLog")->click();
+        d.findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Help)->click();
+        QDesktopServices::unsetUrlHandler("file");
+        QDesktopServices::unsetUrlHandler("http");
+        QDesktopServices::unsetUrlHandler("https");
+        QCOMPARE(catcher.urls.value(0), QUrl::fromLocalFile(g_App.logPath()));
+        QCOMPARE(catcher.urls.value(0).toLocalFile(), g_App.logPath());
+        QCOMPARE(catcher.urls.value(1), QUrl(Ink::serviceBaseUrl()));
+        QCOMPARE(d.findChild<QLabel *>("labelTitle")->text(), g_App.title());
+    }
+};
+
+QTEST_MAIN(TstSettings)
+#include "tst_settings.moc"
