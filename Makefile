@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test bench run service clean
+.PHONY: all deps configure build test bench run service install package clean
 
 all: build
 
@@ -29,6 +29,13 @@ run: build
 
 service: deps
 	@scripts/service
+
+# PREFIX defaults to /usr/local; the package installs under /usr.
+install: build
+	@cmake --install $(BUILD_DIR) $(if $(PREFIX),--prefix $(PREFIX))
+
+package: build
+	@cmake --build $(BUILD_DIR) --target package
 
 clean:
 	rm -rf $(BUILD_DIR)

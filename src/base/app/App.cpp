@@ -54,7 +54,12 @@ QString App::librarySourcePath() const
 {
     if (!m_librarySourcePath.isEmpty())
         return m_librarySourcePath;
-    return QDir::fromNativeSeparators(m_appPath) + QStringLiteral("libraries/");
+    // Beside the program in the build folder; under share/inkboat/ of an installed tree.
+    const QString appPath = QDir::fromNativeSeparators(m_appPath);
+    const QString beside = appPath + QStringLiteral("libraries/");
+    if (QFileInfo::exists(beside))
+        return beside;
+    return QDir::cleanPath(appPath + QStringLiteral("../share/inkboat/libraries")) + QLatin1Char('/');
 }
 
 void App::progress(const QString &text)
@@ -106,6 +111,11 @@ void App::initPaths()
     m_logPath = m_appDataPath + QStringLiteral("log") + sep;
     m_tmpPath = m_appDataPath + QStringLiteral("temp") + sep;
     m_sqlDriversPath = m_appPath + QStringLiteral("sqldrivers") + sep;
+    // An installed program keeps its driver under lib/inkboat/, away from bin/.
+    const QString installedDrivers =
+        QDir::toNativeSeparators(QDir::cleanPath(m_appPath + QStringLiteral("../lib/inkboat/sqldrivers"))) + sep;
+    if (!QFileInfo::exists(m_sqlDriversPath) && QFileInfo::exists(installedDrivers))
+        m_sqlDriversPath = installedDrivers;
     m_defaultBackupPath = m_appDataPath + QStringLiteral("backup") + sep;
 }
 
@@ -267,13 +277,14 @@ bool App::init()
     qDebug().noquote() << "Guid:" << newGuid();
     qDebug().noquote() << "g_SysParams.autoBackupDbPath:" << g_SysParams.autoBackupDbPath;
 
-    // Only the owner may enter the data folder; the SQL driver is looked up beside the program.
+    // Only the owner may enter the data folder.
     progress(QStringLiteral("应用初始化开始..."));
     QDir dir;
     for (const QString &path : {m_appDataPath, m_logPath, m_tmpPath, m_defaultBackupPath})
         dir.mkpath(path);
     QFile::setPermissions(m_appDataPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QCoreApplication::addLibraryPath(m_sqlDriversPath);
+    // Qt looks for drivers in the sqldrivers/ folder of each library path.
+    QCoreApplication::addLibraryPath(QDir::cleanPath(m_sqlDriversPath + QStringLiteral("..")));
 
     // The files are held exclusively while we run; a second instance stops here, touching nothing.
     QString lockFailure;

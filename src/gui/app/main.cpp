@@ -65,6 +65,8 @@ int main(int argc, char *argv[])
 
     // The application object guards every event against exceptions.
     Application app(argc, argv);
+    // Lets Wayland compositors and task bars match the window to inkboat.desktop and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("inkboat"));
     App::installQuitSignalHandlers();
     GuiPrompter::install();
     // Qt's own dialogs (colours, files, standard buttons) in Chinese like the rest of the program.

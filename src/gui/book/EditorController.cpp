@@ -34,10 +34,10 @@ EditorController::EditorController(MyTextEdit *editor, QToolBar *styleToolBar, c
     m_actions.alignCenter->setIcon(alignIcon(Qt::AlignHCenter));
     m_actions.alignRight->setIcon(alignIcon(Qt::AlignRight));
     m_actions.alignJustify->setIcon(alignIcon(Qt::AlignJustify));
-    m_actions.cut->setIcon(glyphIcon(QStringLiteral("剪"), f));
-    m_actions.copy->setIcon(glyphIcon(QStringLiteral("复"), f));
-    m_actions.paste->setIcon(glyphIcon(QStringLiteral("贴"), f));
-    m_actions.selectAll->setIcon(glyphIcon(QStringLiteral("全"), f));
+    m_actions.cut->setIcon(QIcon(QStringLiteral(":/res/icons/cut01.png")));
+    m_actions.copy->setIcon(QIcon(QStringLiteral(":/res/icons/copy01.png")));
+    m_actions.paste->setIcon(QIcon(QStringLiteral(":/res/icons/paste01.png")));
+    m_actions.selectAll->setIcon(QIcon(QStringLiteral(":/res/icons/selectall01.png")));
     QStyle *st = dialogParent->style();
     m_actions.save->setIcon(st->standardIcon(QStyle::SP_DialogSaveButton));
     m_actions.undo->setIcon(st->standardIcon(QStyle::SP_ArrowBack));

@@ -273,12 +273,12 @@ void MainWindow::stopTimers()
 void MainWindow::prepareActions()
 {
     const QFont f = QApplication::font();
-    ui->actionEditFind->setIcon(glyphIcon(QStringLiteral("查"), f));
-    ui->actionEditReplace->setIcon(glyphIcon(QStringLiteral("替"), f));
-    ui->actionAlignAuto->setIcon(glyphIcon(QStringLiteral("排"), f));
-    ui->actionSensitiveWordsClear->setIcon(glyphIcon(QStringLiteral("清"), f));
-    ui->actionSysSync->setIcon(glyphIcon(QStringLiteral("同"), f));
-    ui->actionSysExit->setIcon(glyphIcon(QStringLiteral("退"), f));
+    ui->actionEditFind->setIcon(QIcon(QStringLiteral(":/res/icons/find01.png")));
+    ui->actionEditReplace->setIcon(QIcon(QStringLiteral(":/res/icons/replace01.png")));
+    ui->actionAlignAuto->setIcon(QIcon(QStringLiteral(":/res/icons/typeset01.png")));
+    ui->actionSensitiveWordsClear->setIcon(QIcon(QStringLiteral(":/res/icons/clearmark01.png")));
+    ui->actionSysSync->setIcon(QIcon(QStringLiteral(":/res/icons/sync01.png")));
+    ui->actionSysExit->setIcon(QIcon(QStringLiteral(":/res/icons/exit01.png")));
     QStyle *st = style();
     ui->actionViewBookPanel->setIcon(QIcon(QStringLiteral(":/res/icons/book03.png")));
     ui->actionViewMaterialPanel->setIcon(QIcon(QStringLiteral(":/res/icons/folder04.png")));
