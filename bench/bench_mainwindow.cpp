@@ -119,6 +119,8 @@ int main(int argc, char **argv)
     QString why;
     try {
         why = fillProfile();
+        // A returning author: the first-use tour was shown on an earlier start.
+        setSysParam(QStringLiteral("NoviceGuidance"), QStringLiteral("1"));
         g_SysParams.autoBackupDb = false;
         saveSysParams();
     } catch (const std::exception &e) {
