@@ -28,13 +28,13 @@
 
 namespace {
 
-struct ActionSpec {
+struct ActionEntry {
     const char *name;
     const char *text;
     const char *icon;
 };
 
-const ActionSpec kActions[] = {
+const ActionEntry kActions[] = {
     {"actionUserMaterialAddTreeNode", "增加用户素材根目录", ":/res/icons/addrootnode01.png"},
     {"actionUserMaterialAddTreeChildNode", "增加用户素材子目录", ":/res/icons/addchildnode01.png"},
     {"actionUserMaterialAddTreeSameLevelNode", "增加用户素材同层目录", ":/res/icons/addsamelevelnode01.png"},
@@ -72,11 +72,11 @@ UserMaterialManageDialog::UserMaterialManageDialog(QWidget *parent) : Dialog(par
     auto *toolLayout = new QHBoxLayout(m_widgetToolbar);
     toolLayout->setContentsMargins(0, 0, 0, 0);
     toolLayout->setSpacing(2);
-    for (const ActionSpec &spec : kActions) {
-        auto *action = new QAction(QString::fromUtf8(spec.text), this);
-        action->setObjectName(QLatin1String(spec.name));
-        if (spec.icon)
-            action->setIcon(QIcon(QLatin1String(spec.icon)));
+    for (const ActionEntry &entry : kActions) {
+        auto *action = new QAction(QString::fromUtf8(entry.text), this);
+        action->setObjectName(QLatin1String(entry.name));
+        if (entry.icon)
+            action->setIcon(QIcon(QLatin1String(entry.icon)));
         addAction(action);
         if (!onToolbar(action->objectName()))
             continue;
@@ -85,7 +85,7 @@ UserMaterialManageDialog::UserMaterialManageDialog(QWidget *parent) : Dialog(par
         button->setDefaultAction(action);
         // Icons alone (the text is the tool tip): with their texts beside them the row made the
         // dialog wider than a 1,280-pixel screen.
-        button->setToolButtonStyle(spec.icon ? Qt::ToolButtonIconOnly : Qt::ToolButtonTextOnly);
+        button->setToolButtonStyle(entry.icon ? Qt::ToolButtonIconOnly : Qt::ToolButtonTextOnly);
         button->setAutoRaise(true);
         toolLayout->addWidget(button);
     }
