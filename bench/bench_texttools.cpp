@@ -208,16 +208,7 @@ int main(int argc, char **argv)
     int i = 0, length = 0, paintsBefore = 0, linesBefore = 0;
     runs = timeRuns(
         300,
-        [&] {
-            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("字"));
-            QInputMethodEvent ime;
-            ime.setCommitString(QStringLiteral("春风"));
-            if (i % 2)
-                QApplication::sendEvent(editor, &ime);
-            else
-                QApplication::sendEvent(editor, &press);
-            QApplication::processEvents();
-        },
+        [&] { typeOneStep(editor, i); },
         [&] {
             QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("字"));
             QApplication::sendEvent(editor, &release);

@@ -3,6 +3,8 @@
 #include "app/App.h"
 
 #include <QCoreApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -373,4 +375,17 @@ void BenchPrompter::applyUiFont(const QString &family, int pointSize)
 {
     if (m_previous)
         m_previous->applyUiFont(family, pointSize);
+}
+
+void typeOneStep(QObject *editor, int step)
+{
+    if (step % 2) {
+        QInputMethodEvent ime;
+        ime.setCommitString(QStringLiteral("春风"));
+        QCoreApplication::sendEvent(editor, &ime);
+    } else {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("字"));
+        QCoreApplication::sendEvent(editor, &press);
+    }
+    QCoreApplication::processEvents();
 }

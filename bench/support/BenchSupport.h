@@ -142,3 +142,7 @@ QString profileDataPath(const QString &root);
 
 // Writes dirty pages out and asks the kernel to drop its page cache; false when not allowed.
 bool dropPageCache();
+
+// One step of typing into a text editor: a key press of "字" on even steps, an input-method
+// commit of "春风" on odd ones, then the events it posts (update requests: paint and flush).
+void typeOneStep(QObject *editor, int step);

@@ -214,21 +214,9 @@ namespace BookTransfer {
 
 void exportNode(const QString &startId, QString &folder)
 {
-    if (!g_App.chooseDirectory(QStringLiteral("请选择导出文件路径："), folder))
-        return;
     BookExport exporter;
-    exporter.setPath(folder);
     exporter.setStartId(startId);
-    try {
-        exporter.exportFiles();
-    } catch (const Exception &e) {
-        g_App.showError(e.message());
-        return;
-    }
-    g_App.showInfo(QStringLiteral("已完成导出到%1，一共导出%2个文件。").arg(exporter.path(), QString::number(exporter.count())));
-    const QString problems = exporter.problemsText();
-    if (!problems.isEmpty())
-        g_App.showError(problems);
+    exporter.exportToChosenFolder(folder);
 }
 
 bool importFolder(const QString &currentId, QString &folder, const ImportSteps &steps)
