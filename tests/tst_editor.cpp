@@ -184,6 +184,8 @@ private slots:
         QCOMPARE(scalar("SELECT WordCount1||'|'||Synced||'|'||ADate FROM L.BookLog WHERE BookID='C1'").toString(),
                  QString("%1|0|%2").arg(plain("C1").size()).arg(today));
         QCOMPARE(scalar("SELECT WordCount1 FROM L.BookLog WHERE BookID='C2'").toInt(), plain("C2").size());
+        // The statistics count Chinese characters and ASCII letters and digits, not punctuation.
+        QCOMPARE(scalar("SELECT WordCount2 FROM L.BookLog WHERE BookID='C1'").toInt(), 7);
     }
 
     void autosaveWhileSwitchingKeepsEachText()

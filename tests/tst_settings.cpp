@@ -86,6 +86,7 @@ private slots:
         p.autoBackupDbPath = m_sameDisk;
         p.autoShrinkDb = true;
         p.autoUpgrade = false;
+        p.dailyWordTarget = 2500;
         VisibilityParams &v = p.visibilityParams;
         v.skinName = "Coral";
         v.autoHideMaterialList = true;

@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "book/WritingStats.h"
 #include "storage/DataAccess.h"
 
 #include <QDateTime>
@@ -124,6 +125,8 @@ QString saveChapter(const QString &id, const QString &html, const QString &plain
     const QDateTime now = QDateTime::currentDateTime();
     const QString nowStr = now.toString(Ink::dateTimeMsFormat());
     const QString today = now.toString(Ink::dateFormat());
+    // WordCount1 stays the length in characters; WordCount2 holds the count the statistics use.
+    const int written = WritingStats::writtenCount(plainText);
     Transaction tx;
     QString flag;
     {
@@ -147,13 +150,13 @@ QString saveChapter(const QString &id, const QString &html, const QString &plain
                 logId = q->value(0).toString();
         }
         if (logId.isEmpty()) {
-            execPrepared(QStringLiteral("INSERT INTO L.BookLog(ID,BookID,ADate,WordCount1,Created,Updated,Synced) "
-                                        "VALUES(?,?,?,?,?,?,0)"),
-                         {newGuid(), id, today, plainText.size(), nowStr, nowStr});
+            execPrepared(QStringLiteral("INSERT INTO L.BookLog(ID,BookID,ADate,WordCount1,WordCount2,Created,Updated,"
+                                        "Synced) VALUES(?,?,?,?,?,?,?,0)"),
+                         {newGuid(), id, today, plainText.size(), written, nowStr, nowStr});
         } else {
             // A later count of the day must be uploaded again.
-            execPrepared(QStringLiteral("UPDATE L.BookLog SET WordCount1=?,Updated=?,Synced=0 WHERE ID=?"),
-                         {plainText.size(), nowStr, logId});
+            execPrepared(QStringLiteral("UPDATE L.BookLog SET WordCount1=?,WordCount2=?,Updated=?,Synced=0 WHERE ID=?"),
+                         {plainText.size(), written, nowStr, logId});
         }
         tx.commit();
     } catch (const Exception &e) {

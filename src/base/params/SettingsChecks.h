@@ -30,5 +30,6 @@ constexpr int kSmartDelayMin = 100;
 constexpr int kSmartDelayMax = 10000;
 constexpr int kSmartPageCountMin = 1;
 constexpr int kSmartPageCountMax = 200;
+constexpr int kDailyWordTargetMax = 1000000;
 
 } // namespace settings

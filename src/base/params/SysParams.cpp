@@ -4,6 +4,7 @@
 #include "app/Constants.h"
 #include "app/Exception.h"
 #include "log/Log.h"
+#include "params/SettingsChecks.h"
 #include "storage/DataAccess.h"
 #include "storage/JsonSerializer.h"
 
@@ -129,6 +130,7 @@ QString decipherPassword(const QString &hex, bool *ok)
 void clampSysParams(SysParams &p)
 {
     p.saveBookInterval = clamp(p.saveBookInterval, 10, 24 * 3600);
+    p.dailyWordTarget = clamp(p.dailyWordTarget, 0, settings::kDailyWordTargetMax);
     EditorParams &e = p.editorParams;
     e.defaultFontSize = clamp(e.defaultFontSize, 1, 400);
     e.insertLineCharCount = clamp(e.insertLineCharCount, 1, 1000);

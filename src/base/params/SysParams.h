@@ -170,6 +170,7 @@ class SysParams
     Q_PROPERTY(QString autoBackupDbPath MEMBER autoBackupDbPath)
     Q_PROPERTY(bool autoShrinkDb MEMBER autoShrinkDb)
     Q_PROPERTY(bool autoUpgrade MEMBER autoUpgrade)
+    Q_PROPERTY(int dailyWordTarget MEMBER dailyWordTarget)
 public:
     VisibilityParams visibilityParams;
     EditorParams editorParams;
@@ -181,11 +182,13 @@ public:
     QString autoBackupDbPath;
     bool autoShrinkDb = false;
     bool autoUpgrade = true;
+    // Words a day the author aims at, counted like the writing statistics; 0 = no target.
+    int dailyWordTarget = 0;
 };
 
 inline bool operator==(const SysParams &a, const SysParams &b)
 {
-    return a.visibilityParams == b.visibilityParams && a.editorParams == b.editorParams && a.loginParams == b.loginParams && a.cloudSyncParams == b.cloudSyncParams && a.autoSaveBook == b.autoSaveBook && a.saveBookInterval == b.saveBookInterval && a.autoBackupDb == b.autoBackupDb && a.autoBackupDbPath == b.autoBackupDbPath && a.autoShrinkDb == b.autoShrinkDb && a.autoUpgrade == b.autoUpgrade;
+    return a.visibilityParams == b.visibilityParams && a.editorParams == b.editorParams && a.loginParams == b.loginParams && a.cloudSyncParams == b.cloudSyncParams && a.autoSaveBook == b.autoSaveBook && a.saveBookInterval == b.saveBookInterval && a.autoBackupDb == b.autoBackupDb && a.autoBackupDbPath == b.autoBackupDbPath && a.autoShrinkDb == b.autoShrinkDb && a.autoUpgrade == b.autoUpgrade && a.dailyWordTarget == b.dailyWordTarget;
 }
 inline bool operator!=(const SysParams &a, const SysParams &b) { return !(a == b); }
 

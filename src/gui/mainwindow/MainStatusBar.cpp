@@ -33,12 +33,14 @@ MainStatusBar::MainStatusBar(QStatusBar *bar, BookController *book, MyTextEdit *
     m_labelLoginState = label(QStringLiteral("登录状态"), "labelLoginState");
     m_labelCursorPosition = label(QStringLiteral("光标位置"), "labelCursorPosition");
     m_labelStatistics = label(QStringLiteral("统计"), "labelStatistics");
+    m_labelDailyTarget = label(QString(), "labelDailyTarget");
     m_labelClock = label(QString(), "labelClock");
     m_labelWebsite = label(QStringLiteral("<a href=\"%1\">官网</a>").arg(Ink::serviceBaseUrl()), "labelWebsite");
     m_labelWebsite->setTextFormat(Qt::RichText);
     m_labelWebsite->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
     connect(m_labelWebsite, &QLabel::linkActivated, this, &MainStatusBar::websiteLinkActivated);
-    for (QLabel *l : {m_labelCursorPosition, m_labelStatistics, m_labelLoginState, m_labelClock, m_labelWebsite})
+    for (QLabel *l : {m_labelCursorPosition, m_labelStatistics, m_labelDailyTarget, m_labelLoginState, m_labelClock,
+                      m_labelWebsite})
         bar->addPermanentWidget(l);
     m_labelSaveState = new QLabel(bar);
     m_labelSaveState->setObjectName(QStringLiteral("labelSaveState"));

@@ -25,6 +25,8 @@ public:
     QLabel *saveStateLabel() const { return m_labelSaveState; }
     // Filled by the text tools on every change of the text.
     QLabel *statisticsLabel() const { return m_labelStatistics; }
+    // Today's words against the daily target; hidden while no target is set.
+    QLabel *dailyTargetLabel() const { return m_labelDailyTarget; }
 
     // Each second.
     void updateClock();
@@ -42,6 +44,7 @@ private:
     QLabel *m_labelLoginState = nullptr;
     QLabel *m_labelCursorPosition = nullptr;
     QLabel *m_labelStatistics = nullptr;
+    QLabel *m_labelDailyTarget = nullptr;
     QLabel *m_labelClock = nullptr;
     QLabel *m_labelWebsite = nullptr;
     QLabel *m_labelSaveState = nullptr;

@@ -26,6 +26,7 @@
 #include "frame/Toast.h"
 #include "mainwindow/LayoutStore.h"
 #include "mainwindow/MainStatusBar.h"
+#include "stats/WritingStatsController.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -149,6 +150,13 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         {ui->textEditor, ui->treeViewBook, m_book, statusBar(), m_status->statisticsLabel(), this}, this);
     m_textTools->setInsertHandler([this](const QString &text, bool atEnd) { insertEditorText(text, atEnd); });
     connect(m_status, &MainStatusBar::websiteLinkActivated, this, &MainWindow::labelWebsiteLinkActivated);
+    {
+        auto *stats = new WritingStatsController(m_book, ui->textEditor, m_status->dailyTargetLabel(), this);
+        stats->setObjectName(QStringLiteral("writingStats"));
+        QAction *action = ui->mnuAdv->addAction(QStringLiteral("写作统计"), stats, &WritingStatsController::showWindow);
+        action->setObjectName(QStringLiteral("actionAdvanceWritingStats"));
+        connect(m_timeTimer, &QTimer::timeout, stats, &WritingStatsController::followTarget);
+    }
     connectEditor();
     linkToolButtons();
     ui->frameSearchMaterial->hide();

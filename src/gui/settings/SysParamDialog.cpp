@@ -16,6 +16,8 @@ SysParamDialog::SysParamDialog(QWidget *parent) : QDialog(parent), ui(new Ui::Sy
         ui->comboBoxDefaultFontSize->addItem(QString::number(size));
     }
     ui->spinBoxSaveBookInterval->setRange(settings::kSaveBookIntervalMin, settings::kSaveBookIntervalMax);
+    ui->spinBoxDailyWordTarget->setRange(0, settings::kDailyWordTargetMax);
+    ui->spinBoxDailyWordTarget->setSpecialValueText(QStringLiteral("0（关闭）"));
     ui->spinBoxSmartSentenceWordDelay->setRange(settings::kSmartDelayMin, settings::kSmartDelayMax);
     ui->spinBoxSmartSentenceWordPageCount->setRange(settings::kSmartPageCountMin, settings::kSmartPageCountMax);
     ui->tabWidget->setCurrentIndex(0);
@@ -65,6 +67,7 @@ void SysParamDialog::loadControls()
     ui->lineEditAutoBackupDbPath->setText(p.autoBackupDbPath);
     ui->checkBoxAutoShrinkDb->setChecked(p.autoShrinkDb);
     ui->checkBoxAutoUpgrade->setChecked(p.autoUpgrade);
+    ui->spinBoxDailyWordTarget->setValue(p.dailyWordTarget);
 
     ui->comboBoxSkinName->setCurrentIndex(qMax(0, skinNames().indexOf(v.skinName)));
     ui->checkBoxAutoHideMaterialList->setChecked(v.autoHideMaterialList);
@@ -110,6 +113,7 @@ void SysParamDialog::saveControls(SysParams &p) const
     p.autoBackupDbPath = ui->lineEditAutoBackupDbPath->text();
     p.autoShrinkDb = ui->checkBoxAutoShrinkDb->isChecked();
     p.autoUpgrade = ui->checkBoxAutoUpgrade->isChecked();
+    p.dailyWordTarget = ui->spinBoxDailyWordTarget->value();
 
     v.skinName = skinNames().value(ui->comboBoxSkinName->currentIndex(), v.skinName);
     v.autoHideMaterialList = ui->checkBoxAutoHideMaterialList->isChecked();

@@ -1,0 +1,156 @@
+// Writing progress on screen: the statistics window over a crafted log, and the daily target in
+// the status bar while the author types and saves.
+#include "BookHost.h"
+#include "TestProfile.h"
+
+#include "book/WritingStats.h"
+#include "frame/Toast.h"
+#include "params/SysParams.h"
+#include "stats/WritingStatsController.h"
+#include "stats/WritingStatsWindow.h"
+
+#include <QBarSet>
+#include <QChart>
+#include <QLineSeries>
+#include <QStackedBarSeries>
+#include <QtTest>
+#include <QtWidgets>
+
+using namespace QtCharts;
+
+namespace {
+
+void logRow(const QString &chapter, const QDate &day, int written)
+{
+    execPrepared("INSERT INTO L.BookLog(ID,BookID,ADate,WordCount1,WordCount2) VALUES(?,?,?,?,?)",
+                 {newGuid(), chapter, day.toString(Qt::ISODate), written, written});
+}
+
+// Counts the widgets born under an object (the toasts shown over it), however long they live.
+class ChildCounter : public QObject
+{
+public:
+    int count = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::ChildAdded && static_cast<QChildEvent *>(event)->child()->isWidgetType())
+            ++count;
+        return false;
+    }
+};
+
+} // namespace
+
+class TestStats : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(startApp().ok); }
+    void init()
+    {
+        clearBookTables();
+        smallLibrary();
+        g_SysParams.dailyWordTarget = 0;
+    }
+
+    void windowShowsTheLastThirtyDays()
+    {
+        const QDate today = QDate::currentDate();
+        logRow("C1", today.addDays(-40), 500); // before the chart, in the heat map
+        logRow("C1", today.addDays(-29), 800);
+        logRow("C2", today.addDays(-29), 100);
+        logRow("C1", today.addDays(-3), 1200);
+        logRow("C1", today.addDays(-1), 1000); // shortened
+        logRow("C3", today, 2500);
+        ScriptedPrompter prompts;
+        WritingStatsWindow w;
+        w.showHistory(WritingStats::History::load(), today, 2000);
+
+        auto *bars = qobject_cast<QStackedBarSeries *>(w.chart()->series().value(0));
+        QVERIFY(bars);
+        QCOMPARE(bars->barSets().size(), 2);
+        QList<int> values;
+        for (int i = 0; i < bars->barSets()[0]->count(); ++i)
+            values << int(bars->barSets()[0]->at(i) + bars->barSets()[1]->at(i));
+        QList<int> expected;
+        for (int i = 0; i < WritingStatsWindow::kChartDays; ++i)
+            expected << 0;
+        expected[0] = 400;
+        expected[26] = 400;
+        expected[28] = -200;
+        expected[29] = 2500;
+        QCOMPARE(values, expected);
+        QCOMPARE(bars->barSets()[1]->at(28), -200.0); // a shortened day is drawn below the axis
+        auto *line = qobject_cast<QLineSeries *>(w.chart()->series().value(1));
+        QVERIFY(line && line->isVisible());
+        QCOMPARE(line->at(0).y(), 2000.0);
+
+        auto *day = w.findChild<QTableWidget *>("tableDay");
+        QCOMPARE(w.selectedDay(), today);
+        QCOMPARE(day->rowCount(), 1);
+        QCOMPARE(day->item(0, 0)->text(), QString("章三"));
+        QCOMPARE(day->item(0, 2)->text(), QString("2,500"));
+        auto *books = w.findChild<QTableWidget *>("tableBooks");
+        QCOMPARE(books->item(books->rowCount() - 1, 1)->text(), QString("3,600"));
+        QVERIFY(w.findChild<QLabel *>("labelSummary")->text().contains("今日目标 2,000 字已达成"));
+
+        clearBookTables();
+        w.reload();
+        QVERIFY(w.findChild<QLabel *>("labelNoHistory")->isVisible() || !w.isVisible());
+        QCOMPARE(w.findChild<QStackedWidget *>()->currentIndex(), 0);
+    }
+
+    void statusBarFollowsTypingAndSaving()
+    {
+        logRow("C1", QDate::currentDate().addDays(-1), WritingStats::writtenCount("章一"));
+        g_SysParams.dailyWordTarget = 10;
+        BookHost host;
+        QLabel label;
+        WritingStatsController stats(host.book, host.editor, &label, &host.window);
+        host.select("C1");
+        QCOMPARE(label.text(), QString("今日：0 / 10 字"));
+        host.type("一二三，abc");
+        // Counting waits for the next second: typing is never slowed by it.
+        QCOMPARE(label.text(), QString("今日：0 / 10 字"));
+        QTRY_COMPARE(label.text(), QString("今日：6 / 10 字"));
+        QVERIFY(host.book->saveArticle());
+        QCOMPARE(label.text(), QString("今日：6 / 10 字"));
+
+        ChildCounter toasts;
+        host.window.installEventFilter(&toasts);
+        host.type("四五六七");
+        QTRY_COMPARE(label.text(), QString("今日：10 / 10 字"));
+        QCOMPARE(toasts.count, 1);
+        QVERIFY(host.window.findChild<Toast *>()->text().contains("今日目标达成"));
+        QVERIFY(host.book->saveArticle());
+        host.type("八");
+        QTRY_COMPARE(label.text(), QString("今日：11 / 10 字"));
+        QCOMPARE(toasts.count, 1); // once a day
+
+        g_SysParams.dailyWordTarget = 0;
+        stats.followTarget();
+        QVERIFY(label.isHidden());
+    }
+
+    void oneWindow()
+    {
+        logRow("C1", QDate::currentDate(), 5);
+        BookHost host;
+        host.prompts.passFramesOn();
+        QLabel label;
+        WritingStatsController stats(host.book, host.editor, &label, &host.window);
+        stats.showWindow();
+        QPointer<WritingStatsWindow> first = stats.window();
+        QVERIFY(first);
+        stats.showWindow();
+        QCOMPARE(stats.window(), first.data());
+        first->window()->close();
+        QTRY_VERIFY(!first);
+    }
+
+private:
+    TestProfile m_profile;
+};
+
+QTEST_MAIN(TestStats)
+#include "tst_stats.moc"
