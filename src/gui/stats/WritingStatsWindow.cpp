@@ -307,6 +307,9 @@ QWidget *WritingStatsWindow::buildChart()
     m_axisY = new QValueAxis;
     m_axisY->setLabelFormat(QStringLiteral("%d"));
     m_axisY->setTitleText(QStringLiteral("字数"));
+    QFont labels = m_axisX->labelsFont();
+    labels.setPointSizeF(qMax(7.0, font().pointSizeF() - 1));
+    m_axisX->setLabelsFont(labels);
     m_chart->addAxis(m_axisX, Qt::AlignBottom);
     m_chart->addAxis(m_axisY, Qt::AlignLeft);
     for (QAbstractSeries *s : {static_cast<QAbstractSeries *>(m_bars), static_cast<QAbstractSeries *>(m_targetLine)}) {
@@ -438,7 +441,9 @@ void WritingStatsWindow::showChart(const QDate &today, int target)
     int high = target;
     for (int i = 0; i < values.size(); ++i) {
         const QDate day = today.addDays(i - (kChartDays - 1));
-        categories << (day == today ? QStringLiteral("今天") : QStringLiteral("%1/%2").arg(day.month()).arg(day.day()));
+        // A bar is too narrow for more than the day of the month (longer labels are cut to "…"):
+        // the title gives the months, the tooltips the dates.
+        categories << QString::number(day.day());
         gains << qMax(0, values.at(i));
         losses << qMin(0, values.at(i));
         low = qMin(low, values.at(i));
@@ -448,6 +453,12 @@ void WritingStatsWindow::showChart(const QDate &today, int target)
     m_loss->remove(0, m_loss->count());
     m_gain->append(gains);
     m_loss->append(losses);
+    const QDate first = today.addDays(1 - kChartDays);
+    m_chart->setTitle(QStringLiteral("最近 30 天每日字数（%1月%2日 — %3月%4日）")
+                          .arg(first.month())
+                          .arg(first.day())
+                          .arg(today.month())
+                          .arg(today.day()));
     m_axisX->clear();
     m_axisX->append(categories);
     m_axisY->setRange(low, high > 0 ? high * 1.1 : 10);
