@@ -126,6 +126,12 @@ private slots:
         host.type("八");
         QTRY_COMPARE(label.text(), QString("今日：11 / 10 字"));
         QCOMPARE(toasts.count, 1); // once a day
+        // Started again with the target met: the count shows, the toast does not come back.
+        QLabel again;
+        WritingStatsController restarted(host.book, host.editor, &again, &host.window);
+        restarted.refresh();
+        QCOMPARE(again.text(), QString("今日：10 / 10 字"));
+        QCOMPARE(toasts.count, 1);
 
         g_SysParams.dailyWordTarget = 0;
         stats.followTarget();

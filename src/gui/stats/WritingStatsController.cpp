@@ -35,6 +35,7 @@ WritingStatsController::WritingStatsController(BookController *book, MyTextEdit 
         if (m_window)
             m_window->reload();
     });
+    m_baseline = editorCount();
     m_label->hide();
 }
 
@@ -99,7 +100,10 @@ void WritingStatsController::showCount()
     const int today = todayCount();
     m_label->setText(QStringLiteral("今日：%1 / %2 字").arg(formatCount(today), formatCount(target)));
     m_label->show();
-    if (today >= target && m_toastDay != m_day) {
+    // Only a crossing seen here is news: a target met before the program started stays quiet.
+    if (today < target) {
+        m_belowDay = m_day;
+    } else if (m_toastDay != m_day && m_belowDay == m_day) {
         m_toastDay = m_day;
         Toast::showTip(QStringLiteral("今日目标达成：%1 字").arg(formatCount(today)), m_tipParent, 4000);
     }

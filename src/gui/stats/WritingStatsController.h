@@ -48,5 +48,6 @@ private:
     int m_saved = 0;    // today's growth of the saved chapters
     int m_baseline = 0; // the editor's count when its chapter was opened or last saved
     int m_shownTarget = -1;
+    QDate m_belowDay; // a count below the target was shown on that day
     QDate m_toastDay;
 };
