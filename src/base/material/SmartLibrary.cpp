@@ -95,7 +95,6 @@ namespace {
 struct Source {
     SmartLibraries::Kind kind;
     const char *sql; // %1: the last rowid read, %2: the most rows of a chunk
-    bool textSearched;
 };
 
 // The same rows and order as one statement per library, read a chunk at a time so that the
@@ -106,18 +105,16 @@ struct Source {
 const Source kSources[] = {
     {SmartLibraries::Sentence,
      "SELECT rowid,Category='Content',id,pid,title,plainText FROM S.SentenceTree WHERE rowid>%1 ORDER BY rowid "
-     "LIMIT %2",
-     true},
+     "LIMIT %2"},
     {SmartLibraries::Material,
-     "SELECT rowid,Category='Content',id,pid,title FROM M.MaterialTree WHERE rowid>%1 ORDER BY rowid LIMIT %2", false},
+     "SELECT rowid,Category='Content',id,pid,title FROM M.MaterialTree WHERE rowid>%1 ORDER BY rowid LIMIT %2"},
     {SmartLibraries::UserMaterial,
      "SELECT rowid,Category='Content' AND flag='A',id,pid,title,plainText FROM MemoTree WHERE rowid>%1 ORDER BY rowid "
-     "LIMIT %2",
-     false},
+     "LIMIT %2"},
 };
 
 // The material library's page cache, small while it is read through: the read would otherwise
-// fill the cache with every page of the file (hundreds of megabytes, most of the load's time)
+// fill the cache with every page of the file (hundreds of megabytes, much of the load's time)
 // that the keyword search may never need. The size the connection had comes back afterwards.
 class SmallMaterialCache
 {
@@ -179,10 +176,10 @@ std::shared_ptr<const SmartLibraries> SmartLibraries::load(const QSqlDatabase &d
                     if (q.value(1).toInt() == 1) {
                         const QString id = q.value(2).toString(), pid = q.value(3).toString();
                         const QString title = q.value(4).toString();
-                        if (source.kind == Material)
-                            table.append({title}, {id, pid});
-                        else if (source.textSearched)
+                        if (source.kind == Sentence)
                             table.append({title, q.value(5).toString()}, {id, pid});
+                        else if (source.kind == Material)
+                            table.append({title}, {id, pid});
                         else
                             table.append({title}, {id, pid, q.value(5).toString()});
                     }
