@@ -64,7 +64,7 @@ LibrariesPtr sentences(int n)
     for (int i = 0; i < n; ++i)
         libs->table(SmartLibraries::Sentence).append({QStringLiteral("句%1").arg(i), QStringLiteral("文%1").arg(i)},
                                                      {QStringLiteral("S%1").arg(i), u"P"});
-    libs->table(SmartLibraries::Material).append({QStringLiteral("素材标题")}, {QStringLiteral("M1"), QStringLiteral("P"), QStringLiteral("素材正文")});
+    libs->table(SmartLibraries::Material).append({QStringLiteral("素材标题")}, {QStringLiteral("M1"), QStringLiteral("P")});
     return libs;
 }
 
@@ -292,9 +292,18 @@ private slots:
             loaded << users.field(i, 0);
         QCOMPARE(loaded, expected);
 
+        // The material library's page cache, shrunk for the read, is given back its size, also
+        // when the read is stopped inside that library.
+        auto materialCache = [] {
+            QueryPtr q = openQuery("PRAGMA M.cache_size");
+            return q->next() ? q->value(0).toInt() : 0;
+        };
+        const int cache = materialCache();
+        QVERIFY(cache > 1000);
         int asked = 0;
-        QVERIFY(!SmartLibraries::load(g_App.db, [&asked] { return ++asked > 2; }));
-        QCOMPARE(asked, 3);
+        QVERIFY(!SmartLibraries::load(g_App.db, [&asked] { return ++asked > 3; }));
+        QCOMPARE(asked, 4);
+        QCOMPARE(materialCache(), cache);
     }
 
     // The gate with a clock of the test's own: one search per pair, only after the delay; an
@@ -473,15 +482,17 @@ private slots:
         QVERIFY(getSysParam(QStringLiteral("SysParams")).contains(QLatin1String("\"smartSentenceWord\": false")));
     }
 
+    // A material's text is fetched from its library when its page is shown.
     void insertsTitleOrContent_data()
     {
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("title");
         QTest::addColumn<QString>("inserted");
-        QTest::newRow("sentence title") << int(SmartLibraries::Sentence) << true << "文0";
-        QTest::newRow("sentence content") << int(SmartLibraries::Sentence) << false << "文0";
-        QTest::newRow("material title") << int(SmartLibraries::Material) << true << "素材标题";
-        QTest::newRow("material content") << int(SmartLibraries::Material) << false << "素材正文";
+        QTest::newRow("sentence title") << int(SmartLibraries::Sentence) << true << "春风又绿江南岸";
+        QTest::newRow("sentence content") << int(SmartLibraries::Sentence) << false << "春风又绿江南岸";
+        QTest::newRow("material title") << int(SmartLibraries::Material) << true << "春风十里";
+        QTest::newRow("material content") << int(SmartLibraries::Material) << false << "桃花 inside";
+        QTest::newRow("user material content") << int(SmartLibraries::UserMaterial) << false << "用户正文 it's";
     }
 
     void insertsTitleOrContent()
@@ -491,9 +502,12 @@ private slots:
         QFETCH(QString, inserted);
         Panel p;
         SmartResult r;
-        r.libraries = sentences(1);
-        r.rows << SmartLibraries::ref(SmartLibraries::Kind(kind), 0);
-        p.search->searchStringFinish("1", "素", r);
+        r.libraries = SmartLibraries::load(g_App.db, {});
+        for (quint32 row : r.libraries->filter(QStringLiteral("春风"), true, true))
+            if (SmartLibraries::kindOf(row) == kind)
+                r.rows << row;
+        QCOMPARE(r.size(), 1);
+        p.search->searchStringFinish("1", "春风", r);
         QVERIFY(!p.frame->isHidden());
         title ? p.search->insertTitle() : p.search->insertContent();
         QCOMPARE(p.editor->toPlainText(), inserted);

@@ -2,8 +2,11 @@
 
 #include "app/Exception.h"
 #include "book/TreeNodeInfo.h"
+#include "log/Log.h"
 #include "storage/DataAccess.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
@@ -91,24 +94,55 @@ namespace {
 
 struct Source {
     SmartLibraries::Kind kind;
-    const char *sql; // %1: the last rowid read
-    bool textSearched;
+    const char *sql; // %1: the last rowid read, %2: the most rows of a chunk
 };
 
 // The same rows and order as one statement per library, read a chunk at a time so that the
-// connection lock is never held for long.
+// connection lock is never held for long. Column 1 tells whether the row is a live content row.
 // Every row is read in rowid order and the wanted ones kept here: a condition on Category
-// would let the planner walk the (Category, pID) index and sort each chunk.
+// would let the planner walk the (Category, pID) index and sort each chunk. Material texts are
+// left in the file: they are not searched, and reading them was a good part of the load.
 const Source kSources[] = {
     {SmartLibraries::Sentence,
-     "SELECT rowid,id,pid,title,plainText,Category,'A' FROM S.SentenceTree WHERE rowid>%1 ORDER BY rowid LIMIT %2",
-     true},
+     "SELECT rowid,Category='Content',id,pid,title,plainText FROM S.SentenceTree WHERE rowid>%1 ORDER BY rowid "
+     "LIMIT %2"},
     {SmartLibraries::Material,
-     "SELECT rowid,id,pid,title,plainText,Category,'A' FROM M.MaterialTree WHERE rowid>%1 ORDER BY rowid LIMIT %2",
-     false},
+     "SELECT rowid,Category='Content',id,pid,title FROM M.MaterialTree WHERE rowid>%1 ORDER BY rowid LIMIT %2"},
     {SmartLibraries::UserMaterial,
-     "SELECT rowid,id,pid,title,plainText,Category,flag FROM MemoTree WHERE rowid>%1 ORDER BY rowid LIMIT %2",
-     false},
+     "SELECT rowid,Category='Content' AND flag='A',id,pid,title,plainText FROM MemoTree WHERE rowid>%1 ORDER BY rowid "
+     "LIMIT %2"},
+};
+
+// The material library's page cache, small while it is read through: the read would otherwise
+// fill the cache with every page of the file (hundreds of megabytes, much of the load's time)
+// that the keyword search may never need. The size the connection had comes back afterwards.
+class SmallMaterialCache
+{
+public:
+    static constexpr int kPages = 1000;
+    explicit SmallMaterialCache(const QSqlDatabase &db) : m_db(db)
+    {
+        LockedQuery q(m_db);
+        if (q.exec(QStringLiteral("PRAGMA M.cache_size")) && q.next())
+            m_pages = q.value(0).toLongLong();
+        if (m_pages > kPages || m_pages < -kPages * 4)
+            q.exec(QStringLiteral("PRAGMA M.cache_size=%1").arg(kPages));
+        else
+            m_pages = 0;
+    }
+    ~SmallMaterialCache()
+    {
+        if (m_pages != 0) {
+            LockedQuery q(m_db);
+            q.exec(QStringLiteral("PRAGMA M.cache_size=%1").arg(m_pages));
+        }
+    }
+    SmallMaterialCache(const SmallMaterialCache &) = delete;
+    SmallMaterialCache &operator=(const SmallMaterialCache &) = delete;
+
+private:
+    QSqlDatabase m_db;
+    qint64 m_pages = 0;
 };
 
 } // namespace
@@ -119,39 +153,55 @@ std::shared_ptr<const SmartLibraries> SmartLibraries::load(const QSqlDatabase &d
     auto libraries = std::make_shared<SmartLibraries>();
     for (const Source &source : kSources) {
         LibraryTable &table = libraries->m_tables[source.kind];
+        std::unique_ptr<SmallMaterialCache> cache;
+        if (source.kind == Material)
+            cache = std::make_unique<SmallMaterialCache>(db);
         qint64 last = -1;
         for (;;) {
             if (interrupted && interrupted())
                 return nullptr;
-            int rows = 0;
+            bool more = false;
             {
                 LockedQuery q(db);
+                QElapsedTimer held;
+                held.start();
                 q.setForwardOnly(true);
                 const QString sql = QString::fromLatin1(source.sql).arg(last).arg(kChunkRows);
                 if (!q.exec(sql))
                     throw Exception(QStringLiteral("读取智能搜索词库出错：%1").arg(q.lastError().text()),
                                     QStringLiteral("ERR_QUERY"));
+                int rows = 0;
                 while (q.next()) {
-                    ++rows;
                     last = q.value(0).toLongLong();
-                    if (q.value(5).toString() != QLatin1String("Content") || q.value(6).toString() != QLatin1String("A"))
-                        continue;
-                    const QString id = q.value(1).toString(), pid = q.value(2).toString();
-                    const QString title = q.value(3).toString(), text = q.value(4).toString();
-                    if (source.textSearched)
-                        table.append({title, text}, {id, pid});
-                    else
-                        table.append({title}, {id, pid, text});
+                    if (q.value(1).toInt() == 1) {
+                        const QString id = q.value(2).toString(), pid = q.value(3).toString();
+                        const QString title = q.value(4).toString();
+                        if (source.kind == Sentence)
+                            table.append({title, q.value(5).toString()}, {id, pid});
+                        else if (source.kind == Material)
+                            table.append({title}, {id, pid});
+                        else
+                            table.append({title}, {id, pid, q.value(5).toString()});
+                    }
+                    if (++rows == kChunkRows || (rows % 16 == 0 && held.elapsed() >= kChunkMs)) {
+                        more = true;
+                        break;
+                    }
                 }
             }
-            if (rows < kChunkRows)
+            // Asked again before the pause: a thread told to stop does not sleep first.
+            if (interrupted && interrupted())
+                return nullptr;
+            if (!more)
                 break;
             // The lock is not fair: without a pause this thread would take it straight back and
             // a statement of the GUI thread would wait for the whole read.
             QThread::usleep(500);
         }
-        table.squeeze();
     }
+    // Outside the chunks: the counting pass over a whole library would lengthen one of them.
+    for (LibraryTable &table : libraries->m_tables)
+        table.squeeze();
     return libraries;
 }
 
@@ -193,8 +243,33 @@ void SmartLibraries::readRecord(quint32 r, TreeNodeInfo &info) const
     } else {
         info.id = t.field(row, 1);
         info.pID = t.field(row, 2);
-        info.plainText = t.field(row, 3);
+        info.plainText = kind == UserMaterial ? t.field(row, 3) : QString();
     }
+}
+
+void SmartLibraries::readRecords(const QSqlDatabase &db, const quint32 *refs,
+                                 const QVector<TreeNodeInfo *> &records) const
+{
+    QHash<QString, TreeNodeInfo *> materials;
+    QStringList keys;
+    for (int i = 0; i < records.size(); ++i) {
+        readRecord(refs[i], *records.at(i));
+        if (kindOf(refs[i]) == Material) {
+            materials.insert(records.at(i)->id, records.at(i));
+            keys << quoteSql(records.at(i)->id);
+        }
+    }
+    if (keys.isEmpty())
+        return;
+    LockedQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT id,plainText FROM M.MaterialTree WHERE id IN (%1)").arg(keys.join(QLatin1Char(','))))) {
+        writeLog(QStringLiteral("err"), QStringLiteral("读取素材正文出错：%1").arg(q.lastError().text()));
+        return;
+    }
+    while (q.next())
+        if (TreeNodeInfo *info = materials.value(q.value(0).toString()))
+            info->plainText = q.value(1).toString();
 }
 
 } // namespace material

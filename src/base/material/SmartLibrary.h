@@ -44,16 +44,19 @@ private:
 };
 
 // The three libraries the suggestions filter, read once and never changed afterwards: a
-// finished result set refers to them by row.
+// finished result set refers to them by row. The texts of materials are not searched and not
+// held: a page fetches the ones it shows by key.
 class SmartLibraries
 {
 public:
     enum Kind { Sentence = 0, Material = 1, UserMaterial = 2 };
     static constexpr int kChunkRows = 2000;
+    // A chunk also ends after this long, so that slow rows never hold the lock for long.
+    static constexpr int kChunkMs = 8;
 
     // Reads the three libraries through db in rowid chunks, taking the connection lock for one
-    // chunk at a time. `interrupted` is asked between chunks; a true answer ends the read with
-    // null. Throws Exception on a failing statement.
+    // chunk at a time. `interrupted` is asked before and after every chunk; a true answer ends
+    // the read with null. Throws Exception on a failing statement.
     static std::shared_ptr<const SmartLibraries> load(const QSqlDatabase &db,
                                                        const std::function<bool()> &interrupted);
 
@@ -69,8 +72,11 @@ public:
     // Sentences by title or text, then materials and user materials by title under their
     // switches, each in database order.
     QVector<quint32> filter(const QString &key, bool includeMaterial, bool includeUserMaterial) const;
-    // The record of a row as the material list shows it.
+    // The record of a row as the material list shows it, a material's text left empty.
     void readRecord(quint32 ref, TreeNodeInfo &info) const;
+    // The records of rows, the texts of materials fetched from db by key in one statement. A
+    // failing fetch leaves them empty and goes to the "err" log.
+    void readRecords(const QSqlDatabase &db, const quint32 *refs, const QVector<TreeNodeInfo *> &records) const;
 
 private:
     LibraryTable m_tables[3];

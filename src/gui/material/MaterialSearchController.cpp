@@ -145,11 +145,13 @@ void MaterialSearchController::showSmartSearchPage(int page)
     QList<QStandardItem *> items;
     if (m_result.libraries) {
         const int first = m_page * size, last = qMin(first + size, m_result.size());
-        for (int i = first; i < last; ++i) {
-            TreeNodeInfo *info = m_pageRecords.add();
-            m_result.libraries->readRecord(m_result.rows.at(i), *info);
+        QVector<TreeNodeInfo *> records;
+        for (int i = first; i < last; ++i)
+            records << m_pageRecords.add();
+        if (!records.isEmpty())
+            m_result.libraries->readRecords(g_App.db, m_result.rows.constData() + first, records);
+        for (TreeNodeInfo *info : qAsConst(records))
             items << newMaterialItem(info);
-        }
     }
     if (!items.isEmpty())
         m_pageModel->invisibleRootItem()->appendRows(items);
