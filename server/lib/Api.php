@@ -243,8 +243,10 @@ final class Api
     {
         $sid = self::token();
         $now = time();
+        $db->lockUser($uid);   // two sign-ins at once still leave one active session
         $db->exec("UPDATE sessions SET state='replaced' WHERE uid=? AND state='active'", [$uid]);
-        $db->exec('DELETE FROM sessions WHERE last_seen<?', [$now - 30 * 86400]);
+        $db->housekeeping('sessions', fn (Db $d) => $d->exec('DELETE FROM sessions WHERE last_seen<?',
+            [$now - 30 * 86400]));
         $db->exec("INSERT INTO sessions(sid, uid, state, version, created, last_seen) VALUES(?, ?, 'active', ?, ?, ?)",
             [$sid, $uid, substr($version, 0, 32), $now, $now]);
         return $sid;
@@ -332,7 +334,7 @@ final class Api
         $tid = self::token();
         $now = time();
         $this->db()->write(function (Db $db) use ($user, $tid, $now) {
-            $db->exec('DELETE FROM web_tickets WHERE expires<?', [$now]);
+            $db->housekeeping('tickets', fn (Db $d) => $d->exec('DELETE FROM web_tickets WHERE expires<?', [$now]));
             $db->exec('INSERT INTO web_tickets(tid, uid, sid, expires, used) VALUES(?, ?, ?, ?, 0)',
                 [$tid, $user['uid'], $user['sid'], $now + Config::TICKET_LIFE]);
         });
@@ -359,6 +361,7 @@ final class Api
     {
         $user = $this->session();
         $this->db()->write(function (Db $db) use ($user) {
+            $db->lockUser($user['uid']);
             $last = (int)$db->value('SELECT MAX(id) FROM news');
             $db->exec('DELETE FROM news_marks WHERE uid=?', [$user['uid']]);
             $db->exec('INSERT INTO news_marks(uid, last_news_id) VALUES(?, ?)', [$user['uid'], $last]);
@@ -480,6 +483,7 @@ final class Api
         }
         $db->write(function (Db $db) use ($reqcode, $user, $items) {
             // The state may have changed since the first look (a commit or cancel in between).
+            $db->lockUser($user['uid']);
             $rc = Sync::reqcode($db, $reqcode, $user['uid'], 'push');
             Sync::requireOpen($rc);
             Sync::stage($db, $reqcode, $items);
@@ -501,6 +505,7 @@ final class Api
         $user = $this->session();
         $reqcode = $this->tokenParam('reqcode', 'REQCODE_UNKNOWN');
         $this->db()->write(function (Db $db) use ($reqcode, $user) {
+            $db->lockUser($user['uid']);
             $rc = Sync::reqcode($db, $reqcode, $user['uid'], null);
             // Only an open transfer is cancelled: a commit that went through is never undone.
             if ($rc['state'] === 'open') {

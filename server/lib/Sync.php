@@ -15,14 +15,16 @@ final class Sync
     /** Closes transfers idle for an hour and forgets long-closed ones. */
     public static function expire(Db $db): void
     {
-        $now = time();
-        $old = $now - Config::REQCODE_IDLE;
-        $db->exec("DELETE FROM pull_rows WHERE reqcode IN
-            (SELECT reqcode FROM reqcodes WHERE state='open' AND last_used<?)", [$old]);
-        $db->exec("DELETE FROM push_rows WHERE reqcode IN
-            (SELECT reqcode FROM reqcodes WHERE state='open' AND last_used<?)", [$old]);
-        $db->exec("UPDATE reqcodes SET state='expired' WHERE state='open' AND last_used<?", [$old]);
-        $db->exec("DELETE FROM reqcodes WHERE state<>'open' AND last_used<?", [$now - 7 * 86400]);
+        $db->housekeeping('expire', function (Db $db) {
+            $now = time();
+            $old = $now - Config::REQCODE_IDLE;
+            $db->exec("DELETE FROM pull_rows WHERE reqcode IN
+                (SELECT reqcode FROM reqcodes WHERE state='open' AND last_used<?)", [$old]);
+            $db->exec("DELETE FROM push_rows WHERE reqcode IN
+                (SELECT reqcode FROM reqcodes WHERE state='open' AND last_used<?)", [$old]);
+            $db->exec("UPDATE reqcodes SET state='expired' WHERE state='open' AND last_used<?", [$old]);
+            $db->exec("DELETE FROM reqcodes WHERE state<>'open' AND last_used<?", [$now - 7 * 86400]);
+        });
     }
 
     /** The transfer $reqcode of this user; another user's code looks like an unknown one. */
@@ -147,10 +149,12 @@ final class Sync
     /**
      * Applies a staged push, inside the caller's write transaction. Refused when the lowest
      * staged USN does not follow the user's current maximum: another client committed since
-     * this one last pulled, or it numbered its rows from a stale USN.
+     * this one last pulled, or it numbered its rows from a stale USN. The user's lock comes first,
+     * so a second commit of the same user (or of the same code) sees this one's outcome.
      */
     public static function commit(Db $db, string $reqcode, string $uid): void
     {
+        $user = $db->lockUser($uid);
         $rc = self::reqcode($db, $reqcode, $uid, 'push');
         if ($rc['state'] === 'committed') {
             return;   // a repeated commit (lost answer) changes nothing
@@ -160,7 +164,7 @@ final class Sync
             [$reqcode]);
         $n = (int)$st['n'];
         if ($n > 0) {
-            $max = (int)$db->value('SELECT max_usn FROM users WHERE uid=?', [$uid]);
+            $max = (int)($user['max_usn'] ?? 0);
             if ((int)$st['lo'] - 1 < $max) {
                 throw new ApiError('USN_CONFLICT', '云端数据已被其他客户端更新，请先同步下载后再上传！');
             }

@@ -127,9 +127,11 @@ final class Service
         return $this->login($name);
     }
 
+    /** The service's own store, as the service's variables name it. */
     public function db(): PDO
     {
-        return new PDO('sqlite:' . $this->dataDir . '/inkboat-service.sqlite', null, null,
+        $dsn = getenv('INKBOAT_SERVER_DSN') ?: 'sqlite:' . $this->dataDir . '/inkboat-service.sqlite';
+        return new PDO($dsn, getenv('INKBOAT_SERVER_DB_USER') ?: null, getenv('INKBOAT_SERVER_DB_PASSWORD') ?: null,
             [PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION, PDO::ATTR_TIMEOUT => 20]);
     }
 
