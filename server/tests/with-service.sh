@@ -16,8 +16,9 @@ export INKBOAT_SERVER_DATA="$data" INKBOAT_SERVICE_FAULTS_FILE="$data/faults.txt
 
 backend=${INKBOAT_TEST_BACKEND:-sqlite}
 if [ "$backend" != sqlite ]; then
-    # the tests want speed, not durability
-    STACK_PG_OPTIONS="-c fsync=off -c synchronous_commit=off -c full_page_writes=off" stack_postgres || exit 1
+    # the tests want speed, not durability (a benchmark sets STACK_PG_OPTIONS, even to nothing)
+    STACK_PG_OPTIONS=${STACK_PG_OPTIONS-"-c fsync=off -c synchronous_commit=off -c full_page_writes=off"} \
+        stack_postgres || exit 1
 fi
 
 started=""
