@@ -432,7 +432,7 @@ final class Api
         $rows = $db->all("SELECT $cols FROM pull_rows WHERE reqcode=? AND pos>=? AND pos<? ORDER BY pos",
             [$reqcode, $page * $size, ($page + 1) * $size]);
         Sync::touch($db, $rc);
-        return ['data' => array_map([Sync::class, 'toItem'], $rows)];
+        return ['data' => array_map(fn (array $r) => Sync::toItem($db, $r), $rows)];
     }
 
     private function finishPull(): array

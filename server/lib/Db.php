@@ -131,6 +131,24 @@ final class Db
         $fn($this);
     }
 
+    /**
+     * PostgreSQL text cannot hold NUL bytes (the driver would cut the value there): there such
+     * values, and any that start like an encoded one, are stored base64-encoded behind a mark.
+     */
+    private const ENCODED = "\x1Bb64:";
+
+    public function toStored(string $v): string
+    {
+        return $this->pgsql && (str_contains($v, "\0") || str_starts_with($v, self::ENCODED))
+            ? self::ENCODED . base64_encode($v) : $v;
+    }
+
+    public function fromStored(string $v): string
+    {
+        return $this->pgsql && str_starts_with($v, self::ENCODED)
+            ? (string)base64_decode(substr($v, strlen(self::ENCODED)), true) : $v;
+    }
+
     public function setting(string $name): ?string
     {
         $v = $this->value('SELECT value FROM ink_meta WHERE name=?', ["setting.$name"]);
@@ -162,7 +180,7 @@ final class Db
         try {
             $version = $this->schemaVersion();
             if ($version === null) {
-                foreach (self::schema() as $sql) {
+                foreach (self::schema($this->pgsql) as $sql) {
                     $this->pdo->exec($sql);
                 }
                 $this->exec("INSERT INTO ink_meta(name, value) VALUES('schema', ?)", [self::SCHEMA_VERSION]);
@@ -206,14 +224,19 @@ final class Db
     ];
 
     /** @return string[] */
-    private static function schema(): array
+    private static function schema(bool $pgsql): array
     {
+        // On PostgreSQL the short texts of a row are TEXT: an encoded value (see toStored) is
+        // longer than the limit the service checks on the way in.
         $row = 'datatype VARCHAR(16) NOT NULL, tid VARCHAR(64) NOT NULL, ptid VARCHAR(64) NOT NULL,
             nodetype INTEGER NOT NULL, level INTEGER NOT NULL, sort DOUBLE PRECISION NOT NULL,
             title TEXT NOT NULL, category TEXT NOT NULL, rtf TEXT NOT NULL, html TEXT NOT NULL,
             plaintext TEXT NOT NULL, attribute1 TEXT NOT NULL, attribute2 TEXT NOT NULL,
             attribute3 TEXT NOT NULL, create_time VARCHAR(64) NOT NULL, update_time VARCHAR(64) NOT NULL,
             origtid VARCHAR(64) NOT NULL, usn INTEGER NOT NULL, flag VARCHAR(8) NOT NULL';
+        if ($pgsql) {
+            $row = preg_replace('/VARCHAR\(\d+\)/', 'TEXT', $row);
+        }
         return [
             'CREATE TABLE IF NOT EXISTS ink_meta (name VARCHAR(64) NOT NULL PRIMARY KEY, value TEXT)',
             'CREATE TABLE IF NOT EXISTS users (uid VARCHAR(32) NOT NULL PRIMARY KEY,

@@ -64,14 +64,14 @@ final class Sync
     }
 
     /** A stored row as the client's BookItem, with the record's JSON types. */
-    public static function toItem(array $r): array
+    public static function toItem(Db $db, array $r): array
     {
         $item = [];
         foreach (Db::ROW_COLUMNS as $c) {
             $item[$c] = match ($c) {
                 'nodetype', 'level', 'usn' => (int)$r[$c],
                 'sort' => (float)$r[$c],
-                default => (string)$r[$c],
+                default => $db->fromStored((string)$r[$c]),
             };
         }
         return $item;
@@ -138,6 +138,9 @@ final class Sync
         $del = $db->pdo->prepare('DELETE FROM push_rows WHERE reqcode=? AND datatype=? AND tid=?');
         $ins = $db->pdo->prepare("INSERT INTO push_rows(reqcode, $cols) VALUES($marks)");
         foreach ($items as $item) {
+            foreach ($item as $c => $v) {
+                is_string($v) && $item[$c] = $db->toStored($v);
+            }
             $del->execute([$reqcode, $item['datatype'], $item['tid']]);
             $ins->execute(array_merge([$reqcode], array_values($item)));
         }

@@ -30,6 +30,8 @@ runTests([
         $items = rows(1, 20, 5);
         $items[3]['sort'] = 2.0;
         $items[4] = array_merge($items[4], ['title' => null, 'create_time' => null, 'rtf' => '{\rtf1 "中文" \par}']);
+        // NUL bytes and a text that looks like the store's own encoding of them come back unchanged
+        $items[5] = array_merge($items[5], ['title' => "a\0b", 'ptid' => str_repeat("\0", 64), 'html' => "\x1Bb64:YQ=="]);
         same(false, $svc->beginPush($a, 0)['shouldPull'], 'nothing to pull on an empty store');
         same('0', code($svc->push($a, 0, $items)), 'push in batches of 10');
 
