@@ -26,6 +26,12 @@ stack_init() {
     trap stack_stop EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
+    trap 'exit 129' HUP
+    trap 'exit 141' PIPE
+    # the folder goes too when this shell is killed outright (after the other guards are done)
+    [ -z "${STACK_KEEP:-}" ] && setsid bash -c 'while kill -0 "$0" 2>/dev/null; do sleep 1; done; sleep 12; rm -rf "$1"' \
+        "$$" "$STACK_DIR" >/dev/null 2>&1 </dev/null &
+    STACK_GUARDS+=("$!")
 }
 
 # Starts "$@" in a new session; its guard sends $STACK_STOP_SIGNAL (default TERM) to the session
@@ -35,12 +41,11 @@ stack_spawn() {
     shift 2
     setsid "$@" >>"$log" 2>&1 </dev/null &
     local pid=$!
-    STACK_PIDS+=("$pid:$sig")
     setsid bash -c 'while kill -0 "$0" 2>/dev/null; do sleep 1; done
         kill -"$2" -- -"$1" 2>/dev/null || exit 0
         for _ in $(seq 1 100); do kill -0 -- -"$1" 2>/dev/null || exit 0; sleep 0.1; done
         kill -KILL -- -"$1"' "$$" "$pid" "$sig" >/dev/null 2>&1 </dev/null &
-    STACK_GUARDS+=("$!")
+    STACK_PIDS+=("$pid:$sig:$!")
 }
 
 stack_wait_port() {
@@ -157,19 +162,20 @@ CONF
 
 # Stops the process started last (one that failed to come up).
 stack_stop_last() {
-    local n=$((${#STACK_PIDS[@]} - 1)) pid
+    local n=$((${#STACK_PIDS[@]} - 1)) pid guard
     pid=${STACK_PIDS[$n]%%:*}
+    guard=${STACK_PIDS[$n]##*:}
+    kill "$guard" 2>/dev/null
+    wait "$guard" 2>/dev/null
     kill -KILL -- "-$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
-    kill "${STACK_GUARDS[$n]}" 2>/dev/null
-    wait "${STACK_GUARDS[$n]}" 2>/dev/null
-    unset "STACK_PIDS[$n]" "STACK_GUARDS[$n]"
+    STACK_PIDS=("${STACK_PIDS[@]:0:$n}")
 }
 
 # Stops everything in reverse order and removes the folder; waits until the processes are gone.
 stack_stop() {
-    local i entry pid sig
-    trap - EXIT INT TERM
+    local i entry pid sig guard
+    trap - EXIT INT TERM HUP PIPE
     for pid in "${STACK_GUARDS[@]}"; do
         kill "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
@@ -178,7 +184,11 @@ stack_stop() {
     for ((i = ${#STACK_PIDS[@]} - 1; i >= 0; i--)); do
         entry=${STACK_PIDS[$i]}
         pid=${entry%%:*}
-        sig=${entry##*:}
+        guard=${entry##*:}
+        sig=${entry#*:}
+        sig=${sig%%:*}
+        kill "$guard" 2>/dev/null
+        wait "$guard" 2>/dev/null
         kill -"$sig" -- "-$pid" 2>/dev/null
         for _ in $(seq 1 100); do
             kill -0 -- "-$pid" 2>/dev/null || break
