@@ -185,6 +185,20 @@ runTests([
         same(0, $svc->one("SELECT COUNT(*) FROM pull_rows WHERE reqcode='$pull'"), 'snapshot dropped');
     },
 
+    'an_older_store_is_upgraded_and_never_holds_a_usn_twice' => function (Service $svc) {
+        $s = seeded($svc, 2);
+        $pdo = $svc->db();
+        $pdo->exec('DROP INDEX sync_rows_unique_usn');
+        $pdo->exec("UPDATE ink_meta SET value='1' WHERE name='schema'");
+        same(2, $svc->beginPull($s, 0)['totalCount'], 'the first call on the older store');
+        same('2', $svc->one("SELECT value FROM ink_meta WHERE name='schema'"), 'schema version');
+        try {
+            $pdo->exec("UPDATE sync_rows SET usn=1 WHERE uid='{$s['uid']}' AND usn=2");
+            check(false, 'a USN stored twice');
+        } catch (PDOException) {
+        }
+    },
+
     'log_uploads_are_idempotent' => function (Service $svc) {
         $s = $svc->newUser('logs');
         $log = fn (string $action, string $day, int $count, string $hour, ?string $empty = '') => ['action' => $action,
