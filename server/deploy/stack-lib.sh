@@ -72,15 +72,21 @@ stack_postgres() {
     stack_as_owner "$bin/initdb" -D "$pg/data" -U postgres -E UTF8 --locale=C.UTF-8 \
         --auth-local=trust --auth-host=scram-sha-256 >"$STACK_DIR/initdb.log" 2>&1 \
         || { cat "$STACK_DIR/initdb.log" >&2; return 1; }
-    STACK_PG_PORT=$(stack_free_port)
-    # SIGINT is PostgreSQL's fast shutdown
-    # shellcheck disable=SC2086
-    stack_spawn "$STACK_DIR/postgres.log" INT "${STACK_OWNER[@]}" "$bin/postgres" -D "$pg/data" -p "$STACK_PG_PORT" \
-        -k "$pg" -c listen_addresses=127.0.0.1 -c max_connections=200 ${STACK_PG_OPTIONS:-}
-    for _ in $(seq 1 100); do
-        "$bin/pg_isready" -q -h "$pg" -p "$STACK_PG_PORT" && break
-        sleep 0.1
+    local ready=""
+    for _ in 1 2 3; do   # another run may take the free port first
+        STACK_PG_PORT=$(stack_free_port)
+        # SIGINT is PostgreSQL's fast shutdown
+        # shellcheck disable=SC2086
+        stack_spawn "$STACK_DIR/postgres.log" INT "${STACK_OWNER[@]}" "$bin/postgres" -D "$pg/data" -p "$STACK_PG_PORT" \
+            -k "$pg" -c listen_addresses=127.0.0.1 -c max_connections=200 ${STACK_PG_OPTIONS:-}
+        for _ in $(seq 1 150); do
+            "$bin/pg_isready" -q -h "$pg" -p "$STACK_PG_PORT" && ready=1 && break 2
+            kill -0 "${STACK_PIDS[-1]%%:*}" 2>/dev/null || break
+            sleep 0.1
+        done
+        stack_stop_last
     done
+    [ -n "$ready" ] || { echo "stack: PostgreSQL did not start" >&2; cat "$STACK_DIR/postgres.log" >&2; return 1; }
     STACK_PG_PASSWORD=$(php -r 'echo bin2hex(random_bytes(12));')
     psql -X -q -h "$pg" -p "$STACK_PG_PORT" -U postgres -d postgres -v password="$STACK_PG_PASSWORD" \
         -f "$STACK_DEPLOY/postgres-setup.sql" >>"$STACK_DIR/postgres.log" 2>&1 \
