@@ -165,7 +165,7 @@ final class Db
 
     private function ensureSchema(): void
     {
-        if ($this->schemaVersion() === self::SCHEMA_VERSION) {
+        if ($this->schemaVersion(false) === self::SCHEMA_VERSION) {
             return;
         }
         if ($this->sqlite) {
@@ -178,7 +178,7 @@ final class Db
             $this->pdo->exec('SELECT pg_advisory_xact_lock(' . crc32('inkboat.schema') . ')');
         }
         try {
-            $version = $this->schemaVersion();
+            $version = $this->schemaVersion(true);
             if ($version === null) {
                 foreach (self::schema($this->pgsql) as $sql) {
                     $this->pdo->exec($sql);
@@ -201,10 +201,10 @@ final class Db
         }
     }
 
-    private function schemaVersion(): ?string
+    private function schemaVersion(bool $inTransaction): ?string
     {
-        if ($this->pgsql) {
-            // a failed statement would abort the surrounding transaction, so ask the catalogue first
+        if ($this->pgsql && $inTransaction) {
+            // a failed statement would abort the transaction, so ask the catalogue first
             if ((int)$this->value("SELECT COUNT(*) FROM pg_tables WHERE schemaname=current_schema() AND tablename='ink_meta'") === 0) {
                 return null;
             }
