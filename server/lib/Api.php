@@ -232,7 +232,10 @@ final class Api
             throw new ApiError('-2', '登录已失效，请重新登录！');
         }
         if ($now - (int)$s['last_seen'] >= 60) {
-            $db->write(fn (Db $d) => $d->exec('UPDATE sessions SET last_seen=? WHERE sid=?', [$now, $sid]));
+            $db->write(function (Db $d) use ($now, $sid) {
+                $d->relaxedCommit();
+                $d->exec('UPDATE sessions SET last_seen=? WHERE sid=?', [$now, $sid]);
+            });
         }
         $user['sid'] = $sid;
         return $this->user = $user;
@@ -334,6 +337,7 @@ final class Api
         $tid = self::token();
         $now = time();
         $this->db()->write(function (Db $db) use ($user, $tid, $now) {
+            $db->relaxedCommit();
             $db->housekeeping('tickets', fn (Db $d) => $d->exec('DELETE FROM web_tickets WHERE expires<?', [$now]));
             $db->exec('INSERT INTO web_tickets(tid, uid, sid, expires, used) VALUES(?, ?, ?, ?, 0)',
                 [$tid, $user['uid'], $user['sid'], $now + Config::TICKET_LIFE]);

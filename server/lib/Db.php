@@ -132,6 +132,17 @@ final class Db
     }
 
     /**
+     * Inside write(): the transaction need not wait for its disk flush. For what a crash may lose
+     * without harm (sign-in tickets of the web site, last-seen times); never for synced data.
+     */
+    public function relaxedCommit(): void
+    {
+        if ($this->pgsql) {
+            $this->pdo->exec('SET LOCAL synchronous_commit TO OFF');
+        }
+    }
+
+    /**
      * PostgreSQL text cannot hold NUL bytes (the driver would cut the value there): there such
      * values, and any that start like an encoded one, are stored base64-encoded behind a mark.
      */
