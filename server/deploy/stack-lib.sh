@@ -110,8 +110,7 @@ stack_fpm() {
     STACK_PHP_LOG=$STACK_DIR/php-error.log
     local q='"'
     sed -e '/^user = /d' -e '/^group = /d' -e '/^listen\.owner/d' -e '/^listen\.group/d' \
-        -e "s|^listen = /run/php/inkboat-fpm.sock|listen = $STACK_FPM_SOCKET|" \
-        -e "s|^listen = /run/php/inkboat-fpm-bulk.sock|listen = $STACK_DIR/php-fpm-bulk.sock|" -e 's|^listen.mode = .*|listen.mode = 0666|' \
+        -e "s|^listen = .*|listen = $STACK_FPM_SOCKET|" -e 's|^listen.mode = .*|listen.mode = 0666|' \
         -e "s|^slowlog = .*|slowlog = $STACK_DIR/php-slow.log|" \
         -e "s|^php_admin_value\[error_log\] = .*|php_admin_value[error_log] = $STACK_PHP_LOG|" \
         -e "s|^env\[INKBOAT_SERVER_DSN\] = .*|env[INKBOAT_SERVER_DSN] = $q${INKBOAT_SERVER_DSN:-}$q|" \
@@ -120,7 +119,7 @@ stack_fpm() {
         -e "s|^env\[INKBOAT_SERVER_DATA\] = .*|env[INKBOAT_SERVER_DATA] = $INKBOAT_SERVER_DATA|" \
         "$STACK_DEPLOY/php-fpm-inkboat.conf" >"$pool"
     if [ -n "${INKBOAT_SERVICE_FAULTS_FILE:-}" ]; then
-        sed -i "/^env\[INKBOAT_SERVER_DATA\]/a env[INKBOAT_SERVICE_FAULTS_FILE] = $INKBOAT_SERVICE_FAULTS_FILE" "$pool"
+        echo "env[INKBOAT_SERVICE_FAULTS_FILE] = $INKBOAT_SERVICE_FAULTS_FILE" >>"$pool"
     fi
     printf '[global]\npid = %s\nerror_log = %s\ndaemonize = no\ninclude = %s\n' \
         "$STACK_DIR/php-fpm.pid" "$STACK_DIR/php-fpm.log" "$pool" >"$conf"
@@ -128,7 +127,7 @@ stack_fpm() {
     [ "$(id -u)" -eq 0 ] && asroot=(-R)
     stack_spawn "$STACK_DIR/php-fpm.out" QUIT "$fpm" --nodaemonize "${asroot[@]}" -y "$conf"
     for _ in $(seq 1 100); do
-        [ -S "$STACK_FPM_SOCKET" ] && [ -S "$STACK_DIR/php-fpm-bulk.sock" ] && return 0
+        [ -S "$STACK_FPM_SOCKET" ] && return 0
         sleep 0.1
     done
     echo "stack: PHP-FPM did not start" >&2
@@ -141,7 +140,6 @@ stack_nginx() {
     local port=$1 ng=$STACK_DIR/nginx
     mkdir -p "$ng/tmp"
     sed -e "s|^\( *\)listen 80;|\1listen 127.0.0.1:$port;|" -e "s|server unix:/run/php/inkboat-fpm.sock;|server unix:$STACK_FPM_SOCKET;|" \
-        -e "s|server unix:/run/php/inkboat-fpm-bulk.sock;|server unix:$STACK_DIR/php-fpm-bulk.sock;|" \
         -e "s|root /srv/inkboat/server;|root $STACK_SERVER;|" -e "s|include fastcgi_params;|include /etc/nginx/fastcgi_params;|" -e "s|alias /var/lib/inkboat/app/;|alias $INKBOAT_SERVER_DATA/app/;|" \
         "$STACK_DEPLOY/nginx-inkboat.conf" >"$ng/site.conf"
     {
