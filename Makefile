@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test bench run service install package clean
+.PHONY: all deps configure build test bench run service service-stack install package clean
 
 all: build
 
@@ -29,6 +29,10 @@ run: build
 
 service: deps
 	@scripts/service
+
+# The service on nginx + PHP-FPM + a throw-away PostgreSQL cluster on 127.0.0.1:8765; Ctrl+C stops it.
+service-stack: deps
+	@server/deploy/local-stack.sh
 
 # PREFIX defaults to /usr/local; the package installs under /usr.
 install: build

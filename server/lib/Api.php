@@ -232,7 +232,10 @@ final class Api
             throw new ApiError('-2', '登录已失效，请重新登录！');
         }
         if ($now - (int)$s['last_seen'] >= 60) {
-            $db->write(fn (Db $d) => $d->exec('UPDATE sessions SET last_seen=? WHERE sid=?', [$now, $sid]));
+            $db->write(function (Db $d) use ($now, $sid) {
+                $d->relaxedCommit();
+                $d->exec('UPDATE sessions SET last_seen=? WHERE sid=?', [$now, $sid]);
+            });
         }
         $user['sid'] = $sid;
         return $this->user = $user;
@@ -243,8 +246,10 @@ final class Api
     {
         $sid = self::token();
         $now = time();
+        $db->lockUser($uid);   // two sign-ins at once still leave one active session
         $db->exec("UPDATE sessions SET state='replaced' WHERE uid=? AND state='active'", [$uid]);
-        $db->exec('DELETE FROM sessions WHERE last_seen<?', [$now - 30 * 86400]);
+        $db->housekeeping('sessions', fn (Db $d) => $d->exec('DELETE FROM sessions WHERE last_seen<?',
+            [$now - 30 * 86400]));
         $db->exec("INSERT INTO sessions(sid, uid, state, version, created, last_seen) VALUES(?, ?, 'active', ?, ?, ?)",
             [$sid, $uid, substr($version, 0, 32), $now, $now]);
         return $sid;
@@ -332,7 +337,8 @@ final class Api
         $tid = self::token();
         $now = time();
         $this->db()->write(function (Db $db) use ($user, $tid, $now) {
-            $db->exec('DELETE FROM web_tickets WHERE expires<?', [$now]);
+            $db->relaxedCommit();
+            $db->housekeeping('tickets', fn (Db $d) => $d->exec('DELETE FROM web_tickets WHERE expires<?', [$now]));
             $db->exec('INSERT INTO web_tickets(tid, uid, sid, expires, used) VALUES(?, ?, ?, ?, 0)',
                 [$tid, $user['uid'], $user['sid'], $now + Config::TICKET_LIFE]);
         });
@@ -359,6 +365,7 @@ final class Api
     {
         $user = $this->session();
         $this->db()->write(function (Db $db) use ($user) {
+            $db->lockUser($user['uid']);
             $last = (int)$db->value('SELECT MAX(id) FROM news');
             $db->exec('DELETE FROM news_marks WHERE uid=?', [$user['uid']]);
             $db->exec('INSERT INTO news_marks(uid, last_news_id) VALUES(?, ?)', [$user['uid'], $last]);
@@ -429,7 +436,7 @@ final class Api
         $rows = $db->all("SELECT $cols FROM pull_rows WHERE reqcode=? AND pos>=? AND pos<? ORDER BY pos",
             [$reqcode, $page * $size, ($page + 1) * $size]);
         Sync::touch($db, $rc);
-        return ['data' => array_map([Sync::class, 'toItem'], $rows)];
+        return ['data' => array_map(fn (array $r) => Sync::toItem($db, $r), $rows)];
     }
 
     private function finishPull(): array
@@ -480,6 +487,7 @@ final class Api
         }
         $db->write(function (Db $db) use ($reqcode, $user, $items) {
             // The state may have changed since the first look (a commit or cancel in between).
+            $db->lockUser($user['uid']);
             $rc = Sync::reqcode($db, $reqcode, $user['uid'], 'push');
             Sync::requireOpen($rc);
             Sync::stage($db, $reqcode, $items);
@@ -501,6 +509,7 @@ final class Api
         $user = $this->session();
         $reqcode = $this->tokenParam('reqcode', 'REQCODE_UNKNOWN');
         $this->db()->write(function (Db $db) use ($reqcode, $user) {
+            $db->lockUser($user['uid']);
             $rc = Sync::reqcode($db, $reqcode, $user['uid'], null);
             // Only an open transfer is cancelled: a commit that went through is never undone.
             if ($rc['state'] === 'open') {

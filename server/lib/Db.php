@@ -1,6 +1,6 @@
 <?php
-// PDO store. Statements stay within SQL that SQLite, MySQL and PostgreSQL all accept;
-// only the write-lock statement differs per driver.
+// PDO store on SQLite (one machine) or PostgreSQL (many FPM workers and hosts). Statements stay
+// within SQL both accept; what differs per driver (locking, schema types, housekeeping) lives here.
 declare(strict_types=1);
 
 namespace Inkboat;
@@ -9,7 +9,7 @@ use PDO;
 
 final class Db
 {
-    public const SCHEMA_VERSION = '1';
+    public const SCHEMA_VERSION = '2';
 
     public const ROW_COLUMNS = ['datatype', 'tid', 'ptid', 'nodetype', 'level', 'sort', 'title', 'category',
         'rtf', 'html', 'plaintext', 'attribute1', 'attribute2', 'attribute3', 'create_time', 'update_time',
@@ -17,12 +17,14 @@ final class Db
 
     public PDO $pdo;
     public bool $sqlite;
+    public bool $pgsql;
     private bool $inTx = false;
 
     public function __construct(?string $dsn = null)
     {
         $dsn ??= Config::dsn();
         $this->sqlite = str_starts_with($dsn, 'sqlite:');
+        $this->pgsql = str_starts_with($dsn, 'pgsql:');
         $this->pdo = new PDO($dsn, Config::dbUser(), Config::dbPassword(), [
             PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION,
             PDO::ATTR_DEFAULT_FETCH_MODE => PDO::FETCH_ASSOC,
@@ -31,12 +33,14 @@ final class Db
             // checkpoints it, which would cost every request a full sync.
             PDO::ATTR_PERSISTENT => true,
         ]);
+        // A request that died inside a transaction must not leave it open for the next one.
         if ($this->sqlite) {
-            // A request that died inside a transaction must not leave it open for the next one.
             try {
                 $this->pdo->exec('ROLLBACK');
             } catch (\PDOException) {
             }
+        } elseif ($this->pdo->inTransaction()) {
+            $this->pdo->rollBack();
         }
         $this->ensureSchema();
     }
@@ -72,8 +76,9 @@ final class Db
     }
 
     /**
-     * Runs $fn inside a write transaction. SQLite takes the write lock at BEGIN IMMEDIATE,
-     * so two workers never both read a state and then race to change it.
+     * Runs $fn inside a write transaction. SQLite takes the one write lock at BEGIN IMMEDIATE, so
+     * two workers never both read a state and then race to change it. PostgreSQL runs writes side
+     * by side (READ COMMITTED); what must not interleave takes a row lock with lockUser().
      */
     public function write(callable $fn): mixed
     {
@@ -84,11 +89,6 @@ final class Db
             $this->pdo->exec('BEGIN IMMEDIATE');
         } else {
             $this->pdo->beginTransaction();
-            if ($this->pdo->getAttribute(PDO::ATTR_DRIVER_NAME) !== 'pgsql') {
-                $this->pdo->exec('SELECT name FROM ink_meta FOR UPDATE');
-            } else {
-                $this->pdo->exec('LOCK TABLE ink_meta IN EXCLUSIVE MODE');
-            }
         }
         $this->inTx = true;
         try {
@@ -107,6 +107,59 @@ final class Db
         }
     }
 
+    /**
+     * Inside write(): serializes the writes of one user. The commit rule reads the user's maximum
+     * USN and then raises it; a row lock on the user (SELECT ... FOR UPDATE) makes a second commit
+     * of the same user wait and then read the raised value, while other users commit side by side.
+     * Chosen over SERIALIZABLE because it needs no retry loop and never fails a request. SQLite
+     * holds its single write lock already. Returns the user's row (null for an unknown user).
+     */
+    public function lockUser(string $uid): ?array
+    {
+        return $this->one('SELECT uid, max_usn FROM users WHERE uid=?' . ($this->sqlite ? '' : ' FOR UPDATE'), [$uid]);
+    }
+
+    /**
+     * Inside write(): runs clean-up $fn unless another worker is already doing the same clean-up.
+     * On PostgreSQL concurrent deletes of the same old rows would only wait on each other.
+     */
+    public function housekeeping(string $name, callable $fn): void
+    {
+        if ($this->pgsql && !$this->value('SELECT pg_try_advisory_xact_lock(?)', [crc32("inkboat.$name")])) {
+            return;
+        }
+        $fn($this);
+    }
+
+    /**
+     * Inside write(): the transaction need not wait for its disk flush. For what a crash may lose
+     * without harm (sign-in tickets of the web site, last-seen times); never for synced data.
+     */
+    public function relaxedCommit(): void
+    {
+        if ($this->pgsql) {
+            $this->pdo->exec('SET LOCAL synchronous_commit TO OFF');
+        }
+    }
+
+    /**
+     * PostgreSQL text cannot hold NUL bytes (the driver would cut the value there): there such
+     * values, and any that start like an encoded one, are stored base64-encoded behind a mark.
+     */
+    private const ENCODED = "\x1Bb64:";
+
+    public function toStored(string $v): string
+    {
+        return $this->pgsql && (str_contains($v, "\0") || str_starts_with($v, self::ENCODED))
+            ? self::ENCODED . base64_encode($v) : $v;
+    }
+
+    public function fromStored(string $v): string
+    {
+        return $this->pgsql && str_starts_with($v, self::ENCODED)
+            ? (string)base64_decode(substr($v, strlen(self::ENCODED)), true) : $v;
+    }
+
     public function setting(string $name): ?string
     {
         $v = $this->value('SELECT value FROM ink_meta WHERE name=?', ["setting.$name"]);
@@ -123,12 +176,8 @@ final class Db
 
     private function ensureSchema(): void
     {
-        try {
-            if ($this->value("SELECT value FROM ink_meta WHERE name='schema'") === self::SCHEMA_VERSION) {
-                return;
-            }
-        } catch (\PDOException) {
-            // no schema yet
+        if ($this->schemaVersion(false) === self::SCHEMA_VERSION) {
+            return;
         }
         if ($this->sqlite) {
             // WAL lets readers page a pull while another worker commits a push.
@@ -136,18 +185,25 @@ final class Db
             $this->pdo->exec('BEGIN IMMEDIATE');
         } else {
             $this->pdo->beginTransaction();
+            // Workers starting together on an empty database create the schema once.
+            $this->pdo->exec('SELECT pg_advisory_xact_lock(' . crc32('inkboat.schema') . ')');
         }
         try {
-            $done = false;
-            try {
-                $done = $this->value("SELECT value FROM ink_meta WHERE name='schema'") === self::SCHEMA_VERSION;
-            } catch (\PDOException) {
-            }
-            if (!$done) {
-                foreach (self::schema() as $sql) {
+            $version = $this->schemaVersion(true);
+            if ($version === null) {
+                foreach (self::schema($this->pgsql) as $sql) {
                     $this->pdo->exec($sql);
                 }
                 $this->exec("INSERT INTO ink_meta(name, value) VALUES('schema', ?)", [self::SCHEMA_VERSION]);
+            } elseif ($version !== self::SCHEMA_VERSION) {
+                foreach (self::UPGRADES as $from => $statements) {
+                    if ((int)$version <= $from) {
+                        foreach ($statements as $sql) {
+                            $this->pdo->exec($sql);
+                        }
+                    }
+                }
+                $this->exec("UPDATE ink_meta SET value=? WHERE name='schema'", [self::SCHEMA_VERSION]);
             }
             $this->sqlite ? $this->pdo->exec('COMMIT') : $this->pdo->commit();
         } catch (\Throwable $e) {
@@ -156,15 +212,42 @@ final class Db
         }
     }
 
-    /** @return string[] */
-    private static function schema(): array
+    private function schemaVersion(bool $inTransaction): ?string
     {
+        if ($this->pgsql && $inTransaction) {
+            // a failed statement would abort the transaction, so ask the catalogue first
+            if ((int)$this->value("SELECT COUNT(*) FROM pg_tables WHERE schemaname=current_schema() AND tablename='ink_meta'") === 0) {
+                return null;
+            }
+        }
+        try {
+            $v = $this->value("SELECT value FROM ink_meta WHERE name='schema'");
+            return $v === null ? null : (string)$v;
+        } catch (\PDOException) {
+            return null;   // no schema yet
+        }
+    }
+
+    /** Statements that bring a store of schema version N (the key) to the next version. */
+    private const UPGRADES = [
+        // The last line of defence of the commit rule: no USN twice for one user.
+        1 => ['CREATE UNIQUE INDEX IF NOT EXISTS sync_rows_unique_usn ON sync_rows(uid, datatype, usn)'],
+    ];
+
+    /** @return string[] */
+    private static function schema(bool $pgsql): array
+    {
+        // On PostgreSQL the short texts of a row are TEXT: an encoded value (see toStored) is
+        // longer than the limit the service checks on the way in.
         $row = 'datatype VARCHAR(16) NOT NULL, tid VARCHAR(64) NOT NULL, ptid VARCHAR(64) NOT NULL,
             nodetype INTEGER NOT NULL, level INTEGER NOT NULL, sort DOUBLE PRECISION NOT NULL,
             title TEXT NOT NULL, category TEXT NOT NULL, rtf TEXT NOT NULL, html TEXT NOT NULL,
             plaintext TEXT NOT NULL, attribute1 TEXT NOT NULL, attribute2 TEXT NOT NULL,
             attribute3 TEXT NOT NULL, create_time VARCHAR(64) NOT NULL, update_time VARCHAR(64) NOT NULL,
             origtid VARCHAR(64) NOT NULL, usn INTEGER NOT NULL, flag VARCHAR(8) NOT NULL';
+        if ($pgsql) {
+            $row = preg_replace('/VARCHAR\(\d+\)/', 'TEXT', $row);
+        }
         return [
             'CREATE TABLE IF NOT EXISTS ink_meta (name VARCHAR(64) NOT NULL PRIMARY KEY, value TEXT)',
             'CREATE TABLE IF NOT EXISTS users (uid VARCHAR(32) NOT NULL PRIMARY KEY,
@@ -180,6 +263,7 @@ final class Db
             'CREATE INDEX web_tickets_expires ON web_tickets(expires)',
             "CREATE TABLE IF NOT EXISTS sync_rows (uid VARCHAR(32) NOT NULL, $row, PRIMARY KEY(uid, datatype, tid))",
             'CREATE INDEX sync_rows_usn ON sync_rows(uid, usn)',
+            'CREATE UNIQUE INDEX sync_rows_unique_usn ON sync_rows(uid, datatype, usn)',
             'CREATE TABLE IF NOT EXISTS reqcodes (reqcode VARCHAR(32) NOT NULL PRIMARY KEY, uid VARCHAR(32) NOT NULL,
                 kind VARCHAR(8) NOT NULL, state VARCHAR(16) NOT NULL, client_usn INTEGER NOT NULL,
                 total INTEGER NOT NULL, created BIGINT NOT NULL, last_used BIGINT NOT NULL)',

@@ -71,6 +71,7 @@ final class Logs
 
     public static function storeActions(Db $db, string $uid, array $items): void
     {
+        $db->lockUser($uid);   // a replaced day row is deleted and inserted again
         foreach ($items as $it) {
             $k = [$uid, $it['key'], $it['day']];
             $stored = $db->value('SELECT update_time FROM action_logs WHERE uid=? AND action=? AND day=?', $k);
@@ -87,6 +88,7 @@ final class Logs
 
     public static function storeBooks(Db $db, string $uid, array $items): void
     {
+        $db->lockUser($uid);   // a replaced day row is deleted and inserted again
         foreach ($items as $it) {
             $k = [$uid, $it['key'], $it['day']];
             $stored = $db->value('SELECT update_time FROM book_logs WHERE uid=? AND book_id=? AND day=?', $k);

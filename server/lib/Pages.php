@@ -69,10 +69,9 @@ final class Pages
                     JOIN sessions s ON s.sid=t.sid AND s.state='active'
                     JOIN users u ON u.uid=t.uid
                     WHERE t.tid=? AND t.used=0 AND t.expires>=?", [$tid, time()]);
-                if ($t !== null) {
-                    $db->exec('UPDATE web_tickets SET used=1 WHERE tid=?', [$tid]);   // single use
-                }
-                return $t;
+                // single use, also when two workers take the same ticket at once
+                return $t !== null && $db->exec('UPDATE web_tickets SET used=1 WHERE tid=? AND used=0', [$tid]) === 1
+                    ? $t : null;
             });
         }
         if ($user === null) {

@@ -15,14 +15,16 @@ final class Sync
     /** Closes transfers idle for an hour and forgets long-closed ones. */
     public static function expire(Db $db): void
     {
-        $now = time();
-        $old = $now - Config::REQCODE_IDLE;
-        $db->exec("DELETE FROM pull_rows WHERE reqcode IN
-            (SELECT reqcode FROM reqcodes WHERE state='open' AND last_used<?)", [$old]);
-        $db->exec("DELETE FROM push_rows WHERE reqcode IN
-            (SELECT reqcode FROM reqcodes WHERE state='open' AND last_used<?)", [$old]);
-        $db->exec("UPDATE reqcodes SET state='expired' WHERE state='open' AND last_used<?", [$old]);
-        $db->exec("DELETE FROM reqcodes WHERE state<>'open' AND last_used<?", [$now - 7 * 86400]);
+        $db->housekeeping('expire', function (Db $db) {
+            $now = time();
+            $old = $now - Config::REQCODE_IDLE;
+            $db->exec("DELETE FROM pull_rows WHERE reqcode IN
+                (SELECT reqcode FROM reqcodes WHERE state='open' AND last_used<?)", [$old]);
+            $db->exec("DELETE FROM push_rows WHERE reqcode IN
+                (SELECT reqcode FROM reqcodes WHERE state='open' AND last_used<?)", [$old]);
+            $db->exec("UPDATE reqcodes SET state='expired' WHERE state='open' AND last_used<?", [$old]);
+            $db->exec("DELETE FROM reqcodes WHERE state<>'open' AND last_used<?", [$now - 7 * 86400]);
+        });
     }
 
     /** The transfer $reqcode of this user; another user's code looks like an unknown one. */
@@ -62,14 +64,14 @@ final class Sync
     }
 
     /** A stored row as the client's BookItem, with the record's JSON types. */
-    public static function toItem(array $r): array
+    public static function toItem(Db $db, array $r): array
     {
         $item = [];
         foreach (Db::ROW_COLUMNS as $c) {
             $item[$c] = match ($c) {
                 'nodetype', 'level', 'usn' => (int)$r[$c],
                 'sort' => (float)$r[$c],
-                default => (string)$r[$c],
+                default => $db->fromStored((string)$r[$c]),
             };
         }
         return $item;
@@ -136,6 +138,9 @@ final class Sync
         $del = $db->pdo->prepare('DELETE FROM push_rows WHERE reqcode=? AND datatype=? AND tid=?');
         $ins = $db->pdo->prepare("INSERT INTO push_rows(reqcode, $cols) VALUES($marks)");
         foreach ($items as $item) {
+            foreach ($item as $c => $v) {
+                is_string($v) && $item[$c] = $db->toStored($v);
+            }
             $del->execute([$reqcode, $item['datatype'], $item['tid']]);
             $ins->execute(array_merge([$reqcode], array_values($item)));
         }
@@ -147,10 +152,12 @@ final class Sync
     /**
      * Applies a staged push, inside the caller's write transaction. Refused when the lowest
      * staged USN does not follow the user's current maximum: another client committed since
-     * this one last pulled, or it numbered its rows from a stale USN.
+     * this one last pulled, or it numbered its rows from a stale USN. The user's lock comes first,
+     * so a second commit of the same user (or of the same code) sees this one's outcome.
      */
     public static function commit(Db $db, string $reqcode, string $uid): void
     {
+        $user = $db->lockUser($uid);
         $rc = self::reqcode($db, $reqcode, $uid, 'push');
         if ($rc['state'] === 'committed') {
             return;   // a repeated commit (lost answer) changes nothing
@@ -160,7 +167,7 @@ final class Sync
             [$reqcode]);
         $n = (int)$st['n'];
         if ($n > 0) {
-            $max = (int)$db->value('SELECT max_usn FROM users WHERE uid=?', [$uid]);
+            $max = (int)($user['max_usn'] ?? 0);
             if ((int)$st['lo'] - 1 < $max) {
                 throw new ApiError('USN_CONFLICT', '云端数据已被其他客户端更新，请先同步下载后再上传！');
             }

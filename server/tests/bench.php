@@ -1,19 +1,22 @@
 <?php
 // Service benchmark: paged pull of 10,000 rows, batched push of 1,000 rows, and 20 clients
-// sending heartbeats side by side for 30 seconds. Prints "name: value unit (target: ...) PASS|FAIL".
+// sending heartbeats side by side for 30 seconds (INKBOAT_BENCH_HEARTBEAT_SECONDS, 0 leaves them
+// out). Prints "name: value unit (target: ...) PASS|FAIL", names after INKBOAT_BENCH_LABEL if set.
 declare(strict_types=1);
 
 require __DIR__ . '/lib.php';
 
 $svc = new Service(getenv('INKBOAT_TEST_BASE') ?: exit(2), getenv('INKBOAT_TEST_DATA') ?: exit(2));
-$seconds = (int)(getenv('INKBOAT_BENCH_HEARTBEAT_SECONDS') ?: 30);
+$seconds = getenv('INKBOAT_BENCH_HEARTBEAT_SECONDS');
+$seconds = $seconds === false || $seconds === '' ? 30 : (int)$seconds;
 $failed = false;
 
 function report(string $name, float $value, string $unit, string $target, bool $pass): void
 {
     global $failed;
     $failed = $failed || !$pass;
-    printf("%s: %s %s (target: %s) %s\n", $name, $unit === 's' ? sprintf('%.2f', $value) : (string)$value, $unit,
+    $label = getenv('INKBOAT_BENCH_LABEL');
+    printf("%s: %s %s (target: %s) %s\n", $label ? "$label $name" : $name, $unit === 's' ? sprintf('%.2f', $value) : (string)$value, $unit,
         $target, $pass ? 'PASS' : 'FAIL');
 }
 
@@ -52,6 +55,10 @@ $elapsed = microtime(true) - $t;
 $stored = count(array_filter($svc->pull($s, 10000, 100), fn($r) => str_starts_with($r['tid'], 'P')));
 report('service_push_1000_rows_batches_of_10', $elapsed, 's', '< 10 s',
     $elapsed < 10 && !$answer['head']['isError'] && $stored === 1000);
+
+if ($seconds === 0) {
+    exit($failed ? 1 : 0);
+}
 
 // 20 clients, each its own account and process, heartbeats back to back.
 $clients = [];

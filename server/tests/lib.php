@@ -88,6 +88,7 @@ final class Service
         // Like the client: a POST without its own content type goes out as a form.
         $r = $this->request($body === null ? 'GET' : 'POST', "/index.php?$query", $body,
             $body === null ? [] : ['Content-Type' => 'application/x-www-form-urlencoded']);
+        $this->record($query, $body, $r['body']);
         $doc = json_decode($r['body'], true);
         $head = $doc['head'] ?? null;
         check($r['status'] === 200 && str_starts_with($r['headers']['content-type'] ?? '', 'application/json')
@@ -99,6 +100,24 @@ final class Service
             same(expectedCrc($query), $head['crc'] ?? null, "checksum of $tail");
         }
         return $doc;
+    }
+
+    /** @var array<string,string> random values of a run and the names they get in its transcript */
+    private array $aliases = [];
+
+    /**
+     * With INKBOAT_TEST_TRANSCRIPT set, each call and its answer are written there, random names and
+     * tokens numbered in order of appearance: runs on two stores must give the same transcript.
+     */
+    private function record(string $query, ?string $body, string $answer): void
+    {
+        $file = getenv('INKBOAT_TEST_TRANSCRIPT');
+        if (!$file) {
+            return;
+        }
+        $text = str_replace(array_keys($this->aliases), array_values($this->aliases), "$query\n$body\n$answer\n");
+        $text = preg_replace_callback('/[0-9a-f]{32}/', fn ($m) => $this->aliases[$m[0]] ??= 'token' . count($this->aliases), $text);
+        file_put_contents($file, $text, FILE_APPEND);
     }
 
     public function ok(string $tail, ?string $body = null): array
@@ -121,15 +140,25 @@ final class Service
             . '&version=4.31&rnd=aZ3q&crypt=1');
     }
 
+    /** A new random user name (numbered in the transcript). */
+    public function name(string $prefix): string
+    {
+        $name = $prefix . bin2hex(random_bytes(4));
+        $this->aliases[$name] = 'name' . count($this->aliases);
+        return $name;
+    }
+
     public function newUser(string $prefix = 'u'): array
     {
-        $this->register($name = $prefix . bin2hex(random_bytes(4)));
+        $this->register($name = $this->name($prefix));
         return $this->login($name);
     }
 
+    /** The service's own store, as the service's variables name it. */
     public function db(): PDO
     {
-        return new PDO('sqlite:' . $this->dataDir . '/inkboat-service.sqlite', null, null,
+        $dsn = getenv('INKBOAT_SERVER_DSN') ?: 'sqlite:' . $this->dataDir . '/inkboat-service.sqlite';
+        return new PDO($dsn, getenv('INKBOAT_SERVER_DB_USER') ?: null, getenv('INKBOAT_SERVER_DB_PASSWORD') ?: null,
             [PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION, PDO::ATTR_TIMEOUT => 20]);
     }
 

@@ -30,6 +30,8 @@ runTests([
         $items = rows(1, 20, 5);
         $items[3]['sort'] = 2.0;
         $items[4] = array_merge($items[4], ['title' => null, 'create_time' => null, 'rtf' => '{\rtf1 "中文" \par}']);
+        // NUL bytes and a text that looks like the store's own encoding of them come back unchanged
+        $items[5] = array_merge($items[5], ['title' => "a\0b", 'ptid' => str_repeat("\0", 64), 'html' => "\x1Bb64:YQ=="]);
         same(false, $svc->beginPush($a, 0)['shouldPull'], 'nothing to pull on an empty store');
         same('0', code($svc->push($a, 0, $items)), 'push in batches of 10');
 
@@ -181,6 +183,20 @@ runTests([
             code($svc->call('pullDetail', $a, "&reqcode=$pull&page=0&pagesize=10"))], 'idle push and pull expired');
         $svc->beginPush($a, 4);   // starting a transfer sweeps expired ones
         same(0, $svc->one("SELECT COUNT(*) FROM pull_rows WHERE reqcode='$pull'"), 'snapshot dropped');
+    },
+
+    'an_older_store_is_upgraded_and_never_holds_a_usn_twice' => function (Service $svc) {
+        $s = seeded($svc, 2);
+        $pdo = $svc->db();
+        $pdo->exec('DROP INDEX sync_rows_unique_usn');
+        $pdo->exec("UPDATE ink_meta SET value='1' WHERE name='schema'");
+        same(2, $svc->beginPull($s, 0)['totalCount'], 'the first call on the older store');
+        same('2', $svc->one("SELECT value FROM ink_meta WHERE name='schema'"), 'schema version');
+        try {
+            $pdo->exec("UPDATE sync_rows SET usn=1 WHERE uid='{$s['uid']}' AND usn=2");
+            check(false, 'a USN stored twice');
+        } catch (PDOException) {
+        }
     },
 
     'log_uploads_are_idempotent' => function (Service $svc) {

@@ -1,44 +1,49 @@
 #!/usr/bin/env bash
 # Runs a command against a private instance of the service: free loopback port, throw-away
-# data folder (INKBOAT_TEST_BASE, INKBOAT_TEST_DATA), stopped again afterwards. The service runs in
-# its own process group with a watchdog in it, so that even a killed test run leaves nothing behind.
+# data folder (INKBOAT_TEST_BASE, INKBOAT_TEST_DATA), stopped again afterwards. INKBOAT_TEST_BACKEND
+# picks the stack: sqlite (php -S, the default), pgsql (php -S on a throw-away PostgreSQL cluster) or
+# stack (nginx + PHP-FPM + PostgreSQL with the shipped configuration). Every process runs in its own
+# session with a guard, so that even a killed test run leaves nothing behind.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 server=$(dirname "$here")
-data=$(mktemp -d "${TMPDIR:-/tmp}/inkboat-service-test.XXXXXX")
-log="$data/server.log"
-pid=""
-cleanup() {
-    if [ -n "$pid" ]; then
-        # the service and its workers share the process group setsid gave them
-        kill -- "-$pid" 2>/dev/null || kill "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    fi
-    rm -rf "$data"
-}
-trap cleanup EXIT
+. "$server/deploy/stack-lib.sh"
+stack_init "$(mktemp -d "${TMPDIR:-/tmp}/inkboat-service-test.XXXXXX")"
+data=$STACK_DIR/data
+mkdir -p "$data"
+log="$STACK_DIR/server.log"
+export INKBOAT_SERVER_DATA="$data" INKBOAT_SERVICE_FAULTS_FILE="$data/faults.txt"
 
-for attempt in 1 2 3 4 5; do
-    port=$(php -r '$s=stream_socket_server("tcp://127.0.0.1:0"); $n=stream_socket_get_name($s,false); echo substr($n, strrpos($n, ":")+1);')
-    INKBOAT_SERVER_DATA="$data" INKBOAT_SERVICE_FAULTS_FILE="$data/faults.txt" \
-        PHP_CLI_SERVER_WORKERS=${PHP_CLI_SERVER_WORKERS:-4} \
-        setsid bash -c '(sleep "$0"; kill -- -$$) & exec php -S "127.0.0.1:$1" -t "$2" "$2/router.php"' \
-        "${INKBOAT_TEST_SERVICE_LIFETIME:-900}" "$port" "$server" >"$log" 2>&1 &
-    pid=$!
-    for _ in $(seq 1 50); do
-        if php -r 'exit(@fsockopen("127.0.0.1", (int)$argv[1]) ? 0 : 1);' "$port"; then
-            break 2
+backend=${INKBOAT_TEST_BACKEND:-sqlite}
+if [ "$backend" != sqlite ]; then
+    # the tests want speed, not durability (a benchmark sets STACK_PG_OPTIONS, even to nothing)
+    STACK_PG_OPTIONS=${STACK_PG_OPTIONS-"-c fsync=off -c synchronous_commit=off -c full_page_writes=off"} \
+        stack_postgres || exit 1
+fi
+
+started=""
+if [ "$backend" = stack ]; then
+    port=$(stack_free_port)
+    stack_fpm && stack_nginx "$port" && started=1
+    log=$STACK_PHP_LOG
+    touch "$log"
+else
+    for attempt in 1 2 3 4 5; do
+        port=$(stack_free_port)
+        PHP_CLI_SERVER_WORKERS=${PHP_CLI_SERVER_WORKERS:-4} stack_spawn "$log" TERM \
+            php -S "127.0.0.1:$port" -t "$server" "$server/router.php"
+        if stack_wait_port "$port"; then
+            started=1
+            break
         fi
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
+        stack_stop_last
     done
-    kill -- "-$pid" 2>/dev/null; wait "$pid" 2>/dev/null; pid=""
-done
-if [ -z "$pid" ]; then
+fi
+if [ -z "$started" ]; then
     echo "could not start the service"; cat "$log"; exit 1
 fi
 
-INKBOAT_SERVER_DATA="$data" INKBOAT_TEST_BASE="http://127.0.0.1:$port" INKBOAT_TEST_DATA="$data" "$@"
+INKBOAT_TEST_BASE="http://127.0.0.1:$port" INKBOAT_TEST_DATA="$data" "$@"
 rc=$?
 if [ $rc -ne 0 ]; then
     echo "---- service log (warnings and errors) ----"
