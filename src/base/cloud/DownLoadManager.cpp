@@ -138,11 +138,11 @@ void DownLoadManager::onFinished()
     QNetworkReply *reply = m_reply;
     if (!reply)
         return;
-    reply->deleteLater();
-    m_reply = nullptr;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (reply->error() == QNetworkReply::NoError && m_lastError.isEmpty() && !m_stopping)
         prepareFile(); // an empty body never called readyRead
+    reply->deleteLater();
+    m_reply = nullptr;
     m_file.close();
     if (m_stopping) {
         m_lastError = QStringLiteral("stopped");
