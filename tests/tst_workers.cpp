@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLockFile>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QThread>
@@ -239,6 +240,25 @@ private slots:
         QVERIFY(WorkerHost::stopThreads(threads, 5000));
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         qDeleteAll(threads);
+    }
+
+    // Install and restart begin only when this process holds no file any more (last: it closes
+    // the connection).
+    void afterExitWaitsForTheFiles()
+    {
+        bool ran = false, lockFree = false, closed = false;
+        g_App.setAfterExit([&] {
+            ran = true;
+            QLockFile lock(g_App.appDataPath() + "Inkboat.lock");
+            lockFree = lock.tryLock(0);
+            closed = !g_App.db.isOpen();
+        });
+        QVERIFY(!ran);
+        g_App.deinit();
+        QVERIFY(ran && lockFree && closed);
+        ran = false;
+        g_App.deinit();
+        QVERIFY(!ran);
     }
 };
 
