@@ -214,6 +214,30 @@ private slots:
         execSql("DELETE FROM BookTree WHERE ID='W1'");
     }
 
+    // A failed heartbeat signs in again at once; a session taken over elsewhere ("-3") ends
+    // the attempts.
+    void heartbeatRounds()
+    {
+        TestService service;
+        QVERIFY(service.start());
+        g_SysParams.cloudSyncParams.active = false;
+        publishSysParams();
+        QVERIFY(g_App.registerUser("hb1", "secret1", "hb1@example.com", true));
+        QVERIFY(g_App.login("hb1", "secret1", true));
+        CommonThreadWorker worker;
+        QSignalSpy spy(&worker, &CommonThreadWorker::threadWorkerSignal);
+        worker.heartbeatRound();
+        QCOMPARE(reportsOf(spy), QStringList());
+        service.setFaults("heartbeat=kick");
+        worker.heartbeatRound();
+        QCOMPARE(reportsOf(spy), (QStringList{"logout", "message"}));
+        QVERIFY(!g_App.session().sessionActive);
+        worker.heartbeatRound();
+        QCOMPARE(spy.size(), 2);
+        service.setFaults(QString());
+        g_App.clearSession();
+    }
+
     void jobsEndWhenAsked()
     {
         // A service that accepts connections and never answers.

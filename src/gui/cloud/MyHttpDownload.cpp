@@ -83,7 +83,7 @@ void MyHttpDownload::resetLabels()
 {
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
-    m_labelSpeed->setText(upgrade::sizeText(0, true));
+    m_labelSpeed->setText(QStringLiteral("0 KB/S"));
     m_labelRemainTime->setText(upgrade::timeText(0));
     m_labelFileSize->setText(upgrade::sizeText(0));
     m_labelCurrentDownload->setText(upgrade::sizeText(0));
@@ -118,7 +118,7 @@ void MyHttpDownload::onStopDownload()
     setStatus(QStringLiteral("停止下载"));
     if (m_manager)
         m_manager->stopWork(false);
-    m_labelSpeed->setText(upgrade::sizeText(0, true));
+    m_labelSpeed->setText(QStringLiteral("0 KB/S"));
     m_labelRemainTime->setText(upgrade::timeText(0));
     m_start->setEnabled(true);
     m_stop->setEnabled(false);

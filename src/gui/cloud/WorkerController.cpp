@@ -54,7 +54,6 @@ WorkerController::WorkerController(QObject *window, WorkerHost *host, QStatusBar
         m_threads[i]->setObjectName(QString::fromLatin1(names[i])); // the name top -H and gdb show
         m_workers[i] = new CommonThreadWorker;
         m_workers[i]->moveToThread(m_threads[i]);
-        connect(m_threads[i], &QThread::finished, m_workers[i], &QObject::deleteLater);
         connect(window, starts[i], m_workers[i], jobs[i]);
         connect(m_workers[i], SIGNAL(threadWorkerSignal(QString, QString, bool, QString)), window,
                 SLOT(commomThreadWorkerSignal(QString, QString, bool, QString)));
@@ -62,11 +61,14 @@ WorkerController::WorkerController(QObject *window, WorkerHost *host, QStatusBar
             host->registerThread(m_threads[i]);
         m_threads[i]->start(QThread::InheritPriority);
     }
-    // The threads outlive nothing: a running one is never deleted, a finished one goes with us.
-    connect(this, &QObject::destroyed, [threads = QList<QThread *>{m_threads[0], m_threads[1], m_threads[2]}] {
-        for (QThread *t : threads)
-            if (t->isFinished())
-                delete t;
+    // A running thread is never deleted (nor its worker); a finished one goes with us.
+    connect(this, &QObject::destroyed, [threads = QList<QThread *>{m_threads[0], m_threads[1], m_threads[2]},
+                                        workers = QList<QObject *>{m_workers[0], m_workers[1], m_workers[2]}] {
+        for (int i = 0; i < threads.size(); ++i)
+            if (threads[i]->isFinished()) {
+                delete workers[i];
+                delete threads[i];
+            }
     });
 }
 
