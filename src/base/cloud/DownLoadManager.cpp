@@ -50,6 +50,8 @@ void DownLoadManager::startRequest(const QUrl &url)
     if (m_bytesCurrentReceived > 0)
         request.setRawHeader("Range", QStringLiteral("bytes=%1-").arg(m_bytesCurrentReceived).toLatin1());
     m_reply = m_manager->get(request);
+    // Small pieces keep each write short, so the window stays responsive during a large file.
+    m_reply->setReadBufferSize(256 * 1024);
     connect(m_reply, &QNetworkReply::downloadProgress, this, &DownLoadManager::onDownloadProgress);
     connect(m_reply, &QNetworkReply::readyRead, this, &DownLoadManager::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &DownLoadManager::onFinished);
