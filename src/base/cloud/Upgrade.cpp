@@ -7,10 +7,12 @@
 #include "log/Log.h"
 #include "storage/DataAccess.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QMutex>
+#include <QScopeGuard>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSettings>
@@ -169,7 +171,17 @@ UpgradeInfo check(Kind kind, int timeoutMs)
 {
     // The worker and the about dialog may check at once; each kind has its own file.
     static QMutex appMutex, materialMutex;
-    QMutexLocker lock(kind == App ? &appMutex : &materialMutex);
+    QMutex &mutex = kind == App ? appMutex : materialMutex;
+    // The window never blocks on a worker's check: it keeps painting while it waits its turn.
+    const bool guiThread = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+    while (guiThread && !mutex.tryLock(0)) {
+        QEventLoop wait;
+        QTimer::singleShot(50, &wait, &QEventLoop::quit);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    if (!guiThread)
+        mutex.lock();
+    const auto unlock = qScopeGuard([&mutex] { mutex.unlock(); });
     UpgradeInfo info;
     try {
         info.localVersion = localVersion(kind);
