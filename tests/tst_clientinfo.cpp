@@ -6,10 +6,12 @@
 
 #include "app/App.h"
 #include "cloud/ClientInfo.h"
+#include "cloud/CloudLocks.h"
 #include "cloud/MyHttpDownload.h"
 #include "cloud/NewsViewDialog.h"
 #include "cloud/WorkerController.h"
 #include "cloud/WebClient.h"
+#include "params/SysParams.h"
 #include "storage/DataAccess.h"
 
 #include <QJsonDocument>
@@ -201,6 +203,22 @@ private slots:
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("自动登录失败！"));
         c.commomThreadWorkerSignal("loopProcWorker", "sync", false, "自动云同步失败！错误信息：x");
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("自动云同步失败！错误信息：x"));
+
+        // The start-up sync waits for nobody: while another cloud operation runs it does nothing.
+        g_SysParams.cloudSyncParams.active = true;
+        g_SysParams.cloudSyncParams.syncAtStartUp = true;
+        publishSysParams();
+        g_App.startSession("u1", "s1", "someone", "0");
+        QVERIFY(cloudop::begin());
+        c.commomThreadWorkerSignal("appInitWorker", "appInited", true, QString());
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("自动云同步失败！错误信息：x"));
+        cloudop::end();
+        c.commomThreadWorkerSignal("appInitWorker", "appInited", true, QString());
+        QVERIFY(window.statusBar()->currentMessage().startsWith("启动时，自动云同步失败！错误信息："));
+        QTRY_COMPARE(prompts.errors().size(), 1);
+        g_App.clearSession();
+        g_SysParams.cloudSyncParams.active = false;
+        publishSysParams();
 
         // Prompts open one after the other, in order, even when one arrives while another is open.
         QStringList order;
