@@ -21,6 +21,7 @@
 #include <QSysInfo>
 #include <QThread>
 #include <QTimer>
+#include <QTcpServer>
 #include <QtTest>
 
 #include <cerrno>
@@ -435,6 +436,32 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(profile.file("Inkboat.lock")), 30000);
         for (const char *f : {"Inkboat_Material.sdb", "Inkboat_Sentence.sdb", "Inkboat_Article.sdb", "Inkboat_Log.sdb"})
             QVERIFY2(QFileInfo::exists(profile.file(QLatin1String(f))), f);
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(30000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(profile.file("Inkboat.lock")));
+    }
+
+    // A returning author with a service that never answers: the start-up worker waits in its
+    // call when the session ends, and the program still ends in order.
+    void programQuitsWhileWorkerWaitsForService()
+    {
+        const QString program = QStringLiteral(INKBOAT_BUILD_DIR "/inkboat");
+        QVERIFY(QFileInfo::exists(program));
+        TestProfile profile;
+        QVERIFY(startApp().ok); // the first-use tour counts as seen
+        stopApp();
+        QTcpServer blackHole;
+        QVERIFY(blackHole.listen(QHostAddress::LocalHost));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/").arg(blackHole.serverPort()));
+        QProcess app;
+        app.setProcessEnvironment(env);
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.start(program, QStringList());
+        QVERIFY(app.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(blackHole.hasPendingConnections(), 30000);
         ::kill(pid_t(app.processId()), SIGTERM);
         QVERIFY(app.waitForFinished(30000));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);

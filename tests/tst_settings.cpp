@@ -2,6 +2,7 @@
 // offscreen over a real database in a throw-away profile.
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
+#include "TestService.h"
 
 #include "app/App.h"
 #include "app/Constants.h"
@@ -11,6 +12,7 @@
 #include "settings/SysParamDialog.h"
 #include "storage/DataAccess.h"
 
+#include <QTcpServer>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -327,6 +329,49 @@ private slots:
         QCOMPARE(catcher.urls.value(0).toLocalFile(), g_App.logPath());
         QCOMPARE(catcher.urls.value(1), QUrl(Ink::serviceBaseUrl()));
         QCOMPARE(d.findChild<QLabel *>("labelTitle")->text(), g_App.title());
+    }
+
+    // The check has a time limit and never throws: the dialog reports every outcome.
+    void aboutUpgradeCheck_data()
+    {
+        QTest::addColumn<QString>("service");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("stopped") << "stopped" << "检查版本升级失败！";
+        QTest::newRow("slow") << "slow" << "检查版本升级失败！";
+        QTest::newRow("newer") << "newer" << "检测到新的版本，建议您马上升级！";
+    }
+    void aboutUpgradeCheck()
+    {
+        QFETCH(QString, service);
+        QFETCH(QString, notice);
+        TestService web;
+        QTcpServer silent;
+        if (service == "newer") {
+            QVERIFY(web.start());
+            QDir().mkpath(web.dataPath() + "/app");
+            QFile f(web.dataPath() + "/app/updateV4.txt");
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("version=9.1\nsetupfile=inkboat.deb\nnews=n\n");
+        } else if (service == "slow") {
+            QVERIFY(silent.listen(QHostAddress::LocalHost));
+            qputenv("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/").arg(silent.serverPort()).toUtf8());
+        } else {
+            qputenv("INKBOAT_SERVICE_URL", "http://127.0.0.1:1/");
+        }
+        ScriptedPrompter prompts;
+        QStringList shown;
+        prompts.framed = [&shown](QWidget *w, int) {
+            if (auto *label = w->findChild<QLabel *>("labelNotice"))
+                shown << label->text();
+            return 0;
+        };
+        AboutDialog d;
+        d.setCheckTimeout(300);
+        auto *button = d.findChild<QPushButton *>("pushButtonCheckUpgrade");
+        QVERIFY(button->isEnabled());
+        button->click();
+        QCOMPARE(shown, QStringList{notice});
+        QVERIFY(button->isEnabled());
     }
 };
 

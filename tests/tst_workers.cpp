@@ -1,21 +1,60 @@
-// The worker threads' host: registration and the one shutdown routine every way out uses.
+// The background workers: the host's shutdown routine, the start-up job's reports, the loop
+// checks and how the jobs end when asked to stop.
+#include "BookRows.h"
 #include "TestProfile.h"
+#include "TestService.h"
 
+#include "app/App.h"
 #include "app/WorkerHost.h"
+#include "cloud/ClientInfo.h"
+#include "cloud/CommonThreadWorker.h"
+#include "params/SysParams.h"
+#include "storage/DataAccess.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLockFile>
+#include <QSignalSpy>
+#include <QTcpServer>
 #include <QThread>
 #include <QtTest>
 
 #include <atomic>
 #include <memory>
+#include <stdexcept>
+
+namespace {
+
+QStringList reportsOf(const QSignalSpy &spy)
+{
+    QStringList list;
+    for (const auto &args : spy)
+        list << args.at(1).toString() + (args.at(2).toBool() ? QString() : QStringLiteral("!"));
+    return list;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+} // namespace
 
 class TestWorkers : public QObject
 {
     Q_OBJECT
+    TestProfile m_profile;
+
 private slots:
+    void initTestCase() { QVERIFY(startApp().ok); }
+    void cleanupTestCase() { stopApp(); }
+
     void shutdownStopsWorkers()
     {
-        TestProfile profile; // a thread left running is logged
         std::atomic<int> started{0};
         auto worker = [&started](int deafMs) { // a long call that looks at the interruption after deafMs
             return std::unique_ptr<QThread>(QThread::create([&started, deafMs] {
@@ -51,6 +90,206 @@ private slots:
         // Within the limit the wait goes on in slices until the worker ends.
         QVERIFY(WorkerHost::stopThreads({slow.get(), late.get()}, 5000));
         QVERIFY(slow->isFinished() && late->isFinished());
+    }
+
+    void appInitReports_data()
+    {
+        QTest::addColumn<bool>("serviceUp");
+        QTest::addColumn<bool>("autoUpgrade");
+        QTest::addColumn<QStringList>("reports");
+        QTest::addColumn<int>("links");
+        // Down: the sign-in fails, the lists keep one default link, news and appInited still come.
+        QTest::newRow("service down") << false << true << QStringList{"links", "logined!", "news", "appInited"} << 1;
+        QTest::newRow("newer versions") << true << true
+                                        << QStringList{"links", "appUpgrade", "materialUpgrade", "logined!", "news", "appInited"}
+                                        << 1;
+        QTest::newRow("autoUpgrade off") << true << false << QStringList{"links", "logined!", "news", "appInited"} << 1;
+    }
+    void appInitReports()
+    {
+        QFETCH(bool, serviceUp);
+        QFETCH(bool, autoUpgrade);
+        QFETCH(QStringList, reports);
+        QFETCH(int, links);
+        TestService service;
+        if (serviceUp) {
+            QVERIFY(service.start());
+            writeFile(service.dataPath() + "/app/updateV4.txt", "version=9.5\nsetupfile=inkboat.deb\nnews=\"新\"\n");
+            writeFile(service.dataPath() + "/app/updateMV4.txt", "version=99\nsetupfile=m.zip\nnews=m\n");
+            QProcess admin;
+            admin.setProcessEnvironment([&] {
+                auto env = QProcessEnvironment::systemEnvironment();
+                env.insert("INKBOAT_SERVER_DATA", service.dataPath());
+                return env;
+            }());
+            admin.start("php", {INKBOAT_SOURCE_DIR "/server/admin.php", "link-add", "<b>书店</b>",
+                                "https://shop.example/?a='1'"});
+            QVERIFY(admin.waitForFinished(10000));
+        } else {
+            qputenv("INKBOAT_SERVICE_URL", QStringLiteral("http://127.0.0.1:%1/").arg(freeLoopbackPort()).toUtf8());
+        }
+        clientinfo::setLinks({});
+        g_SysParams.autoUpgrade = autoUpgrade;
+        g_SysParams.loginParams.autoLogin = true;
+        g_SysParams.loginParams.userID = "nobody";
+        g_SysParams.loginParams.password = "secret1";
+        publishSysParams();
+        CommonThreadWorker worker;
+        worker.timing.startPauseMs = 0;
+        QSignalSpy spy(&worker, &CommonThreadWorker::threadWorkerSignal);
+        worker.appInitWorker();
+        QCOMPARE(reportsOf(spy), reports);
+        QCOMPARE(spy.first().at(0).toString(), QStringLiteral("appInitWorker"));
+        const QList<ApiLink> got = clientinfo::links();
+        QCOMPARE(got.size(), links);
+        if (!serviceUp) {
+            QCOMPARE(got.first().link_name, QStringLiteral("官方淘宝店"));
+        } else {
+            // Service text stays text, and only web addresses become links.
+            QCOMPARE(clientinfo::linkLabelText(got.at(0)),
+                     QStringLiteral("<a href='https://shop.example/?a=%271%27'>&lt;b&gt;书店&lt;/b&gt;</a>"));
+            ApiLink local;
+            local.link_url = "file:///etc/passwd";
+            QCOMPARE(clientinfo::linkLabelText(local), QString());
+        }
+    }
+
+    void loopChecks()
+    {
+        CommonThreadWorker worker;
+        QSignalSpy spy(&worker, &CommonThreadWorker::threadWorkerSignal);
+        // A backup that throws is logged, and the next one waits a whole interval.
+        int backups = 0;
+        worker.backup = [&backups]() -> bool {
+            ++backups;
+            throw std::runtime_error("disk gone");
+        };
+        worker.timing.backupIntervalMs = 200;
+        g_SysParams.autoBackupDb = true;
+        g_SysParams.cloudSyncParams.active = true;
+        g_SysParams.cloudSyncParams.syncAtThread = true;
+        publishSysParams();
+        worker.backupCheck();
+        QCOMPARE(backups, 0);
+        QTest::qWait(250);
+        worker.backupCheck();
+        worker.backupCheck();
+        QCOMPARE(backups, 1);
+        QVERIFY(worker.lastBackupTime != CommonThreadWorker::kNever);
+
+        // The upload: only when the window allows it and rows wait, after its interval.
+        int pushes = 0;
+        worker.push = [&pushes](QString *code, QString *) {
+            ++pushes;
+            *code = "0";
+            return true;
+        };
+        worker.timing.syncIntervalMs = 100;
+        GuiSnapshot &snap = g_App.guiSnapshot;
+        snap.cloudSyncOn = true;
+        snap.signedIn = true;
+        snap.documentModified = false;
+        snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch() - 60000;
+        execSql("UPDATE BookTree SET Synced=1");
+        // The count runs twice a second: it reads an index, not the chapter texts.
+        for (const char *table : {"BookTree", "MemoTree"})
+            QVERIFY(execQuery(QString("EXPLAIN QUERY PLAN SELECT COUNT(*) FROM %1 WHERE Synced=0").arg(table))
+                        .last()
+                        .value("detail")
+                        .toString()
+                        .contains(QString("%1_Synced").arg(table)));
+        worker.syncCheck();
+        QTest::qWait(150);
+        worker.syncCheck();
+        QCOMPARE(pushes, 0); // nothing waits
+        insertBookRow("W1", "", 1, 0, 1, "w");
+        execSql("UPDATE BookTree SET Synced=0 WHERE ID='W1'");
+        // The author keeps typing: every round moves the interval on.
+        for (int i = 0; i < 3; ++i) {
+            snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch();
+            worker.syncCheck();
+            QTest::qWait(60);
+        }
+        QCOMPARE(pushes, 0);
+        snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch() - 60000;
+        worker.syncCheck();
+        QTest::qWait(150);
+        worker.syncCheck();
+        QCOMPARE(pushes, 1);
+        QCOMPARE(reportsOf(spy), (QStringList{"syncStart", "sync"}));
+        QCOMPARE(spy.last().at(3).toString(), QStringLiteral("自动云同步成功！"));
+        execSql("DELETE FROM BookTree WHERE ID='W1'");
+    }
+
+    // A failed heartbeat signs in again at once; a session taken over elsewhere ("-3") ends
+    // the attempts.
+    void heartbeatRounds()
+    {
+        TestService service;
+        QVERIFY(service.start());
+        g_SysParams.cloudSyncParams.active = false;
+        publishSysParams();
+        QVERIFY(g_App.registerUser("hb1", "secret1", "hb1@example.com", true));
+        QVERIFY(g_App.login("hb1", "secret1", true));
+        CommonThreadWorker worker;
+        QSignalSpy spy(&worker, &CommonThreadWorker::threadWorkerSignal);
+        worker.heartbeatRound();
+        QCOMPARE(reportsOf(spy), QStringList());
+        service.setFaults("heartbeat=kick");
+        worker.heartbeatRound();
+        QCOMPARE(reportsOf(spy), (QStringList{"logout", "message"}));
+        QVERIFY(!g_App.session().sessionActive);
+        worker.heartbeatRound();
+        QCOMPARE(spy.size(), 2);
+        service.setFaults(QString());
+        g_App.clearSession();
+    }
+
+    void jobsEndWhenAsked()
+    {
+        // A service that accepts connections and never answers.
+        QTcpServer blackHole;
+        QVERIFY(blackHole.listen(QHostAddress::LocalHost));
+        qputenv("INKBOAT_SERVICE_URL", QStringLiteral("http://127.0.0.1:%1/").arg(blackHole.serverPort()).toUtf8());
+        g_SysParams.autoUpgrade = true;
+        publishSysParams();
+        QList<QThread *> threads;
+        for (const auto job : {&CommonThreadWorker::appInitWorker, &CommonThreadWorker::heartbeatWorker,
+                               &CommonThreadWorker::loopProcWorker}) {
+            auto *thread = new QThread(this);
+            auto *worker = new CommonThreadWorker;
+            worker->timing.startPauseMs = 0;
+            worker->moveToThread(thread);
+            connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+            thread->start();
+            QMetaObject::invokeMethod(worker, job);
+            threads << thread;
+        }
+        QTest::qWait(300); // the start-up job now waits for the service
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(WorkerHost::stopThreads(threads, 5000));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        qDeleteAll(threads);
+    }
+
+    // Install and restart begin only when this process holds no file any more (last: it closes
+    // the connection).
+    void afterExitWaitsForTheFiles()
+    {
+        bool ran = false, lockFree = false, closed = false;
+        g_App.setAfterExit([&] {
+            ran = true;
+            QLockFile lock(g_App.appDataPath() + "Inkboat.lock");
+            lockFree = lock.tryLock(0);
+            closed = !g_App.db.isOpen();
+        });
+        QVERIFY(!ran);
+        g_App.deinit();
+        QVERIFY(ran && lockFree && closed);
+        ran = false;
+        g_App.deinit();
+        QVERIFY(!ran);
     }
 };
 

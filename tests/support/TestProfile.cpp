@@ -32,6 +32,12 @@ TestProfile::TestProfile()
     qputenv("XDG_CACHE_HOME", root + "/cache");
     setLogFolder(QString());
     setLogClock(nullptr);
+    // Windows start the background workers: without a test service of their own they meet a
+    // refused port, never a service someone runs on the default one.
+    if (qEnvironmentVariableIsEmpty("INKBOAT_SERVICE_URL")) {
+        m_ownServiceUrl = true;
+        qputenv("INKBOAT_SERVICE_URL", "http://127.0.0.1:1/");
+    }
 }
 
 TestProfile::~TestProfile()
@@ -41,6 +47,8 @@ TestProfile::~TestProfile()
     qputenv("XDG_DATA_HOME", m_oldData);
     qputenv("XDG_CONFIG_HOME", m_oldConfig);
     qputenv("XDG_CACHE_HOME", m_oldCache);
+    if (m_ownServiceUrl)
+        qunsetenv("INKBOAT_SERVICE_URL");
 }
 
 QString TestProfile::dataPath() const { return m_dir.path() + QStringLiteral("/data/inkboathq/Inkboat/"); }

@@ -19,6 +19,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QByteArray m_oldHome, m_oldData, m_oldConfig, m_oldCache;
+    bool m_ownServiceUrl = false;
 };
 
 // Runs g_App.init() like a fresh process would (default parameters), giving `answer` to every

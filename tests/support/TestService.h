@@ -21,6 +21,8 @@ public:
     // Rules of the fault hook, e.g. "login=fail" or "heartbeat=delay_ms=3000"; empty clears them.
     void setFaults(const QString &rules);
     QString log() const;
+    // The service's data folder; upgrade files go to its app/ folder.
+    QString dataPath() const { return m_data.path(); }
 
 private:
     QTemporaryDir m_data;

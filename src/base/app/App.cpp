@@ -172,23 +172,37 @@ bool App::lockInstance(QString *failure)
     return false;
 }
 
+namespace {
+
+std::function<QString()> &machineIdSource()
+{
+    static std::function<QString()> source;
+    return source;
+}
+
+} // namespace
+
+void App::setMachineIdSource(std::function<QString()> source) { machineIdSource() = std::move(source); }
+
 QString App::machineUniqueId()
 {
-    QString id = QString::fromLatin1(QSysInfo::machineUniqueId()).trimmed();
-    if (!id.isEmpty())
-        return id;
-    id = getSysParam(QStringLiteral("Sys.GeneratedMachineId"));
-    if (id.isEmpty()) {
-        id = newGuid();
-        setSysParam(QStringLiteral("Sys.GeneratedMachineId"), id, true);
-    }
-    return id;
+    if (machineIdSource())
+        return machineIdSource()().trimmed();
+    return QString::fromLatin1(QSysInfo::machineUniqueId()).trimmed();
+}
+
+QString App::resolveMachineId(const QString &stored, const QString &computed)
+{
+    if (!computed.isEmpty())
+        return computed;
+    return stored.isEmpty() ? newGuid() : stored;
 }
 
 void App::initMachineIdentity()
 {
-    const QString id = machineUniqueId();
-    if (getSysParam(QStringLiteral("Sys.MachineUniqueId"), QString()) != id)
+    const QString stored = getSysParam(QStringLiteral("Sys.MachineUniqueId"), QString());
+    const QString id = resolveMachineId(stored, machineUniqueId());
+    if (id != stored)
         setSysParam(QStringLiteral("Sys.MachineUniqueId"), id, true);
     QNetworkProxyFactory::setUseSystemConfiguration(false);
 }
@@ -412,6 +426,12 @@ void App::deinit()
     m_instanceLock.reset();
     nodeIcons.clear();
     m_initialized = false;
+    // An install or restart begins only now: nothing of this process holds the files any more.
+    if (m_afterExit) {
+        const auto action = std::move(m_afterExit);
+        m_afterExit = nullptr;
+        action();
+    }
 }
 
 void App::quit(bool force)
@@ -427,11 +447,13 @@ void App::quit(bool force)
 
 void App::restart()
 {
-    quitting = true;
-    guiSnapshot.closing = true;
-    QProcess::startDetached(QCoreApplication::applicationFilePath(), QCoreApplication::arguments().mid(1),
-                            QDir::currentPath());
-    QCoreApplication::exit(0);
+    // The new process starts after the shutdown routine, deinit and the instance lock's release.
+    m_afterExit = [] {
+        const QString appImage = qEnvironmentVariable("APPIMAGE");
+        QProcess::startDetached(appImage.isEmpty() ? QCoreApplication::applicationFilePath() : appImage,
+                                QCoreApplication::arguments().mid(1), QDir::currentPath());
+    };
+    requestOrderlyQuit();
 }
 
 namespace {

@@ -90,8 +90,11 @@ public:
     void deinit();
     // Sets quitting; with force the process ends at once with -1, else the event loop is asked to end.
     void quit(bool force = false);
-    // Starts the same executable again (same arguments, same working folder) and ends the loop with 0.
+    // Runs the shutdown routine without questions, then (after deinit) starts the same executable
+    // again with the same arguments and working folder; the exit code is 0.
     void restart();
+    // Work that must wait until deinit has closed the files and released the instance lock.
+    void setAfterExit(std::function<void()> action) { m_afterExit = std::move(action); }
 
     QString title() const;
 
@@ -122,9 +125,12 @@ public:
     void setSharedValue(const QString &key, const QVariant &value);
     QVariant sharedValue(const QString &key, const QVariant &defaultValue = QVariant()) const;
 
-    // Stable identifier of this machine (machine-id of the system, else a generated id kept in
-    // the parameters).
+    // The system's machine id (empty when unreadable); tests replace the source.
     QString machineUniqueId();
+    static void setMachineIdSource(std::function<QString()> source);
+    // The identifier to store: an empty computed id keeps the stored one, and only a first start
+    // without a readable machine id makes one up.
+    static QString resolveMachineId(const QString &stored, const QString &computed);
 
     // SIGTERM, SIGINT and SIGHUP become requestOrderlyQuit() on the GUI thread.
     static void installQuitSignalHandlers();
@@ -209,6 +215,7 @@ private:
     Prompter *m_prompter = nullptr;
     std::function<void(const QString &)> m_progressHook;
     DownloadFinishedHandler m_downloadFinished;
+    std::function<void()> m_afterExit;
     std::unique_ptr<QLockFile> m_instanceLock;
     bool signIn(const QString &userName, const QString &password, bool silent, bool *transportFailure);
 

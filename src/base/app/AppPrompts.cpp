@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QUrl>
 
 using namespace Ink;
@@ -74,6 +75,10 @@ bool App::chooseDirectory(const QString &caption, QString &path)
 void App::exitForInstall(const QString &installerPath)
 {
     showInfo(QStringLiteral("确认后退出砚舟写作进行安装升级！"));
-    QCoreApplication::quit();
-    QDesktopServices::openUrl(QUrl::fromLocalFile(installerPath));
+    // Nothing downloaded is run here: a package goes to the software centre, which asks the
+    // author; anything else is shown in its folder.
+    const QFileInfo file(installerPath);
+    const QString target = installerPath.endsWith(QLatin1String(".deb")) ? file.absoluteFilePath() : file.absolutePath();
+    setAfterExit([target] { QDesktopServices::openUrl(QUrl::fromLocalFile(target)); });
+    requestOrderlyQuit();
 }

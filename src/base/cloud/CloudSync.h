@@ -19,6 +19,12 @@ public:
     // A full sync; provided by the sync component.
     bool sync();
 
+    // The background form the loop worker uses (backgroundMode true, no progress dialog), its
+    // upload and the usage-log upload.
+    CloudSync(bool backgroundMode, bool showProgress, QObject *parent = nullptr);
+    bool push();
+    bool uploadLogs();
+
     QString errorCode() const { return m_errorCode; }
     QString errorText() const { return m_errorText; }
     bool showProgress() const { return m_showProgress; }

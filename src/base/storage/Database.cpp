@@ -432,6 +432,9 @@ void createIndexes()
     execSql(QStringLiteral("CREATE INDEX IF NOT EXISTS BookTree_pID_Flag_Sort ON BookTree(pID,Flag,Sort)"));
     execSql(QStringLiteral("CREATE INDEX IF NOT EXISTS BookTree_TreeLoad ON "
                            "BookTree(Flag,Level,pID,Sort,ID,Title,NodeType,Updated)"));
+    // The loop worker counts rows waiting for upload twice a second.
+    execSql(QStringLiteral("CREATE INDEX IF NOT EXISTS BookTree_Synced ON BookTree(Synced)"));
+    execSql(QStringLiteral("CREATE INDEX IF NOT EXISTS MemoTree_Synced ON MemoTree(Synced)"));
 }
 
 void migrateSchema()

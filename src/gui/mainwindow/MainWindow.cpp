@@ -8,6 +8,7 @@
 #include "book/EditorController.h"
 #include "cloud/AccountController.h"
 #include "cloud/CloudLocks.h"
+#include "cloud/WorkerController.h"
 #include "book/MyTextEdit.h"
 #include "book/TextToolsController.h"
 #include "book/RecoveryController.h"
@@ -144,6 +145,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_account = new AccountController(this, this);
     m_account->setAfterSignIn([this] { loadTree(QStringLiteral("B")); loadTree(QStringLiteral("U")); });
     connect(m_account, &AccountController::busyChanged, this, &MainWindow::refreshSysToolButtonState);
+    m_cloudWorkers = new WorkerController(this, m_workers, statusBar(),
+                                          {[this] { loadTree(QStringLiteral("B")); },
+                                           [this] { refreshSysToolButtonState(); },
+                                           [this] { smartCheckTimeUpdate(); },
+                                           [this] { return ui->textEditor->document()->isModified(); }},
+                                          this);
 
     m_status = new MainStatusBar(statusBar(), m_book, ui->textEditor, this);
     m_textTools = new TextToolsController(
@@ -604,8 +611,7 @@ void MainWindow::refreshUserInfo()
 void MainWindow::commomThreadWorkerSignal(QString signalGroup, QString signalValue, bool sucess, QString signalDetail)
 {
     writeTraceLog(QStringLiteral("thread"), QStringLiteral("%1 %2 %3 %4").arg(signalGroup, signalValue).arg(sucess).arg(signalDetail));
-    if (signalGroup == QLatin1String("appInit") && signalValue == QLatin1String("appInited"))
-        QTimer::singleShot(10000, this, &MainWindow::smartCheckTimeUpdate);
+    m_cloudWorkers->commomThreadWorkerSignal(signalGroup, signalValue, sucess, signalDetail);
 }
 
 QVariant MainWindow::syncOut(QString key) { return g_App.syncOut(key); }
@@ -820,6 +826,8 @@ bool MainWindow::shutdown(bool askToSave)
     } catch (const Exception &e) {
         logException(e);
     }
+    if (askToSave)
+        WorkerController::postQuitInfo();
     m_workers->stopAll();
     m_shutDown = true;
     return true;

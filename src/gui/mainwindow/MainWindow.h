@@ -27,6 +27,7 @@ class MaterialBrowser;
 class UserMaterialController;
 class MaterialSearchController;
 class WorkerHost;
+class WorkerController;
 class TextToolsController;
 class RecoveryController;
 
@@ -74,9 +75,8 @@ public:
     void restoreLayout();
 
 signals:
-    // Start signals of the worker threads. No worker is connected yet (the smart search and the
-    // start-up, heartbeat and periodic workers are still to be written); the window emits them at
-    // the first show and on each change of the last input, and each worker connects its own.
+    // Start signals of the worker threads; the window emits them at the first show and on each
+    // change of the last input, and each worker connects its own.
     void startSmartSearchThread(QString inputString, QString comboInputString);
     void startSmartSearch();
     void startAppInit();
@@ -224,6 +224,7 @@ private:
     BookTransferController *m_bookTransfer = nullptr;
     RecoveryController *m_recovery = nullptr;
     AccountController *m_account = nullptr;
+    WorkerController *m_cloudWorkers = nullptr;
     SettingsController *m_settings = nullptr;
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel
     UserMaterialController *m_userMaterials = nullptr;

@@ -3,7 +3,10 @@
 
 #include "app/App.h"
 #include "app/Constants.h"
+#include "cloud/Upgrade.h"
+#include "cloud/WorkerController.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QUrl>
 
@@ -11,10 +14,6 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent), ui(new Ui::AboutDia
 {
     ui->setupUi(this);
     ui->labelTitle->setText(g_App.title());
-    // The upgrade check and its dialog are not part of this build yet: the button says so
-    // instead of pretending to check.
-    ui->pushButtonCheckUpgrade->setEnabled(false);
-    ui->pushButtonCheckUpgrade->setToolTip(QStringLiteral("该功能尚未完成"));
 }
 
 AboutDialog::~AboutDialog() { delete ui; }
@@ -28,7 +27,17 @@ void AboutDialog::on_buttonBox_helpRequested()
         QDesktopServices::openUrl(QUrl(site));
 }
 
-void AboutDialog::on_pushButtonCheckUpgrade_clicked() { g_App.showInfo(QStringLiteral("该功能尚未完成")); }
+void AboutDialog::on_pushButtonCheckUpgrade_clicked()
+{
+    // The check waits for the service (at most its time limit); a second click must not start
+    // a second one meanwhile.
+    ui->pushButtonCheckUpgrade->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    upgrade::check(upgrade::App, m_checkTimeoutMs);
+    QApplication::restoreOverrideCursor();
+    WorkerController::showUpgrade(upgrade::App);
+    ui->pushButtonCheckUpgrade->setEnabled(true);
+}
 
 void AboutDialog::on_pushButtonOpenLog_clicked()
 {

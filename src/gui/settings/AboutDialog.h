@@ -14,6 +14,9 @@ public:
     explicit AboutDialog(QWidget *parent = nullptr);
     ~AboutDialog() override;
 
+    // Time limit of the upgrade check (tests shorten it).
+    void setCheckTimeout(int ms) { m_checkTimeoutMs = ms; }
+
 private slots:
     void on_buttonBox_accepted();
     void on_buttonBox_helpRequested();
@@ -22,4 +25,5 @@ private slots:
 
 private:
     Ui::AboutDialog *ui;
+    int m_checkTimeoutMs = 30000;
 };

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <limits>
+
+// One of the three background jobs (start-up work, heartbeat, periodic work), each a slot run on
+// a thread of its own. Workers never touch widgets: they report through threadWorkerSignal.
+class CommonThreadWorker : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr qint64 kNever = std::numeric_limits<qint64>::min();
+
+    // Times on the worker's monotonic clock (ms), kNever until first set: a change of the wall
+    // clock neither fires an interval early nor stalls it.
+    qint64 lastBackupTime = kNever;
+    qint64 lastSyncTime = kNever;
+    qint64 lastLogUploadTime = kNever;
+
+    // Lengths of the waits; tests shorten them.
+    struct Timing {
+        int startPauseMs = 500;
+        int sliceMs = 100;
+        int heartbeatOkSlices = 1800;
+        int heartbeatRetrySlices = 150;
+        int loopPauseMs = 500;
+        qint64 backupIntervalMs = 1800 * 1000;
+        qint64 syncIntervalMs = 120 * 1000;
+        qint64 logUploadIntervalMs = 900 * 1000;
+    };
+    Timing timing;
+
+    // The work the loop calls; tests replace them. Defaults: the periodic backup, the background
+    // upload (true with its error code and text) and the usage-log upload.
+    std::function<bool()> backup;
+    std::function<bool(QString *errorCode, QString *errorText)> push;
+    std::function<bool()> uploadLogs;
+
+    explicit CommonThreadWorker(QObject *parent = nullptr);
+
+    qint64 now() const { return m_clock.elapsed(); }
+
+    // One round of each loop check (loopProcWorker runs them in this order).
+    void backupCheck();
+    void syncCheck();
+    void logUploadCheck();
+    // One heartbeat round after its wait.
+    void heartbeatRound();
+
+signals:
+    bool threadWorkerSignal(QString signalGroup, QString signalValue, bool sucess = true, QString signalDetail = QString());
+    // Declared for a blocking report; no job emits it.
+    bool threadWorkerWaitSignal(QString signalGroup, QString signalValue, bool sucess = true, QString signalDetail = QString());
+
+public slots:
+    void appInitWorker();
+    void heartbeatWorker();
+    void loopProcWorker();
+
+private:
+    static bool interrupted();
+    // Sleeps in slices; false when a stop was asked for.
+    bool pause(qint64 ms);
+    // Runs one step, logging whatever it throws; false when a stop was asked for.
+    bool step(const QString &name, const std::function<void()> &work);
+
+    QElapsedTimer m_clock;
+};

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "cloud/Upgrade.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QQueue>
+
+#include <functional>
+
+class CommonThreadWorker;
+class QStatusBar;
+class QThread;
+class QWidget;
+class WorkerHost;
+
+// The window's side of the background workers: it starts their threads and turns their reports
+// into status texts, link labels and dialogs. Dialogs wait in line and open one at a time; once
+// the window is closing only status texts are shown.
+class WorkerController : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kStatusMs = 10000;
+
+    struct Hooks {
+        std::function<void()> reloadBookTree;
+        std::function<void()> refreshButtons;
+        std::function<void()> reminders;       // after the start-up work, 10 s later
+        std::function<bool()> editorModified;
+    };
+
+    // window carries the start signals startAppInit/startHeartbeat/startLoopProc and the slot
+    // commomThreadWorkerSignal; the threads register with host.
+    WorkerController(QObject *window, WorkerHost *host, QStatusBar *statusBar, Hooks hooks, QObject *parent = nullptr);
+
+    CommonThreadWorker *worker(int index) const { return m_workers[index]; }
+    QThread *thread(int index) const { return m_threads[index]; }
+
+    void commomThreadWorkerSignal(const QString &signalGroup, const QString &signalValue, bool sucess,
+                                  const QString &signalDetail);
+    // The client information at close: a short wait, the author is leaving.
+    static void postQuitInfo();
+
+    // Opens the download dialog for the last check of kind; a finished download is installed
+    // after the dialog has closed.
+    static void showUpgrade(upgrade::Kind kind);
+    // A prompt waits until the ones before it have closed.
+    void enqueuePrompt(std::function<void()> prompt);
+    int pendingPrompts() const { return m_prompts.size() + (m_prompting ? 1 : 0); }
+
+private:
+    void showStatus(const QString &text);
+    void addLinkLabels();
+    void startUpSync();
+    void runPrompts();
+    bool closing() const;
+
+    QPointer<QStatusBar> m_statusBar;
+    Hooks m_hooks;
+    CommonThreadWorker *m_workers[3] = {};
+    QThread *m_threads[3] = {};
+    QQueue<std::function<void()>> m_prompts;
+    bool m_prompting = false;
+};

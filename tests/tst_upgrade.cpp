@@ -1,0 +1,286 @@
+// Upgrade checks against the service, the download texts, and material archives: hostile
+// entries refused before anything is written, a valid library staged and renamed into place.
+#include "TestProfile.h"
+#include "TestService.h"
+
+#include "app/App.h"
+#include "app/Constants.h"
+#include "app/Exception.h"
+#include "cloud/QZipFile.h"
+#include "cloud/Upgrade.h"
+#include "storage/DataAccess.h"
+#include "storage/Database.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtConcurrent>
+#include <QtTest>
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+// name → digest of every file below folder
+QMap<QString, QByteArray> snapshot(const QString &folder)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(QDir(folder).relativeFilePath(path), fileDigest(path));
+    }
+    return files;
+}
+
+QString makeZip(const QString &path, const QList<QPair<QString, QByteArray>> &entries)
+{
+    QFile::remove(path);
+    qompress::QZipFile zip(path);
+    if (!zip.open(qompress::QZipFile::WriteOnly))
+        return zip.lastError();
+    for (const auto &e : entries) {
+        QBuffer data;
+        data.setData(e.second);
+        data.open(QIODevice::ReadOnly);
+        if (!zip.addFile(e.first, &data))
+            return zip.lastError();
+    }
+    zip.close();
+    return QString();
+}
+
+// A library file as the program ships it: enciphered with the library key, with its version.
+QByteArray libraryBytes(const QString &folder, const QString &version)
+{
+    const QString path = folder + "/lib.sdb";
+    QFile::remove(path);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(sqlDriverName(), "lib-maker");
+        db.setDatabaseName(path);
+        db.setPassword(Ink::libraryKey());
+        db.setConnectOptions("QSQLITE_USE_CIPHER=chacha20");
+        db.open();
+        QSqlQuery q(db);
+        q.exec("CREATE TABLE DbVersion(Version VARCHAR(64))");
+        q.exec("INSERT INTO DbVersion VALUES('" + version + "')");
+        q.exec("CREATE TABLE MaterialTree(ID VARCHAR(64))");
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("lib-maker");
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+} // namespace
+
+class TestUpgrade : public QObject
+{
+    Q_OBJECT
+    TestProfile m_profile;
+    TestService m_service;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(startApp().ok);
+        QVERIFY(m_service.start());
+    }
+    void cleanupTestCase() { stopApp(); }
+
+    void versionFile_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QString>("news");
+        QTest::newRow("newer, numbers not texts") << QByteArray("version=4.4\nsetupfile=a/b.deb\nnews=x") << 1 << "x";
+        QTest::newRow("same") << QByteArray("version=4.31\nsetupfile=b.deb\nnews=x") << 0 << "x";
+        QTest::newRow("major") << QByteArray("version=5\nforceVersion=4.5\nsetupfile=b.deb") << 2 << "";
+        QTest::newRow("force equals local") << QByteArray("version=5\nforceVersion=4.31\nsetupfile=b.deb") << 1 << "";
+        QTest::newRow("only news") << QByteArray("news=hello") << 0 << "hello";
+        QTest::newRow("empty") << QByteArray() << -1 << "";
+        QTest::newRow("not INI") << QByteArray("\x00\x01\xff<html>", 9) << -1 << "";
+        QTest::newRow("setupfile ..") << QByteArray("version=5\nsetupfile=../x") << -1 << "";
+        QTest::newRow("setupfile inner ..") << QByteArray("version=5\nsetupfile=a/../../x") << -1 << "";
+        QTest::newRow("setupfile absolute") << QByteArray("version=5\nsetupfile=/etc/x") << -1 << "";
+        QTest::newRow("setupfile empty") << QByteArray("version=5\nnews=n") << -1 << "n";
+        QTest::newRow("UTF-8 news, commas") << QByteArray("version=5\nsetupfile=b.deb\nnews=修复，新增, 两项, 改进")
+                                           << 1 << "修复，新增, 两项, 改进";
+    }
+    void versionFile()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, level);
+        QFETCH(QString, news);
+        writeFile(m_service.dataPath() + "/app/updateV4.txt", text);
+        const UpgradeInfo info = upgrade::check(upgrade::App);
+        QCOMPARE(info.level, level);
+        QCOMPARE(info.news, news);
+        QCOMPARE(upgrade::upgradeState(upgrade::App).level, level);
+        if (level > 0) {
+            QVERIFY(upgrade::downloadUrl(info).endsWith("/app/" + info.setupfile));
+            QCOMPARE(upgrade::downloadFileName(info), info.setupfile.section('/', -1));
+        }
+    }
+
+    void checkFailures_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("404") << "missing";
+        QTest::newRow("refused") << "refused";
+        QTest::newRow("slow") << "slow";
+    }
+    void checkFailures()
+    {
+        QFETCH(QString, kind);
+        QTcpServer silent;
+        const QByteArray oldUrl = qgetenv("INKBOAT_SERVICE_URL");
+        if (kind == "missing") {
+            QFile::remove(m_service.dataPath() + "/app/updateMV4.txt");
+        } else if (kind == "refused") {
+            qputenv("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/").arg(freeLoopbackPort()).toUtf8());
+        } else {
+            QVERIFY(silent.listen(QHostAddress::LocalHost));
+            qputenv("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/").arg(silent.serverPort()).toUtf8());
+        }
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(upgrade::check(upgrade::Material, 300).level, -1);
+        QVERIFY(clock.elapsed() < 3000);
+        qputenv("INKBOAT_SERVICE_URL", oldUrl);
+        QCOMPARE(upgrade::noticeText(upgrade::Material, -1), QStringLiteral("检查素材版本升级失败！"));
+    }
+
+    void twoChecksAtOnce()
+    {
+        writeFile(m_service.dataPath() + "/app/updateV4.txt", "version=9\nsetupfile=b.deb\nnews=a");
+        auto other = QtConcurrent::run([] { return upgrade::check(upgrade::App).level; });
+        QCOMPARE(upgrade::check(upgrade::App).level, 1);
+        QCOMPARE(other.result(), 1);
+    }
+
+    void texts_data()
+    {
+        QTest::addColumn<qint64>("value");
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<QString>("time");
+        QTest::newRow("0") << qint64(0) << "0 B" << "0s";
+        QTest::newRow("59") << qint64(59) << "0 KB" << "59s";
+        QTest::newRow("60") << qint64(60) << "0 KB" << "1m";
+        QTest::newRow("3599") << qint64(3599) << "3 KB" << "59m 59s";
+        QTest::newRow("3600") << qint64(3600) << "3 KB" << "1h";
+        QTest::newRow("86399") << qint64(86399) << "84 KB" << "23h 59m 59s";
+        QTest::newRow("86401") << qint64(86401) << "84 KB" << "1d 0h 0m 1s";
+        QTest::newRow("1048575") << qint64(1048575) << "1023 KB" << "12d 3h 16m 15s";
+        QTest::newRow("1 MiB") << qint64(1048576) << "1 MB" << "12d 3h 16m 16s";
+        QTest::newRow("5 GiB") << (qint64(5) << 30) << "5 GB" << "";
+    }
+    void texts()
+    {
+        QFETCH(qint64, value);
+        QFETCH(QString, size);
+        QFETCH(QString, time);
+        QCOMPARE(upgrade::sizeText(value), size);
+        QCOMPARE(upgrade::sizeText(value, true), size + "/S");
+        if (!time.isEmpty())
+            QCOMPARE(upgrade::timeText(value), time);
+    }
+
+    void archives_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("valid");
+        const QByteArray text("x");
+        QTest::newRow("parent") << "../evil.txt" << text << false;
+        QTest::newRow("inner parent") << "a/../../evil.txt" << text << false;
+        QTest::newRow("backslash parent") << "..\\evil.txt" << text << false;
+        QTest::newRow("absolute") << "/tmp/evil.txt" << text << false;
+        QTest::newRow("drive") << "C:/evil.txt" << text << false;
+        QTest::newRow("long name") << QString(300, 'a') << text << false;
+        QTest::newRow("main file") << "Inkboat.sdb" << text << false;
+        QTest::newRow("main journal") << "Inkboat.sdb-journal" << text << false;
+        QTest::newRow("log database") << "Inkboat_Log.sdb" << text << false;
+        QTest::newRow("log folder") << "log/x.txt" << text << false;
+        QTest::newRow("backup folder") << "backup/x.sdb.bak" << text << false;
+        QTest::newRow("temp folder") << "temp/x" << text << false;
+        QTest::newRow("not a library") << "Inkboat_Material.sdb" << QByteArray("plain text") << false;
+        QTest::newRow("old library") << "Inkboat_Material.sdb" << QByteArray("old") << false;
+        QTest::newRow("valid") << "Inkboat_Material.sdb" << QByteArray("new") << true;
+    }
+    void archives()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, valid);
+        QTemporaryDir work;
+        if (content == "old" || content == "new")
+            content = libraryBytes(work.path(), content == "old" ? "2.5" : "9.0");
+        const QString zipPath = work.filePath("m.zip");
+        // A good entry first: one bad entry refuses the whole archive.
+        QCOMPARE(makeZip(zipPath, {{"Inkboat_Sentence.sdb", libraryBytes(work.path(), "9.0")}, {entry, content}}),
+                 QString());
+        const QString data = g_App.appDataPath();
+        const auto before = snapshot(data);
+        try {
+            installMaterialUpgrade(zipPath, data);
+            QVERIFY2(valid, "refused archive installed");
+        } catch (const Exception &e) {
+            QVERIFY2(!valid, qPrintable(e.message()));
+            if (!entry.endsWith(".sdb") || entry.startsWith("Inkboat"))
+                QVERIFY2(e.message().contains(entry.left(20)) || e.message().contains("素材库"), qPrintable(e.message()));
+        }
+        QVERIFY(!QFileInfo::exists(data + "temp/materialUpgrade"));
+        const auto after = snapshot(data);
+        if (!valid) {
+            QCOMPARE(after, before);
+        } else {
+            QCOMPARE(after.value("Inkboat_Material.sdb"), QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+            QVERIFY(after.value("Inkboat_Sentence.sdb") != before.value("Inkboat_Sentence.sdb"));
+        }
+        QVERIFY(!QFileInfo::exists("/tmp/evil.txt") && !QFileInfo::exists(data + "../evil.txt"));
+        // The open connection keeps working on the files it holds.
+        QCOMPARE(execQuery("SELECT COUNT(*) n FROM M.MaterialTree").size(), 1);
+    }
+
+    void badCrc()
+    {
+        QTemporaryDir work;
+        const QString zipPath = work.filePath("c.zip");
+        QCOMPARE(makeZip(zipPath, {{"note.txt", QByteArray(4096, 'a')}}), QString());
+        QFile f(zipPath);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        // The stored CRC of the local header and the central directory.
+        const int crcAt = 14;
+        bytes[crcAt] = char(bytes[crcAt] ^ 0x55);
+        const int central = bytes.indexOf("PK\x01\x02");
+        bytes[central + 16] = char(bytes[central + 16] ^ 0x55);
+        f.seek(0);
+        f.write(bytes);
+        f.close();
+        QVERIFY_EXCEPTION_THROWN(extractZip(zipPath, work.filePath("out")), Exception);
+        QVERIFY(!QFileInfo::exists(work.filePath("out/note.txt")) ||
+                QFileInfo(work.filePath("out/note.txt")).size() == 4096);
+        const auto before = snapshot(g_App.appDataPath());
+        QVERIFY_EXCEPTION_THROWN(installMaterialUpgrade(zipPath, g_App.appDataPath()), Exception);
+        QCOMPARE(snapshot(g_App.appDataPath()), before);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUpgrade)
+#include "tst_upgrade.moc"
