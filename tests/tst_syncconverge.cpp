@@ -162,7 +162,7 @@ class TstSyncConverge : public QObject
                 op = {{"kind", "add"}, {"parent", volumes.at(pick(volumes.size()))}, {"nodeType", 3}, {"title", token}};
         } else if (w < 55 && !chapters.isEmpty()) {
             const QString id = chapters.at(pick(chapters.size()));
-            op = {{"kind", "rename"}, {"id", id}, {"title", rows.value("book:" + id).value("Title").toString() + token}};
+            op = {{"kind", "rename"}, {"id", id}, {"token", token}};
             key = "book:" + id;
         } else if (w < 65 && !childless.isEmpty()) {
             op = {{"kind", "delete"}, {"id", childless.at(pick(childless.size()))}};
@@ -267,8 +267,11 @@ class TstSyncConverge : public QObject
                             (r.value().value("PlainText").toString().contains(token) ||
                              r.value().value("Title").toString().contains(token));
                 }
-                if (!found)
-                    return QStringLiteral("token %1 of %2 is lost").arg(token, it.key());
+                if (!found) {
+                    const QJsonObject r = ra.value(it.key());
+                    return QStringLiteral("token %1 of %2 is lost (now '%3' / '%4')")
+                        .arg(token, it.key(), r.value("Title").toString(), r.value("PlainText").toString().right(200));
+                }
             }
         return QString();
     }
@@ -314,6 +317,7 @@ private slots:
                     randomOp(*c, rows, false, round, 9, c == &a ? &b : &a);
                 c->cmd({{"cmd", "op"}, {"op", QJsonObject{{"kind", "action"}, {"name", "act" + c->tag()}}}});
             }
+            QPair<QString, QString> midEdit;
             Client &first = pick(2) ? a : b;
             Client &second = &first == &a ? b : a;
             if (pick(4) == 0) {
@@ -335,7 +339,7 @@ private slots:
                         const QString token = QStringLiteral("⟦%1-r%2-mid⟧").arg(first.tag()).arg(round);
                         first.cmd({{"cmd", "edit-at"}, {"step", pick(2) ? "afterCopy" : "beforeLocalCommit"},
                                    {"op", QJsonObject{{"kind", "text"}, {"id", id}, {"token", token}}}});
-                        m_tokens["book:" + id] << token;
+                        midEdit = {"book:" + id, token};
                     }
                 }
                 }
@@ -362,7 +366,9 @@ private slots:
                 break;
             }
             for (Client *c : {&a, &b}) {
-                c->cmd({{"cmd", "clear-hook"}});
+                // A scripted edit counts once it was written (its step may not have come).
+                if (c->cmd({{"cmd", "clear-hook"}}).value("done").toBool() && c == &first)
+                    m_tokens[midEdit.first] << midEdit.second;
                 c->cmd({{"cmd", "login"}, {"user", m_user}});
                 c->cmd({{"cmd", "uploadLogs"}});
             }

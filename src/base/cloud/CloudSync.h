@@ -3,7 +3,9 @@
 #include "app/App.h"
 
 #include <QObject>
+#include <QHash>
 #include <QString>
+#include <QVector>
 
 #include <atomic>
 #include <functional>
@@ -103,6 +105,10 @@ private:
     std::atomic<bool> m_cancelFlag{false};
     std::unique_ptr<SyncProgressView> m_progress;
     QString m_outerReqcode; // the push's request code while its negotiation pulls
+    // Rows of this pull that are this client's own upload whose local bookkeeping never
+    // happened (a lost commit answer, a crash): keys "DataType/ID".
+    QHash<QString, QString> m_pendingDigests;
+    QVector<QPair<QString, QString>> m_ownRows;
 };
 
 // The automatic sync routines; each reports its status texts through status (called on the

@@ -126,6 +126,25 @@ BookItem toItem(const QSqlRecord &r)
     return item;
 }
 
+// The service's copy of a row this client uploaded is byte for byte what was sent.
+QString itemDigest(const BookItem &it)
+{
+    const QString seconds = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
+    const QStringList parts{it.datatype, it.tid, it.ptid, QString::number(it.nodetype), QString::number(it.level),
+                            QString::number(it.sort, 'g', 17), it.title, it.category, it.rtf, it.html, it.plaintext,
+                            it.attribute1, it.attribute2, it.attribute3, it.origtid, it.flag, QString::number(it.usn),
+                            it.create_time.toLocalTime().toString(seconds), it.update_time.toLocalTime().toString(seconds)};
+    return web::md5Hex(parts.join(QChar(0x1f)));
+}
+
+// Digests of the last upload until its local bookkeeping is done: kept in the store, since a
+// crash between the service's commit and the local one must not turn own rows into conflicts.
+void ensurePendingTable()
+{
+    execSql(QStringLiteral("CREATE TABLE IF NOT EXISTS SyncPending(ID VARCHAR(64), DataType VARCHAR(64), "
+                           "Digest VARCHAR(32), PRIMARY KEY(ID,DataType))"));
+}
+
 QString equalColumns()
 {
     QStringList parts;
@@ -379,6 +398,9 @@ void CloudSync::savePage(const QList<BookItem> &items)
                                .arg(QLatin1String(kDetailColumns), marks)))
                 throw Exception(q.lastError().text(), QStringLiteral("ERR_QUERY"));
             for (const BookItem &it : items) {
+                const QString key = it.datatype + QLatin1Char('/') + it.tid;
+                if (m_pendingDigests.contains(key) && m_pendingDigests.value(key) == itemDigest(it))
+                    m_ownRows.append({it.tid, it.datatype});
                 const QVariantList values{it.tid,
                                           it.ptid,
                                           it.nodetype,
@@ -438,6 +460,15 @@ void CloudSync::applyPull()
                                "WHERE t.ID=%1.ID AND d.ID=%1.ID AND d.DataType='%2' AND %3)")
                     .arg(p.at(0), p.at(1), equalColumns()));
     }
+    // Own uploads whose local bookkeeping was lost and that were edited since: the local row
+    // keeps waiting (it is newer), numbered as the service has it so the maximum stays right.
+    for (const auto &own : m_ownRows) {
+        const QString table = own.second == QLatin1String("book") ? QStringLiteral("BookTree") : QStringLiteral("MemoTree");
+        if (execPrepared(QStringLiteral("UPDATE %1 SET Usn=(SELECT Usn FROM SyncDetail WHERE ID=? AND DataType=?) "
+                                        "WHERE ID=? AND Synced=0").arg(table),
+                         {own.first, own.second, own.first}) > 0)
+            execPrepared(QStringLiteral("DELETE FROM SyncDetail WHERE ID=? AND DataType=?"), {own.first, own.second});
+    }
     execSql(QStringLiteral(
         "INSERT INTO SyncConflict(ID,DataType) SELECT a.ID,'book' FROM BookTree a JOIN SyncDetail b ON a.ID=b.ID "
         "WHERE b.DataType='book' AND a.Synced=0 UNION ALL SELECT a.ID,'memo' FROM MemoTree a JOIN SyncDetail b "
@@ -472,6 +503,11 @@ bool CloudSync::pullLocked()
     }
     openProgress(QStringLiteral("下载"), 100);
     createTempTables();
+    ensurePendingTable();
+    m_ownRows.clear();
+    m_pendingDigests.clear();
+    for (const QSqlRecord &r : execQuery(QStringLiteral("SELECT ID,DataType,Digest FROM SyncPending")))
+        m_pendingDigests.insert(r.value(1).toString() + QLatin1Char('/') + r.value(0).toString(), r.value(2).toString());
     const int usn = getSysParam(QStringLiteral("Sync.LastUsn"), QStringLiteral("0")).toInt();
     const ApiBeginPullResponse begin = callApi<ApiBeginPullResponse>(
         web::apiUrl() + QString::fromLatin1(web::kBeginPull)
@@ -543,6 +579,7 @@ void CloudSync::applyPush()
                     .arg(p.at(0), p.at(1)));
     }
     storeLastUsn();
+    execSql(QStringLiteral("DELETE FROM SyncPending"));
     t.commit();
 }
 
@@ -617,6 +654,7 @@ bool CloudSync::pushLocked()
     testHook("afterCopy");
     int sent = 0;
     qint64 lastSeq = 0;
+    QVector<QVariantList> digests;
     for (;;) {
         const QVector<QSqlRecord> rows = execQuery(
             QStringLiteral("SELECT * FROM SyncDetail WHERE seq>%1 ORDER BY seq LIMIT %2").arg(lastSeq).arg(kPageSize));
@@ -639,6 +677,7 @@ bool CloudSync::pushLocked()
                 return false;
             }
             request.data.append(toItem(r));
+            digests.append({request.data.last().tid, request.data.last().datatype, itemDigest(request.data.last())});
         }
         const ApiPushDetailResponse answer = callApi<ApiPushDetailResponse>(
             web::apiUrl() + QString::fromLatin1(web::kPushDetail).arg(m_session.uid, m_session.sid, reqcode),
@@ -659,6 +698,14 @@ bool CloudSync::pushLocked()
         dropTempTables();
         finish();
         return true;
+    }
+    {
+        ensurePendingTable();
+        Transaction t;
+        execSql(QStringLiteral("DELETE FROM SyncPending"));
+        for (const QVariantList &d : digests)
+            execPrepared(QStringLiteral("INSERT OR REPLACE INTO SyncPending(ID,DataType,Digest) VALUES(?,?,?)"), d);
+        t.commit();
     }
     const ApiCommitPushResponse commit = callApi<ApiCommitPushResponse>(
         web::apiUrl() + QString::fromLatin1(web::kCommitPush).arg(m_session.uid, m_session.sid, reqcode));

@@ -26,6 +26,9 @@
 
 namespace {
 
+// Whether the scripted step ran (and its edit was written) since the last "clear-hook".
+bool g_hookDone = false;
+
 QJsonObject applyOp(const QJsonObject &op)
 {
     const QString kind = op.value("kind").toString();
@@ -44,7 +47,10 @@ QJsonObject applyOp(const QJsonObject &op)
                                           QString())
                         .id;
     } else if (kind == "rename") {
-        BookStore::renameNode(id, op.value("title").toString());
+        // Appends to the title as it is now: an edit never replaces a token.
+        const QVector<QSqlRecord> r = execQuery("SELECT Title FROM BookTree WHERE ID=" + quoteSql(id));
+        if (r.isEmpty() || !BookStore::renameNode(id, r.first().value(0).toString() + op.value("token").toString()))
+            return {{"ok", false}, {"error", "gone"}};
     } else if (kind == "delete") {
         BookStore::deleteNode(id);
     } else if (kind == "move") {
@@ -160,7 +166,7 @@ QJsonObject run(const QJsonObject &cmd)
             if (name == "crash-after")
                 _exit(3);
             if (name == "edit-at")
-                applyOp(op);
+                g_hookDone = applyOp(op).value("ok").toBool();
             else
                 g_App.guiSnapshot.lastInputMsecs = QDateTime::currentMSecsSinceEpoch();
         });
@@ -168,7 +174,9 @@ QJsonObject run(const QJsonObject &cmd)
     }
     if (name == "clear-hook") {
         CloudSync::setTestHook(nullptr);
-        return {{"ok", true}};
+        const bool done = g_hookDone;
+        g_hookDone = false;
+        return {{"ok", true}, {"done", done}};
     }
     if (name == "dump") {
         const QString cols = "ID,pID,NodeType,Level,Sort,Title,PlainText,HTML,OrigID,Flag,Usn,Synced,"
