@@ -119,7 +119,10 @@ class TstSyncConverge : public QObject
     QJsonObject sync(Client &c, const QString &how = "sync")
     {
         c.cmd({{"cmd", "login"}, {"user", m_user}});
-        return c.cmd({{"cmd", how}});
+        const QJsonObject answer = c.cmd({{"cmd", how}});
+        if (qEnvironmentVariableIsSet("INKBOAT_CONVERGE_TRACE"))
+            qInfo("%s %s: %s", qPrintable(c.tag()), qPrintable(how), QJsonDocument(answer).toJson(QJsonDocument::Compact).constData());
+        return answer;
     }
 
     // One random operation of client c through the program's data functions.
@@ -140,7 +143,7 @@ class TstSyncConverge : public QObject
             QStringList &list = it.key().startsWith("memo:") ? (type == 3 ? memos : folders)
                                                              : (type == 3 ? chapters : type == 2 ? volumes : books);
             list << id;
-            if (!parents.contains(id) && it.key().startsWith("book:") &&
+            if (!parents.contains(id) && it.key().startsWith("book:") && !(disjoint && type == 1) &&
                 r.value("PlainText").toString().size() < 6000)
                 childless << id;
         }
@@ -154,7 +157,8 @@ class TstSyncConverge : public QObject
             op = {{"kind", "text"}, {"id", id}, {"token", token}};
             key = "book:" + id;
         } else if (w < 45) {
-            if (books.isEmpty() || pick(3) == 0)
+            // In the disjoint mode a new book would renumber the other client's book too.
+            if (!disjoint && (books.isEmpty() || pick(3) == 0))
                 op = {{"kind", "add"}, {"parent", ""}, {"nodeType", 1}, {"title", token}};
             else if (volumes.isEmpty() || pick(2) == 0)
                 op = {{"kind", "add"}, {"parent", books.at(pick(books.size()))}, {"nodeType", 2}, {"title", token}};
@@ -169,6 +173,8 @@ class TstSyncConverge : public QObject
         } else if (w < 85) {
             if (folders.isEmpty())
                 op = {{"kind", "memoFolder"}, {"parent", ""}};
+            else if (pick(8) == 0)
+                op = {{"kind", "memoFolder"}, {"parent", folders.at(pick(folders.size()))}};
             else if (memos.isEmpty() || pick(3) == 0)
                 op = {{"kind", "memoAdd"}, {"parent", folders.at(pick(folders.size()))}, {"title", token},
                       {"text", token}};
@@ -241,7 +247,9 @@ class TstSyncConverge : public QObject
                 if (!pid.isEmpty() && !rows->contains(table + pid))
                     return QStringLiteral("%1 names a missing parent").arg(r.value("ID").toString());
                 if (disjoint && !r.value("OrigID").toString().isEmpty())
-                    return QStringLiteral("conflict copy %1 in the disjoint mode").arg(r.value("ID").toString());
+                    return QStringLiteral("conflict copy %1 of %2 in the disjoint mode ('%3' / '%4')")
+                        .arg(r.value("ID").toString(), r.value("OrigID").toString(), r.value("Title").toString(),
+                             r.value("PlainText").toString().right(120));
             }
         for (const QJsonObject &d : {da, db}) {
             int own = 0;
@@ -305,6 +313,20 @@ private slots:
         Client a("A"), b("B");
         QVERIFY(a.start() && b.start());
         QVERIFY(a.cmd({{"cmd", "register"}, {"user", m_user}}).value("ok").toBool());
+        if (disjoint) {
+            // Each client's own book and folder, made one after the other.
+            for (Client *c : {&a, &b}) {
+                sync(*c);
+                for (const QJsonObject &op : {QJsonObject{{"kind", "add"}, {"parent", ""}, {"nodeType", 1}, {"title", c->tag()}},
+                                              QJsonObject{{"kind", "memoFolder"}, {"parent", ""}}}) {
+                    const QJsonObject answer = c->cmd({{"cmd", "op"}, {"op", op}});
+                    QVERIFY(answer.value("ok").toBool());
+                    m_owner[(op.value("kind").toString() == "add" ? "book:" : "memo:") + answer.value("id").toString()] = c->tag();
+                }
+                sync(*c);
+            }
+            sync(a);
+        }
         for (int round = 0; round < rounds; ++round) {
             m_service.setFaults(QString());
             for (Client *c : {&a, &b}) {
@@ -320,8 +342,12 @@ private slots:
             QPair<QString, QString> midEdit;
             Client &first = pick(2) ? a : b;
             Client &second = &first == &a ? b : a;
+            const bool trace = qEnvironmentVariableIsSet("INKBOAT_CONVERGE_TRACE");
             if (pick(4) == 0) {
-                switch (pick(6)) {
+                const int fault = pick(6);
+                if (trace)
+                    qInfo("round %d: fault %d on %s", round, fault, qPrintable(first.tag()));
+                switch (fault) {
                 case 0: m_service.setFaults("commitPush:1=drop_after"); break;
                 case 1: m_service.setFaults("pullDetail:2=fail"); break;
                 case 2: m_service.setFaults("pushDetail:1=kick"); break;
@@ -344,7 +370,10 @@ private slots:
                 }
                 }
             }
-            switch (pick(4)) {
+            const int schedule = pick(4);
+            if (trace)
+                qInfo("round %d: schedule %d, %s first", round, schedule, qPrintable(first.tag()));
+            switch (schedule) {
             case 0:
             case 1:
                 sync(first);
