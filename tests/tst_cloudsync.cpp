@@ -550,6 +550,38 @@ private slots:
         QCOMPARE(progressDialogs(), 0);
     }
 
+    void uploadAtExit_data()
+    {
+        QTest::addColumn<QString>("faults");
+        QTest::addColumn<bool>("modified");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("uploaded") << "" << false << "修改的内容上传成功！" << "";
+        QTest::newRow("refused") << "beginPush=fail" << false << "修改的内容上传中..." << "上传失败，错误信息：服务故障（测试）！";
+        QTest::newRow("chapter unsaved: not asked") << "" << true << "" << "";
+    }
+    void uploadAtExit()
+    {
+        QFETCH(QString, faults);
+        QFETCH(bool, modified);
+        QFETCH(QString, status);
+        QFETCH(QString, error);
+        g_SysParams.cloudSyncParams.active = true;
+        g_SysParams.cloudSyncParams.syncAtExit = true;
+        waitingBook("L1", "", 1, "本");
+        m_service.setFaults(faults);
+        QStatusBar bar;
+        SyncController controller(nullptr, &bar, nullptr);
+        ScriptedPrompter prompter;
+        prompter.answers << Ink::maYes;
+        controller.uploadAtExit(modified);
+        g_SysParams.cloudSyncParams = CloudSyncParams();
+        QCOMPARE(prompter.questions(), modified ? QStringList() : QStringList{"本地有修改的内容上传到云空间，需要马上上传吗？"});
+        QCOMPARE(bar.currentMessage(), status);
+        QCOMPARE(prompter.errors(), error.isEmpty() ? QStringList() : QStringList{error});
+        QCOMPARE(row("L1", "Synced"), QString(status == "修改的内容上传成功！" ? "1" : "0"));
+    }
+
     // ---------------------------------------------------------------- usage logs
 
     void actionLogBatches()
