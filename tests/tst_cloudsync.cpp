@@ -550,6 +550,37 @@ private slots:
         QCOMPARE(progressDialogs(), 0);
     }
 
+    // The loop worker's upload, as the window's status line shows it.
+    void workerUpload_data()
+    {
+        QTest::addColumn<QString>("faults");
+        QTest::addColumn<bool>("writing");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("uploaded") << "" << false << "自动云同步成功！";
+        QTest::newRow("author writing") << "" << true << "写作过程自动云同步中断！";
+        QTest::newRow("refused") << "beginPush=fail" << false << "自动云同步失败！错误信息：服务故障（测试）！";
+    }
+    void workerUpload()
+    {
+        QFETCH(QString, faults);
+        QFETCH(bool, writing);
+        QFETCH(QString, status);
+        waitingBook("L1", "", 1, "本");
+        m_service.setFaults(faults);
+        g_App.guiSnapshot.signedIn = true;
+        g_App.guiSnapshot.cloudSyncOn = true;
+        g_App.guiSnapshot.lastInputMsecs = writing ? QDateTime::currentMSecsSinceEpoch() : 1;
+        QStringList texts;
+        bool ok = false;
+        std::unique_ptr<QThread> worker(QThread::create(
+            [&] { ok = syncroutine::workerUpload([&](const QString &text) { texts << text; }, nullptr); }));
+        worker->start();
+        worker->wait();
+        QCOMPARE(texts, (QStringList{"自动云同步中，建议暂停写作！", status}));
+        QCOMPARE(ok, faults.isEmpty());
+        QCOMPARE(row("L1", "Synced"), QString(faults.isEmpty() && !writing ? "1" : "0"));
+    }
+
     void uploadAtExit_data()
     {
         QTest::addColumn<QString>("faults");
