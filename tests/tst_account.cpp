@@ -188,8 +188,8 @@ private slots:
         QTest::newRow("same user, case and spaces") << "li lei" << " Li Lei " << QVariant(0) << true << 1 << "42"
                                                     << " Li Lei " << false;
         QTest::newRow("first sign-in") << "" << "han mei" << QVariant(0) << true << 1 << "0" << "han mei" << false;
-        // Nothing can be transferred yet: a sign-in with sync on must not pass for a synced one.
-        QTest::newRow("first sign-in, sync on") << "" << "han mei" << QVariant(0) << false << 1 << "0" << "han mei"
+        // The waiting row goes up in the first sync: the service numbers it 1.
+        QTest::newRow("first sign-in, sync on") << "" << "han mei" << QVariant(0) << true << 1 << "1" << "han mei"
                                                 << true;
         QTest::newRow("other user, all synced") << "li lei" << "han mei" << QVariant(1) << true << 0 << "0"
                                                 << "han mei" << false;
@@ -214,17 +214,24 @@ private slots:
         setSysParam("Sync.LastUsn", "42");
         insertBookRow("B1", "", 1, 0, 1, "书一");
         execPrepared("UPDATE BookTree SET Synced=?", {synced});
+        QString uid = "UID1";
+        if (syncOn) {
+            const QString name = newName("sy");
+            QVERIFY(registerUser(name));
+            const auto ids = otherClientLogin(name);
+            g_App.startSession(ids.first, ids.second, name, "0");
+            uid = ids.first;
+        }
         CloudSync sync;
-        QCOMPARE(sync.userLogined("UID1", typed), ok);
+        QCOMPARE(sync.userLogined(uid, typed), ok);
         g_SysParams.cloudSyncParams.active = false;
         publishSysParams();
         QCOMPARE(execQuery("SELECT ID FROM BookTree").size(), rowsAfter);
         QCOMPARE(getSysParam("Sync.LastUsn"), lastUsnAfter);
         QCOMPARE(getSysParam("Sys.CurrUserCode"), codeAfter);
         if (!ok) {
-            QCOMPARE(sync.errorCode(), QString(syncOn ? "SYNC_UNAVAILABLE" : "CHANGE_USER_REFUSED"));
-            if (!syncOn)
-                QCOMPARE(sync.errorText(), CloudSync::changeUserRefusedText(stored));
+            QCOMPARE(sync.errorCode(), QString("CHANGE_USER_REFUSED"));
+            QCOMPARE(sync.errorText(), CloudSync::changeUserRefusedText(stored));
         }
     }
 

@@ -186,7 +186,7 @@ private slots:
     void unfinishedActionsSaySo_data()
     {
         QTest::addColumn<QString>("name");
-        const char *names[] = {"actionSysSync", "actionHelpHelp"};
+        const char *names[] = {"actionHelpHelp"};
         for (const char *name : names)
             QTest::newRow(name) << QString(name);
     }

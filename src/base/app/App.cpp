@@ -396,6 +396,9 @@ bool App::init()
     if (g_SysParams.autoShrinkDb)
         execSql(QStringLiteral("VACUUM"));
     repairTrees();
+    // A row an earlier version left with a NULL Synced (edited during an upload) waits again.
+    execSql(QStringLiteral("UPDATE BookTree SET Synced=0 WHERE Synced IS NULL"));
+    execSql(QStringLiteral("UPDATE MemoTree SET Synced=0 WHERE Synced IS NULL"));
 
     // The parameter tree's list types must be known before it is next written as JSON.
     registerSysParamsTypes();

@@ -161,7 +161,7 @@ bool App::signIn(const QString &userName, const QString &password, bool silent, 
         web::markCrcFailure(answer.head);
     if (!answer.head.isError) {
         startSession(answer.uid, answer.sid, answer.username, answer.amt);
-        CloudSync sync(!silent);
+        CloudSync sync(silent, !silent);
         bool ok = false;
         QString failure;
         try {

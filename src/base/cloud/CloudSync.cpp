@@ -11,7 +11,12 @@ bool sameUser(const QString &a, const QString &b) { return a.trimmed().toLower()
 
 } // namespace
 
-CloudSync::CloudSync(bool showProgress, QObject *parent) : QObject(parent), m_showProgress(showProgress) {}
+CloudSync::CloudSync(bool backgroundMode, bool showProgress, QObject *parent)
+    : QObject(parent), backgroundMode(backgroundMode), showProgress(showProgress && !backgroundMode)
+{
+}
+
+CloudSync::~CloudSync() { closeProgress(); }
 
 QString CloudSync::changeUserRefusedText(const QString &currentUserCode)
 {
@@ -32,8 +37,8 @@ bool CloudSync::canChangeUser(const QString &newUserName)
 
 bool CloudSync::userLogined(const QString &uid, const QString &userName)
 {
-    m_errorCode.clear();
-    m_errorText.clear();
+    errCode.clear();
+    errInfo.clear();
     // No transfer of the previous user may land in the new user's tables.
     CloudLockGuard cloud(QStringLiteral("CloudSync"));
     bool same = false;
@@ -47,8 +52,8 @@ bool CloudSync::userLogined(const QString &uid, const QString &userName)
                                                            "SELECT ID FROM MemoTree WHERE Synced IS NOT 1 LIMIT 1"))
                                       .isEmpty();
             if (waiting) {
-                m_errorCode = QStringLiteral("CHANGE_USER_REFUSED");
-                m_errorText = changeUserRefusedText(code);
+                errCode = QStringLiteral("CHANGE_USER_REFUSED");
+                errInfo = changeUserRefusedText(code);
                 return false;
             }
             execSql(QStringLiteral("DELETE FROM BookTree"));
@@ -61,10 +66,38 @@ bool CloudSync::userLogined(const QString &uid, const QString &userName)
         t.commit();
     }
     if (!same && sysParamsSnapshot().cloudSyncParams.active) {
-        if (!sync() && m_errorCode != QLatin1String("CANCELED_BY_USER"))
+        // A cancelled first sync still leaves the user signed in; the next sync completes it.
+        if (!sync() && errCode != QLatin1String("CANCELED_BY_USER"))
             return false;
-        m_errorCode.clear();
-        m_errorText.clear();
+        errCode.clear();
+        errInfo.clear();
     }
     return true;
 }
+
+namespace syncroutine {
+
+bool startup(const Status &status, int *pulledRows)
+{
+    status(QStringLiteral("启动时，自动云同步中..."));
+    CloudSync sync(false, false);
+    bool ok = false;
+    QString failure;
+    try {
+        ok = sync.sync();
+        failure = sync.errInfo;
+        if (ok && sync.errCode == QLatin1String("ABORT_SYNC")) {
+            ok = false;
+            failure = QStringLiteral("写作过程自动云同步中断！");
+        }
+    } catch (const Exception &e) {
+        failure = e.message();
+    }
+    if (pulledRows)
+        *pulledRows = sync.pulledRows();
+    status(ok ? QStringLiteral("启动时，自动云同步成功！")
+              : QStringLiteral("启动时，自动云同步失败！错误信息：%0").replace(QLatin1String("%0"), failure));
+    return ok;
+}
+
+} // namespace syncroutine

@@ -94,7 +94,14 @@ QString withoutPassword(QString text, const QString &url)
     return text;
 }
 
+thread_local const std::atomic<bool> *t_cancelFlag = nullptr;
+
+bool cancelRequested() { return t_cancelFlag && t_cancelFlag->load(); }
+
 } // namespace
+
+CancelScope::CancelScope(const std::atomic<bool> *flag) : m_previous(t_cancelFlag) { t_cancelFlag = flag; }
+CancelScope::~CancelScope() { t_cancelFlag = m_previous; }
 
 QString webRequest(const QString &url, const QString &body, const QString &method, int timeoutMs)
 {
@@ -118,7 +125,7 @@ QString webRequest(const QString &url, const QString &body, const QString &metho
     QObject::connect(&timer, &QTimer::timeout, &loop, [&] { finish(End::TimedOut); });
     // A stop request must not wait for the service: the thread's owner waits only a few seconds.
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (QThread::currentThread()->isInterruptionRequested())
+        if (QThread::currentThread()->isInterruptionRequested() || cancelRequested())
             finish(End::Interrupted);
     });
     QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 received, qint64 total) {
@@ -127,7 +134,7 @@ QString webRequest(const QString &url, const QString &body, const QString &metho
     });
     timer.start(timeoutMs);
     poll.start();
-    if (QThread::currentThread()->isInterruptionRequested())
+    if (QThread::currentThread()->isInterruptionRequested() || cancelRequested())
         end = End::Interrupted;
     else
         loop.exec();

@@ -7,6 +7,8 @@
 #include <QMetaType>
 #include <QString>
 
+#include <atomic>
+
 // The synchronous client of the web service. Every call blocks the calling thread in a local
 // event loop of its own (manager, reply, loop and timers belong to that thread and are gone when
 // the call returns), so the GUI thread and the workers share nothing but the address strings.
@@ -59,6 +61,19 @@ bool isSafeToken(const QString &text);
 // error, a time-out ("请求服务超时！") or an answer beyond kMaxReplyBytes, and EAbort when the
 // calling thread is asked to stop.
 QString webRequest(const QString &url, const QString &body, const QString &method, int timeoutMs);
+// While it exists, a request of this thread also ends with EAbort as soon as *flag turns true
+// (a cancel button pressed during the wait); scopes nest.
+class CancelScope
+{
+public:
+    explicit CancelScope(const std::atomic<bool> *flag);
+    ~CancelScope();
+    CancelScope(const CancelScope &) = delete;
+    CancelScope &operator=(const CancelScope &) = delete;
+
+private:
+    const std::atomic<bool> *m_previous;
+};
 // Appends key=urlEncode(value) items in key order after "&" (url holds a "?" after its start)
 // or "?" and calls webRequest.
 QString webRequestWithParams(const QString &url, const QMap<QString, QString> &params, const QString &body,

@@ -154,24 +154,17 @@ void WorkerController::startUpSync()
     CloudOperationScope operation;
     if (!operation.started())
         return;
-    showStatus(QStringLiteral("启动时，自动云同步中..."));
-    QString error;
-    bool ok = false;
-    try {
-        CloudSync sync(false, false);
-        ok = sync.sync();
-        error = sync.errorText();
-    } catch (const Exception &e) {
-        error = e.message();
-    }
-    if (ok) {
-        showStatus(QStringLiteral("启动时，自动云同步成功！"));
-        if (!closing() && m_hooks.reloadBookTree)
-            m_hooks.reloadBookTree();
+    QString text;
+    int pulled = 0;
+    const bool ok = syncroutine::startup([this, &text](const QString &status) {
+        text = status;
+        showStatus(status);
+    }, &pulled);
+    // Rows a failed sync committed still belong in the trees.
+    if ((ok || pulled > 0) && !closing() && m_hooks.reloadBookTree)
+        m_hooks.reloadBookTree();
+    if (ok)
         return;
-    }
-    const QString text = QStringLiteral("启动时，自动云同步失败！错误信息：%0").replace(QStringLiteral("%0"), error);
-    showStatus(text);
     enqueuePrompt([text] { g_App.showError(text); });
 }
 

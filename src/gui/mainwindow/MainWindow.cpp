@@ -7,6 +7,8 @@
 #include "app/WorkerHost.h"
 #include "book/EditorController.h"
 #include "cloud/AccountController.h"
+#include "cloud/AsyncHelper.h"
+#include "cloud/SyncController.h"
 #include "cloud/CloudLocks.h"
 #include "cloud/WorkerController.h"
 #include "book/MyTextEdit.h"
@@ -145,8 +147,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_account = new AccountController(this, this);
     m_account->setAfterSignIn([this] { loadTree(QStringLiteral("B")); loadTree(QStringLiteral("U")); });
     connect(m_account, &AccountController::busyChanged, this, &MainWindow::refreshSysToolButtonState);
+    m_sync = new SyncController(this, statusBar(), [this] { reloadTreesAfterSync(); }, this);
+    connect(m_sync, &SyncController::busyChanged, this, &MainWindow::refreshSysToolButtonState);
     m_cloudWorkers = new WorkerController(this, m_workers, statusBar(),
-                                          {[this] { loadTree(QStringLiteral("B")); },
+                                          {[this] { reloadTreesAfterSync(); },
                                            [this] { refreshSysToolButtonState(); },
                                            [this] { smartCheckTimeUpdate(); },
                                            [this] { return ui->textEditor->document()->isModified(); }},
@@ -227,7 +231,7 @@ void MainWindow::notYetAvailable() { g_App.showInfo(QStringLiteral("该功能尚
 
 QStringList MainWindow::unfinishedActionNames()
 {
-    return {QStringLiteral("actionSysSync"), QStringLiteral("actionHelpHelp")};
+    return {QStringLiteral("actionHelpHelp")};
 }
 
 QWidget *MainWindow::frameWindow() const { return m_layout->frameWindow(); }
@@ -626,6 +630,8 @@ void MainWindow::actionsTriggered(bool triggered)
     Q_UNUSED(triggered)
     if (isTraceLogEnabled() && sender())
         writeTraceLog(QStringLiteral("act"), QStringLiteral("执行动作%1").arg(sender()->objectName()));
+    if (sender() && !sender()->objectName().isEmpty())
+        AsyncHelper::saveActionLog(sender()->objectName());
 }
 
 void MainWindow::ApplySysOptions()
@@ -715,7 +721,7 @@ void MainWindow::on_actionSysSave_triggered()
     m_book->trySaveArticle();
 }
 
-void MainWindow::on_actionSysSync_triggered() { notYetAvailable(); }
+void MainWindow::on_actionSysSync_triggered() { m_sync->manualSync(); }
 void MainWindow::on_actionSysOptions_triggered()
 {
     if (m_settings->showOptions())
@@ -815,6 +821,7 @@ bool MainWindow::shutdown(bool askToSave)
     if (askToSave) {
         if (!m_book->checkSaveArticle())
             return false;
+        m_sync->uploadAtExit(ui->textEditor->document()->isModified());
     } else if (!m_book->saveBeforeQuit(g_App.tmpPath())) {
         // Nobody may be asked now (the session ends the process soon): the text went to a
         // recovery copy and the log, and the exit code says that something was not saved.

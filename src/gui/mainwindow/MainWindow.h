@@ -19,6 +19,7 @@ class QSessionManager;
 class QStandardItemModel;
 class QTimer;
 class AccountController;
+class SyncController;
 class SettingsController;
 class EditorController;
 class LayoutStore;
@@ -224,6 +225,7 @@ private:
     BookTransferController *m_bookTransfer = nullptr;
     RecoveryController *m_recovery = nullptr;
     AccountController *m_account = nullptr;
+    SyncController *m_sync = nullptr;
     WorkerController *m_cloudWorkers = nullptr;
     SettingsController *m_settings = nullptr;
     MaterialBrowser *m_materials = nullptr; // trees, list and content pane of the material panel

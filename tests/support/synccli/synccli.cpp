@@ -1,0 +1,220 @@
+// One sync client for the convergence test: the session and the connection are process-wide,
+// so each client is a process of its own (own XDG_DATA_HOME). Commands arrive as JSON lines on
+// stdin; every command is answered with one JSON line on stdout.
+#include "app/App.h"
+#include "app/Constants.h"
+#include "app/Exception.h"
+#include "book/BookStore.h"
+#include "cloud/AsyncHelper.h"
+#include "cloud/CloudSync.h"
+#include "cloud/WebClient.h"
+#include "material/UserMaterialStore.h"
+#include "params/SysParams.h"
+#include "storage/DataAccess.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlRecord>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+// Whether the scripted step ran (and its edit was written) since the last "clear-hook".
+bool g_hookDone = false;
+
+QJsonObject applyOp(const QJsonObject &op)
+{
+    const QString kind = op.value("kind").toString();
+    const QString id = op.value("id").toString();
+    QJsonObject out{{"ok", true}};
+    if (kind == "text") {
+        const BookStore::Chapter c = BookStore::readChapter(id);
+        if (!c.found)
+            return {{"ok", false}, {"error", "gone"}};
+        const QString token = op.value("token").toString();
+        BookStore::saveChapter(id, c.html + token, c.plainText + token);
+    } else if (kind == "add") {
+        const QString parent = op.value("parent").toString();
+        const int nodeType = op.value("nodeType").toInt();
+        out["id"] = BookStore::insertNode(parent, nodeType, nodeType - 1, op.value("title").toString(), 1e6,
+                                          QString())
+                        .id;
+    } else if (kind == "rename") {
+        // Appends to the title as it is now: an edit never replaces a token.
+        const QVector<QSqlRecord> r = execQuery("SELECT Title FROM BookTree WHERE ID=" + quoteSql(id));
+        if (r.isEmpty() || !BookStore::renameNode(id, r.first().value(0).toString() + op.value("token").toString()))
+            return {{"ok", false}, {"error", "gone"}};
+    } else if (kind == "delete") {
+        BookStore::deleteNode(id);
+    } else if (kind == "move") {
+        BookStore::moveNode(id, op.value("target").toString(), op.value("above").toBool());
+    } else if (kind == "memoAdd") {
+        out["id"] = UserMaterialStore::saveMaterial(QString(), op.value("parent").toString(),
+                                                    op.value("title").toString(), op.value("text").toString());
+    } else if (kind == "memoFolder") {
+        out["id"] = UserMaterialStore::addFolder(op.value("parent").toString()).id;
+    } else if (kind == "memoEdit") {
+        const QVector<QSqlRecord> r = execQuery("SELECT pID,Title,PlainText FROM MemoTree WHERE ID=" + quoteSql(id));
+        if (r.isEmpty())
+            return {{"ok", false}, {"error", "gone"}};
+        UserMaterialStore::saveMaterial(id, r.first().value(0).toString(),
+                                        r.first().value(1).toString() + op.value("titleToken").toString(),
+                                        r.first().value(2).toString() + op.value("token").toString());
+    } else if (kind == "memoDelete") {
+        UserMaterialStore::deleteMaterials({id});
+    } else if (kind == "action") {
+        AsyncHelper::saveActionLogNow(op.value("name").toString());
+    } else {
+        return {{"ok", false}, {"error", "unknown op"}};
+    }
+    return out;
+}
+
+QJsonArray rows(const QString &sql)
+{
+    QJsonArray out;
+    for (const QSqlRecord &r : execQuery(sql)) {
+        QJsonObject o;
+        for (int i = 0; i < r.count(); ++i)
+            o[r.fieldName(i)] = QJsonValue::fromVariant(r.value(i));
+        out.append(o);
+    }
+    return out;
+}
+
+// Every row the service holds, through a pull from 0 that applies nothing.
+QJsonArray serviceRows()
+{
+    const Session s = g_App.session();
+    auto call = [&](const QString &tail) { return web::apiUrl() + tail; };
+    const auto begin = web::callApi<ApiBeginPullResponse>(
+        call(QString::fromLatin1(web::kBeginPull).arg(s.uid, s.sid, "0", "", Ink::appVersion())), QString(), "get",
+        web::kTimeoutMs);
+    if (begin.head.isError)
+        throw Exception(begin.head.errInfo, begin.head.errCode);
+    QJsonArray out;
+    for (int page = 0; page * 100 < begin.totalCount; ++page) {
+        const auto d = web::callApi<ApiPullDetailResponse>(
+            call(QString::fromLatin1(web::kPullDetail).arg(s.uid, s.sid, begin.reqcode, QString::number(page), "100")),
+            QString(), "get", web::kTimeoutMs);
+        if (d.head.isError)
+            throw Exception(d.head.errInfo, d.head.errCode);
+        for (const BookItem &it : d.data)
+            out.append(QJsonObject{{"DataType", it.datatype}, {"ID", it.tid},       {"pID", it.ptid},
+                                   {"NodeType", it.nodetype}, {"Level", it.level},  {"Sort", it.sort},
+                                   {"Title", it.title},       {"PlainText", it.plaintext},
+                                   {"HTML", it.html},         {"OrigID", it.origtid}, {"Flag", it.flag},
+                                   {"Usn", it.usn},
+                                   {"Updated", it.update_time.toString("yyyy-MM-dd hh:mm:ss")}});
+    }
+    if (begin.totalCount > 0)
+        web::callApi<ApiFinshPullResponse>(call(QString::fromLatin1(web::kFinishPull).arg(s.uid, s.sid, begin.reqcode)),
+                                           QString(), "get", web::kTimeoutMs);
+    return out;
+}
+
+QJsonObject syncResult(CloudSync &sync, bool ok)
+{
+    return {{"ok", ok}, {"errCode", sync.errCode}, {"errInfo", sync.errInfo}, {"pulled", sync.pulledRows()}};
+}
+
+QJsonObject run(const QJsonObject &cmd)
+{
+    const QString name = cmd.value("cmd").toString();
+    if (name == "register")
+        return {{"ok", g_App.registerUser(cmd.value("user").toString(), "secret1",
+                                          cmd.value("user").toString() + "@example.com", true)}};
+    if (name == "login")
+        return {{"ok", g_App.login(cmd.value("user").toString(), "secret1", true)}};
+    if (name == "op")
+        return applyOp(cmd.value("op").toObject());
+    if (name == "sync") {
+        CloudSync sync(false, false);
+        const bool ok = sync.sync();
+        return syncResult(sync, ok);
+    }
+    if (name == "push") {
+        // The worker's upload, with the window's answer scripted.
+        GuiSnapshot &g = g_App.guiSnapshot;
+        g.cloudSyncOn = true;
+        g.signedIn = true;
+        g.lastInputMsecs = cmd.value("canSync").toBool(true) ? 1 : QDateTime::currentMSecsSinceEpoch();
+        CloudSync sync(true, false);
+        const bool ok = sync.push();
+        return syncResult(sync, ok);
+    }
+    if (name == "uploadLogs") {
+        CloudSync sync(true, false);
+        const bool ok = sync.uploadLogs();
+        return syncResult(sync, ok);
+    }
+    if (name == "crash-after" || name == "edit-at" || name == "cansync-false-at") {
+        const std::string step = cmd.value("step").toString().toStdString();
+        const QJsonObject op = cmd.value("op").toObject();
+        auto fired = std::make_shared<bool>(false);
+        CloudSync::setTestHook([name, step, op, fired](const char *point) {
+            if (*fired || step != point)
+                return;
+            *fired = true;
+            if (name == "crash-after")
+                _exit(3);
+            if (name == "edit-at")
+                g_hookDone = applyOp(op).value("ok").toBool();
+            else
+                g_App.guiSnapshot.lastInputMsecs = QDateTime::currentMSecsSinceEpoch();
+        });
+        return {{"ok", true}};
+    }
+    if (name == "clear-hook") {
+        CloudSync::setTestHook(nullptr);
+        const bool done = g_hookDone;
+        g_hookDone = false;
+        return {{"ok", true}, {"done", done}};
+    }
+    if (name == "dump") {
+        const QString cols = "ID,pID,NodeType,Level,Sort,Title,PlainText,HTML,OrigID,Flag,Usn,Synced,"
+                             "substr(Updated,1,19) Updated";
+        return {{"ok", true},
+                {"book", rows("SELECT " + cols + " FROM BookTree ORDER BY ID")},
+                {"memo", rows("SELECT " + cols + " FROM MemoTree ORDER BY ID")},
+                {"actions", rows("SELECT Action,triggerCount,Synced FROM L.ActionLog")},
+                {"lastUsn", getSysParam("Sync.LastUsn", "0")}};
+    }
+    if (name == "service")
+        return {{"ok", true}, {"rows", serviceRows()}};
+    return {{"ok", false}, {"error", "unknown command"}};
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setOrganizationName(Ink::organizationName());
+    QCoreApplication::setApplicationName(Ink::applicationName());
+    QCoreApplication app(argc, argv);
+    if (!g_App.init())
+        return 2;
+    setSysParam("NoviceGuidance", "1");
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        const QJsonObject cmd = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        if (cmd.value("cmd").toString() == "quit")
+            break;
+        QJsonObject answer;
+        try {
+            answer = run(cmd);
+        } catch (const Exception &e) {
+            answer = {{"ok", false}, {"exception", true}, {"errCode", e.code()}, {"errInfo", e.message()}};
+        }
+        std::cout << QJsonDocument(answer).toJson(QJsonDocument::Compact).toStdString() << std::endl;
+    }
+    g_App.deinit();
+    return 0;
+}

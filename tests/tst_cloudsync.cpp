@@ -1,0 +1,701 @@
+// Cloud sync and the usage-log upload against the real service: paging, conflict copies, the
+// negotiation, commit trouble, hostile pages, cancel, threads, and the sync entries' texts.
+#include "BookRows.h"
+#include "ScriptedPrompter.h"
+#include "TestProfile.h"
+#include "TestService.h"
+
+#include "app/App.h"
+#include "app/Exception.h"
+#include "cloud/AsyncHelper.h"
+#include "cloud/CloudLocks.h"
+#include "cloud/CloudSync.h"
+#include "cloud/CommonThreadWorker.h"
+#include "cloud/SyncController.h"
+#include "cloud/WebClient.h"
+#include "log/Log.h"
+#include "params/SysParams.h"
+#include "storage/DataAccess.h"
+
+#include <QApplication>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QThread>
+#include <QTimer>
+#include <QtConcurrent>
+#include <QtTest>
+
+namespace {
+
+QString now() { return QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz"); }
+
+BookItem bookItem(const QString &id, const QString &pid, int nodeType, const QString &title,
+                  const QString &text = QString())
+{
+    BookItem it;
+    it.datatype = "book";
+    it.tid = id;
+    it.ptid = pid;
+    it.nodetype = nodeType;
+    it.level = nodeType - 1;
+    it.sort = 1;
+    it.title = title;
+    it.plaintext = text.isEmpty() ? title : text;
+    it.html = it.plaintext;
+    it.flag = "A";
+    it.create_time = it.update_time = QDateTime::currentDateTime();
+    return it;
+}
+
+// A local row waiting for upload.
+void waitingBook(const QString &id, const QString &pid, int nodeType, const QString &title)
+{
+    insertBookRow(id, pid, nodeType, nodeType - 1, 1, title);
+    execPrepared("UPDATE BookTree SET Synced=0,Usn=0,Updated=? WHERE ID=?", {now(), id});
+}
+
+void waitingMemo(const QString &id, const QString &title)
+{
+    execPrepared("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag,Usn,Synced,Updated) "
+                 "VALUES(?,'',1,0,1,?,'',?,'A',0,0,?)",
+                 {id, title, title, now()});
+}
+
+// An edit as the editor saves it: new text, stamped and waiting.
+void editBook(const QString &id, const QString &text)
+{
+    QThread::msleep(2); // a distinct Updated
+    execPrepared("UPDATE BookTree SET PlainText=?,HTML=?,Updated=?,Synced=0 WHERE ID=?", {text, text, now(), id});
+}
+
+int count(const QString &sql) { return scalar(sql).toInt(); }
+
+// A second machine on the same account, talking to the service directly.
+struct OtherClient {
+    QString uid, sid;
+
+    template <class T>
+    T call(const QString &tail, const QString &body = QString(), const QString &method = "get")
+    {
+        // "&o=1" tells its requests apart in the service's log; the session is the account's one
+        // (a sign-in of its own would replace the client's).
+        return web::callApi<T>(web::apiUrl() + tail + "&o=1", body, method, web::kTimeoutMs);
+    }
+    QList<BookItem> pullAll()
+    {
+        const auto begin = call<ApiBeginPullResponse>(QString::fromLatin1(web::kBeginPull).arg(uid, sid, "0", "", "4.31"));
+        QList<BookItem> rows;
+        for (int page = 0; page * 100 < begin.totalCount; ++page)
+            rows += call<ApiPullDetailResponse>(QString::fromLatin1(web::kPullDetail)
+                                                    .arg(uid, sid, begin.reqcode, QString::number(page), "100"))
+                        .data;
+        if (begin.totalCount > 0)
+            call<ApiFinshPullResponse>(QString::fromLatin1(web::kFinishPull).arg(uid, sid, begin.reqcode));
+        return rows;
+    }
+    int maxUsn()
+    {
+        int max = 0;
+        for (const BookItem &it : pullAll())
+            max = qMax(max, it.usn);
+        return max;
+    }
+    bool push(QList<BookItem> items)
+    {
+        int usn = maxUsn();
+        const auto begin =
+            call<ApiBeginPushResponse>(QString::fromLatin1(web::kBeginPush).arg(uid, sid, QString::number(usn), "0", "", "4.31"));
+        ApiPushDetailRequest request;
+        for (BookItem &it : items) {
+            it.usn = ++usn;
+            request.data << it;
+        }
+        call<ApiPushDetailResponse>(QString::fromLatin1(web::kPushDetail).arg(uid, sid, begin.reqcode),
+                                    web::requestBody(request), "post");
+        return !call<ApiCommitPushResponse>(QString::fromLatin1(web::kCommitPush).arg(uid, sid, begin.reqcode))
+                    .head.isError;
+    }
+    BookItem find(const QString &id)
+    {
+        for (const BookItem &it : pullAll())
+            if (it.tid == id)
+                return it;
+        return BookItem();
+    }
+};
+
+int progressDialogs()
+{
+    int n = 0;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        n += qobject_cast<QProgressDialog *>(w) ? 1 : 0;
+    return n;
+}
+
+struct HookScope {
+    explicit HookScope(std::function<void(const char *)> hook) { CloudSync::setTestHook(std::move(hook)); }
+    ~HookScope() { CloudSync::setTestHook(nullptr); }
+};
+
+} // namespace
+
+class TstCloudSync : public QObject
+{
+    Q_OBJECT
+    TestProfile m_profile;
+    TestService m_service;
+    OtherClient m_other;
+    int m_serial = 0;
+    int m_logMark = 0;
+
+    // This client's requests of one action since the last mark, from its performance lines.
+    QString requestLog()
+    {
+        QFile file(logFileName("per", QDate::currentDate()));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    QStringList requests(const QString &action)
+    {
+        const QString log = requestLog().mid(m_logMark);
+        QStringList out;
+        const QRegularExpression re(QStringLiteral("index\\.php\\?\\S*&a=%1&\\S*").arg(action));
+        for (auto it = re.globalMatch(log); it.hasNext();) {
+            const QString line = it.next().captured(0);
+            if (!line.contains("&o=1"))
+                out << line;
+        }
+        return out;
+    }
+    void markLog() { m_logMark = requestLog().size(); }
+    QString lastUsn() { return getSysParam("Sync.LastUsn", "0"); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_service.start());
+        QVERIFY(startApp().ok);
+        setTraceLogEnabled(true);
+    }
+    void cleanupTestCase() { stopApp(); }
+
+    // Every test starts signed in as a new user with empty tables; the other client shares the account.
+    void init()
+    {
+        m_service.setFaults(QString());
+        g_App.guiSnapshot.documentModified = false;
+        clearBookTables();
+        execSql("DELETE FROM MemoTree");
+        execSql("DELETE FROM L.ActionLog");
+        setSysParam("Sync.LastUsn", "0");
+        setSysParam("Sys.CurrUserCode", QString());
+        const QString name = QStringLiteral("cs%1").arg(++m_serial);
+        QVERIFY(g_App.registerUser(name, "secret1", name + "@example.com", true));
+        QVERIFY(g_App.login(name, "secret1", true));
+        m_other = {g_App.session().uid, g_App.session().sid};
+        QVERIFY(!m_other.sid.isEmpty());
+        markLog();
+    }
+
+    void nothingWaitingSendsNothing()
+    {
+        CloudSync sync;
+        QVERIFY(sync.pull());
+        QCOMPARE(requests("beginPull").size(), 1);
+        QCOMPARE(requests("finishPull").size(), 0); // totalCount 0
+        QVERIFY(sync.push());
+        QCOMPARE(requests("beginPush").size(), 0);
+        QCOMPARE(lastUsn(), QString("0"));
+    }
+
+    void pagesAndBatches()
+    {
+        QList<BookItem> items;
+        for (int i = 0; i < 25; ++i)
+            items << bookItem(QString("R%1").arg(i), "", 1, QString("远%1").arg(i));
+        QVERIFY(m_other.push(items));
+        for (int i = 0; i < 15; ++i)
+            waitingBook(QString("L%1").arg(i), "", 1, QString("本%1").arg(i));
+        for (int i = 0; i < 6; ++i)
+            waitingMemo(QString("M%1").arg(i), QString("素%1").arg(i));
+        markLog();
+        CloudSync sync;
+        QVERIFY(sync.sync());
+        const QStringList pages = requests("pullDetail");
+        QCOMPARE(pages.size(), 3);
+        for (int p = 0; p < 3; ++p)
+            QVERIFY(pages.at(p).contains(QString("&page=%1&pagesize=10").arg(p)));
+        QCOMPARE(requests("pushDetail").size(), 3); // 10, 10, 1
+        QCOMPARE(requests("commitPush").size(), 1);
+        QCOMPARE(sync.pulledRows(), 25);
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE Synced=1"), 40);
+        QCOMPARE(count("SELECT COUNT(*) FROM MemoTree WHERE Synced=1"), 6);
+        // Numbered from the pulled maximum, books first.
+        QCOMPARE(count("SELECT MIN(Usn) FROM BookTree WHERE ID LIKE 'L%'"), 26);
+        QCOMPARE(count("SELECT MAX(Usn) FROM BookTree WHERE ID LIKE 'L%'"), 40);
+        QCOMPARE(count("SELECT MIN(Usn) FROM MemoTree"), 41);
+        QCOMPARE(lastUsn(), QString("46"));
+        QCOMPARE(m_other.maxUsn(), 46);
+    }
+
+    void conflictKeepsLocalAndCopiesRemote()
+    {
+        QVERIFY(m_other.push({bookItem("B1", "", 1, "书"), bookItem("C1", "B1", 3, "章", "原文")}));
+        CloudSync sync;
+        QVERIFY(sync.sync());
+        editBook("C1", "本地改");
+        BookItem remote = m_other.find("C1");
+        remote.plaintext = remote.html = "远端改";
+        QVERIFY(m_other.push({remote}));
+        QVERIFY(sync.sync());
+        QCOMPARE(plain("C1"), QString("本地改"));
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE OrigID='C1'"), 1);
+        const QString copy = scalar("SELECT ID FROM BookTree WHERE OrigID='C1'").toString();
+        QCOMPARE(row(copy, "Title,PlainText,pID"), QString("章(冲突)|远端改|B1"));
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE Synced IS NOT 1"), 0);
+        QCOMPARE(m_other.find("C1").plaintext, QString("本地改"));
+        QCOMPARE(m_other.find(copy).plaintext, QString("远端改"));
+    }
+
+    // The other client commits during the negotiation: each attempt must pull first, and the
+    // upload is numbered from what the last pull left.
+    void negotiation_data()
+    {
+        QTest::addColumn<int>("commits");
+        QTest::newRow("two commits during the pulls") << 2;
+        QTest::newRow("a commit after the third pull is refused") << 3;
+    }
+    void negotiation()
+    {
+        QFETCH(int, commits);
+        SyncController controller(nullptr, nullptr, nullptr);
+        QVERIFY(m_other.push({bookItem("X0", "", 1, "他0")}));
+        waitingBook("L1", "", 1, "本");
+        markLog();
+        int done = 0;
+        QString dialogLabel;
+        HookScope hook([&](const char *point) {
+            if (QByteArray(point) == "afterNegotiationPull" && done < commits) {
+                ++done;
+                QVERIFY(m_other.push({bookItem(QString("X%1").arg(done), "", 1, "他")}));
+            }
+            if (QByteArray(point) == "afterCopy")
+                for (QWidget *w : QApplication::topLevelWidgets())
+                    if (auto *d = qobject_cast<QProgressDialog *>(w); d && d->isVisible())
+                        dialogLabel = d->labelText() + "|" + d->windowTitle();
+        });
+        CloudSync sync(false, true);
+        const bool ok = sync.push();
+        QCOMPARE(requests("beginPull").size(), 3);
+        QCOMPARE(requests("beginPush").size(), 3);
+        QCOMPARE(sync.pulledRows(), 3);
+        if (commits == 2) {
+            QVERIFY(ok);
+            QCOMPARE(dialogLabel, QString("正在进行上传...|请稍后"));
+            QCOMPARE(m_other.find("L1").usn, 4);
+            QCOMPARE(lastUsn(), QString("4"));
+            const QString third = QUrlQuery(QUrl("http://h/" + requests("beginPush").last())).queryItemValue("usn");
+            QCOMPARE(third, QString("2")); // re-read after the second pull
+        } else {
+            QVERIFY(!ok);
+            QCOMPARE(sync.errInfo, QString("云端数据已被其他客户端更新，请先同步下载后再上传！"));
+            QCOMPARE(row("L1", "Synced"), QString("0"));
+            CloudSync again;
+            QVERIFY(again.sync());
+            QCOMPARE(m_other.find("L1").usn, 5);
+            QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE OrigID<>''"), 0);
+        }
+        QCOMPARE(progressDialogs(), 0);
+    }
+
+    void editDuringPushStaysWaiting()
+    {
+        waitingBook("C1", "", 1, "章");
+        waitingBook("C2", "", 1, "章二");
+        HookScope hook([](const char *point) {
+            if (QByteArray(point) == "afterCopy")
+                editBook("C1", "途中改");
+        });
+        CloudSync sync;
+        QVERIFY(sync.push());
+        QCOMPARE(row("C1", "Synced"), QString("0"));
+        QCOMPARE(row("C2", "Synced"), QString("1"));
+        CloudSync::setTestHook(nullptr);
+        QVERIFY(sync.push());
+        QCOMPARE(m_other.find("C1").plaintext, QString("途中改"));
+        QCOMPARE(row("C1", "Synced"), QString("1"));
+    }
+
+    // The service has the rows, the client's bookkeeping does not: no copies, nothing sent again.
+    void commitTrouble_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("abort at commit") << "abort";
+        QTest::newRow("commit answer dropped") << "drop";
+        QTest::newRow("crash after commit") << "crash";
+    }
+    void commitTrouble()
+    {
+        QFETCH(QString, how);
+        for (int i = 0; i < 3; ++i)
+            waitingBook(QString("C%1").arg(i), "", 1, QString("章%1").arg(i));
+        if (how == "drop")
+            m_service.setFaults("commitPush=drop_after");
+        HookScope hook([&](const char *point) {
+            if (how == "crash" && QByteArray(point) == "afterCommitPush")
+                throw Exception("crash", "0");
+        });
+        g_App.guiSnapshot.signedIn = true;
+        g_App.guiSnapshot.cloudSyncOn = true;
+        g_App.guiSnapshot.lastInputMsecs = how == "abort" ? QDateTime::currentMSecsSinceEpoch() : 1;
+        CloudSync first(how == "abort", false);
+        if (how == "abort") {
+            QVERIFY(first.push());
+            QCOMPARE(first.errCode, QString("ABORT_SYNC"));
+            QCOMPARE(requests("cancelSync").size(), 1);
+            QCOMPARE(requests("commitPush").size(), 0);
+            QCOMPARE(m_other.pullAll().size(), 0);
+            QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE Synced=0"), 3);
+            return;
+        }
+        QVERIFY_EXCEPTION_THROWN(first.push(), Exception);
+        QCOMPARE(count("SELECT COUNT(*) FROM temp.sqlite_master WHERE name='SyncDetail'"), 0);
+        QCOMPARE(m_other.pullAll().size(), 3);
+        CloudSync::setTestHook(nullptr);
+        m_service.setFaults(QString());
+        markLog();
+        CloudSync second;
+        QVERIFY(second.sync());
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE OrigID<>''"), 0);
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE Synced IS NOT 1"), 0);
+        QCOMPARE(requests("pushDetail").size(), 0);
+        QCOMPARE(lastUsn(), QString("3"));
+    }
+
+    void rawFailureUndoesTheTransfer()
+    {
+        QVERIFY(m_other.push({bookItem("R1", "", 1, "远"), bookItem("R2", "", 1, "远二")}));
+        execSql("CREATE TEMP TRIGGER refuse BEFORE INSERT ON main.BookTree BEGIN SELECT RAISE(ABORT,'boom'); END");
+        CloudSync sync;
+        QVERIFY_EXCEPTION_THROWN(sync.pull(), Exception);
+        execSql("DROP TRIGGER temp.refuse");
+        QCOMPARE(requests("cancelSync").size(), 1);
+        // No transaction left open: another thread's write is its own.
+        QtConcurrent::run([] { waitingBook("L1", "", 1, "本"); }).waitForFinished();
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree"), 1);
+        QVERIFY(sync.sync());
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE Synced=1"), 3);
+    }
+
+    void hostilePageAppliesNothing_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::newRow("text too long") << "plaintext";
+        QTest::newRow("title too long") << "title";
+        QTest::newRow("level 17") << "level";
+        QTest::newRow("node type 4") << "nodetype";
+        QTest::newRow("flag X") << "flag";
+    }
+    void hostilePageAppliesNothing()
+    {
+        QFETCH(QString, field);
+        QList<BookItem> items;
+        for (int i = 0; i < 12; ++i)
+            items << bookItem(QString("R%1").arg(i), "", 1, QString("远%1").arg(i));
+        BookItem &bad = items[11];
+        if (field == "plaintext")
+            bad.plaintext = QString(10241, QChar(0x6587));
+        else if (field == "title")
+            bad.title = QString(401, 'T');
+        else if (field == "level")
+            bad.level = 17;
+        else if (field == "nodetype")
+            bad.nodetype = 4;
+        else
+            bad.flag = "X";
+        QVERIFY(m_other.push(items));
+        CloudSync sync;
+        QVERIFY(!sync.pull());
+        QCOMPARE(sync.errCode, QString("API_ERROR_CRC"));
+        QCOMPARE(sync.errInfo, QString("调用远程服务校验失败！"));
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree"), 0);
+        QCOMPARE(requests("cancelSync").size(), 1);
+        QCOMPARE(lastUsn(), QString("0"));
+    }
+
+    void tooLongChapterIsNotSent()
+    {
+        waitingBook("C1", "", 1, "长章");
+        execPrepared("UPDATE BookTree SET PlainText=? WHERE ID='C1'", {QString(10241, 'x')});
+        CloudSync sync;
+        QVERIFY(!sync.push());
+        QCOMPARE(sync.errInfo, QString("文章长章超过可以支持最大字符长度10240，不能继续，请修改内容！"));
+        QCOMPARE(m_other.pullAll().size(), 0);
+        QCOMPARE(row("C1", "Synced"), QString("0"));
+    }
+
+    void cancelDuringDelayedPage()
+    {
+        SyncController controller(nullptr, nullptr, nullptr);
+        QVERIFY(m_other.push({bookItem("R1", "", 1, "远")}));
+        m_service.setFaults("pullDetail=delay_ms=5000");
+        QTimer::singleShot(300, [] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *d = qobject_cast<QProgressDialog *>(w))
+                    d->findChild<QPushButton *>()->click();
+        });
+        CloudSync sync(false, true);
+        QVERIFY(!sync.pull());
+        QCOMPARE(sync.errCode, QString("CANCELED_BY_USER"));
+        QCOMPARE(sync.errInfo, QString("用户取消"));
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree"), 0);
+        QCOMPARE(progressDialogs(), 0);
+    }
+
+    // A worker's upload while the GUI thread saves, and a GUI sync while a worker holds the lock.
+    void noDeadlockNoLostSave()
+    {
+        waitingBook("C1", "", 1, "章");
+        for (int i = 0; i < 30; ++i)
+            waitingBook(QString("F%1").arg(i), "", 1, "填");
+        g_App.guiSnapshot.signedIn = true;
+        g_App.guiSnapshot.cloudSyncOn = true;
+        g_App.guiSnapshot.lastInputMsecs = 1;
+        std::atomic<bool> workerDone{false};
+        bool workerOk = false;
+        std::unique_ptr<QThread> worker(QThread::create([&] {
+            CloudSync sync(true, false);
+            workerOk = sync.push();
+            workerDone = true;
+        }));
+        worker->start();
+        int saves = 0;
+        while (!workerDone) {
+            editBook("C1", QString("第%1次").arg(++saves));
+            QCoreApplication::processEvents();
+        }
+        worker->wait();
+        QVERIFY(workerOk);
+        std::unique_ptr<QThread> holder(QThread::create([] {
+            cloudLock("CloudSync").lock();
+            QThread::msleep(300);
+            cloudLock("CloudSync").unlock();
+        }));
+        holder->start();
+        QThread::msleep(50);
+        CloudSync sync;
+        QVERIFY(sync.sync());
+        holder->wait();
+        QCOMPARE(m_other.find("C1").plaintext, QString("第%1次").arg(saves));
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE Synced IS NOT 1"), 0);
+    }
+
+    // A pull for the window must not replace the chapter being typed; rows a failed sync pulled
+    // still reach the trees.
+    void staleEditor()
+    {
+        QVERIFY(m_other.push({bookItem("R1", "", 1, "远")}));
+        QStatusBar bar;
+        int reloads = 0;
+        SyncController controller(nullptr, &bar, [&] { ++reloads; });
+        g_App.guiSnapshot.documentModified = true;
+        ScriptedPrompter prompter;
+        QString status;
+        int pulled = -1;
+        QVERIFY(!syncroutine::startup([&](const QString &text) { status = text; }, &pulled));
+        QCOMPARE(status, QString("启动时，自动云同步失败！错误信息：写作过程自动云同步中断！"));
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree"), 0);
+        QCOMPARE(pulled, 0);
+        g_App.guiSnapshot.documentModified = false;
+        waitingBook("L1", "", 1, "本");
+        // The pull commits, then the upload is refused: the trees are reloaded all the same.
+        int pushes = 0;
+        HookScope hook([&](const char *point) {
+            if (QByteArray(point) == "afterCopy" && pushes++ == 0)
+                QVERIFY(m_other.push({bookItem("R2", "", 1, "远二")}));
+        });
+        controller.manualSync();
+        QCOMPARE(reloads, 1);
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE ID='R1'"), 1);
+        QCOMPARE(prompter.errors(), QStringList{"手工云同步失败！错误信息：云端数据已被其他客户端更新，请先同步下载后再上传！"});
+        QCOMPARE(bar.currentMessage(), prompter.errors().first());
+    }
+
+    void firstSignInSyncsAndCancelStaysSignedIn()
+    {
+        ScriptedPrompter prompter;
+        SyncController controller(nullptr, nullptr, nullptr);
+        g_SysParams.cloudSyncParams.active = true;
+        publishSysParams();
+        waitingBook("L1", "", 1, "本");
+        const QString name = QStringLiteral("cs%1").arg(++m_serial);
+        QVERIFY(g_App.registerUser(name, "secret1", name + "@example.com", true));
+        setSysParam("Sys.CurrUserCode", QString());
+        QVERIFY(g_App.login(name, "secret1", false));
+        QCOMPARE(row("L1", "Synced"), QString("1"));
+        QCOMPARE(lastUsn(), QString("1"));
+        // A cancelled first sync of another user still signs in.
+        const QString next = QStringLiteral("cs%1").arg(++m_serial);
+        QVERIFY(g_App.registerUser(next, "secret1", next + "@example.com", true));
+        m_service.setFaults("beginPull=delay_ms=3000");
+        QTimer::singleShot(300, [] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *d = qobject_cast<QProgressDialog *>(w))
+                    d->findChild<QPushButton *>()->click();
+        });
+        const bool ok = g_App.login(next, "secret1", false);
+        g_SysParams.cloudSyncParams.active = false;
+        publishSysParams();
+        QVERIFY(ok);
+        QVERIFY(g_App.session().isLogined);
+        QCOMPARE(getSysParam("Sys.CurrUserCode"), next);
+        QCOMPARE(progressDialogs(), 0);
+    }
+
+    // The loop worker's upload as the worker runs it: given up while the author writes.
+    void workerUpload_data()
+    {
+        QTest::addColumn<QString>("faults");
+        QTest::addColumn<bool>("writing");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("code");
+        QTest::newRow("uploaded") << "" << false << true << "";
+        QTest::newRow("author writing") << "" << true << true << "ABORT_SYNC";
+        QTest::newRow("refused") << "beginPush=fail" << false << false << "";
+    }
+    void workerUpload()
+    {
+        QFETCH(QString, faults);
+        QFETCH(bool, writing);
+        QFETCH(bool, ok);
+        QFETCH(QString, code);
+        waitingBook("L1", "", 1, "本");
+        m_service.setFaults(faults);
+        g_App.guiSnapshot.signedIn = true;
+        g_App.guiSnapshot.cloudSyncOn = true;
+        g_App.guiSnapshot.lastInputMsecs = writing ? QDateTime::currentMSecsSinceEpoch() : 1;
+        CommonThreadWorker worker;
+        QString gotCode, text;
+        bool pushed = !ok;
+        std::unique_ptr<QThread> thread(QThread::create([&] { pushed = worker.push(&gotCode, &text); }));
+        thread->start();
+        thread->wait();
+        QCOMPARE(pushed, ok);
+        if (ok)
+            QCOMPARE(gotCode == "ABORT_SYNC", code == "ABORT_SYNC");
+        else
+            QCOMPARE(text, QString("服务故障（测试）！"));
+        QCOMPARE(row("L1", "Synced"), QString(faults.isEmpty() && !writing ? "1" : "0"));
+    }
+
+    void uploadAtExit_data()
+    {
+        QTest::addColumn<QString>("faults");
+        QTest::addColumn<bool>("modified");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("uploaded") << "" << false << "修改的内容上传成功！" << "";
+        QTest::newRow("refused") << "beginPush=fail" << false << "修改的内容上传中..." << "上传失败，错误信息：服务故障（测试）！";
+        QTest::newRow("chapter unsaved: not asked") << "" << true << "" << "";
+    }
+    void uploadAtExit()
+    {
+        QFETCH(QString, faults);
+        QFETCH(bool, modified);
+        QFETCH(QString, status);
+        QFETCH(QString, error);
+        g_SysParams.cloudSyncParams.active = true;
+        g_SysParams.cloudSyncParams.syncAtExit = true;
+        waitingBook("L1", "", 1, "本");
+        m_service.setFaults(faults);
+        QStatusBar bar;
+        SyncController controller(nullptr, &bar, nullptr);
+        ScriptedPrompter prompter;
+        prompter.answers << Ink::maYes;
+        controller.uploadAtExit(modified);
+        g_SysParams.cloudSyncParams = CloudSyncParams();
+        QCOMPARE(prompter.questions(), modified ? QStringList() : QStringList{"本地有修改的内容上传到云空间，需要马上上传吗？"});
+        QCOMPARE(bar.currentMessage(), status);
+        QCOMPARE(prompter.errors(), error.isEmpty() ? QStringList() : QStringList{error});
+        QCOMPARE(row("L1", "Synced"), QString(status == "修改的内容上传成功！" ? "1" : "0"));
+    }
+
+    // ---------------------------------------------------------------- usage logs
+
+    void actionLogBatches()
+    {
+        for (int i = 0; i < 45; ++i)
+            AsyncHelper::saveActionLogNow(QString("action%1").arg(i));
+        CloudSync sync(true, false);
+        QVERIFY(sync.uploadLogs());
+        QCOMPARE(requests("pushActionLog").size(), 3);
+        QCOMPARE(count("SELECT COUNT(*) FROM L.ActionLog WHERE Synced=1"), 45);
+        QVERIFY(requests("pushBookLog").isEmpty());
+    }
+
+    void concurrentClicksAllCount()
+    {
+        QList<QFuture<void>> futures;
+        for (int i = 0; i < 100; ++i)
+            futures << AsyncHelper::saveActionLog("actionSysSave");
+        for (auto &f : futures)
+            f.waitForFinished();
+        QCOMPARE(count("SELECT triggerCount FROM L.ActionLog WHERE Action='actionSysSave'"), 100);
+        QCOMPARE(count("SELECT COUNT(*) FROM L.ActionLog"), 1);
+    }
+
+    // A click while the batch is on its way is uploaded next time.
+    void incrementDuringUploadWaits()
+    {
+        AsyncHelper::saveActionLogNow("actionSysSave");
+        m_service.setFaults("pushActionLog=delay_ms=600");
+        QTimer::singleShot(200, [] {
+            QThread::msleep(2);
+            AsyncHelper::saveActionLogNow("actionSysSave");
+        });
+        CloudSync sync(true, false);
+        QVERIFY(sync.pushActionLog());
+        QCOMPARE(count("SELECT triggerCount FROM L.ActionLog"), 2);
+        // The loop sends the newer count in the same upload, and then marks it.
+        QCOMPARE(requests("pushActionLog").size(), 2);
+        QCOMPARE(count("SELECT Synced FROM L.ActionLog"), 1);
+    }
+
+    void logUploadFailures_data()
+    {
+        QTest::addColumn<QString>("faults");
+        QTest::addColumn<QString>("bookRows");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("actionsMarked");
+        QTest::addColumn<int>("booksMarked");
+        QTest::newRow("book log fails") << "pushBookLog=fail" << "ok" << false << 2 << 0;
+        QTest::newRow("bad checksum") << "pushActionLog=badcrc" << "ok" << false << 0 << 0;
+        QTest::newRow("duplicate day") << "" << "duplicate" << true << 2 << 2;
+        QTest::newRow("no day") << "" << "null" << false << 2 << 0;
+    }
+    void logUploadFailures()
+    {
+        QFETCH(QString, faults);
+        QFETCH(QString, bookRows);
+        QFETCH(bool, ok);
+        QFETCH(int, actionsMarked);
+        QFETCH(int, booksMarked);
+        AsyncHelper::saveActionLogNow("a1");
+        AsyncHelper::saveActionLogNow("a2");
+        const QString day = QDate::currentDate().toString("yyyy-MM-dd");
+        execPrepared("INSERT INTO L.BookLog(ID,BookID,ADate,WordCount1,Synced) VALUES('G1','B1',?,5,0)", {day});
+        execPrepared("INSERT INTO L.BookLog(ID,BookID,ADate,WordCount1,Synced) VALUES('G2',?,?,6,0)",
+                     {bookRows == "duplicate" ? "B1" : "B2", bookRows == "null" ? QVariant(QVariant::String) : day});
+        m_service.setFaults(faults);
+        CloudSync sync(true, false);
+        QCOMPARE(sync.uploadLogs(), ok);
+        QCOMPARE(count("SELECT COUNT(*) FROM L.ActionLog WHERE Synced=1"), actionsMarked);
+        QCOMPARE(count("SELECT COUNT(*) FROM L.BookLog WHERE Synced=1"), booksMarked);
+        if (faults.contains("badcrc"))
+            QCOMPARE(sync.errCode, QString("API_ERROR_CRC"));
+    }
+};
+
+QTEST_MAIN(TstCloudSync)
+#include "tst_cloudsync.moc"

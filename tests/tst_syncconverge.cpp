@@ -1,0 +1,424 @@
+// Two clients of one account edit, sync and fail in random rounds; afterwards both and the
+// service must hold the same rows, nothing may wait, and no written token may be lost.
+// INKBOAT_CONVERGE_SEED replays a run, INKBOAT_CONVERGE_ROUNDS sets its length.
+#include "TestService.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+class Client
+{
+public:
+    explicit Client(const QString &tag) : m_tag(tag) {}
+    ~Client() { stop(); }
+    QString tag() const { return m_tag; }
+
+    bool start()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", m_dir.path());
+        env.insert("XDG_DATA_HOME", m_dir.path() + "/data");
+        env.insert("XDG_CONFIG_HOME", m_dir.path() + "/config");
+        env.insert("XDG_CACHE_HOME", m_dir.path() + "/cache");
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral(INKBOAT_BUILD_DIR "/tests/synccli"), QStringList());
+        return m_process.waitForStarted(10000);
+    }
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.write("{\"cmd\":\"quit\"}\n");
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+    void send(const QJsonObject &cmd)
+    {
+        m_process.write(QJsonDocument(cmd).toJson(QJsonDocument::Compact) + "\n");
+        ++m_pending;
+    }
+    // The next answer; a client that died answers {"crashed":true} and is started again.
+    QJsonObject receive()
+    {
+        --m_pending;
+        while (!m_process.canReadLine()) {
+            if (m_process.state() == QProcess::NotRunning || !m_process.waitForReadyRead(60000)) {
+                if (m_process.state() == QProcess::Running)
+                    return {{"timeout", true}};
+                m_process.waitForFinished(1000);
+                m_pending = 0;
+                start();
+                return {{"crashed", true}};
+            }
+        }
+        return QJsonDocument::fromJson(m_process.readLine()).object();
+    }
+    QJsonObject cmd(const QJsonObject &c)
+    {
+        send(c);
+        return receive();
+    }
+
+private:
+    QString m_tag;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    int m_pending = 0;
+};
+
+QString text(const QJsonValue &v) { return v.isDouble() ? QString::number(v.toDouble()) : v.toVariant().toString(); }
+
+using Rows = QMap<QString, QJsonObject>; // "book:ID" → row
+
+Rows rowsOf(const QJsonObject &dump)
+{
+    Rows out;
+    for (const char *kind : {"book", "memo"})
+        for (const QJsonValue &v : dump.value(kind).toArray())
+            out.insert(QString::fromLatin1(kind) + ":" + v.toObject().value("ID").toString(), v.toObject());
+    return out;
+}
+
+Rows serviceRowsOf(const QJsonObject &answer)
+{
+    Rows out;
+    for (const QJsonValue &v : answer.value("rows").toArray())
+        out.insert(v.toObject().value("DataType").toString() + ":" + v.toObject().value("ID").toString(), v.toObject());
+    return out;
+}
+
+const char *const kCompared[] = {"pID", "NodeType", "Level", "Sort", "Title", "PlainText", "HTML",
+                                 "OrigID", "Flag", "Usn", "Updated"};
+
+} // namespace
+
+class TstSyncConverge : public QObject
+{
+    Q_OBJECT
+    TestService m_service;
+    QRandomGenerator m_rng;
+    quint32 m_seed = 0;
+    int m_serial = 0;
+    QString m_user;
+    // Tokens written per row key; a token must survive in the row or in a copy of it.
+    QMap<QString, QStringList> m_tokens;
+    QMap<QString, QString> m_owner; // row key → client tag, for the disjoint mode
+
+    int pick(int n) { return n <= 0 ? 0 : int(m_rng.bounded(quint32(n))); }
+
+    QJsonObject sync(Client &c, const QString &how = "sync")
+    {
+        c.cmd({{"cmd", "login"}, {"user", m_user}});
+        const QJsonObject answer = c.cmd({{"cmd", how}});
+        if (qEnvironmentVariableIsSet("INKBOAT_CONVERGE_TRACE"))
+            qInfo("%s %s: %s", qPrintable(c.tag()), qPrintable(how), QJsonDocument(answer).toJson(QJsonDocument::Compact).constData());
+        return answer;
+    }
+
+    // One random operation of client c through the program's data functions.
+    void randomOp(Client &c, const Rows &rows, bool disjoint, int round, int index, Client *twin)
+    {
+        const QString token = QStringLiteral("⟦%1-r%2-o%3⟧").arg(c.tag()).arg(round).arg(index);
+        QStringList chapters, volumes, books, memos, folders, childless;
+        QSet<QString> parents;
+        for (const QJsonObject &r : rows)
+            if (r.value("Flag").toString() == "A")
+                parents.insert(r.value("pID").toString());
+        for (auto it = rows.begin(); it != rows.end(); ++it) {
+            const QJsonObject &r = it.value();
+            if (r.value("Flag").toString() != "A" || (disjoint && m_owner.value(it.key()) != c.tag()))
+                continue;
+            const QString id = r.value("ID").toString();
+            const int type = r.value("NodeType").toInt();
+            QStringList &list = it.key().startsWith("memo:") ? (type == 3 ? memos : folders)
+                                                             : (type == 3 ? chapters : type == 2 ? volumes : books);
+            list << id;
+            if (!parents.contains(id) && it.key().startsWith("book:") && !(disjoint && type == 1) &&
+                r.value("PlainText").toString().size() < 6000)
+                childless << id;
+        }
+        const int w = pick(100);
+        QJsonObject op;
+        QString key;
+        if (w < 30 && !chapters.isEmpty()) {
+            const QString id = chapters.at(pick(chapters.size()));
+            if (rows.value("book:" + id).value("PlainText").toString().size() > 7000)
+                return;
+            op = {{"kind", "text"}, {"id", id}, {"token", token}};
+            key = "book:" + id;
+        } else if (w < 45) {
+            // In the disjoint mode a new book would renumber the other client's book too.
+            if (!disjoint && (books.isEmpty() || pick(3) == 0))
+                op = {{"kind", "add"}, {"parent", ""}, {"nodeType", 1}, {"title", token}};
+            else if (volumes.isEmpty() || pick(2) == 0)
+                op = {{"kind", "add"}, {"parent", books.at(pick(books.size()))}, {"nodeType", 2}, {"title", token}};
+            else
+                op = {{"kind", "add"}, {"parent", volumes.at(pick(volumes.size()))}, {"nodeType", 3}, {"title", token}};
+        } else if (w < 55 && !chapters.isEmpty()) {
+            const QString id = chapters.at(pick(chapters.size()));
+            op = {{"kind", "rename"}, {"id", id}, {"token", token}};
+            key = "book:" + id;
+        } else if (w < 65 && !childless.isEmpty()) {
+            op = {{"kind", "delete"}, {"id", childless.at(pick(childless.size()))}};
+        } else if (w < 85) {
+            if (folders.isEmpty())
+                op = {{"kind", "memoFolder"}, {"parent", ""}};
+            else if (pick(8) == 0)
+                op = {{"kind", "memoFolder"}, {"parent", folders.at(pick(folders.size()))}};
+            else if (memos.isEmpty() || pick(3) == 0)
+                op = {{"kind", "memoAdd"}, {"parent", folders.at(pick(folders.size()))}, {"title", token},
+                      {"text", token}};
+            else if (pick(4) == 0) {
+                op = {{"kind", "memoDelete"}, {"id", memos.at(pick(memos.size()))}};
+            } else {
+                const QString id = memos.at(pick(memos.size()));
+                op = {{"kind", "memoEdit"}, {"id", id}, {"token", token}};
+                key = "memo:" + id;
+            }
+        } else if (w < 95 && chapters.size() > 1) {
+            const QString id = chapters.at(pick(chapters.size()));
+            QString target = chapters.at(pick(chapters.size()));
+            if (target == id)
+                return;
+            op = {{"kind", "move"}, {"id", id}, {"target", target}, {"above", pick(2) == 0}};
+        } else if (twin && !chapters.isEmpty()) {
+            // The same row edited on both sides before either syncs.
+            const QString id = chapters.at(pick(chapters.size()));
+            const QString other = token + "~" + twin->tag();
+            if (twin->cmd({{"cmd", "op"}, {"op", QJsonObject{{"kind", "text"}, {"id", id}, {"token", other}}}})
+                    .value("ok")
+                    .toBool())
+                m_tokens["book:" + id] << other;
+            op = {{"kind", "text"}, {"id", id}, {"token", token}};
+            key = "book:" + id;
+        } else {
+            return;
+        }
+        const QJsonObject answer = c.cmd({{"cmd", "op"}, {"op", op}});
+        if (!answer.value("ok").toBool())
+            return;
+        if (answer.contains("id")) {
+            const QString kind = op.value("kind").toString().startsWith("memo") ? "memo:" : "book:";
+            key = kind + answer.value("id").toString();
+            m_owner[key] = c.tag();
+        }
+        if (!key.isEmpty() && op.value("kind").toString() != "memoFolder")
+            m_tokens[key] << token;
+    }
+
+    QString checkInvariants(Client &a, Client &b, bool disjoint)
+    {
+        const QJsonObject da = a.cmd({{"cmd", "dump"}}), db = b.cmd({{"cmd", "dump"}});
+        a.cmd({{"cmd", "login"}, {"user", m_user}});
+        const Rows ra = rowsOf(da), rb = rowsOf(db), rs = serviceRowsOf(a.cmd({{"cmd", "service"}}));
+        if (ra.keys() != rb.keys() || ra.keys() != rs.keys())
+            return QStringLiteral("row sets differ: A %1, B %2, service %3").arg(ra.size()).arg(rb.size()).arg(rs.size());
+        int maxUsn = 0;
+        QSet<int> usns;
+        for (const QJsonObject &r : rs) {
+            const int usn = r.value("Usn").toInt();
+            if (usns.contains(usn))
+                return QStringLiteral("USN %1 twice on the service").arg(usn);
+            usns.insert(usn);
+            maxUsn = qMax(maxUsn, usn);
+        }
+        for (const QString &key : ra.keys())
+            for (const char *col : kCompared) {
+                const QString x = text(ra[key].value(col)), y = text(rb[key].value(col)), z = text(rs[key].value(col));
+                if (x != y || x != z)
+                    return QStringLiteral("%1.%2 differs: A '%3' B '%4' service '%5'").arg(key, col, x.left(80), y.left(80), z.left(80));
+            }
+        for (const auto *rows : {&ra, &rb})
+            for (const QJsonObject &r : *rows) {
+                if (text(r.value("Synced")) != "1")
+                    return QStringLiteral("%1 still waiting").arg(r.value("ID").toString());
+                const QString pid = r.value("pID").toString();
+                const QString table = rows->contains("book:" + r.value("ID").toString()) ? "book:" : "memo:";
+                if (!pid.isEmpty() && !rows->contains(table + pid))
+                    return QStringLiteral("%1 names a missing parent").arg(r.value("ID").toString());
+                if (disjoint && !r.value("OrigID").toString().isEmpty())
+                    return QStringLiteral("conflict copy %1 of %2 in the disjoint mode ('%3' / '%4')")
+                        .arg(r.value("ID").toString(), r.value("OrigID").toString(), r.value("Title").toString(),
+                             r.value("PlainText").toString().right(120));
+            }
+        for (const QJsonObject &d : {da, db}) {
+            int own = 0;
+            for (const QJsonObject &r : rowsOf(d))
+                own = qMax(own, r.value("Usn").toInt());
+            if (d.value("lastUsn").toString().toInt() != maxUsn || own != maxUsn)
+                return QStringLiteral("LastUsn %1, own maximum %2, service %3")
+                    .arg(d.value("lastUsn").toString()).arg(own).arg(maxUsn);
+        }
+        // Every token is in its row, or in a conflict copy that leads back to it.
+        for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it)
+            for (const QString &token : it.value()) {
+                bool found = false;
+                for (auto r = ra.begin(); r != ra.end() && !found; ++r) {
+                    QString chain = r.key();
+                    for (int hop = 0; hop < 10 && chain != it.key(); ++hop) {
+                        const QString orig = ra.value(chain).value("OrigID").toString();
+                        if (orig.isEmpty())
+                            break;
+                        chain = chain.section(':', 0, 0) + ":" + orig;
+                    }
+                    found = chain == it.key() &&
+                            (r.value().value("PlainText").toString().contains(token) ||
+                             r.value().value("Title").toString().contains(token));
+                }
+                if (!found) {
+                    const QJsonObject r = ra.value(it.key());
+                    return QStringLiteral("token %1 of %2 is lost (now '%3' / '%4')")
+                        .arg(token, it.key(), r.value("Title").toString(), r.value("PlainText").toString().right(200));
+                }
+            }
+        return QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(QFile::exists(INKBOAT_BUILD_DIR "/tests/synccli"));
+        QVERIFY(m_service.start());
+    }
+
+    void converge_data()
+    {
+        QTest::addColumn<bool>("disjoint");
+        QTest::newRow("shared") << false;
+        QTest::newRow("disjoint") << true;
+    }
+    void converge()
+    {
+        QFETCH(bool, disjoint);
+        const QByteArray seedText = qgetenv("INKBOAT_CONVERGE_SEED");
+        m_seed = seedText.isEmpty() ? QRandomGenerator::global()->generate() : seedText.toUInt();
+        m_rng.seed(m_seed);
+        const int rounds = qEnvironmentVariableIsSet("INKBOAT_CONVERGE_ROUNDS")
+                               ? qEnvironmentVariableIntValue("INKBOAT_CONVERGE_ROUNDS")
+                               : 20;
+        qInfo("seed %u, %d rounds", m_seed, rounds);
+        m_tokens.clear();
+        m_owner.clear();
+        m_user = QStringLiteral("cv%1x%2").arg(++m_serial).arg(m_seed);
+        Client a("A"), b("B");
+        QVERIFY(a.start() && b.start());
+        QVERIFY(a.cmd({{"cmd", "register"}, {"user", m_user}}).value("ok").toBool());
+        if (disjoint) {
+            // Each client's own book and folder, made one after the other.
+            for (Client *c : {&a, &b}) {
+                sync(*c);
+                for (const QJsonObject &op : {QJsonObject{{"kind", "add"}, {"parent", ""}, {"nodeType", 1}, {"title", c->tag()}},
+                                              QJsonObject{{"kind", "memoFolder"}, {"parent", ""}}}) {
+                    const QJsonObject answer = c->cmd({{"cmd", "op"}, {"op", op}});
+                    QVERIFY(answer.value("ok").toBool());
+                    m_owner[(op.value("kind").toString() == "add" ? "book:" : "memo:") + answer.value("id").toString()] = c->tag();
+                }
+                sync(*c);
+            }
+            sync(a);
+        }
+        for (int round = 0; round < rounds; ++round) {
+            m_service.setFaults(QString());
+            for (Client *c : {&a, &b}) {
+                const Rows rows = rowsOf(c->cmd({{"cmd", "dump"}}));
+                const int ops = pick(6);
+                for (int i = 0; i < ops; ++i)
+                    randomOp(*c, rows, disjoint, round, i, disjoint ? nullptr : (c == &a ? &b : &a));
+                // A row edited on both sides at least once every five rounds.
+                if (!disjoint && round % 5 == 4)
+                    randomOp(*c, rows, false, round, 9, c == &a ? &b : &a);
+                c->cmd({{"cmd", "op"}, {"op", QJsonObject{{"kind", "action"}, {"name", "act" + c->tag()}}}});
+            }
+            QPair<QString, QString> midEdit;
+            Client &first = pick(2) ? a : b;
+            Client &second = &first == &a ? b : a;
+            const bool trace = qEnvironmentVariableIsSet("INKBOAT_CONVERGE_TRACE");
+            // Faults in about one round of four; besides, the author often types during a transfer.
+            int fault = pick(4) == 0 ? pick(6) : -1;
+            if (fault < 0 && pick(3) == 0)
+                fault = 5;
+            if (fault >= 0) {
+                if (trace)
+                    qInfo("round %d: fault %d on %s", round, fault, qPrintable(first.tag()));
+                switch (fault) {
+                case 0: m_service.setFaults("commitPush:1=drop_after"); break;
+                case 1: m_service.setFaults("pullDetail:2=fail"); break;
+                case 2: m_service.setFaults("pushDetail:1=kick"); break;
+                case 3: first.cmd({{"cmd", "crash-after"}, {"step", "afterCommitPush"}}); break;
+                case 4: first.cmd({{"cmd", "cansync-false-at"}, {"step", "afterCopy"}}); break;
+                default: {
+                    const Rows rows = rowsOf(first.cmd({{"cmd", "dump"}}));
+                    QStringList chapters;
+                    for (const QJsonObject &r : rows)
+                        if (r.value("NodeType").toInt() == 3 && r.value("Flag").toString() == "A" &&
+                            (!disjoint || m_owner.value("book:" + r.value("ID").toString()) == first.tag()))
+                            chapters << r.value("ID").toString();
+                    if (!chapters.isEmpty()) {
+                        const QString id = chapters.at(pick(chapters.size()));
+                        const QString token = QStringLiteral("⟦%1-r%2-mid⟧").arg(first.tag()).arg(round);
+                        first.cmd({{"cmd", "edit-at"}, {"step", pick(2) ? "afterCopy" : "beforeLocalCommit"},
+                                   {"op", QJsonObject{{"kind", "text"}, {"id", id}, {"token", token}}}});
+                        midEdit = {"book:" + id, token};
+                    }
+                }
+                }
+            }
+            const int schedule = pick(4);
+            if (trace)
+                qInfo("round %d: schedule %d, %s first", round, schedule, qPrintable(first.tag()));
+            switch (schedule) {
+            case 0:
+            case 1:
+                sync(first);
+                sync(second);
+                break;
+            case 2:
+                // Both at once: each sign-in replaces the other's session mid-transfer.
+                for (Client *c : {&first, &second}) {
+                    c->send({{"cmd", "login"}, {"user", m_user}});
+                    c->send({{"cmd", "sync"}});
+                }
+                for (Client *c : {&first, &second}) {
+                    c->receive();
+                    c->receive();
+                }
+                break;
+            default:
+                sync(first, "push");
+                break;
+            }
+            for (Client *c : {&a, &b}) {
+                // A scripted edit counts once it was written (its step may not have come).
+                if (c->cmd({{"cmd", "clear-hook"}}).value("done").toBool() && c == &first)
+                    m_tokens[midEdit.first] << midEdit.second;
+                c->cmd({{"cmd", "login"}, {"user", m_user}});
+                c->cmd({{"cmd", "uploadLogs"}});
+            }
+        }
+        m_service.setFaults(QString());
+        for (Client *c : {&a, &b})
+            c->cmd({{"cmd", "clear-hook"}});
+        QString failure = "not quiet";
+        for (int attempt = 0; attempt < 3 && !failure.isEmpty(); ++attempt) {
+            sync(a);
+            sync(b);
+            sync(a);
+            failure = checkInvariants(a, b, disjoint);
+        }
+        if (!failure.isEmpty())
+            QFAIL(qPrintable(QStringLiteral("seed %1: %2").arg(m_seed).arg(failure)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstSyncConverge)
+#include "tst_syncconverge.moc"
