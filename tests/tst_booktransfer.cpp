@@ -1,5 +1,6 @@
 // Books written out as a folder of text files and read back: names, bytes, encodings, the rows
 // an import leaves, and what the author is told.
+#include "Folders.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
@@ -18,9 +19,6 @@
 
 #include <csignal>
 #include <sys/resource.h>
-
-using Files = QMap<QString, QByteArray>;
-Q_DECLARE_METATYPE(Files)
 
 namespace {
 
@@ -109,34 +107,6 @@ QStringList minus(const QStringList &a, const QStringList &b)
         if (!b.contains(s))
             out << s;
     return out;
-}
-
-void writeFiles(const QString &dir, const Files &files)
-{
-    for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        if (it.key().endsWith('/')) {
-            QDir(dir).mkpath(it.key());
-            QFile f(dir + '/' + it.key() + "a.txt");
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(it.value());
-            continue;
-        }
-        QFile f(dir + '/' + it.key());
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(it.value());
-    }
-}
-
-// Name → bytes of every entry of dir, hidden ones included.
-Files readFolder(const QString &dir)
-{
-    Files files;
-    for (const QFileInfo &info : QDir(dir).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
-        QFile f(info.absoluteFilePath());
-        f.open(QIODevice::ReadOnly);
-        files.insert(info.fileName(), f.readAll());
-    }
-    return files;
 }
 
 QByteArray u8(const char *text) { return QByteArray(text); }
@@ -351,12 +321,6 @@ private slots:
         QTest::newRow("neither utf-8 nor gb18030")
             << Files{{"书一＃卷一＃章一.txt", u8("\xD6\xD0\xFF")}, {"书一＃卷一＃好.txt", u8("好")}} << ""
             << QStringList{"书一＃卷一＃章一.txt"} << QStringList() << newChapter("好", "好");
-        QTest::newRow("utf-8 bom, crlf and cr") << Files{{"书一＃卷一＃章一.txt", u8("\xEF\xBB\xBF" "a\r\nb\rc")}} << ""
-                                                << QStringList() << QStringList{c1} << c1as("a\nb\nc");
-        QTest::newRow("utf-16 bom") << Files{{"书一＃卷一＃章一.txt", utf16le("十六\r\n")}} << "" << QStringList()
-                                    << QStringList{c1} << c1as("十六\n");
-        QTest::newRow("empty file") << Files{{"书一＃卷一＃章一.txt", QByteArray()}} << "" << QStringList()
-                                    << QStringList{c1} << c1as("");
         QTest::newRow("over-long text") << Files{{"长.txt", QString(10241, QChar(0x5B57)).toUtf8()},
                                                 {"满.txt", QString(10240, QChar(0x5B57)).toUtf8()},
                                                 {"行.txt", QByteArray(10239, 'a') + "\r\n"}}

@@ -4,7 +4,6 @@
 
 #include "app/Constants.h"
 #include "app/Exception.h"
-#include "log/Log.h"
 #include "storage/DbLock.h"
 
 #include <QtTest>
@@ -294,9 +293,7 @@ private slots:
         const QString message = failSpy[0][1].toString();
         QVERIFY(message.startsWith("保存文章出错，错误信息：\n"));
         QVERIFY(message.contains("日志写不进"));
-        QFile log(logFileName("err", QDate::currentDate()));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QVERIFY(QString::fromUtf8(log.readAll()).contains("自动保存文章失败（文章ID：C1）"));
+        QVERIFY(todaysLog().contains("自动保存文章失败（文章ID：C1）"));
         QCOMPARE(row("C1", "PlainText,Synced"), QString("章一|1"));
         QCOMPARE(scalar("SELECT COUNT(*) FROM L.BookLog").toInt(), 0);
         QCOMPARE(openTransactionCount(), 0);

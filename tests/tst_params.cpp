@@ -3,7 +3,6 @@
 #include "TestProfile.h"
 
 #include "app/App.h"
-#include "log/Log.h"
 #include "params/Reminders.h"
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
@@ -140,9 +139,7 @@ private slots:
         QCOMPARE(g_SysParams.editorParams.smartSentenceWordPageCount, pageCount);
         QCOMPARE(g_SysParams.editorParams.defaultFontSize, fontSize);
         QCOMPARE(g_SysParams.visibilityParams.uiFontSize, uiFontSize);
-        QFile log(logFileName("err", QDate::currentDate()));
-        log.open(QIODevice::ReadOnly);
-        const QString logged = QString::fromUtf8(log.readAll());
+        const QString logged = todaysLog();
         QCOMPARE(logged.contains("参数读取失败"), rejected);
 
         // A rejected document is kept in the data folder before anything may overwrite it, and the

@@ -105,7 +105,6 @@ private slots:
     void cursorSizeAndCounts();
     void plainFileIsOrdinarySqlite();
     void tableModelEditsAttachedEncipheredTable();
-    void attachWithAwkwardPath();
     void refusesWrongKeyDamageAndMismatch_data();
     void refusesWrongKeyDamageAndMismatch();
     void noClearTextInFileOrJournal();
@@ -292,21 +291,6 @@ void TestSqlCipher::tableModelEditsAttachedEncipheredTable()
     while (q.next())
         rows << q.value(0).toString() + "=" + q.value(1).toString();
     QCOMPARE(rows, QStringList({"A1=春天 'quoted'", "A3=秋"}));
-}
-
-void TestSqlCipher::attachWithAwkwardPath()
-{
-    // A data path with an apostrophe, a percent sign, a hash and spaces.
-    const QString dir = path("Bob's 100% #1 dir");
-    QVERIFY(QDir().mkpath(dir));
-    const QString lib = dir + "/库 file.sdb";
-    makeEncipheredFile(lib, 3);
-    Conn c(":memory:", QString());
-    QVERIFY(c.db.open());
-    QVERIFY(c.exec(attachSql(lib, "S", kKey)));
-    QCOMPARE(c.value("SELECT COUNT(*) FROM S.t").toInt(), 3);
-    QVERIFY(c.exec("ATTACH DATABASE ':memory:' AS MM"));
-    QVERIFY(c.exec("CREATE TABLE MM.x(a)"));
 }
 
 void TestSqlCipher::refusesWrongKeyDamageAndMismatch_data()

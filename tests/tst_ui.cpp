@@ -237,8 +237,6 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&editor));
         editor.setFocus();
         QPointer<Toast> toast = Toast::showTip(QStringLiteral("已保存"), nullptr, 10, Qt::AlignBottom);
-        QVERIFY(toast->testAttribute(Qt::WA_ShowWithoutActivating));
-        QVERIFY(toast->windowFlags() & Qt::WindowDoesNotAcceptFocus);
         QCOMPARE(QApplication::focusWidget(), &editor);
         QTRY_VERIFY_WITH_TIMEOUT(!toast, 5000);
         QCOMPARE(Toast::liveCount(), 0);

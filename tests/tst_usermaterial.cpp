@@ -1,5 +1,6 @@
 // The author's own materials over a real database: every store write, the export to a flat
 // folder of text files and the import back, row by row and byte by byte.
+#include "Folders.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
@@ -18,9 +19,6 @@
 #include <QtTest>
 
 #include <unistd.h>
-
-using Files = QMap<QString, QByteArray>;
-Q_DECLARE_METATYPE(Files)
 
 namespace {
 
@@ -87,26 +85,6 @@ QStringList liveShape()
     }
     rows.sort();
     return rows;
-}
-
-Files readFolder(const QString &dir)
-{
-    Files files;
-    for (const QFileInfo &info : QDir(dir).entryInfoList(QDir::Files | QDir::Hidden)) {
-        QFile f(info.absoluteFilePath());
-        f.open(QIODevice::ReadOnly);
-        files.insert(info.fileName(), f.readAll());
-    }
-    return files;
-}
-
-void writeFiles(const QString &dir, const Files &files)
-{
-    for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        QFile f(dir + '/' + it.key());
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(it.value());
-    }
 }
 
 } // namespace

@@ -76,13 +76,6 @@ private slots:
     void initTestCase() { QVERIFY2(m_service.start(), "the web service did not start"); }
     void init() { m_service.setFaults(QString()); }
 
-    void addressesFollowTheBase()
-    {
-        QCOMPARE(web::apiUrl(), m_service.baseUrl() + "index.php?g=Inkboat&m=WebApi");
-        QCOMPARE(web::appUpdateInfoUrl(), m_service.baseUrl() + "app/updateV4.txt");
-        QCOMPARE(web::forgotPasswordPage(), m_service.baseUrl() + "index.php?g=user&m=login&a=forgot_password");
-    }
-
     void passwordCipherKnownAnswers_data()
     {
         QTest::addColumn<QString>("password");

@@ -108,3 +108,9 @@ QByteArray fileDigest(const QString &fileName)
     hash.addData(&f);
     return hash.result().toHex();
 }
+
+QString todaysLog(const QString &category)
+{
+    QFile f(logFileName(category, QDate::currentDate()));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}

@@ -38,5 +38,8 @@ void stopApp();
 QString openSideConnection(const QString &fileName, const QString &key = QString());
 void closeSideConnection(const QString &name);
 
+// Today's log of a category ("err", "thread", ...) as text; empty when there is none.
+QString todaysLog(const QString &category = QStringLiteral("err"));
+
 // SHA-256 of a file's bytes, hex.
 QByteArray fileDigest(const QString &fileName);
