@@ -19,6 +19,9 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QUuid>
+#include <QtConcurrent>
+
+#include <algorithm>
 
 #include <sqlite3.h>
 
@@ -333,17 +336,25 @@ int main(int argc, char *argv[])
         return copied ? checkNewBackupCopy(backupFolder(), chapters)
                       : QStringLiteral("backupDatabase returned false (see the err log)");
     };
-    // What the running program waits for is the copy; its flush, check and rotation follow on a
-    // background thread and are judged (not timed) before the next run.
-    const Runs backups = timeRuns(
-        3, [&] { copied = startBackupDatabase(); },
-        [&] {
-            waitForBackups();
-            return backupMade();
-        },
-        [&] { clearBackupCopies(backupFolder()); });
-    benchReport(QStringLiteral("core_backup_open_200mb_blocking"), backups.scaled(1e-3), QStringLiteral("s"),
-                below(1, QStringLiteral("s")));
+    // The copy of the open file goes in steps on a worker; a statement of another thread waits
+    // for one step at most. Measured: the longest of those waits during each whole backup.
+    Runs longestWait;
+    for (int run = 0; run < 3; ++run) {
+        clearBackupCopies(backupFolder());
+        QFuture<bool> backup = QtConcurrent::run([] { return backupDatabase(false); });
+        double longest = 0;
+        while (!backup.isFinished()) {
+            QElapsedTimer t;
+            t.start();
+            openQuery(QStringLiteral("SELECT COUNT(*) FROM SysParam WHERE key='bench'"))->next();
+            longest = std::max(longest, t.nsecsElapsed() / 1e6);
+        }
+        copied = backup.result();
+        longestWait.add(longest, backupMade());
+    }
+    benchReport(QStringLiteral("core_backup_open_200mb_longest_statement_wait"), longestWait, QStringLiteral("ms"),
+                atMost(20, QStringLiteral("ms")));
+    clearBackupCopies(backupFolder());
     const Runs checked = timeRuns(
         1, [&] { copied = backupDatabase(false); },
         backupMade, [&] { clearBackupCopies(backupFolder()); });
