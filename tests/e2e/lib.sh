@@ -6,6 +6,20 @@ E2E_TIMEOUT=${E2E_TIMEOUT:-90}   # seconds any single wait may take on a loaded 
 
 e2e_fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# Starts a 1366×768 X server on a display number it picks itself (-displayfd: no race with other
+# X servers starting at the same moment) and points DISPLAY at it; sets E2E_XVFB_PID.
+e2e_xvfb() {
+    local fifo
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1366x768x24 -nolisten tcp 3>"$fifo" 2>/dev/null &
+    E2E_XVFB_PID=$!
+    local number
+    read -r number <"$fifo" || e2e_fail "Xvfb did not start"
+    rm -f "$fifo"
+    export DISPLAY=":$number"
+}
+
 # e2e_until SECONDS CMD…: runs CMD until it succeeds; fails after SECONDS.
 e2e_until() {
     local limit=$1; shift

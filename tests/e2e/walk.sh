@@ -7,17 +7,15 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(realpath "${1:?usage: walk.sh BUILD-DIR}")
-if [ -z "${INKBOAT_IN_XVFB:-}" ]; then
-    INKBOAT_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1366x768x24" "$0" "$build"
-fi
 # shellcheck source=lib.sh
 source "$here/lib.sh"
 bindkeys=$(mktemp)
 cc -O -o "$bindkeys" "$here/bindkeys.c" -lX11
 E2E_PROGRAM=$build/inkboat
 work=$(mktemp -d)
+e2e_xvfb
 # E2E_KEEP=folder keeps the step pictures there (for a failed walk).
-trap 'kill "${E2E_PID:-0}" 2>/dev/null && wait "${E2E_PID:-0}"; [ -z "${E2E_KEEP:-}" ] || cp "$work"/*.png "$E2E_KEEP"/; rm -rf "$work" "$bindkeys"' EXIT
+trap 'kill "${E2E_PID:-0}" 2>/dev/null && wait "${E2E_PID:-0}"; kill "$E2E_XVFB_PID"; [ -z "${E2E_KEEP:-}" ] || cp "$work"/*.png "$E2E_KEEP"/; rm -rf "$work" "$bindkeys"' EXIT
 author=$work/author
 n=0
 step() { n=$((n + 1)); printf 'e2e %2d: %s\n' "$n" "$*"; }
@@ -37,7 +35,11 @@ start_fitted() {
 }
 
 # Text through the keyboard; its characters were bound to keys beforehand (bindkeys).
-type_text() { xdotool type --delay 30 "$1"; }
+type_text() {
+    e2e_wait_settled
+    xdotool type --delay 100 "$1"
+    e2e_wait_settled
+}
 
 # A right-click at a tree position and the n-th command of its menu (keys: Down n times, Return).
 tree_menu() {
