@@ -12,7 +12,8 @@ e2e_xvfb() {
     local fifo
     fifo=$(mktemp -u)
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1366x768x24 -nolisten tcp 3>"$fifo" 2>/dev/null &
+    # -noreset: the server keeps its key map and takes connections while no client is left.
+    Xvfb -displayfd 3 -screen 0 1366x768x24 -nolisten tcp -noreset 3>"$fifo" 2>/dev/null &
     E2E_XVFB_PID=$!
     local number
     read -r number <"$fifo" || e2e_fail "Xvfb did not start"
@@ -45,6 +46,7 @@ e2e_start() {
     # shellcheck disable=SC2046
     env $(e2e_profile_env "$home") LANG=C.UTF-8 QT_QPA_PLATFORM=xcb "$E2E_PROGRAM" >>"$home/program.log" 2>&1 &
     E2E_PID=$!
+    E2E_HOME=$home
 }
 
 # The visible top-level window of process $1 (the frame), once it is mapped.
@@ -66,7 +68,8 @@ e2e_window_of() {
 # e2e_wait_window PID: waits for the program's window; sets E2E_WIN.
 e2e_wait_window() {
     local pid=$1
-    e2e_until "$E2E_TIMEOUT" e2e_window_of "$pid" >/dev/null || e2e_fail "no window of process $pid"
+    e2e_until "$E2E_TIMEOUT" e2e_window_of "$pid" >/dev/null ||
+        e2e_fail "no window of process $pid; its output ends: $(tail -n 5 "$E2E_HOME/program.log" 2>/dev/null)"
     E2E_WIN=$(e2e_window_of "$pid")
 }
 

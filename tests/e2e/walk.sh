@@ -47,6 +47,7 @@ tree_menu() {
     before=$(e2e_windows "$E2E_PID")
     at "$x" "$y"; xdotool click 3
     e2e_wait_new_window "$E2E_PID" "$before"
+    e2e_wait_settled    # the menu drawn and holding the keyboard
     local keys=()
     for _ in $(seq "$item"); do keys+=(Down); done
     xdotool key "${keys[@]}" Return
@@ -88,6 +89,7 @@ choose_folder_from_menu() {
     before=$(e2e_windows "$E2E_PID")
     at "$x" "$y"; xdotool click 3
     e2e_wait_new_window "$E2E_PID" "$before"
+    e2e_wait_settled    # the menu drawn and holding the keyboard
     for _ in $(seq "$ups"); do keys+=(Up); done
     xdotool key "${keys[@]}" Return
     e2e_wait_window_gone "$E2E_PID" "$E2E_DLG"
