@@ -54,7 +54,7 @@ std::atomic<bool> s_stopRequested{false};
 
 // Pages per step of the online copy: a few milliseconds of work, which is all a statement of
 // another thread waits for the connection lock.
-constexpr int kPagesPerStep = 256;
+constexpr int kPagesPerStep = 128;
 
 // The SQLite handle of the open connection; the caller holds the connection lock.
 sqlite3 *connectionHandle()
