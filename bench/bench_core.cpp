@@ -157,8 +157,9 @@ QString buildLibrary(const QString &file, const QString &table, int rows)
     return why.isEmpty() ? QString() : QStringLiteral("library %1: %2").arg(file, why);
 }
 
-// Child process: a cold process that only runs App::init (with its start-up backup) and reports
-// "ok <ms>" or "failed <reason>". The backup it made is checked after the timing.
+// Child process: a cold process that only runs App::init and reports "ok <ms>" or "failed
+// <reason>". The start-up backup, which the program takes after its first paint, follows the
+// timing and is checked.
 int initChild(int chapters)
 {
     const QString defaultBackups =
@@ -168,7 +169,8 @@ int initChild(int chapters)
     timer.start();
     const bool ok = g_App.init();
     const double ms = timer.nsecsElapsed() / 1e6;
-    // The copy's check and rotation finish in the background; the copy is judged once they have.
+    if (ok)
+        startBackupDatabase();
     waitForBackups();
     const QString why = ok ? checkNewBackupCopy(backupFolder(), chapters) : QStringLiteral("App::init failed");
     if (why.isEmpty())
@@ -228,11 +230,10 @@ int main(int argc, char *argv[])
     if (at >= 0 && at + 1 < args.size())
         chapters = args[at + 1].toInt();
 
-    // Every start includes the copy App::init makes before repairing the trees (its check follows
-    // in the background and is judged after the timing).
-    const QString initName = QStringLiteral("core_init_200mb_with_startup_backup");
+    // The start-up backup is no part of App::init: the program takes it after its first paint.
+    const QString initName = QStringLiteral("core_init_200mb");
     const QStringList measurements = {initName, QStringLiteral("core_execsql_update_median"),
-                                      QStringLiteral("core_backup_open_200mb_blocking")};
+                                      QStringLiteral("core_backup_open_200mb_longest_statement_wait")};
     const QString noDriver = missingSqlDriver(sqlDriverName());
     if (!noDriver.isEmpty())
         return benchFailAll(measurements, noDriver);
@@ -291,7 +292,7 @@ int main(int argc, char *argv[])
     useProfileRoot(root.path());
     if (!g_App.init())
         return benchFailAll(measurements.mid(1), QStringLiteral("App::init failed"));
-    // The start-up copy takes its place before the runs below count their own copies.
+    // No copy is under way when the runs below count their own.
     waitForBackups();
     // One single-row UPDATE with the connection lock held (inside a transaction) and in autocommit;
     // every one must change its row, and the last value must be there after the commit.
@@ -352,7 +353,7 @@ int main(int argc, char *argv[])
         copied = backup.result();
         longestWait.add(longest, backupMade());
     }
-    benchReport(QStringLiteral("core_backup_open_200mb_longest_statement_wait"), longestWait, QStringLiteral("ms"),
+    benchReport(measurements.at(2), longestWait, QStringLiteral("ms"),
                 atMost(20, QStringLiteral("ms")));
     clearBackupCopies(backupFolder());
     const Runs checked = timeRuns(
