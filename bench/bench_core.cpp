@@ -353,8 +353,10 @@ int main(int argc, char *argv[])
         copied = backup.result();
         longestWait.add(longest, backupMade());
     }
+    // The periodic backup's target; the start-up backup's (one step, 20 ms) is judged by the
+    // main-window bench, with the window's own statements.
     benchReport(measurements.at(2), longestWait, QStringLiteral("ms"),
-                atMost(20, QStringLiteral("ms")));
+                atMost(1200, QStringLiteral("ms")));
     clearBackupCopies(backupFolder());
     const Runs checked = timeRuns(
         1, [&] { copied = backupDatabase(false); },
