@@ -89,6 +89,24 @@ bool clockShows(const QWidget *window, const QDateTime &from, const QDateTime &t
     return false;
 }
 
+// Calls back at the first paint of any widget.
+class FirstPaint : public QObject
+{
+public:
+    explicit FirstPaint(std::function<void()> painted) : m_painted(std::move(painted)) {}
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && m_painted) {
+            m_painted();
+            m_painted = nullptr;
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_painted;
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -97,11 +115,12 @@ int main(int argc, char **argv)
     QCoreApplication::setOrganizationName(Ink::organizationName());
     QCoreApplication::setApplicationName(Ink::applicationName());
     FramelessWindow::setTranslucencyOverride(0);
-    // The start includes App::init, and with it the backup made before the tree repair.
-    const QStringList names = {"start to first paint and first show, with the start-up backup, 200 MB profile",
+    // The start includes App::init; the start-up backup follows the first paint, as in the program.
+    const QStringList names = {"start to first paint, 200 MB profile",
                                "memory after first show (RSS)",
                                "timeTimer + tmpSaveTimer tick without typing (median)",
-                               "close with idle workers to connection closed (no final backup)"};
+                               "close with idle workers to connection closed (no final backup)",
+                               "longest GUI statement wait during the start-up backup, 200 MB profile"};
     const QString missing = missingSqlDriver(sqlDriverName());
     if (!missing.isEmpty())
         return benchFailAll(names, missing);
@@ -136,6 +155,9 @@ int main(int argc, char **argv)
     const QString backups = profileDataPath(dir.path()) + QStringLiteral("backup/");
     clearBackupCopies(backups);
     QElapsedTimer start;
+    double paintMs = -1;
+    FirstPaint firstPaint([&] { paintMs = msSince(start); });
+    qApp->installEventFilter(&firstPaint);
     start.start();
     if (!g_App.init())
         return benchFailAll(names, QStringLiteral("App::init failed"));
@@ -158,14 +180,41 @@ int main(int argc, char **argv)
         why = QStringLiteral("no first show within 20 s");
     else if (loaded != nodes)
         why = QStringLiteral("%1 tree nodes loaded, not %2").arg(loaded).arg(nodes);
-    else {
-        // The start-up copy is checked and rotated in the background, after the timed start.
+    else if (paintMs < 0)
+        why = QStringLiteral("nothing was painted");
+    benchNote("start: App::init part", initMs, "ms");
+    benchNote("start: to first show (tree loaded)", startMs, "ms");
+    benchReport(names.at(0), paintMs, "ms", below(500, "ms"), why);
+
+    // The start-up backup as the program takes it after the first paint: copied in steps on a
+    // worker while the GUI thread runs statements; each statement waits at most one step.
+    QString backupWhy = why;
+    Runs waits;
+    if (why.isEmpty()) {
+        const QString partial = backupFolder() +
+                                QStringLiteral(".Inkboat_%1.partial").arg(QDate::currentDate().toString("yyyyMMdd"));
+        QElapsedTimer copying;
+        copying.start();
+        startBackupDatabase();
+        bool seen = false;
+        while (copying.elapsed() < 120000) {
+            const bool exists = QFileInfo::exists(partial);
+            seen = seen || exists;
+            if (seen && !exists)
+                break;
+            QElapsedTimer t;
+            t.start();
+            // A read: a write's own commit (its journal flushed to disk) would be timed as well.
+            openQuery(QStringLiteral("SELECT value FROM SysParam WHERE key='NoviceGuidance'"))->next();
+            waits.add(msSince(t));
+            QApplication::processEvents(QEventLoop::AllEvents, 1);
+        }
         waitForBackups();
-        why = checkNewBackupCopy(backupFolder(), kBooks * kVolumes * kChapters);
+        benchNote("start-up backup: first paint to copy 1 in place", msSince(copying), "ms");
+        backupWhy = checkNewBackupCopy(backupFolder(), kBooks * kVolumes * kChapters);
+        benchNote("GUI statements run during the start-up backup", waits.size(), "");
     }
-    benchNote("start: App::init part (with the start-up backup)", initMs, "ms");
-    benchNote("start: window part (construct, frame, first paint, first show)", startMs - initMs, "ms");
-    benchReport(names.at(0), startMs, "ms", below(1500, "ms"), why);
+    benchReport(names.at(4), waits.max(), "ms", below(20, "ms"), backupWhy);
     const double rss = rssMb();
     benchReport(names.at(1), rss, "MB", below(150, "MB"), rss > 0 ? QString() : QStringLiteral("no VmRSS"));
 

@@ -7,13 +7,16 @@
 #include "app/Application.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "app/InstanceChannel.h"
 #include "app/Scale.h"
+#include "log/Log.h"
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
 
 #include <QException>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -467,6 +470,77 @@ private slots:
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), 0);
         QVERIFY(!QFileInfo::exists(profile.file("Inkboat.lock")));
+    }
+
+    // A second start on the same data folder brings the running program forward and ends with 0;
+    // a killed program's lock and socket do not count; a program that does not answer gets the
+    // "already running" message.
+    void secondStart_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::newRow("running program answers") << "running";
+        QTest::newRow("running program hangs") << "hung";
+        QTest::newRow("earlier program killed") << "killed";
+    }
+
+    void secondStart()
+    {
+        QFETCH(QString, first);
+        const QString program = QStringLiteral(INKBOAT_BUILD_DIR "/inkboat");
+        QVERIFY2(QFileInfo::exists(program), qPrintable(program + " is missing: build the program first"));
+        TestProfile profile;
+        const auto startProgram = [&](QProcess &p) {
+            p.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+            p.setProcessChannelMode(QProcess::ForwardedChannels);
+            p.start(program, QStringList());
+            QVERIFY(p.waitForStarted(10000));
+        };
+        if (first == "killed") {
+            QProcess earlier;
+            startProgram(earlier);
+            // Listening, so both its lock and its socket file are there when it dies.
+            QTRY_VERIFY_WITH_TIMEOUT(
+                [&] {
+                    QLocalSocket probe;
+                    probe.connectToServer(InstanceChannel::socketName(profile.dataPath()));
+                    return probe.waitForConnected(1000);
+                }(),
+                60000);
+            ::kill(pid_t(earlier.processId()), SIGKILL);
+            QVERIFY(earlier.waitForFinished(30000));
+            QVERIFY(QFileInfo::exists(profile.file("Inkboat.lock")));
+        }
+        const StartResult r = startApp();
+        QVERIFY2(r.ok, qPrintable(r.messages.join('|') + r.exception));
+        QSignalSpy activations(&g_App, &App::activationRequested);
+        QProcess second;
+        startProgram(second);
+        if (first == "hung") {
+            // This process serves the socket only from its event loop, which does not run here:
+            // the message is logged before the box that waits for the author.
+            QFile log(logFileName("err", QDate::currentDate()));
+            QString text;
+            for (int i = 0; i < 600 && !text.contains("已经在运行"); ++i) {
+                QThread::msleep(100);
+                if (log.open(QIODevice::ReadOnly)) {
+                    text = QString::fromUtf8(log.readAll());
+                    log.close();
+                }
+            }
+            const bool stillUp = second.state() == QProcess::Running;
+            second.kill();
+            second.waitForFinished(30000);
+            stopApp();
+            QVERIFY2(text.contains("砚舟写作已经在运行，不能同时启动两个。"), qPrintable(text));
+            QVERIFY(stillUp);
+            return;
+        }
+        // Events processed while waiting: this process answers on the socket.
+        QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 60000);
+        stopApp();
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(activations.size(), 1);
     }
 
 private:

@@ -103,6 +103,7 @@ private slots:
         QTest::newRow("window button") << ":/images/icon_window_close.png" << QSize(16, 16);
         QTest::newRow("tree icon") << ":/res/icons/book03.png" << QSize(32, 32);
         QTest::newRow("tool-bar icon") << ":/res/icons/replace01.png" << QSize(32, 32);
+        QTest::newRow("main-menu icon") << ":/res/icons/mainmenu01.png" << QSize(32, 32);
         QTest::newRow("message icon") << ":/res/icons/warning01.png" << QSize(48, 48);
     }
 

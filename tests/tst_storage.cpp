@@ -98,6 +98,7 @@ private slots:
         } openUmask;
         TestProfile profile;
         START_OK();
+        QVERIFY(startBackupDatabase()); // the program's, once its window is painted
         waitForBackups();
         // A book is private whatever the umask: the main and log files, the backup, the log lines.
         writeLog("err", "probe");

@@ -2,6 +2,7 @@
 
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "app/InstanceChannel.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
 #include "storage/Backup.h"
@@ -149,8 +150,14 @@ bool App::lockInstance(QString *failure)
     m_instanceLock = std::make_unique<QLockFile>(lockName);
     // A running instance keeps its lock however long it runs; a crashed one's lock is stale.
     m_instanceLock->setStaleLockTime(0);
-    if (m_instanceLock->tryLock(0))
+    if (m_instanceLock->tryLock(0)) {
+        if (!m_instanceChannel) {
+            m_instanceChannel = new InstanceChannel(this);
+            connect(m_instanceChannel, &InstanceChannel::activationRequested, this, &App::activationRequested);
+        }
+        m_instanceChannel->listen(m_appDataPath);
         return true;
+    }
     // Only a lock whose holder still runs (or runs on another machine) means "already running";
     // anything else is a folder where no lock can be made or replaced.
     qint64 pid = 0;
@@ -159,6 +166,11 @@ bool App::lockInstance(QString *failure)
                       m_instanceLock->getLockInfo(&pid, &host, &appName) &&
                       ((!host.isEmpty() && host != QSysInfo::machineHostName()) || processRunning(pid));
     m_instanceLock.reset();
+    // The running program shows its window instead; only one that does not answer is reported.
+    if (held && InstanceChannel::activateRunning(m_appDataPath, 2000)) {
+        m_handedOver = true;
+        return false;
+    }
     if (held) {
         *failure = QStringLiteral("%1已经在运行，不能同时启动两个。").arg(Ink::productName());
     } else {
@@ -183,6 +195,14 @@ std::function<QString()> &machineIdSource()
 } // namespace
 
 void App::setMachineIdSource(std::function<QString()> source) { machineIdSource() = std::move(source); }
+
+void App::releaseInstance()
+{
+    // No second start may be told "shown" once this program no longer holds the folder.
+    delete m_instanceChannel;
+    m_instanceChannel = nullptr;
+    m_instanceLock.reset();
+}
 
 QString App::machineUniqueId()
 {
@@ -302,8 +322,10 @@ bool App::init()
 
     // The files are held exclusively while we run; a second instance stops here, touching nothing.
     QString lockFailure;
+    m_handedOver = false;
     if (!lockInstance(&lockFailure)) {
-        reportFatal(lockFailure);
+        if (!m_handedOver)
+            reportFatal(lockFailure);
         quitting = true;
         return false;
     }
@@ -337,7 +359,7 @@ bool App::init()
         }
     }
     if (!opened) {
-        m_instanceLock.reset();
+        releaseInstance();
         quitting = true;
         return false;
     }
@@ -410,8 +432,8 @@ bool App::init()
 void App::deinit()
 {
     PerformanceLogger perf(QStringLiteral("app.deinit"));
-    // The start-up copy may still be under its check; it takes its place before the exit copy.
-    waitForBackups();
+    // A start-up copy still under way is given up: the exit copy below is newer.
+    stopBackups();
     // The backup takes the connection lock itself and must not be called holding it.
     bool connected = false;
     {
@@ -426,7 +448,7 @@ void App::deinit()
     }
     watchDatabaseDamage(false);
     closeConnection();
-    m_instanceLock.reset();
+    releaseInstance();
     nodeIcons.clear();
     m_initialized = false;
     // An install or restart begins only now: nothing of this process holds the files any more.

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+class InstanceChannel;
 class QLockFile;
 class QWidget;
 class Prompter;
@@ -84,8 +85,10 @@ public:
     explicit App(QObject *parent = nullptr);
     ~App() override;
 
-    // Ordered start-up; false or an Exception means the process must end with -1.
+    // Ordered start-up; false or an Exception means the process must end with -1, unless
+    // handedOver(): the program already running on this data folder took the start over.
     bool init();
+    bool handedOver() const { return m_handedOver; }
     // Final backup (when autoBackupDb) and close of the connection. Safe to call more than once.
     void deinit();
     // Sets quitting; with force the process ends at once with -1, else the event loop is asked to end.
@@ -197,12 +200,15 @@ signals:
     void refreshUserInfo();
     // A signal-driven quit: the window saves what it must, stops its threads and ends the loop.
     void orderlyQuitRequested();
+    // A second start on this data folder asked for the window.
+    void activationRequested();
 
 private:
     void initPaths();
     void progress(const QString &text);
     // Takes the data folder's instance lock; on failure says why in *failure.
     bool lockInstance(QString *failure);
+    void releaseInstance();
     void initMachineIdentity();
 
     QString m_appPath;
@@ -217,6 +223,8 @@ private:
     DownloadFinishedHandler m_downloadFinished;
     std::function<void()> m_afterExit;
     std::unique_ptr<QLockFile> m_instanceLock;
+    InstanceChannel *m_instanceChannel = nullptr;
+    bool m_handedOver = false;
     bool signIn(const QString &userName, const QString &password, bool silent, bool *transportFailure);
 
     mutable QMutex m_sessionMutex;

@@ -17,13 +17,16 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlDriver>
 #include <QStorageInfo>
+#include <QThread>
 #include <QThreadPool>
 #include <QUuid>
 
 #include <algorithm>
 #include <atomic>
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 namespace {
@@ -46,45 +49,125 @@ std::atomic<bool> s_damageSeen{false};
 
 void logBackupFailure(const QString &why) { writeLog(QStringLiteral("err"), QStringLiteral("数据库备份失败：") + why); }
 
-// Writes the copy of the main file to partial; under the connection lock, since it reads the
-// open file through SQLite or closes the connection first.
-bool writeCopy(bool closeConnection, const QString &source, const QString &partial)
+// Set while a close stops the backups; a copy under way ends after its current step.
+std::atomic<bool> s_stopRequested{false};
+
+// Pages per step of the online copy: a few milliseconds of work, which is all a statement of
+// another thread waits for the connection lock.
+constexpr int kPagesPerStep = 128;
+
+// The SQLite handle of the open connection; the caller holds the connection lock.
+sqlite3 *connectionHandle()
 {
-    DbLocker lock;
-    bool copied = false;
-    if (closeConnection) {
-        ::closeConnection();
-        copied = QFile::copy(source, partial);
-        if (!copied)
-            logBackupFailure(QStringLiteral("复制文件失败：%1").arg(partial));
-    } else if (!g_App.db.isOpen()) {
-        copied = QFile::copy(source, partial);
-    } else {
-        // The pages are written without syncing each one; the finished copy is flushed once
-        // before it is renamed into place.
-        QString synchronous;
-        try {
-            QueryPtr q = openQuery(QStringLiteral("PRAGMA main.synchronous"));
-            if (q->next())
-                synchronous = q->value(0).toString();
-        } catch (const Exception &) {
-        }
-        try {
-            execSql(QStringLiteral("PRAGMA main.synchronous=OFF"));
-            execSql(QStringLiteral("VACUUM main INTO ") + quoteSql(QDir::fromNativeSeparators(partial)));
-            copied = true;
-        } catch (const Exception &e) {
-            logBackupFailure(e.message());
-        }
-        if (!synchronous.isEmpty()) {
-            try {
-                execSql(QStringLiteral("PRAGMA main.synchronous=") + QString::number(synchronous.toInt()));
-            } catch (const Exception &e) {
-                logBackupFailure(e.message());
-            }
+    if (!g_App.db.isValid() || !g_App.db.isOpen() || !g_App.db.driver())
+        return nullptr;
+    const QVariant handle = g_App.db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
+}
+
+// Copies the open main file through SQLite's online backup in steps, taking the connection lock
+// for each step only. Statements run between steps reach the copy too, so it is consistent
+// when done. The copy is written like the main file itself (the same page encoding).
+bool steppedCopy(const QString &partial)
+{
+    sqlite3 *source = nullptr;
+    {
+        DbLocker lock;
+        source = connectionHandle();
+    }
+    if (!source) {
+        logBackupFailure(QStringLiteral("数据库连接不可用"));
+        return false;
+    }
+    // Private from its first byte, whatever the umask.
+    {
+        QFile file(partial);
+        if (!file.open(QIODevice::WriteOnly) ||
+            !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+            logBackupFailure(QStringLiteral("无法写入文件：%1").arg(partial));
+            return false;
         }
     }
-    return copied;
+    sqlite3 *target = nullptr;
+    if (sqlite3_open_v2(partial.toUtf8().constData(), &target, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        logBackupFailure(QStringLiteral("无法打开副本：%1").arg(target ? QString::fromUtf8(sqlite3_errmsg(target)) : partial));
+        sqlite3_close(target);
+        return false;
+    }
+    // No journal beside the copy, and no sync per page: the finished copy is flushed once before
+    // it is renamed into place.
+    sqlite3_exec(target, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;", nullptr, nullptr, nullptr);
+
+    QString failure;
+    sqlite3_backup *backup = nullptr;
+    {
+        DbLocker lock;
+        if (connectionHandle() == source)
+            backup = sqlite3_backup_init(target, "main", source, "main");
+    }
+    if (!backup)
+        failure = QString::fromUtf8(sqlite3_errmsg(target));
+    int rc = SQLITE_OK;
+    bool stopped = false; // by the close of the program: not a failure
+    while (backup && failure.isEmpty()) {
+        {
+            DbLocker lock;
+            if (s_stopRequested.load()) {
+                stopped = true;
+                break;
+            }
+            // The connection was closed (and perhaps opened again) under the copy.
+            if (connectionHandle() != source) {
+                failure = QStringLiteral("数据库连接已关闭");
+                break;
+            }
+            rc = sqlite3_backup_step(backup, kPagesPerStep);
+        }
+        if (rc == SQLITE_DONE)
+            break;
+        if (rc != SQLITE_OK && rc != SQLITE_BUSY && rc != SQLITE_LOCKED) {
+            failure = QString::fromUtf8(sqlite3_errstr(rc));
+            if ((rc & 0xff) == SQLITE_CORRUPT)
+                noteDatabaseDamage(failure);
+            break;
+        }
+        // A statement waiting for the lock gets it before the next step.
+        QThread::usleep(500);
+    }
+    if (backup) {
+        // A closed connection lingers until its backups are finished.
+        DbLocker lock;
+        const int finished = sqlite3_backup_finish(backup);
+        if (failure.isEmpty() && finished != SQLITE_OK)
+            failure = QString::fromUtf8(sqlite3_errstr(finished));
+    }
+    if (sqlite3_close(target) != SQLITE_OK && failure.isEmpty())
+        failure = QString::fromUtf8(sqlite3_errmsg(target));
+    if (!failure.isEmpty())
+        logBackupFailure(failure);
+    return failure.isEmpty() && !stopped;
+}
+
+// Writes the copy of the main file to partial. A closed connection is copied as a file; an open
+// one through SQLite, since file I/O on the open file would drop SQLite's locks.
+bool writeCopy(bool closeConnection, const QString &source, const QString &partial)
+{
+    bool open = false;
+    {
+        DbLocker lock;
+        if (closeConnection)
+            ::closeConnection();
+        open = g_App.db.isValid() && g_App.db.isOpen();
+        if (!open) {
+            const bool copied = QFile::copy(source, partial);
+            if (!copied)
+                logBackupFailure(QStringLiteral("复制文件失败：%1").arg(partial));
+            return copied;
+        }
+    }
+    return steppedCopy(partial);
 }
 
 } // namespace
@@ -209,25 +292,33 @@ bool backupDatabaseAt(bool closeConnection, const QDateTime &now)
 
 bool startBackupDatabase()
 {
-    const QDateTime now = backupClock() ? backupClock()() : QDateTime::currentDateTime();
-    // One copy under way at a time: the partial file has one name per day.
-    waitForBackups();
-    QString folder;
-    QString partial;
     {
-        QMutexLocker serial(&backupMutex());
-        partial = writePartialCopy(false, now, &folder);
+        DbLocker lock;
+        if (!connectionHandle())
+            return false;
     }
-    if (partial.isEmpty())
-        return false;
-    backupPool().start([folder, partial, now]() {
+    const QDateTime now = backupClock() ? backupClock()() : QDateTime::currentDateTime();
+    // In the order they were started: the newest copy always ends up as copy 1.
+    backupPool().start([now]() {
         QMutexLocker serial(&backupMutex());
-        finishCopy(folder, partial, now.date(), true);
+        QString folder;
+        const QString partial = writePartialCopy(false, now, &folder);
+        if (!partial.isEmpty())
+            finishCopy(folder, partial, now.date(), true);
     });
     return true;
 }
 
 void waitForBackups() { backupPool().waitForDone(); }
+
+void stopBackups(bool wait)
+{
+    s_stopRequested = true;
+    if (!wait)
+        return;
+    backupPool().waitForDone();
+    s_stopRequested = false;
+}
 
 bool syncToDisk(const QString &path, bool folder)
 {

@@ -16,19 +16,23 @@ QString backupFolder();
 
 // Makes one backup of the main file now: copy 1 of today, earlier copies of today move up one
 // number (at most five per day). With closeConnection the connection is closed first and stays
-// closed; otherwise SQLite itself writes the copy under the connection lock, because file I/O on
-// the open file would drop SQLite's locks. The copy is flushed to disk and must pass
-// "PRAGMA quick_check" before it takes a place in the rotation. Returns false (and logs why) when
-// no copy was made; a failed copy leaves the earlier copies as they were.
-// The caller must not hold the connection lock (the check runs without it).
+// closed and the file is copied; otherwise SQLite's online backup copies the open file in steps
+// of a few hundred pages, holding the connection lock for one step at a time (file I/O on the
+// open file would drop SQLite's locks). The complete copy is flushed to disk and must pass
+// "PRAGMA quick_check" before it takes a place in the rotation. Returns false (and logs why)
+// when no copy was made; a failed or stopped copy leaves the earlier copies as they were.
+// The caller must not hold the connection lock.
 bool backupDatabase(bool closeConnection);
 bool backupDatabaseAt(bool closeConnection, const QDateTime &now);
-// The backup of the running program: the copy is written now (under the connection lock), its
-// flush, check and place in the rotation follow on a background thread, so start-up does not wait
-// for them. False when no copy could be written.
+// The backup of the running program, all of it on a background thread (the window does not
+// wait for it). False when there is no open connection to copy.
 bool startBackupDatabase();
 // Waits until every started backup has been checked and rotated (or dropped).
 void waitForBackups();
+// Stops a copy under way after its current step (its partial file is removed, the earlier
+// copies stay) and waits for the started backups to end. For the close of the program.
+// Without wait the stop is only requested; a later stopBackups() waits and ends the request.
+void stopBackups(bool wait = true);
 
 // Clock of the backups (tests move it across midnight); null restores the real clock.
 void setBackupClock(std::function<QDateTime()> clock);

@@ -524,7 +524,6 @@ void closeConnection()
 
 void repairTrees()
 {
-    startBackupDatabase();
     // Roots are chosen by the anchor only (pId=''), so a row that names itself or another root
     // as parent can never send the recursion round in a circle.
     const QString cte = QStringLiteral("WITH RECURSIVE cte(id,pid,level) AS( \n"

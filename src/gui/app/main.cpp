@@ -6,6 +6,7 @@
 #include "app/Scale.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
+#include "storage/Backup.h"
 
 #include <QDebug>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTextCodec>
+#include <QTimer>
 
 #if __has_include("mainwindow/MainWindow.h")
 #include "mainwindow/MainWindow.h"
@@ -47,6 +49,43 @@ void connectFirstShow(QWidget *frame, QWidget *window)
         QObject::connect(frame, SIGNAL(windowPaint()), window, SLOT(windowFirstShow()));
     else
         QMetaObject::invokeMethod(window, "windowFirstShow", Qt::QueuedConnection);
+}
+
+// The start-up backup waits until the window is on the screen, then copies on a worker.
+// Any widget of the frame counts: the frame itself may be covered by its children.
+class FirstPaintBackup : public QObject
+{
+public:
+    explicit FirstPaintBackup(QWidget *frame) : QObject(frame), m_frame(frame) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && watched->isWidgetType() &&
+            static_cast<QWidget *>(watched)->window() == m_frame) {
+            qApp->removeEventFilter(this);
+            QTimer::singleShot(0, this, [this]() {
+                startBackupDatabase();
+                deleteLater();
+            });
+        }
+        return false;
+    }
+
+private:
+    QWidget *m_frame;
+};
+
+void startBackupAfterFirstPaint(QWidget *frame) { qApp->installEventFilter(new FirstPaintBackup(frame)); }
+
+// A second start asked for the window: restored if minimised, raised and given the focus.
+void bringToFront(QWidget *frame)
+{
+    if (frame->isMinimized())
+        frame->setWindowState(frame->windowState() & ~Qt::WindowMinimized);
+    frame->show();
+    frame->raise();
+    frame->activateWindow();
 }
 
 } // namespace
@@ -94,7 +133,7 @@ int main(int argc, char *argv[])
     try {
         if (!g_App.init()) {
             g_App.deinit();
-            return -1;
+            return g_App.handedOver() ? 0 : -1;
         }
     } catch (const Exception &e) {
         logException(e);
@@ -122,6 +161,10 @@ int main(int argc, char *argv[])
         g_App.showFramed(window, Ink::foResizable);
         g_App.mainFrame = window->window();
         connectFirstShow(g_App.mainFrame, window);
+        startBackupAfterFirstPaint(g_App.mainFrame);
+        QObject::connect(&g_App, &App::activationRequested, g_App.mainFrame, [frame = g_App.mainFrame]() {
+            bringToFront(frame);
+        });
         code = Application::exec();
     } catch (const Exception &e) {
         logException(e);

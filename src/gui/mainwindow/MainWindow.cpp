@@ -291,7 +291,6 @@ void MainWindow::stopTimers()
 
 void MainWindow::prepareActions()
 {
-    const QFont f = QApplication::font();
     ui->actionEditFind->setIcon(QIcon(QStringLiteral(":/res/icons/find01.png")));
     ui->actionEditReplace->setIcon(QIcon(QStringLiteral(":/res/icons/replace01.png")));
     ui->actionAlignAuto->setIcon(QIcon(QStringLiteral(":/res/icons/typeset01.png")));
@@ -302,7 +301,7 @@ void MainWindow::prepareActions()
     ui->actionViewBookPanel->setIcon(QIcon(QStringLiteral(":/res/icons/book03.png")));
     ui->actionViewMaterialPanel->setIcon(QIcon(QStringLiteral(":/res/icons/folder04.png")));
     ui->actionViewFullScreen->setIcon(st->standardIcon(QStyle::SP_TitleBarMaxButton));
-    ui->actionViewMainMenu->setIcon(glyphIcon(QStringLiteral("菜"), f));
+    ui->actionViewMainMenu->setIcon(QIcon(QStringLiteral(":/res/icons/mainmenu01.png")));
 
     // Del and Backspace belong to the book tree: elsewhere they edit text.
     const QList<QAction *> treeOnly = {ui->actionBookDelNode, ui->actionBookRenameNode};

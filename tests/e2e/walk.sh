@@ -1,0 +1,220 @@
+#!/usr/bin/env bash
+# One walk through the program as an author would take it, under Xvfb, driven only through the
+# window with xdotool: keys first, clicks at positions taken from the window's geometry where
+# no key reaches a widget. Each step checks the database files or a picture of the screen and
+# prints one line.
+# usage: tests/e2e/walk.sh BUILD-DIR
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(realpath "${1:?usage: walk.sh BUILD-DIR}")
+# shellcheck source=lib.sh
+source "$here/lib.sh"
+bindkeys=$(mktemp)
+cc -O -o "$bindkeys" "$here/bindkeys.c" -lX11
+E2E_PROGRAM=$build/inkboat
+work=$(mktemp -d)
+e2e_xvfb
+# E2E_KEEP=folder keeps the step pictures there (for a failed walk).
+trap 'kill "${E2E_PID:-0}" 2>/dev/null && wait "${E2E_PID:-0}"; kill "$E2E_XVFB_PID"; [ -z "${E2E_KEEP:-}" ] || cp "$work"/*.png "$E2E_KEEP"/; rm -rf "$work" "$bindkeys"' EXIT
+author=$work/author
+n=0
+step() { n=$((n + 1)); printf 'e2e %2d: %s\n' "$n" "$*"; }
+
+# Positions inside the main window (laid over the whole screen), relative to its top left.
+at() { xdotool mousemove $(( $1 )) $(( $2 )); }
+TREE_EMPTY="100 400"; EDITOR="650 400"
+ROW1="75 126"; ROW2="117 145"; ROW3="117 164"
+SEARCH_BOX="1195 99"; MATERIAL_FIRST="1150 438"
+EDITOR_TEXT_REGION="700x120+240+90"; MATERIAL_LIST_REGION="280x110+1076+430"
+
+start_fitted() {
+    e2e_start "$1"
+    e2e_wait_window "$E2E_PID"
+    xdotool windowmove "$E2E_WIN" 0 0 windowsize "$E2E_WIN" 1366 768
+    e2e_wait_settled
+}
+
+# Text through the keyboard; its characters were bound to keys beforehand (bindkeys).
+type_text() {
+    e2e_wait_settled
+    xdotool type --delay 100 "$1"
+    e2e_wait_settled
+}
+
+# A right-click at a tree position and the n-th command of its menu (keys: Down n times, Return).
+tree_menu() {
+    local x=$1 y=$2 item=$3 before
+    before=$(e2e_windows "$E2E_PID")
+    at "$x" "$y"; xdotool click 3
+    e2e_wait_new_window "$E2E_PID" "$before"
+    e2e_wait_settled    # the menu drawn and holding the keyboard
+    local keys=()
+    for _ in $(seq "$item"); do keys+=(Down); done
+    xdotool key "${keys[@]}" Return
+    e2e_wait_window_gone "$E2E_PID" "$E2E_DLG"
+}
+
+# The new node is in rename mode: its title, then Return.
+name_node() {
+    type_text "$1"
+    xdotool key Return
+    e2e_wait_settled
+}
+
+# The first-use tour's bubble is a window of its own; its 关闭 button ends the tour.
+close_tour() {
+    local tour
+    _tour() { tour=$(e2e_windows "$E2E_PID" | grep -vx "$E2E_WIN" | head -1); [ -n "$tour" ]; }
+    e2e_until "$E2E_TIMEOUT" _tour || e2e_fail "the first-use tour is not shown"
+    eval "$(xdotool getwindowgeometry --shell "$tour")"
+    xdotool mousemove $((X + WIDTH - 50)) $((Y + HEIGHT - 23)) click 1
+    e2e_wait_window_gone "$E2E_PID" "$tour"
+    e2e_wait_settled
+}
+
+# region_filled PNG REGION: waits until the region of the screen shows more than two colours
+# (text or rows drawn); the last picture is left in PNG.
+region_filled() {
+    _filled() { e2e_shot "$1" && [ "$(e2e_colours "$1" "$2")" -gt 2 ]; }
+    e2e_until "$E2E_TIMEOUT" _filled "$1" "$2"
+}
+
+# The book tree's picture differs between two screen shots.
+tree_changed() { ! cmp -s <(convert "$1" -crop 230x600+3+115 rgb:-) <(convert "$2" -crop 230x600+3+115 rgb:-); }
+
+# choose_folder_from_menu X Y UPS FOLDER: a tree menu command counted from the bottom (Up
+# UPS times) that asks for a folder; the folder's path is typed into Qt's folder chooser.
+choose_folder_from_menu() {
+    local x=$1 y=$2 ups=$3 folder=$4 before keys=()
+    before=$(e2e_windows "$E2E_PID")
+    at "$x" "$y"; xdotool click 3
+    e2e_wait_new_window "$E2E_PID" "$before"
+    e2e_wait_settled    # the menu drawn and holding the keyboard
+    for _ in $(seq "$ups"); do keys+=(Up); done
+    xdotool key "${keys[@]}" Return
+    e2e_wait_window_gone "$E2E_PID" "$E2E_DLG"
+    e2e_wait_new_window "$E2E_PID" "$before"
+    local chooser=$E2E_DLG
+    e2e_wait_settled
+    xdotool key ctrl+a
+    xdotool type --delay 20 "$folder"
+    xdotool key Return
+    e2e_wait_window_gone "$E2E_PID" "$chooser"
+}
+
+# The message at the end of an export or import: Return on its default button.
+dismiss_message() {
+    local before=$E2E_WIN msg
+    _msg() { msg=$(e2e_windows "$E2E_PID" | grep -vx "$E2E_WIN" | head -1); [ -n "$msg" ]; }
+    e2e_until "$E2E_TIMEOUT" _msg || e2e_fail "no message after the transfer"
+    xdotool windowfocus --sync "$msg"
+    xdotool key Return
+    e2e_wait_window_gone "$E2E_PID" "$msg"
+}
+
+# Every character the walk types, bound to keys before the program reads the key map.
+TEXTS=(长河 第一卷 第一章 第二章 "风从关外吹来，卷起漫天黄沙。" 沙 黄沙 风沙)
+"$bindkeys" "${TEXTS[@]}"
+
+step "first start on an empty profile: window shown, tour closed"
+start_fitted "$author"
+close_tour
+e2e_shot "$work/s1.png"
+
+step "a book, a volume and two chapters"
+tree_menu $TREE_EMPTY 1            # 新书
+name_node "长河"
+tree_menu $ROW1 2                  # 新卷 (the book selected)
+name_node "第一卷"
+tree_menu $ROW2 2                  # 新章节 (新卷 is off on a volume)
+name_node "第一章"
+tree_menu $ROW2 2
+name_node "第二章"
+e2e_shot "$work/s2.png"
+tree_changed "$work/s1.png" "$work/s2.png" || e2e_fail "the book tree did not change"
+
+step "Chinese text typed into the first chapter"
+at $ROW3; xdotool click 1
+e2e_wait_settled
+at $EDITOR; xdotool click 1
+type_text "风从关外吹来，卷起漫天黄沙。"
+xdotool key Return
+e2e_wait_settled
+e2e_shot "$work/s3.png"
+[ "$(e2e_colours "$work/s3.png" "$EDITOR_TEXT_REGION")" -gt 2 ] || e2e_fail "no text in the editor"
+
+step "a material searched and inserted"
+at $SEARCH_BOX; xdotool click 1
+type_text "沙"
+xdotool key Return
+region_filled "$work/s4a.png" "$MATERIAL_LIST_REGION" || e2e_fail "no material found"
+at $MATERIAL_FIRST; xdotool click --repeat 2 1
+e2e_wait_settled
+e2e_shot "$work/s4.png"
+! cmp -s <(convert "$work/s3.png" -crop "$EDITOR_TEXT_REGION" rgb:-) <(convert "$work/s4.png" -crop "$EDITOR_TEXT_REGION" rgb:-) ||
+    e2e_fail "the material was not inserted"
+
+step "suggestions opened with Ctrl+W"
+at $EDITOR; xdotool click 1
+xdotool key ctrl+End ctrl+w
+region_filled "$work/s5.png" "$MATERIAL_LIST_REGION" || e2e_fail "no suggestions listed"
+
+step "find and replace: 黄沙 becomes 风沙 everywhere"
+before=$(e2e_windows "$E2E_PID")
+xdotool key ctrl+Home ctrl+r     # the search does not wrap around
+e2e_wait_new_window "$E2E_PID" "$before"
+dlg=$E2E_DLG
+type_text "黄沙"
+xdotool key Tab
+type_text "风沙"
+eval "$(xdotool getwindowgeometry --shell "$dlg")"
+xdotool mousemove $((X + WIDTH - 136)) $((Y + HEIGHT - 22)) click 1     # 替换全部
+e2e_wait_settled
+xdotool windowfocus --sync "$dlg"
+xdotool key Escape
+e2e_wait_window_gone "$E2E_PID" "$dlg"
+
+step "saved with Ctrl+S and closed"
+xdotool windowfocus --sync "$E2E_WIN"
+at $EDITOR; xdotool click 1
+xdotool key ctrl+s
+e2e_wait_settled
+e2e_stop "$E2E_PID"
+[ "$(e2e_sql "$author" "SELECT COUNT(*) FROM BookTree WHERE Flag<>'D' AND NodeType IN (1,2,3)")" = 4 ] ||
+    e2e_fail "not one book, one volume and two chapters: $(e2e_sql "$author" "SELECT Title FROM BookTree")"
+text=$(e2e_sql "$author" "SELECT PlainText FROM BookTree WHERE Title='第一章'")
+grep -q "风从关外吹来" <<<"$text" || e2e_fail "the typed text is not stored: $text"
+! grep -q "黄沙" <<<"$text" || e2e_fail "黄沙 was not replaced: $text"
+grep -q "卷起漫天风沙" <<<"$text" || e2e_fail "黄沙 was not replaced: $text"
+[ "$(grep -c . <<<"$text")" -ge 2 ] || e2e_fail "no material inserted: $text"
+
+step "restart: the chapter's text is back"
+start_fitted "$author"
+at $ROW1; xdotool click 1
+xdotool key Right Down Right Down
+e2e_wait_settled
+e2e_shot "$work/s7.png"
+[ "$(e2e_colours "$work/s7.png" "$EDITOR_TEXT_REGION")" -gt 2 ] || e2e_fail "the chapter shows no text"
+
+step "export of the book into a folder"
+exported=$work/exported
+mkdir -p "$exported"
+at $ROW1; xdotool click 1
+choose_folder_from_menu $ROW1 2 "$exported"     # 导出: second from the bottom of the menu
+e2e_until "$E2E_TIMEOUT" bash -c "[ \$(ls '$exported' | grep -c '\.txt\$') -ge 4 ]" || e2e_fail "no files exported"
+dismiss_message
+e2e_stop "$E2E_PID"
+
+step "import into a second, empty profile, same texts"
+second=$work/second
+start_fitted "$second"
+close_tour
+choose_folder_from_menu $TREE_EMPTY 1 "$exported"  # 导入: last in the menu
+dismiss_message
+e2e_stop "$E2E_PID"
+q="SELECT Title||':'||PlainText FROM BookTree WHERE Flag<>'D' AND NodeType=3 ORDER BY Title"
+[ "$(e2e_sql "$second" "$q")" = "$(e2e_sql "$author" "$q")" ] ||
+    e2e_fail "imported chapters differ: $(e2e_sql "$second" "$q")"
+
+step "SKIPPED: sync between two profiles (the sync command has not landed yet)"
+echo "e2e: all steps passed"
