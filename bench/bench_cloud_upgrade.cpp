@@ -1,14 +1,19 @@
 // Upgrades: a 100 MB download from the local service (with the longest stall of the event loop
 // meanwhile), a 100 MB material archive staged, checked and renamed, and a check against a port
-// nobody listens on.
+// nobody listens on; the close of the worker threads while one waits for a service that never
+// answers, and the "Quit" client information sent to it.
 #include "BenchSupport.h"
 #include "TestService.h"
 #include "app/App.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "app/WorkerHost.h"
+#include "cloud/ClientInfo.h"
+#include "cloud/CommonThreadWorker.h"
 #include "cloud/DownLoadManager.h"
 #include "cloud/QZipFile.h"
 #include "cloud/Upgrade.h"
+#include "params/SysParams.h"
 #include "storage/Database.h"
 
 #include <QApplication>
@@ -20,7 +25,9 @@
 #include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -78,7 +85,8 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     useProfileRoot(dir.path());
     const QStringList names{"100 MB download", "longest event-loop stall during it", "100 MB material archive installed",
-                            "check against a refused port"};
+                            "check against a refused port", "close: all workers joined, the start-up one stuck on a silent service",
+                            "\"Quit\" client information to a silent service"};
     const QString missing = missingSqlDriver(sqlDriverName());
     if (!missing.isEmpty())
         return benchFailAll(names, missing);
@@ -176,6 +184,57 @@ int main(int argc, char **argv)
             runs.add(clock.nsecsElapsed() / 1e6, level == -1 ? QString() : QStringLiteral("level %1").arg(level));
         }
         benchReport(names[3], runs, QStringLiteral("ms"), atMost(100, QStringLiteral("ms")));
+    }
+    // --- close with a service that accepts and never answers ---
+    {
+        const auto waitFor = [](const std::function<bool()> &seen) {
+            QElapsedTimer clock;
+            clock.start();
+            while (!seen() && clock.elapsed() < 10000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            return seen();
+        };
+        g_SysParams.autoUpgrade = true;
+        publishSysParams();
+        Runs joins, quits;
+        for (int run = 0; run < 3; ++run) {
+            QTcpServer blackHole;
+            blackHole.listen(QHostAddress::LocalHost);
+            qputenv("INKBOAT_SERVICE_URL", QStringLiteral("http://127.0.0.1:%1/").arg(blackHole.serverPort()).toUtf8());
+            QList<QThread *> threads;
+            for (const auto job : {&CommonThreadWorker::appInitWorker, &CommonThreadWorker::heartbeatWorker,
+                                   &CommonThreadWorker::loopProcWorker}) {
+                auto *thread = new QThread;
+                auto *worker = new CommonThreadWorker;
+                worker->timing.startPauseMs = 0;
+                worker->moveToThread(thread);
+                QObject::connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+                thread->start();
+                QMetaObject::invokeMethod(worker, job);
+                threads << thread;
+            }
+            // Timed only once the start-up job waits in its call.
+            const bool stuck = waitFor([&] { return blackHole.hasPendingConnections(); });
+            QElapsedTimer clock;
+            clock.start();
+            const bool joined = WorkerHost::stopThreads(threads, 5000);
+            const double ms = clock.nsecsElapsed() / 1e6;
+            joins.add(ms, !stuck    ? QStringLiteral("no worker reached the service")
+                          : !joined ? QStringLiteral("a thread was still running after 5 s")
+                                    : QString());
+            if (joined)
+                qDeleteAll(threads);
+            while (blackHole.hasPendingConnections())
+                delete blackHole.nextPendingConnection();
+
+            clock.start();
+            clientinfo::postClientInfo(false, 3000);
+            const double quitMs = clock.nsecsElapsed() / 1e6;
+            const bool sent = waitFor([&] { return blackHole.hasPendingConnections(); });
+            quits.add(quitMs, sent ? QString() : QStringLiteral("the call never reached the service"));
+        }
+        benchReport(names[4], joins, QStringLiteral("ms"), atMost(1000, QStringLiteral("ms")));
+        benchReport(names[5], quits, QStringLiteral("ms"), atMost(3500, QStringLiteral("ms")));
     }
     g_App.deinit();
     return benchExitCode();

@@ -5,6 +5,7 @@
 #include "TestService.h"
 
 #include "app/App.h"
+#include "app/Constants.h"
 #include "app/WorkerHost.h"
 #include "cloud/ClientInfo.h"
 #include "cloud/CommonThreadWorker.h"
@@ -15,6 +16,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLockFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QThread>
@@ -291,7 +295,85 @@ private slots:
         g_App.deinit();
         QVERIFY(!ran);
     }
+
+    // This binary, started as the probe, restarts itself once: the old process ends with 0 and
+    // the new one, with the same arguments and folder, finds the instance lock free.
+    void restartStartsTheSameProgramAfterExit()
+    {
+        TestProfile profile;
+        QVERIFY(startApp().ok);
+        stopApp();
+        QTemporaryDir work;
+        const QString notes = work.filePath("notes.txt");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("INKBOAT_RESTART_PROBE", notes);
+        env.insert("INKBOAT_SERVICE_URL", "http://127.0.0.1:1/");
+        QProcess old;
+        old.setProcessEnvironment(env);
+        old.setWorkingDirectory(work.path());
+        old.start(QCoreApplication::applicationFilePath(), {"--probe", "a b", "最后"});
+        QVERIFY(old.waitForFinished(30000));
+        QCOMPARE(old.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(old.exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(readNotes(notes).size(), 2, 30000);
+        const QStringList lines = readNotes(notes);
+        const QString expected = QStringList{"--probe", "a b", "最后", QDir(work.path()).canonicalPath()}.join('|');
+        QCOMPARE(lines[0], "started|" + expected);
+        QCOMPARE(lines[1], "restarted|" + expected);
+        QTRY_VERIFY_WITH_TIMEOUT(QLockFile(profile.file("Inkboat.lock")).tryLock(0), 30000);
+    }
+
+private:
+    static QStringList readNotes(const QString &file)
+    {
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
 };
 
-QTEST_GUILESS_MAIN(TestWorkers)
+// The probe: the first run notes what it got and restarts; the second notes whether the old one
+// had let go of the instance lock before it opens the files itself, and ends.
+static int restartProbe(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(Ink::organizationName());
+    QCoreApplication::setApplicationName(Ink::applicationName());
+    QFile notes(qEnvironmentVariable("INKBOAT_RESTART_PROBE"));
+    const bool first = !notes.exists();
+    QString state = first ? "started" : "restarted";
+    if (!first) {
+        QLockFile lock(qEnvironmentVariable("XDG_DATA_HOME") + "/inkboathq/Inkboat/Inkboat.lock");
+        if (!lock.tryLock(0))
+            state = "lock held";
+    }
+    if (!notes.open(QIODevice::Append))
+        return 2;
+    notes.write((QStringList{state} + app.arguments().mid(1) + QStringList{QDir::currentPath()}).join('|').toUtf8() +
+                '\n');
+    notes.close();
+    if (!g_App.init())
+        return 3;
+    if (first)
+        QTimer::singleShot(0, [] { g_App.restart(); });
+    else
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    const int code = app.exec();
+    // A slow close: a new process started before the files are let go would find the lock held.
+    if (first)
+        QThread::msleep(500);
+    g_App.deinit();
+    return code;
+}
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsSet("INKBOAT_RESTART_PROBE"))
+        return restartProbe(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestWorkers test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_workers.moc"
