@@ -28,6 +28,8 @@ NewsViewDialog::NewsViewDialog(const QList<ApiNews> &news, bool signedIn, QWidge
             m_table->setItem(row, column++, new QTableWidgetItem(text)); // plain text
     }
     m_table->resizeColumnsToContents();
+    // The summary takes the rest of the width instead of leaving a blank strip at the right.
+    m_table->horizontalHeader()->setStretchLastSection(true);
     connect(m_table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { openRow(row); });
 
     auto *close = new QPushButton(QStringLiteral("关闭"), this);
