@@ -160,6 +160,34 @@ private slots:
             QVERIFY(w.findChild<QWidget *>(step.first)->styleSheet().isEmpty());
     }
 
+    // The window resized while a bubble is up (a window manager maximising it after the first
+    // show): the overlay covers the whole window and leaves the target's new place uncovered.
+    void overlayFollowsTheWindow()
+    {
+        MainWindow w;
+        showWindow(w);
+        QRect overlayRect;
+        QMargins widths, expected;
+        ScriptedPrompter prompts;
+        prompts.framed = [&](QWidget *widget, int) -> int {
+            auto *overlay = qobject_cast<NoviceGuidance *>(widget->parentWidget());
+            w.resize(1000, 600);
+            if (!QTest::qWaitFor([&] { return w.size() == QSize(1000, 600); }))
+                return int(QDialog::Rejected);
+            QCoreApplication::processEvents();
+            overlayRect = overlay->geometry();
+            QWidget *menu = w.findChild<QWidget *>("menuBar");
+            expected = NoviceGuidance::borderWidths(
+                QRect(overlay->mapFromGlobal(menu->mapToGlobal(QPoint(0, 0))), menu->size()), overlay->size());
+            const QString style = overlay->findChild<QFrame *>("frame")->styleSheet();
+            widths = QMargins(0, 0, 0, QRegularExpression("bottom-width:(\\d+)px").match(style).captured(1).toInt());
+            return int(QDialog::Rejected);
+        };
+        w.findChild<QAction *>("actionHelpShowNoviceGuidance")->trigger();
+        QCOMPARE(overlayRect, w.rect());
+        QCOMPARE(widths.bottom(), expected.bottom());
+    }
+
     void bubbleStaysOnScreen()
     {
         const QRect screen(0, 0, 1366, 768);

@@ -4,6 +4,7 @@
 
 #include <QFrame>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -36,6 +37,7 @@ NoviceGuidance::NoviceGuidance(QWidget *window) : QWidget(window), m_frame(new Q
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_frame);
+    window->installEventFilter(this);
     hide();
 }
 
@@ -120,10 +122,37 @@ bool NoviceGuidance::runStep(QWidget *target, const QString &text)
 {
     StyleSheetGuard guard(target);
     target->setStyleSheet(QStringLiteral("#%1{border:2px solid red;}").arg(target->objectName()));
-    const QRect r(mapFromGlobal(target->mapToGlobal(QPoint(0, 0))), target->size());
-    m_frame->setStyleSheet(frameStyle(borderWidths(r, size())));
+    m_current = target;
+    target->installEventFilter(this);
+    uncoverCurrent();
     Tooltip bubble(this);
-    return bubble.showText(text, target->mapToGlobal(target->rect().center()));
+    const bool stopped = bubble.showText(text, target->mapToGlobal(target->rect().center()));
+    if (m_current)
+        m_current->removeEventFilter(this);
+    m_current = nullptr;
+    return stopped;
+}
+
+void NoviceGuidance::uncoverCurrent()
+{
+    if (!m_current)
+        return;
+    const QRect r(mapFromGlobal(m_current->mapToGlobal(QPoint(0, 0))), m_current->size());
+    m_frame->setStyleSheet(frameStyle(borderWidths(r, size())));
+}
+
+bool NoviceGuidance::eventFilter(QObject *watched, QEvent *event)
+{
+    // The window may be maximised or resized while the tour runs (a window manager often does
+    // so right after the first show): the overlay and the uncovered area go with it, the latter
+    // once the window's layout has placed the target.
+    if (watched == parentWidget() && event->type() == QEvent::Resize) {
+        setGeometry(parentWidget()->rect());
+        QTimer::singleShot(0, this, &NoviceGuidance::uncoverCurrent);
+    } else if (watched == m_current && (event->type() == QEvent::Resize || event->type() == QEvent::Move)) {
+        uncoverCurrent();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void NoviceGuidance::mousePressEvent(QMouseEvent *event)

@@ -32,14 +32,18 @@ public:
     static QList<QPair<QString, QString>> mainWindowSteps();
 
 protected:
+    // Follows the window's size and the current target's place while a step is shown.
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
     // True when the author stopped the tour at this step.
     bool runStep(QWidget *target, const QString &text);
+    void uncoverCurrent();
 
     QFrame *m_frame;
     QList<QPair<QPointer<QWidget>, QString>> m_steps;
+    QPointer<QWidget> m_current;
     QPoint m_dragOffset;
 };
