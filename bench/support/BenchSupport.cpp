@@ -362,6 +362,8 @@ int BenchPrompter::showMessage(int kind, const QString &text, int, const QString
 
 int BenchPrompter::showFramed(QWidget *widget, int options)
 {
+    if (framed)
+        return framed(widget, options);
     return m_previous ? m_previous->showFramed(widget, options) : 0;
 }
 

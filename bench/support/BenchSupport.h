@@ -124,6 +124,8 @@ public:
 
     // What every question is answered (Ink::MessageAnswer).
     int answer = Ink::maYes;
+    // Takes framed windows when set (a modal bubble would wait for a click).
+    std::function<int(QWidget *, int)> framed;
 
     int showMessage(int kind, const QString &text, int buttons, const QString &title) override;
     int showFramed(QWidget *widget, int options) override;
