@@ -30,7 +30,7 @@ for field in "Package: inkboat" "Version: $version" "Architecture: amd64" "Secti
 done
 # The computed run-time dependencies name Qt, SQLite and libsodium.
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt5widgets5 libqt5sql5 libsqlite3-0 libsodium23; do
+for lib in libqt5widgets5 libqt5sql5 libsqlite3-0 libsodium23 fonts-wqy-microhei; do
     grep -q "$lib" <<<"$depends" || { echo "Depends lacks $lib: $depends"; exit 1; }
 done
 echo "package $(basename "$deb"): $(stat -c %s "$deb") bytes"
