@@ -297,6 +297,44 @@ private slots:
         QCOMPARE(materialCache(), cache);
     }
 
+    // Titles and texts come out of the file as they went in, whatever the script; bytes that
+    // are no UTF-8 read as one U+FFFD each.
+    void loadDecodesTexts_data()
+    {
+        QTest::addColumn<QString>("stored"); // an SQL expression
+        QTest::addColumn<QString>("expected");
+        auto plain = [](const QString &s) { return quoteSql(s); };
+        const QString mixed = QStringLiteral("Aé中文😀z\nß");
+        QTest::newRow("ascii") << plain("plain ascii") << "plain ascii";
+        QTest::newRow("two, three and four bytes") << plain(mixed) << mixed;
+        QTest::newRow("empty") << plain("") << "";
+        QTest::newRow("NULL") << "NULL" << "";
+        QTest::newRow("cut sequence and a stray byte") << "CAST(X'41E6A5FF42' AS TEXT)"
+                                                       << QStringLiteral("A\uFFFD\uFFFD\uFFFDB");
+        QTest::newRow("sequence cut at the end") << "CAST(X'41F09F98' AS TEXT)"
+                                                 << QStringLiteral("A\uFFFD\uFFFD\uFFFD");
+        QTest::newRow("encoded surrogate") << "CAST(X'EDA080' AS TEXT)" << QStringLiteral("\uFFFD\uFFFD\uFFFD");
+        QTest::newRow("overlong") << "CAST(X'C0AF' AS TEXT)" << QStringLiteral("\uFFFD\uFFFD");
+    }
+
+    void loadDecodesTexts()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, expected);
+        execSql(QStringLiteral("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) "
+                               "VALUES('T1','',3,1,9,%1,'Content',%1,'A')")
+                    .arg(stored));
+        const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
+        QVERIFY(libs);
+        const LibraryTable &users = libs->table(SmartLibraries::UserMaterial);
+        int row = users.size() - 1;
+        QCOMPARE(users.field(row, 1), QStringLiteral("T1"));
+        QCOMPARE(users.field(row, 0), expected);
+        QCOMPARE(users.field(row, 3), expected);
+        // The row before is untouched by whatever this one held.
+        QCOMPARE(users.field(row - 1, 0), QStringLiteral("abcSpringdef"));
+    }
+
     // The gate with a clock of the test's own: one search per pair, only after the delay; an
     // editor reset holds searching until new strings; a failing read is retried after 30 s.
     void gate()

@@ -23,8 +23,16 @@ class LibraryTable
 public:
     static constexpr QChar kSeparator = QChar(0xFFFF); // a noncharacter: never typed
 
+    // A field as the library file holds it: UTF-8, not terminated.
+    struct Utf8 {
+        const char *data = nullptr;
+        int size = 0;
+    };
+
     // Appends a row: `searched` go into the search buffer, `kept` beside it.
     void append(std::initializer_list<QStringView> searched, std::initializer_list<QStringView> kept);
+    // The same from UTF-8, decoded straight into the buffers (invalid bytes become U+FFFD).
+    void append(std::initializer_list<Utf8> searched, std::initializer_list<Utf8> kept);
     // Ends the appending: frees spare room and counts the characters the search starts from.
     void squeeze();
     int size() const { return m_searchStarts.size() - 1; }
