@@ -56,9 +56,8 @@ LibrariesPtr sentences(int n)
 {
     auto libs = std::make_shared<SmartLibraries>();
     for (int i = 0; i < n; ++i)
-        libs->table(SmartLibraries::Sentence).append({QStringLiteral("句%1").arg(i), QStringLiteral("文%1").arg(i)},
-                                                     {QStringLiteral("S%1").arg(i), u"P"});
-    libs->table(SmartLibraries::Material).append({QStringLiteral("素材标题")}, {QStringLiteral("M1"), QStringLiteral("P")});
+        libs->table(SmartLibraries::Sentence).append({QStringLiteral("句%1").arg(i), QStringLiteral("文%1").arg(i)}, {});
+    libs->table(SmartLibraries::Material).append({QStringLiteral("素材标题")}, {});
     return libs;
 }
 
@@ -507,17 +506,21 @@ private slots:
         QVERIFY(getSysParam(QStringLiteral("SysParams")).contains(QLatin1String("\"smartSentenceWord\": false")));
     }
 
-    // A material's text is fetched from its library when its page is shown.
+    // The keys of sentences and materials, and a material's text, are fetched from the library
+    // when its page is shown: the record is the file's row.
     void insertsTitleOrContent_data()
     {
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("title");
         QTest::addColumn<QString>("inserted");
-        QTest::newRow("sentence title") << int(SmartLibraries::Sentence) << true << "春风又绿江南岸";
-        QTest::newRow("sentence content") << int(SmartLibraries::Sentence) << false << "春风又绿江南岸";
-        QTest::newRow("material title") << int(SmartLibraries::Material) << true << "春风十里";
-        QTest::newRow("material content") << int(SmartLibraries::Material) << false << "桃花 inside";
-        QTest::newRow("user material content") << int(SmartLibraries::UserMaterial) << false << "用户正文 it's";
+        QTest::addColumn<QString>("row"); // the record's row in its file
+        const QString sentence = "S.SentenceTree WHERE title='春风'", material = "M.MaterialTree WHERE title='春风十里'";
+        QTest::newRow("sentence title") << int(SmartLibraries::Sentence) << true << "春风又绿江南岸" << sentence;
+        QTest::newRow("sentence content") << int(SmartLibraries::Sentence) << false << "春风又绿江南岸" << sentence;
+        QTest::newRow("material title") << int(SmartLibraries::Material) << true << "春风十里" << material;
+        QTest::newRow("material content") << int(SmartLibraries::Material) << false << "桃花 inside" << material;
+        QTest::newRow("user material content") << int(SmartLibraries::UserMaterial) << false << "用户正文 it's"
+                                               << "MemoTree WHERE ID='U1'";
     }
 
     void insertsTitleOrContent()
@@ -525,6 +528,7 @@ private slots:
         QFETCH(int, kind);
         QFETCH(bool, title);
         QFETCH(QString, inserted);
+        QFETCH(QString, row);
         Panel p;
         SmartResult r;
         r.libraries = SmartLibraries::load(g_App.db, {});
@@ -534,6 +538,15 @@ private slots:
         QCOMPARE(r.size(), 1);
         p.search->searchStringFinish("1", "春风", r);
         QVERIFY(!p.frame->isHidden());
+        {
+            QueryPtr q = openQuery("SELECT id,pid,plainText FROM " + row);
+            QVERIFY(q->next());
+            const TreeNodeInfo *shown = p.search->pageRecords().at(0);
+            QCOMPARE(shown->id, q->value(0).toString());
+            QCOMPARE(shown->pID, q->value(1).toString());
+            QVERIFY(!shown->id.isEmpty());
+            QCOMPARE(shown->plainText, q->value(2).toString());
+        }
         title ? p.search->insertTitle() : p.search->insertContent();
         QCOMPARE(p.editor->toPlainText(), inserted);
         QVERIFY(p.frame->isHidden());

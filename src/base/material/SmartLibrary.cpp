@@ -18,8 +18,10 @@
 
 namespace material {
 
-void LibraryTable::append(std::initializer_list<QStringView> searched, std::initializer_list<QStringView> kept)
+void LibraryTable::append(std::initializer_list<QStringView> searched, std::initializer_list<QStringView> kept,
+                          qint64 key)
 {
+    m_keys.append(key);
     m_searchedFields = int(searched.size());
     for (const QStringView f : searched) {
         m_search.append(f.data(), int(f.size()));
@@ -90,8 +92,9 @@ void appendDecoded(QString &to, const LibraryTable::Utf8 &from)
 
 } // namespace
 
-void LibraryTable::append(std::initializer_list<Utf8> searched, std::initializer_list<Utf8> kept)
+void LibraryTable::append(std::initializer_list<Utf8> searched, std::initializer_list<Utf8> kept, qint64 key)
 {
+    m_keys.append(key);
     m_searchedFields = int(searched.size());
     for (const Utf8 &f : searched) {
         appendDecoded(m_search, f);
@@ -114,6 +117,7 @@ void LibraryTable::squeeze()
     m_kept.squeeze();
     m_searchStarts.squeeze();
     m_keptStarts.squeeze();
+    m_keys.squeeze();
 }
 
 void LibraryTable::find(const QString &key, QVector<int> &rows) const
@@ -162,7 +166,7 @@ QString LibraryTable::field(int row, int k) const
 qint64 LibraryTable::bytes() const
 {
     return 2 * qint64(m_search.capacity() + m_kept.capacity()) + 4 * qint64(m_charCounts.capacity()) +
-           4 * qint64(m_searchStarts.capacity() + m_keptStarts.capacity());
+           4 * qint64(m_searchStarts.capacity() + m_keptStarts.capacity()) + 8 * qint64(m_keys.capacity());
 }
 
 namespace {
@@ -175,17 +179,17 @@ struct Source {
 // The same rows and order as one statement per library, read a chunk at a time so that the
 // connection lock is never held for long. Column 1 tells whether the row is a live content row.
 // Every row is read in rowid order and the wanted ones kept here: a condition on Category
-// would let the planner walk the (Category, pID) index and sort each chunk. Material texts are
-// left in the file: they are not searched, and reading them was a good part of the load.
+// would let the planner walk the (Category, pID) index and sort each chunk. Of the library
+// files only the searched fields are read: keys and material texts were most of the bytes
+// decoded and held, and a page fetches its few rows by rowid.
 const Source kSources[] = {
     {SmartLibraries::Sentence,
-     "SELECT rowid,Category='Content',id,pid,title,plainText FROM S.SentenceTree WHERE rowid>%1 ORDER BY rowid "
-     "LIMIT %2"},
+     "SELECT rowid,Category='Content',title,plainText FROM S.SentenceTree WHERE rowid>%1 ORDER BY rowid LIMIT %2"},
     {SmartLibraries::Material,
-     "SELECT rowid,Category='Content',id,pid,title FROM M.MaterialTree WHERE rowid>%1 ORDER BY rowid LIMIT %2"},
+     "SELECT rowid,Category='Content',title FROM M.MaterialTree WHERE rowid>%1 ORDER BY rowid LIMIT %2"},
     {SmartLibraries::UserMaterial,
-     "SELECT rowid,Category='Content' AND flag='A',id,pid,title,plainText FROM MemoTree WHERE rowid>%1 ORDER BY rowid "
-     "LIMIT %2"},
+     "SELECT rowid,Category='Content' AND flag='A',title,id,pid,plainText FROM MemoTree WHERE rowid>%1 ORDER BY "
+     "rowid LIMIT %2"},
 };
 
 // The material library's page cache, small while it is read through: the read would otherwise
@@ -286,13 +290,13 @@ std::shared_ptr<const SmartLibraries> SmartLibraries::load(const QSqlDatabase &d
                 while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
                     last = sqlite3_column_int64(raw, 0);
                     if (sqlite3_column_int(raw, 1) == 1) {
-                        const LibraryTable::Utf8 id = text(raw, 2), pid = text(raw, 3), title = text(raw, 4);
+                        const LibraryTable::Utf8 title = text(raw, 2);
                         if (source.kind == Sentence)
-                            table.append({title, text(raw, 5)}, {id, pid});
+                            table.append({title, text(raw, 3)}, {}, last);
                         else if (source.kind == Material)
-                            table.append({title}, {id, pid});
+                            table.append({title}, {}, last);
                         else
-                            table.append({title}, {id, pid, text(raw, 5)});
+                            table.append({title}, {text(raw, 3), text(raw, 4), text(raw, 5)}, last);
                     }
                     if (++rows == kChunkRows || (rows % 16 == 0 && held.elapsed() >= kChunkMs)) {
                         more = true;
@@ -349,40 +353,52 @@ void SmartLibraries::readRecord(quint32 r, TreeNodeInfo &info) const
     static const char *const types[] = {"Sentence", "Material", "UserMaterial"};
     info._type = QLatin1String(types[kind]);
     info.title = t.field(row, 0);
+    info.id.clear();
+    info.pID.clear();
+    info.plainText.clear();
     if (kind == Sentence) {
         info.plainText = t.field(row, 1);
-        info.id = t.field(row, 2);
-        info.pID = t.field(row, 3);
-    } else {
+    } else if (kind == UserMaterial) {
         info.id = t.field(row, 1);
         info.pID = t.field(row, 2);
-        info.plainText = kind == UserMaterial ? t.field(row, 3) : QString();
+        info.plainText = t.field(row, 3);
     }
 }
 
 void SmartLibraries::readRecords(const QSqlDatabase &db, const quint32 *refs,
                                  const QVector<TreeNodeInfo *> &records) const
 {
-    QHash<QString, TreeNodeInfo *> materials;
-    QStringList keys;
+    QHash<qint64, TreeNodeInfo *> fetched[2]; // by rowid: sentences, materials
     for (int i = 0; i < records.size(); ++i) {
         readRecord(refs[i], *records.at(i));
-        if (kindOf(refs[i]) == Material) {
-            materials.insert(records.at(i)->id, records.at(i));
-            keys << quoteSql(records.at(i)->id);
+        const Kind kind = kindOf(refs[i]);
+        if (kind != UserMaterial)
+            fetched[kind].insert(m_tables[kind].key(rowOf(refs[i])), records.at(i));
+    }
+    static const char *const sql[] = {"SELECT rowid,id,pid FROM S.SentenceTree WHERE rowid IN (%1)",
+                                      "SELECT rowid,id,pid,plainText FROM M.MaterialTree WHERE rowid IN (%1)"};
+    for (int kind = Sentence; kind <= Material; ++kind) {
+        if (fetched[kind].isEmpty())
+            continue;
+        QStringList keys;
+        for (auto it = fetched[kind].cbegin(); it != fetched[kind].cend(); ++it)
+            keys << QString::number(it.key());
+        LockedQuery q(db);
+        q.setForwardOnly(true);
+        if (!q.exec(QString::fromLatin1(sql[kind]).arg(keys.join(QLatin1Char(','))))) {
+            writeLog(QStringLiteral("err"), QStringLiteral("读取素材出错：%1").arg(q.lastError().text()));
+            continue;
+        }
+        while (q.next()) {
+            TreeNodeInfo *info = fetched[kind].value(q.value(0).toLongLong());
+            if (!info)
+                continue;
+            info->id = q.value(1).toString();
+            info->pID = q.value(2).toString();
+            if (kind == Material)
+                info->plainText = q.value(3).toString();
         }
     }
-    if (keys.isEmpty())
-        return;
-    LockedQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT id,plainText FROM M.MaterialTree WHERE id IN (%1)").arg(keys.join(QLatin1Char(','))))) {
-        writeLog(QStringLiteral("err"), QStringLiteral("读取素材正文出错：%1").arg(q.lastError().text()));
-        return;
-    }
-    while (q.next())
-        if (TreeNodeInfo *info = materials.value(q.value(0).toString()))
-            info->plainText = q.value(1).toString();
 }
 
 } // namespace material
