@@ -40,7 +40,7 @@ namespace {
 bool continuation(uchar b) { return (b & 0xC0) == 0x80; }
 
 // Decodes UTF-8 onto the end of to, without a QString per field: the load decodes every title
-// and sentence of the libraries, and a general decoder was most of its time.
+// and sentence of the libraries, and a QString and QVariant per field were most of its time.
 void appendDecoded(QString &to, const LibraryTable::Utf8 &from)
 {
     const int at = to.size();
