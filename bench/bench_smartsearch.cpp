@@ -262,9 +262,13 @@ int main(int argc, char **argv)
         [&] {
             QApplication::processEvents();
             const TreeNodeInfo *last = search.pageRecords().at(search.pageModel()->rowCount() - 1);
-            return search.pageModel()->rowCount() == MaterialSearchController::kMaxPageSize && !last->plainText.isEmpty()
+            if (search.pageModel()->rowCount() != MaterialSearchController::kMaxPageSize || last->plainText.isEmpty())
+                return QStringLiteral("no page of materials with their texts shown");
+            // The fetched row is the one listed: its key gives back its title and text.
+            QueryPtr q = openQuery(QStringLiteral("SELECT title,plainText FROM M.MaterialTree WHERE id=%1").arg(quoteSql(last->id)));
+            return q->next() && q->value(0).toString() == last->title && q->value(1).toString() == last->plainText
                        ? QString()
-                       : QStringLiteral("no page of materials with their texts shown");
+                       : QStringLiteral("the page shows another material's text");
         },
         [&] {
             frame->hide();

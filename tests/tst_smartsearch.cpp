@@ -56,9 +56,8 @@ LibrariesPtr sentences(int n)
 {
     auto libs = std::make_shared<SmartLibraries>();
     for (int i = 0; i < n; ++i)
-        libs->table(SmartLibraries::Sentence).append({QStringLiteral("句%1").arg(i), QStringLiteral("文%1").arg(i)},
-                                                     {QStringLiteral("S%1").arg(i), u"P"});
-    libs->table(SmartLibraries::Material).append({QStringLiteral("素材标题")}, {QStringLiteral("M1"), QStringLiteral("P")});
+        libs->table(SmartLibraries::Sentence).append({QStringLiteral("句%1").arg(i), QStringLiteral("文%1").arg(i)}, {});
+    libs->table(SmartLibraries::Material).append({QStringLiteral("素材标题")}, {});
     return libs;
 }
 
@@ -297,6 +296,44 @@ private slots:
         QCOMPARE(materialCache(), cache);
     }
 
+    // Titles and texts come out of the file as they went in, whatever the script; bytes that
+    // are no UTF-8 read as one U+FFFD each.
+    void loadDecodesTexts_data()
+    {
+        QTest::addColumn<QString>("stored"); // an SQL expression
+        QTest::addColumn<QString>("expected");
+        auto plain = [](const QString &s) { return quoteSql(s); };
+        const QString mixed = QStringLiteral("Aé中文😀z\nß");
+        QTest::newRow("ascii") << plain("plain ascii") << "plain ascii";
+        QTest::newRow("two, three and four bytes") << plain(mixed) << mixed;
+        QTest::newRow("empty") << plain("") << "";
+        QTest::newRow("NULL") << "NULL" << "";
+        QTest::newRow("cut sequence and a stray byte") << "CAST(X'41E6A5FF42' AS TEXT)"
+                                                       << QStringLiteral("A\uFFFD\uFFFD\uFFFDB");
+        QTest::newRow("sequence cut at the end") << "CAST(X'41F09F98' AS TEXT)"
+                                                 << QStringLiteral("A\uFFFD\uFFFD\uFFFD");
+        QTest::newRow("encoded surrogate") << "CAST(X'EDA080' AS TEXT)" << QStringLiteral("\uFFFD\uFFFD\uFFFD");
+        QTest::newRow("overlong") << "CAST(X'C0AF' AS TEXT)" << QStringLiteral("\uFFFD\uFFFD");
+    }
+
+    void loadDecodesTexts()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, expected);
+        execSql(QStringLiteral("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) "
+                               "VALUES('T1','',3,1,9,%1,'Content',%1,'A')")
+                    .arg(stored));
+        const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
+        QVERIFY(libs);
+        const LibraryTable &users = libs->table(SmartLibraries::UserMaterial);
+        int row = users.size() - 1;
+        QCOMPARE(users.field(row, 1), QStringLiteral("T1"));
+        QCOMPARE(users.field(row, 0), expected);
+        QCOMPARE(users.field(row, 3), expected);
+        // The row before is untouched by whatever this one held.
+        QCOMPARE(users.field(row - 1, 0), QStringLiteral("abcSpringdef"));
+    }
+
     // The gate with a clock of the test's own: one search per pair, only after the delay; an
     // editor reset holds searching until new strings; a failing read is retried after 30 s.
     void gate()
@@ -469,17 +506,21 @@ private slots:
         QVERIFY(getSysParam(QStringLiteral("SysParams")).contains(QLatin1String("\"smartSentenceWord\": false")));
     }
 
-    // A material's text is fetched from its library when its page is shown.
+    // The keys of sentences and materials, and a material's text, are fetched from the library
+    // when its page is shown: the record is the file's row.
     void insertsTitleOrContent_data()
     {
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("title");
         QTest::addColumn<QString>("inserted");
-        QTest::newRow("sentence title") << int(SmartLibraries::Sentence) << true << "春风又绿江南岸";
-        QTest::newRow("sentence content") << int(SmartLibraries::Sentence) << false << "春风又绿江南岸";
-        QTest::newRow("material title") << int(SmartLibraries::Material) << true << "春风十里";
-        QTest::newRow("material content") << int(SmartLibraries::Material) << false << "桃花 inside";
-        QTest::newRow("user material content") << int(SmartLibraries::UserMaterial) << false << "用户正文 it's";
+        QTest::addColumn<QString>("row"); // the record's row in its file
+        const QString sentence = "S.SentenceTree WHERE title='春风'", material = "M.MaterialTree WHERE title='春风十里'";
+        QTest::newRow("sentence title") << int(SmartLibraries::Sentence) << true << "春风又绿江南岸" << sentence;
+        QTest::newRow("sentence content") << int(SmartLibraries::Sentence) << false << "春风又绿江南岸" << sentence;
+        QTest::newRow("material title") << int(SmartLibraries::Material) << true << "春风十里" << material;
+        QTest::newRow("material content") << int(SmartLibraries::Material) << false << "桃花 inside" << material;
+        QTest::newRow("user material content") << int(SmartLibraries::UserMaterial) << false << "用户正文 it's"
+                                               << "MemoTree WHERE ID='U1'";
     }
 
     void insertsTitleOrContent()
@@ -487,6 +528,7 @@ private slots:
         QFETCH(int, kind);
         QFETCH(bool, title);
         QFETCH(QString, inserted);
+        QFETCH(QString, row);
         Panel p;
         SmartResult r;
         r.libraries = SmartLibraries::load(g_App.db, {});
@@ -496,6 +538,15 @@ private slots:
         QCOMPARE(r.size(), 1);
         p.search->searchStringFinish("1", "春风", r);
         QVERIFY(!p.frame->isHidden());
+        {
+            QueryPtr q = openQuery("SELECT id,pid,plainText FROM " + row);
+            QVERIFY(q->next());
+            const TreeNodeInfo *shown = p.search->pageRecords().at(0);
+            QCOMPARE(shown->id, q->value(0).toString());
+            QCOMPARE(shown->pID, q->value(1).toString());
+            QVERIFY(!shown->id.isEmpty());
+            QCOMPARE(shown->plainText, q->value(2).toString());
+        }
         title ? p.search->insertTitle() : p.search->insertContent();
         QCOMPARE(p.editor->toPlainText(), inserted);
         QVERIFY(p.frame->isHidden());

@@ -4,19 +4,24 @@
 #include "book/TreeNodeInfo.h"
 #include "log/Log.h"
 #include "storage/DataAccess.h"
+#include "storage/DbLock.h"
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 
 #include <algorithm>
+#include <sqlite3.h>
 
 namespace material {
 
-void LibraryTable::append(std::initializer_list<QStringView> searched, std::initializer_list<QStringView> kept)
+void LibraryTable::append(std::initializer_list<QStringView> searched, std::initializer_list<QStringView> kept,
+                          qint64 key)
 {
+    m_keys.append(key);
     m_searchedFields = int(searched.size());
     for (const QStringView f : searched) {
         m_search.append(f.data(), int(f.size()));
@@ -24,6 +29,79 @@ void LibraryTable::append(std::initializer_list<QStringView> searched, std::init
     }
     for (const QStringView f : kept) {
         m_kept.append(f.data(), int(f.size()));
+        m_kept += kSeparator;
+    }
+    m_searchStarts.append(m_search.size());
+    m_keptStarts.append(m_kept.size());
+}
+
+namespace {
+
+bool continuation(uchar b) { return (b & 0xC0) == 0x80; }
+
+// Decodes UTF-8 onto the end of to, without a QString per field: the load decodes every title
+// and sentence of the libraries, and a QString and QVariant per field were most of its time.
+void appendDecoded(QString &to, const LibraryTable::Utf8 &from)
+{
+    const int at = to.size();
+    to.resize(at + from.size); // never more units than bytes
+    ushort *const begin = reinterpret_cast<ushort *>(to.data());
+    ushort *out = begin + at;
+    const auto *in = reinterpret_cast<const uchar *>(from.data);
+    const uchar *const end = in + from.size;
+    while (in < end) {
+        const uchar b = *in;
+        if (b < 0x80) {
+            *out++ = b;
+            ++in;
+            continue;
+        }
+        const std::ptrdiff_t left = end - in;
+        if (b >= 0xE0 && b < 0xF0) {
+            if (left >= 3 && continuation(in[1]) && continuation(in[2])) {
+                const uint c = uint(b & 0x0F) << 12 | uint(in[1] & 0x3F) << 6 | uint(in[2] & 0x3F);
+                if (c >= 0x800 && (c < 0xD800 || c > 0xDFFF)) {
+                    *out++ = ushort(c);
+                    in += 3;
+                    continue;
+                }
+            }
+        } else if (b >= 0xC2 && b < 0xE0) {
+            if (left >= 2 && continuation(in[1])) {
+                *out++ = ushort(uint(b & 0x1F) << 6 | uint(in[1] & 0x3F));
+                in += 2;
+                continue;
+            }
+        } else if (b >= 0xF0 && b < 0xF5) {
+            if (left >= 4 && continuation(in[1]) && continuation(in[2]) && continuation(in[3])) {
+                const uint c = uint(b & 0x07) << 18 | uint(in[1] & 0x3F) << 12 | uint(in[2] & 0x3F) << 6 |
+                               uint(in[3] & 0x3F);
+                if (c >= 0x10000 && c <= 0x10FFFF) {
+                    *out++ = QChar::highSurrogate(c);
+                    *out++ = QChar::lowSurrogate(c);
+                    in += 4;
+                    continue;
+                }
+            }
+        }
+        *out++ = QChar::ReplacementCharacter;
+        ++in;
+    }
+    to.resize(int(out - begin));
+}
+
+} // namespace
+
+void LibraryTable::append(std::initializer_list<Utf8> searched, std::initializer_list<Utf8> kept, qint64 key)
+{
+    m_keys.append(key);
+    m_searchedFields = int(searched.size());
+    for (const Utf8 &f : searched) {
+        appendDecoded(m_search, f);
+        m_search += kSeparator;
+    }
+    for (const Utf8 &f : kept) {
+        appendDecoded(m_kept, f);
         m_kept += kSeparator;
     }
     m_searchStarts.append(m_search.size());
@@ -39,6 +117,7 @@ void LibraryTable::squeeze()
     m_kept.squeeze();
     m_searchStarts.squeeze();
     m_keptStarts.squeeze();
+    m_keys.squeeze();
 }
 
 void LibraryTable::find(const QString &key, QVector<int> &rows) const
@@ -87,7 +166,7 @@ QString LibraryTable::field(int row, int k) const
 qint64 LibraryTable::bytes() const
 {
     return 2 * qint64(m_search.capacity() + m_kept.capacity()) + 4 * qint64(m_charCounts.capacity()) +
-           4 * qint64(m_searchStarts.capacity() + m_keptStarts.capacity());
+           4 * qint64(m_searchStarts.capacity() + m_keptStarts.capacity()) + 8 * qint64(m_keys.capacity());
 }
 
 namespace {
@@ -100,17 +179,17 @@ struct Source {
 // The same rows and order as one statement per library, read a chunk at a time so that the
 // connection lock is never held for long. Column 1 tells whether the row is a live content row.
 // Every row is read in rowid order and the wanted ones kept here: a condition on Category
-// would let the planner walk the (Category, pID) index and sort each chunk. Material texts are
-// left in the file: they are not searched, and reading them was a good part of the load.
+// would let the planner walk the (Category, pID) index and sort each chunk. Of the library
+// files only the searched fields are read: keys and material texts were most of the bytes
+// decoded and held, and a page fetches its few rows by rowid.
 const Source kSources[] = {
     {SmartLibraries::Sentence,
-     "SELECT rowid,Category='Content',id,pid,title,plainText FROM S.SentenceTree WHERE rowid>%1 ORDER BY rowid "
-     "LIMIT %2"},
+     "SELECT rowid,Category='Content',title,plainText FROM S.SentenceTree WHERE rowid>%1 ORDER BY rowid LIMIT %2"},
     {SmartLibraries::Material,
-     "SELECT rowid,Category='Content',id,pid,title FROM M.MaterialTree WHERE rowid>%1 ORDER BY rowid LIMIT %2"},
+     "SELECT rowid,Category='Content',title FROM M.MaterialTree WHERE rowid>%1 ORDER BY rowid LIMIT %2"},
     {SmartLibraries::UserMaterial,
-     "SELECT rowid,Category='Content' AND flag='A',id,pid,title,plainText FROM MemoTree WHERE rowid>%1 ORDER BY rowid "
-     "LIMIT %2"},
+     "SELECT rowid,Category='Content' AND flag='A',title,id,pid,plainText FROM MemoTree WHERE rowid>%1 ORDER BY "
+     "rowid LIMIT %2"},
 };
 
 // The material library's page cache, small while it is read through: the read would otherwise
@@ -147,6 +226,36 @@ private:
 
 } // namespace
 
+namespace {
+
+// The SQLite handle behind db; the caller holds the connection lock.
+sqlite3 *handleOf(const QSqlDatabase &db)
+{
+    if (!db.isValid() || !db.isOpen() || !db.driver())
+        return nullptr;
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
+}
+
+// A text column as the file holds it, valid until the next step: decoded once, into the
+// library's buffer, with no QString or QVariant per field. NULL reads as empty.
+LibraryTable::Utf8 text(sqlite3_stmt *st, int col)
+{
+    LibraryTable::Utf8 f;
+    f.data = reinterpret_cast<const char *>(sqlite3_column_text(st, col));
+    f.size = f.data ? sqlite3_column_bytes(st, col) : 0;
+    return f;
+}
+
+Exception readError(const QString &why)
+{
+    return Exception(QStringLiteral("读取智能搜索词库出错：%1").arg(why), QStringLiteral("ERR_QUERY"));
+}
+
+} // namespace
+
 std::shared_ptr<const SmartLibraries> SmartLibraries::load(const QSqlDatabase &db,
                                                             const std::function<bool()> &interrupted)
 {
@@ -162,32 +271,40 @@ std::shared_ptr<const SmartLibraries> SmartLibraries::load(const QSqlDatabase &d
                 return nullptr;
             bool more = false;
             {
-                LockedQuery q(db);
+                // The rows are stepped on SQLite's own statement: the driver's result would build
+                // a row of QVariants and a QString per field, most of the load's time.
+                DbLocker lock;
                 QElapsedTimer held;
                 held.start();
-                q.setForwardOnly(true);
-                const QString sql = QString::fromLatin1(source.sql).arg(last).arg(kChunkRows);
-                if (!q.exec(sql))
-                    throw Exception(QStringLiteral("读取智能搜索词库出错：%1").arg(q.lastError().text()),
-                                    QStringLiteral("ERR_QUERY"));
-                int rows = 0;
-                while (q.next()) {
-                    last = q.value(0).toLongLong();
-                    if (q.value(1).toInt() == 1) {
-                        const QString id = q.value(2).toString(), pid = q.value(3).toString();
-                        const QString title = q.value(4).toString();
+                sqlite3 *handle = handleOf(db);
+                if (!handle)
+                    throw readError(QStringLiteral("数据库连接不可用"));
+                const QByteArray sql = QString::fromLatin1(source.sql).arg(last).arg(kChunkRows).toLatin1();
+                sqlite3_stmt *raw = nullptr;
+                if (sqlite3_prepare_v2(handle, sql.constData(), sql.size(), &raw, nullptr) != SQLITE_OK) {
+                    sqlite3_finalize(raw);
+                    throw readError(QString::fromUtf8(sqlite3_errmsg(handle)));
+                }
+                const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> st(raw, sqlite3_finalize);
+                int rows = 0, rc;
+                while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+                    last = sqlite3_column_int64(raw, 0);
+                    if (sqlite3_column_int(raw, 1) == 1) {
+                        const LibraryTable::Utf8 title = text(raw, 2);
                         if (source.kind == Sentence)
-                            table.append({title, q.value(5).toString()}, {id, pid});
+                            table.append({title, text(raw, 3)}, {}, last);
                         else if (source.kind == Material)
-                            table.append({title}, {id, pid});
+                            table.append({title}, {}, last);
                         else
-                            table.append({title}, {id, pid, q.value(5).toString()});
+                            table.append({title}, {text(raw, 3), text(raw, 4), text(raw, 5)}, last);
                     }
                     if (++rows == kChunkRows || (rows % 16 == 0 && held.elapsed() >= kChunkMs)) {
                         more = true;
                         break;
                     }
                 }
+                if (!more && rc != SQLITE_DONE)
+                    throw readError(QString::fromUtf8(sqlite3_errmsg(handle)));
             }
             // Asked again before the pause: a thread told to stop does not sleep first.
             if (interrupted && interrupted())
@@ -236,40 +353,52 @@ void SmartLibraries::readRecord(quint32 r, TreeNodeInfo &info) const
     static const char *const types[] = {"Sentence", "Material", "UserMaterial"};
     info._type = QLatin1String(types[kind]);
     info.title = t.field(row, 0);
+    info.id.clear();
+    info.pID.clear();
+    info.plainText.clear();
     if (kind == Sentence) {
         info.plainText = t.field(row, 1);
-        info.id = t.field(row, 2);
-        info.pID = t.field(row, 3);
-    } else {
+    } else if (kind == UserMaterial) {
         info.id = t.field(row, 1);
         info.pID = t.field(row, 2);
-        info.plainText = kind == UserMaterial ? t.field(row, 3) : QString();
+        info.plainText = t.field(row, 3);
     }
 }
 
 void SmartLibraries::readRecords(const QSqlDatabase &db, const quint32 *refs,
                                  const QVector<TreeNodeInfo *> &records) const
 {
-    QHash<QString, TreeNodeInfo *> materials;
-    QStringList keys;
+    QHash<qint64, TreeNodeInfo *> fetched[2]; // by rowid: sentences, materials
     for (int i = 0; i < records.size(); ++i) {
         readRecord(refs[i], *records.at(i));
-        if (kindOf(refs[i]) == Material) {
-            materials.insert(records.at(i)->id, records.at(i));
-            keys << quoteSql(records.at(i)->id);
+        const Kind kind = kindOf(refs[i]);
+        if (kind != UserMaterial)
+            fetched[kind].insert(m_tables[kind].key(rowOf(refs[i])), records.at(i));
+    }
+    static const char *const sql[] = {"SELECT rowid,id,pid FROM S.SentenceTree WHERE rowid IN (%1)",
+                                      "SELECT rowid,id,pid,plainText FROM M.MaterialTree WHERE rowid IN (%1)"};
+    for (int kind = Sentence; kind <= Material; ++kind) {
+        if (fetched[kind].isEmpty())
+            continue;
+        QStringList keys;
+        for (auto it = fetched[kind].cbegin(); it != fetched[kind].cend(); ++it)
+            keys << QString::number(it.key());
+        LockedQuery q(db);
+        q.setForwardOnly(true);
+        if (!q.exec(QString::fromLatin1(sql[kind]).arg(keys.join(QLatin1Char(','))))) {
+            writeLog(QStringLiteral("err"), QStringLiteral("读取素材出错：%1").arg(q.lastError().text()));
+            continue;
+        }
+        while (q.next()) {
+            TreeNodeInfo *info = fetched[kind].value(q.value(0).toLongLong());
+            if (!info)
+                continue;
+            info->id = q.value(1).toString();
+            info->pID = q.value(2).toString();
+            if (kind == Material)
+                info->plainText = q.value(3).toString();
         }
     }
-    if (keys.isEmpty())
-        return;
-    LockedQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT id,plainText FROM M.MaterialTree WHERE id IN (%1)").arg(keys.join(QLatin1Char(','))))) {
-        writeLog(QStringLiteral("err"), QStringLiteral("读取素材正文出错：%1").arg(q.lastError().text()));
-        return;
-    }
-    while (q.next())
-        if (TreeNodeInfo *info = materials.value(q.value(0).toString()))
-            info->plainText = q.value(1).toString();
 }
 
 } // namespace material

@@ -23,8 +23,17 @@ class LibraryTable
 public:
     static constexpr QChar kSeparator = QChar(0xFFFF); // a noncharacter: never typed
 
-    // Appends a row: `searched` go into the search buffer, `kept` beside it.
-    void append(std::initializer_list<QStringView> searched, std::initializer_list<QStringView> kept);
+    // A field as the library file holds it: UTF-8, not terminated.
+    struct Utf8 {
+        const char *data = nullptr;
+        int size = 0;
+    };
+
+    // Appends a row: `searched` go into the search buffer, `kept` beside it; key finds the row
+    // in its file again.
+    void append(std::initializer_list<QStringView> searched, std::initializer_list<QStringView> kept, qint64 key = 0);
+    // The same from UTF-8, decoded straight into the buffers (invalid bytes become U+FFFD).
+    void append(std::initializer_list<Utf8> searched, std::initializer_list<Utf8> kept, qint64 key);
     // Ends the appending: frees spare room and counts the characters the search starts from.
     void squeeze();
     int size() const { return m_searchStarts.size() - 1; }
@@ -32,6 +41,7 @@ public:
     void find(const QString &key, QVector<int> &rows) const;
     // Field k of a row: searched fields first, then kept ones.
     QString field(int row, int k) const;
+    qint64 key(int row) const { return m_keys.at(row); }
     qint64 bytes() const;
 
 private:
@@ -39,13 +49,16 @@ private:
     QString m_kept;
     QVector<int> m_searchStarts{0};
     QVector<int> m_keptStarts{0};
+    QVector<qint64> m_keys;
     QVector<int> m_charCounts; // occurrences of each UTF-16 unit in the search buffer
     int m_searchedFields = 0;
 };
 
 // The three libraries the suggestions filter, read once and never changed afterwards: a
-// finished result set refers to them by row. The texts of materials are not searched and not
-// held: a page fetches the ones it shows by key.
+// finished result set refers to them by row. Of the sentences and materials only the searched
+// fields and the rowid are held: a page fetches the keys of the rows it shows, and the texts of
+// materials, from the library files (which the program never writes). User materials are held
+// whole.
 class SmartLibraries
 {
 public:
@@ -72,10 +85,11 @@ public:
     // Sentences by title or text, then materials and user materials by title under their
     // switches, each in database order.
     QVector<quint32> filter(const QString &key, bool includeMaterial, bool includeUserMaterial) const;
-    // The record of a row as the material list shows it, a material's text left empty.
+    // The record of a row as far as memory holds it: a sentence's or material's id and pID and a
+    // material's text left empty.
     void readRecord(quint32 ref, TreeNodeInfo &info) const;
-    // The records of rows, the texts of materials fetched from db by key in one statement. A
-    // failing fetch leaves them empty and goes to the "err" log.
+    // The records of rows, what memory does not hold fetched from db by rowid, one statement per
+    // library. A failing fetch (or a row gone) leaves those fields empty; failures go to "err".
     void readRecords(const QSqlDatabase &db, const quint32 *refs, const QVector<TreeNodeInfo *> &records) const;
 
 private:
