@@ -404,6 +404,23 @@ private slots:
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("自动云同步中，建议暂停写作！"));
         QTest::qWait(20);
         QCOMPARE(order.size(), 4);
+        g_App.guiSnapshot.closing = false;
+
+        // The reminders wait behind an open prompt (their toasts would cover its buttons).
+        int reminded = 0;
+        WorkerController::Hooks hooks;
+        hooks.reminders = [&reminded] { ++reminded; };
+        WorkerController r(&starts, nullptr, window.statusBar(), hooks);
+        r.reminderDelayMs = 0;
+        r.enqueuePrompt([&] {
+            r.commomThreadWorkerSignal("appInitWorker", "appInited", true, QString());
+            QTest::qWait(50);
+            order << QString::number(reminded);
+        });
+        QTRY_COMPARE(reminded, 1);
+        QCOMPARE(order.last(), QStringLiteral("0"));
+        r.commomThreadWorkerSignal("appInitWorker", "appInited", true, QString());
+        QTRY_COMPARE(reminded, 2);
     }
 
     void downloadDialog_data()
