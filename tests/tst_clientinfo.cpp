@@ -426,19 +426,29 @@ private slots:
     void downloadDialog_data()
     {
         QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("cut"); // the service goes away in the middle of the transfer
         QTest::addColumn<QString>("status");
-        QTest::newRow("complete") << "pkg.deb" << "下载完成";
-        QTest::newRow("missing") << "gone.deb" << "下载异常";
+        QTest::newRow("complete") << "pkg.deb" << false << "下载完成";
+        QTest::newRow("missing") << "gone.deb" << false << "下载异常";
+        QTest::newRow("cut off") << "pkg.deb" << true << "下载异常";
     }
     void downloadDialog()
     {
         QFETCH(QString, file);
+        QFETCH(bool, cut);
         QFETCH(QString, status);
         QDir().mkpath(m_service.dataPath() + "/app");
         QFile f(m_service.dataPath() + "/app/pkg.deb");
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(70000, 'p'));
+        f.write(QByteArray(cut ? 4 << 20 : 70000, 'p'));
         f.close();
+        // A slow line: 64 KiB every 50 ms.
+        m_service.setFaults(cut ? "download=delay_ms=50" : "");
+        const auto restart = qScopeGuard([this] {
+            m_service.setFaults(QString());
+            if (!m_service.isRunning())
+                QVERIFY(m_service.start());
+        });
         QTemporaryDir dir;
         MyHttpDownload d(web::appUpdateDir() + file, file, dir.path(), "APP", "<i>news</i>", "4.31", "4.5",
                          "检测到新的版本，建议您马上升级！", 1);
@@ -448,7 +458,17 @@ private slots:
         d.show();
         d.findChild<QPushButton *>("pushButtonStart")->click();
         QCOMPARE(d.status(), QStringLiteral("正在下载"));
+        const auto *speed = d.findChild<QLabel *>("labelSpeed");
+        if (cut) {
+            QTRY_VERIFY(speed->text() != "0 KB/S");
+            m_service.stop();
+        }
         QTRY_COMPARE(d.status(), status);
+        // Once it has ended nothing claims to be moving.
+        if (status == "下载异常") {
+            QCOMPARE(speed->text(), QStringLiteral("0 KB/S"));
+            QCOMPARE(d.findChild<QLabel *>("labelRemainTime")->text(), QStringLiteral("0s"));
+        }
         QCOMPARE(finished.size(), status == "下载完成" ? 1 : 0);
         if (!finished.isEmpty())
             QCOMPARE(finished.first().at(0).toString(), QDir(dir.path()).filePath(file));
