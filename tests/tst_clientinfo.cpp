@@ -189,6 +189,9 @@ private slots:
         ScriptedPrompter prompts;
         NewsViewDialog d({item}, true);
         d.show();
+        // The summary column reaches the right edge of the table.
+        const QHeaderView *header = d.table()->horizontalHeader();
+        QCOMPARE(header->sectionViewportPosition(2) + header->sectionSize(2), d.table()->viewport()->width());
         // Nothing read yet: nothing to ignore.
         QVERIFY(!d.ignoreButton()->isEnabled());
         emit d.table()->cellDoubleClicked(0, 1);

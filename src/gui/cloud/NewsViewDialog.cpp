@@ -24,10 +24,15 @@ NewsViewDialog::NewsViewDialog(const QList<ApiNews> &news, bool signedIn, QWidge
     for (int row = 0; row < news.size(); ++row) {
         const ApiNews &n = news.at(row);
         int column = 0;
-        for (const QString &text : {n.tid, n.post_title, n.post_excerpt})
-            m_table->setItem(row, column++, new QTableWidgetItem(text)); // plain text
+        for (const QString &text : {n.tid, n.post_title, n.post_excerpt}) {
+            auto *item = new QTableWidgetItem(text); // plain text
+            item->setToolTip(text);                  // the whole text where the cell cuts it
+            m_table->setItem(row, column++, item);
+        }
     }
     m_table->resizeColumnsToContents();
+    // The summary takes the width the dialog has to spare.
+    m_table->horizontalHeader()->setStretchLastSection(true);
     connect(m_table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { openRow(row); });
 
     auto *close = new QPushButton(QStringLiteral("关闭"), this);
