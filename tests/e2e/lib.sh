@@ -43,8 +43,11 @@ e2e_data_dir() { echo "$1/.local/share/inkboathq/Inkboat"; }
 # e2e_start HOME: starts the program for that profile in the background; sets E2E_PID.
 e2e_start() {
     local home=$1
+    # A service on the default port (anyone's "make service") would bring its upgrades and news
+    # into the walk: unless E2E_SERVICE_URL names one, the program finds none.
     # shellcheck disable=SC2046
-    env $(e2e_profile_env "$home") LANG=C.UTF-8 QT_QPA_PLATFORM=xcb "$E2E_PROGRAM" >>"$home/program.log" 2>&1 &
+    env $(e2e_profile_env "$home") LANG=C.UTF-8 QT_QPA_PLATFORM=xcb \
+        INKBOAT_SERVICE_URL="${E2E_SERVICE_URL:-http://127.0.0.1:1/}" "$E2E_PROGRAM" >>"$home/program.log" 2>&1 &
     E2E_PID=$!
     E2E_HOME=$home
 }
