@@ -187,11 +187,22 @@ private slots:
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler("http", &catcher, "open");
         ScriptedPrompter prompts;
-        NewsViewDialog d({item}, true);
+        ApiNews wordy;
+        wordy.tid = "8";
+        wordy.post_title = QString(60, QChar(0x957f));
+        wordy.post_excerpt = QString(120, QChar(0x8bf4));
+        NewsViewDialog d({item, wordy}, true);
         d.show();
-        // The summary column reaches the right edge of the table.
+        // The summary column ends at the right edge of the table, also with long texts, and
+        // keeps a good part of the width.
         const QHeaderView *header = d.table()->horizontalHeader();
-        QCOMPARE(header->sectionViewportPosition(2) + header->sectionSize(2), d.table()->viewport()->width());
+        const int width = d.table()->viewport()->width();
+        QCOMPARE(header->sectionViewportPosition(2) + header->sectionSize(2), width);
+        QCOMPARE(header->length(), width);
+        QVERIFY2(header->sectionSize(2) >= width / 3, qPrintable(QString::number(header->sectionSize(2))));
+        // Tips give the whole text, service text escaped.
+        QCOMPARE(d.table()->item(1, 2)->toolTip(), "<p>" + wordy.post_excerpt + "</p>");
+        QCOMPARE(d.table()->item(0, 1)->toolTip(), QStringLiteral("<p>&lt;b&gt;标题&lt;/b&gt;</p>"));
         // Nothing read yet: nothing to ignore.
         QVERIFY(!d.ignoreButton()->isEnabled());
         emit d.table()->cellDoubleClicked(0, 1);
