@@ -21,8 +21,9 @@ usage: php server/admin.php COMMAND [ARGS]
   shop-url URL                                target of the shop redirect page
   users                                       list accounts
   reset-password USER NEW_PASSWORD
-  publish-app FILE VERSION NEWS [FORCE_VERSION]
-        copy FILE into app/ and write app/updateV<major of VERSION>.txt
+  publish-app FILE VERSION NEWS [FORCE_VERSION] [APP_MAJOR]
+        copy FILE into app/ and write app/updateV<APP_MAJOR, default the major of VERSION>.txt
+        (the clients of major N read updateVN.txt: a new major for them needs APP_MAJOR N)
   publish-material FILE VERSION NEWS [FORCE_VERSION] [APP_MAJOR]
         copy a material archive into app/ and write app/updateMV<APP_MAJOR, default 4>.txt
 
@@ -149,7 +150,10 @@ function main(array $argv): int
             if ($force !== '' && !preg_match('/^\d+(\.\d+)*$/', $force)) {
                 fail("force version '$force' is not a decimal number");
             }
-            $major = $material ? ($args[4] ?? '4') : explode('.', $version)[0];
+            $major = $args[4] ?? ($material ? '4' : explode('.', $version)[0]);
+            if (!preg_match('/^\d{1,3}$/', $major)) {
+                fail("app major '$major' is not a number");
+            }
             try {
                 $info = UpdateInfo::publish($file, $material, $major,
                     ['version' => $version, 'news' => utf8($news, 'news'), 'forceVersion' => $force]);

@@ -1,17 +1,22 @@
 // Client information, the machine id, news, and the window's side of the workers: reactions,
 // prompts in line, the news dialog and the download dialog (offscreen).
+#include "BookRows.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 #include "TestService.h"
 
 #include "app/App.h"
+#include "book/BookStore.h"
 #include "cloud/ClientInfo.h"
 #include "cloud/CloudLocks.h"
+#include "cloud/CloudSync.h"
+#include "cloud/CommonThreadWorker.h"
 #include "cloud/MyHttpDownload.h"
 #include "cloud/NewsViewDialog.h"
 #include "cloud/WorkerController.h"
 #include "cloud/WebClient.h"
 #include "params/SysParams.h"
+#include "storage/Backup.h"
 #include "storage/DataAccess.h"
 
 #include <QJsonDocument>
@@ -21,6 +26,9 @@
 #include <QtConcurrent>
 #include <QtTest>
 #include <QtWidgets>
+
+#include <atomic>
+#include <memory>
 
 class UrlCatcher : public QObject
 {
@@ -151,8 +159,15 @@ private slots:
         QCOMPARE(sent, name);
     }
 
+    void newsDialog_data()
+    {
+        QTest::addColumn<bool>("atService"); // signed in at the service, not only in the window
+        QTest::newRow("ignore refused: error shown, dialog stays") << false;
+        QTest::newRow("ignore accepted: dialog closes") << true;
+    }
     void newsDialog()
     {
+        QFETCH(bool, atService);
         ApiNews item;
         item.tid = "7&x";
         item.post_title = "<b>标题</b>";
@@ -164,22 +179,188 @@ private slots:
             QCOMPARE(signedOut.size(), QSize(627, 344));
             QCOMPARE(signedOut.table()->item(0, 1)->text(), item.post_title);
         }
+        if (atService) {
+            const QString name = QStringLiteral("news%1").arg(QDateTime::currentMSecsSinceEpoch());
+            QVERIFY(g_App.registerUser(name, "secret1", name + "@example.com", true));
+            QVERIFY(g_App.login(name, "secret1", true));
+        }
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler("http", &catcher, "open");
         ScriptedPrompter prompts;
-        NewsViewDialog d({item}, true);
+        ApiNews wordy;
+        wordy.tid = "8";
+        wordy.post_title = QString(60, QChar(0x957f));
+        wordy.post_excerpt = QString(120, QChar(0x8bf4));
+        NewsViewDialog d({item, wordy}, true);
+        d.show();
+        // The summary column ends at the right edge of the table, also with long texts, and
+        // keeps a good part of the width.
+        const QHeaderView *header = d.table()->horizontalHeader();
+        const int width = d.table()->viewport()->width();
+        QCOMPARE(header->sectionViewportPosition(2) + header->sectionSize(2), width);
+        QCOMPARE(header->length(), width);
+        QVERIFY2(header->sectionSize(2) >= width / 3, qPrintable(QString::number(header->sectionSize(2))));
+        // Tips give the whole text, service text escaped.
+        QCOMPARE(d.table()->item(1, 2)->toolTip(), "<p>" + wordy.post_excerpt + "</p>");
+        QCOMPARE(d.table()->item(0, 1)->toolTip(), QStringLiteral("<p>&lt;b&gt;标题&lt;/b&gt;</p>"));
+        // Nothing read yet: nothing to ignore.
         QVERIFY(!d.ignoreButton()->isEnabled());
         emit d.table()->cellDoubleClicked(0, 1);
         QDesktopServices::unsetUrlHandler("http");
         QCOMPARE(catcher.urls.size(), 1);
         QCOMPARE(QUrlQuery(catcher.urls.first()).queryItemValue("id", QUrl::FullyDecoded), item.tid);
         QVERIFY(d.ignoreButton()->isEnabled());
-        // Not signed in at the service: the error is shown and the dialog stays.
-        d.show();
         d.ignoreButton()->click();
-        QCOMPARE(prompts.errors().size(), 1);
-        QVERIFY(prompts.errors().first().startsWith("忽略失败，错误信息：\n"));
-        QVERIFY(d.isVisible());
+        QCOMPARE(prompts.errors().size(), atService ? 0 : 1);
+        if (!atService)
+            QVERIFY(prompts.errors().first().startsWith("忽略失败，错误信息：\n"));
+        QCOMPARE(d.isVisible(), !atService);
+        QCOMPARE(d.result(), atService ? int(QDialog::Accepted) : int(QDialog::Rejected));
+    }
+
+    // The GUI thread keeps saving and querying, also from inside a modal dialog, while a worker
+    // backs the file up or uploads: the worker is held at a point inside its work until the GUI
+    // thread has written, so a lock held across the whole job shows as a write that never lands.
+    void guiThreadBesideAWorker_data()
+    {
+        QTest::addColumn<QString>("job");
+        QTest::addColumn<bool>("modal");
+        QTest::newRow("autosave during a slowed backup") << "backup" << false;
+        QTest::newRow("autosave in a modal dialog during a slowed backup") << "backup" << true;
+        QTest::newRow("statements during an upload") << "upload" << false;
+        QTest::newRow("statements in a modal dialog during an upload") << "upload" << true;
+    }
+    void guiThreadBesideAWorker()
+    {
+        QFETCH(QString, job);
+        QFETCH(bool, modal);
+        CommonThreadWorker worker;
+        QStringList reports;
+        connect(&worker, &CommonThreadWorker::threadWorkerSignal, this,
+                [&reports](const QString &, const QString &value, bool ok, const QString &) {
+                    reports << value + (ok ? QString() : QStringLiteral("!"));
+                    return true;
+                }, Qt::QueuedConnection);
+        // The worker waits here until the GUI thread has written (or 10 s, the sign of a lock
+        // that keeps the GUI thread out).
+        QSemaphore written;
+        std::atomic<bool> held{false}, writtenInTime{false};
+        const auto hold = [&] {
+            if (held.exchange(true))
+                return;
+            writtenInTime = written.tryAcquire(1, 10000);
+        };
+        const QString backups = QDir(m_profile.root()).filePath("backups");
+        if (job == "backup") {
+            g_SysParams.autoBackupDb = true;
+            g_SysParams.autoBackupDbPath = backups;
+            publishSysParams();
+            setBackupStepHook([&] {
+                hold();
+                QThread::msleep(20);
+            });
+            clearBookTables();
+            smallLibrary();
+            worker.timing.backupIntervalMs = 0;
+            worker.lastBackupTime = worker.now() - 10;
+        } else {
+            clearBookTables();
+            const QString name = QStringLiteral("up%1%2").arg(modal).arg(QDateTime::currentMSecsSinceEpoch());
+            QVERIFY(g_App.registerUser(name, "secret1", name + "@example.com", true));
+            // A new user: the sign-in clears the earlier user's rows (and refuses while any wait),
+            // so the book comes after it.
+            QVERIFY(g_App.login(name, "secret1", true));
+            g_SysParams.cloudSyncParams.active = true;
+            g_SysParams.cloudSyncParams.syncAtThread = true;
+            publishSysParams();
+            GuiSnapshot &snap = g_App.guiSnapshot;
+            snap.cloudSyncOn = true;
+            snap.signedIn = true;
+            snap.documentModified = false;
+            snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch() - 60000;
+            smallLibrary();
+            execSql("UPDATE BookTree SET Synced=0");
+            // Between the service's commit and the local one: the chapter written then must
+            // stay waiting for the next upload.
+            CloudSync::setTestHook([&](const char *point) {
+                if (qstrcmp(point, "afterCommitPush") == 0)
+                    hold();
+            });
+            worker.timing.syncIntervalMs = 0;
+            worker.lastSyncTime = worker.now() - 10;
+        }
+        const auto restore = qScopeGuard([] {
+            setBackupStepHook(nullptr);
+            CloudSync::setTestHook(nullptr);
+            g_SysParams.autoBackupDb = false;
+            g_SysParams.cloudSyncParams.active = false;
+            publishSysParams();
+            g_App.guiSnapshot.cloudSyncOn = false;
+            g_App.guiSnapshot.signedIn = false;
+        });
+        std::unique_ptr<QThread> thread(QThread::create([&worker, job] {
+            if (job == "backup")
+                worker.backupCheck();
+            else
+                worker.syncCheck();
+        }));
+
+        int saves = 0;
+        QString savedMidJob;
+        QEventLoop loop;
+        QDialog dialog;
+        const auto done = [&] { modal ? dialog.accept() : loop.quit(); };
+        QTimer tick;
+        tick.setInterval(5);
+        connect(&tick, &QTimer::timeout, this, [&] {
+            if (thread->isFinished())
+                return done();
+            // Saves until one has landed while the worker was held; queries only after that, so
+            // that the last save is the one made in the middle of the job.
+            if (savedMidJob.isEmpty()) {
+                const QString text = QStringLiteral("第%1稿").arg(++saves);
+                BookStore::saveChapter("C2", "<p>" + text + "</p>", text);
+                if (held) {
+                    savedMidJob = text;
+                    written.release();
+                }
+            }
+            QCOMPARE(execQuery("SELECT PlainText FROM BookTree WHERE ID='C2'").first().value(0).toString(),
+                     QStringLiteral("第%1稿").arg(saves));
+        });
+        QTimer guard; // a hang ends here and fails below
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, this, done);
+        tick.start();
+        guard.start(60000);
+        thread->start();
+        if (modal) {
+            // Sits in the dialog's own loop, the way a message box during a save would.
+            dialog.exec();
+        } else {
+            loop.exec();
+        }
+        tick.stop();
+        QVERIFY2(thread->wait(30000), "the worker did not end");
+        QVERIFY(guard.isActive());
+        QCoreApplication::sendPostedEvents();
+        QVERIFY2(held.load(), qPrintable(reports.join(" | ")));
+        QVERIFY2(writtenInTime.load(), "the GUI thread could not write while the worker was at work");
+        // The save made in the middle of the job is what the chapter holds.
+        QCOMPARE(BookStore::readChapter("C2").plainText, savedMidJob);
+        if (job == "backup") {
+            QCOMPARE(reports, QStringList{"backupDatabase"});
+            const QStringList copies = existingBackups();
+            QVERIFY(!copies.isEmpty());
+            QString why;
+            QVERIFY2(isUsableBackup(copies.first(), &why), qPrintable(why));
+        } else {
+            QCOMPARE(reports, (QStringList{"syncStart", "sync"}));
+            // Uploaded rows are marked; the chapter written after the service's commit waits.
+            QCOMPARE(execQuery("SELECT COUNT(*) FROM BookTree WHERE Synced=0 AND ID<>'C2'").first().value(0).toInt(), 0);
+            QCOMPARE(execQuery("SELECT Synced FROM BookTree WHERE ID='C2'").first().value(0).toInt(), 0);
+            g_App.clearSession();
+        }
     }
 
     void reactions()
@@ -237,24 +418,51 @@ private slots:
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("自动云同步中，建议暂停写作！"));
         QTest::qWait(20);
         QCOMPARE(order.size(), 4);
+        g_App.guiSnapshot.closing = false;
+
+        // The reminders wait behind an open prompt (their toasts would cover its buttons).
+        int reminded = 0;
+        WorkerController::Hooks hooks;
+        hooks.reminders = [&reminded] { ++reminded; };
+        WorkerController r(&starts, nullptr, window.statusBar(), hooks);
+        r.reminderDelayMs = 0;
+        r.enqueuePrompt([&] {
+            r.commomThreadWorkerSignal("appInitWorker", "appInited", true, QString());
+            QTest::qWait(50);
+            order << QString::number(reminded);
+        });
+        QTRY_COMPARE(reminded, 1);
+        QCOMPARE(order.last(), QStringLiteral("0"));
+        r.commomThreadWorkerSignal("appInitWorker", "appInited", true, QString());
+        QTRY_COMPARE(reminded, 2);
     }
 
     void downloadDialog_data()
     {
         QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("cut"); // the service goes away in the middle of the transfer
         QTest::addColumn<QString>("status");
-        QTest::newRow("complete") << "pkg.deb" << "下载完成";
-        QTest::newRow("missing") << "gone.deb" << "下载异常";
+        QTest::newRow("complete") << "pkg.deb" << false << "下载完成";
+        QTest::newRow("missing") << "gone.deb" << false << "下载异常";
+        QTest::newRow("cut off") << "pkg.deb" << true << "下载异常";
     }
     void downloadDialog()
     {
         QFETCH(QString, file);
+        QFETCH(bool, cut);
         QFETCH(QString, status);
         QDir().mkpath(m_service.dataPath() + "/app");
         QFile f(m_service.dataPath() + "/app/pkg.deb");
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(70000, 'p'));
+        f.write(QByteArray(cut ? 4 << 20 : 70000, 'p'));
         f.close();
+        // A slow line: 64 KiB every 50 ms.
+        m_service.setFaults(cut ? "download=delay_ms=50" : "");
+        const auto restart = qScopeGuard([this] {
+            m_service.setFaults(QString());
+            if (!m_service.isRunning())
+                QVERIFY(m_service.start());
+        });
         QTemporaryDir dir;
         MyHttpDownload d(web::appUpdateDir() + file, file, dir.path(), "APP", "<i>news</i>", "4.31", "4.5",
                          "检测到新的版本，建议您马上升级！", 1);
@@ -264,7 +472,17 @@ private slots:
         d.show();
         d.findChild<QPushButton *>("pushButtonStart")->click();
         QCOMPARE(d.status(), QStringLiteral("正在下载"));
+        const auto *speed = d.findChild<QLabel *>("labelSpeed");
+        if (cut) {
+            QTRY_VERIFY(speed->text() != "0 KB/S");
+            m_service.stop();
+        }
         QTRY_COMPARE(d.status(), status);
+        // Once it has ended nothing claims to be moving.
+        if (status == "下载异常") {
+            QCOMPARE(speed->text(), QStringLiteral("0 KB/S"));
+            QCOMPARE(d.findChild<QLabel *>("labelRemainTime")->text(), QStringLiteral("0s"));
+        }
         QCOMPARE(finished.size(), status == "下载完成" ? 1 : 0);
         if (!finished.isEmpty())
             QCOMPARE(finished.first().at(0).toString(), QDir(dir.path()).filePath(file));

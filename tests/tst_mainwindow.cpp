@@ -3,14 +3,17 @@
 #include "BookRows.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
+#include "TestService.h"
 
 #include "app/App.h"
 #include "app/Constants.h"
+#include "app/WorkerHost.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
 #include "frame/Toast.h"
 #include "mainwindow/MainWindow.h"
 
+#include <QTcpServer>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -386,6 +389,49 @@ private slots:
         win.prompts.answers = {Ink::maYes, Ink::maYes};
         QVERIFY(win.w->close());
         QCOMPARE(plain("C1"), QString("章一改"));
+    }
+
+    // A confirmed close while the service never answers (or refuses): the start-up job waits
+    // in its call, and still every worker thread has ended when the window has closed.
+    void closeWithServiceAway_data()
+    {
+        QTest::addColumn<bool>("blackHole");
+        QTest::addColumn<bool>("edited");
+        QTest::newRow("black hole") << true << false;
+        QTest::newRow("black hole, chapter saved on the way out") << true << true;
+        QTest::newRow("refused") << false << false;
+    }
+    void closeWithServiceAway()
+    {
+        QFETCH(bool, blackHole);
+        QFETCH(bool, edited);
+        QTcpServer hole;
+        QVERIFY(hole.listen(QHostAddress::LocalHost));
+        const quint16 port = blackHole ? hole.serverPort() : freeLoopbackPort();
+        if (!blackHole)
+            hole.close();
+        const QByteArray oldUrl = qgetenv("INKBOAT_SERVICE_URL");
+        qputenv("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/").arg(port).toUtf8());
+        const auto restore = qScopeGuard([&oldUrl] { qputenv("INKBOAT_SERVICE_URL", oldUrl); });
+        Window win;
+        win.w->show();
+        win.firstShow();
+        QVERIFY(win.w->workers()->threads().size() >= 3);
+        if (blackHole)
+            QTRY_VERIFY_WITH_TIMEOUT(hole.hasPendingConnections(), 20000);
+        if (edited) {
+            win.w->book()->selectNode("C1");
+            win.get<MyTextEdit>("textEditor")->moveCursor(QTextCursor::End);
+            win.get<MyTextEdit>("textEditor")->insertPlainText("改");
+        }
+        win.prompts.answers = {Ink::maYes, Ink::maYes};
+        QVERIFY(win.w->close());
+        QCOMPARE(win.prompts.questions(), QStringList({"确定退出吗？", "文章已修改，保存吗？"}).mid(0, edited ? 2 : 1));
+        QVERIFY(win.w->workers()->isStopped());
+        for (QThread *thread : win.w->workers()->threads())
+            QVERIFY2(thread->isFinished(), qPrintable(thread->objectName()));
+        QCOMPARE(plain("C1"), edited ? QString("章一改") : QString("章一"));
+        QVERIFY(win.prompts.errors().isEmpty());
     }
 
     void overLengthShownInStatusBar()

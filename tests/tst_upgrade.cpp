@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpServer>
@@ -85,6 +87,24 @@ QByteArray libraryBytes(const QString &folder, const QString &version)
     f.open(QIODevice::ReadOnly);
     return f.readAll();
 }
+
+// A tmpfs of a few MiB mounted for one test row (needs root; mount() is false elsewhere).
+struct SmallDisk {
+    QString path;
+    bool mounted = false;
+    explicit SmallDisk(QString where) : path(std::move(where)) {}
+    bool mount(int mib)
+    {
+        QDir().mkpath(path);
+        mounted = QProcess::execute("mount", {"-t", "tmpfs", "-o", QString("size=%1m").arg(mib), "tmpfs", path}) == 0;
+        return mounted;
+    }
+    ~SmallDisk()
+    {
+        if (mounted)
+            QProcess::execute("umount", {path});
+    }
+};
 
 } // namespace
 
@@ -205,28 +225,37 @@ private slots:
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("place"); // "" the live data folder, or how the folder is made hard
+        QTest::addColumn<QString>("said");  // a part of the refusal ("" the entry's name)
         const QByteArray text("x");
-        QTest::newRow("parent") << "../evil.txt" << text << false;
-        QTest::newRow("inner parent") << "a/../../evil.txt" << text << false;
-        QTest::newRow("backslash parent") << "..\\evil.txt" << text << false;
-        QTest::newRow("absolute") << "/tmp/evil.txt" << text << false;
-        QTest::newRow("drive") << "C:/evil.txt" << text << false;
-        QTest::newRow("long name") << QString(300, 'a') << text << false;
-        QTest::newRow("main file") << "Inkboat.sdb" << text << false;
-        QTest::newRow("main journal") << "Inkboat.sdb-journal" << text << false;
-        QTest::newRow("log database") << "Inkboat_Log.sdb" << text << false;
-        QTest::newRow("log folder") << "log/x.txt" << text << false;
-        QTest::newRow("backup folder") << "backup/x.sdb.bak" << text << false;
-        QTest::newRow("temp folder") << "temp/x" << text << false;
-        QTest::newRow("not a library") << "Inkboat_Material.sdb" << QByteArray("plain text") << false;
-        QTest::newRow("old library") << "Inkboat_Material.sdb" << QByteArray("old") << false;
-        QTest::newRow("valid") << "Inkboat_Material.sdb" << QByteArray("new") << true;
+        QTest::newRow("parent") << "../evil.txt" << text << false << "" << "";
+        QTest::newRow("inner parent") << "a/../../evil.txt" << text << false << "" << "";
+        QTest::newRow("backslash parent") << "..\\evil.txt" << text << false << "" << "";
+        QTest::newRow("absolute") << "/tmp/evil.txt" << text << false << "" << "";
+        QTest::newRow("drive") << "C:/evil.txt" << text << false << "" << "";
+        QTest::newRow("long name") << QString(300, 'a') << text << false << "" << "";
+        QTest::newRow("main file") << "Inkboat.sdb" << text << false << "" << "";
+        QTest::newRow("main journal") << "Inkboat.sdb-journal" << text << false << "" << "";
+        QTest::newRow("log database") << "Inkboat_Log.sdb" << text << false << "" << "";
+        QTest::newRow("log folder") << "log/x.txt" << text << false << "" << "";
+        QTest::newRow("backup folder") << "backup/x.sdb.bak" << text << false << "" << "";
+        QTest::newRow("temp folder") << "temp/x" << text << false << "" << "";
+        QTest::newRow("not a library") << "Inkboat_Material.sdb" << QByteArray("plain text") << false << "" << "素材库";
+        QTest::newRow("old library") << "Inkboat_Material.sdb" << QByteArray("old") << false << "" << "素材库";
+        // The second file cannot take the place of a folder: the first one, already renamed, goes back.
+        QTest::newRow("rename fails half-way") << "extra/notes.txt" << text << false << "occupied" << "extra/notes.txt";
+        // Unpacked it would fit, but not with the reserve the program keeps for itself.
+        QTest::newRow("no space") << "big.dat" << QByteArray(32 << 20, '\0') << false << "small disk" << "磁盘空间不足";
+        QTest::newRow("valid") << "Inkboat_Material.sdb" << QByteArray("new") << true << "" << "";
+        QTest::newRow("valid, new folder") << "extra/more/notes.txt" << text << true << "" << "";
     }
     void archives()
     {
         QFETCH(QString, entry);
         QFETCH(QByteArray, content);
         QFETCH(bool, valid);
+        QFETCH(QString, place);
+        QFETCH(QString, said);
         QTemporaryDir work;
         if (content == "old" || content == "new")
             content = libraryBytes(work.path(), content == "old" ? "2.5" : "9.0");
@@ -234,22 +263,36 @@ private slots:
         // A good entry first: one bad entry refuses the whole archive.
         QCOMPARE(makeZip(zipPath, {{"Inkboat_Sentence.sdb", libraryBytes(work.path(), "9.0")}, {entry, content}}),
                  QString());
-        const QString data = g_App.appDataPath();
+        QString data = g_App.appDataPath();
+        SmallDisk disk(work.filePath("disk"));
+        if (place == "small disk") {
+            if (!disk.mount(80))
+                QSKIP("no tmpfs can be mounted here");
+            data = disk.path + "/";
+            QVERIFY(QFile::copy(g_App.appDataPath() + "Inkboat_Sentence.sdb", data + "Inkboat_Sentence.sdb"));
+        }
+        const QString blocker = data + entry;
+        if (place == "occupied")
+            writeFile(blocker + "/keep", "kept");
+        const auto cleanUp = qScopeGuard([&] {
+            QDir(data + "extra").removeRecursively();
+        });
         const auto before = snapshot(data);
         try {
             installMaterialUpgrade(zipPath, data);
             QVERIFY2(valid, "refused archive installed");
         } catch (const Exception &e) {
             QVERIFY2(!valid, qPrintable(e.message()));
-            if (!entry.endsWith(".sdb") || entry.startsWith("Inkboat"))
-                QVERIFY2(e.message().contains(entry.left(20)) || e.message().contains("素材库"), qPrintable(e.message()));
+            QVERIFY2(e.message().contains(said.isEmpty() ? entry.left(20) : said), qPrintable(e.message()));
         }
         QVERIFY(!QFileInfo::exists(data + "temp/materialUpgrade"));
+        QVERIFY(!QFileInfo::exists(data + "temp/materialUpgrade.previous"));
         const auto after = snapshot(data);
         if (!valid) {
             QCOMPARE(after, before);
+            QCOMPARE(QFileInfo::exists(data + "extra"), place == "occupied");
         } else {
-            QCOMPARE(after.value("Inkboat_Material.sdb"), QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+            QCOMPARE(after.value(entry), QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
             QVERIFY(after.value("Inkboat_Sentence.sdb") != before.value("Inkboat_Sentence.sdb"));
         }
         QVERIFY(!QFileInfo::exists("/tmp/evil.txt") && !QFileInfo::exists(data + "../evil.txt"));

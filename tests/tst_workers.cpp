@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QLockFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QSignalSpy>
@@ -225,28 +226,74 @@ private slots:
         execSql("DELETE FROM BookTree WHERE ID='W1'");
     }
 
-    // A failed heartbeat signs in again at once; a session taken over elsewhere ("-3") ends
-    // the attempts.
+    // A failed heartbeat signs in again at once; while the service is away the attempts come in
+    // the short interval until it is back; a session taken over elsewhere ("-3") ends them.
+    void heartbeatRounds_data()
+    {
+        QTest::addColumn<QString>("faults");
+        QTest::addColumn<bool>("serviceDown");
+        QTest::addColumn<QString>("message"); // the notice after the first failed round
+        QTest::addColumn<bool>("retrying");   // the worker goes on in the short interval
+        QTest::newRow("answers: nothing to report") << "" << false << "" << false;
+        QTest::newRow("one failure: signed in again at once") << "heartbeat:1=fail" << false
+                                                              << "注意：检测到登录断开过，已重新登录成功！" << false;
+        QTest::newRow("taken over elsewhere: attempts end") << "heartbeat:1=kick" << false
+                                                            << "注意：检测到帐号多地登录，如非本人登录，为了安全起见，建议到官网修改密码！"
+                                                            << false;
+        QTest::newRow("service away: retried until it is back") << "" << true
+                                                                 << "注意：检测登录已断开，请手工重新登录或15秒自动重连！" << true;
+    }
     void heartbeatRounds()
     {
+        QFETCH(QString, faults);
+        QFETCH(bool, serviceDown);
+        QFETCH(QString, message);
+        QFETCH(bool, retrying);
         TestService service;
         QVERIFY(service.start());
         g_SysParams.cloudSyncParams.active = false;
         publishSysParams();
         QVERIFY(g_App.registerUser("hb1", "secret1", "hb1@example.com", true));
         QVERIFY(g_App.login("hb1", "secret1", true));
+        const auto signOut = qScopeGuard([] { g_App.clearSession(); });
         CommonThreadWorker worker;
-        QSignalSpy spy(&worker, &CommonThreadWorker::threadWorkerSignal);
+        QStringList reports;
+        // Queued: the worker below runs on a thread of its own.
+        connect(&worker, &CommonThreadWorker::threadWorkerSignal, this,
+                [&reports](const QString &, const QString &value, bool, const QString &) {
+                    reports << value + (value == "message" ? "=" + g_App.heartbeatMessage() : QString());
+                    return true;
+                }, Qt::QueuedConnection);
+        service.setFaults(faults);
+        if (serviceDown)
+            service.stop();
         worker.heartbeatRound();
-        QCOMPARE(reportsOf(spy), QStringList());
-        service.setFaults("heartbeat=kick");
-        worker.heartbeatRound();
-        QCOMPARE(reportsOf(spy), (QStringList{"logout", "message"}));
-        QVERIFY(!g_App.session().sessionActive);
-        worker.heartbeatRound();
-        QCOMPARE(spy.size(), 2);
+        QCoreApplication::sendPostedEvents(this);
+        QCOMPARE(reports, message.isEmpty() ? QStringList() : (QStringList{"logout", "message=" + message}));
+
+        // The job itself, with the long wait far beyond this test and the short one a few ms.
+        worker.timing.sliceMs = 1;
+        worker.timing.heartbeatOkSlices = 1000000;
+        worker.timing.heartbeatRetrySlices = 20;
+        std::unique_ptr<QThread> thread(QThread::create([&worker] { worker.heartbeatWorker(); }));
+        const auto stop = qScopeGuard([&thread] {
+            thread->requestInterruption();
+            thread->wait();
+        });
+        thread->start();
+        if (retrying) {
+            QTRY_VERIFY_WITH_TIMEOUT(reports.size() >= 6, 20000); // two more rounds
+            QVERIFY(g_App.session().sessionActive);
+            QVERIFY(service.start());
+            QTRY_COMPARE_WITH_TIMEOUT(reports.last(), QStringLiteral("message=注意：检测到登录断开过，已重新登录成功！"), 20000);
+            QVERIFY(g_App.session().heartbeatOk);
+        }
+        // Settled: signed in with the long wait ahead, or given up.
+        const int settled = reports.size();
+        QTest::qWait(200);
+        QCOMPARE(reports.size(), settled);
+        QCOMPARE(g_App.session().sessionActive, !faults.contains("kick"));
         service.setFaults(QString());
-        g_App.clearSession();
     }
 
     void jobsEndWhenAsked()

@@ -52,7 +52,8 @@ final class Files
         return $end < $start ? null : [$start, $end];
     }
 
-    public static function serve(string $rel, string $method, array $server): void
+    /** $chunkDelayMs: a pause after each 64 KiB (the fault hook's slow line for loopback tests). */
+    public static function serve(string $rel, string $method, array $server, int $chunkDelayMs = 0): void
     {
         if ($method !== 'GET' && $method !== 'HEAD') {
             http_response_code(405);
@@ -111,6 +112,9 @@ final class Files
             echo $chunk;
             $length -= strlen($chunk);
             flush();
+            if ($chunkDelayMs > 0 && $length > 0) {
+                usleep($chunkDelayMs * 1000);
+            }
         }
         fclose($fp);
     }

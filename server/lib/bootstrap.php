@@ -34,7 +34,9 @@ function handleRequest(): void
         // Paths are matched at their end so the service also works below a prefix (/inkboat/index.php).
         $appAt = strpos($req->path, '/app/');
         if ($appAt !== false) {
-            Files::serve(substr($req->path, $appAt + 5), $req->method, $_SERVER);
+            // Rule "download=delay_ms=N": a slow line for the downloads of the client's tests.
+            $effects = array_column(Faults::forCall($req, 'download'), 'arg', 'effect');
+            Files::serve(substr($req->path, $appAt + 5), $req->method, $_SERVER, (int)($effects['delay_ms'] ?? 0));
             return;
         }
         if (!preg_match('#/(index\.php|router\.php)?$#', $req->path)) {

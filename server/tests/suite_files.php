@@ -13,6 +13,13 @@ runTests([
             . "news=\"\\x65b0\\x7248\\x34.4, \\x4fee\\x590d\\\"\\x5bfc\\x51fa\\\"\\n\\x7b2c\\x32\\x884c\"\nforceVersion=\"4.35\"\n",
             @file_get_contents($svc->dataDir . '/app/updateV4.txt'), 'updateV4.txt');
         same(file_get_contents("$work/Inkboat-4.40.zip"), @file_get_contents($svc->dataDir . '/app/Inkboat-4.40.zip'), 'file copied');
+        // A new major reaches the clients of the old one only through their file.
+        file_put_contents("$work/Inkboat-5.0.zip", 'PK');
+        check(admin('publish-app', "$work/Inkboat-5.0.zip", '5.0', 'n'), 'publish-app 5.0');
+        check(str_contains((string)@file_get_contents($svc->dataDir . '/app/updateV5.txt'), 'version="5.0"'), 'updateV5.txt');
+        check(admin('publish-app', "$work/Inkboat-5.0.zip", '5.0', 'n', '', '4'), 'publish-app 5.0 for 4');
+        check(str_contains((string)@file_get_contents($svc->dataDir . '/app/updateV4.txt'), 'version="5.0"'), 'updateV4.txt of 5.0');
+        check(!admin('publish-app', "$work/Inkboat-5.0.zip", '5.0', 'n', '', '../4'), 'refused major');
         file_put_contents("$work/material-2.1.zip", 'PK');
         check(admin('publish-material', "$work/material-2.1.zip", '2.1', 'Materials'), 'publish-material');
         $info = "version=\"2.1\"\nsetupfile=\"material-2.1.zip\"\nnews=\"Materials\"\nforceVersion=\"\"\n";

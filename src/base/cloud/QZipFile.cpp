@@ -18,6 +18,7 @@
 
 #include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace qompress {
 
@@ -258,6 +259,73 @@ bool usableLibrary(const QString &path)
     return version >= 3.0;
 }
 
+// Directories below root that have to be made for path, outermost first.
+QStringList missingDirectories(const QString &root, const QString &path)
+{
+    QStringList missing;
+    for (QString dir = path; dir.size() > root.size() && !QFileInfo::exists(dir);
+         dir = QFileInfo(dir).absolutePath())
+        missing.prepend(dir);
+    return missing;
+}
+
+// Moves the staged files into place with rename(), which replaces each file at once: the open
+// connection keeps reading the old one until the restart. A failure part-way puts every file
+// back as it was (the replaced ones are kept as hard links beside the staging) and removes the
+// folders made for the new ones, then throws.
+void placeStaged(const QList<Entry> &entries, const QString &staging, const QString &root)
+{
+    const QString previous = staging + QStringLiteral(".previous");
+    QDir(previous).removeRecursively();
+    struct Placed {
+        QString target;
+        QString saved; // empty when the file is new
+    };
+    QList<Placed> placed;
+    QStringList madeDirs;
+    const auto undo = [&] {
+        for (int i = placed.size() - 1; i >= 0; --i) {
+            const QByteArray target = QFile::encodeName(placed.at(i).target);
+            if (placed.at(i).saved.isEmpty())
+                ::unlink(target.constData());
+            else
+                ::rename(QFile::encodeName(placed.at(i).saved).constData(), target.constData());
+        }
+        for (int i = madeDirs.size() - 1; i >= 0; --i)
+            QDir().rmdir(madeDirs.at(i));
+        QDir(previous).removeRecursively();
+    };
+    try {
+        if (!QDir().mkpath(previous))
+            throw Exception(QStringLiteral("无法建立文件夹%1").arg(QDir::toNativeSeparators(previous)));
+        for (const Entry &e : entries) {
+            const QString target = root + QLatin1Char('/') + e.name;
+            for (const QString &dir : missingDirectories(root, e.directory ? target : QFileInfo(target).absolutePath())) {
+                if (!QDir().mkdir(dir))
+                    throw Exception(QStringLiteral("无法建立文件夹%1").arg(QDir::toNativeSeparators(dir)));
+                madeDirs.append(dir);
+            }
+            if (e.directory)
+                continue;
+            const QByteArray to = QFile::encodeName(target);
+            Placed step{target, QString()};
+            struct stat existing;
+            if (::lstat(to.constData(), &existing) == 0) {
+                step.saved = previous + QLatin1Char('/') + QString::number(placed.size());
+                if (::link(to.constData(), QFile::encodeName(step.saved).constData()) != 0)
+                    throw Exception(QStringLiteral("无法替换文件%1").arg(QDir::toNativeSeparators(target)));
+            }
+            if (::rename(QFile::encodeName(staging + QLatin1Char('/') + e.name).constData(), to.constData()) != 0)
+                throw Exception(QStringLiteral("无法替换文件%1").arg(QDir::toNativeSeparators(target)));
+            placed.append(step);
+        }
+    } catch (...) {
+        undo();
+        throw;
+    }
+    QDir(previous).removeRecursively();
+}
+
 } // namespace
 
 void extractZip(const QString &zipPath, const QString &destination)
@@ -292,19 +360,7 @@ void installMaterialUpgrade(const QString &zipPath, const QString &dataFolder)
             if (!e.directory && e.name.endsWith(QLatin1String(".sdb"), Qt::CaseInsensitive) &&
                 !usableLibrary(staging + QLatin1Char('/') + e.name))
                 throw Exception(QStringLiteral("升级包中的素材库“%1”无法打开或版本过低").arg(e.name));
-        // rename() replaces each file at once; the open connection keeps reading the old one
-        // until the restart.
-        for (const Entry &e : entries) {
-            const QString target = root + QLatin1Char('/') + e.name;
-            if (e.directory) {
-                QDir().mkpath(target);
-                continue;
-            }
-            QDir().mkpath(QFileInfo(target).absolutePath());
-            if (::rename(QFile::encodeName(staging + QLatin1Char('/') + e.name).constData(),
-                         QFile::encodeName(target).constData()) != 0)
-                throw Exception(QStringLiteral("无法替换文件%1").arg(QDir::toNativeSeparators(target)));
-        }
+        placeStaged(entries, staging, root);
     } catch (...) {
         QDir(staging).removeRecursively();
         throw;

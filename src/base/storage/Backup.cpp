@@ -52,6 +52,12 @@ void logBackupFailure(const QString &why) { writeLog(QStringLiteral("err"), QStr
 // Set while a close stops the backups; a copy under way ends after its current step.
 std::atomic<bool> s_stopRequested{false};
 
+std::function<void()> &stepHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
 // Pages per step of the online copy: a few milliseconds of work, which is all a statement of
 // another thread waits for the connection lock.
 constexpr int kPagesPerStep = 128;
@@ -112,6 +118,8 @@ bool steppedCopy(const QString &partial)
     int rc = SQLITE_OK;
     bool stopped = false; // by the close of the program: not a failure
     while (backup && failure.isEmpty()) {
+        if (stepHook())
+            stepHook()();
         {
             DbLocker lock;
             if (s_stopRequested.load()) {
@@ -173,6 +181,7 @@ bool writeCopy(bool closeConnection, const QString &source, const QString &parti
 } // namespace
 
 void setBackupClock(std::function<QDateTime()> clock) { backupClock() = std::move(clock); }
+void setBackupStepHook(std::function<void()> hook) { stepHook() = std::move(hook); }
 
 QString backupFileName(const QDate &day, int n)
 {

@@ -36,6 +36,9 @@ void stopBackups(bool wait = true);
 
 // Clock of the backups (tests move it across midnight); null restores the real clock.
 void setBackupClock(std::function<QDateTime()> clock);
+// Called before each step of the online copy, without the connection lock (tests slow the copy
+// down with it); null removes it. Set it while no backup runs.
+void setBackupStepHook(std::function<void()> hook);
 
 // True when the file passes "PRAGMA quick_check" and holds the book table; *why gets the reason
 // otherwise. Opens the file read-only on a connection of its own.

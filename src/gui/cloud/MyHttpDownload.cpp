@@ -172,6 +172,9 @@ void MyHttpDownload::onReplyFinished(int statusCode)
     m_stop->setEnabled(false);
     if (!m_manager || !m_manager->succeeded()) {
         setStatus(QStringLiteral("下载异常"));
+        // Nothing moves any more: the last rate and time left would say otherwise.
+        m_labelSpeed->setText(QStringLiteral("0 KB/S"));
+        m_labelRemainTime->setText(upgrade::timeText(0));
         qDebug().noquote() << "Download Failed, statusCode:" << statusCode << (m_manager ? m_manager->lastError() : QString());
         return;
     }

@@ -24,12 +24,18 @@ NewsViewDialog::NewsViewDialog(const QList<ApiNews> &news, bool signedIn, QWidge
     for (int row = 0; row < news.size(); ++row) {
         const ApiNews &n = news.at(row);
         int column = 0;
-        for (const QString &text : {n.tid, n.post_title, n.post_excerpt})
-            m_table->setItem(row, column++, new QTableWidgetItem(text)); // plain text
+        for (const QString &text : {n.tid, n.post_title, n.post_excerpt}) {
+            auto *item = new QTableWidgetItem(text); // plain text
+            // The whole text where the cell cuts it, escaped into a paragraph so that a long one wraps.
+            item->setToolTip(QStringLiteral("<p>%1</p>").arg(text.toHtmlEscaped()));
+            m_table->setItem(row, column++, item);
+        }
     }
     m_table->resizeColumnsToContents();
-    // The summary takes the rest of the width instead of leaving a blank strip at the right.
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    // A long title keeps room for the summary, which takes the width the dialog has to spare;
+    // cut texts end in "…" and show whole in their tips.
+    m_table->setColumnWidth(1, qMin(m_table->columnWidth(1), width() * 2 / 5));
+    m_table->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
     connect(m_table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { openRow(row); });
 
     auto *close = new QPushButton(QStringLiteral("关闭"), this);

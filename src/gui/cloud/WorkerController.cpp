@@ -103,11 +103,10 @@ void WorkerController::commomThreadWorkerSignal(const QString &signalGroup, cons
                 });
         } else if (signalValue == QLatin1String("appInited")) {
             startUpSync();
+            // In line behind the prompts: a toast laid over an open download dialog would cover
+            // its buttons and take the author's click.
             if (m_hooks.reminders)
-                QTimer::singleShot(10000, this, [this] {
-                    if (!closing())
-                        m_hooks.reminders();
-                });
+                QTimer::singleShot(reminderDelayMs, this, [this] { enqueuePrompt(m_hooks.reminders); });
         }
     } else if (signalGroup == QLatin1String("heartbeatWorker")) {
         if (signalValue == QLatin1String("message"))

@@ -22,11 +22,13 @@ class WorkerController : public QObject
     Q_OBJECT
 public:
     static constexpr int kStatusMs = 10000;
+    // From the start-up work's end to the reminders; tests shorten it.
+    int reminderDelayMs = 10000;
 
     struct Hooks {
         std::function<void()> reloadBookTree;
         std::function<void()> refreshButtons;
-        std::function<void()> reminders;       // after the start-up work, 10 s later
+        std::function<void()> reminders;       // after the start-up work, reminderDelayMs later
         std::function<bool()> editorModified;
     };
 
