@@ -76,13 +76,18 @@ e2e_wait_window() {
 # Windows of process $1 that are visible now, one id a line.
 e2e_windows() { xdotool search --onlyvisible --pid "$1" 2>/dev/null | sort; }
 
-# e2e_wait_new_window PID BEFORE: waits for a visible window of PID not in BEFORE; sets E2E_DLG.
+# e2e_wait_new_window PID BEFORE [MIN-HEIGHT]: waits for a visible window of PID not in BEFORE (and
+# at least MIN-HEIGHT high: reminder bubbles come and go on their own); sets E2E_DLG.
 e2e_wait_new_window() {
-    local pid=$1 before=$2
+    local pid=$1 before=$2 min=${3:-0}
     _e2e_new() {
-        local w
+        local w h
         for w in $(e2e_windows "$pid"); do
             if ! grep -qx "$w" <<<"$before"; then
+                if [ "$min" -gt 0 ]; then
+                    h=$(xdotool getwindowgeometry "$w" 2>/dev/null | awk -F'[x ]' '/Geometry/ {print $NF}')
+                    [ -n "$h" ] && [ "$h" -ge "$min" ] || continue
+                fi
                 E2E_DLG=$w
                 return 0
             fi
@@ -190,7 +195,7 @@ e2e_system_menu() {
     xdotool windowfocus --sync "$E2E_WIN"
     before=$(e2e_windows "$E2E_PID")
     xdotool mousemove 23 38 click 1    # the window lies at the top left of the screen
-    e2e_wait_new_window "$E2E_PID" "$before"
+    e2e_wait_new_window "$E2E_PID" "$before" 80
     local menu=$E2E_DLG
     e2e_wait_settled
     for _ in $(seq "$1"); do keys+=(Down); done
@@ -203,7 +208,7 @@ e2e_system_menu() {
 # presses Return; sets E2E_DLG to that window.
 e2e_fill_dialog() {
     local before=$1; shift
-    e2e_wait_new_window "$E2E_PID" "$before"
+    e2e_wait_new_window "$E2E_PID" "$before" 80
     local dlg=$E2E_DLG WINDOW X Y WIDTH HEIGHT SCREEN
     e2e_wait_settled
     eval "$(xdotool getwindowgeometry --shell "$dlg")"
