@@ -4,7 +4,12 @@
 
 E2E_TIMEOUT=${E2E_TIMEOUT:-90}   # seconds any single wait may take on a loaded machine
 
-e2e_fail() { echo "FAIL: $*" >&2; exit 1; }
+# E2E_KEEP=folder: the screen at the failure is kept there as fail.png.
+e2e_fail() {
+    echo "FAIL: $*" >&2
+    [ -z "${E2E_KEEP:-}" ] || import -silent -window root "$E2E_KEEP/fail.png" 2>/dev/null || true
+    exit 1
+}
 
 # Starts a 1366×768 X server on a display number it picks itself (-displayfd: no race with other
 # X servers starting at the same moment) and points DISPLAY at it; sets E2E_XVFB_PID.
@@ -76,10 +81,16 @@ e2e_wait_window() {
 # Windows of process $1 that are visible now, one id a line.
 e2e_windows() { xdotool search --onlyvisible --pid "$1" 2>/dev/null | sort; }
 
-# e2e_wait_new_window PID BEFORE [MIN-HEIGHT]: waits for a visible window of PID not in BEFORE (and
-# at least MIN-HEIGHT high: reminder bubbles come and go on their own); sets E2E_DLG.
+# e2e_wait_new_window PID BEFORE [MIN-HEIGHT]: waits for a visible window of PID not in BEFORE and
+# at least MIN-HEIGHT (default 40) high: the reminder bubbles (30 high) come and go on their own and
+# are no menu or dialog; sets E2E_DLG.
 e2e_wait_new_window() {
-    local pid=$1 before=$2 min=${3:-0}
+    e2e_new_window_within "$E2E_TIMEOUT" "$@" || e2e_fail "no new window of process $1"
+}
+
+# e2e_new_window_within SECONDS PID BEFORE [MIN-HEIGHT]: the same, failing quietly.
+e2e_new_window_within() {
+    local limit=$1 pid=$2 before=$3 min=${4:-40}
     _e2e_new() {
         local w h
         for w in $(e2e_windows "$pid"); do
@@ -94,7 +105,7 @@ e2e_wait_new_window() {
         done
         return 1
     }
-    e2e_until "$E2E_TIMEOUT" _e2e_new || e2e_fail "no new window of process $pid"
+    e2e_until "$limit" _e2e_new
 }
 
 # e2e_wait_window_gone PID WINDOW
@@ -192,10 +203,15 @@ e2e_answer_message() {
 # e2e_system_menu DOWNS: the n-th enabled command of the 系统 menu (the menu bar's first title).
 e2e_system_menu() {
     local before keys=()
-    xdotool windowfocus --sync "$E2E_WIN"
     before=$(e2e_windows "$E2E_PID")
-    xdotool mousemove 23 38 click 1    # the window lies at the top left of the screen
-    e2e_wait_new_window "$E2E_PID" "$before" 80
+    # A click that comes while the window is still busy after its start can get lost: once more.
+    local attempt
+    for attempt in 1 2 3; do
+        xdotool windowfocus --sync "$E2E_WIN"
+        xdotool mousemove 23 38 click 1    # the window lies at the top left of the screen
+        e2e_new_window_within 15 "$E2E_PID" "$before" 80 && break
+        [ $attempt -lt 3 ] || e2e_fail "the 系统 menu does not open"
+    done
     local menu=$E2E_DLG
     e2e_wait_settled
     for _ in $(seq "$1"); do keys+=(Down); done
