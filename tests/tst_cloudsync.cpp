@@ -553,6 +553,30 @@ private slots:
         QCOMPARE(progressDialogs(), 0);
     }
 
+    // A manual sync answered "signed in elsewhere" ends the session here at once (the sign-in
+    // command comes back); any other failure keeps it.
+    void manualSyncSignedInElsewhere_data()
+    {
+        QTest::addColumn<QString>("faults");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("signedIn");
+        QTest::newRow("signed in elsewhere") << "beginPull=kick" << "手工云同步失败！错误信息：帐号已在其他地方登录！" << false;
+        QTest::newRow("service failure") << "beginPull=fail" << "手工云同步失败！错误信息：服务故障（测试）！" << true;
+    }
+    void manualSyncSignedInElsewhere()
+    {
+        QFETCH(QString, faults);
+        QFETCH(QString, error);
+        QFETCH(bool, signedIn);
+        m_service.setFaults(faults);
+        ScriptedPrompter prompter;
+        SyncController controller(nullptr, nullptr, nullptr);
+        controller.manualSync();
+        QCOMPARE(prompter.errors(), QStringList{error});
+        QCOMPARE(g_App.session().isLogined, signedIn);
+        QCOMPARE(g_App.guiSnapshot.signedIn.load(), signedIn);
+    }
+
     // The loop worker's upload as the worker runs it: given up while the author writes.
     void workerUpload_data()
     {

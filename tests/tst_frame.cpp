@@ -9,10 +9,12 @@
 #include <QCloseEvent>
 #include <QLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <QtTest>
 
 namespace {
@@ -185,6 +187,54 @@ private slots:
         later([&]() { dialog.accept(); });
         QCOMPARE(FramelessWindow::showWidget(&dialog, Ink::foModal, nullptr), int(QDialog::Accepted));
         QCOMPARE(dialog.asked, 2);
+    }
+
+    // A dialog that puts the cursor into its second field (the password after a remembered user
+    // name) keeps that choice inside the frame; one without a choice starts in its first field.
+    void contentKeepsTheFocusItChose_data()
+    {
+        QTest::addColumn<int>("chosen"); // -1: none
+        QTest::addColumn<int>("expected");
+        QTest::addColumn<bool>("modal");
+        QTest::newRow("second field, modal") << 1 << 1 << true;
+        QTest::newRow("second field, non-modal") << 1 << 1 << false;
+        QTest::newRow("first field") << 0 << 0 << true;
+        QTest::newRow("no choice") << -1 << 0 << true;
+    }
+    void contentKeepsTheFocusItChose()
+    {
+        QFETCH(int, chosen);
+        QFETCH(int, expected);
+        QFETCH(bool, modal);
+        auto *dialog = new Dialog;
+        QLineEdit *fields[2] = {new QLineEdit(dialog), new QLineEdit(dialog)};
+        auto *layout = new QVBoxLayout(dialog);
+        layout->addWidget(fields[0]);
+        layout->addWidget(fields[1]);
+        if (chosen >= 0)
+            fields[chosen]->setFocus();
+        QWidget *focused = nullptr;
+        auto look = [&]() {
+            FramelessWindow *frame = FramelessWindow::frameOf(dialog);
+            QVERIFY(frame);
+            QVERIFY(QTest::qWaitForWindowActive(frame));
+            focused = frame->focusWidget();
+        };
+        if (modal) {
+            later([&]() {
+                look();
+                dialog->accept();
+            });
+            FramelessWindow::showWidget(dialog, Ink::foModal, nullptr);
+        } else {
+            FramelessWindow::showWidget(dialog, 0, nullptr);
+            look();
+            dialog->accept();
+        }
+        QCOMPARE(focused, static_cast<QWidget *>(fields[expected]));
+        QPointer<Dialog> guard(dialog);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        delete guard.data();
     }
 
     void dialogFromModalDialogSitsOverIt()

@@ -25,6 +25,7 @@ public:
     QByteArray body;
     bool silent = false;
     QStringList requestLines;
+    QStringList contentTypes; // each request's Content-Type, empty when it has none
 
     RawServer()
     {
@@ -37,7 +38,11 @@ public:
                     m_pending[socket] += socket->readAll();
                     if (!m_pending[socket].contains("\r\n\r\n"))
                         return;
-                    requestLines << QString::fromLatin1(m_pending[socket].left(m_pending[socket].indexOf("\r\n")));
+                    const QByteArray head = m_pending[socket].left(m_pending[socket].indexOf("\r\n\r\n"));
+                    requestLines << QString::fromLatin1(head.left(head.indexOf("\r\n")));
+                    static const QRegularExpression type(QStringLiteral("\r\ncontent-type: *([^\r]*)"),
+                                                         QRegularExpression::CaseInsensitiveOption);
+                    contentTypes << type.match(QString::fromLatin1(head)).captured(1);
                     m_pending[socket] = "done";
                     if (silent)
                         return;
@@ -201,14 +206,19 @@ private slots:
         QTest::addColumn<QString>("requestLine");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("answer");
-        QTest::newRow("get") << "get" << QVariantMap() << "a" << "GET /a HTTP/1.1" << QByteArray("ok") << "ok";
-        QTest::newRow("GET posts") << "GET" << QVariantMap() << "a" << "POST /a HTTP/1.1" << QByteArray("ok") << "ok";
+        QTest::addColumn<QString>("contentType");
+        const QString json = QStringLiteral("application/json; charset=utf-8");
+        QTest::newRow("get") << "get" << QVariantMap() << "a" << "GET /a HTTP/1.1" << QByteArray("ok") << "ok" << "";
+        QTest::newRow("GET posts") << "GET" << QVariantMap() << "a" << "POST /a HTTP/1.1" << QByteArray("ok") << "ok"
+                                   << json;
+        QTest::newRow("post") << "post" << QVariantMap() << "a" << "POST /a HTTP/1.1" << QByteArray("ok") << "ok"
+                              << json;
         QTest::newRow("params after ?") << "get" << QVariantMap{{"b", "x y"}, {"a", "+"}} << "p"
-                                        << "GET /p?a=%2B&b=x%20y HTTP/1.1" << QByteArray("") << "";
+                                        << "GET /p?a=%2B&b=x%20y HTTP/1.1" << QByteArray("") << "" << "";
         QTest::newRow("params after &") << "get" << QVariantMap{{"k", "1"}} << "p?q=1" << "GET /p?q=1&k=1 HTTP/1.1"
-                                        << QByteArray("") << "";
+                                        << QByteArray("") << "" << "";
         QTest::newRow("NUL cut") << "get" << QVariantMap() << "n" << "GET /n HTTP/1.1"
-                                 << QByteArray("abc\0def", 7) << "abc";
+                                 << QByteArray("abc\0def", 7) << "abc" << "";
     }
     void transport()
     {
@@ -218,6 +228,7 @@ private slots:
         QFETCH(QString, requestLine);
         QFETCH(QByteArray, body);
         QFETCH(QString, answer);
+        QFETCH(QString, contentType);
         RawServer raw;
         raw.body = body;
         QString got;
@@ -231,6 +242,7 @@ private slots:
         }
         QVERIFY(!raw.requestLines.isEmpty());
         QCOMPARE(raw.requestLines.first(), requestLine);
+        QCOMPARE(raw.contentTypes.first(), contentType);
         QCOMPARE(got, answer);
     }
 

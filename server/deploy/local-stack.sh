@@ -17,9 +17,9 @@ stack_nginx "$port" || exit 1
 echo "Inkboat service (nginx + PHP-FPM + PostgreSQL) on http://127.0.0.1:$port/"
 echo "logs in $STACK_DIR (PHP: php-error.log, nginx/, postgres.log); Ctrl+C stops"
 tail -n 0 -F "$STACK_PHP_LOG" 2>/dev/null &
-tailer=$!
+# A guard, so that the stop on TERM or HUP (not only Ctrl+C in the terminal) ends it too.
+STACK_GUARDS+=("$!")
 while :; do
     sleep 1 &
     wait $! || break
 done
-kill "$tailer" 2>/dev/null

@@ -4,7 +4,12 @@
 
 E2E_TIMEOUT=${E2E_TIMEOUT:-90}   # seconds any single wait may take on a loaded machine
 
-e2e_fail() { echo "FAIL: $*" >&2; exit 1; }
+# E2E_KEEP=folder: the screen at the failure is kept there as fail.png.
+e2e_fail() {
+    echo "FAIL: $*" >&2
+    [ -z "${E2E_KEEP:-}" ] || import -silent -window root "$E2E_KEEP/fail.png" 2>/dev/null || true
+    exit 1
+}
 
 # Starts a 1366×768 X server on a display number it picks itself (-displayfd: no race with other
 # X servers starting at the same moment) and points DISPLAY at it; sets E2E_XVFB_PID.
@@ -86,20 +91,31 @@ e2e_windows() {
     done | sort
 }
 
-# e2e_wait_new_window PID BEFORE: waits for a visible window of PID not in BEFORE; sets E2E_DLG.
+# e2e_wait_new_window PID BEFORE [MIN-HEIGHT]: waits for a visible window of PID not in BEFORE and
+# at least MIN-HEIGHT (default 40) high: the reminder bubbles (30 high) come and go on their own and
+# are no menu or dialog; sets E2E_DLG.
 e2e_wait_new_window() {
-    local pid=$1 before=$2
+    e2e_new_window_within "$E2E_TIMEOUT" "$@" || e2e_fail "no new window of process $1"
+}
+
+# e2e_new_window_within SECONDS PID BEFORE [MIN-HEIGHT]: the same, failing quietly.
+e2e_new_window_within() {
+    local limit=$1 pid=$2 before=$3 min=${4:-40}
     _e2e_new() {
-        local w
+        local w h
         for w in $(e2e_windows "$pid"); do
             if ! grep -qx "$w" <<<"$before"; then
+                if [ "$min" -gt 0 ]; then
+                    h=$(xdotool getwindowgeometry "$w" 2>/dev/null | awk -F'[x ]' '/Geometry/ {print $NF}')
+                    [ -n "$h" ] && [ "$h" -ge "$min" ] || continue
+                fi
                 E2E_DLG=$w
                 return 0
             fi
         done
         return 1
     }
-    e2e_until "$E2E_TIMEOUT" _e2e_new || e2e_fail "no new window of process $pid"
+    e2e_until "$limit" _e2e_new
 }
 
 # e2e_wait_window_gone PID WINDOW
@@ -138,3 +154,123 @@ e2e_sql() { sqlite3 -batch -noheader "$(e2e_data_dir "$1")/Inkboat.sdb" <<<"$2";
 
 # Number of distinct colours in a region of a PNG: WxH+X+Y.
 e2e_colours() { convert "$1" -crop "$2" +repage -format '%k' info:; }
+
+# e2e_service_start FOLDER: the stand-in web service on a free loopback port, its store and fault
+# rules in FOLDER; sets E2E_SERVICE_PID, E2E_FAULTS (the rules file, empty at first) and exports
+# INKBOAT_SERVICE_URL for the programs started afterwards.
+e2e_service_start() {
+    local folder=$1 root port
+    root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+    mkdir -p "$folder"
+    E2E_FAULTS=$folder/faults
+    : >"$E2E_FAULTS"
+    port=$(php -r '$s = stream_socket_server("tcp://127.0.0.1:0"); $n = stream_socket_get_name($s, false); echo substr($n, strrpos($n, ":") + 1);')
+    INKBOAT_SERVICE_PORT=$port INKBOAT_SERVER_DATA=$folder/data INKBOAT_SERVICE_FAULTS_FILE=$E2E_FAULTS \
+        "$root/scripts/service" >"$folder/service.log" 2>&1 &
+    E2E_SERVICE_PID=$!
+    export INKBOAT_SERVICE_URL="http://127.0.0.1:$port/"
+    e2e_until "$E2E_TIMEOUT" curl -fs -o /dev/null "${INKBOAT_SERVICE_URL}index.php?g=Inkboat&m=WebApi&a=eshoplinks" ||
+        e2e_fail "the web service did not start: $(tail -n 3 "$folder/service.log")"
+}
+
+# e2e_service_stop: the service and its worker processes.
+e2e_service_stop() {
+    [ -n "${E2E_SERVICE_PID:-}" ] || return 0
+    pkill -TERM -P "$E2E_SERVICE_PID" 2>/dev/null || true
+    kill -TERM "$E2E_SERVICE_PID" 2>/dev/null || true
+    wait "$E2E_SERVICE_PID" 2>/dev/null || true
+    E2E_SERVICE_PID=
+}
+
+# The service's store (SQLite) of the folder given to e2e_service_start.
+e2e_service_sql() { sqlite3 -batch -noheader "$1/data/inkboat-service.sqlite" <<<"$2"; }
+
+# e2e_answer_message KNOWN: Return on the next message window of the program that is not in
+# KNOWN (window ids, one a line); reminder bubbles (low windows) are not messages.
+e2e_answer_message() {
+    local known=$1 msg=
+    _e2e_message() {
+        local w h
+        for w in $(e2e_windows "$E2E_PID"); do
+            grep -qx "$w" <<<"$known" && continue
+            # the sync's progress dialog is no message
+            [[ $(xdotool getwindowname "$w" 2>/dev/null) == 请稍后* ]] && continue
+            h=$(xdotool getwindowgeometry "$w" 2>/dev/null | awk -F'[x ]' '/Geometry/ {print $NF}')
+            if [ -n "$h" ] && [ "$h" -ge 80 ]; then
+                msg=$w
+                return 0
+            fi
+        done
+        return 1
+    }
+    e2e_until "$E2E_TIMEOUT" _e2e_message || e2e_fail "no message window; the program's output ends: $(tail -n 3 "$E2E_HOME/program.log")"
+    e2e_wait_settled
+    xdotool windowfocus --sync "$msg"
+    xdotool key Return
+    e2e_wait_window_gone "$E2E_PID" "$msg"
+}
+
+# e2e_system_menu DOWNS: the n-th enabled command of the 系统 menu (the menu bar's first title).
+e2e_system_menu() {
+    local before keys=()
+    before=$(e2e_windows "$E2E_PID")
+    # A click that comes while the window is still busy after its start can get lost: once more.
+    local attempt
+    for attempt in 1 2 3; do
+        xdotool windowfocus --sync "$E2E_WIN"
+        xdotool mousemove 23 38 click 1    # the window lies at the top left of the screen
+        e2e_new_window_within 15 "$E2E_PID" "$before" 80 && break
+        [ $attempt -lt 3 ] || e2e_fail "the 系统 menu does not open"
+    done
+    local menu=$E2E_DLG
+    e2e_wait_settled
+    for _ in $(seq "$1"); do keys+=(Down); done
+    xdotool key "${keys[@]}" Return
+    e2e_wait_window_gone "$E2E_PID" "$menu"
+}
+
+# e2e_fill_dialog BEFORE FIELD…: waits for a window not in BEFORE, types the fields into it
+# from its first one (clicked: a dialog may start in another field) with Tab between them, and
+# presses Return; sets E2E_DLG to that window.
+e2e_fill_dialog() {
+    local before=$1; shift
+    e2e_wait_new_window "$E2E_PID" "$before" 80
+    local dlg=$E2E_DLG WINDOW X Y WIDTH HEIGHT SCREEN
+    e2e_wait_settled
+    eval "$(xdotool getwindowgeometry --shell "$dlg")"
+    xdotool windowfocus --sync "$dlg"
+    xdotool mousemove $((X + WIDTH * 6 / 10)) $((Y + 46)) click 1
+    local first=1 field
+    for field in "$@"; do
+        [ $first = 1 ] || xdotool key Tab
+        first=0
+        xdotool key ctrl+a
+        xdotool type --delay 20 "$field"
+    done
+    xdotool key Return
+    E2E_DLG=$dlg
+}
+
+# e2e_register USER PASSWORD: a new account through 系统 → 注册; the success message answered.
+e2e_register() {
+    local before
+    before=$(e2e_windows "$E2E_PID")
+    e2e_system_menu 1
+    e2e_fill_dialog "$before" "$1" "$1@example.com" "$1@example.com" "$2" "$2"
+    local dlg=$E2E_DLG
+    e2e_answer_message "$before"$'\n'"$dlg"
+    e2e_wait_window_gone "$E2E_PID" "$dlg"
+}
+
+# e2e_sign_in USER PASSWORD [change]: 系统 → 登录, or 更换用户 while signed in; the success
+# message answered. With cloud sync on, a first sign-in on this computer syncs before it.
+e2e_sign_in() {
+    local before downs=2
+    [ "${3:-}" = change ] && downs=3
+    before=$(e2e_windows "$E2E_PID")
+    e2e_system_menu "$downs"
+    e2e_fill_dialog "$before" "$1" "$2"
+    local dlg=$E2E_DLG
+    e2e_answer_message "$before"$'\n'"$dlg"
+    e2e_wait_window_gone "$E2E_PID" "$dlg"
+}

@@ -15,7 +15,7 @@ E2E_PROGRAM=$build/inkboat
 work=$(mktemp -d)
 e2e_xvfb
 # E2E_KEEP=folder keeps the step pictures there (for a failed walk).
-trap 'kill "${E2E_PID:-0}" 2>/dev/null && wait "${E2E_PID:-0}"; kill "$E2E_XVFB_PID"; [ -z "${E2E_KEEP:-}" ] || cp "$work"/*.png "$E2E_KEEP"/; rm -rf "$work" "$bindkeys"' EXIT
+trap 'kill "${E2E_PID:-0}" 2>/dev/null && wait "${E2E_PID:-0}"; e2e_service_stop; kill "$E2E_XVFB_PID"; [ -z "${E2E_KEEP:-}" ] || cp "$work"/*.png "$E2E_KEEP"/; rm -rf "$work" "$bindkeys"' EXIT
 author=$work/author
 n=0
 step() { n=$((n + 1)); printf 'e2e %2d: %s\n' "$n" "$*"; }
@@ -113,7 +113,7 @@ dismiss_message() {
 }
 
 # Every character the walk types, bound to keys before the program reads the key map.
-TEXTS=(长河 第一卷 第一章 第二章 "风从关外吹来，卷起漫天黄沙。" 沙 黄沙 风沙)
+TEXTS=(长河 第一卷 第一章 第二章 "风从关外吹来，卷起漫天黄沙。" 沙 黄沙 风沙 甲方改动 乙方改动)
 "$bindkeys" "${TEXTS[@]}"
 
 step "first start on an empty profile: window shown, tour closed"
@@ -199,7 +199,9 @@ e2e_shot "$work/s7.png"
 step "export of the book into a folder"
 exported=$work/exported
 mkdir -p "$exported"
-at $ROW1; xdotool click 1
+# The book by key: a click where the last step clicked can make a double click, which renames.
+xdotool key Home
+e2e_wait_settled
 choose_folder_from_menu $ROW1 2 "$exported"     # 导出: second from the bottom of the menu
 e2e_until "$E2E_TIMEOUT" bash -c "[ \$(ls '$exported' | grep -c '\.txt\$') -ge 4 ]" || e2e_fail "no files exported"
 dismiss_message
@@ -216,5 +218,92 @@ q="SELECT Title||':'||PlainText FROM BookTree WHERE Flag<>'D' AND NodeType=3 ORD
 [ "$(e2e_sql "$second" "$q")" = "$(e2e_sql "$author" "$q")" ] ||
     e2e_fail "imported chapters differ: $(e2e_sql "$second" "$q")"
 
-step "SKIPPED: sync between two profiles (the sync command has not landed yet)"
+# Sync: the first profile and a third, empty one against a local service, one account.
+service=$work/service
+e2e_service_start "$service"
+third=$work/third
+svc() { e2e_service_sql "$service" "$1"; }
+# Cloud sync is switched on in the settings' file, as the settings dialog would store it.
+cloud_on() {
+    e2e_sql "$1" "UPDATE SysParam SET value=json_set(value,'\$.cloudSyncParams.active',json('true')) WHERE key='SysParams'"
+}
+# No window of the program left but its main window (reminder bubbles aside): the sync is over.
+only_main_window() {
+    local w h
+    for w in $(e2e_windows "$E2E_PID"); do
+        [ "$w" = "$E2E_WIN" ] && continue
+        h=$(xdotool getwindowgeometry "$w" 2>/dev/null | awk -F'[x ]' '/Geometry/ {print $NF}')
+        [ -n "$h" ] && [ "$h" -ge 80 ] && return 1
+    done
+    return 0
+}
+# sync_until SQL: Ctrl+Alt+S; waits until the service's store answers SQL with 1 and the
+# program has closed its progress window.
+sync_until() {
+    xdotool windowfocus --sync "$E2E_WIN"
+    xdotool key ctrl+alt+s
+    _svc_true() { [ "$(svc "$1")" = 1 ]; }
+    e2e_until "$E2E_TIMEOUT" _svc_true "$1" || e2e_fail "the service never held: $1"
+    e2e_until "$E2E_TIMEOUT" only_main_window || e2e_fail "a window stays open after the sync"
+}
+# open_chapter_one_and_type TEXT: the first chapter, TEXT at its end, saved.
+open_chapter_one_and_type() {
+    at $ROW1; xdotool click 1
+    xdotool key Right Down Right Down
+    e2e_wait_settled
+    at $EDITOR; xdotool click 1
+    xdotool key ctrl+End Return
+    type_text "$1"
+    xdotool key ctrl+s
+    e2e_wait_settled
+}
+chapter_text() { e2e_sql "$1" "SELECT PlainText FROM BookTree WHERE Title='$2' AND Flag<>'D'"; }
+
+step "sync: an account registered and signed in with cloud sync on uploads the book"
+cloud_on "$author"
+start_fitted "$author"
+e2e_register writer secret123
+e2e_sign_in writer secret123
+_uploaded() { [ "$(svc "SELECT COUNT(*) FROM sync_rows WHERE title IN ('长河','第一卷','第一章','第二章')")" = 4 ]; }
+e2e_until "$E2E_TIMEOUT" _uploaded || e2e_fail "the book is not on the service: $(svc "SELECT title FROM sync_rows")"
+e2e_until "$E2E_TIMEOUT" only_main_window || e2e_fail "a window stays open after the sign-in"
+e2e_stop "$E2E_PID"
+[ "$(e2e_sql "$author" "SELECT COUNT(*) FROM BookTree WHERE Synced IS NOT 1")" = 0 ] ||
+    e2e_fail "rows still waiting after the upload"
+
+step "sync: a second computer signs in and gets the chapter"
+start_fitted "$third"
+close_tour
+e2e_stop "$E2E_PID"
+cloud_on "$third"
+start_fitted "$third"
+e2e_sign_in writer secret123
+e2e_until "$E2E_TIMEOUT" only_main_window || e2e_fail "a window stays open after the sign-in"
+e2e_stop "$E2E_PID"
+grep -q "风从关外吹来" <<<"$(chapter_text "$third" 第一章)" ||
+    e2e_fail "the chapter did not arrive: $(e2e_sql "$third" "SELECT Title FROM BookTree")"
+
+step "sync: the same chapter edited on both, synced on both: a (冲突) copy beside it"
+start_fitted "$author"
+open_chapter_one_and_type "甲方改动"
+e2e_stop "$E2E_PID"
+start_fitted "$third"
+open_chapter_one_and_type "乙方改动"
+e2e_stop "$E2E_PID"
+start_fitted "$author"
+e2e_sign_in writer secret123
+sync_until "SELECT COUNT(*) FROM sync_rows WHERE title='第一章' AND instr(plaintext,'甲方改动')>0"
+e2e_stop "$E2E_PID"
+start_fitted "$third"
+e2e_sign_in writer secret123
+sync_until "SELECT COUNT(*) FROM sync_rows WHERE title='第一章(冲突)' AND instr(plaintext,'甲方改动')>0
+            AND origtid=(SELECT tid FROM sync_rows WHERE title='第一章' AND instr(plaintext,'乙方改动')>0)"
+e2e_shot "$work/s12.png"
+e2e_stop "$E2E_PID"
+grep -q "乙方改动" <<<"$(chapter_text "$third" 第一章)" || e2e_fail "the local text did not stay in the chapter"
+grep -q "甲方改动" <<<"$(chapter_text "$third" "第一章(冲突)")" || e2e_fail "no conflict copy with the other text"
+[ "$(e2e_sql "$third" "SELECT COUNT(*) FROM BookTree WHERE Title='第一章(冲突)' AND
+      OrigID=(SELECT ID FROM BookTree WHERE Title='第一章')")" = 1 ] || e2e_fail "the copy does not name its original"
+[ "$(e2e_sql "$third" "SELECT COUNT(*) FROM BookTree WHERE Synced IS NOT 1")" = 0 ] ||
+    e2e_fail "rows still waiting after the sync"
 echo "e2e: all steps passed"

@@ -107,7 +107,10 @@ QString webRequest(const QString &url, const QString &body, const QString &metho
 {
     PerformanceLogger perf(QStringLiteral("Web访问：") + urlWithoutPassword(url));
     QNetworkAccessManager manager;
-    const QNetworkRequest request{QUrl(url)};
+    QNetworkRequest request{QUrl(url)};
+    // Every body the client posts is JSON; without the header Qt guesses a form and warns.
+    if (method != QLatin1String("get"))
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json; charset=utf-8"));
     QNetworkReply *reply = method == QLatin1String("get") ? manager.get(request)
                                                           : manager.post(request, body.toUtf8());
     enum class End { Running, Finished, TimedOut, Interrupted, TooLarge } end = End::Running;

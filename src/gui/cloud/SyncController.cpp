@@ -110,6 +110,10 @@ void SyncController::manualSync()
         showStatus(text);
         if (sync.errCode != QLatin1String("CANCELED_BY_USER"))
             g_App.showError(text);
+        // The account was signed in on another computer: this session is over now, not only at
+        // the next heartbeat, so that signing in again is offered at once.
+        if (sync.errCode == QLatin1String("-3"))
+            g_App.markLoggedOut(true);
     }
     QMetaObject::invokeMethod(this, &SyncController::busyChanged, Qt::QueuedConnection);
 }

@@ -234,6 +234,9 @@ void FramelessWindow::setContent(QWidget *widget)
     m_content = widget;
     m_contentParent = widget->parentWidget();
     m_contentFlags = widget->windowFlags();
+    // Moving into another window clears the focus the content chose for itself (the password
+    // field of a dialog that knows the user name): give it back once the content is inside.
+    QWidget *chosenFocus = widget->focusWidget();
     widget->setParent(ui->windowContent);
     ui->verticalLayoutContent->addWidget(widget);
     widget->installEventFilter(this);
@@ -246,6 +249,8 @@ void FramelessWindow::setContent(QWidget *widget)
     setWindowIcon(widget->windowIcon());
     setObjectName(widget->objectName());
     widget->show();
+    if (chosenFocus && chosenFocus != widget && widget->isAncestorOf(chosenFocus))
+        chosenFocus->setFocus();
 
     // Size the frame around the widget's own size.
     const QSize oldMinimum = widget->minimumSize();
