@@ -157,7 +157,7 @@ e2e_colours() { convert "$1" -crop "$2" +repage -format '%k' info:; }
 
 # e2e_service_start FOLDER: the stand-in web service on a free loopback port, its store and fault
 # rules in FOLDER; sets E2E_SERVICE_PID, E2E_FAULTS (the rules file, empty at first) and exports
-# INKBOAT_SERVICE_URL for the programs started afterwards.
+# its address as E2E_SERVICE_URL (and INKBOAT_SERVICE_URL) for the programs started afterwards.
 e2e_service_start() {
     local folder=$1 root port
     root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -169,6 +169,7 @@ e2e_service_start() {
         "$root/scripts/service" >"$folder/service.log" 2>&1 &
     E2E_SERVICE_PID=$!
     export INKBOAT_SERVICE_URL="http://127.0.0.1:$port/"
+    E2E_SERVICE_URL=$INKBOAT_SERVICE_URL
     e2e_until "$E2E_TIMEOUT" curl -fs -o /dev/null "${INKBOAT_SERVICE_URL}index.php?g=Inkboat&m=WebApi&a=eshoplinks" ||
         e2e_fail "the web service did not start: $(tail -n 3 "$folder/service.log")"
 }
