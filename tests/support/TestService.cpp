@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -25,6 +28,9 @@ TestService::TestService() : m_oldUrl(qgetenv("INKBOAT_SERVICE_URL"))
 TestService::~TestService()
 {
     stop();
+    const QString store = QStringLiteral("service-store-%1").arg(quintptr(this));
+    if (QSqlDatabase::contains(store))
+        QSqlDatabase::removeDatabase(store);
     if (m_oldUrl.isNull())
         qunsetenv("INKBOAT_SERVICE_URL");
     else
@@ -90,4 +96,34 @@ QString TestService::log() const
 {
     QFile file(m_data.filePath(QStringLiteral("server.log")));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QVector<QVariantList> TestService::query(const QString &sql, const QVariantList &binds) const
+{
+    QVector<QVariantList> out;
+    const QString name = QStringLiteral("service-store-%1").arg(quintptr(this));
+    {
+        QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name)
+                                                       : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        if (!db.isOpen()) {
+            db.setDatabaseName(m_data.filePath(QStringLiteral("inkboat-service.sqlite")));
+            // The workers write meanwhile (WAL): wait for their locks rather than fail.
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=20000"));
+            if (!db.open())
+                return out;
+        }
+        QSqlQuery q(db);
+        q.prepare(sql);
+        for (const QVariant &v : binds)
+            q.addBindValue(v);
+        if (!q.exec())
+            return out;
+        while (q.next()) {
+            QVariantList row;
+            for (int i = 0; i < q.record().count(); ++i)
+                row << q.value(i);
+            out << row;
+        }
+    }
+    return out;
 }

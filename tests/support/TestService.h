@@ -3,6 +3,8 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <QVariantList>
+#include <QVector>
 
 // A private instance of the web service from server/: PHP's built-in server on a free loopback
 // port with a throw-away store, several workers, and the fault hook file of the service's own
@@ -23,6 +25,9 @@ public:
     QString log() const;
     // The service's data folder; upgrade files go to its app/ folder.
     QString dataPath() const { return m_data.path(); }
+    // A read-only query of the service's store (the default SQLite one), for checking what the
+    // service holds without going through its protocol; rows of values, empty on any error.
+    QVector<QVariantList> query(const QString &sql, const QVariantList &binds = {}) const;
 
 private:
     QTemporaryDir m_data;
