@@ -3,6 +3,7 @@
 // INKBOAT_CONVERGE_SEED replays a run, INKBOAT_CONVERGE_ROUNDS sets its length.
 #include "TestService.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,6 +11,7 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 namespace {
@@ -63,6 +65,8 @@ public:
         }
         return QJsonDocument::fromJson(m_process.readLine()).object();
     }
+    // Whether an answer is there, waiting at most ms for it.
+    bool answered(int ms) { return m_process.canReadLine() || (m_process.waitForReadyRead(ms) && m_process.canReadLine()); }
     QJsonObject cmd(const QJsonObject &c)
     {
         send(c);
@@ -515,16 +519,32 @@ private slots:
                 sync(second);
                 break;
             case 2: {
-                // Both at once: each sign-in replaces the other's session mid-transfer.
                 const QMap<QString, int> service = serviceUsns();
                 const Before bf = stateOf(first, m_editKey), bs = stateOf(second);
-                for (Client *c : {&first, &second}) {
-                    c->send({{"cmd", "login"}, {"user", m_user}});
-                    c->send({{"cmd", "sync"}});
-                }
-                for (Client *c : {&first, &second}) {
-                    c->receive();
-                    c->receive();
+                if (pick(2) == 0) {
+                    // Both at once: each sign-in replaces the other's session mid-transfer.
+                    for (Client *c : {&first, &second}) {
+                        c->send({{"cmd", "login"}, {"user", m_user}});
+                        c->send({{"cmd", "sync"}});
+                    }
+                    for (Client *c : {&first, &second}) {
+                        c->receive();
+                        c->receive();
+                    }
+                } else {
+                    // The first one's commit has passed its session check and waits; the second
+                    // signs in meanwhile and syncs, so both transfers really overlap.
+                    m_service.setFaults(m_service.faults() + ",commitPush:1=hold_ms=" + QString::number(400 + pick(1200)));
+                    first.cmd({{"cmd", "login"}, {"user", m_user}});
+                    first.send({{"cmd", "sync"}});
+                    QElapsedTimer clock;
+                    clock.start();
+                    while (!first.answered(20) && m_service.faultCalls("commitPush") == 0 && clock.elapsed() < 60000) {
+                    }
+                    QThread::msleep(100);
+                    second.cmd({{"cmd", "login"}, {"user", m_user}});
+                    second.cmd({{"cmd", "sync"}});
+                    first.receive();
                 }
                 // A copy one made and the other pulled is counted once.
                 QMap<QString, QString> made = newCopies(first, bf, service);

@@ -22,6 +22,9 @@ public:
     quint16 port() const { return m_port; }
     // Rules of the fault hook, e.g. "login=fail" or "heartbeat=delay_ms=3000"; empty clears them.
     void setFaults(const QString &rules);
+    QString faults() const { return m_rules; }
+    // How many calls of action the rules in force have counted so far (rules with ":n" only).
+    int faultCalls(const QString &action) const;
     QString log() const;
     // The service's data folder; upgrade files go to its app/ folder.
     QString dataPath() const { return m_data.path(); }
@@ -33,6 +36,7 @@ private:
     QTemporaryDir m_data;
     QProcess m_process;
     quint16 m_port = 0;
+    QString m_rules;
     QByteArray m_oldUrl;
 };
 
