@@ -1,6 +1,7 @@
 // Two clients of one account edit, sync and fail in random rounds; afterwards both and the
 // service must hold the same rows, nothing may wait, and no written token may be lost.
-// INKBOAT_CONVERGE_SEED replays a run, INKBOAT_CONVERGE_ROUNDS sets its length.
+// INKBOAT_CONVERGE_SEED replays a run, INKBOAT_CONVERGE_ROUNDS sets its length (a run of more
+// than five minutes needs QTEST_FUNCTION_TIMEOUT in ms, or QtTest's watchdog ends it).
 #include "TestService.h"
 
 #include <QElapsedTimer>
