@@ -239,23 +239,50 @@ private slots:
         QCOMPARE(m_other.maxUsn(), 46);
     }
 
-    void conflictKeepsLocalAndCopiesRemote()
+    // A row changed on both sides: the local row wins and a copy keeps the other side's version,
+    // unless the two differ only in their place in the tree (a move, a renumbered volume).
+    void conflict_data()
     {
-        QVERIFY(m_other.push({bookItem("B1", "", 1, "书"), bookItem("C1", "B1", 3, "章", "原文")}));
+        QTest::addColumn<bool>("localText");  // else the local side moves the chapter
+        QTest::addColumn<bool>("remoteText"); // else the other side moves it
+        QTest::addColumn<int>("copies");
+        QTest::newRow("text on both sides") << true << true << 1;
+        QTest::newRow("text here, moved there") << true << false << 1;
+        QTest::newRow("moved here, text there") << false << true << 1;
+        QTest::newRow("moved on both sides") << false << false << 0;
+    }
+    void conflict()
+    {
+        QFETCH(bool, localText);
+        QFETCH(bool, remoteText);
+        QFETCH(int, copies);
+        QVERIFY(m_other.push({bookItem("B1", "", 1, "书"), bookItem("B2", "", 1, "书二"),
+                              bookItem("C1", "B1", 3, "章", "原文")}));
         CloudSync sync;
         QVERIFY(sync.sync());
-        editBook("C1", "本地改");
+        if (localText)
+            editBook("C1", "本地改");
+        else
+            execPrepared("UPDATE BookTree SET pID='B2',Sort=5,Updated=?,Synced=0 WHERE ID='C1'", {now()});
         BookItem remote = m_other.find("C1");
-        remote.plaintext = remote.html = "远端改";
+        if (remoteText)
+            remote.plaintext = remote.html = "远端改";
+        else
+            remote.sort = 9;
         QVERIFY(m_other.push({remote}));
         QVERIFY(sync.sync());
-        QCOMPARE(plain("C1"), QString("本地改"));
-        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE OrigID='C1'"), 1);
-        const QString copy = scalar("SELECT ID FROM BookTree WHERE OrigID='C1'").toString();
-        QCOMPARE(row(copy, "Title,PlainText,pID"), QString("章(冲突)|远端改|B1"));
+        const QString mine = localText ? "本地改|B1|1" : "原文|B2|5";
+        QCOMPARE(row("C1", "PlainText,pID,Sort"), mine);
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE OrigID='C1'"), copies);
+        if (copies) {
+            const QString copy = scalar("SELECT ID FROM BookTree WHERE OrigID='C1'").toString();
+            QCOMPARE(row(copy, "Title,PlainText,pID"), QString("章(冲突)|%1|B1").arg(remoteText ? "远端改" : "原文"));
+            QCOMPARE(m_other.find(copy).title, QString("章(冲突)"));
+        }
         QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE Synced IS NOT 1"), 0);
-        QCOMPARE(m_other.find("C1").plaintext, QString("本地改"));
-        QCOMPARE(m_other.find(copy).plaintext, QString("远端改"));
+        const BookItem there = m_other.find("C1");
+        QCOMPARE(QString("%1|%2|%3").arg(there.plaintext, there.ptid).arg(there.sort), mine);
+        QCOMPARE(lastUsn(), QString::number(m_other.maxUsn()));
     }
 
     // The other client commits during the negotiation: each attempt must pull first, and the

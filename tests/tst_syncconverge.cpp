@@ -1,8 +1,10 @@
 // Two clients of one account edit, sync and fail in random rounds; afterwards both and the
 // service must hold the same rows, nothing may wait, and no written token may be lost.
-// INKBOAT_CONVERGE_SEED replays a run, INKBOAT_CONVERGE_ROUNDS sets its length.
+// INKBOAT_CONVERGE_SEED replays a run, INKBOAT_CONVERGE_ROUNDS sets its length (a run of more
+// than five minutes needs QTEST_FUNCTION_TIMEOUT in ms, or QtTest's watchdog ends it).
 #include "TestService.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 namespace {
@@ -63,6 +66,8 @@ public:
         }
         return QJsonDocument::fromJson(m_process.readLine()).object();
     }
+    // Whether an answer is there, waiting at most ms for it.
+    bool answered(int ms) { return m_process.canReadLine() || (m_process.waitForReadyRead(ms) && m_process.canReadLine()); }
     QJsonObject cmd(const QJsonObject &c)
     {
         send(c);
@@ -113,16 +118,140 @@ class TstSyncConverge : public QObject
     // Tokens written per row key; a token must survive in the row or in a copy of it.
     QMap<QString, QStringList> m_tokens;
     QMap<QString, QString> m_owner; // row key → client tag, for the disjoint mode
+    QString m_violation; // the first sync that made more conflict copies than it was owed
+    Client *m_editor = nullptr; // whose sync this round edits m_editKey mid-transfer
+    QString m_editKey;
+    int m_round = -1;
 
     int pick(int n) { return n <= 0 ? 0 : int(m_rng.bounded(quint32(n))); }
 
+    // A client just before a sync: the rows it waits to send, its conflict copies, its LastUsn.
+    struct Before
+    {
+        QSet<QString> waiting;
+        QMap<QString, QString> copies; // copy → the row it was made of
+        int lastUsn = 0;
+    };
+
+    // A row the author edits while the sync runs counts as waiting: it may meet a pulled twin.
+    Before stateOf(Client &c, const QString &editedDuringSync = QString())
+    {
+        const QJsonObject s = c.cmd({{"cmd", "state"}});
+        Before out;
+        if (!editedDuringSync.isEmpty())
+            out.waiting.insert(editedDuringSync);
+        for (const QJsonValue &v : s.value("waiting").toArray())
+            out.waiting.insert(v.toString());
+        for (const QJsonValue &v : s.value("copies").toArray())
+            out.copies.insert(v.toArray().at(0).toString(), v.toArray().at(1).toString());
+        out.lastUsn = s.value("lastUsn").toInt();
+        return out;
+    }
+
+    // "book:ID" → USN of every row the service holds for the account, read from its store.
+    QMap<QString, int> serviceUsns()
+    {
+        QMap<QString, int> out;
+        for (const QVariantList &r : m_service.query("SELECT datatype, tid, usn FROM sync_rows WHERE uid IN "
+                                                     "(SELECT uid FROM users WHERE username=?)",
+                                                     {m_user}))
+            out.insert(r.at(0).toString() + ":" + r.at(1).toString(), r.at(2).toInt());
+        return out;
+    }
+
+    // A copy is owed only for a waiting row that the service changed since the client's LastUsn,
+    // or that the rival running at the same time may still send.
+    static int copyBound(const Before &c, const QMap<QString, int> &service, const Before *rival)
+    {
+        int n = 0;
+        for (const QString &key : c.waiting)
+            n += (service.value(key, 0) > c.lastUsn || (rival && rival->waiting.contains(key))) ? 1 : 0;
+        return n;
+    }
+
+    // Copies c holds now that neither it nor the service held before: the ones its syncs made.
+    QMap<QString, QString> newCopies(Client &c, const Before &before, const QMap<QString, int> &service)
+    {
+        QMap<QString, QString> out;
+        const QMap<QString, QString> now = stateOf(c).copies;
+        for (auto it = now.begin(); it != now.end(); ++it)
+            if (!before.copies.contains(it.key()) && !service.contains(it.key()))
+                out.insert(it.key(), it.value());
+        return out;
+    }
+
+    void checkCopies(const QString &what, const QMap<QString, QString> &made, int bound, const Before &before,
+                     const QMap<QString, int> &service)
+    {
+        if (made.size() <= bound || !m_violation.isEmpty())
+            return;
+        QStringList detail;
+        for (auto it = made.begin(); it != made.end(); ++it)
+            detail << QStringLiteral("%1 of %2 (waiting %3, service USN %4)")
+                          .arg(it.key(), it.value())
+                          .arg(before.waiting.contains(it.value()))
+                          .arg(service.value(it.value(), -1));
+        m_violation = QStringLiteral("round %1, %2 made %3 conflict copies, at most %4 were owed (LastUsn %5): %6")
+                          .arg(m_round).arg(what).arg(made.size()).arg(bound).arg(before.lastUsn)
+                          .arg(detail.join("; "));
+    }
+
     QJsonObject sync(Client &c, const QString &how = "sync")
     {
+        const QMap<QString, int> service = serviceUsns();
+        const Before before = stateOf(c, &c == m_editor ? m_editKey : QString());
         c.cmd({{"cmd", "login"}, {"user", m_user}});
         const QJsonObject answer = c.cmd({{"cmd", how}});
         if (qEnvironmentVariableIsSet("INKBOAT_CONVERGE_TRACE"))
             qInfo("%s %s: %s", qPrintable(c.tag()), qPrintable(how), QJsonDocument(answer).toJson(QJsonDocument::Compact).constData());
+        checkCopies(c.tag() + " " + how, newCopies(c, before, service), copyBound(before, service, nullptr), before,
+                    service);
         return answer;
+    }
+
+    // Each client's usage counts, uploaded, against what the service stored for the account.
+    QString checkLogs(Client &a, Client &b, bool disjoint)
+    {
+        struct Table
+        {
+            const char *dump, *sql;
+        };
+        const QList<Table> tables = {
+            {"actions", "SELECT action, day, trigger_count, 0 FROM action_logs WHERE uid IN "
+                        "(SELECT uid FROM users WHERE username=?)"},
+            {"books", "SELECT book_id, day, word_count1, word_count2 FROM book_logs WHERE uid IN "
+                      "(SELECT uid FROM users WHERE username=?)"}};
+        QMap<QString, QString> local[2];
+        for (Client *c : {&a, &b}) {
+            c->cmd({{"cmd", "login"}, {"user", m_user}});
+            if (!c->cmd({{"cmd", "uploadLogs"}}).value("ok").toBool())
+                return c->tag() + ": the log upload failed";
+            const QJsonObject logs = c->cmd({{"cmd", "logs"}});
+            for (int t = 0; t < 2; ++t)
+                for (const QJsonValue &v : logs.value(tables[t].dump).toArray()) {
+                    const QJsonObject r = v.toObject();
+                    if (text(r.value("Synced")) != "1")
+                        return QStringLiteral("%1: log row %2 %3 not sent").arg(c->tag(), text(r.value("Name")), text(r.value("Day")));
+                    local[t].insert(text(r.value("Name")) + " " + text(r.value("Day")),
+                                    text(r.value("Count1")) + "/" + text(r.value("Count2")));
+                }
+        }
+        // Both clients write the book log of a shared chapter; the later day row wins there.
+        for (int t = 0; t < (disjoint ? 2 : 1); ++t) {
+            QMap<QString, QString> stored;
+            for (const QVariantList &r : m_service.query(tables[t].sql, {m_user}))
+                stored.insert(r.at(0).toString() + " " + r.at(1).toString(),
+                              r.at(2).toString() + "/" + r.at(3).toString());
+            if (stored != local[t]) {
+                QStringList diff;
+                for (const QString &k : local[t].keys() + stored.keys())
+                    if (local[t].value(k) != stored.value(k))
+                        diff << QStringLiteral("%1 local '%2' service '%3'").arg(k, local[t].value(k), stored.value(k));
+                diff.removeDuplicates();
+                return QStringLiteral("%1 counts differ: %2").arg(tables[t].dump, diff.mid(0, 4).join("; "));
+            }
+        }
+        return QString();
     }
 
     // One random operation of client c through the program's data functions.
@@ -305,10 +434,13 @@ private slots:
         m_rng.seed(m_seed);
         const int rounds = qEnvironmentVariableIsSet("INKBOAT_CONVERGE_ROUNDS")
                                ? qEnvironmentVariableIntValue("INKBOAT_CONVERGE_ROUNDS")
-                               : 20;
+                               : 40;
         qInfo("seed %u, %d rounds", m_seed, rounds);
         m_tokens.clear();
         m_owner.clear();
+        m_violation.clear();
+        m_editor = nullptr;
+        m_editKey.clear();
         m_user = QStringLiteral("cv%1x%2").arg(++m_serial).arg(m_seed);
         Client a("A"), b("B");
         QVERIFY(a.start() && b.start());
@@ -328,6 +460,9 @@ private slots:
             sync(a);
         }
         for (int round = 0; round < rounds; ++round) {
+            m_round = round;
+            if (!m_violation.isEmpty())
+                QFAIL(qPrintable(QStringLiteral("seed %1: %2").arg(m_seed).arg(m_violation)));
             m_service.setFaults(QString());
             for (Client *c : {&a, &b}) {
                 const Rows rows = rowsOf(c->cmd({{"cmd", "dump"}}));
@@ -369,6 +504,8 @@ private slots:
                         first.cmd({{"cmd", "edit-at"}, {"step", pick(2) ? "afterCopy" : "beforeLocalCommit"},
                                    {"op", QJsonObject{{"kind", "text"}, {"id", id}, {"token", token}}}});
                         midEdit = {"book:" + id, token};
+                        m_editor = &first;
+                        m_editKey = midEdit.first;
                     }
                 }
                 }
@@ -382,21 +519,49 @@ private slots:
                 sync(first);
                 sync(second);
                 break;
-            case 2:
-                // Both at once: each sign-in replaces the other's session mid-transfer.
-                for (Client *c : {&first, &second}) {
-                    c->send({{"cmd", "login"}, {"user", m_user}});
-                    c->send({{"cmd", "sync"}});
+            case 2: {
+                const QMap<QString, int> service = serviceUsns();
+                const Before bf = stateOf(first, m_editKey), bs = stateOf(second);
+                if (pick(2) == 0) {
+                    // Both at once: each sign-in replaces the other's session mid-transfer.
+                    for (Client *c : {&first, &second}) {
+                        c->send({{"cmd", "login"}, {"user", m_user}});
+                        c->send({{"cmd", "sync"}});
+                    }
+                    for (Client *c : {&first, &second}) {
+                        c->receive();
+                        c->receive();
+                    }
+                } else {
+                    // The first one's commit has passed its session check and waits; the second
+                    // signs in meanwhile and syncs, so both transfers really overlap.
+                    m_service.setFaults(m_service.faults() + ",commitPush:1=hold_ms=" + QString::number(400 + pick(1200)));
+                    first.cmd({{"cmd", "login"}, {"user", m_user}});
+                    first.send({{"cmd", "sync"}});
+                    QElapsedTimer clock;
+                    clock.start();
+                    while (!first.answered(20) && m_service.faultCalls("commitPush") == 0 && clock.elapsed() < 60000) {
+                    }
+                    QThread::msleep(100);
+                    second.cmd({{"cmd", "login"}, {"user", m_user}});
+                    second.cmd({{"cmd", "sync"}});
+                    first.receive();
                 }
-                for (Client *c : {&first, &second}) {
-                    c->receive();
-                    c->receive();
-                }
+                // A copy one made and the other pulled is counted once.
+                QMap<QString, QString> made = newCopies(first, bf, service);
+                made.insert(newCopies(second, bs, service));
+                Before both = bf;
+                both.waiting.unite(bs.waiting);
+                checkCopies("the concurrent syncs", made, copyBound(bf, service, &bs) + copyBound(bs, service, &bf),
+                            both, service);
                 break;
+            }
             default:
                 sync(first, "push");
                 break;
             }
+            m_editor = nullptr;
+            m_editKey.clear();
             for (Client *c : {&a, &b}) {
                 // A scripted edit counts once it was written (its step may not have come).
                 if (c->cmd({{"cmd", "clear-hook"}}).value("done").toBool() && c == &first)
@@ -408,6 +573,7 @@ private slots:
         m_service.setFaults(QString());
         for (Client *c : {&a, &b})
             c->cmd({{"cmd", "clear-hook"}});
+        m_round = rounds;
         QString failure = "not quiet";
         for (int attempt = 0; attempt < 3 && !failure.isEmpty(); ++attempt) {
             sync(a);
@@ -415,6 +581,10 @@ private slots:
             sync(a);
             failure = checkInvariants(a, b, disjoint);
         }
+        if (failure.isEmpty())
+            failure = m_violation;
+        if (failure.isEmpty())
+            failure = checkLogs(a, b, disjoint);
         if (!failure.isEmpty())
             QFAIL(qPrintable(QStringLiteral("seed %1: %2").arg(m_seed).arg(failure)));
     }

@@ -26,6 +26,8 @@ final class Api
 
     private ?Db $db = null;
     private ?array $user = null;
+    /** A fault: the call waits this long once its session is found valid. */
+    private int $holdMs = 0;
 
     public function __construct(private Request $req)
     {
@@ -67,6 +69,7 @@ final class Api
         }
         $faults = Faults::forCall($this->req, $action);
         $effects = array_column($faults, 'arg', 'effect');
+        $this->holdMs = (int)($effects['hold_ms'] ?? 0);
         try {
             if (isset($effects['delay_ms'])) {
                 usleep($effects['delay_ms'] * 1000);
@@ -238,6 +241,11 @@ final class Api
             });
         }
         $user['sid'] = $sid;
+        if ($this->holdMs > 0) {
+            // Like a request already under way when the account signs in elsewhere: it goes on.
+            usleep($this->holdMs * 1000);
+            $this->holdMs = 0;
+        }
         return $this->user = $user;
     }
 

@@ -7,7 +7,7 @@ namespace Inkboat;
 
 final class Faults
 {
-    public const EFFECTS = ['drop_after', 'fail', 'badcrc', 'kick', 'delay_ms'];
+    public const EFFECTS = ['drop_after', 'fail', 'badcrc', 'kick', 'delay_ms', 'hold_ms'];
 
     /** @return array<int,array{action:string,nth:?int,effect:string,arg:int}> */
     public static function parse(string $text): array
@@ -18,15 +18,15 @@ final class Faults
             if ($item === '' || $item[0] === '#') {
                 continue;
             }
-            if (!preg_match('/^([A-Za-z_*]+)(?::(\d{1,9}))?=(drop_after|fail|badcrc|kick|delay_ms=(\d{1,6}))$/', $item, $m)) {
+            if (!preg_match('/^([A-Za-z_*]+)(?::(\d{1,9}))?=(drop_after|fail|badcrc|kick|(delay_ms|hold_ms)=(\d{1,6}))$/', $item, $m)) {
                 error_log("inkboat faults: ignored rule '$item'");
                 continue;
             }
             $rules[] = [
                 'action' => $m[1],
                 'nth' => ($m[2] ?? '') === '' ? null : (int)$m[2],
-                'effect' => str_starts_with($m[3], 'delay_ms') ? 'delay_ms' : $m[3],
-                'arg' => isset($m[4]) ? min((int)$m[4], 60000) : 0,
+                'effect' => ($m[4] ?? '') !== '' ? $m[4] : $m[3],
+                'arg' => isset($m[5]) ? min((int)$m[5], 60000) : 0,
             ];
         }
         return $rules;

@@ -196,6 +196,9 @@ runTests([
         $svc->setFaults('eshoplinks=delay_ms=300');
         $t = microtime(true);
         same(['0', true], [code($svc->api('&a=eshoplinks')), microtime(true) - $t >= 0.3], 'delayed answer');
+        $svc->setFaults('heartbeat=hold_ms=300');
+        $t = microtime(true);
+        same(['0', true], [code($svc->api($tail)), microtime(true) - $t >= 0.3], 'held once its session is valid');
         // [rules, error codes of heartbeats in a row]; malformed rules are skipped, the ones around them still apply
         $rows = [["heartbeat=fail\n", ['FAULT_INJECTED', 'FAULT_INJECTED']],
             ["# note\n heartbeat : 2 = fail ; bogus rule,heartbeat:x=fail,=fail\nheartbeat=explode", ['0', 'FAULT_INJECTED', '0']],

@@ -1,8 +1,15 @@
 #include "TestService.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -25,6 +32,9 @@ TestService::TestService() : m_oldUrl(qgetenv("INKBOAT_SERVICE_URL"))
 TestService::~TestService()
 {
     stop();
+    const QString store = QStringLiteral("service-store-%1").arg(quintptr(this));
+    if (QSqlDatabase::contains(store))
+        QSqlDatabase::removeDatabase(store);
     if (m_oldUrl.isNull())
         qunsetenv("INKBOAT_SERVICE_URL");
     else
@@ -81,13 +91,62 @@ void TestService::stop()
 
 void TestService::setFaults(const QString &rules)
 {
+    m_rules = rules;
     QFile file(m_data.filePath(QStringLiteral("faults.txt")));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(rules.toUtf8());
+}
+
+int TestService::faultCalls(const QString &action) const
+{
+    QFile file(m_data.filePath(QStringLiteral("fault-counters.json")));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    // The counts start afresh with each text of rules, which the service names by its MD5.
+    const QJsonObject state = QJsonDocument::fromJson(file.readAll()).object();
+    const QByteArray hash =
+        QCryptographicHash::hash(("\n" + m_rules).toUtf8(), QCryptographicHash::Md5).toHex();
+    if (state.value(QStringLiteral("hash")).toString().toLatin1() != hash)
+        return 0;
+    return state.value(QStringLiteral("counts")).toObject().value(action).toInt();
 }
 
 QString TestService::log() const
 {
     QFile file(m_data.filePath(QStringLiteral("server.log")));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QVector<QVariantList> TestService::query(const QString &sql, const QVariantList &binds) const
+{
+    QVector<QVariantList> out;
+    const QString name = QStringLiteral("service-store-%1").arg(quintptr(this));
+    {
+        QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name)
+                                                       : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        if (!db.isOpen()) {
+            db.setDatabaseName(m_data.filePath(QStringLiteral("inkboat-service.sqlite")));
+            // The workers write meanwhile (WAL): wait for their locks rather than fail.
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=20000"));
+            if (!db.open()) {
+                qWarning("service store: %s", qPrintable(db.lastError().text()));
+                return out;
+            }
+        }
+        QSqlQuery q(db);
+        q.prepare(sql);
+        for (const QVariant &v : binds)
+            q.addBindValue(v);
+        if (!q.exec()) {
+            qWarning("service store: %s", qPrintable(q.lastError().text()));
+            return out;
+        }
+        while (q.next()) {
+            QVariantList row;
+            for (int i = 0; i < q.record().count(); ++i)
+                row << q.value(i);
+            out << row;
+        }
+    }
+    return out;
 }

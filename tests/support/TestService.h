@@ -3,6 +3,8 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <QVariantList>
+#include <QVector>
 
 // A private instance of the web service from server/: PHP's built-in server on a free loopback
 // port with a throw-away store, several workers, and the fault hook file of the service's own
@@ -20,14 +22,21 @@ public:
     quint16 port() const { return m_port; }
     // Rules of the fault hook, e.g. "login=fail" or "heartbeat=delay_ms=3000"; empty clears them.
     void setFaults(const QString &rules);
+    QString faults() const { return m_rules; }
+    // How many calls of action the rules in force have counted so far (rules with ":n" only).
+    int faultCalls(const QString &action) const;
     QString log() const;
     // The service's data folder; upgrade files go to its app/ folder.
     QString dataPath() const { return m_data.path(); }
+    // A read-only query of the service's store (the default SQLite one), for checking what the
+    // service holds without going through its protocol; rows of values, empty on any error.
+    QVector<QVariantList> query(const QString &sql, const QVariantList &binds = {}) const;
 
 private:
     QTemporaryDir m_data;
     QProcess m_process;
     quint16 m_port = 0;
+    QString m_rules;
     QByteArray m_oldUrl;
 };
 

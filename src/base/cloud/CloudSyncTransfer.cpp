@@ -145,12 +145,17 @@ void ensurePendingTable()
                            "Digest VARCHAR(32), PRIMARY KEY(ID,DataType))"));
 }
 
-QString equalColumns()
+// The columns of d and t compared as text; withPlace: the place in the tree too (pID, Level, Sort).
+QString equalColumns(bool withPlace = true)
 {
     QStringList parts;
     for (const char *c : {"pID", "NodeType", "Level", "Sort", "Title", "Category", "rtf", "HTML", "PlainText",
-                          "Attribute1", "Attribute2", "Attribute3", "OrigID", "Flag"})
-        parts << QStringLiteral("IFNULL(d.%1,'')=IFNULL(t.%1,'')").arg(QLatin1String(c));
+                          "Attribute1", "Attribute2", "Attribute3", "OrigID", "Flag"}) {
+        const QLatin1String column(c);
+        if (withPlace || (column != QLatin1String("pID") && column != QLatin1String("Level") &&
+                          column != QLatin1String("Sort")))
+            parts << QStringLiteral("IFNULL(d.%1,'')=IFNULL(t.%1,'')").arg(column);
+    }
     return parts.join(QStringLiteral(" AND "));
 }
 
@@ -468,6 +473,21 @@ void CloudSync::applyPull()
                                         "WHERE ID=? AND Synced=0").arg(table),
                          {own.first, own.second, own.first}) > 0)
             execPrepared(QStringLiteral("DELETE FROM SyncDetail WHERE ID=? AND DataType=?"), {own.first, own.second});
+    }
+    // A waiting row whose twin differs only in its place loses no text either way: its own place
+    // wins and goes up next, without a copy. Renumbering one volume on two devices would else
+    // copy every chapter in it, and the copies again with the next renumbering.
+    for (const char *pair : {"BookTree|book", "MemoTree|memo"}) {
+        const QStringList p = QString::fromLatin1(pair).split(QLatin1Char('|'));
+        const QVector<QSqlRecord> moved = execQuery(
+            QStringLiteral("SELECT t.ID,d.Usn FROM %1 t JOIN SyncDetail d ON d.ID=t.ID AND d.DataType='%2' "
+                           "WHERE t.Synced=0 AND %3")
+                .arg(p.at(0), p.at(1), equalColumns(false)));
+        for (const QSqlRecord &r : moved) {
+            // Numbered as the service has it, so the maximum stays right.
+            execPrepared(QStringLiteral("UPDATE %1 SET Usn=? WHERE ID=?").arg(p.at(0)), {r.value(1), r.value(0)});
+            execPrepared(QStringLiteral("DELETE FROM SyncDetail WHERE ID=? AND DataType=?"), {r.value(0), p.at(1)});
+        }
     }
     execSql(QStringLiteral(
         "INSERT INTO SyncConflict(ID,DataType) SELECT a.ID,'book' FROM BookTree a JOIN SyncDetail b ON a.ID=b.ID "

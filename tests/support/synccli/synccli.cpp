@@ -187,6 +187,28 @@ QJsonObject run(const QJsonObject &cmd)
                 {"actions", rows("SELECT Action,triggerCount,Synced FROM L.ActionLog")},
                 {"lastUsn", getSysParam("Sync.LastUsn", "0")}};
     }
+    if (name == "state") {
+        // What bounds the conflict copies of the next sync: rows waiting, copies there already.
+        QJsonArray waiting, copies;
+        for (const char *table : {"BookTree", "MemoTree"}) {
+            const QString kind = table[0] == 'B' ? "book:" : "memo:";
+            for (const QSqlRecord &r : execQuery(QStringLiteral("SELECT ID, Synced IS NOT 1, OrigID FROM %1")
+                                                     .arg(QLatin1String(table)))) {
+                if (r.value(1).toInt() != 0)
+                    waiting.append(kind + r.value(0).toString());
+                if (!r.value(2).toString().isEmpty())
+                    copies.append(QJsonArray{kind + r.value(0).toString(), kind + r.value(2).toString()});
+            }
+        }
+        return {{"ok", true}, {"waiting", waiting}, {"copies", copies},
+                {"lastUsn", getSysParam("Sync.LastUsn", "0").toInt()}};
+    }
+    if (name == "logs")
+        return {{"ok", true},
+                {"actions", rows("SELECT Action Name, substr(ADate,1,10) Day, triggerCount Count1, 0 Count2, "
+                                 "IFNULL(Synced,0) Synced FROM L.ActionLog")},
+                {"books", rows("SELECT BookID Name, substr(ADate,1,10) Day, WordCount1 Count1, WordCount2 Count2, "
+                               "IFNULL(Synced,0) Synced FROM L.BookLog")}};
     if (name == "service")
         return {{"ok", true}, {"rows", serviceRows()}};
     return {{"ok", false}, {"error", "unknown command"}};
