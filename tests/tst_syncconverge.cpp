@@ -333,9 +333,15 @@ class TstSyncConverge : public QObject
         } else {
             return;
         }
+        apply(c, op, key, token);
+    }
+
+    // Runs op on c and records the token it wrote; answers the row's key, empty when refused.
+    QString apply(Client &c, const QJsonObject &op, QString key, const QString &token)
+    {
         const QJsonObject answer = c.cmd({{"cmd", "op"}, {"op", op}});
         if (!answer.value("ok").toBool())
-            return;
+            return QString();
         if (answer.contains("id")) {
             const QString kind = op.value("kind").toString().startsWith("memo") ? "memo:" : "book:";
             key = kind + answer.value("id").toString();
@@ -343,6 +349,51 @@ class TstSyncConverge : public QObject
         }
         if (!key.isEmpty() && op.value("kind").toString() != "memoFolder")
             m_tokens[key] << token;
+        return key;
+    }
+
+    // The second pulls more than a page while the first's commit rewrites the rows of its first
+    // page: the pages after the commit must still be the rows the pull began with, else the
+    // rows pushed out of reach are never pulled. Answers false when c has no folder to write in.
+    bool pullAcrossCommit(Client &first, Client &second, bool disjoint, int round)
+    {
+        sync(first);
+        sync(second);
+        m_service.setFaults(QString());
+        QStringList folders;
+        const Rows rows = rowsOf(first.cmd({{"cmd", "dump"}}));
+        for (auto it = rows.begin(); it != rows.end(); ++it)
+            if (it.key().startsWith("memo:") && it.value().value("NodeType").toInt() != 3 &&
+                it.value().value("Flag").toString() == "A" && (!disjoint || m_owner.value(it.key()) == first.tag()))
+                folders << it.value().value("ID").toString();
+        if (folders.isEmpty())
+            return false;
+        QStringList added;
+        for (int i = 0; i < 11; ++i) {
+            const QString token = QStringLiteral("⟦%1-r%2-p%3⟧").arg(first.tag()).arg(round).arg(i);
+            const QString key = apply(first, {{"kind", "memoAdd"}, {"parent", folders.at(pick(folders.size()))},
+                                              {"title", token}, {"text", token}}, QString(), token);
+            if (!key.isEmpty())
+                added << key;
+        }
+        sync(first);
+        for (int i = 0; i < added.size(); ++i) {
+            const QString token = QStringLiteral("⟦%1-r%2-q%3⟧").arg(first.tag()).arg(round).arg(i);
+            apply(first, {{"kind", "memoEdit"}, {"id", added.at(i).mid(5)}, {"token", token}}, added.at(i), token);
+        }
+        m_service.setFaults("commitPush:1=hold_ms=800");
+        first.cmd({{"cmd", "login"}, {"user", m_user}});
+        first.send({{"cmd", "sync"}});
+        QElapsedTimer clock;
+        clock.start();
+        while (!first.answered(20) && m_service.faultCalls("commitPush") == 0 && clock.elapsed() < 60000) {
+        }
+        // New rules count calls afresh: the second's page 1 waits until the commit is in.
+        m_service.setFaults("pullDetail:2=hold_ms=1600");
+        second.cmd({{"cmd", "login"}, {"user", m_user}});
+        second.cmd({{"cmd", "sync"}});
+        first.receive();
+        return true;
     }
 
     QString checkInvariants(Client &a, Client &b, bool disjoint)
@@ -520,6 +571,8 @@ private slots:
                 sync(second);
                 break;
             case 2: {
+                if (pick(3) == 0 && pullAcrossCommit(first, second, disjoint, round))
+                    break;
                 const QMap<QString, int> service = serviceUsns();
                 const Before bf = stateOf(first, m_editKey), bs = stateOf(second);
                 if (pick(2) == 0) {
