@@ -575,7 +575,10 @@ private slots:
                     break;
                 const QMap<QString, int> service = serviceUsns();
                 const Before bf = stateOf(first, m_editKey), bs = stateOf(second);
-                if (pick(2) == 0) {
+                const bool together = pick(2) == 0;
+                if (trace)
+                    qInfo("round %d: %s", round, together ? "both at once" : "commit held");
+                if (together) {
                     // Both at once: each sign-in replaces the other's session mid-transfer.
                     for (Client *c : {&first, &second}) {
                         c->send({{"cmd", "login"}, {"user", m_user}});
@@ -583,7 +586,9 @@ private slots:
                     }
                     for (Client *c : {&first, &second}) {
                         c->receive();
-                        c->receive();
+                        const QJsonObject answer = c->receive();
+                        if (trace)
+                            qInfo("%s sync: %s", qPrintable(c->tag()), QJsonDocument(answer).toJson(QJsonDocument::Compact).constData());
                     }
                 } else {
                     // The first one's commit has passed its session check and waits; the second
@@ -597,12 +602,31 @@ private slots:
                     }
                     QThread::msleep(100);
                     second.cmd({{"cmd", "login"}, {"user", m_user}});
-                    second.cmd({{"cmd", "sync"}});
-                    first.receive();
+                    const QJsonObject answer = second.cmd({{"cmd", "sync"}});
+                    const QJsonObject held = first.receive();
+                    if (trace)
+                        qInfo("%s sync: %s; %s sync: %s", qPrintable(second.tag()),
+                              QJsonDocument(answer).toJson(QJsonDocument::Compact).constData(), qPrintable(first.tag()),
+                              QJsonDocument(held).toJson(QJsonDocument::Compact).constData());
                 }
                 // A copy one made and the other pulled is counted once.
                 QMap<QString, QString> made = newCopies(first, bf, service);
-                made.insert(newCopies(second, bs, service));
+                QMap<QString, QString> bySecond = newCopies(second, bs, service);
+                // A copy the other one made earlier and only now uploads (its commit was refused
+                // then) is not made by these syncs.
+                for (const QString &key : bs.copies.keys())
+                    made.remove(key);
+                for (const QString &key : bf.copies.keys())
+                    bySecond.remove(key);
+                if (trace) {
+                    const auto keys = [](const auto &set) { QStringList l(set.begin(), set.end()); l.sort(); return l.join(' '); };
+                    qInfo("round %d: first %s LastUsn %d waiting [%s] edit %s; copies %s", round, qPrintable(first.tag()),
+                          bf.lastUsn, qPrintable(keys(bf.waiting)), qPrintable(m_editKey),
+                          qPrintable(QStringList(made.values()).join(' ')));
+                    qInfo("round %d: second %s LastUsn %d waiting [%s]; copies %s", round, qPrintable(second.tag()),
+                          bs.lastUsn, qPrintable(keys(bs.waiting)), qPrintable(QStringList(bySecond.values()).join(' ')));
+                }
+                made.insert(bySecond);
                 Before both = bf;
                 both.waiting.unite(bs.waiting);
                 checkCopies("the concurrent syncs", made, copyBound(bf, service, &bs) + copyBound(bs, service, &bf),
