@@ -184,27 +184,36 @@ private slots:
         QCOMPARE(win.prompts.questions(), QStringList{"确定删除<章二>吗？"});
     }
 
-    // Listed here, not taken from the window: an action dropped from unfinishedActionNames()
-    // without being wired fails, and a wired one is taken off both lists.
-    void unfinishedActionsSaySo_data()
+    // "帮助" opens the guide found beside the program once, brings it back when asked again,
+    // and says so when there is none.
+    void helpOpensTheGuide()
     {
-        QTest::addColumn<QString>("name");
-        const char *names[] = {"actionHelpHelp"};
-        for (const char *name : names)
-            QTest::newRow(name) << QString(name);
-    }
-
-    void unfinishedActionsSaySo()
-    {
-        QFETCH(QString, name);
+        const QString dir = QCoreApplication::applicationDirPath() + "/guide";
+        QVERIFY(QDir().mkpath(dir));
+        const auto cleanup = qScopeGuard([dir]() { QDir(dir).removeRecursively(); });
+        QFile guide(dir + "/guide.md");
+        QVERIFY(guide.open(QIODevice::WriteOnly));
+        guide.write("# 试用指南\n\n第一段。\n");
+        guide.close();
         Window win;
-        QAction *action = win.w->findChild<QAction *>(name);
-        QVERIFY(action);
-        action->setEnabled(true);
-        action->trigger();
-        QCOMPARE(win.prompts.infos(), QStringList{"该功能尚未完成"});
-        QVERIFY(win.prompts.questions().isEmpty());
-        QVERIFY(MainWindow::unfinishedActionNames().contains(name));
+        QAction *help = win.get<QAction>("actionHelpHelp");
+        const auto guides = []() {
+            QList<QWidget *> out;
+            for (QWidget *w : QApplication::allWidgets())
+                if (w->objectName() == "GuideWindow")
+                    out << w;
+            return out;
+        };
+        help->trigger();
+        help->trigger();
+        QCOMPARE(guides().size(), 1);
+        QVERIFY(guides().first()->findChild<QTextBrowser *>()->toPlainText().contains("试用指南"));
+        QVERIFY(win.prompts.errors().isEmpty());
+        delete guides().first()->window();
+        QVERIFY(QDir(dir).removeRecursively());
+        help->trigger();
+        QVERIFY(guides().isEmpty());
+        QCOMPARE(win.prompts.errors(), QStringList{"找不到使用指南，请重新安装砚舟写作。"});
     }
 
     void layoutRoundTrip()

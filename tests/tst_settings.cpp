@@ -9,6 +9,7 @@
 #include "frame/FramelessWindow.h"
 #include "params/SysParams.h"
 #include "settings/AboutDialog.h"
+#include "settings/GuideWindow.h"
 #include "settings/SysParamDialog.h"
 #include "storage/DataAccess.h"
 
@@ -311,6 +312,39 @@ private slots:
         edit->end(false);
         QTest::keyClicks(edit, "x");
         QCOMPARE(edit->text(), m_sameDisk + "x");
+    }
+
+    // The shipped guide as the help window shows it: every picture there and narrow enough to
+    // read without scrolling sideways, and the link to the English part lands on it.
+    void guideShowsPicturesAndFollowsItsLinks()
+    {
+        const QString path = GuideWindow::locate(QStringLiteral(INKBOAT_BUILD_DIR "/"));
+        QVERIFY2(!path.isEmpty(), "the build puts the guide beside the program");
+        GuideWindow window(path);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTextBrowser *browser = window.browser();
+        QVERIFY(browser->toPlainText().startsWith("砚舟写作 使用指南"));
+        int pictures = 0;
+        for (QTextBlock block = browser->document()->begin(); block.isValid(); block = block.next())
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                const QTextCharFormat format = it.fragment().charFormat();
+                if (!format.isImageFormat())
+                    continue;
+                const QString name = format.toImageFormat().name();
+                const QVariant data = browser->loadResource(QTextDocument::ImageResource, QUrl(name));
+                const QImage image = data.type() == QVariant::Image ? data.value<QImage>()
+                                                                     : QImage::fromData(data.toByteArray());
+                QVERIFY2(!image.isNull(), qPrintable(name));
+                QVERIFY2(image.width() <= GuideWindow::maxImageWidth, qPrintable(name));
+                ++pictures;
+            }
+        QVERIFY(pictures >= 10);
+        QCOMPARE(browser->verticalScrollBar()->value(), 0);
+        emit browser->anchorClicked(QUrl("#inkboat-user-guide"));
+        QTRY_VERIFY(browser->verticalScrollBar()->value() > browser->verticalScrollBar()->maximum() / 3);
+        const QTextCursor top = browser->cursorForPosition(QPoint(10, 10));
+        QVERIFY(top.block().text().contains("Inkboat") || top.block().next().text().contains("Inkboat"));
     }
 
     void aboutOpensLogFolderAndSite()

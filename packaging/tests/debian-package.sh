@@ -16,7 +16,8 @@ for f in /usr/bin/inkboat /usr/lib/inkboat/sqldrivers/libqsqlitecipher.so \
          /usr/share/inkboat/libraries/Inkboat_Article.sdb /usr/share/inkboat/server/router.php \
          /usr/share/applications/inkboat.desktop /usr/share/metainfo/io.github.inkboathq.Inkboat.metainfo.xml \
          /usr/share/icons/hicolor/scalable/apps/inkboat.svg /usr/share/doc/inkboat/copyright \
-         /usr/share/doc/inkboat/changelog.gz; do
+         /usr/share/doc/inkboat/changelog.gz /usr/share/inkboat/guide/guide.md \
+         /usr/share/inkboat/guide/images/main-window.png; do
     grep -qx "$f" "$work/files" || { echo "missing in the package: $f"; exit 1; }
 done
 for size in 16 24 32 48 64 128 256; do

@@ -16,7 +16,8 @@ trap cleanup EXIT
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in bin/inkboat lib/inkboat/sqldrivers/libqsqlitecipher.so share/inkboat/server/router.php \
-         share/applications/inkboat.desktop share/icons/hicolor/scalable/apps/inkboat.svg; do
+         share/applications/inkboat.desktop share/icons/hicolor/scalable/apps/inkboat.svg \
+         share/inkboat/guide/guide.md share/inkboat/guide/images/first-start.png; do
     [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
 

@@ -227,13 +227,6 @@ MainWindow::~MainWindow()
     }
 }
 
-void MainWindow::notYetAvailable() { g_App.showInfo(QStringLiteral("该功能尚未完成")); }
-
-QStringList MainWindow::unfinishedActionNames()
-{
-    return {QStringLiteral("actionHelpHelp")};
-}
-
 QWidget *MainWindow::frameWindow() const { return m_layout->frameWindow(); }
 QLabel *MainWindow::cursorPositionLabel() const { return m_status->cursorPositionLabel(); }
 QLabel *MainWindow::saveStateLabel() const { return m_status->saveStateLabel(); }
@@ -733,7 +726,7 @@ void MainWindow::on_actionSysExit_triggered()
     frame->close();
 }
 
-void MainWindow::on_actionHelpHelp_triggered() { notYetAvailable(); }
+void MainWindow::on_actionHelpHelp_triggered() { m_settings->showGuide(); }
 void MainWindow::on_actionHelpShowNoviceGuidance_triggered() { m_settings->showGuidance(); }
 void MainWindow::on_actionHelpAbout_triggered() { m_settings->showAbout(); }
 

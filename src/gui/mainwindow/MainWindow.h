@@ -64,10 +64,6 @@ public:
     bool isClosing() const { return m_closing; }
 
 
-    // Actions whose feature has not landed yet: they say "该功能尚未完成". Whoever wires one of
-    // them takes its name off this list.
-    static QStringList unfinishedActionNames();
-
     // The frame window (or this window when unframed).
     QWidget *frameWindow() const;
 
@@ -205,7 +201,6 @@ private:
     // The close without questions (signal-driven quit, restart, install); false when already done.
     bool shutdownWithoutQuestions();
     void runFirstShow();
-    void notYetAvailable();
     void buildTimers();
     void prepareActions();
     void buildContextMenus();

@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "storage/DataAccess.h"
 #include "settings/AboutDialog.h"
+#include "settings/GuideWindow.h"
 #include "settings/NoviceGuidance.h"
 #include "settings/SysParamDialog.h"
 
@@ -13,6 +14,24 @@ bool SettingsController::showOptions()
     SysParamDialog dialog(m_window);
     return g_App.showFramed(&dialog, Ink::foModal | Ink::foParentMain) == QDialog::Accepted;
 }
+
+void SettingsController::showGuide()
+{
+    if (m_guide) {
+        m_guide->window()->raise();
+        m_guide->window()->activateWindow();
+        return;
+    }
+    const QString path = GuideWindow::locate(g_App.appPath());
+    if (path.isEmpty()) {
+        g_App.showError(QStringLiteral("找不到使用指南，请重新安装砚舟写作。"));
+        return;
+    }
+    m_guide = new GuideWindow(path);
+    g_App.showFramed(m_guide, Ink::foParentMain | Ink::foResizable);
+}
+
+GuideWindow *SettingsController::guide() const { return m_guide; }
 
 void SettingsController::showGuidance()
 {

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 
+class GuideWindow;
 class QWidget;
 
 // The settings and help dialogs of the main window.
@@ -15,6 +16,9 @@ public:
     // "参数设置"; true when the author stored new parameters (the window applies them).
     bool showOptions();
     void showAbout();
+    // "帮助": the user guide in a window of its own, or the one already open brought forward.
+    void showGuide();
+    GuideWindow *guide() const;
     // The first-use tour over the window, any time; the parameter stays as it is.
     void showGuidance();
     // On the window's first show: the tour once per profile ("NoviceGuidance" "0" -> "1").
@@ -22,4 +26,5 @@ public:
 
 private:
     QPointer<QWidget> m_window;
+    QPointer<GuideWindow> m_guide;
 };
