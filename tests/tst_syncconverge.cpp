@@ -17,6 +17,8 @@
 
 namespace {
 
+QByteArray compact(const QJsonObject &o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); }
+
 class Client
 {
 public:
@@ -47,7 +49,7 @@ public:
     }
     void send(const QJsonObject &cmd)
     {
-        m_process.write(QJsonDocument(cmd).toJson(QJsonDocument::Compact) + "\n");
+        m_process.write(compact(cmd) + "\n");
         ++m_pending;
     }
     // The next answer; a client that died answers {"crashed":true} and is started again.
@@ -203,7 +205,7 @@ class TstSyncConverge : public QObject
         c.cmd({{"cmd", "login"}, {"user", m_user}});
         const QJsonObject answer = c.cmd({{"cmd", how}});
         if (qEnvironmentVariableIsSet("INKBOAT_CONVERGE_TRACE"))
-            qInfo("%s %s: %s", qPrintable(c.tag()), qPrintable(how), QJsonDocument(answer).toJson(QJsonDocument::Compact).constData());
+            qInfo("%s %s: %s", qPrintable(c.tag()), qPrintable(how), compact(answer).constData());
         checkCopies(c.tag() + " " + how, newCopies(c, before, service), copyBound(before, service, nullptr), before,
                     service);
         return answer;
@@ -352,6 +354,19 @@ class TstSyncConverge : public QObject
         return key;
     }
 
+    // Starts c's sync under rules that hold its commit, and returns once the commit waits after
+    // its session check (or the sync ended without one).
+    void startHeldSync(Client &c, const QString &rules)
+    {
+        m_service.setFaults(rules);
+        c.cmd({{"cmd", "login"}, {"user", m_user}});
+        c.send({{"cmd", "sync"}});
+        QElapsedTimer clock;
+        clock.start();
+        while (!c.answered(20) && m_service.faultCalls("commitPush") == 0 && clock.elapsed() < 60000) {
+        }
+    }
+
     // The second pulls more than a page while the first's commit rewrites the rows of its first
     // page: the pages after the commit must still be the rows the pull began with, else the
     // rows pushed out of reach are never pulled. Answers false when c has no folder to write in.
@@ -381,13 +396,7 @@ class TstSyncConverge : public QObject
             const QString token = QStringLiteral("⟦%1-r%2-q%3⟧").arg(first.tag()).arg(round).arg(i);
             apply(first, {{"kind", "memoEdit"}, {"id", added.at(i).mid(5)}, {"token", token}}, added.at(i), token);
         }
-        m_service.setFaults("commitPush:1=hold_ms=800");
-        first.cmd({{"cmd", "login"}, {"user", m_user}});
-        first.send({{"cmd", "sync"}});
-        QElapsedTimer clock;
-        clock.start();
-        while (!first.answered(20) && m_service.faultCalls("commitPush") == 0 && clock.elapsed() < 60000) {
-        }
+        startHeldSync(first, "commitPush:1=hold_ms=800");
         // New rules count calls afresh: the second's page 1 waits until the commit is in.
         m_service.setFaults("pullDetail:2=hold_ms=1600");
         second.cmd({{"cmd", "login"}, {"user", m_user}});
@@ -588,26 +597,20 @@ private slots:
                         c->receive();
                         const QJsonObject answer = c->receive();
                         if (trace)
-                            qInfo("%s sync: %s", qPrintable(c->tag()), QJsonDocument(answer).toJson(QJsonDocument::Compact).constData());
+                            qInfo("%s sync: %s", qPrintable(c->tag()), compact(answer).constData());
                     }
                 } else {
                     // The first one's commit has passed its session check and waits; the second
                     // signs in meanwhile and syncs, so both transfers really overlap.
-                    m_service.setFaults(m_service.faults() + ",commitPush:1=hold_ms=" + QString::number(400 + pick(1200)));
-                    first.cmd({{"cmd", "login"}, {"user", m_user}});
-                    first.send({{"cmd", "sync"}});
-                    QElapsedTimer clock;
-                    clock.start();
-                    while (!first.answered(20) && m_service.faultCalls("commitPush") == 0 && clock.elapsed() < 60000) {
-                    }
+                    startHeldSync(first, m_service.faults() + ",commitPush:1=hold_ms=" + QString::number(400 + pick(1200)));
                     QThread::msleep(100);
                     second.cmd({{"cmd", "login"}, {"user", m_user}});
                     const QJsonObject answer = second.cmd({{"cmd", "sync"}});
                     const QJsonObject held = first.receive();
                     if (trace)
                         qInfo("%s sync: %s; %s sync: %s", qPrintable(second.tag()),
-                              QJsonDocument(answer).toJson(QJsonDocument::Compact).constData(), qPrintable(first.tag()),
-                              QJsonDocument(held).toJson(QJsonDocument::Compact).constData());
+                              compact(answer).constData(), qPrintable(first.tag()),
+                              compact(held).constData());
                 }
                 // A copy one made and the other pulled is counted once.
                 QMap<QString, QString> made = newCopies(first, bf, service);

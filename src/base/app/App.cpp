@@ -51,16 +51,20 @@ App::~App() = default;
 
 QString App::title() const { return Ink::titleFormat().arg(Ink::productName(), Ink::appVersion()); }
 
-QString App::librarySourcePath() const
+QString App::shippedPath(const QString &relative) const
 {
-    if (!m_librarySourcePath.isEmpty())
-        return m_librarySourcePath;
     // Beside the program in the build folder; under share/inkboat/ of an installed tree.
     const QString appPath = QDir::fromNativeSeparators(m_appPath);
-    const QString beside = appPath + QStringLiteral("libraries/");
+    const QString beside = appPath + relative;
     if (QFileInfo::exists(beside))
         return beside;
-    return QDir::cleanPath(appPath + QStringLiteral("../share/inkboat/libraries")) + QLatin1Char('/');
+    return QDir::cleanPath(appPath + QStringLiteral("../share/inkboat/") + relative) +
+           (relative.endsWith(QLatin1Char('/')) ? QStringLiteral("/") : QString());
+}
+
+QString App::librarySourcePath() const
+{
+    return m_librarySourcePath.isEmpty() ? shippedPath(QStringLiteral("libraries/")) : m_librarySourcePath;
 }
 
 void App::progress(const QString &text)

@@ -107,6 +107,9 @@ public:
     QString sqlDriversPath() const { return m_sqlDriversPath; }
     QString appDataPath() const { return m_appDataPath; }
     QString defaultBackupPath() const { return m_defaultBackupPath; }
+    // A file or folder shipped with the program ("guide/guide.md", "libraries/"): beside it in
+    // the build folder, else where an installed tree keeps it (whether or not it exists).
+    QString shippedPath(const QString &relative) const;
     // Folder the shipped library files are copied from when missing in the data folder.
     QString librarySourcePath() const;
     void setLibrarySourcePath(const QString &path) { m_librarySourcePath = path; }

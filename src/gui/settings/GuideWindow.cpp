@@ -1,8 +1,6 @@
 #include "settings/GuideWindow.h"
 
 #include <QDesktopServices>
-#include <QDir>
-#include <QFileInfo>
 #include <QImage>
 #include <QRegularExpression>
 #include <QTextBlock>
@@ -56,16 +54,6 @@ GuideWindow::GuideWindow(const QString &path, QWidget *parent) : QWidget(parent)
     layout->addWidget(m_browser);
     m_browser->setSource(QUrl::fromLocalFile(path), QTextDocument::MarkdownResource);
     nameHeadings();
-}
-
-QString GuideWindow::locate(const QString &appPath)
-{
-    const QString app = QDir::fromNativeSeparators(appPath);
-    for (const QString &candidate : {app + QStringLiteral("guide/guide.md"),
-                                     QDir::cleanPath(app + QStringLiteral("../share/inkboat/guide/guide.md"))})
-        if (QFileInfo(candidate).isFile())
-            return candidate;
-    return QString();
 }
 
 void GuideWindow::nameHeadings()

@@ -11,9 +11,6 @@ class GuideWindow final : public QWidget
 public:
     explicit GuideWindow(const QString &path, QWidget *parent = nullptr);
 
-    // The guide beside the program (build folder), else under share/inkboat/ of the installed
-    // tree (not share/doc/, which small installations leave out); empty when neither exists.
-    static QString locate(const QString &appPath);
     // Pictures wider than this are shown scaled down: the guide's screenshots are full screens.
     static constexpr int maxImageWidth = 820;
 

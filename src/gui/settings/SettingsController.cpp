@@ -7,6 +7,8 @@
 #include "settings/NoviceGuidance.h"
 #include "settings/SysParamDialog.h"
 
+#include <QFileInfo>
+
 SettingsController::SettingsController(QWidget *window, QObject *parent) : QObject(parent), m_window(window) {}
 
 bool SettingsController::showOptions()
@@ -22,16 +24,15 @@ void SettingsController::showGuide()
         m_guide->window()->activateWindow();
         return;
     }
-    const QString path = GuideWindow::locate(g_App.appPath());
-    if (path.isEmpty()) {
+    // Under share/inkboat/, not share/doc/, which small installations leave out.
+    const QString path = g_App.shippedPath(QStringLiteral("guide/guide.md"));
+    if (!QFileInfo(path).isFile()) {
         g_App.showError(QStringLiteral("找不到使用指南，请重新安装砚舟写作。"));
         return;
     }
     m_guide = new GuideWindow(path);
     g_App.showFramed(m_guide, Ink::foParentMain | Ink::foResizable);
 }
-
-GuideWindow *SettingsController::guide() const { return m_guide; }
 
 void SettingsController::showGuidance()
 {

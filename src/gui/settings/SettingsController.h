@@ -18,7 +18,6 @@ public:
     void showAbout();
     // "帮助": the user guide in a window of its own, or the one already open brought forward.
     void showGuide();
-    GuideWindow *guide() const;
     // The first-use tour over the window, any time; the parameter stays as it is.
     void showGuidance();
     // On the window's first show: the tour once per profile ("NoviceGuidance" "0" -> "1").
