@@ -7,6 +7,16 @@ E2E_TIMEOUT=${E2E_TIMEOUT:-90}   # seconds any single wait may take on a loaded 
 # E2E_KEEP=folder: the screen at the failure is kept there as fail.png.
 e2e_fail() {
     echo "FAIL: $*" >&2
+    # What a failed run on another machine needs to be understood: the open windows and the
+    # last lines of the program's and the service's output.
+    local w
+    if [ -n "${E2E_PID:-}" ] && kill -0 "$E2E_PID" 2>/dev/null; then
+        for w in $(xdotool search --onlyvisible --pid "$E2E_PID" 2>/dev/null); do
+            echo "window $w: $(xdotool getwindowname "$w" 2>/dev/null) $(xdotool getwindowgeometry "$w" 2>/dev/null | awk '/Geometry/ {print $2}')" >&2
+        done
+    fi
+    [ -z "${E2E_HOME:-}" ] || { echo "--- program output"; tail -n 30 "$E2E_HOME/program.log"; } >&2 2>/dev/null
+    [ -z "${E2E_SERVICE_LOG:-}" ] || { echo "--- service output"; tail -n 30 "$E2E_SERVICE_LOG"; } >&2 2>/dev/null
     [ -z "${E2E_KEEP:-}" ] || import -silent -window root "$E2E_KEEP/fail.png" 2>/dev/null || true
     exit 1
 }
@@ -167,6 +177,7 @@ e2e_service_start() {
     port=$(php -r '$s = stream_socket_server("tcp://127.0.0.1:0"); $n = stream_socket_get_name($s, false); echo substr($n, strrpos($n, ":") + 1);')
     INKBOAT_SERVICE_PORT=$port INKBOAT_SERVER_DATA=$folder/data INKBOAT_SERVICE_FAULTS_FILE=$E2E_FAULTS \
         "$root/scripts/service" >"$folder/service.log" 2>&1 &
+    E2E_SERVICE_LOG=$folder/service.log
     E2E_SERVICE_PID=$!
     export INKBOAT_SERVICE_URL="http://127.0.0.1:$port/"
     E2E_SERVICE_URL=$INKBOAT_SERVICE_URL

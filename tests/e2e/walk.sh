@@ -14,8 +14,8 @@ cc -O -o "$bindkeys" "$here/bindkeys.c" -lX11
 E2E_PROGRAM=$build/inkboat
 work=$(mktemp -d)
 e2e_xvfb
-# E2E_KEEP=folder keeps the step pictures there (for a failed walk).
-trap 'kill "${E2E_PID:-0}" 2>/dev/null && wait "${E2E_PID:-0}"; e2e_service_stop; kill "$E2E_XVFB_PID"; [ -z "${E2E_KEEP:-}" ] || cp "$work"/*.png "$E2E_KEEP"/; rm -rf "$work" "$bindkeys"' EXIT
+# E2E_KEEP=folder keeps the step pictures and the programs' output there (for a failed walk).
+trap 'kill "${E2E_PID:-0}" 2>/dev/null && wait "${E2E_PID:-0}"; e2e_service_stop; kill "$E2E_XVFB_PID"; [ -z "${E2E_KEEP:-}" ] || { cp "$work"/*.png "$E2E_KEEP"/; for p in "$work"/*/program.log "$work"/service/service.log; do [ ! -f "$p" ] || cp "$p" "$E2E_KEEP/$(basename "$(dirname "$p")").log"; done; }; rm -rf "$work" "$bindkeys"' EXIT
 author=$work/author
 n=0
 step() { n=$((n + 1)); printf 'e2e %2d: %s\n' "$n" "$*"; }
@@ -287,9 +287,11 @@ step "sync: the same chapter edited on both, synced on both: a (冲突) copy bes
 start_fitted "$author"
 open_chapter_one_and_type "甲方改动"
 e2e_stop "$E2E_PID"
+grep -q "甲方改动" <<<"$(chapter_text "$author" 第一章)" || e2e_fail "the edit is not stored: $(chapter_text "$author" 第一章)"
 start_fitted "$third"
 open_chapter_one_and_type "乙方改动"
 e2e_stop "$E2E_PID"
+grep -q "乙方改动" <<<"$(chapter_text "$third" 第一章)" || e2e_fail "the edit is not stored: $(chapter_text "$third" 第一章)"
 start_fitted "$author"
 e2e_sign_in writer secret123
 sync_until "SELECT COUNT(*) FROM sync_rows WHERE title='第一章' AND instr(plaintext,'甲方改动')>0"
