@@ -112,6 +112,15 @@ dismiss_message() {
     e2e_wait_window_gone "$E2E_PID" "$msg"
 }
 
+# The first chapter opened: the book's row, then * (the whole book expanded, whatever was open
+# before) and two rows down; relative moves alone land elsewhere when a row is already expanded.
+open_chapter_one() {
+    at $ROW1; xdotool click 1
+    e2e_wait_settled
+    xdotool key asterisk Down Down
+    e2e_wait_settled
+}
+
 # Every character the walk types, bound to keys before the program reads the key map.
 TEXTS=(长河 第一卷 第一章 第二章 "风从关外吹来，卷起漫天黄沙。" 沙 黄沙 风沙 甲方改动 乙方改动)
 "$bindkeys" "${TEXTS[@]}"
@@ -190,9 +199,7 @@ grep -q "卷起漫天风沙" <<<"$text" || e2e_fail "黄沙 was not replaced: $t
 
 step "restart: the chapter's text is back"
 start_fitted "$author"
-at $ROW1; xdotool click 1
-xdotool key Right Down Right Down
-e2e_wait_settled
+open_chapter_one
 e2e_shot "$work/s7.png"
 [ "$(e2e_colours "$work/s7.png" "$EDITOR_TEXT_REGION")" -gt 2 ] || e2e_fail "the chapter shows no text"
 
@@ -253,14 +260,9 @@ sync_until() {
     e2e_until "$E2E_TIMEOUT" _svc_true "$1" || e2e_fail "the service never held: $1"
     e2e_until "$E2E_TIMEOUT" only_main_window || e2e_fail "a window stays open after the sync"
 }
-# open_chapter_one_and_type TEXT: the first chapter, TEXT at its end, saved. The book's row, then
-# * (the whole book expanded, whatever was open before) and two rows down: relative moves alone
-# land elsewhere when one key is lost or a row was already expanded.
+# open_chapter_one_and_type TEXT: the first chapter, TEXT at its end, saved.
 open_chapter_one_and_type() {
-    at $ROW1; xdotool click 1
-    e2e_wait_settled
-    xdotool key asterisk Down Down
-    e2e_wait_settled
+    open_chapter_one
     at $EDITOR; xdotool click 1
     xdotool key ctrl+End Return
     type_text "$1"
