@@ -87,7 +87,7 @@ e2e_window_of() {
 e2e_wait_window() {
     local pid=$1
     e2e_until "$E2E_TIMEOUT" e2e_window_of "$pid" >/dev/null ||
-        e2e_fail "no window of process $pid; its output ends: $(tail -n 5 "$E2E_HOME/program.log" 2>/dev/null)"
+        e2e_fail "no window of process $pid"
     E2E_WIN=$(e2e_window_of "$pid")
 }
 
@@ -182,7 +182,7 @@ e2e_service_start() {
     export INKBOAT_SERVICE_URL="http://127.0.0.1:$port/"
     E2E_SERVICE_URL=$INKBOAT_SERVICE_URL
     e2e_until "$E2E_TIMEOUT" curl -fs -o /dev/null "${INKBOAT_SERVICE_URL}index.php?g=Inkboat&m=WebApi&a=eshoplinks" ||
-        e2e_fail "the web service did not start: $(tail -n 3 "$folder/service.log")"
+        e2e_fail "the web service did not start"
 }
 
 # e2e_service_stop: the service and its worker processes.
@@ -215,7 +215,7 @@ e2e_answer_message() {
         done
         return 1
     }
-    e2e_until "$E2E_TIMEOUT" _e2e_message || e2e_fail "no message window; the program's output ends: $(tail -n 3 "$E2E_HOME/program.log")"
+    e2e_until "$E2E_TIMEOUT" _e2e_message || e2e_fail "no message window"
     e2e_wait_settled
     xdotool windowfocus --sync "$msg"
     xdotool key Return

@@ -270,6 +270,10 @@ open_chapter_one_and_type() {
     e2e_wait_settled
 }
 chapter_text() { e2e_sql "$1" "SELECT PlainText FROM BookTree WHERE Title='$2' AND Flag<>'D'"; }
+# edit_stored HOME TEXT: the profile's first chapter holds TEXT (read before the sync).
+edit_stored() {
+    grep -q "$2" <<<"$(chapter_text "$1" 第一章)" || e2e_fail "the edit is not stored: $(chapter_text "$1" 第一章)"
+}
 
 step "sync: an account registered and signed in with cloud sync on uploads the book"
 cloud_on "$author"
@@ -299,11 +303,11 @@ step "sync: the same chapter edited on both, synced on both: a (冲突) copy bes
 start_fitted "$author"
 open_chapter_one_and_type "甲方改动"
 e2e_stop "$E2E_PID"
-grep -q "甲方改动" <<<"$(chapter_text "$author" 第一章)" || e2e_fail "the edit is not stored: $(chapter_text "$author" 第一章)"
+edit_stored "$author" 甲方改动
 start_fitted "$third"
 open_chapter_one_and_type "乙方改动"
 e2e_stop "$E2E_PID"
-grep -q "乙方改动" <<<"$(chapter_text "$third" 第一章)" || e2e_fail "the edit is not stored: $(chapter_text "$third" 第一章)"
+edit_stored "$third" 乙方改动
 start_fitted "$author"
 e2e_sign_in writer secret123
 sync_until "SELECT COUNT(*) FROM sync_rows WHERE title='第一章' AND instr(plaintext,'甲方改动')>0"
