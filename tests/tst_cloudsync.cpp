@@ -580,21 +580,29 @@ private slots:
         QCOMPARE(progressDialogs(), 0);
     }
 
-    // A manual sync answered "signed in elsewhere" ends the session here at once (the sign-in
-    // command comes back); any other failure keeps it.
-    void manualSyncSignedInElsewhere_data()
+    // A failed manual sync says why. Answered "signed in elsewhere" it ends the session here at
+    // once (the sign-in command comes back); any other failure keeps it.
+    void manualSyncFailures_data()
     {
         QTest::addColumn<QString>("faults");
+        QTest::addColumn<bool>("unsaved");
         QTest::addColumn<QString>("error");
         QTest::addColumn<bool>("signedIn");
-        QTest::newRow("signed in elsewhere") << "beginPull=kick" << "手工云同步失败！错误信息：帐号已在其他地方登录！" << false;
-        QTest::newRow("service failure") << "beginPull=fail" << "手工云同步失败！错误信息：服务故障（测试）！" << true;
+        QTest::newRow("signed in elsewhere") << "beginPull=kick" << false << "手工云同步失败！错误信息：帐号已在其他地方登录！" << false;
+        QTest::newRow("service failure") << "beginPull=fail" << false << "手工云同步失败！错误信息：服务故障（测试）！" << true;
+        QTest::newRow("chapter unsaved")
+            << "" << true << "手工云同步失败！错误信息：当前章节有未保存的修改，本次云同步未进行。请先保存（Ctrl+S），再手工云同步。"
+            << true;
     }
-    void manualSyncSignedInElsewhere()
+    void manualSyncFailures()
     {
         QFETCH(QString, faults);
+        QFETCH(bool, unsaved);
         QFETCH(QString, error);
         QFETCH(bool, signedIn);
+        if (unsaved)
+            QVERIFY(m_other.push({bookItem("R1", "", 1, "远")}));
+        g_App.guiSnapshot.documentModified = unsaved;
         m_service.setFaults(faults);
         ScriptedPrompter prompter;
         SyncController controller(nullptr, nullptr, nullptr);
