@@ -517,6 +517,27 @@ private slots:
         w.findChild<QAction *>("actionTextInsertAllMaterial")->trigger();
         QCOMPARE(textEditor->toPlainText(), QString("正文车水马龙"));
         QVERIFY(w.lastInputTime().isValid());
+        // A sync's reload keeps the user-material folder current, so adding from the editor stays
+        // possible; on the hidden tab it leaves the library's list alone.
+        execSql("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) VALUES"
+                "('U1','',2,0,1,'甲','Tree','','A'),('U2','',2,0,2,'乙','Tree','','A'),"
+                "('C1','U2',3,1,1,'片段','Content','自己写的','A')");
+        auto *tabs = w.findChild<QTabWidget *>("tabWidgetMaterial");
+        auto *userTree = w.findChild<QTreeView *>("treeViewUserMaterial");
+        auto *list = w.findChild<QListView *>("listViewMaterial");
+        QAction *addContent = w.findChild<QAction *>("actionUserMaterialAddContent");
+        tabs->setCurrentIndex(1);
+        w.reloadTreesAfterSync();
+        userTree->setCurrentIndex(userTree->model()->index(1, 0));
+        w.reloadTreesAfterSync();
+        QCOMPARE(userTree->currentIndex().data().toString() + list->currentIndex().data().toString(), QString("乙片段"));
+        QVERIFY(addContent->isEnabled());
+        tabs->setCurrentIndex(0);
+        treeViewMaterial->setCurrentIndex(treeViewMaterial->model()->index(0, 0));
+        treeViewMaterial->setCurrentIndex(treeViewMaterial->model()->index(1, 0));
+        w.reloadTreesAfterSync();
+        QCOMPARE(userTree->currentIndex().data().toString() + list->currentIndex().data().toString(), QString("乙街道"));
+        QVERIFY(addContent->isEnabled());
         // The writing guide opens once, modal, and is gone after closing.
         QStringList guides;
         QTimer::singleShot(0, [&guides] {
