@@ -14,6 +14,7 @@
 #include "cloud/SyncController.h"
 #include "cloud/WebClient.h"
 #include "log/Log.h"
+#include "material/UserMaterialStore.h"
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
 
@@ -610,6 +611,22 @@ private slots:
         QCOMPARE(prompter.errors(), QStringList{error});
         QCOMPARE(g_App.session().isLogined, signedIn);
         QCOMPARE(g_App.guiSnapshot.signedIn.load(), signedIn);
+    }
+
+    // A deletion restored after it was synced goes up again as live rows.
+    void restoredMaterialsSyncAgain()
+    {
+        execPrepared("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag,Usn,Synced,Updated) "
+                     "VALUES('F1','',2,0,1,'目录','Tree','','A',0,0,?),('M1','F1',3,1,1,'素材','Content','文','A',0,0,?)",
+                     {now(), now()});
+        QVERIFY(CloudSync().sync());
+        QCOMPARE(UserMaterialStore::deleteFolder("F1"), 2);
+        QVERIFY(CloudSync().sync());
+        QCOMPARE(m_other.find("M1").flag, QString("D"));
+        QCOMPARE(UserMaterialStore::restoreDeleted("F1"), 2);
+        QVERIFY(CloudSync().sync());
+        QCOMPARE(m_other.find("F1").flag + m_other.find("M1").flag, QString("AA"));
+        QCOMPARE(count("SELECT COUNT(*) FROM MemoTree WHERE Synced IS NOT 1 OR Flag<>'A'"), 0);
     }
 
     // The loop worker's upload as the worker runs it: given up while the author writes.
