@@ -343,7 +343,7 @@ private slots:
             ++framedCount;
             if (auto *trash = qobject_cast<DeletedMaterialsDialog *>(widget)) {
                 QListWidget *list = trash->listWidget();
-                [&] { QVERIFY(list->count() == 1 && list->item(0)->text().startsWith("文件夹<人物>及其下 4 个文件夹、2 条素材")); }();
+                [&] { QVERIFY(list->count() == 1 && list->item(0)->text().endsWith("文件夹<人物>及其下 4 个文件夹、2 条素材")); }();
                 list->item(0)->setSelected(true);
                 trash->findChild<QPushButton *>("pushButtonRestore")->click();
                 [&] { QCOMPARE(list->count(), 0); }();

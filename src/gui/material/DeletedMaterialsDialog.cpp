@@ -15,7 +15,7 @@ DeletedMaterialsDialog::DeletedMaterialsDialog(QWidget *parent) : Dialog(parent)
     setObjectName(QStringLiteral("DeletedMaterialsDialog"));
     setWindowTitle(QStringLiteral("最近删除"));
     setWindowIcon(QIcon(QStringLiteral(":/res/icons/delete03.png")));
-    resize(520, 420);
+    resize(600, 420);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("选择要恢复的文件夹或素材（文件夹连同与它一起删除的内容恢复）："), this));
     m_list = new QListWidget(this);
@@ -40,10 +40,11 @@ void DeletedMaterialsDialog::reload()
     m_list->clear();
     m_entries = UserMaterialStore::recentlyDeleted();
     for (const UserMaterialStore::Deleted &d : qAsConst(m_entries)) {
-        QString text = d.folder ? QStringLiteral("文件夹<%1>").arg(d.title) : QStringLiteral("素材<%1>").arg(d.title);
+        // The time first: a long title must not push it out of sight.
+        QString text = d.deleted.left(16) + QStringLiteral("　") +
+                       (d.folder ? QStringLiteral("文件夹<%1>").arg(d.title) : QStringLiteral("素材<%1>").arg(d.title));
         if (d.folder && (d.contents.folders || d.contents.materials))
             text += QStringLiteral("及其下 %1 个文件夹、%2 条素材").arg(d.contents.folders).arg(d.contents.materials);
-        text += QStringLiteral("　删除于 ") + d.deleted.left(16);
         new QListWidgetItem(text, m_list);
     }
     m_restore->setEnabled(false);

@@ -47,10 +47,10 @@ const ActionEntry kActions[] = {
     {"actionUserMaterialExport", "导出", ":/res/icons/export01.png"},
     {"actionUserMaterialNew", "新增用户素材", ":/res/icons/new06.png"},
     {"actionUserMaterialEdit", "编辑用户素材", ":/res/icons/edit02.png"},
-    {"actionUserMaterialRecentDeleted", "最近删除", nullptr},
     {"actionCheckAll", "全选", nullptr},
     {"actionCheckInvert", "反选", nullptr},
     {"actionCheckNone", "不选", nullptr},
+    {"actionUserMaterialRecentDeleted", "最近删除", nullptr},
 };
 
 // The add-from-editor actions belong to the main window: here they have no button.
@@ -82,6 +82,9 @@ UserMaterialManageDialog::UserMaterialManageDialog(QWidget *parent) : Dialog(par
         addAction(action);
         if (!onToolbar(action->objectName()))
             continue;
+        // Set apart from the list's check actions at the far end.
+        if (action->objectName() == QLatin1String("actionUserMaterialRecentDeleted"))
+            toolLayout->addStretch(1);
         auto *button = new QToolButton(m_widgetToolbar);
         button->setObjectName(QStringLiteral("toolButton") + action->objectName().mid(6));
         button->setDefaultAction(action);
@@ -92,7 +95,6 @@ UserMaterialManageDialog::UserMaterialManageDialog(QWidget *parent) : Dialog(par
         toolLayout->addWidget(button);
     }
     action(QStringLiteral("actionUserMaterialDelTreeNode"))->setToolTip(QStringLiteral("删除选择的用户素材目录/素材"));
-    toolLayout->addStretch(1);
 
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_splitter->setObjectName(QStringLiteral("splitter"));
