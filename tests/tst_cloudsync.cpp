@@ -14,6 +14,7 @@
 #include "cloud/SyncController.h"
 #include "cloud/WebClient.h"
 #include "log/Log.h"
+#include "material/UserMaterialStore.h"
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
 
@@ -580,21 +581,29 @@ private slots:
         QCOMPARE(progressDialogs(), 0);
     }
 
-    // A manual sync answered "signed in elsewhere" ends the session here at once (the sign-in
-    // command comes back); any other failure keeps it.
-    void manualSyncSignedInElsewhere_data()
+    // A failed manual sync says why. Answered "signed in elsewhere" it ends the session here at
+    // once (the sign-in command comes back); any other failure keeps it.
+    void manualSyncFailures_data()
     {
         QTest::addColumn<QString>("faults");
+        QTest::addColumn<bool>("unsaved");
         QTest::addColumn<QString>("error");
         QTest::addColumn<bool>("signedIn");
-        QTest::newRow("signed in elsewhere") << "beginPull=kick" << "手工云同步失败！错误信息：帐号已在其他地方登录！" << false;
-        QTest::newRow("service failure") << "beginPull=fail" << "手工云同步失败！错误信息：服务故障（测试）！" << true;
+        QTest::newRow("signed in elsewhere") << "beginPull=kick" << false << "手工云同步失败！错误信息：帐号已在其他地方登录！" << false;
+        QTest::newRow("service failure") << "beginPull=fail" << false << "手工云同步失败！错误信息：服务故障（测试）！" << true;
+        QTest::newRow("chapter unsaved")
+            << "" << true << "手工云同步失败！错误信息：当前章节有未保存的修改，本次云同步未进行。请先保存（Ctrl+S），再手工云同步。"
+            << true;
     }
-    void manualSyncSignedInElsewhere()
+    void manualSyncFailures()
     {
         QFETCH(QString, faults);
+        QFETCH(bool, unsaved);
         QFETCH(QString, error);
         QFETCH(bool, signedIn);
+        if (unsaved)
+            QVERIFY(m_other.push({bookItem("R1", "", 1, "远")}));
+        g_App.guiSnapshot.documentModified = unsaved;
         m_service.setFaults(faults);
         ScriptedPrompter prompter;
         SyncController controller(nullptr, nullptr, nullptr);
@@ -602,6 +611,22 @@ private slots:
         QCOMPARE(prompter.errors(), QStringList{error});
         QCOMPARE(g_App.session().isLogined, signedIn);
         QCOMPARE(g_App.guiSnapshot.signedIn.load(), signedIn);
+    }
+
+    // A deletion restored after it was synced goes up again as live rows.
+    void restoredMaterialsSyncAgain()
+    {
+        execPrepared("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag,Usn,Synced,Updated) "
+                     "VALUES('F1','',2,0,1,'目录','Tree','','A',0,0,?),('M1','F1',3,1,1,'素材','Content','文','A',0,0,?)",
+                     {now(), now()});
+        QVERIFY(CloudSync().sync());
+        QCOMPARE(UserMaterialStore::deleteFolder("F1"), 2);
+        QVERIFY(CloudSync().sync());
+        QCOMPARE(m_other.find("M1").flag, QString("D"));
+        QCOMPARE(UserMaterialStore::restoreDeleted("F1"), 2);
+        QVERIFY(CloudSync().sync());
+        QCOMPARE(m_other.find("F1").flag + m_other.find("M1").flag, QString("AA"));
+        QCOMPARE(count("SELECT COUNT(*) FROM MemoTree WHERE Synced IS NOT 1 OR Flag<>'A'"), 0);
     }
 
     // The loop worker's upload as the worker runs it: given up while the author writes.

@@ -7,6 +7,7 @@
 #include "app/Constants.h"
 #include "libtool/LibraryFile.h"
 #include "material/ArticleViewDialog.h"
+#include "material/DeletedMaterialsDialog.h"
 #include "material/MaterialBrowser.h"
 #include "material/MaterialEditDialog.h"
 #include "material/MaterialList.h"
@@ -340,6 +341,14 @@ private slots:
         int framedCount = 0;
         prompts.framed = [&](QWidget *widget, int) {
             ++framedCount;
+            if (auto *trash = qobject_cast<DeletedMaterialsDialog *>(widget)) {
+                QListWidget *list = trash->listWidget();
+                [&] { QVERIFY(list->count() == 1 && list->item(0)->text().endsWith("文件夹<人物>及其下 4 个文件夹、2 条素材")); }();
+                list->item(0)->setSelected(true);
+                trash->findChild<QPushButton *>("pushButtonRestore")->click();
+                [&] { QCOMPARE(list->count(), 0); }();
+                return 0;
+            }
             auto *d = qobject_cast<UserMaterialManageDialog *>(widget);
             if (!d)
                 return 0;
@@ -383,21 +392,25 @@ private slots:
             item->setText(" ");
             [&] { QCOMPARE(item->text(), QString("新目录")); }();
             [&] { QCOMPARE(prompts.errors().last(), QString("标题不能为空！")); }();
-            // 人物 is deleted with everything below it.
+            // 人物 is deleted with everything below it, under a question that says so, and
+            // comes back whole from 最近删除.
             d->treeView()->setCurrentIndex(d->treeModel()->index(0, 0));
             prompts.answers << Ink::maYes;
             d->action("actionUserMaterialDelTreeNode")->trigger();
-            [&] { QCOMPARE(prompts.messages.last().text, QString("确定删除用户素材目录<人物>吗？")); }();
+            [&] { QCOMPARE(prompts.messages.last().text, QString("删除文件夹<人物>及其下 4 个文件夹、2 条素材？")); }();
             [&] { QCOMPARE(d->treeModel()->rowCount(), 0); }();
             [&] { QVERIFY(!d->action("actionUserMaterialNew")->isEnabled()); }();
+            d->action("actionUserMaterialRecentDeleted")->trigger();
+            [&] { QCOMPARE(shape(d->treeModel()), QString("人物(外'貌(五官,景物(新目录)))")); }();
+            [&] { QCOMPARE(d->currentFolderId(), QString("U1")); }();
             return 0;
         };
         controller.manage();
-        QCOMPARE(framedCount, 1);
-        QCOMPARE(material::userMaterialCount(), 0);
-        QCOMPARE(scalar("SELECT COUNT(*) FROM MemoTree WHERE Flag='A'").toInt(), 0);
-        // The window's tree no longer offers the deleted folders.
-        QCOMPARE(m_host->browser->userMaterialTreeModel()->rowCount(), 0);
+        QCOMPARE(framedCount, 2);
+        QCOMPARE(material::userMaterialCount(), 2);
+        QCOMPARE(scalar("SELECT COUNT(*) FROM MemoTree WHERE Flag='D'").toInt(), 0);
+        // The window's tree shows what the dialog left: 景物 moved, 人物 back.
+        QCOMPARE(shape(m_host->browser->userMaterialTreeModel()), QString("人物(外'貌(五官,景物(新目录)))"));
     }
 
     void mainWindowAddsFromTheEditor()
@@ -517,6 +530,27 @@ private slots:
         w.findChild<QAction *>("actionTextInsertAllMaterial")->trigger();
         QCOMPARE(textEditor->toPlainText(), QString("正文车水马龙"));
         QVERIFY(w.lastInputTime().isValid());
+        // A sync's reload keeps the user-material folder current, so adding from the editor stays
+        // possible; on the hidden tab it leaves the library's list alone.
+        execSql("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) VALUES"
+                "('U1','',2,0,1,'甲','Tree','','A'),('U2','',2,0,2,'乙','Tree','','A'),"
+                "('C1','U2',3,1,1,'片段','Content','自己写的','A')");
+        auto *tabs = w.findChild<QTabWidget *>("tabWidgetMaterial");
+        auto *userTree = w.findChild<QTreeView *>("treeViewUserMaterial");
+        auto *list = w.findChild<QListView *>("listViewMaterial");
+        QAction *addContent = w.findChild<QAction *>("actionUserMaterialAddContent");
+        tabs->setCurrentIndex(1);
+        w.reloadTreesAfterSync();
+        userTree->setCurrentIndex(userTree->model()->index(1, 0));
+        w.reloadTreesAfterSync();
+        QCOMPARE(userTree->currentIndex().data().toString() + list->currentIndex().data().toString(), QString("乙片段"));
+        QVERIFY(addContent->isEnabled());
+        tabs->setCurrentIndex(0);
+        treeViewMaterial->setCurrentIndex(treeViewMaterial->model()->index(0, 0));
+        treeViewMaterial->setCurrentIndex(treeViewMaterial->model()->index(1, 0));
+        w.reloadTreesAfterSync();
+        QCOMPARE(userTree->currentIndex().data().toString() + list->currentIndex().data().toString(), QString("乙街道"));
+        QVERIFY(addContent->isEnabled());
         // The writing guide opens once, modal, and is gone after closing.
         QStringList guides;
         QTimer::singleShot(0, [&guides] {

@@ -198,6 +198,38 @@ private slots:
         QCOMPARE(UserMaterialStore::deleteFolder("GONE"), 0);
     }
 
+    // A deletion comes back whole and waiting for upload, without an older deletion inside it; a
+    // material whose folders went later brings them back, bare.
+    void restoresDeletions()
+    {
+        fixture();
+        UserMaterialStore::deleteMaterials({"C2"});
+        execSql("UPDATE MemoTree SET Updated='2020-02-02 00:00:00.000',Synced=1,Usn=9 WHERE ID='C2'");
+        const UserMaterialStore::Contents below = UserMaterialStore::liveContents("T1");
+        QCOMPARE(QString("%1,%2").arg(below.folders).arg(below.materials), QString("2,1"));
+        QCOMPARE(UserMaterialStore::deleteFolder("T1"), 4);
+        auto entries = UserMaterialStore::recentlyDeleted();
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(QString("%1 %2,%3 %4")
+                     .arg(entries[0].id)
+                     .arg(entries[0].contents.folders)
+                     .arg(entries[0].contents.materials)
+                     .arg(entries[1].id),
+                 QString("T1 2,1 C2"));
+        QCOMPARE(UserMaterialStore::restoreDeleted("T1"), 4);
+        QCOMPARE(cell("T2", "Flag||Synced||Usn") + cell("C2", "Flag"), QString("A00D"));
+        QCOMPARE(liveShape(), QStringList({"0|人物|", "0|景物|", "1|人物/外貌|", "1|景物/山|巍峨", "2|人物/外貌/五官|",
+                                           "2|人物/外貌/眼睛|明亮"}));
+        UserMaterialStore::deleteFolder("T1");
+        QCOMPARE(UserMaterialStore::restoreDeleted("C2"), 4);
+        QCOMPARE(liveShape(), QStringList({"0|人物|", "0|景物|", "1|人物/外貌|", "1|景物/山|巍峨", "2|人物/外貌/五官|",
+                                           "3|人物/外貌/五官/鼻子|高挺"}));
+        entries = UserMaterialStore::recentlyDeleted();
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries[0].id, QString("C1"));
+        QCOMPARE(UserMaterialStore::restoreDeleted("T1"), 0);
+    }
+
     void deletesCheckedMaterialsOnly()
     {
         fixture();

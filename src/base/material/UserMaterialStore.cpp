@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QSet>
+#include <QVariant>
 
 namespace UserMaterialStore {
 
@@ -57,6 +58,35 @@ int countOf(const QString &sql)
 {
     QueryPtr q = openQuery(sql);
     return q->next() ? q->value(0).toInt() : 0;
+}
+
+// A common table "sub" of the row id and the rows below it that meet `below` (a condition on
+// t). UNION (not UNION ALL) ends a loop of parents.
+QString subtree(const QString &id, const QString &below)
+{
+    return QStringLiteral("WITH RECURSIVE sub(id) AS (SELECT %1 UNION SELECT t.ID FROM MemoTree t JOIN sub ON "
+                          "t.pID=sub.id WHERE %2) ")
+        .arg(quoteSql(id), below);
+}
+
+// The rows one deletion marked below id: they carry the stamp it wrote.
+QString deletedWith(const QString &id, const QVariant &stamp)
+{
+    return subtree(id, QStringLiteral("t.Flag='D' AND t.Updated IS %1")
+                           .arg(stamp.isNull() ? QStringLiteral("NULL") : quoteSql(stamp.toString())));
+}
+
+Contents countContents(const QString &sub, const QString &id)
+{
+    Contents c;
+    QueryPtr q = openQuery(sub + QStringLiteral("SELECT IFNULL(SUM(Category='Tree'),0),IFNULL(SUM(Category='Content'),0) "
+                                                "FROM MemoTree WHERE ID IN (SELECT id FROM sub) AND ID<>%1")
+                                     .arg(quoteSql(id)));
+    if (q->next()) {
+        c.folders = q->value(0).toInt();
+        c.materials = q->value(1).toInt();
+    }
+    return c;
 }
 
 } // namespace
@@ -170,6 +200,90 @@ void deleteMaterials(const QStringList &ids)
         for (const QString &parent : parents)
             resortChildren(kTable, parent, QStringLiteral("Content"));
         return 0;
+    });
+}
+
+Contents liveContents(const QString &folderId)
+{
+    return countContents(subtree(folderId, QStringLiteral("t.Flag='A'")), folderId);
+}
+
+QVector<Deleted> recentlyDeleted(int limit)
+{
+    QVector<Deleted> entries;
+    QVector<QVariant> stamps;
+    {
+        // A deleted row whose parent went in another deletion (or is live) starts an entry.
+        QueryPtr q = openQuery(QStringLiteral("SELECT a.ID,a.Title,a.Category,a.Updated,a.pID FROM MemoTree a WHERE a.Flag='D' "
+                                              "AND NOT EXISTS(SELECT 1 FROM MemoTree p WHERE p.ID=a.pID AND "
+                                              "p.Flag='D' AND p.Updated IS a.Updated) "
+                                              "ORDER BY a.Updated DESC,a.rowid DESC LIMIT %1")
+                                   .arg(limit));
+        while (q->next()) {
+            Deleted d;
+            d.id = q->value(0).toString();
+            d.title = q->value(1).toString();
+            d.folder = q->value(2).toString() == QLatin1String("Tree");
+            d.deleted = q->value(3).toString();
+            d.pID = q->value(4).toString();
+            entries << d;
+            stamps << q->value(3);
+        }
+    }
+    for (int i = 0; i < entries.size(); ++i) {
+        if (entries[i].folder)
+            entries[i].contents = countContents(deletedWith(entries[i].id, stamps[i]), entries[i].id);
+    }
+    return entries;
+}
+
+int restoreDeleted(const QString &id)
+{
+    return inTransaction(QStringLiteral("恢复用户素材出错，错误信息：\n%1"), [&]() {
+        QString rootParent;
+        bool rootIsFolder = false;
+        QVariant stamp;
+        {
+            QueryPtr q = openQuery(
+                QStringLiteral("SELECT pID,Category,Updated FROM MemoTree WHERE ID=%1 AND Flag='D'").arg(quoteSql(id)));
+            if (!q->next())
+                return 0;
+            rootParent = q->value(0).toString();
+            rootIsFolder = q->value(1).toString() == QLatin1String("Tree");
+            stamp = q->value(2);
+        }
+        QStringList ids;
+        {
+            QueryPtr q = openQuery(deletedWith(id, stamp) + QStringLiteral("SELECT id FROM sub"));
+            while (q->next())
+                ids << quoteSql(q->value(0).toString());
+        }
+        // Deleted folders above come back bare, or the restored rows hang from nothing visible.
+        QString top = id, topParent = rootParent;
+        QSet<QString> seen{id};
+        while (!topParent.isEmpty() && !seen.contains(topParent)) {
+            seen.insert(topParent);
+            QueryPtr q = openQuery(QStringLiteral("SELECT pID,Flag FROM MemoTree WHERE ID=%1").arg(quoteSql(topParent)));
+            if (!q->next() || q->value(1).toString() != QLatin1String("D"))
+                break;
+            ids << quoteSql(topParent);
+            top = topParent;
+            topParent = q->value(0).toString();
+        }
+        const QString idList = ids.join(QLatin1Char(','));
+        execPrepared(QStringLiteral("UPDATE MemoTree SET Flag='A',Updated=?,Usn=0,Synced=0 WHERE ID IN (%1)").arg(idList),
+                     {now()});
+        // Places and levels as they are now: siblings were renumbered, folders may have moved.
+        if (rootIsFolder || top != id)
+            resortChildren(kTable, topParent, QStringLiteral("Tree"));
+        if (!rootIsFolder)
+            resortChildren(kTable, rootParent, QStringLiteral("Content"));
+        execSql(QStringLiteral("UPDATE MemoTree SET Level=(SELECT p.Level+1 FROM MemoTree p WHERE p.ID=MemoTree.pID) "
+                               "WHERE Category='Content' AND ID IN (%1) AND EXISTS(SELECT 1 FROM MemoTree p WHERE "
+                               "p.ID=MemoTree.pID) AND Level IS NOT (SELECT p.Level+1 FROM MemoTree p WHERE "
+                               "p.ID=MemoTree.pID)")
+                    .arg(idList));
+        return int(ids.size());
     });
 }
 

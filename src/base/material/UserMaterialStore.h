@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 // Every write to the author's own materials in MemoTree: folders ("Tree", NodeType 2) and
 // materials ("Content", NodeType 3). Each call is one transaction, stamps the rows it touches
@@ -37,6 +38,31 @@ int deleteFolder(const QString &id);
 
 // Marks the materials deleted and renumbers the materials left in their folders.
 void deleteMaterials(const QStringList &ids);
+
+struct Contents {
+    int folders = 0;
+    int materials = 0;
+};
+// The live folders and materials below a folder, the folder itself not counted.
+Contents liveContents(const QString &folderId);
+
+// One deletion as the author made it: a folder with what went with it, or a material.
+struct Deleted {
+    QString id;
+    QString pID;
+    QString title;
+    bool folder = false;
+    QString deleted; // the Updated stamp the deletion wrote
+    Contents contents; // what comes back with a folder
+};
+// The latest deletions, newest first. Rows marked by one deletion share its stamp, so a folder
+// is listed once, with what was deleted with it; a material deleted alone is its own entry.
+QVector<Deleted> recentlyDeleted(int limit = 200);
+
+// Brings a deletion back: the row, what was deleted with it, and the deleted folders above it
+// (without their other contents) so that it can be reached; all stamped for upload. Returns the
+// number of rows restored (0 when the row is not deleted).
+int restoreDeleted(const QString &id);
 
 // Whether candidateId is folderId or lies below it (a damaged parent chain that loops ends).
 bool isSelfOrDescendant(const QString &folderId, const QString &candidateId);

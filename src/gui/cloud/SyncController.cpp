@@ -94,9 +94,11 @@ void SyncController::manualSync()
     try {
         ok = sync.sync();
         failure = sync.errInfo;
+        // A manual sync stops only for the chapter being edited: the pulled rows would replace
+        // its unsaved text. The author is told so, and what to do.
         if (ok && sync.errCode == QLatin1String("ABORT_SYNC")) {
             ok = false;
-            failure = QStringLiteral("写作过程自动云同步中断！");
+            failure = QStringLiteral("当前章节有未保存的修改，本次云同步未进行。请先保存（Ctrl+S），再手工云同步。");
         }
     } catch (const Exception &e) {
         failure = e.message();

@@ -462,7 +462,7 @@ void MainWindow::reloadTreesAfterSync()
     try {
         m_book->loadTree(true);
         applyBookSort();
-        loadTree(QStringLiteral("U"));
+        m_userMaterials->reloadAfterSync();
         if (!ui->treeViewBook->currentIndex().isValid())
             m_book->clearEditor();
     } catch (const Exception &e) {

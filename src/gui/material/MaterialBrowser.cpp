@@ -235,6 +235,21 @@ void MaterialBrowser::selectFirstNodes()
         m_w.treeViewUserMaterial->setCurrentIndex(m_userMaterialTreeModel->index(0, 0));
 }
 
+bool MaterialBrowser::isUserMaterialTabShowing() const
+{
+    return m_w.tabWidgetMaterial && m_w.treeViewUserMaterial && m_w.tabWidgetMaterial->currentWidget() &&
+           m_w.tabWidgetMaterial->currentWidget()->isAncestorOf(m_w.treeViewUserMaterial);
+}
+
+void MaterialBrowser::setCurrentUserFolder(const QModelIndex &index, bool withList)
+{
+    if (!m_w.treeViewUserMaterial)
+        return;
+    QScopedValueRollback<bool> keep(m_keepList, !withList);
+    m_w.treeViewUserMaterial->setCurrentIndex(index);
+    m_w.treeViewUserMaterial->scrollTo(index);
+}
+
 void MaterialBrowser::treeViewMaterialCurrentChanged(const QModelIndex &current, const QModelIndex &)
 {
     if (current.isValid())
@@ -245,7 +260,7 @@ void MaterialBrowser::treeViewMaterialSelectionChanged(const QItemSelection &, c
 
 void MaterialBrowser::treeViewUserMaterialCurrentChanged(const QModelIndex &current, const QModelIndex &)
 {
-    if (current.isValid())
+    if (current.isValid() && !m_keepList)
         loadUserMaterialList(TreeNodeInfo::of(current));
     emit userMaterialToolButtonStateRefresh();
 }

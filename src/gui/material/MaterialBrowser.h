@@ -74,6 +74,10 @@ public:
     // At the window's first show: the first material folder becomes current, and the first
     // user-material folder too when that tab is showing.
     void selectFirstNodes();
+    // Makes a user-material folder current; its materials are listed only with withList (the
+    // list is shared with the library tab, whose materials stay while that tab is showing).
+    void setCurrentUserFolder(const QModelIndex &index, bool withList);
+    bool isUserMaterialTabShowing() const;
 
     TreeNodeInfo *currentContentRecord() const { return m_contentRecord; }
     QString highlightKeyword() const { return m_highlightKeyword; }
@@ -128,4 +132,5 @@ private:
     QString m_smartKeyword;
     InsertHandler m_insert;
     bool m_loadingTree = false;
+    bool m_keepList = false;
 };

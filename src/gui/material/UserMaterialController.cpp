@@ -90,7 +90,19 @@ void UserMaterialController::manage()
     reload(folderId, materialId);
 }
 
-void UserMaterialController::reload(const QString &folderId, const QString &materialId)
+void UserMaterialController::reloadAfterSync()
+{
+    const bool showing = m_browser->isUserMaterialTabShowing();
+    const QString folderId = currentFolderId();
+    // Nothing was chosen on a hidden tab: the library's list stays as it is.
+    if (folderId.isEmpty() && !showing) {
+        m_browser->loadTree(QStringLiteral("U"));
+        return;
+    }
+    reload(folderId, showing ? currentMaterialId() : QString(), showing);
+}
+
+void UserMaterialController::reload(const QString &folderId, const QString &materialId, bool withList)
 {
     QTreeView *view = m_browser->widgets().treeViewUserMaterial;
     m_browser->loadTree(QStringLiteral("U"));
@@ -115,9 +127,9 @@ void UserMaterialController::reload(const QString &folderId, const QString &mate
     if (!found.isValid() && model->rowCount() > 0)
         found = model->index(0, 0);
     if (found.isValid()) {
-        view->setCurrentIndex(found);
-        view->scrollTo(found);
-        selectMaterial(materialId);
+        m_browser->setCurrentUserFolder(found, withList);
+        if (withList)
+            selectMaterial(materialId);
     }
 }
 

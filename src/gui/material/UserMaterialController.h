@@ -19,8 +19,12 @@ public:
     // "用户素材管理": the dialog, then the tree and list reloaded with the same folder and material.
     void manage();
     // Rebuilds the user-material tree; the folder with folderId and the material with materialId
-    // become current again when they are still there.
-    void reload(const QString &folderId, const QString &materialId);
+    // become current again when they are still there (the material list follows with withList).
+    void reload(const QString &folderId, const QString &materialId, bool withList = true);
+    // After a sync brought rows: the tree rebuilt with the same folder current (the first when
+    // it is gone), so adding from the editor still has its folder. Its materials are listed again
+    // only while the user-material tab is showing.
+    void reloadAfterSync();
 
 public slots:
     void treeViewUserMaterialItemChanged(QStandardItem *item);

@@ -4,6 +4,7 @@
 #include "app/Exception.h"
 #include "book/BookTree.h"
 #include "log/Log.h"
+#include "material/DeletedMaterialsDialog.h"
 #include "material/MaterialEditDialog.h"
 #include "material/MaterialList.h"
 #include "material/MaterialTransfer.h"
@@ -49,6 +50,7 @@ const ActionEntry kActions[] = {
     {"actionCheckAll", "全选", nullptr},
     {"actionCheckInvert", "反选", nullptr},
     {"actionCheckNone", "不选", nullptr},
+    {"actionUserMaterialRecentDeleted", "最近删除", nullptr},
 };
 
 // The add-from-editor actions belong to the main window: here they have no button.
@@ -80,6 +82,9 @@ UserMaterialManageDialog::UserMaterialManageDialog(QWidget *parent) : Dialog(par
         addAction(action);
         if (!onToolbar(action->objectName()))
             continue;
+        // Set apart from the list's check actions at the far end.
+        if (action->objectName() == QLatin1String("actionUserMaterialRecentDeleted"))
+            toolLayout->addStretch(1);
         auto *button = new QToolButton(m_widgetToolbar);
         button->setObjectName(QStringLiteral("toolButton") + action->objectName().mid(6));
         button->setDefaultAction(action);
@@ -90,7 +95,6 @@ UserMaterialManageDialog::UserMaterialManageDialog(QWidget *parent) : Dialog(par
         toolLayout->addWidget(button);
     }
     action(QStringLiteral("actionUserMaterialDelTreeNode"))->setToolTip(QStringLiteral("删除选择的用户素材目录/素材"));
-    toolLayout->addStretch(1);
 
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_splitter->setObjectName(QStringLiteral("splitter"));
@@ -397,8 +401,13 @@ void UserMaterialManageDialog::on_actionUserMaterialDelTreeNode_triggered()
             const TreeNodeInfo *info = TreeNodeInfo::of(item);
             if (!info)
                 return;
-            if (g_App.ask(QStringLiteral("确定删除用户素材目录<%1>吗？").arg(item->text()), Ink::mbYes | Ink::mbNo) !=
-                Ink::maYes)
+            // The question names all that goes: a folder takes its whole subtree with it.
+            const UserMaterialStore::Contents below = UserMaterialStore::liveContents(info->id);
+            if (g_App.ask(QStringLiteral("删除文件夹<%1>及其下 %2 个文件夹、%3 条素材？")
+                              .arg(item->text())
+                              .arg(below.folders)
+                              .arg(below.materials),
+                          Ink::mbYes | Ink::mbNo) != Ink::maYes)
                 return;
             UserMaterialStore::deleteFolder(info->id);
             QStandardItem *parent = item->parent() ? item->parent() : m_treeModel->invisibleRootItem();
@@ -463,6 +472,20 @@ void UserMaterialManageDialog::on_actionUserMaterialEdit_triggered()
     const QString id = currentMaterialId();
     if (!id.isEmpty())
         editMaterial(id);
+}
+
+void UserMaterialManageDialog::on_actionUserMaterialRecentDeleted_triggered()
+{
+    QPointer<DeletedMaterialsDialog> dialog = new DeletedMaterialsDialog(this);
+    g_App.showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
+    const QString folderId = dialog ? dialog->restoredFolderId() : QString();
+    const QString materialId = dialog ? dialog->restoredMaterialId() : QString();
+    delete dialog.data();
+    // What came back is shown: the restored folder, or a restored material in its folder.
+    if (!folderId.isEmpty()) {
+        loadTree(folderId);
+        loadList(materialId);
+    }
 }
 
 void UserMaterialManageDialog::setCheckStates(int mode)

@@ -64,6 +64,7 @@ public slots:
     void on_actionUserMaterialExport_triggered();
     void on_actionUserMaterialNew_triggered();
     void on_actionUserMaterialEdit_triggered();
+    void on_actionUserMaterialRecentDeleted_triggered();
     void on_actionCheckAll_triggered();
     void on_actionCheckInvert_triggered();
     void on_actionCheckNone_triggered();
