@@ -20,6 +20,8 @@ usage: php server/admin.php COMMAND [ARGS]
   link-list
   shop-url URL                                target of the shop redirect page
   users                                       list accounts
+  renamed-users                               accounts renamed when their names came to fold like
+                                              an older account's: uid, old name, new name, that account
   reset-password USER NEW_PASSWORD
   publish-app FILE VERSION NEWS [FORCE_VERSION] [APP_MAJOR]
         copy FILE into app/ and write app/updateV<APP_MAJOR, default the major of VERSION>.txt
@@ -120,6 +122,9 @@ function main(array $argv): int
                 echo "{$r['uid']}\t{$r['username']}\t{$r['email']}\tusn {$r['max_usn']}\trows $rows\t{$r['created']}\n";
             }
             break;
+        case 'renamed-users':
+            echo (string)$db->value("SELECT value FROM ink_meta WHERE name='report.renamed_users'");
+            break;
         case 'reset-password':
             need($args, 2);
             if (strlen($args[1]) < 6 || strlen($args[1]) > 72) {
@@ -127,10 +132,10 @@ function main(array $argv): int
             }
             $hash = password_hash($args[1], PASSWORD_DEFAULT);
             $n = $db->write(function (Db $db) use ($args, $hash) {
-                $n = $db->exec('UPDATE users SET password_hash=? WHERE username_key=?', [$hash, Api::userKey($args[0])]);
+                $n = $db->exec('UPDATE users SET password_hash=? WHERE username_key=?', [$hash, Users::key($args[0])]);
                 // open sessions end with the old password
                 $db->exec("UPDATE sessions SET state='ended' WHERE uid IN (SELECT uid FROM users WHERE username_key=?)",
-                    [Api::userKey($args[0])]);
+                    [Users::key($args[0])]);
                 return $n;
             });
             if (!$n) {

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -179,29 +180,37 @@ private slots:
     {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("uid"); // of the account signed in to; the stored one is UID1
         QTest::addColumn<QVariant>("synced"); // of the one book row
         QTest::addColumn<bool>("ok");
         QTest::addColumn<int>("rowsAfter");
         QTest::addColumn<QString>("lastUsnAfter");
         QTest::addColumn<QString>("codeAfter");
         QTest::addColumn<bool>("syncOn");
-        QTest::newRow("same user, case and spaces") << "li lei" << " Li Lei " << QVariant(0) << true << 1 << "42"
-                                                    << " Li Lei " << false;
-        QTest::newRow("first sign-in") << "" << "han mei" << QVariant(0) << true << 1 << "0" << "han mei" << false;
+        QTest::newRow("same user, case and spaces") << "li lei" << " Li Lei " << "UID1" << QVariant(0) << true << 1
+                                                    << "42" << " Li Lei " << false;
+        QTest::newRow("same user, full width and U+3000") << "u1" << "Ｕ１\u3000" << "UID1" << QVariant(0) << true << 1
+                                                          << "42" << "Ｕ１\u3000" << false;
+        // A service that keeps the two names apart signs in to another account.
+        QTest::newRow("name folds alike, other account, row waiting")
+            << "u1" << "u1\u3000" << "UID2" << QVariant(0) << false << 1 << "42" << "u1" << false;
+        QTest::newRow("first sign-in") << "" << "han mei" << "UID1" << QVariant(0) << true << 1 << "0" << "han mei"
+                                       << false;
         // The waiting row goes up in the first sync: the service numbers it 1.
-        QTest::newRow("first sign-in, sync on") << "" << "han mei" << QVariant(0) << true << 1 << "1" << "han mei"
-                                                << true;
-        QTest::newRow("other user, all synced") << "li lei" << "han mei" << QVariant(1) << true << 0 << "0"
+        QTest::newRow("first sign-in, sync on") << "" << "han mei" << "UID1" << QVariant(0) << true << 1 << "1"
+                                                << "han mei" << true;
+        QTest::newRow("other user, all synced") << "li lei" << "han mei" << "UID2" << QVariant(1) << true << 0 << "0"
                                                 << "han mei" << false;
-        QTest::newRow("other user, row waiting") << "li lei" << "han mei" << QVariant(0) << false << 1 << "42"
-                                                 << "li lei" << false;
-        QTest::newRow("other user, row never synced") << "li lei" << "han mei" << QVariant(QVariant::Int) << false
-                                                      << 1 << "42" << "li lei" << false;
+        QTest::newRow("other user, row waiting") << "li lei" << "han mei" << "UID2" << QVariant(0) << false << 1
+                                                 << "42" << "li lei" << false;
+        QTest::newRow("other user, row never synced") << "li lei" << "han mei" << "UID2" << QVariant(QVariant::Int)
+                                                      << false << 1 << "42" << "li lei" << false;
     }
     void userLogined()
     {
         QFETCH(QString, stored);
         QFETCH(QString, typed);
+        QFETCH(QString, uid);
         QFETCH(QVariant, synced);
         QFETCH(bool, ok);
         QFETCH(int, rowsAfter);
@@ -211,10 +220,10 @@ private slots:
         g_SysParams.cloudSyncParams.active = syncOn;
         publishSysParams();
         setSysParam("Sys.CurrUserCode", stored);
+        setSysParam("Sys.CurrUserId", "UID1");
         setSysParam("Sync.LastUsn", "42");
         insertBookRow("B1", "", 1, 0, 1, "书一");
         execPrepared("UPDATE BookTree SET Synced=?", {synced});
-        QString uid = "UID1";
         if (syncOn) {
             const QString name = newName("sy");
             QVERIFY(registerUser(name));
@@ -233,6 +242,28 @@ private slots:
             QCOMPARE(sync.errorCode(), QString("CHANGE_USER_REFUSED"));
             QCOMPARE(sync.errorText(), CloudSync::changeUserRefusedText(stored));
         }
+    }
+
+    // The client's "same user" is the service's "same account", for every way a name can be typed.
+    void sameUserAsService_data()
+    {
+        QTest::addColumn<QString>("registered");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("same");
+        QTest::newRow("case, U+3000, U+00A0") << "Writer%1" << "\u00a0wRITER%1\u3000" << true;
+        QTest::newRow("full width") << "ＡＢＣ%1" << "abc%1" << true;
+        QTest::newRow("ligature, capital sharp s") << "ﬁleß%1" << "FILEẞ%1" << true;
+        QTest::newRow("inner space counts") << "ab%1" << "a b%1" << false;
+    }
+    void sameUserAsService()
+    {
+        QFETCH(QString, registered);
+        QFETCH(QString, typed);
+        QFETCH(bool, same);
+        const QString serial = newName("-");
+        QVERIFY(registerUser(registered.arg(serial)));
+        QCOMPARE(account::sameUser(registered.arg(serial), typed.arg(serial)), same);
+        QCOMPARE(!otherClientLogin(typed.arg(serial)).first.isEmpty(), same);
     }
 
     void savedSignIn_data()
@@ -300,8 +331,13 @@ private slots:
         dialog.autoLoginBox()->setChecked(true);
         dialog.savePasswordBox()->setChecked(false);
         QVERIFY(!dialog.autoLoginBox()->isEnabled() && !dialog.autoLoginBox()->isChecked());
+        dialog.userNameEdit()->setText("\u3000 ");
         dialog.accept();
+        dialog.userNameEdit()->setText("ＤＡＶＥ\u3000");
+        QCOMPARE(dialog.accountLabel()->text(), QStringLiteral("登录帐号：dave"));
+        QVERIFY(!dialog.accountLabel()->isHidden());
         dialog.userNameEdit()->setText("dave");
+        QVERIFY(dialog.accountLabel()->isHidden());
         dialog.accept();
         setSysParam("Sys.CurrUserCode", "erin");
         insertBookRow("B1", "", 1, 0, 1, "书一");

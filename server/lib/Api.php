@@ -153,53 +153,17 @@ final class Api
         return $plain;
     }
 
-    /**
-     * The comparison key of a user name: trimmed and lower-cased, beyond ASCII too (Latin, Greek,
-     * Cyrillic and full-width letters), without needing mbstring.
-     */
-    public static function userKey(string $name): string
-    {
-        $lower = preg_replace_callback('/[\x{00C0}-\x{00DE}\x{0100}-\x{017E}\x{0391}-\x{03AB}\x{0400}-\x{042F}\x{FF21}-\x{FF3A}]/u',
-            function (array $m): string {
-                $cp = self::ord($m[0]);
-                $to = match (true) {
-                    $cp <= 0xDE => $cp === 0xD7 ? $cp : $cp + 0x20,
-                    $cp === 0x178 => 0xFF,
-                    $cp <= 0x137, $cp >= 0x14A && $cp <= 0x177 => $cp | 1,
-                    $cp >= 0x139 && $cp <= 0x148, $cp >= 0x179 && $cp <= 0x17E => $cp % 2 ? $cp + 1 : $cp,
-                    $cp >= 0x391 && $cp <= 0x3AB => $cp === 0x3A2 ? $cp : $cp + 0x20,
-                    $cp >= 0x400 && $cp <= 0x40F => $cp + 0x50,
-                    $cp >= 0x410 && $cp <= 0x42F, $cp >= 0xFF21 => $cp + 0x20,
-                    default => $cp,
-                };
-                return self::chr($to);
-            }, trim($name));
-        return strtolower($lower ?? trim($name));
-    }
-
-    private static function ord(string $ch): int
-    {
-        $b = array_values(unpack('C*', $ch));
-        return match (count($b)) {
-            1 => $b[0],
-            2 => (($b[0] & 0x1F) << 6) | ($b[1] & 0x3F),
-            default => (($b[0] & 0x0F) << 12) | (($b[1] & 0x3F) << 6) | ($b[2] & 0x3F),
-        };
-    }
-
-    private static function chr(int $cp): string
-    {
-        return $cp < 0x80 ? chr($cp) : ($cp < 0x800 ? chr(0xC0 | $cp >> 6) . chr(0x80 | $cp & 0x3F)
-            : chr(0xE0 | $cp >> 12) . chr(0x80 | ($cp >> 6) & 0x3F) . chr(0x80 | $cp & 0x3F));
-    }
-
     private function userName(): string
     {
-        $name = trim($this->req->get('username'));
-        if ($name === '') {
+        $name = $this->req->get('username');
+        if (!preg_match('//u', $name)) {
+            throw new ApiError('BAD_USERNAME', '用户名不正确！');
+        }
+        $name = Users::trim($name);
+        if ($name === '' || Users::key($name) === '') {
             throw new ApiError('BAD_USERNAME', '用户名不能为空！');
         }
-        if (!preg_match('//u', $name) || preg_match('/[\x00-\x1F\x7F]/', $name) || self::charCount($name) > 50) {
+        if (preg_match('/[\x00-\x1F\x7F]/', $name) || self::charCount($name) > Users::MAX_NAME) {
             throw new ApiError('BAD_USERNAME', '用户名不正确！');
         }
         return $name;
@@ -308,14 +272,14 @@ final class Api
         $hash = password_hash($password, PASSWORD_DEFAULT);
         try {
             $this->db()->write(function (Db $db) use ($name, $email, $hash) {
-                if ($db->value('SELECT uid FROM users WHERE username_key=?', [self::userKey($name)]) !== null) {
+                if ($db->value('SELECT uid FROM users WHERE username_key=?', [Users::key($name)]) !== null) {
                     throw new ApiError('USER_EXISTS', '用户名已存在！');
                 }
                 $db->exec('INSERT INTO users(uid, username, username_key, email, password_hash, max_usn, created)
-                    VALUES(?, ?, ?, ?, ?, 0, ?)', [self::token(), $name, self::userKey($name), $email, $hash, gmdate('c')]);
+                    VALUES(?, ?, ?, ?, ?, 0, ?)', [self::token(), $name, Users::key($name), $email, $hash, gmdate('c')]);
             });
         } catch (\PDOException $e) {
-            if ($this->db()->value('SELECT uid FROM users WHERE username_key=?', [self::userKey($name)]) !== null) {
+            if ($this->db()->value('SELECT uid FROM users WHERE username_key=?', [Users::key($name)]) !== null) {
                 throw new ApiError('USER_EXISTS', '用户名已存在！');
             }
             throw $e;
@@ -328,7 +292,7 @@ final class Api
         $name = $this->userName();
         $password = $this->decryptPassword();
         $user = $this->db()->one('SELECT uid, username, password_hash FROM users WHERE username_key=?',
-            [self::userKey($name)]);
+            [Users::key($name)]);
         // Verify against a dummy hash for unknown names so timing does not tell which names exist.
         $hash = $user['password_hash'] ?? '$2y$10$OyGlDZAjanZaVDJiqMBR4OtoV1nryi5FAhR3RYf6mt8DBhJYHOQem';
         if (!password_verify($password, $hash) || $user === null) {
@@ -369,12 +333,21 @@ final class Api
             'post_excerpt' => (string)$r['post_excerpt'], 'tid' => (string)$r['id'], 'smeta' => (string)$r['smeta']], $rows)];
     }
 
+    /**
+     * Marks as read the news up to "lastid", the newest item the client showed: items it never
+     * showed (added since, or beyond the ten offered) stay unread. A mark never moves back and
+     * never past the newest item there is. A client that sends no id gets every item marked, as
+     * clients did before they sent one.
+     */
     private function lastnewsdone(): array
     {
         $user = $this->session();
-        $this->db()->write(function (Db $db) use ($user) {
+        $shown = $this->req->get('lastid') === '' ? null : $this->intParam('lastid', 0, 2147483647);
+        $this->db()->write(function (Db $db) use ($user, $shown) {
             $db->lockUser($user['uid']);
-            $last = (int)$db->value('SELECT MAX(id) FROM news');
+            $newest = (int)$db->value('SELECT MAX(id) FROM news');
+            $mark = (int)$db->value('SELECT last_news_id FROM news_marks WHERE uid=?', [$user['uid']]);
+            $last = max($mark, min($shown ?? $newest, $newest));
             $db->exec('DELETE FROM news_marks WHERE uid=?', [$user['uid']]);
             $db->exec('INSERT INTO news_marks(uid, last_news_id) VALUES(?, ?)', [$user['uid'], $last]);
         });

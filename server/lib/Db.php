@@ -9,7 +9,7 @@ use PDO;
 
 final class Db
 {
-    public const SCHEMA_VERSION = '2';
+    public const SCHEMA_VERSION = '3';
 
     public const ROW_COLUMNS = ['datatype', 'tid', 'ptid', 'nodetype', 'level', 'sort', 'title', 'category',
         'rtf', 'html', 'plaintext', 'attribute1', 'attribute2', 'attribute3', 'create_time', 'update_time',
@@ -202,6 +202,9 @@ final class Db
                             $this->pdo->exec($sql);
                         }
                     }
+                }
+                if ((int)$version <= 2) {
+                    Users::rekey($this);   // user names fold by NFKC, Unicode spaces and case since version 3
                 }
                 $this->exec("UPDATE ink_meta SET value=? WHERE name='schema'", [self::SCHEMA_VERSION]);
             }

@@ -20,6 +20,7 @@ require_once __DIR__ . '/Http.php';
 require_once __DIR__ . '/Db.php';
 require_once __DIR__ . '/Faults.php';
 require_once __DIR__ . '/Sync.php';
+require_once __DIR__ . '/Users.php';
 require_once __DIR__ . '/Logs.php';
 require_once __DIR__ . '/Api.php';
 require_once __DIR__ . '/Files.php';

@@ -29,8 +29,9 @@ runTests([
     },
 
     'register_checks_name_email_and_password' => function (Service $svc) {
-        // A name taken in one spelling is taken in all: case, width and outer spaces do not count.
-        $spellings = ['  Writer Li  ' => 'writer LI', 'ＡＢＣ写手' => 'ａｂｃ写手', 'ÉCRIVAIN' => 'écrivain', 'ПИСАТЕЛЬ' => ' писатель'];
+        // A name taken in one spelling is taken in all: case, width and outer spaces of any kind do not count.
+        $spellings = ['  Writer Li  ' => 'writer LI', 'ＡＢＣ写手' => 'ａｂｃ写手', 'ÉCRIVAIN' => 'écrivain', 'ПИСАТЕЛЬ' => ' писатель',
+            'u1' => "u1\u{3000}", "\u{A0}Ｕ２" => 'u2', 'STRAẞE' => "straße\u{2003}", 'ﬁle' => 'FILE'];
         foreach ($spellings as $name => $taken) {
             same(['0', 'USER_EXISTS'], [code($svc->register($name)), code($svc->register($taken))], "register '$name', then '$taken'");
         }
@@ -178,6 +179,14 @@ runTests([
         same(2, count($public()), 'public news unchanged');
         check(admin('news-add', '第三条', '新消息'), 'news 3');
         same(['3'], array_column($news(), 'tid'), 'only the newer item');
+        // Marked up to the newest item the client showed, never back, never beyond the newest there is:
+        // [item added while the client shows 3, newest id shown, item added afterwards, unread then]
+        foreach ([['四', '3', null, ['4']], [null, '1', null, ['4']], [null, '99', '五', ['5']]] as [$before, $shown, $after, $unread]) {
+            $before && admin('news-add', $before, '');
+            $svc->ok("&a=lastnewsdone$tail&lastid=$shown");
+            $after && admin('news-add', $after, '');
+            same($unread, array_column($news(), 'tid'), "unread after marking up to $shown");
+        }
         $get = fn (string $q) => $svc->request('GET', "/index.php?$q");
         [$article, $missing, $shop] = [$get('g=&m=article&a=index&id=1'), $get('g=&m=article&a=index&id=99'),
             $get('g=Inkboat&m=Redirect&a=redirecteshop')];

@@ -185,13 +185,52 @@ runTests([
         same(0, $svc->one("SELECT COUNT(*) FROM pull_rows WHERE reqcode='$pull'"), 'snapshot dropped');
     },
 
+    'another_users_session_and_rows_stay_out_of_reach' => function (Service $svc) {
+        // A and B hold rows, log rows and read marks under the same keys; what B does must leave A's alone.
+        [$a, $b] = [seeded($svc, 3), seeded($svc, 3)];
+        check(admin('news-add', '资讯一', '摘要') && admin('news-add', '资讯二', '摘要'), 'news');
+        $logs = fn (array $s, int $n) => [code($svc->call('pushActionLog', $s, '', $item = [['action' => 'actionEditFind',
+            'bookId' => 'B1', 'adate' => '2026-12-06T00:00:00', 'triggerCount' => $n, 'wordCount1' => $n,
+            'update_time' => "2026-12-06T0$n:00:00"]])), code($svc->call('pushBookLog', $s, '', $item))];
+        $news = fn (array $s, string $call = 'lastnews') => $svc->call($call, $s, '&username=x&version=4.31' . ($call === 'lastnews' ? '' : '&lastid=1'));
+        $forged = ['uid' => $a['uid'], 'sid' => $b['sid']];   // B's valid session sent with A's uid
+        same(['0', ['0', '0'], ['0', '0']], [code($svc->push($b, 3, [bookItem('R0000', 4, ['flag' => 'D'])])), $logs($a, 5), $logs($b, 1)],
+            "B deletes its R0000; A, then B upload logs");
+        $news($b, 'lastnewsdone');   // B has read news 1, then A all news (as a client that sends no id)
+        $svc->call('lastnewsdone', $a, '&username=x&version=4.31');
+        // [what, expected, actual]
+        foreach ([['heartbeat with A\'s uid', '-2', code($svc->call('heartbeat', $forged, '&username=x&version=4.31'))],
+                     ['pull with A\'s uid', '-2', code($svc->beginPull($forged, 0))],
+                     ['log uploads with A\'s uid', ['-2', '-2'], $logs($forged, 9)],
+                     ['read mark with A\'s uid', '-2', code($svc->call('lastnewsdone', $forged, '&username=x&version=4.31'))],
+                     ['A\'s rows after B deleted the same key', [3, 'A'], [count($p = $svc->pull($a, 0)), $p[0]['flag'] ?? null]],
+                     ['A may push after B\'s commit', false, $svc->beginPush($a, 3)['shouldPull']],
+                     ['B\'s pull snapshot holds B\'s rows only', 3, $svc->beginPull($b, 0)['totalCount']],
+                     ['A\'s log rows after B\'s of the same day', [5, 5], [$svc->one("SELECT trigger_count FROM action_logs WHERE uid='{$a['uid']}'"),
+                         $svc->one("SELECT word_count1 FROM book_logs WHERE uid='{$a['uid']}'")]],
+                     ['unread news of A and B', [0, 1], [count($news($a)['news']), count($news($b)['news'])]]] as [$what, $expected, $actual]) {
+            same($expected, $actual, $what);
+        }
+    },
+
     'an_older_store_is_upgraded_and_never_holds_a_usn_twice' => function (Service $svc) {
         $s = seeded($svc, 2);
         $pdo = $svc->db();
         $pdo->exec('DROP INDEX sync_rows_unique_usn');
+        // Two later accounts whose names the older rule kept apart from s's: they are renamed, not merged.
+        $name = $s['username'];
+        $later = [[token(), "$name\u{3000}", "$name#2"], [token(), "\u{A0}$name", "$name#3"]];
+        foreach ($later as $i => [$uid, $old]) {
+            $pdo->prepare('INSERT INTO users(uid, username, username_key, email, password_hash, max_usn, created)
+                SELECT ?, ?, ?, email, password_hash, 0, ? FROM users WHERE uid=?')->execute([$uid, $old, $old, "9999-$i", $s['uid']]);
+        }
         $pdo->exec("UPDATE ink_meta SET value='1' WHERE name='schema'");
         same(2, $svc->beginPull($s, 0)['totalCount'], 'the first call on the older store');
-        same('2', $svc->one("SELECT value FROM ink_meta WHERE name='schema'"), 'schema version');
+        same('3', $svc->one("SELECT value FROM ink_meta WHERE name='schema'"), 'schema version');
+        same([$s['uid'], $later[0][0], $later[1][0]], array_map(fn ($n) => $svc->login($n)["uid"], [$name, ...array_column($later, 2)]),
+            'each account signs in by its name after the renaming');
+        same(implode('', array_map(fn ($l) => "$l[0]\t$l[1]\t$l[2]\t$name\n", $later)),
+            $svc->one("SELECT value FROM ink_meta WHERE name='report.renamed_users'"), 'the renamings reported');
         try {
             $pdo->exec("UPDATE sync_rows SET usn=1 WHERE uid='{$s['uid']}' AND usn=2");
             check(false, 'a USN stored twice');

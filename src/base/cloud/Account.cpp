@@ -8,9 +8,16 @@
 
 namespace account {
 
+QString foldUserName(const QString &name)
+{
+    return name.normalized(QString::NormalizationForm_KC).trimmed().toCaseFolded();
+}
+
+bool sameUser(const QString &a, const QString &b) { return foldUserName(a) == foldUserName(b); }
+
 QString loginCheck(const QString &userName, const QString &password)
 {
-    if (userName.isEmpty())
+    if (foldUserName(userName).isEmpty())
         return QStringLiteral("用户名不能为空！");
     if (password.isEmpty())
         return QStringLiteral("密码不能为空！");
@@ -31,7 +38,7 @@ bool isValidEmail(const QString &email)
 QString registerCheck(const QString &userName, const QString &email, const QString &email2,
                       const QString &password, const QString &password2)
 {
-    if (userName.isEmpty())
+    if (foldUserName(userName).isEmpty())
         return QStringLiteral("用户名不能为空！");
     if (email.isEmpty())
         return QStringLiteral("邮箱不能为空！");

@@ -4,6 +4,11 @@
 
 namespace account {
 
+// The account a user name stands for: NFKC, outer spaces of every kind trimmed, case folded —
+// the service keys accounts by the same steps, so "u1", "U1　" and "ｕ１" are one user on both sides.
+QString foldUserName(const QString &name);
+bool sameUser(const QString &a, const QString &b);
+
 // The first failed check of the login form, in the dialog's order; empty when all pass.
 // Unsynced rows of another user refuse the change (CloudSync::canChangeUser).
 QString loginCheck(const QString &userName, const QString &password);

@@ -208,11 +208,12 @@ void fetchNews()
     }
 }
 
-bool newsDone(bool silent)
+bool newsDone(bool silent, qint64 lastShownId)
 {
     const Session s = g_App.session();
     const QString url = web::apiUrl() + QString::fromLatin1(web::kLastNewsDone)
-                                            .arg(s.uid, web::urlEncode(s.username), s.sid, Ink::appVersion());
+                                            .arg(s.uid, web::urlEncode(s.username), s.sid, Ink::appVersion(),
+                                                 QString::number(lastShownId));
     ApiBaseResponse answer;
     try {
         answer = web::callApi<ApiBaseResponse>(url, QString(), QStringLiteral("get"), web::kTimeoutMs);

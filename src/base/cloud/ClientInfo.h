@@ -28,8 +28,9 @@ void fetchLinks();
 // Replaces the news list with the service's answer (kept on failure). Never throws.
 void fetchNews();
 QString lastNewsUrl();
-// Marks the news as read; unless silent a failure is shown. True on success.
-bool newsDone(bool silent);
+// Marks the news up to lastShownId (the newest item the author was shown) as read, so items
+// added since stay unread; unless silent a failure is shown. True on success.
+bool newsDone(bool silent, qint64 lastShownId);
 
 // The status-bar label of a link: the name as plain text, the address with "'" encoded; empty for
 // anything but http and https.

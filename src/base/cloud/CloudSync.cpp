@@ -1,15 +1,10 @@
 #include "cloud/CloudSync.h"
 
 #include "app/Exception.h"
+#include "cloud/Account.h"
 #include "cloud/CloudLocks.h"
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
-
-namespace {
-
-bool sameUser(const QString &a, const QString &b) { return a.trimmed().toLower() == b.trimmed().toLower(); }
-
-} // namespace
 
 CloudSync::CloudSync(bool backgroundMode, bool showProgress, QObject *parent)
     : QObject(parent), backgroundMode(backgroundMode), showProgress(showProgress && !backgroundMode)
@@ -28,7 +23,7 @@ QString CloudSync::changeUserRefusedText(const QString &currentUserCode)
 bool CloudSync::canChangeUser(const QString &newUserName)
 {
     const QString code = getSysParam(QStringLiteral("Sys.CurrUserCode"));
-    if (code.isEmpty() || sameUser(code, newUserName))
+    if (code.isEmpty() || account::sameUser(code, newUserName))
         return true;
     return execQuery(QStringLiteral("SELECT ID FROM BookTree WHERE Synced=0 UNION ALL "
                                     "SELECT ID FROM MemoTree WHERE Synced=0"))
@@ -45,7 +40,10 @@ bool CloudSync::userLogined(const QString &uid, const QString &userName)
     {
         Transaction t;
         const QString code = getSysParam(QStringLiteral("Sys.CurrUserCode"));
-        same = sameUser(userName, code);
+        const QString storedUid = getSysParam(QStringLiteral("Sys.CurrUserId"));
+        // The account decides, not only its name: a service that keeps "u1" and "u1　" apart
+        // would otherwise get one account's unsynced rows in the other's store.
+        same = account::sameUser(userName, code) && (storedUid.isEmpty() || storedUid == uid);
         if (!same && !code.isEmpty()) {
             // The dialog checks this too, but an automatic sign-in after offline work does not.
             const bool waiting = !execQuery(QStringLiteral("SELECT ID FROM BookTree WHERE Synced IS NOT 1 UNION ALL "

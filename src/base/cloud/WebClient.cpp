@@ -37,7 +37,7 @@ const char *const kRegister = "&a=register&username=%1&password=%2&email=%3&cryp
 const char *const kLogin = "&a=login&username=%1&password=%2&version=%3&rnd=%4&crypt=1";
 const char *const kHeartbeat = "&a=heartbeat&uid=%1&username=%2&sid=%3&version=%4";
 const char *const kLastNews = "&a=lastnews&uid=%1&username=%2&sid=%3&version=%4";
-const char *const kLastNewsDone = "&a=lastnewsdone&uid=%1&username=%2&sid=%3&version=%4";
+const char *const kLastNewsDone = "&a=lastnewsdone&uid=%1&username=%2&sid=%3&version=%4&lastid=%5";
 const char *const kEshopLinks = "&a=eshoplinks";
 const char *const kBeginPush = "&a=beginPush&uid=%1&sid=%2&usn=%3&us=%4&extparams=%5&version=%6";
 const char *const kPushDetail = "&a=pushDetail&uid=%1&sid=%2&reqcode=%3";

@@ -55,6 +55,9 @@ UserLoginDialog::UserLoginDialog(QWidget *parent) : Dialog(parent)
     m_password->setObjectName(QStringLiteral("lineEditPassword"));
     m_password->setEchoMode(QLineEdit::Password);
     form->addRow(QStringLiteral("用户名："), m_user);
+    m_account = new QLabel(this);
+    m_account->setTextFormat(Qt::PlainText);
+    form->addRow(QString(), m_account);
     form->addRow(QStringLiteral("密码："), m_password);
     m_save = new QCheckBox(QStringLiteral("保存密码"), this);
     m_auto = new QCheckBox(QStringLiteral("自动登录"), this);
@@ -82,6 +85,13 @@ UserLoginDialog::UserLoginDialog(QWidget *parent) : Dialog(parent)
     m_save->setChecked(p.saveLogin);
     m_auto->setChecked(p.saveLogin && p.autoLogin);
     m_auto->setEnabled(p.saveLogin);
+    const auto showAccount = [this](const QString &typed) {
+        const QString folded = account::foldUserName(typed);
+        m_account->setText(QStringLiteral("登录帐号：") + folded);
+        m_account->setVisible(!folded.isEmpty() && folded != typed);
+    };
+    showAccount(m_user->text());
+    connect(m_user, &QLineEdit::textChanged, this, showAccount);
     connect(m_save, &QCheckBox::toggled, this, [this](bool on) {
         m_auto->setEnabled(on);
         if (!on)

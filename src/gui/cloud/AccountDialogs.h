@@ -21,6 +21,7 @@ public:
     QLineEdit *passwordEdit() const { return m_password; }
     QCheckBox *savePasswordBox() const { return m_save; }
     QCheckBox *autoLoginBox() const { return m_auto; }
+    QLabel *accountLabel() const { return m_account; }
     QDialogButtonBox *buttons() const { return m_buttons; }
 
 public slots:
@@ -35,6 +36,7 @@ private:
 
     QLineEdit *m_user;
     QLineEdit *m_password;
+    QLabel *m_account; // the folded name the service knows the account by, when it differs
     QCheckBox *m_save;
     QCheckBox *m_auto;
     QDialogButtonBox *m_buttons;

@@ -23,6 +23,7 @@ NewsViewDialog::NewsViewDialog(const QList<ApiNews> &news, bool signedIn, QWidge
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     for (int row = 0; row < news.size(); ++row) {
         const ApiNews &n = news.at(row);
+        m_lastShownId = qMax(m_lastShownId, n.tid.toLongLong());
         int column = 0;
         for (const QString &text : {n.tid, n.post_title, n.post_excerpt}) {
             auto *item = new QTableWidgetItem(text); // plain text
@@ -69,6 +70,6 @@ void NewsViewDialog::openRow(int row)
 
 void NewsViewDialog::ignoreNews()
 {
-    if (clientinfo::newsDone(false))
+    if (clientinfo::newsDone(false, m_lastShownId))
         accept();
 }

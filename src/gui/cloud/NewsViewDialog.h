@@ -24,4 +24,5 @@ private slots:
 private:
     QTableWidget *m_table;
     QPushButton *m_ignore = nullptr;
+    qint64 m_lastShownId = 0; // the newest numeric id in the table
 };
