@@ -32,9 +32,11 @@ TestService::TestService() : m_oldUrl(qgetenv("INKBOAT_SERVICE_URL"))
 TestService::~TestService()
 {
     stop();
-    const QString store = QStringLiteral("service-store-%1").arg(quintptr(this));
-    if (QSqlDatabase::contains(store))
-        QSqlDatabase::removeDatabase(store);
+    for (const char *kind : {"service-store-%1", "service-store-rw-%1"}) {
+        const QString store = QString::fromLatin1(kind).arg(quintptr(this));
+        if (QSqlDatabase::contains(store))
+            QSqlDatabase::removeDatabase(store);
+    }
     if (m_oldUrl.isNull())
         qunsetenv("INKBOAT_SERVICE_URL");
     else
@@ -149,4 +151,24 @@ QVector<QVariantList> TestService::query(const QString &sql, const QVariantList 
         }
     }
     return out;
+}
+
+bool TestService::exec(const QString &sql, const QVariantList &binds)
+{
+    const QString name = QStringLiteral("service-store-rw-%1").arg(quintptr(this));
+    QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name)
+                                                   : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    if (!db.isOpen()) {
+        db.setDatabaseName(m_data.filePath(QStringLiteral("inkboat-service.sqlite")));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=20000"));
+        if (!db.open())
+            return false;
+    }
+    QSqlQuery q(db);
+    q.prepare(sql);
+    for (const QVariant &v : binds)
+        q.addBindValue(v);
+    if (!q.exec())
+        qWarning("service store: %s", qPrintable(q.lastError().text()));
+    return q.isActive() && q.numRowsAffected() > 0;
 }
