@@ -449,7 +449,8 @@ private slots:
         for (int i = 0; i < 12; ++i)
             items << bookItem(QString("R%1").arg(i), "", 1, QString("远%1").arg(i));
         QVERIFY(m_other.push(items));
-        QVERIFY(m_service.exec(QString("UPDATE sync_rows SET %1 WHERE uid=? AND tid='R11'").arg(change), {m_other.uid}));
+        m_service.query(QString("UPDATE sync_rows SET %1 WHERE uid=? AND tid='R11'").arg(change), {m_other.uid});
+        QCOMPARE(m_service.query("SELECT changes()").value(0).value(0).toInt(), 1);
         const QString remoteTitle = m_service.query("SELECT title FROM sync_rows WHERE uid=? AND tid='R11'",
                                                     {m_other.uid}).value(0).value(0).toString();
         waitingBook("L1", "", 1, "本");

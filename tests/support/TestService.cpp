@@ -32,11 +32,9 @@ TestService::TestService() : m_oldUrl(qgetenv("INKBOAT_SERVICE_URL"))
 TestService::~TestService()
 {
     stop();
-    for (const char *kind : {"service-store-%1", "service-store-rw-%1"}) {
-        const QString store = QString::fromLatin1(kind).arg(quintptr(this));
-        if (QSqlDatabase::contains(store))
-            QSqlDatabase::removeDatabase(store);
-    }
+    const QString store = QStringLiteral("service-store-%1").arg(quintptr(this));
+    if (QSqlDatabase::contains(store))
+        QSqlDatabase::removeDatabase(store);
     if (m_oldUrl.isNull())
         qunsetenv("INKBOAT_SERVICE_URL");
     else
@@ -129,7 +127,7 @@ QVector<QVariantList> TestService::query(const QString &sql, const QVariantList 
         if (!db.isOpen()) {
             db.setDatabaseName(m_data.filePath(QStringLiteral("inkboat-service.sqlite")));
             // The workers write meanwhile (WAL): wait for their locks rather than fail.
-            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=20000"));
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=20000"));
             if (!db.open()) {
                 qWarning("service store: %s", qPrintable(db.lastError().text()));
                 return out;
@@ -151,24 +149,4 @@ QVector<QVariantList> TestService::query(const QString &sql, const QVariantList 
         }
     }
     return out;
-}
-
-bool TestService::exec(const QString &sql, const QVariantList &binds)
-{
-    const QString name = QStringLiteral("service-store-rw-%1").arg(quintptr(this));
-    QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name)
-                                                   : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    if (!db.isOpen()) {
-        db.setDatabaseName(m_data.filePath(QStringLiteral("inkboat-service.sqlite")));
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=20000"));
-        if (!db.open())
-            return false;
-    }
-    QSqlQuery q(db);
-    q.prepare(sql);
-    for (const QVariant &v : binds)
-        q.addBindValue(v);
-    if (!q.exec())
-        qWarning("service store: %s", qPrintable(q.lastError().text()));
-    return q.isActive() && q.numRowsAffected() > 0;
 }

@@ -28,11 +28,10 @@ public:
     QString log() const;
     // The service's data folder; upgrade files go to its app/ folder.
     QString dataPath() const { return m_data.path(); }
-    // A read-only query of the service's store (the default SQLite one), for checking what the
-    // service holds without going through its protocol; rows of values, empty on any error.
+    // A query of the service's store (the default SQLite one), for checking what the service
+    // holds without going through its protocol, or leaving there what an older service would
+    // have; rows of values, empty on any error.
     QVector<QVariantList> query(const QString &sql, const QVariantList &binds = {}) const;
-    // A change of the store behind the service's back: what an older service left there.
-    bool exec(const QString &sql, const QVariantList &binds = {});
 
 private:
     QTemporaryDir m_data;
