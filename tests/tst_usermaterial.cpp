@@ -154,6 +154,7 @@ private slots:
         QTest::newRow("spaces only") << "" << "   " << 3 << "标题不能为空！";
         QTest::newRow("vanished row") << "GONE" << "t" << 3 << "保存素材失败，错误信息：\n素材已不存在（可能已被删除）";
         QTest::newRow("10240 characters") << "" << "t" << 10240 << "";
+        QTest::newRow("title of 401 characters") << "" << QString(401, QChar(0x9898)) << 3 << "标题不能超过400个字符！";
     }
     void refusesMaterials()
     {
@@ -173,6 +174,47 @@ private slots:
         QCOMPARE(dump().size(), before.size() + (message.isEmpty() ? 1 : 0));
         if (!message.isEmpty())
             QCOMPARE(dump(), before);
+    }
+
+    // Rows every device and the service can hold: folders down to Level 15 (their materials one
+    // below), titles up to 400 characters. A refusal writes nothing.
+    void refusesRowsOverTheLimits_data()
+    {
+        QTest::addColumn<QString>("op");
+        QTest::addColumn<QString>("message");
+        const QString deep = "用户素材目录层级不能超过16层！";
+        QTest::newRow("folder at level 15") << "add D14" << "";
+        QTest::newRow("folder at level 16") << "add D15" << deep;
+        QTest::newRow("material below an older level-16 folder") << "material D16" << deep;
+        QTest::newRow("rename to 401 characters") << "rename T2" << "标题不能超过400个字符！";
+        QTest::newRow("move that just fits") << "move T3 D13" << "";
+        QTest::newRow("move taking a material to level 17") << "move T1 D13" << deep;
+    }
+    void refusesRowsOverTheLimits()
+    {
+        QFETCH(QString, op);
+        QFETCH(QString, message);
+        fixture();
+        for (int i = 0; i < 16; ++i)
+            addMemo(QString("D%1").arg(i), i ? QString("D%1").arg(i - 1) : "", "Tree", i, 1, "深");
+        addMemo("D16", "D15", "Tree", 16, 1, "旧");
+        const QStringList before = dump();
+        const QStringList a = op.split(' ');
+        QString thrown;
+        try {
+            if (a[0] == "add")
+                UserMaterialStore::addFolder(a[1]);
+            else if (a[0] == "material")
+                UserMaterialStore::saveMaterial("", a[1], "t", "x");
+            else if (a[0] == "rename")
+                UserMaterialStore::renameFolder(a[1], QString(401, QChar(0x9898)));
+            else
+                QVERIFY(UserMaterialStore::moveFolder(a[1], a[2], UserMaterialStore::Drop::OnItem));
+        } catch (const Exception &e) {
+            thrown = e.message();
+        }
+        QCOMPARE(thrown, message);
+        QCOMPARE(dump() == before, !message.isEmpty());
     }
 
     void renamesFolders()
@@ -387,8 +429,9 @@ private slots:
             << QStringList{"bad.txt"};
         QTest::newRow("empty parts, too long")
             << Files{{"a＃＃b.txt", "x"}, {"＃a.txt", "x"}, {".txt", "x"},
-                     {"长.txt", QString(10241, QChar(0x5B57)).toUtf8()}}
-            << QStringList() << QStringList() << QStringList{".txt", "a＃＃b.txt", "长.txt", "＃a.txt"};
+                     {"长.txt", QString(10241, QChar(0x5B57)).toUtf8()}, {QString("d＃").repeated(16) + "d.txt", "x"}}
+            << QStringList() << QStringList()
+            << QStringList{".txt", "a＃＃b.txt", QString("d＃").repeated(16) + "d.txt", "长.txt", "＃a.txt"};
         QTest::newRow("deleted folder and material revived")
             << Files{{"旧目录＃旧素材.txt", "回来"}}
             << QStringList{"1|人物/旧目录|", "2|人物/旧目录/旧素材|回来"} << QStringList() << QStringList();

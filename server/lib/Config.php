@@ -15,6 +15,10 @@ final class Config
     public const MAX_PAGE_SIZE = 100;
     public const MAX_BATCH = 100;
     public const MAX_LOG_BATCH = 1000;
+    // Every live book or user-material row: Level 0..16, a title of at most 400 characters (code
+    // points). The client refuses to pull rows beyond them, so none may be stored.
+    public const MAX_TREE_LEVEL = 16;
+    public const MAX_TITLE_LENGTH = 400;
 
     private static ?string $dataDir = null;
 

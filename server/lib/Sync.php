@@ -114,6 +114,17 @@ final class Sync
             throw $bad('usn');
         }
         $row['usn'] = self::intValue($raw['usn'], 1, 2147483647) ?? throw $bad('usn');
+        // A deletion is exempt: it only has to reach the devices, and it must stay possible for a
+        // row stored before the limits existed.
+        if ($row['level'] < 0) {
+            throw $bad('level');
+        }
+        if ($row['flag'] !== 'D' && $row['level'] > Config::MAX_TREE_LEVEL) {
+            throw new ApiError('BAD_DATA', sprintf('第%d条数据的层级超过%d层！', $index + 1, Config::MAX_TREE_LEVEL));
+        }
+        if ($row['flag'] !== 'D' && preg_match_all('/./su', $row['title']) > Config::MAX_TITLE_LENGTH) {
+            throw new ApiError('BAD_DATA', sprintf('第%d条数据的标题超过%d个字符！', $index + 1, Config::MAX_TITLE_LENGTH));
+        }
         $ordered = [];
         foreach (Db::ROW_COLUMNS as $c) {
             $ordered[$c] = $row[$c];

@@ -137,7 +137,8 @@ runTests([
     'usn_order_latest_version_and_deletions' => function (Service $svc) {
         $s = $svc->newUser('order');
         $svc->push($s, 0, [bookItem('a', 1), bookItem('b', 2), bookItem('a', 3, ['datatype' => 'memo'])]);
-        $svc->push($s, 3, [bookItem('a', 4, ['flag' => 'D', 'title' => 'gone'])]);
+        // a deletion passes beyond the depth limit: a folder made too deep before the limits can go
+        $svc->push($s, 3, [bookItem('a', 4, ['flag' => 'D', 'title' => 'gone', 'level' => 18])]);
         $rows = $svc->pull($s, 0);
         same([['b', 'book', 2, 'A'], ['a', 'memo', 3, 'A'], ['a', 'book', 4, 'D']],
             array_map(fn ($r) => [$r['tid'], $r['datatype'], $r['usn'], $r['flag']], $rows), 'USN order, one version per key');
@@ -147,7 +148,8 @@ runTests([
     'staging_rules' => function (Service $svc) {
         $s = $svc->newUser('stage');
         $rc = $svc->beginPush($s, 0)['reqcode'];
-        $svc->pushDetail($s, $rc, [bookItem('X', 1, ['title' => 'old']), bookItem('Y', 2)]);
+        $deepest = str_repeat('题', 400);
+        $svc->pushDetail($s, $rc, [bookItem('X', 1, ['title' => 'old']), bookItem('Y', 2, ['title' => $deepest, 'level' => 16])]);
         $svc->pushDetail($s, $rc, [bookItem('X', 3, ['title' => 'new'])]);
         $noUsn = bookItem('V', 11);
         unset($noUsn['usn']);
@@ -155,13 +157,14 @@ runTests([
             ['datatype' => 'other'], ['datatype' => null], ['tid' => ''], ['tid' => str_repeat('t', 65)], ['tid' => 7],
             ['usn' => 0], ['usn' => null], ['usn' => '5'], ['usn' => 2147483648], ['nodetype' => 1.5], ['level' => 'x'],
             ['sort' => '1'], ['title' => 5], ['html' => ['x']], ['flag' => str_repeat('D', 9)], ['ptid' => true],
+            ['level' => 17], ['level' => -1], ['title' => str_repeat('题', 401)],   // rows no client may pull
         ];
         foreach ([...array_map(fn ($over) => [bookItem('Z', 9), bookItem('W', 10, $over)], $bad), [$noUsn]] as $batch) {
             same('BAD_DATA', code($svc->pushDetail($s, $rc, $batch)), 'bad item ' . json_encode(end($batch)));
         }
         same('BATCH_TOO_LARGE', code($svc->pushDetail($s, $rc, rows(100, 101))), 'over 100 items');
         same('0', code($svc->commit($s, $rc)), 'commit');
-        same([['Y', 2, '第2章 风起'], ['X', 3, 'new']], brief($svc->pull($s, 0)), 'last write of a key wins; refused batches staged nothing');
+        same([['Y', 2, $deepest], ['X', 3, 'new']], brief($svc->pull($s, 0)), 'last write of a key wins; refused batches staged nothing');
     },
 
     'a_reqcode_belongs_to_one_user_and_one_hour' => function (Service $svc) {

@@ -127,7 +127,7 @@ QVector<QVariantList> TestService::query(const QString &sql, const QVariantList 
         if (!db.isOpen()) {
             db.setDatabaseName(m_data.filePath(QStringLiteral("inkboat-service.sqlite")));
             // The workers write meanwhile (WAL): wait for their locks rather than fail.
-            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=20000"));
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=20000"));
             if (!db.open()) {
                 qWarning("service store: %s", qPrintable(db.lastError().text()));
                 return out;

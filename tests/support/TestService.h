@@ -28,8 +28,9 @@ public:
     QString log() const;
     // The service's data folder; upgrade files go to its app/ folder.
     QString dataPath() const { return m_data.path(); }
-    // A read-only query of the service's store (the default SQLite one), for checking what the
-    // service holds without going through its protocol; rows of values, empty on any error.
+    // A query of the service's store (the default SQLite one), for checking what the service
+    // holds without going through its protocol, or leaving there what an older service would
+    // have; rows of values, empty on any error.
     QVector<QVariantList> query(const QString &sql, const QVariantList &binds = {}) const;
 
 private:

@@ -41,6 +41,11 @@ QString webKey();     // 16 ASCII characters
 
 constexpr int maxArticleLength = 10240;
 constexpr int maxUserMaterialLength = 10240;
+// Every live row of BookTree and MemoTree, on every device and on the service: Level from 0 to
+// maxTreeLevel (user-material folders therefore stop one above it, leaving room for their
+// materials) and a title of at most maxTitleLength characters (code points).
+constexpr int maxTreeLevel = 16;
+constexpr int maxTitleLength = 400;
 
 // Upgrade description files on the web service, %1 = major version.
 QString appUpgradeFileName();      // "updateV%1.txt"

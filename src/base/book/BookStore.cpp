@@ -41,6 +41,7 @@ NewNode insertNode(const QString &parentId, int nodeType, int level, const QStri
 
 bool renameNode(const QString &id, const QString &title, QString *updated)
 {
+    checkTitleLength(title);
     const QString now = nowText();
     int rows = 0;
     try {

@@ -15,7 +15,8 @@ struct NewNode {
 // Inserts a live node below parentId at position sort and renumbers its siblings.
 NewNode insertNode(const QString &parentId, int nodeType, int level, const QString &title, double sort,
                    const QString &html);
-// Stores a new title; returns the new Updated text. False when the row is gone.
+// Stores a new title; returns the new Updated text. False when the row is gone; a title over
+// the title limit is refused.
 bool renameNode(const QString &id, const QString &title, QString *updated = nullptr);
 // Marks the node deleted and renumbers its former siblings; returns the parent id.
 QString deleteNode(const QString &id);

@@ -74,6 +74,9 @@ public:
 
     static QString changeUserRefusedText(const QString &currentUserCode);
     static void setProgressFactory(SyncProgressFactory factory);
+    // Receives the notices of rows a transfer left out (over the limits); called on the
+    // transfer's thread. Without one they are only logged.
+    static void setNoticeHandler(std::function<void(const QString &text)> handler);
     // Tests only: called at "afterCopy", "afterNegotiationPull", "afterCommitPush", "beforeLocalCommit".
     static void setTestHook(std::function<void(const char *)> hook);
 
@@ -91,7 +94,9 @@ private:
               int timeoutMs = 30000);
     void takeHead(const class ApiHead &head);
     bool validatePage(const QList<BookItem> &items, int sentUsn, int pageSize, int page, int pageCount,
-                      int totalCount);
+                      int totalCount, QList<BookItem> *accepted);
+    // Logs and tells the waiting rows the limits keep here, each once in a run.
+    void tellHeldBackRows();
     void savePage(const QList<BookItem> &items);
     void applyPull();
     void applyPush();
@@ -109,6 +114,13 @@ private:
     // happened (a lost commit answer, a crash): keys "DataType/ID".
     QHash<QString, QString> m_pendingDigests;
     QVector<QPair<QString, QString>> m_ownRows;
+    // Pulled rows left out by this pull; their USNs still count as seen.
+    struct Skipped {
+        QString datatype, id, title, why;
+        int usn = 0;
+    };
+    QVector<Skipped> m_skipped;
+    int m_skippedMaxUsn = 0;
 };
 
 // The automatic sync routines; each reports its status texts through status (called on the

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QMutex>
+#include <QSet>
 #include <QSqlError>
 #include <QThread>
 
@@ -20,6 +21,10 @@ namespace {
 QMutex g_staticsMutex;
 SyncProgressFactory g_progressFactory;
 std::function<void(const char *)> g_testHook;
+std::function<void(const QString &)> g_noticeHandler;
+// Waiting rows over the limits already told about ("DataType/ID/Updated"): the worker pushes
+// every few minutes, and the author needs to hear of each row once, not at every push.
+QSet<QString> g_toldHeldBack;
 // Transfers running on this thread: a second one started from a local event loop of the GUI
 // thread is refused, never nested.
 thread_local int t_transfers = 0;
@@ -73,10 +78,11 @@ QString maxUsnQuery()
                           "UNION ALL SELECT MAX(Usn) FROM MemoTree) a");
 }
 
-void storeLastUsn()
+// floor: the highest USN of pulled rows that were skipped; they are not fetched again.
+void storeLastUsn(qint64 floor = 0)
 {
     const QVector<QSqlRecord> rows = execQuery(maxUsnQuery());
-    const qint64 usn = rows.isEmpty() ? 0 : rows.first().value(0).toLongLong();
+    const qint64 usn = qMax(floor, rows.isEmpty() ? 0 : rows.first().value(0).toLongLong());
     if (usn != 0)
         setSysParam(QStringLiteral("Sync.LastUsn"), QString::number(usn), false);
 }
@@ -159,9 +165,57 @@ QString equalColumns(bool withPlace = true)
     return parts.join(QStringLiteral(" AND "));
 }
 
+// Whether a pulled row may be written; why gets the reason when not.
+bool rowAcceptable(const BookItem &it, QString *why)
+{
+    const bool shape = (it.datatype == QLatin1String("book") || it.datatype == QLatin1String("memo")) &&
+                       !it.tid.isEmpty() && it.tid.size() <= 64 && !it.tid.contains(QChar(0)) && it.ptid.size() <= 64 &&
+                       it.nodetype >= 1 && it.nodetype <= 3 &&
+                       (it.flag == QLatin1String("A") || it.flag == QLatin1String("D")) &&
+                       it.plaintext.size() <= Ink::maxArticleLength && it.title.size() <= kMaxBody &&
+                       it.html.size() <= kMaxBody &&
+                       it.rtf.size() <= kMaxBody;
+    if (!shape) {
+        *why = QStringLiteral("数据格式不正确");
+        return false;
+    }
+    return isTreeRowWithinLimits(it.level, it.title, it.flag, why);
+}
+
+// The titles of rows for a notice: a few, each cut short.
+QString titleList(const QStringList &titles)
+{
+    QStringList shown;
+    for (const QString &t : titles.mid(0, 5))
+        shown << (t.size() > 20 ? t.left(20) + QStringLiteral("…") : t);
+    return shown.join(QStringLiteral("、")) + (titles.size() > 5 ? QStringLiteral("等") : QString());
+}
+
+QString limitsText()
+{
+    return QStringLiteral("（层级最多%1层、标题最多%2个字符）").arg(Ink::maxTreeLevel).arg(Ink::maxTitleLength);
+}
+
+void tellNotice(const QString &text)
+{
+    std::function<void(const QString &)> handler;
+    {
+        QMutexLocker lock(&g_staticsMutex);
+        handler = g_noticeHandler;
+    }
+    if (handler)
+        handler(text);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- statics and plumbing
+
+void CloudSync::setNoticeHandler(std::function<void(const QString &)> handler)
+{
+    QMutexLocker lock(&g_staticsMutex);
+    g_noticeHandler = std::move(handler);
+}
 
 void CloudSync::setProgressFactory(SyncProgressFactory factory)
 {
@@ -284,8 +338,10 @@ void CloudSync::finish()
 
 bool CloudSync::hasUnsyncedRows()
 {
-    return !execQuery(QStringLiteral("SELECT ID FROM BookTree WHERE Synced=0 UNION ALL "
-                                     "SELECT ID FROM MemoTree WHERE Synced=0 LIMIT 1"))
+    const QString limits = treeRowWithinLimitsSql();
+    return !execQuery(QStringLiteral("SELECT ID FROM BookTree WHERE Synced=0 AND %1 UNION ALL "
+                                     "SELECT ID FROM MemoTree WHERE Synced=0 AND %1 LIMIT 1")
+                          .arg(limits))
                 .isEmpty();
 }
 
@@ -299,7 +355,8 @@ int CloudSync::unsyncedSize()
     qint64 size = 0;
     for (const char *table : {"BookTree", "MemoTree"}) {
         const QVector<QSqlRecord> rows = execQuery(
-            QStringLiteral("SELECT SUM(%1) size FROM %2 WHERE Synced=0").arg(sum, QLatin1String(table)));
+            QStringLiteral("SELECT SUM(%1) size FROM %2 WHERE Synced=0 AND %3")
+                .arg(sum, QLatin1String(table), treeRowWithinLimitsSql()));
         if (!rows.isEmpty())
             size += rows.first().value(QStringLiteral("size")).toLongLong();
     }
@@ -368,19 +425,24 @@ bool CloudSync::push()
 // ---------------------------------------------------------------- pull
 
 bool CloudSync::validatePage(const QList<BookItem> &items, int sentUsn, int pageSize, int page, int pageCount,
-                             int totalCount)
+                             int totalCount, QList<BookItem> *accepted)
 {
+    // A page out of shape, or a USN the bookkeeping cannot take, fails the transfer; a row that
+    // may not be written is left out and told, so that one such row never blocks the others.
     bool ok = items.size() <= pageSize && !(items.isEmpty() && page < pageCount) && totalCount >= 0 &&
               totalCount <= kMaxTotal;
+    for (const BookItem &it : items)
+        ok = ok && it.usn > sentUsn && it.usn <= kMaxUsn;
     for (const BookItem &it : items) {
+        QString why;
         if (!ok)
             break;
-        ok = (it.datatype == QLatin1String("book") || it.datatype == QLatin1String("memo")) && !it.tid.isEmpty() &&
-             it.tid.size() <= 64 && !it.tid.contains(QChar(0)) && it.ptid.size() <= 64 && it.nodetype >= 1 &&
-             it.nodetype <= 3 && it.level >= 0 && it.level <= 16 &&
-             (it.flag == QLatin1String("A") || it.flag == QLatin1String("D")) && it.usn > sentUsn &&
-             it.usn <= kMaxUsn && it.title.size() <= 400 && it.plaintext.size() <= Ink::maxArticleLength &&
-             it.html.size() <= kMaxBody && it.rtf.size() <= kMaxBody;
+        if (rowAcceptable(it, &why)) {
+            accepted->append(it);
+            continue;
+        }
+        m_skipped.append({it.datatype, it.tid, it.title, why, it.usn});
+        m_skippedMaxUsn = qMax(m_skippedMaxUsn, it.usn);
     }
     if (!ok) {
         writeTraceLog(QStringLiteral("sync"), QStringLiteral("rejected page %1 of %2 rows").arg(page).arg(items.size()));
@@ -496,9 +558,14 @@ void CloudSync::applyPull()
     const QVector<QSqlRecord> conflicts = execQuery(QStringLiteral("SELECT * FROM SyncConflict"));
     for (const QSqlRecord &c : conflicts) {
         const QString id = c.value(QStringLiteral("ID")).toString();
-        execPrepared(QStringLiteral("UPDATE SyncDetail SET OrigID=?,ID=?,Title=Title||'(冲突)',Synced=0 "
-                                    "WHERE ID=? AND DataType=?"),
-                     {id, newGuid(), id, c.value(QStringLiteral("DataType")).toString()});
+        const QString type = c.value(QStringLiteral("DataType")).toString();
+        // The copy goes up with the next push: its title must stay within the limit there.
+        const QVector<QSqlRecord> title =
+            execQuery(QStringLiteral("SELECT Title FROM SyncDetail WHERE ID=%1 AND DataType=%2").arg(quoteSql(id), quoteSql(type)));
+        const QString copyTitle = titleWithSuffix(title.isEmpty() ? QString() : title.first().value(0).toString(),
+                                                  QStringLiteral("(冲突)"));
+        execPrepared(QStringLiteral("UPDATE SyncDetail SET OrigID=?,ID=?,Title=?,Synced=0 WHERE ID=? AND DataType=?"),
+                     {id, newGuid(), copyTitle, id, type});
     }
     const QString replace = QStringLiteral(
         "REPLACE INTO %1(ID,pID,NodeType,Level,Sort,Title,Category,rtf,HTML,PlainText,   Attribute1,Attribute2,"
@@ -508,9 +575,22 @@ void CloudSync::applyPull()
         "WHERE a.DataType='%2' ");
     int rows = execSql(replace.arg(QStringLiteral("BookTree"), QStringLiteral("book")));
     rows += execSql(replace.arg(QStringLiteral("MemoTree"), QStringLiteral("memo")));
-    storeLastUsn();
+    storeLastUsn(m_skippedMaxUsn);
     t.commit();
     m_pulledRows += qMax(0, rows);
+    if (!m_skipped.isEmpty()) {
+        QStringList titles;
+        for (const Skipped &r : m_skipped) {
+            writeLog(QStringLiteral("sync"), QStringLiteral("未下载云端内容 %1/%2（USN %3）：%4；标题：%5")
+                                                 .arg(r.datatype, r.id)
+                                                 .arg(r.usn)
+                                                 .arg(r.why, r.title));
+            titles << r.title;
+        }
+        tellNotice(QStringLiteral("云端有%1条内容超出限制%2，未下载到本机：%3")
+                       .arg(titles.size())
+                       .arg(limitsText(), titleList(titles)));
+    }
     writeTraceLog(QStringLiteral("sync"), QStringLiteral("pull applied %1 rows, %2 conflicts").arg(rows).arg(conflicts.size()));
 }
 
@@ -526,6 +606,8 @@ bool CloudSync::pullLocked()
     ensurePendingTable();
     m_ownRows.clear();
     m_pendingDigests.clear();
+    m_skipped.clear();
+    m_skippedMaxUsn = 0;
     for (const QSqlRecord &r : execQuery(QStringLiteral("SELECT ID,DataType,Digest FROM SyncPending")))
         m_pendingDigests.insert(r.value(1).toString() + QLatin1Char('/') + r.value(0).toString(), r.value(2).toString());
     const int usn = getSysParam(QStringLiteral("Sync.LastUsn"), QStringLiteral("0")).toInt();
@@ -547,7 +629,8 @@ bool CloudSync::pullLocked()
     }
     const int total = begin.totalCount;
     const int pages = total < 0 ? 0 : (total + kPageSize - 1) / kPageSize;
-    if (!validatePage({}, usn, kPageSize, pages, pages, total)) {
+    QList<BookItem> accepted;
+    if (!validatePage({}, usn, kPageSize, pages, pages, total, &accepted)) {
         dropTempTables();
         finish();
         return false;
@@ -558,8 +641,9 @@ bool CloudSync::pullLocked()
                                 .arg(m_session.uid, m_session.sid, reqcode, QString::number(page),
                                      QString::number(kPageSize)));
         takeHead(detail.head);
-        if (!isError && validatePage(detail.data, usn, kPageSize, page, pages, total))
-            savePage(detail.data);
+        accepted.clear();
+        if (!isError && validatePage(detail.data, usn, kPageSize, page, pages, total, &accepted))
+            savePage(accepted);
         if (isError || canceled) {
             dropTempTables();
             finish();
@@ -603,12 +687,42 @@ void CloudSync::applyPush()
     t.commit();
 }
 
+void CloudSync::tellHeldBackRows()
+{
+    const QString sql = QStringLiteral("SELECT '%1',ID,Title,Level,Flag,Updated FROM %2 WHERE Synced=0 AND NOT %3");
+    const QString limits = treeRowWithinLimitsSql();
+    QVector<QSqlRecord> rows = execQuery(sql.arg(QStringLiteral("book"), QStringLiteral("BookTree"), limits));
+    rows += execQuery(sql.arg(QStringLiteral("memo"), QStringLiteral("MemoTree"), limits));
+    QStringList titles;
+    for (const QSqlRecord &r : rows) {
+        const QString key = QStringLiteral("%1/%2/%3").arg(r.value(0).toString(), r.value(1).toString(),
+                                                            r.value(5).toString());
+        {
+            QMutexLocker lock(&g_staticsMutex);
+            if (g_toldHeldBack.contains(key))
+                continue;
+            g_toldHeldBack.insert(key);
+        }
+        QString why;
+        isTreeRowWithinLimits(r.value(3).toInt(), r.value(2).toString(), r.value(4).toString(), &why);
+        writeLog(QStringLiteral("sync"), QStringLiteral("未上传 %1/%2：%3；标题：%4")
+                                             .arg(r.value(0).toString(), r.value(1).toString(), why,
+                                                  r.value(2).toString()));
+        titles << r.value(2).toString();
+    }
+    if (!titles.isEmpty())
+        tellNotice(QStringLiteral("有%1条内容超出限制%2，未上传，请修改后再同步：%3")
+                       .arg(titles.size())
+                       .arg(limitsText(), titleList(titles)));
+}
+
 bool CloudSync::pushLocked()
 {
     resetError();
     canceled = false;
     m_cancelFlag = false;
     openProgress(QStringLiteral("上传"), 100);
+    tellHeldBackRows();
     if (!hasUnsyncedRows()) {
         closeProgress();
         return true;
@@ -664,8 +778,8 @@ bool CloudSync::pushLocked()
             const QStringList p = QString::fromLatin1(pair).split(QLatin1Char('|'));
             execSql(QStringLiteral("INSERT INTO SyncDetail(%1) SELECT ID,pID,NodeType,Level,Sort,Title,Category,rtf,"
                                    "HTML,PlainText,   Attribute1,Attribute2,Attribute3,Created,Updated,'%3' DataType,"
-                                   "OrigID,Flag,Usn,1 Synced FROM %2 WHERE Synced=0")
-                        .arg(QLatin1String(kDetailColumns), p.at(0), p.at(1)));
+                                   "OrigID,Flag,Usn,1 Synced FROM %2 WHERE Synced=0 AND %4")
+                        .arg(QLatin1String(kDetailColumns), p.at(0), p.at(1), treeRowWithinLimitsSql()));
         }
         execSql(QStringLiteral("UPDATE SyncDetail SET Usn=seq+") + QString::number(usn));
         total = execQuery(QStringLiteral("SELECT COUNT(*) FROM SyncDetail")).first().value(0).toInt();

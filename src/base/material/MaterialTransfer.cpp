@@ -100,6 +100,11 @@ bool MaterialImport::readFile(const QString &filePath, QStringList *titles, QStr
         *reason = QStringLiteral("文件名中有空标题");
         return false;
     }
+    // The material goes one level below its last folder.
+    if (m_rootLevel + titles->size() > Ink::maxTreeLevel) {
+        *reason = QStringLiteral("层级超过%1层").arg(Ink::maxTreeLevel);
+        return false;
+    }
     if (!TextFiles::read(filePath, text, reason, Ink::maxUserMaterialLength))
         return false;
     if (!isUserMaterialLengthOk(*text)) {

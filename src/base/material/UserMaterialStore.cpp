@@ -89,10 +89,21 @@ Contents countContents(const QString &sub, const QString &id)
     return c;
 }
 
+// Folders stop one level above the limit: their materials go one below them.
+void checkFolderLevel(int level)
+{
+    if (level > Ink::maxTreeLevel - 1)
+        throwTreeTooDeep();
+}
+
 } // namespace
 
 Folder addFolder(const QString &parentId)
 {
+    if (!parentId.isEmpty()) {
+        const RowInfo parent = readRow(parentId);
+        checkFolderLevel(parent.found ? parent.level + 1 : 0);
+    }
     return inTransaction(QStringLiteral("新增用户素材目录出错，错误信息：\n%1"), [&]() {
         Folder folder;
         folder.id = newGuid();
@@ -129,6 +140,9 @@ QString saveMaterial(const QString &id, const QString &parentId, const QString &
     checkUserMaterialLength(text);
     if (title.trimmed().isEmpty())
         throwError(QStringLiteral("标题不能为空！"), QStringLiteral("0"));
+    checkTitleLength(title);
+    if (id.isEmpty() && readRow(parentId).level + 1 > Ink::maxTreeLevel)
+        throwTreeTooDeep();
     return inTransaction(QStringLiteral("保存素材失败，错误信息：\n%1"), [&]() {
         const QString stamp = now();
         if (!id.isEmpty()) {
@@ -161,6 +175,7 @@ bool renameFolder(const QString &id, const QString &title)
 {
     if (title.trimmed().isEmpty())
         throwError(QStringLiteral("标题不能为空！"), QStringLiteral("0"));
+    checkTitleLength(title);
     return inTransaction(QStringLiteral("更改用户素材节点名称，错误信息：\n%1"), [&]() {
         return execPrepared(QStringLiteral("UPDATE MemoTree SET Title=?,Updated=?,Flag='A',Usn=0,Synced=0 WHERE ID=?"),
                             {title, now(), id}) > 0;
@@ -314,6 +329,16 @@ bool moveFolder(const QString &id, const QString &targetId, Drop drop)
         const RowInfo target = readRow(targetId);
         if (!moved.found || !target.found)
             return false;
+        // The deepest row below the moved folder, a folder counting one more for its materials.
+        const int below = countOf(
+            QStringLiteral("WITH RECURSIVE sub(id,d,tree) AS (SELECT %1,0,1 UNION SELECT t.ID,sub.d+1,t.Category='Tree' "
+                           "FROM MemoTree t JOIN sub ON t.pID=sub.id WHERE t.Flag='A' AND sub.d<=%2) "
+                           "SELECT MAX(d+tree) FROM sub")
+                .arg(quoteSql(id))
+                .arg(Ink::maxTreeLevel));
+        const int newLevel = drop == Drop::OnItem ? target.level + 1 : target.level;
+        if (newLevel + below > Ink::maxTreeLevel)
+            throwTreeTooDeep();
         const QString stamp = now();
         QString newParent;
         if (drop == Drop::OnItem) {

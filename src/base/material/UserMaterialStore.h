@@ -21,15 +21,15 @@ struct Folder {
 };
 
 // Adds a folder named newFolderTitle under parentId (empty: top level) after its live siblings,
-// and returns the row as stored.
+// and returns the row as stored. Refused below a folder at the deepest folder level.
 Folder addFolder(const QString &parentId);
 
 // Saves a material: a new one (empty id) goes last into parentId; an existing one takes the new
-// title and text. Returns the material's id. Refuses a text over the material limit, a blank
-// title and an id without a row.
+// title and text. Returns the material's id. Refuses a text over the material limit, a blank or
+// too long title, a new material below the deepest level and an id without a row.
 QString saveMaterial(const QString &id, const QString &parentId, const QString &title, const QString &text);
 
-// Stores a folder's new title; false when the row is gone. A blank title is refused.
+// Stores a folder's new title; false when the row is gone. A blank or too long title is refused.
 bool renameFolder(const QString &id, const QString &title);
 
 // Marks the folder and everything live below it deleted and renumbers its former siblings.
@@ -70,7 +70,8 @@ bool isSelfOrDescendant(const QString &folderId, const QString &candidateId);
 enum class Drop { OnItem, Above, Below };
 // Moves a folder onto (last child), above or below targetId, renumbers the folders of the new
 // and the old parent and repairs the levels below. A target inside the moved folder's own
-// subtree is refused: false, nothing written.
+// subtree is refused: false, nothing written; a move that takes rows below the deepest level
+// throws.
 bool moveFolder(const QString &id, const QString &targetId, Drop drop);
 
 } // namespace UserMaterialStore

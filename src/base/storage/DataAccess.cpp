@@ -286,6 +286,57 @@ void checkUserMaterialLength(const QString &text)
                    QStringLiteral("0"));
 }
 
+int titleLength(const QString &title)
+{
+    int n = 0;
+    for (const QChar c : title)
+        n += c.isLowSurrogate() ? 0 : 1;
+    return n;
+}
+
+void checkTitleLength(const QString &title)
+{
+    if (titleLength(title) > Ink::maxTitleLength)
+        throwError(QStringLiteral("标题不能超过%1个字符！").arg(Ink::maxTitleLength), QStringLiteral("0"));
+}
+
+bool isTreeRowWithinLimits(int level, const QString &title, const QString &flag, QString *whyNot)
+{
+    QString why;
+    if (level < 0)
+        why = QStringLiteral("层级为负");
+    else if (flag == QLatin1String("D"))
+        ;
+    else if (level > Ink::maxTreeLevel)
+        why = QStringLiteral("层级超过%1层").arg(Ink::maxTreeLevel);
+    else if (titleLength(title) > Ink::maxTitleLength)
+        why = QStringLiteral("标题超过%1个字符").arg(Ink::maxTitleLength);
+    if (whyNot)
+        *whyNot = why;
+    return why.isEmpty();
+}
+
+QString treeRowWithinLimitsSql()
+{
+    return QStringLiteral("(IFNULL(Level,0)>=0 AND (Flag='D' OR (IFNULL(Level,0)<=%1 AND IFNULL(LENGTH(Title),0)<=%2)))")
+        .arg(Ink::maxTreeLevel)
+        .arg(Ink::maxTitleLength);
+}
+
+QString titleWithSuffix(const QString &title, const QString &suffix)
+{
+    QString head = title;
+    const int room = Ink::maxTitleLength - titleLength(suffix);
+    while (titleLength(head) > room)
+        head.chop(head.size() >= 2 && head.at(head.size() - 1).isLowSurrogate() ? 2 : 1);
+    return head + suffix;
+}
+
+void throwTreeTooDeep()
+{
+    throwError(QStringLiteral("用户素材目录层级不能超过%1层！").arg(Ink::maxTreeLevel), QStringLiteral("0"));
+}
+
 namespace {
 
 struct ResortRow {

@@ -73,6 +73,20 @@ void checkArticleLength(const QString &text);
 bool isUserMaterialLengthOk(const QString &text);
 void checkUserMaterialLength(const QString &text);
 
+// Characters of a title as SQLite's length() and the service count them: code points.
+int titleLength(const QString &title);
+void checkTitleLength(const QString &title);
+// The one limit of a tree row (Ink::maxTreeLevel, Ink::maxTitleLength). A deletion is exempt:
+// it is never shown in a tree, and deleting an over-deep folder made before the limits existed
+// must still reach the other devices. whyNot (optional) gets the reason.
+bool isTreeRowWithinLimits(int level, const QString &title, const QString &flag, QString *whyNot = nullptr);
+// The same test as an SQL condition on the columns Level, Title and Flag of a tree table.
+QString treeRowWithinLimitsSql();
+// title cut so that title + suffix stays within the title limit.
+QString titleWithSuffix(const QString &title, const QString &suffix);
+// The depth refusal of user-material folders.
+[[noreturn]] void throwTreeTooDeep();
+
 // Renumbers Sort (1, 2, 3, … in the present order) and repairs Level of the live children of
 // parentId and of all their descendants, in one transaction (the caller's, when one is open).
 void resortChildren(const QString &tableName, const QString &parentId, const QString &category = QString());

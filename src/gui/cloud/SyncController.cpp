@@ -4,6 +4,7 @@
 #include "app/Exception.h"
 #include "cloud/CloudLocks.h"
 #include "cloud/CloudSync.h"
+#include "frame/Toast.h"
 #include "params/SysParams.h"
 
 #include <QApplication>
@@ -71,9 +72,23 @@ SyncController::SyncController(QWidget *window, QStatusBar *statusBar, std::func
                 return nullptr;
             return new ProgressDialogView(operation, maximum, canceled);
         });
+    // Rows a transfer left out are told where the author looks, from whichever thread it ran on.
+    QPointer<SyncController> self(this);
+    CloudSync::setNoticeHandler([self](const QString &text) {
+        QMetaObject::invokeMethod(qApp, [self, text] {
+            if (!self)
+                return;
+            self->showStatus(text);
+            Toast::showTip(text, self->m_window, kStatusMs, Qt::AlignBottom);
+        }, Qt::QueuedConnection);
+    });
 }
 
-SyncController::~SyncController() { CloudSync::setProgressFactory(nullptr); }
+SyncController::~SyncController()
+{
+    CloudSync::setProgressFactory(nullptr);
+    CloudSync::setNoticeHandler(nullptr);
+}
 
 void SyncController::showStatus(const QString &text)
 {
