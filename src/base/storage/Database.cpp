@@ -479,13 +479,19 @@ void seedLogVersion(const OpenedFiles &files)
                 QLatin1Char(')'));
 }
 
-double libraryVersion(Ink::TableType type)
+QString highestVersionQuery(const QString &versionTable)
+{
+    return QStringLiteral("SELECT Version, CAST(Version AS REAL) v FROM %1 ORDER BY v DESC LIMIT 1").arg(versionTable);
+}
+
+double libraryVersion(Ink::TableType type, QString *text)
 {
     const char *const aliases[] = {"M", "S", "A", "L"};
-    // Versions are compared as numbers: as text "10.0" would sort below "3.0".
-    QueryPtr q = openQuery(QStringLiteral("SELECT IFNULL(MAX(CAST(Version AS REAL)),0.0) Version FROM %1.DbVersion")
-                               .arg(QLatin1String(aliases[type])));
-    return q->next() ? q->value(0).toDouble() : 0.0;
+    QueryPtr q = openQuery(highestVersionQuery(QLatin1String(aliases[type]) + QStringLiteral(".DbVersion")));
+    const bool found = q->next();
+    if (text)
+        *text = found ? q->value(0).toString() : QStringLiteral("0");
+    return found ? q->value(1).toDouble() : 0.0;
 }
 
 int checkLibraryVersions(double *version)

@@ -55,7 +55,12 @@ void createIndexes();
 void seedLogVersion(const OpenedFiles &files);
 // Index (TableType) of the first library whose version is below 3.0, or -1; *version gets it.
 int checkLibraryVersions(double *version = nullptr);
-double libraryVersion(Ink::TableType type);
+// The statement that reads the highest version of a DbVersion table ("M.DbVersion", or
+// "DbVersion" of a library opened alone): column 0 the version as stored, column 1 its number.
+// Versions compare as numbers everywhere; as texts "10.0" would sort below "9.5".
+QString highestVersionQuery(const QString &versionTable);
+// A library's highest version as a number, 0 when it has none; *text gets it as stored ("0").
+double libraryVersion(Ink::TableType type, QString *text = nullptr);
 void optimizeConnection();
 // Closes g_App.db and removes the connection.
 void closeConnection();
