@@ -167,6 +167,8 @@ private slots:
         QTest::newRow("article 1") << "Inkboat_Article.sdb" << "1" << "您的文章库" + bad << false;
         QTest::newRow("damaged material library, nothing shipped")
             << m << "<junk>" << "打开素材库失败，有可能素材损坏或版本问题，请下载完整版素材安装，错误原因：\r\n" << false;
+        // Usage counts only: kept under another name, a fresh file takes its place.
+        QTest::newRow("damaged usage log") << "Inkboat_Log.sdb" << "<junk>" << "使用记录文件已损坏，已改名保留为" << true;
     }
 
     void startUpChecks()
@@ -189,15 +191,23 @@ private slots:
             onSideConnection(profile.file(file), sql);
         }
         const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
+        const QByteArray damaged = fileDigest(profile.file(file));
         const StartResult r = startApp();
         QCOMPARE(r.ok, ok);
         QVERIFY(r.exception.isEmpty());
+        QCOMPARE(r.messages.size(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty())
+            QVERIFY2(r.messages.first().startsWith(message), qPrintable(r.messages.first()));
         if (!ok) {
             QVERIFY(g_App.isQuitting());
             QVERIFY(!g_App.db.isOpen());
-            QCOMPARE(r.messages.size(), 1);
-            QVERIFY2(r.messages.first().startsWith(message), qPrintable(r.messages.first()));
             QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
+        } else if (version == "<junk>") {
+            const QStringList aside = QDir(profile.dataPath()).entryList({file + ".*.damaged"});
+            QCOMPARE(aside.size(), 1);
+            QCOMPARE(fileDigest(profile.file(aside.first())), damaged);
+            QVERIFY2(r.messages.first().contains(aside.first()), qPrintable(r.messages.first()));
+            QCOMPARE(count("SELECT COUNT(*) FROM L.DbVersion"), 1);
         }
     }
 

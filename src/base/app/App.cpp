@@ -378,6 +378,10 @@ bool App::init()
         quitting = true;
         return false;
     }
+    if (!files.logSetAside.isEmpty())
+        showInfo(QStringLiteral("使用记录文件已损坏，已改名保留为：\r\n%1\r\n并新建了一个使用记录文件。"
+                                "今天以前的每日写作统计等使用记录在改名后的文件中。")
+                     .arg(QDir::toNativeSeparators(files.logSetAside)));
 
     // From here on a damaged file is reported once and keeps the exit backup from rotating.
     watchDatabaseDamage(true);

@@ -194,20 +194,24 @@ bool unreadableAsLibrary(const QString &path, const QSqlError &attachError)
     return isDamageCode(probe);
 }
 
-// ATTACH and a first read, so that a damaged or foreign library fails here (SQLite reads an
+// ATTACH and a first read, so that a damaged or foreign file fails here (SQLite reads an
 // attached file lazily), before anything is written to the author's main file.
-bool tryAttachLibrary(const QString &path, const QString &alias, QSqlError *error)
+bool tryAttach(const QString &statement, const QString &alias, QSqlError *error)
 {
     DbLocker lock;
     QSqlQuery q(g_App.db);
-    if (q.exec(attachCipherStatement(path, alias, Ink::libraryKey())) &&
-        q.exec(QStringLiteral("SELECT COUNT(*) FROM %1.sqlite_master").arg(alias))) {
+    if (q.exec(statement) && q.exec(QStringLiteral("SELECT COUNT(*) FROM %1.sqlite_master").arg(alias))) {
         q.finish();
         return true;
     }
     *error = q.lastError();
     q.exec(QStringLiteral("DETACH DATABASE ") + alias);
     return false;
+}
+
+bool tryAttachLibrary(const QString &path, const QString &alias, QSqlError *error)
+{
+    return tryAttach(attachCipherStatement(path, alias, Ink::libraryKey()), alias, error);
 }
 
 int queryInt(const QString &sql)
@@ -387,7 +391,7 @@ bool restoreMainFile(const QString &backup, QString *aside, QString *error)
     return true;
 }
 
-void attachLibraries(const OpenedFiles &files)
+void attachLibraries(OpenedFiles &files)
 {
     const char *const aliases[] = {"M", "S", "A"};
     for (int t = Ink::ttMaterial; t <= Ink::ttArticle; ++t) {
@@ -404,8 +408,23 @@ void attachLibraries(const OpenedFiles &files)
             !tryAttachLibrary(path, alias, &error))
             throwError(error.text().trimmed(), QStringLiteral("ERR_QUERY"));
     }
-    execSql(attachPlainStatement(libraryPath(Ink::ttLog), QStringLiteral("L")));
-    queryInt(QStringLiteral("SELECT COUNT(*) FROM L.sqlite_master"));
+    // The usage log holds counts only: a damaged one must not keep the author from the books.
+    // It is kept under another name and a fresh one takes its place.
+    const QString log = libraryPath(Ink::ttLog);
+    const QString attachLog = attachPlainStatement(log, QStringLiteral("L"));
+    QSqlError error;
+    if (tryAttach(attachLog, QStringLiteral("L"), &error))
+        return;
+    if (!isDamageCode(sqliteCode(error)))
+        throwError(error.text().trimmed(), QStringLiteral("ERR_QUERY"));
+    const QString aside = setAside(log);
+    if (aside.isEmpty() || !tryAttach(attachLog, QStringLiteral("L"), &error))
+        throwError(error.text().trimmed(), QStringLiteral("ERR_QUERY"));
+    writeLog(QStringLiteral("err"), QStringLiteral("使用记录文件不能使用（%1），已改名为 %2，另建了新文件：%3")
+                                        .arg(error.text().trimmed(), QDir::toNativeSeparators(aside),
+                                             QDir::toNativeSeparators(log)));
+    files.logWasMissing = true;
+    files.logSetAside = aside;
 }
 
 void logSqliteVersion()

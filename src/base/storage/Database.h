@@ -27,6 +27,8 @@ QString attachPlainStatement(const QString &path, const QString &alias);
 
 struct OpenedFiles {
     bool logWasMissing = false;
+    // The damaged usage-log file, renamed aside by attachLibraries (a fresh one took its place).
+    QString logSetAside;
     // Libraries created empty in this start (not yet written; an empty file is expected there).
     QStringList createdLibraries;
     // Why the main file could not be used, when openConnection returned false.
@@ -45,8 +47,9 @@ bool openConnection(OpenedFiles *files, QString *error = nullptr);
 bool restoreMainFile(const QString &backup, QString *aside, QString *error);
 // A library that is empty or cannot be read as one (not a database, wrong key) is replaced from
 // the shipped copy when there is one, the damaged file renamed aside; else the attach error
-// is thrown as before (an empty one stays and is used as an empty library).
-void attachLibraries(const OpenedFiles &files = OpenedFiles());
+// is thrown as before (an empty one stays and is used as an empty library). A usage-log file
+// that is no database is renamed aside (files.logSetAside) and a new one made.
+void attachLibraries(OpenedFiles &files);
 void logSqliteVersion();
 void createTables();
 void migrateSchema();
