@@ -54,10 +54,10 @@ void insertNode(const QString &id, const QVariant &pid, int level, double sort,
                  {id, pid, level, sort, id});
 }
 
-// Runs statements on a file through a connection of its own (library key).
-void onSideConnection(const QString &file, const QStringList &statements)
+// Runs statements on a file through a connection of its own (library key by default).
+void onSideConnection(const QString &file, const QStringList &statements, const QString &key = Ink::libraryKey())
 {
-    const QString name = openSideConnection(file, Ink::libraryKey());
+    const QString name = openSideConnection(file, key);
     {
         QSqlQuery q(QSqlDatabase::database(name));
         for (const QString &sql : statements)
@@ -384,6 +384,54 @@ private slots:
             QCOMPARE(count("SELECT Level FROM BookTree WHERE ID=" + quoteSql(id)), level);
             QCOMPARE(count("SELECT Synced FROM BookTree WHERE ID=" + quoteSql(id)), synced);
         }
+    }
+
+    // A start that will change the author's rows copies the file first, as it was; one that will
+    // not leaves the copy to the painted window.
+    void startUpCopyPrecedesChanges_data()
+    {
+        QTest::addColumn<QString>("change"); // on the stopped profile's main file, ";" between statements
+        QTest::addColumn<QString>("asked");  // of the copy made by the start; empty: none is made
+        QTest::addColumn<int>("answer");
+        QTest::newRow("nothing to change") << "" << "" << 0;
+        QTest::newRow("levels to repair") << "UPDATE BookTree SET Level=Level+1"
+                                          << "SELECT Level FROM BookTree WHERE ID='B1'" << 1;
+        QTest::newRow("parent to repair") << "UPDATE MemoTree SET pID=NULL"
+                                          << "SELECT COUNT(*) FROM MemoTree WHERE pID IS NULL" << 1;
+        QTest::newRow("old file to migrate")
+            << "DROP TABLE MemoTree;DROP TABLE BookTree;CREATE TABLE BookTree(ID VARCHAR(64) PRIMARY KEY, pID, NodeType, Level, Sort, "
+               "Title, Category, Created, Updated);INSERT INTO BookTree(ID,pID,Level) VALUES('B1','',0);"
+               "PRAGMA user_version=0"
+            << "SELECT COUNT(*) FROM pragma_table_info('BookTree') WHERE name='Flag'" << 0;
+    }
+
+    void startUpCopyPrecedesChanges()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, asked);
+        QFETCH(int, answer);
+        TestProfile profile;
+        START_OK();
+        insertNode("B1", "", 0, 1);
+        insertNode("M1", "", 0, 1, "MemoTree");
+        stopApp(); // the exit copy
+        if (!change.isEmpty())
+            onSideConnection(profile.file("Inkboat.sdb"), change.split(';'), QString());
+        START_OK();
+        const QDir backups(profile.file("backup"));
+        QCOMPARE(backups.entryList({"*.sdb.bak"}).size(), asked.isEmpty() ? 1 : 2);
+        QCOMPARE(g_App.startupCopyTaken(), !asked.isEmpty());
+        if (asked.isEmpty())
+            return;
+        const QString name = openSideConnection(backups.filePath(backupFileName(QDate::currentDate(), 1)));
+        int got = -1;
+        {
+            QSqlQuery q(QSqlDatabase::database(name));
+            if (q.exec(asked) && q.next())
+                got = q.value(0).toInt();
+        }
+        closeSideConnection(name);
+        QCOMPARE(got, answer);
     }
 
     void hostileTextsRoundTrip_data()

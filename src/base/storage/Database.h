@@ -68,5 +68,8 @@ void optimizeConnection();
 // Closes g_App.db and removes the connection.
 void closeConnection();
 
-// Backs up, then repairs NULL parents and wrong levels of BookTree and MemoTree.
+// True when migrateSchema or repairTrees would change rows of the author's tables (reads only,
+// through indexes). Needs the tables; the start-up copy is then taken before the change.
+bool startupChangesPending();
+// Repairs NULL parents, wrong levels and NULL sync marks of BookTree and MemoTree.
 void repairTrees();
