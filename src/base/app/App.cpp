@@ -303,6 +303,8 @@ bool App::init()
     initPaths();
     if (g_SysParams.autoBackupDbPath.isEmpty())
         g_SysParams.autoBackupDbPath = m_defaultBackupPath;
+    // Until the stored parameters are read, backups are looked for in the default folder.
+    publishSysParams();
 
     // Where this run keeps its files, for the reports users send.
     qDebug().noquote() << "apppath:" << m_appPath;
