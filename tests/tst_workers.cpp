@@ -162,6 +162,8 @@ private slots:
     void loopChecks()
     {
         CommonThreadWorker worker;
+        qint64 clock = 0;
+        worker.clock = [&clock] { return clock; };
         QSignalSpy spy(&worker, &CommonThreadWorker::threadWorkerSignal);
         // A backup that throws is logged, and the next one waits a whole interval.
         int backups = 0;
@@ -169,18 +171,18 @@ private slots:
             ++backups;
             throw std::runtime_error("disk gone");
         };
-        worker.timing.backupIntervalMs = 200;
         g_SysParams.autoBackupDb = true;
         g_SysParams.cloudSyncParams.active = true;
         g_SysParams.cloudSyncParams.syncAtThread = true;
         publishSysParams();
         worker.backupCheck();
+        clock += worker.timing.backupIntervalMs;
+        worker.backupCheck();
         QCOMPARE(backups, 0);
-        QTest::qWait(250);
+        clock += 1;
         worker.backupCheck();
         worker.backupCheck();
         QCOMPARE(backups, 1);
-        QVERIFY(worker.lastBackupTime != CommonThreadWorker::kNever);
 
         // The upload: only when the window allows it and rows wait, after its interval.
         int pushes = 0;
@@ -189,7 +191,7 @@ private slots:
             *code = "0";
             return true;
         };
-        worker.timing.syncIntervalMs = 100;
+        const qint64 interval = worker.timing.syncIntervalMs + 1;
         GuiSnapshot &snap = g_App.guiSnapshot;
         snap.cloudSyncOn = true;
         snap.signedIn = true;
@@ -204,7 +206,7 @@ private slots:
                         .toString()
                         .contains(QString("%1_Synced").arg(table)));
         worker.syncCheck();
-        QTest::qWait(150);
+        clock += interval;
         worker.syncCheck();
         QCOMPARE(pushes, 0); // nothing waits
         insertBookRow("W1", "", 1, 0, 1, "w");
@@ -213,12 +215,12 @@ private slots:
         for (int i = 0; i < 3; ++i) {
             snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch();
             worker.syncCheck();
-            QTest::qWait(60);
+            clock += interval / 2;
         }
         QCOMPARE(pushes, 0);
         snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch() - 60000;
         worker.syncCheck();
-        QTest::qWait(150);
+        clock += interval;
         worker.syncCheck();
         QCOMPARE(pushes, 1);
         QCOMPARE(reportsOf(spy), (QStringList{"syncStart", "sync"}));
@@ -316,7 +318,7 @@ private slots:
             QMetaObject::invokeMethod(worker, job);
             threads << thread;
         }
-        QTest::qWait(300); // the start-up job now waits for the service
+        QTRY_VERIFY(blackHole.hasPendingConnections()); // the start-up job now waits for the service
         QElapsedTimer clock;
         clock.start();
         QVERIFY(WorkerHost::stopThreads(threads, 5000));
