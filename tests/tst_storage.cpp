@@ -54,10 +54,10 @@ void insertNode(const QString &id, const QVariant &pid, int level, double sort,
                  {id, pid, level, sort, id});
 }
 
-// Runs statements on a file through a connection of its own (library key).
-void onSideConnection(const QString &file, const QStringList &statements)
+// Runs statements on a file through a connection of its own (library key by default).
+void onSideConnection(const QString &file, const QStringList &statements, const QString &key = Ink::libraryKey())
 {
-    const QString name = openSideConnection(file, Ink::libraryKey());
+    const QString name = openSideConnection(file, key);
     {
         QSqlQuery q(QSqlDatabase::database(name));
         for (const QString &sql : statements)
@@ -167,6 +167,8 @@ private slots:
         QTest::newRow("article 1") << "Inkboat_Article.sdb" << "1" << "您的文章库" + bad << false;
         QTest::newRow("damaged material library, nothing shipped")
             << m << "<junk>" << "打开素材库失败，有可能素材损坏或版本问题，请下载完整版素材安装，错误原因：\r\n" << false;
+        // Usage counts only: kept under another name, a fresh file takes its place.
+        QTest::newRow("damaged usage log") << "Inkboat_Log.sdb" << "<junk>" << "使用记录文件已损坏，已改名保留为" << true;
     }
 
     void startUpChecks()
@@ -189,15 +191,23 @@ private slots:
             onSideConnection(profile.file(file), sql);
         }
         const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
+        const QByteArray damaged = fileDigest(profile.file(file));
         const StartResult r = startApp();
         QCOMPARE(r.ok, ok);
         QVERIFY(r.exception.isEmpty());
+        QCOMPARE(r.messages.size(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty())
+            QVERIFY2(r.messages.first().startsWith(message), qPrintable(r.messages.first()));
         if (!ok) {
             QVERIFY(g_App.isQuitting());
             QVERIFY(!g_App.db.isOpen());
-            QCOMPARE(r.messages.size(), 1);
-            QVERIFY2(r.messages.first().startsWith(message), qPrintable(r.messages.first()));
             QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
+        } else if (version == "<junk>") {
+            const QStringList aside = QDir(profile.dataPath()).entryList({file + ".*.damaged"});
+            QCOMPARE(aside.size(), 1);
+            QCOMPARE(fileDigest(profile.file(aside.first())), damaged);
+            QVERIFY2(r.messages.first().contains(aside.first()), qPrintable(r.messages.first()));
+            QCOMPARE(count("SELECT COUNT(*) FROM L.DbVersion"), 1);
         }
     }
 
@@ -374,6 +384,54 @@ private slots:
             QCOMPARE(count("SELECT Level FROM BookTree WHERE ID=" + quoteSql(id)), level);
             QCOMPARE(count("SELECT Synced FROM BookTree WHERE ID=" + quoteSql(id)), synced);
         }
+    }
+
+    // A start that will change the author's rows copies the file first, as it was; one that will
+    // not leaves the copy to the painted window.
+    void startUpCopyPrecedesChanges_data()
+    {
+        QTest::addColumn<QString>("change"); // on the stopped profile's main file, ";" between statements
+        QTest::addColumn<QString>("asked");  // of the copy made by the start; empty: none is made
+        QTest::addColumn<int>("answer");
+        QTest::newRow("nothing to change") << "" << "" << 0;
+        QTest::newRow("levels to repair") << "UPDATE BookTree SET Level=Level+1"
+                                          << "SELECT Level FROM BookTree WHERE ID='B1'" << 1;
+        QTest::newRow("parent to repair") << "UPDATE MemoTree SET pID=NULL"
+                                          << "SELECT COUNT(*) FROM MemoTree WHERE pID IS NULL" << 1;
+        QTest::newRow("old file to migrate")
+            << "DROP TABLE MemoTree;DROP TABLE BookTree;CREATE TABLE BookTree(ID VARCHAR(64) PRIMARY KEY, pID, NodeType, Level, Sort, "
+               "Title, Category, Created, Updated);INSERT INTO BookTree(ID,pID,Level) VALUES('B1','',0);"
+               "PRAGMA user_version=0"
+            << "SELECT COUNT(*) FROM pragma_table_info('BookTree') WHERE name='Flag'" << 0;
+    }
+
+    void startUpCopyPrecedesChanges()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, asked);
+        QFETCH(int, answer);
+        TestProfile profile;
+        START_OK();
+        insertNode("B1", "", 0, 1);
+        insertNode("M1", "", 0, 1, "MemoTree");
+        stopApp(); // the exit copy
+        if (!change.isEmpty())
+            onSideConnection(profile.file("Inkboat.sdb"), change.split(';'), QString());
+        START_OK();
+        const QDir backups(profile.file("backup"));
+        QCOMPARE(backups.entryList({"*.sdb.bak"}).size(), asked.isEmpty() ? 1 : 2);
+        QCOMPARE(g_App.startupCopyTaken(), !asked.isEmpty());
+        if (asked.isEmpty())
+            return;
+        const QString name = openSideConnection(backups.filePath(backupFileName(QDate::currentDate(), 1)));
+        int got = -1;
+        {
+            QSqlQuery q(QSqlDatabase::database(name));
+            if (q.exec(asked) && q.next())
+                got = q.value(0).toInt();
+        }
+        closeSideConnection(name);
+        QCOMPARE(got, answer);
     }
 
     void hostileTextsRoundTrip_data()

@@ -93,6 +93,7 @@ private slots:
         TestProfile profile;
         QVERIFY(startApp().ok);
         g_SysParams.autoBackupDbPath = profile.root() + "/elsewhere/deeper/";
+        publishSysParams();
         const QString folder = backupFolder();
         backUpOnDay1(6);
         QVERIFY(g_App.db.isOpen());
@@ -153,9 +154,11 @@ private slots:
         QCOMPARE(digests(folder), before);
 
         // Statements made after the start are in the copy; the copy is encoded like the main file.
+        // It goes to the saved folder, whatever the settings dialog assigns while it starts.
         {
             DbLocker lock;
             QVERIFY(startBackupDatabase());
+            g_SysParams.autoBackupDbPath = profile.root() + "/unsaved/";
             setSysParam("marker", "after start");
         }
         waitForBackups();

@@ -157,6 +157,17 @@ private slots:
         }
     }
 
+    // The library's version is its highest as a number: with "9.5" and "10.0" stored, 9.9 is no upgrade.
+    void materialVersionIsComparedAsANumber()
+    {
+        execSql("INSERT INTO M.DbVersion VALUES('9.5'),('10.0')");
+        const auto cleanUp = qScopeGuard([] { execSql("DELETE FROM M.DbVersion"); });
+        writeFile(m_service.dataPath() + "/app/updateMV4.txt", "version=9.9\nsetupfile=m.zip\nnews=m");
+        const UpgradeInfo info = upgrade::check(upgrade::Material);
+        QCOMPARE(info.localVersion, QStringLiteral("10.0"));
+        QCOMPARE(info.level, 0);
+    }
+
     void checkFailures_data()
     {
         QTest::addColumn<QString>("kind");

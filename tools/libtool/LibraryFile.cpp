@@ -186,8 +186,8 @@ Library readLibraryFile(const QString &fileName, QString *tableOut, QString *ver
     const QString table = q.value(0).toString();
     if (tableOut)
         *tableOut = table;
-    if (versionOut && q.exec(QStringLiteral("SELECT IFNULL(MAX(Version),'') FROM DbVersion")) && q.next())
-        *versionOut = q.value(0).toString();
+    if (versionOut && q.exec(highestVersionQuery(QStringLiteral("DbVersion"))))
+        *versionOut = q.next() ? q.value(0).toString() : QString();
 
     q.setForwardOnly(true);
     check(q, q.exec(QStringLiteral("SELECT ID,pID,Category,Title,PlainText,Attribute1,Attribute2,Attribute3 FROM %1 "

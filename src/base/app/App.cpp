@@ -303,6 +303,8 @@ bool App::init()
     initPaths();
     if (g_SysParams.autoBackupDbPath.isEmpty())
         g_SysParams.autoBackupDbPath = m_defaultBackupPath;
+    // Until the stored parameters are read, backups are looked for in the default folder.
+    publishSysParams();
 
     // Where this run keeps its files, for the reports users send.
     qDebug().noquote() << "apppath:" << m_appPath;
@@ -378,15 +380,17 @@ bool App::init()
         quitting = true;
         return false;
     }
+    if (!files.logSetAside.isEmpty())
+        showInfo(QStringLiteral("使用记录文件已损坏，已改名保留为：\r\n%1\r\n并新建了一个使用记录文件。"
+                                "今天以前的每日写作统计等使用记录在改名后的文件中。")
+                     .arg(QDir::toNativeSeparators(files.logSetAside)));
 
     // From here on a damaged file is reported once and keeps the exit backup from rotating.
     watchDatabaseDamage(true);
 
-    // Tables, the columns older versions lack, indexes, and the log's version row.
+    // Tables, and the log's version row; the columns older versions lack come after the copy below.
     progress(QStringLiteral("初始化数据库表等..."));
     createTables();
-    migrateSchema();
-    createIndexes();
     progress(QStringLiteral("初始化数据库数据..."));
     seedLogVersion(files);
 
@@ -418,13 +422,20 @@ bool App::init()
         applyUiFont(g_SysParams.visibilityParams.uiFontName, g_SysParams.visibilityParams.uiFontSize);
     }
 
+    // Migration and tree repair change the author's rows: when they will, the start-up copy is
+    // taken first, of the file as it was (only then does the author wait for it); otherwise the
+    // window takes it after its first paint. The copy goes to the folder the parameters name.
+    m_startupCopyTaken = false;
+    const bool changes = startupChangesPending();
+    if (changes)
+        m_startupCopyTaken = backupDatabase(false);
+    migrateSchema();
+    createIndexes();
     progress(QStringLiteral("收缩数据库..."));
     if (g_SysParams.autoShrinkDb)
         execSql(QStringLiteral("VACUUM"));
-    repairTrees();
-    // A row an earlier version left with a NULL Synced (edited during an upload) waits again.
-    execSql(QStringLiteral("UPDATE BookTree SET Synced=0 WHERE Synced IS NULL"));
-    execSql(QStringLiteral("UPDATE MemoTree SET Synced=0 WHERE Synced IS NULL"));
+    if (changes)
+        repairTrees();
 
     // The parameter tree's list types must be known before it is next written as JSON.
     registerSysParamsTypes();

@@ -89,6 +89,8 @@ public:
     // handedOver(): the program already running on this data folder took the start over.
     bool init();
     bool handedOver() const { return m_handedOver; }
+    // init took the start-up copy itself, before it changed rows; the window then takes none.
+    bool startupCopyTaken() const { return m_startupCopyTaken; }
     // Final backup (when autoBackupDb) and close of the connection. Safe to call more than once.
     void deinit();
     // Sets quitting; with force the process ends at once with -1, else the event loop is asked to end.
@@ -228,6 +230,7 @@ private:
     std::unique_ptr<QLockFile> m_instanceLock;
     InstanceChannel *m_instanceChannel = nullptr;
     bool m_handedOver = false;
+    bool m_startupCopyTaken = false;
     bool signIn(const QString &userName, const QString &password, bool silent, bool *transportFailure);
 
     mutable QMutex m_sessionMutex;

@@ -42,7 +42,9 @@ public:
 
     explicit CommonThreadWorker(QObject *parent = nullptr);
 
-    qint64 now() const { return m_clock.elapsed(); }
+    // Replaces the monotonic clock (ms); tests move it instead of waiting out the intervals.
+    std::function<qint64()> clock;
+    qint64 now() const { return clock ? clock() : m_clock.elapsed(); }
 
     // One round of each loop check (loopProcWorker runs them in this order).
     void backupCheck();

@@ -250,8 +250,8 @@ bool usableLibrary(const QString &path)
         db.setConnectOptions(QStringLiteral("QSQLITE_USE_CIPHER=chacha20;QSQLITE_OPEN_READONLY"));
         if (db.open()) {
             QSqlQuery q(db);
-            if (q.exec(QStringLiteral("SELECT IFNULL(MAX(CAST(Version AS REAL)),0.0) FROM DbVersion")) && q.next())
-                version = q.value(0).toDouble();
+            if (q.exec(highestVersionQuery(QStringLiteral("DbVersion"))))
+                version = q.next() ? q.value(1).toDouble() : 0.0;
         }
         db.close();
     }

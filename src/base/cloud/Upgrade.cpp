@@ -5,7 +5,7 @@
 #include "app/Exception.h"
 #include "cloud/WebClient.h"
 #include "log/Log.h"
-#include "storage/DataAccess.h"
+#include "storage/Database.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,7 +16,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSettings>
-#include <QSqlRecord>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -163,8 +162,9 @@ QString localVersion(Kind kind)
 {
     if (kind == App)
         return Ink::appVersion();
-    const auto rows = execQuery(QStringLiteral("SELECT IFNULL(MAX(Version),0.0) Version FROM M.DbVersion"));
-    return rows.isEmpty() ? QStringLiteral("0") : rows.first().value(QStringLiteral("Version")).toString();
+    QString text;
+    libraryVersion(Ink::ttMaterial, &text);
+    return text;
 }
 
 UpgradeInfo check(Kind kind, int timeoutMs)

@@ -191,7 +191,8 @@ QString backupFileName(const QDate &day, int n)
 
 QString backupFolder()
 {
-    QString folder = QDir::toNativeSeparators(g_SysParams.autoBackupDbPath);
+    // Backups run on workers while the settings dialog may assign g_SysParams: the published copy.
+    QString folder = QDir::toNativeSeparators(sysParamsSnapshot().autoBackupDbPath);
     if (!folder.isEmpty() && !folder.endsWith(QDir::separator()))
         folder += QDir::separator();
     return folder;

@@ -11,7 +11,8 @@ class QSqlError;
 
 // "Inkboat_<yyyyMMdd>.<n>.sdb.bak"
 QString backupFileName(const QDate &day, int n);
-// g_SysParams.autoBackupDbPath in native separators with a trailing separator.
+// The published autoBackupDbPath (sysParamsSnapshot, safe on any thread) in native separators
+// with a trailing separator.
 QString backupFolder();
 
 // Makes one backup of the main file now: copy 1 of today, earlier copies of today move up one

@@ -194,20 +194,24 @@ bool unreadableAsLibrary(const QString &path, const QSqlError &attachError)
     return isDamageCode(probe);
 }
 
-// ATTACH and a first read, so that a damaged or foreign library fails here (SQLite reads an
+// ATTACH and a first read, so that a damaged or foreign file fails here (SQLite reads an
 // attached file lazily), before anything is written to the author's main file.
-bool tryAttachLibrary(const QString &path, const QString &alias, QSqlError *error)
+bool tryAttach(const QString &statement, const QString &alias, QSqlError *error)
 {
     DbLocker lock;
     QSqlQuery q(g_App.db);
-    if (q.exec(attachCipherStatement(path, alias, Ink::libraryKey())) &&
-        q.exec(QStringLiteral("SELECT COUNT(*) FROM %1.sqlite_master").arg(alias))) {
+    if (q.exec(statement) && q.exec(QStringLiteral("SELECT COUNT(*) FROM %1.sqlite_master").arg(alias))) {
         q.finish();
         return true;
     }
     *error = q.lastError();
     q.exec(QStringLiteral("DETACH DATABASE ") + alias);
     return false;
+}
+
+bool tryAttachLibrary(const QString &path, const QString &alias, QSqlError *error)
+{
+    return tryAttach(attachCipherStatement(path, alias, Ink::libraryKey()), alias, error);
 }
 
 int queryInt(const QString &sql)
@@ -387,7 +391,7 @@ bool restoreMainFile(const QString &backup, QString *aside, QString *error)
     return true;
 }
 
-void attachLibraries(const OpenedFiles &files)
+void attachLibraries(OpenedFiles &files)
 {
     const char *const aliases[] = {"M", "S", "A"};
     for (int t = Ink::ttMaterial; t <= Ink::ttArticle; ++t) {
@@ -404,8 +408,23 @@ void attachLibraries(const OpenedFiles &files)
             !tryAttachLibrary(path, alias, &error))
             throwError(error.text().trimmed(), QStringLiteral("ERR_QUERY"));
     }
-    execSql(attachPlainStatement(libraryPath(Ink::ttLog), QStringLiteral("L")));
-    queryInt(QStringLiteral("SELECT COUNT(*) FROM L.sqlite_master"));
+    // The usage log holds counts only: a damaged one must not keep the author from the books.
+    // It is kept under another name and a fresh one takes its place.
+    const QString log = libraryPath(Ink::ttLog);
+    const QString attachLog = attachPlainStatement(log, QStringLiteral("L"));
+    QSqlError error;
+    if (tryAttach(attachLog, QStringLiteral("L"), &error))
+        return;
+    if (!isDamageCode(sqliteCode(error)))
+        throwError(error.text().trimmed(), QStringLiteral("ERR_QUERY"));
+    const QString aside = setAside(log);
+    if (aside.isEmpty() || !tryAttach(attachLog, QStringLiteral("L"), &error))
+        throwError(error.text().trimmed(), QStringLiteral("ERR_QUERY"));
+    writeLog(QStringLiteral("err"), QStringLiteral("使用记录文件不能使用（%1），已改名为 %2，另建了新文件：%3")
+                                        .arg(error.text().trimmed(), QDir::toNativeSeparators(aside),
+                                             QDir::toNativeSeparators(log)));
+    files.logWasMissing = true;
+    files.logSetAside = aside;
 }
 
 void logSqliteVersion()
@@ -479,13 +498,19 @@ void seedLogVersion(const OpenedFiles &files)
                 QLatin1Char(')'));
 }
 
-double libraryVersion(Ink::TableType type)
+QString highestVersionQuery(const QString &versionTable)
+{
+    return QStringLiteral("SELECT Version, CAST(Version AS REAL) v FROM %1 ORDER BY v DESC LIMIT 1").arg(versionTable);
+}
+
+double libraryVersion(Ink::TableType type, QString *text)
 {
     const char *const aliases[] = {"M", "S", "A", "L"};
-    // Versions are compared as numbers: as text "10.0" would sort below "3.0".
-    QueryPtr q = openQuery(QStringLiteral("SELECT IFNULL(MAX(CAST(Version AS REAL)),0.0) Version FROM %1.DbVersion")
-                               .arg(QLatin1String(aliases[type])));
-    return q->next() ? q->value(0).toDouble() : 0.0;
+    QueryPtr q = openQuery(highestVersionQuery(QLatin1String(aliases[type]) + QStringLiteral(".DbVersion")));
+    const bool found = q->next();
+    if (text)
+        *text = found ? q->value(0).toString() : QStringLiteral("0");
+    return found ? q->value(1).toDouble() : 0.0;
 }
 
 int checkLibraryVersions(double *version)
@@ -522,10 +547,45 @@ void closeConnection()
         QSqlDatabase::removeDatabase(QSqlDatabase::defaultConnection);
 }
 
+namespace {
+
+// Rows whose stored level differs from their depth. A NULL parent counts as a root, as the
+// repair makes it one. Roots are chosen by the anchor only, so a row that names itself or
+// another root as parent can never send the recursion round in a circle; the stored level
+// travels with each row, so the count needs no second pass over the table.
+QString levelMismatchCount(const QString &table)
+{
+    return QStringLiteral("WITH RECURSIVE cte(id,pid,level,stored) AS( \n"
+                          "    SELECT id,pid,0 level,level FROM %1 WHERE pId='' OR pId IS NULL \n"
+                          "    UNION ALL \n"
+                          "    SELECT a.id,a.pId,cte.level+1 level,a.level FROM %1 AS a \n"
+                          "    INNER JOIN cte ON a.pId=cte.id AND a.pId<>'') \n"
+                          "SELECT COUNT(*) cnt \nFROM cte \nWHERE level IS NOT stored;")
+        .arg(table);
+}
+
+} // namespace
+
+bool startupChangesPending()
+{
+    // An old file is migrated: that changes rows only when there are any.
+    if (queryInt(QStringLiteral("PRAGMA user_version;")) == 0)
+        return queryInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM BookTree) OR EXISTS(SELECT 1 FROM MemoTree)")) > 0;
+    if (queryInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM BookTree WHERE id IS NULL)")) > 0)
+        return true;
+    for (const char *table : {"BookTree", "MemoTree"}) {
+        const QString t = QLatin1String(table);
+        if (queryInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM %1 WHERE pId IS NULL) OR "
+                                    "EXISTS(SELECT 1 FROM %1 WHERE Synced IS NULL)")
+                         .arg(t)) > 0 ||
+            queryInt(levelMismatchCount(t)) > 0)
+            return true;
+    }
+    return false;
+}
+
 void repairTrees()
 {
-    // Roots are chosen by the anchor only (pId=''), so a row that names itself or another root
-    // as parent can never send the recursion round in a circle.
     const QString cte = QStringLiteral("WITH RECURSIVE cte(id,pid,level) AS( \n"
                                        "    SELECT id,pid,0 level FROM %1 WHERE pId='' \n"
                                        "    UNION ALL \n"
@@ -547,15 +607,7 @@ void repairTrees()
         }
         for (const char *table : {"BookTree", "MemoTree"}) {
             const QString t = QLatin1String(table);
-            // The stored level travels with each row, so the count needs no second pass over the table.
-            const QString count = QStringLiteral("WITH RECURSIVE cte(id,pid,level,stored) AS( \n"
-                                                 "    SELECT id,pid,0 level,level FROM %1 WHERE pId='' \n"
-                                                 "    UNION ALL \n"
-                                                 "    SELECT a.id,a.pId,cte.level+1 level,a.level FROM %1 AS a \n"
-                                                 "    INNER JOIN cte ON a.pId=cte.id AND a.pId<>'') \n"
-                                                 "SELECT COUNT(*) cnt \nFROM cte \nWHERE level IS NOT stored;")
-                                      .arg(t);
-            if (queryInt(count) > 0) {
+            if (queryInt(levelMismatchCount(t)) > 0) {
                 Transaction tx;
                 execSql((cte + QStringLiteral("UPDATE %1 SET level=(SELECT level FROM cte WHERE cte.id=%1.id),synced=0,  \n"
                                               "    Updated=%2  \n"
@@ -565,6 +617,9 @@ void repairTrees()
                 tx.commit();
             }
         }
+        // A row an earlier version left with a NULL Synced (edited during an upload) waits again.
+        execSql(QStringLiteral("UPDATE BookTree SET Synced=0 WHERE Synced IS NULL"));
+        execSql(QStringLiteral("UPDATE MemoTree SET Synced=0 WHERE Synced IS NULL"));
     } catch (const Exception &e) {
         throw Exception(QStringLiteral("修复数据库内容出错，错误信息：\r\n") + e.message(), e.code());
     } catch (...) {

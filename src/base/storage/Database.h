@@ -27,6 +27,8 @@ QString attachPlainStatement(const QString &path, const QString &alias);
 
 struct OpenedFiles {
     bool logWasMissing = false;
+    // The damaged usage-log file, renamed aside by attachLibraries (a fresh one took its place).
+    QString logSetAside;
     // Libraries created empty in this start (not yet written; an empty file is expected there).
     QStringList createdLibraries;
     // Why the main file could not be used, when openConnection returned false.
@@ -45,8 +47,9 @@ bool openConnection(OpenedFiles *files, QString *error = nullptr);
 bool restoreMainFile(const QString &backup, QString *aside, QString *error);
 // A library that is empty or cannot be read as one (not a database, wrong key) is replaced from
 // the shipped copy when there is one, the damaged file renamed aside; else the attach error
-// is thrown as before (an empty one stays and is used as an empty library).
-void attachLibraries(const OpenedFiles &files = OpenedFiles());
+// is thrown as before (an empty one stays and is used as an empty library). A usage-log file
+// that is no database is renamed aside (files.logSetAside) and a new one made.
+void attachLibraries(OpenedFiles &files);
 void logSqliteVersion();
 void createTables();
 void migrateSchema();
@@ -55,10 +58,18 @@ void createIndexes();
 void seedLogVersion(const OpenedFiles &files);
 // Index (TableType) of the first library whose version is below 3.0, or -1; *version gets it.
 int checkLibraryVersions(double *version = nullptr);
-double libraryVersion(Ink::TableType type);
+// The statement that reads the highest version of a DbVersion table ("M.DbVersion", or
+// "DbVersion" of a library opened alone): column 0 the version as stored, column 1 its number.
+// Versions compare as numbers everywhere; as texts "10.0" would sort below "9.5".
+QString highestVersionQuery(const QString &versionTable);
+// A library's highest version as a number, 0 when it has none; *text gets it as stored ("0").
+double libraryVersion(Ink::TableType type, QString *text = nullptr);
 void optimizeConnection();
 // Closes g_App.db and removes the connection.
 void closeConnection();
 
-// Backs up, then repairs NULL parents and wrong levels of BookTree and MemoTree.
+// True when migrateSchema or repairTrees would change rows of the author's tables (reads only,
+// through indexes). Needs the tables; the start-up copy is then taken before the change.
+bool startupChangesPending();
+// Repairs NULL parents, wrong levels and NULL sync marks of BookTree and MemoTree.
 void repairTrees();

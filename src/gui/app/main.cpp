@@ -161,7 +161,8 @@ int main(int argc, char *argv[])
         g_App.showFramed(window, Ink::foResizable);
         g_App.mainFrame = window->window();
         connectFirstShow(g_App.mainFrame, window);
-        startBackupAfterFirstPaint(g_App.mainFrame);
+        if (!g_App.startupCopyTaken())
+            startBackupAfterFirstPaint(g_App.mainFrame);
         QObject::connect(&g_App, &App::activationRequested, g_App.mainFrame, [frame = g_App.mainFrame]() {
             bringToFront(frame);
         });
