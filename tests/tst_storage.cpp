@@ -9,7 +9,6 @@
 #include "storage/Backup.h"
 #include "storage/DataAccess.h"
 #include "storage/Database.h"
-#include "storage/SqlTableModel.h"
 
 #include <QDir>
 #include <QFile>
@@ -559,48 +558,6 @@ private slots:
         QVERIFY(text("SELECT Updated FROM BookTree WHERE ID='C25'") != "2000-01-01 00:00:00.000");
         QCOMPARE(count("SELECT Synced + Usn FROM BookTree WHERE ID='C25'"), 0);
         QCOMPARE(openTransactionCount(), 0);
-    }
-
-    void tableModelCursorAndLazyFetch()
-    {
-        TestProfile profile;
-        START_OK();
-        {
-            Transaction tx;
-            for (int i = 0; i < 600; ++i)
-                insertNode(QString("N%1").arg(i, 4, 10, QChar('0')), "", 0, i);
-            tx.commit();
-        }
-
-        std::unique_ptr<SqlTableModel> model(openTableModel("BookTree"));
-        model->setSort(model->fieldIndex("Sort"), Qt::AscendingOrder);
-        QVERIFY(model->select());
-        QVERIFY(model->bof());
-        // Beyond the first fetch block of the model.
-        QVERIFY(model->locate("ID", "N0555"));
-        QCOMPARE(model->pos(), 555);
-        QCOMPARE(model->value("Title").toString(), QString("N0555"));
-        QVERIFY(!model->locate("ID", "none", true));
-        QVERIFY(model->eof());
-        model->first();
-        model->next();
-        QCOMPARE(model->pos(), 1);
-        model->setPos(10000);
-        QCOMPARE(model->pos(), 1);
-        model->last();
-        QCOMPARE(model->pos(), 600);
-        QVERIFY(model->eof());
-
-        QVERIFY(model->locate("ID", "N0003"));
-        QSqlRecord rec = model->record();
-        rec.setValue("Title", "改名");
-        model->saveRecord(rec);
-        QCOMPARE(text("SELECT Title FROM BookTree WHERE ID='N0003'"), QString("改名"));
-
-        std::unique_ptr<SqlTableModel> query(openTableModel("SELECT ID FROM BookTree ORDER BY Sort", true, true));
-        QCOMPARE(query->rowCount(), 600);
-        QCOMPARE(query->pos(), 0);
-        QCOMPARE(query->value("ID").toString(), QString("N0000"));
     }
 
     // A throw between begin and commit, a raw "BEGIN" included, leaves the connection to others.
