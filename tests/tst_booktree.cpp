@@ -281,16 +281,12 @@ private slots:
             return titles.join(',');
         };
         // The stored order equals the shown one, numbered 1..n at the same level.
-        QStringList titles;
-        int n = 0;
-        for (QueryPtr q = openQuery("SELECT Title,Sort,Level FROM BookTree WHERE pID=" + quoteSql(parent) +
-                                    " ORDER BY Sort");
-             q->next();) {
-            titles << q->value(0).toString();
-            QCOMPARE(q->value(1).toDouble(), double(++n));
-            QCOMPARE(q->value(2).toInt(), level);
-        }
-        QCOMPARE(titles.join(','), order);
+        QStringList stored;
+        for (const QString &title : order.split(','))
+            stored << QStringLiteral("%1:%2:%3").arg(title).arg(stored.size() + 1).arg(level);
+        QCOMPARE(scalar("SELECT group_concat(Title||':'||printf('%g',Sort)||':'||Level) FROM (SELECT * FROM BookTree "
+                        "WHERE pID=" + quoteSql(parent) + " ORDER BY Sort)").toString(),
+                 stored.join(','));
         QCOMPARE(shown(), order);
         if (!accepted) {
             QCOMPARE(unsyncedRows(), 0);

@@ -355,13 +355,6 @@ private slots:
             d->listModel()->item(1)->setCheckState(Qt::Unchecked);
             [&] { QCOMPARE(d->checkedMaterialIds(), QStringList{"C1"}); }();
             d->action("actionCheckNone")->trigger();
-            // Drops into its own subtree or on the empty area write nothing.
-            const QModelIndex u1 = d->treeModel()->index(0, 0);
-            const QModelIndex u3 = d->treeModel()->index(0, 0, d->treeModel()->index(0, 0, u1));
-            d->treeView()->setCurrentIndex(u1);
-            d->dropCurrentOn(u3, TreeView::OnItem);
-            d->dropCurrentOn(d->treeModel()->index(1, 0), TreeView::OnViewport);
-            [&] { QCOMPARE(rows(), before); }();
             // 景物 onto 外'貌: moved and shown there, current.
             d->treeView()->setCurrentIndex(d->treeModel()->index(1, 0));
             d->dropCurrentOn(d->treeModel()->index(0, 0, d->treeModel()->index(0, 0)), TreeView::OnItem);

@@ -10,7 +10,6 @@
 #include <QSqlRecord>
 #include <QSqlTableModel>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 #include <sys/wait.h>
@@ -88,7 +87,6 @@ private slots:
     void refusesWrongKeyDamageAndMismatch();
     void noClearTextInFileOrJournal();
     void crashInsideTransactionKeepsOldContent();
-    void twoThreadsShareOneConnection();
 
 private:
     QTemporaryDir m_dir;
@@ -343,39 +341,6 @@ void TestSqlCipher::crashInsideTransactionKeepsOldContent()
     QCOMPARE(c.value("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
     QCOMPARE(c.value("SELECT COUNT(*) FROM t").toInt(), 300);
     QCOMPARE(c.value("SELECT COUNT(*) FROM t WHERE txt='half-written'").toInt(), 0);
-}
-
-void TestSqlCipher::twoThreadsShareOneConnection()
-{
-    Conn c(path("threads.sdb"), kKey);
-    QVERIFY(c.db.open());
-    QVERIFY(c.exec("CREATE TABLE h(id INTEGER PRIMARY KEY, who TEXT, n INTEGER)"));
-    QSqlDatabase db = c.db;
-    std::atomic<int> failures{0};
-    auto work = [db, &failures](const QString &who) {
-        for (int i = 0; i < 300; ++i) {
-            QSqlQuery q(db);
-            q.prepare("INSERT INTO h(who, n) VALUES(?, ?)");
-            q.addBindValue(who);
-            q.addBindValue(i);
-            if (!q.exec())
-                ++failures;
-            QSqlQuery s(db);
-            if (!s.exec(QStringLiteral("SELECT COUNT(*) FROM h WHERE who='%1'").arg(who)) || !s.next() ||
-                s.value(0).toInt() != i + 1)
-                ++failures;
-        }
-    };
-    QThread *a = QThread::create(work, QStringLiteral("a"));
-    QThread *b = QThread::create(work, QStringLiteral("b"));
-    a->start();
-    b->start();
-    QVERIFY(a->wait(60000));
-    QVERIFY(b->wait(60000));
-    delete a;
-    delete b;
-    QCOMPARE(failures.load(), 0);
-    QCOMPARE(c.value("SELECT COUNT(*) FROM h").toInt(), 600);
 }
 
 QTEST_GUILESS_MAIN(TestSqlCipher)
