@@ -1,11 +1,11 @@
 // Material panel over real enciphered library files built in a temporary folder.
 #include "BookRows.h"
+#include "Libraries.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
 #include "app/Constants.h"
-#include "libtool/LibraryFile.h"
 #include "material/ArticleViewDialog.h"
 #include "material/MaterialBrowser.h"
 #include "material/MaterialEditDialog.h"
@@ -21,15 +21,6 @@
 #include <QtWidgets>
 
 namespace {
-
-void writeLibrary(const QString &fileName, const QString &table, const QVector<libtool::Folder> &folders)
-{
-    libtool::Library library;
-    library.folders = folders;
-    libtool::BuildOptions o;
-    o.table = table;
-    libtool::writeLibraryFile(library, fileName, o);
-}
 
 // The widgets of the material panel and the editor, as the window lays them out.
 struct Host {

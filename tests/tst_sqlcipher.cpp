@@ -5,10 +5,7 @@
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
-#include <QSqlIndex>
 #include <QSqlQuery>
-#include <QSqlRecord>
-#include <QSqlTableModel>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -82,7 +79,6 @@ private slots:
     void valuesRoundTrip_data();
     void valuesRoundTrip();
     void statementsBindStepAndCount();
-    void tableModelEditsAttachedEncipheredTable();
     void refusesWrongKeyDamageAndMismatch_data();
     void refusesWrongKeyDamageAndMismatch();
     void noClearTextInFileOrJournal();
@@ -191,49 +187,6 @@ void TestSqlCipher::statementsBindStepAndCount()
     QCOMPARE(c.value("SELECT COUNT(*) FROM r").toInt(), 4);
     QVERIFY(!q.exec("SELECT x FROM nowhere"));
     QVERIFY2(q.lastError().text().contains("no such table"), qPrintable(q.lastError().text()));
-}
-
-void TestSqlCipher::tableModelEditsAttachedEncipheredTable()
-{
-    const QString lib = path("lib.sdb");
-    {
-        Conn c(lib, kKey);
-        QVERIFY(c.db.open());
-    }
-    Conn c(path("main-model.sdb"), QString());
-    QVERIFY(c.db.open());
-    QVERIFY(c.exec(QStringLiteral("ATTACH DATABASE 'file:%1?cipher=chacha20' AS M key '%2'").arg(lib, kKey)));
-    QVERIFY(c.exec("CREATE TABLE IF NOT EXISTS M.MaterialTree(ID VARCHAR(64), pID VARCHAR(64), Title VARCHAR(200), "
-                   "Sort FLOAT, PRIMARY KEY (ID))"));
-    QVERIFY(c.exec("INSERT INTO M.MaterialTree VALUES('A1','', '春', 1), ('A2','', '夏', 2)"));
-    QVERIFY(c.db.tables().contains("M.MaterialTree"));
-    QCOMPARE(c.db.record("M.MaterialTree").count(), 4);
-    QCOMPARE(c.db.primaryIndex("M.MaterialTree").fieldName(0), QStringLiteral("ID"));
-
-    QSqlTableModel model(nullptr, c.db);
-    model.setTable("M.MaterialTree");
-    model.setEditStrategy(QSqlTableModel::OnManualSubmit);
-    model.setSort(3, Qt::AscendingOrder);
-    QVERIFY2(model.select(), qPrintable(model.lastError().text()));
-    QCOMPARE(model.rowCount(), 2);
-    QCOMPARE(model.data(model.index(1, 2)).toString(), QStringLiteral("夏"));
-
-    QVERIFY(model.setData(model.index(0, 2), QStringLiteral("春天 'quoted'")));
-    QSqlRecord r = model.record();
-    r.setValue("ID", "A3");
-    r.setValue("pID", "");
-    r.setValue("Title", "秋");
-    r.setValue("Sort", 3.0);
-    QVERIFY(model.insertRecord(-1, r));
-    QVERIFY(model.removeRow(1));
-    QVERIFY2(model.submitAll(), qPrintable(model.lastError().text()));
-
-    QSqlQuery q(c.db);
-    QVERIFY(q.exec("SELECT ID, Title FROM M.MaterialTree ORDER BY Sort"));
-    QStringList rows;
-    while (q.next())
-        rows << q.value(0).toString() + "=" + q.value(1).toString();
-    QCOMPARE(rows, QStringList({"A1=春天 'quoted'", "A3=秋"}));
 }
 
 void TestSqlCipher::refusesWrongKeyDamageAndMismatch_data()
