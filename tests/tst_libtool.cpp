@@ -1,4 +1,6 @@
 // The library builder: text sources -> enciphered library file -> text, and upgrade archives.
+#include "Folders.h"
+
 #include "app/Constants.h"
 #include "libtool/LibraryFile.h"
 #include "libtool/LibrarySource.h"
@@ -16,22 +18,8 @@
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
 // Canonical sources: what a dump must give back byte for byte.
-const QList<QPair<QString, QByteArray>> kSources = {
+const Files kSources = {
     {"100-景物＃春.txt", "// 春天的景物\n＃早春\n河面的冰松动了。\n\n第二段，有空行在前。\n＃春风 \"引号\" 'quote' %2\n风从南边来😀。\n"},
     {"110-景物＃春＃夜.txt", "＃春夜\n夜里下了雨。\n"},
     {"120-景物.txt", "＃总论\n景物是小说的舞台。\n"},
@@ -57,8 +45,7 @@ private:
     {
         const QString dir = m_dir.filePath(name);
         QDir().mkpath(dir);
-        for (const auto &s : kSources)
-            writeFile(dir + "/" + s.first, s.second);
+        writeFiles(dir, kSources);
         return dir;
     }
     QTemporaryDir m_dir;
@@ -76,10 +63,7 @@ void TestLibTool::textLibraryTextRoundTrip()
     libtool::writeSourceFolder(libtool::readLibraryFile(file, &table, &version), out);
     QCOMPARE(table, QStringLiteral("MaterialTree"));
     QCOMPARE(version, QStringLiteral("4.0"));
-    QStringList names = QDir(out).entryList(QDir::Files, QDir::Name);
-    QCOMPARE(names.size(), kSources.size());
-    for (const auto &s : kSources)
-        QCOMPARE(readFile(out + "/" + s.first), s.second);
+    QCOMPARE(readFolder(out), kSources);
 }
 
 void TestLibTool::builtFileIsEncipheredWithVersionAndIndex()
@@ -89,7 +73,7 @@ void TestLibTool::builtFileIsEncipheredWithVersionAndIndex()
     libtool::BuildOptions o;
     o.table = "SentenceTree";
     libtool::writeLibraryFile(libtool::readSourceFolder(src), file, o);
-    const QByteArray bytes = readFile(file);
+    const QByteArray bytes = readBytes(file);
     QVERIFY(!bytes.startsWith("SQLite format 3"));
     QVERIFY(!bytes.contains(QByteArray("河面的冰松动了")));
     QVERIFY(!bytes.contains("SentenceTree"));
@@ -141,7 +125,7 @@ void TestLibTool::malformedSourceNamesFileAndLine()
     QFETCH(QString, where);
     const QString dir = m_dir.filePath(QStringLiteral("bad-%1").arg(QTest::currentDataTag()));
     QDir().mkpath(dir);
-    writeFile(dir + "/" + name, text);
+    QVERIFY(writeBytes(dir + "/" + name, text));
     try {
         libtool::readSourceFolder(dir);
         QFAIL("malformed source accepted");
@@ -154,8 +138,7 @@ void TestLibTool::upgradeArchiveUnpacksToExpectedNames()
 {
     const QString a = m_dir.filePath("Inkboat_Material.sdb");
     const QString b = m_dir.filePath("Inkboat_Article.sdb");
-    writeFile(a, QByteArray(300000, 'a') + "end");
-    writeFile(b, "bbb");
+    QVERIFY(writeBytes(a, QByteArray(300000, 'a') + "end") && writeBytes(b, "bbb"));
     const QString zip = m_dir.filePath("material-upgrade.zip");
     libtool::packUpgrade(zip, {a, b});
     QCOMPARE(libtool::zipEntryNames(zip), QStringList({"Inkboat_Material.sdb", "Inkboat_Article.sdb"}));
@@ -171,7 +154,7 @@ void TestLibTool::upgradeArchiveUnpacksToExpectedNames()
         data.append(buf, n);
     unzCloseCurrentFile(uf);
     unzClose(uf);
-    QCOMPARE(data, readFile(a));
+    QCOMPARE(data, readBytes(a));
 }
 
 void TestLibTool::shippedSourcesParse()

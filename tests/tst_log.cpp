@@ -1,4 +1,5 @@
 // Daily log files, trace output and timing records.
+#include "Folders.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
@@ -12,17 +13,7 @@
 #include <QThread>
 #include <QtTest>
 
-namespace {
-
-QString readAll(const QString &file)
-{
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(f.readAll());
-}
-
-} // namespace
+static QString readAll(const QString &file) { return QString::fromUtf8(readBytes(file)); }
 
 class TestLog : public QObject
 {
@@ -75,30 +66,23 @@ private slots:
         QCOMPARE(readAll(m_dir.path() + "/err20240201.log"), QString("2024-02-01 00:00:00.001:after\r\n"));
     }
 
-    void traceOnlyWhenSwitchedOnAndNothingWithoutTheFolder()
+    void traceAndTimingOnlyWhenSwitchedOnAndNothingWithoutTheFolder()
     {
         writeTraceLog("trace", "hidden");
+        { PerformanceLogger hidden("app.init"); }
         QVERIFY(QDir(m_dir.path()).entryList(QDir::Files).isEmpty());
         setTraceLogEnabled(true);
         writeTraceLog("trace", "shown", false);
         QCOMPARE(readAll(logFileName("trace", QDate::currentDate())), QString("shown\r\n"));
+        { PerformanceLogger perf("app.init"); }
+        const QString time = "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}";
+        const QString text = readAll(logFileName("per", QDate::currentDate()));
+        QVERIFY2(QRegularExpression("^" + time + ":<app\\.init>，开始时间：" + time + "，结束时间：" + time +
+                                    "，总消耗时间：[0-9.e-]+秒\r\n$").match(text).hasMatch(),
+                 qPrintable(text));
         setLogFolder(m_dir.path() + "/gone");
         writeLog("err", "lost");
         QVERIFY(!QDir(m_dir.path() + "/gone").exists());
-    }
-
-    void performanceRecord()
-    {
-        setTraceLogEnabled(true);
-        {
-            PerformanceLogger perf("app.init");
-            QThread::msleep(2);
-        }
-        const QString text = readAll(logFileName("per", QDate::currentDate()));
-        const QRegularExpression re("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}:<app\\.init>，开始时间："
-                                    "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}，结束时间："
-                                    "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}，总消耗时间：[0-9.e-]+秒\r\n$");
-        QVERIFY2(re.match(text).hasMatch(), qPrintable(text));
     }
 
     void concurrentWritersKeepLinesWhole()

@@ -1,5 +1,6 @@
 // Suggestions while typing (libraries in memory, the worker's gate and loop, result pages) and
 // the keyword and web searches, over real enciphered library files.
+#include "Libraries.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
@@ -9,7 +10,6 @@
 #include "app/WorkerHost.h"
 #include "book/MyTextEdit.h"
 #include "frame/Toast.h"
-#include "libtool/LibraryFile.h"
 #include "log/Log.h"
 #include "mainwindow/MainWindow.h"
 #include "material/KeywordSearch.h"
@@ -29,15 +29,6 @@
 using namespace material;
 
 namespace {
-
-void writeLibrary(const QString &fileName, const QString &table, const QVector<libtool::Folder> &folders)
-{
-    libtool::Library library;
-    library.folders = folders;
-    libtool::BuildOptions o;
-    o.table = table;
-    libtool::writeLibraryFile(library, fileName, o);
-}
 
 // "type:shown title" of every result, in order.
 QStringList describe(const SmartLibraries &libs, const QVector<quint32> &rows)

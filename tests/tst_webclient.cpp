@@ -1,5 +1,6 @@
 // The web client against the real service (a private instance on a free loopback port), and a
-// raw loopback socket only for what the service never sends.
+// canned loopback server only for what the service never sends.
+#include "CannedServer.h"
 #include "TestService.h"
 
 #include "app/App.h"
@@ -8,9 +9,6 @@
 #include "log/Log.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QThread>
@@ -18,56 +16,20 @@
 
 namespace {
 
-// Answers every request with a canned answer (or with silence) and remembers the request lines.
-class RawServer : public QObject
-{
-public:
-    QByteArray body;
-    bool silent = false;
-    QStringList requestLines;
-    QStringList contentTypes; // each request's Content-Type, empty when it has none
-
-    RawServer()
+// Switches the locale's codec for its lifetime: the bytes sent must be UTF-8 whatever it says.
+struct LocaleCodec {
+    QTextCodec *old = QTextCodec::codecForLocale();
+    explicit LocaleCodec(const char *name)
     {
-        m_server.listen(QHostAddress::LocalHost, 0);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    if (m_pending.value(socket) == "done")
-                        return;
-                    m_pending[socket] += socket->readAll();
-                    if (!m_pending[socket].contains("\r\n\r\n"))
-                        return;
-                    const QByteArray head = m_pending[socket].left(m_pending[socket].indexOf("\r\n\r\n"));
-                    requestLines << QString::fromLatin1(head.left(head.indexOf("\r\n")));
-                    static const QRegularExpression type(QStringLiteral("\r\ncontent-type: *([^\r]*)"),
-                                                         QRegularExpression::CaseInsensitiveOption);
-                    contentTypes << type.match(QString::fromLatin1(head)).captured(1);
-                    m_pending[socket] = "done";
-                    if (silent)
-                        return;
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n");
-                    socket->write(body);
-                    socket->disconnectFromHost();
-                });
-            }
-        });
+        if (name)
+            QTextCodec::setCodecForLocale(QTextCodec::codecForName(name));
     }
-    QString url(const QString &pathAndQuery) const
-    {
-        return QStringLiteral("http://127.0.0.1:%1/%2").arg(m_server.serverPort()).arg(pathAndQuery);
-    }
-
-private:
-    QTcpServer m_server;
-    QHash<QTcpSocket *, QByteArray> m_pending;
+    ~LocaleCodec() { QTextCodec::setCodecForLocale(old); }
 };
 
-QByteArray answerFor(const QString &url, const QByteArray &own = QByteArray())
+CannedServer::Answer answer(const QByteArray &body)
 {
-    return QStringLiteral("{\"head\":{\"isError\":false,\"errCode\":\"0\",\"errInfo\":\"\",\"crc\":\"%1\"}%2}")
-        .arg(web::queryChecksum(url), QString::fromUtf8(own))
-        .toUtf8();
+    return {"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close", body};
 }
 
 } // namespace
@@ -97,12 +59,8 @@ private slots:
         QFETCH(QString, password);
         QFETCH(QString, hex);
         QCOMPARE(App::encryptPassword(password), hex);
-        // The same again under a Latin-1 locale: the bytes are UTF-8 whatever the locale says.
-        QTextCodec *old = QTextCodec::codecForLocale();
-        QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
-        const QString underLatin1 = App::encryptPassword(password);
-        QTextCodec::setCodecForLocale(old);
-        QCOMPARE(underLatin1, hex);
+        LocaleCodec latin1("ISO-8859-1");
+        QCOMPARE(App::encryptPassword(password), hex);
     }
 
     // Register and sign in with awkward names, e-mails and passwords: the values come back as
@@ -112,7 +70,6 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("email");
         QTest::addColumn<QString>("password");
-        QTest::addColumn<bool>("latin1Locale");
         const QList<QStringList> rows = {
             {"plus+name", "a+b@example.com", "secret1"},
             {"per%cent", "first.last@example.com", "密码口令123"},
@@ -120,69 +77,45 @@ private slots:
             {"tilde~x", "x@example.com", "1234567890123456"},
             {"张三丰", "张三@example.cn", "p+%&= #x"},
         };
-        for (bool latin1 : {false, true})
-            for (const QStringList &r : rows)
-                QTest::newRow(qPrintable(r[0] + (latin1 ? " latin1" : ""))) << r[0] + (latin1 ? "L" : "") << r[1]
-                                                                          << r[2] << latin1;
+        for (const QStringList &r : rows)
+            QTest::newRow(qPrintable(r[0])) << r[0] << r[1] << r[2];
     }
     void valuesRoundTripThroughTheService()
     {
         QFETCH(QString, name);
         QFETCH(QString, email);
         QFETCH(QString, password);
-        QFETCH(bool, latin1Locale);
-        QTextCodec *old = QTextCodec::codecForLocale();
-        if (latin1Locale)
-            QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
-        const QString enc = web::urlEncode(App::encryptPassword(password));
-        const ApiBaseResponse reg = web::callApi<ApiBaseResponse>(
-            web::apiUrl() + QString::fromLatin1(web::kRegister).arg(web::urlEncode(name), enc, web::urlEncode(email)),
-            QString(), "get", web::kTimeoutMs);
-        const ApiLoginResponse login = web::callApi<ApiLoginResponse>(
-            web::apiUrl() + QString::fromLatin1(web::kLogin).arg(web::urlEncode(name), enc, "4.31", "aB3d"), QString(),
-            "get", web::kTimeoutMs);
-        QTextCodec::setCodecForLocale(old);
-        QVERIFY2(!reg.head.isError, qPrintable(reg.head.errInfo));
-        QVERIFY2(!login.head.isError, qPrintable(login.head.errInfo));
-        QCOMPARE(login.username, name);
-        QVERIFY(web::isSafeToken(login.uid) && web::isSafeToken(login.sid));
+        for (const bool latin1 : {false, true}) {
+            LocaleCodec locale(latin1 ? "ISO-8859-1" : nullptr);
+            const QString user = name + (latin1 ? "L" : "");
+            const QString enc = web::urlEncode(App::encryptPassword(password));
+            const ApiBaseResponse reg = web::callApi<ApiBaseResponse>(
+                web::apiUrl() + QString::fromLatin1(web::kRegister).arg(web::urlEncode(user), enc, web::urlEncode(email)),
+                QString(), "get", web::kTimeoutMs);
+            QVERIFY2(!reg.head.isError, qPrintable(reg.head.errInfo));
+            const ApiLoginResponse login = web::callApi<ApiLoginResponse>(
+                web::apiUrl() + QString::fromLatin1(web::kLogin).arg(web::urlEncode(user), enc, "4.31", "aB3d"),
+                QString(), "get", web::kTimeoutMs);
+            QVERIFY2(!login.head.isError, qPrintable(login.head.errInfo));
+            QCOMPARE(login.username, user);
+            QVERIFY(web::isSafeToken(login.uid) && web::isSafeToken(login.sid));
+        }
     }
 
-    void checksumFailures_data()
-    {
-        QTest::addColumn<QString>("faults");
-        QTest::addColumn<QByteArray>("rawBody"); // empty: ask the service
-        QTest::newRow("service badcrc") << "eshoplinks=badcrc" << QByteArray();
-        QTest::newRow("upper-case crc") << "" << QByteArray("UPPER");
-        QTest::newRow("empty answer") << "" << QByteArray("EMPTY");
-        QTest::newRow("not json") << "" << QByteArray("<html>oops</html>");
-        QTest::newRow("wrong types") << "" << QByteArray("{\"head\":[1,2]}");
-        QTest::newRow("uid with &") << "" << QByteArray("\"uid\":\"a&b=c\"");
-        QTest::newRow("sid with #") << "" << QByteArray("\"sid\":\"ab#cd\"");
-    }
+    void checksumFailures_data();
     void checksumFailures()
     {
         QFETCH(QString, faults);
-        QFETCH(QByteArray, rawBody);
+        QFETCH(QByteArray, body);
         ApiLoginResponse answer;
-        if (rawBody.isEmpty()) {
+        if (!faults.isEmpty()) {
             m_service.setFaults(faults);
-            answer.head = web::callApi<ApiLinkResponse>(web::apiUrl() + web::kEshopLinks, QString(), "get",
-                                                        web::kTimeoutMs)
-                              .head;
+            answer.head =
+                web::callApi<ApiLinkResponse>(web::apiUrl() + web::kEshopLinks, QString(), "get", web::kTimeoutMs).head;
         } else {
-            RawServer raw;
-            const QString url = raw.url("index.php?g=Inkboat&m=WebApi&a=login&x=1");
-            if (rawBody == "UPPER")
-                raw.body = answerFor(url).replace(web::queryChecksum(url).toLatin1(),
-                                                  web::queryChecksum(url).toUpper().toLatin1());
-            else if (rawBody == "EMPTY")
-                raw.body.clear();
-            else if (rawBody.startsWith("\"u") || rawBody.startsWith("\"s"))
-                raw.body = answerFor(url, "," + rawBody);
-            else
-                raw.body = rawBody;
-            answer = web::callApi<ApiLoginResponse>(url, QString(), "get", web::kTimeoutMs);
+            CannedServer raw;
+            raw.handler = [body](const CannedServer::Request &) { return ::answer(body); };
+            answer = web::callApi<ApiLoginResponse>(raw.url("/i.php?a=login"), QString(), "get", web::kTimeoutMs);
         }
         QCOMPARE(answer.head.errCode, QString("API_ERROR_CRC"));
         QVERIFY(answer.head.isError);
@@ -208,17 +141,17 @@ private slots:
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("contentType");
         const QString json = QStringLiteral("application/json; charset=utf-8");
-        QTest::newRow("get") << "get" << QVariantMap() << "a" << "GET /a HTTP/1.1" << QByteArray("ok") << "ok" << "";
-        QTest::newRow("GET posts") << "GET" << QVariantMap() << "a" << "POST /a HTTP/1.1" << QByteArray("ok") << "ok"
+        QTest::newRow("get") << "get" << QVariantMap() << "/a" << "GET /a HTTP/1.1" << QByteArray("ok") << "ok" << "";
+        QTest::newRow("GET posts") << "GET" << QVariantMap() << "/a" << "POST /a HTTP/1.1" << QByteArray("ok") << "ok"
                                    << json;
-        QTest::newRow("post") << "post" << QVariantMap() << "a" << "POST /a HTTP/1.1" << QByteArray("ok") << "ok"
+        QTest::newRow("post") << "post" << QVariantMap() << "/a" << "POST /a HTTP/1.1" << QByteArray("ok") << "ok"
                               << json;
-        QTest::newRow("params after ?") << "get" << QVariantMap{{"b", "x y"}, {"a", "+"}} << "p"
+        QTest::newRow("params after ?") << "get" << QVariantMap{{"b", "x y"}, {"a", "+"}} << "/p"
                                         << "GET /p?a=%2B&b=x%20y HTTP/1.1" << QByteArray("") << "" << "";
-        QTest::newRow("params after &") << "get" << QVariantMap{{"k", "1"}} << "p?q=1" << "GET /p?q=1&k=1 HTTP/1.1"
+        QTest::newRow("params after &") << "get" << QVariantMap{{"k", "1"}} << "/p?q=1" << "GET /p?q=1&k=1 HTTP/1.1"
                                         << QByteArray("") << "" << "";
-        QTest::newRow("NUL cut") << "get" << QVariantMap() << "n" << "GET /n HTTP/1.1"
-                                 << QByteArray("abc\0def", 7) << "abc" << "";
+        QTest::newRow("NUL cut") << "get" << QVariantMap() << "/n" << "GET /n HTTP/1.1" << QByteArray("abc\0def", 7)
+                                 << "abc" << "";
     }
     void transport()
     {
@@ -229,8 +162,8 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QString, answer);
         QFETCH(QString, contentType);
-        RawServer raw;
-        raw.body = body;
+        CannedServer raw;
+        raw.handler = [body](const CannedServer::Request &) { return ::answer(body); };
         QString got;
         if (params.isEmpty()) {
             got = web::webRequest(raw.url(path), "x", method, web::kTimeoutMs);
@@ -240,59 +173,52 @@ private slots:
                 map.insert(it.key(), it.value().toString());
             got = web::webRequestWithParams(raw.url(path), map, QString(), method, web::kTimeoutMs);
         }
-        QVERIFY(!raw.requestLines.isEmpty());
-        QCOMPARE(raw.requestLines.first(), requestLine);
-        QCOMPARE(raw.contentTypes.first(), contentType);
+        QVERIFY(!raw.requests.isEmpty());
+        QCOMPARE(QString(raw.requests[0].line), requestLine);
+        QCOMPARE(QString(raw.requests[0].header("content-type")), contentType);
         QCOMPARE(got, answer);
     }
 
-    void timeoutSaysSo()
+    // A call that gets no usable answer ends with a message saying why, or silently when its
+    // thread is asked to stop.
+    void failedCallsSayWhy_data()
     {
-        m_service.setFaults("eshoplinks=delay_ms=2000");
-        try {
-            web::webRequest(web::apiUrl() + web::kEshopLinks, QString(), "get", 300);
-            QFAIL("no time-out");
-        } catch (const EAbort &) {
-            QFAIL("a time-out is no abort");
-        } catch (const Exception &e) {
-            QCOMPARE(e.message(), QString("请求服务超时！"));
-            QCOMPARE(e.code(), QString("0"));
-        }
+        QTest::addColumn<int>("bodyMiB"); // -1: the server never answers
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<bool>("interrupt");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("time-out") << -1 << 300 << false << "请求服务超时！/0";
+        QTest::newRow("thread interrupted") << -1 << web::kTimeoutMs << true << "abort";
+        QTest::newRow("answer over 64 MiB") << 65 << web::kTimeoutMs << false << "服务应答数据过大！/0";
     }
-
-    void interruptionAbortsAWaitingCall()
+    void failedCallsSayWhy()
     {
-        RawServer raw;
-        raw.silent = true;
-        QString outcome;
-        QThread *thread = QThread::create([&] {
+        QFETCH(int, bodyMiB);
+        QFETCH(int, timeoutMs);
+        QFETCH(bool, interrupt);
+        QFETCH(QString, outcome);
+        CannedServer raw;
+        raw.handler = [bodyMiB](const CannedServer::Request &) {
+            return bodyMiB < 0 ? CannedServer::Answer() : answer(QByteArray(bodyMiB * 1024 * 1024, 'x'));
+        };
+        QString got;
+        std::unique_ptr<QThread> thread(QThread::create([&] {
             try {
-                web::webRequest(raw.url("never"), QString(), "get", web::kTimeoutMs);
-                outcome = "answered";
+                web::webRequest(raw.url("/x"), QString(), "get", timeoutMs);
+                got = "answered";
             } catch (const EAbort &) {
-                outcome = "abort";
+                got = "abort";
             } catch (const Exception &e) {
-                outcome = e.message();
+                got = e.message() + "/" + e.code();
             }
-        });
+        }));
         thread->start();
-        QTRY_COMPARE(raw.requestLines.size(), 1);
-        thread->requestInterruption();
-        QVERIFY(thread->wait(10000));
-        delete thread;
-        QCOMPARE(outcome, QString("abort"));
-    }
-
-    void hugeAnswerIsRefused()
-    {
-        RawServer raw;
-        raw.body = QByteArray(65 * 1024 * 1024, 'x');
-        try {
-            web::webRequest(raw.url("big"), QString(), "get", web::kTimeoutMs);
-            QFAIL("a 65 MiB answer was taken");
-        } catch (const Exception &e) {
-            QCOMPARE(e.message(), QString("服务应答数据过大！"));
+        if (interrupt) {
+            QTRY_COMPARE(raw.requests.size(), 1);
+            thread->requestInterruption();
         }
+        QTRY_VERIFY_WITH_TIMEOUT(thread->isFinished(), 20000); // the server answers from this thread
+        QCOMPARE(got, outcome);
     }
 
     // An HTTP error of the login must not show or log the password cipher.
@@ -336,16 +262,25 @@ private slots:
         QVERIFY2(body.contains("\"create_time\": \"2024-05-06T07:08:09\""), qPrintable(body));
         QVERIFY(body.indexOf("\"datatype\"") < body.indexOf("\"tid\"") &&
                 body.indexOf("\"usn\"") < body.indexOf("\"flag\""));
-        // Nulls and unknown keys of an answer give defaults.
-        ApiBeginPullResponse pull;
-        JsonSerializer s;
-        s.setAllowDefaultNull(true);
-        registerApiRecords();
-        QVERIFY(s.deserialize(R"({"head":null,"reqcode":null,"totalCount":3,"extra":1})", pull));
-        QCOMPARE(pull.totalCount, 3);
-        QVERIFY(pull.reqcode.isEmpty());
     }
 };
+
+void TstWebClient::checksumFailures_data()
+{
+    QTest::addColumn<QString>("faults"); // of the service; empty: the canned body answers
+    QTest::addColumn<QByteArray>("body");
+    const QByteArray crc = web::queryChecksum("http://h/i.php?a=login").toLatin1();
+    auto answer = [](const QByteArray &crc, const QByteArray &more) {
+        return R"({"head":{"isError":false,"errCode":"0","errInfo":"","crc":")" + crc + "\"}" + more + "}";
+    };
+    QTest::newRow("service badcrc") << "eshoplinks=badcrc" << QByteArray();
+    QTest::newRow("upper-case crc") << "" << answer(crc.toUpper(), "");
+    QTest::newRow("empty answer") << "" << QByteArray();
+    QTest::newRow("not json") << "" << QByteArray("<html>oops</html>");
+    QTest::newRow("wrong types") << "" << QByteArray("{\"head\":[1,2]}");
+    QTest::newRow("uid with &") << "" << answer(crc, R"(,"uid":"a&b=c")");
+    QTest::newRow("sid with #") << "" << answer(crc, R"(,"sid":"ab#cd")");
+}
 
 QTEST_GUILESS_MAIN(TstWebClient)
 #include "tst_webclient.moc"

@@ -1,6 +1,6 @@
 #pragma once
 
-// Folders of text files as a map of name → bytes, for export and import tests.
+// Files and folders of text files as a map of name → bytes, for export and import tests.
 #include <QDir>
 #include <QFile>
 #include <QMap>
@@ -8,6 +8,18 @@
 
 using Files = QMap<QString, QByteArray>;
 Q_DECLARE_METATYPE(Files)
+
+inline QByteArray readBytes(const QString &file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool writeBytes(const QString &file, const QByteArray &bytes)
+{
+    QFile f(file);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
 
 // Writes every file into dir; a name ending in '/' becomes a sub-folder holding "a.txt".
 inline void writeFiles(const QString &dir, const Files &files)
@@ -18,9 +30,7 @@ inline void writeFiles(const QString &dir, const Files &files)
             QDir(dir).mkpath(name);
             name += "a.txt";
         }
-        QFile f(dir + '/' + name);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(it.value());
+        QVERIFY2(writeBytes(dir + '/' + name, it.value()), qPrintable(name));
     }
 }
 
@@ -28,10 +38,7 @@ inline void writeFiles(const QString &dir, const Files &files)
 inline Files readFolder(const QString &dir)
 {
     Files files;
-    for (const QFileInfo &info : QDir(dir).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
-        QFile f(info.absoluteFilePath());
-        f.open(QIODevice::ReadOnly);
-        files.insert(info.fileName(), f.readAll());
-    }
+    for (const QFileInfo &info : QDir(dir).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+        files.insert(info.fileName(), readBytes(info.absoluteFilePath()));
     return files;
 }
