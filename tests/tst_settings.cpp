@@ -113,6 +113,7 @@ private slots:
         e.sensitiveWords = "甲\n乙";
         p.cloudSyncParams.active = true;
         p.cloudSyncParams.syncAtStartUp = true;
+        p.cloudSyncParams.syncAtExit = true;
         p.cloudSyncParams.syncAtThread = true;
         g_SysParams = p;
 
