@@ -417,30 +417,6 @@ private slots:
         QVERIFY2(basic.contains("基本"), qPrintable(basic));
     }
 
-    void programStartsOnCleanProfileAndQuitsOnSigterm()
-    {
-        const QString program = QStringLiteral(INKBOAT_BUILD_DIR "/inkboat");
-        QVERIFY2(QFileInfo::exists(program), qPrintable(program + " is missing: build the program first"));
-        TestProfile profile;
-        QProcess app;
-        app.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
-        app.setProcessChannelMode(QProcess::MergedChannels);
-        app.start(program, QStringList());
-        QVERIFY(app.waitForStarted(10000));
-        // The instance lock exists from the start of the checks to the end of the run.
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(profile.file("backup/" + QStringLiteral("Inkboat_%1.1.sdb.bak")
-                                                                            .arg(QDate::currentDate().toString("yyyyMMdd")))),
-                                 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(profile.file("Inkboat.lock")), 30000);
-        for (const char *f : {"Inkboat_Material.sdb", "Inkboat_Sentence.sdb", "Inkboat_Article.sdb", "Inkboat_Log.sdb"})
-            QVERIFY2(QFileInfo::exists(profile.file(QLatin1String(f))), f);
-        ::kill(pid_t(app.processId()), SIGTERM);
-        QVERIFY(app.waitForFinished(30000));
-        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(app.exitCode(), 0);
-        QVERIFY(!QFileInfo::exists(profile.file("Inkboat.lock")));
-    }
-
     // A returning author with a service that never answers: the start-up worker waits in its
     // call when the session ends, and the program still ends in order.
     void programQuitsWhileWorkerWaitsForService()
