@@ -130,6 +130,23 @@ private slots:
         QVERIFY(dialog.rect().contains(QRect(ok->mapTo(&dialog, QPoint()), ok->size())));
     }
 
+    // Toasts shown together stack upwards instead of covering each other; the sixth takes the
+    // first one's place. Area 1000 x 500, toast 200 x 30.
+    void toastsStackWithoutCovering_data()
+    {
+        QTest::addColumn<int>("serial");
+        QTest::addColumn<QPoint>("place");
+        QTest::newRow("first") << 1 << QPoint(400, 400);
+        QTest::newRow("second above it") << 2 << QPoint(400, 370);
+        QTest::newRow("sixth in the first one's place") << 6 << QPoint(400, 400);
+    }
+    void toastsStackWithoutCovering()
+    {
+        QFETCH(int, serial);
+        QFETCH(QPoint, place);
+        QCOMPARE(Toast::placeIn(QRect(0, 0, 1000, 500), QSize(200, 30), Qt::AlignBottom, serial), place);
+    }
+
     // A notice goes by itself: one left on screen would hide the text under it. (Whether it takes
     // the focus cannot be seen on the offscreen platform, which never activates a tool window.)
     void toastGoesAwayByItself()
