@@ -68,7 +68,9 @@ private slots:
             MessageDialog *dialog = openMessageDialog();
             FramelessWindow *frame = dialog ? FramelessWindow::frameOf(dialog) : nullptr;
             QVERIFY(frame);
-            modalOverMain = frame->parentWidget() == mainFrame && frame->isModal();
+            // Modal over the main window, titled like its message.
+            modalOverMain = frame->parentWidget() == mainFrame && frame->isModal() &&
+                            frame->windowTitle() == dialog->windowTitle();
             if (press)
                 dialog->button(press)->click();
             else
@@ -145,6 +147,16 @@ private slots:
         QFETCH(int, serial);
         QFETCH(QPoint, place);
         QCOMPARE(Toast::placeIn(QRect(0, 0, 1000, 500), QSize(200, 30), Qt::AlignBottom, serial), place);
+    }
+
+    // A notice's link (the over-length toast's "[参数]") reaches whoever showed it.
+    void toastPassesItsLinkOn()
+    {
+        Toast toast;
+        toast.setText(QStringLiteral("<a href='SysOption'>[参数]</a>"));
+        QSignalSpy spy(&toast, &Toast::linkActivated);
+        emit toast.label()->linkActivated(QStringLiteral("SysOption"));
+        QCOMPARE(spy.value(0).value(0).toString(), QStringLiteral("SysOption"));
     }
 
     // A notice goes by itself: one left on screen would hide the text under it. (Whether it takes
