@@ -51,6 +51,17 @@ private slots:
             QVERIFY2(QFile::exists(it.key()), qPrintable(it.key() + " used in " + it.value()));
     }
 
+    // The welcome page takes its colours from the style (black text would vanish on Dark) and
+    // needs nothing outside itself.
+    void welcomePageReadsOnEveryStyle()
+    {
+        QFile f(QStringLiteral(":/doc/FirstUse.htm"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(f.readAll());
+        for (const char *word : {"color", "background", "src=", "href=", "url("})
+            QVERIFY2(!html.contains(QLatin1String(word), Qt::CaseInsensitive), word);
+    }
+
     void everyImageHasAHighDpiTwin()
     {
         int count = 0;
