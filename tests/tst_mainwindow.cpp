@@ -169,6 +169,10 @@ private slots:
         QTest::keyClicks(editor, "x");
         QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(plain("C1"), QString("x一abcd"));
+        // Del elsewhere (the material tree) deletes no chapter.
+        win.get<QWidget>("treeViewMaterial")->setFocus();
+        QTest::keyClick(win.get<QWidget>("treeViewMaterial"), Qt::Key_Delete);
+        QVERIFY(win.prompts.questions().isEmpty());
         // Del in the tree deletes the current node after the question.
         win.w->book()->selectNode("C2");
         win.get<TreeView>("treeViewBook")->setFocus();
