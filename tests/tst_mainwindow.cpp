@@ -211,8 +211,8 @@ private slots:
         QCOMPARE(win.prompts.errors(), QStringList{"找不到使用指南，请重新安装砚舟写作。"});
     }
 
-    // A hidden book panel and menu bar come back as left; a stored list of another length is not
-    // applied; the panel shown again gets a usable width.
+    // The window's size, a hidden book panel and menu bar come back as left; a stored list of
+    // another length is not applied; the panel shown again gets a usable width.
     void layoutComesBackAsLeft()
     {
         QList<int> stored;
@@ -226,9 +226,9 @@ private slots:
             QCOMPARE(stored.value(0), 0);
         }
         Window win;
-        QVERIFY(win.shown(1100, 700));
-        const QList<int> fresh = win.get<QSplitter>("splitterMain")->sizes();
+        QVERIFY(win.shown(900, 600));
         win.w->restoreLayout();
+        QCOMPARE(win.w->size(), QSize(1100, 700));
         QCOMPARE(win.get<QSplitter>("splitterMain")->sizes(), stored);
         QVERIFY(win.get<QMenuBar>("menuBar")->isHidden());
         QVERIFY(!win.get<QAction>("actionViewBookPanel")->isChecked());
@@ -237,6 +237,7 @@ private slots:
         g_SysParams.visibilityParams.layoutInfo.splitterMainSizes = {10, 20};
         Window other;
         QVERIFY(other.shown(1100, 700));
+        const QList<int> fresh = other.get<QSplitter>("splitterMain")->sizes();
         other.w->restoreLayout();
         QCOMPARE(other.get<QSplitter>("splitterMain")->sizes(), fresh);
     }
