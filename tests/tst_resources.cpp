@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QImageReader>
 #include <QRegularExpression>
-#include <QTextDocument>
 #include <QtTest>
 
 namespace {
@@ -52,21 +51,15 @@ private slots:
             QVERIFY2(QFile::exists(it.key()), qPrintable(it.key() + " used in " + it.value()));
     }
 
-    // The welcome page: plain rich text that reads on every colour style and needs nothing outside.
-    void welcomePageIsSelfContained()
+    // The welcome page takes its colours from the style (black text would vanish on Dark) and
+    // needs nothing outside itself.
+    void welcomePageReadsOnEveryStyle()
     {
         QFile f(QStringLiteral(":/doc/FirstUse.htm"));
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QString html = QString::fromUtf8(f.readAll());
         for (const char *word : {"color", "background", "src=", "href=", "url("})
             QVERIFY2(!html.contains(QLatin1String(word), Qt::CaseInsensitive), word);
-        QTextDocument doc;
-        doc.setHtml(html);
-        const QString text = doc.toPlainText();
-        for (const QString &topic : {QStringLiteral("新书"), QStringLiteral("新卷"), QStringLiteral("新章节"),
-                                     QStringLiteral("自动保存"), QStringLiteral("备份"), QStringLiteral("素材"),
-                                     QStringLiteral("参数"), QStringLiteral("显示新手引导"), QStringLiteral("Ctrl+S")})
-            QVERIFY2(text.contains(topic), qPrintable(topic));
     }
 
     void everyImageHasAHighDpiTwin()
@@ -93,38 +86,6 @@ private slots:
             QVERIFY2(drawn, qPrintable(path));
         }
         QVERIFY(count >= 23);
-    }
-
-    void imageSizesFitTheirUse_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("program icon") << ":/res/icons/Writer128.png" << QSize(128, 128);
-        QTest::newRow("window button") << ":/images/icon_window_close.png" << QSize(16, 16);
-        QTest::newRow("tree icon") << ":/res/icons/book03.png" << QSize(32, 32);
-        QTest::newRow("tool-bar icon") << ":/res/icons/replace01.png" << QSize(32, 32);
-        QTest::newRow("main-menu icon") << ":/res/icons/mainmenu01.png" << QSize(32, 32);
-        QTest::newRow("message icon") << ":/res/icons/warning01.png" << QSize(48, 48);
-    }
-
-    void imageSizesFitTheirUse()
-    {
-        QFETCH(QString, name);
-        QFETCH(QSize, size);
-        QCOMPARE(QImageReader(name).size(), size);
-    }
-
-    void darkSheetCoversTheWidgetClasses()
-    {
-        QFile f(QStringLiteral(":/darkstyle/darkstyle.qss"));
-        QVERIFY(f.open(QIODevice::ReadOnly | QIODevice::Text));
-        const QString sheet = QString::fromUtf8(f.readAll());
-        for (const char *cls : {"QToolTip", "QStatusBar", "QMenuBar", "QMenu", "QToolBar", "QCheckBox",
-                                "QRadioButton", "QTabBar", "QScrollBar", "QTreeView", "QTextEdit", "QPushButton",
-                                "QLineEdit", "QComboBox", "QProgressBar", "QSplitter", "QHeaderView", "QDockWidget",
-                                "QSlider", "QGroupBox", "QTableView"})
-            QVERIFY2(sheet.contains(QLatin1String(cls)), cls);
-        QCOMPARE(sheet.count(QLatin1Char('{')), sheet.count(QLatin1Char('}')));
     }
 };
 

@@ -1,5 +1,5 @@
-// The settings dialog (controls, OK checks, Cancel, the framed wait) and the about dialog,
-// offscreen over a real database in a throw-away profile.
+// The settings dialog (every control kept, the checks of OK, Cancel) and the about dialog, over a
+// real database in a throw-away profile.
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 #include "TestService.h"
@@ -77,8 +77,8 @@ private slots:
     }
 
     // Every control loads its parameter and saves it back (numbers beyond a spin box's default
-    // 0-99 included).
-    void controlsRoundTrip()
+    // 0-99 included); cloud sync switched off takes its sync options with it.
+    void everyControlKeepsItsParameter()
     {
         const QStringList families = QFontDatabase().families();
         QVERIFY(families.size() >= 2);
@@ -113,12 +113,11 @@ private slots:
         e.sensitiveWords = "甲\n乙";
         p.cloudSyncParams.active = true;
         p.cloudSyncParams.syncAtStartUp = true;
+        p.cloudSyncParams.syncAtExit = true;
         p.cloudSyncParams.syncAtThread = true;
         g_SysParams = p;
 
         SysParamDialog d;
-        QCOMPARE(d.findChild<QTabWidget *>("tabWidget")->currentIndex(), 0);
-        QCOMPARE(d.findChild<QComboBox *>("comboBoxSkinName")->currentText(), QString("珊瑚色"));
         SysParams raw = SysParams();
         d.saveControls(raw);
         raw.loginParams = p.loginParams;
@@ -127,6 +126,9 @@ private slots:
         QCOMPARE(raw.editorParams, p.editorParams);
         QCOMPARE(raw.cloudSyncParams, p.cloudSyncParams);
         QVERIFY(raw == p);
+        d.findChild<QCheckBox *>("checkBoxCloudActive")->setChecked(false);
+        d.saveControls(raw);
+        QCOMPARE(raw.cloudSyncParams, CloudSyncParams());
     }
 
     // OK without an edit stores exactly what was there, also for values the controls cannot show.
@@ -193,8 +195,6 @@ private slots:
                                          << QStringList{kNoBackup} << true;
         QTest::newRow("same disk, no") << same << true << L{Ink::maNo} << QStringList{} << QStringList{kSameDisk}
                                        << false;
-        QTest::newRow("same disk, yes") << same << true << L{Ink::maYes} << QStringList{} << QStringList{kSameDisk}
-                                        << true;
         QTest::newRow("off and same disk") << same << false << L{Ink::maYes, Ink::maYes} << QStringList{}
                                            << QStringList{kNoBackup, kSameDisk} << true;
         QTest::newRow("other disk") << other << true << L{} << QStringList{} << QStringList{} << true;
@@ -280,24 +280,6 @@ private slots:
         QVERIFY(storedParams() == before);
     }
 
-    void cloudSwitchesTheSyncOptions()
-    {
-        CloudSyncParams &c = g_SysParams.cloudSyncParams;
-        c.active = c.syncAtStartUp = c.syncAtExit = c.syncAtThread = true;
-        SysParamDialog d;
-        auto *active = d.findChild<QCheckBox *>("checkBoxCloudActive");
-        const QList<QCheckBox *> boxes = {d.findChild<QCheckBox *>("checkBoxCloudSyncAtStartUp"),
-                                          d.findChild<QCheckBox *>("checkBoxCloudSyncAtExit"),
-                                          d.findChild<QCheckBox *>("checkBoxCloudSyncAtThread")};
-        for (bool on : {false, true}) {
-            active->setChecked(on);
-            for (QCheckBox *box : boxes) {
-                QCOMPARE(box->isEnabled(), on);
-                QVERIFY(!box->isChecked());
-            }
-        }
-    }
-
     // A click into the path opens the folder choice; typing still works.
     void backupPathChooser()
     {
@@ -324,7 +306,6 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTextBrowser *browser = window.browser();
-        QVERIFY(browser->toPlainText().startsWith("砚舟写作 使用指南"));
         int pictures = 0;
         for (QTextBlock block = browser->document()->begin(); block.isValid(); block = block.next())
             for (auto it = block.begin(); !it.atEnd(); ++it) {
@@ -359,10 +340,7 @@ private slots:
         QDesktopServices::unsetUrlHandler("file");
         QDesktopServices::unsetUrlHandler("http");
         QDesktopServices::unsetUrlHandler("https");
-        QCOMPARE(catcher.urls.value(0), QUrl::fromLocalFile(g_App.logPath()));
-        QCOMPARE(catcher.urls.value(0).toLocalFile(), g_App.logPath());
-        QCOMPARE(catcher.urls.value(1), QUrl(Ink::serviceBaseUrl()));
-        QCOMPARE(d.findChild<QLabel *>("labelTitle")->text(), g_App.title());
+        QCOMPARE(catcher.urls, QList<QUrl>({QUrl::fromLocalFile(g_App.logPath()), QUrl(Ink::serviceBaseUrl())}));
     }
 
     // The check has a time limit and never throws: the dialog reports every outcome.
