@@ -346,13 +346,15 @@ private slots:
         QTest::newRow("overwrite")
             << Files{{"外貌＃眼睛.txt", "新的"}} << QStringList{"2|人物/外貌/眼睛|新的"}
             << QStringList{"2|人物/外貌/眼睛|明亮"} << QStringList();
+        const QString gbkText = QStringLiteral("他走进了房间，看见窗外的雨。");
         QTest::newRow("encodings")
-            << Files{{"gbk.txt", gbk->fromUnicode("中文字")},
+            << Files{{"gbk.txt", gbk->fromUnicode(gbkText)},
                      {"bom.txt", "\xEF\xBB\xBF" "a\r\nb\rc"},
                      {"u16.txt", QByteArray("\xFF\xFE", 2) + QByteArray("\x2D\x4E", 2)},
-                     {"bad.txt", "\x80\xFF"}}
-            << QStringList{"1|人物/gbk|中文字", "1|人物/bom|a\nb\nc", "1|人物/u16|中"} << QStringList()
-            << QStringList{"bad.txt"};
+                     {"bad.txt", "\x80\xFF"},
+                     {"big5.txt", QTextCodec::codecForName("Big5")->fromUnicode("繁體中文")}}
+            << QStringList{"1|人物/gbk|" + gbkText, "1|人物/bom|a\nb\nc", "1|人物/u16|中"} << QStringList()
+            << QStringList{"bad.txt", "big5.txt"};
         QTest::newRow("empty parts, too long")
             << Files{{"a＃＃b.txt", "x"}, {"＃a.txt", "x"}, {".txt", "x"},
                      {"长.txt", QString(10241, QChar(0x5B57)).toUtf8()}}
