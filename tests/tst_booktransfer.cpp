@@ -295,6 +295,33 @@ private slots:
         QCOMPARE(prompter.errors(), QStringList{"以下节点导出失败：\n书＃卷\n书＃卷＃" + longTitle});
     }
 
+    // The export folder is flushed after the rename; run again under strace, which fails every
+    // fsync of that folder, the export must say the file did not reach the disk.
+    void exportFlushFailureIsReported()
+    {
+        const QString folder = qEnvironmentVariable("INKBOAT_FLUSH_FAILS");
+        if (folder.isEmpty()) {
+            QTemporaryDir dir;
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("INKBOAT_FLUSH_FAILS", dir.path());
+            child.setProcessEnvironment(env);
+            child.setProcessChannelMode(QProcess::ForwardedChannels);
+            child.start("strace", {"-f", "-qq", "-o", "/dev/null", "-P", dir.path(), "-e", "trace=fsync", "-e",
+                                   "inject=fsync:error=EIO", QCoreApplication::applicationFilePath(),
+                                   "exportFlushFailureIsReported"});
+            QVERIFY2(child.waitForFinished(120000), "strace (scripts/install-deps installs it) did not run");
+            QCOMPARE(child.exitCode(), 0);
+            return;
+        }
+        addRow("B", "", 1, 0, 1, "书", "A", "短");
+        ScriptedPrompter prompter;
+        prompter.directories << folder;
+        QString chosen;
+        BookTransfer::exportNode("B", chosen);
+        QCOMPARE(prompter.errors(), QStringList{"以下节点导出失败：\n书"});
+    }
+
     void importsFiles_data()
     {
         QTest::addColumn<Files>("files");

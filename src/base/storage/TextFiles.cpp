@@ -1,5 +1,7 @@
 #include "storage/TextFiles.h"
 
+#include "storage/Backup.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -264,6 +266,12 @@ bool write(const QString &path, const QString &text, QString *error)
     tmp.setPermissions(info.exists() ? QFile::permissions(path)
                                      : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser |
                                            QFile::ReadGroup | QFile::ReadOther);
+    // The bytes reach the disk before the name does, and the new name after the rename: after a
+    // power loss the file is whole, never empty.
+    if (!syncToDisk(tmp.fileName())) {
+        *error = QStringLiteral("写入磁盘失败：%1").arg(errnoText());
+        return false;
+    }
     tmp.close();
     // rename(2) replaces an existing file in one step.
     if (std::rename(QFile::encodeName(tmp.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
@@ -271,6 +279,10 @@ bool write(const QString &path, const QString &text, QString *error)
         return false;
     }
     tmp.setAutoRemove(false);
+    if (!syncToDisk(info.absolutePath(), true)) {
+        *error = QStringLiteral("写入磁盘失败：%1").arg(errnoText());
+        return false;
+    }
     return true;
 }
 

@@ -23,7 +23,8 @@ bool decode(const QByteArray &bytes, QString *text, Encoding *encoding = nullptr
 bool read(const QString &path, QString *text, QString *error, int maxChars = -1);
 
 // Writes text as UTF-8 without a BOM, exactly as given. The bytes go to a temporary file in the
-// same folder that is renamed over path, so a failed write leaves an earlier file intact.
+// same folder that is flushed to disk and renamed over path, so a failed write leaves an earlier
+// file intact; the folder is flushed after the rename (a failure there is reported too).
 bool write(const QString &path, const QString &text, QString *error);
 
 // The "*.txt" files directly in folder (".TXT" too, hidden ones too, no folders), full paths, in
