@@ -409,7 +409,7 @@ private slots:
     void importStopsAtTheLimit()
     {
         fixture();
-        // 5120 live materials in all: room for two more.
+        // 5120 live materials in all: room for two more; a replaced one takes no room.
         {
             Transaction tx;
             for (int i = 0; i < 5115; ++i)
@@ -417,7 +417,7 @@ private slots:
             tx.commit();
         }
         QTemporaryDir dir;
-        writeFiles(dir.path(), {{"a.txt", "1"}, {"b.txt", "2"}, {"c.txt", "3"}, {"d.txt", "4"}});
+        writeFiles(dir.path(), {{"a.txt", "1"}, {"b.txt", "2"}, {"c.txt", "3"}, {"d.txt", "4"}, {"外貌＃眼睛.txt", "5"}});
         ScriptedPrompter prompter;
         prompter.directories << dir.path();
         prompter.answers << Ink::maYes;
@@ -427,7 +427,7 @@ private slots:
         QCOMPARE(reloads, 1);
         QCOMPARE(prompter.messages.size(), 2);
         QCOMPARE(prompter.messages.last().text,
-                 QString("已完成从%1/导入，一共导入2个文件，2个文件导入失败，错误文件列表：\n%1/c.txt\n%1/d.txt\n注：\n"
+                 QString("已完成从%1/导入，一共导入3个文件，2个文件导入失败，错误文件列表：\n%1/c.txt\n%1/d.txt\n注：\n"
                          "1.素材不能直接导入根节点\n2.用户素材可以支持最大字符长度10240\n3.用户素材可以支持最大字符数5120个")
                      .arg(dir.path()));
     }
