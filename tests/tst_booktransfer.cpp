@@ -111,7 +111,11 @@ QStringList minus(const QStringList &a, const QStringList &b)
 
 QByteArray u8(const char *text) { return QByteArray(text); }
 
-QByteArray gbk(const QString &text) { return QTextCodec::codecForName("GB18030")->fromUnicode(text); }
+QByteArray encoded(const char *codec, const QString &text) { return QTextCodec::codecForName(codec)->fromUnicode(text); }
+QByteArray gbk(const QString &text) { return encoded("GB18030", text); }
+
+// Long enough for uchardet to tell its encoding; shorter texts get no verdict or a wrong one.
+const QString kChapter = QStringLiteral("第一章 风起\n他走进了房间，看见窗外的雨。\n");
 
 QByteArray utf16le(const QString &text)
 {
@@ -161,13 +165,24 @@ private slots:
         QTest::newRow("utf16be bom") << u8("\xFE\xFF\x4E\x2D") << true << QStringLiteral("中");
         QTest::newRow("utf16 odd bytes") << u8("\xFF\xFE\x2D\x4E\x87") << false << QString();
         QTest::newRow("utf16 lone surrogate") << QByteArray("\xFF\xFE\x00\xD8\x41\x00", 6) << false << QString();
-        QTest::newRow("gbk") << gbk(zh) << true << zh;
-        QTest::newRow("gb18030 four bytes") << u8("\x81\x30\x81\x30") << true << QString(QChar(0x80));
-        QTest::newRow("gbk cut off") << u8("\xD6\xD0\xCE") << false << QString();
-        QTest::newRow("invalid lead byte") << u8("\xD6\xD0\xFF\xCE\xC4") << false << QString();
-        QTest::newRow("0x80") << u8("abc\x80") << false << QString();
-        QTest::newRow("four bytes cut off") << u8("\x81\x30") << false << QString();
-        QTest::newRow("unassigned four bytes") << u8("\x84\x31\xA5\x30") << false << QString();
+        QTest::newRow("utf16le, no bom") << utf16le(zh).mid(2) << true << zh;
+        QTest::newRow("utf16be, no bom") << QByteArray("\0a\0\n", 4) << true << "a\n";
+        QTest::newRow("nul-padded utf8") << QStringLiteral("第一章").toUtf8() + QByteArray(7, '\0') << false << QString();
+        QTest::newRow("escape character") << u8("a\x1B[0m") << false << QString();
+        const QByteArray gb = gbk(kChapter);
+        QTest::newRow("gbk") << gb << true << kChapter;
+        QTest::newRow("gbk, too short to tell") << gbk(zh) << false << QString();
+        QTest::newRow("gb18030 four bytes") << gbk(kChapter + "😀") << true << kChapter + "😀";
+        QTest::newRow("gbk cut off") << gb + "\xD6\xD0\xCE" << false << QString();
+        QTest::newRow("invalid lead byte") << gb + "\xD6\xD0\xFF\xCE\xC4" << false << QString();
+        QTest::newRow("0x80") << gb + "abc\x80" << false << QString();
+        QTest::newRow("four bytes cut off") << gb + "\x81\x30" << false << QString();
+        QTest::newRow("unassigned four bytes") << gb + "\x84\x31\xA5\x30" << false << QString();
+        const QString big5 = QStringLiteral("這是一個繁體中文的測試文件，內容是小說的第一章。\n");
+        QTest::newRow("big5") << encoded("Big5", big5) << true << big5;
+        QTest::newRow("big5 cut off") << encoded("Big5", big5) + "\xC1" << false << QString();
+        QTest::newRow("big5, too short to tell") << encoded("Big5", "繁體中文") << false << QString();
+        QTest::newRow("shift-jis") << encoded("Shift-JIS", "これは日本語の小説です。\n") << false << QString();
         QTest::newRow("utf32") << QByteArray("\xFF\xFE\x00\x00\x2D\x4E\x00\x00", 8) << false << QString();
     }
     void decodesStrictly()
@@ -280,6 +295,33 @@ private slots:
         QCOMPARE(prompter.errors(), QStringList{"以下节点导出失败：\n书＃卷\n书＃卷＃" + longTitle});
     }
 
+    // The export folder is flushed after the rename; run again under strace, which fails every
+    // fsync of that folder, the export must say the file did not reach the disk.
+    void exportFlushFailureIsReported()
+    {
+        const QString folder = qEnvironmentVariable("INKBOAT_FLUSH_FAILS");
+        if (folder.isEmpty()) {
+            QTemporaryDir dir;
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("INKBOAT_FLUSH_FAILS", dir.path());
+            child.setProcessEnvironment(env);
+            child.setProcessChannelMode(QProcess::ForwardedChannels);
+            child.start("strace", {"-f", "-qq", "-o", "/dev/null", "-P", dir.path(), "-e", "trace=fsync", "-e",
+                                   "inject=fsync:error=EIO", QCoreApplication::applicationFilePath(),
+                                   "exportFlushFailureIsReported"});
+            QVERIFY2(child.waitForFinished(120000), "strace (scripts/install-deps installs it) did not run");
+            QCOMPARE(child.exitCode(), 0);
+            return;
+        }
+        addRow("B", "", 1, 0, 1, "书", "A", "短");
+        ScriptedPrompter prompter;
+        prompter.directories << folder;
+        QString chosen;
+        BookTransfer::exportNode("B", chosen);
+        QCOMPARE(prompter.errors(), QStringList{"以下节点导出失败：\n书"});
+    }
+
     void importsFiles_data()
     {
         QTest::addColumn<Files>("files");
@@ -316,9 +358,9 @@ private slots:
                                       << newChapter("第2.5章", "半");
         QTest::newRow("full-width slash") << Files{{"书一＃卷一＃a／b.txt", u8("斜")}} << "" << QStringList()
                                           << QStringList() << newChapter("a／b", "斜");
-        QTest::newRow("gbk") << Files{{"书一＃卷一＃章一.txt", gbk("中文\n")}} << "" << QStringList() << QStringList{c1}
-                             << c1as("中文\n");
-        QTest::newRow("neither utf-8 nor gb18030")
+        QTest::newRow("gbk") << Files{{"书一＃卷一＃章一.txt", gbk(kChapter)}} << "" << QStringList() << QStringList{c1}
+                             << c1as(kChapter);
+        QTest::newRow("encoding not told")
             << Files{{"书一＃卷一＃章一.txt", u8("\xD6\xD0\xFF")}, {"书一＃卷一＃好.txt", u8("好")}} << ""
             << QStringList{"书一＃卷一＃章一.txt"} << QStringList() << newChapter("好", "好");
         QTest::newRow("over-long text") << Files{{"长.txt", QString(10241, QChar(0x5B57)).toUtf8()},

@@ -102,6 +102,18 @@ private slots:
         QCOMPARE(host.editor->cursorColumnLine(), QPoint(0, 2));
     }
 
+    // "标准" takes the paragraph out of the list it is in, as stored.
+    void standardStyleLeavesTheList()
+    {
+        BookHost host;
+        host.select("C2");
+        host.editor->textSetStyle(5);
+        QVERIFY(host.editor->textCursor().currentList());
+        host.editor->textSetStyle(0);
+        QVERIFY(host.book->saveArticle());
+        QVERIFY2(!row("C2", "HTML").contains(QRegularExpression("<[ou]l")), qPrintable(row("C2", "HTML")));
+    }
+
     // --- opening and saving ---
 
     void noChapterIsReadOnly()

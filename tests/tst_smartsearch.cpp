@@ -666,6 +666,11 @@ private slots:
         QCOMPARE(w.search()->resultCount(), 3);
         w.findChild<QAction *>("actionMaterialHide")->trigger();
         QVERIFY(frame->isHidden());
+        // 智能搜索经典词句 (Ctrl+W): the selection searched in the sentences alone.
+        editor->setTextCursor(editor->document()->find(QStringLiteral("春风")));
+        w.findChild<QAction *>("actionSearchSentenceAndWord")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!frame->isHidden(), 10000);
+        QCOMPARE(w.search()->resultCount(), 1);
         QVERIFY(w.workers()->stopAll());
     }
 

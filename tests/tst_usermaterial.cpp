@@ -420,13 +420,15 @@ private slots:
         QTest::newRow("overwrite")
             << Files{{"外貌＃眼睛.txt", "新的"}} << QStringList{"2|人物/外貌/眼睛|新的"}
             << QStringList{"2|人物/外貌/眼睛|明亮"} << QStringList();
+        const QString gbkText = QStringLiteral("他走进了房间，看见窗外的雨。");
         QTest::newRow("encodings")
-            << Files{{"gbk.txt", gbk->fromUnicode("中文字")},
+            << Files{{"gbk.txt", gbk->fromUnicode(gbkText)},
                      {"bom.txt", "\xEF\xBB\xBF" "a\r\nb\rc"},
                      {"u16.txt", QByteArray("\xFF\xFE", 2) + QByteArray("\x2D\x4E", 2)},
-                     {"bad.txt", "\x80\xFF"}}
-            << QStringList{"1|人物/gbk|中文字", "1|人物/bom|a\nb\nc", "1|人物/u16|中"} << QStringList()
-            << QStringList{"bad.txt"};
+                     {"bad.txt", "\x80\xFF"},
+                     {"big5.txt", QTextCodec::codecForName("Big5")->fromUnicode("繁體中文")}}
+            << QStringList{"1|人物/gbk|" + gbkText, "1|人物/bom|a\nb\nc", "1|人物/u16|中"} << QStringList()
+            << QStringList{"bad.txt", "big5.txt"};
         QTest::newRow("empty parts, too long")
             << Files{{"a＃＃b.txt", "x"}, {"＃a.txt", "x"}, {".txt", "x"},
                      {"长.txt", QString(10241, QChar(0x5B57)).toUtf8()}, {QString("d＃").repeated(16) + "d.txt", "x"}}
@@ -482,7 +484,7 @@ private slots:
     void importStopsAtTheLimit()
     {
         fixture();
-        // 5120 live materials in all: room for two more.
+        // 5120 live materials in all: room for two more; a replaced one takes no room.
         {
             Transaction tx;
             for (int i = 0; i < 5115; ++i)
@@ -490,7 +492,7 @@ private slots:
             tx.commit();
         }
         QTemporaryDir dir;
-        writeFiles(dir.path(), {{"a.txt", "1"}, {"b.txt", "2"}, {"c.txt", "3"}, {"d.txt", "4"}});
+        writeFiles(dir.path(), {{"a.txt", "1"}, {"b.txt", "2"}, {"c.txt", "3"}, {"d.txt", "4"}, {"外貌＃眼睛.txt", "5"}});
         ScriptedPrompter prompter;
         prompter.directories << dir.path();
         prompter.answers << Ink::maYes;
@@ -500,7 +502,7 @@ private slots:
         QCOMPARE(reloads, 1);
         QCOMPARE(prompter.messages.size(), 2);
         QCOMPARE(prompter.messages.last().text,
-                 QString("已完成从%1/导入，一共导入2个文件，2个文件导入失败，错误文件列表：\n%1/c.txt\n%1/d.txt\n注：\n"
+                 QString("已完成从%1/导入，一共导入3个文件，2个文件导入失败，错误文件列表：\n%1/c.txt\n%1/d.txt\n注：\n"
                          "1.素材不能直接导入根节点\n2.用户素材可以支持最大字符长度10240\n3.用户素材可以支持最大字符数5120个")
                      .arg(dir.path()));
     }

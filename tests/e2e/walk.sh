@@ -26,6 +26,7 @@ TREE_EMPTY="100 400"; EDITOR="650 400"
 ROW1="75 126"; ROW2="117 145"; ROW3="117 164"
 SEARCH_BOX="1195 99"; MATERIAL_FIRST="1150 438"
 EDITOR_TEXT_REGION="700x120+240+90"; MATERIAL_LIST_REGION="280x110+1076+430"
+SUGGESTION_REGION="600x48+242+542"     # the first rows of the suggestion list
 
 start_fitted() {
     e2e_start "$1"
@@ -163,10 +164,14 @@ e2e_shot "$work/s4.png"
 ! cmp -s <(convert "$work/s3.png" -crop "$EDITOR_TEXT_REGION" rgb:-) <(convert "$work/s4.png" -crop "$EDITOR_TEXT_REGION" rgb:-) ||
     e2e_fail "the material was not inserted"
 
-step "suggestions opened with Ctrl+W"
+step "sentences for the selected word listed with Ctrl+W"
 at $EDITOR; xdotool click 1
-xdotool key ctrl+End ctrl+w
-region_filled "$work/s5.png" "$MATERIAL_LIST_REGION" || e2e_fail "no suggestions listed"
+xdotool key Escape ctrl+Home shift+Right shift+Right     # nothing listed; 风从 selected
+e2e_wait_settled
+e2e_shot "$work/s5a.png"
+[ "$(e2e_colours "$work/s5a.png" "$SUGGESTION_REGION")" -le 2 ] || e2e_fail "suggestions listed before Ctrl+W"
+xdotool key ctrl+w
+region_filled "$work/s5.png" "$SUGGESTION_REGION" || e2e_fail "Ctrl+W listed no sentences"
 
 step "find and replace: 黄沙 becomes 风沙 everywhere"
 before=$(e2e_windows "$E2E_PID")

@@ -1,5 +1,18 @@
 #include "book/TextFinder.h"
 
+namespace {
+
+// The document's own find reads a no-break space in the text as a space; the find text and the
+// check before replacing read it so too, or a match is found but never replaced.
+QString folded(QString text) { return text.replace(QChar::Nbsp, QLatin1Char(' ')); }
+
+bool selectsMatch(const QTextCursor &cursor, const QString &find)
+{
+    return cursor.hasSelection() && folded(cursor.selectedText()) == folded(find);
+}
+
+} // namespace
+
 namespace TextFinder {
 
 QTextCursor findNext(const QTextDocument *doc, const QTextCursor &from, const QString &text,
@@ -12,14 +25,14 @@ QTextCursor findNext(const QTextDocument *doc, const QTextCursor &from, const QS
         const int start = limit - text.size() + 1;
         if (start <= 0)
             return QTextCursor();
-        return doc->find(text, qMin(start, from.selectionStart()), flags);
+        return doc->find(folded(text), qMin(start, from.selectionStart()), flags);
     }
-    return doc->find(text, from, flags);
+    return doc->find(folded(text), from, flags);
 }
 
 bool replaceCurrent(QTextCursor &cursor, const QString &find, const QString &replace, bool backward)
 {
-    if (find.isEmpty() || !cursor.hasSelection() || cursor.selectedText() != find)
+    if (find.isEmpty() || !selectsMatch(cursor, find))
         return false;
     const int start = cursor.selectionStart();
     cursor.insertText(replace);
@@ -37,7 +50,7 @@ int replaceAll(QTextDocument *doc, QTextCursor &cursor, const QString &find, con
     QTextCursor c = cursor;
     int count = 0;
     forever {
-        if (c.hasSelection() && c.selectedText() == find) {
+        if (selectsMatch(c, find)) {
             // The edit block opens with the first replacement: replacing nothing leaves no step.
             if (count == 0)
                 c.beginEditBlock();

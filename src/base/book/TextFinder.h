@@ -14,8 +14,9 @@ namespace TextFinder {
 QTextCursor findNext(const QTextDocument *doc, const QTextCursor &from, const QString &text,
                      QTextDocument::FindFlags flags, int limit = -1);
 
-// When the cursor selects exactly `find` (case-sensitive), replaces it. Forward the cursor ends
-// after the new text, backward at its start, so that the next search leaves it behind.
+// When the cursor selects exactly `find` (case-sensitive; a no-break space is a space, as for the
+// find), replaces it. Forward the cursor ends after the new text, backward at its start, so that
+// the next search leaves it behind.
 bool replaceCurrent(QTextCursor &cursor, const QString &find, const QString &replace, bool backward);
 
 // Replaces the current selection (when it is the find text) and every later match in the search

@@ -82,14 +82,40 @@ void MaterialImport::importFiles()
         if (q->next())
             live = q->value(0).toInt();
     }
-    importBatched(files, [&](const QString &, int pending) {
+    m_added = 0;
+    importBatched(files, [&](const QString &file) {
         if (!rootFound)
             return QStringLiteral("未选择节点！");
-        // Files past the limit are listed too: the author must learn they are not in.
-        if (count() + pending + live >= kMaxUserMaterials)
+        // Only new materials count: a file that replaces a live one adds nothing. Files past the
+        // limit are listed too: the author must learn they are not in.
+        if (live + m_added >= kMaxUserMaterials && !replacesLiveMaterial(titlesOfFileName(file)))
             return QStringLiteral("用户素材可以支持最大字符数%1个").arg(kMaxUserMaterials);
         return QString();
     });
+}
+
+QString MaterialImport::findNode(const QString &category, const QString &title, const QString &parent, bool *live)
+{
+    // A live row before a deleted namesake.
+    QueryPtr q = openQuery(QStringLiteral("SELECT ID,Flag='A' FROM MemoTree WHERE Category=%1 AND Title=%2 AND pID=%3 "
+                                          "ORDER BY Flag='A' DESC,rowid LIMIT 1")
+                               .arg(quoteSql(category), quoteSql(title), quoteSql(parent)));
+    if (!q->next())
+        return QString();
+    if (live)
+        *live = q->value(1).toBool();
+    return q->value(0).toString();
+}
+
+bool MaterialImport::replacesLiveMaterial(const QStringList &titles)
+{
+    QString parent = startId();
+    for (int i = 0; i + 1 < titles.size() && !parent.isEmpty(); ++i)
+        parent = findNode(QStringLiteral("Tree"), titles.at(i), parent, nullptr);
+    bool live = false;
+    if (!parent.isEmpty() && !titles.isEmpty())
+        findNode(QStringLiteral("Content"), titles.last(), parent, &live);
+    return live;
 }
 
 bool MaterialImport::readFile(const QString &filePath, QStringList *titles, QString *text, QString *reason)
@@ -121,15 +147,10 @@ void MaterialImport::writeFile(const QStringList &titles, const QString &text)
     for (int i = 0; i < titles.size(); ++i) {
         const bool last = i == titles.size() - 1;
         const QString category = last ? QStringLiteral("Content") : QStringLiteral("Tree");
-        QString id;
-        {
-            // A live row before a deleted namesake.
-            QueryPtr q = openQuery(QStringLiteral("SELECT ID FROM MemoTree WHERE Category=%1 AND Title=%2 AND pID=%3 "
-                                                  "ORDER BY Flag='A' DESC,rowid LIMIT 1")
-                                       .arg(quoteSql(category), quoteSql(titles.at(i)), quoteSql(parent)));
-            if (q->next())
-                id = q->value(0).toString();
-        }
+        bool live = false;
+        QString id = findNode(category, titles.at(i), parent, &live);
+        if (last && !live)
+            ++m_added;
         if (!id.isEmpty()) {
             // Found rows come back live: a deleted folder on the path would hide what goes in it.
             if (last)

@@ -35,8 +35,13 @@ public:
 private:
     bool readFile(const QString &filePath, QStringList *titles, QString *text, QString *reason) override;
     void writeFile(const QStringList &titles, const QString &text) override;
+    // The child of parent with that title (a live one first), or empty; *live says whether it is.
+    QString findNode(const QString &category, const QString &title, const QString &parent, bool *live);
+    // True when the file's title path leads to a live material, which the import replaces.
+    bool replacesLiveMaterial(const QStringList &titles);
 
     int m_rootLevel = 0;
+    int m_added = 0; // materials the run has made or brought back
 };
 
 // The dialog's two commands, with their questions and messages through g_App.

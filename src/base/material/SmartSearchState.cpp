@@ -2,6 +2,8 @@
 
 #include <QElapsedTimer>
 
+#include <utility>
+
 namespace material {
 
 namespace {
@@ -57,6 +59,19 @@ void SmartSearchState::clearIfStill(const QString &input, const QString &combo)
         m_input.clear();
         m_combo.clear();
     }
+}
+
+void SmartSearchState::requestSentenceSearch(const QString &key)
+{
+    QMutexLocker lock(&m_mutex);
+    m_sentenceKey = key;
+    m_changed.wakeAll();
+}
+
+QString SmartSearchState::takeSentenceRequest()
+{
+    QMutexLocker lock(&m_mutex);
+    return std::exchange(m_sentenceKey, QString());
 }
 
 SmartSearchState::Snapshot SmartSearchState::take() const

@@ -37,6 +37,11 @@ public:
     // After a search found nothing: empties the strings unless newer ones arrived meanwhile.
     void clearIfStill(const QString &input, const QString &combo);
 
+    // The author asks for the sentences holding key (Ctrl+W): searched at once, whatever the
+    // switch and the delay. takeSentenceRequest() hands it to the worker once.
+    void requestSentenceSearch(const QString &key);
+    QString takeSentenceRequest();
+
     Snapshot take() const;
     bool takeResetPending() { return m_resetPending.exchange(false); }
     bool isSuppressed() const { return m_suppressed.load(); }
@@ -49,6 +54,7 @@ private:
     QWaitCondition m_changed;
     QString m_input;
     QString m_combo;
+    QString m_sentenceKey;
     qint64 m_inputAt = -1;
     std::atomic<bool> m_suppressed{false};
     std::atomic<bool> m_resetPending{false};

@@ -43,6 +43,16 @@ qint64 SmartSearchThreadWorker::runOnce()
         m_lastInput.clear();
         m_lastCombo.clear();
     }
+    const QString sentenceKey = m_state->takeSentenceRequest();
+    if (!sentenceKey.isEmpty()) {
+        SmartResult result;
+        if (ensureLibraries()) {
+            result.libraries = m_libraries;
+            result.rows = m_libraries->filter(sentenceKey, false, false);
+        }
+        emit sentencesFound(sentenceKey, result);
+        return 0;
+    }
     const SmartSearchState::Snapshot s = m_state->take();
     const qint64 wait = gate().wait(s);
     if (wait != 0)

@@ -24,8 +24,9 @@ public:
     void setLoader(Loader loader) { m_loader = std::move(loader); }
     material::LibrariesPtr libraries() const { return m_libraries; }
 
-    // One pass of the loop: a pending reset, then a search if the gate lets one through.
-    // Returns the milliseconds the gate still waits (0 when it searched, -1 when idle).
+    // One pass of the loop: a pending reset, then a requested sentence search, else a search if
+    // the gate lets one through. Returns the milliseconds the gate still waits (0 when it
+    // searched, -1 when idle).
     qint64 runOnce();
     // The search of one pair, gate included; true when it searched.
     bool doSmartSearchWord(const QString &input, const QString &combo);
@@ -33,6 +34,8 @@ public:
 signals:
     void searchStringFinish(QString lastInputString, QString lastComboInputString, material::SmartResult result);
     void resetSearchString();
+    // The sentences holding key, asked for by the author; empty when the libraries cannot be read.
+    void sentencesFound(QString key, material::SmartResult result);
 
 public slots:
     // Runs until the thread is asked to stop; sleeps while there is nothing to search.

@@ -122,8 +122,7 @@ void ImportAbs::addFailed(const QString &filePath, const QString &reason)
     m_failed << filePath;
 }
 
-void ImportAbs::importBatched(const QStringList &files,
-                             const std::function<QString(const QString &file, int pending)> &refuse)
+void ImportAbs::importBatched(const QStringList &files, const std::function<QString(const QString &file)> &refuse)
 {
     std::unique_ptr<Transaction> tx;
     QStringList pending; // written in the open transaction
@@ -150,7 +149,7 @@ void ImportAbs::importBatched(const QStringList &files,
     };
     for (const QString &file : files) {
         if (refuse) {
-            const QString why = refuse(file, pending.size());
+            const QString why = refuse(file);
             if (!why.isEmpty()) {
                 addFailed(file, why);
                 continue;

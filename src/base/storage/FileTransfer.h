@@ -83,11 +83,10 @@ protected:
     void addFailed(const QString &filePath, const QString &reason);
     // Imports files in batches: one transaction for up to 200 files or half a second, each file
     // behind a savepoint of its own, so a failing file leaves nothing behind, the disk syncs once
-    // a batch and the connection lock is never held for long. refuse(file, pending) may name why
-    // a file is not taken (pending: files written in the open batch). A database failure ends the
-    // run with its Exception; the files of committed batches stay imported.
-    void importBatched(const QStringList &files,
-                       const std::function<QString(const QString &file, int pending)> &refuse = {});
+    // a batch and the connection lock is never held for long. refuse(file) may name why a file is
+    // not taken. A database failure ends the run with its Exception; the files of committed
+    // batches stay imported.
+    void importBatched(const QStringList &files, const std::function<QString(const QString &file)> &refuse = {});
     // The file's titles and text; false with *reason when it cannot be imported.
     virtual bool readFile(const QString &filePath, QStringList *titles, QString *text, QString *reason) = 0;
     // Finds or creates the nodes of the title path; the last takes the text. Throws Exception.

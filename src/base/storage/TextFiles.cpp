@@ -1,11 +1,16 @@
 #include "storage/TextFiles.h"
 
+#include "storage/Backup.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
 #include <QTextCodec>
 
+#include <uchardet/uchardet.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -85,6 +90,88 @@ bool decodeGb18030(const QByteArray &bytes, QString *text)
     return text->count(kReplacement) == replacements;
 }
 
+// Big5 is a lead 0x81–0xFE with a second byte 0x40–0x7E or 0xA1–0xFE. Qt's codec drops a cut-off
+// sequence and shows a bad second byte as U+FFFD without counting either, and Big5 has no code
+// for U+FFFD itself.
+bool decodeBig5(const QByteArray &bytes, QString *text)
+{
+    const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
+    const int n = bytes.size();
+    for (int i = 0; i < n; ++i) {
+        if (p[i] < 0x80)
+            continue;
+        if (p[i] == 0x80 || p[i] == 0xFF || i + 1 >= n)
+            return false;
+        const uchar c2 = p[++i];
+        if (!((c2 >= 0x40 && c2 <= 0x7E) || (c2 >= 0xA1 && c2 <= 0xFE)))
+            return false;
+    }
+    return decodeWith("Big5", bytes, 0, text) && !text->contains(kReplacement);
+}
+
+// NUL and the other control characters are no part of a chapter: text holding them was decoded
+// with the wrong encoding (or is no text at all).
+bool hasControlCharacter(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control && c != QLatin1Char('\t') && c != QLatin1Char('\n') &&
+            c != QLatin1Char('\r'))
+            return true;
+    }
+    return false;
+}
+
+// UTF-16 read in the wrong byte order gives unassigned characters, controls (a line end becomes
+// U+0A00) or lone surrogates.
+bool plausibleUtf16(const QString &text)
+{
+    if (hasLoneSurrogate(text) || hasControlCharacter(text))
+        return false;
+    const QVector<uint> codes = text.toUcs4();
+    return std::none_of(codes.cbegin(), codes.cend(),
+                        [](uint c) { return QChar::category(c) == QChar::Other_NotAssigned; });
+}
+
+// uchardet does not tell UTF-16 without a BOM (GB18030, Big5 and UTF-8 text never holds a zero
+// byte, UTF-16 text does). The byte order is the one that reads as text; when both do, the one
+// that puts more zero bytes in the high half (a line end, a space, a digit).
+bool decodeUtf16WithoutBom(const QByteArray &bytes, QString *text)
+{
+    if (bytes.size() % 2 != 0)
+        return false;
+    QString le, be;
+    const bool leOk = decodeWith("UTF-16LE", bytes, 0, &le) && plausibleUtf16(le);
+    const bool beOk = decodeWith("UTF-16BE", bytes, 0, &be) && plausibleUtf16(be);
+    if (leOk && beOk) {
+        int evenZeros = 0, oddZeros = 0;
+        for (int i = 0; i < bytes.size(); ++i) {
+            if (bytes.at(i) == '\0')
+                ++(i % 2 ? oddZeros : evenZeros);
+        }
+        if (evenZeros == oddZeros)
+            return false;
+        *text = oddZeros > evenZeros ? le : be;
+        return true;
+    }
+    if (!leOk && !beOk)
+        return false;
+    *text = leOk ? le : be;
+    return true;
+}
+
+// uchardet's verdict, upper case; empty when it has none.
+QByteArray detectCharset(const QByteArray &bytes)
+{
+    uchardet_t detector = uchardet_new();
+    QByteArray charset;
+    if (uchardet_handle_data(detector, bytes.constData(), size_t(bytes.size())) == 0) {
+        uchardet_data_end(detector);
+        charset = QByteArray(uchardet_get_charset(detector)).toUpper();
+    }
+    uchardet_delete(detector);
+    return charset;
+}
+
 QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
 
 } // namespace
@@ -95,12 +182,11 @@ bool decode(const QByteArray &bytes, QString *text, Encoding *encoding)
 {
     QString decoded;
     Encoding found = Encoding::None;
-    const bool utf8Bom = bytes.startsWith("\xEF\xBB\xBF");
-    if (decodeWith("UTF-8", bytes, utf8Bom ? 3 : 0, &decoded)) {
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        // The BOM names the encoding; a damaged rest is not another encoding.
+        if (!decodeWith("UTF-8", bytes, 3, &decoded))
+            return false;
         found = Encoding::Utf8;
-    } else if (utf8Bom) {
-        // The BOM names the encoding; the rest is damaged, not another encoding.
-        return false;
     } else if (bytes.startsWith(QByteArray("\xFF\xFE\x00\x00", 4)) || bytes.startsWith(QByteArray("\x00\x00\xFE\xFF", 4))) {
         return false; // UTF-32
     } else if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
@@ -108,11 +194,29 @@ bool decode(const QByteArray &bytes, QString *text, Encoding *encoding)
         if (!decodeWith(codec, bytes, 2, &decoded) || hasLoneSurrogate(decoded))
             return false;
         found = Encoding::Utf16;
-    } else if (decodeGb18030(bytes, &decoded)) {
-        found = Encoding::Gb18030;
+    } else if (bytes.contains('\0')) {
+        if (!decodeUtf16WithoutBom(bytes, &decoded))
+            return false;
+        found = Encoding::Utf16;
+    } else if (decodeWith("UTF-8", bytes, 0, &decoded)) {
+        found = Encoding::Utf8;
     } else {
-        return false;
+        // Short texts get no verdict, or a wrong one: those are refused, never guessed.
+        const QByteArray charset = detectCharset(bytes);
+        if (charset == "GB18030" || charset == "GBK" || charset == "GB2312") {
+            if (!decodeGb18030(bytes, &decoded))
+                return false;
+            found = Encoding::Gb18030;
+        } else if (charset == "BIG5") {
+            if (!decodeBig5(bytes, &decoded))
+                return false;
+            found = Encoding::Big5;
+        } else {
+            return false;
+        }
     }
+    if (hasControlCharacter(decoded))
+        return false;
     decoded.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     decoded.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     *text = decoded;
@@ -139,7 +243,7 @@ bool read(const QString &path, QString *text, QString *error, int maxChars)
         return false;
     }
     if (!decode(bytes, text)) {
-        *error = QStringLiteral("文件不是UTF-8、带BOM的UTF-16或GB18030编码的文本");
+        *error = QStringLiteral("无法识别文件编码");
         return false;
     }
     return true;
@@ -162,6 +266,12 @@ bool write(const QString &path, const QString &text, QString *error)
     tmp.setPermissions(info.exists() ? QFile::permissions(path)
                                      : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser |
                                            QFile::ReadGroup | QFile::ReadOther);
+    // The bytes reach the disk before the name does, and the new name after the rename: after a
+    // power loss the file is whole, never empty.
+    if (!syncToDisk(tmp.fileName())) {
+        *error = QStringLiteral("写入磁盘失败：%1").arg(errnoText());
+        return false;
+    }
     tmp.close();
     // rename(2) replaces an existing file in one step.
     if (std::rename(QFile::encodeName(tmp.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
@@ -169,6 +279,10 @@ bool write(const QString &path, const QString &text, QString *error)
         return false;
     }
     tmp.setAutoRemove(false);
+    if (!syncToDisk(info.absolutePath(), true)) {
+        *error = QStringLiteral("写入磁盘失败：%1").arg(errnoText());
+        return false;
+    }
     return true;
 }
 

@@ -221,9 +221,22 @@ void MyTextEdit::textSetStyle(int styleIndex)
 {
     QTextCursor cursor = textCursor();
     if (styleIndex <= 0 || styleIndex > 8) {
-        QTextBlockFormat bfmt;
-        bfmt.setObjectIndex(-1);
-        cursor.mergeBlockFormat(bfmt);
+        // A merged format keeps the list: each paragraph leaves it, at the list's indent.
+        cursor.beginEditBlock();
+        QTextBlock block = document()->findBlock(cursor.selectionStart());
+        const QTextBlock end = document()->findBlock(cursor.selectionEnd()).next();
+        for (; block.isValid() && block != end; block = block.next()) {
+            QTextList *list = block.textList();
+            if (!list)
+                continue;
+            const int indent = list->format().indent() - 1;
+            list->remove(block);
+            QTextCursor at(block);
+            QTextBlockFormat fmt = block.blockFormat();
+            fmt.setIndent(qMax(0, indent));
+            at.setBlockFormat(fmt);
+        }
+        cursor.endEditBlock();
         return;
     }
     static const QTextListFormat::Style styles[] = {

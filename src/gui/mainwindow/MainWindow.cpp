@@ -788,7 +788,7 @@ void MainWindow::on_actionSearchUserMaterial_triggered() { m_search->searchSelec
 void MainWindow::on_actionSearchBaidu_triggered() { m_search->searchSelection(2); }
 void MainWindow::on_actionSearchWordLib_triggered() { m_search->recordSelectionKeyword(); }
 void MainWindow::on_actionSearchWordManual_triggered() { m_search->searchManual(); }
-void MainWindow::on_actionSearchSentenceAndWord_triggered() {} // no search of its own yet
+void MainWindow::on_actionSearchSentenceAndWord_triggered() { m_search->searchSentences(); }
 void MainWindow::on_actionArticleWritingGuide_triggered() { ArticleViewDialog::showWritingGuide(this); }
 void MainWindow::on_actionAdvanceUserMaterialManage_triggered() { m_userMaterials->manage(); }
 

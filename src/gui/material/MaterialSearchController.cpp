@@ -75,6 +75,7 @@ void MaterialSearchController::startWorker(WorkerHost *host)
     m_worker = new SmartSearchThreadWorker(&m_state);
     m_worker->moveToThread(m_thread);
     connect(m_worker, &SmartSearchThreadWorker::searchStringFinish, this, &MaterialSearchController::searchStringFinish);
+    connect(m_worker, &SmartSearchThreadWorker::sentencesFound, this, &MaterialSearchController::showSentences);
     if (MyTextEdit *editor = m_w.editor) {
         connect(m_worker, &SmartSearchThreadWorker::resetSearchString, editor, &MyTextEdit::resetLastInputString);
         connect(m_worker, &SmartSearchThreadWorker::resetSearchString, editor, &MyTextEdit::resetLastComboInputString);
@@ -131,6 +132,17 @@ void MaterialSearchController::searchStringFinish(QString lastInputString, QStri
     if (m_result.size() > 0) {
         QWidget *area = g_App.mainWindow ? g_App.mainWindow : m_w.editor;
         Toast::showTip(QStringLiteral("总共有%1条匹配素材！").arg(m_result.size()), area, kResultNoticeMs);
+    }
+}
+
+void MaterialSearchController::showSentences(const QString &key, material::SmartResult result)
+{
+    const bool none = result.size() == 0;
+    searchStringFinish(key, key, std::move(result));
+    // Asked for: an empty list must not look like a key that did nothing.
+    if (none) {
+        QWidget *area = g_App.mainWindow ? g_App.mainWindow : m_w.editor;
+        Toast::showTip(QStringLiteral("没有找到包含“%1”的经典词句！").arg(key), area, kResultNoticeMs);
     }
 }
 
@@ -301,6 +313,13 @@ QString MaterialSearchController::selectionKeyword() const
 }
 
 void MaterialSearchController::searchSelection(int mode) { searchMaterial(selectionKeyword(), mode); }
+
+void MaterialSearchController::searchSentences()
+{
+    const QString key = selectionKeyword();
+    if (!key.isEmpty())
+        m_state.requestSentenceSearch(key);
+}
 
 void MaterialSearchController::searchManual()
 {

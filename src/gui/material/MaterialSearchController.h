@@ -99,8 +99,11 @@ public slots:
     void searchManual();
     // The selection only becomes the keyword.
     void recordSelectionKeyword();
+    // The sentence library searched for the selection, shown in the suggestions.
+    void searchSentences();
 
 private:
+    void showSentences(const QString &key, material::SmartResult result);
     void searchListCurrentChanged(const QModelIndex &current);
     void insertResult(bool title);
     void giveFrameRoom();
