@@ -433,25 +433,44 @@ int main(int argc, char *argv[])
                       : QStringLiteral("backupDatabase returned false (see the err log)");
     };
     // The copy of the open file goes in steps on a worker; a statement of another thread waits
-    // for one step at most. Measured: the longest of those waits during each whole backup.
+    // for one step at most. Measured: the longest wait of a statement started among the steps.
+    // Statements come as the GUI thread's do, with a pause between them: a thread spinning on
+    // statements is preempted in mid-statement on a busy machine, and the flush and check after
+    // the copy hold no lock; either would time the scheduler, not the copy.
+    std::atomic<int> steps{0};
+    setBackupStepHook([&steps] { ++steps; });
     Runs longestWait;
     for (int run = 0; run < 3; ++run) {
         clearBackupCopies(backupFolder());
+        steps = 0;
         QFuture<bool> backup = QtConcurrent::run([] { return backupDatabase(false); });
-        double longest = 0;
+        QVector<QPair<int, double>> waits; // steps begun when the statement started, its time
         while (!backup.isFinished()) {
+            const int before = steps;
             QElapsedTimer t;
             t.start();
             openQuery(QStringLiteral("SELECT COUNT(*) FROM SysParam WHERE key='bench'"))->next();
-            longest = std::max(longest, t.nsecsElapsed() / 1e6);
+            waits.append({before, t.nsecsElapsed() / 1e6});
+            QThread::usleep(1000);
         }
         copied = backup.result();
-        longestWait.add(longest, backupMade());
+        const int total = steps;
+        double longest = 0;
+        int among = 0;
+        for (const auto &w : qAsConst(waits)) {
+            if (w.first > 0 && w.first < total) {
+                longest = std::max(longest, w.second);
+                ++among;
+            }
+        }
+        // A loop that never ran among the steps would read 0 ms.
+        QString why = backupMade();
+        if (why.isEmpty() && (total < 2 || among < total / 2))
+            why = QStringLiteral("%1 statements ran among %2 steps of the copy").arg(among).arg(total);
+        longestWait.add(longest, why);
     }
-    // The periodic backup's target; the start-up backup's (one step, 20 ms) is judged by the
-    // main-window bench, with the window's own statements.
-    benchReport(measurements.last(), longestWait, QStringLiteral("ms"),
-                atMost(1200, QStringLiteral("ms")));
+    setBackupStepHook(nullptr);
+    benchReport(measurements.last(), longestWait, QStringLiteral("ms"), atMost(20, QStringLiteral("ms")));
     clearBackupCopies(backupFolder());
     const Runs checked = timeRuns(
         1, [&] { copied = backupDatabase(false); },

@@ -62,20 +62,21 @@ void run(const QString &styleName)
         });
     benchReport("ui.frame.keypress_repaint_1920x1080." + styleName, keys, "ms", below(2, "ms"));
 
-    // Each change must switch the look and repaint the frame.
+    // Each change must switch the look and repaint the title bar that shows it.
     PaintCounter framePaints;
-    frame.installEventFilter(&framePaints);
+    frame.findChild<QWidget *>(QStringLiteral("windowTitlebar"))->installEventFilter(&framePaints);
     i = 0;
     const Runs activations = timeRuns(
         100,
         [&] {
+            // The frame asks for its own repaint; the posted paint is part of the change.
             frame.on_applicationStateChanged(i % 2 ? Qt::ApplicationActive : Qt::ApplicationInactive);
-            frame.repaint();
+            QApplication::processEvents();
         },
         [&] {
             if (frame.hasActiveLook() != bool(i++ % 2))
                 return QStringLiteral("the look did not follow the application state");
-            return framePaints.paints > paints ? QString() : QStringLiteral("the frame was not repainted");
+            return framePaints.paints > paints ? QString() : QStringLiteral("the title bar was not repainted");
         },
         [&] { paints = framePaints.paints; });
     benchReport("ui.frame.activation_change." + styleName, activations, "ms", below(16, "ms"));

@@ -363,7 +363,8 @@ class TstSyncConverge : public QObject
         c.send({{"cmd", "sync"}});
         QElapsedTimer clock;
         clock.start();
-        while (!c.answered(20) && m_service.faultCalls("commitPush") == 0 && clock.elapsed() < 60000) {
+        // Until the commit has passed its session check and is held (or the sync ended without one).
+        while (!c.answered(20) && m_service.faultCalls("commitPush@held") == 0 && clock.elapsed() < 60000) {
         }
     }
 
@@ -603,7 +604,6 @@ private slots:
                     // The first one's commit has passed its session check and waits; the second
                     // signs in meanwhile and syncs, so both transfers really overlap.
                     startHeldSync(first, m_service.faults() + ",commitPush:1=hold_ms=" + QString::number(400 + pick(1200)));
-                    QThread::msleep(100);
                     second.cmd({{"cmd", "login"}, {"user", m_user}});
                     const QJsonObject answer = second.cmd({{"cmd", "sync"}});
                     const QJsonObject held = first.receive();

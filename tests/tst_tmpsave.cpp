@@ -775,23 +775,24 @@ private slots:
 
     // --- a crash at any moment ---
 
-    void killedAtAnyMomentLosesAtMostTheLastSecond()
+    // The copy is written every second, so at most the last second is lost: exactly, nothing the
+    // last finished copy held may be lost, however the kill falls among the saves and copies.
+    void killedAtAnyMomentLosesOnlyWhatCameAfterTheLastCopy()
     {
         const int trials = qEnvironmentVariableIsSet("INKBOAT_CRASH_TRIALS")
                                ? qEnvironmentVariableIntValue("INKBOAT_CRASH_TRIALS")
                                : 20;
-        // The child's timer and the parent's kill share two busy cores with other work.
-        const int marginMs = qEnvironmentVariableIsSet("INKBOAT_CRASH_MARGIN_MS")
-                                 ? qEnvironmentVariableIntValue("INKBOAT_CRASH_MARGIN_MS")
-                                 : 700;
-        std::mt19937 rng(quint32(QDateTime::currentMSecsSinceEpoch()));
+        // INKBOAT_CRASH_SEED replays a failed run's edits and kill delays (the timing is the machine's).
+        const quint32 seed = qEnvironmentVariableIsSet("INKBOAT_CRASH_SEED")
+                                 ? qgetenv("INKBOAT_CRASH_SEED").toUInt()
+                                 : quint32(QDateTime::currentMSecsSinceEpoch());
+        std::mt19937 rng(seed);
         qint64 worst = 0;
         int duringSave = 0, duringWrite = 0;
         for (int trial = 0; trial < trials; ++trial) {
             const CrashTrial t = crashOnce(rng(), trial % 6, rng);
-            QVERIFY2(t.failure.isEmpty(), qPrintable(QString("trial %1: %2").arg(trial).arg(t.failure)));
-            QVERIFY2(t.lossMs <= 1000 + marginMs,
-                     qPrintable(QString("trial %1 lost %2 ms of edits").arg(trial).arg(t.lossMs)));
+            QVERIFY2(t.failure.isEmpty(),
+                     qPrintable(QString("INKBOAT_CRASH_SEED=%1, trial %2: %3").arg(seed).arg(trial).arg(t.failure)));
             worst = qMax(worst, t.lossMs);
             duringSave += t.duringSave;
             duringWrite += t.duringWrite;
@@ -854,12 +855,18 @@ CrashTrial TestTmpSave::crashOnce(quint32 seed, int mode, std::mt19937 &rng)
     };
     QVector<State> states;
     QByteArray lastMark;
+    // The last edit before the start of the last copy that finished: the copy holds it.
+    int copyStartsAt = 0, copied = 0;
     for (const QByteArray &line : lines()) {
         const QList<QByteArray> f = line.split(' ');
         if (f.size() == 4 && f[0] == "E" && f[3].size() == 32)
             states << State{f[1].toInt(), f[2].toLongLong(), f[3]};
         else if (line == "V+" || line == "V-" || line == "W+" || line == "W-")
             lastMark = line;
+        if (line == "W+")
+            copyStartsAt = states.isEmpty() ? 0 : states.last().index;
+        else if (line == "W-")
+            copied = copyStartsAt;
     }
     result.duringSave = lastMark == "V+";
     result.duringWrite = lastMark == "W+";
@@ -898,6 +905,10 @@ CrashTrial TestTmpSave::crashOnce(quint32 seed, int mode, std::mt19937 &rng)
     for (const State &s : states) {
         if (s.index == newest + 1)
             result.lossMs = killedAt - s.ms;
+    }
+    if (newest < copied) {
+        result.failure = QString("edit %1 was copied, the newest kept is edit %2").arg(copied).arg(newest);
+        return result;
     }
 
     // The next opening offers the copies, the newest chosen.

@@ -207,6 +207,7 @@ final class Api
         $user['sid'] = $sid;
         if ($this->holdMs > 0) {
             // Like a request already under way when the account signs in elsewhere: it goes on.
+            Faults::noteHold($this->req->get('a'));
             usleep($this->holdMs * 1000);
             $this->holdMs = 0;
         }

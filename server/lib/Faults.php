@@ -77,6 +77,12 @@ final class Faults
         return $out;
     }
 
+    /** Counts a hold that has begun (as "action@held"): a test waits for it, not for a guessed time. */
+    public static function noteHold(string $action): void
+    {
+        self::count($action . '@held', md5(self::configured()));
+    }
+
     private static function count(string $action, string $hash): int
     {
         $path = Config::dataDir() . '/fault-counters.json';

@@ -23,7 +23,8 @@ public:
     // Rules of the fault hook, e.g. "login=fail" or "heartbeat=delay_ms=3000"; empty clears them.
     void setFaults(const QString &rules);
     QString faults() const { return m_rules; }
-    // How many calls of action the rules in force have counted so far (rules with ":n" only).
+    // How many calls of action the rules in force have counted so far (rules with ":n" only);
+    // "action@held": how many of its holds have begun.
     int faultCalls(const QString &action) const;
     QString log() const;
     // The service's data folder; upgrade files go to its app/ folder.
