@@ -1,5 +1,6 @@
 // Start-up pieces of the application: screen scale, the event guard, the worker snapshot,
 // the signal-driven quit, and the program itself on a clean profile.
+#include "Folders.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
@@ -417,15 +418,26 @@ private slots:
         QVERIFY2(basic.contains("基本"), qPrintable(basic));
     }
 
-    // A returning author with a service that never answers: the start-up worker waits in its
-    // call when the session ends, and the program still ends in order.
-    void programQuitsWhileWorkerWaitsForService()
+    // The session ends the program while it waits: in the start-up worker's call to a service
+    // that never answers, or under a start-up notice (a damaged usage log set aside). Either way
+    // the program ends in order instead of opening its window and ignoring the next signal.
+    void programQuitsWhileWaiting_data()
     {
+        QTest::addColumn<bool>("damagedLog");
+        QTest::newRow("worker waits for the service") << false;
+        QTest::newRow("start-up notice on screen") << true;
+    }
+
+    void programQuitsWhileWaiting()
+    {
+        QFETCH(bool, damagedLog);
         const QString program = QStringLiteral(INKBOAT_BUILD_DIR "/inkboat");
         QVERIFY(QFileInfo::exists(program));
         TestProfile profile;
         QVERIFY(startApp().ok); // the first-use tour counts as seen
         stopApp();
+        if (damagedLog)
+            writeBytes(profile.file("Inkboat_Log.sdb"), "junk");
         QTcpServer blackHole;
         QVERIFY(blackHole.listen(QHostAddress::LocalHost));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -435,7 +447,10 @@ private slots:
         app.setProcessChannelMode(QProcess::MergedChannels);
         app.start(program, QStringList());
         QVERIFY(app.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(blackHole.hasPendingConnections(), 30000);
+        if (damagedLog)
+            QTRY_VERIFY_WITH_TIMEOUT(!QDir(profile.dataPath()).entryList({"Inkboat_Log.sdb.*.damaged"}).isEmpty(), 30000);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(blackHole.hasPendingConnections(), 30000);
         ::kill(pid_t(app.processId()), SIGTERM);
         QVERIFY(app.waitForFinished(30000));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);

@@ -135,6 +135,12 @@ int main(int argc, char *argv[])
             g_App.deinit();
             return g_App.handedOver() ? 0 : -1;
         }
+        // The session asked to end while a start-up notice was on screen: end now, in order,
+        // rather than open the window and ignore the request.
+        if (g_App.isQuitting()) {
+            g_App.deinit();
+            return 0;
+        }
     } catch (const Exception &e) {
         logException(e);
         g_App.showError(QStringLiteral("应用初始化失败，失败原因：") + e.message());
