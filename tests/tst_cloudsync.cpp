@@ -548,37 +548,6 @@ private slots:
         QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE Synced IS NOT 1"), 0);
     }
 
-    // A pull for the window must not replace the chapter being typed; rows a failed sync pulled
-    // still reach the trees.
-    void staleEditor()
-    {
-        QVERIFY(m_other.push({bookItem("R1", "", 1, "远")}));
-        QStatusBar bar;
-        int reloads = 0;
-        SyncController controller(nullptr, &bar, [&] { ++reloads; });
-        g_App.guiSnapshot.documentModified = true;
-        ScriptedPrompter prompter;
-        QString status;
-        int pulled = -1;
-        QVERIFY(!syncroutine::startup([&](const QString &text) { status = text; }, &pulled));
-        QCOMPARE(status, QString("启动时，自动云同步失败！错误信息：写作过程自动云同步中断！"));
-        QCOMPARE(count("SELECT COUNT(*) FROM BookTree"), 0);
-        QCOMPARE(pulled, 0);
-        g_App.guiSnapshot.documentModified = false;
-        waitingBook("L1", "", 1, "本");
-        // The pull commits, then the upload is refused: the trees are reloaded all the same.
-        int pushes = 0;
-        HookScope hook([&](const char *point) {
-            if (QByteArray(point) == "afterCopy" && pushes++ == 0)
-                QVERIFY(m_other.push({bookItem("R2", "", 1, "远二")}));
-        });
-        controller.manualSync();
-        QCOMPARE(reloads, 1);
-        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE ID='R1'"), 1);
-        QCOMPARE(prompter.errors(), QStringList{"手工云同步失败！错误信息：云端数据已被其他客户端更新，请先同步下载后再上传！"});
-        QCOMPARE(bar.currentMessage(), prompter.errors().first());
-    }
-
     void firstSignInSyncsAndCancelStaysSignedIn()
     {
         ScriptedPrompter prompter;
@@ -606,53 +575,65 @@ private slots:
         QCOMPARE(progressDialogs(), 0);
     }
 
-    // The window's syncs say why they failed. Answered "signed in elsewhere" a manual sync ends
-    // the session here at once (the sign-in command comes back); any other failure keeps it. The
-    // upload at exit asks first, and not at all with the chapter unsaved.
+    // The window's syncs say why they failed. A pull for the window must not replace the
+    // chapter being typed; rows a failed sync pulled still reach the trees. Answered "signed in
+    // elsewhere" a manual sync ends the session here at once (the sign-in command comes back);
+    // any other failure keeps it. The upload at exit asks first, and not with the chapter unsaved.
     void syncFromTheWindow_data()
     {
-        QTest::addColumn<bool>("atExit");
+        QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("faults");
         QTest::addColumn<bool>("unsaved");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("pulled");
         QTest::addColumn<bool>("signedIn");
         const QString manual = "手工云同步失败！错误信息：";
-        QTest::newRow("manual: signed in elsewhere") << false << "beginPull=kick" << false << ""
-                                                      << manual + "帐号已在其他地方登录！" << false;
-        QTest::newRow("manual: service failure") << false << "beginPull=fail" << false << ""
-                                                  << manual + "服务故障（测试）！" << true;
+        QTest::newRow("start-up: chapter unsaved") << "startup" << "" << true
+                                                   << "启动时，自动云同步失败！错误信息：写作过程自动云同步中断！"
+                                                   << "" << false << true;
+        QTest::newRow("manual: signed in elsewhere") << "manual" << "beginPull=kick" << false << ""
+                                                      << manual + "帐号已在其他地方登录！" << false << false;
+        QTest::newRow("manual: upload refused after the pull") << "manual" << "beginPush=fail" << false << ""
+                                                                << manual + "服务故障（测试）！" << true << true;
         QTest::newRow("manual: chapter unsaved")
-            << false << "" << true << ""
-            << manual + "当前章节有未保存的修改，本次云同步未进行。请先保存（Ctrl+S），再手工云同步。" << true;
-        QTest::newRow("exit: uploaded") << true << "" << false << "修改的内容上传成功！" << "" << true;
-        QTest::newRow("exit: refused") << true << "beginPush=fail" << false << "修改的内容上传中..."
-                                       << "上传失败，错误信息：服务故障（测试）！" << true;
-        QTest::newRow("exit: chapter unsaved, not asked") << true << "" << true << "" << "" << true;
+            << "manual" << "" << true << ""
+            << manual + "当前章节有未保存的修改，本次云同步未进行。请先保存（Ctrl+S），再手工云同步。" << false << true;
+        QTest::newRow("exit: uploaded") << "exit" << "" << false << "修改的内容上传成功！" << "" << true << true;
+        QTest::newRow("exit: refused") << "exit" << "beginPush=fail" << false << "修改的内容上传中..."
+                                       << "上传失败，错误信息：服务故障（测试）！" << false << true;
+        QTest::newRow("exit: chapter unsaved, not asked") << "exit" << "" << true << "" << "" << false << true;
     }
     void syncFromTheWindow()
     {
-        QFETCH(bool, atExit);
+        QFETCH(QString, entry);
         QFETCH(QString, faults);
         QFETCH(bool, unsaved);
         QFETCH(QString, status);
         QFETCH(QString, error);
+        QFETCH(bool, pulled);
         QFETCH(bool, signedIn);
         QVERIFY(m_other.push({bookItem("R1", "", 1, "远")}));
         waitingBook("L1", "", 1, "本");
-        g_App.guiSnapshot.documentModified = unsaved && !atExit;
+        g_App.guiSnapshot.documentModified = unsaved && entry != "exit";
         g_SysParams.cloudSyncParams.active = g_SysParams.cloudSyncParams.syncAtExit = true;
         m_service.setFaults(faults);
         QStatusBar bar;
-        SyncController controller(nullptr, &bar, nullptr);
+        int reloads = 0;
+        SyncController controller(nullptr, &bar, [&] { ++reloads; });
         ScriptedPrompter prompter;
         prompter.answers << Ink::maYes;
-        atExit ? controller.uploadAtExit(unsaved) : controller.manualSync();
+        if (entry == "startup")
+            QVERIFY(!syncroutine::startup([&](const QString &text) { bar.showMessage(text); }, nullptr));
+        else
+            entry == "exit" ? controller.uploadAtExit(unsaved) : controller.manualSync();
         g_SysParams.cloudSyncParams = CloudSyncParams();
-        const bool asked = atExit && !unsaved;
+        const bool asked = entry == "exit" && !unsaved;
         QCOMPARE(prompter.questions(), asked ? QStringList{"本地有修改的内容上传到云空间，需要马上上传吗？"} : QStringList());
-        QCOMPARE(bar.currentMessage(), atExit ? status : error);
+        QCOMPARE(bar.currentMessage(), entry == "manual" ? error : status);
         QCOMPARE(prompter.errors(), error.isEmpty() ? QStringList() : QStringList{error});
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE ID='R1'"), int(pulled));
+        QCOMPARE(reloads, int(pulled && entry == "manual"));
         QCOMPARE(row("L1", "Synced"), QString(error.isEmpty() && asked ? "1" : "0"));
         QCOMPARE(g_App.session().isLogined, signedIn);
         QCOMPARE(g_App.guiSnapshot.signedIn.load(), signedIn);
