@@ -10,7 +10,6 @@
 #include "cloud/AsyncHelper.h"
 #include "cloud/CloudLocks.h"
 #include "cloud/CloudSync.h"
-#include "cloud/CommonThreadWorker.h"
 #include "cloud/SyncController.h"
 #include "cloud/WebClient.h"
 #include "log/Log.h"
