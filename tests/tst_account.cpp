@@ -326,11 +326,6 @@ private slots:
         ScriptedPrompter prompts;
         g_SysParams.loginParams = LoginParams();
         UserLoginDialog dialog;
-        QVERIFY(!dialog.autoLoginBox()->isEnabled());
-        dialog.savePasswordBox()->setChecked(true);
-        dialog.autoLoginBox()->setChecked(true);
-        dialog.savePasswordBox()->setChecked(false);
-        QVERIFY(!dialog.autoLoginBox()->isEnabled() && !dialog.autoLoginBox()->isChecked());
         dialog.userNameEdit()->setText("\u3000 ");
         dialog.accept();
         dialog.userNameEdit()->setText("ＤＡＶＥ\u3000");

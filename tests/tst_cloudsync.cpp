@@ -10,7 +10,6 @@
 #include "cloud/AsyncHelper.h"
 #include "cloud/CloudLocks.h"
 #include "cloud/CloudSync.h"
-#include "cloud/CommonThreadWorker.h"
 #include "cloud/SyncController.h"
 #include "cloud/WebClient.h"
 #include "log/Log.h"
@@ -136,6 +135,16 @@ int progressDialogs()
     return n;
 }
 
+// Clicks 取消 on the progress dialog while the delayed request is on its way.
+void cancelWhileDelayed()
+{
+    QTimer::singleShot(300, [] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *d = qobject_cast<QProgressDialog *>(w))
+                d->findChild<QPushButton *>()->click();
+    });
+}
+
 struct HookScope {
     explicit HookScope(std::function<void(const char *)> hook) { CloudSync::setTestHook(std::move(hook)); }
     ~HookScope() { CloudSync::setTestHook(nullptr); }
@@ -205,19 +214,13 @@ private slots:
         markLog();
     }
 
-    void nothingWaitingSendsNothing()
-    {
-        CloudSync sync;
-        QVERIFY(sync.pull());
-        QCOMPARE(requests("beginPull").size(), 1);
-        QCOMPARE(requests("finishPull").size(), 0); // totalCount 0
-        QVERIFY(sync.push());
-        QCOMPARE(requests("beginPush").size(), 0);
-        QCOMPARE(lastUsn(), QString("0"));
-    }
-
     void pagesAndBatches()
     {
+        {
+            CloudSync idle; // nothing on either side: no pull to finish, no upload begun
+            QVERIFY(idle.sync());
+            QCOMPARE(requests("finishPull").size() + requests("beginPush").size(), 0);
+        }
         QList<BookItem> items;
         for (int i = 0; i < 25; ++i)
             items << bookItem(QString("R%1").arg(i), "", 1, QString("远%1").arg(i));
@@ -314,16 +317,11 @@ private slots:
         waitingBook("L1", "", 1, "本");
         markLog();
         int done = 0;
-        QString dialogLabel;
         HookScope hook([&](const char *point) {
             if (QByteArray(point) == "afterNegotiationPull" && done < commits) {
                 ++done;
                 QVERIFY(m_other.push({bookItem(QString("X%1").arg(done), "", 1, "他")}));
             }
-            if (QByteArray(point) == "afterCopy")
-                for (QWidget *w : QApplication::topLevelWidgets())
-                    if (auto *d = qobject_cast<QProgressDialog *>(w); d && d->isVisible())
-                        dialogLabel = d->labelText() + "|" + d->windowTitle();
         });
         CloudSync sync(false, true);
         const bool ok = sync.push();
@@ -332,7 +330,6 @@ private slots:
         QCOMPARE(sync.pulledRows(), 3);
         if (commits == 2) {
             QVERIFY(ok);
-            QCOMPARE(dialogLabel, QString("正在进行上传...|请稍后"));
             QCOMPARE(m_other.find("L1").usn, 4);
             QCOMPARE(lastUsn(), QString("4"));
             const QString third = QUrlQuery(QUrl("http://h/" + requests("beginPush").last())).queryItemValue("usn");
@@ -483,35 +480,6 @@ private slots:
         QCOMPARE(notices.size(), written ? 1 : 2);
     }
 
-    void tooLongChapterIsNotSent()
-    {
-        waitingBook("C1", "", 1, "长章");
-        execPrepared("UPDATE BookTree SET PlainText=? WHERE ID='C1'", {QString(10241, 'x')});
-        CloudSync sync;
-        QVERIFY(!sync.push());
-        QCOMPARE(sync.errInfo, QString("文章长章超过可以支持最大字符长度10240，不能继续，请修改内容！"));
-        QCOMPARE(m_other.pullAll().size(), 0);
-        QCOMPARE(row("C1", "Synced"), QString("0"));
-    }
-
-    void cancelDuringDelayedPage()
-    {
-        SyncController controller(nullptr, nullptr, nullptr);
-        QVERIFY(m_other.push({bookItem("R1", "", 1, "远")}));
-        m_service.setFaults("pullDetail=delay_ms=5000");
-        QTimer::singleShot(300, [] {
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (auto *d = qobject_cast<QProgressDialog *>(w))
-                    d->findChild<QPushButton *>()->click();
-        });
-        CloudSync sync(false, true);
-        QVERIFY(!sync.pull());
-        QCOMPARE(sync.errCode, QString("CANCELED_BY_USER"));
-        QCOMPARE(sync.errInfo, QString("用户取消"));
-        QCOMPARE(count("SELECT COUNT(*) FROM BookTree"), 0);
-        QCOMPARE(progressDialogs(), 0);
-    }
-
     // A worker's upload while the GUI thread saves, and a GUI sync while a worker holds the lock.
     void noDeadlockNoLostSave()
     {
@@ -554,37 +522,6 @@ private slots:
         QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE Synced IS NOT 1"), 0);
     }
 
-    // A pull for the window must not replace the chapter being typed; rows a failed sync pulled
-    // still reach the trees.
-    void staleEditor()
-    {
-        QVERIFY(m_other.push({bookItem("R1", "", 1, "远")}));
-        QStatusBar bar;
-        int reloads = 0;
-        SyncController controller(nullptr, &bar, [&] { ++reloads; });
-        g_App.guiSnapshot.documentModified = true;
-        ScriptedPrompter prompter;
-        QString status;
-        int pulled = -1;
-        QVERIFY(!syncroutine::startup([&](const QString &text) { status = text; }, &pulled));
-        QCOMPARE(status, QString("启动时，自动云同步失败！错误信息：写作过程自动云同步中断！"));
-        QCOMPARE(count("SELECT COUNT(*) FROM BookTree"), 0);
-        QCOMPARE(pulled, 0);
-        g_App.guiSnapshot.documentModified = false;
-        waitingBook("L1", "", 1, "本");
-        // The pull commits, then the upload is refused: the trees are reloaded all the same.
-        int pushes = 0;
-        HookScope hook([&](const char *point) {
-            if (QByteArray(point) == "afterCopy" && pushes++ == 0)
-                QVERIFY(m_other.push({bookItem("R2", "", 1, "远二")}));
-        });
-        controller.manualSync();
-        QCOMPARE(reloads, 1);
-        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE ID='R1'"), 1);
-        QCOMPARE(prompter.errors(), QStringList{"手工云同步失败！错误信息：云端数据已被其他客户端更新，请先同步下载后再上传！"});
-        QCOMPARE(bar.currentMessage(), prompter.errors().first());
-    }
-
     void firstSignInSyncsAndCancelStaysSignedIn()
     {
         ScriptedPrompter prompter;
@@ -602,11 +539,7 @@ private slots:
         const QString next = QStringLiteral("cs%1").arg(++m_serial);
         QVERIFY(g_App.registerUser(next, "secret1", next + "@example.com", true));
         m_service.setFaults("beginPull=delay_ms=3000");
-        QTimer::singleShot(300, [] {
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (auto *d = qobject_cast<QProgressDialog *>(w))
-                    d->findChild<QPushButton *>()->click();
-        });
+        cancelWhileDelayed();
         const bool ok = g_App.login(next, "secret1", false);
         g_SysParams.cloudSyncParams.active = false;
         publishSysParams();
@@ -616,34 +549,78 @@ private slots:
         QCOMPARE(progressDialogs(), 0);
     }
 
-    // A failed manual sync says why. Answered "signed in elsewhere" it ends the session here at
-    // once (the sign-in command comes back); any other failure keeps it.
-    void manualSyncFailures_data()
+    // The window's syncs say why they failed. A pull for the window must not replace the
+    // chapter being typed; rows a failed sync pulled still reach the trees. Answered "signed in
+    // elsewhere" a manual sync ends the session here at once (the sign-in command comes back);
+    // any other failure keeps it. The upload at exit asks first, and not with the chapter unsaved.
+    void syncFromTheWindow_data()
     {
-        QTest::addColumn<QString>("faults");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("trouble"); // the service's fault rules, or a chapter too long to send
         QTest::addColumn<bool>("unsaved");
+        QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("pulled");
         QTest::addColumn<bool>("signedIn");
-        QTest::newRow("signed in elsewhere") << "beginPull=kick" << false << "手工云同步失败！错误信息：帐号已在其他地方登录！" << false;
-        QTest::newRow("service failure") << "beginPull=fail" << false << "手工云同步失败！错误信息：服务故障（测试）！" << true;
-        QTest::newRow("chapter unsaved")
-            << "" << true << "手工云同步失败！错误信息：当前章节有未保存的修改，本次云同步未进行。请先保存（Ctrl+S），再手工云同步。"
-            << true;
+        const QString manual = "手工云同步失败！错误信息：";
+        QTest::newRow("start-up: chapter unsaved") << "startup" << "" << true
+                                                   << "启动时，自动云同步失败！错误信息：写作过程自动云同步中断！"
+                                                   << "" << false << true;
+        QTest::newRow("manual: signed in elsewhere") << "manual" << "beginPull=kick" << false << ""
+                                                      << manual + "帐号已在其他地方登录！" << false << false;
+        QTest::newRow("manual: upload refused after the pull") << "manual" << "beginPush=fail" << false << ""
+                                                                << manual + "服务故障（测试）！" << true << true;
+        QTest::newRow("manual: chapter unsaved")
+            << "manual" << "" << true << ""
+            << manual + "当前章节有未保存的修改，本次云同步未进行。请先保存（Ctrl+S），再手工云同步。" << false << true;
+        QTest::newRow("manual: chapter over 10240 characters not sent")
+            << "manual" << "too long" << false << "" << manual + "文章本超过可以支持最大字符长度10240，不能继续，请修改内容！"
+            << true << true;
+        QTest::newRow("manual: cancelled during a slow page, no error box")
+            << "manual" << "pullDetail=delay_ms=5000" << false << manual + "用户取消" << "" << false << true;
+        QTest::newRow("exit: uploaded") << "exit" << "" << false << "修改的内容上传成功！" << "" << true << true;
+        QTest::newRow("exit: refused") << "exit" << "beginPush=fail" << false << "修改的内容上传中..."
+                                       << "上传失败，错误信息：服务故障（测试）！" << false << true;
+        QTest::newRow("exit: chapter unsaved, not asked") << "exit" << "" << true << "" << "" << false << true;
     }
-    void manualSyncFailures()
+    void syncFromTheWindow()
     {
-        QFETCH(QString, faults);
+        QFETCH(QString, entry);
+        QFETCH(QString, trouble);
         QFETCH(bool, unsaved);
+        QFETCH(QString, status);
         QFETCH(QString, error);
+        QFETCH(bool, pulled);
         QFETCH(bool, signedIn);
-        if (unsaved)
-            QVERIFY(m_other.push({bookItem("R1", "", 1, "远")}));
-        g_App.guiSnapshot.documentModified = unsaved;
-        m_service.setFaults(faults);
+        QVERIFY(m_other.push({bookItem("R1", "", 1, "远")}));
+        waitingBook("L1", "", 1, "本");
+        g_App.guiSnapshot.documentModified = unsaved && entry != "exit";
+        g_SysParams.cloudSyncParams.active = g_SysParams.cloudSyncParams.syncAtExit = true;
+        if (trouble == "too long")
+            execPrepared("UPDATE BookTree SET PlainText=? WHERE ID='L1'", {QString(10241, 'x')});
+        else
+            m_service.setFaults(trouble);
+        if (trouble.contains("delay"))
+            cancelWhileDelayed();
+        QStatusBar bar;
+        int reloads = 0;
+        SyncController controller(nullptr, &bar, [&] { ++reloads; });
         ScriptedPrompter prompter;
-        SyncController controller(nullptr, nullptr, nullptr);
-        controller.manualSync();
-        QCOMPARE(prompter.errors(), QStringList{error});
+        prompter.answers << Ink::maYes;
+        if (entry == "startup")
+            QVERIFY(!syncroutine::startup([&](const QString &text) { bar.showMessage(text); }, nullptr));
+        else
+            entry == "exit" ? controller.uploadAtExit(unsaved) : controller.manualSync();
+        g_SysParams.cloudSyncParams = CloudSyncParams();
+        const bool asked = entry == "exit" && !unsaved;
+        QCOMPARE(prompter.questions(), asked ? QStringList{"本地有修改的内容上传到云空间，需要马上上传吗？"} : QStringList());
+        QCOMPARE(bar.currentMessage(), status.isEmpty() ? error : status);
+        QCOMPARE(progressDialogs(), 0);
+        QCOMPARE(prompter.errors(), error.isEmpty() ? QStringList() : QStringList{error});
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE ID='R1'"), int(pulled));
+        QCOMPARE(reloads, int(pulled && entry == "manual"));
+        QCOMPARE(row("L1", "Synced"), QString(error.isEmpty() && asked ? "1" : "0"));
+        QCOMPARE(m_other.find("L1").tid.isEmpty(), !(error.isEmpty() && asked));
         QCOMPARE(g_App.session().isLogined, signedIn);
         QCOMPARE(g_App.guiSnapshot.signedIn.load(), signedIn);
     }
@@ -664,86 +641,7 @@ private slots:
         QCOMPARE(count("SELECT COUNT(*) FROM MemoTree WHERE Synced IS NOT 1 OR Flag<>'A'"), 0);
     }
 
-    // The loop worker's upload as the worker runs it: given up while the author writes.
-    void workerUpload_data()
-    {
-        QTest::addColumn<QString>("faults");
-        QTest::addColumn<bool>("writing");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QString>("code");
-        QTest::newRow("uploaded") << "" << false << true << "";
-        QTest::newRow("author writing") << "" << true << true << "ABORT_SYNC";
-        QTest::newRow("refused") << "beginPush=fail" << false << false << "";
-    }
-    void workerUpload()
-    {
-        QFETCH(QString, faults);
-        QFETCH(bool, writing);
-        QFETCH(bool, ok);
-        QFETCH(QString, code);
-        waitingBook("L1", "", 1, "本");
-        m_service.setFaults(faults);
-        g_App.guiSnapshot.signedIn = true;
-        g_App.guiSnapshot.cloudSyncOn = true;
-        g_App.guiSnapshot.lastInputMsecs = writing ? QDateTime::currentMSecsSinceEpoch() : 1;
-        CommonThreadWorker worker;
-        QString gotCode, text;
-        bool pushed = !ok;
-        std::unique_ptr<QThread> thread(QThread::create([&] { pushed = worker.push(&gotCode, &text); }));
-        thread->start();
-        thread->wait();
-        QCOMPARE(pushed, ok);
-        if (ok)
-            QCOMPARE(gotCode == "ABORT_SYNC", code == "ABORT_SYNC");
-        else
-            QCOMPARE(text, QString("服务故障（测试）！"));
-        QCOMPARE(row("L1", "Synced"), QString(faults.isEmpty() && !writing ? "1" : "0"));
-    }
-
-    void uploadAtExit_data()
-    {
-        QTest::addColumn<QString>("faults");
-        QTest::addColumn<bool>("modified");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("error");
-        QTest::newRow("uploaded") << "" << false << "修改的内容上传成功！" << "";
-        QTest::newRow("refused") << "beginPush=fail" << false << "修改的内容上传中..." << "上传失败，错误信息：服务故障（测试）！";
-        QTest::newRow("chapter unsaved: not asked") << "" << true << "" << "";
-    }
-    void uploadAtExit()
-    {
-        QFETCH(QString, faults);
-        QFETCH(bool, modified);
-        QFETCH(QString, status);
-        QFETCH(QString, error);
-        g_SysParams.cloudSyncParams.active = true;
-        g_SysParams.cloudSyncParams.syncAtExit = true;
-        waitingBook("L1", "", 1, "本");
-        m_service.setFaults(faults);
-        QStatusBar bar;
-        SyncController controller(nullptr, &bar, nullptr);
-        ScriptedPrompter prompter;
-        prompter.answers << Ink::maYes;
-        controller.uploadAtExit(modified);
-        g_SysParams.cloudSyncParams = CloudSyncParams();
-        QCOMPARE(prompter.questions(), modified ? QStringList() : QStringList{"本地有修改的内容上传到云空间，需要马上上传吗？"});
-        QCOMPARE(bar.currentMessage(), status);
-        QCOMPARE(prompter.errors(), error.isEmpty() ? QStringList() : QStringList{error});
-        QCOMPARE(row("L1", "Synced"), QString(status == "修改的内容上传成功！" ? "1" : "0"));
-    }
-
     // ---------------------------------------------------------------- usage logs
-
-    void actionLogBatches()
-    {
-        for (int i = 0; i < 45; ++i)
-            AsyncHelper::saveActionLogNow(QString("action%1").arg(i));
-        CloudSync sync(true, false);
-        QVERIFY(sync.uploadLogs());
-        QCOMPARE(requests("pushActionLog").size(), 3);
-        QCOMPARE(count("SELECT COUNT(*) FROM L.ActionLog WHERE Synced=1"), 45);
-        QVERIFY(requests("pushBookLog").isEmpty());
-    }
 
     void concurrentClicksAllCount()
     {
@@ -760,11 +658,17 @@ private slots:
     void incrementDuringUploadWaits()
     {
         AsyncHelper::saveActionLogNow("actionSysSave");
-        m_service.setFaults("pushActionLog=delay_ms=600");
-        QTimer::singleShot(200, [] {
-            QThread::msleep(2);
-            AsyncHelper::saveActionLogNow("actionSysSave");
+        // The click comes once the service holds the first batch.
+        m_service.setFaults("pushActionLog:1=hold_ms=600");
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (m_service.faultCalls("pushActionLog@held") > 0) {
+                poll.stop();
+                QThread::msleep(2); // a distinct Updated
+                AsyncHelper::saveActionLogNow("actionSysSave");
+            }
         });
+        poll.start(5);
         CloudSync sync(true, false);
         QVERIFY(sync.pushActionLog());
         QCOMPARE(count("SELECT triggerCount FROM L.ActionLog"), 2);
@@ -780,10 +684,10 @@ private slots:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<int>("actionsMarked");
         QTest::addColumn<int>("booksMarked");
-        QTest::newRow("book log fails") << "pushBookLog=fail" << "ok" << false << 2 << 0;
+        QTest::newRow("book log fails") << "pushBookLog=fail" << "ok" << false << 45 << 0;
         QTest::newRow("bad checksum") << "pushActionLog=badcrc" << "ok" << false << 0 << 0;
-        QTest::newRow("duplicate day") << "" << "duplicate" << true << 2 << 2;
-        QTest::newRow("no day") << "" << "null" << false << 2 << 0;
+        QTest::newRow("duplicate day") << "" << "duplicate" << true << 45 << 2;
+        QTest::newRow("no day") << "" << "null" << false << 45 << 0;
     }
     void logUploadFailures()
     {
@@ -792,8 +696,8 @@ private slots:
         QFETCH(bool, ok);
         QFETCH(int, actionsMarked);
         QFETCH(int, booksMarked);
-        AsyncHelper::saveActionLogNow("a1");
-        AsyncHelper::saveActionLogNow("a2");
+        for (int i = 0; i < 45; ++i)
+            AsyncHelper::saveActionLogNow(QString("action%1").arg(i));
         const QString day = QDate::currentDate().toString("yyyy-MM-dd");
         execPrepared("INSERT INTO L.BookLog(ID,BookID,ADate,WordCount1,Synced) VALUES('G1','B1',?,5,0)", {day});
         execPrepared("INSERT INTO L.BookLog(ID,BookID,ADate,WordCount1,Synced) VALUES('G2',?,?,6,0)",
@@ -805,6 +709,8 @@ private slots:
         QCOMPARE(count("SELECT COUNT(*) FROM L.BookLog WHERE Synced=1"), booksMarked);
         if (faults.contains("badcrc"))
             QCOMPARE(sync.errCode, QString("API_ERROR_CRC"));
+        else
+            QCOMPARE(requests("pushActionLog").size(), 3); // in batches of 20
     }
 };
 
