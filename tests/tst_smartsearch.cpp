@@ -29,8 +29,7 @@
 
 using namespace material;
 
-namespace
-{
+namespace {
 
 // "type:shown title" of every result, in order.
 QStringList describe(const SmartLibraries &libs, const QVector<quint32> &rows)
@@ -49,8 +48,7 @@ LibrariesPtr sentences(int n)
 {
     auto libs = std::make_shared<SmartLibraries>();
     for (int i = 0; i < n; ++i)
-        libs->table(SmartLibraries::Sentence)
-            .append({QStringLiteral("句%1").arg(i), QStringLiteral("文%1").arg(i)}, {});
+        libs->table(SmartLibraries::Sentence).append({QStringLiteral("句%1").arg(i), QStringLiteral("文%1").arg(i)}, {});
     libs->table(SmartLibraries::Material).append({QStringLiteral("素材标题")}, {});
     return libs;
 }
@@ -227,12 +225,10 @@ private slots:
                                {title, kind == SmartLibraries::Sentence ? body : QString()}});
             }
         for (int k = 1; k < 1000; ++k) {
-            const QString key =
-                text(1 + int(rng.bounded(4))) + (k % 100 == 0 ? QStringLiteral("无") : QString());
+            const QString key = text(1 + int(rng.bounded(4))) + (k % 100 == 0 ? QStringLiteral("无") : QString());
             QVector<quint32> expected;
             for (const auto &row : qAsConst(fields))
-                if (!key.isEmpty() &&
-                    (row.second.value(0).contains(key) || row.second.value(1).contains(key)))
+                if (!key.isEmpty() && (row.second.value(0).contains(key) || row.second.value(1).contains(key)))
                     expected << row.first;
             if (!key.isEmpty())
                 QCOMPARE(libs.filter(key, true, true), expected);
@@ -252,8 +248,7 @@ private slots:
         const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
         QVERIFY(libs);
         QStringList expected, loaded;
-        for (QueryPtr q = openQuery("SELECT title FROM MemoTree WHERE Category='Content' AND flag='A'");
-             q->next();)
+        for (QueryPtr q = openQuery("SELECT title FROM MemoTree WHERE Category='Content' AND flag='A'"); q->next();)
             expected << q->value(0).toString();
         for (int i = 0; i < libs->table(SmartLibraries::UserMaterial).size(); ++i)
             loaded << libs->table(SmartLibraries::UserMaterial).field(i, 0);
@@ -275,16 +270,13 @@ private slots:
         QTest::addColumn<QString>("expected");
         const QString mixed = QStringLiteral("Aé中文😀z\nß");
         QTest::newRow("two, three and four bytes") << quoteSql(mixed) << mixed;
-        QTest::newRow("empty") << "''"
-                               << "";
-        QTest::newRow("NULL") << "NULL"
-                              << "";
-        QTest::newRow("cut sequence and a stray byte")
-            << "CAST(X'41E6A5FF42' AS TEXT)" << QStringLiteral("A\uFFFD\uFFFD\uFFFDB");
-        QTest::newRow("sequence cut at the end")
-            << "CAST(X'41F09F98' AS TEXT)" << QStringLiteral("A\uFFFD\uFFFD\uFFFD");
-        QTest::newRow("encoded surrogate")
-            << "CAST(X'EDA080' AS TEXT)" << QStringLiteral("\uFFFD\uFFFD\uFFFD");
+        QTest::newRow("empty") << "''" << "";
+        QTest::newRow("NULL") << "NULL" << "";
+        QTest::newRow("cut sequence and a stray byte") << "CAST(X'41E6A5FF42' AS TEXT)"
+                                                       << QStringLiteral("A\uFFFD\uFFFD\uFFFDB");
+        QTest::newRow("sequence cut at the end") << "CAST(X'41F09F98' AS TEXT)"
+                                                 << QStringLiteral("A\uFFFD\uFFFD\uFFFD");
+        QTest::newRow("encoded surrogate") << "CAST(X'EDA080' AS TEXT)" << QStringLiteral("\uFFFD\uFFFD\uFFFD");
         QTest::newRow("overlong") << "CAST(X'C0AF' AS TEXT)" << QStringLiteral("\uFFFD\uFFFD");
     }
 
@@ -292,10 +284,9 @@ private slots:
     {
         QFETCH(QString, stored);
         QFETCH(QString, expected);
-        execSql(
-            QStringLiteral("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) "
-                           "VALUES('T1','',3,1,9,%1,'Content',%1,'A')")
-                .arg(stored));
+        execSql(QStringLiteral("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) "
+                               "VALUES('T1','',3,1,9,%1,'Content',%1,'A')")
+                    .arg(stored));
         const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
         QVERIFY(libs);
         const LibraryTable &users = libs->table(SmartLibraries::UserMaterial);
@@ -425,8 +416,7 @@ private slots:
             QCOMPARE(p.search->currentPage(), page);
             QCOMPARE(p.search->pageModel()->rowCount(), pageRows.at(page));
             QCOMPARE(p.results->currentIndex().row(), 0);
-            const QString expected =
-                QString(page > 0 ? "11" : "00") + (page < pageRows.size() - 1 ? "11" : "00");
+            const QString expected = QString(page > 0 ? "11" : "00") + (page < pageRows.size() - 1 ? "11" : "00");
             QCOMPARE(p.buttons(), expected);
             QVERIFY(p.title.isEnabled());
             // The first row's text is shown with the smart keyword marked.
@@ -460,8 +450,7 @@ private slots:
         p.smart.trigger();
         p.search->switchSmartSentenceWord();
         QVERIFY(!sysParamsSnapshot().editorParams.smartSentenceWord);
-        QVERIFY(
-            getSysParam(QStringLiteral("SysParams")).contains(QLatin1String("\"smartSentenceWord\": false")));
+        QVERIFY(getSysParam(QStringLiteral("SysParams")).contains(QLatin1String("\"smartSentenceWord\": false")));
     }
 
     // The keys of sentences and materials, and a material's text, are fetched from the library
@@ -472,18 +461,13 @@ private slots:
         QTest::addColumn<bool>("title");
         QTest::addColumn<QString>("inserted");
         QTest::addColumn<QString>("row"); // the record's row in its file
-        const QString sentence = "S.SentenceTree WHERE title='春风'",
-                      material = "M.MaterialTree WHERE title='春风十里'";
-        QTest::newRow("sentence title")
-            << int(SmartLibraries::Sentence) << true << "春风又绿江南岸" << sentence;
-        QTest::newRow("sentence content")
-            << int(SmartLibraries::Sentence) << false << "春风又绿江南岸" << sentence;
+        const QString sentence = "S.SentenceTree WHERE title='春风'", material = "M.MaterialTree WHERE title='春风十里'";
+        QTest::newRow("sentence title") << int(SmartLibraries::Sentence) << true << "春风又绿江南岸" << sentence;
+        QTest::newRow("sentence content") << int(SmartLibraries::Sentence) << false << "春风又绿江南岸" << sentence;
         QTest::newRow("material title") << int(SmartLibraries::Material) << true << "春风十里" << material;
-        QTest::newRow("material content")
-            << int(SmartLibraries::Material) << false << "桃花 inside" << material;
-        QTest::newRow("user material content")
-            << int(SmartLibraries::UserMaterial) << false << "用户正文 it's"
-            << "MemoTree WHERE ID='U1'";
+        QTest::newRow("material content") << int(SmartLibraries::Material) << false << "桃花 inside" << material;
+        QTest::newRow("user material content") << int(SmartLibraries::UserMaterial) << false << "用户正文 it's"
+                                               << "MemoTree WHERE ID='U1'";
     }
 
     void insertsTitleOrContent()
@@ -648,11 +632,9 @@ private:
         writeLibrary(dir + "Inkboat_Material.sdb", "MaterialTree",
                      {{1, {"自然"}, {}, {{"春风十里", "", "桃花 inside"}, {"山二", "", "山中春色"}}},
                       {2, {"城市"}, {}, {{"Spring title", "", "远山如黛"}}}});
-        writeLibrary(
-            dir + "Inkboat_Sentence.sdb", "SentenceTree",
-            {{1, {"名句"}, {}, {{"春风", "", "春风又绿江南岸"}, {"明月", "", "明月几时有 Spring"}}}});
-        writeLibrary(dir + "Inkboat_Article.sdb", "ArticleTree",
-                     {{1, {"写作"}, {}, {{"开头", "技巧", "好的开头。"}}}});
+        writeLibrary(dir + "Inkboat_Sentence.sdb", "SentenceTree",
+                     {{1, {"名句"}, {}, {{"春风", "", "春风又绿江南岸"}, {"明月", "", "明月几时有 Spring"}}}});
+        writeLibrary(dir + "Inkboat_Article.sdb", "ArticleTree", {{1, {"写作"}, {}, {{"开头", "技巧", "好的开头。"}}}});
         const QString conn = openSideConnection(dir + "Inkboat_Sentence.sdb", Ink::libraryKey());
         QVERIFY(QSqlQuery(QSqlDatabase::database(conn))
                     .exec("INSERT INTO SentenceTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText) "
