@@ -44,50 +44,45 @@ void fixture()
     addRow("D2", "V1", 3, 2, 5, "重名");
 }
 
-// Every row as "path type,level,sort Category FlagSynced attribute1 text html".
-QStringList dump()
+// Each row of `sql` (ID, pID, Title, before, after) as before + the path of titles + after, sorted.
+QStringList withPaths(const QString &sql, const QString &separator, QString (*name)(const QString &))
 {
     struct Row {
-        QString pid, title, line;
+        QString pid, title, before, after;
     };
     QHash<QString, Row> rows;
-    // Texts over 40 characters show as their length.
-    QueryPtr q = openQuery(
-        "SELECT ID,pID,Title,NodeType||','||Level||','||printf('%g',Sort)||' '||Category||' '||Flag||Synced||' '||"
-        "ifnull(Attribute1,'-')||' '||CASE WHEN PlainText IS NULL THEN 'NULL' WHEN length(PlainText)>40 THEN "
-        "'\"<'||length(PlainText)||' chars>\"' ELSE '\"'||PlainText||'\"' END||' '||ifnull(HTML,'NULL') FROM BookTree");
-    while (q->next())
-        rows.insert(q->value(0).toString(), {q->value(1).toString(), q->value(2).toString(), q->value(3).toString()});
+    for (QueryPtr q = openQuery(sql); q->next();)
+        rows.insert(q->value(0).toString(), {q->value(1).toString(), q->value(2).toString(), q->value(3).toString(),
+                                             q->value(4).toString()});
     QStringList lines;
     for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
-        QStringList path{it->title};
+        QStringList path{name(it->title)};
         for (QString p = it->pid; rows.contains(p) && path.size() < 10; p = rows.value(p).pid)
-            path.prepend(rows.value(p).title);
-        lines << path.join('/') + ' ' + it->line;
+            path.prepend(name(rows.value(p).title));
+        lines << it->before + path.join(separator) + it->after;
     }
     lines.sort();
     return lines;
 }
 
+QString asIs(const QString &title) { return title; }
+
+// Every row as "path type,level,sort Category FlagSynced attribute1 text html"; texts over 40
+// characters show as their length.
+QStringList dump()
+{
+    return withPaths(
+        "SELECT ID,pID,Title,'',' '||NodeType||','||Level||','||printf('%g',Sort)||' '||Category||' '||Flag||Synced||"
+        "' '||ifnull(Attribute1,'-')||' '||CASE WHEN PlainText IS NULL THEN 'NULL' WHEN length(PlainText)>40 THEN "
+        "'\"<'||length(PlainText)||' chars>\"' ELSE '\"'||PlainText||'\"' END||' '||ifnull(HTML,'NULL') FROM BookTree",
+        "/", asIs);
+}
+
 // Live rows as "level|title path (the nine characters full-width)|text", sorted.
 QStringList liveShape()
 {
-    QHash<QString, QPair<QString, QString>> nodes; // id → parent, title
-    QStringList rows;
-    QueryPtr q = openQuery("SELECT ID,pID,Title,Level,PlainText FROM BookTree WHERE Flag='A'");
-    QList<QStringList> raw;
-    while (q->next()) {
-        nodes.insert(q->value(0).toString(), {q->value(1).toString(), q->value(2).toString()});
-        raw << QStringList{q->value(0).toString(), q->value(3).toString(), q->value(4).toString()};
-    }
-    for (const QStringList &r : raw) {
-        QStringList path;
-        for (QString id = r[0]; nodes.contains(id) && path.size() < 10; id = nodes.value(id).first)
-            path.prepend(sanitizeFileName(nodes.value(id).second));
-        rows << r[1] + '|' + path.join(QChar(0x1F)) + '|' + r[2];
-    }
-    rows.sort();
-    return rows;
+    return withPaths("SELECT ID,pID,Title,Level||'|','|'||ifnull(PlainText,'') FROM BookTree WHERE Flag='A'",
+                     QChar(0x1F), sanitizeFileName);
 }
 
 QStringList minus(QStringList a, const QStringList &b)
