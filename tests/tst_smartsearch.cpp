@@ -590,6 +590,7 @@ private slots:
         p.search->searchMaterial(keyword, 2);
         QCOMPARE(opened.size(), 1);
         QCOMPARE(opened.first().host(), QStringLiteral("www.baidu.com"));
+        QCOMPARE(opened.first().path(), QUrl(QString::fromLatin1(kWebSearchBase)).path());
         // Decoded as the engine decodes a form value: "+" is a space there.
         QString value = QUrlQuery(opened.first()).queryItemValue("wd", QUrl::FullyEncoded);
         value.replace(QLatin1Char('+'), QLatin1Char(' '));
