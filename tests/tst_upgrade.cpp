@@ -1,5 +1,6 @@
 // Upgrade checks against the service, the download texts, and material archives: hostile
 // entries refused before anything is written, a valid library staged and renamed into place.
+#include "Folders.h"
 #include "TestProfile.h"
 #include "TestService.h"
 
@@ -29,10 +30,7 @@ namespace {
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()) && writeBytes(path, bytes));
 }
 
 // name → digest of every file below folder
@@ -83,9 +81,7 @@ QByteArray libraryBytes(const QString &folder, const QString &version)
         db.close();
     }
     QSqlDatabase::removeDatabase("lib-maker");
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
+    return readBytes(path);
 }
 
 // A tmpfs of a few MiB mounted for one test row (needs root; mount() is false elsewhere).
@@ -285,9 +281,7 @@ private slots:
         const QString blocker = data + entry;
         if (place == "occupied")
             writeFile(blocker + "/keep", "kept");
-        const auto cleanUp = qScopeGuard([&] {
-            QDir(data + "extra").removeRecursively();
-        });
+        const auto cleanUp = qScopeGuard([&] { QDir(data + "extra").removeRecursively(); });
         const auto before = snapshot(data);
         try {
             installMaterialUpgrade(zipPath, data);
@@ -316,17 +310,12 @@ private slots:
         QTemporaryDir work;
         const QString zipPath = work.filePath("c.zip");
         QCOMPARE(makeZip(zipPath, {{"note.txt", QByteArray(4096, 'a')}}), QString());
-        QFile f(zipPath);
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        QByteArray bytes = f.readAll();
-        // The stored CRC of the local header and the central directory.
-        const int crcAt = 14;
-        bytes[crcAt] = char(bytes[crcAt] ^ 0x55);
-        const int central = bytes.indexOf("PK\x01\x02");
-        bytes[central + 16] = char(bytes[central + 16] ^ 0x55);
-        f.seek(0);
-        f.write(bytes);
-        f.close();
+        QByteArray bytes = readBytes(zipPath);
+        // The stored CRC of the local header and of the central directory.
+        const int central = bytes.indexOf("PK\x01\x02") + 16;
+        bytes[14] = char(bytes[14] ^ 0x55);
+        bytes[central] = char(bytes[central] ^ 0x55);
+        QVERIFY(writeBytes(zipPath, bytes));
         QVERIFY_EXCEPTION_THROWN(extractZip(zipPath, work.filePath("out")), Exception);
         QVERIFY(!QFileInfo::exists(work.filePath("out/note.txt")) ||
                 QFileInfo(work.filePath("out/note.txt")).size() == 4096);
