@@ -89,6 +89,11 @@ Contents countContents(const QString &sub, const QString &id)
     return c;
 }
 
+[[noreturn]] void throwTreeTooDeep()
+{
+    throwError(QStringLiteral("用户素材目录层级不能超过%1层！").arg(Ink::maxTreeLevel), QStringLiteral("0"));
+}
+
 // Folders stop one level above the limit: their materials go one below them.
 void checkFolderLevel(int level)
 {

@@ -332,11 +332,6 @@ QString titleWithSuffix(const QString &title, const QString &suffix)
     return head + suffix;
 }
 
-void throwTreeTooDeep()
-{
-    throwError(QStringLiteral("用户素材目录层级不能超过%1层！").arg(Ink::maxTreeLevel), QStringLiteral("0"));
-}
-
 namespace {
 
 struct ResortRow {

@@ -84,8 +84,6 @@ bool isTreeRowWithinLimits(int level, const QString &title, const QString &flag,
 QString treeRowWithinLimitsSql();
 // title cut so that title + suffix stays within the title limit.
 QString titleWithSuffix(const QString &title, const QString &suffix);
-// The depth refusal of user-material folders.
-[[noreturn]] void throwTreeTooDeep();
 
 // Renumbers Sort (1, 2, 3, … in the present order) and repairs Level of the live children of
 // parentId and of all their descendants, in one transaction (the caller's, when one is open).
