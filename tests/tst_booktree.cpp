@@ -117,9 +117,10 @@ private slots:
         const QString id = host.currentId();
         QCOMPARE(id.size(), 32);
         QCOMPARE(row(id, "pID,NodeType,Level,Sort,Title,Flag,Usn,Synced,Category"), expected);
-        // The new node is the editor's chapter, opens for renaming, and is stored in the chapter font.
+        // The new node is the editor's chapter, opens for renaming, and is stored in the chapter font;
+        // a new book or volume has no text to write in.
         QCOMPARE(host.book->currentChapterId(), id);
-        QVERIFY(!host.editor->isReadOnly());
+        QCOMPARE(host.editor->isReadOnly(), !expected.contains("|3|"));
         QVERIFY(host.view->viewport()->findChild<QLineEdit *>());
         QVERIFY(row(id, "HTML").contains(QStringLiteral("宋体")));
         QCOMPARE(unsyncedRows(), 1); // the siblings kept their numbers
@@ -367,13 +368,15 @@ private slots:
             paragraphs << QStringLiteral("第%1段，风沙吹过城头。").arg(i);
         execPrepared("UPDATE BookTree SET HTML=?, PlainText=? WHERE ID='C3'",
                      {"<p>" + paragraphs.join("</p><p>") + "</p>", paragraphs.join('\n')});
+        auto shown = [](BookHost &host) {
+            host.editor->setGeometry(100, 0, 400, 400);
+            host.window.show();
+            return QTest::qWaitForWindowExposed(&host.window);
+        };
         BookPlace stored;
         {
             BookHost host;
-            host.window.resize(500, 400);
-            host.editor->setGeometry(100, 0, 400, 400);
-            host.window.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&host.window));
+            QVERIFY(shown(host));
             host.select("C3");
             QTextCursor c = host.editor->textCursor();
             c.setPosition(3000);
@@ -390,10 +393,7 @@ private slots:
         if (!deleted.isEmpty())
             execSql(QStringLiteral("UPDATE BookTree SET Flag='D' WHERE ID='%1' OR pID='%1'").arg(deleted));
         BookHost host;
-        host.window.resize(500, 400);
-        host.editor->setGeometry(100, 0, 400, 400);
-        host.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&host.window));
+        QVERIFY(shown(host));
         host.view->collapseAll();
         QVERIFY(BookPlace::load().restore(host.book));
         QCOMPARE(host.currentId(), current);

