@@ -118,8 +118,15 @@ stack_fpm() {
         -e "s|^env\[INKBOAT_SERVER_DB_PASSWORD\] = .*|env[INKBOAT_SERVER_DB_PASSWORD] = $q${INKBOAT_SERVER_DB_PASSWORD:-}$q|" \
         -e "s|^env\[INKBOAT_SERVER_DATA\] = .*|env[INKBOAT_SERVER_DATA] = $INKBOAT_SERVER_DATA|" \
         "$STACK_DEPLOY/php-fpm-inkboat.conf" >"$pool"
-    if [ -n "${INKBOAT_SERVICE_FAULTS_FILE:-}" ]; then
-        echo "env[INKBOAT_SERVICE_FAULTS_FILE] = $INKBOAT_SERVICE_FAULTS_FILE" >>"$pool"
+    # limits set in this shell (INKBOAT_LIMIT_*) reach the workers too
+    local v
+    for v in $(compgen -e | grep '^INKBOAT_LIMIT_'); do
+        echo "env[$v] = ${!v}" >>"$pool"
+    done
+    # the tests' fault hooks: loaded ahead of the service, never by the shipped pool
+    if [ -n "${STACK_TEST_HOOKS:-}" ]; then
+        printf 'php_admin_value[auto_prepend_file] = %s\nenv[INKBOAT_SERVICE_FAULTS_FILE] = %s\n' \
+            "$STACK_TEST_HOOKS" "${INKBOAT_SERVICE_FAULTS_FILE:-}" >>"$pool"
     fi
     printf '[global]\npid = %s\nerror_log = %s\ndaemonize = no\ninclude = %s\n' \
         "$STACK_DIR/php-fpm.pid" "$STACK_DIR/php-fpm.log" "$pool" >"$conf"

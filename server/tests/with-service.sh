@@ -12,7 +12,9 @@ stack_init "$(mktemp -d "${TMPDIR:-/tmp}/inkboat-service-test.XXXXXX")"
 data=$STACK_DIR/data
 mkdir -p "$data"
 log="$STACK_DIR/server.log"
-export INKBOAT_SERVER_DATA="$data" INKBOAT_SERVICE_FAULTS_FILE="$data/faults.txt"
+export INKBOAT_SERVER_DATA="$data" INKBOAT_SERVICE_FAULTS_FILE="$data/faults.txt" STACK_TEST_HOOKS="$here/Faults.php"
+# Every test signs up its users from 127.0.0.1: the limit per address is for the test that sets it.
+export INKBOAT_LIMIT_REGISTER_PER_HOUR=${INKBOAT_LIMIT_REGISTER_PER_HOUR:-1000000}
 
 backend=${INKBOAT_TEST_BACKEND:-sqlite}
 if [ "$backend" != sqlite ]; then
@@ -31,7 +33,7 @@ else
     for attempt in 1 2 3 4 5; do
         port=$(stack_free_port)
         PHP_CLI_SERVER_WORKERS=${PHP_CLI_SERVER_WORKERS:-4} stack_spawn "$log" TERM \
-            php -S "127.0.0.1:$port" -t "$server" "$server/router.php"
+            php -S "127.0.0.1:$port" -t "$server" "$here/test-router.php"
         if stack_wait_port "$port"; then
             started=1
             break
