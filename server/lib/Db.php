@@ -202,7 +202,7 @@ final class Db
                 foreach ($this->upgrades() as $from => $statements) {
                     if ((int)$version <= $from) {
                         foreach ($statements as $sql) {
-                            $this->pdo->exec($sql);
+                            $this->upgradeStep($sql);
                         }
                     }
                 }
@@ -216,6 +216,20 @@ final class Db
             $this->sqlite ? $this->pdo->exec('ROLLBACK') : $this->pdo->rollBack();
             throw $e;
         }
+    }
+
+    /** One upgrade statement; a column the table has already (a store restored over a newer one) is left. */
+    private function upgradeStep(string $sql): void
+    {
+        if (preg_match('/^ALTER TABLE (\w+) ADD COLUMN (\w+)/', $sql, $m)) {
+            $st = $this->pdo->query("SELECT * FROM $m[1] LIMIT 0");
+            for ($i = 0; $i < $st->columnCount(); $i++) {
+                if ($st->getColumnMeta($i)['name'] === $m[2]) {
+                    return;
+                }
+            }
+        }
+        $this->pdo->exec($sql);
     }
 
     private function schemaVersion(bool $inTransaction): ?string

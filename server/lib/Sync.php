@@ -34,11 +34,13 @@ final class Sync
         $db->exec('DELETE FROM push_rows WHERE reqcode=?', [$reqcode]);
     }
 
-    /** Beyond the cap of open transfers per user the oldest expire: clients abandon transfers, never hold many. */
+    /**
+     * Beyond the cap of open transfers per user the oldest expire: clients abandon transfers, never
+     * hold many. (A code's "created" is in microseconds, so codes begun in one second keep their order.)
+     */
     public static function capOpen(Db $db, string $uid): void
     {
-        $open = $db->all("SELECT reqcode FROM reqcodes WHERE uid=? AND state='open' ORDER BY created DESC, last_used DESC",
-            [$uid]);
+        $open = $db->all("SELECT reqcode FROM reqcodes WHERE uid=? AND state='open' ORDER BY created DESC", [$uid]);
         foreach (array_slice($open, Config::limit('OPEN_TRANSFERS')) as $rc) {
             self::close($db, $rc['reqcode'], 'expired');
         }

@@ -19,7 +19,7 @@ final class SyncApi
         $cols = implode(', ', Db::ROW_COLUMNS);
         $total = $this->api->db()->write(function (Db $db) use ($user, $usn, $reqcode, $cols) {
             Sync::expire($db);
-            $now = time();
+            [$now, $created] = [time(), (int)(microtime(true) * 1e6)];
             // The snapshot: later commits of other clients cannot shift rows between pages.
             $db->exec("INSERT INTO pull_rows(reqcode, pos, $cols)
                 SELECT ?, ROW_NUMBER() OVER (ORDER BY usn, datatype, tid) - 1, $cols
@@ -28,7 +28,7 @@ final class SyncApi
             // An empty pull is never finished by the client, so it starts closed.
             $db->exec('INSERT INTO reqcodes(reqcode, uid, kind, state, client_usn, total, created, last_used)
                 VALUES(?, ?, ?, ?, ?, ?, ?, ?)',
-                [$reqcode, $user['uid'], 'pull', $total > 0 ? 'open' : 'finished', $usn, $total, $now, $now]);
+                [$reqcode, $user['uid'], 'pull', $total > 0 ? 'open' : 'finished', $usn, $total, $created, $now]);
             Sync::capOpen($db, $user['uid']);
             return $total;
         });
@@ -74,9 +74,9 @@ final class SyncApi
         $reqcode = Api::token();
         $max = $this->api->db()->write(function (Db $db) use ($user, $usn, $reqcode) {
             Sync::expire($db);
-            $now = time();
+            [$now, $created] = [time(), (int)(microtime(true) * 1e6)];
             $db->exec("INSERT INTO reqcodes(reqcode, uid, kind, state, client_usn, total, created, last_used)
-                VALUES(?, ?, 'push', 'open', ?, 0, ?, ?)", [$reqcode, $user['uid'], $usn, $now, $now]);
+                VALUES(?, ?, 'push', 'open', ?, 0, ?, ?)", [$reqcode, $user['uid'], $usn, $created, $now]);
             Sync::capOpen($db, $user['uid']);
             return (int)$db->value('SELECT max_usn FROM users WHERE uid=?', [$user['uid']]);
         });
