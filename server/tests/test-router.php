@@ -3,5 +3,5 @@
 // service's own router. Hosts start router.php or index.php, which never load the hooks.
 declare(strict_types=1);
 
-require __DIR__ . '/Faults.php';
+require_once __DIR__ . '/Faults.php';
 require dirname(__DIR__) . '/router.php';

@@ -24,9 +24,14 @@ if [ "$backend" != sqlite ]; then
 fi
 
 started=""
+tls=()
 if [ "$backend" = stack ]; then
+    # https as shipped (INKBOAT_TEST_TLS_BASE, its CA in INKBOAT_TEST_CA) and the same site over plain
+    # http (INKBOAT_TEST_BASE); the sign-in limit per address is raised for tests that sign up many users.
     port=$(stack_free_port)
-    stack_fpm && stack_nginx "$port" && started=1
+    tlsport=$(stack_free_port)
+    STACK_AUTH_RATE=${STACK_AUTH_RATE:-100000r/s} stack_fpm && stack_nginx "$tlsport" "$(stack_free_port)" "$port" && started=1
+    tls=(INKBOAT_TEST_TLS_BASE="https://localhost:$tlsport" INKBOAT_TEST_CA="$STACK_TLS_CA" INKBOAT_TEST_STACK="$STACK_DIR")
     log=$STACK_PHP_LOG
     touch "$log"
 else
@@ -45,7 +50,7 @@ if [ -z "$started" ]; then
     echo "could not start the service"; cat "$log"; exit 1
 fi
 
-INKBOAT_TEST_BASE="http://127.0.0.1:$port" INKBOAT_TEST_DATA="$data" "$@"
+env "${tls[@]}" INKBOAT_TEST_BASE="http://127.0.0.1:$port" INKBOAT_TEST_DATA="$data" "$@"
 rc=$?
 if [ $rc -ne 0 ]; then
     echo "---- service log (warnings and errors) ----"
