@@ -96,9 +96,12 @@ stack_postgres() {
     export INKBOAT_SERVER_DB_PASSWORD=$STACK_PG_PASSWORD
 }
 
-# PHP-FPM with the shipped pool; the workers get the service's variables of this shell.
+# PHP-FPM with the shipped pool; the workers get the service's variables of this shell. Called
+# again, another PHP-FPM with its own socket: a second "host" (STACK_FPM_SOCKETS lists them all).
+STACK_FPM_SOCKETS=()
 stack_fpm() {
-    local fpm conf=$STACK_DIR/php-fpm.conf pool=$STACK_DIR/pool.conf
+    local fpm n=${#STACK_FPM_SOCKETS[@]}
+    local conf=$STACK_DIR/php-fpm$n.conf pool=$STACK_DIR/pool$n.conf
     fpm=$(ls /usr/sbin/php-fpm* 2>/dev/null | sort -V | tail -n 1)
     if [ -z "$fpm" ]; then
         echo "stack: PHP-FPM is not installed (scripts/install-deps)" >&2
@@ -106,7 +109,7 @@ stack_fpm() {
     fi
     export INKBOAT_SERVER_DATA=${INKBOAT_SERVER_DATA:-$STACK_DIR/data}
     mkdir -p "$INKBOAT_SERVER_DATA/app"
-    STACK_FPM_SOCKET=$STACK_DIR/php-fpm.sock
+    STACK_FPM_SOCKET=$STACK_DIR/php-fpm$n.sock
     STACK_PHP_LOG=$STACK_DIR/php-error.log
     local q='"'
     sed -e '/^user = /d' -e '/^group = /d' -e '/^listen\.owner/d' -e '/^listen\.group/d' \
@@ -129,16 +132,16 @@ stack_fpm() {
             "$STACK_TEST_HOOKS" "${INKBOAT_SERVICE_FAULTS_FILE:-}" >>"$pool"
     fi
     printf '[global]\npid = %s\nerror_log = %s\ndaemonize = no\ninclude = %s\n' \
-        "$STACK_DIR/php-fpm.pid" "$STACK_DIR/php-fpm.log" "$pool" >"$conf"
+        "$STACK_DIR/php-fpm$n.pid" "$STACK_DIR/php-fpm$n.log" "$pool" >"$conf"
     local asroot=()
     [ "$(id -u)" -eq 0 ] && asroot=(-R)
-    stack_spawn "$STACK_DIR/php-fpm.out" QUIT "$fpm" --nodaemonize "${asroot[@]}" -y "$conf"
+    stack_spawn "$STACK_DIR/php-fpm$n.out" QUIT "$fpm" --nodaemonize "${asroot[@]}" -y "$conf"
     for _ in $(seq 1 100); do
-        [ -S "$STACK_FPM_SOCKET" ] && return 0
+        [ -S "$STACK_FPM_SOCKET" ] && STACK_FPM_SOCKETS+=("$STACK_FPM_SOCKET") && return 0
         sleep 0.1
     done
     echo "stack: PHP-FPM did not start" >&2
-    cat "$STACK_DIR/php-fpm.log" >&2
+    cat "$STACK_DIR/php-fpm$n.log" >&2
     return 1
 }
 
@@ -166,13 +169,17 @@ stack_nginx() {
     local tls=$1 redirect=$2 plain=${3:-} ng=$STACK_DIR/nginx
     mkdir -p "$ng/tmp"
     [ -n "${STACK_TLS_CA:-}" ] || stack_tls || return 1
-    local t=$STACK_DIR/tls extra=""
+    local t=$STACK_DIR/tls extra="" upstreams="" sock
+    # every PHP-FPM started is a server of the upstream: round robin, no sticky sessions
+    for sock in "${STACK_FPM_SOCKETS[@]}"; do
+        upstreams+="server unix:$sock;\\n    "
+    done
     [ -n "$plain" ] && extra="\\n    listen 127.0.0.1:$plain;"
     sed -e '/listen \[::\]/d' -e "s|^\( *\)listen 80;|\1listen 127.0.0.1:$redirect;|" \
         -e "s|^\( *\)listen 443 ssl;|\1listen 127.0.0.1:$tls ssl;$extra|" \
         -e "s|return 301 https://\$host\$request_uri;|return 301 https://\$host:$tls\$request_uri;|" \
         -e "s|ssl_certificate .*|ssl_certificate $t/server.pem;|" -e "s|ssl_certificate_key .*|ssl_certificate_key $t/server.key;|" \
-        -e "s|server unix:/run/php/inkboat-fpm.sock;|server unix:$STACK_FPM_SOCKET;|" \
+        -e "s|server unix:/run/php/inkboat-fpm.sock;|$upstreams|" \
         -e "s|/var/log/nginx/|$ng/|" -e "s|root /var/lib/inkboat/acme;|root $STACK_DIR/acme;|" \
         -e "s|root /srv/inkboat/server;|root $STACK_SERVER;|" -e "s|include fastcgi_params;|include /etc/nginx/fastcgi_params;|" \
         -e "s|alias /var/lib/inkboat/app/;|alias $INKBOAT_SERVER_DATA/app/;|" \

@@ -30,7 +30,10 @@ if [ "$backend" = stack ]; then
     # http (INKBOAT_TEST_BASE); the sign-in limit per address is raised for tests that sign up many users.
     port=$(stack_free_port)
     tlsport=$(stack_free_port)
-    STACK_AUTH_RATE=${STACK_AUTH_RATE:-100000r/s} stack_fpm && stack_nginx "$tlsport" "$(stack_free_port)" "$port" && started=1
+    # INKBOAT_TEST_POOLS PHP-FPM "hosts" (default 1) behind the one nginx upstream
+    for _ in $(seq 1 "${INKBOAT_TEST_POOLS:-1}"); do stack_fpm || break; done
+    [ ${#STACK_FPM_SOCKETS[@]} -eq "${INKBOAT_TEST_POOLS:-1}" ] &&
+        STACK_AUTH_RATE=${STACK_AUTH_RATE:-100000r/s} stack_nginx "$tlsport" "$(stack_free_port)" "$port" && started=1
     tls=(INKBOAT_TEST_TLS_BASE="https://localhost:$tlsport" INKBOAT_TEST_CA="$STACK_TLS_CA" INKBOAT_TEST_STACK="$STACK_DIR")
     log=$STACK_PHP_LOG
     touch "$log"
