@@ -14,7 +14,9 @@ final class Sessions
         }
         $uid = strtolower($uid);
         $sid = strtolower($sid);
-        $s = $db->one('SELECT uid, state, last_seen FROM sessions WHERE sid=?', [$sid]);
+        // One round trip: the session with its user (every call of a signed-in client starts here).
+        $s = $db->one('SELECT s.uid, s.state, s.last_seen, u.username, u.max_usn FROM sessions s
+            JOIN users u ON u.uid=s.uid WHERE s.sid=?', [$sid]);
         if ($s === null || $s['uid'] !== $uid) {
             throw new ApiError('-2', '登录已失效，请重新登录！');
         }
@@ -25,18 +27,13 @@ final class Sessions
         if ($s['state'] !== 'active' || $now - (int)$s['last_seen'] > Config::SESSION_IDLE) {
             throw new ApiError('-2', '登录已失效，请重新登录！');
         }
-        $user = $db->one('SELECT uid, username, max_usn FROM users WHERE uid=?', [$uid]);
-        if ($user === null) {
-            throw new ApiError('-2', '登录已失效，请重新登录！');
-        }
         if ($now - (int)$s['last_seen'] >= 60) {
             $db->write(function (Db $d) use ($now, $sid) {
                 $d->relaxedCommit();
                 $d->exec('UPDATE sessions SET last_seen=? WHERE sid=?', [$now, $sid]);
             });
         }
-        $user['sid'] = $sid;
-        return $user;
+        return ['uid' => $uid, 'username' => $s['username'], 'max_usn' => $s['max_usn'], 'sid' => $sid];
     }
 
     /** Inside write(): starts a new session for the user; the previous ones answer "-3" from now on. */
