@@ -67,7 +67,10 @@ final class Api
         if ($this->req->get('g') !== Config::APP) {
             return $this->error($action, 'UNKNOWN_APP', '未知的应用！');
         }
-        if (!isset(self::ACTIONS[$action])) {
+        // nginx limits sign-ins per address by the literal "a=login" (and "a=register"): a name
+        // spelled in percent escapes would slip past it.
+        if (!isset(self::ACTIONS[$action]) || (($action === 'login' || $action === 'register')
+                && !in_array("a=$action", explode('&', $this->req->query), true))) {
             return $this->error($action, 'UNKNOWN_ACTION', '未知的服务请求！');
         }
         $effects = testHooks($this->req, $action);

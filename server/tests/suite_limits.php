@@ -19,6 +19,8 @@ runTests([
                      [...array_fill(0, $n, 'LOGIN_FAILED'), 'LOGIN_LIMITED']]] as [$who, $passwords, $codes]) {
             same($codes, array_map(fn ($pw) => $login($pw, $who), $passwords), "sign-ins of $who");
         }
+        same('UNKNOWN_ACTION', code($svc->api('&a=%6Cogin&username=x&password=' . encryptPassword('x') . '&crypt=1')),
+            'an action in escapes (past the limit of the web server)');
         $svc->db()->exec('UPDATE limits SET locked_until=' . (time() - 1));   // the wait is over
         same(['0', 'LOGIN_FAILED'], [$login('secret1', $name), $login('wrong pass', $name)], 'after the wait');
     },
