@@ -32,7 +32,11 @@ final class Db
             // Each worker keeps its connection: closing the last connection to a WAL file
             // checkpoints it, which would cost every request a full sync.
             PDO::ATTR_PERSISTENT => true,
-        ]);
+        ] + ($this->pgsql ? [
+            // One round trip per statement with its values sent apart (PQexecParams), not a
+            // prepare, an execute and later a deallocate: most statements here run once per request.
+            PDO::PGSQL_ATTR_DISABLE_PREPARES => true,
+        ] : []));
         // A request that died inside a transaction must not leave it open for the next one.
         if ($this->sqlite) {
             try {

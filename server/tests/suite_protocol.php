@@ -225,7 +225,8 @@ runTests([
         $proc = proc_open(['env', "INKBOAT_SERVICE_FAULTS=$rules", 'INKBOAT_SERVICE_FAULTS_FILE=', 'php', '-S', "127.0.0.1:$port", '-t',
             $server, "$server/router.php"], [['file', '/dev/null', 'r'], ['file', '/dev/null', 'w'], ['file', '/dev/null', 'w']], $pipes);
         try {
-            $host = new Service("http://127.0.0.1:$port", $svc->dataDir);
+            $host = clone $svc;   // the same names and tokens in the transcript
+            $host->base = "http://127.0.0.1:$port";
             for ($i = 0; $i < 100 && !@fsockopen('127.0.0.1', (int)$port); $i++) {
                 usleep(50000);   // waiting for the port to open, not for an outcome
             }
