@@ -31,6 +31,7 @@ class WorkerHost;
 class WorkerController;
 class TextToolsController;
 class RecoveryController;
+class ReminderQueue;
 
 // The writing workbench: book panel, chapter editor and material panel, with the menus, tool
 // bars, status bar and timers. The window wires actions to the controller of each area: the
@@ -52,6 +53,7 @@ public:
     // Worker threads register here; every way out stops them.
     WorkerHost *workers() const { return m_workers; }
     TextToolsController *textTools() const { return m_textTools; }
+    ReminderQueue *reminders() const { return m_reminders; }
     QDateTime lastInputTime() const { return m_lastInputTime; }
     QTimer *autoSaveTimer() const { return m_autoSaveTimer; }
     QTimer *tmpSaveTimer() const { return m_tmpSaveTimer; }
@@ -206,6 +208,7 @@ private:
     void buildContextMenus();
     void connectEditor();
     void linkToolButtons();
+    void nameWidgetsForScreenReaders();
     void applyTimerIntervals();
     void stopTimers();
     void startTimers();
@@ -228,6 +231,7 @@ private:
     MaterialSearchController *m_search = nullptr; // suggestions and keyword searches
     MainStatusBar *m_status = nullptr;
     LayoutStore *m_layout = nullptr;
+    ReminderQueue *m_reminders = nullptr;
     TextToolsController *m_textTools = nullptr;
     QStandardItemModel *m_materialModel = nullptr;
     QStandardItemModel *m_userMaterialModel = nullptr;
