@@ -14,6 +14,7 @@
 #include "book/MyTextEdit.h"
 #include "book/TextToolsController.h"
 #include "book/RecoveryController.h"
+#include "book/BookSearchController.h"
 #include "log/Log.h"
 #include "material/ArticleViewDialog.h"
 #include "material/MaterialBrowser.h"
@@ -93,6 +94,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(m_book, &BookController::bookActionsChanged, this, &MainWindow::refreshBookToolButtonState);
     m_bookTransfer = new BookTransferController(m_book, this);
     m_recovery = new RecoveryController(m_book, g_App.tmpPath(), m_tmpSaveTimer, statusBar(), this);
+    m_bookSearch = new BookSearchController(this, m_book, this);
+    ui->mnuEdit->addSeparator();
+    ui->mnuEdit->addActions({m_bookSearch->showAction(), m_bookSearch->nextAction(), m_bookSearch->previousAction()});
     m_materialModel = new QStandardItemModel(this);
     m_userMaterialModel = new QStandardItemModel(this);
     m_materialListModel = new QStandardItemModel(this);
@@ -435,6 +439,8 @@ void MainWindow::runFirstShow()
         logException(e);
         g_App.showError(e.message());
     }
+    // The whole-book search reads the chapters on the thread pool after the first paint.
+    QTimer::singleShot(2000, m_bookSearch, &BookSearchController::warmUp);
     emit startSmartSearch();
     emit startAppInit();
     emit startHeartbeat();
@@ -827,6 +833,7 @@ bool MainWindow::shutdown(bool askToSave)
     }
     if (askToSave)
         WorkerController::postQuitInfo();
+    m_bookSearch->stop();
     m_workers->stopAll();
     m_shutDown = true;
     return true;
