@@ -20,12 +20,16 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMainWindow>
-#include <QSignalSpy>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QSqlError>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 
 #include <random>
+
+#include <time.h>
 
 namespace {
 
@@ -134,6 +138,13 @@ Profile fillProfile()
     }
     tx.commit();
     return p;
+}
+
+double threadCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
 // Resident memory of the process in MB.
@@ -262,31 +273,43 @@ int main(int argc, char **argv)
         window.show();
         search.showPanel();
         QApplication::processEvents();
-        Runs stalls;
+        Runs stalls, busy;
         for (int run = 0; run < 5; ++run) {
             search.keyEdit()->clear();
             QApplication::processEvents();
-            QSignalSpy done(&search, &BookSearchController::searchFinished);
-            double worst = 0;
+            bool finished = false;
+            QEventLoop loop;
+            QObject::connect(&search, &BookSearchController::searchFinished, &loop, [&] {
+                finished = true;
+                loop.quit();
+            });
+            QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+            double worst = 0, worstCpu = 0, cpuAt = threadCpuMs();
             QElapsedTimer tick;
             QTimer probe;
             probe.setInterval(0);
             QObject::connect(&probe, &QTimer::timeout, [&] {
                 worst = qMax(worst, tick.nsecsElapsed() / 1e6);
                 tick.restart();
+                const double cpu = threadCpuMs();
+                worstCpu = qMax(worstCpu, cpu - cpuAt);
+                cpuAt = cpu;
             });
             search.keyEdit()->setText(kRareName);
             tick.start();
             probe.start();
-            const bool finished = done.wait(10000);
+            loop.exec();
             probe.stop();
-            int listed = search.results()->topLevelItemCount();
+            const int listed = search.results()->topLevelItemCount();
+            busy.add(worstCpu);
             stalls.add(worst, !finished ? QStringLiteral("the search did not finish")
                               : listed != profile.rare
                                   ? QStringLiteral("%1 chapters listed, not %2").arg(listed).arg(profile.rare)
                                   : QString());
         }
         benchReport(names[4], stalls, "ms", atMost(16, "ms"));
+        // The same gaps in the GUI thread's own processor time: what a loaded machine adds is not in it.
+        benchNote("book search largest GUI-thread work between two events", busy, "ms");
     }
 
     // --- a save, then the copy brought up to date by the next search ---

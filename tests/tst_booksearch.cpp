@@ -288,8 +288,10 @@ private slots:
 
     void replaceThenUndo()
     {
-        setText("C1", "林舟来了。林舟走了。", "<p>林舟<b>来了</b>。<b>林舟</b>走了。</p>");
-        setText("C3", "林舟");
+        QTextDocument rich; // the editor's own HTML
+        rich.setHtml("<p>林舟<b>来了</b>。<b>林舟</b>走了。</p>");
+        setText("C1", rich.toPlainText(), rich.toHtml());
+        setText("C3", "林舟", "<p>林<b>舟</b></p>"); // the key split by formatting
         setText("C4", "林舟" + QString(Ink::maxArticleLength - 2, QChar(0x6C34)));
         BookHost host;
         QMainWindow window;

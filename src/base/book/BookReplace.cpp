@@ -45,6 +45,45 @@ QString nameOf(const QString &id, const QString &title)
 
 QString changedSinceSearch() { return QStringLiteral("该章节在搜索之后已被修改，请重新搜索。"); }
 
+// The editor's HTML holds the chapter's characters as they are, between tags and entities. When
+// the key and its replacement need no escaping and the key occurs in those runs of text exactly
+// as often as in the plain text, the n-th match of one is the n-th of the other and the HTML is
+// edited as text; otherwise (a key split by formatting, in an attribute…) false.
+bool replaceInHtml(const QString &html, const QString &key, const QString &replacement, Qt::CaseSensitivity cs,
+                   const QVector<int> &wanted, int plainCount, QString *out)
+{
+    for (const QChar c : key + replacement)
+        if (c.isSpace() || c == QLatin1Char('&') || c == QLatin1Char('<') || c == QLatin1Char('>') ||
+            c == QLatin1Char('"') || c == QLatin1Char('\''))
+            return false;
+    const int body = html.indexOf(QLatin1String("<body"));
+    int i = body < 0 ? -1 : html.indexOf(QLatin1Char('>'), body) + 1;
+    if (i <= 0)
+        return false;
+    QVector<int> positions;
+    const QStringView view(html);
+    while (i < html.size()) {
+        int end = i;
+        while (end < html.size() && html.at(end) != QLatin1Char('<') && html.at(end) != QLatin1Char('&'))
+            ++end;
+        const QStringView run = view.mid(i, end - i);
+        for (qsizetype at = run.indexOf(key, 0, cs); at >= 0; at = run.indexOf(key, at + key.size(), cs))
+            positions.append(i + int(at));
+        if (end >= html.size())
+            break;
+        const int close = html.indexOf(html.at(end) == QLatin1Char('<') ? QLatin1Char('>') : QLatin1Char(';'), end);
+        if (close < 0)
+            return false;
+        i = close + 1;
+    }
+    if (positions.size() != plainCount)
+        return false;
+    *out = html;
+    for (int k = wanted.size() - 1; k >= 0; --k)
+        out->replace(positions.at(wanted.at(k)), key.size(), replacement);
+    return true;
+}
+
 // Reads the chapter and applies the replacements to a copy of it (no lock held while editing).
 Prepared prepare(const BookReplace::Plan &plan, const BookReplace::ChapterEdit &edit)
 {
@@ -68,26 +107,33 @@ Prepared prepare(const BookReplace::Plan &plan, const BookReplace::ChapterEdit &
     if (flag != QLatin1String("A"))
         failAt(p.path, QStringLiteral("文章已被删除！"));
     QVector<int> offsets = edit.offsets;
-    std::sort(offsets.begin(), offsets.end(), std::greater<int>());
+    std::sort(offsets.begin(), offsets.end());
     offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+    // Which matches of the stored text are wanted; a listed one that is no longer a match means
+    // the chapter changed after the search.
+    const QVector<int> all = BookSearch::findAll(p.oldPlain, plan.key, plan.matchCase);
+    QVector<int> wanted;
+    for (int at : offsets) {
+        const int n = int(std::lower_bound(all.begin(), all.end(), at) - all.begin());
+        if (n >= all.size() || all.at(n) != at)
+            failAt(p.path, changedSinceSearch());
+        wanted.append(n);
+    }
+    p.newPlain = p.oldPlain;
+    for (int k = offsets.size() - 1; k >= 0; --k)
+        p.newPlain.replace(offsets.at(k), plan.key.size(), plan.replacement);
     // An imported chapter is shown from its plain text until it is saved from the editor.
     p.plainOnly = attribute1.contains(QLatin1String("NEWIMPORT"));
-    if (p.plainOnly) {
-        p.newPlain = p.oldPlain;
-        for (int at : offsets) {
-            if (!BookSearch::matchesAt(p.newPlain, at, plan.key, plan.matchCase))
-                failAt(p.path, changedSinceSearch());
-            p.newPlain.replace(at, plan.key.size(), plan.replacement);
-        }
-    } else {
+    const Qt::CaseSensitivity cs = BookSearch::caseSensitivity(plan.key, plan.matchCase);
+    if (!p.plainOnly && !replaceInHtml(p.oldHtml, plan.key, plan.replacement, cs, wanted, all.size(), &p.newHtml)) {
         QTextDocument doc;
         doc.setHtml(p.oldHtml);
         const QString shown = doc.toPlainText();
         QTextCursor c(&doc);
         c.beginEditBlock();
-        for (int at : offsets) {
-            if (!BookSearch::matchesAt(shown, at, plan.key, plan.matchCase) ||
-                !BookSearch::matchesAt(p.oldPlain, at, plan.key, plan.matchCase))
+        for (int k = offsets.size() - 1; k >= 0; --k) {
+            const int at = offsets.at(k);
+            if (!BookSearch::matchesAt(shown, at, plan.key, plan.matchCase))
                 failAt(p.path, changedSinceSearch());
             c.setPosition(at);
             c.setPosition(at + plan.key.size(), QTextCursor::KeepAnchor);

@@ -50,6 +50,9 @@ constexpr int kMaxListedMatches = 5000;
 // Where key occurs in text by the find's rules: a no-break space is a space, case is ignored
 // unless matchCase, matches do not overlap. Offsets in text.
 QVector<int> findAll(const QString &text, const QString &key, bool matchCase);
+// How the key compares: a key without cased letters (CJK) is compared exactly, which finds the
+// same matches faster.
+Qt::CaseSensitivity caseSensitivity(const QString &key, bool matchCase);
 // True when text at offset is key by the same rules.
 bool matchesAt(const QString &text, int offset, const QString &key, bool matchCase);
 

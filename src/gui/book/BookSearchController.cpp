@@ -8,7 +8,6 @@
 #include "book/TreeNodeInfo.h"
 #include "book/TreeView.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -55,43 +54,50 @@ public:
         style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
         const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, opt.widget);
 
-        QTextDocument doc;
-        doc.setDefaultFont(opt.font);
-        doc.setDocumentMargin(0);
-        doc.setHtml(html(index, context));
+        // Drawn as three runs of text: a rich-text document per row costs a frame per screenful.
+        const int at = index.data(BookSearchController::ContextOffsetRole).toInt();
+        const int length = index.data(BookSearchController::LengthRole).toInt();
+        const bool inTitle = index.data(BookSearchController::TitleRole).toBool();
+        const QString replacement = m_replace ? m_replace->text() : QString();
+        const bool preview = !inTitle && !replacement.isEmpty() && opt.checkState == Qt::Checked &&
+                             (opt.features & QStyleOptionViewItem::HasCheckIndicator);
+        const QColor text = opt.palette.color(opt.state & QStyle::State_Selected ? QPalette::HighlightedText
+                                                                                  : QPalette::Text);
         painter->save();
-        painter->translate(textRect.left(), textRect.top() + (textRect.height() - doc.size().height()) / 2);
-        QAbstractTextDocumentLayout::PaintContext ctx;
-        ctx.clip = QRectF(0, 0, textRect.width(), textRect.height());
-        if (opt.state & QStyle::State_Selected)
-            ctx.palette.setColor(QPalette::Text, opt.palette.color(QPalette::HighlightedText));
-        painter->setClipRect(ctx.clip);
-        doc.documentLayout()->draw(painter, ctx);
+        painter->setClipRect(textRect);
+        const QFontMetrics fm(opt.font);
+        const int baseline = textRect.top() + (textRect.height() - fm.height()) / 2 + fm.ascent();
+        int x = textRect.left();
+        auto run = [&](const QString &s, const QColor &background, bool bold, bool strikeOut) {
+            if (s.isEmpty())
+                return;
+            QFont f = opt.font;
+            f.setBold(bold);
+            f.setStrikeOut(strikeOut);
+            const int width = QFontMetrics(f).horizontalAdvance(s);
+            if (background.isValid()) {
+                painter->fillRect(QRect(x, textRect.top(), width, textRect.height()), background);
+                painter->setPen(Qt::black);
+            } else {
+                painter->setPen(text);
+            }
+            painter->setFont(f);
+            painter->drawText(x, baseline, s);
+            x += width;
+        };
+        run(inTitle ? QStringLiteral("[标题] ") : QString(), QColor(), false, false);
+        run(context.left(at), QColor(), false, false);
+        if (preview) {
+            run(context.mid(at, length), QColor(0xff, 0xe6, 0xe6), false, true);
+            run(replacement, QColor(0xe6, 0xff, 0xe6), false, false);
+        } else {
+            run(context.mid(at, length), QColor(0xff, 0xe0, 0x8a), true, false);
+        }
+        run(context.mid(at + length), QColor(), false, false);
         painter->restore();
     }
 
 private:
-    QString html(const QModelIndex &index, const QString &context) const
-    {
-        const int at = index.data(BookSearchController::ContextOffsetRole).toInt();
-        const int length = index.data(BookSearchController::LengthRole).toInt();
-        const bool inTitle = index.data(BookSearchController::TitleRole).toBool();
-        QString h = inTitle ? QStringLiteral("[标题] ") : QString();
-        h += context.left(at).toHtmlEscaped();
-        const QString key = context.mid(at, length).toHtmlEscaped();
-        const QString replacement = m_replace ? m_replace->text() : QString();
-        if (!inTitle && index.flags().testFlag(Qt::ItemIsUserCheckable) && !replacement.isEmpty() &&
-            index.data(Qt::CheckStateRole).toInt() == Qt::Checked) {
-            h += QStringLiteral("<span style='background:#ffe6e6;text-decoration:line-through;'>%1</span>"
-                                "<span style='background:#e6ffe6;'>%2</span>")
-                     .arg(key, replacement.toHtmlEscaped());
-        } else {
-            h += QStringLiteral("<span style='background:#ffe08a;font-weight:bold;'>%1</span>").arg(key);
-        }
-        h += context.mid(at + length).toHtmlEscaped();
-        return h;
-    }
-
     QPointer<QLineEdit> m_replace;
 };
 
@@ -308,9 +314,10 @@ void BookSearchController::showPartial(int generation, const BookSearch::Result 
 
 void BookSearchController::addChapters(const QVector<BookSearch::ChapterHits> &chapters)
 {
-    const QSignalBlocker blocker(m_results);
+    // Items are built apart and inserted at once: one by one, the view lays out after each.
+    QList<QTreeWidgetItem *> tops;
     for (const BookSearch::ChapterHits &hits : chapters) {
-        auto *top = new QTreeWidgetItem(m_results);
+        auto *top = new QTreeWidgetItem;
         top->setText(0, QStringLiteral("%1（%2 处）").arg(hits.path).arg(hits.matches.size()));
         top->setData(0, ChapterRole, hits.chapterId);
         for (const BookSearch::Match &m : hits.matches) {
@@ -327,7 +334,13 @@ void BookSearchController::addChapters(const QVector<BookSearch::ChapterHits> &c
                 item->setCheckState(0, Qt::Checked);
             }
         }
-        top->setExpanded(true);
+        tops.append(top);
+    }
+    {
+        const QSignalBlocker blocker(m_results);
+        m_results->addTopLevelItems(tops);
+        for (QTreeWidgetItem *top : qAsConst(tops))
+            top->setExpanded(true);
     }
     updateButtons();
 }
