@@ -48,7 +48,6 @@ private slots:
     {
         clearBookTables();
         smallLibrary();
-        execSql("DELETE FROM ChapterHistory");
         ChapterHistory::setClock(nullptr);
     }
 

@@ -199,9 +199,10 @@ void BookImport::writeFile(const QStringList &titles, const QString &text)
             m_siblings.insert(id, Siblings());
         } else if (last) {
             {
-                QueryPtr q = openQuery(QStringLiteral("SELECT HTML,PlainText FROM BookTree WHERE ID=") + quoteSql(id));
+                QueryPtr q = openQuery(QStringLiteral("SELECT HTML,PlainText,Attribute1 FROM BookTree WHERE ID=") + quoteSql(id));
                 if (q->next() && q->value(1).toString() != text) {
-                    const QString html = q->value(0).toString(), plain = q->value(1).toString();
+                    const QString html = ChapterHistory::htmlOfRow(q->value(0).toString(), q->value(2).toString());
+                    const QString plain = q->value(1).toString();
                     q.reset();
                     ChapterHistory::keepBesideSave(id, html, plain, QStringLiteral("导入"));
                 }

@@ -455,6 +455,11 @@ qint64 keepBesideSave(const QString &chapterId, const QString &html, const QStri
     }
 }
 
+QString htmlOfRow(const QString &html, const QString &attribute1)
+{
+    return attribute1 == QLatin1String("NEWIMPORT") ? QString() : html;
+}
+
 QString takeFailureNotice()
 {
     QMutexLocker lock(&g_noticeMutex);
@@ -468,13 +473,14 @@ qint64 keepStored(const QString &chapterId, const QString &origin, const QString
         tx = std::make_unique<Transaction>();
     QString html, plain;
     {
-        QueryPtr q = openQuery(QStringLiteral("SELECT HTML,PlainText FROM BookTree WHERE ID=%1").arg(quoteSql(chapterId)));
+        QueryPtr q = openQuery(
+            QStringLiteral("SELECT HTML,PlainText,Attribute1 FROM BookTree WHERE ID=%1").arg(quoteSql(chapterId)));
         if (!q->next()) {
             if (tx)
                 tx->commit();
             return 0;
         }
-        html = q->value(0).toString();
+        html = htmlOfRow(q->value(0).toString(), q->value(2).toString());
         plain = q->value(1).toString();
     }
     const qint64 id = keep(chapterId, html, plain, origin, batchId);

@@ -25,9 +25,13 @@ struct Version {
 
 struct Text {
     bool found = false;
-    QString html;
+    QString html; // empty when the text had no HTML of its own (an imported chapter): use plainText
     QString plainText;
 };
+
+// The HTML of a BookTree row worth keeping: none for a row whose HTML is stale (Attribute1
+// "NEWIMPORT": its PlainText is the text).
+QString htmlOfRow(const QString &html, const QString &attribute1);
 
 // Keeps html/plainText, the chapter's text about to be replaced, as a version and thins the
 // chapter's older ones. Runs inside the caller's open transaction (else in one of its own) and
