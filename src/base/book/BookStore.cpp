@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "book/ChapterHistory.h"
 #include "book/WritingStats.h"
 #include "storage/DataAccess.h"
 
@@ -150,16 +151,20 @@ QString saveChapter(const QString &id, const QString &html, const QString &plain
     const QDateTime now = QDateTime::currentDateTime();
     const QString nowStr = now.toString(Ink::dateTimeMsFormat());
     Transaction tx;
-    QString flag;
+    QString flag, oldHtml, oldPlain;
     {
-        QueryPtr q = openQuery(QStringLiteral("SELECT Flag FROM BookTree WHERE ID=") + quoteSql(id));
+        QueryPtr q = openQuery(QStringLiteral("SELECT Flag,HTML,PlainText,Attribute1 FROM BookTree WHERE ID=") + quoteSql(id));
         if (!q->next())
             throw Exception(QStringLiteral("未找到对应的文章！"), QStringLiteral("0"));
         flag = q->value(0).toString();
+        oldHtml = ChapterHistory::htmlOfRow(q->value(1).toString(), q->value(3).toString());
+        oldPlain = q->value(2).toString();
     }
     // Saving a deleted chapter would bring it back to life.
     if (flag == QLatin1String("D"))
         throw Exception(QStringLiteral("文章已被删除，不能保存！"), QStringLiteral("0"));
+    if (oldPlain != plainText || (!oldHtml.isEmpty() && oldHtml != html))
+        ChapterHistory::keepBesideSave(id, oldHtml, oldPlain, QStringLiteral("保存"));
     try {
         execPrepared(QStringLiteral("UPDATE BookTree SET rtf=?,HTML=?,PlainText=?,Attribute1='',Updated=?,"
                                     "Flag='A',Usn=0,Synced=0 WHERE ID=?"),

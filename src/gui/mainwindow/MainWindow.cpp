@@ -6,6 +6,7 @@
 #include "app/Exception.h"
 #include "app/WorkerHost.h"
 #include "book/EditorController.h"
+#include "book/HistoryController.h"
 #include "cloud/AccountController.h"
 #include "cloud/AsyncHelper.h"
 #include "cloud/SyncController.h"
@@ -171,6 +172,13 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         QAction *action = ui->mnuAdv->addAction(QStringLiteral("写作统计"), stats, &WritingStatsController::showWindow);
         action->setObjectName(QStringLiteral("actionAdvanceWritingStats"));
         connect(m_timeTimer, &QTimer::timeout, stats, &WritingStatsController::followTarget);
+    }
+    {
+        auto *history = new HistoryController(m_book, statusBar(), this);
+        history->setObjectName(QStringLiteral("chapterHistory"));
+        QAction *action = ui->mnuEdit->addAction(QStringLiteral("章节历史"), history, &HistoryController::showHistory);
+        action->setObjectName(QStringLiteral("actionEditChapterHistory"));
+        action->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+H")));
     }
     connectEditor();
     linkToolButtons();
