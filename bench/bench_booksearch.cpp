@@ -9,6 +9,7 @@
 #include "book/BookSearch.h"
 #include "book/BookSearchController.h"
 #include "book/BookStore.h"
+#include "book/ChapterHistory.h"
 #include "book/MyTextEdit.h"
 #include "book/TreeView.h"
 #include "params/SysParams.h"
@@ -357,8 +358,10 @@ int main(int argc, char **argv)
             [&] {
                 if (found.chapterCount != profile.replaced || found.truncated)
                     return QStringLiteral("%1 chapters to replace, not %2").arg(found.chapterCount).arg(profile.replaced);
-                if (outcome.changes.size() != profile.replaced)
-                    return QStringLiteral("%1 chapters written").arg(outcome.changes.size());
+                if (outcome.chapterIds.size() != profile.replaced)
+                    return QStringLiteral("%1 chapters written").arg(outcome.chapterIds.size());
+                if (ChapterHistory::batch(outcome.batchId).size() != profile.replaced)
+                    return QStringLiteral("not every chapter has its history version");
                 BookSearch::Query again;
                 again.key = kReplacedName;
                 if (BookSearch::search(again).matchCount != 0)

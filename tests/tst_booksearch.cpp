@@ -263,6 +263,7 @@ private slots:
         QVERIFY2(half, out.constData());
         QCOMPARE(scalar("SELECT COUNT(*) FROM BookTree WHERE PlainText LIKE '%林舟%林舟%'").toInt(), kChildChapters);
         QCOMPARE(scalar("SELECT COUNT(*) FROM BookTree WHERE PlainText LIKE '%顾川%'").toInt(), 0);
+        QCOMPARE(scalar("SELECT COUNT(*) FROM ChapterHistory").toInt(), 0);
         QCOMPARE(scalar("PRAGMA integrity_check").toString(), QString("ok"));
     }
 

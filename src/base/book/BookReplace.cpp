@@ -4,6 +4,7 @@
 #include "app/Exception.h"
 #include "book/BookSearch.h"
 #include "book/BookStore.h"
+#include "book/ChapterHistory.h"
 #include "storage/DataAccess.h"
 
 #include <QDateTime>
@@ -14,12 +15,6 @@
 
 namespace {
 
-BookReplace::VersionKeeper &keeper()
-{
-    static BookReplace::VersionKeeper k;
-    return k;
-}
-
 struct Prepared {
     QString id;
     QString path;
@@ -28,6 +23,7 @@ struct Prepared {
     QString oldPlain;
     QString newHtml;
     QString newPlain;
+    QString attribute1;
     bool plainOnly = false;
     int replaced = 0;
 };
@@ -100,6 +96,7 @@ Prepared prepare(const BookReplace::Plan &plan, const BookReplace::ChapterEdit &
         p.oldHtml = q->value(1).toString();
         p.oldPlain = q->value(2).toString();
         attribute1 = q->value(3).toString();
+        p.attribute1 = attribute1;
         p.updated = q->value(4).toString();
         flag = q->value(5).toString();
     }
@@ -165,8 +162,6 @@ void writeChapter(const QString &id, const QString &html, const QString &plain, 
 
 namespace BookReplace {
 
-void setVersionKeeper(VersionKeeper k) { keeper() = std::move(k); }
-
 Outcome apply(const Plan &plan, const Progress &progress)
 {
     Outcome outcome;
@@ -186,6 +181,7 @@ Outcome apply(const Plan &plan, const Progress &progress)
             progress(ready.size() + outcome.overLength.size(), total);
     }
     const QDateTime now = QDateTime::currentDateTime();
+    const QString batchId = newGuid();
     QString current;
     try {
         Transaction tx;
@@ -197,8 +193,8 @@ Outcome apply(const Plan &plan, const Progress &progress)
                 if (!q->next() || q->value(0).toString() != p.updated || q->value(1).toString() != QLatin1String("A"))
                     failAt(p.path, changedSinceSearch());
             }
-            if (keeper())
-                keeper()(p.id, p.oldHtml, p.oldPlain);
+            ChapterHistory::keep(p.id, ChapterHistory::htmlOfRow(p.oldHtml, p.attribute1), p.oldPlain,
+                                 QStringLiteral("全书替换"), batchId);
             writeChapter(p.id, p.newHtml, p.newPlain, p.plainOnly, now);
             if (progress)
                 progress(plan.chapters.size() + ++done, total);
@@ -209,40 +205,54 @@ Outcome apply(const Plan &plan, const Progress &progress)
             throw;
         failAt(current, e.message());
     }
+    if (!ready.isEmpty())
+        outcome.batchId = batchId;
     for (const Prepared &p : ready) {
-        outcome.changes.append({p.id, p.path, p.plainOnly ? QString() : p.oldHtml, p.oldPlain, p.newPlain});
+        outcome.chapterIds << p.id;
         outcome.replaced += p.replaced;
     }
     return outcome;
 }
 
-UndoOutcome undo(const QVector<Change> &changes)
+UndoOutcome undo(const QString &batchId)
 {
     UndoOutcome outcome;
     const QDateTime now = QDateTime::currentDateTime();
+    const QString undoBatch = newGuid();
     Transaction tx;
-    for (const Change &c : changes) {
-        QString plain, html, flag, attribute1;
+    for (const ChapterHistory::Version &v : ChapterHistory::batch(batchId)) {
+        QString flag, title;
         {
-            QueryPtr q = openQuery(QStringLiteral("SELECT PlainText,HTML,Flag,Attribute1 FROM BookTree WHERE ID=%1")
-                                       .arg(quoteSql(c.chapterId)));
+            QueryPtr q = openQuery(QStringLiteral("SELECT Flag,Title FROM BookTree WHERE ID=%1").arg(quoteSql(v.chapterId)));
             if (q->next()) {
-                plain = q->value(0).toString();
-                html = q->value(1).toString();
-                flag = q->value(2).toString();
-                attribute1 = q->value(3).toString();
+                flag = q->value(0).toString();
+                title = q->value(1).toString();
             }
         }
-        // Edited after the replace (or deleted): the author's later work is never overwritten.
-        if (flag != QLatin1String("A") || plain != c.newPlain) {
-            outcome.changedSince << c.path;
+        // Anything that wrote the chapter since (a save, an import, a pull) kept a newer version:
+        // the author's later work is never overwritten.
+        const QVector<ChapterHistory::Version> versions = ChapterHistory::versions(v.chapterId);
+        if (flag != QLatin1String("A") || versions.isEmpty() || versions.first().id != v.id) {
+            outcome.changedSince << nameOf(v.chapterId, title);
             continue;
         }
-        if (keeper())
-            keeper()(c.chapterId, html, plain);
-        const bool plainOnly = attribute1.contains(QLatin1String("NEWIMPORT"));
-        writeChapter(c.chapterId, c.oldHtml, c.oldPlain, plainOnly, now);
-        outcome.restored << c.chapterId;
+        const ChapterHistory::Text text = ChapterHistory::text(v.id);
+        if (!text.found) {
+            outcome.changedSince << nameOf(v.chapterId, title);
+            continue;
+        }
+        ChapterHistory::keepStored(v.chapterId, QStringLiteral("撤销全书替换"), undoBatch);
+        if (text.html.isEmpty()) {
+            // An imported chapter's text is its plain text until the editor saves it.
+            execPrepared(QStringLiteral("UPDATE BookTree SET rtf=?,HTML=?,PlainText=?,Attribute1='NEWIMPORT',"
+                                        "Updated=?,Usn=0,Synced=0 WHERE ID=?"),
+                         {text.plainText, text.plainText, text.plainText, now.toString(Ink::dateTimeMsFormat()),
+                          v.chapterId});
+            BookStore::logChapterLength(v.chapterId, text.plainText, now);
+        } else {
+            writeChapter(v.chapterId, text.html, text.plainText, false, now);
+        }
+        outcome.restored << v.chapterId;
     }
     tx.commit();
     return outcome;

@@ -354,7 +354,7 @@ void BookSearchController::refreshPreview()
 void BookSearchController::updateButtons()
 {
     m_replaceButton->setEnabled(!m_searching && m_results->topLevelItemCount() > 0);
-    m_undo->setEnabled(!m_lastChanges.isEmpty());
+    m_undo->setEnabled(!m_lastBatch.isEmpty());
 }
 
 void BookSearchController::openMatch(QTreeWidgetItem *item)
@@ -508,10 +508,9 @@ bool BookSearchController::replaceSelected()
         g_App.showError(error);
         return false;
     }
-    m_lastChanges = outcome.changes;
-    QStringList ids;
-    for (const BookReplace::Change &c : outcome.changes)
-        ids << c.chapterId;
+    m_lastBatch = outcome.batchId;
+    m_lastBatchSize = outcome.chapterIds.size();
+    const QStringList ids = outcome.chapterIds;
     reopenTouched(ids);
     searchNow();
     m_status->setText(QStringLiteral("已替换 %1 处，涉及 %2 个章节。").arg(outcome.replaced).arg(ids.size()));
@@ -525,18 +524,18 @@ bool BookSearchController::replaceSelected()
 
 bool BookSearchController::undoLastReplace()
 {
-    if (m_lastChanges.isEmpty())
+    if (m_lastBatch.isEmpty())
         return false;
-    if (g_App.ask(QStringLiteral("撤销上次全书替换，恢复 %1 个章节吗？").arg(m_lastChanges.size())) != Ink::maYes)
+    if (g_App.ask(QStringLiteral("撤销上次全书替换，恢复 %1 个章节吗？").arg(m_lastBatchSize)) != Ink::maYes)
         return false;
     if (!prepareEditor())
         return false;
     BookReplace::UndoOutcome outcome;
     QString error;
-    const QVector<BookReplace::Change> changes = m_lastChanges;
+    const QString batch = m_lastBatch;
     runBlocking(QStringLiteral("正在撤销全书替换…"), [&] {
         try {
-            outcome = BookReplace::undo(changes);
+            outcome = BookReplace::undo(batch);
         } catch (const Exception &e) {
             error = e.message();
         }
@@ -545,12 +544,12 @@ bool BookSearchController::undoLastReplace()
         g_App.showError(QStringLiteral("撤销全书替换失败，没有恢复任何章节：\n%1").arg(error));
         return false;
     }
-    m_lastChanges.clear();
+    m_lastBatch.clear();
     reopenTouched(outcome.restored);
     searchNow();
     m_status->setText(QStringLiteral("已恢复 %1 个章节。").arg(outcome.restored.size()));
     if (!outcome.changedSince.isEmpty())
-        g_App.showInfo(QStringLiteral("以下章节在替换后又被修改，没有恢复：\n%1")
+        g_App.showInfo(QStringLiteral("以下章节在替换后又被修改，没有恢复（替换前的文字在章节历史中）：\n%1")
                            .arg(outcome.changedSince.join(QLatin1Char('\n'))));
     updateButtons();
     return true;

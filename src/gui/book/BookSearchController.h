@@ -106,5 +106,6 @@ private:
     bool m_shownMatchCase = false;
     int m_matchCount = 0;
     QList<QFuture<void>> m_tasks;
-    QVector<BookReplace::Change> m_lastChanges;
+    QString m_lastBatch; // history versions of the last replace
+    int m_lastBatchSize = 0;
 };
