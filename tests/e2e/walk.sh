@@ -218,6 +218,42 @@ open_chapter_one
 e2e_shot "$work/s7.png"
 [ "$(e2e_colours "$work/s7.png" "$EDITOR_TEXT_REGION")" -gt 2 ] || e2e_fail "the chapter shows no text"
 
+step "whole-book search: 风沙 replaced by 黄沙 in both chapters, then the replace undone"
+xdotool key Down                        # 第二章
+e2e_wait_settled
+at $EDITOR; xdotool click 1
+type_text "风沙"                         # left unsaved: the replace saves it first
+xdotool key ctrl+shift+f
+type_text "风沙"
+xdotool key Tab Tab Tab Tab              # scope, 区分大小写, 包括标题, then 替换为
+type_text "黄沙"
+# answer_yes KEYS…: the keys raise a question; its default button says yes.
+answer_yes() {
+    local before
+    before=$(e2e_windows "$E2E_PID")
+    xdotool key "$@"
+    e2e_wait_new_window "$E2E_PID" "$before"
+    xdotool windowfocus --sync "$E2E_DLG"
+    xdotool key Return
+    e2e_wait_window_gone "$E2E_PID" "$E2E_DLG"
+    xdotool windowfocus --sync "$E2E_WIN"
+    e2e_wait_settled
+}
+answer_yes Return                        # 替换所选
+answer_yes space                         # 撤销全书替换 has the focus after a replace
+xdotool key ctrl+shift+f                 # the panel away again
+e2e_stop "$E2E_PID"
+for origin in 全书替换 撤销全书替换; do
+    [ "$(e2e_sql "$author" "SELECT COUNT(DISTINCT ChapterID) FROM ChapterHistory WHERE Origin='$origin'")" = 2 ] ||
+        e2e_fail "$origin did not write both chapters: $(e2e_sql "$author" "SELECT Origin,ChapterID FROM ChapterHistory")"
+done
+for title in 第一章 第二章; do
+    text=$(e2e_sql "$author" "SELECT PlainText FROM BookTree WHERE Title='$title'")
+    grep -q "风沙" <<<"$text" && ! grep -q "黄沙" <<<"$text" || e2e_fail "$title is not back as it was: $text"
+done
+start_fitted "$author"
+open_chapter_one
+
 step "export of the book into a folder"
 exported=$work/exported
 mkdir -p "$exported"

@@ -219,6 +219,8 @@ UndoOutcome undo(const QString &batchId)
     UndoOutcome outcome;
     const QDateTime now = QDateTime::currentDateTime();
     const QString undoBatch = newGuid();
+    // Paths are looked up after the commit: the search's copy is never waited for under the lock.
+    QVector<QPair<QString, QString>> skipped;
     Transaction tx;
     for (const ChapterHistory::Version &v : ChapterHistory::batch(batchId)) {
         QString flag, title;
@@ -233,12 +235,12 @@ UndoOutcome undo(const QString &batchId)
         // the author's later work is never overwritten.
         const QVector<ChapterHistory::Version> versions = ChapterHistory::versions(v.chapterId);
         if (flag != QLatin1String("A") || versions.isEmpty() || versions.first().id != v.id) {
-            outcome.changedSince << nameOf(v.chapterId, title);
+            skipped.append({v.chapterId, title});
             continue;
         }
         const ChapterHistory::Text text = ChapterHistory::text(v.id);
         if (!text.found) {
-            outcome.changedSince << nameOf(v.chapterId, title);
+            skipped.append({v.chapterId, title});
             continue;
         }
         ChapterHistory::keepStored(v.chapterId, QStringLiteral("撤销全书替换"), undoBatch);
@@ -255,6 +257,8 @@ UndoOutcome undo(const QString &batchId)
         outcome.restored << v.chapterId;
     }
     tx.commit();
+    for (const auto &s : skipped)
+        outcome.changedSince << nameOf(s.first, s.second);
     return outcome;
 }
 

@@ -193,6 +193,13 @@ BookSearchController::~BookSearchController() { stop(); }
 
 void BookSearchController::showPanel()
 {
+    // A second Ctrl+Shift+F in the panel puts it away and the author back in the chapter.
+    if (m_dock->isVisible() && m_dock->isAncestorOf(QApplication::focusWidget())) {
+        m_dock->hide();
+        if (m_book && m_book->editor())
+            m_book->editor()->setFocus();
+        return;
+    }
     const QString selected = m_book && m_book->editor() ? m_book->editor()->textCursor().selectedText() : QString();
     if (!selected.isEmpty() && !selected.contains(QChar::ParagraphSeparator))
         m_key->setText(selected);
@@ -514,6 +521,9 @@ bool BookSearchController::replaceSelected()
     reopenTouched(ids);
     searchNow();
     m_status->setText(QStringLiteral("已替换 %1 处，涉及 %2 个章节。").arg(outcome.replaced).arg(ids.size()));
+    // Taking it back is the one thing likely next.
+    updateButtons();
+    m_undo->setFocus();
     if (!outcome.overLength.isEmpty())
         g_App.showInfo(QStringLiteral("以下章节替换后将超过 %1 字，没有替换：\n%2")
                            .arg(Ink::maxArticleLength)

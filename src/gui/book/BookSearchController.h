@@ -52,7 +52,8 @@ public:
     // True while a search is under way (its last results not in yet).
     bool isSearching() const { return m_searching; }
 
-    // Ctrl+Shift+F: the dock shown, the key box focused (with the editor's selection as key).
+    // Ctrl+Shift+F: the dock shown, the key box focused (with the editor's selection as key);
+    // pressed again in the dock, the dock hidden.
     void showPanel();
     // Starts the search for the current key and options now (typing starts it after a pause).
     void searchNow();
