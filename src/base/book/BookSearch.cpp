@@ -278,12 +278,16 @@ BookSearch::Match matchIn(const QString &text, int offset, int length, bool inTi
     if (lineEnd < 0)
         lineEnd = text.size();
     int from = qMax(lineStart, offset - before);
+    // Cut only when words were left out; a paragraph's indent is simply not shown.
+    bool cut = false;
+    for (int i = lineStart; i < from && !cut; ++i)
+        cut = !text.at(i).isSpace();
     while (from < offset && (text.at(from).isSpace()))
         ++from;
     const int to = qMin(lineEnd, offset + length + after);
     m.context = text.mid(from, to - from);
     m.contextOffset = offset - from;
-    if (from > lineStart) {
+    if (cut) {
         m.context.prepend(QChar(0x2026));
         ++m.contextOffset;
     }
