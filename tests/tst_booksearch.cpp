@@ -294,6 +294,7 @@ private slots:
         setText("C1", rich.toPlainText(), rich.toHtml());
         setText("C3", "林舟", "<p>林<b>舟</b></p>"); // the key split by formatting
         setText("C4", "林舟" + QString(Ink::maxArticleLength - 2, QChar(0x6C34)));
+        setText("C2", "　　林舟", "<p>　　林舟</p>"); // HTML that drops the indent the plain text has
         BookHost host;
         QMainWindow window;
         BookSearchController search(&window, host.book);
@@ -314,6 +315,7 @@ private slots:
         QCOMPARE(host.editor->toPlainText(), QString("顾大川啊"));
         QVERIFY(!host.editor->document()->isModified());
         QCOMPARE(plain("C4").size(), Ink::maxArticleLength); // over the limit after: left alone
+        QCOMPARE(plain("C2"), QString("　　顾大川"));
         QVERIFY2(host.prompts.infos().join('\n').contains("书一 / 卷二 / 章四"), qPrintable(host.prompts.infos().join('\n')));
         QCOMPARE(row("C1", "Synced,Usn"), QString("0|0"));
         QCOMPARE(row("C4", "Synced,Usn"), QString("1|7"));

@@ -125,19 +125,20 @@ Prepared prepare(const BookReplace::Plan &plan, const BookReplace::ChapterEdit &
     if (!p.plainOnly && !replaceInHtml(p.oldHtml, plan.key, plan.replacement, cs, wanted, all.size(), &p.newHtml)) {
         QTextDocument doc;
         doc.setHtml(p.oldHtml);
-        const QString shown = doc.toPlainText();
+        // HTML written elsewhere may not read as the stored plain text (an indent the HTML parser
+        // drops): the n-th match of the one is the n-th of the other when both count alike.
+        const QVector<int> shown = BookSearch::findAll(doc.toPlainText(), plan.key, plan.matchCase);
+        if (shown.size() != all.size())
+            failAt(p.path, changedSinceSearch());
         QTextCursor c(&doc);
         c.beginEditBlock();
-        for (int k = offsets.size() - 1; k >= 0; --k) {
-            const int at = offsets.at(k);
-            if (!BookSearch::matchesAt(shown, at, plan.key, plan.matchCase))
-                failAt(p.path, changedSinceSearch());
+        for (int k = wanted.size() - 1; k >= 0; --k) {
+            const int at = shown.at(wanted.at(k));
             c.setPosition(at);
             c.setPosition(at + plan.key.size(), QTextCursor::KeepAnchor);
             c.insertText(plan.replacement);
         }
         c.endEditBlock();
-        p.newPlain = doc.toPlainText();
         p.newHtml = doc.toHtml();
     }
     p.replaced = offsets.size();
