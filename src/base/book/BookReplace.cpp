@@ -124,6 +124,7 @@ Prepared prepare(const BookReplace::Plan &plan, const BookReplace::ChapterEdit &
     const Qt::CaseSensitivity cs = BookSearch::caseSensitivity(plan.key, plan.matchCase);
     if (!p.plainOnly && !replaceInHtml(p.oldHtml, plan.key, plan.replacement, cs, wanted, all.size(), &p.newHtml)) {
         QTextDocument doc;
+        doc.setDefaultFont(plan.defaultFont);
         doc.setHtml(p.oldHtml);
         // HTML written elsewhere may not read as the stored plain text (an indent the HTML parser
         // drops): the n-th match of the one is the n-th of the other when both count alike.

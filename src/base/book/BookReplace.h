@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -19,6 +20,8 @@ struct Plan {
     QString replacement;
     bool matchCase = false;
     QVector<ChapterEdit> chapters;
+    // The editor's default font: a chapter edited as a document keeps the look the editor gives it.
+    QFont defaultFont;
 };
 
 struct Outcome {

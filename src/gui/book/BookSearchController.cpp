@@ -7,6 +7,7 @@
 #include "book/MyTextEdit.h"
 #include "book/TreeNodeInfo.h"
 #include "book/TreeView.h"
+#include "params/SysParams.h"
 
 #include <QAction>
 #include <QApplication>
@@ -476,6 +477,9 @@ bool BookSearchController::replaceSelected()
     plan.key = m_shownKey;
     plan.replacement = m_replace->text();
     plan.matchCase = m_shownMatchCase;
+    plan.defaultFont = QFont(g_SysParams.editorParams.defaultFontName);
+    if (g_SysParams.editorParams.defaultFontSize > 0)
+        plan.defaultFont.setPointSize(g_SysParams.editorParams.defaultFontSize);
     int count = 0;
     for (int i = 0; i < m_results->topLevelItemCount(); ++i) {
         QTreeWidgetItem *top = m_results->topLevelItem(i);
