@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "book/ChapterHistory.h"
 #include "log/Log.h"
 #include "storage/DataAccess.h"
 #include "storage/TextFiles.h"
@@ -197,6 +198,15 @@ void BookImport::writeFile(const QStringList &titles, const QString &text)
             siblings.liveByTitle.insert(title, id);
             m_siblings.insert(id, Siblings());
         } else if (last) {
+            {
+                QueryPtr q = openQuery(QStringLiteral("SELECT HTML,PlainText,Attribute1 FROM BookTree WHERE ID=") + quoteSql(id));
+                if (q->next() && q->value(1).toString() != text) {
+                    const QString html = ChapterHistory::htmlOfRow(q->value(0).toString(), q->value(2).toString());
+                    const QString plain = q->value(1).toString();
+                    q.reset();
+                    ChapterHistory::keepBesideSave(id, html, plain, QStringLiteral("导入"));
+                }
+            }
             QSqlRecord record = recordOf({{QStringLiteral("PlainText"), text},
                                           {QStringLiteral("Attribute1"), QStringLiteral("NEWIMPORT")},
                                           {QStringLiteral("Updated"), QString()},

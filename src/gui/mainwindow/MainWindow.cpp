@@ -7,6 +7,7 @@
 #include "app/WorkerHost.h"
 #include "book/BookPlace.h"
 #include "book/EditorController.h"
+#include "book/HistoryController.h"
 #include "cloud/AccountController.h"
 #include "cloud/AsyncHelper.h"
 #include "cloud/SyncController.h"
@@ -15,6 +16,7 @@
 #include "book/MyTextEdit.h"
 #include "book/TextToolsController.h"
 #include "book/RecoveryController.h"
+#include "book/BookSearchController.h"
 #include "log/Log.h"
 #include "material/ArticleViewDialog.h"
 #include "material/MaterialBrowser.h"
@@ -99,6 +101,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(m_book, &BookController::bookActionsChanged, this, &MainWindow::refreshBookToolButtonState);
     m_bookTransfer = new BookTransferController(m_book, this);
     m_recovery = new RecoveryController(m_book, g_App.tmpPath(), m_tmpSaveTimer, statusBar(), this);
+    m_bookSearch = new BookSearchController(this, m_book, this);
+    ui->mnuEdit->addSeparator();
+    ui->mnuEdit->addActions({m_bookSearch->showAction(), m_bookSearch->nextAction(), m_bookSearch->previousAction()});
     m_materialModel = new QStandardItemModel(this);
     m_userMaterialModel = new QStandardItemModel(this);
     m_materialListModel = new QStandardItemModel(this);
@@ -173,6 +178,13 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         QAction *action = ui->mnuAdv->addAction(QStringLiteral("写作统计"), stats, &WritingStatsController::showWindow);
         action->setObjectName(QStringLiteral("actionAdvanceWritingStats"));
         connect(m_timeTimer, &QTimer::timeout, stats, &WritingStatsController::followTarget);
+    }
+    {
+        auto *history = new HistoryController(m_book, statusBar(), this);
+        history->setObjectName(QStringLiteral("chapterHistory"));
+        QAction *action = ui->mnuEdit->addAction(QStringLiteral("章节历史"), history, &HistoryController::showHistory);
+        action->setObjectName(QStringLiteral("actionEditChapterHistory"));
+        action->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+H")));
     }
     connectEditor();
     linkToolButtons();
@@ -486,6 +498,8 @@ void MainWindow::runFirstShow()
         logException(e);
         g_App.showError(e.message());
     }
+    // The whole-book search reads the chapters on the thread pool after the first paint.
+    QTimer::singleShot(2000, m_bookSearch, &BookSearchController::warmUp);
     emit startSmartSearch();
     emit startAppInit();
     emit startHeartbeat();
@@ -880,6 +894,7 @@ bool MainWindow::shutdown(bool askToSave)
     }
     if (askToSave)
         WorkerController::postQuitInfo();
+    m_bookSearch->stop();
     m_workers->stopAll();
     m_shutDown = true;
     return true;

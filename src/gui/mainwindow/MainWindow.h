@@ -32,6 +32,7 @@ class WorkerController;
 class TextToolsController;
 class RecoveryController;
 class ReminderQueue;
+class BookSearchController;
 
 // The writing workbench: book panel, chapter editor and material panel, with the menus, tool
 // bars, status bar and timers. The window wires actions to the controller of each area: the
@@ -48,6 +49,7 @@ public:
     BookController *book() const { return m_book; }
     EditorController *editor() const { return m_editor; }
     RecoveryController *recovery() const { return m_recovery; }
+    BookSearchController *bookSearch() const { return m_bookSearch; }
     MaterialBrowser *materials() const { return m_materials; }
     MaterialSearchController *search() const { return m_search; }
     // Worker threads register here; every way out stops them.
@@ -222,6 +224,7 @@ private:
     EditorController *m_editor = nullptr;
     BookTransferController *m_bookTransfer = nullptr;
     RecoveryController *m_recovery = nullptr;
+    BookSearchController *m_bookSearch = nullptr;
     AccountController *m_account = nullptr;
     SyncController *m_sync = nullptr;
     WorkerController *m_cloudWorkers = nullptr;
