@@ -276,7 +276,7 @@ bool LibraryTable::writeCache(const QString &path, const QByteArray &identity) c
     for (uchar &b : nonce)
         b = uchar(QRandomGenerator::global()->bounded(256));
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return false;
     const quint32 idSize = quint32(identity.size());
     bool ok = file.write(kCacheMagic, sizeof kCacheMagic) == qint64(sizeof kCacheMagic) &&
