@@ -153,8 +153,13 @@ void timeSaves(MainWindow *window)
         stalls.fail(QStringLiteral("no editor or save action"));
     } else {
         window->book()->openArticle(id);
-        QApplication::processEvents();
-        for (int i = 0; i < 20; ++i) {
+        QElapsedTimer opening;
+        opening.start();
+        while (editor->toPlainText().size() < 10000 && opening.elapsed() < 20000)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (window->book()->currentChapterId() != id)
+            stalls.fail(QStringLiteral("the chapter did not open"));
+        for (int i = 0; i < 20 && stalls.counted() == stalls.size(); ++i) {
             QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QStringLiteral("字"));
             QApplication::sendEvent(editor, &press);
             QApplication::processEvents();
@@ -177,8 +182,7 @@ void timeSaves(MainWindow *window)
 }
 
 // Child: the window as main() shows it, the start-up copy after the first paint. Prints
-// "painted" at the first paint; when its input closes it prints what it did and ends, with the
-// exit copy the program takes.
+// "painted" at the first paint; when its input closes it prints what it did and ends.
 int runChild(int argc, char **argv)
 {
     useProfileRoot(qEnvironmentVariable("INKBOAT_BENCH_ROOT"));
@@ -235,13 +239,18 @@ int runChild(int argc, char **argv)
         QTimer::singleShot(0, &app, &QCoreApplication::quit);
     });
     const int code = app.exec();
-    // Closed as the author closes it, every question answered yes.
+    // Closed as the author closes it, every question answered yes, with the exit copy the program
+    // takes by default: what the close writes is in the copy the next start compares with.
     BenchPrompter prompter;
     QPointer<QWidget> frame(g_App.mainFrame);
+    QPointer<MainWindow> alive(window);
     frame->close();
-    while (frame && frame->isVisible())
+    QElapsedTimer closing;
+    closing.start();
+    while (frame && frame->isVisible() && closing.elapsed() < 10000)
         QApplication::processEvents(QEventLoop::AllEvents, 5);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    delete alive.data();
     g_App.deinit();
     return code;
 }
