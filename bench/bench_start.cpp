@@ -229,6 +229,11 @@ int runChild(int argc, char **argv)
         input.setEnabled(false);
         app.removeEventFilter(&firstPaint);
         waitForBackups();
+        // The libraries read (and their caches written) before the close, as in any longer run.
+        QElapsedTimer reading;
+        reading.start();
+        while (!window->search()->worker()->libraries() && reading.elapsed() < 300000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
         const material::LibrariesPtr libs = window->search()->worker()->libraries();
         const int rows = libs ? libs->table(material::SmartLibraries::Sentence).size() +
                                     libs->table(material::SmartLibraries::Material).size()
