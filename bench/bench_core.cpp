@@ -4,6 +4,7 @@
 
 #include "app/App.h"
 #include "app/Constants.h"
+#include "app/WakeBell.h"
 #include "cloud/CommonThreadWorker.h"
 #include "params/SysParams.h"
 #include "storage/Backup.h"
@@ -286,7 +287,7 @@ void idleLoopBench(int chapters)
     QThread::msleep(windowMs);
     const double cpuShare = (processCpuMs() - cpu0) * 100.0 / wall.elapsed();
     const int rounds = backups - before;
-    thread.requestInterruption();
+    wakebell::requestStop(&thread);
     thread.quit();
     thread.wait();
     benchReport(QStringLiteral("workers_idle_cpu_60s"), cpuShare, QStringLiteral("% of a core"),

@@ -21,6 +21,7 @@
 #include "material/SmartSearchWorker.h"
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
+#include "storage/Database.h"
 
 #include <QRandomGenerator>
 #include <QSqlQuery>
@@ -260,6 +261,64 @@ private slots:
         QVERIFY(!SmartLibraries::load(g_App.db, [&asked] { return ++asked > 3; }));
         QCOMPARE(asked, 4);
         QCOMPARE(scalar("PRAGMA M.cache_size").toInt(), cache);
+    }
+
+    // The sentences and materials come from caches beside the libraries; a cache that is missing,
+    // stale or damaged is read past and written anew, never an error and never wrong rows.
+    void cacheRebuiltWhenMissingStaleOrDamaged_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("rebuilt");
+        QTest::newRow("valid: used") << "" << false;
+        QTest::newRow("missing") << "missing" << true;
+        QTest::newRow("library newer") << "stale" << true;
+        QTest::newRow("a byte changed") << "byte" << true;
+        QTest::newRow("cut short") << "short" << true;
+        QTest::newRow("no cache at all") << "foreign" << true;
+    }
+
+    void cacheRebuiltWhenMissingStaleOrDamaged()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, rebuilt);
+        const auto rows = [](const SmartLibraries &libs) {
+            QStringList out;
+            for (int kind : {SmartLibraries::Sentence, SmartLibraries::Material}) {
+                const LibraryTable &t = libs.table(SmartLibraries::Kind(kind));
+                for (int row = 0; row < t.size(); ++row)
+                    out << QStringLiteral("%1:%2:%3|%4").arg(kind).arg(t.key(row)).arg(t.field(row, 0),
+                                                                                      kind ? QString() : t.field(row, 1));
+            }
+            return out;
+        };
+        const LibrariesPtr fromLibraries = SmartLibraries::load(g_App.db, {}, false);
+        QVERIFY(fromLibraries);
+        QVERIFY(SmartLibraries::load(g_App.db, {})); // writes the caches
+        const QString library = dbFileName(Ink::ttSentence), cache = SmartLibraries::cachePath(library);
+        QFile file(cache);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        if (fault == "missing") {
+            QVERIFY(file.remove());
+        } else if (fault == "stale") {
+            const QDateTime later = QFileInfo(library).lastModified().addSecs(10);
+            QFile lib(library);
+            QVERIFY(lib.open(QIODevice::ReadWrite) && lib.setFileTime(later, QFileDevice::FileModificationTime));
+        } else if (fault == "byte") {
+            QVERIFY(file.seek(file.size() - 1000)); // among the character counts
+            char c = 0;
+            QVERIFY(file.getChar(&c) && file.seek(file.pos() - 1) && file.putChar(char(c ^ 0x20)));
+        } else if (fault == "short") {
+            QVERIFY(file.resize(file.size() / 2));
+        } else if (fault == "foreign") {
+            QVERIFY(file.resize(0) && file.write(QByteArray(5000, 'x')) == 5000);
+        }
+        file.close();
+        const QByteArray before = QFileInfo::exists(cache) ? fileDigest(cache) : QByteArray();
+        const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
+        QVERIFY(libs);
+        QCOMPARE(rows(*libs), rows(*fromLibraries));
+        QCOMPARE(fileDigest(cache) != before, rebuilt);
+        QVERIFY(!todaysLog().contains(QStringLiteral("智能搜索")));
     }
 
     // Titles and texts come out of the file as they went in, whatever the script; bytes that are

@@ -4,6 +4,7 @@
 
 #include "app/App.h"
 #include "app/Exception.h"
+#include "book/BookStore.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
 #include "storage/Backup.h"
@@ -21,6 +22,9 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -167,6 +171,68 @@ private slots:
         QFile copy(folder + backupFileName(day1.date(), 1)), main(profile.file("Inkboat.sdb"));
         QVERIFY(copy.open(QIODevice::ReadOnly) && main.open(QIODevice::ReadOnly));
         QCOMPARE(copy.read(16), main.read(16));
+    }
+
+    // The start-up copy is skipped only while the main file is as its newest copy has it.
+    void startUpCopyOnlyWhenTheFileChanged_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("exitCopy");
+        QTest::addColumn<bool>("copies");
+        QTest::newRow("unchanged since the start-up copy") << "" << false << false;
+        QTest::newRow("unchanged since the exit copy") << "" << true << false;
+        QTest::newRow("one character saved after the copy") << "after copy" << false << true;
+        QTest::newRow("saved within the copy's clock tick") << "same tick" << false << true;
+        QTest::newRow("saved in the next run") << "next run" << true << true;
+        QTest::newRow("newest copy removed") << "copy removed" << true << true;
+        QTest::newRow("note beside the copies damaged") << "note damaged" << true << true;
+    }
+
+    void startUpCopyOnlyWhenTheFileChanged()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, exitCopy);
+        QFETCH(bool, copies);
+        TestProfile profile;
+        QVERIFY(startApp().ok);
+        const QString main = profile.file("Inkboat.sdb");
+        // A commit before the copy: this run has raised the change counter already.
+        execSql("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,HTML,PlainText,Flag) "
+                "VALUES('C1','',3,0,1,'第一章','Book','<p>甲乙丙</p>','甲乙丙','A')");
+        QVERIFY(startBackupDatabase());
+        waitForBackups();
+        QVERIFY(mainFileUnchangedSinceNewestCopy());
+        const auto saveOneCharacter = [] { BookStore::saveChapter("C1", "<p>甲乙丁</p>", "甲乙丁"); };
+        if (change == "after copy" || change == "same tick") {
+            struct stat before {};
+            QCOMPARE(::stat(QFile::encodeName(main).constData(), &before), 0);
+            saveOneCharacter();
+            if (change == "same tick") {
+                const timespec times[2] = {before.st_atim, before.st_mtim};
+                QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(main).constData(), times, 0), 0);
+            }
+        }
+        g_SysParams.autoBackupDb = exitCopy;
+        stopApp();
+
+        QVERIFY(startApp().ok);
+        if (change == "next run")
+            saveOneCharacter();
+        const QStringList before = existingBackups();
+        if (change == "copy removed")
+            QVERIFY(QFile::remove(before.first()));
+        if (change == "note damaged") {
+            QFile note(QFileInfo(before.first()).absolutePath() + "/.Inkboat.copied");
+            QVERIFY(note.open(QIODevice::ReadWrite));
+            note.write("x");
+        }
+        QVERIFY(startBackupIfChanged());
+        waitForBackups();
+        const QStringList after = existingBackups();
+        QCOMPARE(after.size() > before.size() - (change == "copy removed"), copies);
+        QCOMPARE(mainFileUnchangedSinceNewestCopy(), true); // a copy taken, or the file as the newest copy
+        g_SysParams.autoBackupDb = false;
+        stopApp();
     }
 
     void failedCopyKeepsEarlierCopies_data()

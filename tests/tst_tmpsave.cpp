@@ -350,6 +350,27 @@ private slots:
         QTest::newRow("no change") << "none" << "" << false << false;
     }
 
+    // The tick runs only while a copy is due: idle, nothing wakes the program every second.
+    void timerRunsOnlyWhileACopyIsDue()
+    {
+        BookHost host;
+        QTimer timer;
+        RecoveryController recovery(host.book, tmpFolder(), &timer);
+        host.select("C1");
+        timer.start();
+        const QList<QPair<QString, bool>> steps = {{"tick", false}, {"type", true}, {"tick", false},
+                                                   {"closing", false}, {"type", false}, {"open", true}};
+        for (const auto &step : steps) {
+            if (step.first == "tick")
+                recovery.tmpSaveTimerUpdate();
+            else if (step.first == "type")
+                host.editor->insertPlainText("字");
+            else
+                recovery.setTicking(step.first == "open");
+            QVERIFY2(timer.isActive() == step.second, qPrintable(step.first));
+        }
+    }
+
     void copyFollowsEveryTextChange()
     {
         QFETCH(QString, kind);

@@ -5,6 +5,7 @@
 #include "TestService.h"
 
 #include "app/App.h"
+#include "app/WakeBell.h"
 #include "app/Constants.h"
 #include "app/WorkerHost.h"
 #include "cloud/ClientInfo.h"
@@ -274,7 +275,7 @@ private slots:
         worker.timing.heartbeatRetrySlices = 20;
         std::unique_ptr<QThread> thread(QThread::create([&worker] { worker.heartbeatWorker(); }));
         const auto stop = qScopeGuard([&thread] {
-            thread->requestInterruption();
+            wakebell::requestStop(thread.get());
             thread->wait();
         });
         thread->start();

@@ -63,7 +63,8 @@ StartResult startApp(int answer)
     try {
         result.ok = g_App.init();
         // Windows in tests skip the first-use tour (its modal bubbles); tst_guidance removes the row.
-        if (result.ok)
+        // Written once: a start that writes would keep the start-up copy from being skipped.
+        if (result.ok && getSysParam(QStringLiteral("NoviceGuidance"), QString()) != QLatin1String("1"))
             setSysParam(QStringLiteral("NoviceGuidance"), QStringLiteral("1"));
     } catch (const Exception &e) {
         result.exception = e.message();

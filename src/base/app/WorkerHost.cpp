@@ -1,5 +1,6 @@
 #include "app/WorkerHost.h"
 
+#include "app/WakeBell.h"
 #include "log/Log.h"
 
 #include <QElapsedTimer>
@@ -40,7 +41,7 @@ bool WorkerHost::stopThreads(const QList<QThread *> &threads, int timeoutMs)
     for (QThread *t : threads) {
         if (!t)
             continue;
-        t->requestInterruption();
+        wakebell::requestStop(t);
         t->quit();
     }
     bool allStopped = true;

@@ -28,7 +28,7 @@ public:
     bool stopAll(int timeoutMs = kDefaultTimeoutMs);
     bool isStopped() const { return m_stopped; }
 
-    // All are asked to stop at once, then waited for in 50 ms slices up to timeoutMs each; the
+    // All are asked to stop at once (their sleepers woken), then waited for in 50 ms slices up to timeoutMs each; the
     // thread pool is waited for too. A thread that does not stop is logged and left running
     // (never deleted while it runs). True when every thread has finished.
     static bool stopThreads(const QList<QThread *> &threads, int timeoutMs = kDefaultTimeoutMs);

@@ -38,48 +38,70 @@ qint64 julianDay(const QString &text, QHash<QString, qint64> &cache)
 
 } // namespace
 
-History History::load() { return read(QString()); }
+History History::load() { return read(QString(), true); }
 
 History History::loadDay(const QDate &day)
 {
     const QString date = quoteSql(day.toString(Qt::ISODate));
-    return read(QStringLiteral(" WHERE BookID IN (SELECT BookID FROM L.BookLog WHERE ADate=%1) AND ADate<=%1").arg(date));
+    // A day names few chapters: their rows and parents are looked up one by one, not the whole
+    // tree (a save recounts the day, and a large book has tens of thousands of rows).
+    return read(QStringLiteral(" WHERE BookID IN (SELECT BookID FROM L.BookLog WHERE ADate=%1) AND ADate<=%1").arg(date),
+                false);
 }
 
-History History::read(const QString &where)
+History History::read(const QString &where, bool wholeTree)
 {
     History h;
     QHash<QString, Node> nodes;
-    {
+    QSet<QString> absent;
+    if (wholeTree) {
         QueryPtr q = openQuery(QStringLiteral("SELECT ID,pID,Title,Flag FROM BookTree"));
         while (q->next())
             nodes.insert(q->value(0).toString(),
                          {q->value(1).toString(), q->value(2).toString(), q->value(3).toString() == QLatin1String("D")});
     }
-    auto resolve = [&nodes](const QString &id) {
+    // A copy: looking a row up may grow the table.
+    auto node = [&](const QString &id, Node *out) {
+        auto it = nodes.constFind(id);
+        if (it != nodes.constEnd()) {
+            *out = *it;
+            return true;
+        }
+        if (wholeTree || absent.contains(id))
+            return false;
+        QueryPtr q = openQuery(QStringLiteral("SELECT pID,Title,Flag FROM BookTree WHERE ID=") + quoteSql(id));
+        if (!q->next()) {
+            absent.insert(id);
+            return false;
+        }
+        *out = {q->value(0).toString(), q->value(1).toString(), q->value(2).toString() == QLatin1String("D")};
+        nodes.insert(id, *out);
+        return true;
+    };
+    auto resolve = [&node](const QString &id) {
         Chapter c;
         c.id = id;
-        auto it = nodes.constFind(id);
-        if (it == nodes.constEnd()) {
+        Node at;
+        if (!node(id, &at)) {
             c.deleted = true;
             return c;
         }
-        c.title = it->title;
-        c.deleted = it->deleted;
+        c.title = at.title;
+        c.deleted = at.deleted;
         QString bookId = id;
         // The depth limit guards against a damaged tree whose parents form a loop.
-        for (int depth = 0; depth < 16 && !it->parentId.isEmpty(); ++depth) {
-            auto up = nodes.constFind(it->parentId);
-            if (up == nodes.constEnd()) {
+        for (int depth = 0; depth < 16 && !at.parentId.isEmpty(); ++depth) {
+            Node up;
+            if (!node(at.parentId, &up)) {
                 c.deleted = true;
                 break;
             }
-            bookId = it->parentId;
-            it = up;
-            c.deleted = c.deleted || it->deleted;
+            bookId = at.parentId;
+            at = up;
+            c.deleted = c.deleted || at.deleted;
         }
         c.bookId = bookId;
-        c.bookTitle = it->title;
+        c.bookTitle = at.title;
         return c;
     };
 

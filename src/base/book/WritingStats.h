@@ -73,7 +73,8 @@ private:
         QString bookTitle;
         bool deleted = false;
     };
-    static History read(const QString &where);
+    // wholeTree: the book rows read in one pass; otherwise each one looked up when needed.
+    static History read(const QString &where, bool wholeTree);
 
     QVector<Chapter> m_chapters;
     QMap<qint64, int> m_days; // Julian day -> growth

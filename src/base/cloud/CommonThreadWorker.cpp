@@ -2,6 +2,7 @@
 
 #include "app/App.h"
 #include "app/Exception.h"
+#include "app/WakeBell.h"
 #include "cloud/ClientInfo.h"
 #include "cloud/CloudSync.h"
 #include "cloud/Upgrade.h"
@@ -42,15 +43,17 @@ bool CommonThreadWorker::interrupted() { return QThread::currentThread()->isInte
 
 bool CommonThreadWorker::pause(qint64 ms)
 {
-    const int slice = qMax(1, timing.sliceMs);
+    // One sleep on the wake bell, not slices: a stop rings it, so nothing wakes to ask.
     QElapsedTimer waited;
     waited.start();
-    while (waited.elapsed() < ms) {
+    for (;;) {
         if (interrupted())
             return false;
-        QThread::msleep(ulong(qMin<qint64>(slice, ms - waited.elapsed() + 1)));
+        const qint64 left = ms - waited.elapsed();
+        if (left <= 0)
+            return true;
+        wakebell::sleep(wakebell::rings(), left);
     }
-    return !interrupted();
 }
 
 bool CommonThreadWorker::step(const QString &name, const std::function<void()> &work)

@@ -65,7 +65,7 @@ public slots:
 
 private:
     static bool interrupted();
-    // Sleeps in slices; false when a stop was asked for.
+    // Sleeps ms without waking in between; false when a stop was asked for (wakebell::requestStop).
     bool pause(qint64 ms);
     // Runs one step, logging whatever it throws; false when a stop was asked for.
     bool step(const QString &name, const std::function<void()> &work);

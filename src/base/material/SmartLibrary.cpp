@@ -1,20 +1,31 @@
 #include "material/SmartLibrary.h"
 
+#include "app/Constants.h"
 #include "app/Exception.h"
 #include "book/TreeNodeInfo.h"
 #include "log/Log.h"
 #include "storage/DataAccess.h"
+#include "storage/Database.h"
 #include "storage/DbLock.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
+#include <QRandomGenerator>
+#include <QSaveFile>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 
 #include <algorithm>
+#include <cstring>
+#include <nettle/chacha.h>
+#include <nettle/sha2.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <zlib.h>
 
 namespace material {
 
@@ -32,7 +43,8 @@ void LibraryTable::append(std::initializer_list<QStringView> searched, std::init
         m_kept += kSeparator;
     }
     m_searchStarts.append(m_search.size());
-    m_keptStarts.append(m_kept.size());
+    if (kept.size() > 0)
+        m_keptStarts.append(m_kept.size());
 }
 
 namespace {
@@ -105,7 +117,9 @@ void LibraryTable::append(std::initializer_list<Utf8> searched, std::initializer
         m_kept += kSeparator;
     }
     m_searchStarts.append(m_search.size());
-    m_keptStarts.append(m_kept.size());
+    // A table without kept fields needs no starts for them.
+    if (kept.size() > 0)
+        m_keptStarts.append(m_kept.size());
 }
 
 void LibraryTable::squeeze()
@@ -167,6 +181,169 @@ qint64 LibraryTable::bytes() const
 {
     return 2 * qint64(m_search.capacity() + m_kept.capacity()) + 4 * qint64(m_charCounts.capacity()) +
            4 * qint64(m_searchStarts.capacity() + m_keptStarts.capacity()) + 8 * qint64(m_keys.capacity());
+}
+
+namespace {
+
+constexpr char kCacheMagic[8] = {'I', 'N', 'K', 'S', 'R', 'C', 'H', '\0'};
+constexpr quint32 kCacheFormat = 1;
+constexpr int kBlock = CHACHA_BLOCK_SIZE;
+
+qint64 padded(qint64 bytes) { return (bytes + kBlock - 1) / kBlock * kBlock; }
+
+// The fixed part of a cache file after the magic, the identity and the nonce.
+struct CacheCounts {
+    quint32 searchedFields = 0;
+    quint32 rows = 0;
+    quint32 searchChars = 0;
+    quint32 charCounts = 0;
+    quint32 crc = 0;
+};
+
+// The same program key as the libraries, turned into a stream key of its own.
+void cacheKey(chacha_ctx *ctx, const uchar *nonce)
+{
+    static const QByteArray key = [] {
+        const QByteArray text = Ink::libraryKey().toUtf8() + QByteArrayLiteral("/search cache");
+        sha256_ctx sha;
+        sha256_init(&sha);
+        sha256_update(&sha, size_t(text.size()), reinterpret_cast<const uint8_t *>(text.constData()));
+        QByteArray digest(SHA256_DIGEST_SIZE, '\0');
+        sha256_digest(&sha, SHA256_DIGEST_SIZE, reinterpret_cast<uint8_t *>(digest.data()));
+        return digest;
+    }();
+    chacha_set_key(ctx, reinterpret_cast<const uint8_t *>(key.constData()));
+    chacha_set_nonce(ctx, nonce);
+}
+
+// The sections of a table in file order: every one starts on a key-stream block, so each is
+// read straight into its place and deciphered there.
+struct Section {
+    char *data;
+    qint64 bytes;
+};
+
+// Reads one section into data and deciphers it; the padding after it is read into a scrap block.
+bool readSection(QFile &file, chacha_ctx *ctx, const Section &s, uLong *crc)
+{
+    const qint64 whole = s.bytes / kBlock * kBlock, tail = s.bytes - whole;
+    if (whole > 0) {
+        if (file.read(s.data, whole) != whole)
+            return false;
+        chacha_crypt(ctx, size_t(whole), reinterpret_cast<uint8_t *>(s.data), reinterpret_cast<const uint8_t *>(s.data));
+    }
+    if (tail > 0) {
+        uint8_t block[kBlock];
+        if (file.read(reinterpret_cast<char *>(block), kBlock) != kBlock)
+            return false;
+        chacha_crypt(ctx, kBlock, block, block);
+        std::memcpy(s.data + whole, block, size_t(tail));
+    }
+    *crc = crc32_z(*crc, reinterpret_cast<const Bytef *>(s.data), size_t(s.bytes));
+    return true;
+}
+
+bool writeSection(QSaveFile &file, chacha_ctx *ctx, const char *data, qint64 bytes)
+{
+    QByteArray out(int(padded(bytes)), '\0');
+    std::memcpy(out.data(), data, size_t(bytes));
+    chacha_crypt(ctx, size_t(out.size()), reinterpret_cast<uint8_t *>(out.data()),
+                 reinterpret_cast<const uint8_t *>(out.constData()));
+    return file.write(out) == out.size();
+}
+
+} // namespace
+
+bool LibraryTable::writeCache(const QString &path, const QByteArray &identity) const
+{
+    if (!m_kept.isEmpty() || m_searchedFields == 0 || m_charCounts.size() != 65536)
+        return false;
+    CacheCounts counts;
+    counts.searchedFields = quint32(m_searchedFields);
+    counts.rows = quint32(size());
+    counts.searchChars = quint32(m_search.size());
+    counts.charCounts = quint32(m_charCounts.size());
+    const Section sections[] = {
+        {const_cast<char *>(reinterpret_cast<const char *>(m_keys.constData())), 8 * qint64(m_keys.size())},
+        {const_cast<char *>(reinterpret_cast<const char *>(m_searchStarts.constData())), 4 * qint64(m_searchStarts.size())},
+        {const_cast<char *>(reinterpret_cast<const char *>(m_search.constData())), 2 * qint64(m_search.size())},
+        {const_cast<char *>(reinterpret_cast<const char *>(m_charCounts.constData())), 4 * qint64(m_charCounts.size())}};
+    uLong crc = crc32_z(0, nullptr, 0);
+    for (const Section &sec : sections)
+        crc = crc32_z(crc, reinterpret_cast<const Bytef *>(sec.data), size_t(sec.bytes));
+    counts.crc = quint32(crc);
+    uchar nonce[CHACHA_NONCE_SIZE];
+    for (uchar &b : nonce)
+        b = uchar(QRandomGenerator::global()->bounded(256));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return false;
+    const quint32 idSize = quint32(identity.size());
+    bool ok = file.write(kCacheMagic, sizeof kCacheMagic) == qint64(sizeof kCacheMagic) &&
+              file.write(reinterpret_cast<const char *>(&kCacheFormat), 4) == 4 &&
+              file.write(reinterpret_cast<const char *>(&idSize), 4) == 4 && file.write(identity) == identity.size() &&
+              file.write(reinterpret_cast<const char *>(nonce), sizeof nonce) == qint64(sizeof nonce);
+    chacha_ctx ctx;
+    cacheKey(&ctx, nonce);
+    ok = ok && writeSection(file, &ctx, reinterpret_cast<const char *>(&counts), sizeof counts);
+    for (const Section &sec : sections)
+        ok = ok && writeSection(file, &ctx, sec.data, sec.bytes);
+    return ok && file.commit();
+}
+
+bool LibraryTable::readCache(const QString &path, const QByteArray &identity)
+{
+    *this = LibraryTable();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    char magic[sizeof kCacheMagic];
+    quint32 format = 0, idSize = 0;
+    if (file.read(magic, sizeof magic) != qint64(sizeof magic) || std::memcmp(magic, kCacheMagic, sizeof magic) != 0 ||
+        file.read(reinterpret_cast<char *>(&format), 4) != 4 || format != kCacheFormat ||
+        file.read(reinterpret_cast<char *>(&idSize), 4) != 4 || idSize != quint32(identity.size()) ||
+        file.read(int(idSize)) != identity)
+        return false;
+    uchar nonce[CHACHA_NONCE_SIZE];
+    if (file.read(reinterpret_cast<char *>(nonce), sizeof nonce) != qint64(sizeof nonce))
+        return false;
+    chacha_ctx ctx;
+    cacheKey(&ctx, nonce);
+    CacheCounts counts;
+    uLong ignored = 0;
+    if (!readSection(file, &ctx, {reinterpret_cast<char *>(&counts), qint64(sizeof counts)}, &ignored))
+        return false;
+    // The sizes must account for the whole file before anything is allocated by them.
+    const qint64 expected = file.pos() + padded(8 * qint64(counts.rows)) + padded(4 * (qint64(counts.rows) + 1)) +
+                            padded(2 * qint64(counts.searchChars)) + padded(4 * qint64(counts.charCounts));
+    if (counts.searchedFields == 0 || counts.charCounts != 65536 || counts.searchChars > quint32(INT_MAX) ||
+        counts.rows >= (1u << 28) || expected != file.size())
+        return false;
+    m_keys.resize(int(counts.rows));
+    m_searchStarts.resize(int(counts.rows) + 1);
+    m_search.resize(int(counts.searchChars));
+    m_charCounts.resize(int(counts.charCounts));
+    uLong crc = crc32_z(0, nullptr, 0);
+    const Section sections[] = {{reinterpret_cast<char *>(m_keys.data()), 8 * qint64(m_keys.size())},
+                                {reinterpret_cast<char *>(m_searchStarts.data()), 4 * qint64(m_searchStarts.size())},
+                                {reinterpret_cast<char *>(m_search.data()), 2 * qint64(m_search.size())},
+                                {reinterpret_cast<char *>(m_charCounts.data()), 4 * qint64(m_charCounts.size())}};
+    bool ok = true;
+    for (const Section &sec : sections)
+        ok = ok && readSection(file, &ctx, sec, &crc);
+    // Row starts ascending within the buffer, each row ending in its separator: find() and
+    // field() rely on both.
+    ok = ok && quint32(crc) == counts.crc && m_searchStarts.first() == 0 &&
+         m_searchStarts.last() == m_search.size();
+    for (int row = 0; ok && row < int(counts.rows); ++row)
+        ok = m_searchStarts.at(row) < m_searchStarts.at(row + 1) &&
+             m_search.at(m_searchStarts.at(row + 1) - 1) == kSeparator;
+    if (!ok) {
+        *this = LibraryTable();
+        return false;
+    }
+    m_searchedFields = int(counts.searchedFields);
+    return true;
 }
 
 namespace {
@@ -256,12 +433,48 @@ Exception readError(const QString &why)
 
 } // namespace
 
+namespace {
+
+// What a cache must have been written for: the library's version, size and time.
+QByteArray libraryIdentity(const QSqlDatabase &db, SmartLibraries::Kind kind, const QString &file)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+        return QByteArray();
+    QString version;
+    {
+        LockedQuery q(db);
+        q.setForwardOnly(true);
+        if (q.exec(highestVersionQuery(QLatin1String(kind == SmartLibraries::Sentence ? "S" : "M") +
+                                       QStringLiteral(".DbVersion"))) &&
+            q.next())
+            version = q.value(0).toString();
+    }
+    return QStringLiteral("%1|%2|%3")
+        .arg(version)
+        .arg(qint64(st.st_size))
+        .arg(qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec)
+        .toUtf8();
+}
+
+} // namespace
+
 std::shared_ptr<const SmartLibraries> SmartLibraries::load(const QSqlDatabase &db,
-                                                            const std::function<bool()> &interrupted)
+                                                            const std::function<bool()> &interrupted,
+                                                            bool useCaches)
 {
     auto libraries = std::make_shared<SmartLibraries>();
     for (const Source &source : kSources) {
         LibraryTable &table = libraries->m_tables[source.kind];
+        QString cacheFile;
+        QByteArray identity;
+        if (useCaches && source.kind != UserMaterial) {
+            const QString library = dbFileName(source.kind == Sentence ? Ink::ttSentence : Ink::ttMaterial);
+            identity = libraryIdentity(db, source.kind, library);
+            cacheFile = cachePath(library);
+            if (!identity.isEmpty() && table.readCache(cacheFile, identity))
+                continue;
+        }
         std::unique_ptr<SmallMaterialCache> cache;
         if (source.kind == Material)
             cache = std::make_unique<SmallMaterialCache>(db);
@@ -315,10 +528,12 @@ std::shared_ptr<const SmartLibraries> SmartLibraries::load(const QSqlDatabase &d
             // a statement of the GUI thread would wait for the whole read.
             QThread::usleep(500);
         }
-    }
-    // Outside the chunks: the counting pass over a whole library would lengthen one of them.
-    for (LibraryTable &table : libraries->m_tables)
+        // Outside the chunks: the counting pass over a whole library would lengthen one of them.
         table.squeeze();
+        // A cache that cannot be written costs the next start the read above, nothing more.
+        if (!identity.isEmpty() && !table.writeCache(cacheFile, identity))
+            writeLog(QStringLiteral("err"), QStringLiteral("智能搜索缓存写入失败：%1").arg(cacheFile));
+    }
     return libraries;
 }
 

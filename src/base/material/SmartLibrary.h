@@ -44,6 +44,14 @@ public:
     qint64 key(int row) const { return m_keys.at(row); }
     qint64 bytes() const;
 
+    // The table as a cache file beside its library: enciphered like the library, stamped with
+    // identity (the library's version, size and time) and a checksum. Only tables without kept
+    // fields are cached. writeCache replaces the file whole; readCache fills the table straight
+    // from the file in one pass and is false, leaving the table empty, for a missing, stale or
+    // damaged cache.
+    bool writeCache(const QString &path, const QByteArray &identity) const;
+    bool readCache(const QString &path, const QByteArray &identity);
+
 private:
     QString m_search;
     QString m_kept;
@@ -70,8 +78,14 @@ public:
     // Reads the three libraries through db in rowid chunks, taking the connection lock for one
     // chunk at a time. `interrupted` is asked before and after every chunk; a true answer ends
     // the read with null. Throws Exception on a failing statement.
+    // The sentences and materials come from their caches beside the library files when those
+    // match the libraries (useCaches); a missing, stale or damaged cache is read from the
+    // library instead and written anew, and a cache that cannot be written is only logged.
     static std::shared_ptr<const SmartLibraries> load(const QSqlDatabase &db,
-                                                       const std::function<bool()> &interrupted);
+                                                       const std::function<bool()> &interrupted,
+                                                       bool useCaches = true);
+    // The cache file of a library file.
+    static QString cachePath(const QString &libraryFile) { return libraryFile + QStringLiteral(".search"); }
 
     const LibraryTable &table(Kind kind) const { return m_tables[kind]; }
     LibraryTable &table(Kind kind) { return m_tables[kind]; }

@@ -1,5 +1,7 @@
 #include "material/SmartSearchState.h"
 
+#include "app/WakeBell.h"
+
 #include <QElapsedTimer>
 
 #include <utility>
@@ -29,7 +31,8 @@ void SmartSearchState::stampInput()
     const qint64 at = now();
     QMutexLocker lock(&m_mutex);
     m_inputAt = at;
-    m_changed.wakeAll();
+    lock.unlock();
+    wakebell::ring();
 }
 
 void SmartSearchState::publish(const QString &input, const QString &combo)
@@ -38,7 +41,8 @@ void SmartSearchState::publish(const QString &input, const QString &combo)
     m_suppressed = false;
     m_input = input;
     m_combo = combo;
-    m_changed.wakeAll();
+    lock.unlock();
+    wakebell::ring();
 }
 
 void SmartSearchState::reset(bool suppress)
@@ -49,7 +53,8 @@ void SmartSearchState::reset(bool suppress)
     m_resetPending = true;
     m_input.clear();
     m_combo.clear();
-    m_changed.wakeAll();
+    lock.unlock();
+    wakebell::ring();
 }
 
 void SmartSearchState::clearIfStill(const QString &input, const QString &combo)
@@ -65,7 +70,8 @@ void SmartSearchState::requestSentenceSearch(const QString &key)
 {
     QMutexLocker lock(&m_mutex);
     m_sentenceKey = key;
-    m_changed.wakeAll();
+    lock.unlock();
+    wakebell::ring();
 }
 
 QString SmartSearchState::takeSentenceRequest()
@@ -84,12 +90,6 @@ SmartSearchState::Snapshot SmartSearchState::take() const
     s.sinceInputMs = m_inputAt < 0 ? -1 : at - m_inputAt;
     s.suppressed = m_suppressed;
     return s;
-}
-
-void SmartSearchState::waitForChange(int ms)
-{
-    QMutexLocker lock(&m_mutex);
-    m_changed.wait(&m_mutex, ulong(qMax(1, ms)));
 }
 
 qint64 SmartGate::wait(const SmartSearchState::Snapshot &s) const

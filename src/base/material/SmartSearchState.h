@@ -2,7 +2,6 @@
 
 #include <QMutex>
 #include <QString>
-#include <QWaitCondition>
 
 #include <atomic>
 #include <functional>
@@ -10,7 +9,8 @@
 namespace material {
 
 // What the editor last reported, shared by the editor slots (GUI thread) and the suggestion
-// worker. Strings and time change together under one mutex; the flags are atomic. Times come
+// worker. Strings and time change together under one mutex; the flags are atomic. Every report
+// rings the wake bell the worker sleeps on. Times come
 // from a monotonic clock, so a clock set back does not hold the suggestions up.
 class SmartSearchState
 {
@@ -45,13 +45,10 @@ public:
     Snapshot take() const;
     bool takeResetPending() { return m_resetPending.exchange(false); }
     bool isSuppressed() const { return m_suppressed.load(); }
-    // Sleeps until the editor reports something or ms pass.
-    void waitForChange(int ms);
 
 private:
     Clock m_clock;
     mutable QMutex m_mutex;
-    QWaitCondition m_changed;
     QString m_input;
     QString m_combo;
     QString m_sentenceKey;

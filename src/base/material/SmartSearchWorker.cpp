@@ -2,6 +2,7 @@
 
 #include "app/App.h"
 #include "app/Exception.h"
+#include "app/WakeBell.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
 
@@ -30,10 +31,14 @@ SmartGate SmartSearchThreadWorker::gate() const
 void SmartSearchThreadWorker::doSmartSearch()
 {
     QThread *thread = QThread::currentThread();
+    // Read at once (from their caches, usually), so the first suggestion does not wait for them.
+    ensureLibraries();
     while (!thread->isInterruptionRequested()) {
+        // Read before the pass: a report arriving during it rings after this and is not slept through.
+        const quint64 seen = wakebell::rings();
         const qint64 wait = runOnce();
         if (wait != 0)
-            m_state->waitForChange(wait < 0 ? kIdleWaitMs : int(qMin<qint64>(wait, kIdleWaitMs)));
+            wakebell::sleep(seen, wait); // idle (-1): until the editor reports or a stop
     }
 }
 

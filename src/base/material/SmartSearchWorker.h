@@ -17,7 +17,6 @@ public:
     // Reads the libraries; asked whether to give up between chunks. Null when it gave up.
     using Loader = std::function<material::LibrariesPtr(const std::function<bool()> &interrupted)>;
     static constexpr int kRetryLoadMs = 30000;
-    static constexpr int kIdleWaitMs = 100;
 
     explicit SmartSearchThreadWorker(material::SmartSearchState *state, QObject *parent = nullptr);
 
@@ -38,7 +37,8 @@ signals:
     void sentencesFound(QString key, material::SmartResult result);
 
 public slots:
-    // Runs until the thread is asked to stop; sleeps while there is nothing to search.
+    // Runs until the thread is asked to stop (wakebell::requestStop); sleeps while there is
+    // nothing to search, without waking up until the editor reports something.
     void doSmartSearch();
 
 private:

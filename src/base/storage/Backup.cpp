@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -27,6 +28,7 @@
 #include <atomic>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -73,10 +75,92 @@ sqlite3 *connectionHandle()
     return *static_cast<sqlite3 *const *>(handle.constData());
 }
 
+// What tells whether the main file changed since a copy of it was taken: the file change counter
+// and page count from its header (bytes 24-31), its size, its modification time in ns and its
+// inode. SQLite raises the counter with the first commit after it takes the file's lock, so every
+// other program or start that changes the file raises it; within this run the counter is re-armed
+// when the copy is taken (see rearmChangeCounter), so the next commit of this run raises it too.
+// A file put in place of the main file has another inode and time.
+struct MainStamp {
+    QByteArray header;
+    qint64 size = -1;
+    qint64 mtimeNs = -1;
+    qint64 inode = -1;
+    bool isValid() const { return header.size() == 8 && size >= 0; }
+    QString text() const
+    {
+        return QStringLiteral("%1 %2 %3 %4").arg(QString::fromLatin1(header.toHex())).arg(size).arg(mtimeNs).arg(inode);
+    }
+};
+
+// stat() only: opening and closing the open main file would drop SQLite's locks on it.
+bool statInto(const QString &file, MainStamp *stamp)
+{
+    // With a write-ahead log the commits reach the main file (and its counter) only later.
+    if (QFileInfo::exists(file + QStringLiteral("-wal")))
+        return false;
+    struct stat st {};
+    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+        return false;
+    stamp->size = qint64(st.st_size);
+    stamp->mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp->inode = qint64(st.st_ino);
+    return true;
+}
+
+// The stamp of the open main file, read through the connection's own file; the caller holds
+// the connection lock.
+MainStamp openFileStamp(sqlite3 *db, const QString &file)
+{
+    MainStamp stamp;
+    sqlite3_file *handle = nullptr;
+    if (!db || sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &handle) != SQLITE_OK || !handle ||
+        !handle->pMethods)
+        return stamp;
+    char bytes[8];
+    if (handle->pMethods->xRead(handle, bytes, 8, 24) != SQLITE_OK || !statInto(file, &stamp))
+        return MainStamp();
+    stamp.header = QByteArray(bytes, 8);
+    return stamp;
+}
+
+// The stamp of the main file while no connection has it open.
+MainStamp closedFileStamp(const QString &file)
+{
+    MainStamp stamp;
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly) || !f.seek(24))
+        return stamp;
+    const QByteArray bytes = f.read(8);
+    if (bytes.size() != 8 || !statInto(file, &stamp))
+        return MainStamp();
+    stamp.header = bytes;
+    return stamp;
+}
+
+// With the lock kept (exclusive locking), SQLite raises the change counter only at the first
+// commit after taking the lock: leaving and re-entering exclusive mode, and reading once in
+// between, gives the lock back so that the next commit raises the counter again; an empty
+// exclusive transaction takes the lock at once again, so no other process writes in between. Not possible
+// inside a transaction or while a statement is still reading: then false, and no stamp counts.
+// The caller holds the connection lock.
+bool rearmChangeCounter(sqlite3 *db)
+{
+    if (!sqlite3_get_autocommit(db))
+        return false;
+    for (sqlite3_stmt *st = sqlite3_next_stmt(db, nullptr); st; st = sqlite3_next_stmt(db, st))
+        if (sqlite3_stmt_busy(st))
+            return false;
+    return sqlite3_exec(db,
+                        "PRAGMA main.locking_mode=NORMAL; SELECT COUNT(*) FROM main.sqlite_master; "
+                        "PRAGMA main.locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; COMMIT;",
+                        nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
 // Copies the open main file through SQLite's online backup in steps, taking the connection lock
 // for each step only. Statements run between steps reach the copy too, so it is consistent
 // when done. The copy is written like the main file itself (the same page encoding).
-bool steppedCopy(const QString &partial)
+bool steppedCopy(const QString &partial, MainStamp *stamp)
 {
     sqlite3 *source = nullptr;
     {
@@ -132,6 +216,9 @@ bool steppedCopy(const QString &partial)
                 break;
             }
             rc = sqlite3_backup_step(backup, kPagesPerStep);
+            // The copy is complete with this step: the main file as it is now, under the same lock.
+            if (rc == SQLITE_DONE && rearmChangeCounter(source))
+                *stamp = openFileStamp(source, mainDbFileName());
         }
         if (rc == SQLITE_DONE)
             break;
@@ -160,7 +247,8 @@ bool steppedCopy(const QString &partial)
 
 // Writes the copy of the main file to partial. A closed connection is copied as a file; an open
 // one through SQLite, since file I/O on the open file would drop SQLite's locks.
-bool writeCopy(bool closeConnection, const QString &source, const QString &partial)
+// *stamp gets the main file's stamp the copy equals, or stays invalid.
+bool writeCopy(bool closeConnection, const QString &source, const QString &partial, MainStamp *stamp)
 {
     bool open = false;
     {
@@ -169,13 +257,15 @@ bool writeCopy(bool closeConnection, const QString &source, const QString &parti
             ::closeConnection();
         open = g_App.db.isValid() && g_App.db.isOpen();
         if (!open) {
+            // Before the copy: a change made after the stamp can only make the stamp differ.
+            *stamp = closedFileStamp(source);
             const bool copied = QFile::copy(source, partial);
             if (!copied)
                 logBackupFailure(QStringLiteral("复制文件失败：%1").arg(partial));
             return copied;
         }
     }
-    return steppedCopy(partial);
+    return steppedCopy(partial, stamp);
 }
 
 } // namespace
@@ -219,7 +309,7 @@ QThreadPool &backupPool()
 }
 
 // Writes the copy to a partial file of its own; an empty result means no copy was made.
-QString writePartialCopy(bool closeConnection, const QDateTime &now, QString *folderOut)
+QString writePartialCopy(bool closeConnection, const QDateTime &now, QString *folderOut, MainStamp *stamp)
 {
     const QString folder = backupFolder();
     *folderOut = folder;
@@ -243,7 +333,7 @@ QString writePartialCopy(bool closeConnection, const QDateTime &now, QString *fo
         return QString();
     }
     QFile::remove(partial);
-    if (!writeCopy(closeConnection, source, partial) || !QFileInfo::exists(partial)) {
+    if (!writeCopy(closeConnection, source, partial, stamp) || !QFileInfo::exists(partial)) {
         QFile::remove(partial);
         return QString();
     }
@@ -252,8 +342,39 @@ QString writePartialCopy(bool closeConnection, const QDateTime &now, QString *fo
     return partial;
 }
 
+// Beside the copies: which copy was taken of the main file at which stamp. Written after the
+// copy passed its check and took its place; a copy without a valid stamp removes it.
+QString copyNotePath(const QString &copy)
+{
+    const QFileInfo info(copy);
+    return info.absolutePath() + QStringLiteral("/.%1.copied").arg(Ink::applicationName());
+}
+
+QString copyText(const QString &copy)
+{
+    MainStamp stamp;
+    if (!statInto(copy, &stamp))
+        return QString();
+    return QStringLiteral("%1 %2 %3").arg(QFileInfo(copy).fileName()).arg(stamp.size).arg(stamp.mtimeNs);
+}
+
+void writeCopyNote(const QString &copy, const MainStamp &stamp)
+{
+    const QString note = copyNotePath(copy);
+    const QString copied = copyText(copy);
+    if (!stamp.isValid() || copied.isEmpty()) {
+        QFile::remove(note);
+        return;
+    }
+    QSaveFile file(note);
+    if (!file.open(QIODevice::WriteOnly) || file.write((copied + QLatin1Char('\n') + stamp.text() + QLatin1Char('\n')).toUtf8()) < 0 ||
+        !file.commit())
+        QFile::remove(note);
+}
+
 // Flushes and checks the copy, then gives it its place in today's rotation.
-bool finishCopy(const QString &folder, const QString &partial, const QDate &day, bool connectionOpen)
+bool finishCopy(const QString &folder, const QString &partial, const QDate &day, bool connectionOpen,
+                const MainStamp &stamp)
 {
     if (!syncToDisk(partial, false)) {
         logBackupFailure(QStringLiteral("写入磁盘失败：%1").arg(partial));
@@ -285,6 +406,7 @@ bool finishCopy(const QString &folder, const QString &partial, const QDate &day,
     }
     if (!syncToDisk(folder, true))
         logBackupFailure(QStringLiteral("写入磁盘失败：%1").arg(folder));
+    writeCopyNote(folder + backupFileName(day, 1), stamp);
     return true;
 }
 
@@ -296,11 +418,34 @@ bool backupDatabaseAt(bool closeConnection, const QDateTime &now)
     waitForBackups();
     QMutexLocker serial(&backupMutex());
     QString folder;
-    const QString partial = writePartialCopy(closeConnection, now, &folder);
-    return !partial.isEmpty() && finishCopy(folder, partial, now.date(), !closeConnection);
+    MainStamp stamp;
+    const QString partial = writePartialCopy(closeConnection, now, &folder, &stamp);
+    return !partial.isEmpty() && finishCopy(folder, partial, now.date(), !closeConnection, stamp);
 }
 
-bool startBackupDatabase()
+bool mainFileUnchangedSinceNewestCopy()
+{
+    const QString newest = existingBackups().value(0);
+    if (newest.isEmpty())
+        return false;
+    QFile note(copyNotePath(newest));
+    if (!note.open(QIODevice::ReadOnly))
+        return false;
+    const QStringList lines = QString::fromUtf8(note.readAll()).split(QLatin1Char('\n'));
+    if (lines.size() < 2 || lines.at(0) != copyText(newest))
+        return false;
+    MainStamp now;
+    {
+        DbLocker lock;
+        sqlite3 *db = connectionHandle();
+        now = db ? openFileStamp(db, mainDbFileName()) : closedFileStamp(mainDbFileName());
+    }
+    return now.isValid() && lines.at(1) == now.text();
+}
+
+namespace {
+
+bool startBackup(bool onlyWhenChanged)
 {
     {
         DbLocker lock;
@@ -309,15 +454,24 @@ bool startBackupDatabase()
     }
     const QDateTime now = backupClock() ? backupClock()() : QDateTime::currentDateTime();
     // In the order they were started: the newest copy always ends up as copy 1.
-    backupPool().start([now]() {
+    backupPool().start([now, onlyWhenChanged]() {
         QMutexLocker serial(&backupMutex());
+        if (onlyWhenChanged && mainFileUnchangedSinceNewestCopy())
+            return;
         QString folder;
-        const QString partial = writePartialCopy(false, now, &folder);
+        MainStamp stamp;
+        const QString partial = writePartialCopy(false, now, &folder, &stamp);
         if (!partial.isEmpty())
-            finishCopy(folder, partial, now.date(), true);
+            finishCopy(folder, partial, now.date(), true, stamp);
     });
     return true;
 }
+
+} // namespace
+
+bool startBackupDatabase() { return startBackup(false); }
+
+bool startBackupIfChanged() { return startBackup(true); }
 
 void waitForBackups() { backupPool().waitForDone(); }
 

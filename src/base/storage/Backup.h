@@ -28,6 +28,14 @@ bool backupDatabaseAt(bool closeConnection, const QDateTime &now);
 // The backup of the running program, all of it on a background thread (the window does not
 // wait for it). False when there is no open connection to copy.
 bool startBackupDatabase();
+// The start-up copy: as startBackupDatabase, but skipped when the main file has not changed
+// since the newest copy was taken (see mainFileUnchangedSinceNewestCopy).
+bool startBackupIfChanged();
+// True when the newest copy passed its check as a copy of the main file as it is now: its note
+// beside it names it (name, size, time) and the main file's change counter, page count, size,
+// time and inode still match. Any commit since then raises the counter (the copy re-arms it)
+// and changes the time, so a change cannot pass unseen; a missing or foreign note means false.
+bool mainFileUnchangedSinceNewestCopy();
 // Waits until every started backup has been checked and rotated (or dropped).
 void waitForBackups();
 // Stops a copy under way after its current step (its partial file is removed, the earlier

@@ -51,7 +51,8 @@ void connectFirstShow(QWidget *frame, QWidget *window)
         QMetaObject::invokeMethod(window, "windowFirstShow", Qt::QueuedConnection);
 }
 
-// The start-up backup waits until the window is on the screen, then copies on a worker.
+// The start-up backup waits until the window is on the screen, then copies on a worker, unless
+// the main file is still as its newest copy has it.
 // Any widget of the frame counts: the frame itself may be covered by its children.
 class FirstPaintBackup : public QObject
 {
@@ -65,7 +66,7 @@ protected:
             static_cast<QWidget *>(watched)->window() == m_frame) {
             qApp->removeEventFilter(this);
             QTimer::singleShot(0, this, [this]() {
-                startBackupDatabase();
+                startBackupIfChanged();
                 deleteLater();
             });
         }

@@ -17,14 +17,18 @@
 RecoveryController::RecoveryController(BookController *book, const QString &folder, QTimer *tmpSaveTimer,
                                        QStatusBar *statusBar, QObject *parent)
     : QObject(parent), m_book(book), m_folder(folder), m_statusBar(statusBar),
-      m_writer(new TmpSaveWriter(folder, book->editor()->document(), this))
+      m_writer(new TmpSaveWriter(folder, book->editor()->document(), this)), m_timer(tmpSaveTimer)
 {
     // A coarse timer may stretch the second by 5 %.
     if (tmpSaveTimer)
         tmpSaveTimer->setTimerType(Qt::PreciseTimer);
     MyTextEdit *editor = book->editor();
     editor->installEventFilter(this);
-    connect(editor->document(), &QTextDocument::contentsChange, this, [this]() { ++m_changes; });
+    connect(editor->document(), &QTextDocument::contentsChange, this, [this]() {
+        ++m_changes;
+        if (m_ticking && m_timer && !m_timer->isActive())
+            m_timer->start();
+    });
     // The last of the editor's input signals in a key event is the one after its input time.
     connect(editor, &MyTextEdit::signalLastInput, this, [this, editor]() {
         if (m_inInputEvent && m_changes != m_changesAtInput)
@@ -68,6 +72,19 @@ void RecoveryController::tmpSaveTimerUpdate()
     syncChapter();
     if (m_writer->writeTmpSave())
         m_failing = false;
+    // Idle: nothing wakes the program until the author types again. A failed copy stays pending
+    // and is retried at the next tick.
+    if (m_timer && !m_writer->hasPendingChange())
+        m_timer->stop();
+}
+
+void RecoveryController::setTicking(bool on)
+{
+    m_ticking = on;
+    if (m_timer && !on)
+        m_timer->stop();
+    else if (m_timer && on)
+        m_timer->start();
 }
 
 void RecoveryController::writeTmpSaveNow(const QString &chapterId)

@@ -23,8 +23,11 @@ public:
     static QString writeFailedText() { return QStringLiteral("临时保存文件写入失败，请检查磁盘空间！"); }
 
     // Timer tick: a copy of the editor's chapter when one is due. Nothing while a chapter loads
-    // or a switch is under way (its question or the recovery dialog is open).
+    // or a switch is under way (its question or the recovery dialog is open). A tick that leaves
+    // nothing pending stops the timer; the next change of the text starts it again.
     void tmpSaveTimerUpdate();
+    // Whether the window lets the timer run at all (false while it closes).
+    void setTicking(bool on);
     // A copy now when the text changed since the last one (before a question, after a failed save).
     void writeTmpSaveNow(const QString &chapterId);
     // Before a chapter's text loads: its copies, when it has any, in the recovery dialog.
@@ -46,6 +49,8 @@ private:
     QString m_folder;
     QPointer<QStatusBar> m_statusBar;
     TmpSaveWriter *m_writer;
+    QPointer<QTimer> m_timer;
+    bool m_ticking = true;
     bool m_warned = false;
     bool m_failing = false;
     // Input events: a text change made by a key or an input method takes that event's time.

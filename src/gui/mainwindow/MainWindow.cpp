@@ -287,7 +287,10 @@ void MainWindow::applyTimerIntervals()
 void MainWindow::startTimers()
 {
     m_timeTimer->start();
-    m_tmpSaveTimer->start();
+    if (m_recovery)
+        m_recovery->setTicking(true);
+    else
+        m_tmpSaveTimer->start();
     if (!m_smartCheckStopped)
         m_smartCheckTimer->start();
     if (g_SysParams.autoSaveBook)
@@ -299,6 +302,8 @@ void MainWindow::stopTimers()
     for (QTimer *t : {m_timeTimer, m_autoSaveTimer, m_tmpSaveTimer, m_smartCheckTimer})
         if (t)
             t->stop();
+    if (m_recovery)
+        m_recovery->setTicking(false);
 }
 
 void MainWindow::prepareActions()
