@@ -5,6 +5,7 @@
 #include "app/Constants.h"
 #include "app/Exception.h"
 #include "app/WorkerHost.h"
+#include "book/BookExportController.h"
 #include "book/EditorController.h"
 #include "cloud/AccountController.h"
 #include "cloud/AsyncHelper.h"
@@ -167,6 +168,16 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         QAction *action = ui->mnuAdv->addAction(QStringLiteral("写作统计"), stats, &WritingStatsController::showWindow);
         action->setObjectName(QStringLiteral("actionAdvanceWritingStats"));
         connect(m_timeTimer, &QTimer::timeout, stats, &WritingStatsController::followTarget);
+    }
+    {
+        auto *bookExport = new BookExportController(m_book, statusBar(), m_workers, this);
+        bookExport->setObjectName(QStringLiteral("bookExport"));
+        auto *action = new QAction(QStringLiteral("导出整本书…"), this);
+        action->setObjectName(QStringLiteral("actionBookExportWhole"));
+        connect(action, &QAction::triggered, bookExport, &BookExportController::exportCurrentBook);
+        ui->treeViewBook->contextMenu()->insertAction(ui->actionBookExport, action);
+        // Above 写作统计, which stays the menu's last command.
+        ui->mnuAdv->insertAction(findChild<QAction *>(QStringLiteral("actionAdvanceWritingStats")), action);
     }
     connectEditor();
     linkToolButtons();
