@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlError>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextCodec>
@@ -24,6 +25,8 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <QXmlStreamReader>
+
+#include <stdexcept>
 
 #include <minizip/unzip.h>
 

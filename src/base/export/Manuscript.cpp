@@ -55,7 +55,7 @@ Outline readOutline(const QString &bookId, const QSet<QString> &selection)
     for (const Row &row : top) {
         if (!row.volume) {
             if (all || selection.contains(row.id))
-                outline.nodes.append({row.id, row.title, false, ++outline.chapterCount});
+                outline.nodes.append({row.id, row.title, false, ++outline.chapterCount, true});
             continue;
         }
         const QVector<Row> chapters = children.value(row.id);

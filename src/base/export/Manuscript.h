@@ -18,6 +18,7 @@ struct Node {
     QString title;
     bool volume = false; // else a chapter
     int number = 0;      // 1-based among the written volumes, or among the written chapters
+    bool topLevel = false; // a chapter directly below the book
 };
 
 struct Outline {

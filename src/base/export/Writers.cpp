@@ -167,6 +167,8 @@ public:
         }
         body += QLatin1String("</section>\n");
         addPage(QStringLiteral("c%1").arg(node.number), file, xhtmlPage(node.title, body));
+        if (node.topLevel)
+            closeVolume();
         if (m_inVolume && !m_volumeHasChapters)
             m_nav += QLatin1String("\n<ol>\n");
         m_volumeHasChapters = m_volumeHasChapters || m_inVolume;

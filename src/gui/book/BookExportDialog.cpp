@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "app/Exception.h"
 #include "export/Manuscript.h"
+#include "storage/FileTransfer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -76,7 +77,7 @@ BookExportDialog::BookExportDialog(const QString &bookId, const QString &focusId
     }
     if (root->childCount() == 0)
         root->setCheckState(0, Qt::Checked);
-    root->setExpanded(true);
+    m_tree->expandAll();
 
     m_format = new QComboBox;
     m_format->setObjectName(QStringLiteral("comboFormat"));
@@ -154,6 +155,9 @@ BookExportDialog::BookExportDialog(const QString &bookId, const QString &focusId
 
     connect(m_format, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &BookExportDialog::formatChanged);
     m_format->setCurrentIndex(int(remembered.format));
+    // A first export goes to the home folder under the book's title.
+    if (m_output->text().isEmpty())
+        m_output->setText(QDir::home().filePath(sanitizeFileName(outline.bookTitle) + QStringLiteral(".txt")));
     formatChanged();
 }
 
