@@ -9,11 +9,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QTemporaryFile>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace BookFileExport {
 
@@ -25,6 +26,32 @@ const char *const kFormatNames[] = {"txt", "epub", "odt", "docx", "pdf"};
 constexpr int kBatch = 64;
 
 QString systemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+// A new file of our own beside the target, created exclusively under a short hidden name (the
+// rename then stays on one file system); removed unless it was renamed into place.
+struct PartFile {
+    QString path;
+    bool create(const QString &folder)
+    {
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            const QString name = folder + QStringLiteral("/.inkboat-export-%1.part").arg(randomString(8));
+            const int fd = ::open(QFile::encodeName(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                ::close(fd);
+                path = name;
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+    ~PartFile()
+    {
+        if (!path.isEmpty())
+            QFile::remove(path);
+    }
+};
 
 } // namespace
 
@@ -208,12 +235,11 @@ Result exportBook(const Options &options, const Control &control)
         return result;
     }
     // A short hidden name of our own beside the target: the rename then stays on one file system.
-    QTemporaryFile tmp(target.absolutePath() + QStringLiteral("/.inkboat-export-XXXXXX.part"));
-    if (!tmp.open()) {
-        result.error = QStringLiteral("无法写入文件%1：%2").arg(QDir::toNativeSeparators(options.output), tmp.errorString());
+    PartFile tmp;
+    if (!tmp.create(target.absolutePath())) {
+        result.error = QStringLiteral("无法写入文件%1：%2").arg(QDir::toNativeSeparators(options.output), systemError());
         return result;
     }
-    tmp.close();
     try {
         std::unique_ptr<ManuscriptWriter> writer;
         switch (options.format) {
@@ -225,7 +251,7 @@ Result exportBook(const Options &options, const Control &control)
         }
         const Manuscript::Outline outline = Manuscript::readOutline(options.bookId, options.nodeIds);
         ManuscriptWriter::Meta meta{options.title.isEmpty() ? outline.bookTitle : options.title, options.author};
-        writer->begin(tmp.fileName(), outline, meta);
+        writer->begin(tmp.path, outline, meta);
         const int total = outline.chapterCount * writer->passes();
         int done = 0;
         for (int pass = 0; pass < writer->passes(); ++pass) {
@@ -260,7 +286,7 @@ Result exportBook(const Options &options, const Control &control)
         result.chapters = outline.chapterCount;
     } catch (const Exception &e) {
         // The author knows the file by the name chosen, not by the temporary one.
-        result.error = e.message().replace(tmp.fileName(), QDir::toNativeSeparators(options.output));
+        result.error = e.message().replace(tmp.path, QDir::toNativeSeparators(options.output));
         return result;
     } catch (const std::exception &e) {
         result.error = QStringLiteral("写入文件%1失败：%2").arg(QDir::toNativeSeparators(options.output),
@@ -273,18 +299,18 @@ Result exportBook(const Options &options, const Control &control)
     }
     const QString name = QDir::toNativeSeparators(options.output);
     // The file as the author's other files are (umask), not the private mode of a temporary one.
-    QFile::setPermissions(tmp.fileName(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser |
+    QFile::setPermissions(tmp.path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser |
                                               QFile::ReadGroup | QFile::ReadOther);
-    if (!syncToDisk(tmp.fileName())) {
+    if (!syncToDisk(tmp.path)) {
         result.error = QStringLiteral("写入文件%1失败：%2").arg(name, systemError());
         return result;
     }
     // rename(2) replaces an existing file in one step: the old file stays whole until then.
-    if (std::rename(QFile::encodeName(tmp.fileName()).constData(), QFile::encodeName(options.output).constData()) != 0) {
+    if (std::rename(QFile::encodeName(tmp.path).constData(), QFile::encodeName(options.output).constData()) != 0) {
         result.error = QStringLiteral("无法保存文件%1：%2").arg(name, systemError());
         return result;
     }
-    tmp.setAutoRemove(false);
+    tmp.path.clear();
     syncToDisk(target.absolutePath(), true);
     result.ok = true;
     return result;
