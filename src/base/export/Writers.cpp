@@ -59,7 +59,8 @@ private:
     {
         if (m_options.crlf)
             text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-        const QByteArray bytes = m_codec->fromUnicode(text);
+        // QString's own UTF-8 conversion is several times faster than the codec's.
+        const QByteArray bytes = m_options.gb18030 ? m_codec->fromUnicode(text) : text.toUtf8();
         if (m_file.write(bytes) != bytes.size())
             writeFailed(m_file.fileName(), m_file.errorString());
     }
