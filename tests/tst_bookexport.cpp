@@ -35,7 +35,8 @@ void addChapter(const QString &id, const QString &pid, double sort, const QStrin
                  {id, pid, sort, title, html, plain});
 }
 
-// 书 > 第一卷 风起 (hostile chapter with a bold word, 第二章 and an escaping test), 空卷 (no chapters).
+// 书 > 第一卷 风起 (hostile chapter with a bold word, 第二章 and an escaping test), 空卷 (no chapters),
+// 后记 (a chapter directly below the book).
 void fixture()
 {
     insertBookRow("B", "", 1, 0, 1, "书");
@@ -45,6 +46,7 @@ void fixture()
                QStringLiteral("<html><body style=\" font-weight:400;\"><p>甲<span style=\" font-weight:600;\">乙</span>"
                               "</p><p></p><p align=\"center\">丙 &lt;b&gt;&amp;amp;</p></body></html>"));
     addChapter("C2", "V1", 2, QStringLiteral("第二章"), QStringLiteral("丁"));
+    addChapter("C3", "B", 3, QStringLiteral("后记"), QStringLiteral("完"));
 }
 
 QByteArray readFile(const QString &path)
@@ -182,14 +184,14 @@ private slots:
         QTest::addColumn<QString>("chapterPattern");
         QTest::addColumn<QString>("text");
         const QString body = QStringLiteral("\n\n\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n\n"
-                                            "%1第二章\n\n\u3000\u3000丁\n\n空卷\n\n");
+                                            "%1第二章\n\n\u3000\u3000丁\n\n空卷\n\n%2后记\n\n\u3000\u3000完\n\n");
         QTest::newRow("utf-8, LF, titles as they stand")
             << false << false << true << "{title}"
-            << "第一卷 风起\n\n" + kHostile + body.arg(QString());
+            << "第一卷 风起\n\n" + kHostile + body.arg(QString(), QString());
         QTest::newRow("GB18030, CRLF, numbered chapters")
             << true << true << true << "第{n}章 {title}"
-            << "第一卷 风起\n\n第一章 " + kHostile + body.arg("第二章 ");
-        QString plain = "第一卷 风起\n\n" + kHostile + body.arg(QString());
+            << "第一卷 风起\n\n第一章 " + kHostile + body.arg("第二章 ", "第三章 ");
+        QString plain = "第一卷 风起\n\n" + kHostile + body.arg(QString(), QString());
         QTest::newRow("no indent") << false << false << false << "{title}" << plain.remove(QChar(0x3000));
     }
     void txtEncodingsAndLineEnds()
@@ -233,7 +235,7 @@ private slots:
                                       << QStringList{"b"} << (QStringList{"title:" + kHostile, "h2:" + kHostile} + body);
         QTest::newRow("epub navigation")
             << int(Format::Epub) << "EPUB/nav.xhtml" << QStringList{"a"} << QStringList()
-            << QStringList{"a:书", "a:第一卷 风起", "a:" + kHostile, "a:第二章", "a:空卷"};
+            << QStringList{"a:书", "a:第一卷 风起", "a:" + kHostile, "a:第二章", "a:空卷", "a:后记"};
         QTest::newRow("epub package") << int(Format::Epub) << "EPUB/package.opf"
                                       << QStringList{"title", "language", "creator"} << QStringList()
                                       << QStringList{"title:书", "language:zh-CN", "creator:作者 & <某>"};
@@ -241,10 +243,10 @@ private slots:
                               << QStringList{"b"}
                               << QStringList{"pStyle:", "t:书", "pStyle:", "t:第一卷 风起", "pStyle:", "t:" + kHostile,
                                              "t:甲", "t:乙", "t:丙 <b>&amp;", "pStyle:", "t:第二章", "t:丁",
-                                             "pStyle:", "t:空卷"};
+                                             "pStyle:", "t:空卷", "pStyle:", "t:后记", "t:完"};
         QTest::newRow("odt") << int(Format::Odt) << "content.xml" << QStringList{"h", "p"} << QStringList{"T1"}
                              << (QStringList{"p:书", "h:第一卷 风起", "h:" + kHostile} + body +
-                                 QStringList{"h:第二章", "p:丁", "h:空卷"});
+                                 QStringList{"h:第二章", "p:丁", "h:空卷", "h:后记", "p:完"});
     }
     void zipFormatsHoldHeadingsInOrder()
     {
@@ -273,6 +275,10 @@ private slots:
             QVERIFY(contents.value("word/styles.xml").contains("<w:pageBreakBefore/>"));
             QVERIFY(contents.value(entry).contains("<w:r><w:rPr><w:b/></w:rPr><w:t xml:space=\"preserve\">乙"));
         }
+        // A chapter below the book stands beside the volumes in the contents, not inside the last one.
+        if (entry == "EPUB/nav.xhtml")
+            QVERIFY(contents.value(entry).contains("<li><a href=\"v0002.xhtml\">空卷</a></li>\n"
+                                                   "<li><a href=\"c00003.xhtml\">后记</a></li>"));
         QCOMPARE(got, expected);
     }
 
