@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "app/Exception.h"
 #include "export/Manuscript.h"
+#include "params/SysParams.h"
 #include "storage/FileTransfer.h"
 
 #include <QCheckBox>
@@ -113,8 +114,9 @@ BookExportDialog::BookExportDialog(const QString &bookId, const QString &focusId
     m_pageSize->setCurrentIndex(remembered.a4 ? 1 : 0);
     m_font = new QFontComboBox;
     m_font->setWritingSystem(QFontDatabase::SimplifiedChinese);
-    if (!remembered.fontFamily.isEmpty())
-        m_font->setCurrentFont(QFont(remembered.fontFamily));
+    // The editor's font unless another was chosen before (the list would start at its first font).
+    m_font->setCurrentFont(QFont(remembered.fontFamily.isEmpty() ? g_SysParams.editorParams.defaultFontName
+                                                                 : remembered.fontFamily));
 
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("格式："), m_format);
