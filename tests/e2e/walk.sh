@@ -280,6 +280,14 @@ q="SELECT Title||':'||PlainText FROM BookTree WHERE Flag<>'D' AND NodeType=3 ORD
 [ "$(e2e_sql "$second" "$q")" = "$(e2e_sql "$author" "$q")" ] ||
     e2e_fail "imported chapters differ: $(e2e_sql "$second" "$q")"
 
+step "the whole book as one EPUB from the command line, valid by epubcheck"
+# shellcheck disable=SC2046
+env $(e2e_profile_env "$author") LANG=C.UTF-8 "$E2E_PROGRAM" --export-book 长河 --format epub \
+    --output "$work/长河.epub" 2>"$work/export.err" || e2e_fail "the export failed: $(cat "$work/export.err")"
+java -jar /usr/share/java/epubcheck.jar -q "$work/长河.epub" >"$work/epubcheck.log" 2>&1 || e2e_fail "epubcheck: $(head -c 600 "$work/epubcheck.log")"
+[ "$(unzip -Z1 "$work/长河.epub" | grep -c '^EPUB/c.*\.xhtml$')" = 2 ] || e2e_fail "the EPUB does not hold two chapters"
+unzip -p "$work/长河.epub" EPUB/c00001.xhtml | grep -q "风从关外吹来" || e2e_fail "the first chapter lacks its text"
+
 # Sync: the first profile and a third, empty one against a local service, one account.
 service=$work/service
 e2e_service_start "$service"

@@ -116,9 +116,10 @@ bool clearSensitiveWordMarks(QTextDocument *doc)
     return true;
 }
 
-QString autoFormatText(const QString &plainText)
+QString autoFormatText(const QString &plainText) { return autoFormatText(plainText, QString(2, Ink::paragraphIndentChar)); }
+
+QString autoFormatText(const QString &plainText, const QString &indent)
 {
-    const QString indent(2, Ink::paragraphIndentChar);
     QStringList entries;
     for (const QString &line : plainText.split(QLatin1Char('\n'))) {
         const QString trimmed = line.trimmed();

@@ -43,6 +43,8 @@ bool clearSensitiveWordMarks(QTextDocument *doc);
 // Every non-blank line trimmed, indented by two ideographic spaces and followed by an empty
 // line; blank lines are dropped. The result ends with a line feed (or is empty).
 QString autoFormatText(const QString &plainText);
+// The same with another indent (empty: none).
+QString autoFormatText(const QString &plainText, const QString &indent);
 // Replaces the whole document with autoFormatText of its plain text, as plain text (character
 // formats are lost), in one undo step.
 void applyAutoFormat(QTextDocument *doc);

@@ -2,6 +2,7 @@
 #include "app/Application.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "app/ExportCommand.h"
 #include "app/GuiPrompter.h"
 #include "app/Scale.h"
 #include "log/Log.h"
@@ -95,6 +96,9 @@ int main(int argc, char *argv[])
 {
     QCoreApplication::setOrganizationName(Ink::organizationName());
     QCoreApplication::setApplicationName(Ink::applicationName());
+    // The command-line export opens no window at all.
+    if (ExportCommand::requested(argc, argv))
+        return ExportCommand::run(argc, argv);
 
     // The stored scale factor only takes effect when set before the application object exists.
     const double storedScale = Ink::storedScaleFactor();

@@ -6,6 +6,7 @@
 #include "app/Exception.h"
 #include "app/WorkerHost.h"
 #include "book/BookPlace.h"
+#include "book/BookExportController.h"
 #include "book/EditorController.h"
 #include "book/HistoryController.h"
 #include "cloud/AccountController.h"
@@ -185,6 +186,16 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         QAction *action = ui->mnuEdit->addAction(QStringLiteral("章节历史"), history, &HistoryController::showHistory);
         action->setObjectName(QStringLiteral("actionEditChapterHistory"));
         action->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+H")));
+    }
+    {
+        auto *bookExport = new BookExportController(m_book, statusBar(), m_workers, this);
+        bookExport->setObjectName(QStringLiteral("bookExport"));
+        auto *action = new QAction(QStringLiteral("导出整本书…"), this);
+        action->setObjectName(QStringLiteral("actionBookExportWhole"));
+        connect(action, &QAction::triggered, bookExport, &BookExportController::exportCurrentBook);
+        ui->treeViewBook->contextMenu()->insertAction(ui->actionBookExport, action);
+        // Above 写作统计, which stays the menu's last command.
+        ui->mnuAdv->insertAction(findChild<QAction *>(QStringLiteral("actionAdvanceWritingStats")), action);
     }
     connectEditor();
     linkToolButtons();

@@ -1,0 +1,442 @@
+// A book written out as one file: each format's headings, order, escaping and encodings, the
+// atomic write, cancelling, and the command line.
+#include "BookRows.h"
+#include "TestProfile.h"
+
+#include "app/App.h"
+#include "export/BookFileExport.h"
+#include "storage/DataAccess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include <minizip/unzip.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace BookFileExport;
+
+namespace {
+
+// A title every format must carry intact: quotes, markup characters, an emoji, U+2028.
+const QString kHostile = QStringLiteral("\"<第一章>\" & '驼铃' 🐪\u2028尾");
+
+void addChapter(const QString &id, const QString &pid, double sort, const QString &title, const QString &plain,
+                const QString &html = QString())
+{
+    execPrepared(QStringLiteral("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,HTML,PlainText,Flag,"
+                                "Usn,Synced) VALUES(?,?,3,2,?,?,'Book',?,?,'A',0,0)"),
+                 {id, pid, sort, title, html, plain});
+}
+
+// 书 > 第一卷 风起 (hostile chapter with a bold word, 第二章 and an escaping test), 空卷 (no chapters),
+// 后记 (a chapter directly below the book).
+void fixture()
+{
+    insertBookRow("B", "", 1, 0, 1, "书");
+    insertBookRow("V1", "B", 2, 1, 1, "第一卷 风起");
+    insertBookRow("V2", "B", 2, 1, 2, "空卷");
+    addChapter("C1", "V1", 1, kHostile, QStringLiteral("  甲乙 \n\n\u3000丙 <b>&amp;\n"),
+               QStringLiteral("<html><body style=\" font-weight:400;\"><p>甲<span style=\" font-weight:600;\">乙</span>"
+                              "</p><p></p><p align=\"center\">丙 &lt;b&gt;&amp;amp;</p></body></html>"));
+    addChapter("C2", "V1", 2, QStringLiteral("第二章"), QStringLiteral("丁"));
+    addChapter("C3", "B", 3, QStringLiteral("后记"), QStringLiteral("完"));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Entry names in archive order, and one entry's bytes.
+QStringList zipEntries(const QString &path, QHash<QString, QByteArray> *contents, bool *firstStored = nullptr)
+{
+    QStringList names;
+    unzFile zf = unzOpen64(QFile::encodeName(path).constData());
+    if (!zf)
+        return names;
+    for (int rc = unzGoToFirstFile(zf); rc == UNZ_OK; rc = unzGoToNextFile(zf)) {
+        char name[512];
+        unz_file_info64 info;
+        unzGetCurrentFileInfo64(zf, &info, name, sizeof name, nullptr, 0, nullptr, 0);
+        if (names.isEmpty() && firstStored)
+            *firstStored = info.compression_method == 0;
+        names << QString::fromUtf8(name);
+        QByteArray data(int(info.uncompressed_size), Qt::Uninitialized);
+        unzOpenCurrentFile(zf);
+        unzReadCurrentFile(zf, data.data(), unsigned(data.size()));
+        unzCloseCurrentFile(zf);
+        contents->insert(names.last(), data);
+    }
+    unzClose(zf);
+    return names;
+}
+
+// The texts of the elements named in `tags` (by local name), in document order, marked up as
+// "tag:text"; empty when the XML is not well formed. Bold runs show as "*text*".
+QStringList xmlTexts(const QByteArray &xml, const QStringList &tags, const QStringList &boldTags)
+{
+    QStringList out;
+    QXmlStreamReader r(xml);
+    QString open;
+    QString text;
+    int depth = 0;
+    bool bold = false;
+    while (!r.atEnd()) {
+        r.readNext();
+        if (r.isStartElement()) {
+            if (depth == 0 && tags.contains(r.name().toString())) {
+                open = r.name().toString();
+                text.clear();
+                depth = 1;
+            } else if (depth > 0) {
+                ++depth;
+                bold = bold || boldTags.contains(r.name().toString()) ||
+                       boldTags.contains(r.attributes().value(QStringLiteral("text:style-name")).toString());
+                if (r.name() == QLatin1String("br") || r.name() == QLatin1String("line-break"))
+                    text += QLatin1Char('\n');
+            }
+        } else if (r.isCharacters() && depth > 0) {
+            text += bold ? QStringLiteral("*%1*").arg(r.text()) : r.text().toString();
+        } else if (r.isEndElement() && depth > 0) {
+            if (--depth == 0)
+                out << open + QLatin1Char(':') + text;
+            else
+                bold = false;
+        }
+    }
+    return r.hasError() ? QStringList{QStringLiteral("XML error: ") + r.errorString()} : out;
+}
+
+Result run(Format format, const QString &output, const std::function<void(int)> &onProgress = {},
+           const std::atomic<bool> *cancel = nullptr)
+{
+    Options o;
+    o.bookId = QStringLiteral("B");
+    o.format = format;
+    o.output = output;
+    o.author = QStringLiteral("作者 & <某>");
+    Control c;
+    c.cancel = cancel;
+    if (onProgress)
+        c.progress = [&](int done, int) { onProgress(done); };
+    return exportBook(o, c);
+}
+
+QStringList leftovers(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+QString tool(const QString &name) { return QStandardPaths::findExecutable(name); }
+
+} // namespace
+
+class TestBookExport : public QObject
+{
+    Q_OBJECT
+    TestProfile m_profile;
+
+private slots:
+    void initTestCase() { QVERIFY(startApp().ok); }
+    void init()
+    {
+        clearBookTables();
+        fixture();
+    }
+    void cleanupTestCase() { stopApp(); }
+
+    void chineseNumbers_data()
+    {
+        QTest::addColumn<int>("n");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("1") << 1 << "一";
+        QTest::newRow("10") << 10 << "十";
+        QTest::newRow("15") << 15 << "十五";
+        QTest::newRow("20") << 20 << "二十";
+        QTest::newRow("110") << 110 << "一百一十";
+        QTest::newRow("1005") << 1005 << "一千零五";
+        QTest::newRow("10001") << 10001 << "一万零一";
+        QTest::newRow("20300") << 20300 << "二万零三百";
+        QTest::newRow("120000") << 120000 << "十二万";
+    }
+    void chineseNumbers()
+    {
+        QFETCH(int, n);
+        QFETCH(QString, text);
+        QCOMPARE(chineseNumber(n), text);
+        QCOMPARE(heading("第{n}章 {title}（{N}）", "{n}", n), "第" + text + "章 {n}（" + QString::number(n) + "）");
+    }
+
+    // Headings as the pattern says, the auto-format's paragraphs, the chosen bytes.
+    void txtEncodingsAndLineEnds_data()
+    {
+        QTest::addColumn<bool>("gb18030");
+        QTest::addColumn<bool>("crlf");
+        QTest::addColumn<bool>("indent");
+        QTest::addColumn<QString>("chapterPattern");
+        QTest::addColumn<QString>("text");
+        const QString body = QStringLiteral("\n\n\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n\n"
+                                            "%1第二章\n\n\u3000\u3000丁\n\n空卷\n\n%2后记\n\n\u3000\u3000完\n\n");
+        QTest::newRow("utf-8, LF, titles as they stand")
+            << false << false << true << "{title}"
+            << "第一卷 风起\n\n" + kHostile + body.arg(QString(), QString());
+        QTest::newRow("GB18030, CRLF, numbered chapters")
+            << true << true << true << "第{n}章 {title}"
+            << "第一卷 风起\n\n第一章 " + kHostile + body.arg("第二章 ", "第三章 ");
+        QString plain = "第一卷 风起\n\n" + kHostile + body.arg(QString(), QString());
+        QTest::newRow("no indent") << false << false << false << "{title}" << plain.remove(QChar(0x3000));
+    }
+    void txtEncodingsAndLineEnds()
+    {
+        QFETCH(bool, gb18030);
+        QFETCH(bool, crlf);
+        QFETCH(bool, indent);
+        QFETCH(QString, chapterPattern);
+        QFETCH(QString, text);
+        QTemporaryDir dir;
+        Options o;
+        o.bookId = QStringLiteral("B");
+        o.output = dir.filePath("书.txt");
+        o.gb18030 = gb18030;
+        o.crlf = crlf;
+        o.indent = indent;
+        o.chapterPattern = chapterPattern;
+        const Result r = exportBook(o);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const QByteArray bytes = readFile(o.output);
+        QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
+        QTextCodec::ConverterState state;
+        QString read = QTextCodec::codecForName(gb18030 ? "GB18030" : "UTF-8")->toUnicode(bytes, bytes.size(), &state);
+        QCOMPARE(state.invalidChars, 0);
+        QCOMPARE(bytes.contains("\r\n"), crlf);
+        QCOMPARE(bytes.count('\n'), crlf ? bytes.count("\r\n") : bytes.count('\n'));
+        QCOMPARE(read.replace("\r\n", "\n"), text);
+    }
+
+    // Every heading, in order, escaped and read back intact; bold kept; the container as readers
+    // require (mimetype first and stored).
+    void zipFormatsHoldHeadingsInOrder_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QStringList>("tags");
+        QTest::addColumn<QStringList>("boldTags");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList body{"p:甲*乙*", "p:丙 <b>&amp;"};
+        QTest::newRow("epub chapter") << int(Format::Epub) << "EPUB/c00001.xhtml" << QStringList{"title", "h2", "p"}
+                                      << QStringList{"b"} << (QStringList{"title:" + kHostile, "h2:" + kHostile} + body);
+        QTest::newRow("epub navigation")
+            << int(Format::Epub) << "EPUB/nav.xhtml" << QStringList{"a"} << QStringList()
+            << QStringList{"a:书", "a:第一卷 风起", "a:" + kHostile, "a:第二章", "a:空卷", "a:后记"};
+        QTest::newRow("epub package") << int(Format::Epub) << "EPUB/package.opf"
+                                      << QStringList{"title", "language", "creator"} << QStringList()
+                                      << QStringList{"title:书", "language:zh-CN", "creator:作者 & <某>"};
+        QTest::newRow("docx") << int(Format::Docx) << "word/document.xml" << QStringList{"pStyle", "t"}
+                              << QStringList{"b"}
+                              << QStringList{"pStyle:", "t:书", "pStyle:", "t:第一卷 风起", "pStyle:", "t:" + kHostile,
+                                             "t:甲", "t:乙", "t:丙 <b>&amp;", "pStyle:", "t:第二章", "t:丁",
+                                             "pStyle:", "t:空卷", "pStyle:", "t:后记", "t:完"};
+        QTest::newRow("odt") << int(Format::Odt) << "content.xml" << QStringList{"h", "p"} << QStringList{"T1"}
+                             << (QStringList{"p:书", "h:第一卷 风起", "h:" + kHostile} + body +
+                                 QStringList{"h:第二章", "p:丁", "h:空卷", "h:后记", "p:完"});
+    }
+    void zipFormatsHoldHeadingsInOrder()
+    {
+        QFETCH(int, format);
+        QFETCH(QString, entry);
+        QFETCH(QStringList, tags);
+        QFETCH(QStringList, boldTags);
+        QFETCH(QStringList, expected);
+        QTemporaryDir dir;
+        const QString out = dir.filePath("book");
+        const Result r = run(Format(format), out);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QHash<QString, QByteArray> contents;
+        bool firstStored = false;
+        const QStringList names = zipEntries(out, &contents, &firstStored);
+        if (Format(format) != Format::Docx) {
+            QCOMPARE(names.value(0), "mimetype");
+            QVERIFY(firstStored);
+        }
+        QVERIFY2(contents.contains(entry), qPrintable(names.join(' ')));
+        QStringList got = xmlTexts(contents.value(entry), tags, boldTags);
+        // DOCX: the style names stand in their own element; the heading levels are checked here.
+        if (Format(format) == Format::Docx) {
+            QVERIFY(contents.value(entry).contains("<w:pStyle w:val=\"Heading1\"/></w:pPr><w:r><w:t "
+                                                   "xml:space=\"preserve\">空卷"));
+            QVERIFY(contents.value("word/styles.xml").contains("<w:pageBreakBefore/>"));
+            QVERIFY(contents.value(entry).contains("<w:r><w:rPr><w:b/></w:rPr><w:t xml:space=\"preserve\">乙"));
+        }
+        // A chapter below the book stands beside the volumes in the contents, not inside the last one.
+        if (entry == "EPUB/nav.xhtml")
+            QVERIFY(contents.value(entry).contains("<li><a href=\"v0002.xhtml\">空卷</a></li>\n"
+                                                   "<li><a href=\"c00003.xhtml\">后记</a></li>"));
+        QCOMPARE(got, expected);
+    }
+
+    void epubPassesEpubcheck()
+    {
+        // Debian's epubcheck is a jar; /usr/bin/epubcheck runs only where jar files are registered.
+        const QString jar = QStringLiteral("/usr/share/java/epubcheck.jar");
+        if (!QFileInfo::exists(jar) || tool("java").isEmpty())
+            QFAIL("epubcheck is not installed (scripts/install-deps installs it)");
+        QTemporaryDir dir;
+        const QString out = dir.filePath("书.epub");
+        QVERIFY(run(Format::Epub, out).ok);
+        QProcess p;
+        p.start(tool("java"), {"-jar", jar, out});
+        QVERIFY(p.waitForFinished(300000));
+        QVERIFY2(p.exitCode() == 0, p.readAllStandardOutput() + p.readAllStandardError());
+    }
+
+    // The contents name the page each chapter starts on, counted from the text's first page, and
+    // every font is embedded.
+    void pdfContentsNameTheRightPages()
+    {
+        if (tool("pdftotext").isEmpty() || tool("pdffonts").isEmpty())
+            QFAIL("poppler-utils is not installed (scripts/install-deps installs it)");
+        // A long chapter pushes the next ones over several pages.
+        QString longText;
+        for (int i = 0; i < 300; ++i)
+            longText += QStringLiteral("大漠孤烟直，长河落日圆。他勒住缰绳回望来路。\n");
+        execPrepared("UPDATE BookTree SET PlainText=? WHERE ID='C1'", {longText});
+        QTemporaryDir dir;
+        const QString out = dir.filePath("书.pdf");
+        const Result r = run(Format::Pdf, out);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QProcess text;
+        text.start(tool("pdftotext"), {"-layout", out, "-"});
+        QVERIFY(text.waitForFinished(60000));
+        const QStringList pages = QString::fromUtf8(text.readAllStandardOutput()).split(QLatin1Char('\f'));
+        // Title page, one page of contents, then the text.
+        QVERIFY2(pages.size() > 8, qPrintable(QString::number(pages.size())));
+        QVERIFY(pages.at(0).contains(QStringLiteral("书")));
+        QVERIFY(pages.at(1).contains(QStringLiteral("目录")));
+        for (const QString &title : {QStringLiteral("第一卷 风起"), QStringLiteral("第二章"), QStringLiteral("空卷")}) {
+            const QRegularExpression entry(QRegularExpression::escape(title) + QStringLiteral("\\s+(\\d+)"));
+            const QRegularExpressionMatch m = entry.match(pages.at(1));
+            QVERIFY2(m.hasMatch(), qPrintable(title));
+            const int page = m.captured(1).toInt();
+            const QString shown = pages.value(1 + page);
+            QVERIFY2(shown.trimmed().startsWith(title), qPrintable(title + " on page " + QString::number(page)));
+            QVERIFY2(shown.trimmed().endsWith(QString::number(page)), qPrintable(shown.right(40)));
+        }
+        QProcess fonts;
+        fonts.start(tool("pdffonts"), {out});
+        QVERIFY(fonts.waitForFinished(60000));
+        const QStringList lines = QString::fromUtf8(fonts.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts).mid(2);
+        QVERIFY(!lines.isEmpty());
+        // name, type (may hold spaces), encoding, emb, sub, uni, object id (two numbers)
+        for (const QString &line : lines) {
+            const QStringList cells = line.split(' ', Qt::SkipEmptyParts);
+            QVERIFY2(cells.value(cells.size() - 5) == "yes", qPrintable(line));
+        }
+    }
+
+    // Cancelled, disk full, a chapter gone mid-way: the file there before is untouched and no
+    // temporary file is left.
+    void failureLeavesNoHalfFile_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("cancel") << "cancel" << "";
+        QTest::newRow("disk full") << "full" << "写入文件";
+        QTest::newRow("chapter deleted") << "deleted" << "第70章";
+    }
+    void failureLeavesNoHalfFile()
+    {
+        QFETCH(QString, failure);
+        QFETCH(QString, message);
+        // More chapters than one read batch, each of 2,000 characters.
+        {
+            Transaction tx;
+            for (int i = 3; i <= 80; ++i)
+                addChapter(QStringLiteral("K%1").arg(i), "V1", i, QStringLiteral("第%1章").arg(i),
+                           QString(2000, QChar(0x4E00 + i)));
+            tx.commit();
+        }
+        QTemporaryDir dir;
+        const QString out = dir.filePath("书.txt");
+        {
+            QFile old(out);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("旧");
+        }
+        std::atomic<bool> cancel{false};
+        auto onProgress = [&](int) {
+            if (failure == "cancel")
+                cancel = true;
+            else if (failure == "deleted")
+                execSql("UPDATE BookTree SET Flag='D' WHERE ID='K70'");
+        };
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        if (failure == "full") {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit small = saved;
+            small.rlim_cur = 20000;
+            setrlimit(RLIMIT_FSIZE, &small);
+        }
+        const Result r = run(Format::Txt, out, onProgress, &cancel);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        QVERIFY(!r.ok);
+        QCOMPARE(r.cancelled, failure == "cancel");
+        QVERIFY2(r.error.contains(message), qPrintable(r.error));
+        if (failure == "full")
+            QVERIFY2(r.error.contains(out), qPrintable(r.error));
+        QCOMPARE(readFile(out), QByteArray("旧"));
+        QCOMPARE(leftovers(dir.path()), QStringList{"书.txt"});
+    }
+
+    // The program binary: exit code and stderr; refused while the data folder is in use.
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("stderrHas");
+        QTest::newRow("by title") << QStringList{"--export-book", "书", "--format", "txt"} << false << 0 << "";
+        QTest::newRow("by id") << QStringList{"--export-book", "B", "--format", "EPUB"} << false << 0 << "";
+        QTest::newRow("no such book") << QStringList{"--export-book", "无", "--format", "txt"} << false << 4
+                                      << "没有编号或书名为“无”的书";
+        QTest::newRow("bad format") << QStringList{"--export-book", "书", "--format", "rtf"} << false << 2
+                                    << "不支持的格式：rtf";
+        QTest::newRow("program running") << QStringList{"--export-book", "书", "--format", "txt"} << true << 3
+                                         << "正在运行，正在使用数据文件夹";
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, running);
+        QFETCH(int, code);
+        QFETCH(QString, stderrHas);
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out.file");
+        // The command takes the data folder only when the test's own start has let it go.
+        if (!running)
+            stopApp();
+        QProcess p;
+        p.start(QStringLiteral(INKBOAT_BUILD_DIR "/inkboat"), args + QStringList{"--output", out});
+        const bool finished = p.waitForFinished(120000);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        if (!running)
+            QVERIFY(startApp().ok);
+        QVERIFY(finished);
+        QVERIFY2(p.exitCode() == code, qPrintable(QString::number(p.exitCode()) + err));
+        QVERIFY2(err.contains(stderrHas), qPrintable(err));
+        QCOMPARE(QFileInfo::exists(out), code == 0);
+        if (code == 0 && args.contains("txt"))
+            QVERIFY(readFile(out).startsWith("第一卷 风起\n\n" + kHostile.toUtf8()));
+    }
+};
+
+QTEST_MAIN(TestBookExport)
+#include "tst_bookexport.moc"
