@@ -90,10 +90,13 @@ void ChapterHistoryDialog::fillTable()
     int select = 0;
     for (int r = 0; r < m_versions.size(); ++r) {
         const ChapterHistory::Version &v = m_versions.at(r);
-        // Growth against the next older version; the oldest grew from nothing we know of.
-        const int growth = r + 1 < m_versions.size() ? v.length - m_versions.at(r + 1).length : v.length;
-        const QStringList cells{v.time.toString(Ink::dateTimeFormat()), QString::number(v.length),
-                                (growth > 0 ? QStringLiteral("+") : QString()) + QString::number(growth), v.name,
+        // Growth against the next older version; the oldest has none to compare with.
+        QString growth;
+        if (r + 1 < m_versions.size()) {
+            const int g = v.length - m_versions.at(r + 1).length;
+            growth = (g > 0 ? QStringLiteral("+") : QString()) + QString::number(g);
+        }
+        const QStringList cells{v.time.toString(Ink::dateTimeFormat()), QString::number(v.length), growth, v.name,
                                 v.origin};
         for (int c = 0; c < cells.size(); ++c) {
             auto *item = new QTableWidgetItem(cells.at(c));
