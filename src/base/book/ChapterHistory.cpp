@@ -503,7 +503,16 @@ Text text(qint64 versionId)
             return Text();
         chapterId = q->value(0).toString();
     }
-    return decodeChain(chainRows(chapterId, versionId)).value(versionId);
+    // Down the chain from the newest, holding only the text the next row is stored against.
+    qint64 previousId = 0;
+    Text previous;
+    for (const Row &r : chainRows(chapterId, versionId)) {
+        if (r.base != 0 && r.base != previousId)
+            damaged(r.id);
+        previous = decode(r.id, r.data, r.base == 0 ? nullptr : &previous);
+        previousId = r.id;
+    }
+    return previousId == versionId ? previous : Text();
 }
 
 QVector<Version> batch(const QString &batchId)
