@@ -261,12 +261,16 @@ struct Row {
     QByteArray data;
 };
 
-// Rows of the chapter from the newest down to (and with) `oldest`, with their data.
+// Rows of the chapter from the newest down to (and with) `oldest`, with their data. The newest
+// version's whole text lives in ChapterHistoryLatest, one row a chapter rewritten in place at
+// every save: a history row written whole and shrunk to a difference at the next save would
+// leave a page nearly empty behind each version.
 QVector<Row> chainRows(const QString &chapterId, qint64 oldest)
 {
     QVector<Row> rows;
-    QueryPtr q = openQuery(QStringLiteral("SELECT ID,Base,Data FROM ChapterHistory WHERE ChapterID=%1 AND ID>=%2 "
-                                          "ORDER BY ID DESC")
+    QueryPtr q = openQuery(QStringLiteral("SELECT h.ID,h.Base,IFNULL(h.Data,l.Data) FROM ChapterHistory h "
+                                          "LEFT JOIN ChapterHistoryLatest l ON l.ChapterID=h.ChapterID AND l.ID=h.ID "
+                                          "WHERE h.ChapterID=%1 AND h.ID>=%2 ORDER BY h.ID DESC")
                                .arg(quoteSql(chapterId))
                                .arg(oldest));
     while (q->next())
@@ -403,8 +407,8 @@ qint64 keep(const QString &chapterId, const QString &html, const QString &plainT
         return 0;
     }
     execPrepared(QStringLiteral("INSERT INTO ChapterHistory(ChapterID,Created,Origin,BatchID,Name,Length,Digest,"
-                                "Base,Data) VALUES(?,?,?,?,'',?,?,0,?)"),
-                 {chapterId, timeText(at), origin, batchId, plainText.size(), digest, encodeWhole(text)});
+                                "Base,Data) VALUES(?,?,?,?,'',?,?,0,NULL)"),
+                 {chapterId, timeText(at), origin, batchId, plainText.size(), digest});
     const qint64 id = execQuery(QStringLiteral("SELECT last_insert_rowid()")).value(0).value(0).toLongLong();
     if (previous != 0) {
         // The newest version is always whole; the one before becomes its difference.
@@ -415,15 +419,24 @@ qint64 keep(const QString &chapterId, const QString &html, const QString &plainT
                 before = g_newest.text;
         }
         if (!before.found) {
-            QueryPtr q = openQuery(QStringLiteral("SELECT Data FROM ChapterHistory WHERE ID=%1").arg(previous));
+            QueryPtr q = openQuery(QStringLiteral("SELECT IFNULL(h.Data,l.Data) FROM ChapterHistory h LEFT JOIN "
+                                                  "ChapterHistoryLatest l ON l.ChapterID=h.ChapterID AND l.ID=h.ID "
+                                                  "WHERE h.ID=%1")
+                                       .arg(previous));
             if (q->next())
                 before = decode(previous, q->value(0).toByteArray(), nullptr);
         }
+        // Its whole text is about to be replaced in ChapterHistoryLatest: it gets data of its own.
         bool isDelta = false;
         const QByteArray data = encodeAgainst(before, text, &isDelta);
-        if (isDelta)
-            execPrepared(QStringLiteral("UPDATE ChapterHistory SET Base=?,Data=? WHERE ID=?"), {id, data, previous});
+        execPrepared(QStringLiteral("UPDATE ChapterHistory SET Base=?,Data=? WHERE ID=?"),
+                     {isDelta ? id : 0, data, previous});
     }
+    const QByteArray whole = encodeWhole(text);
+    if (execPrepared(QStringLiteral("UPDATE ChapterHistoryLatest SET ID=?,Data=? WHERE ChapterID=?"),
+                     {id, whole, chapterId}) == 0)
+        execPrepared(QStringLiteral("INSERT INTO ChapterHistoryLatest(ChapterID,ID,Data) VALUES(?,?,?)"),
+                     {chapterId, id, whole});
     if (thinningDue(chapterId, count + 1))
         noteThinned(chapterId, count + 1 - thinChapter(chapterId, at));
     if (tx)
@@ -538,6 +551,8 @@ int dropOrphans()
         tx = std::make_unique<Transaction>();
     const int rows = execSql(QStringLiteral("DELETE FROM ChapterHistory WHERE NOT EXISTS("
                                             "SELECT 1 FROM BookTree b WHERE b.ID=ChapterHistory.ChapterID)"));
+    execSql(QStringLiteral("DELETE FROM ChapterHistoryLatest WHERE NOT EXISTS("
+                           "SELECT 1 FROM BookTree b WHERE b.ID=ChapterHistoryLatest.ChapterID)"));
     if (tx)
         tx->commit();
     return rows;
@@ -577,7 +592,11 @@ void setClock(std::function<QDateTime()> clock)
 
 qint64 storedBytes()
 {
-    return execQuery(QStringLiteral("SELECT IFNULL(SUM(LENGTH(Data)),0) FROM ChapterHistory")).value(0).value(0).toLongLong();
+    return execQuery(QStringLiteral("SELECT (SELECT IFNULL(SUM(LENGTH(Data)),0) FROM ChapterHistory)+"
+                                    "(SELECT IFNULL(SUM(LENGTH(Data)),0) FROM ChapterHistoryLatest)"))
+        .value(0)
+        .value(0)
+        .toLongLong();
 }
 
 } // namespace ChapterHistory

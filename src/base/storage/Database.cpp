@@ -76,6 +76,8 @@ QStringList tableStatements()
                         "ChapterID VARCHAR(64) NOT NULL, Created TIMESTAMP, Origin VARCHAR(64) DEFAULT(''), "
                         "BatchID VARCHAR(64) DEFAULT(''), Name VARCHAR(200) DEFAULT(''), Length INTEGER DEFAULT(0), "
                         "Digest INTEGER, Base INTEGER DEFAULT(0), Data BLOB)");
+    s << QStringLiteral("CREATE TABLE IF NOT EXISTS ChapterHistoryLatest(ChapterID VARCHAR(64), ID INTEGER, Data BLOB, "
+                        "PRIMARY KEY (ChapterID))");
     return s;
 }
 

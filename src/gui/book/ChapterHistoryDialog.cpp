@@ -38,6 +38,12 @@ ChapterHistoryDialog::ChapterHistoryDialog(const QString &chapterId, const QStri
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
+    // Widths from the font, not from 500 rows measured one by one.
+    const QFontMetrics fm(m_table->font());
+    const int pad = fm.horizontalAdvance(QLatin1Char('0')) * 2;
+    for (const auto &c : {std::make_pair(0, QStringLiteral("2026-12-31 23:59:59")), std::make_pair(1, QStringLiteral("00000")),
+                          std::make_pair(2, QStringLiteral("+00000")), std::make_pair(3, QStringLiteral("投稿前的定稿"))})
+        m_table->setColumnWidth(c.first, fm.horizontalAdvance(c.second) + pad);
 
     auto *close = new QPushButton(QStringLiteral("关闭"), this);
     auto *checks = new QHBoxLayout;
@@ -107,7 +113,6 @@ void ChapterHistoryDialog::fillTable()
         if (v.id == keep)
             select = r;
     }
-    m_table->resizeColumnsToContents();
     const bool any = !m_versions.isEmpty();
     m_restore->setEnabled(any);
     m_name->setEnabled(any);
