@@ -132,6 +132,8 @@ signals:
     // or came back within it (length 0). byEdit: an edit has just taken it past the limit.
     void overLengthChanged(int length, bool byEdit);
 private:
+    // The editor's font from the parameters: new chapters and opened ones start from it.
+    static QFont defaultEditorFont();
     QString idOfViewIndex(const QModelIndex &viewIndex) const;
     void setCurrentQuietly(const QModelIndex &sourceIndex);
     void checkLength(bool byEdit);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "book/WritingStats.h"
+#include "stats/HeatMapWidget.h"
+#include "stats/StatsLook.h"
 
 #include <QDate>
 #include <QVector>
@@ -19,40 +21,6 @@ class QLineSeries;
 class QStackedBarSeries;
 class QValueAxis;
 } // namespace QtCharts
-
-// "1,234": counts are read at a glance with group separators, in every locale.
-QString formatCount(qint64 value);
-
-// A year of days as a calendar grid, one column per week (Monday on top), darker for more words.
-class HeatMapWidget final : public QWidget
-{
-    Q_OBJECT
-public:
-    explicit HeatMapWidget(QWidget *parent = nullptr);
-
-    // Growth per day from first (a Monday) to last.
-    void setDays(const QDate &first, const QDate &last, const QVector<int> &growth);
-    QDate dayAt(const QPoint &pos) const;
-    QRect cellRect(const QDate &day) const;
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-
-signals:
-    void dayClicked(const QDate &day);
-
-protected:
-    bool event(QEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-
-private:
-    int level(int growth) const;
-
-    QDate m_first;
-    QDate m_last;
-    QVector<int> m_growth;
-    QVector<int> m_levels; // growth at the top of levels 1..3 (level 4 above)
-};
 
 // "写作统计": the last 30 days as bars, a year as a heat map, streaks, totals per book and the
 // chapters of a chosen day.
