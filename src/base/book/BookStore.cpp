@@ -121,14 +121,35 @@ Chapter readChapter(const QString &id)
     return c;
 }
 
+void logChapterLength(const QString &id, const QString &plainText, const QDateTime &now)
+{
+    const QString nowStr = now.toString(Ink::dateTimeMsFormat());
+    const QString today = now.toString(Ink::dateFormat());
+    // WordCount1 stays the length in characters; WordCount2 holds the count the statistics use.
+    const int written = WritingStats::writtenCount(plainText);
+    QString logId;
+    {
+        QueryPtr q = openQuery(QStringLiteral("SELECT ID FROM L.BookLog WHERE BookID=%1 AND ADate=%2")
+                                   .arg(quoteSql(id), quoteSql(today)));
+        if (q->next())
+            logId = q->value(0).toString();
+    }
+    if (logId.isEmpty()) {
+        execPrepared(QStringLiteral("INSERT INTO L.BookLog(ID,BookID,ADate,WordCount1,WordCount2,Created,Updated,"
+                                    "Synced) VALUES(?,?,?,?,?,?,?,0)"),
+                     {newGuid(), id, today, plainText.size(), written, nowStr, nowStr});
+    } else {
+        // A later count of the day must be uploaded again.
+        execPrepared(QStringLiteral("UPDATE L.BookLog SET WordCount1=?,WordCount2=?,Updated=?,Synced=0 WHERE ID=?"),
+                     {plainText.size(), written, nowStr, logId});
+    }
+}
+
 QString saveChapter(const QString &id, const QString &html, const QString &plainText)
 {
     checkArticleLength(plainText);
     const QDateTime now = QDateTime::currentDateTime();
     const QString nowStr = now.toString(Ink::dateTimeMsFormat());
-    const QString today = now.toString(Ink::dateFormat());
-    // WordCount1 stays the length in characters; WordCount2 holds the count the statistics use.
-    const int written = WritingStats::writtenCount(plainText);
     Transaction tx;
     QString flag, oldHtml, oldPlain;
     {
@@ -148,22 +169,7 @@ QString saveChapter(const QString &id, const QString &html, const QString &plain
         execPrepared(QStringLiteral("UPDATE BookTree SET rtf=?,HTML=?,PlainText=?,Attribute1='',Updated=?,"
                                     "Flag='A',Usn=0,Synced=0 WHERE ID=?"),
                      {plainText, html, plainText, nowStr, id});
-        QString logId;
-        {
-            QueryPtr q = openQuery(QStringLiteral("SELECT ID FROM L.BookLog WHERE BookID=%1 AND ADate=%2")
-                                       .arg(quoteSql(id), quoteSql(today)));
-            if (q->next())
-                logId = q->value(0).toString();
-        }
-        if (logId.isEmpty()) {
-            execPrepared(QStringLiteral("INSERT INTO L.BookLog(ID,BookID,ADate,WordCount1,WordCount2,Created,Updated,"
-                                        "Synced) VALUES(?,?,?,?,?,?,?,0)"),
-                         {newGuid(), id, today, plainText.size(), written, nowStr, nowStr});
-        } else {
-            // A later count of the day must be uploaded again.
-            execPrepared(QStringLiteral("UPDATE L.BookLog SET WordCount1=?,WordCount2=?,Updated=?,Synced=0 WHERE ID=?"),
-                         {plainText.size(), written, nowStr, logId});
-        }
+        logChapterLength(id, plainText, now);
         tx.commit();
     } catch (const Exception &e) {
         throw Exception(QStringLiteral("保存文章出错，错误信息：\n%1").arg(e.message()), QStringLiteral("0"));

@@ -231,7 +231,7 @@ void exportNode(const QString &startId, QString &folder)
 
 bool importFolder(const QString &currentId, QString &folder, const ImportSteps &steps)
 {
-    if (!g_App.chooseDirectory(QStringLiteral("请选择导入文件路径："), folder))
+    if (!g_App.chooseDirectory(QStringLiteral("请选择导入文件路径："), folder, QStringLiteral("import")))
         return false;
     const int answer = g_App.ask(
         QStringLiteral("<html>请问是否从选择节点导入？<br><font color='red'><b>注意：<br>1.书同名会被覆盖，如不覆盖，"

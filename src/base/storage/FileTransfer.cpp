@@ -91,7 +91,7 @@ QString ExportAbs::problemsText() const
 
 void ExportAbs::exportToChosenFolder(QString &folder)
 {
-    if (!g_App.chooseDirectory(QStringLiteral("请选择导出文件路径："), folder))
+    if (!g_App.chooseDirectory(QStringLiteral("请选择导出文件路径："), folder, QStringLiteral("export")))
         return;
     setPath(folder);
     try {
