@@ -7,6 +7,7 @@
 
 #include "app/App.h"
 #include "app/Exception.h"
+#include "book/ChapterHistory.h"
 #include "cloud/AsyncHelper.h"
 #include "cloud/CloudLocks.h"
 #include "cloud/CloudSync.h"
@@ -305,6 +306,22 @@ private slots:
         const BookItem there = m_other.find("C1");
         QCOMPARE(QString("%1|%2|%3").arg(there.plaintext, there.ptid).arg(there.sort), mine);
         QCOMPARE(lastUsn(), QString::number(m_other.maxUsn()));
+    }
+
+    // A pull that changes a chapter keeps the text it replaced in the chapter's local history.
+    void pullKeepsTheReplacedTextAsAVersion()
+    {
+        QVERIFY(m_other.push({bookItem("B1", "", 1, "书"), bookItem("C1", "B1", 3, "章", "原文")}));
+        CloudSync sync;
+        QVERIFY(sync.sync());
+        BookItem remote = m_other.find("C1");
+        remote.plaintext = remote.html = "远端改";
+        QVERIFY(m_other.push({remote}));
+        QVERIFY(sync.sync());
+        QCOMPARE(row("C1", "PlainText"), QString("远端改"));
+        const QVector<ChapterHistory::Version> v = ChapterHistory::versions("C1");
+        QCOMPARE(v.size(), 1);
+        QCOMPARE(v[0].origin + "|" + ChapterHistory::text(v[0].id).plainText, QString("同步|原文"));
     }
 
     // The other client commits during the negotiation: each attempt must pull first, and the

@@ -2,8 +2,12 @@
 #include "BookRows.h"
 #include "TestProfile.h"
 
+#include "Folders.h"
+
 #include "book/BookStore.h"
+#include "book/BookTransfer.h"
 #include "book/ChapterHistory.h"
+#include "book/TmpSaveFile.h"
 
 #include <QtTest>
 
@@ -208,6 +212,40 @@ private slots:
         QCOMPARE(v.size(), 1);
         QCOMPARE(v[0].origin, QString("保存"));
         QCOMPARE(ChapterHistory::text(v[0].id).plainText, QString("章一"));
+    }
+
+    // Imports and adopted recovery copies replace a chapter's text too. An imported chapter's HTML
+    // is stale: its version keeps only the plain text.
+    void otherWritesKeepTheReplacedText_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("origin");
+        QTest::newRow("import over a chapter") << "import" << "导入";
+        QTest::newRow("recovery copy adopted") << "adopt" << "临时文件";
+    }
+    void otherWritesKeepTheReplacedText()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, origin);
+        auto write = [&how](const QString &text) {
+            if (how == "adopt")
+                return TmpSaveFile::adopt("C1", text);
+            QTemporaryDir dir;
+            writeFiles(dir.path(), {{"书一＃卷一＃章一.txt", "\xEF\xBB\xBF" + text.toUtf8()}});
+            BookImport import;
+            import.setPath(dir.path());
+            import.importFiles();
+        };
+        write("第二稿");
+        write("第二稿"); // unchanged: no version
+        write("第三稿");
+        const QVector<ChapterHistory::Version> v = ChapterHistory::versions("C1");
+        QCOMPARE(v.size(), 2);
+        QCOMPARE(v[1].origin, origin);
+        const ChapterHistory::Text first = ChapterHistory::text(v[1].id);
+        QCOMPARE(first.plainText + "|" + first.html, QString("章一|<p>章一</p>"));
+        const ChapterHistory::Text second = ChapterHistory::text(v[0].id);
+        QCOMPARE(second.plainText + "|" + second.html, QString("第二稿|"));
     }
 
     void saveWinsWhenHistoryCannotBeWritten()

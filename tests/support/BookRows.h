@@ -36,6 +36,7 @@ inline void clearBookTables()
     execSql("DELETE FROM BookTree");
     execSql("DELETE FROM L.BookLog");
     execSql("DELETE FROM ChapterHistory");
+    execSql("DELETE FROM ChapterHistoryLatest");
     QStringList triggers;
     for (QueryPtr q = openQuery("SELECT name FROM temp.sqlite_master WHERE type='trigger'"); q->next();)
         triggers << q->value(0).toString();

@@ -12,6 +12,7 @@
 #include <QSqlError>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -37,13 +38,16 @@ QDateTime now()
 
 QString timeText(const QDateTime &t) { return t.toString(Ink::dateTimeMsFormat()); }
 
-QString digestOf(const QString &html, const QString &plainText)
+// Eight bytes of MD5 over both texts: equal texts are told apart from changed ones cheaply.
+qint64 digestOf(const QString &html, const QString &plainText)
 {
     QCryptographicHash h(QCryptographicHash::Md5);
     h.addData(html.toUtf8());
     h.addData("\x1f", 1);
     h.addData(plainText.toUtf8());
-    return QString::fromLatin1(h.result().toHex());
+    qint64 d = 0;
+    memcpy(&d, h.result().constData(), sizeof d);
+    return d;
 }
 
 // An older text as the lines of the next newer one: copied, edited in place (a common beginning
@@ -233,13 +237,13 @@ QByteArray encodeAgainst(const ChapterHistory::Text &t, const ChapterHistory::Te
 // The newest version kept by the last keep(): the next keep stores it against the new one.
 struct Newest {
     qint64 id = 0;
-    QString digest;
+    qint64 digest = 0;
     ChapterHistory::Text text;
 };
 QMutex g_newestMutex;
 Newest g_newest;
 
-void rememberNewest(qint64 id, const QString &digest, const ChapterHistory::Text &text)
+void rememberNewest(qint64 id, qint64 digest, const ChapterHistory::Text &text)
 {
     QMutexLocker lock(&g_newestMutex);
     g_newest = {id, digest, text};
@@ -257,12 +261,16 @@ struct Row {
     QByteArray data;
 };
 
-// Rows of the chapter from the newest down to (and with) `oldest`, with their data.
+// Rows of the chapter from the newest down to (and with) `oldest`, with their data. The newest
+// version's whole text lives in ChapterHistoryLatest, one row a chapter rewritten in place at
+// every save: a history row written whole and shrunk to a difference at the next save would
+// leave a page nearly empty behind each version.
 QVector<Row> chainRows(const QString &chapterId, qint64 oldest)
 {
     QVector<Row> rows;
-    QueryPtr q = openQuery(QStringLiteral("SELECT ID,Base,Data FROM ChapterHistory WHERE ChapterID=%1 AND ID>=%2 "
-                                          "ORDER BY ID DESC")
+    QueryPtr q = openQuery(QStringLiteral("SELECT h.ID,h.Base,IFNULL(h.Data,l.Data) FROM ChapterHistory h "
+                                          "LEFT JOIN ChapterHistoryLatest l ON l.ChapterID=h.ChapterID AND l.ID=h.ID "
+                                          "WHERE h.ChapterID=%1 AND h.ID>=%2 ORDER BY h.ID DESC")
                                .arg(quoteSql(chapterId))
                                .arg(oldest));
     while (q->next())
@@ -377,9 +385,9 @@ qint64 keep(const QString &chapterId, const QString &html, const QString &plainT
     text.found = true;
     text.html = html;
     text.plainText = plainText;
-    const QString digest = digestOf(html, plainText);
+    const qint64 digest = digestOf(html, plainText);
     qint64 previous = 0;
-    QString previousDigest;
+    qint64 previousDigest = 0;
     int count = 0;
     {
         QueryPtr q = openQuery(QStringLiteral("SELECT ID,Digest,(SELECT COUNT(*) FROM ChapterHistory c WHERE "
@@ -388,7 +396,7 @@ qint64 keep(const QString &chapterId, const QString &html, const QString &plainT
                                    .arg(quoteSql(chapterId)));
         if (q->next()) {
             previous = q->value(0).toLongLong();
-            previousDigest = q->value(1).toString();
+            previousDigest = q->value(1).toLongLong();
             count = q->value(2).toInt();
         }
     }
@@ -399,8 +407,8 @@ qint64 keep(const QString &chapterId, const QString &html, const QString &plainT
         return 0;
     }
     execPrepared(QStringLiteral("INSERT INTO ChapterHistory(ChapterID,Created,Origin,BatchID,Name,Length,Digest,"
-                                "Base,Data) VALUES(?,?,?,?,'',?,?,0,?)"),
-                 {chapterId, timeText(at), origin, batchId, plainText.size(), digest, encodeWhole(text)});
+                                "Base,Data) VALUES(?,?,?,?,'',?,?,0,NULL)"),
+                 {chapterId, timeText(at), origin, batchId, plainText.size(), digest});
     const qint64 id = execQuery(QStringLiteral("SELECT last_insert_rowid()")).value(0).value(0).toLongLong();
     if (previous != 0) {
         // The newest version is always whole; the one before becomes its difference.
@@ -411,15 +419,24 @@ qint64 keep(const QString &chapterId, const QString &html, const QString &plainT
                 before = g_newest.text;
         }
         if (!before.found) {
-            QueryPtr q = openQuery(QStringLiteral("SELECT Data FROM ChapterHistory WHERE ID=%1").arg(previous));
+            QueryPtr q = openQuery(QStringLiteral("SELECT IFNULL(h.Data,l.Data) FROM ChapterHistory h LEFT JOIN "
+                                                  "ChapterHistoryLatest l ON l.ChapterID=h.ChapterID AND l.ID=h.ID "
+                                                  "WHERE h.ID=%1")
+                                       .arg(previous));
             if (q->next())
                 before = decode(previous, q->value(0).toByteArray(), nullptr);
         }
+        // Its whole text is about to be replaced in ChapterHistoryLatest: it gets data of its own.
         bool isDelta = false;
         const QByteArray data = encodeAgainst(before, text, &isDelta);
-        if (isDelta)
-            execPrepared(QStringLiteral("UPDATE ChapterHistory SET Base=?,Data=? WHERE ID=?"), {id, data, previous});
+        execPrepared(QStringLiteral("UPDATE ChapterHistory SET Base=?,Data=? WHERE ID=?"),
+                     {isDelta ? id : 0, data, previous});
     }
+    const QByteArray whole = encodeWhole(text);
+    if (execPrepared(QStringLiteral("UPDATE ChapterHistoryLatest SET ID=?,Data=? WHERE ChapterID=?"),
+                     {id, whole, chapterId}) == 0)
+        execPrepared(QStringLiteral("INSERT INTO ChapterHistoryLatest(ChapterID,ID,Data) VALUES(?,?,?)"),
+                     {chapterId, id, whole});
     if (thinningDue(chapterId, count + 1))
         noteThinned(chapterId, count + 1 - thinChapter(chapterId, at));
     if (tx)
@@ -503,14 +520,23 @@ Text text(qint64 versionId)
             return Text();
         chapterId = q->value(0).toString();
     }
-    return decodeChain(chainRows(chapterId, versionId)).value(versionId);
+    // Down the chain from the newest, holding only the text the next row is stored against.
+    qint64 previousId = 0;
+    Text previous;
+    for (const Row &r : chainRows(chapterId, versionId)) {
+        if (r.base != 0 && r.base != previousId)
+            damaged(r.id);
+        previous = decode(r.id, r.data, r.base == 0 ? nullptr : &previous);
+        previousId = r.id;
+    }
+    return previousId == versionId ? previous : Text();
 }
 
 QVector<Version> batch(const QString &batchId)
 {
     if (batchId.isEmpty())
         return {};
-    return listVersions(QStringLiteral("BatchID=%1 ORDER BY ID").arg(quoteSql(batchId)));
+    return listVersions(QStringLiteral("BatchID=%1 AND BatchID<>'' ORDER BY ID").arg(quoteSql(batchId)));
 }
 
 bool setName(qint64 versionId, const QString &name)
@@ -525,6 +551,8 @@ int dropOrphans()
         tx = std::make_unique<Transaction>();
     const int rows = execSql(QStringLiteral("DELETE FROM ChapterHistory WHERE NOT EXISTS("
                                             "SELECT 1 FROM BookTree b WHERE b.ID=ChapterHistory.ChapterID)"));
+    execSql(QStringLiteral("DELETE FROM ChapterHistoryLatest WHERE NOT EXISTS("
+                           "SELECT 1 FROM BookTree b WHERE b.ID=ChapterHistoryLatest.ChapterID)"));
     if (tx)
         tx->commit();
     return rows;
@@ -564,7 +592,11 @@ void setClock(std::function<QDateTime()> clock)
 
 qint64 storedBytes()
 {
-    return execQuery(QStringLiteral("SELECT IFNULL(SUM(LENGTH(Data)),0) FROM ChapterHistory")).value(0).value(0).toLongLong();
+    return execQuery(QStringLiteral("SELECT (SELECT IFNULL(SUM(LENGTH(Data)),0) FROM ChapterHistory)+"
+                                    "(SELECT IFNULL(SUM(LENGTH(Data)),0) FROM ChapterHistoryLatest)"))
+        .value(0)
+        .value(0)
+        .toLongLong();
 }
 
 } // namespace ChapterHistory

@@ -66,7 +66,9 @@ QStringList tableStatements()
     s << QStringLiteral("CREATE TABLE IF NOT EXISTS ChapterHistory(ID INTEGER PRIMARY KEY AUTOINCREMENT, "
                         "ChapterID VARCHAR(64) NOT NULL, Created TIMESTAMP, Origin VARCHAR(64) DEFAULT(''), "
                         "BatchID VARCHAR(64) DEFAULT(''), Name VARCHAR(200) DEFAULT(''), Length INTEGER DEFAULT(0), "
-                        "Digest VARCHAR(32), Base INTEGER DEFAULT(0), Data BLOB)");
+                        "Digest INTEGER, Base INTEGER DEFAULT(0), Data BLOB)");
+    s << QStringLiteral("CREATE TABLE IF NOT EXISTS ChapterHistoryLatest(ChapterID VARCHAR(64), ID INTEGER, Data BLOB, "
+                        "PRIMARY KEY (ChapterID))");
     return s;
 }
 
@@ -76,7 +78,7 @@ QStringList indexStatements()
     return {QStringLiteral("CREATE INDEX IF NOT EXISTS BookTree_pID ON BookTree(pID, ID, Level)"),
             QStringLiteral("CREATE INDEX IF NOT EXISTS MemoTree_pID ON MemoTree(pID, ID, Level)"),
             QStringLiteral("CREATE INDEX IF NOT EXISTS ChapterHistory_Chapter ON ChapterHistory(ChapterID, ID)"),
-            QStringLiteral("CREATE INDEX IF NOT EXISTS ChapterHistory_Batch ON ChapterHistory(BatchID)")};
+            QStringLiteral("CREATE INDEX IF NOT EXISTS ChapterHistory_Batch ON ChapterHistory(BatchID) WHERE BatchID<>''")};
 }
 
 } // namespace

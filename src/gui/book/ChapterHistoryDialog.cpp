@@ -38,6 +38,12 @@ ChapterHistoryDialog::ChapterHistoryDialog(const QString &chapterId, const QStri
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
+    // Widths from the font, not from 500 rows measured one by one.
+    const QFontMetrics fm(m_table->font());
+    const int pad = fm.horizontalAdvance(QLatin1Char('0')) * 2;
+    for (const auto &c : {std::make_pair(0, QStringLiteral("2026-12-31 23:59:59")), std::make_pair(1, QStringLiteral("00000")),
+                          std::make_pair(2, QStringLiteral("+00000")), std::make_pair(3, QStringLiteral("投稿前的定稿"))})
+        m_table->setColumnWidth(c.first, fm.horizontalAdvance(c.second) + pad);
 
     auto *close = new QPushButton(QStringLiteral("关闭"), this);
     auto *checks = new QHBoxLayout;
@@ -90,10 +96,13 @@ void ChapterHistoryDialog::fillTable()
     int select = 0;
     for (int r = 0; r < m_versions.size(); ++r) {
         const ChapterHistory::Version &v = m_versions.at(r);
-        // Growth against the next older version; the oldest grew from nothing we know of.
-        const int growth = r + 1 < m_versions.size() ? v.length - m_versions.at(r + 1).length : v.length;
-        const QStringList cells{v.time.toString(Ink::dateTimeFormat()), QString::number(v.length),
-                                (growth > 0 ? QStringLiteral("+") : QString()) + QString::number(growth), v.name,
+        // Growth against the next older version; the oldest has none to compare with.
+        QString growth;
+        if (r + 1 < m_versions.size()) {
+            const int g = v.length - m_versions.at(r + 1).length;
+            growth = (g > 0 ? QStringLiteral("+") : QString()) + QString::number(g);
+        }
+        const QStringList cells{v.time.toString(Ink::dateTimeFormat()), QString::number(v.length), growth, v.name,
                                 v.origin};
         for (int c = 0; c < cells.size(); ++c) {
             auto *item = new QTableWidgetItem(cells.at(c));
@@ -104,7 +113,6 @@ void ChapterHistoryDialog::fillTable()
         if (v.id == keep)
             select = r;
     }
-    m_table->resizeColumnsToContents();
     const bool any = !m_versions.isEmpty();
     m_restore->setEnabled(any);
     m_name->setEnabled(any);
