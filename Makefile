@@ -30,7 +30,8 @@ run: build
 service: deps
 	@scripts/service
 
-# The service on nginx + PHP-FPM + a throw-away PostgreSQL cluster on 127.0.0.1:8765; Ctrl+C stops it.
+# The service on nginx + PHP-FPM + a throw-away PostgreSQL cluster: https on 127.0.0.1:8443 with a
+# throwaway certificate, http on 127.0.0.1:8765 redirecting there; Ctrl+C stops it.
 service-stack: deps
 	@server/deploy/local-stack.sh
 

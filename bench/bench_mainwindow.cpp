@@ -5,6 +5,7 @@
 #include "app/App.h"
 #include "app/Constants.h"
 #include "book/BookController.h"
+#include "book/MyTextEdit.h"
 #include "params/SysParams.h"
 #include "storage/Backup.h"
 #include "storage/DataAccess.h"
@@ -19,6 +20,7 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QPointer>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextDocument>
 
@@ -39,8 +41,8 @@ double rssMb()
 
 const int kBooks = 50, kVolumes = 10, kChapters = 100;
 
-// 50 books × 10 volumes × 100 chapters of about 4 KB each; empty when all were written.
-QString fillProfile()
+// `books` books × 10 volumes × 100 chapters of about 4 KB each; empty when all were written.
+QString fillProfile(int books = kBooks)
 {
     QString plain;
     while (plain.size() < 200)
@@ -61,7 +63,7 @@ QString fillProfile()
             q.addBindValue(v);
         q.exec();
     };
-    for (int b = 1; b <= kBooks; ++b) {
+    for (int b = 1; b <= books; ++b) {
         const QString bid = newGuid();
         add(bid, QString(), 1, 0, b, QStringLiteral("书%1").arg(b), false);
         for (int v = 1; v <= kVolumes; ++v) {
@@ -74,9 +76,9 @@ QString fillProfile()
     tx.commit();
     QueryPtr count = openQuery(QStringLiteral("SELECT COUNT(*) FROM BookTree WHERE NodeType=3"));
     const int written = count->next() ? count->value(0).toInt() : -1;
-    return written == kBooks * kVolumes * kChapters
+    return written == books * kVolumes * kChapters
                ? QString()
-               : QStringLiteral("%1 chapters written, not %2").arg(written).arg(kBooks * kVolumes * kChapters);
+               : QStringLiteral("%1 chapters written, not %2").arg(written).arg(books * kVolumes * kChapters);
 }
 
 // The status bar's clock shows the time of the tick.
@@ -107,6 +109,137 @@ private:
     std::function<void()> m_painted;
 };
 
+// A start as the program makes it: init, the window in its frame, the first show (trees loaded,
+// the stored place restored). paintMs: start to the first paint; shownMs: start to the end of the
+// first show; both -1 when they did not happen within 20 s.
+struct Started {
+    MainWindow *window = nullptr;
+    double paintMs = -1;
+    double shownMs = -1;
+};
+
+Started startProgram()
+{
+    Started s;
+    QElapsedTimer start;
+    FirstPaint firstPaint([&] { s.paintMs = msSince(start); });
+    qApp->installEventFilter(&firstPaint);
+    start.start();
+    if (!g_App.init()) {
+        qApp->removeEventFilter(&firstPaint);
+        return s;
+    }
+    s.window = new MainWindow;
+    g_App.mainWindow = s.window;
+    QObject::connect(s.window, &MainWindow::startAppInit, [&s, &start]() { s.shownMs = msSince(start); });
+    g_App.showFramed(s.window, Ink::foResizable);
+    g_App.mainFrame = s.window->window();
+    QObject::connect(g_App.mainFrame, SIGNAL(windowPaint()), s.window, SLOT(windowFirstShow()));
+    while (s.shownMs < 0 && start.elapsed() < 20000)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    qApp->removeEventFilter(&firstPaint);
+    QObject::disconnect(s.window, &MainWindow::startAppInit, nullptr, nullptr);
+    return s;
+}
+
+// Closes as the author does (questions answered yes), which stores the place; empty when closed.
+QString closeProgram(MainWindow *window)
+{
+    BenchPrompter prompter;
+    QPointer<MainWindow> alive(window);
+    g_App.mainFrame->close();
+    QPointer<QWidget> frame(g_App.mainFrame);
+    QElapsedTimer closing;
+    closing.start();
+    while (frame && frame->isVisible() && closing.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    const bool closed = !frame || !frame->isVisible();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    delete alive.data();
+    g_App.mainFrame = nullptr;
+    g_App.mainWindow = nullptr;
+    g_App.deinit();
+    return closed ? QString() : QStringLiteral("the window did not close within 10 s");
+}
+
+// Back where the author left off, on a 20,000-chapter profile: a long chapter deep in the last
+// book is left scrolled half-way with the cursor in it; the next start paints and then shows that
+// chapter at that place. Checked: the editor holds the chapter's text, cursor and scroll as left.
+void benchReopen()
+{
+    const QStringList names = {"reopen: start to first paint, 20,000 chapters",
+                               "reopen: first paint to the last chapter shown at its place"};
+    QTemporaryDir dir;
+    useProfileRoot(dir.path());
+    if (!g_App.init()) {
+        benchFailAll(names, QStringLiteral("App::init failed"));
+        return;
+    }
+    QString why, chapterId;
+    QString longText;
+    for (int i = 0; longText.size() < 30000; ++i)
+        longText += QStringLiteral("　　第%1段。风从关外吹来，卷起漫天黄沙，驼队在沙丘间缓缓而行。\n").arg(i);
+    try {
+        why = fillProfile(20);
+        QueryPtr q = openQuery(QStringLiteral("SELECT ID FROM BookTree WHERE NodeType=3 ORDER BY Created DESC, rowid DESC LIMIT 1"));
+        chapterId = q->next() ? q->value(0).toString() : QString();
+        QTextDocument doc;
+        doc.setPlainText(longText);
+        execPrepared(QStringLiteral("UPDATE BookTree SET HTML=?, PlainText=? WHERE ID=?"), {doc.toHtml(), longText, chapterId});
+        setSysParam(QStringLiteral("NoviceGuidance"), QStringLiteral("1"));
+        g_SysParams.autoBackupDb = false;
+        saveSysParams();
+    } catch (const std::exception &e) {
+        why = QString::fromUtf8(e.what());
+    }
+    g_App.deinit();
+    if (!why.isEmpty() || chapterId.isEmpty()) {
+        benchFailAll(names, QStringLiteral("profile not written: ") + why);
+        return;
+    }
+    // The first day: the author opens the chapter and leaves it half-way through.
+    Started first = startProgram();
+    if (!first.window || first.shownMs < 0) {
+        benchFailAll(names, QStringLiteral("the first start did not show the window"));
+        return;
+    }
+    MyTextEdit *editor = first.window->book()->editor();
+    first.window->book()->selectNode(chapterId);
+    QApplication::processEvents();
+    QTextCursor c = editor->textCursor();
+    c.setPosition(editor->document()->characterCount() / 2);
+    editor->setTextCursor(c);
+    editor->verticalScrollBar()->setValue(editor->verticalScrollBar()->maximum() / 2);
+    const int cursor = editor->textCursor().position();
+    const int scroll = editor->verticalScrollBar()->value();
+    if (first.window->book()->currentChapterId() != chapterId || scroll <= 0)
+        why = QStringLiteral("the chapter could not be opened and scrolled on the first day");
+    const QString closeWhy = closeProgram(first.window);
+    if (why.isEmpty())
+        why = closeWhy;
+    // The next morning.
+    Started next = startProgram();
+    if (why.isEmpty() && (!next.window || next.shownMs < 0))
+        why = QStringLiteral("no first show within 20 s");
+    else if (why.isEmpty() && next.paintMs < 0)
+        why = QStringLiteral("nothing was painted");
+    if (why.isEmpty()) {
+        MyTextEdit *e = next.window->book()->editor();
+        if (next.window->book()->currentChapterId() != chapterId)
+            why = QStringLiteral("the editor holds %1, not the chapter left open").arg(next.window->book()->currentChapterId());
+        else if (e->toPlainText().trimmed() != longText.trimmed())
+            why = QStringLiteral("the editor does not hold the chapter's text");
+        else if (e->textCursor().position() != cursor)
+            why = QStringLiteral("cursor at %1, left at %2").arg(e->textCursor().position()).arg(cursor);
+        else if (e->verticalScrollBar()->value() != scroll)
+            why = QStringLiteral("scrolled to %1, left at %2").arg(e->verticalScrollBar()->value()).arg(scroll);
+    }
+    benchReport(names.at(0), next.paintMs, "ms", below(500, "ms"), why);
+    benchReport(names.at(1), next.shownMs - next.paintMs, "ms", below(300, "ms", "trees loaded, place restored"), why);
+    if (next.window)
+        closeProgram(next.window);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -124,6 +257,7 @@ int main(int argc, char **argv)
     const QString missing = missingSqlDriver(sqlDriverName());
     if (!missing.isEmpty())
         return benchFailAll(names, missing);
+    benchReopen();
     QTemporaryDir dir;
     useProfileRoot(dir.path());
     const QString libraries = QCoreApplication::applicationDirPath() + QStringLiteral("/../libraries/");

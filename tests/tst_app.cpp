@@ -101,6 +101,35 @@ private slots:
         m_boxThreads.clear();
     }
 
+    // The folder chooser starts in the given folder, else in the one last chosen for the same
+    // purpose, else at home; never in the working folder.
+    void folderChooserStart()
+    {
+        TestProfile profile;
+        ScriptedPrompter prompts;
+        const QString a = profile.root() + "/a/", b = profile.root() + "/b/";
+        QVERIFY(QDir().mkpath(a) && QDir().mkpath(b));
+        struct Step {
+            const char *purpose;
+            QString given, chosen, start;
+        };
+        const QList<Step> steps = {
+            {"export", "", a, QDir::homePath()},
+            {"export", "", "", a},
+            {"import", "", b, QDir::homePath()},
+            {"export", b, "", b},
+            {"export", profile.root() + "/gone/", "", a},
+            {"import", "", "", b},
+            {"backup", "", "", QDir::homePath()},
+        };
+        for (const Step &step : steps) {
+            prompts.directories = step.chosen.isEmpty() ? QStringList() : QStringList{step.chosen};
+            QString path = step.given;
+            QCOMPARE(g_App.chooseDirectory("选择", path, step.purpose), !step.chosen.isEmpty());
+            QCOMPARE(prompts.startFolders.takeLast(), step.start);
+        }
+    }
+
     // Logical DPI -> recommended factor; with a stored factor -> whether the notice is due.
     void scale_data()
     {

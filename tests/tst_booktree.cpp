@@ -5,6 +5,7 @@
 
 #include "app/App.h"
 #include "app/Exception.h"
+#include "book/BookPlace.h"
 #include "book/BookStore.h"
 #include "book/BookTransferController.h"
 #include "book/BookTree.h"
@@ -116,9 +117,10 @@ private slots:
         const QString id = host.currentId();
         QCOMPARE(id.size(), 32);
         QCOMPARE(row(id, "pID,NodeType,Level,Sort,Title,Flag,Usn,Synced,Category"), expected);
-        // The new node is the editor's chapter, opens for renaming, and is stored in the chapter font.
+        // The new node is the editor's chapter, opens for renaming, and is stored in the chapter font;
+        // a new book or volume has no text to write in.
         QCOMPARE(host.book->currentChapterId(), id);
-        QVERIFY(!host.editor->isReadOnly());
+        QCOMPARE(host.editor->isReadOnly(), expected.section('|', 1, 1) != "3");
         QVERIFY(host.view->viewport()->findChild<QLineEdit *>());
         QVERIFY(row(id, "HTML").contains(QStringLiteral("宋体")));
         QCOMPARE(unsyncedRows(), 1); // the siblings kept their numbers
@@ -345,6 +347,88 @@ private slots:
         QFile exported(dir.path() + "/out/章一.txt");
         QVERIFY(exported.open(QIODevice::ReadOnly));
         QCOMPARE(exported.readAll(), QString("导入的\n文字").toUtf8());
+    }
+
+    // The place comes back in a new panel: open nodes, the current node, cursor and scroll; a
+    // node deleted meanwhile gives way to the nearest ancestor still there.
+    void placeComesBack_data()
+    {
+        QTest::addColumn<QString>("deleted");
+        QTest::addColumn<QString>("current");
+        QTest::newRow("the chapter as left") << "" << "C3";
+        QTest::newRow("chapter deleted: its volume") << "C3" << "V1";
+        QTest::newRow("volume deleted: its book") << "V1" << "B1";
+    }
+    void placeComesBack()
+    {
+        QFETCH(QString, deleted);
+        QFETCH(QString, current);
+        QStringList paragraphs;
+        for (int i = 0; i < 400; ++i)
+            paragraphs << QStringLiteral("第%1段，风沙吹过城头。").arg(i);
+        execPrepared("UPDATE BookTree SET HTML=?, PlainText=? WHERE ID='C3'",
+                     {"<p>" + paragraphs.join("</p><p>") + "</p>", paragraphs.join('\n')});
+        auto shown = [](BookHost &host) {
+            host.editor->setGeometry(100, 0, 400, 400);
+            host.window.show();
+            return QTest::qWaitForWindowExposed(&host.window);
+        };
+        BookPlace stored;
+        {
+            BookHost host;
+            QVERIFY(shown(host));
+            host.select("C3");
+            QTextCursor c = host.editor->textCursor();
+            c.setPosition(3000);
+            host.editor->setTextCursor(c);
+            host.editor->verticalScrollBar()->setValue(host.editor->verticalScrollBar()->maximum() / 2);
+            host.view->collapseAll();
+            host.view->expand(host.view->fromSource(host.sourceOf("B1")));
+            host.view->expand(host.view->fromSource(host.sourceOf("V1")));
+            BookPlace::capture(host.book).save();
+            stored = BookPlace::load();
+            QCOMPARE(stored.currentPath, QStringList({"B1", "V1", "C3"}));
+            QVERIFY(stored.scroll > 0);
+        }
+        if (!deleted.isEmpty())
+            execSql(QStringLiteral("UPDATE BookTree SET Flag='D' WHERE ID='%1' OR pID='%1'").arg(deleted));
+        BookHost host;
+        QVERIFY(shown(host));
+        host.view->collapseAll();
+        QVERIFY(BookPlace::load().restore(host.book));
+        QCOMPARE(host.currentId(), current);
+        QVERIFY(host.view->isExpanded(host.view->fromSource(host.sourceOf("B1"))));
+        QCOMPARE(host.view->isExpanded(host.view->fromSource(host.sourceOf("V2"))), false);
+        if (current == "C3") {
+            QCOMPARE(host.editor->textCursor().position(), 3000);
+            QCOMPARE(host.editor->verticalScrollBar()->value(), stored.scroll);
+        }
+    }
+
+    // A book or volume without text opens read-only with a hint; one holding text stays editable.
+    void emptyBookNodeIsReadOnly_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("html");
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("empty book") << "B2" << "" << true;
+        QTest::newRow("volume with blank lines") << "V2" << "<p> </p><p></p>" << true;
+        QTest::newRow("book holding text") << "B1" << "<p>旧版本写在书里的字</p>" << false;
+        QTest::newRow("empty chapter") << "C4" << "" << false;
+    }
+    void emptyBookNodeIsReadOnly()
+    {
+        QFETCH(QString, id);
+        QFETCH(QString, html);
+        QFETCH(bool, readOnly);
+        execPrepared("UPDATE BookTree SET HTML=?, PlainText='' WHERE ID=?", {html, id});
+        BookHost host;
+        host.select(id);
+        QCOMPARE(host.editor->isReadOnly(), readOnly);
+        QCOMPARE(host.editor->placeholderText(), readOnly ? QString("选中章节后即可开始写作") : QString());
+        host.select("C1");
+        QVERIFY(!host.editor->isReadOnly());
+        QVERIFY(host.editor->placeholderText().isEmpty());
     }
 
     void indexesExist()

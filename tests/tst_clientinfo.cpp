@@ -60,6 +60,14 @@ struct Recorder : QTcpServer {
     }
 };
 
+// Runs what is queued on the event loop now, the way an open dialog would, and returns.
+void runQueued()
+{
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 void adminCommand(const TestService &service, const QStringList &args)
 {
     QProcess admin;
@@ -389,7 +397,7 @@ private slots:
         c.enqueuePrompt([&] {
             order << "1";
             c.enqueuePrompt([&] { order << "3"; });
-            QTest::qWait(50);
+            runQueued();
             order << "1 closed";
         });
         c.enqueuePrompt([&] { order << "2"; });
@@ -399,7 +407,7 @@ private slots:
         c.enqueuePrompt([&] { order << "late"; });
         c.commomThreadWorkerSignal("loopProcWorker", "syncStart", true, "自动云同步中，建议暂停写作！");
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("自动云同步中，建议暂停写作！"));
-        QTest::qWait(20);
+        runQueued();
         QCOMPARE(order.size(), 4);
         g_App.guiSnapshot.closing = false;
 
@@ -411,7 +419,7 @@ private slots:
         r.reminderDelayMs = 0;
         r.enqueuePrompt([&] {
             r.commomThreadWorkerSignal("appInitWorker", "appInited", true, QString());
-            QTest::qWait(50);
+            runQueued();
             order << QString::number(reminded);
         });
         QTRY_COMPARE(reminded, 1);

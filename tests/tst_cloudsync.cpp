@@ -135,14 +135,20 @@ int progressDialogs()
     return n;
 }
 
-// Clicks 取消 on the progress dialog while the delayed request is on its way.
-void cancelWhileDelayed()
+// Clicks 取消 on the progress dialog once the service holds the request (rules "action=hold_ms=N").
+void cancelWhenHeld(const TestService &service, const QString &action)
 {
-    QTimer::singleShot(300, [] {
+    auto *poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, &service, action] {
+        if (service.faultCalls(action + "@held") == 0)
+            return;
         for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *d = qobject_cast<QProgressDialog *>(w))
+            if (auto *d = qobject_cast<QProgressDialog *>(w)) {
                 d->findChild<QPushButton *>()->click();
+                poll->deleteLater();
+            }
     });
+    poll->start(5);
 }
 
 struct HookScope {
@@ -538,14 +544,20 @@ private slots:
         // A cancelled first sync of another user still signs in.
         const QString next = QStringLiteral("cs%1").arg(++m_serial);
         QVERIFY(g_App.registerUser(next, "secret1", next + "@example.com", true));
-        m_service.setFaults("beginPull=delay_ms=3000");
-        cancelWhileDelayed();
+        // Its account holds a book already, from another machine: a sync that went on would pull it.
+        const auto there = web::callApi<ApiLoginResponse>(
+            web::apiUrl() + QString::fromLatin1(web::kLogin).arg(next, App::encryptPassword("secret1"), "4.31", "zz"),
+            QString(), "get", web::kTimeoutMs);
+        QVERIFY((OtherClient{there.uid, there.sid}.push({bookItem("R9", "", 1, "远")})));
+        m_service.setFaults("beginPull=hold_ms=5000");
+        cancelWhenHeld(m_service, "beginPull");
         const bool ok = g_App.login(next, "secret1", false);
         g_SysParams.cloudSyncParams.active = false;
         publishSysParams();
         QVERIFY(ok);
         QVERIFY(g_App.session().isLogined);
         QCOMPARE(getSysParam("Sys.CurrUserCode"), next);
+        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE ID='R9'"), 0);
         QCOMPARE(progressDialogs(), 0);
     }
 
@@ -577,7 +589,7 @@ private slots:
             << "manual" << "too long" << false << "" << manual + "文章本超过可以支持最大字符长度10240，不能继续，请修改内容！"
             << true << true;
         QTest::newRow("manual: cancelled during a slow page, no error box")
-            << "manual" << "pullDetail=delay_ms=5000" << false << manual + "用户取消" << "" << false << true;
+            << "manual" << "pullDetail=hold_ms=5000" << false << manual + "用户取消" << "" << false << true;
         QTest::newRow("exit: uploaded") << "exit" << "" << false << "修改的内容上传成功！" << "" << true << true;
         QTest::newRow("exit: refused") << "exit" << "beginPush=fail" << false << "修改的内容上传中..."
                                        << "上传失败，错误信息：服务故障（测试）！" << false << true;
@@ -600,8 +612,8 @@ private slots:
             execPrepared("UPDATE BookTree SET PlainText=? WHERE ID='L1'", {QString(10241, 'x')});
         else
             m_service.setFaults(trouble);
-        if (trouble.contains("delay"))
-            cancelWhileDelayed();
+        if (trouble.contains("hold"))
+            cancelWhenHeld(m_service, "pullDetail");
         QStatusBar bar;
         int reloads = 0;
         SyncController controller(nullptr, &bar, [&] { ++reloads; });

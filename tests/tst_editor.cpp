@@ -4,6 +4,8 @@
 
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "book/ChapterHistory.h"
+#include "book/HistoryController.h"
 #include "storage/DbLock.h"
 
 #include <QtTest>
@@ -388,6 +390,28 @@ private slots:
         host.type("!");
         QVERIFY(host.book->saveArticle());
         QCOMPARE(row("I", "IFNULL(Attribute1,'')"), QString());
+    }
+
+    // Restoring a version is one edit of the editor: undo brings back the text it replaced, which
+    // was kept as a version first, unsaved as it was.
+    void restoredVersionIsOneUndoableEdit()
+    {
+        BookHost host;
+        HistoryController history(host.book, nullptr);
+        host.select("C1");
+        host.type("甲");
+        QVERIFY(host.book->saveArticle());
+        host.type("乙");
+        const QVector<ChapterHistory::Version> before = ChapterHistory::versions("C1");
+        QCOMPARE(before.size(), 1);
+        QVERIFY(history.restoreVersion(before[0].id));
+        QCOMPARE(host.editor->toPlainText(), QString("章一"));
+        QVERIFY(host.editor->document()->isModified());
+        const QVector<ChapterHistory::Version> after = ChapterHistory::versions("C1");
+        QCOMPARE(after.size(), 2);
+        QCOMPARE(ChapterHistory::text(after[0].id).plainText, QString("章一甲乙"));
+        host.editor->undo();
+        QCOMPARE(host.editor->toPlainText(), QString("章一甲乙"));
     }
 
 private:

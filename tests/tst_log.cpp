@@ -85,6 +85,36 @@ private slots:
         QVERIFY(!QDir(m_dir.path() + "/gone").exists());
     }
 
+    // Debug lines reach the message handler (stderr) only when asked for; warnings always do.
+    void debugOutputOnlyWhenAsked_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("env");
+        QTest::addColumn<QString>("seen");
+        QTest::newRow("not asked") << QStringList{"inkboat"} << QByteArray() << "warning";
+        QTest::newRow("switch") << QStringList{"inkboat", "--debug"} << QByteArray() << "debug,warning";
+        QTest::newRow("environment") << QStringList{"inkboat"} << QByteArray("1") << "debug,warning";
+    }
+    void debugOutputOnlyWhenAsked()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, env);
+        QFETCH(QString, seen);
+        static QStringList got;
+        got.clear();
+        qputenv("INKBOAT_DEBUG", env);
+        configureDebugOutput(arguments);
+        qunsetenv("INKBOAT_DEBUG");
+        const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &) {
+            got << (type == QtDebugMsg ? "debug" : "warning");
+        });
+        qDebug() << "a debug line";
+        qWarning() << "a warning";
+        qInstallMessageHandler(previous);
+        configureDebugOutput({"--debug"});
+        QCOMPARE(got.join(','), seen);
+    }
+
     void concurrentWritersKeepLinesWhole()
     {
         const int perThread = 200;

@@ -11,7 +11,11 @@
 #include "log/Log.h"
 #include "params/SysParams.h"
 #include "frame/Toast.h"
+#include "book/MyTextEdit.h"
+#include "book/TreeView.h"
 #include "mainwindow/MainWindow.h"
+#include "mainwindow/ReminderQueue.h"
+#include "params/Reminders.h"
 
 #include <QTcpServer>
 #include <QtTest>
@@ -90,6 +94,7 @@ private slots:
         // A recovery copy left by an earlier case would open the recovery dialog.
         QDir(g_App.tmpPath()).removeRecursively();
         execSql("DROP TRIGGER IF EXISTS temp.fail_save");
+        execSql("DELETE FROM SysParam WHERE key IN ('BookPlace','Reminders')");
     }
 
     // A form object renamed away from its on_<object>_<signal> slot leaves that command dead
@@ -279,6 +284,89 @@ private slots:
         QVERIFY(!spy.wait(200)); // a second run would come within a tick
         QCOMPARE(spy.count(), 1);
         QCOMPARE(win.w->book()->currentChapterId(), QString("B1"));
+    }
+
+    // Reminders come one at a time, each once per run; 不再提醒 is kept and ends its notice, and
+    // the next one follows; a settings link still reaches the window.
+    void remindersOneAtATime()
+    {
+        g_SysParams.autoBackupDb = false; // due: backupOff and register
+        Window win;
+        ReminderQueue *queue = win.w->reminders();
+        win.w->smartCheckTimeUpdate();
+        QVERIFY(queue->current());
+        QCOMPARE(Toast::liveCount(), 1);
+        QCOMPARE(queue->waiting(), 1);
+        QVERIFY(queue->current()->text().contains("未启动自动备份"));
+        QVERIFY(queue->current()->text().contains("silence:backupOff"));
+        win.w->smartCheckTimeUpdate(); // the hourly run adds nothing already shown or queued
+        QCOMPARE(queue->waiting(), 1);
+        queue->current()->labelLinkActivated("silence:backupOff");
+        QTRY_VERIFY(queue->current() && queue->current()->text().contains("没有注册"));
+        QCOMPARE(Toast::liveCount(), 1);
+        QVERIFY(ReminderMemory::load().silenced.contains("backupOff"));
+        QVERIFY(ReminderMemory::load().lastShown.contains("register"));
+        int dialogs = 0;
+        win.prompts.framed = [&dialogs](QWidget *, int) { ++dialogs; return 0; };
+        queue->current()->labelLinkActivated("SysUserRegister");
+        QCOMPARE(dialogs, 1);
+        queue->current()->close();
+        QTRY_COMPARE(Toast::liveCount(), 0);
+        QCOMPARE(queue->waiting(), 0);
+        win.w->smartCheckTimeUpdate();
+        QVERIFY(!queue->current()); // once per run
+    }
+
+    // Every interactive widget has a name a screen reader can read, every command is in a menu
+    // or has a shortcut, and Tab walks the three panels from left to right.
+    void reachableByKeyboardAndScreenReader()
+    {
+        Window win;
+        QVERIFY(win.shown(1366, 768));
+        QStringList unnamed;
+        for (QWidget *w : win.w->findChildren<QWidget *>()) {
+            const bool interactive = w->focusPolicy() != Qt::NoFocus || qobject_cast<QAbstractButton *>(w);
+            if (!interactive || !w->isVisibleTo(win.w.get()) || qobject_cast<QScrollBar *>(w))
+                continue;
+            QAccessibleInterface *face = QAccessible::queryAccessibleInterface(w);
+            if (!face || face->text(QAccessible::Name).trimmed().isEmpty())
+                unnamed << QString("%1(%2)").arg(w->objectName(), w->metaObject()->className());
+        }
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(' ')));
+        QSet<QAction *> inMenus;
+        // The menu bar's menus, the context menus (Menu key) and focusable buttons named as their command.
+        QList<QMenu *> menus = win.w->menuBar()->findChildren<QMenu *>();
+        menus << win.get<TreeView>("treeViewBook")->contextMenu() << win.get<MyTextEdit>("textEditor")->contextMenu();
+        for (QMenu *m : menus)
+            for (QAction *a : m->actions())
+                inMenus << a;
+        for (QMenu *sub : win.get<MyTextEdit>("textEditor")->contextMenu()->findChildren<QMenu *>())
+            for (QAction *a : sub->actions())
+                inMenus << a;
+        for (QAction *a : win.get<QListView>("listViewMaterial")->actions())
+            inMenus << a;
+        for (QToolButton *b : win.w->findChildren<QToolButton *>())
+            if (b->focusPolicy() & Qt::TabFocus)
+                for (QAction *a : win.w->actions())
+                    if (a->text() == b->accessibleName())
+                        inMenus << a;
+        QStringList unreachable;
+        for (QAction *a : win.w->actions())
+            if (!a->isSeparator() && !a->text().isEmpty() && a->shortcut().isEmpty() && !inMenus.contains(a))
+                unreachable << a->objectName();
+        QVERIFY2(unreachable.isEmpty(), qPrintable(unreachable.join(' ')));
+        for (QAction *m : win.w->menuBar()->actions())
+            QVERIFY2(!QKeySequence::mnemonic(m->text()).isEmpty(), qPrintable(m->text()));
+        QStringList order;
+        const QStringList stops = {"treeViewBook", "textEditor", "lineEditWord", "treeViewMaterial", "listViewMaterial"};
+        win.get<QWidget>("treeViewBook")->setFocus();
+        for (int i = 0; i < 40 && order.size() < stops.size(); ++i) {
+            QWidget *focus = QApplication::focusWidget();
+            if (focus && stops.contains(focus->objectName()) && !order.contains(focus->objectName()))
+                order << focus->objectName();
+            QTest::keyClick(focus ? focus : win.w.get(), Qt::Key_Tab);
+        }
+        QCOMPARE(order, stops);
     }
 
     // The session's commit-data request saves the open chapter without a dialog; a failed save

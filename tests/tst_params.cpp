@@ -143,36 +143,61 @@ private slots:
         }
     }
 
+    // Which reminders are due: a sound default is not nagged about, account reminders come at
+    // most weekly, the program's own backup folder is mentioned once, silenced ones never again.
     void reminders_data()
     {
-        QTest::addColumn<QString>("backupPath"); // "<data>" = inside the data folder
-        QTest::addColumn<bool>("allOff");        // automatic backup, cloud sync, user and logins
-        QTest::addColumn<QString>("links");      // the reminders by their first words
-        QTest::newRow("all fine elsewhere") << "/proc/inkboat-backup" << false << "";
-        QTest::newRow("same file system") << "<data>backup/" << false << "盘符";
-        QTest::newRow("no path") << "" << false << "没有设置";
-        QTest::newRow("drive letter is not C") << "C:\\backup\\" << false << "盘符";
-        QTest::newRow("everything off") << "/proc/x" << true << "未启动自动备份,云同步,没有注册,没有登录";
+        QTest::addColumn<QString>("backupPath"); // "<data>" = inside the data folder, "<default>" = the program's choice
+        QTest::addColumn<bool>("allOff");        // automatic backup, cloud sync, logins
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("memory");     // key=days since shown, or key=off
+        QTest::addColumn<QString>("keys");
+        QTest::newRow("all fine elsewhere") << "/proc/inkboat-backup" << false << "u" << "" << "";
+        QTest::newRow("chosen folder on the same disk") << "<data>backup/" << false << "u" << "backupSameDisk=0" << "backupSameDisk";
+        QTest::newRow("same disk silenced") << "<data>backup/" << false << "u" << "backupSameDisk=off" << "";
+        QTest::newRow("default folder: once") << "<default>" << false << "u" << "" << "backupDisk";
+        QTest::newRow("default folder: not twice") << "<default>" << false << "u" << "backupDisk=30" << "";
+        QTest::newRow("no path") << "" << false << "u" << "" << "backupPath";
+        QTest::newRow("drive letter is not C") << "C:\\backup\\" << false << "u" << "" << "backupSameDisk";
+        QTest::newRow("no account: registration only") << "/proc/x" << true << "" << "" << "backupOff,register";
+        QTest::newRow("registration within the week") << "/proc/x" << false << "" << "register=6" << "";
+        QTest::newRow("registration after a week") << "/proc/x" << false << "" << "register=8" << "register";
+        QTest::newRow("registration silenced") << "/proc/x" << false << "" << "register=off" << "";
+        QTest::newRow("account without sync or login") << "/proc/x" << true << "u" << "login=2" << "backupOff,cloudSync";
     }
 
     void reminders()
     {
         QFETCH(QString, backupPath);
         QFETCH(bool, allOff);
-        QFETCH(QString, links);
+        QFETCH(QString, user);
+        QFETCH(QString, memory);
+        QFETCH(QString, keys);
         QTemporaryDir data;
+        const QString defaultPath = data.path() + "/backup-default/";
         SysParams p;
-        p.autoBackupDbPath = backupPath.replace("<data>", data.path() + "/");
+        p.autoBackupDbPath = backupPath.replace("<data>", data.path() + "/").replace("<default>", defaultPath);
         p.autoBackupDb = p.cloudSyncParams.active = !allOff;
-        p.loginParams.userID = allOff ? "" : "u";
+        p.loginParams.userID = user;
         p.loginParams.saveLogin = p.loginParams.autoLogin = !allOff;
-        const QStringList texts = reminderTexts(p, data.path() + "/");
-        const QStringList wanted = links.isEmpty() ? QStringList() : links.split(',');
-        QCOMPARE(texts.size(), wanted.size());
-        for (int i = 0; i < wanted.size(); ++i)
-            QVERIFY2(texts[i].contains(wanted[i]), qPrintable(texts[i]));
-        for (const QString &t : texts)
-            QVERIFY(!t.contains("C盘"));
+        const QDateTime now = QDateTime::currentDateTime();
+        ReminderMemory m;
+        for (const QString &entry : memory.split(',', Qt::SkipEmptyParts)) {
+            const QString key = entry.section('=', 0, 0), value = entry.section('=', 1);
+            if (value == "off")
+                m.silenced.insert(key);
+            else
+                m.lastShown.insert(key, now.addDays(-value.toInt()));
+        }
+        const QList<Reminder> due =
+            dueReminders(p, data.path() + "/", defaultPath, ReminderMemory::fromJson(m.toJson()), now);
+        QStringList dueKeys;
+        for (const Reminder &r : due) {
+            dueKeys << r.key;
+            QVERIFY(r.html.contains("<a href"));
+            QVERIFY(!r.html.contains("C盘"));
+        }
+        QCOMPARE(dueKeys.join(','), keys);
     }
 };
 

@@ -221,33 +221,46 @@ private slots:
         QCOMPARE(got, outcome);
     }
 
-    // An HTTP error of the login must not show or log the password cipher.
-    void loginErrorHidesThePassword()
+    // An HTTP error must not show, and the log never holds, the password cipher or the session id.
+    void errorsAndLogsHideSecrets_data()
     {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("secret");
+        const QString cipher = web::urlEncode(App::encryptPassword("secret1"));
+        const QString sid = "0123456789abcdef0123456789abcdef";
+        QTest::newRow("login") << "login" << QString::fromLatin1(web::kLogin).arg("bob", cipher, "4.31", "abcd") << cipher;
+        QTest::newRow("heartbeat") << "heartbeat"
+                                   << QString::fromLatin1(web::kHeartbeat).arg("fedcba9876543210fedcba9876543210", "bob", sid, "4.31")
+                                   << sid;
+    }
+    void errorsAndLogsHideSecrets()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, query);
+        QFETCH(QString, secret);
         QTemporaryDir logs;
         setLogFolder(logs.path());
         setTraceLogEnabled(true);
-        m_service.setFaults("login=drop_after");
-        const QString cipher = web::urlEncode(App::encryptPassword("secret1"));
+        m_service.setFaults(action + "=drop_after");
         QString message;
         try {
-            web::webRequest(web::apiUrl() + QString::fromLatin1(web::kLogin).arg("bob", cipher, "4.31", "abcd"),
-                            QString(), "get", web::kTimeoutMs);
+            web::webRequest(web::apiUrl() + query, QString(), "get", web::kTimeoutMs);
         } catch (const Exception &e) {
             message = e.message();
         }
         setTraceLogEnabled(false);
         setLogFolder(QString());
         QVERIFY(!message.isEmpty());
-        QVERIFY2(!message.contains("password=") && !message.contains(cipher), qPrintable(message));
+        QVERIFY2(!message.contains(secret), qPrintable(message));
         QString logText;
         for (const QString &name : QDir(logs.path()).entryList(QDir::Files)) {
             QFile f(logs.filePath(name));
             f.open(QIODevice::ReadOnly);
             logText += QString::fromUtf8(f.readAll());
         }
-        QVERIFY2(logText.contains("Web访问：") && logText.contains("a=login"), qPrintable(logText));
-        QVERIFY(!logText.contains(cipher) && !logText.contains("password="));
+        QVERIFY2(logText.contains("Web访问：") && logText.contains("a=" + action), qPrintable(logText));
+        QVERIFY2(!logText.contains(secret), qPrintable(logText));
     }
 
     void requestBodyForm()

@@ -1,7 +1,7 @@
 # Throwaway copies of the real stack (PostgreSQL cluster, PHP-FPM, nginx) in one folder, with the
 # shipped configuration. Sourced by local-stack.sh and the tests. Every process runs in its own
 # session and has a guard that ends it when the shell that started it is gone, even after kill -9.
-# Usage: stack_init DIR; stack_postgres; stack_fpm; stack_nginx PORT; ...; stack_stop
+# Usage: stack_init DIR; stack_postgres; stack_fpm; stack_nginx TLS_PORT REDIRECT_PORT [PLAIN_PORT]; ...; stack_stop
 
 STACK_DEPLOY=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 STACK_SERVER=$(dirname "$STACK_DEPLOY")
@@ -96,9 +96,12 @@ stack_postgres() {
     export INKBOAT_SERVER_DB_PASSWORD=$STACK_PG_PASSWORD
 }
 
-# PHP-FPM with the shipped pool; the workers get the service's variables of this shell.
+# PHP-FPM with the shipped pool; the workers get the service's variables of this shell. Called
+# again, another PHP-FPM with its own socket: a second "host" (STACK_FPM_SOCKETS lists them all).
+STACK_FPM_SOCKETS=()
 stack_fpm() {
-    local fpm conf=$STACK_DIR/php-fpm.conf pool=$STACK_DIR/pool.conf
+    local fpm n=${#STACK_FPM_SOCKETS[@]}
+    local conf=$STACK_DIR/php-fpm$n.conf pool=$STACK_DIR/pool$n.conf
     fpm=$(ls /usr/sbin/php-fpm* 2>/dev/null | sort -V | tail -n 1)
     if [ -z "$fpm" ]; then
         echo "stack: PHP-FPM is not installed (scripts/install-deps)" >&2
@@ -106,7 +109,7 @@ stack_fpm() {
     fi
     export INKBOAT_SERVER_DATA=${INKBOAT_SERVER_DATA:-$STACK_DIR/data}
     mkdir -p "$INKBOAT_SERVER_DATA/app"
-    STACK_FPM_SOCKET=$STACK_DIR/php-fpm.sock
+    STACK_FPM_SOCKET=$STACK_DIR/php-fpm$n.sock
     STACK_PHP_LOG=$STACK_DIR/php-error.log
     local q='"'
     sed -e '/^user = /d' -e '/^group = /d' -e '/^listen\.owner/d' -e '/^listen\.group/d' \
@@ -118,29 +121,69 @@ stack_fpm() {
         -e "s|^env\[INKBOAT_SERVER_DB_PASSWORD\] = .*|env[INKBOAT_SERVER_DB_PASSWORD] = $q${INKBOAT_SERVER_DB_PASSWORD:-}$q|" \
         -e "s|^env\[INKBOAT_SERVER_DATA\] = .*|env[INKBOAT_SERVER_DATA] = $INKBOAT_SERVER_DATA|" \
         "$STACK_DEPLOY/php-fpm-inkboat.conf" >"$pool"
-    if [ -n "${INKBOAT_SERVICE_FAULTS_FILE:-}" ]; then
-        echo "env[INKBOAT_SERVICE_FAULTS_FILE] = $INKBOAT_SERVICE_FAULTS_FILE" >>"$pool"
+    # limits set in this shell (INKBOAT_LIMIT_*) reach the workers too
+    local v
+    for v in $(compgen -e | grep '^INKBOAT_LIMIT_'); do
+        echo "env[$v] = ${!v}" >>"$pool"
+    done
+    # the tests' fault hooks: loaded ahead of the service, never by the shipped pool
+    if [ -n "${STACK_TEST_HOOKS:-}" ]; then
+        printf 'php_admin_value[auto_prepend_file] = %s\nenv[INKBOAT_SERVICE_FAULTS_FILE] = %s\n' \
+            "$STACK_TEST_HOOKS" "${INKBOAT_SERVICE_FAULTS_FILE:-}" >>"$pool"
     fi
     printf '[global]\npid = %s\nerror_log = %s\ndaemonize = no\ninclude = %s\n' \
-        "$STACK_DIR/php-fpm.pid" "$STACK_DIR/php-fpm.log" "$pool" >"$conf"
+        "$STACK_DIR/php-fpm$n.pid" "$STACK_DIR/php-fpm$n.log" "$pool" >"$conf"
     local asroot=()
     [ "$(id -u)" -eq 0 ] && asroot=(-R)
-    stack_spawn "$STACK_DIR/php-fpm.out" QUIT "$fpm" --nodaemonize "${asroot[@]}" -y "$conf"
+    stack_spawn "$STACK_DIR/php-fpm$n.out" QUIT "$fpm" --nodaemonize "${asroot[@]}" -y "$conf"
     for _ in $(seq 1 100); do
-        [ -S "$STACK_FPM_SOCKET" ] && return 0
+        [ -S "$STACK_FPM_SOCKET" ] && STACK_FPM_SOCKETS+=("$STACK_FPM_SOCKET") && return 0
         sleep 0.1
     done
     echo "stack: PHP-FPM did not start" >&2
-    cat "$STACK_DIR/php-fpm.log" >&2
+    cat "$STACK_DIR/php-fpm$n.log" >&2
     return 1
 }
 
-# nginx with the shipped site on 127.0.0.1:PORT, serving this checkout and the data folder's app/.
+# A throwaway certificate (ECDSA P-256: a tenth of the handshake cost of RSA 2048) for 127.0.0.1 and localhost in $STACK_DIR/tls (server.pem, server.key),
+# signed by a throwaway CA of its own (ca.pem): what a client given that CA verifies.
+stack_tls() {
+    local t=$STACK_DIR/tls
+    mkdir -p "$t"
+    {
+        openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj "/CN=Inkboat throwaway CA" \
+            -keyout "$t/ca.key" -out "$t/ca.pem" &&
+        openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/CN=localhost" -keyout "$t/server.key" -out "$t/server.csr" &&
+        printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' >"$t/ext" &&
+        openssl x509 -req -in "$t/server.csr" -CA "$t/ca.pem" -CAkey "$t/ca.key" -CAcreateserial -days 2 \
+            -extfile "$t/ext" -out "$t/server.pem"
+    } >"$t/openssl.log" 2>&1 || { echo "stack: no certificate made" >&2; cat "$t/openssl.log" >&2; return 1; }
+    STACK_TLS_CA=$t/ca.pem
+}
+
+# nginx with the shipped site, serving this checkout and the data folder's app/: https on
+# 127.0.0.1:TLS_PORT with the throwaway certificate, its redirect from plain http on
+# 127.0.0.1:REDIRECT_PORT, and with PLAIN_PORT the same site over plain http too (for the tests
+# that measure or need no TLS). Logs in $STACK_DIR/nginx/ in the site's own formats.
 stack_nginx() {
-    local port=$1 ng=$STACK_DIR/nginx
+    local tls=$1 redirect=$2 plain=${3:-} ng=$STACK_DIR/nginx
     mkdir -p "$ng/tmp"
-    sed -e "s|^\( *\)listen 80;|\1listen 127.0.0.1:$port;|" -e "s|server unix:/run/php/inkboat-fpm.sock;|server unix:$STACK_FPM_SOCKET;|" \
-        -e "s|root /srv/inkboat/server;|root $STACK_SERVER;|" -e "s|include fastcgi_params;|include /etc/nginx/fastcgi_params;|" -e "s|alias /var/lib/inkboat/app/;|alias $INKBOAT_SERVER_DATA/app/;|" \
+    [ -n "${STACK_TLS_CA:-}" ] || stack_tls || return 1
+    local t=$STACK_DIR/tls extra="" upstreams="" sock
+    # every PHP-FPM started is a server of the upstream: round robin, no sticky sessions
+    for sock in "${STACK_FPM_SOCKETS[@]}"; do
+        upstreams+="server unix:$sock;\\n    "
+    done
+    [ -n "$plain" ] && extra="\\n    listen 127.0.0.1:$plain;"
+    sed -e '/listen \[::\]/d' -e "s|^\( *\)listen 80;|\1listen 127.0.0.1:$redirect;|" \
+        -e "s|^\( *\)listen 443 ssl;|\1listen 127.0.0.1:$tls ssl;$extra|" \
+        -e "s|return 301 https://\$host\$request_uri;|return 301 https://\$host:$tls\$request_uri;|" \
+        -e "s|ssl_certificate .*|ssl_certificate $t/server.pem;|" -e "s|ssl_certificate_key .*|ssl_certificate_key $t/server.key;|" \
+        -e "s|server unix:/run/php/inkboat-fpm.sock;|$upstreams|" \
+        -e "s|/var/log/nginx/|$ng/|" -e "s|root /var/lib/inkboat/acme;|root $STACK_DIR/acme;|" \
+        -e "s|root /srv/inkboat/server;|root $STACK_SERVER;|" -e "s|include fastcgi_params;|include /etc/nginx/fastcgi_params;|" \
+        -e "s|alias /var/lib/inkboat/app/;|alias $INKBOAT_SERVER_DATA/app/;|" \
+        -e "s|rate=5r/s;|rate=${STACK_AUTH_RATE:-5r/s};|" \
         "$STACK_DEPLOY/nginx-inkboat.conf" >"$ng/site.conf"
     {
         # as root the workers stay root: the throwaway folders are private to this user
@@ -152,7 +195,6 @@ error_log $ng/error.log warn;
 events { worker_connections 2048; }
 http {
     include /etc/nginx/mime.types;
-    access_log ${STACK_NGINX_ACCESS_LOG:-off};
     client_body_temp_path $ng/tmp/body;
     fastcgi_temp_path $ng/tmp/fastcgi;
     proxy_temp_path $ng/tmp/proxy;
@@ -163,7 +205,7 @@ http {
 CONF
     } >"$ng/nginx.conf"
     stack_spawn "$STACK_DIR/nginx.out" QUIT nginx -e "$ng/error.log" -p "$ng" -c "$ng/nginx.conf" -g 'daemon off;'
-    stack_wait_port "$port" || { echo "stack: nginx did not start" >&2; cat "$ng/error.log" "$STACK_DIR/nginx.out" >&2; return 1; }
+    stack_wait_port "$tls" || { echo "stack: nginx did not start" >&2; cat "$ng/error.log" "$STACK_DIR/nginx.out" >&2; return 1; }
 }
 
 # Stops the process started last (one that failed to come up).

@@ -20,7 +20,29 @@ final class Config
     public const MAX_TREE_LEVEL = 16;
     public const MAX_TITLE_LENGTH = 400;
 
+    /**
+     * Limits against abuse and quotas, each overridable by the variable INKBOAT_LIMIT_<NAME>. The
+     * defaults are far above what a writing group does; a host for thousands may lower them.
+     */
+    public const LIMITS = [
+        'LOGIN_FAILURES' => 10,           // wrong passwords for one account name before it must wait
+        'LOGIN_WAIT' => 900,              // seconds of that wait
+        'REGISTER_PER_HOUR' => 20,        // new accounts from one address per hour
+        'OPEN_TRANSFERS' => 16,           // open request codes per user; the oldest close beyond it
+        'QUOTA_ROWS' => 200000,           // synced rows per user
+        'QUOTA_BYTES' => 1073741824,      // bytes of text per user (1 GiB)
+        'CLIENTINFO_DAYS' => 90,          // client information is kept this long
+        'CLIENTINFO_PER_MACHINE' => 50,   // newest rows kept per machine
+        'CLIENTINFO_PER_ADDRESS' => 500,  // newest rows kept per address
+    ];
+
     private static ?string $dataDir = null;
+
+    public static function limit(string $name): int
+    {
+        $v = getenv("INKBOAT_LIMIT_$name");
+        return $v !== false && preg_match('/^\d{1,12}$/', $v) ? (int)$v : self::LIMITS[$name];
+    }
 
     public static function sourceRoot(): string
     {

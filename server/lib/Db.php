@@ -9,7 +9,7 @@ use PDO;
 
 final class Db
 {
-    public const SCHEMA_VERSION = '3';
+    public const SCHEMA_VERSION = '4';
 
     public const ROW_COLUMNS = ['datatype', 'tid', 'ptid', 'nodetype', 'level', 'sort', 'title', 'category',
         'rtf', 'html', 'plaintext', 'attribute1', 'attribute2', 'attribute3', 'create_time', 'update_time',
@@ -32,7 +32,11 @@ final class Db
             // Each worker keeps its connection: closing the last connection to a WAL file
             // checkpoints it, which would cost every request a full sync.
             PDO::ATTR_PERSISTENT => true,
-        ]);
+        ] + ($this->pgsql ? [
+            // One round trip per statement with its values sent apart (PQexecParams), not a
+            // prepare, an execute and later a deallocate: most statements here run once per request.
+            PDO::PGSQL_ATTR_DISABLE_PREPARES => true,
+        ] : []));
         // A request that died inside a transaction must not leave it open for the next one.
         if ($this->sqlite) {
             try {
@@ -116,7 +120,7 @@ final class Db
      */
     public function lockUser(string $uid): ?array
     {
-        return $this->one('SELECT uid, max_usn FROM users WHERE uid=?' . ($this->sqlite ? '' : ' FOR UPDATE'), [$uid]);
+        return $this->one('SELECT uid, max_usn, used_rows, used_bytes FROM users WHERE uid=?' . ($this->sqlite ? '' : ' FOR UPDATE'), [$uid]);
     }
 
     /**
@@ -191,15 +195,18 @@ final class Db
         try {
             $version = $this->schemaVersion(true);
             if ($version === null) {
+                // A new store gets the tables of version 3 and then the upgrades after it.
                 foreach (self::schema($this->pgsql) as $sql) {
                     $this->pdo->exec($sql);
                 }
-                $this->exec("INSERT INTO ink_meta(name, value) VALUES('schema', ?)", [self::SCHEMA_VERSION]);
-            } elseif ($version !== self::SCHEMA_VERSION) {
-                foreach (self::UPGRADES as $from => $statements) {
+                $this->exec("INSERT INTO ink_meta(name, value) VALUES('schema', '3')");
+                $version = '3';
+            }
+            if ($version !== self::SCHEMA_VERSION) {
+                foreach ($this->upgrades() as $from => $statements) {
                     if ((int)$version <= $from) {
                         foreach ($statements as $sql) {
-                            $this->pdo->exec($sql);
+                            $this->upgradeStep($sql);
                         }
                     }
                 }
@@ -213,6 +220,20 @@ final class Db
             $this->sqlite ? $this->pdo->exec('ROLLBACK') : $this->pdo->rollBack();
             throw $e;
         }
+    }
+
+    /** One upgrade statement; a column the table has already (a store restored over a newer one) is left. */
+    private function upgradeStep(string $sql): void
+    {
+        if (preg_match('/^ALTER TABLE (\w+) ADD COLUMN (\w+)/', $sql, $m)) {
+            $st = $this->pdo->query("SELECT * FROM $m[1] LIMIT 0");
+            for ($i = 0; $i < $st->columnCount(); $i++) {
+                if ($st->getColumnMeta($i)['name'] === $m[2]) {
+                    return;
+                }
+            }
+        }
+        $this->pdo->exec($sql);
     }
 
     private function schemaVersion(bool $inTransaction): ?string
@@ -231,11 +252,38 @@ final class Db
         }
     }
 
+    /** Text columns of a synced row whose bytes count against the user's quota. */
+    public const TEXT_COLUMNS = ['title', 'category', 'rtf', 'html', 'plaintext', 'attribute1', 'attribute2', 'attribute3'];
+
     /** Statements that bring a store of schema version N (the key) to the next version. */
-    private const UPGRADES = [
-        // The last line of defence of the commit rule: no USN twice for one user.
-        1 => ['CREATE UNIQUE INDEX IF NOT EXISTS sync_rows_unique_usn ON sync_rows(uid, datatype, usn)'],
-    ];
+    private function upgrades(): array
+    {
+        $octets = implode(' + ', array_map(fn ($c) => $this->pgsql ? "OCTET_LENGTH($c)" : "LENGTH(CAST($c AS BLOB))",
+            self::TEXT_COLUMNS));
+        return [
+            // The last line of defence of the commit rule: no USN twice for one user.
+            1 => ['CREATE UNIQUE INDEX IF NOT EXISTS sync_rows_unique_usn ON sync_rows(uid, datatype, usn)'],
+            // Counters against abuse, quotas, and what bounds the tables anyone may fill.
+            3 => [
+                'CREATE TABLE IF NOT EXISTS limits (name VARCHAR(300) NOT NULL PRIMARY KEY, hits INTEGER NOT NULL,
+                    since BIGINT NOT NULL, locked_until BIGINT NOT NULL)',
+                'ALTER TABLE sync_rows ADD COLUMN bytes BIGINT NOT NULL DEFAULT 0',
+                'ALTER TABLE push_rows ADD COLUMN bytes BIGINT NOT NULL DEFAULT 0',
+                'ALTER TABLE users ADD COLUMN used_rows BIGINT NOT NULL DEFAULT 0',
+                'ALTER TABLE users ADD COLUMN used_bytes BIGINT NOT NULL DEFAULT 0',
+                "UPDATE sync_rows SET bytes = $octets",
+                'UPDATE users SET used_rows = (SELECT COUNT(*) FROM sync_rows s WHERE s.uid=users.uid),
+                    used_bytes = (SELECT COALESCE(SUM(bytes), 0) FROM sync_rows s WHERE s.uid=users.uid)',
+                'CREATE INDEX IF NOT EXISTS reqcodes_user ON reqcodes(uid, state)',
+                // SQLite has its rowid; PostgreSQL needs a column to tell the newest rows apart.
+                ...($this->pgsql ? ['ALTER TABLE client_info ADD COLUMN rowid BIGSERIAL'] : []),
+                // (an SQLite index holds the rowid already)
+                'CREATE INDEX IF NOT EXISTS client_info_machine ON client_info(attr3' . ($this->pgsql ? ', rowid)' : ')'),
+                'CREATE INDEX IF NOT EXISTS client_info_address ON client_info(remote_addr' . ($this->pgsql ? ', rowid)' : ')'),
+                'CREATE INDEX IF NOT EXISTS client_info_received ON client_info(received)',
+            ],
+        ];
+    }
 
     /** @return string[] */
     private static function schema(bool $pgsql): array

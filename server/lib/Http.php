@@ -25,7 +25,6 @@ final class Request
         public string $method = 'GET',
         public string $path = '/',
         public string $remoteAddr = '',
-        public string $serverAddr = '',
         public ?int $contentLength = null,
     ) {
         foreach (explode('&', $query) as $item) {
@@ -52,7 +51,6 @@ final class Request
             strtoupper((string)($_SERVER['REQUEST_METHOD'] ?? 'GET')),
             is_string($path) ? rawurldecode($path) : '/',
             (string)($_SERVER['REMOTE_ADDR'] ?? ''),
-            (string)($_SERVER['SERVER_ADDR'] ?? ''),
             ($len !== null && ctype_digit((string)$len)) ? (int)$len : null,
         );
     }
@@ -93,16 +91,6 @@ final class Request
     public function setBody(string $body): void
     {
         $this->body = $body;
-    }
-
-    public function isLoopback(): bool
-    {
-        return self::loopback($this->remoteAddr) && ($this->serverAddr === '' || self::loopback($this->serverAddr));
-    }
-
-    private static function loopback(string $addr): bool
-    {
-        return $addr === '::1' || str_starts_with($addr, '127.') || str_starts_with($addr, '::ffff:127.');
     }
 }
 

@@ -10,7 +10,6 @@ final class Sync
     private const STRINGS = ['ptid' => 64, 'title' => 65536, 'category' => 65536, 'rtf' => Config::MAX_BODY,
         'html' => Config::MAX_BODY, 'plaintext' => Config::MAX_BODY, 'attribute1' => 65536, 'attribute2' => 65536,
         'attribute3' => 65536, 'create_time' => 64, 'update_time' => 64, 'origtid' => 64, 'flag' => 8];
-    private const MAX_STAGED = 200000;
 
     /** Closes transfers idle for an hour and forgets long-closed ones. */
     public static function expire(Db $db): void
@@ -25,6 +24,26 @@ final class Sync
             $db->exec("UPDATE reqcodes SET state='expired' WHERE state='open' AND last_used<?", [$old]);
             $db->exec("DELETE FROM reqcodes WHERE state<>'open' AND last_used<?", [$now - 7 * 86400]);
         });
+    }
+
+    /** Ends an open transfer and removes what it held: its pull snapshot or its staged rows. */
+    public static function close(Db $db, string $reqcode, string $state): void
+    {
+        $db->exec('UPDATE reqcodes SET state=?, last_used=? WHERE reqcode=?', [$state, time(), $reqcode]);
+        $db->exec('DELETE FROM pull_rows WHERE reqcode=?', [$reqcode]);
+        $db->exec('DELETE FROM push_rows WHERE reqcode=?', [$reqcode]);
+    }
+
+    /**
+     * Beyond the cap of open transfers per user the oldest expire: clients abandon transfers, never
+     * hold many. (A code's "created" is in microseconds, so codes begun in one second keep their order.)
+     */
+    public static function capOpen(Db $db, string $uid): void
+    {
+        $open = $db->all("SELECT reqcode FROM reqcodes WHERE uid=? AND state='open' ORDER BY created DESC", [$uid]);
+        foreach (array_slice($open, Config::limit('OPEN_TRANSFERS')) as $rc) {
+            self::close($db, $rc['reqcode'], 'expired');
+        }
     }
 
     /** The transfer $reqcode of this user; another user's code looks like an unknown one. */
@@ -141,23 +160,39 @@ final class Sync
         return is_int($v) && $v >= $min && $v <= $max ? $v : null;
     }
 
-    /** Stages the items of one pushDetail; a later item of the same key replaces an earlier one. */
+    /** The bytes of an item's texts as stored, counted against the user's quota. */
+    private static function bytes(array $item): int
+    {
+        return array_sum(array_map(fn ($c) => strlen($item[$c]), Db::TEXT_COLUMNS));
+    }
+
+    /**
+     * Stages the items of one pushDetail; a later item of the same key replaces an earlier one.
+     * One code never stages more than the user's quota could take.
+     */
     public static function stage(Db $db, string $reqcode, array $items): void
     {
         $cols = implode(', ', Db::ROW_COLUMNS);
-        $marks = implode(', ', array_fill(0, count(Db::ROW_COLUMNS) + 1, '?'));
+        $marks = implode(', ', array_fill(0, count(Db::ROW_COLUMNS) + 2, '?'));
         $del = $db->pdo->prepare('DELETE FROM push_rows WHERE reqcode=? AND datatype=? AND tid=?');
-        $ins = $db->pdo->prepare("INSERT INTO push_rows(reqcode, $cols) VALUES($marks)");
+        $ins = $db->pdo->prepare("INSERT INTO push_rows(reqcode, bytes, $cols) VALUES($marks)");
         foreach ($items as $item) {
             foreach ($item as $c => $v) {
                 is_string($v) && $item[$c] = $db->toStored($v);
             }
             $del->execute([$reqcode, $item['datatype'], $item['tid']]);
-            $ins->execute(array_merge([$reqcode], array_values($item)));
+            $ins->execute(array_merge([$reqcode, self::bytes($item)], array_values($item)));
         }
-        if ((int)$db->value('SELECT COUNT(*) FROM push_rows WHERE reqcode=?', [$reqcode]) > self::MAX_STAGED) {
-            throw new ApiError('BATCH_TOO_LARGE', '一次上传的数据过多！');
+        $st = $db->one('SELECT COUNT(*) n, COALESCE(SUM(bytes), 0) b FROM push_rows WHERE reqcode=?', [$reqcode]);
+        if ((int)$st['n'] > Config::limit('QUOTA_ROWS') || (int)$st['b'] > Config::limit('QUOTA_BYTES')) {
+            throw self::overQuota();
         }
+    }
+
+    private static function overQuota(): ApiError
+    {
+        return new ApiError('QUOTA_EXCEEDED', sprintf('云端空间已满（每位用户最多%d条数据、%d MB），本次上传未保存！',
+            Config::limit('QUOTA_ROWS'), intdiv(Config::limit('QUOTA_BYTES'), 1048576)));
     }
 
     /**
@@ -185,12 +220,23 @@ final class Sync
             if ((int)$st['d'] !== $n) {
                 throw new ApiError('USN_DUPLICATE', '上传数据的序号重复！');
             }
+            // Rows this push replaces give their room back; a push that would end over the quota
+            // is refused whole, before anything is applied.
+            $old = $db->one('SELECT COUNT(*) n, COALESCE(SUM(bytes), 0) b FROM sync_rows WHERE uid=? AND EXISTS
+                (SELECT 1 FROM push_rows p WHERE p.reqcode=? AND p.datatype=sync_rows.datatype AND p.tid=sync_rows.tid)',
+                [$uid, $reqcode]);
+            $new = $db->one('SELECT COALESCE(SUM(bytes), 0) b FROM push_rows WHERE reqcode=?', [$reqcode]);
+            $rows = (int)$user['used_rows'] + $n - (int)$old['n'];
+            $bytes = (int)$user['used_bytes'] + (int)$new['b'] - (int)$old['b'];
+            if ($rows > Config::limit('QUOTA_ROWS') || $bytes > Config::limit('QUOTA_BYTES')) {
+                throw self::overQuota();
+            }
             $cols = implode(', ', Db::ROW_COLUMNS);
             $db->exec('DELETE FROM sync_rows WHERE uid=? AND EXISTS (SELECT 1 FROM push_rows p
                 WHERE p.reqcode=? AND p.datatype=sync_rows.datatype AND p.tid=sync_rows.tid)', [$uid, $reqcode]);
-            $db->exec("INSERT INTO sync_rows(uid, $cols) SELECT ?, $cols FROM push_rows WHERE reqcode=?",
+            $db->exec("INSERT INTO sync_rows(uid, bytes, $cols) SELECT ?, bytes, $cols FROM push_rows WHERE reqcode=?",
                 [$uid, $reqcode]);
-            $db->exec('UPDATE users SET max_usn=? WHERE uid=?', [(int)$st['hi'], $uid]);
+            $db->exec('UPDATE users SET max_usn=?, used_rows=?, used_bytes=? WHERE uid=?', [(int)$st['hi'], $rows, $bytes, $uid]);
         }
         $db->exec("UPDATE reqcodes SET state='committed', total=?, last_used=? WHERE reqcode=?", [$n, time(), $reqcode]);
         $db->exec('DELETE FROM push_rows WHERE reqcode=?', [$reqcode]);

@@ -56,6 +56,27 @@ $stored = count(array_filter($svc->pull($s, 10000, 100), fn($r) => str_starts_wi
 report('service_push_1000_rows_batches_of_10', $elapsed, 's', '< 10 s',
     $elapsed < 10 && !$answer['head']['isError'] && $stored === 1000);
 
+// Sign-ins refused past the limit of wrong passwords must cost no bcrypt: timed against wrong
+// passwords that are still checked, in the same run.
+$svc->register($victim = $svc->name('guessed'));
+$wrong = fn () => code($svc->api('&a=login&username=' . $victim . '&password=' . encryptPassword('wrong pass')
+    . '&version=4.31&rnd=abcd&crypt=1'));
+$t = microtime(true);
+for ($checked = []; count($checked) < 10 && ($c = $wrong()) === 'LOGIN_FAILED';) {
+    $checked[] = $c;
+}
+$perChecked = (microtime(true) - $t) / max(1, count($checked)) * 1000;
+$t = microtime(true);
+$refused = array_map(fn () => $wrong(), range(1, 100));
+$perRefused = (microtime(true) - $t) / 100 * 1000;
+// the cheapest call there is, for the cost of the round trip itself on this machine now
+$t = microtime(true);
+array_map(fn () => $svc->api('&a=eshoplinks'), range(1, 100));
+$perLinks = (microtime(true) - $t) / 100 * 1000;
+report('service_login_refused_past_limit', round($perRefused, 2), 'ms', sprintf('<= 5 ms each; x%.2f of a call '
+    . 'of eshoplinks (%.1f ms), a checked wrong password took %.1f ms', $perRefused / $perLinks, $perLinks, $perChecked),
+    $perRefused <= 5 && array_unique($refused) === ['LOGIN_LIMITED']);
+
 if ($seconds === 0) {
     exit($failed ? 1 : 0);
 }

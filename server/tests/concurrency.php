@@ -158,6 +158,12 @@ foreach ($results as $i => $r) {
     ksort($view);
     check($view === $expected, "client $i pulled every committed row (" . count($view) . ' of ' . count($expected) . ')');
 }
+// With several PHP-FPM hosts, requests must have landed on each (the access log names the host).
+if (($pools = (int)getenv('INKBOAT_TEST_POOLS')) > 1) {
+    preg_match_all('/ (unix:\S+)$/m', (string)file_get_contents(getenv('INKBOAT_TEST_STACK') . '/nginx/inkboat-access.log'), $m);
+    $hosts = array_count_values($m[1]);
+    check(count($hosts) === $pools && min($hosts) > count($m[1]) / (3 * $pools), 'requests per host: ' . json_encode($hosts));
+}
 printf("%d clients, %d s: %d commits, %d refused, USN %d\n", $clients, $seconds, count($commits), count($refused), $next - 1);
 echo ($GLOBALS['failures'] === 0 ? 'PASS' : 'FAIL') . " concurrent_clients_of_one_account\n";
 exit($GLOBALS['failures'] === 0 ? 0 : 1);

@@ -44,6 +44,9 @@ function admin(string ...$args): bool
 
 final class Service
 {
+    /** The loopback address requests come from ("127.0.0.2": another caller for limits per address). */
+    public string $from = '127.0.0.1';
+
     public function __construct(public string $base, public string $dataDir)
     {
     }
@@ -51,11 +54,15 @@ final class Service
     /** Sends requests side by side, each [method, target, body, headers]; answers [status, headers (lower case), body]. */
     public function requests(array $requests): array
     {
-        ['host' => $host, 'port' => $port] = parse_url($this->base);
+        ['scheme' => $scheme, 'host' => $host, 'port' => $port] = parse_url($this->base);
+        // https: verified against the test's CA (INKBOAT_TEST_CA), as a client verifies a host
+        $context = ['socket' => ['bindto' => "{$this->from}:0"], 'ssl' => ['cafile' => getenv('INKBOAT_TEST_CA') ?: null,
+            'verify_peer' => true, 'peer_name' => $host]];
         $socks = [];
         foreach ($requests as $r) {
             [$method, $target, $body, $headers] = $r + [2 => null, 3 => []];
-            $s = stream_socket_client("tcp://$host:$port", $errno, $err, 10);
+            $s = stream_socket_client(($scheme === 'https' ? 'tls' : 'tcp') . "://$host:$port", $errno, $err, 10,
+                STREAM_CLIENT_CONNECT, stream_context_create($context));
             stream_set_timeout($s, 60);
             $head = "$method $target HTTP/1.1\r\nHost: $host:$port\r\nConnection: close\r\n";
             foreach ($headers + ($body === null ? [] : ['Content-Length' => strlen($body)]) as $k => $v) {

@@ -217,15 +217,25 @@ runTests([
             same($codes, array_map(fn () => code($svc->api($tail)), $codes), "heartbeats under '$rules'");
         }
 
-        // Rules from the environment apply to loopback callers only.
-        require_once dirname(__DIR__) . '/lib/bootstrap.php';
-        restore_error_handler();   // the service's own handler
-        putenv('INKBOAT_SERVICE_FAULTS=heartbeat=fail');
-        $call = fn (string $from, string $to) => Inkboat\Faults::forCall(new Inkboat\Request('a=heartbeat', 'GET', '/', $from, $to),
-            'heartbeat')[0]['effect'] ?? '';
-        same(['fail', 'fail', '', ''], [$call('127.0.0.1', '127.0.0.1'), $call('::1', '::1'), $call('192.168.1.20', '192.168.1.2'),
-            $call('127.0.0.1', '10.0.0.2')], 'loopback, IPv6 loopback, remote caller, service on a public address');
-        putenv('INKBOAT_SERVICE_FAULTS');
-        same('', $call('127.0.0.1', '127.0.0.1'), 'off by default');
+        // Started as a host starts it (no hook loaded ahead), the service knows no fault rules, whatever the
+        // environment says: a kick is no action and the rules do nothing.
+        $rules = 'heartbeat=kick;eshoplinks=fail;kick=fail';
+        $port = trim(shell_exec('php -r \'$s=stream_socket_server("tcp://127.0.0.1:0"); echo explode(":", stream_socket_get_name($s, false))[1];\''));
+        $server = dirname(__DIR__);
+        $proc = proc_open(['env', "INKBOAT_SERVICE_FAULTS=$rules", 'INKBOAT_SERVICE_FAULTS_FILE=', 'php', '-S', "127.0.0.1:$port", '-t',
+            $server, "$server/router.php"], [['file', '/dev/null', 'r'], ['file', '/dev/null', 'w'], ['file', '/dev/null', 'w']], $pipes);
+        try {
+            $host = clone $svc;   // the same names and tokens in the transcript
+            $host->base = "http://127.0.0.1:$port";
+            for ($i = 0; $i < 100 && !@fsockopen('127.0.0.1', (int)$port); $i++) {
+                usleep(50000);   // waiting for the port to open, not for an outcome
+            }
+            $s = $host->login($s['username']);
+            same(['UNKNOWN_ACTION', '0', '0'], [code($host->api("&a=kick&uid={$s['uid']}")), code($host->api('&a=eshoplinks')),
+                code($host->api("&a=heartbeat&uid={$s['uid']}&username=f&sid={$s['sid']}&version=4.31"))], 'production start');
+        } finally {
+            proc_terminate($proc);
+            proc_close($proc);
+        }
     },
 ]);

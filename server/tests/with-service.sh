@@ -12,7 +12,9 @@ stack_init "$(mktemp -d "${TMPDIR:-/tmp}/inkboat-service-test.XXXXXX")"
 data=$STACK_DIR/data
 mkdir -p "$data"
 log="$STACK_DIR/server.log"
-export INKBOAT_SERVER_DATA="$data" INKBOAT_SERVICE_FAULTS_FILE="$data/faults.txt"
+export INKBOAT_SERVER_DATA="$data" INKBOAT_SERVICE_FAULTS_FILE="$data/faults.txt" STACK_TEST_HOOKS="$here/Faults.php"
+# Every test signs up its users from 127.0.0.1: the limit per address is for the test that sets it.
+export INKBOAT_LIMIT_REGISTER_PER_HOUR=${INKBOAT_LIMIT_REGISTER_PER_HOUR:-1000000}
 
 backend=${INKBOAT_TEST_BACKEND:-sqlite}
 if [ "$backend" != sqlite ]; then
@@ -22,16 +24,24 @@ if [ "$backend" != sqlite ]; then
 fi
 
 started=""
+tls=()
 if [ "$backend" = stack ]; then
+    # https as shipped (INKBOAT_TEST_TLS_BASE, its CA in INKBOAT_TEST_CA) and the same site over plain
+    # http (INKBOAT_TEST_BASE); the sign-in limit per address is raised for tests that sign up many users.
     port=$(stack_free_port)
-    stack_fpm && stack_nginx "$port" && started=1
+    tlsport=$(stack_free_port)
+    # INKBOAT_TEST_POOLS PHP-FPM "hosts" (default 1) behind the one nginx upstream
+    for _ in $(seq 1 "${INKBOAT_TEST_POOLS:-1}"); do stack_fpm || break; done
+    [ ${#STACK_FPM_SOCKETS[@]} -eq "${INKBOAT_TEST_POOLS:-1}" ] &&
+        STACK_AUTH_RATE=${STACK_AUTH_RATE:-100000r/s} stack_nginx "$tlsport" "$(stack_free_port)" "$port" && started=1
+    tls=(INKBOAT_TEST_TLS_BASE="https://localhost:$tlsport" INKBOAT_TEST_CA="$STACK_TLS_CA" INKBOAT_TEST_STACK="$STACK_DIR")
     log=$STACK_PHP_LOG
     touch "$log"
 else
     for attempt in 1 2 3 4 5; do
         port=$(stack_free_port)
         PHP_CLI_SERVER_WORKERS=${PHP_CLI_SERVER_WORKERS:-4} stack_spawn "$log" TERM \
-            php -S "127.0.0.1:$port" -t "$server" "$server/router.php"
+            php -S "127.0.0.1:$port" -t "$server" "$here/test-router.php"
         if stack_wait_port "$port"; then
             started=1
             break
@@ -43,7 +53,7 @@ if [ -z "$started" ]; then
     echo "could not start the service"; cat "$log"; exit 1
 fi
 
-INKBOAT_TEST_BASE="http://127.0.0.1:$port" INKBOAT_TEST_DATA="$data" "$@"
+env "${tls[@]}" INKBOAT_TEST_BASE="http://127.0.0.1:$port" INKBOAT_TEST_DATA="$data" "$@"
 rc=$?
 if [ $rc -ne 0 ]; then
     echo "---- service log (warnings and errors) ----"

@@ -175,8 +175,8 @@ e2e_service_start() {
     E2E_FAULTS=$folder/faults
     : >"$E2E_FAULTS"
     port=$(php -r '$s = stream_socket_server("tcp://127.0.0.1:0"); $n = stream_socket_get_name($s, false); echo substr($n, strrpos($n, ":") + 1);')
-    INKBOAT_SERVICE_PORT=$port INKBOAT_SERVER_DATA=$folder/data INKBOAT_SERVICE_FAULTS_FILE=$E2E_FAULTS \
-        "$root/scripts/service" >"$folder/service.log" 2>&1 &
+    INKBOAT_SERVER_DATA=$folder/data INKBOAT_SERVICE_FAULTS_FILE=$E2E_FAULTS PHP_CLI_SERVER_WORKERS=4 \
+        php -d enable_post_data_reading=0 -S "127.0.0.1:$port" -t "$root/server" "$root/server/tests/test-router.php" >"$folder/service.log" 2>&1 &
     E2E_SERVICE_LOG=$folder/service.log
     E2E_SERVICE_PID=$!
     export INKBOAT_SERVICE_URL="http://127.0.0.1:$port/"

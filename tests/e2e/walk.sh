@@ -218,6 +218,46 @@ open_chapter_one
 e2e_shot "$work/s7.png"
 [ "$(e2e_colours "$work/s7.png" "$EDITOR_TEXT_REGION")" -gt 2 ] || e2e_fail "the chapter shows no text"
 
+step "whole-book search: 风沙 replaced by 黄沙 in both chapters, then the replace undone"
+xdotool key Down                        # 第二章
+e2e_wait_settled
+at $EDITOR; xdotool click 1
+type_text "风沙"
+xdotool key ctrl+s
+xdotool key ctrl+shift+f
+type_text "风沙"
+xdotool key Tab Tab Tab Tab              # scope, 区分大小写, 包括标题, then 替换为
+type_text "黄沙"
+e2e_shot "$work/s9a.png"
+# answer_yes KEYS…: the keys raise a question; its default button says yes.
+answer_yes() {
+    local before
+    before=$(e2e_windows "$E2E_PID")
+    xdotool key "$@"
+    e2e_wait_new_window "$E2E_PID" "$before"
+    xdotool windowfocus --sync "$E2E_DLG"
+    xdotool key Return
+    e2e_wait_window_gone "$E2E_PID" "$E2E_DLG"
+    xdotool windowfocus --sync "$E2E_WIN"
+    e2e_wait_settled
+}
+answer_yes Return                        # 替换所选
+e2e_shot "$work/s9b.png"
+answer_yes space                         # 撤销全书替换 has the focus after a replace
+e2e_shot "$work/s9c.png"
+xdotool key ctrl+shift+f                 # the panel away again
+e2e_wait_settled
+editor_of() { convert "$1" -crop "$EDITOR_TEXT_REGION" rgb:-; }
+! cmp -s <(editor_of "$work/s9a.png") <(editor_of "$work/s9b.png") || e2e_fail "the open chapter did not change"
+cmp -s <(editor_of "$work/s9a.png") <(editor_of "$work/s9c.png") || e2e_fail "the open chapter did not come back"
+e2e_stop "$E2E_PID"
+for title in 第一章 第二章; do
+    text=$(e2e_sql "$author" "SELECT PlainText FROM BookTree WHERE Title='$title'")
+    grep -q "风沙" <<<"$text" && ! grep -q "黄沙" <<<"$text" || e2e_fail "$title is not back as it was: $text"
+done
+start_fitted "$author"
+open_chapter_one
+
 step "export of the book into a folder"
 exported=$work/exported
 mkdir -p "$exported"

@@ -35,6 +35,7 @@ inline void clearBookTables()
     execSql("DROP VIEW IF EXISTS temp.BookTree");
     execSql("DELETE FROM BookTree");
     execSql("DELETE FROM L.BookLog");
+    execSql("DELETE FROM ChapterHistory");
     QStringList triggers;
     for (QueryPtr q = openQuery("SELECT name FROM temp.sqlite_master WHERE type='trigger'"); q->next();)
         triggers << q->value(0).toString();

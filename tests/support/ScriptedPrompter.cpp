@@ -40,6 +40,7 @@ void ScriptedPrompter::clear()
 {
     messages.clear();
     chosenCaptions.clear();
+    startFolders.clear();
 }
 
 int ScriptedPrompter::showMessage(int kind, const QString &text, int buttons, const QString &)
@@ -60,6 +61,7 @@ int ScriptedPrompter::showFramed(QWidget *widget, int options)
 bool ScriptedPrompter::chooseDirectory(const QString &caption, QString &path)
 {
     chosenCaptions << caption;
+    startFolders << path;
     if (directories.isEmpty())
         return false;
     path = directories.takeFirst();

@@ -39,6 +39,7 @@ public:
 
     QList<Message> messages;
     QStringList chosenCaptions;
+    QStringList startFolders; // the folder each chooser opened in
 
     // Texts of the messages of one kind (Ink::MessageKind), in order.
     QStringList texts(int kind) const;

@@ -160,7 +160,9 @@ public:
     int ask(const QString &text, int buttons = Ink::mbYes | Ink::mbNo, const QString &title = QString());
     void applySkin(const QString &name);
     void applyUiFont(const QString &family, int pointSize);
-    bool chooseDirectory(const QString &caption, QString &path);
+    // The folder chooser. It starts in `path` when that exists, else in the folder last chosen
+    // for `purpose` ("export", "import", "backup", "materialImport"), else in the home folder.
+    bool chooseDirectory(const QString &caption, QString &path, const QString &purpose = QString());
     void exitForInstall(const QString &installerPath);
 
     // --- user account (cloud/AppAccount.cpp); callable from any thread ---

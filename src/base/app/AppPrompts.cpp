@@ -3,10 +3,12 @@
 #include "app/App.h"
 
 #include "app/Prompter.h"
+#include "app/UiSettings.h"
 #include "log/Log.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -67,9 +69,23 @@ void App::applyUiFont(const QString &family, int pointSize)
         m_prompter->applyUiFont(family, pointSize);
 }
 
-bool App::chooseDirectory(const QString &caption, QString &path)
+bool App::chooseDirectory(const QString &caption, QString &path, const QString &purpose)
 {
-    return m_prompter && m_prompter->chooseDirectory(caption, path);
+    if (!m_prompter)
+        return false;
+    // The dialog never starts in the process's working folder: the given folder, else the one
+    // last chosen for this purpose, else the author's home.
+    QString start = path;
+    if (start.isEmpty() || !QDir(start).exists())
+        start = purpose.isEmpty() ? QString() : readLastFolder(purpose);
+    if (start.isEmpty() || !QDir(start).exists())
+        start = QDir::homePath();
+    if (!m_prompter->chooseDirectory(caption, start))
+        return false;
+    path = start;
+    if (!purpose.isEmpty())
+        writeLastFolder(purpose, path);
+    return true;
 }
 
 void App::exitForInstall(const QString &installerPath)

@@ -6,7 +6,7 @@
 
 void exportToChosenFolder(ExportAbs &exporter, QString &folder)
 {
-    if (!g_App.chooseDirectory(QStringLiteral("请选择导出文件路径："), folder))
+    if (!g_App.chooseDirectory(QStringLiteral("请选择导出文件路径："), folder, QStringLiteral("export")))
         return;
     exporter.setPath(folder);
     try {

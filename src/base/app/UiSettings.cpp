@@ -61,3 +61,15 @@ void writeUiSettings(const QList<QPair<UiSetting, QVariant>> &values)
             settings->sync();
     }
 }
+
+QString readLastFolder(const QString &purpose)
+{
+    return openFile(true)->value(QStringLiteral("lastFolder/") + purpose).toString();
+}
+
+void writeLastFolder(const QString &purpose, const QString &folder)
+{
+    auto settings = openFile(true);
+    settings->setValue(QStringLiteral("lastFolder/") + purpose, folder);
+    settings->sync();
+}

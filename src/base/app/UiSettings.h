@@ -17,3 +17,8 @@ enum class UiSetting {
 QVariant readUiSetting(UiSetting setting, const QVariant &fallback = QVariant());
 // Writes the values and syncs their files.
 void writeUiSettings(const QList<QPair<UiSetting, QVariant>> &values);
+
+// The folder last chosen for a purpose ("export", "import", "backup", "materialImport"), kept in
+// the layout file under "lastFolder/<purpose>"; empty when none was.
+QString readLastFolder(const QString &purpose);
+void writeLastFolder(const QString &purpose, const QString &folder);

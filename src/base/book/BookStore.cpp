@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "book/ChapterHistory.h"
 #include "book/WritingStats.h"
 #include "storage/DataAccess.h"
 
@@ -120,45 +121,55 @@ Chapter readChapter(const QString &id)
     return c;
 }
 
+void logChapterLength(const QString &id, const QString &plainText, const QDateTime &now)
+{
+    const QString nowStr = now.toString(Ink::dateTimeMsFormat());
+    const QString today = now.toString(Ink::dateFormat());
+    // WordCount1 stays the length in characters; WordCount2 holds the count the statistics use.
+    const int written = WritingStats::writtenCount(plainText);
+    QString logId;
+    {
+        QueryPtr q = openQuery(QStringLiteral("SELECT ID FROM L.BookLog WHERE BookID=%1 AND ADate=%2")
+                                   .arg(quoteSql(id), quoteSql(today)));
+        if (q->next())
+            logId = q->value(0).toString();
+    }
+    if (logId.isEmpty()) {
+        execPrepared(QStringLiteral("INSERT INTO L.BookLog(ID,BookID,ADate,WordCount1,WordCount2,Created,Updated,"
+                                    "Synced) VALUES(?,?,?,?,?,?,?,0)"),
+                     {newGuid(), id, today, plainText.size(), written, nowStr, nowStr});
+    } else {
+        // A later count of the day must be uploaded again.
+        execPrepared(QStringLiteral("UPDATE L.BookLog SET WordCount1=?,WordCount2=?,Updated=?,Synced=0 WHERE ID=?"),
+                     {plainText.size(), written, nowStr, logId});
+    }
+}
+
 QString saveChapter(const QString &id, const QString &html, const QString &plainText)
 {
     checkArticleLength(plainText);
     const QDateTime now = QDateTime::currentDateTime();
     const QString nowStr = now.toString(Ink::dateTimeMsFormat());
-    const QString today = now.toString(Ink::dateFormat());
-    // WordCount1 stays the length in characters; WordCount2 holds the count the statistics use.
-    const int written = WritingStats::writtenCount(plainText);
     Transaction tx;
-    QString flag;
+    QString flag, oldHtml, oldPlain;
     {
-        QueryPtr q = openQuery(QStringLiteral("SELECT Flag FROM BookTree WHERE ID=") + quoteSql(id));
+        QueryPtr q = openQuery(QStringLiteral("SELECT Flag,HTML,PlainText,Attribute1 FROM BookTree WHERE ID=") + quoteSql(id));
         if (!q->next())
             throw Exception(QStringLiteral("未找到对应的文章！"), QStringLiteral("0"));
         flag = q->value(0).toString();
+        oldHtml = ChapterHistory::htmlOfRow(q->value(1).toString(), q->value(3).toString());
+        oldPlain = q->value(2).toString();
     }
     // Saving a deleted chapter would bring it back to life.
     if (flag == QLatin1String("D"))
         throw Exception(QStringLiteral("文章已被删除，不能保存！"), QStringLiteral("0"));
+    if (oldPlain != plainText || (!oldHtml.isEmpty() && oldHtml != html))
+        ChapterHistory::keepBesideSave(id, oldHtml, oldPlain, QStringLiteral("保存"));
     try {
         execPrepared(QStringLiteral("UPDATE BookTree SET rtf=?,HTML=?,PlainText=?,Attribute1='',Updated=?,"
                                     "Flag='A',Usn=0,Synced=0 WHERE ID=?"),
                      {plainText, html, plainText, nowStr, id});
-        QString logId;
-        {
-            QueryPtr q = openQuery(QStringLiteral("SELECT ID FROM L.BookLog WHERE BookID=%1 AND ADate=%2")
-                                       .arg(quoteSql(id), quoteSql(today)));
-            if (q->next())
-                logId = q->value(0).toString();
-        }
-        if (logId.isEmpty()) {
-            execPrepared(QStringLiteral("INSERT INTO L.BookLog(ID,BookID,ADate,WordCount1,WordCount2,Created,Updated,"
-                                        "Synced) VALUES(?,?,?,?,?,?,?,0)"),
-                         {newGuid(), id, today, plainText.size(), written, nowStr, nowStr});
-        } else {
-            // A later count of the day must be uploaded again.
-            execPrepared(QStringLiteral("UPDATE L.BookLog SET WordCount1=?,WordCount2=?,Updated=?,Synced=0 WHERE ID=?"),
-                         {plainText.size(), written, nowStr, logId});
-        }
+        logChapterLength(id, plainText, now);
         tx.commit();
     } catch (const Exception &e) {
         throw Exception(QStringLiteral("保存文章出错，错误信息：\n%1").arg(e.message()), QStringLiteral("0"));

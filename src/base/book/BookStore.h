@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 
 // The book rows in BookTree and the day's word counts in L.BookLog. Every write stamps the
@@ -32,6 +33,9 @@ struct Chapter {
 };
 // The live row of a chapter (found false when it is gone or deleted).
 Chapter readChapter(const QString &id);
+
+// The day's BookLog row of the chapter gets its new length; inside the caller's transaction.
+void logChapterLength(const QString &id, const QString &plainText, const QDateTime &now);
 
 // Saves the chapter's text and the day's BookLog row in one transaction; returns the Updated
 // text written. Refuses text over the chapter limit, a missing row and a deleted row.

@@ -4,6 +4,7 @@
 #include "app/Constants.h"
 #include "app/Exception.h"
 #include "app/FolderExport.h"
+#include "book/ChapterHistory.h"
 #include "log/Log.h"
 #include "storage/DataAccess.h"
 #include "storage/TextFiles.h"
@@ -198,6 +199,15 @@ void BookImport::writeFile(const QStringList &titles, const QString &text)
             siblings.liveByTitle.insert(title, id);
             m_siblings.insert(id, Siblings());
         } else if (last) {
+            {
+                QueryPtr q = openQuery(QStringLiteral("SELECT HTML,PlainText,Attribute1 FROM BookTree WHERE ID=") + quoteSql(id));
+                if (q->next() && q->value(1).toString() != text) {
+                    const QString html = ChapterHistory::htmlOfRow(q->value(0).toString(), q->value(2).toString());
+                    const QString plain = q->value(1).toString();
+                    q.reset();
+                    ChapterHistory::keepBesideSave(id, html, plain, QStringLiteral("导入"));
+                }
+            }
             QSqlRecord record = recordOf({{QStringLiteral("PlainText"), text},
                                           {QStringLiteral("Attribute1"), QStringLiteral("NEWIMPORT")},
                                           {QStringLiteral("Updated"), QString()},
@@ -222,7 +232,7 @@ void exportNode(const QString &startId, QString &folder)
 
 bool importFolder(const QString &currentId, QString &folder, const ImportSteps &steps)
 {
-    if (!g_App.chooseDirectory(QStringLiteral("请选择导入文件路径："), folder))
+    if (!g_App.chooseDirectory(QStringLiteral("请选择导入文件路径："), folder, QStringLiteral("import")))
         return false;
     const int answer = g_App.ask(
         QStringLiteral("<html>请问是否从选择节点导入？<br><font color='red'><b>注意：<br>1.书同名会被覆盖，如不覆盖，"

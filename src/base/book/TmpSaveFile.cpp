@@ -1,6 +1,7 @@
 #include "book/TmpSaveFile.h"
 
 #include "app/Exception.h"
+#include "book/ChapterHistory.h"
 #include "storage/DataAccess.h"
 #include "storage/SqlTableModel.h"
 
@@ -153,6 +154,10 @@ void adopt(const QString &chapterId, const QString &text)
         if (model->rowCount() == 0 || model->value(QStringLiteral("Flag")).toString() == QLatin1String("D"))
             throw Exception(QStringLiteral("未找到对应的文章！"), QStringLiteral("0"));
         QSqlRecord record = model->record();
+        ChapterHistory::keepBesideSave(chapterId,
+                                       ChapterHistory::htmlOfRow(record.value(QStringLiteral("HTML")).toString(),
+                                                                 record.value(QStringLiteral("Attribute1")).toString()),
+                                       record.value(QStringLiteral("PlainText")).toString(), QStringLiteral("临时文件"));
         record.setValue(QStringLiteral("HTML"), text);
         record.setValue(QStringLiteral("PlainText"), text);
         record.setValue(QStringLiteral("Attribute1"), QStringLiteral("NEWIMPORT"));

@@ -1,6 +1,7 @@
 #include "cloud/CloudSync.h"
 
 #include "app/Exception.h"
+#include "book/ChapterHistory.h"
 #include "cloud/Account.h"
 #include "cloud/CloudLocks.h"
 #include "params/SysParams.h"
@@ -56,6 +57,8 @@ bool CloudSync::userLogined(const QString &uid, const QString &userName)
             }
             execSql(QStringLiteral("DELETE FROM BookTree"));
             execSql(QStringLiteral("DELETE FROM MemoTree"));
+            // The other account's chapters are gone for good, and so is their history.
+            ChapterHistory::dropOrphans();
         }
         if (!same)
             setSysParam(QStringLiteral("Sync.LastUsn"), QStringLiteral("0"), false);

@@ -4,6 +4,7 @@
 
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "book/ChapterHistory.h"
 #include "cloud/CloudLocks.h"
 #include "cloud/WebClient.h"
 #include "log/Log.h"
@@ -574,6 +575,15 @@ void CloudSync::applyPull()
         "a.Category,a.rtf,a.HTML,a.PlainText,   a.Attribute1,a.Attribute2,a.Attribute3,a.Created,a.Updated,   "
         "a.OrigID,a.Flag,a.Usn,IFNULL(b.Synced,a.Synced) FROM SyncDetail a LEFT JOIN %1 b ON a.ID=b.ID "
         "WHERE a.DataType='%2' ");
+    // Yesterday's text of a chapter the pull overwrites stays in its history (local only).
+    const QVector<QSqlRecord> overwritten = execQuery(QStringLiteral(
+        "SELECT b.ID,b.HTML,b.PlainText,b.Attribute1 FROM BookTree b JOIN SyncDetail a ON a.ID=b.ID AND a.DataType='book' "
+        "WHERE b.NodeType=3 AND (a.HTML IS NOT b.HTML OR a.PlainText IS NOT b.PlainText) "
+        "AND (IFNULL(b.PlainText,'')<>'' OR IFNULL(b.HTML,'')<>'')"));
+    for (const QSqlRecord &r : overwritten)
+        ChapterHistory::keepBesideSave(r.value(0).toString(),
+                                       ChapterHistory::htmlOfRow(r.value(1).toString(), r.value(3).toString()),
+                                       r.value(2).toString(), QStringLiteral("同步"));
     int rows = execSql(replace.arg(QStringLiteral("BookTree"), QStringLiteral("book")));
     rows += execSql(replace.arg(QStringLiteral("MemoTree"), QStringLiteral("memo")));
     storeLastUsn(m_skippedMaxUsn);

@@ -12,6 +12,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
+#include <QSslConfiguration>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -79,20 +80,35 @@ bool isSafeToken(const QString &text)
     return re.match(text).hasMatch();
 }
 
+QString urlForLog(const QString &url)
+{
+    QUrl u(url);
+    QUrlQuery query(u);
+    if (!query.hasQueryItem(QStringLiteral("password")) && !query.hasQueryItem(QStringLiteral("sid")))
+        return url;
+    query.removeAllQueryItems(QStringLiteral("password"));
+    query.removeAllQueryItems(QStringLiteral("sid"));
+    u.setQuery(query);
+    return u.toString();
+}
+
 namespace {
 
-// Qt's error texts quote the URL, and the login URL carries the password cipher.
-QString withoutPassword(QString text, const QString &url)
+// Qt's error texts quote the URL, and the URLs carry the password cipher and the session id.
+QString withoutSecrets(QString text, const QString &url)
 {
-    const QString safe = urlWithoutPassword(url);
+    const QString safe = urlForLog(url);
     const QUrl u(url);
     for (const QString &form : {url, u.toString(), u.toDisplayString(), QString::fromLatin1(u.toEncoded())})
         if (!form.isEmpty())
             text.replace(form, safe);
-    static const QRegularExpression password(QStringLiteral("([?&])password=[^&\\s#]*&?"));
-    text.replace(password, QStringLiteral("\\1"));
+    static const QRegularExpression secret(QStringLiteral("([?&])(password|sid)=[^&\\s#]*&?"));
+    text.replace(secret, QStringLiteral("\\1"));
     return text;
 }
+
+std::mutex g_caMutex;
+QList<QSslCertificate> g_extraCas;
 
 thread_local const std::atomic<bool> *t_cancelFlag = nullptr;
 
@@ -100,14 +116,28 @@ bool cancelRequested() { return t_cancelFlag && t_cancelFlag->load(); }
 
 } // namespace
 
+void setExtraCaCertificates(const QList<QSslCertificate> &certificates)
+{
+    std::lock_guard<std::mutex> lock(g_caMutex);
+    g_extraCas = certificates;
+}
+
 CancelScope::CancelScope(const std::atomic<bool> *flag) : m_previous(t_cancelFlag) { t_cancelFlag = flag; }
 CancelScope::~CancelScope() { t_cancelFlag = m_previous; }
 
 QString webRequest(const QString &url, const QString &body, const QString &method, int timeoutMs)
 {
-    PerformanceLogger perf(QStringLiteral("Web访问：") + urlWithoutPassword(url));
+    PerformanceLogger perf(QStringLiteral("Web访问：") + urlForLog(url));
     QNetworkAccessManager manager;
     QNetworkRequest request{QUrl(url)};
+    {
+        std::lock_guard<std::mutex> lock(g_caMutex);
+        if (!g_extraCas.isEmpty()) {
+            QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+            tls.setCaCertificates(tls.caCertificates() + g_extraCas);
+            request.setSslConfiguration(tls);
+        }
+    }
     // Every body the client posts is JSON; without the header Qt guesses a form and warns.
     if (method != QLatin1String("get"))
         request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json; charset=utf-8"));
@@ -159,7 +189,10 @@ QString webRequest(const QString &url, const QString &body, const QString &metho
         }
     }
     if (reply->error() != QNetworkReply::NoError) {
-        const QString message = withoutPassword(reply->errorString(), url);
+        // Qt says only "SSL handshake failed": the author must learn which address is not trusted.
+        const QString message = reply->error() == QNetworkReply::SslHandshakeFailedError
+                                    ? QStringLiteral("无法验证服务器 %1 的安全证书，连接已取消！").arg(QUrl(url).host())
+                                    : withoutSecrets(reply->errorString(), url);
         reply->abort();
         reply->deleteLater();
         throw Exception(message, QStringLiteral("0"));

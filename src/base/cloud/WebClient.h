@@ -3,8 +3,10 @@
 #include "cloud/ApiRecords.h"
 #include "storage/JsonSerializer.h"
 
+#include <QList>
 #include <QMap>
 #include <QMetaType>
+#include <QSslCertificate>
 #include <QString>
 
 #include <atomic>
@@ -49,6 +51,13 @@ QString articlePage(const QString &id);
 QString forgotPasswordPage();
 QString shopRedirectPage();
 
+// url as the client's own logs and messages show it: without the password cipher and the session id.
+QString urlForLog(const QString &url);
+
+// Certificate authorities trusted besides the system's, for https addresses: a test's own CA. Never
+// set by the program, so a service is verified with the system's trust store alone.
+void setExtraCaCertificates(const QList<QSslCertificate> &certificates);
+
 // Percent-encoding of the UTF-8 bytes; only letters, digits, "-", ".", "_" and "~" stay.
 QString urlEncode(const QString &text);
 // MD5 of the UTF-8 bytes, 32 lower-case hex digits.
@@ -58,7 +67,7 @@ bool isSafeToken(const QString &text);
 
 // One request. Exactly "get" sends a GET; anything else a POST of body as UTF-8, with no header
 // set. Returns the body as UTF-8 up to the first NUL. Throws Exception (code "0") on a network
-// error, a time-out ("请求服务超时！") or an answer beyond kMaxReplyBytes, and EAbort when the
+// error (a certificate that does not verify names the host), a time-out ("请求服务超时！") or an answer beyond kMaxReplyBytes, and EAbort when the
 // calling thread is asked to stop.
 QString webRequest(const QString &url, const QString &body, const QString &method, int timeoutMs);
 // While it exists, a request of this thread also ends with EAbort as soon as *flag turns true

@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
+#include <QStringList>
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -100,6 +102,13 @@ void writeLog(const QString &category, const QString &text, bool withTime)
     file.write(line);
     file.flush();
     file.close();
+}
+
+void configureDebugOutput(const QStringList &arguments)
+{
+    const bool wanted = qEnvironmentVariableIntValue("INKBOAT_DEBUG") || arguments.contains(QStringLiteral("--debug"));
+    // QT_LOGGING_RULES, read after these rules, still wins for whoever sets it.
+    QLoggingCategory::setFilterRules(wanted ? QStringLiteral("default.debug=true") : QStringLiteral("default.debug=false"));
 }
 
 void setTraceLogEnabled(bool on) { traceState().store(on ? 1 : 0); }

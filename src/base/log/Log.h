@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -15,6 +16,9 @@ void writeLog(const QString &category, const QString &text, bool withTime = true
 // (off by default; the environment variable INKBOAT_TRACE_LOG=1 or setTraceLogEnabled turn it on).
 void writeTraceLog(const QString &category, const QString &text, bool withTime = true);
 void setTraceLogEnabled(bool on);
+// Debug lines (qDebug) reach stderr only when asked for: the switch "--debug" among the
+// arguments or the environment variable INKBOAT_DEBUG=1. Warnings always do.
+void configureDebugOutput(const QStringList &arguments);
 bool isTraceLogEnabled();
 // "发生异常：%1-%2" (code, message) into the "err" file.
 void logException(const Exception &e);

@@ -191,7 +191,7 @@ void exportFolder(const QString &rootId, QString &folder)
 
 bool importFolder(const QString &rootId, QString &folder, const std::function<void()> &reload)
 {
-    if (!g_App.chooseDirectory(QStringLiteral("请选择导入文件路径："), folder))
+    if (!g_App.chooseDirectory(QStringLiteral("请选择导入文件路径："), folder, QStringLiteral("materialImport")))
         return false;
     if (rootId.isEmpty()) {
         g_App.showError(QStringLiteral("未选择节点！"));

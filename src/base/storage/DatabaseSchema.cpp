@@ -62,6 +62,11 @@ QStringList tableStatements()
                         "Synced BOOLEAN DEFAULT (0),   PRIMARY KEY (ID),   UNIQUE(Action,ADate))");
     for (const char *schema : {"", "M.", "S.", "A.", "L."})
         s << QStringLiteral("CREATE TABLE IF NOT EXISTS %1DbVersion(Version VARCHAR(64))").arg(QLatin1String(schema));
+    // Earlier chapter texts, local only: a table of its own that older versions and sync ignore.
+    s << QStringLiteral("CREATE TABLE IF NOT EXISTS ChapterHistory(ID INTEGER PRIMARY KEY AUTOINCREMENT, "
+                        "ChapterID VARCHAR(64) NOT NULL, Created TIMESTAMP, Origin VARCHAR(64) DEFAULT(''), "
+                        "BatchID VARCHAR(64) DEFAULT(''), Name VARCHAR(200) DEFAULT(''), Length INTEGER DEFAULT(0), "
+                        "Digest VARCHAR(32), Base INTEGER DEFAULT(0), Data BLOB)");
     return s;
 }
 
@@ -69,7 +74,9 @@ QStringList tableStatements()
 QStringList indexStatements()
 {
     return {QStringLiteral("CREATE INDEX IF NOT EXISTS BookTree_pID ON BookTree(pID, ID, Level)"),
-            QStringLiteral("CREATE INDEX IF NOT EXISTS MemoTree_pID ON MemoTree(pID, ID, Level)")};
+            QStringLiteral("CREATE INDEX IF NOT EXISTS MemoTree_pID ON MemoTree(pID, ID, Level)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS ChapterHistory_Chapter ON ChapterHistory(ChapterID, ID)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS ChapterHistory_Batch ON ChapterHistory(BatchID)")};
 }
 
 } // namespace

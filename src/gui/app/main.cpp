@@ -89,6 +89,7 @@ int main(int argc, char *argv[])
 
     // The application object guards every event against exceptions.
     Application app(argc, argv);
+    configureDebugOutput(QCoreApplication::arguments());
     // Lets Wayland compositors and task bars match the window to inkboat.desktop and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("inkboat"));
     App::installQuitSignalHandlers();

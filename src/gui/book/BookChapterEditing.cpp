@@ -148,6 +148,7 @@ bool BookController::clearEditor()
     m_chapterId.clear();
     m_chapterIndex = QPersistentModelIndex();
     m_editor->setReadOnly(true);
+    m_editor->setPlaceholderText(QString());
     const QString html = firstUseHtml();
     if (!html.isEmpty())
         m_editor->setHtml(html);
@@ -212,7 +213,17 @@ void BookController::openArticleText(const QString &id, const QModelIndex &sourc
     }
     m_chapterId = id;
     m_chapterIndex = QPersistentModelIndex(sourceIndex.isValid() ? sourceIndex : findSourceIndex(id));
-    m_editor->setReadOnly(false);
+    // A book or volume holds no text of its own: an empty one is shown read-only with a hint, so
+    // typing never lands in it; one that holds text already (older profiles) stays editable.
+    const TreeNodeInfo *info = TreeNodeInfo::of(QModelIndex(m_chapterIndex));
+    const bool emptyFolder =
+        info && info->nodeType != QLatin1String("3") && m_editor->document()->toPlainText().trimmed().isEmpty();
+    if (emptyFolder && !m_editor->document()->isEmpty()) {
+        QScopedValueRollback<bool> loading(m_loadingChapter, true);
+        m_editor->clear();
+    }
+    m_editor->setPlaceholderText(emptyFolder ? QStringLiteral("选中章节后即可开始写作") : QString());
+    m_editor->setReadOnly(emptyFolder);
     m_editor->moveCursor(QTextCursor::End);
     m_editor->moveCursor(QTextCursor::Start);
     m_editor->document()->clearUndoRedoStacks();

@@ -3,9 +3,44 @@
 #include <QApplication>
 #include <QFile>
 #include <QFont>
+#include <QPainter>
+#include <QStyleOption>
+#include <QWidget>
 #include <QStyleFactory>
 
+#include <cmath>
+
 ColourStyle::ColourStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+QIcon ColourStyle::standardIcon(StandardPixmap icon, const QStyleOption *option, const QWidget *widget) const
+{
+    const bool horizontal = icon == SP_ToolBarHorizontalExtensionButton;
+    if (!horizontal && icon != SP_ToolBarVerticalExtensionButton)
+        return QProxyStyle::standardIcon(icon, option, widget);
+    const QPalette pal = widget ? widget->palette() : QApplication::palette();
+    const QColor colour = Ink::legibleOn(pal.color(QPalette::ButtonText), pal.color(QPalette::Window));
+    QIcon result;
+    for (int size : {8, 16, 24, 32}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(colour, qMax(1.5, size / 8.0), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        // Two chevrons pointing where the hidden buttons are.
+        for (int k = 0; k < 2; ++k) {
+            const double o = size * (0.2 + 0.3 * k);
+            QPolygonF chevron;
+            chevron << QPointF(o, size * 0.25) << QPointF(o + size * 0.25, size * 0.5) << QPointF(o, size * 0.75);
+            if (!horizontal)
+                for (QPointF &pt : chevron)
+                    pt = QPointF(pt.y(), pt.x());
+            p.drawPolyline(chevron);
+        }
+        p.end();
+        result.addPixmap(pm);
+    }
+    return result;
+}
 
 TintedStyle::TintedStyle(const QColor &button) : m_button(button) {}
 
@@ -24,7 +59,8 @@ DarkStyle::DarkStyle() = default;
 QPalette DarkStyle::standardPalette() const
 {
     QPalette pal;
-    const QColor disabledText(127, 127, 127);
+    // Lighter than the classic dark palette's greys and blues: text must read at 4.5:1 or better.
+    const QColor disabledText(160, 160, 160);
     pal.setColor(QPalette::Window, QColor(53, 53, 53));
     pal.setColor(QPalette::WindowText, Qt::white);
     pal.setColor(QPalette::Disabled, QPalette::WindowText, disabledText);
@@ -40,8 +76,9 @@ QPalette DarkStyle::standardPalette() const
     pal.setColor(QPalette::ButtonText, Qt::white);
     pal.setColor(QPalette::Disabled, QPalette::ButtonText, disabledText);
     pal.setColor(QPalette::BrightText, Qt::red);
-    pal.setColor(QPalette::Link, QColor(42, 130, 218));
-    pal.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    pal.setColor(QPalette::Link, QColor(100, 170, 255));
+    pal.setColor(QPalette::LinkVisited, QColor(190, 150, 255));
+    pal.setColor(QPalette::Highlight, QColor(38, 110, 190));
     pal.setColor(QPalette::Disabled, QPalette::Highlight, QColor(80, 80, 80));
     pal.setColor(QPalette::HighlightedText, Qt::white);
     pal.setColor(QPalette::Disabled, QPalette::HighlightedText, disabledText);
@@ -89,13 +126,78 @@ QString styleSheetOf(const QStyle *style)
     return QString::fromUtf8(file.readAll());
 }
 
+namespace {
+
+// WCAG asks 4.5:1 of normal text; a little more keeps rounding and antialiasing on the safe side.
+constexpr double kLegible = 4.6;
+
+double channel(int v)
+{
+    const double c = v / 255.0;
+    return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+double luminance(const QColor &c)
+{
+    const QColor rgb = c.toRgb();
+    return 0.2126 * channel(rgb.red()) + 0.7152 * channel(rgb.green()) + 0.0722 * channel(rgb.blue());
+}
+
+QColor blend(const QColor &from, const QColor &to, double t)
+{
+    auto mix = [t](int a, int b) { return qRound(a + (b - a) * t); };
+    return QColor(mix(from.red(), to.red()), mix(from.green(), to.green()), mix(from.blue(), to.blue()));
+}
+
+} // namespace
+
+double contrastRatio(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
+
+QColor legibleOn(const QColor &fg, const QColor &bg)
+{
+    if (contrastRatio(fg, bg) >= kLegible)
+        return fg;
+    const QColor black(Qt::black), white(Qt::white);
+    for (int step = 1; step <= 40; ++step) {
+        const double t = step / 40.0;
+        for (const QColor &target : {black, white}) {
+            const QColor c = blend(fg.toRgb(), target, t);
+            if (contrastRatio(c, bg) >= kLegible)
+                return c;
+        }
+    }
+    return contrastRatio(black, bg) >= contrastRatio(white, bg) ? black : white;
+}
+
+void makeLegible(QPalette &palette)
+{
+    using P = QPalette;
+    const QList<QPair<P::ColorRole, P::ColorRole>> pairs = {
+        {P::Text, P::Base},           {P::WindowText, P::Window},      {P::ButtonText, P::Button},
+        {P::HighlightedText, P::Highlight}, {P::ToolTipText, P::ToolTipBase}, {P::PlaceholderText, P::Base},
+        {P::Link, P::Base},           {P::Link, P::Window},            {P::LinkVisited, P::Base},
+        {P::LinkVisited, P::Window}};
+    for (const P::ColorGroup group : {P::Active, P::Inactive, P::Disabled}) {
+        // Links are read on both grounds: a second round settles what the first moved.
+        for (int round = 0; round < 2; ++round)
+            for (const auto &pair : pairs)
+                palette.setColor(group, pair.first,
+                                 legibleOn(palette.color(group, pair.first), palette.color(group, pair.second)));
+    }
+}
+
 bool applyStyle(const QString &name)
 {
     QStyle *style = createStyle(name);
     if (!style)
         return false;
     const QString sheet = styleSheetOf(style);
-    const QPalette palette = style->standardPalette();
+    QPalette palette = style->standardPalette();
+    makeLegible(palette);
     const QFont font = QApplication::font();
     // Drop the old sheet first, so the new style is not wrapped for a sheet about to go.
     qApp->setStyleSheet(QString());

@@ -13,6 +13,10 @@ public:
     // Resource holding the style's sheet; it may not exist (the palette alone applies then).
     virtual QString styleSheetResource() const = 0;
     virtual QString skinName() const = 0;
+    // The tool bar's overflow arrows are drawn in the palette's text colour: the stock ones are
+    // dark pictures that vanish on a dark or saturated bar.
+    QIcon standardIcon(StandardPixmap icon, const QStyleOption *option = nullptr,
+                       const QWidget *widget = nullptr) const override;
 
 protected:
     ColourStyle();
@@ -119,5 +123,12 @@ QStyle *createStyle(const QString &name);
 bool applyStyle(const QString &name);
 // The style sheet text of a colour style's resource, empty when it has none.
 QString styleSheetOf(const QStyle *style);
+// Contrast of two colours by the WCAG formula, 1 to 21.
+double contrastRatio(const QColor &a, const QColor &b);
+// `fg` when it reads well on `bg`, else the colour nearest to it (towards black or white) that does.
+QColor legibleOn(const QColor &fg, const QColor &bg);
+// Every text role of every group made legible on the background it is drawn on (text, links,
+// disabled text, selected items, tool tips); applyStyle passes every palette through it.
+void makeLegible(QPalette &palette);
 
 } // namespace Ink

@@ -42,10 +42,14 @@ Toast::Toast(QWidget *parent)
     m_label->setAlignment(Qt::AlignCenter);
     m_label->setFocusPolicy(Qt::NoFocus);
     m_label->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
-    m_label->setStyleSheet(QStringLiteral("background-color: GoldenRod;\ncolor: #FFFFFF;\nfont-family: microsoft "
+    // Dark text and links on the golden ground: white would fall far below a legible contrast.
+    m_label->setStyleSheet(QStringLiteral("background-color: GoldenRod;\ncolor: #000000;\nfont-family: microsoft "
                                           "yahei;\nfont-size: 12px;\nborder-width: 1px;\nborder-style: "
                                           "solid;\nborder-color: black;\npadding-left: %1px;\npadding-right: %1px;")
                                .arg(kPadding));
+    QPalette pal = m_label->palette();
+    pal.setColor(QPalette::Link, QColor(0, 0, 139));
+    m_label->setPalette(pal);
     connect(m_label, &QLabel::linkActivated, this, &Toast::labelLinkActivated);
     auto *grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);

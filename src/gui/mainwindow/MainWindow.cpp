@@ -5,7 +5,9 @@
 #include "app/Constants.h"
 #include "app/Exception.h"
 #include "app/WorkerHost.h"
+#include "book/BookPlace.h"
 #include "book/EditorController.h"
+#include "book/HistoryController.h"
 #include "cloud/AccountController.h"
 #include "cloud/AsyncHelper.h"
 #include "cloud/SyncController.h"
@@ -14,6 +16,7 @@
 #include "book/MyTextEdit.h"
 #include "book/TextToolsController.h"
 #include "book/RecoveryController.h"
+#include "book/BookSearchController.h"
 #include "log/Log.h"
 #include "material/ArticleViewDialog.h"
 #include "material/MaterialBrowser.h"
@@ -29,10 +32,13 @@
 #include "frame/Toast.h"
 #include "mainwindow/LayoutStore.h"
 #include "mainwindow/MainStatusBar.h"
+#include "mainwindow/ReminderQueue.h"
 #include "stats/WritingStatsController.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
@@ -60,6 +66,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->menuBar->setNativeMenuBar(false);
 
     m_workers = new WorkerHost(this);
+    m_reminders = new ReminderQueue(this);
+    connect(m_reminders, &ReminderQueue::linkActivated, this, &MainWindow::smarkCheckLinkActivated);
     buildTimers();
     // The editor's actions get their icons before the tool tips and tool buttons copy them.
     {
@@ -93,6 +101,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(m_book, &BookController::bookActionsChanged, this, &MainWindow::refreshBookToolButtonState);
     m_bookTransfer = new BookTransferController(m_book, this);
     m_recovery = new RecoveryController(m_book, g_App.tmpPath(), m_tmpSaveTimer, statusBar(), this);
+    m_bookSearch = new BookSearchController(this, m_book, this);
+    ui->mnuEdit->addSeparator();
+    ui->mnuEdit->addActions({m_bookSearch->showAction(), m_bookSearch->nextAction(), m_bookSearch->previousAction()});
     m_materialModel = new QStandardItemModel(this);
     m_userMaterialModel = new QStandardItemModel(this);
     m_materialListModel = new QStandardItemModel(this);
@@ -168,8 +179,16 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         action->setObjectName(QStringLiteral("actionAdvanceWritingStats"));
         connect(m_timeTimer, &QTimer::timeout, stats, &WritingStatsController::followTarget);
     }
+    {
+        auto *history = new HistoryController(m_book, statusBar(), this);
+        history->setObjectName(QStringLiteral("chapterHistory"));
+        QAction *action = ui->mnuEdit->addAction(QStringLiteral("章节历史"), history, &HistoryController::showHistory);
+        action->setObjectName(QStringLiteral("actionEditChapterHistory"));
+        action->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+H")));
+    }
     connectEditor();
     linkToolButtons();
+    nameWidgetsForScreenReaders();
     ui->frameSearchMaterial->hide();
     ui->textEditor->setResetOnAsciiKey(true);
 
@@ -324,7 +343,7 @@ void MainWindow::buildContextMenus()
     menu->addActions({ui->actionEditUndo, ui->actionEditRedo});
     menu->addSeparator();
     menu->addActions({ui->actionSearchSentenceAndWord, ui->actionSearchMaterial, ui->actionSearchUserMaterial,
-                      ui->actionSearchBaidu, ui->actionSmartSentenceWordSwitch});
+                      ui->actionSearchBaidu, ui->actionSearchWordLib, ui->actionSmartSentenceWordSwitch});
     menu->addSeparator();
     QMenu *insert = menu->addMenu(QStringLiteral("插入"));
     insert->setObjectName(QStringLiteral("mnuEditorInsert"));
@@ -375,6 +394,7 @@ void MainWindow::linkToolButtons()
         QAction *action = link.second;
         connect(button, &QToolButton::clicked, action, &QAction::trigger);
         button->setToolTip(action->toolTip());
+        button->setAccessibleName(action->text());
         button->setIcon(action->icon());
         if (action->icon().isNull())
             button->setText(action->text());
@@ -386,6 +406,48 @@ void MainWindow::linkToolButtons()
     ui->toolButtonMaterialNextPage->setArrowType(Qt::RightArrow);
     ui->toolButtonSearch->setText(QStringLiteral("搜索"));
     ui->toolButtonSearch->setToolButtonStyle(Qt::ToolButtonTextOnly);
+}
+
+void MainWindow::nameWidgetsForScreenReaders()
+{
+    // A screen reader reads these names; buttons without text would be read as "button".
+    const QList<QPair<QWidget *, QString>> names = {
+        {ui->treeViewBook, QStringLiteral("书籍目录")},
+        {ui->textEditor, QStringLiteral("章节编辑区")},
+        {ui->listViewSearchMaterial, QStringLiteral("智能搜索结果")},
+        {ui->lineEditWord, QStringLiteral("素材搜索关键字")},
+        {ui->tabWidgetMaterial, QStringLiteral("素材目录")},
+        {ui->treeViewMaterial, QStringLiteral("素材库目录")},
+        {ui->treeViewUserMaterial, QStringLiteral("用户素材库目录")},
+        {ui->listViewMaterial, QStringLiteral("素材列表")},
+        {ui->plainTextEditMaterialContent, QStringLiteral("素材内容")},
+    };
+    for (const auto &name : names)
+        name.first->setAccessibleName(name.second);
+    const QList<QPair<const char *, QString>> boxes = {
+        {"comboStyle", QStringLiteral("列表样式")}, {"comboFont", QStringLiteral("字体")}, {"comboSize", QStringLiteral("字号")}};
+    for (const auto &box : boxes) {
+        if (auto *combo = ui->styleToolBar->findChild<QComboBox *>(QLatin1String(box.first))) {
+            combo->setAccessibleName(box.second);
+            if (combo->lineEdit())
+                combo->lineEdit()->setAccessibleName(box.second);
+        }
+    }
+    for (QToolButton *button : findChildren<QToolButton *>()) {
+        if (!button->accessibleName().isEmpty())
+            continue;
+        if (qobject_cast<QLineEdit *>(button->parentWidget()))
+            button->setAccessibleName(QStringLiteral("清除"));
+        else if (QAction *action = button->defaultAction())
+            button->setAccessibleName(action->text());
+        else if (!button->toolTip().isEmpty())
+            button->setAccessibleName(button->toolTip().section(QLatin1Char('('), 0, 0));
+    }
+    // Tab walks the panels from left to right: book panel, editor, material panel. In the editor
+    // it moves on too (paragraphs are indented by Enter), or the keyboard could never leave it.
+    ui->textEditor->setTabChangesFocus(true);
+    setTabOrder(ui->treeViewBook, ui->textEditor);
+    setTabOrder(ui->textEditor, ui->lineEditWord);
 }
 
 // ---------------------------------------------------------------- first show, trees, layout
@@ -417,8 +479,9 @@ void MainWindow::runFirstShow()
         loadTree(QStringLiteral("B"));
         loadTree(QStringLiteral("M"));
         loadTree(QStringLiteral("U"));
+        // Back where the author left off; else the first book.
         const QModelIndex firstBook = m_book->proxy()->index(0, 0);
-        if (firstBook.isValid())
+        if (!BookPlace::load().restore(m_book) && firstBook.isValid())
             ui->treeViewBook->setCurrentIndex(firstBook);
         if (m_materialModel->rowCount() > 0)
             ui->treeViewMaterial->setCurrentIndex(m_materialModel->index(0, 0));
@@ -435,6 +498,8 @@ void MainWindow::runFirstShow()
         logException(e);
         g_App.showError(e.message());
     }
+    // The whole-book search reads the chapters on the thread pool after the first paint.
+    QTimer::singleShot(2000, m_bookSearch, &BookSearchController::warmUp);
     emit startSmartSearch();
     emit startAppInit();
     emit startHeartbeat();
@@ -488,10 +553,11 @@ void MainWindow::tmpSaveTimerUpdate() { m_recovery->tmpSaveTimerUpdate(); }
 
 void MainWindow::smartCheckTimeUpdate()
 {
-    for (const QString &text : reminderTexts(g_SysParams, g_App.appDataPath())) {
-        Toast *toast = Toast::showTip(text, nullptr, 10000, Qt::AlignBottom);
-        if (toast)
-            connect(toast, &Toast::linkActivated, this, &MainWindow::smarkCheckLinkActivated);
+    try {
+        m_reminders->offer(dueReminders(g_SysParams, g_App.appDataPath(), g_App.defaultBackupPath(),
+                                        ReminderMemory::load(), QDateTime::currentDateTime()));
+    } catch (const Exception &e) {
+        logException(e);
     }
 }
 
@@ -819,6 +885,7 @@ bool MainWindow::shutdown(bool askToSave)
         // recovery copy and the log, and the exit code says that something was not saved.
         m_exitCode = 1;
     }
+    BookPlace::capture(m_book).save();
     try {
         saveLayout();
         saveSysParams();
@@ -827,6 +894,7 @@ bool MainWindow::shutdown(bool askToSave)
     }
     if (askToSave)
         WorkerController::postQuitInfo();
+    m_bookSearch->stop();
     m_workers->stopAll();
     m_shutDown = true;
     return true;

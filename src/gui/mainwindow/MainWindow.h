@@ -31,6 +31,8 @@ class WorkerHost;
 class WorkerController;
 class TextToolsController;
 class RecoveryController;
+class ReminderQueue;
+class BookSearchController;
 
 // The writing workbench: book panel, chapter editor and material panel, with the menus, tool
 // bars, status bar and timers. The window wires actions to the controller of each area: the
@@ -47,11 +49,13 @@ public:
     BookController *book() const { return m_book; }
     EditorController *editor() const { return m_editor; }
     RecoveryController *recovery() const { return m_recovery; }
+    BookSearchController *bookSearch() const { return m_bookSearch; }
     MaterialBrowser *materials() const { return m_materials; }
     MaterialSearchController *search() const { return m_search; }
     // Worker threads register here; every way out stops them.
     WorkerHost *workers() const { return m_workers; }
     TextToolsController *textTools() const { return m_textTools; }
+    ReminderQueue *reminders() const { return m_reminders; }
     QDateTime lastInputTime() const { return m_lastInputTime; }
     QTimer *autoSaveTimer() const { return m_autoSaveTimer; }
     QTimer *tmpSaveTimer() const { return m_tmpSaveTimer; }
@@ -206,6 +210,7 @@ private:
     void buildContextMenus();
     void connectEditor();
     void linkToolButtons();
+    void nameWidgetsForScreenReaders();
     void applyTimerIntervals();
     void stopTimers();
     void startTimers();
@@ -219,6 +224,7 @@ private:
     EditorController *m_editor = nullptr;
     BookTransferController *m_bookTransfer = nullptr;
     RecoveryController *m_recovery = nullptr;
+    BookSearchController *m_bookSearch = nullptr;
     AccountController *m_account = nullptr;
     SyncController *m_sync = nullptr;
     WorkerController *m_cloudWorkers = nullptr;
@@ -228,6 +234,7 @@ private:
     MaterialSearchController *m_search = nullptr; // suggestions and keyword searches
     MainStatusBar *m_status = nullptr;
     LayoutStore *m_layout = nullptr;
+    ReminderQueue *m_reminders = nullptr;
     TextToolsController *m_textTools = nullptr;
     QStandardItemModel *m_materialModel = nullptr;
     QStandardItemModel *m_userMaterialModel = nullptr;

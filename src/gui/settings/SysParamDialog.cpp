@@ -206,7 +206,7 @@ bool SysParamDialog::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == ui->lineEditAutoBackupDbPath && event->type() == QEvent::MouseButtonPress) {
         QString path = ui->lineEditAutoBackupDbPath->text();
-        if (g_App.chooseDirectory(QStringLiteral("选择路径"), path))
+        if (g_App.chooseDirectory(QStringLiteral("选择路径"), path, QStringLiteral("backup")))
             ui->lineEditAutoBackupDbPath->setText(path);
         return true;
     }

@@ -1,6 +1,7 @@
 <?php
-// Fault injection for the client's tests: lost answers, failures, bad checksums, delays and
-// kicked sessions on demand. Off unless configured, and only for loopback requests.
+// Fault injection for the tests: lost answers, failures, bad checksums, delays and kicked
+// sessions on demand. Only the test harnesses load this file, ahead of the service
+// (php -d auto_prepend_file=...); the rules come from INKBOAT_SERVICE_FAULTS(_FILE).
 declare(strict_types=1);
 
 namespace Inkboat;
@@ -49,9 +50,6 @@ final class Faults
      */
     public static function forCall(Request $req, string $action): array
     {
-        if (!$req->isLoopback()) {
-            return [];
-        }
         $text = self::configured();
         if (trim($text) === '') {
             return [];

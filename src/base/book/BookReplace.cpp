@@ -1,0 +1,267 @@
+#include "book/BookReplace.h"
+
+#include "app/Constants.h"
+#include "app/Exception.h"
+#include "book/BookSearch.h"
+#include "book/BookStore.h"
+#include "book/ChapterHistory.h"
+#include "storage/DataAccess.h"
+
+#include <QDateTime>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <algorithm>
+
+namespace {
+
+struct Prepared {
+    QString id;
+    QString path;
+    QString updated; // as read: a later write makes the chapter "changed since the search"
+    QString oldHtml;
+    QString oldPlain;
+    QString newHtml;
+    QString newPlain;
+    QString attribute1;
+    bool plainOnly = false;
+    int replaced = 0;
+};
+
+QString nameOf(const QString &id, const QString &title)
+{
+    const QString path = BookSearch::pathOf(id);
+    return path.isEmpty() ? title : path;
+}
+
+[[noreturn]] void failAt(const QString &name, const QString &why)
+{
+    throw Exception(QStringLiteral("全书替换失败，没有修改任何章节。出错的章节：%1\n%2").arg(name, why), QStringLiteral("0"));
+}
+
+QString changedSinceSearch() { return QStringLiteral("该章节在搜索之后已被修改，请重新搜索。"); }
+
+// The editor's HTML holds the chapter's characters as they are, between tags and entities. When
+// the key and its replacement need no escaping and the key occurs in those runs of text exactly
+// as often as in the plain text, the n-th match of one is the n-th of the other and the HTML is
+// edited as text; otherwise (a key split by formatting, in an attribute…) false.
+bool replaceInHtml(const QString &html, const QString &key, const QString &replacement, Qt::CaseSensitivity cs,
+                   const QVector<int> &wanted, int plainCount, QString *out)
+{
+    for (const QChar c : key + replacement)
+        if (c.isSpace() || c == QLatin1Char('&') || c == QLatin1Char('<') || c == QLatin1Char('>') ||
+            c == QLatin1Char('"') || c == QLatin1Char('\''))
+            return false;
+    const int body = html.indexOf(QLatin1String("<body"));
+    int i = body < 0 ? -1 : html.indexOf(QLatin1Char('>'), body) + 1;
+    if (i <= 0)
+        return false;
+    QVector<int> positions;
+    const QStringView view(html);
+    while (i < html.size()) {
+        int end = i;
+        while (end < html.size() && html.at(end) != QLatin1Char('<') && html.at(end) != QLatin1Char('&'))
+            ++end;
+        const QStringView run = view.mid(i, end - i);
+        for (qsizetype at = run.indexOf(key, 0, cs); at >= 0; at = run.indexOf(key, at + key.size(), cs))
+            positions.append(i + int(at));
+        if (end >= html.size())
+            break;
+        const int close = html.indexOf(html.at(end) == QLatin1Char('<') ? QLatin1Char('>') : QLatin1Char(';'), end);
+        if (close < 0)
+            return false;
+        i = close + 1;
+    }
+    if (positions.size() != plainCount)
+        return false;
+    *out = html;
+    for (int k = wanted.size() - 1; k >= 0; --k)
+        out->replace(positions.at(wanted.at(k)), key.size(), replacement);
+    return true;
+}
+
+// Reads the chapter and applies the replacements to a copy of it (no lock held while editing).
+Prepared prepare(const BookReplace::Plan &plan, const BookReplace::ChapterEdit &edit)
+{
+    Prepared p;
+    p.id = edit.chapterId;
+    QString title, attribute1, flag;
+    {
+        QueryPtr q = openQuery(QStringLiteral("SELECT Title,HTML,PlainText,Attribute1,Updated,Flag FROM BookTree "
+                                              "WHERE ID=%1")
+                                   .arg(quoteSql(edit.chapterId)));
+        if (!q->next())
+            failAt(edit.chapterId, QStringLiteral("未找到对应的文章！"));
+        title = q->value(0).toString();
+        p.oldHtml = q->value(1).toString();
+        p.oldPlain = q->value(2).toString();
+        attribute1 = q->value(3).toString();
+        p.attribute1 = attribute1;
+        p.updated = q->value(4).toString();
+        flag = q->value(5).toString();
+    }
+    p.path = nameOf(edit.chapterId, title);
+    if (flag != QLatin1String("A"))
+        failAt(p.path, QStringLiteral("文章已被删除！"));
+    QVector<int> offsets = edit.offsets;
+    std::sort(offsets.begin(), offsets.end());
+    offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+    // Which matches of the stored text are wanted; a listed one that is no longer a match means
+    // the chapter changed after the search.
+    const QVector<int> all = BookSearch::findAll(p.oldPlain, plan.key, plan.matchCase);
+    QVector<int> wanted;
+    for (int at : offsets) {
+        const int n = int(std::lower_bound(all.begin(), all.end(), at) - all.begin());
+        if (n >= all.size() || all.at(n) != at)
+            failAt(p.path, changedSinceSearch());
+        wanted.append(n);
+    }
+    p.newPlain = p.oldPlain;
+    for (int k = offsets.size() - 1; k >= 0; --k)
+        p.newPlain.replace(offsets.at(k), plan.key.size(), plan.replacement);
+    // An imported chapter is shown from its plain text until it is saved from the editor.
+    p.plainOnly = attribute1.contains(QLatin1String("NEWIMPORT"));
+    const Qt::CaseSensitivity cs = BookSearch::caseSensitivity(plan.key, plan.matchCase);
+    if (!p.plainOnly && !replaceInHtml(p.oldHtml, plan.key, plan.replacement, cs, wanted, all.size(), &p.newHtml)) {
+        QTextDocument doc;
+        doc.setDefaultFont(plan.defaultFont);
+        doc.setHtml(p.oldHtml);
+        // HTML written elsewhere may not read as the stored plain text (an indent the HTML parser
+        // drops): the n-th match of the one is the n-th of the other when both count alike.
+        const QVector<int> shown = BookSearch::findAll(doc.toPlainText(), plan.key, plan.matchCase);
+        if (shown.size() != all.size())
+            failAt(p.path, changedSinceSearch());
+        QTextCursor c(&doc);
+        c.beginEditBlock();
+        for (int k = wanted.size() - 1; k >= 0; --k) {
+            const int at = shown.at(wanted.at(k));
+            c.setPosition(at);
+            c.setPosition(at + plan.key.size(), QTextCursor::KeepAnchor);
+            c.insertText(plan.replacement);
+        }
+        c.endEditBlock();
+        p.newHtml = doc.toHtml();
+    }
+    p.replaced = offsets.size();
+    return p;
+}
+
+void writeChapter(const QString &id, const QString &html, const QString &plain, bool plainOnly,
+                  const QDateTime &now)
+{
+    const QString nowStr = now.toString(Ink::dateTimeMsFormat());
+    if (plainOnly)
+        execPrepared(QStringLiteral("UPDATE BookTree SET rtf=?,PlainText=?,Updated=?,Usn=0,Synced=0 WHERE ID=?"),
+                     {plain, plain, nowStr, id});
+    else
+        execPrepared(QStringLiteral("UPDATE BookTree SET rtf=?,HTML=?,PlainText=?,Updated=?,Usn=0,Synced=0 "
+                                    "WHERE ID=?"),
+                     {plain, html, plain, nowStr, id});
+    BookStore::logChapterLength(id, plain, now);
+}
+
+} // namespace
+
+namespace BookReplace {
+
+Outcome apply(const Plan &plan, const Progress &progress)
+{
+    Outcome outcome;
+    if (plan.key.isEmpty())
+        return outcome;
+    const int total = plan.chapters.size() * 2;
+    QVector<Prepared> ready;
+    for (const ChapterEdit &edit : plan.chapters) {
+        if (edit.offsets.isEmpty())
+            continue;
+        Prepared p = prepare(plan, edit);
+        if (p.newPlain.size() > Ink::maxArticleLength)
+            outcome.overLength << p.path;
+        else if (p.newPlain != p.oldPlain || p.newHtml != p.oldHtml)
+            ready.append(std::move(p));
+        if (progress)
+            progress(ready.size() + outcome.overLength.size(), total);
+    }
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString batchId = newGuid();
+    QString current;
+    try {
+        Transaction tx;
+        int done = 0;
+        for (const Prepared &p : ready) {
+            current = p.path;
+            {
+                QueryPtr q = openQuery(QStringLiteral("SELECT Updated,Flag FROM BookTree WHERE ID=%1").arg(quoteSql(p.id)));
+                if (!q->next() || q->value(0).toString() != p.updated || q->value(1).toString() != QLatin1String("A"))
+                    failAt(p.path, changedSinceSearch());
+            }
+            ChapterHistory::keep(p.id, ChapterHistory::htmlOfRow(p.oldHtml, p.attribute1), p.oldPlain,
+                                 QStringLiteral("全书替换"), batchId);
+            writeChapter(p.id, p.newHtml, p.newPlain, p.plainOnly, now);
+            if (progress)
+                progress(plan.chapters.size() + ++done, total);
+        }
+        tx.commit();
+    } catch (const Exception &e) {
+        if (e.message().startsWith(QStringLiteral("全书替换失败")))
+            throw;
+        failAt(current, e.message());
+    }
+    if (!ready.isEmpty())
+        outcome.batchId = batchId;
+    for (const Prepared &p : ready) {
+        outcome.chapterIds << p.id;
+        outcome.replaced += p.replaced;
+    }
+    return outcome;
+}
+
+UndoOutcome undo(const QString &batchId)
+{
+    UndoOutcome outcome;
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString undoBatch = newGuid();
+    // Paths are looked up after the commit: the search's copy is never waited for under the lock.
+    QVector<QPair<QString, QString>> skipped;
+    Transaction tx;
+    for (const ChapterHistory::Version &v : ChapterHistory::batch(batchId)) {
+        QString flag, title;
+        {
+            QueryPtr q = openQuery(QStringLiteral("SELECT Flag,Title FROM BookTree WHERE ID=%1").arg(quoteSql(v.chapterId)));
+            if (q->next()) {
+                flag = q->value(0).toString();
+                title = q->value(1).toString();
+            }
+        }
+        // Anything that wrote the chapter since (a save, an import, a pull) kept a newer version:
+        // the author's later work is never overwritten.
+        const QVector<ChapterHistory::Version> versions = ChapterHistory::versions(v.chapterId);
+        if (flag != QLatin1String("A") || versions.isEmpty() || versions.first().id != v.id) {
+            skipped.append({v.chapterId, title});
+            continue;
+        }
+        const ChapterHistory::Text text = ChapterHistory::text(v.id);
+        if (!text.found) {
+            skipped.append({v.chapterId, title});
+            continue;
+        }
+        ChapterHistory::keepStored(v.chapterId, QStringLiteral("撤销全书替换"), undoBatch);
+        if (text.html.isEmpty()) {
+            // An imported chapter's text is its plain text until the editor saves it.
+            execPrepared(QStringLiteral("UPDATE BookTree SET rtf=?,HTML=?,PlainText=?,Attribute1='NEWIMPORT',"
+                                        "Updated=?,Usn=0,Synced=0 WHERE ID=?"),
+                         {text.plainText, text.plainText, text.plainText, now.toString(Ink::dateTimeMsFormat()),
+                          v.chapterId});
+            BookStore::logChapterLength(v.chapterId, text.plainText, now);
+        } else {
+            writeChapter(v.chapterId, text.html, text.plainText, false, now);
+        }
+        outcome.restored << v.chapterId;
+    }
+    tx.commit();
+    for (const auto &s : skipped)
+        outcome.changedSince << nameOf(s.first, s.second);
+    return outcome;
+}
+
+} // namespace BookReplace

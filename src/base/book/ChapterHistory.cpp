@@ -1,0 +1,570 @@
+#include "book/ChapterHistory.h"
+
+#include "app/Constants.h"
+#include "app/Exception.h"
+#include "log/Log.h"
+#include "storage/DataAccess.h"
+
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QHash>
+#include <QMutex>
+#include <QSqlError>
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+namespace {
+
+constexpr int kKeepAll = 50;
+constexpr qint64 kHourlyDays = 7;
+constexpr qint64 kDailyDays = 90;
+constexpr quint8 kFormat = 1;
+
+QMutex g_noticeMutex;
+QString g_notice;
+bool g_noticeShown = false; // once a run: the status bar need not repeat it at every save
+
+QMutex g_clockMutex;
+std::function<QDateTime()> g_clock;
+
+QDateTime now()
+{
+    QMutexLocker lock(&g_clockMutex);
+    return g_clock ? g_clock() : QDateTime::currentDateTime();
+}
+
+QString timeText(const QDateTime &t) { return t.toString(Ink::dateTimeMsFormat()); }
+
+QString digestOf(const QString &html, const QString &plainText)
+{
+    QCryptographicHash h(QCryptographicHash::Md5);
+    h.addData(html.toUtf8());
+    h.addData("\x1f", 1);
+    h.addData(plainText.toUtf8());
+    return QString::fromLatin1(h.result().toHex());
+}
+
+// An older text as the lines of the next newer one: copied, edited in place (a common beginning
+// and end kept) or inserted. Chapters change by paragraphs, and the editor's HTML keeps one
+// paragraph a line, so a version costs about what was typed between it and the next.
+struct Lines {
+    QStringList lines;
+    QHash<QString, int> index; // first occurrence of each line, when asked for
+    explicit Lines(const QString &text, bool indexed) : lines(text.split(QLatin1Char('\n')))
+    {
+        if (!indexed)
+            return;
+        index.reserve(lines.size());
+        for (int i = lines.size() - 1; i >= 0; --i)
+            index.insert(lines.at(i), i);
+    }
+};
+
+enum Op : qint32 { Copy = 0, Insert = 1, Edit = 2 };
+
+struct Delta {
+    QVector<qint32> ops;  // Copy start count | Insert count | Edit line prefix suffix
+    QStringList pieces;   // inserted lines and the middles of edited ones, in order
+    qint64 newChars = 0;
+};
+
+int commonPrefix(const QString &a, const QString &b)
+{
+    const int n = qMin(a.size(), b.size());
+    int i = 0;
+    while (i < n && a.at(i) == b.at(i))
+        ++i;
+    return i;
+}
+
+int commonSuffix(const QString &a, const QString &b, int limit)
+{
+    int i = 0;
+    while (i < limit && a.at(a.size() - 1 - i) == b.at(b.size() - 1 - i))
+        ++i;
+    return i;
+}
+
+Delta makeDelta(const Lines &base, const QString &text)
+{
+    Delta d;
+    int expected = 0; // the base line that would follow the last one used
+    int copyAt = -1;  // index in ops of the open Copy, or -1
+    int insertAt = -1;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        int from = -1;
+        if (expected < base.lines.size() && base.lines.at(expected) == line)
+            from = expected;
+        else if (const auto it = base.index.constFind(line); it != base.index.constEnd())
+            from = *it;
+        if (from >= 0) {
+            insertAt = -1;
+            if (copyAt >= 0 && d.ops.at(copyAt + 1) + d.ops.at(copyAt + 2) == from) {
+                ++d.ops[copyAt + 2];
+            } else {
+                copyAt = d.ops.size();
+                d.ops << Copy << from << 1;
+            }
+            expected = from + 1;
+            continue;
+        }
+        copyAt = -1;
+        if (expected < base.lines.size()) {
+            const QString &old = base.lines.at(expected);
+            const int prefix = commonPrefix(old, line);
+            const int suffix = commonSuffix(old, line, qMin(old.size(), line.size()) - prefix);
+            if ((prefix + suffix) * 2 >= line.size() && prefix + suffix > 0) {
+                insertAt = -1;
+                d.ops << Edit << expected << prefix << suffix;
+                d.pieces << line.mid(prefix, line.size() - prefix - suffix);
+                d.newChars += line.size() - prefix - suffix;
+                ++expected;
+                continue;
+            }
+        }
+        if (insertAt >= 0) {
+            ++d.ops[insertAt + 1];
+        } else {
+            insertAt = d.ops.size();
+            d.ops << Insert << 1;
+        }
+        d.pieces << line;
+        d.newChars += line.size() + 1;
+    }
+    return d;
+}
+
+bool applyDelta(const Lines &base, const QVector<qint32> &ops, const QStringList &pieces, QString *out)
+{
+    QStringList lines;
+    int next = 0;
+    const int n = base.lines.size();
+    for (int i = 0; i < ops.size();) {
+        const qint32 op = ops.at(i);
+        if (op == Copy && i + 2 < ops.size()) {
+            const qint32 start = ops.at(i + 1), count = ops.at(i + 2);
+            if (start < 0 || count < 0 || start + count > n)
+                return false;
+            for (int k = start; k < start + count; ++k)
+                lines << base.lines.at(k);
+            i += 3;
+        } else if (op == Insert && i + 1 < ops.size()) {
+            const qint32 count = ops.at(i + 1);
+            if (count < 0 || next + count > pieces.size())
+                return false;
+            for (int k = 0; k < count; ++k)
+                lines << pieces.at(next++);
+            i += 2;
+        } else if (op == Edit && i + 3 < ops.size()) {
+            const qint32 at = ops.at(i + 1), prefix = ops.at(i + 2), suffix = ops.at(i + 3);
+            if (at < 0 || at >= n || prefix < 0 || suffix < 0 || prefix + suffix > base.lines.at(at).size() ||
+                next >= pieces.size())
+                return false;
+            const QString &old = base.lines.at(at);
+            lines << old.left(prefix) + pieces.at(next++) + old.right(suffix);
+            i += 4;
+        } else {
+            return false;
+        }
+    }
+    *out = lines.join(QLatin1Char('\n'));
+    return true;
+}
+
+// Data of a version: kFormat, then 0 with the whole plain text and html, or 1 with the
+// differences of both from the next newer version (its Base).
+QByteArray encodeWhole(const ChapterHistory::Text &t)
+{
+    QByteArray raw;
+    QDataStream s(&raw, QIODevice::WriteOnly);
+    s << kFormat << quint8(0) << t.plainText << t.html;
+    // The fastest level: a chapter's whole text is compressed at every save.
+    return qCompress(raw, 1);
+}
+
+[[noreturn]] void damaged(qint64 id)
+{
+    throw Exception(QStringLiteral("章节历史版本已损坏（%1）。").arg(id), QStringLiteral("ERR_HISTORY"));
+}
+
+// The text of one version from its data and, for a difference, the text of its base.
+ChapterHistory::Text decode(qint64 id, const QByteArray &data, const ChapterHistory::Text *base)
+{
+    const QByteArray raw = qUncompress(data);
+    QDataStream s(raw);
+    quint8 format = 0, kind = 0;
+    s >> format >> kind;
+    ChapterHistory::Text t;
+    if (raw.isEmpty() || format != kFormat)
+        damaged(id);
+    if (kind == 0) {
+        s >> t.plainText >> t.html;
+    } else {
+        QVector<qint32> plainOps, htmlOps;
+        QStringList plainPieces, htmlPieces;
+        s >> plainOps >> plainPieces >> htmlOps >> htmlPieces;
+        if (!base || s.status() != QDataStream::Ok ||
+            !applyDelta(Lines(base->plainText, false), plainOps, plainPieces, &t.plainText) ||
+            !applyDelta(Lines(base->html, false), htmlOps, htmlPieces, &t.html))
+            damaged(id);
+    }
+    if (s.status() != QDataStream::Ok)
+        damaged(id);
+    t.found = true;
+    return t;
+}
+
+// Data of `t` stored against `base` (the next newer version), or whole when most of it is new.
+QByteArray encodeAgainst(const ChapterHistory::Text &t, const ChapterHistory::Text &base, bool *isDelta)
+{
+    const Delta p = makeDelta(Lines(base.plainText, true), t.plainText);
+    const Delta h = makeDelta(Lines(base.html, true), t.html);
+    *isDelta = (p.newChars + h.newChars) * 2 < t.plainText.size() + t.html.size();
+    if (!*isDelta)
+        return encodeWhole(t);
+    QByteArray raw;
+    QDataStream s(&raw, QIODevice::WriteOnly);
+    s << kFormat << quint8(1) << p.ops << p.pieces << h.ops << h.pieces;
+    return qCompress(raw);
+}
+
+// The newest version kept by the last keep(): the next keep stores it against the new one.
+struct Newest {
+    qint64 id = 0;
+    QString digest;
+    ChapterHistory::Text text;
+};
+QMutex g_newestMutex;
+Newest g_newest;
+
+void rememberNewest(qint64 id, const QString &digest, const ChapterHistory::Text &text)
+{
+    QMutexLocker lock(&g_newestMutex);
+    g_newest = {id, digest, text};
+}
+
+void forgetNewest()
+{
+    QMutexLocker lock(&g_newestMutex);
+    g_newest = Newest();
+}
+
+struct Row {
+    qint64 id = 0;
+    qint64 base = 0;
+    QByteArray data;
+};
+
+// Rows of the chapter from the newest down to (and with) `oldest`, with their data.
+QVector<Row> chainRows(const QString &chapterId, qint64 oldest)
+{
+    QVector<Row> rows;
+    QueryPtr q = openQuery(QStringLiteral("SELECT ID,Base,Data FROM ChapterHistory WHERE ChapterID=%1 AND ID>=%2 "
+                                          "ORDER BY ID DESC")
+                               .arg(quoteSql(chapterId))
+                               .arg(oldest));
+    while (q->next())
+        rows.push_back({q->value(0).toLongLong(), q->value(1).toLongLong(), q->value(2).toByteArray()});
+    return rows;
+}
+
+// Texts of the rows, decoded from the newest down (every base is newer than what it serves).
+QHash<qint64, ChapterHistory::Text> decodeChain(const QVector<Row> &rows)
+{
+    QHash<qint64, ChapterHistory::Text> texts;
+    for (const Row &r : rows) {
+        const auto base = texts.constFind(r.base);
+        texts.insert(r.id, decode(r.id, r.data, r.base == 0 ? nullptr
+                                                              : base == texts.constEnd() ? nullptr : &*base));
+    }
+    return texts;
+}
+
+ChapterHistory::Version versionFrom(const QSqlRecord &r)
+{
+    ChapterHistory::Version v;
+    v.id = r.value(0).toLongLong();
+    v.chapterId = r.value(1).toString();
+    v.time = QDateTime::fromString(r.value(2).toString(), Ink::dateTimeMsFormat());
+    v.origin = r.value(3).toString();
+    v.batchId = r.value(4).toString();
+    v.name = r.value(5).toString();
+    v.length = r.value(6).toInt();
+    return v;
+}
+
+QVector<ChapterHistory::Version> listVersions(const QString &whereOrder)
+{
+    QVector<ChapterHistory::Version> out;
+    const QVector<QSqlRecord> rows = execQuery(
+        QStringLiteral("SELECT ID,ChapterID,Created,Origin,BatchID,Name,Length FROM ChapterHistory WHERE %1")
+            .arg(whereOrder));
+    out.reserve(rows.size());
+    for (const QSqlRecord &r : rows)
+        out << versionFrom(r);
+    return out;
+}
+
+// Removes what thinning drops; an older version stored against a removed one is stored again
+// against the next newer version that stays.
+int thinChapter(const QString &chapterId, const QDateTime &at)
+{
+    const QVector<ChapterHistory::Version> all = ChapterHistory::versions(chapterId);
+    const QSet<qint64> drop = ChapterHistory::thinned(all, at);
+    if (drop.isEmpty())
+        return 0;
+    // The oldest version that may need a new base: the first kept one below the oldest dropped.
+    qint64 oldest = *std::min_element(drop.cbegin(), drop.cend());
+    for (const ChapterHistory::Version &v : all) {
+        if (v.id < oldest && !drop.contains(v.id)) {
+            oldest = v.id;
+            break;
+        }
+    }
+    const QVector<Row> rows = chainRows(chapterId, oldest);
+    const QHash<qint64, ChapterHistory::Text> texts = decodeChain(rows);
+    qint64 newerKept = 0;
+    for (const Row &r : rows) {
+        if (drop.contains(r.id))
+            continue;
+        if (r.base != 0 && r.base != newerKept) {
+            bool isDelta = false;
+            const QByteArray data = newerKept == 0 ? encodeWhole(texts.value(r.id))
+                                                   : encodeAgainst(texts.value(r.id), texts.value(newerKept), &isDelta);
+            execPrepared(QStringLiteral("UPDATE ChapterHistory SET Base=?,Data=? WHERE ID=?"),
+                         {isDelta ? newerKept : 0, data, r.id});
+        }
+        newerKept = r.id;
+    }
+    QStringList ids;
+    for (qint64 id : drop)
+        ids << QString::number(id);
+    return execSql(QStringLiteral("DELETE FROM ChapterHistory WHERE ID IN (%1)").arg(ids.join(QLatin1Char(','))));
+}
+
+// Thinning waits until a chapter has a few more versions than after its last thinning, so that
+// it runs once in a while rather than at every save.
+constexpr int kThinSlack = 10;
+QMutex g_thinMutex;
+QHash<QString, int> g_countAfterThinning;
+
+bool thinningDue(const QString &chapterId, int count)
+{
+    QMutexLocker lock(&g_thinMutex);
+    return count > qMax(kKeepAll, g_countAfterThinning.value(chapterId)) + kThinSlack;
+}
+
+void noteThinned(const QString &chapterId, int count)
+{
+    QMutexLocker lock(&g_thinMutex);
+    g_countAfterThinning.insert(chapterId, count);
+}
+
+} // namespace
+
+namespace ChapterHistory {
+
+qint64 keep(const QString &chapterId, const QString &html, const QString &plainText, const QString &origin,
+            const QString &batchId)
+{
+    std::unique_ptr<Transaction> tx;
+    if (openTransactionCount() == 0)
+        tx = std::make_unique<Transaction>();
+    const QDateTime at = now();
+    Text text;
+    text.found = true;
+    text.html = html;
+    text.plainText = plainText;
+    const QString digest = digestOf(html, plainText);
+    qint64 previous = 0;
+    QString previousDigest;
+    int count = 0;
+    {
+        QueryPtr q = openQuery(QStringLiteral("SELECT ID,Digest,(SELECT COUNT(*) FROM ChapterHistory c WHERE "
+                                              "c.ChapterID=h.ChapterID) FROM ChapterHistory h WHERE ChapterID=%1 "
+                                              "ORDER BY ID DESC LIMIT 1")
+                                   .arg(quoteSql(chapterId)));
+        if (q->next()) {
+            previous = q->value(0).toLongLong();
+            previousDigest = q->value(1).toString();
+            count = q->value(2).toInt();
+        }
+    }
+    // A book-wide operation needs a version of every chapter it touched, equal or not.
+    if (previous != 0 && batchId.isEmpty() && previousDigest == digest) {
+        if (tx)
+            tx->commit();
+        return 0;
+    }
+    execPrepared(QStringLiteral("INSERT INTO ChapterHistory(ChapterID,Created,Origin,BatchID,Name,Length,Digest,"
+                                "Base,Data) VALUES(?,?,?,?,'',?,?,0,?)"),
+                 {chapterId, timeText(at), origin, batchId, plainText.size(), digest, encodeWhole(text)});
+    const qint64 id = execQuery(QStringLiteral("SELECT last_insert_rowid()")).value(0).value(0).toLongLong();
+    if (previous != 0) {
+        // The newest version is always whole; the one before becomes its difference.
+        Text before;
+        {
+            QMutexLocker lock(&g_newestMutex);
+            if (g_newest.id == previous && g_newest.digest == previousDigest)
+                before = g_newest.text;
+        }
+        if (!before.found) {
+            QueryPtr q = openQuery(QStringLiteral("SELECT Data FROM ChapterHistory WHERE ID=%1").arg(previous));
+            if (q->next())
+                before = decode(previous, q->value(0).toByteArray(), nullptr);
+        }
+        bool isDelta = false;
+        const QByteArray data = encodeAgainst(before, text, &isDelta);
+        if (isDelta)
+            execPrepared(QStringLiteral("UPDATE ChapterHistory SET Base=?,Data=? WHERE ID=?"), {id, data, previous});
+    }
+    if (thinningDue(chapterId, count + 1))
+        noteThinned(chapterId, count + 1 - thinChapter(chapterId, at));
+    if (tx)
+        tx->commit();
+    rememberNewest(id, digest, text);
+    return id;
+}
+
+qint64 keepBesideSave(const QString &chapterId, const QString &html, const QString &plainText, const QString &origin,
+                      const QString &batchId)
+{
+    const bool inTransaction = openTransactionCount() > 0;
+    if (inTransaction)
+        execSql(QStringLiteral("SAVEPOINT chapter_history"));
+    try {
+        const qint64 id = keep(chapterId, html, plainText, origin, batchId);
+        if (inTransaction)
+            execSql(QStringLiteral("RELEASE SAVEPOINT chapter_history"));
+        return id;
+    } catch (const Exception &e) {
+        if (inTransaction) {
+            execSql(QStringLiteral("ROLLBACK TO SAVEPOINT chapter_history"));
+            execSql(QStringLiteral("RELEASE SAVEPOINT chapter_history"));
+        }
+        forgetNewest();
+        writeLog(QStringLiteral("err"), QStringLiteral("章节历史版本未能保存（%1）：%2").arg(chapterId, e.message()));
+        QMutexLocker lock(&g_noticeMutex);
+        if (!g_noticeShown) {
+            g_noticeShown = true;
+            g_notice = QStringLiteral("章节历史版本未能保存，文章已正常保存：") + e.message();
+        }
+        return 0;
+    }
+}
+
+QString htmlOfRow(const QString &html, const QString &attribute1)
+{
+    return attribute1 == QLatin1String("NEWIMPORT") ? QString() : html;
+}
+
+QString takeFailureNotice()
+{
+    QMutexLocker lock(&g_noticeMutex);
+    return std::exchange(g_notice, QString());
+}
+
+qint64 keepStored(const QString &chapterId, const QString &origin, const QString &batchId)
+{
+    std::unique_ptr<Transaction> tx;
+    if (openTransactionCount() == 0)
+        tx = std::make_unique<Transaction>();
+    QString html, plain;
+    {
+        QueryPtr q = openQuery(
+            QStringLiteral("SELECT HTML,PlainText,Attribute1 FROM BookTree WHERE ID=%1").arg(quoteSql(chapterId)));
+        if (!q->next()) {
+            if (tx)
+                tx->commit();
+            return 0;
+        }
+        html = htmlOfRow(q->value(0).toString(), q->value(2).toString());
+        plain = q->value(1).toString();
+    }
+    const qint64 id = keep(chapterId, html, plain, origin, batchId);
+    if (tx)
+        tx->commit();
+    return id;
+}
+
+QVector<Version> versions(const QString &chapterId)
+{
+    return listVersions(QStringLiteral("ChapterID=%1 ORDER BY ID DESC").arg(quoteSql(chapterId)));
+}
+
+Text text(qint64 versionId)
+{
+    QString chapterId;
+    {
+        QueryPtr q = openQuery(QStringLiteral("SELECT ChapterID FROM ChapterHistory WHERE ID=%1").arg(versionId));
+        if (!q->next())
+            return Text();
+        chapterId = q->value(0).toString();
+    }
+    return decodeChain(chainRows(chapterId, versionId)).value(versionId);
+}
+
+QVector<Version> batch(const QString &batchId)
+{
+    if (batchId.isEmpty())
+        return {};
+    return listVersions(QStringLiteral("BatchID=%1 ORDER BY ID").arg(quoteSql(batchId)));
+}
+
+bool setName(qint64 versionId, const QString &name)
+{
+    return execPrepared(QStringLiteral("UPDATE ChapterHistory SET Name=? WHERE ID=?"), {name.trimmed(), versionId}) > 0;
+}
+
+int dropOrphans()
+{
+    std::unique_ptr<Transaction> tx;
+    if (openTransactionCount() == 0)
+        tx = std::make_unique<Transaction>();
+    const int rows = execSql(QStringLiteral("DELETE FROM ChapterHistory WHERE NOT EXISTS("
+                                            "SELECT 1 FROM BookTree b WHERE b.ID=ChapterHistory.ChapterID)"));
+    if (tx)
+        tx->commit();
+    return rows;
+}
+
+QSet<qint64> thinned(const QVector<Version> &newestFirst, const QDateTime &at)
+{
+    QSet<qint64> drop;
+    QSet<QString> seen;
+    for (int i = 0; i < newestFirst.size(); ++i) {
+        const Version &v = newestFirst.at(i);
+        const qint64 age = v.time.secsTo(at);
+        QString bucket;
+        if (age <= kHourlyDays * 86400) {
+            bucket = v.time.toString(QStringLiteral("'h'yyyyMMddhh"));
+        } else if (age <= kDailyDays * 86400) {
+            bucket = v.time.toString(QStringLiteral("'d'yyyyMMdd"));
+        } else {
+            int year = 0;
+            const int week = v.time.date().weekNumber(&year);
+            bucket = QStringLiteral("w%1-%2").arg(year).arg(week);
+        }
+        const bool newestOfBucket = !seen.contains(bucket);
+        seen.insert(bucket);
+        if (i < kKeepAll || newestOfBucket || !v.name.isEmpty())
+            continue;
+        drop.insert(v.id);
+    }
+    return drop;
+}
+
+void setClock(std::function<QDateTime()> clock)
+{
+    QMutexLocker lock(&g_clockMutex);
+    g_clock = std::move(clock);
+}
+
+qint64 storedBytes()
+{
+    return execQuery(QStringLiteral("SELECT IFNULL(SUM(LENGTH(Data)),0) FROM ChapterHistory")).value(0).value(0).toLongLong();
+}
+
+} // namespace ChapterHistory

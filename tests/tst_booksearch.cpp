@@ -1,0 +1,355 @@
+// Search and replace in whole books: what a key matches, scope and grouping, the copy of the
+// chapters following every write, the replace as one transaction (also under kill -9) and its undo.
+#include "BookHost.h"
+#include "BookRows.h"
+#include "TestProfile.h"
+
+#include "app/Constants.h"
+#include "app/Exception.h"
+#include "book/BookReplace.h"
+#include "book/BookSearch.h"
+#include "book/BookSearchController.h"
+#include "book/BookStore.h"
+#include "log/Log.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+void setText(const QString &id, const QString &plain, const QString &html = QString())
+{
+    QString h = html;
+    if (h.isEmpty())
+        for (const QString &line : plain.split('\n'))
+            h += "<p>" + line.toHtmlEscaped() + "</p>";
+    execPrepared("UPDATE BookTree SET rtf=?,HTML=?,PlainText=? WHERE ID=?", {plain, h, plain, id});
+}
+
+BookSearch::Result find(const QString &key, BookSearch::Scope scope = BookSearch::Scope::AllBooks,
+                        const QString &scopeId = QString(), bool titles = false, bool matchCase = false)
+{
+    BookSearch::Query q;
+    q.key = key;
+    q.scope = scope;
+    q.scopeId = scopeId;
+    q.titles = titles;
+    q.matchCase = matchCase;
+    return BookSearch::search(q);
+}
+
+// "path:count;…" in the order found.
+QString grouping(const BookSearch::Result &r)
+{
+    QStringList parts;
+    for (const BookSearch::ChapterHits &h : r.chapters)
+        parts << QString("%1:%2").arg(h.path).arg(h.matches.size());
+    return parts.join(';');
+}
+
+BookReplace::Plan planFor(const QString &key, const QString &replacement)
+{
+    BookReplace::Plan plan;
+    plan.key = key;
+    plan.replacement = replacement;
+    for (const BookSearch::ChapterHits &h : find(key).chapters) {
+        BookReplace::ChapterEdit e{h.chapterId, {}};
+        for (const BookSearch::Match &m : h.matches)
+            e.offsets << m.offset;
+        plan.chapters << e;
+    }
+    return plan;
+}
+
+constexpr int kChildChapters = 300;
+
+// Replaces a name in every chapter and stops inside the transaction, half way through the writes,
+// until it is killed.
+int runReplaceChild()
+{
+    QCoreApplication::setOrganizationName(Ink::organizationName());
+    QCoreApplication::setApplicationName(Ink::applicationName());
+    setLogFolder(QString());
+    if (!startApp().ok)
+        return 2;
+    clearBookTables();
+    insertBookRow("B1", "", 1, 0, 1, "书一");
+    insertBookRow("V1", "B1", 2, 1, 1, "卷一");
+    for (int i = 0; i < kChildChapters; ++i) {
+        const QString id = QString("C%1").arg(i);
+        insertBookRow(id, "V1", 3, 2, i + 1, id);
+        setText(id, "林舟上山。" + QString(200, QChar(0x6C34)) + "林舟下山。");
+    }
+    const BookReplace::Plan plan = planFor("林舟", "顾川");
+    BookReplace::apply(plan, [](int done, int total) {
+        if (done == total / 2 + kChildChapters / 2) {
+            std::printf("HALF\n");
+            std::fflush(stdout);
+            std::getchar(); // the parent kills us here
+        }
+    });
+    std::printf("DONE\n");
+    return 0;
+}
+
+} // namespace
+
+class TestBookSearch : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(startApp().ok); }
+    void init()
+    {
+        clearBookTables();
+        smallLibrary();
+    }
+
+    void matches_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("matchCase");
+        QTest::addColumn<QString>("offsets");
+        QTest::newRow("one character") << "春风又绿江南岸，春来" << "春" << false << "0,8";
+        QTest::newRow("a two-character name") << "张三说：张三丰不是张三" << "张三" << false << "0,4,9";
+        QTest::newRow("three characters") << "江南岸，江南" << "江南岸" << false << "0";
+        QTest::newRow("four characters in mixed text") << "他叫Tom张三李四abc张三李四" << "张三李四" << false << "5,12";
+        QTest::newRow("matches do not overlap") << "哈哈哈哈哈" << "哈哈" << false << "0,2";
+        QTest::newRow("Latin ignores case") << "Tom tom TOM" << "tom" << false << "0,4,8";
+        QTest::newRow("match case") << "Tom tom TOM" << "tom" << true << "4";
+        QTest::newRow("mixed key, case ignored") << "见到Li雷和li雷" << "LI雷" << false << "2,6";
+        QTest::newRow("no-break space in the text") << QString("张\u00a0三 张 三") << "张 三" << false << "0,4";
+        QTest::newRow("no-break space in the key") << "a b" << QString("a\u00a0b") << false << "0";
+        QTest::newRow("never across paragraphs") << "江南\n岸" << "南岸" << false << "";
+    }
+    void matches()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, key);
+        QFETCH(bool, matchCase);
+        QFETCH(QString, offsets);
+        setText("C1", text);
+        QStringList found;
+        for (const BookSearch::ChapterHits &h : find(key, BookSearch::Scope::AllBooks, {}, false, matchCase).chapters)
+            if (h.chapterId == "C1")
+                for (const BookSearch::Match &m : h.matches)
+                    found << QString::number(m.offset);
+        QCOMPARE(found.join(','), offsets);
+    }
+
+    void scopeAndGrouping_data()
+    {
+        QTest::addColumn<int>("scope");
+        QTest::addColumn<QString>("scopeId");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("titles");
+        QTest::addColumn<QString>("expected");
+        const int all = int(BookSearch::Scope::AllBooks), book = int(BookSearch::Scope::Book),
+                  volume = int(BookSearch::Scope::Volume);
+        QTest::newRow("all books, tree order") << all << "" << "林舟" << false
+                                               << "书一 / 卷一 / 章三:1;书一 / 卷一 / 章一:2;"
+                                                  "书一 / 卷二 / 章四:1;书二 / 卷三 / 章五:1";
+        QTest::newRow("this book") << book << "B1" << "林舟" << false
+                                   << "书一 / 卷一 / 章三:1;书一 / 卷一 / 章一:2;书一 / 卷二 / 章四:1";
+        QTest::newRow("the selected volume") << volume << "V1" << "林舟" << false
+                                             << "书一 / 卷一 / 章三:1;书一 / 卷一 / 章一:2";
+        QTest::newRow("titles not searched") << volume << "V2" << "章" << false << "";
+        QTest::newRow("titles too") << volume << "V2" << "章" << true << "书一 / 卷二 / 章四:1";
+    }
+    void scopeAndGrouping()
+    {
+        QFETCH(int, scope);
+        QFETCH(QString, scopeId);
+        QFETCH(QString, key);
+        QFETCH(bool, titles);
+        QFETCH(QString, expected);
+        setText("C1", "林舟来了。\n林舟走了。");
+        setText("C2", "无人");
+        setText("C3", "林舟");
+        setText("C4", "林舟");
+        execSql("UPDATE BookTree SET Sort=0 WHERE ID='C3'"); // shown before C1
+        insertBookRow("V3", "B2", 2, 1, 1, "卷三");
+        insertBookRow("C5", "V3", 3, 2, 1, "章五");
+        setText("C5", "林舟");
+        // Neither a deleted chapter nor one below a deleted volume is in the tree.
+        insertBookRow("C6", "V1", 3, 2, 9, "章六", "D");
+        setText("C6", "林舟");
+        insertBookRow("V4", "B2", 2, 1, 2, "卷四", "D");
+        insertBookRow("C7", "V4", 3, 2, 1, "章七");
+        setText("C7", "林舟");
+        QCOMPARE(grouping(find(key, BookSearch::Scope(scope), scopeId, titles)), expected);
+    }
+
+    // Whatever writes a row, the next search sees it.
+    void copyFollowsWrites_data()
+    {
+        QTest::addColumn<QString>("write");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("save") << "save" << "C1,C2,C3";
+        QTest::newRow("delete") << "delete" << "C1";
+        QTest::newRow("move to another volume") << "move" << "C3,C1";
+        QTest::newRow("any statement (import, sync pull)") << "statement" << "C3,C4";
+        QTest::newRow("emptied and filled again") << "truncate" << "C4";
+    }
+    void copyFollowsWrites()
+    {
+        QFETCH(QString, write);
+        QFETCH(QString, expected);
+        setText("C1", "林舟");
+        setText("C3", "林舟");
+        QCOMPARE(find("林舟").chapters.size(), 2);
+        if (write == "save") {
+            BookStore::saveChapter("C2", "<p>又见林舟</p>", "又见林舟");
+        } else if (write == "delete") {
+            BookStore::deleteNode("C3");
+        } else if (write == "move") {
+            BookStore::moveNode("C3", "C1", true);
+        } else if (write == "statement") {
+            execSql("UPDATE BookTree SET PlainText='林舟' WHERE ID='C4'");
+            execSql("UPDATE BookTree SET PlainText='无' WHERE ID='C1'");
+        } else {
+            clearBookTables();
+            smallLibrary();
+            setText("C4", "林舟");
+        }
+        QStringList ids;
+        for (const BookSearch::ChapterHits &h : find("林舟").chapters)
+            ids << h.chapterId;
+        QCOMPARE(ids.join(','), expected);
+    }
+
+    void replaceRefusedWhenChangedSinceSearch()
+    {
+        setText("C1", "林舟来了。");
+        setText("C3", "又是林舟。");
+        const BookReplace::Plan plan = planFor("林舟", "顾川");
+        BookStore::saveChapter("C3", "<p>林舟又是。</p>", "林舟又是。");
+        try {
+            BookReplace::apply(plan);
+            QFAIL("the replace went ahead over a changed chapter");
+        } catch (const Exception &e) {
+            QVERIFY2(e.message().contains("书一 / 卷一 / 章三"), qPrintable(e.message()));
+        }
+        QCOMPARE(plain("C1"), QString("林舟来了。"));
+        QCOMPARE(plain("C3"), QString("林舟又是。"));
+    }
+
+    void replaceIsAllOrNothingUnderKill()
+    {
+        stopApp(); // the child holds the data folder now
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {"--replace-child"});
+        QByteArray out;
+        while (!out.contains("HALF") && child.state() != QProcess::NotRunning && child.waitForReadyRead(60000))
+            out += child.readAllStandardOutput();
+        const bool half = out.contains("HALF") && child.processId() > 0;
+        if (half)
+            ::kill(pid_t(child.processId()), SIGKILL);
+        child.waitForFinished(30000);
+        QVERIFY(startApp().ok);
+        QVERIFY2(half, out.constData());
+        QCOMPARE(scalar("SELECT COUNT(*) FROM BookTree WHERE PlainText LIKE '%林舟%林舟%'").toInt(), kChildChapters);
+        QCOMPARE(scalar("SELECT COUNT(*) FROM BookTree WHERE PlainText LIKE '%顾川%'").toInt(), 0);
+        QCOMPARE(scalar("SELECT COUNT(*) FROM ChapterHistory").toInt(), 0);
+        QCOMPARE(scalar("PRAGMA integrity_check").toString(), QString("ok"));
+    }
+
+    void stepsThroughMatchesAcrossChapters()
+    {
+        setText("C1", "甲林舟乙林舟");
+        setText("C3", "丙林舟");
+        BookHost host;
+        QMainWindow window;
+        BookSearchController search(&window, host.book);
+        search.scopeBox()->setCurrentIndex(1);
+        QSignalSpy done(&search, &BookSearchController::searchFinished);
+        search.keyEdit()->setText("林舟");
+        QVERIFY(done.wait());
+        QStringList seen;
+        for (int i = 0; i < 4; ++i) {
+            i < 3 ? search.nextMatch() : search.previousMatch();
+            const QTextCursor c = host.editor->textCursor();
+            seen << QString("%1@%2:%3").arg(host.book->currentChapterId()).arg(c.selectionStart()).arg(c.selectedText());
+        }
+        QCOMPARE(seen.join(' '), QString("C1@1:林舟 C1@4:林舟 C3@1:林舟 C1@4:林舟"));
+    }
+
+    void replaceThenUndo()
+    {
+        QTextDocument rich; // the editor's own HTML
+        rich.setHtml("<p>林舟<b>来了</b>。<b>林舟</b>走了。</p>");
+        setText("C1", rich.toPlainText(), rich.toHtml());
+        setText("C3", "林舟", "<p>林<b>舟</b></p>"); // the key split by formatting
+        setText("C4", "林舟" + QString(Ink::maxArticleLength - 2, QChar(0x6C34)));
+        setText("C2", "　　林舟", "<p>　　林舟</p>"); // HTML that drops the indent the plain text has
+        BookHost host;
+        QMainWindow window;
+        BookSearchController search(&window, host.book);
+        search.scopeBox()->setCurrentIndex(1);
+        host.select("C3");
+        host.type("啊"); // unsaved: saved before the replace
+        QSignalSpy done(&search, &BookSearchController::searchFinished);
+        search.keyEdit()->setText("林舟");
+        QVERIFY(done.wait());
+        QTreeWidgetItem *c1 = search.results()->topLevelItem(0);
+        QCOMPARE(c1->data(0, BookSearchController::ChapterRole).toString(), QString("C1"));
+        c1->child(0)->setCheckState(0, Qt::Unchecked);
+        search.replaceEdit()->setText("顾大川");
+        QVERIFY(search.replaceSelected());
+
+        QCOMPARE(plain("C1"), QString("林舟来了。顾大川走了。"));
+        QCOMPARE(plain("C3"), QString("顾大川啊"));
+        QCOMPARE(host.editor->toPlainText(), QString("顾大川啊"));
+        QVERIFY(!host.editor->document()->isModified());
+        QCOMPARE(plain("C4").size(), Ink::maxArticleLength); // over the limit after: left alone
+        QCOMPARE(plain("C2"), QString("　　顾大川"));
+        QVERIFY2(host.prompts.infos().join('\n').contains("书一 / 卷二 / 章四"), qPrintable(host.prompts.infos().join('\n')));
+        QCOMPARE(row("C1", "Synced,Usn"), QString("0|0"));
+        QCOMPARE(row("C4", "Synced,Usn"), QString("1|7"));
+        QTextDocument doc;
+        doc.setHtml(row("C1", "HTML"));
+        QCOMPARE(doc.toPlainText(), plain("C1"));
+        QTextCursor bold(&doc);
+        bold.setPosition(3); // after 来: still bold
+        QVERIFY(bold.charFormat().fontWeight() > QFont::Normal);
+        QCOMPARE(scalar("SELECT WordCount1 FROM L.BookLog WHERE BookID='C1'").toInt(), 11);
+
+        // Edited after the replace: kept; the others come back.
+        BookStore::saveChapter("C1", "<p>改过了</p>", "改过了");
+        host.prompts.clear();
+        QVERIFY(search.undoLastReplace());
+        QCOMPARE(plain("C1"), QString("改过了"));
+        QCOMPARE(plain("C3"), QString("林舟啊"));
+        QCOMPARE(host.editor->toPlainText(), QString("林舟啊"));
+        QVERIFY(host.prompts.infos().join('\n').contains("书一 / 卷一 / 章一"));
+        QVERIFY(!search.undoButton()->isEnabled());
+    }
+
+private:
+    TestProfile m_profile;
+};
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    if (argc == 2 && qstrcmp(argv[1], "--replace-child") == 0)
+        return runReplaceChild();
+    TestBookSearch test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_booksearch.moc"

@@ -1,0 +1,228 @@
+// Earlier texts of chapters: kept compactly, read back exactly, thinned with age, kept by saves.
+#include "BookRows.h"
+#include "TestProfile.h"
+
+#include "book/BookStore.h"
+#include "book/ChapterHistory.h"
+
+#include <QtTest>
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 6, 10), QTime(12, 30)); // a Wednesday
+
+// "2h5m", "8d3h", "100d"; a trailing '*' marks a named version.
+QDateTime ago(QString age)
+{
+    age.remove(QLatin1Char('*'));
+    qint64 secs = 0;
+    QString number;
+    for (const QChar c : age) {
+        if (c.isDigit()) {
+            number += c;
+            continue;
+        }
+        const qint64 unit = c == QLatin1Char('d') ? 86400 : c == QLatin1Char('h') ? 3600 : 60;
+        secs += number.toLongLong() * unit;
+        number.clear();
+    }
+    return kNow.addSecs(-secs);
+}
+
+QStringList paragraphs(int from, int count)
+{
+    QStringList p;
+    for (int i = from; i < from + count; ++i)
+        p << QStringLiteral("第%1段，李逍遥走进余杭镇的客栈，要了一壶酒。").arg(i);
+    return p;
+}
+
+} // namespace
+
+class TestHistory : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(startApp().ok); }
+    void init()
+    {
+        clearBookTables();
+        smallLibrary();
+        ChapterHistory::setClock(nullptr);
+    }
+
+    void versionsReadBackExactly_data()
+    {
+        QTest::addColumn<QStringList>("texts"); // kept in this order, each as plain text and as html
+        const QStringList base = paragraphs(0, 40);
+        QStringList edited = base;
+        edited[3] = "改过的第三段。";
+        edited.removeAt(20);
+        edited.insert(30, "新加的一段");
+        QStringList moved = base.mid(20) + base.mid(0, 20);
+        QTest::newRow("appended, edited, rewritten, emptied")
+            << QStringList{base.mid(0, 10).join('\n'), base.mid(0, 11).join('\n'), edited.join('\n'),
+                           paragraphs(100, 40).join('\n'), "", base.join('\n') + "\n\n"};
+        QTest::newRow("moved blocks and repeated lines")
+            << QStringList{base.join('\n'), moved.join('\n'), (base + base).join('\n'), "\n\n\n", base.join('\n')};
+        QTest::newRow("mixed scripts and a lone line")
+            << QStringList{"Hello 世界", "Hello 世界\nline 2", "x", "x\nx\nx", "😀 emoji 🙂\r\nCRLF"};
+    }
+    void versionsReadBackExactly()
+    {
+        QFETCH(QStringList, texts);
+        QVector<qint64> ids;
+        for (const QString &t : texts) {
+            ids << ChapterHistory::keep("C1", "<p>" + QString(t).replace('\n', "</p>\n<p>") + "</p>", t, "保存");
+            QVERIFY(ids.last() > 0);
+        }
+        for (int i = 0; i < texts.size(); ++i) {
+            const ChapterHistory::Text v = ChapterHistory::text(ids[i]);
+            QVERIFY(v.found);
+            QCOMPARE(v.plainText, texts[i]);
+            QCOMPARE(v.html, "<p>" + QString(texts[i]).replace('\n', "</p>\n<p>") + "</p>");
+        }
+        // Edits against an earlier whole version are stored as differences, not whole again.
+        QVERIFY(scalar("SELECT COUNT(*) FROM ChapterHistory WHERE Base<>0").toInt() > 0);
+    }
+
+    void sameTextTwiceIsOneVersionUnlessABatchNeedsIt()
+    {
+        QVERIFY(ChapterHistory::keep("C1", "<p>a</p>", "a") > 0);
+        QCOMPARE(ChapterHistory::keep("C1", "<p>a</p>", "a"), 0);
+        const qint64 inBatch = ChapterHistory::keep("C1", "<p>a</p>", "a", "全书替换", "B-1");
+        QVERIFY(inBatch > 0);
+        QVERIFY(ChapterHistory::keep("C2", "<p>b</p>", "b", "全书替换", "B-1") > 0);
+        const QVector<ChapterHistory::Version> batch = ChapterHistory::batch("B-1");
+        QCOMPARE(batch.size(), 2);
+        QCOMPARE(batch[0].id, inBatch);
+        QCOMPARE(batch[1].chapterId, QString("C2"));
+        QCOMPARE(batch[1].origin, QString("全书替换"));
+    }
+
+    void thinningByAge_data()
+    {
+        QTest::addColumn<int>("fresh");       // versions within the last minute, before the older ones
+        QTest::addColumn<QStringList>("ages"); // older versions, newest first
+        QTest::addColumn<QStringList>("dropped");
+        QTest::newRow("the newest 50 are all kept") << 0 << QStringList{"25m", "26m", "27m"} << QStringList{};
+        QTest::newRow("past 50 only the last of an hour")
+            << 50 << QStringList{"25m", "2h5m", "2h40m", "3h10m"} << QStringList{"25m", "3h10m"};
+        QTest::newRow("past 7 days the last of a day")
+            << 50 << QStringList{"6d23h", "8d", "8d3h", "9d"} << QStringList{"8d3h"};
+        QTest::newRow("past 90 days the last of a week") // 100d is a Monday, 101d and 102d the week before
+            << 50 << QStringList{"89d", "100d", "101d", "102d", "200d", "200d1h"} << QStringList{"102d", "200d1h"};
+        QTest::newRow("named versions stay")
+            << 50 << QStringList{"25m*", "3h10m", "3h20m", "3h30m*", "8d", "8d3h*"} << QStringList{"3h20m"};
+    }
+    void thinningByAge()
+    {
+        QFETCH(int, fresh);
+        QFETCH(QStringList, ages);
+        QFETCH(QStringList, dropped);
+        QVector<ChapterHistory::Version> versions;
+        qint64 id = 1000;
+        for (int i = 0; i < fresh; ++i) {
+            ChapterHistory::Version v;
+            v.id = id--;
+            v.time = kNow.addMSecs(-i * 100);
+            versions << v;
+        }
+        QHash<qint64, QString> ageOf;
+        for (const QString &age : ages) {
+            ChapterHistory::Version v;
+            v.id = id--;
+            v.time = ago(age);
+            v.name = age.endsWith('*') ? "定稿" : "";
+            ageOf[v.id] = age.chopped(age.endsWith('*') ? 1 : 0);
+            versions << v;
+        }
+        QStringList actual;
+        for (qint64 d : ChapterHistory::thinned(versions, kNow)) {
+            QVERIFY2(ageOf.contains(d), "a fresh version was thinned");
+            actual << ageOf[d];
+        }
+        std::sort(actual.begin(), actual.end());
+        std::sort(dropped.begin(), dropped.end());
+        QCOMPARE(actual, dropped);
+    }
+
+    // Weeks of writing on a moving clock: thinning removes versions that older ones are stored
+    // against, and every version left must read back as it was kept.
+    void thinnedHistoryReadsBackOverSimulatedWeeks()
+    {
+        QDateTime clock(QDate(2026, 1, 5), QTime(9, 0));
+        ChapterHistory::setClock([&clock] { return clock; });
+        QHash<qint64, QString> kept;
+        QStringList text;
+        qint64 named = 0;
+        Transaction tx; // one commit: the disk is not what is tested
+        for (int day = 0; day < 20; ++day) {
+            for (int save = 0; save < 12; ++save) {
+                clock = QDateTime(QDate(2026, 1, 5).addDays(day), QTime(9, 0)).addSecs(save * 1800);
+                if (save % 5 == 4 && !text.isEmpty())
+                    text[(day * 7 + save) % text.size()] = QStringLiteral("第%1天改写").arg(day);
+                else
+                    text << paragraphs(day * 100 + save, 1);
+                const QString plain = text.join('\n');
+                const qint64 id = ChapterHistory::keep("C1", "<p>" + plain + "</p>", plain, "保存");
+                kept[id] = plain;
+                if (day == 2 && save == 7) {
+                    named = id;
+                    QVERIFY(ChapterHistory::setName(id, "初稿"));
+                }
+            }
+        }
+        tx.commit();
+        const QVector<ChapterHistory::Version> listed = ChapterHistory::versions("C1");
+        QVERIFY(listed.size() >= 50);
+        // Thinning runs once in a while: at most a few versions wait for it.
+        QVERIFY2(ChapterHistory::thinned(listed, clock).size() <= 10, qPrintable(QString::number(listed.size())));
+        bool namedListed = false;
+        for (const ChapterHistory::Version &v : listed) {
+            namedListed = namedListed || (v.id == named && v.name == "初稿");
+            const ChapterHistory::Text t = ChapterHistory::text(v.id);
+            QVERIFY(t.found);
+            QCOMPARE(t.plainText, kept[v.id]);
+        }
+        QVERIFY(namedListed);
+    }
+
+    void deletedChapterKeepsHistoryUntilItsRowIsGone()
+    {
+        ChapterHistory::keep("C1", "<p>a</p>", "a");
+        ChapterHistory::keep("C2", "<p>b</p>", "b");
+        BookStore::deleteNode("C1");
+        QCOMPARE(ChapterHistory::dropOrphans(), 0);
+        execSql("DELETE FROM BookTree WHERE ID='C1'");
+        QCOMPARE(ChapterHistory::dropOrphans(), 1);
+        QCOMPARE(ChapterHistory::versions("C1").size(), 0);
+        QCOMPARE(ChapterHistory::versions("C2").size(), 1);
+    }
+
+    void saveKeepsTheTextItReplaces()
+    {
+        BookStore::saveChapter("C1", "<p>新的</p>", "新的");
+        BookStore::saveChapter("C1", "<p>新的</p>", "新的"); // unchanged: no version
+        const QVector<ChapterHistory::Version> v = ChapterHistory::versions("C1");
+        QCOMPARE(v.size(), 1);
+        QCOMPARE(v[0].origin, QString("保存"));
+        QCOMPARE(ChapterHistory::text(v[0].id).plainText, QString("章一"));
+    }
+
+    void saveWinsWhenHistoryCannotBeWritten()
+    {
+        execSql("CREATE TEMP TRIGGER no_history BEFORE INSERT ON main.ChapterHistory "
+                "BEGIN SELECT RAISE(ABORT, 'disk says no'); END");
+        ChapterHistory::takeFailureNotice();
+        BookStore::saveChapter("C1", "<p>一</p>", "一");
+        BookStore::saveChapter("C1", "<p>二</p>", "二");
+        QCOMPARE(plain("C1"), QString("二"));
+        QCOMPARE(ChapterHistory::versions("C1").size(), 0);
+        QVERIFY(ChapterHistory::takeFailureNotice().contains("disk says no"));
+        QVERIFY(ChapterHistory::takeFailureNotice().isEmpty()); // shown once
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHistory)
+#include "tst_history.moc"
