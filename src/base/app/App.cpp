@@ -3,9 +3,11 @@
 #include "app/Constants.h"
 #include "app/Exception.h"
 #include "app/InstanceChannel.h"
+#include "core/AppPaths.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
 #include "storage/Backup.h"
+#include "storage/Connection.h"
 #include "storage/DataAccess.h"
 #include "storage/Database.h"
 
@@ -45,7 +47,7 @@ bool GuiSnapshot::canThreadSync(qint64 nowMsecs) const
 
 bool GuiSnapshot::canThreadSync() const { return canThreadSync(QDateTime::currentMSecsSinceEpoch()); }
 
-App::App(QObject *parent) : QObject(parent) {}
+App::App(QObject *parent) : QObject(parent), db(dbConnection()) {}
 
 App::~App() = default;
 
@@ -65,6 +67,25 @@ QString App::shippedPath(const QString &relative) const
 QString App::librarySourcePath() const
 {
     return m_librarySourcePath.isEmpty() ? shippedPath(QStringLiteral("libraries/")) : m_librarySourcePath;
+}
+
+void App::setLibrarySourcePath(const QString &path)
+{
+    m_librarySourcePath = path;
+    publishPaths();
+}
+
+void App::publishPaths() const
+{
+    AppPaths paths;
+    paths.appPath = m_appPath;
+    paths.appDataPath = m_appDataPath;
+    paths.logPath = m_logPath;
+    paths.tmpPath = m_tmpPath;
+    paths.sqlDriversPath = m_sqlDriversPath;
+    paths.defaultBackupPath = m_defaultBackupPath;
+    paths.librarySourcePath = librarySourcePath();
+    AppPaths::set(paths);
 }
 
 void App::progress(const QString &text)
@@ -122,6 +143,7 @@ void App::initPaths()
     if (!QFileInfo::exists(m_sqlDriversPath) && QFileInfo::exists(installedDrivers))
         m_sqlDriversPath = installedDrivers;
     m_defaultBackupPath = m_appDataPath + QStringLiteral("backup") + sep;
+    publishPaths();
 }
 
 namespace {
@@ -336,15 +358,6 @@ bool App::init()
         return false;
     }
 
-    progress(QStringLiteral("初始化图标开始..."));
-    nodeIcons.clear();
-    // Icons need a GUI application (a pixmap aborts without one); tools and base tests have none.
-    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
-        nodeIcons.insert(QStringLiteral("1"), QIcon(QStringLiteral(":/res/icons/book03.png")));
-        nodeIcons.insert(QStringLiteral("2"), QIcon(QStringLiteral(":/res/icons/folder04.png")));
-        nodeIcons.insert(QStringLiteral("3"), QIcon(QStringLiteral(":/res/icons/file01.png")));
-    }
-
     // The main file, then the libraries attached to its connection. A damaged main file is
     // never used: a backup may take its place, else the start ends here.
     progress(QStringLiteral("初始化数据库开始..."));
@@ -386,6 +399,8 @@ bool App::init()
                      .arg(QDir::toNativeSeparators(files.logSetAside)));
 
     // From here on a damaged file is reported once and keeps the exit backup from rotating.
+    // Storage finds the damage; telling the author is ours.
+    setDamageReporter([this](const QString &text) { showError(text); });
     watchDatabaseDamage(true);
 
     // Tables, and the log's version row; the columns older versions lack come after the copy below.
@@ -464,7 +479,6 @@ void App::deinit()
     watchDatabaseDamage(false);
     closeConnection();
     releaseInstance();
-    nodeIcons.clear();
     m_initialized = false;
     // An install or restart begins only now: nothing of this process holds the files any more.
     if (m_afterExit) {

@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QHash>
-#include <QIcon>
 #include <QMutex>
 #include <QObject>
 #include <QSqlDatabase>
@@ -114,7 +113,7 @@ public:
     QString shippedPath(const QString &relative) const;
     // Folder the shipped library files are copied from when missing in the data folder.
     QString librarySourcePath() const;
-    void setLibrarySourcePath(const QString &path) { m_librarySourcePath = path; }
+    void setLibrarySourcePath(const QString &path);
 
     bool isQuitting() const { return quitting.load(); }
 
@@ -175,6 +174,8 @@ public:
     // Never throws; heartbeatErrCode is "-1" while it runs.
     void heartbeat();
     void markLoggedOut(bool full);
+    // Something the window shows of the user changed outside a sign-in (a remembered name).
+    void userInfoChanged() { emit refreshUserInfo(); }
     void clearSession();
     // Starts the session of a successful sign-in answer (login step 3).
     void startSession(const QString &uid, const QString &sid, const QString &username, const QString &amt);
@@ -186,10 +187,10 @@ public:
     static QString encryptPassword(const QString &password);
 
     std::atomic<bool> quitting{false};
-    QSqlDatabase db;
+    // The storage layer's connection (it owns it); the name stays for the callers above.
+    QSqlDatabase &db;
     QWidget *mainFrame = nullptr;  // the frame around MainWindow, set by main
     QWidget *mainWindow = nullptr; // parent of message dialogs
-    QHash<QString, QIcon> nodeIcons;
     GuiSnapshot guiSnapshot;
 
     // What a finished download ("APP" or "MATERIAL") leads to is the upgrade code's business;
@@ -212,6 +213,8 @@ signals:
 
 private:
     void initPaths();
+    // Hands the folders to the layers below (AppPaths).
+    void publishPaths() const;
     void progress(const QString &text);
     // Takes the data folder's instance lock; on failure says why in *failure.
     bool lockInstance(QString *failure);

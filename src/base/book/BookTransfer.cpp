@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "app/FolderExport.h"
 #include "book/ChapterHistory.h"
 #include "log/Log.h"
 #include "storage/DataAccess.h"
@@ -226,7 +227,7 @@ void exportNode(const QString &startId, QString &folder)
 {
     BookExport exporter;
     exporter.setStartId(startId);
-    exporter.exportToChosenFolder(folder);
+    exportToChosenFolder(exporter, folder);
 }
 
 bool importFolder(const QString &currentId, QString &folder, const ImportSteps &steps)

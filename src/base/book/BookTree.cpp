@@ -2,6 +2,7 @@
 
 #include "app/App.h"
 #include "app/Exception.h"
+#include "storage/Connection.h"
 #include "storage/DataAccess.h"
 
 #include <QHash>
@@ -95,18 +96,32 @@ TreeRows readTreeRows(QSqlQuery &query)
 
 TreeRows readTreeRows(const QString &sql)
 {
-    LockedQuery query(g_App.db);
+    LockedQuery query(dbConnection());
     query.setForwardOnly(true);
     if (!query.exec(sql))
         throwError(query.lastError().text().trimmed(), QStringLiteral("ERR_QUERY"));
     return readTreeRows(query);
 }
 
+namespace {
+
+QHash<QString, QVariant> &nodeDecorations()
+{
+    static QHash<QString, QVariant> decorations;
+    return decorations;
+}
+
+} // namespace
+
+void setNodeDecorations(const QHash<QString, QVariant> &decorations) { nodeDecorations() = decorations; }
+
 QStandardItem *createTreeItem(const TreeRows &rows, int row, TreeNodeList &list)
 {
     const TreeRow &r = rows.rows[row];
-    // The icon map gives an empty icon for an unknown node type.
-    auto *item = new QStandardItem(g_App.nodeIcons[r.nodeType], r.title);
+    auto *item = new QStandardItem(r.title);
+    const QVariant decoration = nodeDecorations().value(r.nodeType);
+    if (decoration.isValid())
+        item->setData(decoration, Qt::DecorationRole);
     TreeNodeInfo *info = list.add();
     info->id = r.id;
     info->pID = r.pID;

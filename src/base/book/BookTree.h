@@ -2,7 +2,9 @@
 
 #include "book/TreeNodeInfo.h"
 
+#include <QHash>
 #include <QString>
+#include <QVariant>
 #include <QVector>
 
 class QSqlQuery;
@@ -40,6 +42,10 @@ TreeRows readTreeRows(const QString &sql);
 // parent is gone) are left out, and a cycle of parents cannot loop.
 void buildTreeLevel(const TreeRows &rows, QStandardItemModel *model, QStandardItem *parentItem,
                     const QString &parentId, TreeNodeList &list);
+
+// What tree items show beside their title, by NodeType (icons: the window layer gives them; an
+// unknown type, or none given, shows nothing).
+void setNodeDecorations(const QHash<QString, QVariant> &decorations);
 
 // A new item for rows.rows[row] with its icon (by NodeType), title and record. Not yet placed.
 QStandardItem *createTreeItem(const TreeRows &rows, int row, TreeNodeList &list);

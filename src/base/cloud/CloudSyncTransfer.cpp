@@ -8,6 +8,7 @@
 #include "cloud/CloudLocks.h"
 #include "cloud/WebClient.h"
 #include "log/Log.h"
+#include "storage/Connection.h"
 #include "storage/DataAccess.h"
 
 #include <QCoreApplication>
@@ -460,7 +461,7 @@ void CloudSync::savePage(const QList<BookItem> &items)
         Transaction t;
         {
             DbLocker lock;
-            QSqlQuery q(g_App.db);
+            QSqlQuery q(dbConnection());
             const QString marks = QStringLiteral("?,").repeated(20).chopped(1);
             if (!q.prepare(QStringLiteral("INSERT INTO SyncDetail(%1) VALUES(%2)")
                                .arg(QLatin1String(kDetailColumns), marks)))

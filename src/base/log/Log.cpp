@@ -1,8 +1,8 @@
 #include "log/Log.h"
 
-#include "app/App.h"
-#include "app/Constants.h"
-#include "app/Exception.h"
+#include "core/AppPaths.h"
+#include "core/Constants.h"
+#include "core/Exception.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,7 +53,7 @@ QString logFolder()
         folder = config().folder;
     }
     if (folder.isEmpty())
-        folder = g_App.logPath();
+        folder = AppPaths::current().logPath;
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')) && !folder.endsWith(QDir::separator()))
         folder += QLatin1Char('/');
     return folder;

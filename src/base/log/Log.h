@@ -23,7 +23,7 @@ bool isTraceLogEnabled();
 // "发生异常：%1-%2" (code, message) into the "err" file.
 void logException(const Exception &e);
 
-// The folder log files go to; empty means g_App.logPath().
+// The folder log files go to; empty means AppPaths::current().logPath.
 void setLogFolder(const QString &folder);
 // Clock of the log (tests move it across midnight); null restores the real clock.
 void setLogClock(std::function<QDateTime()> clock);

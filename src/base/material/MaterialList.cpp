@@ -4,6 +4,7 @@
 #include "app/Exception.h"
 #include "book/TreeNodeInfo.h"
 #include "log/Log.h"
+#include "storage/Connection.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -48,7 +49,7 @@ QStandardItem *newMaterialItem(TreeNodeInfo *info)
 
 QueryPtr runLibraryQuery(const QString &sql)
 {
-    QueryPtr query = std::make_unique<LockedQuery>(g_App.db);
+    QueryPtr query = std::make_unique<LockedQuery>(dbConnection());
     query->setForwardOnly(true);
     if (!query->exec(sql))
         writeLog(QStringLiteral("err"),

@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "app/FolderExport.h"
 #include "storage/DataAccess.h"
 #include "storage/TextFiles.h"
 
@@ -185,7 +186,7 @@ void exportFolder(const QString &rootId, QString &folder)
 {
     MaterialExport exporter;
     exporter.setRootId(rootId);
-    exporter.exportToChosenFolder(folder);
+    exportToChosenFolder(exporter, folder);
 }
 
 bool importFolder(const QString &rootId, QString &folder, const std::function<void()> &reload)

@@ -5,6 +5,7 @@
 #include "app/WakeBell.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
+#include "storage/Connection.h"
 
 #include <QThread>
 
@@ -14,7 +15,7 @@ SmartSearchThreadWorker::SmartSearchThreadWorker(SmartSearchState *state, QObjec
     : QObject(parent), m_state(state)
 {
     qRegisterMetaType<material::SmartResult>("material::SmartResult");
-    m_loader = [](const std::function<bool()> &interrupted) { return SmartLibraries::load(g_App.db, interrupted); };
+    m_loader = [](const std::function<bool()> &interrupted) { return SmartLibraries::load(dbConnection(), interrupted); };
 }
 
 SmartGate SmartSearchThreadWorker::gate() const

@@ -1,8 +1,8 @@
 #include "params/SysParams.h"
 
-#include "app/App.h"
-#include "app/Constants.h"
-#include "app/Exception.h"
+#include "core/AppPaths.h"
+#include "core/Constants.h"
+#include "core/Exception.h"
 #include "log/Log.h"
 #include "params/SettingsChecks.h"
 #include "storage/DataAccess.h"
@@ -197,7 +197,7 @@ LoadState &loadState()
 QString keepRejectedText(QString *error)
 {
     LoadState &state = loadState();
-    const QString folder = g_App.appDataPath();
+    const QString folder = AppPaths::current().appDataPath;
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmsszzz"));
     QString name = QStringLiteral("SysParams.rejected.%1.txt").arg(stamp);
     for (int i = 1; QFileInfo::exists(folder + name); ++i)
@@ -276,7 +276,7 @@ void loadSysParams()
         writeLog(QStringLiteral("err"), QStringLiteral("参数读取失败：") + e.message());
     }
     if (g_SysParams.autoBackupDbPath.isEmpty())
-        g_SysParams.autoBackupDbPath = g_App.defaultBackupPath();
+        g_SysParams.autoBackupDbPath = AppPaths::current().defaultBackupPath;
     publishSysParams();
 }
 

@@ -1,10 +1,11 @@
 #include "storage/Backup.h"
 
-#include "app/App.h"
-#include "app/Constants.h"
-#include "app/Exception.h"
+#include "core/AppPaths.h"
+#include "core/Constants.h"
+#include "core/Exception.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
+#include "storage/Connection.h"
 #include "storage/DataAccess.h"
 #include "storage/Database.h"
 
@@ -46,6 +47,12 @@ QMutex &backupMutex()
     return mutex;
 }
 
+std::function<void(const QString &)> &damageReporter()
+{
+    static std::function<void(const QString &)> reporter;
+    return reporter;
+}
+
 std::atomic<bool> s_damageArmed{false};
 std::atomic<bool> s_damageSeen{false};
 
@@ -67,9 +74,9 @@ constexpr int kPagesPerStep = 128;
 // The SQLite handle of the open connection; the caller holds the connection lock.
 sqlite3 *connectionHandle()
 {
-    if (!g_App.db.isValid() || !g_App.db.isOpen() || !g_App.db.driver())
+    if (!dbConnection().isValid() || !dbConnection().isOpen() || !dbConnection().driver())
         return nullptr;
-    const QVariant handle = g_App.db.driver()->handle();
+    const QVariant handle = dbConnection().driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return nullptr;
     return *static_cast<sqlite3 *const *>(handle.constData());
@@ -255,7 +262,7 @@ bool writeCopy(bool closeConnection, const QString &source, const QString &parti
         DbLocker lock;
         if (closeConnection)
             ::closeConnection();
-        open = g_App.db.isValid() && g_App.db.isOpen();
+        open = dbConnection().isValid() && dbConnection().isOpen();
         if (!open) {
             // Before the copy: a change made after the stamp can only make the stamp differ.
             *stamp = closedFileStamp(source);
@@ -543,7 +550,7 @@ QStringList existingBackups()
         int folder;
     };
     QStringList folders{backupFolder()};
-    const QString fallback = QDir::toNativeSeparators(g_App.defaultBackupPath());
+    const QString fallback = QDir::toNativeSeparators(AppPaths::current().defaultBackupPath);
     if (!fallback.isEmpty() && QDir::cleanPath(fallback) != QDir::cleanPath(folders.first()))
         folders << fallback;
     static const QRegularExpression pattern(QStringLiteral("^%1_(\\d{8})\\.(\\d+)\\.sdb\\.bak$")
@@ -583,6 +590,8 @@ QString newestUsableBackup()
     return QString();
 }
 
+void setDamageReporter(std::function<void(const QString &)> reporter) { damageReporter() = std::move(reporter); }
+
 void watchDatabaseDamage(bool armed)
 {
     s_damageSeen = false;
@@ -604,12 +613,12 @@ void noteDatabaseDamage(const QString &detail)
     QMetaObject::invokeMethod(
         app,
         [detail]() {
-            if (!s_damageArmed.load())
+            if (!s_damageArmed.load() || !damageReporter())
                 return;
             const QString text = QStringLiteral("%1发现数据文件已损坏：\r\n%2\r\n\r\n为了不让损坏的文件挤掉完好的备份，"
                                                 "本次退出时不再自动备份。请退出程序，用备份文件夹中的备份恢复：\r\n%3")
                                      .arg(Ink::productName(), detail, backupFolder());
-            g_App.showError(text);
+            damageReporter()(text);
         },
         Qt::QueuedConnection);
 }

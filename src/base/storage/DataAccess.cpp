@@ -1,9 +1,9 @@
 #include "storage/DataAccess.h"
 
-#include "app/App.h"
-#include "app/Constants.h"
-#include "app/Exception.h"
+#include "core/Constants.h"
+#include "core/Exception.h"
 #include "storage/Backup.h"
+#include "storage/Connection.h"
 #include "storage/SqlTableModel.h"
 
 #include <QDateTime>
@@ -77,8 +77,8 @@ QString errorText(const QSqlError &error)
 void beginTransaction()
 {
     holdForTransaction();
-    if (!g_App.db.transaction()) {
-        const QString text = errorText(g_App.db.lastError());
+    if (!dbConnection().transaction()) {
+        const QString text = errorText(dbConnection().lastError());
         releaseTransaction();
         throwError(QStringLiteral("启动事务失败！错误信息：\n") + text, QStringLiteral("ERR_START_TRANSACTION"));
     }
@@ -87,9 +87,9 @@ void beginTransaction()
 void commitTransaction()
 {
     DbLocker lock;
-    if (!g_App.db.commit()) {
+    if (!dbConnection().commit()) {
         // The transaction is still open: the caller's rollback gives the lock back.
-        throwError(QStringLiteral("提交事务失败！错误信息：\n") + errorText(g_App.db.lastError()),
+        throwError(QStringLiteral("提交事务失败！错误信息：\n") + errorText(dbConnection().lastError()),
                    QStringLiteral("ERR_COMMIT"));
     }
     releaseTransaction();
@@ -98,20 +98,16 @@ void commitTransaction()
 void rollbackTransaction()
 {
     DbLocker lock;
-    const bool ok = g_App.db.rollback();
+    const bool ok = dbConnection().rollback();
     releaseTransaction();
     if (!ok)
-        throwError(QStringLiteral("回滚事务失败！错误信息：\n") + errorText(g_App.db.lastError()),
+        throwError(QStringLiteral("回滚事务失败！错误信息：\n") + errorText(dbConnection().lastError()),
                    QStringLiteral("ERR_ROLLBACK"));
 }
 
 } // namespace
 
-QRecursiveMutex &dbMutex()
-{
-    static QRecursiveMutex mutex;
-    return mutex;
-}
+QRecursiveMutex &dbMutex() { return Connection::instance().mutex(); }
 
 int openTransactionCount() { return t_openTransactions; }
 
@@ -147,7 +143,7 @@ int execSql(const QString &sql)
 {
     refuseRawTransaction(sql);
     DbLocker lock;
-    QSqlQuery query(g_App.db);
+    QSqlQuery query(dbConnection());
     if (!query.exec(sql))
         throwError(errorText(query.lastError()), QStringLiteral("ERR_QUERY"));
     const int rows = query.numRowsAffected();
@@ -159,7 +155,7 @@ QVector<QSqlRecord> execQuery(const QString &sql)
 {
     refuseRawTransaction(sql);
     DbLocker lock;
-    QSqlQuery query(g_App.db);
+    QSqlQuery query(dbConnection());
     query.setForwardOnly(true);
     if (!query.exec(sql))
         throwError(errorText(query.lastError()), QStringLiteral("ERR_QUERY"));
@@ -172,7 +168,7 @@ QVector<QSqlRecord> execQuery(const QString &sql)
 QueryPtr openQuery(const QString &sql)
 {
     refuseRawTransaction(sql);
-    QueryPtr query = std::make_unique<LockedQuery>(g_App.db);
+    QueryPtr query = std::make_unique<LockedQuery>(dbConnection());
     if (!query->exec(sql))
         throwError(errorText(query->lastError()), QStringLiteral("ERR_QUERY"));
     return query;
@@ -182,7 +178,7 @@ int execPrepared(const QString &sql, const QVariantList &values)
 {
     refuseRawTransaction(sql);
     DbLocker lock;
-    QSqlQuery query(g_App.db);
+    QSqlQuery query(dbConnection());
     if (!query.prepare(sql))
         throwError(errorText(query.lastError()), QStringLiteral("ERR_QUERY"));
     for (const QVariant &v : values)
@@ -387,8 +383,8 @@ void resortChildren(const QString &tableName, const QString &parentId, const QSt
         }
         // NULL sorts first in SQLite's order, as in the model's order.
         const QString now = QDateTime::currentDateTime().toString(Ink::dateTimeMsFormat());
-        QSqlQuery update(g_App.db);
-        const bool hasBookkeeping = g_App.db.record(tableName).contains(QStringLiteral("Flag"));
+        QSqlQuery update(dbConnection());
+        const bool hasBookkeeping = dbConnection().record(tableName).contains(QStringLiteral("Flag"));
         const QString sql = hasBookkeeping
                                 ? QStringLiteral("UPDATE %1 SET Sort=?,Level=?,Updated=?,Flag='A',Usn=0,Synced=0 WHERE ID=?")
                                 : QStringLiteral("UPDATE %1 SET Sort=?,Level=?,Updated=? WHERE ID=?");
@@ -439,7 +435,7 @@ SqlTableModel *openTableModel(const QString &text, bool isQuery, bool fetchAll)
     SqlTableModel *model = nullptr;
     {
         DbLocker lock; // the connection object may be replaced at shutdown
-        model = new SqlTableModel(nullptr, g_App.db);
+        model = new SqlTableModel(nullptr, dbConnection());
     }
     model->setEditStrategy(QSqlTableModel::OnManualSubmit);
     try {

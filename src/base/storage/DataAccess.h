@@ -22,7 +22,7 @@ public:
 };
 using QueryPtr = std::unique_ptr<LockedQuery>;
 
-// The one way to run a transaction on g_App.db: the constructor begins it and takes the
+// The one way to run a transaction on the connection (dbConnection()): the constructor begins it and takes the
 // connection lock; commit() or rollback() ends it, and the destructor rolls back whatever is still
 // open, so every path out (a throw included) gives the lock back.
 class Transaction
@@ -89,6 +89,6 @@ QString titleWithSuffix(const QString &title, const QString &suffix);
 // parentId and of all their descendants, in one transaction (the caller's, when one is open).
 void resortChildren(const QString &tableName, const QString &parentId, const QString &category = QString());
 
-// A table model on g_App.db (OnManualSubmit). isQuery: text is a SELECT that is executed now;
+// A table model on the connection (dbConnection()) (OnManualSubmit). isQuery: text is a SELECT that is executed now;
 // fetchAll then loads every row and puts the cursor on the first. The caller deletes the model.
 SqlTableModel *openTableModel(const QString &text, bool isQuery = false, bool fetchAll = false);

@@ -1,9 +1,10 @@
 #include "storage/Database.h"
 
-#include "app/App.h"
-#include "app/Exception.h"
+#include "core/AppPaths.h"
+#include "core/Exception.h"
 #include "log/Log.h"
 #include "storage/Backup.h"
+#include "storage/Connection.h"
 #include "storage/DataAccess.h"
 #include "storage/DatabaseDetail.h"
 
@@ -22,14 +23,14 @@ namespace DbDetail {
 QString libraryPath(Ink::TableType type)
 {
     return QStringLiteral("%1/%2_%3.sdb")
-        .arg(QDir::fromNativeSeparators(g_App.appDataPath()).chopped(1), Ink::applicationName(),
+        .arg(QDir::fromNativeSeparators(AppPaths::current().appDataPath).chopped(1), Ink::applicationName(),
              Ink::dbFileSuffixes().value(type));
 }
 
 // A shipped copy beside the executable is preferred over an empty new library.
 bool copyShippedLibrary(const QString &target)
 {
-    const QString source = g_App.librarySourcePath() + QFileInfo(target).fileName();
+    const QString source = AppPaths::current().librarySourcePath + QFileInfo(target).fileName();
     if (!QFileInfo::exists(source))
         return false;
     const QString partial = target + QStringLiteral(".partial");
@@ -68,7 +69,7 @@ int queryInt(const QString &sql)
 
 QString sqlDriverName() { return QStringLiteral("SQLITECIPHER"); }
 
-QString mainDbFileName() { return g_App.appDataPath() + Ink::applicationName() + QStringLiteral(".sdb"); }
+QString mainDbFileName() { return AppPaths::current().appDataPath + Ink::applicationName() + QStringLiteral(".sdb"); }
 
 QString tableName(Ink::TableType type) { return Ink::dbTableNames().value(type); }
 
@@ -77,14 +78,14 @@ QString dbFileName(Ink::TableType type) { return QDir::toNativeSeparators(librar
 bool openDatabase(const QString &fileName, const QString &key, QString *error, int *code)
 {
     DbLocker lock;
-    g_App.db.setDatabaseName(fileName);
-    g_App.db.setPassword(key);
-    g_App.db.setConnectOptions(QStringLiteral("QSQLITE_USE_CIPHER=chacha20"));
-    if (!g_App.db.open()) {
+    dbConnection().setDatabaseName(fileName);
+    dbConnection().setPassword(key);
+    dbConnection().setConnectOptions(QStringLiteral("QSQLITE_USE_CIPHER=chacha20"));
+    if (!dbConnection().open()) {
         if (error)
-            *error = g_App.db.lastError().text().trimmed();
+            *error = dbConnection().lastError().text().trimmed();
         if (code)
-            *code = sqliteCode(g_App.db.lastError());
+            *code = sqliteCode(dbConnection().lastError());
         return false;
     }
     return true;
@@ -97,10 +98,10 @@ bool createDatabaseFile(const QString &fileName, const QString &key, QString *er
         return false;
     // Reading the schema makes the driver write the file header (and the salt of a cipher).
     {
-        QSqlQuery q(g_App.db);
+        QSqlQuery q(dbConnection());
         q.exec(QStringLiteral("PRAGMA user_version"));
     }
-    g_App.db.close();
+    dbConnection().close();
     // The author's files are private whatever the umask; journals take the file's mode.
     QFile::setPermissions(fileName, ownerOnly());
     return true;
@@ -111,7 +112,7 @@ bool openConnection(OpenedFiles *files, QString *error)
     qDebug() << "QSqlDatabase::drivers:" << QSqlDatabase::drivers();
     {
         DbLocker lock;
-        g_App.db = QSqlDatabase::addDatabase(sqlDriverName());
+        dbConnection() = QSqlDatabase::addDatabase(sqlDriverName());
     }
     const QString mainFile = mainDbFileName();
     const QString material = libraryPath(Ink::ttMaterial);
@@ -204,9 +205,9 @@ void optimizeConnection()
 void closeConnection()
 {
     DbLocker lock;
-    if (g_App.db.isValid())
-        g_App.db.close();
-    g_App.db = QSqlDatabase();
+    if (dbConnection().isValid())
+        dbConnection().close();
+    dbConnection() = QSqlDatabase();
     if (QSqlDatabase::contains(QSqlDatabase::defaultConnection))
         QSqlDatabase::removeDatabase(QSqlDatabase::defaultConnection);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Constants.h"
+#include "core/Constants.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,7 +14,7 @@ QString dbFileName(Ink::TableType type);
 // Column list of MaterialTree and of the three library tree tables, as in their create statements.
 QString materialColumns();
 
-// Sets name, key and cipher option of g_App.db and opens it; false with the reason in *error and
+// Sets name, key and cipher option of the connection (dbConnection()) and opens it; false with the reason in *error and
 // SQLite's result code in *code.
 bool openDatabase(const QString &fileName, const QString &key, QString *error = nullptr, int *code = nullptr);
 // Creates a database file (enciphered when key is not empty) by opening and closing it.
@@ -65,7 +65,7 @@ QString highestVersionQuery(const QString &versionTable);
 // A library's highest version as a number, 0 when it has none; *text gets it as stored ("0").
 double libraryVersion(Ink::TableType type, QString *text = nullptr);
 void optimizeConnection();
-// Closes g_App.db and removes the connection.
+// Closes the connection (dbConnection()) and removes the connection.
 void closeConnection();
 
 // True when migrateSchema or repairTrees would change rows of the author's tables (reads only,

@@ -1,9 +1,9 @@
 // The libraries and the usage log attached to the connection; a damaged one is replaced.
 #include "storage/Database.h"
 
-#include "app/App.h"
-#include "app/Exception.h"
+#include "core/Exception.h"
 #include "log/Log.h"
+#include "storage/Connection.h"
 #include "storage/DataAccess.h"
 #include "storage/DatabaseDetail.h"
 
@@ -31,7 +31,7 @@ QString uriPath(const QString &path)
 bool tryAttach(const QString &statement, const QString &alias, QSqlError *error)
 {
     DbLocker lock;
-    QSqlQuery q(g_App.db);
+    QSqlQuery q(dbConnection());
     if (q.exec(statement) && q.exec(QStringLiteral("SELECT COUNT(*) FROM %1.sqlite_master").arg(alias))) {
         q.finish();
         return true;

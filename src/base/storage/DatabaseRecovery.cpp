@@ -1,7 +1,7 @@
 // Damaged files: recognised, set aside under another name (never deleted), replaced.
 #include "storage/Database.h"
 
-#include "app/App.h"
+#include "core/AppPaths.h"
 #include "log/Log.h"
 #include "storage/Backup.h"
 #include "storage/DatabaseDetail.h"
@@ -40,7 +40,7 @@ QString setAside(const QString &path)
 
 bool replaceFromShippedCopy(const QString &path, const QString &why)
 {
-    if (!QFileInfo::exists(g_App.librarySourcePath() + QFileInfo(path).fileName()))
+    if (!QFileInfo::exists(AppPaths::current().librarySourcePath + QFileInfo(path).fileName()))
         return false;
     const QString aside = setAside(path);
     if (aside.isEmpty())

@@ -1,7 +1,7 @@
 // Repairs of the book and memo trees that an earlier version or a crash left behind.
 #include "storage/Database.h"
 
-#include "app/Exception.h"
+#include "core/Exception.h"
 #include "storage/DataAccess.h"
 #include "storage/DatabaseDetail.h"
 

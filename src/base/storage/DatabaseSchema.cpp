@@ -1,7 +1,7 @@
 // The tables and indexes of every file, the migration of old main files, library versions.
 #include "storage/Database.h"
 
-#include "app/Exception.h"
+#include "core/Exception.h"
 #include "storage/DataAccess.h"
 #include "storage/DatabaseDetail.h"
 

@@ -1,7 +1,6 @@
 #include "storage/FileTransfer.h"
 
-#include "app/App.h"
-#include "app/Exception.h"
+#include "core/Exception.h"
 #include "log/Log.h"
 #include "storage/DataAccess.h"
 #include "storage/TextFiles.h"
@@ -87,23 +86,6 @@ QString ExportAbs::problemsText() const
     if (!m_failed.isEmpty())
         parts << QStringLiteral("以下节点导出失败：\n") + m_failed.join(QLatin1Char('\n'));
     return parts.join(QLatin1Char('\n'));
-}
-
-void ExportAbs::exportToChosenFolder(QString &folder)
-{
-    if (!g_App.chooseDirectory(QStringLiteral("请选择导出文件路径："), folder, QStringLiteral("export")))
-        return;
-    setPath(folder);
-    try {
-        exportFiles();
-    } catch (const Exception &e) {
-        g_App.showError(e.message());
-        return;
-    }
-    g_App.showInfo(QStringLiteral("已完成导出到%1，一共导出%2个文件。").arg(path(), QString::number(count())));
-    const QString problems = problemsText();
-    if (!problems.isEmpty())
-        g_App.showError(problems);
 }
 
 ImportAbs::~ImportAbs() = default;

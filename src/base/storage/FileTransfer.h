@@ -40,10 +40,6 @@ public:
     QString problemsText() const;
 
     virtual void exportFiles() = 0;
-    // The export command: asks for the folder (the chooser starts at folder, which then keeps the
-    // choice), exports the start node there and tells the author the count and any renamed or
-    // failed nodes. Nothing is said when the author cancels.
-    void exportToChosenFolder(QString &folder);
 
 protected:
     void reset();

@@ -1,12 +1,12 @@
 #include "storage/SqlTableModel.h"
 
-#include "app/App.h"
-#include "app/Exception.h"
+#include "core/Exception.h"
+#include "storage/Connection.h"
 #include "storage/DbLock.h"
 
 #include <QSqlError>
 
-SqlTableModel::SqlTableModel(QObject *parent) : SqlTableModel(parent, g_App.db) {}
+SqlTableModel::SqlTableModel(QObject *parent) : SqlTableModel(parent, dbConnection()) {}
 
 SqlTableModel::SqlTableModel(QObject *parent, const QSqlDatabase &db) : QSqlTableModel(parent, db) {}
 

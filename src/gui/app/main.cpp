@@ -5,12 +5,13 @@
 #include "app/ExportCommand.h"
 #include "app/GuiPrompter.h"
 #include "app/Scale.h"
+#include "frame/FramelessWindow.h"
 #include "log/Log.h"
+#include "mainwindow/MainWindow.h"
 #include "params/SysParams.h"
 #include "storage/Backup.h"
 
 #include <QDebug>
-#include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
@@ -19,37 +20,21 @@
 #include <QTextCodec>
 #include <QTimer>
 
-#if __has_include("mainwindow/MainWindow.h")
-#include "mainwindow/MainWindow.h"
-#define INKBOAT_HAVE_MAINWINDOW 1
-#endif
-
 namespace {
 
-QWidget *createMainWindow()
-{
-#ifdef INKBOAT_HAVE_MAINWINDOW
-    return new MainWindow();
-#else
-    auto *label = new QLabel(Ink::productName());
-    label->setWindowTitle(g_App.title());
-    label->setAlignment(Qt::AlignCenter);
-    label->resize(800, 500);
-    return label;
-#endif
-}
+QWidget *createMainWindow() { return new MainWindow(); }
 
 // The frame announces its first paint; the window then loads its trees and starts its workers.
 void connectFirstShow(QWidget *frame, QWidget *window)
 {
-    const bool frameSignals = frame && frame != window && frame->metaObject()->indexOfSignal("windowPaint()") >= 0;
-    const bool windowSlot = window->metaObject()->indexOfMethod("windowFirstShow()") >= 0;
-    if (!windowSlot)
+    auto *mainWindow = qobject_cast<MainWindow *>(window);
+    if (!mainWindow)
         return;
-    if (frameSignals)
-        QObject::connect(frame, SIGNAL(windowPaint()), window, SLOT(windowFirstShow()));
+    auto *framed = qobject_cast<FramelessWindow *>(frame);
+    if (framed && frame != window)
+        QObject::connect(framed, &FramelessWindow::windowPaint, mainWindow, &MainWindow::windowFirstShow);
     else
-        QMetaObject::invokeMethod(window, "windowFirstShow", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(mainWindow, &MainWindow::windowFirstShow, Qt::QueuedConnection);
 }
 
 // The start-up backup waits until the window is on the screen, then copies on a worker, unless

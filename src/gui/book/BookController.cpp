@@ -8,6 +8,7 @@
 #include "params/SysParams.h"
 
 #include <QDropEvent>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QScopeGuard>
 #include <QScopedValueRollback>
@@ -18,6 +19,10 @@ BookController::BookController(TreeView *view, MyTextEdit *editor, QObject *pare
     : QObject(parent), m_view(view), m_editor(editor), m_model(new QStandardItemModel(this)),
       m_proxy(new BookSortFilterProxyModel(this))
 {
+    // Books, volumes and chapters (and the memo tree's folders and notes) by node type.
+    setNodeDecorations({{QStringLiteral("1"), QIcon(QStringLiteral(":/res/icons/book03.png"))},
+                        {QStringLiteral("2"), QIcon(QStringLiteral(":/res/icons/folder04.png"))},
+                        {QStringLiteral("3"), QIcon(QStringLiteral(":/res/icons/file01.png"))}});
     m_model->setColumnCount(1);
     m_proxy->setSourceModel(m_model);
     m_view->setModel(m_proxy);

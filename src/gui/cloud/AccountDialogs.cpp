@@ -141,7 +141,7 @@ void UserLoginDialog::accept()
     if (!ok)
         return;
     account::rememberSignIn(user, password, m_save->isChecked(), m_auto->isChecked());
-    emit g_App.refreshUserInfo(); // the summary shows the name just remembered
+    g_App.userInfoChanged(); // the summary shows the name just remembered
     Dialog::accept();
 }
 

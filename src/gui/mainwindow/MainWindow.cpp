@@ -474,8 +474,8 @@ void MainWindow::windowFirstShow()
     if (m_firstShowScheduled)
         return;
     m_firstShowScheduled = true;
-    if (QWidget *frame = frameWindow(); frame && frame != this)
-        disconnect(frame, SIGNAL(windowPaint()), this, SLOT(windowFirstShow()));
+    if (auto *frame = qobject_cast<FramelessWindow *>(frameWindow()))
+        disconnect(frame, &FramelessWindow::windowPaint, this, &MainWindow::windowFirstShow);
     QTimer::singleShot(1, this, &MainWindow::runFirstShow);
 }
 

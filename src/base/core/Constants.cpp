@@ -1,4 +1,4 @@
-#include "app/Constants.h"
+#include "core/Constants.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "app/Exception.h"
+#include "core/Exception.h"
 
 Exception::Exception(const QString &message, const QString &code)
     : m_message(message), m_code(code), m_what(message.toUtf8())

@@ -1,0 +1,7 @@
+#include "storage/Connection.h"
+
+Connection &Connection::instance()
+{
+    static Connection connection;
+    return connection;
+}
