@@ -204,6 +204,9 @@ void BookSearchController::showPanel()
     const QString selected = m_book && m_book->editor() ? m_book->editor()->textCursor().selectedText() : QString();
     if (!selected.isEmpty() && !selected.contains(QChar::ParagraphSeparator))
         m_key->setText(selected);
+    // The chapters' text is read when the author first looks for something, not at every start:
+    // a large book would otherwise cost every session its memory and a busy start-up.
+    warmUp();
     m_dock->show();
     m_dock->raise();
     m_key->setFocus();

@@ -514,8 +514,6 @@ void MainWindow::runFirstShow()
         logException(e);
         g_App.showError(e.message());
     }
-    // The whole-book search reads the chapters on the thread pool after the first paint.
-    QTimer::singleShot(2000, m_bookSearch, &BookSearchController::warmUp);
     emit startSmartSearch();
     emit startAppInit();
     emit startHeartbeat();
