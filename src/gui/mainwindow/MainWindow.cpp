@@ -429,6 +429,8 @@ void MainWindow::windowFirstShow()
 
 void MainWindow::runFirstShow()
 {
+    // The suggestion libraries are read on their thread while this one loads the trees.
+    emit startSmartSearch();
     try {
         restoreLayout();
         refreshBookToolButtonState();
@@ -462,7 +464,6 @@ void MainWindow::runFirstShow()
         logException(e);
         g_App.showError(e.message());
     }
-    emit startSmartSearch();
     emit startAppInit();
     emit startHeartbeat();
     emit startLoopProc();
