@@ -12,11 +12,13 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextCodec>
+#include <QTextDocument>
 #include <QXmlStreamReader>
 #include <QtTest>
 
 #include <minizip/unzip.h>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -80,39 +82,54 @@ QStringList zipEntries(const QString &path, QHash<QString, QByteArray> *contents
 }
 
 // The texts of the elements named in `tags` (by local name), in document order, marked up as
-// "tag:text"; empty when the XML is not well formed. Bold runs show as "*text*".
-QStringList xmlTexts(const QByteArray &xml, const QStringList &tags, const QStringList &boldTags)
+// "tag:text" ("tag.class:text" with a class); empty when the XML is not well formed. Text inside
+// the elements (or text styles) of markTags shows as *text*, /text/, _text_ (first, second, third).
+QStringList xmlTexts(const QByteArray &xml, const QStringList &tags, const QStringList &markTags)
 {
     QStringList out;
     QXmlStreamReader r(xml);
     QString open;
     QString text;
-    int depth = 0;
-    bool bold = false;
+    QString marks; // one per open element inside, a space where it marks nothing
     while (!r.atEnd()) {
         r.readNext();
         if (r.isStartElement()) {
-            if (depth == 0 && tags.contains(r.name().toString())) {
-                open = r.name().toString();
+            if (open.isEmpty() && tags.contains(r.name().toString())) {
+                const QString cls = r.attributes().value(QStringLiteral("class")).toString();
+                open = r.name().toString() + (cls.isEmpty() ? QString() : QLatin1Char('.') + cls);
                 text.clear();
-                depth = 1;
-            } else if (depth > 0) {
-                ++depth;
-                bold = bold || boldTags.contains(r.name().toString()) ||
-                       boldTags.contains(r.attributes().value(QStringLiteral("text:style-name")).toString());
+                marks = QStringLiteral(" ");
+            } else if (!open.isEmpty()) {
+                int mark = markTags.indexOf(r.name().toString());
+                if (mark < 0)
+                    mark = markTags.indexOf(r.attributes().value(QStringLiteral("text:style-name")).toString());
+                marks += mark < 0 ? QLatin1Char(' ') : QStringLiteral("*/_").at(mark);
                 if (r.name() == QLatin1String("br") || r.name() == QLatin1String("line-break"))
                     text += QLatin1Char('\n');
             }
-        } else if (r.isCharacters() && depth > 0) {
-            text += bold ? QStringLiteral("*%1*").arg(r.text()) : r.text().toString();
-        } else if (r.isEndElement() && depth > 0) {
-            if (--depth == 0)
+        } else if (r.isCharacters() && !open.isEmpty()) {
+            QString on = marks;
+            on.remove(QLatin1Char(' '));
+            QString off = on;
+            std::reverse(off.begin(), off.end());
+            text += on + r.text() + off;
+        } else if (r.isEndElement() && !open.isEmpty()) {
+            marks.chop(1);
+            if (marks.isEmpty()) {
                 out << open + QLatin1Char(':') + text;
-            else
-                bold = false;
+                open.clear();
+            }
         }
     }
     return r.hasError() ? QStringList{QStringLiteral("XML error: ") + r.errorString()} : out;
+}
+
+// A chapter's HTML as the editor stores it: Qt's writer, from a document read from `html`.
+QString editorHtml(const QString &html)
+{
+    QTextDocument doc;
+    doc.setHtml(html);
+    return doc.toHtml();
 }
 
 Result run(Format format, const QString &output, const std::function<void(int)> &onProgress = {},
@@ -226,35 +243,58 @@ private slots:
     void zipFormatsHoldHeadingsInOrder_data()
     {
         QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("html"); // the first chapter's, when not the fixture's
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QStringList>("tags");
-        QTest::addColumn<QStringList>("boldTags");
+        QTest::addColumn<QStringList>("markTags");
         QTest::addColumn<QStringList>("expected");
         const QStringList body{"p:甲*乙*", "p:丙 <b>&amp;"};
-        QTest::newRow("epub chapter") << int(Format::Epub) << "EPUB/c00001.xhtml" << QStringList{"title", "h2", "p"}
-                                      << QStringList{"b"} << (QStringList{"title:" + kHostile, "h2:" + kHostile} + body);
+        const int epub = int(Format::Epub);
+        const QString chapter = "EPUB/c00001.xhtml";
+        QTest::newRow("epub chapter") << epub << QString() << chapter << QStringList{"title", "h2", "p"}
+                                      << QStringList{"b"}
+                                      << QStringList{"title:" + kHostile, "h2:" + kHostile, "p:甲*乙*", "p.c:丙 <b>&amp;"};
         QTest::newRow("epub navigation")
-            << int(Format::Epub) << "EPUB/nav.xhtml" << QStringList{"a"} << QStringList()
+            << epub << QString() << "EPUB/nav.xhtml" << QStringList{"a"} << QStringList()
             << QStringList{"a:书", "a:第一卷 风起", "a:" + kHostile, "a:第二章", "a:空卷", "a:后记"};
-        QTest::newRow("epub package") << int(Format::Epub) << "EPUB/package.opf"
+        QTest::newRow("epub package") << epub << QString() << "EPUB/package.opf"
                                       << QStringList{"title", "language", "creator"} << QStringList()
                                       << QStringList{"title:书", "language:zh-CN", "creator:作者 & <某>"};
-        QTest::newRow("docx") << int(Format::Docx) << "word/document.xml" << QStringList{"pStyle", "t"}
+        QTest::newRow("docx") << int(Format::Docx) << QString() << "word/document.xml" << QStringList{"pStyle", "t"}
                               << QStringList{"b"}
                               << QStringList{"pStyle:", "t:书", "pStyle:", "t:第一卷 风起", "pStyle:", "t:" + kHostile,
                                              "t:甲", "t:乙", "t:丙 <b>&amp;", "pStyle:", "t:第二章", "t:丁",
                                              "pStyle:", "t:空卷", "pStyle:", "t:后记", "t:完"};
-        QTest::newRow("odt") << int(Format::Odt) << "content.xml" << QStringList{"h", "p"} << QStringList{"T1"}
+        QTest::newRow("odt") << int(Format::Odt) << QString() << "content.xml" << QStringList{"h", "p"}
+                             << QStringList{"T1"}
                              << (QStringList{"p:书", "h:第一卷 风起", "h:" + kHostile} + body +
                                  QStringList{"h:第二章", "p:丁", "h:空卷", "h:后记", "p:完"});
+        // The editor's own HTML, read without a QTextDocument, and HTML left to one.
+        const QStringList marks{"b", "i", "u"};
+        QTest::newRow("editor html: bold, italic, underline, alignment")
+            << epub
+            << editorHtml("<p>甲<b>乙</b><i>丙</i><u>丁</u><b><i>戊</i></b></p><p align=\"right\">己</p>"
+                          "<p align=\"justify\">&lt;庚&amp;&quot;</p>")
+            << chapter << QStringList{"p"} << marks << QStringList{"p:甲*乙*/丙/_丁_*/戊/*", "p.r:己", "p.j:<庚&\""};
+        QTest::newRow("editor html: line break, spaces, empty paragraph")
+            << epub
+            << editorHtml("<p style=\"white-space:pre-wrap\">甲<br>乙  丙&nbsp;🐪</p><p></p>"
+                          "<p align=\"center\"><span style=\"font-weight:600\">粗</span>细</p>")
+            << chapter << QStringList{"p"} << marks << QStringList{"p:甲\n乙  丙\u00a0🐪", "p.c:*粗*细"};
+        QTest::newRow("editor html with a list") << epub << editorHtml("<ul><li>甲<b>乙</b></li></ul><p>丙</p>")
+                                                 << chapter << QStringList{"p"} << marks
+                                                 << QStringList{"p:甲*乙*", "p:丙"};
     }
     void zipFormatsHoldHeadingsInOrder()
     {
         QFETCH(int, format);
+        QFETCH(QString, html);
         QFETCH(QString, entry);
         QFETCH(QStringList, tags);
-        QFETCH(QStringList, boldTags);
+        QFETCH(QStringList, markTags);
         QFETCH(QStringList, expected);
+        if (!html.isEmpty())
+            execPrepared("UPDATE BookTree SET HTML=? WHERE ID='C1'", {html});
         QTemporaryDir dir;
         const QString out = dir.filePath("book");
         const Result r = run(Format(format), out);
@@ -267,7 +307,7 @@ private slots:
             QVERIFY(firstStored);
         }
         QVERIFY2(contents.contains(entry), qPrintable(names.join(' ')));
-        QStringList got = xmlTexts(contents.value(entry), tags, boldTags);
+        QStringList got = xmlTexts(contents.value(entry), tags, markTags);
         // DOCX: the style names stand in their own element; the heading levels are checked here.
         if (Format(format) == Format::Docx) {
             QVERIFY(contents.value(entry).contains("<w:pStyle w:val=\"Heading1\"/></w:pPr><w:r><w:t "

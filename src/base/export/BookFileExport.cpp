@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -253,32 +254,59 @@ Result exportBook(const Options &options, const Control &control)
         ManuscriptWriter::Meta meta{options.title.isEmpty() ? outline.bookTitle : options.title, options.author};
         writer->begin(tmp.path, outline, meta);
         const int total = outline.chapterCount * writer->passes();
+        // A pass in steps: a volume, or a batch of the chapters up to the next volume.
+        struct Step {
+            const Manuscript::Node *volume = nullptr;
+            QVector<const Manuscript::Node *> chapters;
+        };
+        QVector<Step> steps;
+        for (int i = 0; i < outline.nodes.size();) {
+            Step step;
+            if (outline.nodes.at(i).volume)
+                step.volume = &outline.nodes.at(i++);
+            while (!step.volume && i < outline.nodes.size() && !outline.nodes.at(i).volume &&
+                   step.chapters.size() < kBatch)
+                step.chapters.append(&outline.nodes.at(i++));
+            steps.append(step);
+        }
+        const bool rich = writer->needsRichText();
         int done = 0;
         for (int pass = 0; pass < writer->passes(); ++pass) {
             writer->startPass(pass);
-            for (int i = 0; i < outline.nodes.size();) {
+            // The next batch is read (and its HTML parsed) on a thread of its own while the writer
+            // writes this one. A pending read is waited for when the future goes out of scope.
+            std::future<QVector<Manuscript::Chapter>> next;
+            auto readAfter = [&](int s) {
+                while (++s < steps.size() && steps.at(s).volume) {
+                }
+                if (s < steps.size())
+                    next = std::async(std::launch::async, [chapters = steps.at(s).chapters, rich]() {
+                        return Manuscript::readChapters(chapters, rich);
+                    });
+            };
+            readAfter(-1);
+            for (int s = 0; s < steps.size(); ++s) {
                 if (control.cancel && control.cancel->load()) {
                     result.cancelled = true;
                     return result;
                 }
-                const Manuscript::Node &node = outline.nodes.at(i);
-                if (node.volume) {
-                    writer->volume(node);
-                    ++i;
+                const Step &step = steps.at(s);
+                if (step.volume) {
+                    writer->volume(*step.volume);
                     continue;
                 }
-                // The chapters up to the next volume, a batch at a time.
-                QVector<const Manuscript::Node *> batch;
-                int j = i;
-                while (j < outline.nodes.size() && !outline.nodes.at(j).volume && batch.size() < kBatch)
-                    batch.append(&outline.nodes.at(j++));
-                const QVector<Manuscript::Chapter> texts = Manuscript::readChapters(batch, writer->needsRichText());
-                for (int k = 0; k < batch.size(); ++k)
-                    writer->chapter(*batch.at(k), texts.at(k));
-                done += batch.size();
+                const QVector<Manuscript::Chapter> texts = next.get();
+                done += step.chapters.size();
                 if (control.progress)
                     control.progress(done, total);
-                i = j;
+                // What the progress call changed (a cancel, a deleted chapter) counts from the next read on.
+                if (control.cancel && control.cancel->load()) {
+                    result.cancelled = true;
+                    return result;
+                }
+                readAfter(s);
+                for (int k = 0; k < step.chapters.size(); ++k)
+                    writer->chapter(*step.chapters.at(k), texts.at(k));
             }
         }
         writer->finish();

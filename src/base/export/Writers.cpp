@@ -38,17 +38,21 @@ public:
     }
     void volume(const Node &node) override
     {
-        put(BookFileExport::heading(m_options.volumePattern, node.title, node.number) + QStringLiteral("\n\n"));
+        put(BookFileExport::heading(m_options.volumePattern, node.title, node.number));
+        put(QStringLiteral("\n\n"));
     }
     void chapter(const Node &node, const Chapter &text) override
     {
         // The editor's auto-format: lines trimmed, indented, a blank line after each; one more
         // blank line ends the chapter.
-        put(BookFileExport::heading(m_options.chapterPattern, node.title, node.number) + QStringLiteral("\n\n") +
-            TextTools::autoFormatText(text.plainText, m_indent) + QLatin1Char('\n'));
+        put(BookFileExport::heading(m_options.chapterPattern, node.title, node.number));
+        put(QStringLiteral("\n\n"));
+        put(TextTools::autoFormatText(text.plainText, m_indent));
+        put(QStringLiteral("\n"));
     }
     void finish() override
     {
+        flush();
         if (!m_file.flush())
             writeFailed(m_file.fileName(), m_file.errorString());
         m_file.close();
@@ -60,15 +64,23 @@ private:
         if (m_options.crlf)
             text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
         // QString's own UTF-8 conversion is several times faster than the codec's.
-        const QByteArray bytes = m_options.gb18030 ? m_codec->fromUnicode(text) : text.toUtf8();
-        if (m_file.write(bytes) != bytes.size())
+        m_buffer += m_options.gb18030 ? m_codec->fromUnicode(text) : text.toUtf8();
+        // Written a megabyte at a time: a long book is a few hundred megabytes.
+        if (m_buffer.size() >= (1 << 20))
+            flush();
+    }
+    void flush()
+    {
+        if (m_file.write(m_buffer) != m_buffer.size())
             writeFailed(m_file.fileName(), m_file.errorString());
+        m_buffer.clear();
     }
 
     Options m_options;
     QFile m_file;
     QTextCodec *m_codec = nullptr;
     QString m_indent;
+    QByteArray m_buffer;
 };
 
 // ---------------------------------------------------------------------------------- XHTML, EPUB
@@ -393,22 +405,27 @@ private:
 // paragraph, is written as <text:s/>; a tab as <text:tab/>, a line break as <text:line-break/>.
 QString odfText(const QString &text, bool *afterSpace)
 {
-    QString out;
     const QString escaped = xmlEscaped(text);
-    for (const QChar c : escaped) {
-        if (c == QLatin1Char(' ')) {
-            out += *afterSpace ? QStringLiteral("<text:s/>") : QStringLiteral(" ");
+    QString out;
+    out.reserve(escaped.size() + 16);
+    int from = 0;
+    for (int i = 0; i < escaped.size(); ++i) {
+        const ushort u = escaped.at(i).unicode();
+        if (u != ' ' && u != '\t' && u != '\n') {
+            *afterSpace = false;
+            continue;
+        }
+        out += escaped.midRef(from, i - from);
+        from = i + 1;
+        if (u == ' ') {
+            out += *afterSpace ? QLatin1String("<text:s/>") : QLatin1String(" ");
             *afterSpace = true;
             continue;
         }
         *afterSpace = false;
-        if (c == QLatin1Char('\t'))
-            out += QLatin1String("<text:tab/>");
-        else if (c == QLatin1Char('\n'))
-            out += QLatin1String("<text:line-break/>");
-        else
-            out += c;
+        out += u == '\t' ? QLatin1String("<text:tab/>") : QLatin1String("<text:line-break/>");
     }
+    out += escaped.midRef(from);
     return out;
 }
 
