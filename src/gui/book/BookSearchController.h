@@ -82,8 +82,7 @@ private:
     void step(int direction);
     bool prepareEditor();
     void reopenTouched(const QStringList &ids);
-    template <typename Fn>
-    bool runBlocking(const QString &label, Fn work);
+    template <typename Fn> bool runBlocking(const QString &label, Fn work);
     void pruneTasks();
 
     QPointer<BookController> m_book;
@@ -108,5 +107,6 @@ private:
     int m_matchCount = 0;
     QList<QFuture<void>> m_tasks;
     QString m_lastBatch; // history versions of the last replace
+    QVector<BookReplace::TitleChange> m_lastTitles;
     int m_lastBatchSize = 0;
 };
