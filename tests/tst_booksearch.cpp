@@ -288,6 +288,29 @@ private slots:
         QCOMPARE(seen.join(' '), QString("C1@1:林舟 C1@4:林舟 C3@1:林舟 C1@4:林舟"));
     }
 
+    // A match typed into the open chapter after the search is not in the list: the author is shown
+    // the new list before anything is replaced.
+    void replaceRefusedWhenTheOpenChapterHadUnlistedMatches()
+    {
+        setText("C1", "林舟");
+        BookHost host;
+        QMainWindow window;
+        BookSearchController search(&window, host.book);
+        search.scopeBox()->setCurrentIndex(1);
+        host.select("C3");
+        QSignalSpy done(&search, &BookSearchController::searchFinished);
+        search.keyEdit()->setText("林舟");
+        QVERIFY(done.wait());
+        host.type("林舟");
+        search.replaceEdit()->setText("顾川");
+        QVERIFY(!search.replaceSelected());
+        QCOMPARE(plain("C1"), QString("林舟"));
+        QCOMPARE(plain("C3"), QString("章三林舟")); // saved, not replaced
+        QTRY_VERIFY(!search.isSearching());
+        QVERIFY(search.replaceSelected());
+        QCOMPARE(plain("C1") + plain("C3"), QString("顾川章三顾川"));
+    }
+
     void replaceThenUndo()
     {
         QTextDocument rich; // the editor's own HTML

@@ -30,6 +30,8 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
+#include <algorithm>
+
 namespace
 {
 
@@ -518,8 +520,17 @@ bool BookSearchController::replaceSelected()
                       .arg(count)
                       .arg(plan.key, plan.replacement)) != Ink::maYes)
         return false;
+    const bool openWasModified = m_book && m_book->editor()->document()->isModified();
     if (!prepareEditor())
         return false;
+    if (openWasModified && !openChapterMatchesListed(plan.key, plan.matchCase)) {
+        // The list was made from the stored text, before these edits: what the author checked is
+        // not what the replace would change.
+        searchNow();
+        g_App.showInfo(
+            QStringLiteral("当前章节的修改已保存，其中的匹配与列表不同。搜索结果已更新，请核对后再替换。"));
+        return false;
+    }
     BookReplace::Outcome outcome;
     QString error;
     runBlocking(QStringLiteral("正在全书替换…"), [&] {
@@ -558,6 +569,22 @@ bool BookSearchController::replaceSelected()
                            .arg(outcome.titlesSkipped.join(QLatin1Char('\n'))));
     updateButtons();
     return true;
+}
+
+bool BookSearchController::openChapterMatchesListed(const QString &key, bool matchCase) const
+{
+    const QString open = m_book->currentChapterId();
+    QVector<int> listed;
+    for (int i = 0; i < m_results->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *top = m_results->topLevelItem(i);
+        if (top->data(0, ChapterRole).toString() != open)
+            continue;
+        for (int j = 0; j < top->childCount(); ++j)
+            if (!top->child(j)->data(0, TitleRole).toBool())
+                listed.append(top->child(j)->data(0, OffsetRole).toInt());
+    }
+    std::sort(listed.begin(), listed.end());
+    return listed == BookSearch::findAll(m_book->editor()->toPlainText(), key, matchCase);
 }
 
 bool BookSearchController::undoLastReplace()

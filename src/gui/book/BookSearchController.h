@@ -81,6 +81,8 @@ private:
     void updateButtons();
     void step(int direction);
     bool prepareEditor();
+    // True when the listed text matches of the open chapter are all of its matches now.
+    bool openChapterMatchesListed(const QString &key, bool matchCase) const;
     void reopenTouched(const QStringList &ids);
     template <typename Fn> bool runBlocking(const QString &label, Fn work);
     void pruneTasks();
