@@ -357,8 +357,7 @@ private slots:
     void reactions()
     {
         QMainWindow window;
-        QObject starts;
-        WorkerController c(&starts, nullptr, window.statusBar(), {});
+        WorkerController c(nullptr, window.statusBar(), {});
         ScriptedPrompter prompts;
         ApiLink bold;
         bold.link_name = "<b>x</b>";
@@ -415,7 +414,7 @@ private slots:
         int reminded = 0;
         WorkerController::Hooks hooks;
         hooks.reminders = [&reminded] { ++reminded; };
-        WorkerController r(&starts, nullptr, window.statusBar(), hooks);
+        WorkerController r(nullptr, window.statusBar(), hooks);
         r.reminderDelayMs = 0;
         r.enqueuePrompt([&] {
             r.commomThreadWorkerSignal("appInitWorker", "appInited", true, QString());

@@ -161,12 +161,13 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(m_account, &AccountController::busyChanged, this, &MainWindow::refreshSysToolButtonState);
     m_sync = new SyncController(this, statusBar(), [this] { reloadTreesAfterSync(); }, this);
     connect(m_sync, &SyncController::busyChanged, this, &MainWindow::refreshSysToolButtonState);
-    m_cloudWorkers = new WorkerController(this, m_workers, statusBar(),
+    m_cloudWorkers = new WorkerController(m_workers, statusBar(),
                                           {[this] { reloadTreesAfterSync(); },
                                            [this] { refreshSysToolButtonState(); },
                                            [this] { smartCheckTimeUpdate(); },
                                            [this] { return ui->textEditor->document()->isModified(); }},
                                           this);
+    m_cloudWorkers->attach(this);
 
     m_status = new MainStatusBar(statusBar(), m_book, ui->textEditor, this);
     m_textTools = new TextToolsController(
