@@ -220,7 +220,7 @@ void openLongHistory()
                 QApplication::processEvents();
         },
         [&] {
-            const int rows = dialog->table()->rowCount();
+            const int rows = dialog->table()->model()->rowCount();
             if (paints.paints == 0)
                 return QStringLiteral("the list was not painted");
             if (rows != 500)

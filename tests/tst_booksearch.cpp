@@ -12,6 +12,7 @@
 #include "book/BookStore.h"
 #include "log/Log.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -64,7 +65,7 @@ BookReplace::Plan planFor(const QString &key, const QString &replacement)
     plan.key = key;
     plan.replacement = replacement;
     for (const BookSearch::ChapterHits &h : find(key).chapters) {
-        BookReplace::ChapterEdit e{h.chapterId, {}};
+        BookReplace::ChapterEdit e{h.chapterId, {}, {}};
         for (const BookSearch::Match &m : h.matches)
             e.offsets << m.offset;
         plan.chapters << e;
@@ -287,6 +288,29 @@ private slots:
         QCOMPARE(seen.join(' '), QString("C1@1:林舟 C1@4:林舟 C3@1:林舟 C1@4:林舟"));
     }
 
+    // A match typed into the open chapter after the search is not in the list: the author is shown
+    // the new list before anything is replaced.
+    void replaceRefusedWhenTheOpenChapterHadUnlistedMatches()
+    {
+        setText("C1", "林舟");
+        BookHost host;
+        QMainWindow window;
+        BookSearchController search(&window, host.book);
+        search.scopeBox()->setCurrentIndex(1);
+        host.select("C3");
+        QSignalSpy done(&search, &BookSearchController::searchFinished);
+        search.keyEdit()->setText("林舟");
+        QVERIFY(done.wait());
+        host.type("林舟");
+        search.replaceEdit()->setText("顾川");
+        QVERIFY(!search.replaceSelected());
+        QCOMPARE(plain("C1"), QString("林舟"));
+        QCOMPARE(plain("C3"), QString("章三林舟")); // saved, not replaced
+        QTRY_VERIFY(!search.isSearching());
+        QVERIFY(search.replaceSelected());
+        QCOMPARE(plain("C1") + plain("C3"), QString("顾川章三顾川"));
+    }
+
     void replaceThenUndo()
     {
         QTextDocument rich; // the editor's own HTML
@@ -295,10 +319,14 @@ private slots:
         setText("C3", "林舟", "<p>林<b>舟</b></p>"); // the key split by formatting
         setText("C4", "林舟" + QString(Ink::maxArticleLength - 2, QChar(0x6C34)));
         setText("C2", "　　林舟", "<p>　　林舟</p>"); // HTML that drops the indent the plain text has
+        // Titles: one replaced, one that would pass the title limit left alone.
+        execSql("UPDATE BookTree SET Title='林舟外传' WHERE ID='V2'");
+        execPrepared("UPDATE BookTree SET Title=? WHERE ID='C2'", {"林舟" + QString(Ink::maxTitleLength - 2, QChar(0x6C34))});
         BookHost host;
         QMainWindow window;
         BookSearchController search(&window, host.book);
         search.scopeBox()->setCurrentIndex(1);
+        search.titlesBox()->setChecked(true);
         host.select("C3");
         host.type("啊"); // unsaved: saved before the replace
         QSignalSpy done(&search, &BookSearchController::searchFinished);
@@ -316,7 +344,10 @@ private slots:
         QVERIFY(!host.editor->document()->isModified());
         QCOMPARE(plain("C4").size(), Ink::maxArticleLength); // over the limit after: left alone
         QCOMPARE(plain("C2"), QString("　　顾大川"));
-        QVERIFY2(host.prompts.infos().join('\n').contains("书一 / 卷二 / 章四"), qPrintable(host.prompts.infos().join('\n')));
+        QVERIFY2(host.prompts.infos().join('\n').contains("书一 / 林舟外传 / 章四"), qPrintable(host.prompts.infos().join('\n')));
+        QVERIFY(host.prompts.infos().join('\n').contains("书一 / 卷一 / 林舟水"));
+        QCOMPARE(row("V2", "Title,Synced,Usn"), QString("顾大川外传|0|0"));
+        QVERIFY(row("C2", "Title").startsWith("林舟水"));
         QCOMPARE(row("C1", "Synced,Usn"), QString("0|0"));
         QCOMPARE(row("C4", "Synced,Usn"), QString("1|7"));
         QTextDocument doc;
@@ -333,6 +364,7 @@ private slots:
         QVERIFY(search.undoLastReplace());
         QCOMPARE(plain("C1"), QString("改过了"));
         QCOMPARE(plain("C3"), QString("林舟啊"));
+        QCOMPARE(row("V2", "Title"), QString("林舟外传"));
         QCOMPARE(host.editor->toPlainText(), QString("林舟啊"));
         QVERIFY(host.prompts.infos().join('\n').contains("书一 / 卷一 / 章一"));
         QVERIFY(!search.undoButton()->isEnabled());

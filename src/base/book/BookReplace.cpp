@@ -13,7 +13,8 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 struct Prepared {
     QString id;
@@ -25,7 +26,12 @@ struct Prepared {
     QString newPlain;
     QString attribute1;
     bool plainOnly = false;
+    bool textWanted = false;
     int replaced = 0;
+    QString oldTitle;
+    QString newTitle;
+    bool titleWanted = false;
+    int titleReplaced = 0;
 };
 
 QString nameOf(const QString &id, const QString &title)
@@ -36,17 +42,21 @@ QString nameOf(const QString &id, const QString &title)
 
 [[noreturn]] void failAt(const QString &name, const QString &why)
 {
-    throw Exception(QStringLiteral("全书替换失败，没有修改任何章节。出错的章节：%1\n%2").arg(name, why), QStringLiteral("0"));
+    throw Exception(QStringLiteral("全书替换失败，没有修改任何章节。出错的章节：%1\n%2").arg(name, why),
+                    QStringLiteral("0"));
 }
 
-QString changedSinceSearch() { return QStringLiteral("该章节在搜索之后已被修改，请重新搜索。"); }
+QString changedSinceSearch()
+{
+    return QStringLiteral("该章节在搜索之后已被修改，请重新搜索。");
+}
 
 // The editor's HTML holds the chapter's characters as they are, between tags and entities. When
 // the key and its replacement need no escaping and the key occurs in those runs of text exactly
 // as often as in the plain text, the n-th match of one is the n-th of the other and the HTML is
 // edited as text; otherwise (a key split by formatting, in an attribute…) false.
-bool replaceInHtml(const QString &html, const QString &key, const QString &replacement, Qt::CaseSensitivity cs,
-                   const QVector<int> &wanted, int plainCount, QString *out)
+bool replaceInHtml(const QString &html, const QString &key, const QString &replacement,
+                   Qt::CaseSensitivity cs, const QVector<int> &wanted, int plainCount, QString *out)
 {
     for (const QChar c : key + replacement)
         if (c.isSpace() || c == QLatin1Char('&') || c == QLatin1Char('<') || c == QLatin1Char('>') ||
@@ -67,7 +77,8 @@ bool replaceInHtml(const QString &html, const QString &key, const QString &repla
             positions.append(i + int(at));
         if (end >= html.size())
             break;
-        const int close = html.indexOf(html.at(end) == QLatin1Char('<') ? QLatin1Char('>') : QLatin1Char(';'), end);
+        const int close =
+            html.indexOf(html.at(end) == QLatin1Char('<') ? QLatin1Char('>') : QLatin1Char(';'), end);
         if (close < 0)
             return false;
         i = close + 1;
@@ -80,6 +91,34 @@ bool replaceInHtml(const QString &html, const QString &key, const QString &repla
     return true;
 }
 
+QVector<int> sortedUnique(QVector<int> offsets)
+{
+    std::sort(offsets.begin(), offsets.end());
+    offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+    return offsets;
+}
+
+// Which of all the matches of the stored text are wanted (their ordinals); a listed one that is
+// no longer a match means the node changed after the search.
+QVector<int> wantedMatches(const QVector<int> &all, const QVector<int> &offsets, const QString &path)
+{
+    QVector<int> wanted;
+    for (int at : offsets) {
+        const int n = int(std::lower_bound(all.begin(), all.end(), at) - all.begin());
+        if (n >= all.size() || all.at(n) != at)
+            failAt(path, changedSinceSearch());
+        wanted.append(n);
+    }
+    return wanted;
+}
+
+QString replacedAt(QString text, const QVector<int> &sortedOffsets, int keyLength, const QString &replacement)
+{
+    for (int k = sortedOffsets.size() - 1; k >= 0; --k)
+        text.replace(sortedOffsets.at(k), keyLength, replacement);
+    return text;
+}
+
 // Reads the chapter and applies the replacements to a copy of it (no lock held while editing).
 Prepared prepare(const BookReplace::Plan &plan, const BookReplace::ChapterEdit &edit)
 {
@@ -87,9 +126,10 @@ Prepared prepare(const BookReplace::Plan &plan, const BookReplace::ChapterEdit &
     p.id = edit.chapterId;
     QString title, attribute1, flag;
     {
-        QueryPtr q = openQuery(QStringLiteral("SELECT Title,HTML,PlainText,Attribute1,Updated,Flag FROM BookTree "
-                                              "WHERE ID=%1")
-                                   .arg(quoteSql(edit.chapterId)));
+        QueryPtr q =
+            openQuery(QStringLiteral("SELECT Title,HTML,PlainText,Attribute1,Updated,Flag FROM BookTree "
+                                     "WHERE ID=%1")
+                          .arg(quoteSql(edit.chapterId)));
         if (!q->next())
             failAt(edit.chapterId, QStringLiteral("未找到对应的文章！"));
         title = q->value(0).toString();
@@ -103,26 +143,26 @@ Prepared prepare(const BookReplace::Plan &plan, const BookReplace::ChapterEdit &
     p.path = nameOf(edit.chapterId, title);
     if (flag != QLatin1String("A"))
         failAt(p.path, QStringLiteral("文章已被删除！"));
-    QVector<int> offsets = edit.offsets;
-    std::sort(offsets.begin(), offsets.end());
-    offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
-    // Which matches of the stored text are wanted; a listed one that is no longer a match means
-    // the chapter changed after the search.
-    const QVector<int> all = BookSearch::findAll(p.oldPlain, plan.key, plan.matchCase);
-    QVector<int> wanted;
-    for (int at : offsets) {
-        const int n = int(std::lower_bound(all.begin(), all.end(), at) - all.begin());
-        if (n >= all.size() || all.at(n) != at)
-            failAt(p.path, changedSinceSearch());
-        wanted.append(n);
+    p.oldTitle = title;
+    if (!edit.titleOffsets.isEmpty()) {
+        const QVector<int> offsets = sortedUnique(edit.titleOffsets);
+        wantedMatches(BookSearch::findAll(title, plan.key, plan.matchCase), offsets, p.path);
+        p.newTitle = replacedAt(title, offsets, plan.key.size(), plan.replacement);
+        p.titleWanted = true;
+        p.titleReplaced = offsets.size();
     }
-    p.newPlain = p.oldPlain;
-    for (int k = offsets.size() - 1; k >= 0; --k)
-        p.newPlain.replace(offsets.at(k), plan.key.size(), plan.replacement);
+    if (edit.offsets.isEmpty())
+        return p;
+    p.textWanted = true;
+    const QVector<int> offsets = sortedUnique(edit.offsets);
+    const QVector<int> all = BookSearch::findAll(p.oldPlain, plan.key, plan.matchCase);
+    const QVector<int> wanted = wantedMatches(all, offsets, p.path);
+    p.newPlain = replacedAt(p.oldPlain, offsets, plan.key.size(), plan.replacement);
     // An imported chapter is shown from its plain text until it is saved from the editor.
     p.plainOnly = attribute1.contains(QLatin1String("NEWIMPORT"));
     const Qt::CaseSensitivity cs = BookSearch::caseSensitivity(plan.key, plan.matchCase);
-    if (!p.plainOnly && !replaceInHtml(p.oldHtml, plan.key, plan.replacement, cs, wanted, all.size(), &p.newHtml)) {
+    if (!p.plainOnly &&
+        !replaceInHtml(p.oldHtml, plan.key, plan.replacement, cs, wanted, all.size(), &p.newHtml)) {
         QTextDocument doc;
         doc.setDefaultFont(plan.defaultFont);
         doc.setHtml(p.oldHtml);
@@ -151,8 +191,9 @@ void writeChapter(const QString &id, const QString &html, const QString &plain, 
 {
     const QString nowStr = now.toString(Ink::dateTimeMsFormat());
     if (plainOnly)
-        execPrepared(QStringLiteral("UPDATE BookTree SET rtf=?,PlainText=?,Updated=?,Usn=0,Synced=0 WHERE ID=?"),
-                     {plain, plain, nowStr, id});
+        execPrepared(
+            QStringLiteral("UPDATE BookTree SET rtf=?,PlainText=?,Updated=?,Usn=0,Synced=0 WHERE ID=?"),
+            {plain, plain, nowStr, id});
     else
         execPrepared(QStringLiteral("UPDATE BookTree SET rtf=?,HTML=?,PlainText=?,Updated=?,Usn=0,Synced=0 "
                                     "WHERE ID=?"),
@@ -160,9 +201,16 @@ void writeChapter(const QString &id, const QString &html, const QString &plain, 
     BookStore::logChapterLength(id, plain, now);
 }
 
+void writeTitle(const QString &id, const QString &title, const QDateTime &now)
+{
+    execPrepared(QStringLiteral("UPDATE BookTree SET Title=?,Updated=?,Usn=0,Synced=0 WHERE ID=?"),
+                 {title, now.toString(Ink::dateTimeMsFormat()), id});
+}
+
 } // namespace
 
-namespace BookReplace {
+namespace BookReplace
+{
 
 Outcome apply(const Plan &plan, const Progress &progress)
 {
@@ -171,16 +219,29 @@ Outcome apply(const Plan &plan, const Progress &progress)
         return outcome;
     const int total = plan.chapters.size() * 2;
     QVector<Prepared> ready;
+    int prepared = 0;
     for (const ChapterEdit &edit : plan.chapters) {
-        if (edit.offsets.isEmpty())
+        if (edit.offsets.isEmpty() && edit.titleOffsets.isEmpty())
             continue;
         Prepared p = prepare(plan, edit);
-        if (p.newPlain.size() > Ink::maxArticleLength)
+        if (p.textWanted && p.newPlain.size() > Ink::maxArticleLength) {
             outcome.overLength << p.path;
-        else if (p.newPlain != p.oldPlain || p.newHtml != p.oldHtml)
+            p.textWanted = false;
+        } else if (p.textWanted && p.newPlain == p.oldPlain && p.newHtml == p.oldHtml) {
+            p.textWanted = false;
+        }
+        // A title the tree would refuse (too long, or nothing left of it) stays as it is.
+        if (p.titleWanted &&
+            (titleLength(p.newTitle) > Ink::maxTitleLength || p.newTitle.trimmed().isEmpty())) {
+            outcome.titlesSkipped << p.path;
+            p.titleWanted = false;
+        } else if (p.titleWanted && p.newTitle == p.oldTitle) {
+            p.titleWanted = false;
+        }
+        if (p.textWanted || p.titleWanted)
             ready.append(std::move(p));
         if (progress)
-            progress(ready.size() + outcome.overLength.size(), total);
+            progress(++prepared, total);
     }
     const QDateTime now = QDateTime::currentDateTime();
     const QString batchId = newGuid();
@@ -191,13 +252,19 @@ Outcome apply(const Plan &plan, const Progress &progress)
         for (const Prepared &p : ready) {
             current = p.path;
             {
-                QueryPtr q = openQuery(QStringLiteral("SELECT Updated,Flag FROM BookTree WHERE ID=%1").arg(quoteSql(p.id)));
-                if (!q->next() || q->value(0).toString() != p.updated || q->value(1).toString() != QLatin1String("A"))
+                QueryPtr q = openQuery(
+                    QStringLiteral("SELECT Updated,Flag FROM BookTree WHERE ID=%1").arg(quoteSql(p.id)));
+                if (!q->next() || q->value(0).toString() != p.updated ||
+                    q->value(1).toString() != QLatin1String("A"))
                     failAt(p.path, changedSinceSearch());
             }
-            ChapterHistory::keep(p.id, ChapterHistory::htmlOfRow(p.oldHtml, p.attribute1), p.oldPlain,
-                                 QStringLiteral("全书替换"), batchId);
-            writeChapter(p.id, p.newHtml, p.newPlain, p.plainOnly, now);
+            if (p.textWanted) {
+                ChapterHistory::keep(p.id, ChapterHistory::htmlOfRow(p.oldHtml, p.attribute1), p.oldPlain,
+                                     QStringLiteral("全书替换"), batchId);
+                writeChapter(p.id, p.newHtml, p.newPlain, p.plainOnly, now);
+            }
+            if (p.titleWanted)
+                writeTitle(p.id, p.newTitle, now);
             if (progress)
                 progress(plan.chapters.size() + ++done, total);
         }
@@ -210,13 +277,19 @@ Outcome apply(const Plan &plan, const Progress &progress)
     if (!ready.isEmpty())
         outcome.batchId = batchId;
     for (const Prepared &p : ready) {
-        outcome.chapterIds << p.id;
-        outcome.replaced += p.replaced;
+        if (p.textWanted) {
+            outcome.chapterIds << p.id;
+            outcome.replaced += p.replaced;
+        }
+        if (p.titleWanted) {
+            outcome.titles.append({p.id, p.oldTitle, p.newTitle});
+            outcome.replaced += p.titleReplaced;
+        }
     }
     return outcome;
 }
 
-UndoOutcome undo(const QString &batchId)
+UndoOutcome undo(const QString &batchId, const QVector<TitleChange> &titles)
 {
     UndoOutcome outcome;
     const QDateTime now = QDateTime::currentDateTime();
@@ -227,7 +300,8 @@ UndoOutcome undo(const QString &batchId)
     for (const ChapterHistory::Version &v : ChapterHistory::batch(batchId)) {
         QString flag, title;
         {
-            QueryPtr q = openQuery(QStringLiteral("SELECT Flag,Title FROM BookTree WHERE ID=%1").arg(quoteSql(v.chapterId)));
+            QueryPtr q = openQuery(
+                QStringLiteral("SELECT Flag,Title FROM BookTree WHERE ID=%1").arg(quoteSql(v.chapterId)));
             if (q->next()) {
                 flag = q->value(0).toString();
                 title = q->value(1).toString();
@@ -250,13 +324,31 @@ UndoOutcome undo(const QString &batchId)
             // An imported chapter's text is its plain text until the editor saves it.
             execPrepared(QStringLiteral("UPDATE BookTree SET rtf=?,HTML=?,PlainText=?,Attribute1='NEWIMPORT',"
                                         "Updated=?,Usn=0,Synced=0 WHERE ID=?"),
-                         {text.plainText, text.plainText, text.plainText, now.toString(Ink::dateTimeMsFormat()),
-                          v.chapterId});
+                         {text.plainText, text.plainText, text.plainText,
+                          now.toString(Ink::dateTimeMsFormat()), v.chapterId});
             BookStore::logChapterLength(v.chapterId, text.plainText, now);
         } else {
             writeChapter(v.chapterId, text.html, text.plainText, false, now);
         }
         outcome.restored << v.chapterId;
+    }
+    for (const TitleChange &t : titles) {
+        QString flag, title;
+        {
+            QueryPtr q =
+                openQuery(QStringLiteral("SELECT Flag,Title FROM BookTree WHERE ID=%1").arg(quoteSql(t.id)));
+            if (q->next()) {
+                flag = q->value(0).toString();
+                title = q->value(1).toString();
+            }
+        }
+        // Renamed since: the author's newer title stays.
+        if (flag != QLatin1String("A") || title != t.after) {
+            skipped.append({t.id, title});
+            continue;
+        }
+        writeTitle(t.id, t.before, now);
+        outcome.titlesRestored << t.id;
     }
     tx.commit();
     for (const auto &s : skipped)

@@ -113,6 +113,9 @@ void createIndexes()
     // The loop worker counts rows waiting for upload twice a second.
     execSql(QStringLiteral("CREATE INDEX IF NOT EXISTS BookTree_Synced ON BookTree(Synced)"));
     execSql(QStringLiteral("CREATE INDEX IF NOT EXISTS MemoTree_Synced ON MemoTree(Synced)"));
+    // Every save and book-wide replace looks up the chapter's row of the day: without this, a scan
+    // of every day's rows of every chapter.
+    execSql(QStringLiteral("CREATE INDEX IF NOT EXISTS L.BookLog_Book_Day ON BookLog(BookID,ADate)"));
 }
 
 void migrateSchema()

@@ -30,7 +30,10 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
-namespace {
+#include <algorithm>
+
+namespace
+{
 
 enum ScopeChoice { ThisBook = 0, AllBooks = 1, SelectedVolume = 2 };
 
@@ -60,10 +63,10 @@ public:
         const int length = index.data(BookSearchController::LengthRole).toInt();
         const bool inTitle = index.data(BookSearchController::TitleRole).toBool();
         const QString replacement = m_replace ? m_replace->text() : QString();
-        const bool preview = !inTitle && !replacement.isEmpty() && opt.checkState == Qt::Checked &&
+        const bool preview = !replacement.isEmpty() && opt.checkState == Qt::Checked &&
                              (opt.features & QStyleOptionViewItem::HasCheckIndicator);
         const QColor text = opt.palette.color(opt.state & QStyle::State_Selected ? QPalette::HighlightedText
-                                                                                  : QPalette::Text);
+                                                                                 : QPalette::Text);
         painter->save();
         painter->setClipRect(textRect);
         const QFontMetrics fm(opt.font);
@@ -177,7 +180,8 @@ BookSearchController::BookSearchController(QMainWindow *window, BookController *
         m_debounce->start();
     });
     connect(m_key, &QLineEdit::returnPressed, this, &BookSearchController::searchNow);
-    connect(m_scope, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &BookSearchController::searchNow);
+    connect(m_scope, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &BookSearchController::searchNow);
     connect(m_matchCase, &QCheckBox::toggled, this, &BookSearchController::searchNow);
     connect(m_titles, &QCheckBox::toggled, this, &BookSearchController::searchNow);
     connect(m_replace, &QLineEdit::textChanged, this, &BookSearchController::refreshPreview);
@@ -190,7 +194,10 @@ BookSearchController::BookSearchController(QMainWindow *window, BookController *
     updateButtons();
 }
 
-BookSearchController::~BookSearchController() { stop(); }
+BookSearchController::~BookSearchController()
+{
+    stop();
+}
 
 void BookSearchController::showPanel()
 {
@@ -201,7 +208,8 @@ void BookSearchController::showPanel()
             m_book->editor()->setFocus();
         return;
     }
-    const QString selected = m_book && m_book->editor() ? m_book->editor()->textCursor().selectedText() : QString();
+    const QString selected =
+        m_book && m_book->editor() ? m_book->editor()->textCursor().selectedText() : QString();
     if (!selected.isEmpty() && !selected.contains(QChar::ParagraphSeparator))
         m_key->setText(selected);
     // The chapters' text is read when the author first looks for something, not at every start:
@@ -272,7 +280,8 @@ void BookSearchController::searchNow()
     m_tasks.append(QtConcurrent::run([this, query, generation] {
         auto post = [this, generation](const BookSearch::Result &r, bool done) {
             QMetaObject::invokeMethod(
-                this, [this, generation, r, done] { showPartial(generation, r, done); }, Qt::QueuedConnection);
+                this, [this, generation, r, done] { showPartial(generation, r, done); },
+                Qt::QueuedConnection);
         };
         try {
             const BookSearch::Result result = BookSearch::search(
@@ -339,11 +348,8 @@ void BookSearchController::addChapters(const QVector<BookSearch::ChapterHits> &c
             item->setData(0, LengthRole, m.length);
             item->setData(0, TitleRole, m.inTitle);
             item->setData(0, ContextOffsetRole, m.contextOffset);
-            // Titles are renamed in the tree; the replace changes chapter text only.
-            if (!m.inTitle) {
-                item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-                item->setCheckState(0, Qt::Checked);
-            }
+            item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+            item->setCheckState(0, Qt::Checked);
         }
         tops.append(top);
     }
@@ -401,8 +407,14 @@ void BookSearchController::openMatch(QTreeWidgetItem *item)
     m_results->setCurrentItem(item);
 }
 
-void BookSearchController::nextMatch() { step(1); }
-void BookSearchController::previousMatch() { step(-1); }
+void BookSearchController::nextMatch()
+{
+    step(1);
+}
+void BookSearchController::previousMatch()
+{
+    step(-1);
+}
 
 void BookSearchController::step(int direction)
 {
@@ -433,8 +445,7 @@ void BookSearchController::step(int direction)
     openMatch(matches.at(next));
 }
 
-template <typename Fn>
-bool BookSearchController::runBlocking(const QString &label, Fn work)
+template <typename Fn> bool BookSearchController::runBlocking(const QString &label, Fn work)
 {
     // The author's text is not touched meanwhile: a modal notice holds the input while the
     // pool does the work; no lock is held while waiting here.
@@ -490,11 +501,13 @@ bool BookSearchController::replaceSelected()
         edit.chapterId = top->data(0, ChapterRole).toString();
         for (int j = 0; j < top->childCount(); ++j) {
             QTreeWidgetItem *item = top->child(j);
-            if ((item->flags() & Qt::ItemIsUserCheckable) && item->checkState(0) == Qt::Checked)
-                edit.offsets.append(item->data(0, OffsetRole).toInt());
+            if (!(item->flags() & Qt::ItemIsUserCheckable) || item->checkState(0) != Qt::Checked)
+                continue;
+            (item->data(0, TitleRole).toBool() ? edit.titleOffsets : edit.offsets)
+                .append(item->data(0, OffsetRole).toInt());
         }
-        if (!edit.offsets.isEmpty()) {
-            count += edit.offsets.size();
+        if (!edit.offsets.isEmpty() || !edit.titleOffsets.isEmpty()) {
+            count += edit.offsets.size() + edit.titleOffsets.size();
             plan.chapters.append(edit);
         }
     }
@@ -507,8 +520,17 @@ bool BookSearchController::replaceSelected()
                       .arg(count)
                       .arg(plan.key, plan.replacement)) != Ink::maYes)
         return false;
+    const bool openWasModified = m_book && m_book->editor()->document()->isModified();
     if (!prepareEditor())
         return false;
+    if (openWasModified && !openChapterMatchesListed(plan.key, plan.matchCase)) {
+        // The list was made from the stored text, before these edits: what the author checked is
+        // not what the replace would change.
+        searchNow();
+        g_App.showInfo(
+            QStringLiteral("当前章节的修改已保存，其中的匹配与列表不同。搜索结果已更新，请核对后再替换。"));
+        return false;
+    }
     BookReplace::Outcome outcome;
     QString error;
     runBlocking(QStringLiteral("正在全书替换…"), [&] {
@@ -523,9 +545,15 @@ bool BookSearchController::replaceSelected()
         return false;
     }
     m_lastBatch = outcome.batchId;
-    m_lastBatchSize = outcome.chapterIds.size();
-    const QStringList ids = outcome.chapterIds;
-    reopenTouched(ids);
+    m_lastTitles = outcome.titles;
+    QStringList ids = outcome.chapterIds;
+    for (const BookReplace::TitleChange &t : outcome.titles)
+        if (!ids.contains(t.id))
+            ids << t.id;
+    m_lastBatchSize = ids.size();
+    if (!outcome.titles.isEmpty() && m_book)
+        m_book->loadTree();
+    reopenTouched(outcome.chapterIds);
     searchNow();
     m_status->setText(QStringLiteral("已替换 %1 处，涉及 %2 个章节。").arg(outcome.replaced).arg(ids.size()));
     // Taking it back is the one thing likely next.
@@ -535,8 +563,28 @@ bool BookSearchController::replaceSelected()
         g_App.showInfo(QStringLiteral("以下章节替换后将超过 %1 字，没有替换：\n%2")
                            .arg(Ink::maxArticleLength)
                            .arg(outcome.overLength.join(QLatin1Char('\n'))));
+    if (!outcome.titlesSkipped.isEmpty())
+        g_App.showInfo(QStringLiteral("以下标题替换后将超过 %1 字或成为空标题，没有替换：\n%2")
+                           .arg(Ink::maxTitleLength)
+                           .arg(outcome.titlesSkipped.join(QLatin1Char('\n'))));
     updateButtons();
     return true;
+}
+
+bool BookSearchController::openChapterMatchesListed(const QString &key, bool matchCase) const
+{
+    const QString open = m_book->currentChapterId();
+    QVector<int> listed;
+    for (int i = 0; i < m_results->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *top = m_results->topLevelItem(i);
+        if (top->data(0, ChapterRole).toString() != open)
+            continue;
+        for (int j = 0; j < top->childCount(); ++j)
+            if (!top->child(j)->data(0, TitleRole).toBool())
+                listed.append(top->child(j)->data(0, OffsetRole).toInt());
+    }
+    std::sort(listed.begin(), listed.end());
+    return listed == BookSearch::findAll(m_book->editor()->toPlainText(), key, matchCase);
 }
 
 bool BookSearchController::undoLastReplace()
@@ -550,9 +598,10 @@ bool BookSearchController::undoLastReplace()
     BookReplace::UndoOutcome outcome;
     QString error;
     const QString batch = m_lastBatch;
+    const QVector<BookReplace::TitleChange> titles = m_lastTitles;
     runBlocking(QStringLiteral("正在撤销全书替换…"), [&] {
         try {
-            outcome = BookReplace::undo(batch);
+            outcome = BookReplace::undo(batch, titles);
         } catch (const Exception &e) {
             error = e.message();
         }
@@ -562,9 +611,16 @@ bool BookSearchController::undoLastReplace()
         return false;
     }
     m_lastBatch.clear();
+    m_lastTitles.clear();
+    if (!outcome.titlesRestored.isEmpty() && m_book)
+        m_book->loadTree();
     reopenTouched(outcome.restored);
     searchNow();
-    m_status->setText(QStringLiteral("已恢复 %1 个章节。").arg(outcome.restored.size()));
+    QStringList ids = outcome.restored;
+    for (const QString &id : qAsConst(outcome.titlesRestored))
+        if (!ids.contains(id))
+            ids << id;
+    m_status->setText(QStringLiteral("已恢复 %1 个章节。").arg(ids.size()));
     if (!outcome.changedSince.isEmpty())
         g_App.showInfo(QStringLiteral("以下章节在替换后又被修改，没有恢复（替换前的文字在章节历史中）：\n%1")
                            .arg(outcome.changedSince.join(QLatin1Char('\n'))));

@@ -81,9 +81,10 @@ private:
     void updateButtons();
     void step(int direction);
     bool prepareEditor();
+    // True when the listed text matches of the open chapter are all of its matches now.
+    bool openChapterMatchesListed(const QString &key, bool matchCase) const;
     void reopenTouched(const QStringList &ids);
-    template <typename Fn>
-    bool runBlocking(const QString &label, Fn work);
+    template <typename Fn> bool runBlocking(const QString &label, Fn work);
     void pruneTasks();
 
     QPointer<BookController> m_book;
@@ -108,5 +109,6 @@ private:
     int m_matchCount = 0;
     QList<QFuture<void>> m_tasks;
     QString m_lastBatch; // history versions of the last replace
+    QVector<BookReplace::TitleChange> m_lastTitles;
     int m_lastBatchSize = 0;
 };

@@ -7,8 +7,9 @@
 
 class QCheckBox;
 class QPushButton;
-class QTableWidget;
+class QTableView;
 class QTextEdit;
+class VersionListModel;
 
 // The versions of one chapter: time, size, growth and name, newest first; the chosen one beside
 // the editor's text, or its differences marked as in the recovery dialog. "恢复此版本" finishes
@@ -23,7 +24,7 @@ public:
     ~ChapterHistoryDialog() override;
 
     qint64 restoreId() const { return m_restoreId; }
-    QTableWidget *table() const { return m_table; }
+    QTableView *table() const { return m_table; }
     bool isComparing() const { return m_comparing; }
 
 signals:
@@ -41,8 +42,8 @@ private:
 
     QString m_chapterId;
     QString m_currentText;
-    QVector<ChapterHistory::Version> m_versions;
-    QTableWidget *m_table;
+    VersionListModel *m_model;
+    QTableView *m_table;
     QTextEdit *m_view;
     QCheckBox *m_diffs;
     QCheckBox *m_byLines;
