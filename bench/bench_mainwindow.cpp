@@ -65,7 +65,8 @@ QString fillProfile(int books = kBooks)
     };
     for (int b = 1; b <= books; ++b) {
         const QString bid = newGuid();
-        add(bid, QString(), 1, 0, b, QStringLiteral("书%1").arg(b), false);
+        // A book's parent is '' as the program writes it; NULL would read as a tree to repair.
+        add(bid, QStringLiteral(""), 1, 0, b, QStringLiteral("书%1").arg(b), false);
         for (int v = 1; v <= kVolumes; ++v) {
             const QString vid = newGuid();
             add(vid, bid, 2, 1, v, QStringLiteral("第%1卷").arg(v), false);

@@ -9,6 +9,7 @@
 #include "book/BookStore.h"
 #include "book/BookTransferController.h"
 #include "book/BookTree.h"
+#include "storage/Database.h"
 #include "storage/DbLock.h"
 
 #include <QtTest>
@@ -117,6 +118,7 @@ private slots:
         const QString id = host.currentId();
         QCOMPARE(id.size(), 32);
         QCOMPARE(row(id, "pID,NodeType,Level,Sort,Title,Flag,Usn,Synced,Category"), expected);
+        QVERIFY(!startupChangesPending()); // a NULL parent would copy and repair at the next start
         // The new node is the editor's chapter, opens for renaming, and is stored in the chapter font;
         // a new book or volume has no text to write in.
         QCOMPARE(host.book->currentChapterId(), id);

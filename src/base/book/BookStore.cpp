@@ -26,13 +26,16 @@ NewNode insertNode(const QString &parentId, int nodeType, int level, const QStri
     NewNode node;
     node.id = newGuid();
     node.updated = nowText();
+    // A book's parent is '' and never NULL: NULL reads as a damaged tree at the next start, which
+    // then copies the whole file before repairing it, and its siblings would not be renumbered.
+    const QString parent = parentId.isNull() ? QStringLiteral("") : parentId;
     try {
         Transaction tx;
         execPrepared(QStringLiteral("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,rtf,HTML,"
                                     "PlainText,Created,Updated,Flag,Usn,Synced) "
                                     "VALUES(?,?,?,?,?,?,'Book','',?,'',?,?,'A',0,0)"),
-                     {node.id, parentId, nodeType, level, sort, title, html, node.updated, node.updated});
-        resortChildren(QStringLiteral("BookTree"), parentId);
+                     {node.id, parent, nodeType, level, sort, title, html, node.updated, node.updated});
+        resortChildren(QStringLiteral("BookTree"), parent);
         tx.commit();
     } catch (const Exception &e) {
         throw Exception(QStringLiteral("新增文章出错，错误信息：\n%1").arg(e.message()), QStringLiteral("0"));

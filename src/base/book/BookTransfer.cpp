@@ -67,9 +67,8 @@ void updateRecord(const QString &id, const QSqlRecord &record)
 
 } // namespace
 
-void BookExport::exportFiles()
+void BookExport::writeFiles()
 {
-    reset();
     QVector<ExportNode> stack;
     {
         QueryPtr q = openQuery(QStringLiteral("SELECT ID,Title,PlainText FROM BookTree WHERE ID=%1 AND Flag='A'")

@@ -11,9 +11,8 @@
 // A node whose file name was taken earlier in the run is written as "name (2).txt", "name (3).txt"….
 class BookExport : public ExportAbs
 {
-public:
-    // Throws Exception when the book tree cannot be read.
-    void exportFiles() override;
+protected:
+    void writeFiles() override;
 };
 
 // The "*.txt" files of a folder below the start node (or at the root), each file all or nothing:

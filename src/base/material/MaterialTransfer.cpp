@@ -43,9 +43,8 @@ private:
 
 } // namespace
 
-void MaterialExport::exportFiles()
+void MaterialExport::writeFiles()
 {
-    reset();
     const QString sep = titleSeparator();
     // The instr() test stops at a row already on the path: a loop of parents ends.
     QueryPtr q = openQuery(

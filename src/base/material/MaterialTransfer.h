@@ -15,8 +15,9 @@ public:
     void setFolder(const QString &folder) { setPath(folder); }
     void setRootId(const QString &id) { setStartId(id); }
     void run() { exportFiles(); }
-    // Throws Exception when the materials cannot be read.
-    void exportFiles() override;
+
+protected:
+    void writeFiles() override;
 };
 
 // The "*.txt" files of a folder below a user-material folder, in name order, each all or

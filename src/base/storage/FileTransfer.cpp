@@ -49,15 +49,28 @@ ExportAbs::~ExportAbs() = default;
 
 void ExportAbs::setPath(const QString &folder) { m_path = withSeparator(folder); }
 
-void ExportAbs::reset()
+// Files flushed to disk together: two flushes per batch, and at most a batch of hidden temporary
+// files left behind by a crash.
+constexpr int kFilesPerFlush = 512;
+
+void ExportAbs::exportFiles()
 {
     m_count = 0;
     m_renamed.clear();
     m_failed.clear();
     m_usedNames.clear();
+    m_batch = std::make_unique<TextFiles::Batch>(m_path.isEmpty() ? QStringLiteral(".") : m_path);
+    m_batchTitles.clear();
+    try {
+        writeFiles();
+    } catch (...) {
+        commitBatch();
+        throw;
+    }
+    commitBatch();
 }
 
-bool ExportAbs::writeNode(const QStringList &titles, const QString &text)
+void ExportAbs::writeNode(const QStringList &titles, const QString &text)
 {
     const QString titlePath = titles.join(titleSeparator());
     const QString base = sanitizeFileName(titlePath);
@@ -67,15 +80,30 @@ bool ExportAbs::writeNode(const QStringList &titles, const QString &text)
         name = QStringLiteral("%1 (%2)%3").arg(base).arg(n).arg(kSuffix);
     m_usedNames.insert(name.toCaseFolded());
     QString error;
-    if (!TextFiles::write(m_path + name, text, &error)) {
+    if (!m_batch->add(name, text, &error)) {
         writeLog(QStringLiteral("err"), QStringLiteral("导出失败：%1%2：%3").arg(m_path, name, error));
         m_failed << titlePath;
-        return false;
+        return;
     }
     if (name != base + kSuffix)
         m_renamed << QStringLiteral("%1 → %2").arg(titlePath, name);
-    ++m_count;
-    return true;
+    m_batchTitles << titlePath;
+    if (m_batch->size() >= kFilesPerFlush)
+        commitBatch();
+}
+
+void ExportAbs::commitBatch()
+{
+    const QStringList results = m_batch->commit();
+    for (int i = 0; i < results.size(); ++i) {
+        if (results.at(i).isEmpty()) {
+            ++m_count;
+            continue;
+        }
+        writeLog(QStringLiteral("err"), QStringLiteral("导出失败：%1%2：%3").arg(m_path, m_batchTitles.at(i), results.at(i)));
+        m_failed << m_batchTitles.at(i);
+    }
+    m_batchTitles.clear();
 }
 
 QString ExportAbs::problemsText() const

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "storage/TextFiles.h"
+
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 // Trees written out as a flat folder of text files and read back: one file per node, named by
 // the node's title path. Shared by the book and the user-material export and import.
@@ -39,12 +42,14 @@ public:
     // The message listing renamed and failed nodes; empty when there were none.
     QString problemsText() const;
 
-    virtual void exportFiles() = 0;
+    // Writes the files anew; throws Exception when the tree cannot be read (the files written
+    // before that stay).
+    void exportFiles();
 
 protected:
-    void reset();
-    // Writes one node's text under its title path; counts it when the file was written.
-    bool writeNode(const QStringList &titles, const QString &text);
+    virtual void writeFiles() = 0;
+    // Queues one node's text under its title path; it counts once it reached the disk.
+    void writeNode(const QStringList &titles, const QString &text);
 
 private:
     QString m_path;
@@ -53,6 +58,9 @@ private:
     QStringList m_renamed;
     QStringList m_failed;
     QSet<QString> m_usedNames; // case-folded: FAT and exFAT do not tell "A" from "a"
+    std::unique_ptr<TextFiles::Batch> m_batch;
+    QStringList m_batchTitles; // the title path of each file in the batch
+    void commitBatch();
 };
 
 class ImportAbs

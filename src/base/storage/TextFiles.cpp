@@ -14,6 +14,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -249,11 +252,23 @@ bool read(const QString &path, QString *text, QString *error, int maxChars)
     return true;
 }
 
-bool write(const QString &path, const QString &text, QString *error)
+Batch::Batch(const QString &folder) : m_folder(folder)
 {
-    const QFileInfo info(path);
+    while (m_folder.size() > 1 && m_folder.endsWith(QLatin1Char('/')))
+        m_folder.chop(1);
+}
+
+Batch::~Batch()
+{
+    for (const File &f : m_files)
+        QFile::remove(f.temporary);
+}
+
+bool Batch::add(const QString &name, const QString &text, QString *error)
+{
+    const QString path = m_folder + QLatin1Char('/') + name;
     // A short name of its own: the final name may be as long as the file system allows.
-    QTemporaryFile tmp(info.absolutePath() + QStringLiteral("/.inkboat-XXXXXX.tmp"));
+    QTemporaryFile tmp(m_folder + QStringLiteral("/.inkboat-XXXXXX.tmp"));
     if (!tmp.open()) {
         *error = tmp.errorString();
         return false;
@@ -263,27 +278,48 @@ bool write(const QString &path, const QString &text, QString *error)
         *error = tmp.errorString();
         return false;
     }
-    tmp.setPermissions(info.exists() ? QFile::permissions(path)
-                                     : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser |
-                                           QFile::ReadGroup | QFile::ReadOther);
-    // The bytes reach the disk before the name does, and the new name after the rename: after a
-    // power loss the file is whole, never empty.
-    if (!syncToDisk(tmp.fileName())) {
-        *error = QStringLiteral("写入磁盘失败：%1").arg(errnoText());
-        return false;
-    }
-    tmp.close();
-    // rename(2) replaces an existing file in one step.
-    if (std::rename(QFile::encodeName(tmp.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
-        *error = errnoText();
-        return false;
-    }
+    tmp.setPermissions(QFileInfo::exists(path) ? QFile::permissions(path)
+                                               : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
+                                                     QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
     tmp.setAutoRemove(false);
-    if (!syncToDisk(info.absolutePath(), true)) {
-        *error = QStringLiteral("写入磁盘失败：%1").arg(errnoText());
-        return false;
-    }
+    m_files.append({tmp.fileName(), path});
     return true;
+}
+
+QStringList Batch::commit()
+{
+    QStringList results;
+    const QVector<File> files = std::exchange(m_files, {});
+    if (files.isEmpty())
+        return results;
+    // The bytes reach the disk before any name does: one flush of the file system for all.
+    QString flushError;
+    const int fd = ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+    if (fd < 0 || ::syncfs(fd) != 0)
+        flushError = QStringLiteral("写入磁盘失败：%1").arg(errnoText());
+    if (fd >= 0)
+        ::close(fd);
+    int renamed = 0;
+    for (const File &f : files) {
+        QString error = flushError;
+        // rename(2) replaces an existing file in one step.
+        if (error.isEmpty() &&
+            std::rename(QFile::encodeName(f.temporary).constData(), QFile::encodeName(f.name).constData()) != 0)
+            error = errnoText();
+        if (error.isEmpty())
+            ++renamed;
+        else
+            QFile::remove(f.temporary);
+        results << error;
+    }
+    // The new names reach the disk too; until they do, none of them counts as written.
+    if (renamed > 0 && !syncToDisk(m_folder, true)) {
+        const QString error = QStringLiteral("写入磁盘失败：%1").arg(errnoText());
+        for (QString &r : results)
+            if (r.isEmpty())
+                r = error;
+    }
+    return results;
 }
 
 QStringList list(const QString &folder)

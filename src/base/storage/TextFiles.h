@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 // Plain text files as the author's other programs write them, read and written with exact bytes:
 // never the locale's codec, never QIODevice::Text.
@@ -22,10 +23,32 @@ bool decode(const QByteArray &bytes, QString *text, Encoding *encoding = nullptr
 // ("无法识别文件编码" for bytes decode() refuses).
 bool read(const QString &path, QString *text, QString *error, int maxChars = -1);
 
-// Writes text as UTF-8 without a BOM, exactly as given. The bytes go to a temporary file in the
-// same folder that is flushed to disk and renamed over path, so a failed write leaves an earlier
-// file intact; the folder is flushed after the rename (a failure there is reported too).
-bool write(const QString &path, const QString &text, QString *error);
+// Files written into one folder as UTF-8 without a BOM, exactly as given. add() puts each
+// file's bytes under a temporary name; commit() flushes the file system once, renames every file
+// over its name (an earlier file stays intact until then) and flushes the folder: after a power
+// loss each file is whole or as it was, at two flushes a batch instead of two a file.
+class Batch
+{
+public:
+    explicit Batch(const QString &folder);
+    ~Batch(); // temporary files not committed are removed
+    Batch(const Batch &) = delete;
+    Batch &operator=(const Batch &) = delete;
+
+    // False, with *error, when the bytes could not be written (nothing is left behind).
+    bool add(const QString &name, const QString &text, QString *error);
+    int size() const { return m_files.size(); }
+    // One entry per added file, in order: empty when it reached the disk under its name, else why
+    // not ("写入磁盘失败：…" when a flush failed). The batch is empty afterwards.
+    QStringList commit();
+
+private:
+    struct File {
+        QString temporary, name;
+    };
+    QString m_folder;
+    QVector<File> m_files;
+};
 
 // The "*.txt" files directly in folder (".TXT" too, hidden ones too, no folders), full paths, in
 // name order (code points).
