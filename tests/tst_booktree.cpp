@@ -433,14 +433,6 @@ private slots:
         QVERIFY(host.editor->placeholderText().isEmpty());
     }
 
-    void indexesExist()
-    {
-        QString plan;
-        for (QueryPtr q = openQuery("EXPLAIN QUERY PLAN " + bookTreeSql()); q->next();)
-            plan += q->value(3).toString() + ';';
-        QVERIFY2(plan.contains("COVERING INDEX"), qPrintable(plan));
-    }
-
 private:
     TestProfile m_profile;
 };

@@ -68,16 +68,6 @@ void runQueued()
     loop.exec();
 }
 
-void adminCommand(const TestService &service, const QStringList &args)
-{
-    QProcess admin;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert("INKBOAT_SERVER_DATA", service.dataPath());
-    admin.setProcessEnvironment(env);
-    admin.start("php", QStringList{INKBOAT_SOURCE_DIR "/server/admin.php"} + args);
-    admin.waitForFinished(10000);
-}
-
 } // namespace
 
 class TstClientInfo : public QObject
@@ -153,7 +143,7 @@ private slots:
     void oddUserNamesReachTheService()
     {
         QFETCH(QString, name);
-        adminCommand(m_service, {"news-add", "标题", "摘要"});
+        QVERIFY(m_service.admin({"news-add", "标题", "摘要"}));
         g_App.startSession(QString(), QString(), name, "0");
         clientinfo::setNews({});
         clientinfo::fetchNews(); // a cut query or a wrong checksum leaves the list empty
@@ -177,10 +167,9 @@ private slots:
         item.post_excerpt = "摘要";
         if (atService) {
             for (const char *title : {"一", "二", "三"}) // newer than any item the dialog shows
-                adminCommand(m_service, {"news-add", title, "摘要"});
+                QVERIFY(m_service.admin({"news-add", title, "摘要"}));
             const QString name = QStringLiteral("news%1").arg(QDateTime::currentMSecsSinceEpoch());
-            QVERIFY(g_App.registerUser(name, "secret1", name + "@example.com", true));
-            QVERIFY(g_App.login(name, "secret1", true));
+            QVERIFY(TestService::signInNewUser(name));
         }
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler("http", &catcher, "open");
@@ -257,10 +246,9 @@ private slots:
         } else {
             clearBookTables();
             const QString name = QStringLiteral("up%1%2").arg(modal).arg(QDateTime::currentMSecsSinceEpoch());
-            QVERIFY(g_App.registerUser(name, "secret1", name + "@example.com", true));
             // A new user: the sign-in clears the earlier user's rows (and refuses while any wait),
             // so the book comes after it.
-            QVERIFY(g_App.login(name, "secret1", true));
+            QVERIFY(TestService::signInNewUser(name));
             g_SysParams.cloudSyncParams.active = true;
             g_SysParams.cloudSyncParams.syncAtThread = true;
             publishSysParams();
@@ -357,8 +345,7 @@ private slots:
     void reactions()
     {
         QMainWindow window;
-        QObject starts;
-        WorkerController c(&starts, nullptr, window.statusBar(), {});
+        WorkerController c(nullptr, window.statusBar(), {});
         ScriptedPrompter prompts;
         ApiLink bold;
         bold.link_name = "<b>x</b>";
@@ -415,7 +402,7 @@ private slots:
         int reminded = 0;
         WorkerController::Hooks hooks;
         hooks.reminders = [&reminded] { ++reminded; };
-        WorkerController r(&starts, nullptr, window.statusBar(), hooks);
+        WorkerController r(nullptr, window.statusBar(), hooks);
         r.reminderDelayMs = 0;
         r.enqueuePrompt([&] {
             r.commomThreadWorkerSignal("appInitWorker", "appInited", true, QString());
@@ -428,6 +415,8 @@ private slots:
         QTRY_COMPARE(reminded, 2);
     }
 
+    // The upgrade's download dialog: the service's news shown as text; a finished download
+    // reported with its file; a failed one stays, and 暂时不升级 takes its partial file away.
     void downloadDialog_data()
     {
         QTest::addColumn<QString>("file");
@@ -447,42 +436,33 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(QByteArray(cut ? 4 << 20 : 70000, 'p'));
         f.close();
-        // A slow line: 64 KiB every 50 ms.
-        m_service.setFaults(cut ? "download=delay_ms=50" : "");
+        m_service.setFaults(cut ? "download=delay_ms=50" : ""); // a slow line: 64 KiB every 50 ms
         const auto restart = qScopeGuard([this] {
             m_service.setFaults(QString());
             if (!m_service.isRunning())
                 QVERIFY(m_service.start());
         });
         QTemporaryDir dir;
+        const QString part = QDir(dir.path()).filePath(file + "_tmp");
         MyHttpDownload d(web::appUpdateDir() + file, file, dir.path(), "APP", "<i>news</i>", "4.31", "4.5",
                          "检测到新的版本，建议您马上升级！", 1);
-        QCOMPARE(d.status(), QStringLiteral("就绪"));
         QCOMPARE(d.findChild<QLabel *>("labelNews")->textFormat(), Qt::PlainText);
         QSignalSpy finished(&d, &MyHttpDownload::signalFinished);
         d.show();
         d.findChild<QPushButton *>("pushButtonStart")->click();
-        QCOMPARE(d.status(), QStringLiteral("正在下载"));
-        const auto *speed = d.findChild<QLabel *>("labelSpeed");
         if (cut) {
-            QTRY_VERIFY(speed->text() != "0 KB/S");
+            QTRY_VERIFY(QFileInfo(part).size() > 0);
             m_service.stop();
         }
         QTRY_COMPARE(d.status(), status);
-        // Once it has ended nothing claims to be moving.
-        if (status == "下载异常") {
-            QCOMPARE(speed->text(), QStringLiteral("0 KB/S"));
-            QCOMPARE(d.findChild<QLabel *>("labelRemainTime")->text(), QStringLiteral("0s"));
-        }
         QCOMPARE(finished.size(), status == "下载完成" ? 1 : 0);
         if (!finished.isEmpty())
             QCOMPARE(finished.first().at(0).toString(), QDir(dir.path()).filePath(file));
         QCOMPARE(d.isVisible(), status != "下载完成");
-        // The frame's close button is "暂时不升级": the partial file goes.
         if (d.isVisible()) {
             d.close();
             QCOMPARE(d.status(), QStringLiteral("关闭下载"));
-            QVERIFY(!QFileInfo::exists(QDir(dir.path()).filePath(file + "_tmp")));
+            QVERIFY(!QFileInfo::exists(part));
         }
     }
 };

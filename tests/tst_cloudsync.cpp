@@ -214,8 +214,7 @@ private slots:
         setSysParam("Sync.LastUsn", "0");
         setSysParam("Sys.CurrUserCode", QString());
         const QString name = QStringLiteral("cs%1").arg(++m_serial);
-        QVERIFY(g_App.registerUser(name, "secret1", name + "@example.com", true));
-        QVERIFY(g_App.login(name, "secret1", true));
+        QVERIFY(TestService::signInNewUser(name));
         m_other = {g_App.session().uid, g_App.session().sid};
         QVERIFY(!m_other.sid.isEmpty());
         markLog();

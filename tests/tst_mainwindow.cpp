@@ -1,4 +1,4 @@
-// The main window: commands and shortcuts, the stored layout, the save timers, closing with its
+// The main window: shortcuts in the editor, the save timers, reminders, closing with its
 // questions, the session's save and the signal-driven quit.
 #include "BookRows.h"
 #include "ScriptedPrompter.h"
@@ -58,24 +58,11 @@ struct Window {
         editor->insertPlainText(text);
         return editor;
     }
-    bool shown(int width = 0, int height = 0)
-    {
-        if (width)
-            w->resize(width, height);
-        w->show();
-        return QTest::qWaitForWindowExposed(w.get());
-    }
 };
 
 void failChapterSaves()
 {
     execSql("CREATE TEMP TRIGGER fail_save BEFORE UPDATE OF HTML ON main.BookTree BEGIN SELECT RAISE(ABORT,'写不进'); END");
-}
-
-QString todaysErrors()
-{
-    QFile log(logFileName("err", QDate::currentDate()));
-    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
 }
 
 } // namespace
@@ -95,59 +82,6 @@ private slots:
         QDir(g_App.tmpPath()).removeRecursively();
         execSql("DROP TRIGGER IF EXISTS temp.fail_save");
         execSql("DELETE FROM SysParam WHERE key IN ('BookPlace','Reminders')");
-    }
-
-    // A form object renamed away from its on_<object>_<signal> slot leaves that command dead
-    // (Qt only warns); two commands on one key leave the key dead.
-    void commandsReachTheirSlotsAndShortcutsAreUnique()
-    {
-        static QStringList unmatched;
-        static QtMessageHandler previous;
-        unmatched.clear();
-        previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &m) {
-            if (m.contains("connectSlotsByName"))
-                unmatched << m;
-            else
-                previous(type, context, m);
-        });
-        Window win;
-        qInstallMessageHandler(previous);
-        QCOMPARE(unmatched, QStringList());
-        QHash<QKeySequence, QString> seen;
-        for (QAction *a : win.w->findChildren<QAction *>()) {
-            for (const QKeySequence &k : a->shortcuts()) {
-                QVERIFY2(!seen.contains(k), qPrintable(QString("%1 and %2 share %3").arg(seen.value(k), a->objectName(),
-                                                                                          k.toString())));
-                seen.insert(k, a->objectName());
-            }
-        }
-        QCOMPARE(seen.value(QKeySequence("Ctrl+U")), QString("actionTextUnderline"));
-    }
-
-    // Leaving full screen returns to the state before it, menu bar included; the stored layout
-    // keeps that state.
-    void fullScreenReturnsToTheStateBefore_data()
-    {
-        QTest::addColumn<bool>("maximized");
-        QTest::newRow("from a normal window") << false;
-        QTest::newRow("from a maximized window") << true;
-    }
-    void fullScreenReturnsToTheStateBefore()
-    {
-        QFETCH(bool, maximized);
-        Window win;
-        QVERIFY(win.shown());
-        if (maximized)
-            win.w->showMaximized();
-        for (const bool full : {true, false}) {
-            win.get<QAction>("actionViewFullScreen")->trigger();
-            QCOMPARE(win.w->isFullScreen(), full);
-            QCOMPARE(win.get<QMenuBar>("menuBar")->isHidden(), full);
-            win.w->saveLayout();
-            QCOMPARE(g_SysParams.visibilityParams.layoutInfo.fullScreen, full);
-            QCOMPARE(g_SysParams.visibilityParams.layoutInfo.maximized, maximized);
-        }
-        QCOMPARE(win.w->isMaximized(), maximized);
     }
 
     void shortcutsWorkInEditor()
@@ -184,67 +118,6 @@ private slots:
         win.prompts.answers << Ink::maNo;
         QTest::keyClick(win.get<TreeView>("treeViewBook"), Qt::Key_Delete);
         QCOMPARE(win.prompts.questions(), QStringList{"确定删除<章二>吗？"});
-    }
-
-    // "帮助" opens the guide found beside the program once, however often asked, and says so
-    // when there is none.
-    void helpOpensTheGuideOnce()
-    {
-        const QString dir = QCoreApplication::applicationDirPath() + "/guide";
-        QVERIFY(QDir().mkpath(dir));
-        const auto cleanup = qScopeGuard([dir]() { QDir(dir).removeRecursively(); });
-        QFile guide(dir + "/guide.md");
-        QVERIFY(guide.open(QIODevice::WriteOnly) && guide.write("# 试用指南\n") > 0);
-        guide.close();
-        Window win;
-        QAction *help = win.get<QAction>("actionHelpHelp");
-        const auto guides = []() {
-            QList<QWidget *> out;
-            for (QWidget *w : QApplication::allWidgets())
-                if (w->objectName() == "GuideWindow")
-                    out << w;
-            return out;
-        };
-        help->trigger();
-        help->trigger();
-        QCOMPARE(guides().size(), 1);
-        QVERIFY(guides().first()->findChild<QTextBrowser *>()->toPlainText().contains("试用指南"));
-        delete guides().first()->window();
-        QVERIFY(QDir(dir).removeRecursively());
-        help->trigger();
-        QVERIFY(guides().isEmpty());
-        QCOMPARE(win.prompts.errors(), QStringList{"找不到使用指南，请重新安装砚舟写作。"});
-    }
-
-    // The window's size, a hidden book panel and menu bar come back as left; a stored list of
-    // another length is not applied; the panel shown again gets a usable width.
-    void layoutComesBackAsLeft()
-    {
-        QList<int> stored;
-        {
-            Window win;
-            QVERIFY(win.shown(1100, 700));
-            win.get<QAction>("actionViewBookPanel")->trigger();
-            win.get<QAction>("actionViewMainMenu")->trigger();
-            win.w->saveLayout();
-            stored = win.get<QSplitter>("splitterMain")->sizes();
-            QCOMPARE(stored.value(0), 0);
-        }
-        Window win;
-        QVERIFY(win.shown(900, 600));
-        win.w->restoreLayout();
-        QCOMPARE(win.w->size(), QSize(1100, 700));
-        QCOMPARE(win.get<QSplitter>("splitterMain")->sizes(), stored);
-        QVERIFY(win.get<QMenuBar>("menuBar")->isHidden());
-        QVERIFY(!win.get<QAction>("actionViewBookPanel")->isChecked());
-        win.get<QAction>("actionViewBookPanel")->trigger();
-        QVERIFY(win.get<QSplitter>("splitterMain")->sizes().value(0) >= win.get<QWidget>("widgetBook")->minimumWidth());
-        g_SysParams.visibilityParams.layoutInfo.splitterMainSizes = {10, 20};
-        Window other;
-        QVERIFY(other.shown(1100, 700));
-        const QList<int> fresh = other.get<QSplitter>("splitterMain")->sizes();
-        other.w->restoreLayout();
-        QCOMPARE(other.get<QSplitter>("splitterMain")->sizes(), fresh);
     }
 
     void timerIntervalsFromParameters_data()
@@ -317,58 +190,6 @@ private slots:
         QVERIFY(!queue->current()); // once per run
     }
 
-    // Every interactive widget has a name a screen reader can read, every command is in a menu
-    // or has a shortcut, and Tab walks the three panels from left to right.
-    void reachableByKeyboardAndScreenReader()
-    {
-        Window win;
-        QVERIFY(win.shown(1366, 768));
-        QStringList unnamed;
-        for (QWidget *w : win.w->findChildren<QWidget *>()) {
-            const bool interactive = w->focusPolicy() != Qt::NoFocus || qobject_cast<QAbstractButton *>(w);
-            if (!interactive || !w->isVisibleTo(win.w.get()) || qobject_cast<QScrollBar *>(w))
-                continue;
-            QAccessibleInterface *face = QAccessible::queryAccessibleInterface(w);
-            if (!face || face->text(QAccessible::Name).trimmed().isEmpty())
-                unnamed << QString("%1(%2)").arg(w->objectName(), w->metaObject()->className());
-        }
-        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(' ')));
-        QSet<QAction *> inMenus;
-        // The menu bar's menus, the context menus (Menu key) and focusable buttons named as their command.
-        QList<QMenu *> menus = win.w->menuBar()->findChildren<QMenu *>();
-        menus << win.get<TreeView>("treeViewBook")->contextMenu() << win.get<MyTextEdit>("textEditor")->contextMenu();
-        for (QMenu *m : menus)
-            for (QAction *a : m->actions())
-                inMenus << a;
-        for (QMenu *sub : win.get<MyTextEdit>("textEditor")->contextMenu()->findChildren<QMenu *>())
-            for (QAction *a : sub->actions())
-                inMenus << a;
-        for (QAction *a : win.get<QListView>("listViewMaterial")->actions())
-            inMenus << a;
-        for (QToolButton *b : win.w->findChildren<QToolButton *>())
-            if (b->focusPolicy() & Qt::TabFocus)
-                for (QAction *a : win.w->actions())
-                    if (a->text() == b->accessibleName())
-                        inMenus << a;
-        QStringList unreachable;
-        for (QAction *a : win.w->actions())
-            if (!a->isSeparator() && !a->text().isEmpty() && a->shortcut().isEmpty() && !inMenus.contains(a))
-                unreachable << a->objectName();
-        QVERIFY2(unreachable.isEmpty(), qPrintable(unreachable.join(' ')));
-        for (QAction *m : win.w->menuBar()->actions())
-            QVERIFY2(!QKeySequence::mnemonic(m->text()).isEmpty(), qPrintable(m->text()));
-        QStringList order;
-        const QStringList stops = {"treeViewBook", "textEditor", "lineEditWord", "treeViewMaterial", "listViewMaterial"};
-        win.get<QWidget>("treeViewBook")->setFocus();
-        for (int i = 0; i < 40 && order.size() < stops.size(); ++i) {
-            QWidget *focus = QApplication::focusWidget();
-            if (focus && stops.contains(focus->objectName()) && !order.contains(focus->objectName()))
-                order << focus->objectName();
-            QTest::keyClick(focus ? focus : win.w.get(), Qt::Key_Tab);
-        }
-        QCOMPARE(order, stops);
-    }
-
     // The session's commit-data request saves the open chapter without a dialog; a failed save
     // goes to the log with the chapter id and the chapter stays modified.
     void sessionSaveAsksNothing_data()
@@ -390,7 +211,7 @@ private slots:
         QVERIFY(win.prompts.messages.isEmpty());
         QCOMPARE(plain("C1"), QString(failing ? "章一" : "章一改"));
         QCOMPARE(editor->document()->isModified(), failing);
-        QCOMPARE(todaysErrors().contains("C1") && todaysErrors().contains("写不进"), failing);
+        QCOMPARE(todaysLog().contains("C1") && todaysLog().contains("写不进"), failing);
     }
 
     // Closing asks to quit, then to save the edited chapter; any answer but yes-and-saved keeps
@@ -483,32 +304,6 @@ private slots:
         QVERIFY(win.prompts.errors().isEmpty());
     }
 
-    // An over-long chapter is not saved by the timer and not lost: the status bar says why,
-    // one notice, no dialog; once short enough it is saved.
-    void overLengthChapterWaitsInTheEditor()
-    {
-        g_SysParams.editorParams.alertOnWordCount = false; // only the over-length notice is counted
-        Window win;
-        win.firstShow();
-        QLabel *label = win.w->saveStateLabel();
-        const int toasts = Toast::currentSerial();
-        MyTextEdit *editor = win.edit("C1", QString(Ink::maxArticleLength, QChar('x')));
-        const QString count = QString::number(Ink::maxArticleLength + 2);
-        QVERIFY(!label->isHidden());
-        QVERIFY2(label->text().contains(count), qPrintable(label->text()));
-        QCOMPARE(Toast::currentSerial(), toasts + 1);
-        // The timer opens no dialog; the text stays until the chapter is short enough to save.
-        win.w->autoSaveTimerUpdate();
-        QVERIFY(win.prompts.errors().isEmpty());
-        QVERIFY(label->text().contains(count));
-        editor->textCursor().deletePreviousChar();
-        editor->textCursor().deletePreviousChar();
-        win.w->autoSaveTimerUpdate();
-        QVERIFY(label->isHidden());
-        QCOMPARE(plain("C1").size(), Ink::maxArticleLength);
-        QCOMPARE(Toast::currentSerial(), toasts + 1);
-    }
-
     // The session ends, or SIGTERM comes, with the chapter edited (an input method's text
     // included): nobody is asked; the text is saved (exit 0) or, when it cannot be, kept in a
     // recovery copy with the chapter named in the log (exit 1). Last: the signal's quit cannot be
@@ -549,7 +344,7 @@ private slots:
         QFile copy(tmp.filePath(files[0]));
         QVERIFY(copy.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromUtf8(copy.readAll()), QString("章二abc驼铃"));
-        QVERIFY(todaysErrors().contains("退出时保存文章失败（文章ID：C2）"));
+        QVERIFY(todaysLog().contains("退出时保存文章失败（文章ID：C2）"));
     }
 
 private:

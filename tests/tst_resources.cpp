@@ -1,7 +1,6 @@
-// Every resource name the program uses must exist, with a high-DPI twin for images.
+// Every resource name the program uses must exist.
 #include <QDirIterator>
 #include <QFile>
-#include <QImageReader>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -51,42 +50,6 @@ private slots:
             QVERIFY2(QFile::exists(it.key()), qPrintable(it.key() + " used in " + it.value()));
     }
 
-    // The welcome page takes its colours from the style (black text would vanish on Dark) and
-    // needs nothing outside itself.
-    void welcomePageReadsOnEveryStyle()
-    {
-        QFile f(QStringLiteral(":/doc/FirstUse.htm"));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QString html = QString::fromUtf8(f.readAll());
-        for (const char *word : {"color", "background", "src=", "href=", "url("})
-            QVERIFY2(!html.contains(QLatin1String(word), Qt::CaseInsensitive), word);
-    }
-
-    void everyImageHasAHighDpiTwin()
-    {
-        int count = 0;
-        QDirIterator it(QStringLiteral(":/"), {"*.png"}, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            if (path.endsWith(QLatin1String("@2x.png")) || path.startsWith(QLatin1String(":/qt-project.org")))
-                continue;
-            ++count;
-            const QString twin = path.left(path.size() - 4) + QStringLiteral("@2x.png");
-            QImageReader one(path), two(twin);
-            const QSize s1 = one.size(), s2 = two.size();
-            QVERIFY2(s1.isValid(), qPrintable(path));
-            QVERIFY2(s2 == s1 * 2, qPrintable(twin));
-            const QImage image = one.read();
-            QVERIFY2(image.hasAlphaChannel(), qPrintable(path));
-            // Not an empty canvas: some pixel is drawn.
-            bool drawn = false;
-            for (int y = 0; y < image.height() && !drawn; ++y)
-                for (int x = 0; x < image.width() && !drawn; ++x)
-                    drawn = qAlpha(image.pixel(x, y)) > 128;
-            QVERIFY2(drawn, qPrintable(path));
-        }
-        QVERIFY(count >= 23);
-    }
 };
 
 QTEST_MAIN(TestResources)

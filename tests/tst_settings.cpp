@@ -1,5 +1,5 @@
-// The settings dialog (every control kept, the checks of OK, Cancel) and the about dialog, over a
-// real database in a throw-away profile.
+// The settings dialog (every control kept, the checks of OK, Cancel) and the about dialog's
+// upgrade check, over a real database in a throw-away profile.
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 #include "TestService.h"
@@ -9,7 +9,6 @@
 #include "frame/FramelessWindow.h"
 #include "params/SysParams.h"
 #include "settings/AboutDialog.h"
-#include "settings/GuideWindow.h"
 #include "settings/SysParamDialog.h"
 #include "storage/DataAccess.h"
 
@@ -41,15 +40,6 @@ SysParams storedParams()
 }
 
 } // namespace
-
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls << url; }
-};
 
 class TstSettings : public QObject
 {
@@ -278,69 +268,6 @@ private slots:
         QCOMPARE(finished.count(), answer == Ink::maYes ? 1 : 0);
         QCOMPARE(shrink->isChecked(), true);
         QVERIFY(storedParams() == before);
-    }
-
-    // A click into the path opens the folder choice; typing still works.
-    void backupPathChooser()
-    {
-        ScriptedPrompter prompts;
-        prompts.directories = QStringList{m_sameDisk};
-        SysParamDialog d;
-        auto *edit = d.findChild<QLineEdit *>("lineEditAutoBackupDbPath");
-        QTest::mouseClick(edit, Qt::LeftButton);
-        QCOMPARE(prompts.chosenCaptions, QStringList{"选择路径"});
-        QCOMPARE(edit->text(), m_sameDisk);
-        edit->setFocus();
-        edit->end(false);
-        QTest::keyClicks(edit, "x");
-        QCOMPARE(edit->text(), m_sameDisk + "x");
-    }
-
-    // The shipped guide as the help window shows it: every picture there and narrow enough to
-    // read without scrolling sideways, and the link to the English part lands on it.
-    void guideShowsPicturesAndFollowsItsLinks()
-    {
-        const QString path = QStringLiteral(INKBOAT_BUILD_DIR "/guide/guide.md");
-        QVERIFY2(QFileInfo(path).isFile(), "the build puts the guide beside the program");
-        GuideWindow window(path);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QTextBrowser *browser = window.browser();
-        int pictures = 0;
-        for (QTextBlock block = browser->document()->begin(); block.isValid(); block = block.next())
-            for (auto it = block.begin(); !it.atEnd(); ++it) {
-                const QTextCharFormat format = it.fragment().charFormat();
-                if (!format.isImageFormat())
-                    continue;
-                const QString name = format.toImageFormat().name();
-                const QVariant data = browser->loadResource(QTextDocument::ImageResource, QUrl(name));
-                const QImage image = data.type() == QVariant::Image ? data.value<QImage>()
-                                                                     : QImage::fromData(data.toByteArray());
-                QVERIFY2(!image.isNull(), qPrintable(name));
-                QVERIFY2(image.width() <= GuideWindow::maxImageWidth, qPrintable(name));
-                ++pictures;
-            }
-        QVERIFY(pictures >= 10);
-        QCOMPARE(browser->verticalScrollBar()->value(), 0);
-        emit browser->anchorClicked(QUrl("#inkboat-user-guide"));
-        QTRY_VERIFY(browser->verticalScrollBar()->value() > browser->verticalScrollBar()->maximum() / 3);
-        const QTextCursor top = browser->cursorForPosition(QPoint(10, 10));
-        QVERIFY(top.block().text().contains("Inkboat") || top.block().next().text().contains("Inkboat"));
-    }
-
-    void aboutOpensLogFolderAndSite()
-    {
-        UrlCatcher catcher;
-        QDesktopServices::setUrlHandler("file", &catcher, "open");
-        QDesktopServices::setUrlHandler("http", &catcher, "open");
-        QDesktopServices::setUrlHandler("https", &catcher, "open");
-        AboutDialog d;
-        d.findChild<QPushButton *>("pushButtonOpenLog")->click();
-        d.findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Help)->click();
-        QDesktopServices::unsetUrlHandler("file");
-        QDesktopServices::unsetUrlHandler("http");
-        QDesktopServices::unsetUrlHandler("https");
-        QCOMPARE(catcher.urls, QList<QUrl>({QUrl::fromLocalFile(g_App.logPath()), QUrl(Ink::serviceBaseUrl())}));
     }
 
     // The check has a time limit and never throws: the dialog reports every outcome.

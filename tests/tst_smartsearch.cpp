@@ -2,6 +2,7 @@
 // the keyword and web searches, over real enciphered library files.
 #include "BookRows.h"
 #include "Libraries.h"
+#include "MaterialPanel.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
@@ -76,69 +77,6 @@ bool toastShown(const QString &text, bool closeAll = false)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return shown;
 }
-
-// The suggestion frame and the material panel as the window lays them out.
-struct Panel {
-    QWidget window;
-    QTabWidget *tabs = new QTabWidget(&window);
-    QTreeView *tree = new QTreeView;
-    QTreeView *userTree = new QTreeView;
-    QListView *list = new QListView(&window);
-    QPlainTextEdit *pane = new QPlainTextEdit(&window);
-    MyTextEdit *editor = new MyTextEdit(&window);
-    QFrame *frame = new QFrame(&window);
-    QListView *results = new QListView(frame);
-    QLineEdit *word = new QLineEdit(&window);
-    QAction first{&window}, previous{&window}, next{&window}, last{&window}, title{&window}, content{&window},
-        smart{&window};
-    MaterialBrowser *browser;
-    MaterialSearchController *search;
-
-    Panel()
-    {
-        tabs->addTab(tree, QStringLiteral("素材库"));
-        tabs->addTab(userTree, QStringLiteral("用户素材库"));
-        MaterialBrowser::Widgets b;
-        b.tabWidgetMaterial = tabs;
-        b.treeViewMaterial = tree;
-        b.treeViewUserMaterial = userTree;
-        b.listViewMaterial = list;
-        b.listViewSearchMaterial = results;
-        b.plainTextEditMaterialContent = pane;
-        b.textEditor = editor;
-        browser = new MaterialBrowser(b, &window);
-        MaterialSearchController::Widgets w;
-        w.editor = editor;
-        w.frameSearchMaterial = frame;
-        w.listViewSearchMaterial = results;
-        w.lineEditWord = word;
-        w.tabWidgetMaterial = tabs;
-        w.listViewMaterial = list;
-        w.actionMaterialFirstPage = &first;
-        w.actionMaterialPreviousPage = &previous;
-        w.actionMaterialNextPage = &next;
-        w.actionMaterialLastPage = &last;
-        w.actionTextInsertMaterialTitle = &title;
-        w.actionTextInsertMaterialContent = &content;
-        w.actionSmartSentenceWordSwitch = &smart;
-        search = new MaterialSearchController(w, browser, &window);
-        frame->hide();
-    }
-    QString buttons() const
-    {
-        QString s;
-        for (const QAction *a : {&first, &previous, &next, &last})
-            s += a->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
-        return s;
-    }
-    QStringList listTitles() const
-    {
-        QStringList t;
-        for (int i = 0; i < browser->materialListModel()->rowCount(); ++i)
-            t << browser->materialListModel()->item(i)->text();
-        return t;
-    }
-};
 
 } // namespace
 
@@ -462,7 +400,7 @@ private slots:
         QFETCH(int, results);
         QFETCH(QList<int>, pageRows);
         g_SysParams.editorParams.smartSentenceWordPageCount = stored;
-        Panel p;
+        MaterialPanel p;
         p.frame->show();
         p.search->searchStringFinish("1", "句", sentenceResult(results));
         QCOMPARE(toastShown(QStringLiteral("总共有%1条匹配素材！").arg(results)), results > 0);
@@ -491,7 +429,7 @@ private slots:
     void pageSizeChangesBetweenPages()
     {
         g_SysParams.editorParams.smartSentenceWordPageCount = 5;
-        Panel p;
+        MaterialPanel p;
         p.search->searchStringFinish("1", "句", sentenceResult(25));
         p.search->lastPage();
         QCOMPARE(p.search->currentPage(), 4);
@@ -505,7 +443,7 @@ private slots:
     // The switch is stored with the parameters, and the worker sees it.
     void switchIsSaved()
     {
-        Panel p;
+        MaterialPanel p;
         p.smart.trigger();
         p.search->switchSmartSentenceWord();
         QVERIFY(!sysParamsSnapshot().editorParams.smartSentenceWord);
@@ -535,7 +473,7 @@ private slots:
         QFETCH(bool, title);
         QFETCH(QString, inserted);
         QFETCH(QString, row);
-        Panel p;
+        MaterialPanel p;
         SmartResult r{SmartLibraries::load(g_App.db, {}), {}};
         for (quint32 row : r.libraries->filter(QStringLiteral("春风"), true, true))
             if (SmartLibraries::kindOf(row) == kind)
@@ -569,7 +507,7 @@ private slots:
         QFETCH(QString, last);
         QFETCH(bool, published);
         g_SysParams.editorParams.smartSentenceWordIgnoreChars = QStringLiteral("，。！");
-        Panel p;
+        MaterialPanel p;
         p.frame->show();
         p.search->textEditorLastInputStringChanged(last, "春风" + last);
         QCOMPARE(p.search->state().take().combo, published ? "春风" + last : QString());
@@ -598,7 +536,7 @@ private slots:
         QFETCH(QString, keyword);
         QFETCH(int, mode);
         QFETCH(QStringList, titles);
-        Panel p;
+        MaterialPanel p;
         if (mode < 0) {
             p.editor->setPlainText(keyword);
             p.editor->selectAll();
@@ -618,7 +556,7 @@ private slots:
     // The keyword box: empty gives the message and keeps the list; Return searches.
     void keywordBox()
     {
-        Panel p;
+        MaterialPanel p;
         p.search->searchMaterial("Spring", 0);
         ScriptedPrompter prompts;
         p.search->searchManual();
@@ -640,7 +578,7 @@ private slots:
     void webSearch()
     {
         QFETCH(QString, keyword);
-        Panel p;
+        MaterialPanel p;
         QList<QUrl> opened;
         p.search->setUrlOpener([&opened](const QUrl &url) {
             opened << url;

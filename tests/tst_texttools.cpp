@@ -4,14 +4,11 @@
 #include "TestProfile.h"
 
 #include "app/Constants.h"
-#include "book/FindDialog.h"
 #include "book/ReplaceDialog.h"
 #include "book/TextFinder.h"
 #include "book/TextTools.h"
 #include "book/TextToolsController.h"
-#include "frame/FramelessWindow.h"
 #include "frame/Toast.h"
-#include "mainwindow/MainWindow.h"
 #include "params/SysParams.h"
 
 #include <QRandomGenerator>
@@ -472,62 +469,6 @@ private slots:
         }
     }
 
-    // Find and replace from the window: framed above it, filled from the selection, Return and
-    // Esc, one dialog per kind, and gone with the window (no dialog left on a deleted editor).
-    void findDialogsFromTheWindow()
-    {
-        ScriptedPrompter prompter;
-        prompter.framed = [](QWidget *widget, int options) {
-            return FramelessWindow::showWidget(widget, options, g_App.mainFrame);
-        };
-        prompter.defaultAnswer = Ink::maYes;
-        auto *win = new MainWindow;
-        win->show();
-        QVERIFY(QTest::qWaitForWindowExposed(win));
-        QSignalSpy shown(win, &MainWindow::startAppInit);
-        win->windowFirstShow();
-        QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 20000);
-        win->book()->selectNode("C1");
-        MyTextEdit *editor = win->findChild<MyTextEdit *>("textEditor");
-        editor->setPlainText("甲乙\n丙丁 甲乙 甲乙");
-        QTextCursor c = editor->textCursor();
-        c.setPosition(0);
-        c.setPosition(4, QTextCursor::KeepAnchor);
-        editor->setTextCursor(c);
-        win->findChild<QAction *>("actionEditFind")->trigger();
-        QPointer<FindDialog> find = win->textTools()->findDialog();
-        QVERIFY(find && find->isVisible());
-        auto *frame = qobject_cast<FramelessWindow *>(find->window());
-        QVERIFY(frame && frame->content() == find);
-        auto *box = find->findChild<QLineEdit *>("lineEditFind");
-        QCOMPARE(box->text(), QString("甲乙"));
-        QTRY_COMPARE(frame->focusWidget(), box);
-        // Return runs the search.
-        QTest::keyClick(box, Qt::Key_Return);
-        QCOMPARE(editor->textCursor().selectedText(), QString("甲乙"));
-        QCOMPARE(editor->textCursor().selectionStart(), 6);
-        // Ctrl+F again brings back the same dialog with the new selection.
-        c.setPosition(3);
-        c.setPosition(5, QTextCursor::KeepAnchor);
-        editor->setTextCursor(c);
-        win->findChild<QAction *>("actionEditFind")->trigger();
-        QCOMPARE(win->textTools()->findDialog(), find.data());
-        QCOMPARE(box->text(), QString("丙丁"));
-        // Esc closes it.
-        QTest::keyClick(box, Qt::Key_Escape);
-        QTRY_VERIFY(!find);
-
-        win->findChild<QAction *>("actionEditReplace")->trigger();
-        QPointer<ReplaceDialog> replace = win->textTools()->replaceDialog();
-        QVERIFY(replace && replace->isVisible());
-        QCOMPARE(replace->findText(), QString("丙丁"));
-
-        QPointer<QWidget> replaceFrame = replace->window();
-        prompter.defaultAnswer = Ink::maNo; // leave the chapter unsaved
-        delete win;
-        QVERIFY(!replace);
-        QVERIFY(!replaceFrame);
-    }
 };
 
 QTEST_MAIN(TestTextTools)

@@ -1,17 +1,13 @@
 // Message dialogs and toasts: the answer is the button pressed, foreign text shows as written,
-// long texts keep their button reachable, a toast goes by itself.
+// a toast goes by itself.
 #include "app/App.h"
 #include "frame/FramelessWindow.h"
 #include "frame/MessageDialog.h"
 #include "frame/Toast.h"
 
-#include <QDialogButtonBox>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
-#include <QScreen>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
@@ -114,49 +110,6 @@ private slots:
         QTextDocument doc;
         doc.setHtml(QStringLiteral("<html>确定删除<b>%1</b>吗？</html>").arg(MessageDialog::escaped(text)));
         QVERIFY(doc.toPlainText().contains(text));
-    }
-
-    // Hundreds of failed files: the text scrolls, the dialog and its button stay on the screen.
-    void longMessageKeepsItsButtonOnScreen()
-    {
-        QStringList lines;
-        for (int i = 0; i < 400; ++i)
-            lines << QStringLiteral("/home/作者/导入/书一＃卷一＃第%1章.txt").arg(i);
-        MessageDialog dialog;
-        dialog.setup(QString(), lines.join('\n'), Ink::mkInformation, Ink::mbOk);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QVERIFY(dialog.height() <= QGuiApplication::primaryScreen()->availableGeometry().height());
-        QVERIFY(dialog.findChild<QScrollArea *>()->verticalScrollBar()->maximum() > 0);
-        QPushButton *ok = dialog.button(Ink::mbOk);
-        QVERIFY(dialog.rect().contains(QRect(ok->mapTo(&dialog, QPoint()), ok->size())));
-    }
-
-    // Toasts shown together stack upwards instead of covering each other; the sixth takes the
-    // first one's place. Area 1000 x 500, toast 200 x 30.
-    void toastsStackWithoutCovering_data()
-    {
-        QTest::addColumn<int>("serial");
-        QTest::addColumn<QPoint>("place");
-        QTest::newRow("first") << 1 << QPoint(400, 400);
-        QTest::newRow("second above it") << 2 << QPoint(400, 370);
-        QTest::newRow("sixth in the first one's place") << 6 << QPoint(400, 400);
-    }
-    void toastsStackWithoutCovering()
-    {
-        QFETCH(int, serial);
-        QFETCH(QPoint, place);
-        QCOMPARE(Toast::placeIn(QRect(0, 0, 1000, 500), QSize(200, 30), Qt::AlignBottom, serial), place);
-    }
-
-    // A notice's link (the over-length toast's "[参数]") reaches whoever showed it.
-    void toastPassesItsLinkOn()
-    {
-        Toast toast;
-        toast.setText(QStringLiteral("<a href='SysOption'>[参数]</a>"));
-        QSignalSpy spy(&toast, &Toast::linkActivated);
-        emit toast.label()->linkActivated(QStringLiteral("SysOption"));
-        QCOMPARE(spy.value(0).value(0).toString(), QStringLiteral("SysOption"));
     }
 
     // A notice goes by itself: one left on screen would hide the text under it. (Whether it takes

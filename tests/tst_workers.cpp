@@ -1,5 +1,5 @@
 // The background workers: the host's shutdown routine, the start-up job's reports, the loop
-// checks and how the jobs end when asked to stop.
+// checks, the heartbeat's rounds and the restart after exit.
 #include "BookRows.h"
 #include "TestProfile.h"
 #include "TestService.h"
@@ -14,7 +14,6 @@
 #include "storage/DataAccess.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLockFile>
 #include <QProcess>
@@ -22,7 +21,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QThread>
 #include <QtTest>
 
@@ -122,15 +120,7 @@ private slots:
             QVERIFY(service.start());
             writeFile(service.dataPath() + "/app/updateV4.txt", "version=9.5\nsetupfile=inkboat.deb\nnews=\"新\"\n");
             writeFile(service.dataPath() + "/app/updateMV4.txt", "version=99\nsetupfile=m.zip\nnews=m\n");
-            QProcess admin;
-            admin.setProcessEnvironment([&] {
-                auto env = QProcessEnvironment::systemEnvironment();
-                env.insert("INKBOAT_SERVER_DATA", service.dataPath());
-                return env;
-            }());
-            admin.start("php", {INKBOAT_SOURCE_DIR "/server/admin.php", "link-add", "<b>书店</b>",
-                                "https://shop.example/?a='1'"});
-            QVERIFY(admin.waitForFinished(10000));
+            QVERIFY(service.admin({"link-add", "<b>书店</b>", "https://shop.example/?a='1'"}));
         } else {
             qputenv("INKBOAT_SERVICE_URL", QStringLiteral("http://127.0.0.1:%1/").arg(freeLoopbackPort()).toUtf8());
         }
@@ -249,8 +239,7 @@ private slots:
         QVERIFY(service.start());
         g_SysParams.cloudSyncParams.active = false;
         publishSysParams();
-        QVERIFY(g_App.registerUser("hb1", "secret1", "hb1@example.com", true));
-        QVERIFY(g_App.login("hb1", "secret1", true));
+        QVERIFY(TestService::signInNewUser("hb1"));
         const auto signOut = qScopeGuard([] { g_App.clearSession(); });
         CommonThreadWorker worker;
         QStringList reports;
@@ -293,34 +282,6 @@ private slots:
         QCOMPARE(reports.size(), settled);
         QCOMPARE(g_App.session().sessionActive, !faults.contains("kick"));
         service.setFaults(QString());
-    }
-
-    void jobsEndWhenAsked()
-    {
-        // A service that accepts connections and never answers.
-        QTcpServer blackHole;
-        QVERIFY(blackHole.listen(QHostAddress::LocalHost));
-        qputenv("INKBOAT_SERVICE_URL", QStringLiteral("http://127.0.0.1:%1/").arg(blackHole.serverPort()).toUtf8());
-        g_SysParams.autoUpgrade = true;
-        publishSysParams();
-        QList<QThread *> threads;
-        for (const auto job : {&CommonThreadWorker::appInitWorker, &CommonThreadWorker::heartbeatWorker,
-                               &CommonThreadWorker::loopProcWorker}) {
-            auto *thread = new QThread(this);
-            auto *worker = new CommonThreadWorker;
-            worker->timing.startPauseMs = 0;
-            worker->moveToThread(thread);
-            connect(thread, &QThread::finished, worker, &QObject::deleteLater);
-            thread->start();
-            QMetaObject::invokeMethod(worker, job);
-            threads << thread;
-        }
-        QTRY_VERIFY(blackHole.hasPendingConnections()); // the start-up job now waits for the service
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY(WorkerHost::stopThreads(threads, 5000));
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-        qDeleteAll(threads);
     }
 
     // Install and restart begin only when this process holds no file any more (last: it closes

@@ -1,5 +1,7 @@
 #include "TestService.h"
 
+#include "app/App.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -151,4 +153,20 @@ QVector<QVariantList> TestService::query(const QString &sql, const QVariantList 
         }
     }
     return out;
+}
+
+bool TestService::admin(const QStringList &args) const
+{
+    QProcess admin;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("INKBOAT_SERVER_DATA"), dataPath());
+    admin.setProcessEnvironment(env);
+    admin.start(QStringLiteral("php"), QStringList{QStringLiteral(INKBOAT_SOURCE_DIR "/server/admin.php")} + args);
+    return admin.waitForFinished(10000) && admin.exitStatus() == QProcess::NormalExit && admin.exitCode() == 0;
+}
+
+bool TestService::signInNewUser(const QString &name)
+{
+    return g_App.registerUser(name, QStringLiteral("secret1"), name + QStringLiteral("@example.com"), true) &&
+           g_App.login(name, QStringLiteral("secret1"), true);
 }

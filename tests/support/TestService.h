@@ -33,6 +33,10 @@ public:
     // holds without going through its protocol, or leaving there what an older service would
     // have; rows of values, empty on any error.
     QVector<QVariantList> query(const QString &sql, const QVariantList &binds = {}) const;
+    // Runs server/admin.php with args on this service's store; whether it ended with 0.
+    bool admin(const QStringList &args) const;
+    // A new account `name` (password "secret1") at this service, and the program signed in as it.
+    static bool signInNewUser(const QString &name);
 
 private:
     QTemporaryDir m_data;

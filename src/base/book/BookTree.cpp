@@ -77,19 +77,24 @@ TreeRows readTreeRows(QSqlQuery &query)
     result.hasType = cKind >= 0;
     result.hasPlainText = cPlain >= 0;
     result.hasUpdated = cUpdated >= 0;
+    // Siblings come in a run and every row has the same kind: an equal text shares the previous
+    // row's string, and a large tree holds one copy instead of one per row.
+    const auto shared = [](QString text, const QString &previous) { return text == previous ? previous : text; };
+    TreeRow last;
     while (query.next()) {
         TreeRow row;
         row.id = query.value(cId).toString();
-        row.pID = cPid >= 0 ? query.value(cPid).toString() : QString();
+        row.pID = cPid >= 0 ? shared(query.value(cPid).toString(), last.pID) : QString();
         row.title = cTitle >= 0 ? query.value(cTitle).toString() : QString();
-        row.nodeType = cType >= 0 ? query.value(cType).toString() : QString();
+        row.nodeType = cType >= 0 ? shared(query.value(cType).toString(), last.nodeType) : QString();
         if (cKind >= 0)
-            row.type = query.value(cKind).toString();
+            row.type = shared(query.value(cKind).toString(), last.type);
         if (cPlain >= 0)
             row.plainText = query.value(cPlain).toString();
         if (cUpdated >= 0)
             row.updated = query.value(cUpdated).toString();
         result.rows.append(row);
+        last = row;
     }
     return result;
 }

@@ -8,12 +8,15 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlError>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
+#include <strings.h>
 #include <memory>
 
 namespace TmpSaveFile {
@@ -92,14 +95,19 @@ QString write(const QString &folder, const QString &chapterId, const QString &te
 
 QStringList list(const QString &folder, const QString &chapterId)
 {
-    // The name filter only narrows the walk; the id field decides.
+    // The names alone narrow the walk (no stat, no wildcard per entry: the folder holds every
+    // chapter's copies and a chapter opens among them); the id field decides.
     QStringList names;
-    QDirIterator it(folder, {QStringLiteral("tmpsave.*.txt")}, QDir::Files);
-    while (it.hasNext()) {
-        it.next();
-        const QString name = it.fileName();
-        if (isCopyOf(name, chapterId))
-            names << name;
+    if (DIR *d = ::opendir(QFile::encodeName(folder).constData())) {
+        while (const dirent *e = ::readdir(d)) {
+            if (::strncasecmp(e->d_name, "tmpsave.", 8) != 0 || (e->d_type != DT_REG && e->d_type != DT_UNKNOWN))
+                continue;
+            const QString name = QFile::decodeName(e->d_name);
+            if (name.endsWith(kSuffix, Qt::CaseInsensitive) && isCopyOf(name, chapterId) &&
+                (e->d_type == DT_REG || QFileInfo(folder + QLatin1Char('/') + name).isFile()))
+                names << name;
+        }
+        ::closedir(d);
     }
     // Newest first: by the time field, then by name so the order is always the same.
     std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {

@@ -1,22 +1,22 @@
-// The transfer of BookTree and MemoTree rows: pull (download with conflict copies) and push
-// (upload of the waiting rows), both bracketed by a request code of the service.
+// The transfer of BookTree and MemoTree rows: the plumbing both directions share (progress,
+// guards, the service's answers) and the push (upload of the waiting rows) under a request code
+// of the service; the pull is in CloudSyncPull.cpp.
 #include "cloud/CloudSync.h"
+#include "cloud/CloudSyncRows.h"
 
 #include "app/Constants.h"
 #include "app/Exception.h"
-#include "book/ChapterHistory.h"
 #include "cloud/CloudLocks.h"
 #include "cloud/WebClient.h"
 #include "log/Log.h"
-#include "storage/Connection.h"
 #include "storage/DataAccess.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QMutex>
 #include <QSet>
-#include <QSqlError>
 #include <QThread>
+
+using namespace syncrows;
 
 namespace {
 
@@ -31,39 +31,10 @@ QSet<QString> g_toldHeldBack;
 // thread is refused, never nested.
 thread_local int t_transfers = 0;
 
-constexpr int kPageSize = 10;
-constexpr int kMaxUsn = 2147483647 - 1048575; // 2^31 - 2^20
-constexpr int kMaxTotal = 1000000;
-constexpr int kMaxBody = 4 * 1024 * 1024;
-
-const char *const kDetailColumns = "ID,pID,NodeType,Level,Sort,Title,Category,rtf,HTML,PlainText,"
-                                   "Attribute1,Attribute2,Attribute3,Created,Updated,DataType,OrigID,Flag,Usn,Synced";
-
 bool onGuiThread()
 {
     const QCoreApplication *app = QCoreApplication::instance();
     return app && QThread::currentThread() == app->thread();
-}
-
-void dropTempTables()
-{
-    execSql(QStringLiteral("DROP TABLE IF EXISTS SyncDetail;"));
-    execSql(QStringLiteral("DROP TABLE IF EXISTS SyncConflict;"));
-}
-
-void createTempTables()
-{
-    dropTempTables();
-    execSql(QStringLiteral(
-        "CREATE TEMP TABLE IF NOT EXISTS SyncDetail(seq INTEGER PRIMARY KEY autoincrement,   ID VARCHAR(64), "
-        "pID VARCHAR(64), NodeType INTEGER, Level INTEGER, Sort FLOAT,   Title VARCHAR(200), Category VARCHAR(200), "
-        "rtf TEXT, HTML TEXT, PlainText TEXT,   Attribute1 VARCHAR(256), Attribute2 VARCHAR(256), "
-        "Attribute3 VARCHAR(256),   Created TIMESTAMP, Updated TIMESTAMP,   DataType VARCHAR(64), OrigID VARCHAR(64), "
-        "Flag CHAR(1), Usn INTEGER, Synced BOOLEAN)"));
-    // Without it every per-row sub-query of the final updates scans the whole table.
-    execSql(QStringLiteral("CREATE INDEX IF NOT EXISTS SyncDetailKey ON SyncDetail(ID,DataType)"));
-    execSql(QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS SyncConflict(ID VARCHAR(64),DataType VARCHAR(64))"));
-    execSql(QStringLiteral("CREATE INDEX IF NOT EXISTS SyncConflictKey ON SyncConflict(ID,DataType)"));
 }
 
 void dropTempTablesQuietly()
@@ -74,131 +45,9 @@ void dropTempTablesQuietly()
     }
 }
 
-QString maxUsnQuery()
-{
-    return QStringLiteral("SELECT IFNULL(MAX(Usn),0) Usn FROM (SELECT MAX(Usn) Usn FROM BookTree   "
-                          "UNION ALL SELECT MAX(Usn) FROM MemoTree) a");
-}
+} // namespace
 
-// floor: the highest USN of pulled rows that were skipped; they are not fetched again.
-void storeLastUsn(qint64 floor = 0)
-{
-    const QVector<QSqlRecord> rows = execQuery(maxUsnQuery());
-    const qint64 usn = qMax(floor, rows.isEmpty() ? 0 : rows.first().value(0).toLongLong());
-    if (usn != 0)
-        setSysParam(QStringLiteral("Sync.LastUsn"), QString::number(usn), false);
-}
-
-QVariant textOrNull(const QString &text) { return text.isEmpty() ? QVariant(QVariant::String) : QVariant(text); }
-
-QVariant timeOrNull(const QDateTime &time)
-{
-    return time.isValid() ? QVariant(time.toString(Ink::dateTimeMsFormat())) : QVariant(QVariant::String);
-}
-
-QDateTime parseTime(const QVariant &value)
-{
-    const QString text = value.toString();
-    if (text.isEmpty())
-        return QDateTime();
-    QDateTime t = QDateTime::fromString(text, Ink::dateTimeMsFormat());
-    if (!t.isValid())
-        t = QDateTime::fromString(text, Qt::ISODateWithMs);
-    if (!t.isValid())
-        t = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    return t;
-}
-
-BookItem toItem(const QSqlRecord &r)
-{
-    BookItem item;
-    item.datatype = r.value(QStringLiteral("DataType")).toString();
-    item.tid = r.value(QStringLiteral("ID")).toString();
-    item.ptid = r.value(QStringLiteral("pID")).toString();
-    item.nodetype = r.value(QStringLiteral("NodeType")).toInt();
-    item.level = r.value(QStringLiteral("Level")).toInt();
-    item.sort = r.value(QStringLiteral("Sort")).toDouble();
-    item.title = r.value(QStringLiteral("Title")).toString();
-    item.category = r.value(QStringLiteral("Category")).toString();
-    item.rtf = r.value(QStringLiteral("rtf")).toString();
-    item.html = r.value(QStringLiteral("HTML")).toString();
-    item.plaintext = r.value(QStringLiteral("PlainText")).toString();
-    item.attribute1 = r.value(QStringLiteral("Attribute1")).toString();
-    item.attribute2 = r.value(QStringLiteral("Attribute2")).toString();
-    item.attribute3 = r.value(QStringLiteral("Attribute3")).toString();
-    item.create_time = parseTime(r.value(QStringLiteral("Created")));
-    item.update_time = parseTime(r.value(QStringLiteral("Updated")));
-    item.origtid = r.value(QStringLiteral("OrigID")).toString();
-    item.flag = r.value(QStringLiteral("Flag")).toString();
-    item.usn = r.value(QStringLiteral("Usn")).toInt();
-    return item;
-}
-
-// The service's copy of a row this client uploaded is byte for byte what was sent.
-QString itemDigest(const BookItem &it)
-{
-    const QString seconds = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
-    const QStringList parts{it.datatype, it.tid, it.ptid, QString::number(it.nodetype), QString::number(it.level),
-                            QString::number(it.sort, 'g', 17), it.title, it.category, it.rtf, it.html, it.plaintext,
-                            it.attribute1, it.attribute2, it.attribute3, it.origtid, it.flag, QString::number(it.usn),
-                            it.create_time.toLocalTime().toString(seconds), it.update_time.toLocalTime().toString(seconds)};
-    return web::md5Hex(parts.join(QChar(0x1f)));
-}
-
-// Digests of the last upload until its local bookkeeping is done: kept in the store, since a
-// crash between the service's commit and the local one must not turn own rows into conflicts.
-void ensurePendingTable()
-{
-    execSql(QStringLiteral("CREATE TABLE IF NOT EXISTS SyncPending(ID VARCHAR(64), DataType VARCHAR(64), "
-                           "Digest VARCHAR(32), PRIMARY KEY(ID,DataType))"));
-}
-
-// The columns of d and t compared as text; withPlace: the place in the tree too (pID, Level, Sort).
-QString equalColumns(bool withPlace = true)
-{
-    QStringList parts;
-    for (const char *c : {"pID", "NodeType", "Level", "Sort", "Title", "Category", "rtf", "HTML", "PlainText",
-                          "Attribute1", "Attribute2", "Attribute3", "OrigID", "Flag"}) {
-        const QLatin1String column(c);
-        if (withPlace || (column != QLatin1String("pID") && column != QLatin1String("Level") &&
-                          column != QLatin1String("Sort")))
-            parts << QStringLiteral("IFNULL(d.%1,'')=IFNULL(t.%1,'')").arg(column);
-    }
-    return parts.join(QStringLiteral(" AND "));
-}
-
-// Whether a pulled row may be written; why gets the reason when not.
-bool rowAcceptable(const BookItem &it, QString *why)
-{
-    const bool shape = (it.datatype == QLatin1String("book") || it.datatype == QLatin1String("memo")) &&
-                       !it.tid.isEmpty() && it.tid.size() <= 64 && !it.tid.contains(QChar(0)) && it.ptid.size() <= 64 &&
-                       it.nodetype >= 1 && it.nodetype <= 3 &&
-                       (it.flag == QLatin1String("A") || it.flag == QLatin1String("D")) &&
-                       it.plaintext.size() <= Ink::maxArticleLength && it.title.size() <= kMaxBody &&
-                       it.html.size() <= kMaxBody &&
-                       it.rtf.size() <= kMaxBody;
-    if (!shape) {
-        *why = QStringLiteral("数据格式不正确");
-        return false;
-    }
-    return isTreeRowWithinLimits(it.level, it.title, it.flag, why);
-}
-
-// The titles of rows for a notice: a few, each cut short.
-QString titleList(const QStringList &titles)
-{
-    QStringList shown;
-    for (const QString &t : titles.mid(0, 5))
-        shown << (t.size() > 20 ? t.left(20) + QStringLiteral("…") : t);
-    return shown.join(QStringLiteral("、")) + (titles.size() > 5 ? QStringLiteral("等") : QString());
-}
-
-QString limitsText()
-{
-    return QStringLiteral("（层级最多%1层、标题最多%2个字符）").arg(Ink::maxTreeLevel).arg(Ink::maxTitleLength);
-}
-
-void tellNotice(const QString &text)
+void syncrows::tellNotice(const QString &text)
 {
     std::function<void(const QString &)> handler;
     {
@@ -208,8 +57,6 @@ void tellNotice(const QString &text)
     if (handler)
         handler(text);
 }
-
-} // namespace
 
 // ---------------------------------------------------------------- statics and plumbing
 
@@ -280,6 +127,11 @@ T CloudSync::callApi(const QString &url, const QString &body, const QString &met
         return answer;
     }
 }
+
+// The pull's answers, for CloudSyncPull.cpp.
+template ApiBeginPullResponse CloudSync::callApi(const QString &, const QString &, const QString &, int);
+template ApiPullDetailResponse CloudSync::callApi(const QString &, const QString &, const QString &, int);
+template ApiFinshPullResponse CloudSync::callApi(const QString &, const QString &, const QString &, int);
 
 void CloudSync::openProgress(const QString &operation, int maximum)
 {
@@ -422,261 +274,6 @@ bool CloudSync::pull()
 bool CloudSync::push()
 {
     return guarded([this] { return pushLocked(); });
-}
-
-// ---------------------------------------------------------------- pull
-
-bool CloudSync::validatePage(const QList<BookItem> &items, int sentUsn, int pageSize, int page, int pageCount,
-                             int totalCount, QList<BookItem> *accepted)
-{
-    // A page out of shape, or a USN the bookkeeping cannot take, fails the transfer; a row that
-    // may not be written is left out and told, so that one such row never blocks the others.
-    bool ok = items.size() <= pageSize && !(items.isEmpty() && page < pageCount) && totalCount >= 0 &&
-              totalCount <= kMaxTotal;
-    for (const BookItem &it : items)
-        ok = ok && it.usn > sentUsn && it.usn <= kMaxUsn;
-    for (const BookItem &it : items) {
-        QString why;
-        if (!ok)
-            break;
-        if (rowAcceptable(it, &why)) {
-            accepted->append(it);
-            continue;
-        }
-        m_skipped.append({it.datatype, it.tid, it.title, why, it.usn});
-        m_skippedMaxUsn = qMax(m_skippedMaxUsn, it.usn);
-    }
-    if (!ok) {
-        writeTraceLog(QStringLiteral("sync"), QStringLiteral("rejected page %1 of %2 rows").arg(page).arg(items.size()));
-        ApiHead head;
-        web::markCrcFailure(head);
-        takeHead(head);
-    }
-    return ok;
-}
-
-void CloudSync::savePage(const QList<BookItem> &items)
-{
-    try {
-        Transaction t;
-        {
-            DbLocker lock;
-            QSqlQuery q(dbConnection());
-            const QString marks = QStringLiteral("?,").repeated(20).chopped(1);
-            if (!q.prepare(QStringLiteral("INSERT INTO SyncDetail(%1) VALUES(%2)")
-                               .arg(QLatin1String(kDetailColumns), marks)))
-                throw Exception(q.lastError().text(), QStringLiteral("ERR_QUERY"));
-            for (const BookItem &it : items) {
-                const QString key = it.datatype + QLatin1Char('/') + it.tid;
-                if (m_pendingDigests.contains(key) && m_pendingDigests.value(key) == itemDigest(it))
-                    m_ownRows.append({it.tid, it.datatype});
-                const QVariantList values{it.tid,
-                                          it.ptid,
-                                          it.nodetype,
-                                          it.level,
-                                          it.sort,
-                                          textOrNull(it.title),
-                                          textOrNull(it.category),
-                                          textOrNull(it.rtf),
-                                          textOrNull(it.html),
-                                          textOrNull(it.plaintext),
-                                          textOrNull(it.attribute1),
-                                          textOrNull(it.attribute2),
-                                          textOrNull(it.attribute3),
-                                          timeOrNull(it.create_time),
-                                          timeOrNull(it.update_time),
-                                          it.datatype,
-                                          textOrNull(it.origtid),
-                                          it.flag,
-                                          it.usn,
-                                          1};
-                for (int i = 0; i < values.size(); ++i)
-                    q.bindValue(i, values.at(i));
-                if (!q.exec())
-                    throw Exception(q.lastError().text(), QStringLiteral("ERR_QUERY"));
-            }
-            q.finish();
-        }
-        t.commit();
-    } catch (const Exception &e) {
-        isError = true;
-        errCode = QStringLiteral("ERROR_SAVE_TEMP");
-        errInfo = QStringLiteral("保存下载数据到临时表出错，错误信息：\n%1").arg(e.message());
-    }
-}
-
-void CloudSync::applyPull()
-{
-    const bool commitAllowed = canCommitNow();
-    // A pull on behalf of the window must not replace the chapter being typed: autosave would
-    // overwrite the pulled text a moment later.
-    const bool editorBusy = !backgroundMode && g_App.guiSnapshot.documentModified.load();
-    if (!commitAllowed || editorBusy) {
-        errCode = QStringLiteral("ABORT_SYNC");
-        return;
-    }
-    Transaction t;
-    // Replays: nothing older than what a synced local row already holds.
-    execSql(QStringLiteral(
-        "DELETE FROM SyncDetail WHERE (DataType='book' AND EXISTS(SELECT 1 FROM BookTree b WHERE b.ID=SyncDetail.ID "
-        "AND b.Synced=1 AND SyncDetail.Usn<=b.Usn)) OR (DataType='memo' AND EXISTS(SELECT 1 FROM MemoTree b "
-        "WHERE b.ID=SyncDetail.ID AND b.Synced=1 AND SyncDetail.Usn<=b.Usn))"));
-    // A waiting row the service already holds unchanged (its commit answer was lost, or the
-    // local commit never happened) is no conflict.
-    for (const char *pair : {"BookTree|book", "MemoTree|memo"}) {
-        const QStringList p = QString::fromLatin1(pair).split(QLatin1Char('|'));
-        execSql(QStringLiteral("UPDATE %1 SET Synced=1 WHERE Synced=0 AND EXISTS(SELECT 1 FROM SyncDetail d, %1 t "
-                               "WHERE t.ID=%1.ID AND d.ID=%1.ID AND d.DataType='%2' AND %3)")
-                    .arg(p.at(0), p.at(1), equalColumns()));
-    }
-    // Own uploads whose local bookkeeping was lost and that were edited since: the local row
-    // keeps waiting (it is newer), numbered as the service has it so the maximum stays right.
-    for (const auto &own : m_ownRows) {
-        const QString table = own.second == QLatin1String("book") ? QStringLiteral("BookTree") : QStringLiteral("MemoTree");
-        if (execPrepared(QStringLiteral("UPDATE %1 SET Usn=(SELECT Usn FROM SyncDetail WHERE ID=? AND DataType=?) "
-                                        "WHERE ID=? AND Synced=0").arg(table),
-                         {own.first, own.second, own.first}) > 0)
-            execPrepared(QStringLiteral("DELETE FROM SyncDetail WHERE ID=? AND DataType=?"), {own.first, own.second});
-    }
-    // A waiting row whose twin differs only in its place loses no text either way: its own place
-    // wins and goes up next, without a copy. Renumbering one volume on two devices would else
-    // copy every chapter in it, and the copies again with the next renumbering.
-    for (const char *pair : {"BookTree|book", "MemoTree|memo"}) {
-        const QStringList p = QString::fromLatin1(pair).split(QLatin1Char('|'));
-        const QVector<QSqlRecord> moved = execQuery(
-            QStringLiteral("SELECT t.ID,d.Usn FROM %1 t JOIN SyncDetail d ON d.ID=t.ID AND d.DataType='%2' "
-                           "WHERE t.Synced=0 AND %3")
-                .arg(p.at(0), p.at(1), equalColumns(false)));
-        for (const QSqlRecord &r : moved) {
-            // Numbered as the service has it, so the maximum stays right.
-            execPrepared(QStringLiteral("UPDATE %1 SET Usn=? WHERE ID=?").arg(p.at(0)), {r.value(1), r.value(0)});
-            execPrepared(QStringLiteral("DELETE FROM SyncDetail WHERE ID=? AND DataType=?"), {r.value(0), p.at(1)});
-        }
-    }
-    execSql(QStringLiteral(
-        "INSERT INTO SyncConflict(ID,DataType) SELECT a.ID,'book' FROM BookTree a JOIN SyncDetail b ON a.ID=b.ID "
-        "WHERE b.DataType='book' AND a.Synced=0 UNION ALL SELECT a.ID,'memo' FROM MemoTree a JOIN SyncDetail b "
-        "ON a.ID=b.ID WHERE b.DataType='memo' AND a.Synced=0 "));
-    const QVector<QSqlRecord> conflicts = execQuery(QStringLiteral("SELECT * FROM SyncConflict"));
-    for (const QSqlRecord &c : conflicts) {
-        const QString id = c.value(QStringLiteral("ID")).toString();
-        const QString type = c.value(QStringLiteral("DataType")).toString();
-        // The copy goes up with the next push: its title must stay within the limit there.
-        const QVector<QSqlRecord> title =
-            execQuery(QStringLiteral("SELECT Title FROM SyncDetail WHERE ID=%1 AND DataType=%2").arg(quoteSql(id), quoteSql(type)));
-        const QString copyTitle = titleWithSuffix(title.isEmpty() ? QString() : title.first().value(0).toString(),
-                                                  QStringLiteral("(冲突)"));
-        execPrepared(QStringLiteral("UPDATE SyncDetail SET OrigID=?,ID=?,Title=?,Synced=0 WHERE ID=? AND DataType=?"),
-                     {id, newGuid(), copyTitle, id, type});
-    }
-    const QString replace = QStringLiteral(
-        "REPLACE INTO %1(ID,pID,NodeType,Level,Sort,Title,Category,rtf,HTML,PlainText,   Attribute1,Attribute2,"
-        "Attribute3,Created,Updated,OrigID,Flag,Usn,Synced) SELECT a.ID,a.pID,a.NodeType,a.Level,a.Sort,a.Title,"
-        "a.Category,a.rtf,a.HTML,a.PlainText,   a.Attribute1,a.Attribute2,a.Attribute3,a.Created,a.Updated,   "
-        "a.OrigID,a.Flag,a.Usn,IFNULL(b.Synced,a.Synced) FROM SyncDetail a LEFT JOIN %1 b ON a.ID=b.ID "
-        "WHERE a.DataType='%2' ");
-    // Yesterday's text of a chapter the pull overwrites stays in its history (local only).
-    const QVector<QSqlRecord> overwritten = execQuery(QStringLiteral(
-        "SELECT b.ID,b.HTML,b.PlainText,b.Attribute1 FROM BookTree b JOIN SyncDetail a ON a.ID=b.ID AND a.DataType='book' "
-        "WHERE b.NodeType=3 AND (a.HTML IS NOT b.HTML OR a.PlainText IS NOT b.PlainText) "
-        "AND (IFNULL(b.PlainText,'')<>'' OR IFNULL(b.HTML,'')<>'')"));
-    for (const QSqlRecord &r : overwritten)
-        ChapterHistory::keepBesideSave(r.value(0).toString(),
-                                       ChapterHistory::htmlOfRow(r.value(1).toString(), r.value(3).toString()),
-                                       r.value(2).toString(), QStringLiteral("同步"));
-    int rows = execSql(replace.arg(QStringLiteral("BookTree"), QStringLiteral("book")));
-    rows += execSql(replace.arg(QStringLiteral("MemoTree"), QStringLiteral("memo")));
-    storeLastUsn(m_skippedMaxUsn);
-    t.commit();
-    m_pulledRows += qMax(0, rows);
-    if (!m_skipped.isEmpty()) {
-        QStringList titles;
-        for (const Skipped &r : m_skipped) {
-            writeLog(QStringLiteral("sync"), QStringLiteral("未下载云端内容 %1/%2（USN %3）：%4；标题：%5")
-                                                 .arg(r.datatype, r.id)
-                                                 .arg(r.usn)
-                                                 .arg(r.why, r.title));
-            titles << r.title;
-        }
-        tellNotice(QStringLiteral("云端有%1条内容超出限制%2，未下载到本机：%3")
-                       .arg(titles.size())
-                       .arg(limitsText(), titleList(titles)));
-    }
-    writeTraceLog(QStringLiteral("sync"), QStringLiteral("pull applied %1 rows, %2 conflicts").arg(rows).arg(conflicts.size()));
-}
-
-bool CloudSync::pullLocked()
-{
-    resetError();
-    if (m_outerReqcode.isEmpty()) { // a negotiation pull keeps the push's cancel state
-        canceled = false;
-        m_cancelFlag = false;
-    }
-    openProgress(QStringLiteral("下载"), 100);
-    createTempTables();
-    ensurePendingTable();
-    m_ownRows.clear();
-    m_pendingDigests.clear();
-    m_skipped.clear();
-    m_skippedMaxUsn = 0;
-    for (const QSqlRecord &r : execQuery(QStringLiteral("SELECT ID,DataType,Digest FROM SyncPending")))
-        m_pendingDigests.insert(r.value(1).toString() + QLatin1Char('/') + r.value(0).toString(), r.value(2).toString());
-    const int usn = getSysParam(QStringLiteral("Sync.LastUsn"), QStringLiteral("0")).toInt();
-    const ApiBeginPullResponse begin = callApi<ApiBeginPullResponse>(
-        web::apiUrl() + QString::fromLatin1(web::kBeginPull)
-                            .arg(m_session.uid, m_session.sid, QString::number(usn), QString(), Ink::appVersion()));
-    takeHead(begin.head);
-    reqcode = begin.reqcode;
-    setProgress(1);
-    if (canceled || isError) {
-        dropTempTables();
-        finish();
-        return false;
-    }
-    if (begin.totalCount == 0) {
-        dropTempTables();
-        finish();
-        return true;
-    }
-    const int total = begin.totalCount;
-    const int pages = total < 0 ? 0 : (total + kPageSize - 1) / kPageSize;
-    QList<BookItem> accepted;
-    if (!validatePage({}, usn, kPageSize, pages, pages, total, &accepted)) {
-        dropTempTables();
-        finish();
-        return false;
-    }
-    for (int page = 0; page < pages; ++page) {
-        const ApiPullDetailResponse detail = callApi<ApiPullDetailResponse>(
-            web::apiUrl() + QString::fromLatin1(web::kPullDetail)
-                                .arg(m_session.uid, m_session.sid, reqcode, QString::number(page),
-                                     QString::number(kPageSize)));
-        takeHead(detail.head);
-        accepted.clear();
-        if (!isError && validatePage(detail.data, usn, kPageSize, page, pages, total, &accepted))
-            savePage(accepted);
-        if (isError || canceled) {
-            dropTempTables();
-            finish();
-            return false;
-        }
-        if (setProgress(1 + 98 * (page + 1) / pages)) {
-            dropTempTables();
-            finish();
-            return false;
-        }
-    }
-    const ApiFinshPullResponse done = callApi<ApiFinshPullResponse>(
-        web::apiUrl() + QString::fromLatin1(web::kFinishPull).arg(m_session.uid, m_session.sid, reqcode));
-    takeHead(done.head);
-    if (!isError && !canceled) {
-        testHook("beforeLocalCommit");
-        applyPull();
-        setProgress(99);
-    }
-    dropTempTables();
-    finish();
-    return !isError && !canceled;
 }
 
 // ---------------------------------------------------------------- push

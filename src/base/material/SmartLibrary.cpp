@@ -4,6 +4,7 @@
 #include "app/Exception.h"
 #include "book/TreeNodeInfo.h"
 #include "log/Log.h"
+#include "material/MaterialList.h"
 #include "storage/DataAccess.h"
 #include "storage/Database.h"
 #include "storage/DbLock.h"
@@ -367,38 +368,6 @@ const Source kSources[] = {
     {SmartLibraries::UserMaterial,
      "SELECT rowid,Category='Content' AND flag='A',title,id,pid,plainText FROM MemoTree WHERE rowid>%1 ORDER BY "
      "rowid LIMIT %2"},
-};
-
-// The material library's page cache, small while it is read through: the read would otherwise
-// fill the cache with every page of the file (hundreds of megabytes, much of the load's time)
-// that the keyword search may never need. The size the connection had comes back afterwards.
-class SmallMaterialCache
-{
-public:
-    static constexpr int kPages = 1000;
-    explicit SmallMaterialCache(const QSqlDatabase &db) : m_db(db)
-    {
-        LockedQuery q(m_db);
-        if (q.exec(QStringLiteral("PRAGMA M.cache_size")) && q.next())
-            m_pages = q.value(0).toLongLong();
-        if (m_pages > kPages || m_pages < -kPages * 4)
-            q.exec(QStringLiteral("PRAGMA M.cache_size=%1").arg(kPages));
-        else
-            m_pages = 0;
-    }
-    ~SmallMaterialCache()
-    {
-        if (m_pages != 0) {
-            LockedQuery q(m_db);
-            q.exec(QStringLiteral("PRAGMA M.cache_size=%1").arg(m_pages));
-        }
-    }
-    SmallMaterialCache(const SmallMaterialCache &) = delete;
-    SmallMaterialCache &operator=(const SmallMaterialCache &) = delete;
-
-private:
-    QSqlDatabase m_db;
-    qint64 m_pages = 0;
 };
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QThread>
@@ -136,4 +137,14 @@ void BookExportController::threadFinished()
         g_App.showError(QStringLiteral("导出失败，没有生成文件。\n%1").arg(result.error));
     else if (m_statusBar)
         m_statusBar->showMessage(QStringLiteral("已取消导出，没有生成文件。"), 5000);
+}
+
+void BookExportController::addMenuActions(QMenu *menu, QAction *before, QMenu *treeMenu, QAction *treeBefore)
+{
+    setObjectName(QStringLiteral("bookExport"));
+    auto *action = new QAction(QStringLiteral("导出整本书…"), this);
+    action->setObjectName(QStringLiteral("actionBookExportWhole"));
+    connect(action, &QAction::triggered, this, &BookExportController::exportCurrentBook);
+    treeMenu->insertAction(treeBefore, action);
+    menu->insertAction(before, action);
 }

@@ -10,6 +10,8 @@
 class BookController;
 class QLabel;
 class QProgressBar;
+class QAction;
+class QMenu;
 class QStatusBar;
 class QThread;
 class QWidget;
@@ -24,6 +26,8 @@ public:
     BookExportController(BookController *book, QStatusBar *statusBar, WorkerHost *workers, QObject *parent = nullptr);
     // A running export is cancelled and waited for (it stops at the next chapter).
     ~BookExportController() override;
+    // 导出整本书… in menu before `before`, and in the book tree's context menu before treeBefore.
+    void addMenuActions(QMenu *menu, QAction *before, QMenu *treeMenu, QAction *treeBefore);
 
     // The dialog for the book of the current node; the modified chapter is saved first.
     void exportCurrentBook();

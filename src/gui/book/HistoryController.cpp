@@ -7,6 +7,7 @@
 #include "book/ChapterHistoryDialog.h"
 #include "book/MyTextEdit.h"
 
+#include <QMenu>
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QTextDocumentFragment>
@@ -71,4 +72,12 @@ void HistoryController::showFailureNotice()
     const QString notice = ChapterHistory::takeFailureNotice();
     if (!notice.isEmpty() && m_statusBar)
         m_statusBar->showMessage(notice, 30000);
+}
+
+void HistoryController::addMenuAction(QMenu *menu)
+{
+    setObjectName(QStringLiteral("chapterHistory"));
+    QAction *action = menu->addAction(QStringLiteral("章节历史"), this, &HistoryController::showHistory);
+    action->setObjectName(QStringLiteral("actionEditChapterHistory"));
+    action->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+H")));
 }

@@ -4,6 +4,7 @@
 #include <QPointer>
 
 class BookController;
+class QMenu;
 class QStatusBar;
 
 // The history of the editor's chapter: the history dialog, restoring a version as an ordinary
@@ -14,6 +15,8 @@ class HistoryController final : public QObject
     Q_DISABLE_COPY(HistoryController)
 public:
     HistoryController(BookController *book, QStatusBar *statusBar, QObject *parent = nullptr);
+    // 章节历史 (Ctrl+Shift+H) at the end of menu.
+    void addMenuAction(QMenu *menu);
 
     // The history dialog of the editor's chapter (nothing without one).
     void showHistory();

@@ -41,22 +41,16 @@ void installDownloaded(const QString &fileName, const QString &downloadFlag)
 
 } // namespace
 
-WorkerController::WorkerController(QObject *window, WorkerHost *host, QStatusBar *statusBar, Hooks hooks,
-                                   QObject *parent)
+WorkerController::WorkerController(WorkerHost *host, QStatusBar *statusBar, Hooks hooks, QObject *parent)
     : QObject(parent), m_statusBar(statusBar), m_hooks(std::move(hooks))
 {
     g_App.setDownloadFinishedHandler(installDownloaded);
     static const char *const names[3] = {"appInit", "heartbeat", "loopProc"};
-    static const char *const starts[3] = {SIGNAL(startAppInit()), SIGNAL(startHeartbeat()), SIGNAL(startLoopProc())};
-    static const char *const jobs[3] = {SLOT(appInitWorker()), SLOT(heartbeatWorker()), SLOT(loopProcWorker())};
     for (int i = 0; i < 3; ++i) {
         m_threads[i] = new QThread;
         m_threads[i]->setObjectName(QString::fromLatin1(names[i])); // the name top -H and gdb show
         m_workers[i] = new CommonThreadWorker;
         m_workers[i]->moveToThread(m_threads[i]);
-        connect(window, starts[i], m_workers[i], jobs[i]);
-        connect(m_workers[i], SIGNAL(threadWorkerSignal(QString, QString, bool, QString)), window,
-                SLOT(commomThreadWorkerSignal(QString, QString, bool, QString)));
         if (host)
             host->registerThread(m_threads[i]);
         m_threads[i]->start(QThread::InheritPriority);

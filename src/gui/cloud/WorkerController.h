@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cloud/CommonThreadWorker.h"
 #include "cloud/Upgrade.h"
 
 #include <QObject>
@@ -8,7 +9,6 @@
 
 #include <functional>
 
-class CommonThreadWorker;
 class QStatusBar;
 class QThread;
 class QWidget;
@@ -32,9 +32,19 @@ public:
         std::function<bool()> editorModified;
     };
 
-    // window carries the start signals startAppInit/startHeartbeat/startLoopProc and the slot
-    // commomThreadWorkerSignal; the threads register with host.
-    WorkerController(QObject *window, WorkerHost *host, QStatusBar *statusBar, Hooks hooks, QObject *parent = nullptr);
+    // The threads register with host.
+    WorkerController(WorkerHost *host, QStatusBar *statusBar, Hooks hooks, QObject *parent = nullptr);
+
+    // The window's start signals run the workers' jobs; their reports come to its slot.
+    template <class Window>
+    void attach(Window *window)
+    {
+        connect(window, &Window::startAppInit, m_workers[0], &CommonThreadWorker::appInitWorker);
+        connect(window, &Window::startHeartbeat, m_workers[1], &CommonThreadWorker::heartbeatWorker);
+        connect(window, &Window::startLoopProc, m_workers[2], &CommonThreadWorker::loopProcWorker);
+        for (CommonThreadWorker *worker : m_workers)
+            connect(worker, &CommonThreadWorker::threadWorkerSignal, window, &Window::commomThreadWorkerSignal);
+    }
 
     CommonThreadWorker *worker(int index) const { return m_workers[index]; }
     QThread *thread(int index) const { return m_threads[index]; }

@@ -70,6 +70,20 @@ MainStatusBar::~MainStatusBar() = default;
 
 void MainStatusBar::updateClock()
 {
+    // Sized for its widest digits once per font: a new text then repaints the label alone,
+    // with no layout pass of the status bar every second.
+    if (!m_clockSized || m_labelClock->font() != m_clockFont) {
+        m_clockSized = true;
+        m_clockFont = m_labelClock->font();
+        m_labelClock->setMinimumSize(0, 0);
+        m_labelClock->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        QSize widest;
+        for (char digit = '0'; digit <= '9'; ++digit) {
+            m_labelClock->setText(QStringLiteral("0000-00-00 00:00:00").replace(QLatin1Char('0'), QLatin1Char(digit)));
+            widest = widest.expandedTo(m_labelClock->sizeHint());
+        }
+        m_labelClock->setFixedSize(widest);
+    }
     m_labelClock->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QObject>
 #include <QPointer>
 
@@ -48,6 +49,8 @@ private:
     QLabel *m_labelClock = nullptr;
     QLabel *m_labelWebsite = nullptr;
     QLabel *m_labelSaveState = nullptr;
+    QFont m_clockFont; // the font the clock's fixed size was measured in
+    bool m_clockSized = false;
     QString m_overLengthText;
     QString m_autoSaveFailureText;
 };

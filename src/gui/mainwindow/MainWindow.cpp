@@ -34,6 +34,7 @@
 #include "mainwindow/LayoutStore.h"
 #include "mainwindow/MainStatusBar.h"
 #include "mainwindow/ReminderQueue.h"
+#include "mainwindow/ScreenReaderNames.h"
 #include "stats/WritingStatsController.h"
 
 #include <QApplication>
@@ -161,12 +162,13 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(m_account, &AccountController::busyChanged, this, &MainWindow::refreshSysToolButtonState);
     m_sync = new SyncController(this, statusBar(), [this] { reloadTreesAfterSync(); }, this);
     connect(m_sync, &SyncController::busyChanged, this, &MainWindow::refreshSysToolButtonState);
-    m_cloudWorkers = new WorkerController(this, m_workers, statusBar(),
+    m_cloudWorkers = new WorkerController(m_workers, statusBar(),
                                           {[this] { reloadTreesAfterSync(); },
                                            [this] { refreshSysToolButtonState(); },
                                            [this] { smartCheckTimeUpdate(); },
                                            [this] { return ui->textEditor->document()->isModified(); }},
                                           this);
+    m_cloudWorkers->attach(this);
 
     m_status = new MainStatusBar(statusBar(), m_book, ui->textEditor, this);
     m_textTools = new TextToolsController(
@@ -180,26 +182,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         action->setObjectName(QStringLiteral("actionAdvanceWritingStats"));
         connect(m_timeTimer, &QTimer::timeout, stats, &WritingStatsController::followTarget);
     }
-    {
-        auto *history = new HistoryController(m_book, statusBar(), this);
-        history->setObjectName(QStringLiteral("chapterHistory"));
-        QAction *action = ui->mnuEdit->addAction(QStringLiteral("章节历史"), history, &HistoryController::showHistory);
-        action->setObjectName(QStringLiteral("actionEditChapterHistory"));
-        action->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+H")));
-    }
-    {
-        auto *bookExport = new BookExportController(m_book, statusBar(), m_workers, this);
-        bookExport->setObjectName(QStringLiteral("bookExport"));
-        auto *action = new QAction(QStringLiteral("导出整本书…"), this);
-        action->setObjectName(QStringLiteral("actionBookExportWhole"));
-        connect(action, &QAction::triggered, bookExport, &BookExportController::exportCurrentBook);
-        ui->treeViewBook->contextMenu()->insertAction(ui->actionBookExport, action);
-        // Above 写作统计, which stays the menu's last command.
-        ui->mnuAdv->insertAction(findChild<QAction *>(QStringLiteral("actionAdvanceWritingStats")), action);
-    }
+    (new HistoryController(m_book, statusBar(), this))->addMenuAction(ui->mnuEdit);
+    // Above 写作统计, which stays the menu's last command.
+    (new BookExportController(m_book, statusBar(), m_workers, this))
+        ->addMenuActions(ui->mnuAdv, findChild<QAction *>(QStringLiteral("actionAdvanceWritingStats")),
+                         ui->treeViewBook->contextMenu(), ui->actionBookExport);
     connectEditor();
     linkToolButtons();
-    nameWidgetsForScreenReaders();
+    nameForScreenReaders(this, ui);
     ui->frameSearchMaterial->hide();
     ui->textEditor->setResetOnAsciiKey(true);
 
@@ -424,48 +414,6 @@ void MainWindow::linkToolButtons()
     ui->toolButtonSearch->setToolButtonStyle(Qt::ToolButtonTextOnly);
 }
 
-void MainWindow::nameWidgetsForScreenReaders()
-{
-    // A screen reader reads these names; buttons without text would be read as "button".
-    const QList<QPair<QWidget *, QString>> names = {
-        {ui->treeViewBook, QStringLiteral("书籍目录")},
-        {ui->textEditor, QStringLiteral("章节编辑区")},
-        {ui->listViewSearchMaterial, QStringLiteral("智能搜索结果")},
-        {ui->lineEditWord, QStringLiteral("素材搜索关键字")},
-        {ui->tabWidgetMaterial, QStringLiteral("素材目录")},
-        {ui->treeViewMaterial, QStringLiteral("素材库目录")},
-        {ui->treeViewUserMaterial, QStringLiteral("用户素材库目录")},
-        {ui->listViewMaterial, QStringLiteral("素材列表")},
-        {ui->plainTextEditMaterialContent, QStringLiteral("素材内容")},
-    };
-    for (const auto &name : names)
-        name.first->setAccessibleName(name.second);
-    const QList<QPair<const char *, QString>> boxes = {
-        {"comboStyle", QStringLiteral("列表样式")}, {"comboFont", QStringLiteral("字体")}, {"comboSize", QStringLiteral("字号")}};
-    for (const auto &box : boxes) {
-        if (auto *combo = ui->styleToolBar->findChild<QComboBox *>(QLatin1String(box.first))) {
-            combo->setAccessibleName(box.second);
-            if (combo->lineEdit())
-                combo->lineEdit()->setAccessibleName(box.second);
-        }
-    }
-    for (QToolButton *button : findChildren<QToolButton *>()) {
-        if (!button->accessibleName().isEmpty())
-            continue;
-        if (qobject_cast<QLineEdit *>(button->parentWidget()))
-            button->setAccessibleName(QStringLiteral("清除"));
-        else if (QAction *action = button->defaultAction())
-            button->setAccessibleName(action->text());
-        else if (!button->toolTip().isEmpty())
-            button->setAccessibleName(button->toolTip().section(QLatin1Char('('), 0, 0));
-    }
-    // Tab walks the panels from left to right: book panel, editor, material panel. In the editor
-    // it moves on too (paragraphs are indented by Enter), or the keyboard could never leave it.
-    ui->textEditor->setTabChangesFocus(true);
-    setTabOrder(ui->treeViewBook, ui->textEditor);
-    setTabOrder(ui->textEditor, ui->lineEditWord);
-}
-
 // ---------------------------------------------------------------- first show, trees, layout
 
 void MainWindow::windowFirstShow()
@@ -481,6 +429,8 @@ void MainWindow::windowFirstShow()
 
 void MainWindow::runFirstShow()
 {
+    // The suggestion libraries are read on their thread while this one loads the trees.
+    emit startSmartSearch();
     try {
         restoreLayout();
         refreshBookToolButtonState();
@@ -514,7 +464,6 @@ void MainWindow::runFirstShow()
         logException(e);
         g_App.showError(e.message());
     }
-    emit startSmartSearch();
     emit startAppInit();
     emit startHeartbeat();
     emit startLoopProc();

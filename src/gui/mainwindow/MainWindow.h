@@ -210,7 +210,6 @@ private:
     void buildContextMenus();
     void connectEditor();
     void linkToolButtons();
-    void nameWidgetsForScreenReaders();
     void applyTimerIntervals();
     void stopTimers();
     void startTimers();

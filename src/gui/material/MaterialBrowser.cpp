@@ -5,6 +5,7 @@
 #include "log/Log.h"
 #include "material/MaterialList.h"
 #include "material/MaterialText.h"
+#include "storage/Connection.h"
 #include "frame/Toast.h"
 
 #include <QAction>
@@ -22,6 +23,8 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeView>
+
+#include <memory>
 
 MaterialBrowser::MaterialBrowser(const Widgets &widgets, QObject *parent) : QObject(parent), m_w(widgets)
 {
@@ -123,6 +126,9 @@ void MaterialBrowser::loadTree(const QString &kind, bool expand)
     PerformanceLogger perf(QStringLiteral("读取") + kind);
     TreeRows rows;
     {
+        std::unique_ptr<material::SmallMaterialCache> small;
+        if (kind == QLatin1String("M"))
+            small = std::make_unique<material::SmallMaterialCache>(dbConnection());
         QueryPtr query = material::runLibraryQuery(sql);
         rows = readTreeRows(*query);
     }
