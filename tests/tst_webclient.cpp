@@ -179,27 +179,58 @@ private slots:
         QCOMPARE(got, answer);
     }
 
+    // Calls of one thread share its kept-alive connection; a change of the trusted CAs drops it.
+    void callsKeepTheirConnection_data()
+    {
+        QTest::addColumn<bool>("changeTrust");
+        QTest::addColumn<int>("connections");
+        QTest::newRow("three calls") << false << 1;
+        QTest::newRow("trust changed after the first") << true << 2;
+    }
+    void callsKeepTheirConnection()
+    {
+        QFETCH(bool, changeTrust);
+        QFETCH(int, connections);
+        CannedServer raw;
+        raw.keepAlive = true;
+        raw.handler = [](const CannedServer::Request &) {
+            return CannedServer::Answer{"HTTP/1.1 200 OK\r\nContent-Length: 0", ""};
+        };
+        for (int i = 0; i < 3; ++i) {
+            web::webRequest(raw.url("/k"), QString(), "get", web::kTimeoutMs);
+            if (changeTrust && i == 0)
+                web::setExtraCaCertificates({});
+        }
+        QCOMPARE(raw.requests.size(), 3);
+        QCOMPARE(raw.connections, connections);
+    }
+
     // A call that gets no usable answer ends with a message saying why, or silently when its
     // thread is asked to stop.
     void failedCallsSayWhy_data()
     {
-        QTest::addColumn<int>("bodyMiB"); // -1: the server never answers
+        QTest::addColumn<QByteArray>("head"); // empty: the server never answers
+        QTest::addColumn<int>("bodyMiB");
         QTest::addColumn<int>("timeoutMs");
         QTest::addColumn<bool>("interrupt");
         QTest::addColumn<QString>("outcome");
-        QTest::newRow("time-out") << -1 << 300 << false << "请求服务超时！/0";
-        QTest::newRow("thread interrupted") << -1 << web::kTimeoutMs << true << "abort";
-        QTest::newRow("answer over 64 MiB") << 65 << web::kTimeoutMs << false << "服务应答数据过大！/0";
+        QTest::newRow("time-out") << QByteArray() << 0 << 300 << false << "请求服务超时！/0";
+        QTest::newRow("thread interrupted") << QByteArray() << 0 << web::kTimeoutMs << true << "abort";
+        QTest::newRow("answer over 64 MiB") << QByteArray("HTTP/1.1 200 OK\r\nConnection: close") << 65
+                                            << web::kTimeoutMs << false << "服务应答数据过大！/0";
+        QTest::newRow("too many requests") << QByteArray("HTTP/1.1 429 Too Many Requests\r\nConnection: close") << 0
+                                           << web::kTimeoutMs << false << "请求过于频繁，请稍后再试！/0";
     }
     void failedCallsSayWhy()
     {
+        QFETCH(QByteArray, head);
         QFETCH(int, bodyMiB);
         QFETCH(int, timeoutMs);
         QFETCH(bool, interrupt);
         QFETCH(QString, outcome);
         CannedServer raw;
-        raw.handler = [bodyMiB](const CannedServer::Request &) {
-            return bodyMiB < 0 ? CannedServer::Answer() : answer(QByteArray(bodyMiB * 1024 * 1024, 'x'));
+        raw.handler = [head, bodyMiB](const CannedServer::Request &) {
+            return CannedServer::Answer{head, QByteArray(bodyMiB * 1024 * 1024, 'x')};
         };
         QString got;
         std::unique_ptr<QThread> thread(QThread::create([&] {

@@ -15,15 +15,20 @@ $seconds = (int)(getenv('INKBOAT_LOAD_SECONDS') ?: 60);
 $clientCount = (int)(getenv('INKBOAT_LOAD_CLIENTS') ?: 200);
 $syncing = (int)(getenv('INKBOAT_LOAD_SYNCING') ?: 20);
 
-/** A tiny event loop: fibers wait for an answer or for a moment, stream_select wakes them. */
+/**
+ * A tiny event loop: fibers wait for an answer or for a moment, stream_select wakes them. Each
+ * fiber keeps one connection alive between its requests, as each thread of the desktop client
+ * keeps its own (one TLS handshake per connection, over https verified with INKBOAT_TEST_CA).
+ */
 final class Loop
 {
     /** @var array<int,array{0:resource,1:Fiber,2:string}> */
     private array $reading = [];
     /** @var array<int,array{0:float,1:Fiber}> */
     private array $sleeping = [];
-    /** @var array<int,array{0:resource,1:Fiber}> TLS handshakes under way */
-    private array $handshaking = [];
+    /** @var array<int,resource> each fiber's connection */
+    private array $conns = [];
+    public int $connections = 0;
     private string $host;
     private int $port;
     private bool $tls;
@@ -34,40 +39,85 @@ final class Loop
         $this->tls = $scheme === 'https';
     }
 
-    /**
-     * Inside a fiber: one HTTP request on its own connection, as the desktop client makes them (a
-     * new TLS handshake each time over https, verified with INKBOAT_TEST_CA); [status, body].
-     */
-    public function request(string $target, ?string $body = null): array
+    /** Inside a fiber: opens its connection now (null) unless it has one, or says why not. */
+    public function connect(): ?string
     {
-        $s = @stream_socket_client("tcp://{$this->host}:{$this->port}", $errno, $err, 10, STREAM_CLIENT_CONNECT,
-            // no Nagle delay between the handshake's last flight and the request (Qt sets the same)
-            stream_context_create(['socket' => ['tcp_nodelay' => true],
+        $id = spl_object_id(Fiber::getCurrent());
+        if (isset($this->conns[$id])) {
+            return null;
+        }
+        // (the TLS handshake blocks this process; no Nagle delay after its last flight, as Qt sets)
+        $s = @stream_socket_client(($this->tls ? 'tls' : 'tcp') . "://{$this->host}:{$this->port}", $errno, $err, 10,
+            STREAM_CLIENT_CONNECT, stream_context_create(['socket' => ['tcp_nodelay' => true],
                 'ssl' => ['cafile' => getenv('INKBOAT_TEST_CA') ?: null, 'peer_name' => $this->host]]));
         if ($s === false) {
-            return [0, "connect: $err"];
+            return "connect: $err";
         }
-        if ($this->tls) {
-            stream_set_blocking($s, false);
-            while (($done = @stream_socket_enable_crypto($s, true, STREAM_CRYPTO_METHOD_TLS_CLIENT)) === 0) {
-                $this->handshaking[(int)$s] = [$s, Fiber::getCurrent()];
-                Fiber::suspend();
+        $this->connections++;
+        $this->conns[$id] = $s;
+        return null;
+    }
+
+    /** Inside a fiber: one HTTP/1.1 request on the fiber's connection; [status, body]. */
+    public function request(string $target, ?string $body = null): array
+    {
+        $id = spl_object_id(Fiber::getCurrent());
+        for ($retry = true;; $retry = false) {
+            $reused = isset($this->conns[$id]);
+            if (($err = $this->connect()) !== null) {
+                return [0, $err];
             }
-            if ($done !== true) {
-                fclose($s);
-                return [0, 'TLS handshake failed'];
-            }
+            $s = $this->conns[$id];
+            $head = ($body === null ? 'GET' : 'POST') . " $target HTTP/1.1\r\nHost: {$this->host}:{$this->port}\r\n"
+                . ($body === null ? '' : 'Content-Length: ' . strlen($body) . "\r\nContent-Type: application/json\r\n");
             stream_set_blocking($s, true);
+            $sent = @fwrite($s, "$head\r\n" . ($body ?? ''));
+            stream_set_blocking($s, false);
+            $this->reading[(int)$s] = [$s, Fiber::getCurrent(), ''];
+            $answer = $sent ? Fiber::suspend() : null;
+            unset($this->reading[(int)$s]);
+            if ($answer !== null && !$answer[2]) {
+                return [$answer[0], $answer[1]];
+            }
+            fclose($s);
+            unset($this->conns[$id]);
+            if ($answer !== null) {
+                return [$answer[0], $answer[1]];
+            }
+            // a kept connection the server closed meanwhile: once more on a new one, as Qt does
+            if (!$reused || !$retry) {
+                return [0, 'connection closed without an answer'];
+            }
         }
-        $head = ($body === null ? 'GET' : 'POST') . " $target HTTP/1.1\r\nHost: {$this->host}:{$this->port}\r\n"
-            . "Connection: close\r\n" . ($body === null ? '' : 'Content-Length: ' . strlen($body)
-            . "\r\nContent-Type: application/x-www-form-urlencoded\r\n");
-        fwrite($s, "$head\r\n" . ($body ?? ''));
-        stream_set_blocking($s, false);
-        $this->reading[(int)$s] = [$s, Fiber::getCurrent(), ''];
-        $raw = Fiber::suspend();
-        [$h, $b] = explode("\r\n\r\n", $raw, 2) + [1 => ''];
-        return [(int)substr($h, 9, 3), $b];
+    }
+
+    /** The answer in $buf once complete: [status, body, whether the server closes]; null while incomplete. */
+    private static function answer(string $buf, bool $eof): ?array
+    {
+        if (($end = strpos($buf, "\r\n\r\n")) === false) {
+            return null;
+        }
+        $head = substr($buf, 0, $end);
+        $rest = substr($buf, $end + 4);
+        $status = (int)substr($head, 9, 3);
+        $close = str_starts_with($head, 'HTTP/1.0') || preg_match('/^connection:\s*close/im', $head);
+        if (preg_match('/^content-length:\s*(\d+)/im', $head, $m)) {
+            return strlen($rest) >= (int)$m[1] ? [$status, substr($rest, 0, (int)$m[1]), $close] : null;
+        }
+        if (!preg_match('/^transfer-encoding:\s*chunked/im', $head)) {
+            return $eof ? [$status, $rest, true] : null;   // the body ends with the connection
+        }
+        for ($body = '', $at = 0; ($nl = strpos($rest, "\r\n", $at)) !== false; $at = $nl + 4 + $size) {
+            $size = (int)hexdec(substr($rest, $at, $nl - $at));
+            if (strlen($rest) < $nl + 4 + $size) {
+                return null;
+            }
+            if ($size === 0) {
+                return [$status, $body, $close];
+            }
+            $body .= substr($rest, $nl + 2, $size);
+        }
+        return null;
     }
 
     public function sleepUntil(float $t): void
@@ -76,15 +126,16 @@ final class Loop
         Fiber::suspend();
     }
 
-    public function spawn(callable $fn): void
+    public function spawn(callable $fn): Fiber
     {
         $f = new Fiber($fn);
         $f->start();
+        return $f;
     }
 
     public function run(): void
     {
-        while ($this->reading || $this->sleeping || $this->handshaking) {
+        while ($this->reading || $this->sleeping) {
             $now = microtime(true);
             $due = array_filter($this->sleeping, fn ($e) => $e[0] <= $now);
             if ($due) {
@@ -95,8 +146,7 @@ final class Loop
                 continue;
             }
             $wait = $this->sleeping ? max(0.0, min(array_column($this->sleeping, 0)) - $now) : 1.0;
-            $r = array_merge(array_column($this->reading, 0), array_column($this->handshaking, 0));
-            // (a handshake waits for the server's reply: a socket is nearly always writable)
+            $r = array_column($this->reading, 0);
             $w = $e = null;
             if (!$r) {
                 usleep((int)($wait * 1e6));
@@ -106,12 +156,6 @@ final class Loop
                 continue;
             }
             foreach ($r as $s) {
-                if (isset($this->handshaking[(int)$s])) {
-                    $f = $this->handshaking[(int)$s][1];
-                    unset($this->handshaking[(int)$s]);
-                    $f->resume();
-                    continue;
-                }
                 if (!isset($this->reading[(int)$s])) {
                     continue;
                 }
@@ -119,11 +163,11 @@ final class Loop
                 while (($chunk = fread($s, 65536)) !== false && $chunk !== '') {
                     $this->reading[(int)$s][2] .= $chunk;
                 }
-                if (feof($s)) {
-                    [, $f, $raw] = $this->reading[(int)$s];
+                [, $f, $raw] = $this->reading[(int)$s];
+                $answer = self::answer($raw, feof($s));
+                if ($answer !== null || feof($s)) {
                     unset($this->reading[(int)$s]);
-                    fclose($s);
-                    $f->resume($raw);
+                    $f->resume($answer);
                 }
             }
         }
@@ -216,11 +260,11 @@ if ($seeded !== $syncing) {
 }
 
 // PHP completes a TLS handshake before it returns, even on a non-blocking socket: the clients are
-// shared among INKBOAT_LOAD_PROCS processes (4) so that handshakes overlap as they do between
-// separate desktop programs. Each process reports its figures back to this one.
+// shared among INKBOAT_LOAD_PROCS processes (4), and each client's connections are opened before
+// the timed minute (as a desktop program's are open from its first call on). Each process reports
+// its figures back to this one.
 $procs = max(1, (int)(getenv('INKBOAT_LOAD_PROCS') ?: 4));
-$start = microtime(true) + 0.2;
-$end = $start + $seconds;
+$start = $end = 0.0;
 $pipes = [];
 for ($proc = 0; $proc < $procs; $proc++) {
     $pair = stream_socket_pair(STREAM_PF_UNIX, STREAM_SOCK_STREAM, STREAM_IPPROTO_IP);
@@ -232,58 +276,79 @@ for ($proc = 0; $proc < $procs; $proc++) {
     fclose($pair[0]);
     $loop = new Loop($base);
     $errors = [];
-foreach (array_keys($clients) as $i) {
-    if ($i % $procs !== $proc) {
-        continue;
-    }
-    $loop->spawn(function () use ($i, $loop, $api, &$clients, &$stats, $start, $end) {
-        $c = $clients[$i];
-        $at = $start + mt_rand(0, 999) / 1000;
-        for (; $at < $end; $at += 1.0) {
-            $loop->sleepUntil($at);
-            $t = microtime(true);
-            $api("&a=heartbeat&uid={$c['uid']}&username=x&sid={$c['sid']}&version=4.31");
-            $stats['heartbeat'][] = microtime(true) - $t;
+    $fibers = [];
+    foreach (array_keys($clients) as $i) {
+        if ($i % $procs !== $proc) {
+            continue;
         }
-    });
-}
-for ($i = $proc; $i < $syncing; $i += $procs) {
-    $loop->spawn(function () use ($i, $loop, $api, $push, &$clients, &$stats, $start, $end) {
-        $loop->sleepUntil($start + mt_rand(0, 999) / 1000);
-        while (microtime(true) < $end) {
+        $fibers[] = $loop->spawn(function () use ($i, $loop, $api, &$clients, &$stats, &$start, &$end) {
+            $loop->connect();
+            Fiber::suspend();   // until every process is ready
             $c = $clients[$i];
-            $s = "&uid={$c['uid']}&sid={$c['sid']}";
-            $t = microtime(true);
-            $b = $api("&a=beginPull$s&usn=" . ($c['usn'] - 100) . '&extparams=&version=4.31');
-            if ($b !== null && $b['totalCount'] === 100) {
-                $api("&a=pullDetail$s&reqcode={$b['reqcode']}&page=0&pagesize=100");
-                $api("&a=finishPull$s&reqcode={$b['reqcode']}");
-            } elseif ($b !== null) {
-                $errors[] = "beginPull offered {$b['totalCount']} rows, not 100";
+            for ($at = $start + mt_rand(0, 999) / 1000; $at < $end; $at += 1.0) {
+                $loop->sleepUntil($at);
+                $t = microtime(true);
+                $api("&a=heartbeat&uid={$c['uid']}&username=x&sid={$c['sid']}&version=4.31");
+                $stats['heartbeat'][] = microtime(true) - $t;
             }
-            $stats['pull'][] = microtime(true) - $t;
-            $t = microtime(true);
-            $commit = null;
-            $push($i, 10, $commit);
-            $stats['push'][] = microtime(true) - $t;
-            $commit !== null && $stats['commit'][] = $commit;
-        }
-    });
-}
+        });
+    }
+    for ($i = $proc; $i < $syncing; $i += $procs) {
+        $fibers[] = $loop->spawn(function () use ($i, $loop, $api, $push, &$clients, &$stats, &$errors, &$start, &$end) {
+            $loop->connect();
+            Fiber::suspend();
+            $loop->sleepUntil($start + mt_rand(0, 999) / 1000);
+            while (microtime(true) < $end) {
+                $c = $clients[$i];
+                $s = "&uid={$c['uid']}&sid={$c['sid']}";
+                $t = microtime(true);
+                $b = $api("&a=beginPull$s&usn=" . ($c['usn'] - 100) . '&extparams=&version=4.31');
+                if ($b !== null && $b['totalCount'] === 100) {
+                    $api("&a=pullDetail$s&reqcode={$b['reqcode']}&page=0&pagesize=100");
+                    $api("&a=finishPull$s&reqcode={$b['reqcode']}");
+                } elseif ($b !== null) {
+                    $errors[] = "beginPull offered {$b['totalCount']} rows, not 100";
+                }
+                $stats['pull'][] = microtime(true) - $t;
+                $t = microtime(true);
+                $commit = null;
+                $push($i, 10, $commit);
+                $stats['push'][] = microtime(true) - $t;
+                $commit !== null && $stats['commit'][] = $commit;
+            }
+        });
+    }
+    fwrite($pair[1], "ready\n");
+    $start = (float)fgets($pair[1]);
+    $end = $start + $seconds;
     $requests = 0;
+    $opened = $loop->connections;
+    foreach ($fibers as $f) {
+        $f->resume();
+    }
     $loop->run();
-    fwrite($pair[1], serialize([$stats, $requests, $errors]));
+    fwrite($pair[1], serialize([$stats, $requests, $errors, $opened, $loop->connections - $opened]));
     exit(0);
 }
-$requests = 0;
+foreach ($pipes as $pipe) {
+    fgets($pipe);
+}
+$start = microtime(true) + 0.2;
+$end = $start + $seconds;
+foreach ($pipes as $pipe) {
+    fwrite($pipe, "$start\n");
+}
+$requests = $opened = $reopened = 0;
 foreach ($pipes as $pid => $pipe) {
-    [$st, $n, $e] = unserialize((string)stream_get_contents($pipe)) ?: [[], 0, ['a load process gave no figures']];
+    [$st, $n, $e, $o, $r] = unserialize((string)stream_get_contents($pipe)) ?: [[], 0, ['a load process gave no figures'], 0, 0];
     fclose($pipe);
     pcntl_waitpid($pid, $status);
     foreach ($st as $k => $values) {
         array_push($stats[$k], ...$values);
     }
     $requests += $n;
+    $opened += $o;
+    $reopened += $r;
     array_push($errors, ...$e);
 }
 $elapsed = microtime(true) - $start;
@@ -302,10 +367,11 @@ $line = function (string $name, string $value, string $target, bool $pass) use (
         : " (target: $target) " . ($pass ? 'PASS' : 'FAIL') . "\n");
 };
 $n = count($errors);
-printf("service stack %s load: %d clients heartbeating, %d syncing, %.0f s: %d requests, %.0f per second; "
-    . "heartbeat p50 %.1f ms, pull of 100 rows p50 %.0f ms, push of 10 rows p50 %.0f ms, %d pushes\n", $label,
-    $clientCount, $syncing, $elapsed, $requests, $requests / $elapsed, p($stats['heartbeat'], 0.5),
-    p($stats['pull'], 0.5), p($stats['push'], 0.5), count($stats['push']));
+printf("service stack %s load: %d clients heartbeating, %d syncing, %.0f s: %d requests, %.0f per second on %d "
+    . "kept connections (%d opened again while timed); heartbeat p50 %.1f ms, pull of 100 rows p50 %.0f ms, "
+    . "push of 10 rows p50 %.0f ms, %d pushes\n", $label, $clientCount, $syncing, $elapsed, $requests,
+    $requests / $elapsed, $opened, $reopened, p($stats['heartbeat'], 0.5), p($stats['pull'], 0.5), p($stats['push'], 0.5),
+    count($stats['push']));
 $line('load_errors', "$n errors", '0 errors', $n === 0 && count($stats['commit']) > 0);
 $line('load_heartbeat_p99', sprintf('%.1f ms', p($stats['heartbeat'], 0.99)), '<= 100 ms', p($stats['heartbeat'], 0.99) <= 100);
 $line('load_push_commit_p99', sprintf('%.1f ms', p($stats['commit'], 0.99)), '<= 250 ms', p($stats['commit'], 0.99) <= 250);

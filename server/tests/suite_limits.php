@@ -69,6 +69,16 @@ runTests([
         }
     },
 
+    'staging_is_capped_per_request_code' => function (Service $svc) use ($limit) {
+        $s = $svc->newUser('stage');
+        $rc = $svc->beginPush($s, 0)['reqcode'];
+        $batches = intdiv($limit('QUOTA_ROWS'), 10);
+        $batch = fn (int $k) => array_map(fn ($i) => bookItem("s$k-$i", $k * 10 + $i + 1), range(1, 10));
+        same([...array_fill(0, $batches, '0'), 'QUOTA_EXCEEDED'],
+            array_map(fn ($k) => code($svc->pushDetail($s, $rc, $batch($k))), range(0, $batches)), 'batches of one code');
+        same($batches * 10, (int)$svc->one("SELECT COUNT(*) FROM push_rows WHERE reqcode='$rc'"), 'rows staged');
+    },
+
     'client_information_is_capped_per_machine_and_address_and_pruned_by_age' => function (Service $svc) use ($limit) {
         $post = fn (string $machine) => $svc->ok("&a=postclientinfo&sid=&app_name=x&app_ver=4.31&attr0=StartUp&attr1=%7B%7D"
             . "&attr2=%7B%7D&attr3=$machine&os=linux");

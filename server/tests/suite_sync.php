@@ -229,7 +229,7 @@ runTests([
         }
         $pdo->exec("UPDATE ink_meta SET value='1' WHERE name='schema'");
         same(2, $svc->beginPull($s, 0)['totalCount'], 'the first call on the older store');
-        same('4', $svc->one("SELECT value FROM ink_meta WHERE name='schema'"), 'schema version');
+        same('5', $svc->one("SELECT value FROM ink_meta WHERE name='schema'"), 'schema version');
         same([$s['uid'], $later[0][0], $later[1][0]], array_map(fn ($n) => $svc->login($n)["uid"], [$name, ...array_column($later, 2)]),
             'each account signs in by its name after the renaming');
         same(implode('', array_map(fn ($l) => "$l[0]\t$l[1]\t$l[2]\t$name\n", $later)),

@@ -32,25 +32,28 @@ CannedServer::CannedServer()
     listen(QHostAddress::LocalHost);
     connect(this, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *s = nextPendingConnection()) {
+            ++connections;
             connect(s, &QTcpSocket::readyRead, s, [this, s] {
-                // One answer per connection; a request body after the head is read and ignored.
-                if (s->property("answered").toBool())
-                    return void(s->readAll());
-                const QByteArray request = s->peek(1 << 20);
-                const int end = request.indexOf("\r\n\r\n");
-                if (end < 0)
-                    return;
+                // One answer per connection unless kept alive; a request body after the head is
+                // read and ignored.
+                while (keepAlive || !s->property("answered").toBool()) {
+                    const QByteArray request = s->peek(1 << 20);
+                    const int end = request.indexOf("\r\n\r\n");
+                    if (end < 0)
+                        return;
+                    keepAlive ? s->read(end + 4) : s->readAll();
+                    s->setProperty("answered", true);
+                    const Request r{request.left(request.indexOf("\r\n")), request.left(end + 2).toLower()};
+                    requests << r;
+                    const Answer a = handler ? handler(r) : ok("ok");
+                    if (a.head.isEmpty())
+                        return;
+                    s->write(a.head + "\r\n\r\n");
+                    s->write(a.sendBytes < 0 ? a.body : a.body.left(a.sendBytes));
+                    if (!a.hang && !keepAlive)
+                        s->disconnectFromHost();
+                }
                 s->readAll();
-                s->setProperty("answered", true);
-                const Request r{request.left(request.indexOf("\r\n")), request.left(end + 2).toLower()};
-                requests << r;
-                const Answer a = handler ? handler(r) : ok("ok");
-                if (a.head.isEmpty())
-                    return;
-                s->write(a.head + "\r\n\r\n");
-                s->write(a.sendBytes < 0 ? a.body : a.body.left(a.sendBytes));
-                if (!a.hang)
-                    s->disconnectFromHost();
             });
         }
     });

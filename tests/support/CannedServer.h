@@ -29,6 +29,8 @@ public:
 
     std::function<Answer(const Request &)> handler;
     QList<Request> requests;
+    bool keepAlive = false; // answer every request of a connection (bodiless ones) and keep it open
+    int connections = 0;    // connections accepted so far
 
     CannedServer();
     QString url(const QString &path) const; // path starts with '/'

@@ -14,10 +14,12 @@
 #include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QThread>
+#include <QThreadStorage>
 #include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <memory>
 #include <mutex>
 
 void registerApiRecords()
@@ -109,6 +111,30 @@ QString withoutSecrets(QString text, const QString &url)
 
 std::mutex g_caMutex;
 QList<QSslCertificate> g_extraCas;
+int g_caGeneration = 0; // under g_caMutex: raised whenever g_extraCas changes
+
+// Each thread keeps one manager, so calls reuse its kept-alive connections (and their TLS
+// sessions) instead of paying a connection and a handshake each. Qt deletes it when the thread
+// ends (the GUI thread's with the application object).
+struct ThreadClient {
+    QNetworkAccessManager manager;
+    int caGeneration = 0;
+};
+QThreadStorage<ThreadClient *> t_client;
+
+// This thread's manager; with the trust changed since its last call it drops its connections
+// first (a connection verified under the old trust must not serve the new one).
+QNetworkAccessManager &threadManager(int caGeneration)
+{
+    if (!t_client.hasLocalData())
+        t_client.setLocalData(new ThreadClient);
+    ThreadClient *client = t_client.localData();
+    if (client->caGeneration != caGeneration) {
+        client->manager.clearConnectionCache();
+        client->caGeneration = caGeneration;
+    }
+    return client->manager;
+}
 
 thread_local const std::atomic<bool> *t_cancelFlag = nullptr;
 
@@ -120,6 +146,7 @@ void setExtraCaCertificates(const QList<QSslCertificate> &certificates)
 {
     std::lock_guard<std::mutex> lock(g_caMutex);
     g_extraCas = certificates;
+    ++g_caGeneration;
 }
 
 CancelScope::CancelScope(const std::atomic<bool> *flag) : m_previous(t_cancelFlag) { t_cancelFlag = flag; }
@@ -128,21 +155,27 @@ CancelScope::~CancelScope() { t_cancelFlag = m_previous; }
 QString webRequest(const QString &url, const QString &body, const QString &method, int timeoutMs)
 {
     PerformanceLogger perf(QStringLiteral("Web访问：") + urlForLog(url));
-    QNetworkAccessManager manager;
     QNetworkRequest request{QUrl(url)};
+    int caGeneration = 0;
     {
         std::lock_guard<std::mutex> lock(g_caMutex);
+        caGeneration = g_caGeneration;
         if (!g_extraCas.isEmpty()) {
             QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
             tls.setCaCertificates(tls.caCertificates() + g_extraCas);
             request.setSslConfiguration(tls);
         }
     }
+    QNetworkAccessManager &manager = threadManager(caGeneration);
+    // The protocol carries its session in the query: a kept manager must not start keeping cookies.
+    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     // Every body the client posts is JSON; without the header Qt guesses a form and warns.
     if (method != QLatin1String("get"))
         request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json; charset=utf-8"));
-    QNetworkReply *reply = method == QLatin1String("get") ? manager.get(request)
-                                                          : manager.post(request, body.toUtf8());
+    // Deleted here, not later: a worker thread may never return to an event loop that would.
+    const std::unique_ptr<QNetworkReply> reply(method == QLatin1String("get") ? manager.get(request)
+                                                                                : manager.post(request, body.toUtf8()));
     enum class End { Running, Finished, TimedOut, Interrupted, TooLarge } end = End::Running;
     QEventLoop loop;
     QTimer timer;
@@ -154,14 +187,14 @@ QString webRequest(const QString &url, const QString &body, const QString &metho
             end = why;
         loop.quit();
     };
-    QObject::connect(&manager, &QNetworkAccessManager::finished, &loop, [&] { finish(End::Finished); });
+    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, [&] { finish(End::Finished); });
     QObject::connect(&timer, &QTimer::timeout, &loop, [&] { finish(End::TimedOut); });
     // A stop request must not wait for the service: the thread's owner waits only a few seconds.
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
         if (QThread::currentThread()->isInterruptionRequested() || cancelRequested())
             finish(End::Interrupted);
     });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 received, qint64 total) {
+    QObject::connect(reply.get(), &QNetworkReply::downloadProgress, &loop, [&](qint64 received, qint64 total) {
         if (received > kMaxReplyBytes || total > kMaxReplyBytes)
             finish(End::TooLarge);
     });
@@ -173,12 +206,10 @@ QString webRequest(const QString &url, const QString &body, const QString &metho
         loop.exec();
     timer.stop();
     poll.stop();
-    QObject::disconnect(&manager, nullptr, &loop, nullptr);
-    QObject::disconnect(reply, nullptr, &loop, nullptr);
+    QObject::disconnect(reply.get(), nullptr, &loop, nullptr);
 
     if (end != End::Finished) {
         reply->abort();
-        reply->deleteLater();
         switch (end) {
         case End::Interrupted:
             throw EAbort();
@@ -190,15 +221,17 @@ QString webRequest(const QString &url, const QString &body, const QString &metho
     }
     if (reply->error() != QNetworkReply::NoError) {
         // Qt says only "SSL handshake failed": the author must learn which address is not trusted.
-        const QString message = reply->error() == QNetworkReply::SslHandshakeFailedError
-                                    ? QStringLiteral("无法验证服务器 %1 的安全证书，连接已取消！").arg(QUrl(url).host())
-                                    : withoutSecrets(reply->errorString(), url);
+        // 429 is the web server's own limit on sign-ins and registrations per address.
+        const QString message =
+            reply->error() == QNetworkReply::SslHandshakeFailedError
+                ? QStringLiteral("无法验证服务器 %1 的安全证书，连接已取消！").arg(QUrl(url).host())
+            : reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 429
+                ? QStringLiteral("请求过于频繁，请稍后再试！")
+                : withoutSecrets(reply->errorString(), url);
         reply->abort();
-        reply->deleteLater();
         throw Exception(message, QStringLiteral("0"));
     }
     QByteArray bytes = reply->readAll();
-    reply->deleteLater();
     const int nul = bytes.indexOf('\0');
     if (nul >= 0)
         bytes.truncate(nul);

@@ -12,8 +12,9 @@
 #include <atomic>
 
 // The synchronous client of the web service. Every call blocks the calling thread in a local
-// event loop of its own (manager, reply, loop and timers belong to that thread and are gone when
-// the call returns), so the GUI thread and the workers share nothing but the address strings.
+// event loop of its own; reply, loop and timers are gone when the call returns, and each thread
+// keeps one network manager of its own (its kept-alive connections serve the thread's next calls),
+// so the GUI thread and the workers share nothing but the address strings.
 namespace web {
 
 constexpr int kTimeoutMs = 30000;
