@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QPainter>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -653,4 +654,10 @@ void BookSearchController::pruneTasks()
 {
     for (auto it = m_tasks.begin(); it != m_tasks.end();)
         it = it->isFinished() ? m_tasks.erase(it) : it + 1;
+}
+
+void BookSearchController::addMenuActions(QMenu *menu)
+{
+    menu->addSeparator();
+    menu->addActions({m_showAction, m_nextAction, m_previousAction});
 }

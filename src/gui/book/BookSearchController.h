@@ -11,6 +11,7 @@
 
 class BookController;
 class QAction;
+class QMenu;
 class QCheckBox;
 class QComboBox;
 class QDockWidget;
@@ -39,6 +40,8 @@ public:
 
     QDockWidget *dock() const { return m_dock; }
     QAction *showAction() const { return m_showAction; }
+    // Its three commands, after a separator, at the end of menu.
+    void addMenuActions(QMenu *menu);
     QAction *nextAction() const { return m_nextAction; }
     QAction *previousAction() const { return m_previousAction; }
     QLineEdit *keyEdit() const { return m_key; }

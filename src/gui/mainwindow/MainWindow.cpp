@@ -104,8 +104,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_bookTransfer = new BookTransferController(m_book, this);
     m_recovery = new RecoveryController(m_book, g_App.tmpPath(), m_tmpSaveTimer, statusBar(), this);
     m_bookSearch = new BookSearchController(this, m_book, this);
-    ui->mnuEdit->addSeparator();
-    ui->mnuEdit->addActions({m_bookSearch->showAction(), m_bookSearch->nextAction(), m_bookSearch->previousAction()});
+    m_bookSearch->addMenuActions(ui->mnuEdit);
     m_materialModel = new QStandardItemModel(this);
     m_userMaterialModel = new QStandardItemModel(this);
     m_materialListModel = new QStandardItemModel(this);
@@ -175,13 +174,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         {ui->textEditor, ui->treeViewBook, m_book, statusBar(), m_status->statisticsLabel(), this}, this);
     m_textTools->setInsertHandler([this](const QString &text, bool atEnd) { insertEditorText(text, atEnd); });
     connect(m_status, &MainStatusBar::websiteLinkActivated, this, &MainWindow::labelWebsiteLinkActivated);
-    {
-        auto *stats = new WritingStatsController(m_book, ui->textEditor, m_status->dailyTargetLabel(), this);
-        stats->setObjectName(QStringLiteral("writingStats"));
-        QAction *action = ui->mnuAdv->addAction(QStringLiteral("写作统计"), stats, &WritingStatsController::showWindow);
-        action->setObjectName(QStringLiteral("actionAdvanceWritingStats"));
-        connect(m_timeTimer, &QTimer::timeout, stats, &WritingStatsController::followTarget);
-    }
+    (new WritingStatsController(m_book, ui->textEditor, m_status->dailyTargetLabel(), this))
+        ->addMenuAction(ui->mnuAdv, m_timeTimer);
     (new HistoryController(m_book, statusBar(), this))->addMenuAction(ui->mnuEdit);
     // Above 写作统计, which stays the menu's last command.
     (new BookExportController(m_book, statusBar(), m_workers, this))

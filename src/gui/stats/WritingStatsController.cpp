@@ -10,6 +10,7 @@
 #include "stats/WritingStatsWindow.h"
 
 #include <QLabel>
+#include <QMenu>
 #include <QTimer>
 
 WritingStatsController::WritingStatsController(BookController *book, MyTextEdit *editor, QLabel *targetLabel,
@@ -107,4 +108,12 @@ void WritingStatsController::showCount()
         m_toastDay = m_day;
         Toast::showTip(QStringLiteral("今日目标达成：%1 字").arg(formatCount(today)), m_tipParent, 4000);
     }
+}
+
+void WritingStatsController::addMenuAction(QMenu *menu, QTimer *clock)
+{
+    setObjectName(QStringLiteral("writingStats"));
+    QAction *action = menu->addAction(QStringLiteral("写作统计"), this, &WritingStatsController::showWindow);
+    action->setObjectName(QStringLiteral("actionAdvanceWritingStats"));
+    connect(clock, &QTimer::timeout, this, &WritingStatsController::followTarget);
 }

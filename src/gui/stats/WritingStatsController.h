@@ -7,6 +7,7 @@
 class BookController;
 class MyTextEdit;
 class QLabel;
+class QMenu;
 class QTimer;
 class QWidget;
 class WritingStatsWindow;
@@ -24,6 +25,8 @@ public:
 
     // "写作统计": opens the window, or brings back the one already open.
     void showWindow();
+    // 写作统计 at the end of menu; the daily target follows clock's ticks.
+    void addMenuAction(QMenu *menu, QTimer *clock);
     WritingStatsWindow *window() const;
 
     // Today's saved growth plus the editor's unsaved growth.
