@@ -1,43 +1,72 @@
 #include "frame/GlyphIcon.h"
 
 #include <QApplication>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPalette>
 
-QIcon glyphIcon(const QString &glyph, const QFont &base, bool bold, bool italic, bool underline, bool strike)
+#include <functional>
+
+namespace {
+
+// Draws at the size asked for in the palette's colour of the moment: the icons follow a change of
+// colour style, which replaces the application's palette, without being made again.
+class PaletteIconEngine final : public QIconEngine
 {
-    QIcon icon;
-    for (int size : {16, 20, 32, 40}) {
-        QPixmap pm(size, size);
+public:
+    using Draw = std::function<void(QPainter &, const QRect &, const QColor &)>;
+
+    explicit PaletteIconEngine(Draw draw) : m_draw(std::move(draw)) {}
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State) override
+    {
+        const QPalette::ColorGroup group = mode == QIcon::Disabled ? QPalette::Disabled : QPalette::Active;
+        painter->save();
+        m_draw(*painter, rect, QApplication::palette().color(group, QPalette::ButtonText));
+        painter->restore();
+    }
+
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        QPixmap pm(size);
         pm.fill(Qt::transparent);
         QPainter p(&pm);
-        p.setRenderHint(QPainter::TextAntialiasing);
-        QFont f = base;
-        f.setPixelSize(size * 3 / 4);
-        f.setBold(bold);
-        f.setItalic(italic);
-        f.setUnderline(underline);
-        f.setStrikeOut(strike);
-        p.setFont(f);
-        p.setPen(QApplication::palette().color(QPalette::ButtonText));
-        p.drawText(pm.rect(), Qt::AlignCenter, glyph);
-        p.end();
-        icon.addPixmap(pm);
+        paint(&p, QRect(QPoint(), size), mode, state);
+        return pm;
     }
-    return icon;
+
+    QIconEngine *clone() const override { return new PaletteIconEngine(m_draw); }
+
+private:
+    Draw m_draw;
+};
+
+} // namespace
+
+QIcon glyphIcon(const QString &glyph, const QFont &base, bool bold, bool italic, bool underline, bool strike)
+{
+    QFont f = base;
+    f.setBold(bold);
+    f.setItalic(italic);
+    f.setUnderline(underline);
+    f.setStrikeOut(strike);
+    return QIcon(new PaletteIconEngine([glyph, f](QPainter &p, const QRect &rect, const QColor &colour) mutable {
+        p.setRenderHint(QPainter::TextAntialiasing);
+        f.setPixelSize(qMax(1, qMin(rect.width(), rect.height()) * 3 / 4));
+        p.setFont(f);
+        p.setPen(colour);
+        p.drawText(rect, Qt::AlignCenter, glyph);
+    }));
 }
 
 QIcon alignIcon(Qt::Alignment align)
 {
-    QIcon icon;
-    for (int size : {16, 20, 32, 40}) {
-        QPixmap pm(size, size);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        const QColor c = QApplication::palette().color(QPalette::ButtonText);
+    return QIcon(new PaletteIconEngine([align](QPainter &p, const QRect &rect, const QColor &colour) {
+        const int size = qMin(rect.width(), rect.height());
         const int m = size / 8;
         const int w = size - 2 * m;
         const int line = qMax(1, size / 10);
+        const QPoint origin = rect.topLeft() + QPoint((rect.width() - size) / 2, (rect.height() - size) / 2);
         for (int i = 0; i < 4; ++i) {
             const int len = (align & Qt::AlignJustify) || i % 2 == 0 ? w : w * 3 / 5;
             int x = m;
@@ -45,12 +74,9 @@ QIcon alignIcon(Qt::Alignment align)
                 x = m + (w - len) / 2;
             else if (align & Qt::AlignRight)
                 x = m + w - len;
-            p.fillRect(x, m + i * (w / 4) + line / 2, len, line, c);
+            p.fillRect(QRect(origin + QPoint(x, m + i * (w / 4) + line / 2), QSize(len, line)), colour);
         }
-        p.end();
-        icon.addPixmap(pm);
-    }
-    return icon;
+    }));
 }
 
 QIcon colorIcon(const QColor &color)
