@@ -58,10 +58,11 @@ e2e_data_dir() { echo "$1/.local/share/inkboathq/Inkboat"; }
 # e2e_start HOME: starts the program for that profile in the background; sets E2E_PID.
 e2e_start() {
     local home=$1
+    E2E_FIRST_SHOWS=$(e2e_first_shows "$home")
     # A service on the default port (anyone's "make service") would bring its upgrades and news
     # into the walk: unless E2E_SERVICE_URL names one, the program finds none.
     # shellcheck disable=SC2046
-    env $(e2e_profile_env "$home") LANG=C.UTF-8 QT_QPA_PLATFORM=xcb \
+    env $(e2e_profile_env "$home") LANG=C.UTF-8 QT_QPA_PLATFORM=xcb INKBOAT_TRACE_LOG=1 \
         INKBOAT_SERVICE_URL="${E2E_SERVICE_URL:-http://127.0.0.1:1/}" "$E2E_PROGRAM" >>"$home/program.log" 2>&1 &
     E2E_PID=$!
     E2E_HOME=$home
@@ -89,6 +90,33 @@ e2e_wait_window() {
     e2e_until "$E2E_TIMEOUT" e2e_window_of "$pid" >/dev/null ||
         e2e_fail "no window of process $pid"
     E2E_WIN=$(e2e_window_of "$pid")
+}
+
+# How many starts of the profile HOME got through their first show: the program traces it once
+# the trees and the author's place are back. Before that, a click can land on an empty tree and
+# the restored place then moves the selection and the focus under the next keys.
+e2e_first_shows() { cat "$(e2e_data_dir "$1")"/log/per*.log 2>/dev/null | grep -c '<首次显示>' || true; }
+
+# e2e_wait_first_show: waits for that trace of the start begun by e2e_start.
+e2e_wait_first_show() {
+    _e2e_shown() { [ "$(e2e_first_shows "$E2E_HOME")" -gt "$E2E_FIRST_SHOWS" ]; }
+    e2e_until "$E2E_TIMEOUT" _e2e_shown || e2e_fail "the window's first show never ended"
+}
+
+# e2e_start_fitted HOME: started, its first show over, laid over the whole 1366×768 screen and
+# painted. The first show puts back the stored geometry: moved before it, the window can move
+# again under the next click.
+e2e_start_fitted() {
+    e2e_start "$1"
+    e2e_wait_window "$E2E_PID"
+    e2e_wait_first_show
+    local try
+    for try in 1 2 3; do
+        xdotool windowmove "$E2E_WIN" 0 0 windowsize "$E2E_WIN" 1366 768
+        e2e_wait_settled
+        [ "$(xdotool getwindowgeometry "$E2E_WIN" | awk '/Position/ {print $2}')" != 0,0 ] || return 0
+    done
+    e2e_fail "the window does not stay at the top left of the screen"
 }
 
 # Windows of process $1 that are visible now, one id a line. Notices that take no input (the

@@ -15,7 +15,7 @@ E2E_PROGRAM=$build/inkboat
 work=$(mktemp -d)
 e2e_xvfb
 # E2E_KEEP=folder keeps the step pictures and the programs' output there (for a failed walk).
-trap 'kill "${E2E_PID:-0}" 2>/dev/null && wait "${E2E_PID:-0}"; e2e_service_stop; kill "$E2E_XVFB_PID"; [ -z "${E2E_KEEP:-}" ] || { cp "$work"/*.png "$E2E_KEEP"/; for p in "$work"/*/program.log "$work"/service/service.log; do [ ! -f "$p" ] || cp "$p" "$E2E_KEEP/$(basename "$(dirname "$p")").log"; done; }; rm -rf "$work" "$bindkeys"' EXIT
+trap 'kill "${E2E_PID:-0}" 2>/dev/null && wait "${E2E_PID:-0}"; e2e_service_stop; kill "$E2E_XVFB_PID"; [ -z "${E2E_KEEP:-}" ] || { cp "$work"/*.png "$E2E_KEEP"/; for p in "$work"/*/program.log "$work"/service/service.log; do [ ! -f "$p" ] || cp "$p" "$E2E_KEEP/$(basename "$(dirname "$p")").log"; done; for p in "$work"/*/.local/share/inkboathq/Inkboat/log/per*.log; do [ ! -f "$p" ] || cp "$p" "$E2E_KEEP/$(echo "${p#"$work"/}" | cut -d/ -f1)-trace.log"; done; }; rm -rf "$work" "$bindkeys"' EXIT
 author=$work/author
 n=0
 step() { n=$((n + 1)); printf 'e2e %2d: %s\n' "$n" "$*"; }
@@ -28,12 +28,7 @@ SEARCH_BOX="1195 99"; MATERIAL_FIRST="1150 438"
 EDITOR_TEXT_REGION="700x120+240+90"; MATERIAL_LIST_REGION="280x110+1076+430"
 SUGGESTION_REGION="600x48+242+542"     # the first rows of the suggestion list
 
-start_fitted() {
-    e2e_start "$1"
-    e2e_wait_window "$E2E_PID"
-    xdotool windowmove "$E2E_WIN" 0 0 windowsize "$E2E_WIN" 1366 768
-    e2e_wait_settled
-}
+start_fitted() { e2e_start_fitted "$1"; }
 
 # Text through the keyboard; its characters were bound to keys beforehand (bindkeys).
 type_text() {
@@ -329,13 +324,15 @@ open_chapter_one_and_type() {
     at $EDITOR; xdotool click 1
     xdotool key ctrl+End Return
     type_text "$1"
+    e2e_shot "$work/typed-$(basename "$E2E_HOME").png"
     xdotool key ctrl+s
     e2e_wait_settled
 }
 chapter_text() { e2e_sql "$1" "SELECT PlainText FROM BookTree WHERE Title='$2' AND Flag<>'D'"; }
 # edit_stored HOME TEXT: the profile's first chapter holds TEXT (read before the sync).
 edit_stored() {
-    grep -q "$2" <<<"$(chapter_text "$1" 第一章)" || e2e_fail "the edit is not stored: $(chapter_text "$1" 第一章)"
+    grep -q "$2" <<<"$(chapter_text "$1" 第一章)" ||
+        e2e_fail "the edit is not stored: $(e2e_sql "$1" "SELECT Title||': '||PlainText FROM BookTree WHERE Flag<>'D'")"
 }
 
 step "sync: an account registered and signed in with cloud sync on uploads the book"

@@ -49,6 +49,7 @@
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QUrl>
+#include <optional>
 
 namespace {
 
@@ -426,6 +427,9 @@ void MainWindow::runFirstShow()
     // The suggestion libraries are read on their thread while this one loads the trees.
     emit startSmartSearch();
     try {
+        // Traced (INKBOAT_TRACE_LOG=1) when it ends: whoever drives the window from outside knows
+        // from it that the trees and the author's place are back and a click lands where it is aimed.
+        std::optional<PerformanceLogger> firstShow(std::in_place, QStringLiteral("首次显示"));
         restoreLayout();
         refreshBookToolButtonState();
         refreshUserMaterialToolButtonState();
@@ -452,6 +456,7 @@ void MainWindow::runFirstShow()
             m_editor->applyDefaultFormat();
         }
         m_book->setSortByModified(g_SysParams.visibilityParams.bookSortByModified);
+        firstShow.reset();
         m_settings->firstShowGuidance();
         refreshBookToolButtonState();
     } catch (const Exception &e) {
