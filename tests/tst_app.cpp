@@ -20,8 +20,6 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QSysInfo>
 #include <QThread>
 #include <QTimer>
@@ -354,14 +352,9 @@ private slots:
         saveSysParams();
         stopApp();
         const auto setArticleVersion = [&](const char *version) {
-            const QString side = openSideConnection(profile.file("Inkboat_Article.sdb"), Ink::libraryKey());
-            {
-                QSqlQuery q(QSqlDatabase::database(side));
-                QVERIFY(q.exec("CREATE TABLE IF NOT EXISTS DbVersion(Version VARCHAR(64))"));
-                QVERIFY(q.exec("DELETE FROM DbVersion"));
-                QVERIFY(q.exec(QStringLiteral("INSERT INTO DbVersion VALUES('%1')").arg(version)));
-            }
-            closeSideConnection(side);
+            QVERIFY(onSideConnection(profile.file("Inkboat_Article.sdb"), Ink::libraryKey(),
+                                     {"CREATE TABLE IF NOT EXISTS DbVersion(Version VARCHAR(64))", "DELETE FROM DbVersion",
+                                      QStringLiteral("INSERT INTO DbVersion VALUES('%1')").arg(version)}));
         };
         setArticleVersion("1"); // too old: start-up stops with a message
         App::installQuitSignalHandlers();
