@@ -412,12 +412,9 @@ private slots:
             const qint64 pid = ended.processId();
             QVERIFY(ended.waitForFinished(10000));
             QVERIFY(QDir().mkpath(folder));
-            QFile f(lockName);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(QByteArray::number(pid) + "\ninkboat\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+            QVERIFY(writeBytes(lockName, QByteArray::number(pid) + "\ninkboat\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
         } else if (setup == "file") {
-            QFile f(folder);
-            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY(writeBytes(folder, QByteArray()));
         } else {
             QVERIFY(QDir().mkpath(lockName));
         }
