@@ -33,12 +33,16 @@ class TestLibTool : public QObject
     Q_OBJECT
     QTemporaryDir m_dir;
 
-    QString makeSources(const QString &name)
+    // The canonical sources built as `table` into `fileName`; the file's path.
+    QString buildLibrary(const QString &table, const QString &fileName)
     {
-        const QString dir = m_dir.filePath(name);
+        const QString dir = m_dir.filePath(table), file = m_dir.filePath(fileName);
         QDir().mkpath(dir);
         writeFiles(dir, kSources);
-        return dir;
+        libtool::BuildOptions o;
+        o.table = table;
+        libtool::writeLibraryFile(libtool::readSourceFolder(dir), file, o);
+        return file;
     }
 
 private slots:
@@ -46,11 +50,7 @@ private slots:
 
     void textLibraryTextRoundTrip()
     {
-        const QString src = makeSources("material");
-        const QString file = m_dir.filePath("round.sdb");
-        libtool::BuildOptions o;
-        o.table = "MaterialTree";
-        libtool::writeLibraryFile(libtool::readSourceFolder(src), file, o);
+        const QString file = buildLibrary("MaterialTree", "round.sdb");
         const QString out = m_dir.filePath("dumped");
         QString table, version;
         libtool::writeSourceFolder(libtool::readLibraryFile(file, &table, &version), out);
@@ -61,11 +61,7 @@ private slots:
 
     void builtFileIsEncipheredWithVersionAndIndex()
     {
-        const QString src = makeSources("sentence");
-        const QString file = m_dir.filePath("Inkboat_Sentence.sdb");
-        libtool::BuildOptions o;
-        o.table = "SentenceTree";
-        libtool::writeLibraryFile(libtool::readSourceFolder(src), file, o);
+        const QString file = buildLibrary("SentenceTree", "Inkboat_Sentence.sdb");
         const QByteArray bytes = readBytes(file);
         QVERIFY(!bytes.startsWith("SQLite format 3"));
         QVERIFY(!bytes.contains(QByteArray("河面的冰松动了")));
