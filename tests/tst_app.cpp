@@ -20,8 +20,6 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QSysInfo>
 #include <QThread>
 #include <QTimer>
@@ -103,7 +101,7 @@ private slots:
 
     // The folder chooser starts in the given folder, else in the one last chosen for the same
     // purpose, else at home; never in the working folder.
-    void folderChooserStart()
+    void folderChooserStartsWhereTheAuthorLastChose()
     {
         TestProfile profile;
         ScriptedPrompter prompts;
@@ -131,7 +129,7 @@ private slots:
     }
 
     // Logical DPI -> recommended factor; with a stored factor -> whether the notice is due.
-    void scale_data()
+    void scaleNoticeOnlyWhenTheScreenWantsAnother_data()
     {
         QTest::addColumn<int>("dpi");
         QTest::addColumn<double>("factor");
@@ -146,7 +144,7 @@ private slots:
         QTest::newRow("192, 1.6000001 stored") << 192 << 1.6 << 1.6000001 << false;
     }
 
-    void scale()
+    void scaleNoticeOnlyWhenTheScreenWantsAnother()
     {
         QFETCH(int, dpi);
         QFETCH(double, factor);
@@ -156,7 +154,7 @@ private slots:
         QCOMPARE(Ink::scaleNoticeNeeded(stored, Ink::recommendedScaleFactor(dpi)), notice);
     }
 
-    void storedScaleApplied_data()
+    void storedScaleFactorReachesQt_data()
     {
         QTest::addColumn<double>("stored");
         QTest::addColumn<QByteArray>("scale");
@@ -167,7 +165,7 @@ private slots:
         QTest::newRow("negative") << -1.0 << QByteArray() << QByteArray("1");
     }
 
-    void storedScaleApplied()
+    void storedScaleFactorReachesQt()
     {
         QFETCH(double, stored);
         QFETCH(QByteArray, scale);
@@ -183,7 +181,7 @@ private slots:
         qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
     }
 
-    void eventGuard_data()
+    void failureInAnEventIsShownAndLogged_data()
     {
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("box");
@@ -195,7 +193,7 @@ private slots:
         QTest::newRow("int") << 4 << QString() << "Error <unknown>, when sending event QEvent to object thrower (";
     }
 
-    void eventGuard()
+    void failureInAnEventIsShownAndLogged()
     {
         QFETCH(int, kind);
         QFETCH(QString, box);
@@ -225,8 +223,11 @@ private slots:
     {
         Thrower thrower;
         thrower.action = [] { throw 7; };
-        QTimer::singleShot(0, &thrower, [&thrower] { QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User)); });
-        QTimer::singleShot(50, qApp, &QCoreApplication::quit);
+        // The quit is posted after the failing event, so the loop ends only once it has run.
+        QTimer::singleShot(0, &thrower, [&thrower] {
+            QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+            QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        });
         bool caught = false;
         try {
             Application::exec();
@@ -238,7 +239,7 @@ private slots:
         QVERIFY(!Application::pendingException());
     }
 
-    void oneBoxAtATime()
+    void oneFailureBoxAtATime()
     {
         Thrower thrower;
         thrower.action = [] { throw Exception("first"); };
@@ -273,7 +274,7 @@ private slots:
         QVERIFY(worker.wait(10000));
     }
 
-    void workerSnapshot_data()
+    void workerSyncsOnlyWhenIdleSavedAndSignedIn_data()
     {
         QTest::addColumn<SnapshotCase>("c");
         QTest::newRow("idle") << SnapshotCase{true, true, false, 31000, true};
@@ -284,7 +285,7 @@ private slots:
         QTest::newRow("sync off") << SnapshotCase{false, true, false, 60000, false};
     }
 
-    void workerSnapshot()
+    void workerSyncsOnlyWhenIdleSavedAndSignedIn()
     {
         QFETCH(SnapshotCase, c);
         const auto [sync, signedIn, modified, idleMs, answer] = c;
@@ -309,7 +310,7 @@ private slots:
         s.lastInputMsecs = 0;
     }
 
-    void quitSignal_data()
+    void quitSignalEndsTheProgramInOrder_data()
     {
         QTest::addColumn<int>("signal");
         QTest::addColumn<bool>("windowTakesOver");
@@ -318,7 +319,7 @@ private slots:
         QTest::newRow("SIGHUP: the window's quit instead") << int(SIGHUP) << true;
     }
 
-    void quitSignal()
+    void quitSignalEndsTheProgramInOrder()
     {
         QFETCH(int, signal);
         QFETCH(bool, windowTakesOver);
@@ -354,14 +355,9 @@ private slots:
         saveSysParams();
         stopApp();
         const auto setArticleVersion = [&](const char *version) {
-            const QString side = openSideConnection(profile.file("Inkboat_Article.sdb"), Ink::libraryKey());
-            {
-                QSqlQuery q(QSqlDatabase::database(side));
-                QVERIFY(q.exec("CREATE TABLE IF NOT EXISTS DbVersion(Version VARCHAR(64))"));
-                QVERIFY(q.exec("DELETE FROM DbVersion"));
-                QVERIFY(q.exec(QStringLiteral("INSERT INTO DbVersion VALUES('%1')").arg(version)));
-            }
-            closeSideConnection(side);
+            QVERIFY(onSideConnection(profile.file("Inkboat_Article.sdb"), Ink::libraryKey(),
+                                     {"CREATE TABLE IF NOT EXISTS DbVersion(Version VARCHAR(64))", "DELETE FROM DbVersion",
+                                      QStringLiteral("INSERT INTO DbVersion VALUES('%1')").arg(version)}));
         };
         setArticleVersion("1"); // too old: start-up stops with a message
         App::installQuitSignalHandlers();
@@ -384,7 +380,7 @@ private slots:
     }
 
     // A lock held by a running program is told apart from a data folder where no lock can be made.
-    void instanceLock_data()
+    void lockedOrBrokenDataFolderStopsStartUp_data()
     {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("message"); // start of the message; empty: start-up succeeds
@@ -396,7 +392,7 @@ private slots:
         QTest::newRow("lock cannot be replaced") << "dir" << cannot << "无法读取或删除";
     }
 
-    void instanceLock()
+    void lockedOrBrokenDataFolderStopsStartUp()
     {
         QFETCH(QString, setup);
         QFETCH(QString, message);
@@ -416,12 +412,9 @@ private slots:
             const qint64 pid = ended.processId();
             QVERIFY(ended.waitForFinished(10000));
             QVERIFY(QDir().mkpath(folder));
-            QFile f(lockName);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(QByteArray::number(pid) + "\ninkboat\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+            QVERIFY(writeBytes(lockName, QByteArray::number(pid) + "\ninkboat\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
         } else if (setup == "file") {
-            QFile f(folder);
-            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY(writeBytes(folder, QByteArray()));
         } else {
             QVERIFY(QDir().mkpath(lockName));
         }
@@ -490,7 +483,7 @@ private slots:
     // A second start on the same data folder brings the running program forward and ends with 0;
     // a killed program's lock and socket do not count; a program that does not answer gets the
     // "already running" message.
-    void secondStart_data()
+    void secondStartBringsTheRunningProgramForward_data()
     {
         QTest::addColumn<QString>("first");
         QTest::newRow("running program answers") << "running";
@@ -498,7 +491,7 @@ private slots:
         QTest::newRow("earlier program killed") << "killed";
     }
 
-    void secondStart()
+    void secondStartBringsTheRunningProgramForward()
     {
         QFETCH(QString, first);
         const QString program = QStringLiteral(INKBOAT_BUILD_DIR "/inkboat");

@@ -1,6 +1,7 @@
 // A book written out as one file: each format's headings, order, escaping and encodings, the
 // atomic write, cancelling, and the command line.
 #include "BookRows.h"
+#include "Folders.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
@@ -49,12 +50,6 @@ void fixture()
                               "</p><p></p><p align=\"center\">丙 &lt;b&gt;&amp;amp;</p></body></html>"));
     addChapter("C2", "V1", 2, QStringLiteral("第二章"), QStringLiteral("丁"));
     addChapter("C3", "B", 3, QStringLiteral("后记"), QStringLiteral("完"));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // Entry names in archive order, and one entry's bytes.
@@ -228,7 +223,7 @@ private slots:
         o.chapterPattern = chapterPattern;
         const Result r = exportBook(o);
         QVERIFY2(r.ok, qPrintable(r.error));
-        const QByteArray bytes = readFile(o.output);
+        const QByteArray bytes = readBytes(o.output);
         QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
         QTextCodec::ConverterState state;
         QString read = QTextCodec::codecForName(gb18030 ? "GB18030" : "UTF-8")->toUnicode(bytes, bytes.size(), &state);
@@ -405,11 +400,7 @@ private slots:
         }
         QTemporaryDir dir;
         const QString out = dir.filePath("书.txt");
-        {
-            QFile old(out);
-            QVERIFY(old.open(QIODevice::WriteOnly));
-            old.write("旧");
-        }
+        QVERIFY(writeBytes(out, "旧"));
         std::atomic<bool> cancel{false};
         auto onProgress = [&](int) {
             if (failure == "cancel")
@@ -432,7 +423,7 @@ private slots:
         QVERIFY2(r.error.contains(message), qPrintable(r.error));
         if (failure == "full")
             QVERIFY2(r.error.contains(out), qPrintable(r.error));
-        QCOMPARE(readFile(out), QByteArray("旧"));
+        QCOMPARE(readBytes(out), QByteArray("旧"));
         QCOMPARE(leftovers(dir.path()), QStringList{"书.txt"});
     }
 
@@ -474,7 +465,7 @@ private slots:
         QVERIFY2(err.contains(stderrHas), qPrintable(err));
         QCOMPARE(QFileInfo::exists(out), code == 0);
         if (code == 0 && args.contains("txt"))
-            QVERIFY(readFile(out).startsWith("第一卷 风起\n\n" + kHostile.toUtf8()));
+            QVERIFY(readBytes(out).startsWith("第一卷 风起\n\n" + kHostile.toUtf8()));
     }
 };
 

@@ -31,155 +31,144 @@ const Files kSources = {
 class TestLibTool : public QObject
 {
     Q_OBJECT
-private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
-    void textLibraryTextRoundTrip();
-    void builtFileIsEncipheredWithVersionAndIndex();
-    void malformedSourceNamesFileAndLine_data();
-    void malformedSourceNamesFileAndLine();
-    void upgradeArchiveUnpacksToExpectedNames();
-    void shippedSourcesParse();
+    QTemporaryDir m_dir;
 
-private:
-    QString makeSources(const QString &name)
+    // The canonical sources built as `table` into `fileName`; the file's path.
+    QString buildLibrary(const QString &table, const QString &fileName)
     {
-        const QString dir = m_dir.filePath(name);
+        const QString dir = m_dir.filePath(table), file = m_dir.filePath(fileName);
         QDir().mkpath(dir);
         writeFiles(dir, kSources);
-        return dir;
+        libtool::BuildOptions o;
+        o.table = table;
+        libtool::writeLibraryFile(libtool::readSourceFolder(dir), file, o);
+        return file;
     }
-    QTemporaryDir m_dir;
-};
 
-void TestLibTool::textLibraryTextRoundTrip()
-{
-    const QString src = makeSources("material");
-    const QString file = m_dir.filePath("round.sdb");
-    libtool::BuildOptions o;
-    o.table = "MaterialTree";
-    libtool::writeLibraryFile(libtool::readSourceFolder(src), file, o);
-    const QString out = m_dir.filePath("dumped");
-    QString table, version;
-    libtool::writeSourceFolder(libtool::readLibraryFile(file, &table, &version), out);
-    QCOMPARE(table, QStringLiteral("MaterialTree"));
-    QCOMPARE(version, QStringLiteral("4.0"));
-    QCOMPARE(readFolder(out), kSources);
-}
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-void TestLibTool::builtFileIsEncipheredWithVersionAndIndex()
-{
-    const QString src = makeSources("sentence");
-    const QString file = m_dir.filePath("Inkboat_Sentence.sdb");
-    libtool::BuildOptions o;
-    o.table = "SentenceTree";
-    libtool::writeLibraryFile(libtool::readSourceFolder(src), file, o);
-    const QByteArray bytes = readBytes(file);
-    QVERIFY(!bytes.startsWith("SQLite format 3"));
-    QVERIFY(!bytes.contains(QByteArray("河面的冰松动了")));
-    QVERIFY(!bytes.contains("SentenceTree"));
-    QVERIFY(!QFile::exists(file + ".part"));
-
-    // Attached the way the program attaches its libraries.
+    void textLibraryTextRoundTrip()
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase("SQLITECIPHER", "attach");
-        db.setDatabaseName(":memory:");
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        QVERIFY2(q.exec(QStringLiteral("ATTACH DATABASE 'file:%1?cipher=chacha20' AS S key '%2'")
-                            .arg(file, Ink::libraryKey())),
-                 qPrintable(q.lastError().text()));
-        QVERIFY(q.exec("SELECT IFNULL(MAX(CAST(Version AS REAL)),0.0) FROM S.DbVersion") && q.next());
-        QVERIFY(q.value(0).toDouble() >= 3.0);
-        QVERIFY(q.exec("SELECT Level, NodeType, Category, COUNT(*) FROM S.SentenceTree GROUP BY 1,2,3 ORDER BY 1,3"));
-        QStringList shape;
-        while (q.next())
-            shape << QStringLiteral("%1/%2/%3=%4").arg(q.value(0).toInt()).arg(q.value(1).toInt())
-                         .arg(q.value(2).toString()).arg(q.value(3).toInt());
-        QCOMPARE(shape, QStringList({"0/2/Tree=2", "1/3/Content=2", "1/2/Tree=1", "2/3/Content=2", "2/2/Tree=1",
-                                     "3/3/Content=1"}));
-        QVERIFY(q.exec("SELECT COUNT(*) FROM S.SentenceTree WHERE length(ID)<>32 OR ID<>upper(ID)") && q.next());
-        QCOMPARE(q.value(0).toInt(), 0);
+        const QString file = buildLibrary("MaterialTree", "round.sdb");
+        const QString out = m_dir.filePath("dumped");
+        QString table, version;
+        libtool::writeSourceFolder(libtool::readLibraryFile(file, &table, &version), out);
+        QCOMPARE(table, QStringLiteral("MaterialTree"));
+        QCOMPARE(version, QStringLiteral("4.0"));
+        QCOMPARE(readFolder(out), kSources);
     }
-    QSqlDatabase::removeDatabase("attach");
-}
 
-void TestLibTool::malformedSourceNamesFileAndLine_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QString>("where");
-    QTest::newRow("text before title") << "100-a.txt" << QByteArray("开头没有标题\n＃题\n正文\n") << "100-a.txt:1:";
-    QTest::newRow("empty title") << "100-a.txt" << QByteArray("＃题\n正文\n＃  \n正文\n") << "100-a.txt:3:";
-    QTest::newRow("entry without text") << "100-a.txt" << QByteArray("＃题\n＃题二\n正文\n") << "100-a.txt:2:";
-    QTest::newRow("unknown attribute") << "100-a.txt" << QByteArray("＃题\n＠颜色：红\n正文\n") << "100-a.txt:2:";
-    QTest::newRow("attribute inside text") << "100-a.txt" << QByteArray("＃题\n正文\n＠类型：x\n") << "100-a.txt:3:";
-    QTest::newRow("no entry") << "100-a.txt" << QByteArray("// 只有注释\n") << "100-a.txt:1:";
-    QTest::newRow("bad utf-8") << "100-a.txt" << QByteArray("＃题\n\xff\xfe\xfd\n") << "100-a.txt:0:";
-    QTest::newRow("bad file name") << "a.txt" << QByteArray("＃题\n正文\n") << "a.txt:0:";
-}
+    void builtFileIsEncipheredWithVersionAndIndex()
+    {
+        const QString file = buildLibrary("SentenceTree", "Inkboat_Sentence.sdb");
+        const QByteArray bytes = readBytes(file);
+        QVERIFY(!bytes.startsWith("SQLite format 3"));
+        QVERIFY(!bytes.contains(QByteArray("河面的冰松动了")));
+        QVERIFY(!bytes.contains("SentenceTree"));
+        QVERIFY(!QFile::exists(file + ".part"));
 
-void TestLibTool::malformedSourceNamesFileAndLine()
-{
-    QFETCH(QString, name);
-    QFETCH(QByteArray, text);
-    QFETCH(QString, where);
-    const QString dir = m_dir.filePath(QStringLiteral("bad-%1").arg(QTest::currentDataTag()));
-    QDir().mkpath(dir);
-    QVERIFY(writeBytes(dir + "/" + name, text));
-    try {
-        libtool::readSourceFolder(dir);
-        QFAIL("malformed source accepted");
-    } catch (const libtool::SourceError &e) {
-        QVERIFY2(e.message().contains(where), qPrintable(e.message()));
-    }
-}
-
-void TestLibTool::upgradeArchiveUnpacksToExpectedNames()
-{
-    const QString a = m_dir.filePath("Inkboat_Material.sdb");
-    const QString b = m_dir.filePath("Inkboat_Article.sdb");
-    QVERIFY(writeBytes(a, QByteArray(300000, 'a') + "end") && writeBytes(b, "bbb"));
-    const QString zip = m_dir.filePath("material-upgrade.zip");
-    libtool::packUpgrade(zip, {a, b});
-    QCOMPARE(libtool::zipEntryNames(zip), QStringList({"Inkboat_Material.sdb", "Inkboat_Article.sdb"}));
-
-    unzFile uf = unzOpen64(QFile::encodeName(zip).constData());
-    QVERIFY(uf);
-    QCOMPARE(unzLocateFile(uf, "Inkboat_Material.sdb", 1), UNZ_OK);
-    QCOMPARE(unzOpenCurrentFile(uf), UNZ_OK);
-    QByteArray data;
-    char buf[65536];
-    int n;
-    while ((n = unzReadCurrentFile(uf, buf, sizeof buf)) > 0)
-        data.append(buf, n);
-    unzCloseCurrentFile(uf);
-    unzClose(uf);
-    QCOMPARE(data, readBytes(a));
-}
-
-void TestLibTool::shippedSourcesParse()
-{
-    // Every shipped source builds; material passages keep to 50-400 characters.
-    for (const QString kind : {"material", "sentence", "article"}) {
-        const QString dir = QStringLiteral(INKBOAT_SOURCE_DIR "/data/") + kind;
-        if (!QDir(dir).exists())
-            continue;
-        libtool::Library lib;
-        try {
-            lib = libtool::readSourceFolder(dir);
-        } catch (const libtool::SourceError &e) {
-            QFAIL(qPrintable(e.message()));
+        // Attached the way the program attaches its libraries.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("SQLITECIPHER", "attach");
+            db.setDatabaseName(":memory:");
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY2(q.exec(QStringLiteral("ATTACH DATABASE 'file:%1?cipher=chacha20' AS S key '%2'")
+                                .arg(file, Ink::libraryKey())),
+                     qPrintable(q.lastError().text()));
+            QVERIFY(q.exec("SELECT IFNULL(MAX(CAST(Version AS REAL)),0.0) FROM S.DbVersion") && q.next());
+            QVERIFY(q.value(0).toDouble() >= 3.0);
+            QVERIFY(q.exec("SELECT Level, NodeType, Category, COUNT(*) FROM S.SentenceTree GROUP BY 1,2,3 ORDER BY 1,3"));
+            QStringList shape;
+            while (q.next())
+                shape << QStringLiteral("%1/%2/%3=%4").arg(q.value(0).toInt()).arg(q.value(1).toInt())
+                             .arg(q.value(2).toString()).arg(q.value(3).toInt());
+            QCOMPARE(shape, QStringList({"0/2/Tree=2", "1/3/Content=2", "1/2/Tree=1", "2/3/Content=2", "2/2/Tree=1",
+                                         "3/3/Content=1"}));
+            QVERIFY(q.exec("SELECT COUNT(*) FROM S.SentenceTree WHERE length(ID)<>32 OR ID<>upper(ID)") && q.next());
+            QCOMPARE(q.value(0).toInt(), 0);
         }
-        if (kind == QLatin1String("material")) {
-            for (const libtool::Folder &f : lib.folders) {
-                for (const libtool::Entry &e : f.entries) {
-                    const int len = QString(e.text).remove('\n').size();
-                    QVERIFY2(len >= 50 && len <= 400, qPrintable(f.path.join("/") + "/" + e.title));
+        QSqlDatabase::removeDatabase("attach");
+    }
+
+    void malformedSourceNamesFileAndLine_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("where");
+        QTest::newRow("text before title") << "100-a.txt" << QByteArray("开头没有标题\n＃题\n正文\n") << "100-a.txt:1:";
+        QTest::newRow("empty title") << "100-a.txt" << QByteArray("＃题\n正文\n＃  \n正文\n") << "100-a.txt:3:";
+        QTest::newRow("entry without text") << "100-a.txt" << QByteArray("＃题\n＃题二\n正文\n") << "100-a.txt:2:";
+        QTest::newRow("unknown attribute") << "100-a.txt" << QByteArray("＃题\n＠颜色：红\n正文\n") << "100-a.txt:2:";
+        QTest::newRow("attribute inside text") << "100-a.txt" << QByteArray("＃题\n正文\n＠类型：x\n") << "100-a.txt:3:";
+        QTest::newRow("no entry") << "100-a.txt" << QByteArray("// 只有注释\n") << "100-a.txt:1:";
+        QTest::newRow("bad utf-8") << "100-a.txt" << QByteArray("＃题\n\xff\xfe\xfd\n") << "100-a.txt:0:";
+        QTest::newRow("bad file name") << "a.txt" << QByteArray("＃题\n正文\n") << "a.txt:0:";
+    }
+
+    void malformedSourceNamesFileAndLine()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, text);
+        QFETCH(QString, where);
+        const QString dir = m_dir.filePath(QStringLiteral("bad-%1").arg(QTest::currentDataTag()));
+        QDir().mkpath(dir);
+        QVERIFY(writeBytes(dir + "/" + name, text));
+        try {
+            libtool::readSourceFolder(dir);
+            QFAIL("malformed source accepted");
+        } catch (const libtool::SourceError &e) {
+            QVERIFY2(e.message().contains(where), qPrintable(e.message()));
+        }
+    }
+
+    void upgradeArchiveUnpacksToExpectedNames()
+    {
+        const QString a = m_dir.filePath("Inkboat_Material.sdb");
+        const QString b = m_dir.filePath("Inkboat_Article.sdb");
+        QVERIFY(writeBytes(a, QByteArray(300000, 'a') + "end") && writeBytes(b, "bbb"));
+        const QString zip = m_dir.filePath("material-upgrade.zip");
+        libtool::packUpgrade(zip, {a, b});
+        QCOMPARE(libtool::zipEntryNames(zip), QStringList({"Inkboat_Material.sdb", "Inkboat_Article.sdb"}));
+
+        unzFile uf = unzOpen64(QFile::encodeName(zip).constData());
+        QVERIFY(uf);
+        QCOMPARE(unzLocateFile(uf, "Inkboat_Material.sdb", 1), UNZ_OK);
+        QCOMPARE(unzOpenCurrentFile(uf), UNZ_OK);
+        QByteArray data;
+        char buf[65536];
+        int n;
+        while ((n = unzReadCurrentFile(uf, buf, sizeof buf)) > 0)
+            data.append(buf, n);
+        unzCloseCurrentFile(uf);
+        unzClose(uf);
+        QCOMPARE(data, readBytes(a));
+    }
+
+    void shippedSourcesParse()
+    {
+        // Every shipped source builds; material passages keep to 50-400 characters.
+        for (const QString kind : {"material", "sentence", "article"}) {
+            const QString dir = QStringLiteral(INKBOAT_SOURCE_DIR "/data/") + kind;
+            QVERIFY2(QDir(dir).exists(), qPrintable(dir));
+            libtool::Library lib;
+            try {
+                lib = libtool::readSourceFolder(dir);
+            } catch (const libtool::SourceError &e) {
+                QFAIL(qPrintable(e.message()));
+            }
+            if (kind == QLatin1String("material")) {
+                for (const libtool::Folder &f : lib.folders) {
+                    for (const libtool::Entry &e : f.entries) {
+                        const int len = QString(e.text).remove('\n').size();
+                        QVERIFY2(len >= 50 && len <= 400, qPrintable(f.path.join("/") + "/" + e.title));
+                    }
                 }
             }
         }
     }
-}
+};
 
 QTEST_GUILESS_MAIN(TestLibTool)
 #include "tst_libtool.moc"

@@ -1,5 +1,6 @@
 // The settings dialog (every control kept, the checks of OK, Cancel) and the about dialog's
 // upgrade check, over a real database in a throw-away profile.
+#include "Folders.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 #include "TestService.h"
@@ -288,9 +289,7 @@ private slots:
         if (service == "newer") {
             QVERIFY(web.start());
             QDir().mkpath(web.dataPath() + "/app");
-            QFile f(web.dataPath() + "/app/updateV4.txt");
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("version=9.1\nsetupfile=inkboat.deb\nnews=n\n");
+            QVERIFY(writeBytes(web.dataPath() + "/app/updateV4.txt", "version=9.1\nsetupfile=inkboat.deb\nnews=n\n"));
         } else if (service == "slow") {
             QVERIFY(silent.listen(QHostAddress::LocalHost));
             qputenv("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/").arg(silent.serverPort()).toUtf8());

@@ -25,7 +25,6 @@
 #include "storage/Database.h"
 
 #include <QRandomGenerator>
-#include <QSqlQuery>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -633,11 +632,9 @@ private:
         writeLibrary(dir + "Inkboat_Sentence.sdb", "SentenceTree",
                      {{1, {"名句"}, {}, {{"春风", "", "春风又绿江南岸"}, {"明月", "", "明月几时有 Spring"}}}});
         writeLibrary(dir + "Inkboat_Article.sdb", "ArticleTree", {{1, {"写作"}, {}, {{"开头", "技巧", "好的开头。"}}}});
-        const QString conn = openSideConnection(dir + "Inkboat_Sentence.sdb", Ink::libraryKey());
-        QVERIFY(QSqlQuery(QSqlDatabase::database(conn))
-                    .exec("INSERT INTO SentenceTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText) "
-                          "VALUES('N1','',3,1,9,NULL,'Content',NULL)"));
-        closeSideConnection(conn);
+        QVERIFY(onSideConnection(dir + "Inkboat_Sentence.sdb", Ink::libraryKey(),
+                                 {"INSERT INTO SentenceTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText) "
+                                  "VALUES('N1','',3,1,9,NULL,'Content',NULL)"}));
     }
 
     QScopedPointer<TestProfile> m_profile;

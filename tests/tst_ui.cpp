@@ -1,17 +1,29 @@
-// Message dialogs and toasts: the answer is the button pressed, foreign text shows as written,
-// a toast goes by itself.
-#include "app/App.h"
-#include "frame/FramelessWindow.h"
-#include "frame/MessageDialog.h"
-#include "frame/Toast.h"
+// The window frame, message boxes, toasts, colour styles, the first-use tour and the resources:
+// a refused close keeps the window, the answer is the button pressed, foreign text shows as
+// written, a style switch frees nothing twice, the tour runs once per profile.
+#include "BookRows.h"
+#include "ScriptedPrompter.h"
+#include "TestProfile.h"
 
-#include <QLabel>
-#include <QPointer>
-#include <QPushButton>
-#include <QTextDocument>
-#include <QTimer>
-#include <QToolButton>
+#include "app/App.h"
+#include "frame/Dialog.h"
+#include "frame/FramelessHelper.h"
+#include "frame/FramelessWindow.h"
+#include "frame/GlyphIcon.h"
+#include "frame/MessageDialog.h"
+#include "frame/Styles.h"
+#include "frame/Toast.h"
+#include "mainwindow/MainWindow.h"
+#include "params/SysParams.h"
+#include "settings/NoviceGuidance.h"
+#include "settings/SysParamDialog.h"
+#include "settings/Tooltip.h"
+#include "stats/WritingStatsWindow.h"
+
+#include <QCloseEvent>
+#include <QDirIterator>
 #include <QtTest>
+#include <QtWidgets>
 
 namespace {
 
@@ -23,13 +35,141 @@ MessageDialog *openMessageDialog()
     return nullptr;
 }
 
+// A content that refuses to close until allowed, like an editor with unsaved text.
+class GuardedWidget : public Dialog
+{
+public:
+    bool allowClose = false;
+    int asked = 0;
+
+protected:
+    void closeEvent(QCloseEvent *event) override
+    {
+        ++asked;
+        event->setAccepted(allowClose);
+    }
+};
+
+// A dialog that asks before it lets Cancel through, like the settings dialog.
+class CancelAskingDialog : public Dialog
+{
+public:
+    bool allowClose = false;
+    void done(int r) override
+    {
+        if (r != Rejected || allowClose)
+            Dialog::done(r);
+    }
+};
+
+// Runs `f` once the event loop runs (inside a modal frame's loop).
+void later(std::function<void()> f) { QTimer::singleShot(0, qApp, std::move(f)); }
+
+void clickClose(FramelessWindow *frame) { frame->findChild<QToolButton *>(QStringLiteral("closeButton"))->click(); }
+
 } // namespace
+
+Q_DECLARE_METATYPE(QMargins)
 
 class TestUi : public QObject
 {
     Q_OBJECT
+    TestProfile m_profile;
+
 private slots:
+    void initTestCase() { QVERIFY(startApp().ok); }
     void init() { FramelessWindow::setTranslucencyOverride(1); }
+    void cleanupTestCase() { Ink::applyStyle(QStringLiteral("Fusion")); }
+
+    // A content that refuses the close (unsaved text) keeps its frame; allowed, the frame goes.
+    void refusedCloseKeepsTheWindow_data()
+    {
+        QTest::addColumn<bool>("finish"); // the content finishes itself instead of allowing the close
+        QTest::newRow("closed by the close button") << false;
+        QTest::newRow("content finishes") << true;
+    }
+    void refusedCloseKeepsTheWindow()
+    {
+        QFETCH(bool, finish);
+        auto *content = new GuardedWidget;
+        QPointer<GuardedWidget> guard(content);
+        FramelessWindow::showWidget(content, Ink::foResizable, nullptr);
+        QPointer<FramelessWindow> frame(FramelessWindow::frameOf(content));
+        QVERIFY(frame);
+        clickClose(frame);
+        QCOMPARE(content->asked, 1);
+        QVERIFY(frame->isVisible());
+        content->allowClose = true;
+        if (finish)
+            content->accept();
+        else
+            clickClose(frame);
+        QTRY_VERIFY(!frame); // a non-modal frame goes with its content
+        QVERIFY(finish || !guard);
+        delete guard.data();
+    }
+
+    // A modal dialog whose Cancel is answered "no" stays in its frame; afterwards it is out of its
+    // frame and still the caller's (a stack object here: a second delete would crash). A dialog
+    // opened from it sits over it, not behind it.
+    void modalDialogStaysTheCallersAndStacks()
+    {
+        QWidget main;
+        FramelessWindow mainFrame;
+        mainFrame.setContent(&main);
+        mainFrame.show();
+        CancelAskingDialog dialog;
+        Dialog inner;
+        bool stayedOpen = false;
+        QWidget *innerParent = nullptr;
+        FramelessWindow *outerFrame = nullptr;
+        later([&]() {
+            outerFrame = FramelessWindow::frameOf(&dialog);
+            QCOMPARE(FramelessWindow::modalCount(), 1);
+            clickClose(outerFrame); // answered "no"
+            stayedOpen = outerFrame->isVisible() && dialog.isVisible();
+            later([&]() {
+                innerParent = FramelessWindow::frameOf(&inner)->parentWidget();
+                inner.accept();
+            });
+            FramelessWindow::showWidget(&inner, Ink::foModal | Ink::foParentMain, &mainFrame);
+            dialog.allowClose = true;
+            clickClose(outerFrame);
+        });
+        QCOMPARE(FramelessWindow::showWidget(&dialog, Ink::foModal, nullptr), int(QDialog::Rejected));
+        QVERIFY(stayedOpen);
+        QCOMPARE(innerParent, static_cast<QWidget *>(outerFrame));
+        later([&]() { dialog.accept(); });
+        QCOMPARE(FramelessWindow::showWidget(&dialog, Ink::foModal, nullptr), int(QDialog::Accepted));
+        QCOMPARE(FramelessWindow::modalCount(), 0);
+        QVERIFY(!dialog.parentWidget());
+        QVERIFY(!FramelessWindow::frameOf(&dialog));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        mainFrame.takeContent();
+    }
+
+    void resizingByAnEdgeKeepsTheOppositeEdgeAndLimits_data()
+    {
+        QTest::addColumn<int>("edges");
+        QTest::addColumn<QPoint>("delta");
+        QTest::addColumn<QRect>("expected");
+        QTest::newRow("right grows") << int(Qt::RightEdge) << QPoint(50, 9) << QRect(100, 100, 450, 300);
+        QTest::newRow("left grows") << int(Qt::LeftEdge) << QPoint(-30, 0) << QRect(70, 100, 430, 300);
+        QTest::newRow("bottom-right") << int(Qt::BottomEdge | Qt::RightEdge) << QPoint(10, 20)
+                                      << QRect(100, 100, 410, 320);
+        QTest::newRow("left stops at minimum") << int(Qt::LeftEdge) << QPoint(390, 0) << QRect(300, 100, 200, 300);
+        QTest::newRow("top stops at minimum") << int(Qt::TopEdge) << QPoint(0, 500) << QRect(100, 250, 400, 150);
+        QTest::newRow("bottom stops at maximum") << int(Qt::BottomEdge) << QPoint(0, 900) << QRect(100, 100, 400, 600);
+    }
+    void resizingByAnEdgeKeepsTheOppositeEdgeAndLimits()
+    {
+        QFETCH(int, edges);
+        QFETCH(QPoint, delta);
+        QFETCH(QRect, expected);
+        QCOMPARE(AbsFrameLessAutoSize::resizedGeometry(Qt::Edges(edges), QRect(100, 100, 400, 300), delta,
+                                                       QSize(200, 150), QSize(1000, 600)),
+                 expected);
+    }
 
     // Shown modal over the main window; press 0 closes the frame by its title bar (no answer).
     void messageAnswersTheButtonPressed_data()
@@ -120,6 +260,164 @@ private slots:
         QVERIFY(toast);
         QTRY_VERIFY_WITH_TIMEOUT(!toast, 5000);
         QCOMPARE(Toast::liveCount(), 0);
+    }
+
+    // Rows run in order: each style replaces the one the row before left; the font stays.
+    void styleSwitchReplacesPaletteAndSheet_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("applied");
+        QTest::addColumn<bool>("hasSheet");
+        QTest::newRow("Dark") << "Dark" << true << true;
+        QTest::newRow("an unknown name keeps Dark") << "NoSuchStyle" << false << true;
+        QTest::newRow("Rose after Dark drops the dark sheet") << "Rose" << true << false;
+        QTest::newRow("Dark again") << "Dark" << true << true;
+        QTest::newRow("Qt's Fusion after Dark") << "Fusion" << true << false;
+    }
+    void styleSwitchReplacesPaletteAndSheet()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, applied);
+        QFETCH(bool, hasSheet);
+        QFont font = QApplication::font();
+        font.setPointSize(13);
+        QApplication::setFont(font);
+        QStyle *before = QApplication::style();
+        const QPalette palette = QApplication::palette();
+        QCOMPARE(Ink::applyStyle(name), applied);
+        QCOMPARE(QApplication::font().pointSize(), 13);
+        QCOMPARE(!qApp->styleSheet().isEmpty(), hasSheet);
+        QCOMPARE(QApplication::style() == before, !applied);
+        QScopedPointer<QStyle> fresh(Ink::createStyle(name));
+        QCOMPARE(QApplication::palette().color(QPalette::Window),
+                 applied ? fresh->standardPalette().color(QPalette::Window) : palette.color(QPalette::Window));
+    }
+
+    // Each proxy owns its base style, so applying a style twice frees nothing twice; disabled
+    // text stays told apart. With INKBOAT_STYLE_SHOTS set (scripts/screenshots) the main window,
+    // the settings, the statistics and a message box are saved there, one picture each per style.
+    void everyStyleAppliesTwiceAndStaysLegible_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const QString &name : Ink::colourStyleNames() + QStringList{"Fusion", "Windows"})
+            QTest::newRow(qPrintable(name)) << name;
+    }
+    void everyStyleAppliesTwiceAndStaysLegible()
+    {
+        QFETCH(QString, name);
+        const QString shots = qEnvironmentVariable("INKBOAT_STYLE_SHOTS");
+        MainWindow main;
+        main.resize(1366, 768);
+        main.show();
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(Ink::applyStyle(name));
+            main.repaint();
+        }
+        if (Ink::colourStyleNames().contains(name))
+            QVERIFY(QApplication::palette().color(QPalette::Disabled, QPalette::Text) !=
+                    QApplication::palette().color(QPalette::Active, QPalette::Text));
+        if (shots.isEmpty())
+            return;
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        SysParamDialog settings;
+        WritingStatsWindow stats;
+        MessageDialog box;
+        box.setup(QString(), QStringLiteral("确定退出吗？"), Ink::mkQuestion, Ink::mbYes | Ink::mbNo);
+        const QList<QPair<QString, QWidget *>> windows = {
+            {"main", &main}, {"settings", &settings}, {"stats", &stats}, {"message", &box}};
+        QDir().mkpath(shots);
+        for (const auto &window : windows) {
+            window.second->show();
+            QVERIFY(window.second->grab().save(QString("%1/%2-%3.png").arg(shots, name.toLower(), window.first)));
+        }
+    }
+
+    // The format bar's icons are made once at start; after a switch they must be drawn in the new
+    // style's colour (dark glyphs on the dark style's dark buttons could not be seen).
+    void formatIconsFollowTheStyle()
+    {
+        const QIcon icons[] = {glyphIcon(QStringLiteral("B"), QApplication::font(), true), alignIcon(Qt::AlignLeft)};
+        for (const QString &name : {QStringLiteral("Dark"), QStringLiteral("Rose"), QStringLiteral("Dark")}) {
+            QVERIFY(Ink::applyStyle(name));
+            const QRgb ink = QApplication::palette().color(QPalette::ButtonText).rgb();
+            for (const QIcon &icon : icons) {
+                const QImage image = icon.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32);
+                bool found = false;
+                for (int y = 0; y < image.height() && !found; ++y)
+                    for (int x = 0; x < image.width() && !found; ++x)
+                        found = image.pixel(x, y) == ink;
+                QVERIFY2(found, qPrintable(name + QStringLiteral(": no pixel in ") + QColor(ink).name()));
+            }
+        }
+    }
+
+    // A negative width would make the tour's overlay style sheet invalid and cover everything.
+    void tourOverlayBordersNeverNegative_data()
+    {
+        QTest::addColumn<QRect>("target");
+        QTest::addColumn<QMargins>("widths"); // left, top, right, bottom; overlay 800 x 600
+        QTest::newRow("middle") << QRect(100, 50, 200, 100) << QMargins(98, 48, 498, 448);
+        QTest::newRow("top edge") << QRect(0, 0, 800, 20) << QMargins(0, 0, 0, 578);
+        QTest::newRow("left edge") << QRect(0, 30, 150, 570) << QMargins(0, 28, 648, 0);
+    }
+    void tourOverlayBordersNeverNegative()
+    {
+        QFETCH(QRect, target);
+        QFETCH(QMargins, widths);
+        QCOMPARE(NoviceGuidance::borderWidths(target, QSize(800, 600)), widths);
+    }
+
+    // The first show runs the tour once per profile; removing the row brings it back.
+    void firstShowRunsTheTourOncePerProfile()
+    {
+        clearBookTables();
+        g_SysParams = SysParams();
+        g_SysParams.autoBackupDbPath = g_App.defaultBackupPath();
+        for (int round : {1, 2, 3}) {
+            if (round != 2)
+                execSql("DELETE FROM SysParam WHERE Key = 'NoviceGuidance'");
+            ScriptedPrompter prompts;
+            int bubbles = 0;
+            prompts.framed = [&bubbles](QWidget *widget, int options) {
+                bubbles += qobject_cast<Tooltip *>(widget) && (options & Ink::foBare);
+                return int(QDialog::Rejected); // "关闭" on the first bubble
+            };
+            MainWindow w;
+            w.resize(1366, 740);
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            QSignalSpy done(&w, &MainWindow::startAppInit);
+            w.windowFirstShow();
+            QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 20000);
+            QCOMPARE(bubbles, round == 2 ? 0 : 1);
+            QCOMPARE(getSysParam("NoviceGuidance"), QString("1"));
+        }
+    }
+
+    // Every resource name in sources, forms and style sheets (":/res/icons/x.png",
+    // url(:/darkstyle/x.png)) exists: a missing one shows an empty button.
+    void everyResourceNameUsedExists()
+    {
+        QMap<QString, QString> names; // name -> first file using it
+        const QRegularExpression re(QStringLiteral(R"(:/(?:res/icons|images|darkstyle|doc)/[A-Za-z0-9_./@-]+)"));
+        const QString root = QStringLiteral(INKBOAT_SOURCE_DIR "/src");
+        QDirIterator it(root, {"*.cpp", "*.h", "*.ui", "*.qss", "*.htm"}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile f(it.next());
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            for (auto m = re.globalMatch(QString::fromUtf8(f.readAll())); m.hasNext();) {
+                QString name = m.next().captured(0);
+                while (name.endsWith(QLatin1Char('.')))
+                    name.chop(1);
+                if (!name.endsWith(QLatin1Char('/')) && !names.contains(name)) // not a folder named in a comment
+                    names.insert(name, QDir(root).relativeFilePath(f.fileName()));
+            }
+        }
+        for (const char *name : {":/res/icons/Writer128.png", ":/images/icon_window_close.png",
+                                 ":/darkstyle/darkstyle.qss", ":/doc/FirstUse.htm"})
+            QVERIFY2(names.contains(QLatin1String(name)), name); // the scan sees every kind of name
+        for (auto it = names.cbegin(); it != names.cend(); ++it)
+            QVERIFY2(QFile::exists(it.key()), qPrintable(it.key() + " used in " + it.value()));
     }
 };
 

@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QUuid>
 
@@ -62,7 +63,7 @@ StartResult startApp(int answer)
     prompter.defaultAnswer = answer;
     try {
         result.ok = g_App.init();
-        // Windows in tests skip the first-use tour (its modal bubbles); tst_guidance removes the row.
+        // Windows in tests skip the first-use tour (its modal bubbles); the tour test removes the row.
         // Written once: a start that writes would keep the start-up copy from being skipped.
         if (result.ok && getSysParam(QStringLiteral("NoviceGuidance"), QString()) != QLatin1String("1"))
             setSysParam(QStringLiteral("NoviceGuidance"), QStringLiteral("1"));
@@ -98,6 +99,20 @@ void closeSideConnection(const QString &name)
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
+}
+
+bool onSideConnection(const QString &fileName, const QString &key, const QStringList &statements)
+{
+    const QString name = openSideConnection(fileName, key);
+    bool ok = true;
+    {
+        QSqlQuery q(QSqlDatabase::database(name));
+        for (int i = 0; ok && i < statements.size(); ++i)
+            if (!(ok = q.exec(statements.at(i))))
+                qWarning("side connection: %s: %s", qPrintable(statements.at(i)), qPrintable(q.lastError().text()));
+    }
+    closeSideConnection(name);
+    return ok;
 }
 
 QByteArray fileDigest(const QString &fileName)

@@ -37,6 +37,8 @@ void stopApp();
 // Returns the connection name; remove with closeSideConnection.
 QString openSideConnection(const QString &fileName, const QString &key = QString());
 void closeSideConnection(const QString &name);
+// Runs the statements in order on a side connection; false (and a warning) at the first failure.
+bool onSideConnection(const QString &fileName, const QString &key, const QStringList &statements);
 
 // Today's log of a category ("err", "thread", ...) as text; empty when there is none.
 QString todaysLog(const QString &category = QStringLiteral("err"));
