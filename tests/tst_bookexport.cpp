@@ -5,10 +5,14 @@
 #include "TestProfile.h"
 
 #include "app/App.h"
+#include "book/BookExportDialog.h"
 #include "export/BookFileExport.h"
 #include "storage/DataAccess.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -466,6 +470,29 @@ private slots:
         QCOMPARE(QFileInfo::exists(out), code == 0);
         if (code == 0 && args.contains("txt"))
             QVERIFY(readBytes(out).startsWith("第一卷 风起\n\n" + kHostile.toUtf8()));
+    }
+
+    // The dialog's choices reach the file: only the focused chapter, GB18030, CRLF, no indent.
+    void dialogExportsWhatWasChosen()
+    {
+        QTemporaryDir dir;
+        BookExportDialog dialog("B", "C2", BookFileExport::Options());
+        dialog.findChild<QLineEdit *>("editOutput")->setText(dir.filePath("书.txt"));
+        dialog.findChild<QComboBox *>("comboFormat")->setCurrentIndex(0);
+        for (QComboBox *box : dialog.findChildren<QComboBox *>())
+            if (box->count() == 2 && box->itemText(1).startsWith("GB18030"))
+                box->setCurrentIndex(1);
+            else if (box->count() == 2 && box->itemText(1).startsWith("CRLF"))
+                box->setCurrentIndex(1);
+        for (QCheckBox *box : dialog.findChildren<QCheckBox *>())
+            if (box->text().contains("缩进"))
+                box->setChecked(false);
+        QVERIFY(BookFileExport::exportBook(dialog.options()).ok);
+        QFile file(dir.filePath("书.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.contains(QTextCodec::codecForName("GB18030")->fromUnicode("第二章\r\n\r\n丁\r\n")));
+        QVERIFY(!bytes.contains("\n\n") && !bytes.contains(QTextCodec::codecForName("GB18030")->fromUnicode("完")));
     }
 };
 

@@ -370,6 +370,24 @@ private slots:
         QVERIFY(!search.undoButton()->isEnabled());
     }
 
+    // A word typed into the open chapter is found before any save, at its place in the editor.
+    void openChapterSearchedUnsaved()
+    {
+        BookHost host;
+        QMainWindow window;
+        BookSearchController search(&window, host.book);
+        host.select("C3");
+        host.type("林舟");
+        QSignalSpy done(&search, &BookSearchController::searchFinished);
+        search.keyEdit()->setText("林舟");
+        QVERIFY(done.wait());
+        search.nextMatch();
+        const QTextCursor c = host.editor->textCursor();
+        QCOMPARE(QString("%1@%2:%3").arg(host.book->currentChapterId()).arg(c.selectionStart()).arg(c.selectedText()),
+                 QString("C3@2:林舟"));
+        QCOMPARE(plain("C3"), QString("章三"));
+    }
+
 private:
     TestProfile m_profile;
 };

@@ -341,13 +341,14 @@ private slots:
         QCOMPARE(host.editor->toPlainText(), QString());
         QVERIFY(prompter.errors().isEmpty());
         QCOMPARE(prompter.infos().size(), 1);
-        // The export starts at the current node.
+        // The export starts at the current node and writes the editor's unsaved text.
         host.select("C1");
+        host.type("！");
         QVERIFY(QDir(dir.path()).mkdir("out"));
         transfer.exportCurrent();
         QFile exported(dir.path() + "/out/章一.txt");
         QVERIFY(exported.open(QIODevice::ReadOnly));
-        QCOMPARE(exported.readAll(), QString("导入的\n文字").toUtf8());
+        QCOMPARE(exported.readAll(), QString("导入的\n文字！").toUtf8());
     }
 
     // The place comes back in a new panel: open nodes, the current node, cursor and scroll; a

@@ -353,6 +353,7 @@ Result search(const Query &query, const std::function<bool(const Result &)> &par
         end = it->end;
     }
     const Qt::CaseSensitivity cs = sensitivity(key, query.matchCase);
+    const QString edited = folded(query.editedText);
     int listed = 0;
     int sentChapters = 0;
     QElapsedTimer sinceSent;
@@ -379,7 +380,7 @@ Result search(const Query &query, const std::function<bool(const Result &)> &par
         const int before = result.matchCount;
         if (query.titles)
             scan(n.title, true);
-        scan(n.text, false);
+        scan(!query.editedId.isEmpty() && n.id == query.editedId ? edited : n.text, false);
         if (result.matchCount == before)
             continue;
         ++result.chapterCount;

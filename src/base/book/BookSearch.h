@@ -20,6 +20,10 @@ struct Query {
     bool titles = false;    // chapter titles are searched as well
     Scope scope = Scope::AllBooks;
     QString scopeId; // the book or volume for Scope::Book / Scope::Volume
+    // The open chapter's text as the editor holds it, searched instead of its stored row, so a
+    // word typed a moment ago is found before any save.
+    QString editedId;
+    QString editedText;
 };
 
 struct Match {

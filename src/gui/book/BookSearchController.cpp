@@ -228,6 +228,10 @@ BookSearch::Query BookSearchController::currentQuery(QString *whyNot) const
     q.key = m_key->text();
     q.matchCase = m_matchCase->isChecked();
     q.titles = m_titles->isChecked();
+    if (m_book && !m_book->currentChapterId().isEmpty() && m_book->editor()->document()->isModified()) {
+        q.editedId = m_book->currentChapterId();
+        q.editedText = m_book->editor()->toPlainText();
+    }
     const int choice = m_scope->currentIndex();
     if (choice == AllBooks)
         return q;

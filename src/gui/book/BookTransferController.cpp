@@ -15,7 +15,12 @@ QString BookTransferController::currentId() const
     return info ? info->id : QString();
 }
 
-void BookTransferController::exportCurrent() { BookTransfer::exportNode(currentId(), m_folder); }
+void BookTransferController::exportCurrent()
+{
+    // The files must hold what the author sees, not the last saved text.
+    if (m_book->settleModifiedChapter())
+        BookTransfer::exportNode(currentId(), m_folder);
+}
 
 void BookTransferController::importFolder()
 {
