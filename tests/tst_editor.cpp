@@ -5,6 +5,7 @@
 #include "app/Constants.h"
 #include "app/Exception.h"
 #include "book/ChapterHistory.h"
+#include "book/CursorBlink.h"
 #include "book/HistoryController.h"
 #include "storage/DbLock.h"
 
@@ -133,6 +134,40 @@ private slots:
         QVERIFY(!host.editor->document()->isModified());
         host.book->autoSaveTimerUpdate();
         QCOMPARE(scalar("SELECT COUNT(*) FROM BookTree WHERE Synced=0").toInt(), 0);
+    }
+
+    // After the idle time the cursor stops blinking; any input restores the desktop's flash time.
+    void cursorBlinkStopsWhenIdle_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::newRow("key") << "key";
+        QTest::newRow("mouse press") << "mouse";
+        QTest::newRow("input method") << "ime";
+    }
+    void cursorBlinkStopsWhenIdle()
+    {
+        QFETCH(QString, input);
+        QTextEdit edit;
+        const int flashTime = QApplication::cursorFlashTime();
+        QVERIFY(flashTime > 0);
+        {
+            CursorBlink blink(nullptr, 20);
+            QTRY_VERIFY(blink.steady());
+            QCOMPARE(QApplication::cursorFlashTime(), 0);
+            if (input == "key") {
+                QTest::keyClick(&edit, Qt::Key_A);
+            } else if (input == "mouse") {
+                QTest::mouseClick(edit.viewport(), Qt::LeftButton);
+            } else {
+                QInputMethodEvent commit;
+                commit.setCommitString(QStringLiteral("字"));
+                QApplication::sendEvent(&edit, &commit);
+            }
+            QVERIFY(!blink.steady());
+            QCOMPARE(QApplication::cursorFlashTime(), flashTime);
+            QTRY_VERIFY(blink.steady()); // idle again: the timer was restarted by the input
+        }
+        QCOMPARE(QApplication::cursorFlashTime(), flashTime); // a steady cursor is not left behind
     }
 
     void savesRoundTrip_data()
