@@ -1,4 +1,5 @@
 #include "book/EditorController.h"
+#include "book/CursorBlink.h"
 
 #include "book/MyTextEdit.h"
 #include "frame/GlyphIcon.h"
@@ -24,6 +25,7 @@ EditorController::EditorController(MyTextEdit *editor, QToolBar *styleToolBar, c
     : QObject(dialogParent), m_editor(editor), m_actions(actions), m_dialogParent(dialogParent)
 {
     buildStyleBoxes(styleToolBar);
+    new CursorBlink(this);
 
     const QFont f = QApplication::font();
     m_actions.bold->setIcon(glyphIcon(QStringLiteral("B"), f, true));

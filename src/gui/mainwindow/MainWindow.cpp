@@ -7,7 +7,6 @@
 #include "app/WorkerHost.h"
 #include "book/BookPlace.h"
 #include "book/BookExportController.h"
-#include "book/CursorBlink.h"
 #include "book/EditorController.h"
 #include "book/HistoryController.h"
 #include "cloud/AccountController.h"
@@ -104,7 +103,6 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_book = new BookController(ui->treeViewBook, ui->textEditor, this);
     connect(m_book, &BookController::bookActionsChanged, this, &MainWindow::refreshBookToolButtonState);
     m_bookTransfer = new BookTransferController(m_book, this);
-    new CursorBlink(this);
     m_recovery = new RecoveryController(m_book, g_App.tmpPath(), m_tmpSaveTimer, statusBar(), this);
     m_bookSearch = new BookSearchController(this, m_book, this);
     m_bookSearch->addMenuActions(ui->mnuEdit);
