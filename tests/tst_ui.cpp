@@ -316,6 +316,26 @@ private slots:
         if (Ink::colourStyleNames().contains(name))
             QVERIFY(QApplication::palette().color(QPalette::Disabled, QPalette::Text) !=
                     QApplication::palette().color(QPalette::Active, QPalette::Text));
+        // Narrowed, the tool bars hide buttons behind their overflow control: it must be more than a dot.
+        main.resize(700, 768);
+        QApplication::processEvents();
+        int controls = 0;
+        for (QToolButton *ext : main.findChildren<QToolButton *>(QStringLiteral("qt_toolbar_ext_button"))) {
+            if (!ext->isVisible())
+                continue;
+            ++controls;
+            const QImage image = ext->grab().toImage();
+            const QColor ground = image.pixelColor(0, image.height() - 1);
+            QRect ink;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (qAbs(qGray(image.pixel(x, y)) - qGray(ground.rgb())) > 60)
+                        ink |= QRect(x, y, 1, 1);
+            QVERIFY2(ink.width() >= 6 && ink.height() >= 5,
+                     qPrintable(QStringLiteral("overflow control drawn %1×%2 px").arg(ink.width()).arg(ink.height())));
+        }
+        QVERIFY(controls > 0);
+        main.resize(1366, 768);
         if (shots.isEmpty())
             return;
         QVERIFY(QTest::qWaitForWindowExposed(&main));
@@ -336,7 +356,8 @@ private slots:
     // style's colour (dark glyphs on the dark style's dark buttons could not be seen).
     void formatIconsFollowTheStyle()
     {
-        const QIcon icons[] = {glyphIcon(QStringLiteral("B"), QApplication::font(), true), alignIcon(Qt::AlignLeft)};
+        const QIcon icons[] = {glyphIcon(QStringLiteral("B"), QApplication::font(), true), alignIcon(Qt::AlignLeft),
+                             fullScreenIcon()};
         for (const QString &name : {QStringLiteral("Dark"), QStringLiteral("Rose"), QStringLiteral("Dark")}) {
             QVERIFY(Ink::applyStyle(name));
             const QRgb ink = QApplication::palette().color(QPalette::ButtonText).rgb();

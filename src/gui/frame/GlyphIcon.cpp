@@ -1,4 +1,5 @@
 #include "frame/GlyphIcon.h"
+#include "frame/Styles.h"
 
 #include <QApplication>
 #include <QIconEngine>
@@ -56,6 +57,44 @@ QIcon glyphIcon(const QString &glyph, const QFont &base, bool bold, bool italic,
         p.setFont(f);
         p.setPen(colour);
         p.drawText(rect, Qt::AlignCenter, glyph);
+    }));
+}
+
+QIcon overflowIcon(Qt::Orientation orientation)
+{
+    return QIcon(new PaletteIconEngine([orientation](QPainter &p, const QRect &rect, const QColor &text) {
+        const QColor colour = Ink::legibleOn(text, QApplication::palette().color(QPalette::Window));
+        const int size = qMin(rect.width(), rect.height());
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(colour, qMax(1.5, size / 8.0), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        const QPointF origin = rect.topLeft() + QPointF((rect.width() - size) / 2.0, (rect.height() - size) / 2.0);
+        for (int k = 0; k < 2; ++k) {
+            const double o = size * (0.2 + 0.3 * k);
+            QPolygonF chevron;
+            chevron << QPointF(o, size * 0.25) << QPointF(o + size * 0.25, size * 0.5) << QPointF(o, size * 0.75);
+            for (QPointF &pt : chevron)
+                pt = origin + (orientation == Qt::Horizontal ? pt : QPointF(pt.y(), pt.x()));
+            p.drawPolyline(chevron);
+        }
+    }));
+}
+
+QIcon fullScreenIcon()
+{
+    return QIcon(new PaletteIconEngine([](QPainter &p, const QRect &rect, const QColor &colour) {
+        const int size = qMin(rect.width(), rect.height());
+        const int m = size / 6;
+        const int arm = size / 4;
+        const int line = qMax(1, size / 10);
+        const QRect box(rect.center().x() - size / 2 + m, rect.center().y() - size / 2 + m, size - 2 * m, size - 2 * m);
+        for (const QPoint &corner : {box.topLeft(), box.topRight(), box.bottomLeft(), box.bottomRight()}) {
+            const int dx = corner.x() == box.left() ? 0 : -arm + 1;
+            const int dy = corner.y() == box.top() ? 0 : -arm + 1;
+            const int ex = corner.x() == box.left() ? 0 : -line + 1;
+            const int ey = corner.y() == box.top() ? 0 : -line + 1;
+            p.fillRect(QRect(corner.x() + dx, corner.y() + ey, arm, line), colour);
+            p.fillRect(QRect(corner.x() + ex, corner.y() + dy, line, arm), colour);
+        }
     }));
 }
 

@@ -1,10 +1,13 @@
 #include "frame/Styles.h"
+#include "frame/GlyphIcon.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QFont>
 #include <QPainter>
 #include <QStyleOption>
+#include <QToolBar>
+#include <QToolButton>
 #include <QWidget>
 #include <QStyleFactory>
 
@@ -14,32 +17,11 @@ ColourStyle::ColourStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("F
 
 QIcon ColourStyle::standardIcon(StandardPixmap icon, const QStyleOption *option, const QWidget *widget) const
 {
-    const bool horizontal = icon == SP_ToolBarHorizontalExtensionButton;
-    if (!horizontal && icon != SP_ToolBarVerticalExtensionButton)
-        return QProxyStyle::standardIcon(icon, option, widget);
-    const QPalette pal = widget ? widget->palette() : QApplication::palette();
-    const QColor colour = Ink::legibleOn(pal.color(QPalette::ButtonText), pal.color(QPalette::Window));
-    QIcon result;
-    for (int size : {8, 16, 24, 32}) {
-        QPixmap pm(size, size);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(colour, qMax(1.5, size / 8.0), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        // Two chevrons pointing where the hidden buttons are.
-        for (int k = 0; k < 2; ++k) {
-            const double o = size * (0.2 + 0.3 * k);
-            QPolygonF chevron;
-            chevron << QPointF(o, size * 0.25) << QPointF(o + size * 0.25, size * 0.5) << QPointF(o, size * 0.75);
-            if (!horizontal)
-                for (QPointF &pt : chevron)
-                    pt = QPointF(pt.y(), pt.x());
-            p.drawPolyline(chevron);
-        }
-        p.end();
-        result.addPixmap(pm);
-    }
-    return result;
+    if (icon == SP_ToolBarHorizontalExtensionButton)
+        return overflowIcon(Qt::Horizontal);
+    if (icon == SP_ToolBarVerticalExtensionButton)
+        return overflowIcon(Qt::Vertical);
+    return QProxyStyle::standardIcon(icon, option, widget);
 }
 
 TintedStyle::TintedStyle(const QColor &button) : m_button(button) {}
@@ -206,6 +188,16 @@ bool applyStyle(const QString &name)
     QApplication::setFont(font);
     // A style without a sheet must not keep the previous style's sheet (dark rules over a light palette).
     qApp->setStyleSheet(sheet);
+    // A tool bar takes its overflow arrows from the style once, when it is made: arrows of the
+    // previous style (dark pictures) would stay on a dark bar.
+    for (QWidget *top : QApplication::topLevelWidgets())
+        for (QToolBar *bar : top->findChildren<QToolBar *>())
+            for (QToolButton *ext : bar->findChildren<QToolButton *>(QStringLiteral("qt_toolbar_ext_button"),
+                                                                     Qt::FindDirectChildrenOnly))
+                ext->setIcon(ext->style()->standardIcon(bar->orientation() == Qt::Horizontal
+                                                            ? QStyle::SP_ToolBarHorizontalExtensionButton
+                                                            : QStyle::SP_ToolBarVerticalExtensionButton,
+                                                        nullptr, ext));
     return true;
 }
 

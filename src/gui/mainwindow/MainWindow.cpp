@@ -310,10 +310,9 @@ void MainWindow::prepareActions()
     ui->actionSensitiveWordsClear->setIcon(QIcon(QStringLiteral(":/res/icons/clearmark01.png")));
     ui->actionSysSync->setIcon(QIcon(QStringLiteral(":/res/icons/sync01.png")));
     ui->actionSysExit->setIcon(QIcon(QStringLiteral(":/res/icons/exit01.png")));
-    QStyle *st = style();
     ui->actionViewBookPanel->setIcon(QIcon(QStringLiteral(":/res/icons/book03.png")));
     ui->actionViewMaterialPanel->setIcon(QIcon(QStringLiteral(":/res/icons/folder04.png")));
-    ui->actionViewFullScreen->setIcon(st->standardIcon(QStyle::SP_TitleBarMaxButton));
+    ui->actionViewFullScreen->setIcon(fullScreenIcon());
     ui->actionViewMainMenu->setIcon(QIcon(QStringLiteral(":/res/icons/mainmenu01.png")));
 
     // Del and Backspace belong to the book tree: elsewhere they edit text.
