@@ -1,6 +1,7 @@
 // The user account against the real service: registration, sign-in, heartbeat, the silent
 // re-sign-in, the change-of-user rule, the saved sign-in and the account dialogs (offscreen).
 #include "BookRows.h"
+#include "OtherClient.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 #include "TestService.h"
@@ -38,22 +39,6 @@ class TstAccount : public QObject
     bool registerUser(const QString &name, const QString &password = "secret1")
     {
         return g_App.registerUser(name, password, "u" + QString::number(m_serial) + "@example.com", true);
-    }
-    // A second machine signing in to the same account; its uid and sid.
-    QPair<QString, QString> otherClientLogin(const QString &name, const QString &password = "secret1")
-    {
-        const ApiLoginResponse r = web::callApi<ApiLoginResponse>(
-            web::apiUrl() + QString::fromLatin1(web::kLogin)
-                                .arg(web::urlEncode(name), web::urlEncode(App::encryptPassword(password)), "4.31", "zzzz"),
-            QString(), "get", web::kTimeoutMs);
-        return {r.uid, r.sid};
-    }
-    QString heartbeatOf(const QString &uid, const QString &sid)
-    {
-        return web::callApi<ApiHeartbeatResponse>(
-                   web::apiUrl() + QString::fromLatin1(web::kHeartbeat).arg(uid, "x", sid, "4.31"), QString(), "get",
-                   web::kTimeoutMs)
-            .head.errCode;
     }
     // Signed in afresh as a new user of an empty local store.
     QString signedInUser()
@@ -145,9 +130,9 @@ private slots:
         QVERIFY(g_App.session().heartbeatOk);
         QVERIFY(web::isSafeToken(g_App.session().tid));
         const Session first = g_App.session();
-        QPair<QString, QString> other;
+        OtherClient other;
         if (cause == "-3")
-            other = otherClientLogin(name);
+            other = OtherClient::signIn(name);
         else if (cause == "stopped")
             m_service.stop();
         else
@@ -165,7 +150,7 @@ private slots:
         QCOMPARE(after.sessionActive, active);
         QCOMPARE(after.autoRelogin, active);
         if (cause == "-3") // no sign-in was sent: the other machine keeps its session
-            QCOMPARE(heartbeatOf(other.first, other.second), QString("0"));
+            QCOMPARE(other.heartbeat(), QString("0"));
         if (cause == "-2")
             QVERIFY(after.isLogined && after.sid != first.sid);
         if (cause == "stopped") {
@@ -227,9 +212,9 @@ private slots:
         if (syncOn) {
             const QString name = newName("sy");
             QVERIFY(registerUser(name));
-            const auto ids = otherClientLogin(name);
-            g_App.startSession(ids.first, ids.second, name, "0");
-            uid = ids.first;
+            const OtherClient ids = OtherClient::signIn(name);
+            g_App.startSession(ids.uid, ids.sid, name, "0");
+            uid = ids.uid;
         }
         CloudSync sync;
         QCOMPARE(sync.userLogined(uid, typed), ok);
@@ -263,7 +248,7 @@ private slots:
         const QString serial = newName("-");
         QVERIFY(registerUser(registered.arg(serial)));
         QCOMPARE(account::sameUser(registered.arg(serial), typed.arg(serial)), same);
-        QCOMPARE(!otherClientLogin(typed.arg(serial)).first.isEmpty(), same);
+        QCOMPARE(!OtherClient::signIn(typed.arg(serial)).uid.isEmpty(), same);
     }
 
     void savedSignIn_data()
