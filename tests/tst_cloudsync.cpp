@@ -13,7 +13,6 @@
 #include "cloud/CloudLocks.h"
 #include "cloud/CloudSync.h"
 #include "cloud/SyncController.h"
-#include "cloud/WebClient.h"
 #include "log/Log.h"
 #include "material/UserMaterialStore.h"
 #include "params/SysParams.h"

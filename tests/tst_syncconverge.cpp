@@ -522,11 +522,14 @@ private slots:
                 case 4: first.cmd({{"cmd", "cansync-false-at"}, {"step", "afterCopy"}}); break;
                 default: {
                     const Rows rows = rowsOf(first.cmd({{"cmd", "dump"}}));
-                    QStringList chapters;
+                    // A waiting chapter if there is one: the edit then meets its own upload.
+                    QStringList chapters, waiting;
                     for (const QJsonObject &r : rows)
                         if (r.value("NodeType").toInt() == 3 && r.value("Flag").toString() == "A" &&
                             (!disjoint || m_owner.value("book:" + r.value("ID").toString()) == first.tag))
-                            chapters << r.value("ID").toString();
+                            (text(r.value("Synced")) == "1" ? chapters : waiting) << r.value("ID").toString();
+                    if (!waiting.isEmpty())
+                        chapters = waiting;
                     if (!chapters.isEmpty()) {
                         const QString id = chapters.at(pick(chapters.size()));
                         const QString token = QStringLiteral("⟦%1-r%2-mid⟧").arg(first.tag).arg(round);
