@@ -1,6 +1,7 @@
 // The user account against the real service: registration, sign-in, heartbeat, the silent
 // re-sign-in, the change-of-user rule, the saved sign-in and the account dialogs (offscreen).
 #include "BookRows.h"
+#include "OtherClient.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 #include "TestService.h"
@@ -39,22 +40,6 @@ class TstAccount : public QObject
     {
         return g_App.registerUser(name, password, "u" + QString::number(m_serial) + "@example.com", true);
     }
-    // A second machine signing in to the same account; its uid and sid.
-    QPair<QString, QString> otherClientLogin(const QString &name, const QString &password = "secret1")
-    {
-        const ApiLoginResponse r = web::callApi<ApiLoginResponse>(
-            web::apiUrl() + QString::fromLatin1(web::kLogin)
-                                .arg(web::urlEncode(name), web::urlEncode(App::encryptPassword(password)), "4.31", "zzzz"),
-            QString(), "get", web::kTimeoutMs);
-        return {r.uid, r.sid};
-    }
-    QString heartbeatOf(const QString &uid, const QString &sid)
-    {
-        return web::callApi<ApiHeartbeatResponse>(
-                   web::apiUrl() + QString::fromLatin1(web::kHeartbeat).arg(uid, "x", sid, "4.31"), QString(), "get",
-                   web::kTimeoutMs)
-            .head.errCode;
-    }
     // Signed in afresh as a new user of an empty local store.
     QString signedInUser()
     {
@@ -74,8 +59,6 @@ private slots:
     void init()
     {
         m_service.setFaults(QString());
-        if (!m_service.isRunning())
-            QVERIFY(m_service.start());
         g_App.clearSession();
         execSql("DELETE FROM BookTree");
         execSql("DELETE FROM MemoTree");
@@ -117,7 +100,8 @@ private slots:
         QCOMPARE(g_App.guiSnapshot.signedIn.load(), signedIn);
     }
 
-    // The heartbeat's code for each way a session ends, and the worker's re-sign-in after it.
+    // The heartbeat's code for each way a session ends, and the re-sign-in after it (a service
+    // away and back again: the heartbeat worker's test).
     void reloginAfterFailedHeartbeat_data()
     {
         QTest::addColumn<QString>("cause");
@@ -127,8 +111,6 @@ private slots:
         QTest::newRow("-3: signed in elsewhere")
             << "-3" << "-3" << "注意：检测到帐号多地登录，如非本人登录，为了安全起见，建议到官网修改密码！" << false;
         QTest::newRow("-2: session gone") << "-2" << "-2" << "注意：检测到登录断开过，已重新登录成功！" << true;
-        QTest::newRow("service stopped") << "stopped" << "-1" << "注意：检测登录已断开，请手工重新登录或15秒自动重连！"
-                                         << true;
         QTest::newRow("sign-in refused") << "refused" << "-2"
                                          << "注意：检测登录已断开，请手工重新登录或15秒自动重连！" << false;
     }
@@ -145,11 +127,9 @@ private slots:
         QVERIFY(g_App.session().heartbeatOk);
         QVERIFY(web::isSafeToken(g_App.session().tid));
         const Session first = g_App.session();
-        QPair<QString, QString> other;
+        OtherClient other;
         if (cause == "-3")
-            other = otherClientLogin(name);
-        else if (cause == "stopped")
-            m_service.stop();
+            other = OtherClient::signIn(name);
         else
             g_App.startSession(first.uid, QString(32, 'c'), name, "0");
         if (cause == "refused")
@@ -165,15 +145,9 @@ private slots:
         QCOMPARE(after.sessionActive, active);
         QCOMPARE(after.autoRelogin, active);
         if (cause == "-3") // no sign-in was sent: the other machine keeps its session
-            QCOMPARE(heartbeatOf(other.first, other.second), QString("0"));
+            QCOMPARE(other.heartbeat(), QString("0"));
         if (cause == "-2")
             QVERIFY(after.isLogined && after.sid != first.sid);
-        if (cause == "stopped") {
-            QVERIFY(m_service.start());
-            g_App.reloginAfterFailedHeartbeat([](const QString &) {});
-            QCOMPARE(g_App.session().heartbeatMessage, QString("注意：检测到登录断开过，已重新登录成功！"));
-            QVERIFY(g_App.session().isLogined);
-        }
     }
 
     void userLogined_data()
@@ -227,9 +201,9 @@ private slots:
         if (syncOn) {
             const QString name = newName("sy");
             QVERIFY(registerUser(name));
-            const auto ids = otherClientLogin(name);
-            g_App.startSession(ids.first, ids.second, name, "0");
-            uid = ids.first;
+            const OtherClient ids = OtherClient::signIn(name);
+            g_App.startSession(ids.uid, ids.sid, name, "0");
+            uid = ids.uid;
         }
         CloudSync sync;
         QCOMPARE(sync.userLogined(uid, typed), ok);
@@ -263,7 +237,7 @@ private slots:
         const QString serial = newName("-");
         QVERIFY(registerUser(registered.arg(serial)));
         QCOMPARE(account::sameUser(registered.arg(serial), typed.arg(serial)), same);
-        QCOMPARE(!otherClientLogin(typed.arg(serial)).first.isEmpty(), same);
+        QCOMPARE(!OtherClient::signIn(typed.arg(serial)).uid.isEmpty(), same);
     }
 
     void savedSignIn_data()

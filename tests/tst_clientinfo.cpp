@@ -1,6 +1,7 @@
 // Client information, the machine id, news, and the window's side of the workers: reactions,
 // prompts in line, the news dialog and the download dialog (offscreen).
 #include "BookRows.h"
+#include "CannedServer.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 #include "TestService.h"
@@ -21,8 +22,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QtConcurrent>
 #include <QtTest>
 #include <QtWidgets>
@@ -40,25 +39,6 @@ public slots:
 };
 
 namespace {
-
-// Records the first request line it receives and answers 200 with an empty body.
-struct Recorder : QTcpServer {
-    QByteArray target;
-    Recorder()
-    {
-        listen(QHostAddress::LocalHost);
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket *s = nextPendingConnection();
-            connect(s, &QTcpSocket::readyRead, s, [this, s] {
-                const QByteArray request = s->readAll();
-                if (target.isEmpty())
-                    target = request.split(' ').value(1);
-                s->write("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n{}");
-                s->disconnectFromHost();
-            });
-        });
-    }
-};
 
 // Runs what is queued on the event loop now, the way an open dialog would, and returns.
 void runQueued()
@@ -91,14 +71,14 @@ private slots:
 
     void clientInfoQuery()
     {
-        Recorder recorder;
+        CannedServer recorder;
         const QByteArray old = qgetenv("INKBOAT_SERVICE_URL");
-        qputenv("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/").arg(recorder.serverPort()).toUtf8());
+        qputenv("INKBOAT_SERVICE_URL", recorder.url("/").toUtf8());
         auto future = QtConcurrent::run([] { clientinfo::postClientInfo(true); });
-        QTRY_VERIFY(!recorder.target.isEmpty());
-        future.waitForFinished();
+        QTRY_VERIFY(future.isFinished());
         qputenv("INKBOAT_SERVICE_URL", old);
-        const QUrlQuery query(QUrl::fromEncoded(recorder.target));
+        QVERIFY(!recorder.requests.isEmpty());
+        const QUrlQuery query(QUrl::fromEncoded(recorder.requests.first().line.split(' ').value(1)));
         QStringList keys;
         for (const auto &item : query.queryItems())
             keys << item.first;
@@ -431,11 +411,7 @@ private slots:
         QFETCH(QString, file);
         QFETCH(bool, cut);
         QFETCH(QString, status);
-        QDir().mkpath(m_service.dataPath() + "/app");
-        QFile f(m_service.dataPath() + "/app/pkg.deb");
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(cut ? 4 << 20 : 70000, 'p'));
-        f.close();
+        QVERIFY(m_service.putAppFile("pkg.deb", QByteArray(cut ? 4 << 20 : 70000, 'p')));
         m_service.setFaults(cut ? "download=delay_ms=50" : ""); // a slow line: 64 KiB every 50 ms
         const auto restart = qScopeGuard([this] {
             m_service.setFaults(QString());

@@ -115,6 +115,13 @@ int TestService::faultCalls(const QString &action) const
     return state.value(QStringLiteral("counts")).toObject().value(action).toInt();
 }
 
+bool TestService::putAppFile(const QString &name, const QByteArray &bytes) const
+{
+    QDir().mkpath(m_data.filePath(QStringLiteral("app")));
+    QFile file(m_data.filePath(QStringLiteral("app/") + name));
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
 QString TestService::log() const
 {
     QFile file(m_data.filePath(QStringLiteral("server.log")));

@@ -29,6 +29,8 @@ public:
     QString log() const;
     // The service's data folder; upgrade files go to its app/ folder.
     QString dataPath() const { return m_data.path(); }
+    // Writes a file of the app/ folder (version files, packages); whether it was written whole.
+    bool putAppFile(const QString &name, const QByteArray &bytes) const;
     // A query of the service's store (the default SQLite one), for checking what the service
     // holds without going through its protocol, or leaving there what an older service would
     // have; rows of values, empty on any error.

@@ -7,7 +7,6 @@
 #include "book/BookStore.h"
 #include "cloud/AsyncHelper.h"
 #include "cloud/CloudSync.h"
-#include "cloud/WebClient.h"
 #include "material/UserMaterialStore.h"
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
@@ -86,37 +85,6 @@ QJsonArray rows(const QString &sql)
             o[r.fieldName(i)] = QJsonValue::fromVariant(r.value(i));
         out.append(o);
     }
-    return out;
-}
-
-// Every row the service holds, through a pull from 0 that applies nothing.
-QJsonArray serviceRows()
-{
-    const Session s = g_App.session();
-    auto call = [&](const QString &tail) { return web::apiUrl() + tail; };
-    const auto begin = web::callApi<ApiBeginPullResponse>(
-        call(QString::fromLatin1(web::kBeginPull).arg(s.uid, s.sid, "0", "", Ink::appVersion())), QString(), "get",
-        web::kTimeoutMs);
-    if (begin.head.isError)
-        throw Exception(begin.head.errInfo, begin.head.errCode);
-    QJsonArray out;
-    for (int page = 0; page * 100 < begin.totalCount; ++page) {
-        const auto d = web::callApi<ApiPullDetailResponse>(
-            call(QString::fromLatin1(web::kPullDetail).arg(s.uid, s.sid, begin.reqcode, QString::number(page), "100")),
-            QString(), "get", web::kTimeoutMs);
-        if (d.head.isError)
-            throw Exception(d.head.errInfo, d.head.errCode);
-        for (const BookItem &it : d.data)
-            out.append(QJsonObject{{"DataType", it.datatype}, {"ID", it.tid},       {"pID", it.ptid},
-                                   {"NodeType", it.nodetype}, {"Level", it.level},  {"Sort", it.sort},
-                                   {"Title", it.title},       {"PlainText", it.plaintext},
-                                   {"HTML", it.html},         {"OrigID", it.origtid}, {"Flag", it.flag},
-                                   {"Usn", it.usn},
-                                   {"Updated", it.update_time.toString("yyyy-MM-dd hh:mm:ss")}});
-    }
-    if (begin.totalCount > 0)
-        web::callApi<ApiFinshPullResponse>(call(QString::fromLatin1(web::kFinishPull).arg(s.uid, s.sid, begin.reqcode)),
-                                           QString(), "get", web::kTimeoutMs);
     return out;
 }
 
@@ -209,8 +177,6 @@ QJsonObject run(const QJsonObject &cmd)
                                  "IFNULL(Synced,0) Synced FROM L.ActionLog")},
                 {"books", rows("SELECT BookID Name, substr(ADate,1,10) Day, WordCount1 Count1, WordCount2 Count2, "
                                "IFNULL(Synced,0) Synced FROM L.BookLog")}};
-    if (name == "service")
-        return {{"ok", true}, {"rows", serviceRows()}};
     return {{"ok", false}, {"error", "unknown command"}};
 }
 
