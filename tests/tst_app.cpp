@@ -128,48 +128,35 @@ private slots:
         }
     }
 
-    // Logical DPI -> recommended factor; with a stored factor -> whether the notice is due.
-    void scaleNoticeOnlyWhenTheScreenWantsAnother_data()
+    // Logical DPI -> recommended factor; with a stored factor -> whether the notice is due, and
+    // what the stored factor hands to Qt at the next start.
+    void scaleFactorFollowsTheScreenAndTheStoredChoice_data()
     {
         QTest::addColumn<int>("dpi");
         QTest::addColumn<double>("factor");
         QTest::addColumn<double>("stored"); // 0: nothing stored, -1: automatic
         QTest::addColumn<bool>("notice");
-        QTest::newRow("96") << 96 << 1.0 << 0.0 << false;
-        QTest::newRow("100 (offscreen, Xvfb)") << 100 << 1.0 << 0.0 << false;
-        QTest::newRow("120, automatic") << 120 << 1.0 << -1.0 << false;
-        QTest::newRow("144, automatic") << 144 << 1.2 << -1.0 << true;
-        QTest::newRow("192, 1.2 stored") << 192 << 1.6 << 1.2 << true;
-        QTest::newRow("192") << 192 << 1.6 << 0.0 << true;
-        QTest::newRow("192, 1.6000001 stored") << 192 << 1.6 << 1.6000001 << false;
+        QTest::addColumn<QByteArray>("scale");
+        QTest::addColumn<QByteArray>("automatic");
+        QTest::newRow("96") << 96 << 1.0 << 0.0 << false << QByteArray() << QByteArray();
+        QTest::newRow("100 (offscreen, Xvfb), 1 stored") << 100 << 1.0 << 1.0 << false << QByteArray() << QByteArray();
+        QTest::newRow("120, automatic") << 120 << 1.0 << -1.0 << false << QByteArray() << QByteArray("1");
+        QTest::newRow("144, automatic") << 144 << 1.2 << -1.0 << true << QByteArray() << QByteArray("1");
+        QTest::newRow("192, 1.2 stored") << 192 << 1.6 << 1.2 << true << QByteArray("1.20") << QByteArray();
+        QTest::newRow("192") << 192 << 1.6 << 0.0 << true << QByteArray() << QByteArray();
+        QTest::newRow("192, 1.6000001 stored") << 192 << 1.6 << 1.6000001 << false << QByteArray("1.60") << QByteArray();
     }
 
-    void scaleNoticeOnlyWhenTheScreenWantsAnother()
+    void scaleFactorFollowsTheScreenAndTheStoredChoice()
     {
         QFETCH(int, dpi);
         QFETCH(double, factor);
         QFETCH(double, stored);
         QFETCH(bool, notice);
-        QVERIFY(qAbs(Ink::recommendedScaleFactor(dpi) - factor) < 1e-9);
-        QCOMPARE(Ink::scaleNoticeNeeded(stored, Ink::recommendedScaleFactor(dpi)), notice);
-    }
-
-    void storedScaleFactorReachesQt_data()
-    {
-        QTest::addColumn<double>("stored");
-        QTest::addColumn<QByteArray>("scale");
-        QTest::addColumn<QByteArray>("automatic");
-        QTest::newRow("0") << 0.0 << QByteArray() << QByteArray();
-        QTest::newRow("1") << 1.0 << QByteArray() << QByteArray();
-        QTest::newRow("1.2") << 1.2 << QByteArray("1.20") << QByteArray();
-        QTest::newRow("negative") << -1.0 << QByteArray() << QByteArray("1");
-    }
-
-    void storedScaleFactorReachesQt()
-    {
-        QFETCH(double, stored);
         QFETCH(QByteArray, scale);
         QFETCH(QByteArray, automatic);
+        QVERIFY(qAbs(Ink::recommendedScaleFactor(dpi) - factor) < 1e-9);
+        QCOMPARE(Ink::scaleNoticeNeeded(stored, Ink::recommendedScaleFactor(dpi)), notice);
         TestProfile profile;
         qunsetenv("QT_SCALE_FACTOR");
         qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
@@ -440,70 +427,45 @@ private slots:
         QVERIFY2(basic.contains("基本"), qPrintable(basic));
     }
 
-    // The session ends the program while it waits: in the start-up worker's call to a service
-    // that never answers, or under a start-up notice (a damaged usage log set aside). Either way
-    // the program ends in order instead of opening its window and ignoring the next signal.
-    void programQuitsWhileWaiting_data()
+    // The program as a process of its own. The session ends it while it waits (in the start-up
+    // worker's call to a service that never answers, or under a start-up notice): it ends in order
+    // with 0 instead of opening its window and ignoring the next signal. A second start on the
+    // same data folder brings the running program forward and ends with 0; a killed program's lock
+    // and socket do not count; a running program that does not answer gets "already running".
+    void programAsAProcess_data()
     {
-        QTest::addColumn<bool>("damagedLog");
-        QTest::newRow("worker waits for the service") << false;
-        QTest::newRow("start-up notice on screen") << true;
+        QTest::addColumn<QString>("before"); // what holds the data folder when the program starts
+        QTest::addColumn<QString>("until");  // what the program must reach before it is judged
+        QTest::newRow("quit while the worker waits for the service") << "" << "service";
+        QTest::newRow("quit under a start-up notice") << "damaged log" << "set aside";
+        QTest::newRow("second start, the running program answers") << "running" << "ended";
+        QTest::newRow("second start, the running program hangs") << "running" << "logged";
+        QTest::newRow("second start after a killed program") << "killed" << "ended";
     }
 
-    void programQuitsWhileWaiting()
+    void programAsAProcess()
     {
-        QFETCH(bool, damagedLog);
+        QFETCH(QString, before);
+        QFETCH(QString, until);
         const QString program = QStringLiteral(INKBOAT_BUILD_DIR "/inkboat");
-        QVERIFY(QFileInfo::exists(program));
+        QVERIFY2(QFileInfo::exists(program), qPrintable(program + " is missing: build the program first"));
         TestProfile profile;
-        QVERIFY(startApp().ok); // the first-use tour counts as seen
-        stopApp();
-        if (damagedLog)
-            writeBytes(profile.file("Inkboat_Log.sdb"), "junk");
         QTcpServer blackHole;
         QVERIFY(blackHole.listen(QHostAddress::LocalHost));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/").arg(blackHole.serverPort()));
-        QProcess app;
-        app.setProcessEnvironment(env);
-        app.setProcessChannelMode(QProcess::MergedChannels);
-        app.start(program, QStringList());
-        QVERIFY(app.waitForStarted(10000));
-        if (damagedLog)
-            QTRY_VERIFY_WITH_TIMEOUT(!QDir(profile.dataPath()).entryList({"Inkboat_Log.sdb.*.damaged"}).isEmpty(), 30000);
-        else
-            QTRY_VERIFY_WITH_TIMEOUT(blackHole.hasPendingConnections(), 30000);
-        ::kill(pid_t(app.processId()), SIGTERM);
-        QVERIFY(app.waitForFinished(30000));
-        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(app.exitCode(), 0);
-        QVERIFY(!QFileInfo::exists(profile.file("Inkboat.lock")));
-    }
-
-    // A second start on the same data folder brings the running program forward and ends with 0;
-    // a killed program's lock and socket do not count; a program that does not answer gets the
-    // "already running" message.
-    void secondStartBringsTheRunningProgramForward_data()
-    {
-        QTest::addColumn<QString>("first");
-        QTest::newRow("running program answers") << "running";
-        QTest::newRow("running program hangs") << "hung";
-        QTest::newRow("earlier program killed") << "killed";
-    }
-
-    void secondStartBringsTheRunningProgramForward()
-    {
-        QFETCH(QString, first);
-        const QString program = QStringLiteral(INKBOAT_BUILD_DIR "/inkboat");
-        QVERIFY2(QFileInfo::exists(program), qPrintable(program + " is missing: build the program first"));
-        TestProfile profile;
         const auto startProgram = [&](QProcess &p) {
-            p.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+            p.setProcessEnvironment(env);
             p.setProcessChannelMode(QProcess::ForwardedChannels);
             p.start(program, QStringList());
             QVERIFY(p.waitForStarted(10000));
         };
-        if (first == "killed") {
+        START_OK(); // the first-use tour counts as seen
+        if (before != "running")
+            stopApp();
+        if (before == "damaged log")
+            QVERIFY(writeBytes(profile.file("Inkboat_Log.sdb"), "junk"));
+        if (before == "killed") {
             QProcess earlier;
             startProgram(earlier);
             // Listening, so both its lock and its socket file are there when it dies.
@@ -517,38 +479,40 @@ private slots:
             ::kill(pid_t(earlier.processId()), SIGKILL);
             QVERIFY(earlier.waitForFinished(30000));
             QVERIFY(QFileInfo::exists(profile.file("Inkboat.lock")));
+            START_OK();
         }
-        const StartResult r = startApp();
-        QVERIFY2(r.ok, qPrintable(r.messages.join('|') + r.exception));
         QSignalSpy activations(&g_App, &App::activationRequested);
-        QProcess second;
-        startProgram(second);
-        if (first == "hung") {
-            // This process serves the socket only from its event loop, which does not run here:
+        QProcess p;
+        startProgram(p);
+        if (until == "logged") {
+            // This process serves the socket only from its event loop, which must not run here:
             // the message is logged before the box that waits for the author.
-            QFile log(logFileName("err", QDate::currentDate()));
             QString text;
             for (int i = 0; i < 600 && !text.contains("已经在运行"); ++i) {
                 QThread::msleep(100);
-                if (log.open(QIODevice::ReadOnly)) {
-                    text = QString::fromUtf8(log.readAll());
-                    log.close();
-                }
+                text = QString::fromUtf8(readBytes(logFileName("err", QDate::currentDate())));
             }
-            const bool stillUp = second.state() == QProcess::Running;
-            second.kill();
-            second.waitForFinished(30000);
+            const bool stillUp = p.state() == QProcess::Running;
+            p.kill();
+            p.waitForFinished(30000);
             stopApp();
             QVERIFY2(text.contains("砚舟写作已经在运行，不能同时启动两个。"), qPrintable(text));
             QVERIFY(stillUp);
             return;
         }
+        if (until == "service")
+            QTRY_VERIFY_WITH_TIMEOUT(blackHole.hasPendingConnections(), 30000);
+        else if (until == "set aside")
+            QTRY_VERIFY_WITH_TIMEOUT(!QDir(profile.dataPath()).entryList({"Inkboat_Log.sdb.*.damaged"}).isEmpty(), 30000);
+        if (until != "ended")
+            ::kill(pid_t(p.processId()), SIGTERM);
         // Events processed while waiting: this process answers on the socket.
-        QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(p.state() == QProcess::NotRunning, 60000);
         stopApp();
-        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second.exitCode(), 0);
-        QCOMPARE(activations.size(), 1);
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(activations.size(), until == "ended" ? 1 : 0);
+        QVERIFY(!QFileInfo::exists(profile.file("Inkboat.lock")));
     }
 
 private:

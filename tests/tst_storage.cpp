@@ -1,4 +1,5 @@
 // Database files, schema, start-up checks, data access and the shared connection.
+#include "Folders.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
@@ -25,12 +26,6 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
-#define START_OK()                                                                                                     \
-    do {                                                                                                               \
-        const StartResult r_ = startApp();                                                                             \
-        QVERIFY2(r_.ok, qPrintable(r_.messages.join('|') + r_.exception));                                             \
-    } while (0)
-
 namespace {
 
 int count(const QString &sql)
@@ -51,25 +46,6 @@ void insertNode(const QString &id, const QVariant &pid, int level, double sort,
     execPrepared(QStringLiteral("INSERT INTO %1(ID,pID,NodeType,Level,Sort,Title,Category,Flag,Usn,Synced) "
                                 "VALUES(?,?,3,?,?,?,'Book','A',5,1)").arg(table),
                  {id, pid, level, sort, id});
-}
-
-// Runs statements on a file through a connection of its own (library key by default).
-void onSideConnection(const QString &file, const QStringList &statements, const QString &key = Ink::libraryKey())
-{
-    const QString name = openSideConnection(file, key);
-    {
-        QSqlQuery q(QSqlDatabase::database(name));
-        for (const QString &sql : statements)
-            QVERIFY2(q.exec(sql), qPrintable(sql + ": " + q.lastError().text()));
-    }
-    closeSideConnection(name);
-}
-
-void writeFile(const QString &file, const QByteArray &bytes)
-{
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
 }
 
 template <typename F> void expectError(F f, const QString &code, const QString &prefix)
@@ -180,14 +156,12 @@ private slots:
         START_OK();
         stopApp();
         if (version == "<junk>") {
-            QFile f(profile.file(file));
-            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            f.write(QByteArray(8192, 'z'));
+            QVERIFY(writeBytes(profile.file(file), QByteArray(8192, 'z')));
         } else {
             QStringList sql{"CREATE TABLE IF NOT EXISTS DbVersion(Version VARCHAR(64))", "DELETE FROM DbVersion"};
             if (!version.isEmpty())
                 sql << QStringLiteral("INSERT INTO DbVersion VALUES('%1')").arg(version);
-            onSideConnection(profile.file(file), sql);
+            QVERIFY(onSideConnection(profile.file(file), Ink::libraryKey(), sql));
         }
         const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
         const QByteArray damaged = fileDigest(profile.file(file));
@@ -210,30 +184,14 @@ private slots:
         }
     }
 
-    void shippedLibrariesAreCopied()
-    {
-        QTemporaryDir shipped;
-        const QString material = shipped.path() + "/Inkboat_Material.sdb";
-        onSideConnection(material, {"CREATE TABLE MaterialTree(ID VARCHAR(64), pID VARCHAR(64), Title VARCHAR(200))",
-                                    "INSERT INTO MaterialTree(ID,pID,Title) VALUES('M1','','风')",
-                                    "CREATE TABLE DbVersion(Version VARCHAR(64))", "INSERT INTO DbVersion VALUES('4.0')"});
-        TestProfile profile;
-        g_App.setLibrarySourcePath(shipped.path() + "/");
-        const StartResult r = startApp();
-        g_App.setLibrarySourcePath(QString());
-        QVERIFY2(r.ok, qPrintable(r.messages.join('|') + r.exception));
-        QCOMPARE(text("SELECT Title FROM M.MaterialTree WHERE ID='M1'"), QString("风"));
-        QCOMPARE(count("SELECT COUNT(*) FROM S.SentenceTree"), 0);
-        stopApp();
-        QVERIFY(QFileInfo::exists(material)); // the shipped copy stays where it was
-    }
-
-    // A library that is empty or no library at all is replaced from the shipped copy, the damaged
-    // file kept aside and logged; an empty one with nothing shipped is used empty, and logged.
+    // A missing library is copied from the shipped one, which stays; one that is empty or no library
+    // at all is replaced from it, the damaged file kept aside and logged; an empty one with nothing
+    // shipped is used empty, and logged.
     void damagedLibraryIsReplaced_data()
     {
         QTest::addColumn<QString>("damage");
         QTest::addColumn<bool>("shipped");
+        QTest::newRow("missing") << "missing" << true;
         QTest::newRow("empty") << "empty" << true;
         QTest::newRow("not a database") << "junk" << true;
         QTest::newRow("wrong key") << "wrong key" << true;
@@ -245,9 +203,9 @@ private slots:
         QFETCH(QString, damage);
         QFETCH(bool, shipped);
         QTemporaryDir source;
-        onSideConnection(source.path() + "/Inkboat_Material.sdb",
-                         {"CREATE TABLE MaterialTree(ID VARCHAR(64), pID VARCHAR(64), Title VARCHAR(200))",
-                          "INSERT INTO MaterialTree(ID,pID,Title) VALUES('M1','','风')"});
+        QVERIFY(onSideConnection(source.path() + "/Inkboat_Material.sdb", Ink::libraryKey(),
+                                 {"CREATE TABLE MaterialTree(ID VARCHAR(64), pID VARCHAR(64), Title VARCHAR(200))",
+                                  "INSERT INTO MaterialTree(ID,pID,Title) VALUES('M1','','风')"}));
         TestProfile profile;
         START_OK();
         stopApp();
@@ -257,8 +215,8 @@ private slots:
             const QString name = openSideConnection(lib, "another");
             QVERIFY(QSqlQuery(QSqlDatabase::database(name)).exec("CREATE TABLE t(x)"));
             closeSideConnection(name);
-        } else {
-            writeFile(lib, damage == "junk" ? QByteArray(8192, 'z') : QByteArray());
+        } else if (damage != "missing") {
+            QVERIFY(writeBytes(lib, damage == "junk" ? QByteArray(8192, 'z') : QByteArray()));
         }
         const QByteArray before = fileDigest(lib);
         if (shipped)
@@ -268,10 +226,11 @@ private slots:
         QVERIFY2(r.ok, qPrintable(r.messages.join('|') + r.exception));
         QCOMPARE(count("SELECT COUNT(*) FROM M.MaterialTree WHERE ID='M1'"), shipped ? 1 : 0);
         const QStringList aside = QDir(profile.dataPath()).entryList({"Inkboat_Material.sdb.*.damaged"});
-        QCOMPARE(aside.size(), shipped ? 1 : 0);
-        if (shipped)
+        QCOMPARE(aside.size(), shipped && damage != "missing" ? 1 : 0);
+        if (!aside.isEmpty())
             QCOMPARE(fileDigest(profile.file(aside.first())), before);
-        QVERIFY(todaysLog().contains(lib));
+        QCOMPARE(todaysLog().contains(lib), damage != "missing");
+        QVERIFY(QFileInfo::exists(source.path() + "/Inkboat_Material.sdb")); // the shipped copy stays
     }
 
     // While backups exist a damaged main file is never taken as a new profile: the newest copy
@@ -305,7 +264,7 @@ private slots:
         if (backups == "none")
             QVERIFY(QDir(profile.file("backup")).removeRecursively());
         if (backups == "newest damaged") {
-            writeFile(copy(1), QByteArray(8192, 'z'));
+            QVERIFY(writeBytes(copy(1), QByteArray(8192, 'z')));
             offered = copy(2);
         }
         const QString main = profile.file("Inkboat.sdb");
@@ -315,7 +274,7 @@ private slots:
             QVERIFY(QSqlQuery(QSqlDatabase::database(name)).exec("CREATE TABLE other(x)"));
             closeSideConnection(name);
         } else {
-            writeFile(main, damage == "junk" ? QByteArray(8192, 'z') : QByteArray());
+            QVERIFY(writeBytes(main, damage == "junk" ? QByteArray(8192, 'z') : QByteArray()));
         }
         const QByteArray before = fileDigest(main);
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can not open connection: .+"));
@@ -415,22 +374,14 @@ private slots:
         insertNode("M1", "", 0, 1, "MemoTree");
         stopApp(); // the exit copy
         if (!change.isEmpty())
-            onSideConnection(profile.file("Inkboat.sdb"), change.split(';'), QString());
+            QVERIFY(onSideConnection(profile.file("Inkboat.sdb"), QString(), change.split(';')));
         START_OK();
         const QDir backups(profile.file("backup"));
         QCOMPARE(backups.entryList({"*.sdb.bak"}).size(), asked.isEmpty() ? 1 : 2);
         QCOMPARE(g_App.startupCopyTaken(), !asked.isEmpty());
         if (asked.isEmpty())
             return;
-        const QString name = openSideConnection(backups.filePath(backupFileName(QDate::currentDate(), 1)));
-        int got = -1;
-        {
-            QSqlQuery q(QSqlDatabase::database(name));
-            if (q.exec(asked) && q.next())
-                got = q.value(0).toInt();
-        }
-        closeSideConnection(name);
-        QCOMPARE(got, answer);
+        QCOMPARE(sideValue(backups.filePath(backupFileName(QDate::currentDate(), 1)), asked), QVariant(answer));
     }
 
     void hostileTextsRoundTrip_data()

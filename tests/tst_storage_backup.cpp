@@ -33,15 +33,7 @@ const QDateTime day2(QDate(2030, 2, 1), QTime(0, 0, 30));
 
 QString marker(const QString &backupFile)
 {
-    const QString name = openSideConnection(backupFile);
-    QString value;
-    {
-        QSqlQuery q(QSqlDatabase::database(name));
-        if (q.exec("SELECT value FROM SysParam WHERE key='marker'") && q.next())
-            value = q.value(0).toString();
-    }
-    closeSideConnection(name);
-    return value;
+    return sideValue(backupFile, "SELECT value FROM SysParam WHERE key='marker'").toString();
 }
 
 // Backs up `times` times on day 1, each copy marked with its number.
