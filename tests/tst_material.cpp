@@ -60,13 +60,9 @@ class TestMaterial : public QObject
 private slots:
     void init()
     {
-        m_profile.reset(new TestProfile);
-        m_sources.reset(new QTemporaryDir);
-        if (QByteArray(QTest::currentTestFunction()) != "emptyLibrariesShowNothing")
-            buildLibraries();
-        g_App.setLibrarySourcePath(m_sources->path() + QLatin1Char('/'));
-        const StartResult r = startApp();
-        QVERIFY2(r.ok, qPrintable(r.messages.join('\n') + r.exception));
+        const bool empty = QByteArray(QTest::currentTestFunction()) == "emptyLibrariesShowNothing";
+        m_profile.reset(new LibraryProfile(empty ? nullptr : buildLibraries));
+        QVERIFY2(m_profile->started.ok, qPrintable(m_profile->started.messages.join('\n') + m_profile->started.exception));
         m_host.reset(new Host);
     }
 
@@ -74,7 +70,6 @@ private slots:
     {
         m_host.reset();
         m_profile.reset(); // stops the application
-        g_App.setLibrarySourcePath(QString());
     }
 
     void treeShowsFoldersWithDirectCounts()
@@ -123,31 +118,6 @@ private slots:
         QCOMPARE(m_host->list->currentIndex().row(), titles.isEmpty() ? -1 : 0);
         // The user-material buttons follow each material shown.
         QTRY_COMPARE(refresh.count(), titles.isEmpty() ? 1 : 2);
-    }
-
-    void sentencesAreListedByTheirText_data()
-    {
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("sentence") << "Sentence" << "海内存知己，天涯若比邻。";
-        QTest::newRow("material") << "Material" << "标题甲";
-        QTest::newRow("lower-case sentence") << "sentence" << "标题甲";
-    }
-
-    void sentencesAreListedByTheirText()
-    {
-        QFETCH(QString, type);
-        QFETCH(QString, shown);
-        QueryPtr q = material::runLibraryQuery(
-            QStringLiteral("SELECT id,pid,title,plainText,%1 _type FROM S.SentenceTree WHERE Category='Content'")
-                .arg(quoteSql(type)));
-        QCOMPARE(m_host->browser->fillMaterialList(*q, m_host->browser->materialListModel(),
-                                                   m_host->browser->materialListRecords(), true),
-                 1);
-        q.reset();
-        QCOMPARE(m_host->listTitles(), QStringList{shown});
-        m_host->list->setCurrentIndex(m_host->browser->materialListModel()->index(0, 0));
-        QCOMPARE(m_host->pane->toPlainText(), QString("海内存知己，天涯若比邻。"));
     }
 
     void keywordIsMarkedEverywhere_data()
@@ -434,9 +404,8 @@ private slots:
     }
 
 private:
-    void buildLibraries()
+    static void buildLibraries(const QString &dir)
     {
-        const QString dir = m_sources->path() + QLatin1Char('/');
         writeLibrary(dir + "Inkboat_Material.sdb", "MaterialTree",
                      {{1, {"自然"}, {}, {}},
                       {1, {"自然", "山川"}, {}, {{"山一", "", "群山连绵，山风吹过。\n第二段山色。"}, {"山二", "", "山高水长"},
@@ -455,8 +424,7 @@ private:
                                   "VALUES('N1','Q''1',3,1,1,NULL,'Content',NULL)"}));
     }
 
-    QScopedPointer<TestProfile> m_profile;
-    QScopedPointer<QTemporaryDir> m_sources;
+    QScopedPointer<LibraryProfile> m_profile;
     QScopedPointer<Host> m_host;
 };
 

@@ -85,12 +85,8 @@ class TestSmartSearch : public QObject
 private slots:
     void init()
     {
-        m_profile.reset(new TestProfile);
-        m_sources.reset(new QTemporaryDir);
-        buildLibraries();
-        g_App.setLibrarySourcePath(m_sources->path() + QLatin1Char('/'));
-        const StartResult r = startApp();
-        QVERIFY2(r.ok, qPrintable(r.messages.join('\n') + r.exception));
+        m_profile.reset(new LibraryProfile(buildLibraries));
+        QVERIFY2(m_profile->started.ok, qPrintable(m_profile->started.messages.join('\n') + m_profile->started.exception));
         // User materials: live ones, a deleted one, and folders that are never searched.
         execSql("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) VALUES"
                 "('U1','',3,1,1,'春风用户','Content','用户正文 it''s','A'),"
@@ -105,7 +101,6 @@ private slots:
     {
         toastShown(QString(), true);
         m_profile.reset();
-        g_App.setLibrarySourcePath(QString());
     }
 
     void filterRows_data()
@@ -623,9 +618,8 @@ private slots:
     }
 
 private:
-    void buildLibraries()
+    static void buildLibraries(const QString &dir)
     {
-        const QString dir = m_sources->path() + QLatin1Char('/');
         writeLibrary(dir + "Inkboat_Material.sdb", "MaterialTree",
                      {{1, {"自然"}, {}, {{"春风十里", "", "桃花 inside"}, {"山二", "", "山中春色"}}},
                       {2, {"城市"}, {}, {{"Spring title", "", "远山如黛"}}}});
@@ -637,8 +631,7 @@ private:
                                   "VALUES('N1','',3,1,9,NULL,'Content',NULL)"}));
     }
 
-    QScopedPointer<TestProfile> m_profile;
-    QScopedPointer<QTemporaryDir> m_sources;
+    QScopedPointer<LibraryProfile> m_profile;
 };
 
 QTEST_MAIN(TestSmartSearch)

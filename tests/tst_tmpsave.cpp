@@ -680,6 +680,7 @@ private slots:
         const quint32 seed = qEnvironmentVariableIsSet("INKBOAT_CRASH_SEED")
                                  ? qgetenv("INKBOAT_CRASH_SEED").toUInt()
                                  : quint32(QDateTime::currentMSecsSinceEpoch());
+        qInfo("INKBOAT_CRASH_SEED=%u", seed); // printed before the kills, so that a hung run can be replayed too
         std::mt19937 rng(seed);
         for (int trial = 0; trial < trials; ++trial) {
             const QString failure = crashOnce(rng(), trial % 6, rng);
