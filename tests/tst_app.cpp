@@ -1,6 +1,7 @@
 // Start-up pieces of the application: screen scale, the event guard, the worker snapshot,
 // the signal-driven quit, and the program itself on a clean profile.
 #include "Folders.h"
+#include "Rows.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
@@ -132,12 +133,9 @@ private slots:
     // what the stored factor hands to Qt at the next start.
     void scaleFactorFollowsTheScreenAndTheStoredChoice_data()
     {
-        QTest::addColumn<int>("dpi");
-        QTest::addColumn<double>("factor");
-        QTest::addColumn<double>("stored"); // 0: nothing stored, -1: automatic
-        QTest::addColumn<bool>("notice");
-        QTest::addColumn<QByteArray>("scale");
-        QTest::addColumn<QByteArray>("automatic");
+        // stored: 0: nothing stored, -1: automatic
+        COLUMNS(int, dpi, double, factor, double, stored, bool, notice, QByteArray, scale,
+                QByteArray, automatic)
         QTest::newRow("96") << 96 << 1.0 << 0.0 << false << QByteArray() << QByteArray();
         QTest::newRow("100 (offscreen, Xvfb), 1 stored") << 100 << 1.0 << 1.0 << false << QByteArray() << QByteArray();
         QTest::newRow("120, automatic") << 120 << 1.0 << -1.0 << false << QByteArray() << QByteArray("1");
@@ -149,12 +147,8 @@ private slots:
 
     void scaleFactorFollowsTheScreenAndTheStoredChoice()
     {
-        QFETCH(int, dpi);
-        QFETCH(double, factor);
-        QFETCH(double, stored);
-        QFETCH(bool, notice);
-        QFETCH(QByteArray, scale);
-        QFETCH(QByteArray, automatic);
+        FETCH(int, dpi, double, factor, double, stored, bool, notice, QByteArray, scale,
+              QByteArray, automatic)
         QVERIFY(qAbs(Ink::recommendedScaleFactor(dpi) - factor) < 1e-9);
         QCOMPARE(Ink::scaleNoticeNeeded(stored, Ink::recommendedScaleFactor(dpi)), notice);
         TestProfile profile;
@@ -170,9 +164,7 @@ private slots:
 
     void failureInAnEventIsShownAndLogged_data()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<QString>("logged");
+        COLUMNS(int, kind, QString, box, QString, logged)
         QTest::newRow("abort") << 0 << QString() << QString();
         QTest::newRow("exception") << 1 << "异常|读取失败 %2" << "Error 读取失败 %2, when sending event QEvent to object thrower (";
         QTest::newRow("QException") << 2 << "异常|qt failure" << "Error qt failure, when sending event QEvent";
@@ -182,9 +174,7 @@ private slots:
 
     void failureInAnEventIsShownAndLogged()
     {
-        QFETCH(int, kind);
-        QFETCH(QString, box);
-        QFETCH(QString, logged);
+        FETCH(int, kind, QString, box, QString, logged)
         TestProfile profile; // the failure line also goes to the log folder of this profile
         Thrower thrower;
         thrower.setObjectName("thrower");
@@ -299,8 +289,7 @@ private slots:
 
     void quitSignalEndsTheProgramInOrder_data()
     {
-        QTest::addColumn<int>("signal");
-        QTest::addColumn<bool>("windowTakesOver");
+        COLUMNS(int, signal, bool, windowTakesOver)
         QTest::newRow("SIGTERM: parameters saved, exit 0") << int(SIGTERM) << false;
         QTest::newRow("SIGINT: parameters saved, exit 0") << int(SIGINT) << false;
         QTest::newRow("SIGHUP: the window's quit instead") << int(SIGHUP) << true;
@@ -308,8 +297,7 @@ private slots:
 
     void quitSignalEndsTheProgramInOrder()
     {
-        QFETCH(int, signal);
-        QFETCH(bool, windowTakesOver);
+        FETCH(int, signal, bool, windowTakesOver)
         TestProfile profile;
         QVERIFY(startApp().ok);
         App::installQuitSignalHandlers();
@@ -369,9 +357,9 @@ private slots:
     // A lock held by a running program is told apart from a data folder where no lock can be made.
     void lockedOrBrokenDataFolderStopsStartUp_data()
     {
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<QString>("message"); // start of the message; empty: start-up succeeds
-        QTest::addColumn<QString>("reason");  // in the message, beside the data folder
+        // message: start of the message; empty: start-up succeeds
+        // reason: in the message, beside the data folder
+        COLUMNS(QString, setup, QString, message, QString, reason)
         const QString cannot = "无法在数据文件夹";
         QTest::newRow("held by a running program") << "held" << "砚舟写作已经在运行，不能同时启动两个。" << "";
         QTest::newRow("left by an ended program") << "stale" << "" << "";
@@ -381,9 +369,7 @@ private slots:
 
     void lockedOrBrokenDataFolderStopsStartUp()
     {
-        QFETCH(QString, setup);
-        QFETCH(QString, message);
-        QFETCH(QString, reason);
+        FETCH(QString, setup, QString, message, QString, reason)
         TestProfile profile;
         const QString folder = profile.dataPath().chopped(1);
         QVERIFY(QDir().mkpath(QFileInfo(folder).path()));
@@ -434,8 +420,9 @@ private slots:
     // and socket do not count; a running program that does not answer gets "already running".
     void programAsAProcess_data()
     {
-        QTest::addColumn<QString>("before"); // what holds the data folder when the program starts
-        QTest::addColumn<QString>("until");  // what the program must reach before it is judged
+        // before: what holds the data folder when the program starts
+        // until: what the program must reach before it is judged
+        COLUMNS(QString, before, QString, until)
         QTest::newRow("quit while the worker waits for the service") << "" << "service";
         QTest::newRow("quit under a start-up notice") << "damaged log" << "set aside";
         QTest::newRow("second start, the running program answers") << "running" << "ended";
@@ -445,8 +432,7 @@ private slots:
 
     void programAsAProcess()
     {
-        QFETCH(QString, before);
-        QFETCH(QString, until);
+        FETCH(QString, before, QString, until)
         const QString program = QStringLiteral(INKBOAT_BUILD_DIR "/inkboat");
         QVERIFY2(QFileInfo::exists(program), qPrintable(program + " is missing: build the program first"));
         TestProfile profile;

@@ -1,6 +1,8 @@
 // The JSON mapping of property records: nesting, lists, nulls, dates, bad input.
 #include "storage/JsonSerializer.h"
 
+#include "Rows.h"
+
 #include <QColor>
 #include <QDateTime>
 #include <QJsonArray>
@@ -104,9 +106,7 @@ private slots:
     void reading_data();
     void reading()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, allowNull);
-        QFETCH(QString, read);
+        FETCH(QByteArray, bytes, bool, allowNull, QString, read)
         JsonSerializer s;
         s.setAllowDefaultNull(allowNull);
         QCOMPARE(s.deserializeFrom(bytes, qMetaTypeId<Whole>()).isValid(), !read.isEmpty());
@@ -123,9 +123,8 @@ private slots:
 
 void TestJson::reading_data()
 {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("allowNull");
-    QTest::addColumn<QString>("read"); // summary() of the result; empty: refused
+    // read: summary() of the result; empty: refused
+    COLUMNS(QByteArray, bytes, bool, allowNull, QString, read)
     QTest::newRow("missing and unknown members")
         << QByteArray(R"({"ratio": 2, "unknown": {"deep": [1]}, "head": {"name": "n", "extra": 1}})") << false
         << "n|7||2|0|default|";

@@ -1,5 +1,6 @@
 // The parameter tree: defaults, persistence, clamping, bad stored data, the stored password, and
 // the reminders the parameters call for.
+#include "Rows.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
@@ -147,11 +148,10 @@ private slots:
     // most weekly, the program's own backup folder is mentioned once, silenced ones never again.
     void reminders_data()
     {
-        QTest::addColumn<QString>("backupPath"); // "<data>" = inside the data folder, "<default>" = the program's choice
-        QTest::addColumn<bool>("allOff");        // automatic backup, cloud sync, logins
-        QTest::addColumn<QString>("user");
-        QTest::addColumn<QString>("memory");     // key=days since shown, or key=off
-        QTest::addColumn<QString>("keys");
+        // backupPath: "<data>" = inside the data folder, "<default>" = the program's choice
+        // allOff: automatic backup, cloud sync, logins
+        // memory: key=days since shown, or key=off
+        COLUMNS(QString, backupPath, bool, allOff, QString, user, QString, memory, QString, keys)
         QTest::newRow("all fine elsewhere") << "/proc/inkboat-backup" << false << "u" << "" << "";
         QTest::newRow("chosen folder on the same disk") << "<data>backup/" << false << "u" << "backupSameDisk=0" << "backupSameDisk";
         QTest::newRow("same disk silenced") << "<data>backup/" << false << "u" << "backupSameDisk=off" << "";
@@ -168,11 +168,7 @@ private slots:
 
     void reminders()
     {
-        QFETCH(QString, backupPath);
-        QFETCH(bool, allOff);
-        QFETCH(QString, user);
-        QFETCH(QString, memory);
-        QFETCH(QString, keys);
+        FETCH(QString, backupPath, bool, allOff, QString, user, QString, memory, QString, keys)
         QTemporaryDir data;
         const QString defaultPath = data.path() + "/backup-default/";
         SysParams p;

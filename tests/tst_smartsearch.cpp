@@ -3,6 +3,7 @@
 #include "BookRows.h"
 #include "Libraries.h"
 #include "MaterialPanel.h"
+#include "Rows.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
@@ -105,10 +106,7 @@ private slots:
 
     void filterRows_data()
     {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<bool>("material");
-        QTest::addColumn<bool>("user");
-        QTest::addColumn<QStringList>("expected");
+        COLUMNS(QString, key, bool, material, bool, user, QStringList, expected)
         const QStringList all = {"Sentence:春风又绿江南岸", "Material:春风十里", "UserMaterial:春风用户"};
         QTest::newRow("title and text, listed once; live users only") << "春风" << true << true << all;
         QTest::newRow("materials off") << "春风" << false << true << QStringList{all[0], all[2]};
@@ -122,10 +120,7 @@ private slots:
 
     void filterRows()
     {
-        QFETCH(QString, key);
-        QFETCH(bool, material);
-        QFETCH(bool, user);
-        QFETCH(QStringList, expected);
+        FETCH(QString, key, bool, material, bool, user, QStringList, expected)
         const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
         QVERIFY(libs);
         // The NULL row reads as empty fields and matches nothing.
@@ -199,8 +194,7 @@ private slots:
     // stale or damaged is read past and written anew, never an error and never wrong rows.
     void cacheRebuiltWhenMissingStaleOrDamaged_data()
     {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<bool>("rebuilt");
+        COLUMNS(QString, fault, bool, rebuilt)
         QTest::newRow("valid: used") << "" << false;
         QTest::newRow("missing") << "missing" << true;
         QTest::newRow("library newer") << "stale" << true;
@@ -211,8 +205,7 @@ private slots:
 
     void cacheRebuiltWhenMissingStaleOrDamaged()
     {
-        QFETCH(QString, fault);
-        QFETCH(bool, rebuilt);
+        FETCH(QString, fault, bool, rebuilt)
         const auto rows = [](const SmartLibraries &libs) {
             QStringList out;
             for (int kind : {SmartLibraries::Sentence, SmartLibraries::Material}) {
@@ -257,8 +250,8 @@ private slots:
     // no UTF-8 read as one U+FFFD each.
     void loadDecodesTexts_data()
     {
-        QTest::addColumn<QString>("stored"); // an SQL expression
-        QTest::addColumn<QString>("expected");
+        // stored: an SQL expression
+        COLUMNS(QString, stored, QString, expected)
         const QString mixed = QStringLiteral("Aé中文😀z\nß");
         QTest::newRow("two, three and four bytes") << quoteSql(mixed) << mixed;
         QTest::newRow("empty") << "''" << "";
@@ -273,8 +266,7 @@ private slots:
 
     void loadDecodesTexts()
     {
-        QFETCH(QString, stored);
-        QFETCH(QString, expected);
+        FETCH(QString, stored, QString, expected)
         execSql(QStringLiteral("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) "
                                "VALUES('T1','',3,1,9,%1,'Content',%1,'A')")
                     .arg(stored));
@@ -378,9 +370,7 @@ private slots:
     // Page sizes out of range are brought into 5..100; no result hides the frame and says nothing.
     void pages_data()
     {
-        QTest::addColumn<int>("stored");
-        QTest::addColumn<int>("results");
-        QTest::addColumn<QList<int>>("pageRows");
+        COLUMNS(int, stored, int, results, QList<int>, pageRows)
         QTest::newRow("25 by 10") << 10 << 25 << QList<int>{10, 10, 5};
         QTest::newRow("stored 0") << 0 << 12 << QList<int>{5, 5, 2};
         QTest::newRow("stored -3") << -3 << 5 << QList<int>{5};
@@ -390,9 +380,7 @@ private slots:
 
     void pages()
     {
-        QFETCH(int, stored);
-        QFETCH(int, results);
-        QFETCH(QList<int>, pageRows);
+        FETCH(int, stored, int, results, QList<int>, pageRows)
         g_SysParams.editorParams.smartSentenceWordPageCount = stored;
         MaterialPanel p;
         p.frame->show();
@@ -448,10 +436,8 @@ private slots:
     // when its page is shown: the record is the file's row.
     void insertsTitleOrContent_data()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<bool>("title");
-        QTest::addColumn<QString>("inserted");
-        QTest::addColumn<QString>("row"); // the record's row in its file
+        // row: the record's row in its file
+        COLUMNS(int, kind, bool, title, QString, inserted, QString, row)
         const QString sentence = "S.SentenceTree WHERE title='春风'", material = "M.MaterialTree WHERE title='春风十里'";
         QTest::newRow("sentence title") << int(SmartLibraries::Sentence) << true << "春风又绿江南岸" << sentence;
         QTest::newRow("sentence content") << int(SmartLibraries::Sentence) << false << "春风又绿江南岸" << sentence;
@@ -463,10 +449,7 @@ private slots:
 
     void insertsTitleOrContent()
     {
-        QFETCH(int, kind);
-        QFETCH(bool, title);
-        QFETCH(QString, inserted);
-        QFETCH(QString, row);
+        FETCH(int, kind, bool, title, QString, inserted, QString, row)
         MaterialPanel p;
         SmartResult r{SmartLibraries::load(g_App.db, {}), {}};
         for (quint32 row : r.libraries->filter(QStringLiteral("春风"), true, true))
@@ -489,8 +472,7 @@ private slots:
     // frame; a commit after punctuation does not.
     void ignoreRule_data()
     {
-        QTest::addColumn<QString>("last");
-        QTest::addColumn<bool>("published");
+        COLUMNS(QString, last, bool, published)
         QTest::newRow("comma alone") << "，" << false;
         QTest::newRow("empty") << "" << false;
         QTest::newRow("commit ending in a comma") << "你好，" << true;
@@ -498,8 +480,7 @@ private slots:
 
     void ignoreRule()
     {
-        QFETCH(QString, last);
-        QFETCH(bool, published);
+        FETCH(QString, last, bool, published)
         g_SysParams.editorParams.smartSentenceWordIgnoreChars = QStringLiteral("，。！");
         MaterialPanel p;
         p.frame->show();
@@ -513,9 +494,7 @@ private slots:
     // selection, its paragraphs joined as stored texts are.
     void keywordSearch_data()
     {
-        QTest::addColumn<QString>("keyword");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QStringList>("titles");
+        COLUMNS(QString, keyword, int, mode, QStringList, titles)
         QTest::newRow("apostrophe") << "it's" << 1 << QStringList{"春风用户"};
         QTest::newRow("wildcard %") << "山%色" << 0 << QStringList{"山二"};
         QTest::newRow("wildcard _") << "春_十" << 0 << QStringList{"春风十里"};
@@ -527,9 +506,7 @@ private slots:
 
     void keywordSearch()
     {
-        QFETCH(QString, keyword);
-        QFETCH(int, mode);
-        QFETCH(QStringList, titles);
+        FETCH(QString, keyword, int, mode, QStringList, titles)
         MaterialPanel p;
         if (mode < 0) {
             p.editor->setPlainText(keyword);

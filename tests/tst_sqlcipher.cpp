@@ -1,4 +1,6 @@
 // The enciphering SQLite driver against real files in a temporary folder.
+#include "Rows.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
@@ -97,8 +99,7 @@ void TestSqlCipher::initTestCase()
 
 void TestSqlCipher::valuesRoundTrip_data()
 {
-    QTest::addColumn<QVariant>("in");
-    QTest::addColumn<QVariant>("expected");
+    COLUMNS(QVariant, in, QVariant, expected)
     QTest::newRow("null") << QVariant(QVariant::String) << QVariant();
     QTest::newRow("int") << QVariant(42) << QVariant(qlonglong(42));
     QTest::newRow("int64") << QVariant(qlonglong(1) << 50) << QVariant(qlonglong(1) << 50);
@@ -115,8 +116,7 @@ void TestSqlCipher::valuesRoundTrip_data()
 
 void TestSqlCipher::valuesRoundTrip()
 {
-    QFETCH(QVariant, in);
-    QFETCH(QVariant, expected);
+    FETCH(QVariant, in, QVariant, expected)
     Conn c(path("values.sdb"), kKey);
     QVERIFY(c.db.open());
     QVERIFY(c.exec("CREATE TABLE IF NOT EXISTS v(x)"));
@@ -191,8 +191,7 @@ void TestSqlCipher::statementsBindStepAndCount()
 
 void TestSqlCipher::refusesWrongKeyDamageAndMismatch_data()
 {
-    QTest::addColumn<QString>("damage");
-    QTest::addColumn<QString>("key");
+    COLUMNS(QString, damage, QString, key)
     QTest::newRow("wrong key") << "none" << "wrong!!";
     QTest::newRow("enciphered opened without key") << "none" << "";
     QTest::newRow("plain opened with key") << "plain" << kKey;
@@ -204,8 +203,7 @@ void TestSqlCipher::refusesWrongKeyDamageAndMismatch_data()
 
 void TestSqlCipher::refusesWrongKeyDamageAndMismatch()
 {
-    QFETCH(QString, damage);
-    QFETCH(QString, key);
+    FETCH(QString, damage, QString, key)
     const QString p = path(QStringLiteral("refuse-%1-%2.sdb").arg(damage).arg(key.size()));
     if (damage == "plain") {
         Conn c(p, QString());

@@ -1,5 +1,6 @@
 // Database files, schema, start-up checks, data access and the shared connection.
 #include "Folders.h"
+#include "Rows.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
@@ -128,10 +129,9 @@ private slots:
     // Library version 0 and from 3.0 pass; below 3.0 stops. A damaged file stops without touching the main file.
     void startUpChecks_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("version"); // written into the file's DbVersion; "<junk>": the file is overwritten
-        QTest::addColumn<QString>("message"); // start of the one message shown; empty: none
-        QTest::addColumn<bool>("ok");
+        // version: written into the file's DbVersion; "<junk>": the file is overwritten
+        // message: start of the one message shown; empty: none
+        COLUMNS(QString, file, QString, version, QString, message, bool, ok)
         const QString m = "Inkboat_Material.sdb", bad = "版本异常，请到官方网站下载最新的完整版安装！";
         QTest::newRow("material without version") << m << "" << QString() << true;
         QTest::newRow("material 0") << m << "0" << QString() << true;
@@ -148,10 +148,7 @@ private slots:
 
     void startUpChecks()
     {
-        QFETCH(QString, file);
-        QFETCH(QString, version);
-        QFETCH(QString, message);
-        QFETCH(bool, ok);
+        FETCH(QString, file, QString, version, QString, message, bool, ok)
         TestProfile profile;
         START_OK();
         stopApp();
@@ -189,8 +186,7 @@ private slots:
     // shipped is used empty, and logged.
     void damagedLibraryIsReplaced_data()
     {
-        QTest::addColumn<QString>("damage");
-        QTest::addColumn<bool>("shipped");
+        COLUMNS(QString, damage, bool, shipped)
         QTest::newRow("missing") << "missing" << true;
         QTest::newRow("empty") << "empty" << true;
         QTest::newRow("not a database") << "junk" << true;
@@ -200,8 +196,7 @@ private slots:
 
     void damagedLibraryIsReplaced()
     {
-        QFETCH(QString, damage);
-        QFETCH(bool, shipped);
+        FETCH(QString, damage, bool, shipped)
         QTemporaryDir source;
         QVERIFY(onSideConnection(source.path() + "/Inkboat_Material.sdb", Ink::libraryKey(),
                                  {"CREATE TABLE MaterialTree(ID VARCHAR(64), pID VARCHAR(64), Title VARCHAR(200))",
@@ -237,10 +232,7 @@ private slots:
     // that passes the check is offered, the damaged file kept aside; without one, the error.
     void damagedMainFile_data()
     {
-        QTest::addColumn<QString>("damage");
-        QTest::addColumn<QString>("backups");
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("ok");
+        COLUMNS(QString, damage, QString, backups, int, answer, bool, ok)
         QTest::newRow("empty, restored") << "empty" << "good" << int(Ink::maYes) << true;
         QTest::newRow("not a database, older copy restored") << "junk" << "newest damaged" << int(Ink::maYes) << true;
         QTest::newRow("no tables, declined") << "no tables" << "good" << int(Ink::maNo) << false;
@@ -249,10 +241,7 @@ private slots:
 
     void damagedMainFile()
     {
-        QFETCH(QString, damage);
-        QFETCH(QString, backups);
-        QFETCH(int, answer);
-        QFETCH(bool, ok);
+        FETCH(QString, damage, QString, backups, int, answer, bool, ok)
         TestProfile profile;
         START_OK();
         execSql("INSERT INTO BookTree(ID,pID,Level,Sort,Title) VALUES('B1','',0,1,'书')");
@@ -348,9 +337,9 @@ private slots:
     // not leaves the copy to the painted window.
     void startUpCopyPrecedesChanges_data()
     {
-        QTest::addColumn<QString>("change"); // on the stopped profile's main file, ";" between statements
-        QTest::addColumn<QString>("asked");  // of the copy made by the start; empty: none is made
-        QTest::addColumn<int>("answer");
+        // change: on the stopped profile's main file, ";" between statements
+        // asked: of the copy made by the start; empty: none is made
+        COLUMNS(QString, change, QString, asked, int, answer)
         QTest::newRow("nothing to change") << "" << "" << 0;
         QTest::newRow("levels to repair") << "UPDATE BookTree SET Level=Level+1"
                                           << "SELECT Level FROM BookTree WHERE ID='B1'" << 1;
@@ -365,9 +354,7 @@ private slots:
 
     void startUpCopyPrecedesChanges()
     {
-        QFETCH(QString, change);
-        QFETCH(QString, asked);
-        QFETCH(int, answer);
+        FETCH(QString, change, QString, asked, int, answer)
         TestProfile profile;
         START_OK();
         insertNode("B1", "", 0, 1);
@@ -490,9 +477,7 @@ private slots:
 
     void prepareRecordBookkeeping_data()
     {
-        QTest::addColumn<QString>("table");
-        QTest::addColumn<QString>("flag");
-        QTest::addColumn<QString>("expectedFlag");
+        COLUMNS(QString, table, QString, flag, QString, expectedFlag)
         QTest::newRow("book new") << "BookTree" << "A" << "A";
         QTest::newRow("book changed") << "BookTree" << "U" << "A";
         QTest::newRow("book deleted") << "BookTree" << "D" << "D";
@@ -503,9 +488,7 @@ private slots:
 
     void prepareRecordBookkeeping()
     {
-        QFETCH(QString, table);
-        QFETCH(QString, flag);
-        QFETCH(QString, expectedFlag);
+        FETCH(QString, table, QString, flag, QString, expectedFlag)
         TestProfile profile;
         START_OK();
         QSqlRecord rec = g_App.db.record(table);

@@ -1,4 +1,5 @@
 // Backups of the main file: rotation, day change, failures, and the locks of the open file.
+#include "Rows.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
@@ -168,9 +169,7 @@ private slots:
     // The start-up copy is skipped only while the main file is as its newest copy has it.
     void startUpCopyOnlyWhenTheFileChanged_data()
     {
-        QTest::addColumn<QString>("change");
-        QTest::addColumn<bool>("exitCopy");
-        QTest::addColumn<bool>("copies");
+        COLUMNS(QString, change, bool, exitCopy, bool, copies)
         QTest::newRow("unchanged since the start-up copy") << "" << false << false;
         QTest::newRow("unchanged since the exit copy") << "" << true << false;
         QTest::newRow("one character saved after the copy") << "after copy" << false << true;
@@ -182,9 +181,7 @@ private slots:
 
     void startUpCopyOnlyWhenTheFileChanged()
     {
-        QFETCH(QString, change);
-        QFETCH(bool, exitCopy);
-        QFETCH(bool, copies);
+        FETCH(QString, change, bool, exitCopy, bool, copies)
         TestProfile profile;
         QVERIFY(startApp().ok);
         const QString main = profile.file("Inkboat.sdb");

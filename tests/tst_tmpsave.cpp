@@ -1,6 +1,7 @@
 // Recovery copies of the chapter in the editor, the recovery dialog and its diff, and a child
 // process killed at random moments.
 #include "BookHost.h"
+#include "Rows.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
@@ -201,10 +202,7 @@ private slots:
 
     void lcsDiffGolden_data()
     {
-        QTest::addColumn<QString>("text1");
-        QTest::addColumn<QString>("text2");
-        QTest::addColumn<bool>("byLines");
-        QTest::addColumn<QString>("expected");
+        COLUMNS(QString, text1, QString, text2, bool, byLines, QString, expected)
         QTest::newRow("tie goes to insert") << "a" << "b" << false << "-a|+b";
         QTest::newRow("no common prefix stripped") << "aa" << "a" << false << "-a|=a";
         QTest::newRow("crossed") << "ab" << "ba" << false << "-a|=b|+a";
@@ -223,10 +221,7 @@ private slots:
 
     void lcsDiffGolden()
     {
-        QFETCH(QString, text1);
-        QFETCH(QString, text2);
-        QFETCH(bool, byLines);
-        QFETCH(QString, expected);
+        FETCH(QString, text1, QString, text2, bool, byLines, QString, expected)
         QCOMPARE(encode(lcsDiff(text1, text2, byLines)), expected);
     }
 
@@ -268,16 +263,14 @@ private slots:
     // The author's text shown as HTML: markup characters escaped before spaces are made hard.
     void diffPrettyHtml_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("html");
+        COLUMNS(QString, text, QString, html)
         QTest::newRow("escaping order") << "a&<b> c&nbsp;" << "<span>a&amp;&lt;b&gt;&nbsp;c&amp;nbsp;</span>";
         QTest::newRow("tab, ideographic space, line feed") << "\t\u3000x\n" << "<span>&nbsp;&nbsp;&nbsp;x<br></span>";
     }
 
     void diffPrettyHtml()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, html);
+        FETCH(QString, text, QString, html)
         QCOMPARE(::diffPrettyHtml({Diff{Diff::Equal, text}}, false, true), "<!DOCTYPE html><body>" + html + "</body>");
     }
 
@@ -333,10 +326,8 @@ private slots:
 
     void copyFollowsEveryTextChange_data()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("copies");
-        QTest::addColumn<bool>("inputTime"); // named by the input event's time, else the change's
+        // inputTime: named by the input event's time, else the change's
+        COLUMNS(QString, kind, QString, text, bool, copies, bool, inputTime)
         QTest::newRow("typing") << "type" << "ab" << true << true;
         QTest::newRow("input method") << "ime" << "春风" << true << true;
         QTest::newRow("paste") << "paste" << "贴" << true << false;
@@ -373,10 +364,7 @@ private slots:
 
     void copyFollowsEveryTextChange()
     {
-        QFETCH(QString, kind);
-        QFETCH(QString, text);
-        QFETCH(bool, copies);
-        QFETCH(bool, inputTime);
+        FETCH(QString, kind, QString, text, bool, copies, bool, inputTime)
         RecoveryHost host;
         host.select("C1");
         MyTextEdit *editor = host.editor;
@@ -441,8 +429,7 @@ private slots:
 
     void copiesGoWhenTheTextIsSettled_data()
     {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<bool>("kept");
+        COLUMNS(QString, action, bool, kept)
         QTest::newRow("save") << "save" << false;
         QTest::newRow("answer no") << "no" << false;
         QTest::newRow("editor's own Ctrl+Z to the saved text") << "ctrl+z" << false;
@@ -452,8 +439,7 @@ private slots:
 
     void copiesGoWhenTheTextIsSettled()
     {
-        QFETCH(QString, action);
-        QFETCH(bool, kept);
+        FETCH(QString, action, bool, kept)
         RecoveryHost host;
         host.select("C1");
         host.type("改");
@@ -564,12 +550,8 @@ private slots:
 
     void dialogOutcomes_data()
     {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<QList<int>>("answers");
-        QTest::addColumn<bool>("closes");
-        QTest::addColumn<bool>("adopted");
-        QTest::addColumn<QString>("message");
+        COLUMNS(QString, button, QString, setup, QList<int>, answers, bool, closes, bool, adopted,
+                QString, message)
         const int yes = Ink::maYes, no = Ink::maNo;
         const QString failed = "以临时保存的文件为准操作失败，错误信息：\n";
         QTest::newRow("adopt") << "Adopt" << "" << QList<int>{yes} << true << true << "";
@@ -590,12 +572,8 @@ private slots:
 
     void dialogOutcomes()
     {
-        QFETCH(QString, button);
-        QFETCH(QString, setup);
-        QFETCH(QList<int>, answers);
-        QFETCH(bool, closes);
-        QFETCH(bool, adopted);
-        QFETCH(QString, message);
+        FETCH(QString, button, QString, setup, QList<int>, answers, bool, closes, bool, adopted,
+              QString, message)
         // Recovery never refuses text: past the chapter limit, markup kept as written.
         const QString copy = QString(Ink::maxArticleLength, QChar(0x5B57)) + "<b>尾</b>";
         TmpSaveFile::write(tmpFolder(), "C1", copy, QDateTime(QDate(2024, 1, 2), QTime(3, 4)));
