@@ -1,5 +1,6 @@
 // The enciphering SQLite driver against real files in a temporary folder.
-#include "Rows.h"
+#include "support/Folders.h"
+#include "support/Rows.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -49,12 +50,6 @@ struct Conn {
         return q.value(0);
     }
 };
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 void makeEncipheredFile(const QString &path, int rows)
 {
@@ -213,16 +208,14 @@ void TestSqlCipher::refusesWrongKeyDamageAndMismatch()
     } else {
         makeEncipheredFile(p, 200);
     }
-    QByteArray before = fileBytes(p);
+    QByteArray before = readBytes(p);
     if (damage == "header")
         before.replace(20, 5, "\x11\x22\x33\x44\x55");
     else if (damage.startsWith("truncate"))
         before.truncate(damage == "truncate50" ? 50 : before.size() / 2);
     else if (damage == "garbage")
         before = QByteArray(8192, 'x');
-    QFile f(p);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(before) == before.size());
-    f.close();
+    QVERIFY(writeBytes(p, before));
 
     bool readAll = false;
     QString error;
@@ -240,14 +233,14 @@ void TestSqlCipher::refusesWrongKeyDamageAndMismatch()
     }
     QVERIFY2(!readAll, "damaged or mismatched file was read as if it were fine");
     QVERIFY2(!error.trimmed().isEmpty(), "no error text");
-    QCOMPARE(fileBytes(p), before); // never written to
+    QCOMPARE(readBytes(p), before); // never written to
 }
 
 void TestSqlCipher::noClearTextInFileOrJournal()
 {
     const QString p = path("clear.sdb");
     makeEncipheredFile(p, 50);
-    QByteArray bytes = fileBytes(p);
+    QByteArray bytes = readBytes(p);
     QVERIFY(!bytes.startsWith("SQLite format 3"));
     QVERIFY(!bytes.contains(kMarker));
     QVERIFY(!bytes.contains("CREATE TABLE"));
@@ -258,10 +251,10 @@ void TestSqlCipher::noClearTextInFileOrJournal()
     QVERIFY(c.exec("PRAGMA cache_size=5"));
     QVERIFY(c.db.transaction());
     QVERIFY(c.exec("UPDATE t SET txt = 'changed'"));
-    const QByteArray journal = fileBytes(p + "-journal");
+    const QByteArray journal = readBytes(p + "-journal");
     QVERIFY(journal.size() > 4096);
     QVERIFY(!journal.contains(kMarker));
-    QVERIFY(!fileBytes(p).contains("changed"));
+    QVERIFY(!readBytes(p).contains("changed"));
     QVERIFY(c.db.rollback());
     QVERIFY(c.value("SELECT txt FROM t WHERE id=1").toString().startsWith(QString::fromUtf8(kMarker)));
 }
