@@ -297,50 +297,50 @@ private slots:
         });
         QSignalSpy finished(&worker, &SmartSearchThreadWorker::searchStringFinish);
         QSignalSpy resets(&worker, &SmartSearchThreadWorker::resetSearchString);
-        const int delay = g_SysParams.editorParams.smartSentenceWordDelay;
-
-        state.publish("1", "句1");
-        QCOMPARE(worker.runOnce(), -1); // no keystroke yet
-        state.stampInput();
-        now += delay - 1;
-        QCOMPARE(worker.runOnce(), 1); // waits, and is not held back for it
-        now += 1;
-        QCOMPARE(worker.runOnce(), 0);
-        QCOMPARE(loads, 1);
+        const qint64 delay = g_SysParams.editorParams.smartSentenceWordDelay;
+        const qint64 retry = SmartSearchThreadWorker::kRetryLoadMs;
+        // Each step acts, moves the clock on and runs the worker once; ran 9: any result.
+        struct Step {
+            QString action;
+            qint64 advance;
+            int ran, loads, found, resets;
+        };
+        const QList<Step> steps = {
+            {"publish 1 句1", 0, -1, 0, 0, 0},     // no keystroke yet
+            {"input", delay - 1, 1, 0, 0, 0},      // waits, and is not held back for it
+            {"", 1, 0, 1, 0, 0},                   // the read fails
+            {"mend", retry - 1, 9, 1, 0, 0},       // and is not tried again before its time
+            {"", 1, 0, 2, 1, 0},                   // read and searched
+            {"", 0, -1, 2, 1, 0},                  // the same pair again
+            {"reset", delay, -1, 2, 1, 0},         // suppressed until new strings
+            {"publish 1 句1", 0, 0, 2, 2, 0},
+            {"publish", 0, -1, 2, 2, 0},           // nothing to search
+            {"publish x 无此句", 0, 0, 2, 3, 1},   // no result: the frame is reset
+        };
+        for (const Step &step : steps) {
+            const QStringList a = step.action.split(' ');
+            if (a[0] == "publish")
+                state.publish(a.value(1), a.value(2));
+            if (a[0] == "reset")
+                state.reset(true);
+            if (a[0] == "input" || a[0] == "reset")
+                state.stampInput();
+            failLoad = failLoad && a[0] != "mend";
+            now += step.advance;
+            const int ran = worker.runOnce();
+            QVERIFY2(step.ran == 9 || ran == step.ran, qPrintable(step.action + ": " + QString::number(ran)));
+            QVERIFY2(loads == step.loads && finished.count() == step.found && resets.count() == step.resets,
+                     qPrintable(step.action));
+        }
         QVERIFY(todaysLog().contains("读不了"));
-        failLoad = false;
-        now += SmartSearchThreadWorker::kRetryLoadMs - 1;
-        worker.runOnce();
-        QCOMPARE(loads, 1);
-        now += 1;
-        QCOMPARE(worker.runOnce(), 0);
-        QCOMPARE(loads, 2);
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(finished.last().at(1).toString(), QStringLiteral("句1"));
-        QCOMPARE(finished.last().at(2).value<SmartResult>().size(), 1);
-
-        QCOMPARE(worker.runOnce(), -1); // the same pair again
-        state.reset(true);
-        state.stampInput();
-        now += delay;
-        QCOMPARE(worker.runOnce(), -1); // suppressed until new strings
-        state.publish("1", "句1");
-        QCOMPARE(worker.runOnce(), 0);
-        QCOMPARE(finished.count(), 2);
-
-        state.publish("", "");
-        QCOMPARE(worker.runOnce(), -1);
-        state.publish("x", "无此句");
-        QCOMPARE(worker.runOnce(), 0);
-        QCOMPARE(resets.count(), 1);
-        QCOMPARE(finished.last().at(1).toString(), QString());
+        QCOMPARE(finished.first().at(1).toString() + finished.last().at(1).toString(), QStringLiteral("句1"));
+        QCOMPARE(finished.first().at(2).value<SmartResult>().size(), 1);
         QCOMPARE(state.take().combo, QString());
-
         g_SysParams.editorParams.smartSentenceWord = false;
         publishSysParams();
         state.publish("2", "句2");
-        QCOMPARE(worker.runOnce(), -1);
-        QCOMPARE(loads, 2); // read once
+        QCOMPARE(worker.runOnce(), -1); // switched off
+        QCOMPARE(loads, 2);
     }
 
     // The GUI publishes strings while the worker loops and searches; the thread stops on request.
