@@ -103,8 +103,8 @@ private slots:
 
     // Missing members keep their defaults, unknown ones are skipped, web answers carry numbers as
     // text and date-times with a space; input that does not fit fails and leaves the target alone.
-    void reading_data();
-    void reading()
+    void readingKeepsDefaultsAndRefusesMisfits_data();
+    void readingKeepsDefaultsAndRefusesMisfits()
     {
         FETCH(QByteArray, bytes, bool, allowNull, QString, read)
         JsonSerializer s;
@@ -121,7 +121,7 @@ private slots:
     }
 };
 
-void TestJson::reading_data()
+void TestJson::readingKeepsDefaultsAndRefusesMisfits_data()
 {
     // read: summary() of the result; empty: refused
     COLUMNS(QByteArray, bytes, bool, allowNull, QString, read)

@@ -117,7 +117,7 @@ private slots:
         QCOMPARE(QString::fromUtf8(copy.readAll()), stored);
     }
 
-    void passwordCipher_data()
+    void storedPasswordReadBackAndTamperingRefused_data()
     {
         QTest::addColumn<QString>("plain");
         QTest::newRow("empty") << "";
@@ -126,7 +126,7 @@ private slots:
         QTest::newRow("chinese") << "中文密码🔒";
     }
 
-    void passwordCipher()
+    void storedPasswordReadBackAndTamperingRefused()
     {
         QFETCH(QString, plain);
         const QString hex = encipherPassword(plain);
@@ -146,7 +146,7 @@ private slots:
 
     // Which reminders are due: a sound default is not nagged about, account reminders come at
     // most weekly, the program's own backup folder is mentioned once, silenced ones never again.
-    void reminders_data()
+    void remindersDueOnlyWhenUseful_data()
     {
         // backupPath: "<data>" = inside the data folder, "<default>" = the program's choice
         // allOff: automatic backup, cloud sync, logins
@@ -166,7 +166,7 @@ private slots:
         QTest::newRow("account without sync or login") << "/proc/x" << true << "u" << "login=2" << "backupOff,cloudSync";
     }
 
-    void reminders()
+    void remindersDueOnlyWhenUseful()
     {
         FETCH(QString, backupPath, bool, allOff, QString, user, QString, memory, QString, keys)
         QTemporaryDir data;

@@ -104,7 +104,7 @@ private slots:
         m_profile.reset();
     }
 
-    void filterRows_data()
+    void suggestionsMatchTitlesAndSentenceTextsOfLiveRows_data()
     {
         COLUMNS(QString, key, bool, material, bool, user, QStringList, expected)
         const QStringList all = {"Sentence:春风又绿江南岸", "Material:春风十里", "UserMaterial:春风用户"};
@@ -118,7 +118,7 @@ private slots:
                                                     "UserMaterial:abcSpringdef"};
     }
 
-    void filterRows()
+    void suggestionsMatchTitlesAndSentenceTextsOfLiveRows()
     {
         FETCH(QString, key, bool, material, bool, user, QStringList, expected)
         const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
@@ -165,7 +165,7 @@ private slots:
 
     // Chunks give the rows and order of one statement; an interruption ends the read at the next
     // chunk and gives the material library's shrunk page cache back its size.
-    void loadsInChunks()
+    void chunkedLoadKeepsTheRowsAndStopsOnRequest()
     {
         Transaction t;
         for (int i = 0; i < 2 * SmartLibraries::kChunkRows + 7; ++i)
@@ -282,7 +282,7 @@ private slots:
 
     // The gate with a clock of the test's own: one search per pair, only after the delay; an
     // editor reset holds searching until new strings; a failing read is retried after 30 s.
-    void gate()
+    void oneSearchPerPairAfterTheDelayAndFailedReadsRetried()
     {
         qint64 now = 1000;
         SmartSearchState state([&now] { return now; });
@@ -368,7 +368,7 @@ private slots:
     }
 
     // Page sizes out of range are brought into 5..100; no result hides the frame and says nothing.
-    void pages_data()
+    void resultsArePagedWithinFiveToAHundredRows_data()
     {
         COLUMNS(int, stored, int, results, QList<int>, pageRows)
         QTest::newRow("25 by 10") << 10 << 25 << QList<int>{10, 10, 5};
@@ -378,7 +378,7 @@ private slots:
         QTest::newRow("no results") << 10 << 0 << QList<int>{};
     }
 
-    void pages()
+    void resultsArePagedWithinFiveToAHundredRows()
     {
         FETCH(int, stored, int, results, QList<int>, pageRows)
         g_SysParams.editorParams.smartSentenceWordPageCount = stored;
@@ -423,7 +423,7 @@ private slots:
     }
 
     // The switch is stored with the parameters, and the worker sees it.
-    void switchIsSaved()
+    void suggestionSwitchIsStored()
     {
         MaterialPanel p;
         p.smart.trigger();
@@ -470,7 +470,7 @@ private slots:
 
     // The editor slots: an ignored character (or an empty input) ends the run and hides the
     // frame; a commit after punctuation does not.
-    void ignoreRule_data()
+    void punctuationAloneEndsTheSuggestions_data()
     {
         COLUMNS(QString, last, bool, published)
         QTest::newRow("comma alone") << "，" << false;
@@ -478,7 +478,7 @@ private slots:
         QTest::newRow("commit ending in a comma") << "你好，" << true;
     }
 
-    void ignoreRule()
+    void punctuationAloneEndsTheSuggestions()
     {
         FETCH(QString, last, bool, published)
         g_SysParams.editorParams.smartSentenceWordIgnoreChars = QStringLiteral("，。！");
@@ -492,7 +492,7 @@ private slots:
 
     // Keyword search in titles (0) or titles and texts (1); "selection" searches the editor's
     // selection, its paragraphs joined as stored texts are.
-    void keywordSearch_data()
+    void keywordSearchFindsTitlesOrTexts_data()
     {
         COLUMNS(QString, keyword, int, mode, QStringList, titles)
         QTest::newRow("apostrophe") << "it's" << 1 << QStringList{"春风用户"};
@@ -504,7 +504,7 @@ private slots:
         QTest::newRow("selection") << "两段\n第二段" << -1 << QStringList{"abcSpringdef"};
     }
 
-    void keywordSearch()
+    void keywordSearchFindsTitlesOrTexts()
     {
         FETCH(QString, keyword, int, mode, QStringList, titles)
         MaterialPanel p;
@@ -525,7 +525,7 @@ private slots:
     }
 
     // The keyword box: empty gives the message and keeps the list; Return searches.
-    void keywordBox()
+    void emptyKeywordIsRefusedAndReturnSearches()
     {
         MaterialPanel p;
         p.search->searchMaterial("Spring", 0);
@@ -539,14 +539,14 @@ private slots:
         QCOMPARE(p.listTitles(), QStringList{"abcSpringdef"});
     }
 
-    void webSearch_data()
+    void webSearchSendsTheKeywordEncoded_data()
     {
         QTest::addColumn<QString>("keyword");
         for (const char *k : {"C# & 100%", "a+b", " ", "江南"})
             QTest::newRow(k) << QString::fromUtf8(k);
     }
 
-    void webSearch()
+    void webSearchSendsTheKeywordEncoded()
     {
         QFETCH(QString, keyword);
         MaterialPanel p;

@@ -73,9 +73,9 @@ class TestSqlCipher : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void valuesRoundTrip_data();
-    void valuesRoundTrip();
-    void statementsBindStepAndCount();
+    void valuesComeBackWithTheirTypes_data();
+    void valuesComeBackWithTheirTypes();
+    void boundStatementsStepAndCountRows();
     void refusesWrongKeyDamageAndMismatch_data();
     void refusesWrongKeyDamageAndMismatch();
     void noClearTextInFileOrJournal();
@@ -92,7 +92,7 @@ void TestSqlCipher::initTestCase()
     QVERIFY2(QSqlDatabase::isDriverAvailable("SQLITECIPHER"), "driver plug-in not found");
 }
 
-void TestSqlCipher::valuesRoundTrip_data()
+void TestSqlCipher::valuesComeBackWithTheirTypes_data()
 {
     COLUMNS(QVariant, in, QVariant, expected)
     QTest::newRow("null") << QVariant(QVariant::String) << QVariant();
@@ -109,7 +109,7 @@ void TestSqlCipher::valuesRoundTrip_data()
     QTest::newRow("date") << QVariant(QDate(2026, 12, 6)) << QVariant(QStringLiteral("2026-12-06"));
 }
 
-void TestSqlCipher::valuesRoundTrip()
+void TestSqlCipher::valuesComeBackWithTheirTypes()
 {
     FETCH(QVariant, in, QVariant, expected)
     Conn c(path("values.sdb"), kKey);
@@ -130,7 +130,7 @@ void TestSqlCipher::valuesRoundTrip()
     }
 }
 
-void TestSqlCipher::statementsBindStepAndCount()
+void TestSqlCipher::boundStatementsStepAndCountRows()
 {
     Conn c(path("bind.sdb"), kKey);
     QVERIFY(c.db.open());

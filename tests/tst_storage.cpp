@@ -414,7 +414,7 @@ private slots:
         qputenv("XDG_DATA_HOME", oldData);
     }
 
-    void statementErrorsAndSysParams()
+    void failingStatementsReportAndFreeTheConnection()
     {
         TestProfile profile;
         START_OK();
@@ -475,7 +475,7 @@ private slots:
         QCOMPARE(urlWithoutPassword("http://h/p?a=1&password=secret&b=2"), QString("http://h/p?a=1&b=2"));
     }
 
-    void prepareRecordBookkeeping_data()
+    void changedRowsAreMarkedForTheNextSync_data()
     {
         COLUMNS(QString, table, QString, flag, QString, expectedFlag)
         QTest::newRow("book new") << "BookTree" << "A" << "A";
@@ -486,7 +486,7 @@ private slots:
         QTest::newRow("system log row") << "L.SysLog" << "A" << QString();
     }
 
-    void prepareRecordBookkeeping()
+    void changedRowsAreMarkedForTheNextSync()
     {
         FETCH(QString, table, QString, flag, QString, expectedFlag)
         TestProfile profile;
@@ -514,7 +514,7 @@ private slots:
             QCOMPARE(rec.value("Synced").toInt(), 0);
     }
 
-    void resortChildrenRenumbers()
+    void resortRenumbersChildrenWritingOnlyMovedRows()
     {
         TestProfile profile;
         START_OK();

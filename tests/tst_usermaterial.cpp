@@ -294,7 +294,7 @@ private slots:
         QCOMPARE(cell("a'1", "Sort") + cell("a'2", "Sort") + cell("a'3", "Sort"), QString("123"));
     }
 
-    void cycleEnds()
+    void parentLoopsEndEveryWalk()
     {
         // A loop of parents (a sync can pull one in): every walk ends.
         fixture();
@@ -474,7 +474,7 @@ private slots:
         QCOMPARE(importer.failedFiles().size(), 1);
     }
 
-    void roundTrip()
+    void exportThenImportGivesTheSameRows()
     {
         fixture();
         addMemo("C6", "T3", "Content", 3, 2, "a/b", "A", "斜\n线");
