@@ -1,5 +1,6 @@
 // The parameter tree: defaults, persistence, clamping, bad stored data, the stored password, and
 // the reminders the parameters call for.
+#include "Folders.h"
 #include "Rows.h"
 #include "TestProfile.h"
 
@@ -113,8 +114,7 @@ private slots:
         QCOMPARE(copy.permissions() & 0x0077, QFile::Permissions());
         saveSysParams(); // the copy outlives the next save
         QVERIFY(getSysParam("SysParams") != stored);
-        QVERIFY(copy.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(copy.readAll()), stored);
+        QCOMPARE(QString::fromUtf8(readBytes(copy.fileName())), stored);
     }
 
     void storedPasswordReadBackAndTamperingRefused_data()

@@ -105,11 +105,7 @@ private slots:
         setSysParam("SysParams", R"({"autoShrinkDb": true})");
         stopApp();
 
-        auto header = [&](const char *name) {
-            QFile f(profile.file(QLatin1String(name)));
-            f.open(QIODevice::ReadOnly);
-            return f.read(16);
-        };
+        auto header = [&](const char *name) { return readBytes(profile.file(QLatin1String(name))).left(16); };
         const QByteArray plain("SQLite format 3\0", 16);
         QCOMPARE(header("Inkboat.sdb"), plain);
         QCOMPARE(header("Inkboat_Log.sdb"), plain);
@@ -207,9 +203,7 @@ private slots:
         const QString lib = profile.file("Inkboat_Material.sdb");
         QVERIFY(QFile::remove(lib));
         if (damage == "wrong key") {
-            const QString name = openSideConnection(lib, "another");
-            QVERIFY(QSqlQuery(QSqlDatabase::database(name)).exec("CREATE TABLE t(x)"));
-            closeSideConnection(name);
+            QVERIFY(onSideConnection(lib, "another", {"CREATE TABLE t(x)"}));
         } else if (damage != "missing") {
             QVERIFY(writeBytes(lib, damage == "junk" ? QByteArray(8192, 'z') : QByteArray()));
         }
@@ -259,9 +253,7 @@ private slots:
         const QString main = profile.file("Inkboat.sdb");
         if (damage == "no tables") {
             QVERIFY(QFile::remove(main));
-            const QString name = openSideConnection(main);
-            QVERIFY(QSqlQuery(QSqlDatabase::database(name)).exec("CREATE TABLE other(x)"));
-            closeSideConnection(name);
+            QVERIFY(onSideConnection(main, QString(), {"CREATE TABLE other(x)"}));
         } else {
             QVERIFY(writeBytes(main, damage == "junk" ? QByteArray(8192, 'z') : QByteArray()));
         }

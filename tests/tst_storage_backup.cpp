@@ -1,4 +1,5 @@
 // Backups of the main file: rotation, day change, failures, and the locks of the open file.
+#include "Folders.h"
 #include "Rows.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
@@ -161,9 +162,8 @@ private slots:
         waitForBackups();
         QCOMPARE(marker(folder + backupFileName(day1.date(), 1)), QString("after start"));
         QCOMPARE(marker(folder + backupFileName(day1.date(), 2)), QString("1"));
-        QFile copy(folder + backupFileName(day1.date(), 1)), main(profile.file("Inkboat.sdb"));
-        QVERIFY(copy.open(QIODevice::ReadOnly) && main.open(QIODevice::ReadOnly));
-        QCOMPARE(copy.read(16), main.read(16));
+        QCOMPARE(readBytes(folder + backupFileName(day1.date(), 1)).left(16),
+                 readBytes(profile.file("Inkboat.sdb")).left(16));
     }
 
     // The start-up copy is skipped only while the main file is as its newest copy has it.
@@ -262,8 +262,6 @@ private slots:
                              QCoreApplication::applicationFilePath(), "rotatesFiveCopiesPerDayIntoAMissingFolder"});
         QVERIFY(child.waitForFinished(300000));
         QCOMPARE(child.exitCode(), 0);
-        QFile f(trace);
-        QVERIFY(f.open(QIODevice::ReadOnly));
         const QRegularExpression flush("^f(?:data)?sync\\(\\d+<([^>]*)>\\)\\s+= 0");
         const QRegularExpression rename("^rename\\w*\\((?:[^,]+, )?\"([^\"]*)\", (?:[^,]+, )?\"([^\"]*)\".*= 0");
         QSet<QString> flushed;
@@ -273,7 +271,7 @@ private slots:
         const QRegularExpression threadLine("^(\\d+)\\s+(.*)$");
         const QRegularExpression resumed("^<\\.\\.\\. \\w+ resumed>(.*)$");
         QHash<QString, QString> unfinished;
-        for (const QByteArray &raw : f.readAll().split('\n')) {
+        for (const QByteArray &raw : readBytes(trace).split('\n')) {
             const auto t = threadLine.match(QString::fromUtf8(raw));
             QString line = t.captured(2);
             if (line.endsWith(" <unfinished ...>")) {

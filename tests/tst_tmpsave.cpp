@@ -1,6 +1,7 @@
 // Recovery copies of the chapter in the editor, the recovery dialog and its diff, and a child
 // process killed at random moments.
 #include "BookHost.h"
+#include "Folders.h"
 #include "Rows.h"
 #include "TestProfile.h"
 
@@ -393,9 +394,7 @@ private slots:
         if (copies)
             QCOMPARE(timeOf(newest), stamp(inputTime ? editor->lastInputTime() : changed));
         // UTF-8 without a byte-order mark, line feeds kept.
-        QFile raw(newest);
-        QVERIFY(raw.open(QIODevice::ReadOnly));
-        QCOMPARE(raw.readAll(), editor->toPlainText().toUtf8());
+        QCOMPARE(readBytes(newest), editor->toPlainText().toUtf8());
     }
 
     void capCountsPerChapter()
