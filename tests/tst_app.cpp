@@ -1,6 +1,7 @@
 // Start-up pieces of the application: screen scale, the event guard, the worker snapshot,
 // the signal-driven quit, and the program itself on a clean profile.
 #include "Folders.h"
+#include "Rows.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
@@ -128,48 +129,28 @@ private slots:
         }
     }
 
-    // Logical DPI -> recommended factor; with a stored factor -> whether the notice is due.
-    void scaleNoticeOnlyWhenTheScreenWantsAnother_data()
+    // Logical DPI -> recommended factor; with a stored factor -> whether the notice is due, and
+    // what the stored factor hands to Qt at the next start.
+    void scaleFactorFollowsTheScreenAndTheStoredChoice_data()
     {
-        QTest::addColumn<int>("dpi");
-        QTest::addColumn<double>("factor");
-        QTest::addColumn<double>("stored"); // 0: nothing stored, -1: automatic
-        QTest::addColumn<bool>("notice");
-        QTest::newRow("96") << 96 << 1.0 << 0.0 << false;
-        QTest::newRow("100 (offscreen, Xvfb)") << 100 << 1.0 << 0.0 << false;
-        QTest::newRow("120, automatic") << 120 << 1.0 << -1.0 << false;
-        QTest::newRow("144, automatic") << 144 << 1.2 << -1.0 << true;
-        QTest::newRow("192, 1.2 stored") << 192 << 1.6 << 1.2 << true;
-        QTest::newRow("192") << 192 << 1.6 << 0.0 << true;
-        QTest::newRow("192, 1.6000001 stored") << 192 << 1.6 << 1.6000001 << false;
+        // stored: 0: nothing stored, -1: automatic
+        COLUMNS(int, dpi, double, factor, double, stored, bool, notice, QByteArray, scale,
+                QByteArray, automatic)
+        QTest::newRow("96") << 96 << 1.0 << 0.0 << false << QByteArray() << QByteArray();
+        QTest::newRow("100 (offscreen, Xvfb), 1 stored") << 100 << 1.0 << 1.0 << false << QByteArray() << QByteArray();
+        QTest::newRow("120, automatic") << 120 << 1.0 << -1.0 << false << QByteArray() << QByteArray("1");
+        QTest::newRow("144, automatic") << 144 << 1.2 << -1.0 << true << QByteArray() << QByteArray("1");
+        QTest::newRow("192, 1.2 stored") << 192 << 1.6 << 1.2 << true << QByteArray("1.20") << QByteArray();
+        QTest::newRow("192") << 192 << 1.6 << 0.0 << true << QByteArray() << QByteArray();
+        QTest::newRow("192, 1.6000001 stored") << 192 << 1.6 << 1.6000001 << false << QByteArray("1.60") << QByteArray();
     }
 
-    void scaleNoticeOnlyWhenTheScreenWantsAnother()
+    void scaleFactorFollowsTheScreenAndTheStoredChoice()
     {
-        QFETCH(int, dpi);
-        QFETCH(double, factor);
-        QFETCH(double, stored);
-        QFETCH(bool, notice);
+        FETCH(int, dpi, double, factor, double, stored, bool, notice, QByteArray, scale,
+              QByteArray, automatic)
         QVERIFY(qAbs(Ink::recommendedScaleFactor(dpi) - factor) < 1e-9);
         QCOMPARE(Ink::scaleNoticeNeeded(stored, Ink::recommendedScaleFactor(dpi)), notice);
-    }
-
-    void storedScaleFactorReachesQt_data()
-    {
-        QTest::addColumn<double>("stored");
-        QTest::addColumn<QByteArray>("scale");
-        QTest::addColumn<QByteArray>("automatic");
-        QTest::newRow("0") << 0.0 << QByteArray() << QByteArray();
-        QTest::newRow("1") << 1.0 << QByteArray() << QByteArray();
-        QTest::newRow("1.2") << 1.2 << QByteArray("1.20") << QByteArray();
-        QTest::newRow("negative") << -1.0 << QByteArray() << QByteArray("1");
-    }
-
-    void storedScaleFactorReachesQt()
-    {
-        QFETCH(double, stored);
-        QFETCH(QByteArray, scale);
-        QFETCH(QByteArray, automatic);
         TestProfile profile;
         qunsetenv("QT_SCALE_FACTOR");
         qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
@@ -183,9 +164,7 @@ private slots:
 
     void failureInAnEventIsShownAndLogged_data()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<QString>("logged");
+        COLUMNS(int, kind, QString, box, QString, logged)
         QTest::newRow("abort") << 0 << QString() << QString();
         QTest::newRow("exception") << 1 << "异常|读取失败 %2" << "Error 读取失败 %2, when sending event QEvent to object thrower (";
         QTest::newRow("QException") << 2 << "异常|qt failure" << "Error qt failure, when sending event QEvent";
@@ -195,9 +174,7 @@ private slots:
 
     void failureInAnEventIsShownAndLogged()
     {
-        QFETCH(int, kind);
-        QFETCH(QString, box);
-        QFETCH(QString, logged);
+        FETCH(int, kind, QString, box, QString, logged)
         TestProfile profile; // the failure line also goes to the log folder of this profile
         Thrower thrower;
         thrower.setObjectName("thrower");
@@ -312,8 +289,7 @@ private slots:
 
     void quitSignalEndsTheProgramInOrder_data()
     {
-        QTest::addColumn<int>("signal");
-        QTest::addColumn<bool>("windowTakesOver");
+        COLUMNS(int, signal, bool, windowTakesOver)
         QTest::newRow("SIGTERM: parameters saved, exit 0") << int(SIGTERM) << false;
         QTest::newRow("SIGINT: parameters saved, exit 0") << int(SIGINT) << false;
         QTest::newRow("SIGHUP: the window's quit instead") << int(SIGHUP) << true;
@@ -321,8 +297,7 @@ private slots:
 
     void quitSignalEndsTheProgramInOrder()
     {
-        QFETCH(int, signal);
-        QFETCH(bool, windowTakesOver);
+        FETCH(int, signal, bool, windowTakesOver)
         TestProfile profile;
         QVERIFY(startApp().ok);
         App::installQuitSignalHandlers();
@@ -382,9 +357,9 @@ private slots:
     // A lock held by a running program is told apart from a data folder where no lock can be made.
     void lockedOrBrokenDataFolderStopsStartUp_data()
     {
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<QString>("message"); // start of the message; empty: start-up succeeds
-        QTest::addColumn<QString>("reason");  // in the message, beside the data folder
+        // message: start of the message; empty: start-up succeeds
+        // reason: in the message, beside the data folder
+        COLUMNS(QString, setup, QString, message, QString, reason)
         const QString cannot = "无法在数据文件夹";
         QTest::newRow("held by a running program") << "held" << "砚舟写作已经在运行，不能同时启动两个。" << "";
         QTest::newRow("left by an ended program") << "stale" << "" << "";
@@ -394,9 +369,7 @@ private slots:
 
     void lockedOrBrokenDataFolderStopsStartUp()
     {
-        QFETCH(QString, setup);
-        QFETCH(QString, message);
-        QFETCH(QString, reason);
+        FETCH(QString, setup, QString, message, QString, reason)
         TestProfile profile;
         const QString folder = profile.dataPath().chopped(1);
         QVERIFY(QDir().mkpath(QFileInfo(folder).path()));
@@ -440,70 +413,45 @@ private slots:
         QVERIFY2(basic.contains("基本"), qPrintable(basic));
     }
 
-    // The session ends the program while it waits: in the start-up worker's call to a service
-    // that never answers, or under a start-up notice (a damaged usage log set aside). Either way
-    // the program ends in order instead of opening its window and ignoring the next signal.
-    void programQuitsWhileWaiting_data()
+    // The program as a process of its own. The session ends it while it waits (in the start-up
+    // worker's call to a service that never answers, or under a start-up notice): it ends in order
+    // with 0 instead of opening its window and ignoring the next signal. A second start on the
+    // same data folder brings the running program forward and ends with 0; a killed program's lock
+    // and socket do not count; a running program that does not answer gets "already running".
+    void programAsAProcess_data()
     {
-        QTest::addColumn<bool>("damagedLog");
-        QTest::newRow("worker waits for the service") << false;
-        QTest::newRow("start-up notice on screen") << true;
+        // before: what holds the data folder when the program starts
+        // until: what the program must reach before it is judged
+        COLUMNS(QString, before, QString, until)
+        QTest::newRow("quit while the worker waits for the service") << "" << "service";
+        QTest::newRow("quit under a start-up notice") << "damaged log" << "set aside";
+        QTest::newRow("second start, the running program answers") << "running" << "ended";
+        QTest::newRow("second start, the running program hangs") << "running" << "logged";
+        QTest::newRow("second start after a killed program") << "killed" << "ended";
     }
 
-    void programQuitsWhileWaiting()
+    void programAsAProcess()
     {
-        QFETCH(bool, damagedLog);
+        FETCH(QString, before, QString, until)
         const QString program = QStringLiteral(INKBOAT_BUILD_DIR "/inkboat");
-        QVERIFY(QFileInfo::exists(program));
+        QVERIFY2(QFileInfo::exists(program), qPrintable(program + " is missing: build the program first"));
         TestProfile profile;
-        QVERIFY(startApp().ok); // the first-use tour counts as seen
-        stopApp();
-        if (damagedLog)
-            writeBytes(profile.file("Inkboat_Log.sdb"), "junk");
         QTcpServer blackHole;
         QVERIFY(blackHole.listen(QHostAddress::LocalHost));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/").arg(blackHole.serverPort()));
-        QProcess app;
-        app.setProcessEnvironment(env);
-        app.setProcessChannelMode(QProcess::MergedChannels);
-        app.start(program, QStringList());
-        QVERIFY(app.waitForStarted(10000));
-        if (damagedLog)
-            QTRY_VERIFY_WITH_TIMEOUT(!QDir(profile.dataPath()).entryList({"Inkboat_Log.sdb.*.damaged"}).isEmpty(), 30000);
-        else
-            QTRY_VERIFY_WITH_TIMEOUT(blackHole.hasPendingConnections(), 30000);
-        ::kill(pid_t(app.processId()), SIGTERM);
-        QVERIFY(app.waitForFinished(30000));
-        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(app.exitCode(), 0);
-        QVERIFY(!QFileInfo::exists(profile.file("Inkboat.lock")));
-    }
-
-    // A second start on the same data folder brings the running program forward and ends with 0;
-    // a killed program's lock and socket do not count; a program that does not answer gets the
-    // "already running" message.
-    void secondStartBringsTheRunningProgramForward_data()
-    {
-        QTest::addColumn<QString>("first");
-        QTest::newRow("running program answers") << "running";
-        QTest::newRow("running program hangs") << "hung";
-        QTest::newRow("earlier program killed") << "killed";
-    }
-
-    void secondStartBringsTheRunningProgramForward()
-    {
-        QFETCH(QString, first);
-        const QString program = QStringLiteral(INKBOAT_BUILD_DIR "/inkboat");
-        QVERIFY2(QFileInfo::exists(program), qPrintable(program + " is missing: build the program first"));
-        TestProfile profile;
         const auto startProgram = [&](QProcess &p) {
-            p.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+            p.setProcessEnvironment(env);
             p.setProcessChannelMode(QProcess::ForwardedChannels);
             p.start(program, QStringList());
             QVERIFY(p.waitForStarted(10000));
         };
-        if (first == "killed") {
+        START_OK(); // the first-use tour counts as seen
+        if (before != "running")
+            stopApp();
+        if (before == "damaged log")
+            QVERIFY(writeBytes(profile.file("Inkboat_Log.sdb"), "junk"));
+        if (before == "killed") {
             QProcess earlier;
             startProgram(earlier);
             // Listening, so both its lock and its socket file are there when it dies.
@@ -517,38 +465,40 @@ private slots:
             ::kill(pid_t(earlier.processId()), SIGKILL);
             QVERIFY(earlier.waitForFinished(30000));
             QVERIFY(QFileInfo::exists(profile.file("Inkboat.lock")));
+            START_OK();
         }
-        const StartResult r = startApp();
-        QVERIFY2(r.ok, qPrintable(r.messages.join('|') + r.exception));
         QSignalSpy activations(&g_App, &App::activationRequested);
-        QProcess second;
-        startProgram(second);
-        if (first == "hung") {
-            // This process serves the socket only from its event loop, which does not run here:
+        QProcess p;
+        startProgram(p);
+        if (until == "logged") {
+            // This process serves the socket only from its event loop, which must not run here:
             // the message is logged before the box that waits for the author.
-            QFile log(logFileName("err", QDate::currentDate()));
             QString text;
             for (int i = 0; i < 600 && !text.contains("已经在运行"); ++i) {
                 QThread::msleep(100);
-                if (log.open(QIODevice::ReadOnly)) {
-                    text = QString::fromUtf8(log.readAll());
-                    log.close();
-                }
+                text = QString::fromUtf8(readBytes(logFileName("err", QDate::currentDate())));
             }
-            const bool stillUp = second.state() == QProcess::Running;
-            second.kill();
-            second.waitForFinished(30000);
+            const bool stillUp = p.state() == QProcess::Running;
+            p.kill();
+            p.waitForFinished(30000);
             stopApp();
             QVERIFY2(text.contains("砚舟写作已经在运行，不能同时启动两个。"), qPrintable(text));
             QVERIFY(stillUp);
             return;
         }
+        if (until == "service")
+            QTRY_VERIFY_WITH_TIMEOUT(blackHole.hasPendingConnections(), 30000);
+        else if (until == "set aside")
+            QTRY_VERIFY_WITH_TIMEOUT(!QDir(profile.dataPath()).entryList({"Inkboat_Log.sdb.*.damaged"}).isEmpty(), 30000);
+        if (until != "ended")
+            ::kill(pid_t(p.processId()), SIGTERM);
         // Events processed while waiting: this process answers on the socket.
-        QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(p.state() == QProcess::NotRunning, 60000);
         stopApp();
-        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second.exitCode(), 0);
-        QCOMPARE(activations.size(), 1);
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(activations.size(), until == "ended" ? 1 : 0);
+        QVERIFY(!QFileInfo::exists(profile.file("Inkboat.lock")));
     }
 
 private:

@@ -1,6 +1,8 @@
 // The JSON mapping of property records: nesting, lists, nulls, dates, bad input.
 #include "storage/JsonSerializer.h"
 
+#include "Rows.h"
+
 #include <QColor>
 #include <QDateTime>
 #include <QJsonArray>
@@ -101,12 +103,10 @@ private slots:
 
     // Missing members keep their defaults, unknown ones are skipped, web answers carry numbers as
     // text and date-times with a space; input that does not fit fails and leaves the target alone.
-    void reading_data();
-    void reading()
+    void readingKeepsDefaultsAndRefusesMisfits_data();
+    void readingKeepsDefaultsAndRefusesMisfits()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, allowNull);
-        QFETCH(QString, read);
+        FETCH(QByteArray, bytes, bool, allowNull, QString, read)
         JsonSerializer s;
         s.setAllowDefaultNull(allowNull);
         QCOMPARE(s.deserializeFrom(bytes, qMetaTypeId<Whole>()).isValid(), !read.isEmpty());
@@ -121,11 +121,10 @@ private slots:
     }
 };
 
-void TestJson::reading_data()
+void TestJson::readingKeepsDefaultsAndRefusesMisfits_data()
 {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("allowNull");
-    QTest::addColumn<QString>("read"); // summary() of the result; empty: refused
+    // read: summary() of the result; empty: refused
+    COLUMNS(QByteArray, bytes, bool, allowNull, QString, read)
     QTest::newRow("missing and unknown members")
         << QByteArray(R"({"ratio": 2, "unknown": {"deep": [1]}, "head": {"name": "n", "extra": 1}})") << false
         << "n|7||2|0|default|";

@@ -1,5 +1,6 @@
 // The library builder: text sources -> enciphered library file -> text, and upgrade archives.
 #include "Folders.h"
+#include "Rows.h"
 
 #include "app/Constants.h"
 #include "libtool/LibraryFile.h"
@@ -94,9 +95,7 @@ private slots:
 
     void malformedSourceNamesFileAndLine_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QString>("where");
+        COLUMNS(QString, name, QByteArray, text, QString, where)
         QTest::newRow("text before title") << "100-a.txt" << QByteArray("开头没有标题\n＃题\n正文\n") << "100-a.txt:1:";
         QTest::newRow("empty title") << "100-a.txt" << QByteArray("＃题\n正文\n＃  \n正文\n") << "100-a.txt:3:";
         QTest::newRow("entry without text") << "100-a.txt" << QByteArray("＃题\n＃题二\n正文\n") << "100-a.txt:2:";
@@ -109,9 +108,7 @@ private slots:
 
     void malformedSourceNamesFileAndLine()
     {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, text);
-        QFETCH(QString, where);
+        FETCH(QString, name, QByteArray, text, QString, where)
         const QString dir = m_dir.filePath(QStringLiteral("bad-%1").arg(QTest::currentDataTag()));
         QDir().mkpath(dir);
         QVERIFY(writeBytes(dir + "/" + name, text));

@@ -1,5 +1,6 @@
 // Daily log files, trace output and timing records.
 #include "Folders.h"
+#include "Rows.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
@@ -88,18 +89,14 @@ private slots:
     // Debug lines reach the message handler (stderr) only when asked for; warnings always do.
     void debugOutputOnlyWhenAsked_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("env");
-        QTest::addColumn<QString>("seen");
+        COLUMNS(QStringList, arguments, QByteArray, env, QString, seen)
         QTest::newRow("not asked") << QStringList{"inkboat"} << QByteArray() << "warning";
         QTest::newRow("switch") << QStringList{"inkboat", "--debug"} << QByteArray() << "debug,warning";
         QTest::newRow("environment") << QStringList{"inkboat"} << QByteArray("1") << "debug,warning";
     }
     void debugOutputOnlyWhenAsked()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(QByteArray, env);
-        QFETCH(QString, seen);
+        FETCH(QStringList, arguments, QByteArray, env, QString, seen)
         static QStringList got;
         got.clear();
         qputenv("INKBOAT_DEBUG", env);

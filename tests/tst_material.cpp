@@ -2,6 +2,7 @@
 #include "BookRows.h"
 #include "Libraries.h"
 #include "MaterialPanel.h"
+#include "Rows.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
@@ -60,13 +61,9 @@ class TestMaterial : public QObject
 private slots:
     void init()
     {
-        m_profile.reset(new TestProfile);
-        m_sources.reset(new QTemporaryDir);
-        if (QByteArray(QTest::currentTestFunction()) != "emptyLibrariesShowNothing")
-            buildLibraries();
-        g_App.setLibrarySourcePath(m_sources->path() + QLatin1Char('/'));
-        const StartResult r = startApp();
-        QVERIFY2(r.ok, qPrintable(r.messages.join('\n') + r.exception));
+        const bool empty = QByteArray(QTest::currentTestFunction()) == "emptyLibrariesShowNothing";
+        m_profile.reset(new LibraryProfile(empty ? nullptr : buildLibraries));
+        QVERIFY2(m_profile->started.ok, qPrintable(m_profile->started.messages.join('\n') + m_profile->started.exception));
         m_host.reset(new Host);
     }
 
@@ -74,7 +71,6 @@ private slots:
     {
         m_host.reset();
         m_profile.reset(); // stops the application
-        g_App.setLibrarySourcePath(QString());
     }
 
     void treeShowsFoldersWithDirectCounts()
@@ -96,9 +92,7 @@ private slots:
 
     void folderListsItsMaterials_data()
     {
-        QTest::addColumn<QStringList>("path");
-        QTest::addColumn<QStringList>("titles");
-        QTest::addColumn<QString>("firstText");
+        COLUMNS(QStringList, path, QStringList, titles, QString, firstText)
         QTest::newRow("three") << QStringList{"自然", "山川"} << QStringList{"山一", "山二", "山三"}
                                << QString("群山连绵，山风吹过。\n第二段山色。");
         QTest::newRow("none directly") << QStringList{"自然"} << QStringList{} << QString();
@@ -107,9 +101,7 @@ private slots:
 
     void folderListsItsMaterials()
     {
-        QFETCH(QStringList, path);
-        QFETCH(QStringList, titles);
-        QFETCH(QString, firstText);
+        FETCH(QStringList, path, QStringList, titles, QString, firstText)
         m_host->browser->loadTree("M");
         QSignalSpy refresh(m_host->browser, &MaterialBrowser::userMaterialToolButtonStateRefresh);
         m_host->selectFolder({"城市"}); // a list and a shown material to be replaced
@@ -125,35 +117,9 @@ private slots:
         QTRY_COMPARE(refresh.count(), titles.isEmpty() ? 1 : 2);
     }
 
-    void sentencesAreListedByTheirText_data()
-    {
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("sentence") << "Sentence" << "海内存知己，天涯若比邻。";
-        QTest::newRow("material") << "Material" << "标题甲";
-        QTest::newRow("lower-case sentence") << "sentence" << "标题甲";
-    }
-
-    void sentencesAreListedByTheirText()
-    {
-        QFETCH(QString, type);
-        QFETCH(QString, shown);
-        QueryPtr q = material::runLibraryQuery(
-            QStringLiteral("SELECT id,pid,title,plainText,%1 _type FROM S.SentenceTree WHERE Category='Content'")
-                .arg(quoteSql(type)));
-        QCOMPARE(m_host->browser->fillMaterialList(*q, m_host->browser->materialListModel(),
-                                                   m_host->browser->materialListRecords(), true),
-                 1);
-        q.reset();
-        QCOMPARE(m_host->listTitles(), QStringList{shown});
-        m_host->list->setCurrentIndex(m_host->browser->materialListModel()->index(0, 0));
-        QCOMPARE(m_host->pane->toPlainText(), QString("海内存知己，天涯若比邻。"));
-    }
-
     void keywordIsMarkedEverywhere_data()
     {
-        QTest::addColumn<QString>("keyword");
-        QTest::addColumn<QStringList>("marked");
+        COLUMNS(QString, keyword, QStringList, marked)
         QTest::newRow("empty") << QString() << QStringList{};
         QTest::newRow("any case") << "river" << QStringList{"River", "RIVER", "river"};
         QTest::newRow("absent") << "山" << QStringList{};
@@ -161,8 +127,7 @@ private slots:
 
     void keywordIsMarkedEverywhere()
     {
-        QFETCH(QString, keyword);
-        QFETCH(QStringList, marked);
+        FETCH(QString, keyword, QStringList, marked)
         m_host->browser->loadTree("M");
         m_host->browser->setManualKeyword(keyword);
         m_host->selectFolder({"自然", "河流"});
@@ -174,9 +139,7 @@ private slots:
 
     void insertsIntoTheChapter_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<bool>("readOnly");
-        QTest::addColumn<QString>("expected");
+        COLUMNS(QString, how, bool, readOnly, QString, expected)
         const QString all = "群山连绵，山风吹过。\n第二段山色。";
         QTest::newRow("all at cursor") << "all" << false << "前" + all + "后";
         QTest::newRow("selection across paragraphs") << "select" << false << "前吹过。\n第二段后";
@@ -188,9 +151,7 @@ private slots:
 
     void insertsIntoTheChapter()
     {
-        QFETCH(QString, how);
-        QFETCH(bool, readOnly);
-        QFETCH(QString, expected);
+        FETCH(QString, how, bool, readOnly, QString, expected)
         m_host->browser->loadTree("M");
         m_host->selectFolder({"自然", "山川"});
         m_host->editor->setPlainText("前后");
@@ -239,9 +200,8 @@ private slots:
     // The edit dialog closes only when the edits are saved or the author gives them up.
     void editDialogKeepsTheEditsUntilSavedOrGivenUp_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("stored"); // Title||PlainText afterwards; empty: the dialog stays open
+        // stored: Title||PlainText afterwards; empty: the dialog stays open
+        COLUMNS(QString, how, QString, message, QString, stored)
         QTest::newRow("saved") << "save" << "" << "片段二新的文字";
         QTest::newRow("cancel, No keeps them") << "cancel no" << "确定取消吗？" << "";
         QTest::newRow("cancel, Yes gives them up") << "cancel yes" << "确定取消吗？" << "片段旧";
@@ -251,9 +211,7 @@ private slots:
 
     void editDialogKeepsTheEditsUntilSavedOrGivenUp()
     {
-        QFETCH(QString, how);
-        QFETCH(QString, message);
-        QFETCH(QString, stored);
+        FETCH(QString, how, QString, message, QString, stored)
         execSql("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) VALUES"
                 "('U1','',2,0,1,'我的素材','Tree','','A'),('C1','U1',3,1,1,'片段','Content','旧','A')");
         if (how == "refused")
@@ -434,9 +392,8 @@ private slots:
     }
 
 private:
-    void buildLibraries()
+    static void buildLibraries(const QString &dir)
     {
-        const QString dir = m_sources->path() + QLatin1Char('/');
         writeLibrary(dir + "Inkboat_Material.sdb", "MaterialTree",
                      {{1, {"自然"}, {}, {}},
                       {1, {"自然", "山川"}, {}, {{"山一", "", "群山连绵，山风吹过。\n第二段山色。"}, {"山二", "", "山高水长"},
@@ -455,8 +412,7 @@ private:
                                   "VALUES('N1','Q''1',3,1,1,NULL,'Content',NULL)"}));
     }
 
-    QScopedPointer<TestProfile> m_profile;
-    QScopedPointer<QTemporaryDir> m_sources;
+    QScopedPointer<LibraryProfile> m_profile;
     QScopedPointer<Host> m_host;
 };
 

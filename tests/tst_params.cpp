@@ -1,5 +1,7 @@
 // The parameter tree: defaults, persistence, clamping, bad stored data, the stored password, and
 // the reminders the parameters call for.
+#include "Folders.h"
+#include "Rows.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
@@ -112,11 +114,10 @@ private slots:
         QCOMPARE(copy.permissions() & 0x0077, QFile::Permissions());
         saveSysParams(); // the copy outlives the next save
         QVERIFY(getSysParam("SysParams") != stored);
-        QVERIFY(copy.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(copy.readAll()), stored);
+        QCOMPARE(QString::fromUtf8(readBytes(copy.fileName())), stored);
     }
 
-    void passwordCipher_data()
+    void storedPasswordReadBackAndTamperingRefused_data()
     {
         QTest::addColumn<QString>("plain");
         QTest::newRow("empty") << "";
@@ -125,7 +126,7 @@ private slots:
         QTest::newRow("chinese") << "中文密码🔒";
     }
 
-    void passwordCipher()
+    void storedPasswordReadBackAndTamperingRefused()
     {
         QFETCH(QString, plain);
         const QString hex = encipherPassword(plain);
@@ -145,13 +146,12 @@ private slots:
 
     // Which reminders are due: a sound default is not nagged about, account reminders come at
     // most weekly, the program's own backup folder is mentioned once, silenced ones never again.
-    void reminders_data()
+    void remindersDueOnlyWhenUseful_data()
     {
-        QTest::addColumn<QString>("backupPath"); // "<data>" = inside the data folder, "<default>" = the program's choice
-        QTest::addColumn<bool>("allOff");        // automatic backup, cloud sync, logins
-        QTest::addColumn<QString>("user");
-        QTest::addColumn<QString>("memory");     // key=days since shown, or key=off
-        QTest::addColumn<QString>("keys");
+        // backupPath: "<data>" = inside the data folder, "<default>" = the program's choice
+        // allOff: automatic backup, cloud sync, logins
+        // memory: key=days since shown, or key=off
+        COLUMNS(QString, backupPath, bool, allOff, QString, user, QString, memory, QString, keys)
         QTest::newRow("all fine elsewhere") << "/proc/inkboat-backup" << false << "u" << "" << "";
         QTest::newRow("chosen folder on the same disk") << "<data>backup/" << false << "u" << "backupSameDisk=0" << "backupSameDisk";
         QTest::newRow("same disk silenced") << "<data>backup/" << false << "u" << "backupSameDisk=off" << "";
@@ -166,13 +166,9 @@ private slots:
         QTest::newRow("account without sync or login") << "/proc/x" << true << "u" << "login=2" << "backupOff,cloudSync";
     }
 
-    void reminders()
+    void remindersDueOnlyWhenUseful()
     {
-        QFETCH(QString, backupPath);
-        QFETCH(bool, allOff);
-        QFETCH(QString, user);
-        QFETCH(QString, memory);
-        QFETCH(QString, keys);
+        FETCH(QString, backupPath, bool, allOff, QString, user, QString, memory, QString, keys)
         QTemporaryDir data;
         const QString defaultPath = data.path() + "/backup-default/";
         SysParams p;

@@ -3,6 +3,7 @@
 #include "BookRows.h"
 #include "Libraries.h"
 #include "MaterialPanel.h"
+#include "Rows.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
@@ -85,12 +86,8 @@ class TestSmartSearch : public QObject
 private slots:
     void init()
     {
-        m_profile.reset(new TestProfile);
-        m_sources.reset(new QTemporaryDir);
-        buildLibraries();
-        g_App.setLibrarySourcePath(m_sources->path() + QLatin1Char('/'));
-        const StartResult r = startApp();
-        QVERIFY2(r.ok, qPrintable(r.messages.join('\n') + r.exception));
+        m_profile.reset(new LibraryProfile(buildLibraries));
+        QVERIFY2(m_profile->started.ok, qPrintable(m_profile->started.messages.join('\n') + m_profile->started.exception));
         // User materials: live ones, a deleted one, and folders that are never searched.
         execSql("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) VALUES"
                 "('U1','',3,1,1,'春风用户','Content','用户正文 it''s','A'),"
@@ -105,15 +102,11 @@ private slots:
     {
         toastShown(QString(), true);
         m_profile.reset();
-        g_App.setLibrarySourcePath(QString());
     }
 
-    void filterRows_data()
+    void suggestionsMatchTitlesAndSentenceTextsOfLiveRows_data()
     {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<bool>("material");
-        QTest::addColumn<bool>("user");
-        QTest::addColumn<QStringList>("expected");
+        COLUMNS(QString, key, bool, material, bool, user, QStringList, expected)
         const QStringList all = {"Sentence:春风又绿江南岸", "Material:春风十里", "UserMaterial:春风用户"};
         QTest::newRow("title and text, listed once; live users only") << "春风" << true << true << all;
         QTest::newRow("materials off") << "春风" << false << true << QStringList{all[0], all[2]};
@@ -125,12 +118,9 @@ private slots:
                                                     "UserMaterial:abcSpringdef"};
     }
 
-    void filterRows()
+    void suggestionsMatchTitlesAndSentenceTextsOfLiveRows()
     {
-        QFETCH(QString, key);
-        QFETCH(bool, material);
-        QFETCH(bool, user);
-        QFETCH(QStringList, expected);
+        FETCH(QString, key, bool, material, bool, user, QStringList, expected)
         const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
         QVERIFY(libs);
         // The NULL row reads as empty fields and matches nothing.
@@ -175,7 +165,7 @@ private slots:
 
     // Chunks give the rows and order of one statement; an interruption ends the read at the next
     // chunk and gives the material library's shrunk page cache back its size.
-    void loadsInChunks()
+    void chunkedLoadKeepsTheRowsAndStopsOnRequest()
     {
         Transaction t;
         for (int i = 0; i < 2 * SmartLibraries::kChunkRows + 7; ++i)
@@ -204,8 +194,7 @@ private slots:
     // stale or damaged is read past and written anew, never an error and never wrong rows.
     void cacheRebuiltWhenMissingStaleOrDamaged_data()
     {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<bool>("rebuilt");
+        COLUMNS(QString, fault, bool, rebuilt)
         QTest::newRow("valid: used") << "" << false;
         QTest::newRow("missing") << "missing" << true;
         QTest::newRow("library newer") << "stale" << true;
@@ -216,8 +205,7 @@ private slots:
 
     void cacheRebuiltWhenMissingStaleOrDamaged()
     {
-        QFETCH(QString, fault);
-        QFETCH(bool, rebuilt);
+        FETCH(QString, fault, bool, rebuilt)
         const auto rows = [](const SmartLibraries &libs) {
             QStringList out;
             for (int kind : {SmartLibraries::Sentence, SmartLibraries::Material}) {
@@ -262,8 +250,8 @@ private slots:
     // no UTF-8 read as one U+FFFD each.
     void loadDecodesTexts_data()
     {
-        QTest::addColumn<QString>("stored"); // an SQL expression
-        QTest::addColumn<QString>("expected");
+        // stored: an SQL expression
+        COLUMNS(QString, stored, QString, expected)
         const QString mixed = QStringLiteral("Aé中文😀z\nß");
         QTest::newRow("two, three and four bytes") << quoteSql(mixed) << mixed;
         QTest::newRow("empty") << "''" << "";
@@ -278,8 +266,7 @@ private slots:
 
     void loadDecodesTexts()
     {
-        QFETCH(QString, stored);
-        QFETCH(QString, expected);
+        FETCH(QString, stored, QString, expected)
         execSql(QStringLiteral("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) "
                                "VALUES('T1','',3,1,9,%1,'Content',%1,'A')")
                     .arg(stored));
@@ -295,7 +282,7 @@ private slots:
 
     // The gate with a clock of the test's own: one search per pair, only after the delay; an
     // editor reset holds searching until new strings; a failing read is retried after 30 s.
-    void gate()
+    void oneSearchPerPairAfterTheDelayAndFailedReadsRetried()
     {
         qint64 now = 1000;
         SmartSearchState state([&now] { return now; });
@@ -310,50 +297,50 @@ private slots:
         });
         QSignalSpy finished(&worker, &SmartSearchThreadWorker::searchStringFinish);
         QSignalSpy resets(&worker, &SmartSearchThreadWorker::resetSearchString);
-        const int delay = g_SysParams.editorParams.smartSentenceWordDelay;
-
-        state.publish("1", "句1");
-        QCOMPARE(worker.runOnce(), -1); // no keystroke yet
-        state.stampInput();
-        now += delay - 1;
-        QCOMPARE(worker.runOnce(), 1); // waits, and is not held back for it
-        now += 1;
-        QCOMPARE(worker.runOnce(), 0);
-        QCOMPARE(loads, 1);
+        const qint64 delay = g_SysParams.editorParams.smartSentenceWordDelay;
+        const qint64 retry = SmartSearchThreadWorker::kRetryLoadMs;
+        // Each step acts, moves the clock on and runs the worker once; ran 9: any result.
+        struct Step {
+            QString action;
+            qint64 advance;
+            int ran, loads, found, resets;
+        };
+        const QList<Step> steps = {
+            {"publish 1 句1", 0, -1, 0, 0, 0},     // no keystroke yet
+            {"input", delay - 1, 1, 0, 0, 0},      // waits, and is not held back for it
+            {"", 1, 0, 1, 0, 0},                   // the read fails
+            {"mend", retry - 1, 9, 1, 0, 0},       // and is not tried again before its time
+            {"", 1, 0, 2, 1, 0},                   // read and searched
+            {"", 0, -1, 2, 1, 0},                  // the same pair again
+            {"reset", delay, -1, 2, 1, 0},         // suppressed until new strings
+            {"publish 1 句1", 0, 0, 2, 2, 0},
+            {"publish", 0, -1, 2, 2, 0},           // nothing to search
+            {"publish x 无此句", 0, 0, 2, 3, 1},   // no result: the frame is reset
+        };
+        for (const Step &step : steps) {
+            const QStringList a = step.action.split(' ');
+            if (a[0] == "publish")
+                state.publish(a.value(1), a.value(2));
+            if (a[0] == "reset")
+                state.reset(true);
+            if (a[0] == "input" || a[0] == "reset")
+                state.stampInput();
+            failLoad = failLoad && a[0] != "mend";
+            now += step.advance;
+            const int ran = worker.runOnce();
+            QVERIFY2(step.ran == 9 || ran == step.ran, qPrintable(step.action + ": " + QString::number(ran)));
+            QVERIFY2(loads == step.loads && finished.count() == step.found && resets.count() == step.resets,
+                     qPrintable(step.action));
+        }
         QVERIFY(todaysLog().contains("读不了"));
-        failLoad = false;
-        now += SmartSearchThreadWorker::kRetryLoadMs - 1;
-        worker.runOnce();
-        QCOMPARE(loads, 1);
-        now += 1;
-        QCOMPARE(worker.runOnce(), 0);
-        QCOMPARE(loads, 2);
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(finished.last().at(1).toString(), QStringLiteral("句1"));
-        QCOMPARE(finished.last().at(2).value<SmartResult>().size(), 1);
-
-        QCOMPARE(worker.runOnce(), -1); // the same pair again
-        state.reset(true);
-        state.stampInput();
-        now += delay;
-        QCOMPARE(worker.runOnce(), -1); // suppressed until new strings
-        state.publish("1", "句1");
-        QCOMPARE(worker.runOnce(), 0);
-        QCOMPARE(finished.count(), 2);
-
-        state.publish("", "");
-        QCOMPARE(worker.runOnce(), -1);
-        state.publish("x", "无此句");
-        QCOMPARE(worker.runOnce(), 0);
-        QCOMPARE(resets.count(), 1);
-        QCOMPARE(finished.last().at(1).toString(), QString());
+        QCOMPARE(finished.first().at(1).toString() + finished.last().at(1).toString(), QStringLiteral("句1"));
+        QCOMPARE(finished.first().at(2).value<SmartResult>().size(), 1);
         QCOMPARE(state.take().combo, QString());
-
         g_SysParams.editorParams.smartSentenceWord = false;
         publishSysParams();
         state.publish("2", "句2");
-        QCOMPARE(worker.runOnce(), -1);
-        QCOMPARE(loads, 2); // read once
+        QCOMPARE(worker.runOnce(), -1); // switched off
+        QCOMPARE(loads, 2);
     }
 
     // The GUI publishes strings while the worker loops and searches; the thread stops on request.
@@ -381,11 +368,9 @@ private slots:
     }
 
     // Page sizes out of range are brought into 5..100; no result hides the frame and says nothing.
-    void pages_data()
+    void resultsArePagedWithinFiveToAHundredRows_data()
     {
-        QTest::addColumn<int>("stored");
-        QTest::addColumn<int>("results");
-        QTest::addColumn<QList<int>>("pageRows");
+        COLUMNS(int, stored, int, results, QList<int>, pageRows)
         QTest::newRow("25 by 10") << 10 << 25 << QList<int>{10, 10, 5};
         QTest::newRow("stored 0") << 0 << 12 << QList<int>{5, 5, 2};
         QTest::newRow("stored -3") << -3 << 5 << QList<int>{5};
@@ -393,11 +378,9 @@ private slots:
         QTest::newRow("no results") << 10 << 0 << QList<int>{};
     }
 
-    void pages()
+    void resultsArePagedWithinFiveToAHundredRows()
     {
-        QFETCH(int, stored);
-        QFETCH(int, results);
-        QFETCH(QList<int>, pageRows);
+        FETCH(int, stored, int, results, QList<int>, pageRows)
         g_SysParams.editorParams.smartSentenceWordPageCount = stored;
         MaterialPanel p;
         p.frame->show();
@@ -440,7 +423,7 @@ private slots:
     }
 
     // The switch is stored with the parameters, and the worker sees it.
-    void switchIsSaved()
+    void suggestionSwitchIsStored()
     {
         MaterialPanel p;
         p.smart.trigger();
@@ -453,10 +436,8 @@ private slots:
     // when its page is shown: the record is the file's row.
     void insertsTitleOrContent_data()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<bool>("title");
-        QTest::addColumn<QString>("inserted");
-        QTest::addColumn<QString>("row"); // the record's row in its file
+        // row: the record's row in its file
+        COLUMNS(int, kind, bool, title, QString, inserted, QString, row)
         const QString sentence = "S.SentenceTree WHERE title='春风'", material = "M.MaterialTree WHERE title='春风十里'";
         QTest::newRow("sentence title") << int(SmartLibraries::Sentence) << true << "春风又绿江南岸" << sentence;
         QTest::newRow("sentence content") << int(SmartLibraries::Sentence) << false << "春风又绿江南岸" << sentence;
@@ -468,10 +449,7 @@ private slots:
 
     void insertsTitleOrContent()
     {
-        QFETCH(int, kind);
-        QFETCH(bool, title);
-        QFETCH(QString, inserted);
-        QFETCH(QString, row);
+        FETCH(int, kind, bool, title, QString, inserted, QString, row)
         MaterialPanel p;
         SmartResult r{SmartLibraries::load(g_App.db, {}), {}};
         for (quint32 row : r.libraries->filter(QStringLiteral("春风"), true, true))
@@ -492,19 +470,17 @@ private slots:
 
     // The editor slots: an ignored character (or an empty input) ends the run and hides the
     // frame; a commit after punctuation does not.
-    void ignoreRule_data()
+    void punctuationAloneEndsTheSuggestions_data()
     {
-        QTest::addColumn<QString>("last");
-        QTest::addColumn<bool>("published");
+        COLUMNS(QString, last, bool, published)
         QTest::newRow("comma alone") << "，" << false;
         QTest::newRow("empty") << "" << false;
         QTest::newRow("commit ending in a comma") << "你好，" << true;
     }
 
-    void ignoreRule()
+    void punctuationAloneEndsTheSuggestions()
     {
-        QFETCH(QString, last);
-        QFETCH(bool, published);
+        FETCH(QString, last, bool, published)
         g_SysParams.editorParams.smartSentenceWordIgnoreChars = QStringLiteral("，。！");
         MaterialPanel p;
         p.frame->show();
@@ -516,11 +492,9 @@ private slots:
 
     // Keyword search in titles (0) or titles and texts (1); "selection" searches the editor's
     // selection, its paragraphs joined as stored texts are.
-    void keywordSearch_data()
+    void keywordSearchFindsTitlesOrTexts_data()
     {
-        QTest::addColumn<QString>("keyword");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QStringList>("titles");
+        COLUMNS(QString, keyword, int, mode, QStringList, titles)
         QTest::newRow("apostrophe") << "it's" << 1 << QStringList{"春风用户"};
         QTest::newRow("wildcard %") << "山%色" << 0 << QStringList{"山二"};
         QTest::newRow("wildcard _") << "春_十" << 0 << QStringList{"春风十里"};
@@ -530,11 +504,9 @@ private slots:
         QTest::newRow("selection") << "两段\n第二段" << -1 << QStringList{"abcSpringdef"};
     }
 
-    void keywordSearch()
+    void keywordSearchFindsTitlesOrTexts()
     {
-        QFETCH(QString, keyword);
-        QFETCH(int, mode);
-        QFETCH(QStringList, titles);
+        FETCH(QString, keyword, int, mode, QStringList, titles)
         MaterialPanel p;
         if (mode < 0) {
             p.editor->setPlainText(keyword);
@@ -553,7 +525,7 @@ private slots:
     }
 
     // The keyword box: empty gives the message and keeps the list; Return searches.
-    void keywordBox()
+    void emptyKeywordIsRefusedAndReturnSearches()
     {
         MaterialPanel p;
         p.search->searchMaterial("Spring", 0);
@@ -567,14 +539,14 @@ private slots:
         QCOMPARE(p.listTitles(), QStringList{"abcSpringdef"});
     }
 
-    void webSearch_data()
+    void webSearchSendsTheKeywordEncoded_data()
     {
         QTest::addColumn<QString>("keyword");
         for (const char *k : {"C# & 100%", "a+b", " ", "江南"})
             QTest::newRow(k) << QString::fromUtf8(k);
     }
 
-    void webSearch()
+    void webSearchSendsTheKeywordEncoded()
     {
         QFETCH(QString, keyword);
         MaterialPanel p;
@@ -623,9 +595,8 @@ private slots:
     }
 
 private:
-    void buildLibraries()
+    static void buildLibraries(const QString &dir)
     {
-        const QString dir = m_sources->path() + QLatin1Char('/');
         writeLibrary(dir + "Inkboat_Material.sdb", "MaterialTree",
                      {{1, {"自然"}, {}, {{"春风十里", "", "桃花 inside"}, {"山二", "", "山中春色"}}},
                       {2, {"城市"}, {}, {{"Spring title", "", "远山如黛"}}}});
@@ -637,8 +608,7 @@ private:
                                   "VALUES('N1','',3,1,9,NULL,'Content',NULL)"}));
     }
 
-    QScopedPointer<TestProfile> m_profile;
-    QScopedPointer<QTemporaryDir> m_sources;
+    QScopedPointer<LibraryProfile> m_profile;
 };
 
 QTEST_MAIN(TestSmartSearch)

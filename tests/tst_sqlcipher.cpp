@@ -1,4 +1,7 @@
 // The enciphering SQLite driver against real files in a temporary folder.
+#include "support/Folders.h"
+#include "support/Rows.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
@@ -48,12 +51,6 @@ struct Conn {
     }
 };
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 void makeEncipheredFile(const QString &path, int rows)
 {
     Conn c(path, kKey);
@@ -76,9 +73,9 @@ class TestSqlCipher : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void valuesRoundTrip_data();
-    void valuesRoundTrip();
-    void statementsBindStepAndCount();
+    void valuesComeBackWithTheirTypes_data();
+    void valuesComeBackWithTheirTypes();
+    void boundStatementsStepAndCountRows();
     void refusesWrongKeyDamageAndMismatch_data();
     void refusesWrongKeyDamageAndMismatch();
     void noClearTextInFileOrJournal();
@@ -95,10 +92,9 @@ void TestSqlCipher::initTestCase()
     QVERIFY2(QSqlDatabase::isDriverAvailable("SQLITECIPHER"), "driver plug-in not found");
 }
 
-void TestSqlCipher::valuesRoundTrip_data()
+void TestSqlCipher::valuesComeBackWithTheirTypes_data()
 {
-    QTest::addColumn<QVariant>("in");
-    QTest::addColumn<QVariant>("expected");
+    COLUMNS(QVariant, in, QVariant, expected)
     QTest::newRow("null") << QVariant(QVariant::String) << QVariant();
     QTest::newRow("int") << QVariant(42) << QVariant(qlonglong(42));
     QTest::newRow("int64") << QVariant(qlonglong(1) << 50) << QVariant(qlonglong(1) << 50);
@@ -113,10 +109,9 @@ void TestSqlCipher::valuesRoundTrip_data()
     QTest::newRow("date") << QVariant(QDate(2026, 12, 6)) << QVariant(QStringLiteral("2026-12-06"));
 }
 
-void TestSqlCipher::valuesRoundTrip()
+void TestSqlCipher::valuesComeBackWithTheirTypes()
 {
-    QFETCH(QVariant, in);
-    QFETCH(QVariant, expected);
+    FETCH(QVariant, in, QVariant, expected)
     Conn c(path("values.sdb"), kKey);
     QVERIFY(c.db.open());
     QVERIFY(c.exec("CREATE TABLE IF NOT EXISTS v(x)"));
@@ -135,7 +130,7 @@ void TestSqlCipher::valuesRoundTrip()
     }
 }
 
-void TestSqlCipher::statementsBindStepAndCount()
+void TestSqlCipher::boundStatementsStepAndCountRows()
 {
     Conn c(path("bind.sdb"), kKey);
     QVERIFY(c.db.open());
@@ -191,8 +186,7 @@ void TestSqlCipher::statementsBindStepAndCount()
 
 void TestSqlCipher::refusesWrongKeyDamageAndMismatch_data()
 {
-    QTest::addColumn<QString>("damage");
-    QTest::addColumn<QString>("key");
+    COLUMNS(QString, damage, QString, key)
     QTest::newRow("wrong key") << "none" << "wrong!!";
     QTest::newRow("enciphered opened without key") << "none" << "";
     QTest::newRow("plain opened with key") << "plain" << kKey;
@@ -204,8 +198,7 @@ void TestSqlCipher::refusesWrongKeyDamageAndMismatch_data()
 
 void TestSqlCipher::refusesWrongKeyDamageAndMismatch()
 {
-    QFETCH(QString, damage);
-    QFETCH(QString, key);
+    FETCH(QString, damage, QString, key)
     const QString p = path(QStringLiteral("refuse-%1-%2.sdb").arg(damage).arg(key.size()));
     if (damage == "plain") {
         Conn c(p, QString());
@@ -215,16 +208,14 @@ void TestSqlCipher::refusesWrongKeyDamageAndMismatch()
     } else {
         makeEncipheredFile(p, 200);
     }
-    QByteArray before = fileBytes(p);
+    QByteArray before = readBytes(p);
     if (damage == "header")
         before.replace(20, 5, "\x11\x22\x33\x44\x55");
     else if (damage.startsWith("truncate"))
         before.truncate(damage == "truncate50" ? 50 : before.size() / 2);
     else if (damage == "garbage")
         before = QByteArray(8192, 'x');
-    QFile f(p);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(before) == before.size());
-    f.close();
+    QVERIFY(writeBytes(p, before));
 
     bool readAll = false;
     QString error;
@@ -242,14 +233,14 @@ void TestSqlCipher::refusesWrongKeyDamageAndMismatch()
     }
     QVERIFY2(!readAll, "damaged or mismatched file was read as if it were fine");
     QVERIFY2(!error.trimmed().isEmpty(), "no error text");
-    QCOMPARE(fileBytes(p), before); // never written to
+    QCOMPARE(readBytes(p), before); // never written to
 }
 
 void TestSqlCipher::noClearTextInFileOrJournal()
 {
     const QString p = path("clear.sdb");
     makeEncipheredFile(p, 50);
-    QByteArray bytes = fileBytes(p);
+    QByteArray bytes = readBytes(p);
     QVERIFY(!bytes.startsWith("SQLite format 3"));
     QVERIFY(!bytes.contains(kMarker));
     QVERIFY(!bytes.contains("CREATE TABLE"));
@@ -260,10 +251,10 @@ void TestSqlCipher::noClearTextInFileOrJournal()
     QVERIFY(c.exec("PRAGMA cache_size=5"));
     QVERIFY(c.db.transaction());
     QVERIFY(c.exec("UPDATE t SET txt = 'changed'"));
-    const QByteArray journal = fileBytes(p + "-journal");
+    const QByteArray journal = readBytes(p + "-journal");
     QVERIFY(journal.size() > 4096);
     QVERIFY(!journal.contains(kMarker));
-    QVERIFY(!fileBytes(p).contains("changed"));
+    QVERIFY(!readBytes(p).contains("changed"));
     QVERIFY(c.db.rollback());
     QVERIFY(c.value("SELECT txt FROM t WHERE id=1").toString().startsWith(QString::fromUtf8(kMarker)));
 }

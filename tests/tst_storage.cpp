@@ -1,4 +1,6 @@
 // Database files, schema, start-up checks, data access and the shared connection.
+#include "Folders.h"
+#include "Rows.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
@@ -25,12 +27,6 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
-#define START_OK()                                                                                                     \
-    do {                                                                                                               \
-        const StartResult r_ = startApp();                                                                             \
-        QVERIFY2(r_.ok, qPrintable(r_.messages.join('|') + r_.exception));                                             \
-    } while (0)
-
 namespace {
 
 int count(const QString &sql)
@@ -51,25 +47,6 @@ void insertNode(const QString &id, const QVariant &pid, int level, double sort,
     execPrepared(QStringLiteral("INSERT INTO %1(ID,pID,NodeType,Level,Sort,Title,Category,Flag,Usn,Synced) "
                                 "VALUES(?,?,3,?,?,?,'Book','A',5,1)").arg(table),
                  {id, pid, level, sort, id});
-}
-
-// Runs statements on a file through a connection of its own (library key by default).
-void onSideConnection(const QString &file, const QStringList &statements, const QString &key = Ink::libraryKey())
-{
-    const QString name = openSideConnection(file, key);
-    {
-        QSqlQuery q(QSqlDatabase::database(name));
-        for (const QString &sql : statements)
-            QVERIFY2(q.exec(sql), qPrintable(sql + ": " + q.lastError().text()));
-    }
-    closeSideConnection(name);
-}
-
-void writeFile(const QString &file, const QByteArray &bytes)
-{
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
 }
 
 template <typename F> void expectError(F f, const QString &code, const QString &prefix)
@@ -128,11 +105,7 @@ private slots:
         setSysParam("SysParams", R"({"autoShrinkDb": true})");
         stopApp();
 
-        auto header = [&](const char *name) {
-            QFile f(profile.file(QLatin1String(name)));
-            f.open(QIODevice::ReadOnly);
-            return f.read(16);
-        };
+        auto header = [&](const char *name) { return readBytes(profile.file(QLatin1String(name))).left(16); };
         const QByteArray plain("SQLite format 3\0", 16);
         QCOMPARE(header("Inkboat.sdb"), plain);
         QCOMPARE(header("Inkboat_Log.sdb"), plain);
@@ -152,10 +125,9 @@ private slots:
     // Library version 0 and from 3.0 pass; below 3.0 stops. A damaged file stops without touching the main file.
     void startUpChecks_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("version"); // written into the file's DbVersion; "<junk>": the file is overwritten
-        QTest::addColumn<QString>("message"); // start of the one message shown; empty: none
-        QTest::addColumn<bool>("ok");
+        // version: written into the file's DbVersion; "<junk>": the file is overwritten
+        // message: start of the one message shown; empty: none
+        COLUMNS(QString, file, QString, version, QString, message, bool, ok)
         const QString m = "Inkboat_Material.sdb", bad = "版本异常，请到官方网站下载最新的完整版安装！";
         QTest::newRow("material without version") << m << "" << QString() << true;
         QTest::newRow("material 0") << m << "0" << QString() << true;
@@ -172,22 +144,17 @@ private slots:
 
     void startUpChecks()
     {
-        QFETCH(QString, file);
-        QFETCH(QString, version);
-        QFETCH(QString, message);
-        QFETCH(bool, ok);
+        FETCH(QString, file, QString, version, QString, message, bool, ok)
         TestProfile profile;
         START_OK();
         stopApp();
         if (version == "<junk>") {
-            QFile f(profile.file(file));
-            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            f.write(QByteArray(8192, 'z'));
+            QVERIFY(writeBytes(profile.file(file), QByteArray(8192, 'z')));
         } else {
             QStringList sql{"CREATE TABLE IF NOT EXISTS DbVersion(Version VARCHAR(64))", "DELETE FROM DbVersion"};
             if (!version.isEmpty())
                 sql << QStringLiteral("INSERT INTO DbVersion VALUES('%1')").arg(version);
-            onSideConnection(profile.file(file), sql);
+            QVERIFY(onSideConnection(profile.file(file), Ink::libraryKey(), sql));
         }
         const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
         const QByteArray damaged = fileDigest(profile.file(file));
@@ -210,30 +177,13 @@ private slots:
         }
     }
 
-    void shippedLibrariesAreCopied()
-    {
-        QTemporaryDir shipped;
-        const QString material = shipped.path() + "/Inkboat_Material.sdb";
-        onSideConnection(material, {"CREATE TABLE MaterialTree(ID VARCHAR(64), pID VARCHAR(64), Title VARCHAR(200))",
-                                    "INSERT INTO MaterialTree(ID,pID,Title) VALUES('M1','','风')",
-                                    "CREATE TABLE DbVersion(Version VARCHAR(64))", "INSERT INTO DbVersion VALUES('4.0')"});
-        TestProfile profile;
-        g_App.setLibrarySourcePath(shipped.path() + "/");
-        const StartResult r = startApp();
-        g_App.setLibrarySourcePath(QString());
-        QVERIFY2(r.ok, qPrintable(r.messages.join('|') + r.exception));
-        QCOMPARE(text("SELECT Title FROM M.MaterialTree WHERE ID='M1'"), QString("风"));
-        QCOMPARE(count("SELECT COUNT(*) FROM S.SentenceTree"), 0);
-        stopApp();
-        QVERIFY(QFileInfo::exists(material)); // the shipped copy stays where it was
-    }
-
-    // A library that is empty or no library at all is replaced from the shipped copy, the damaged
-    // file kept aside and logged; an empty one with nothing shipped is used empty, and logged.
+    // A missing library is copied from the shipped one, which stays; one that is empty or no library
+    // at all is replaced from it, the damaged file kept aside and logged; an empty one with nothing
+    // shipped is used empty, and logged.
     void damagedLibraryIsReplaced_data()
     {
-        QTest::addColumn<QString>("damage");
-        QTest::addColumn<bool>("shipped");
+        COLUMNS(QString, damage, bool, shipped)
+        QTest::newRow("missing") << "missing" << true;
         QTest::newRow("empty") << "empty" << true;
         QTest::newRow("not a database") << "junk" << true;
         QTest::newRow("wrong key") << "wrong key" << true;
@@ -242,23 +192,20 @@ private slots:
 
     void damagedLibraryIsReplaced()
     {
-        QFETCH(QString, damage);
-        QFETCH(bool, shipped);
+        FETCH(QString, damage, bool, shipped)
         QTemporaryDir source;
-        onSideConnection(source.path() + "/Inkboat_Material.sdb",
-                         {"CREATE TABLE MaterialTree(ID VARCHAR(64), pID VARCHAR(64), Title VARCHAR(200))",
-                          "INSERT INTO MaterialTree(ID,pID,Title) VALUES('M1','','风')"});
+        QVERIFY(onSideConnection(source.path() + "/Inkboat_Material.sdb", Ink::libraryKey(),
+                                 {"CREATE TABLE MaterialTree(ID VARCHAR(64), pID VARCHAR(64), Title VARCHAR(200))",
+                                  "INSERT INTO MaterialTree(ID,pID,Title) VALUES('M1','','风')"}));
         TestProfile profile;
         START_OK();
         stopApp();
         const QString lib = profile.file("Inkboat_Material.sdb");
         QVERIFY(QFile::remove(lib));
         if (damage == "wrong key") {
-            const QString name = openSideConnection(lib, "another");
-            QVERIFY(QSqlQuery(QSqlDatabase::database(name)).exec("CREATE TABLE t(x)"));
-            closeSideConnection(name);
-        } else {
-            writeFile(lib, damage == "junk" ? QByteArray(8192, 'z') : QByteArray());
+            QVERIFY(onSideConnection(lib, "another", {"CREATE TABLE t(x)"}));
+        } else if (damage != "missing") {
+            QVERIFY(writeBytes(lib, damage == "junk" ? QByteArray(8192, 'z') : QByteArray()));
         }
         const QByteArray before = fileDigest(lib);
         if (shipped)
@@ -268,20 +215,18 @@ private slots:
         QVERIFY2(r.ok, qPrintable(r.messages.join('|') + r.exception));
         QCOMPARE(count("SELECT COUNT(*) FROM M.MaterialTree WHERE ID='M1'"), shipped ? 1 : 0);
         const QStringList aside = QDir(profile.dataPath()).entryList({"Inkboat_Material.sdb.*.damaged"});
-        QCOMPARE(aside.size(), shipped ? 1 : 0);
-        if (shipped)
+        QCOMPARE(aside.size(), shipped && damage != "missing" ? 1 : 0);
+        if (!aside.isEmpty())
             QCOMPARE(fileDigest(profile.file(aside.first())), before);
-        QVERIFY(todaysLog().contains(lib));
+        QCOMPARE(todaysLog().contains(lib), damage != "missing");
+        QVERIFY(QFileInfo::exists(source.path() + "/Inkboat_Material.sdb")); // the shipped copy stays
     }
 
     // While backups exist a damaged main file is never taken as a new profile: the newest copy
     // that passes the check is offered, the damaged file kept aside; without one, the error.
     void damagedMainFile_data()
     {
-        QTest::addColumn<QString>("damage");
-        QTest::addColumn<QString>("backups");
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("ok");
+        COLUMNS(QString, damage, QString, backups, int, answer, bool, ok)
         QTest::newRow("empty, restored") << "empty" << "good" << int(Ink::maYes) << true;
         QTest::newRow("not a database, older copy restored") << "junk" << "newest damaged" << int(Ink::maYes) << true;
         QTest::newRow("no tables, declined") << "no tables" << "good" << int(Ink::maNo) << false;
@@ -290,10 +235,7 @@ private slots:
 
     void damagedMainFile()
     {
-        QFETCH(QString, damage);
-        QFETCH(QString, backups);
-        QFETCH(int, answer);
-        QFETCH(bool, ok);
+        FETCH(QString, damage, QString, backups, int, answer, bool, ok)
         TestProfile profile;
         START_OK();
         execSql("INSERT INTO BookTree(ID,pID,Level,Sort,Title) VALUES('B1','',0,1,'书')");
@@ -305,17 +247,15 @@ private slots:
         if (backups == "none")
             QVERIFY(QDir(profile.file("backup")).removeRecursively());
         if (backups == "newest damaged") {
-            writeFile(copy(1), QByteArray(8192, 'z'));
+            QVERIFY(writeBytes(copy(1), QByteArray(8192, 'z')));
             offered = copy(2);
         }
         const QString main = profile.file("Inkboat.sdb");
         if (damage == "no tables") {
             QVERIFY(QFile::remove(main));
-            const QString name = openSideConnection(main);
-            QVERIFY(QSqlQuery(QSqlDatabase::database(name)).exec("CREATE TABLE other(x)"));
-            closeSideConnection(name);
+            QVERIFY(onSideConnection(main, QString(), {"CREATE TABLE other(x)"}));
         } else {
-            writeFile(main, damage == "junk" ? QByteArray(8192, 'z') : QByteArray());
+            QVERIFY(writeBytes(main, damage == "junk" ? QByteArray(8192, 'z') : QByteArray()));
         }
         const QByteArray before = fileDigest(main);
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can not open connection: .+"));
@@ -389,9 +329,9 @@ private slots:
     // not leaves the copy to the painted window.
     void startUpCopyPrecedesChanges_data()
     {
-        QTest::addColumn<QString>("change"); // on the stopped profile's main file, ";" between statements
-        QTest::addColumn<QString>("asked");  // of the copy made by the start; empty: none is made
-        QTest::addColumn<int>("answer");
+        // change: on the stopped profile's main file, ";" between statements
+        // asked: of the copy made by the start; empty: none is made
+        COLUMNS(QString, change, QString, asked, int, answer)
         QTest::newRow("nothing to change") << "" << "" << 0;
         QTest::newRow("levels to repair") << "UPDATE BookTree SET Level=Level+1"
                                           << "SELECT Level FROM BookTree WHERE ID='B1'" << 1;
@@ -406,31 +346,21 @@ private slots:
 
     void startUpCopyPrecedesChanges()
     {
-        QFETCH(QString, change);
-        QFETCH(QString, asked);
-        QFETCH(int, answer);
+        FETCH(QString, change, QString, asked, int, answer)
         TestProfile profile;
         START_OK();
         insertNode("B1", "", 0, 1);
         insertNode("M1", "", 0, 1, "MemoTree");
         stopApp(); // the exit copy
         if (!change.isEmpty())
-            onSideConnection(profile.file("Inkboat.sdb"), change.split(';'), QString());
+            QVERIFY(onSideConnection(profile.file("Inkboat.sdb"), QString(), change.split(';')));
         START_OK();
         const QDir backups(profile.file("backup"));
         QCOMPARE(backups.entryList({"*.sdb.bak"}).size(), asked.isEmpty() ? 1 : 2);
         QCOMPARE(g_App.startupCopyTaken(), !asked.isEmpty());
         if (asked.isEmpty())
             return;
-        const QString name = openSideConnection(backups.filePath(backupFileName(QDate::currentDate(), 1)));
-        int got = -1;
-        {
-            QSqlQuery q(QSqlDatabase::database(name));
-            if (q.exec(asked) && q.next())
-                got = q.value(0).toInt();
-        }
-        closeSideConnection(name);
-        QCOMPARE(got, answer);
+        QCOMPARE(sideValue(backups.filePath(backupFileName(QDate::currentDate(), 1)), asked), QVariant(answer));
     }
 
     void hostileTextsRoundTrip_data()
@@ -476,7 +406,7 @@ private slots:
         qputenv("XDG_DATA_HOME", oldData);
     }
 
-    void statementErrorsAndSysParams()
+    void failingStatementsReportAndFreeTheConnection()
     {
         TestProfile profile;
         START_OK();
@@ -537,11 +467,9 @@ private slots:
         QCOMPARE(urlWithoutPassword("http://h/p?a=1&password=secret&b=2"), QString("http://h/p?a=1&b=2"));
     }
 
-    void prepareRecordBookkeeping_data()
+    void changedRowsAreMarkedForTheNextSync_data()
     {
-        QTest::addColumn<QString>("table");
-        QTest::addColumn<QString>("flag");
-        QTest::addColumn<QString>("expectedFlag");
+        COLUMNS(QString, table, QString, flag, QString, expectedFlag)
         QTest::newRow("book new") << "BookTree" << "A" << "A";
         QTest::newRow("book changed") << "BookTree" << "U" << "A";
         QTest::newRow("book deleted") << "BookTree" << "D" << "D";
@@ -550,11 +478,9 @@ private slots:
         QTest::newRow("system log row") << "L.SysLog" << "A" << QString();
     }
 
-    void prepareRecordBookkeeping()
+    void changedRowsAreMarkedForTheNextSync()
     {
-        QFETCH(QString, table);
-        QFETCH(QString, flag);
-        QFETCH(QString, expectedFlag);
+        FETCH(QString, table, QString, flag, QString, expectedFlag)
         TestProfile profile;
         START_OK();
         QSqlRecord rec = g_App.db.record(table);
@@ -580,7 +506,7 @@ private slots:
             QCOMPARE(rec.value("Synced").toInt(), 0);
     }
 
-    void resortChildrenRenumbers()
+    void resortRenumbersChildrenWritingOnlyMovedRows()
     {
         TestProfile profile;
         START_OK();

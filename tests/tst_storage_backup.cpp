@@ -1,4 +1,6 @@
 // Backups of the main file: rotation, day change, failures, and the locks of the open file.
+#include "Folders.h"
+#include "Rows.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
@@ -33,15 +35,7 @@ const QDateTime day2(QDate(2030, 2, 1), QTime(0, 0, 30));
 
 QString marker(const QString &backupFile)
 {
-    const QString name = openSideConnection(backupFile);
-    QString value;
-    {
-        QSqlQuery q(QSqlDatabase::database(name));
-        if (q.exec("SELECT value FROM SysParam WHERE key='marker'") && q.next())
-            value = q.value(0).toString();
-    }
-    closeSideConnection(name);
-    return value;
+    return sideValue(backupFile, "SELECT value FROM SysParam WHERE key='marker'").toString();
 }
 
 // Backs up `times` times on day 1, each copy marked with its number.
@@ -168,17 +162,14 @@ private slots:
         waitForBackups();
         QCOMPARE(marker(folder + backupFileName(day1.date(), 1)), QString("after start"));
         QCOMPARE(marker(folder + backupFileName(day1.date(), 2)), QString("1"));
-        QFile copy(folder + backupFileName(day1.date(), 1)), main(profile.file("Inkboat.sdb"));
-        QVERIFY(copy.open(QIODevice::ReadOnly) && main.open(QIODevice::ReadOnly));
-        QCOMPARE(copy.read(16), main.read(16));
+        QCOMPARE(readBytes(folder + backupFileName(day1.date(), 1)).left(16),
+                 readBytes(profile.file("Inkboat.sdb")).left(16));
     }
 
     // The start-up copy is skipped only while the main file is as its newest copy has it.
     void startUpCopyOnlyWhenTheFileChanged_data()
     {
-        QTest::addColumn<QString>("change");
-        QTest::addColumn<bool>("exitCopy");
-        QTest::addColumn<bool>("copies");
+        COLUMNS(QString, change, bool, exitCopy, bool, copies)
         QTest::newRow("unchanged since the start-up copy") << "" << false << false;
         QTest::newRow("unchanged since the exit copy") << "" << true << false;
         QTest::newRow("one character saved after the copy") << "after copy" << false << true;
@@ -190,9 +181,7 @@ private slots:
 
     void startUpCopyOnlyWhenTheFileChanged()
     {
-        QFETCH(QString, change);
-        QFETCH(bool, exitCopy);
-        QFETCH(bool, copies);
+        FETCH(QString, change, bool, exitCopy, bool, copies)
         TestProfile profile;
         QVERIFY(startApp().ok);
         const QString main = profile.file("Inkboat.sdb");
@@ -273,8 +262,6 @@ private slots:
                              QCoreApplication::applicationFilePath(), "rotatesFiveCopiesPerDayIntoAMissingFolder"});
         QVERIFY(child.waitForFinished(300000));
         QCOMPARE(child.exitCode(), 0);
-        QFile f(trace);
-        QVERIFY(f.open(QIODevice::ReadOnly));
         const QRegularExpression flush("^f(?:data)?sync\\(\\d+<([^>]*)>\\)\\s+= 0");
         const QRegularExpression rename("^rename\\w*\\((?:[^,]+, )?\"([^\"]*)\", (?:[^,]+, )?\"([^\"]*)\".*= 0");
         QSet<QString> flushed;
@@ -284,7 +271,7 @@ private slots:
         const QRegularExpression threadLine("^(\\d+)\\s+(.*)$");
         const QRegularExpression resumed("^<\\.\\.\\. \\w+ resumed>(.*)$");
         QHash<QString, QString> unfinished;
-        for (const QByteArray &raw : f.readAll().split('\n')) {
+        for (const QByteArray &raw : readBytes(trace).split('\n')) {
             const auto t = threadLine.match(QString::fromUtf8(raw));
             QString line = t.captured(2);
             if (line.endsWith(" <unfinished ...>")) {

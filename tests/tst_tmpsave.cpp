@@ -1,6 +1,8 @@
 // Recovery copies of the chapter in the editor, the recovery dialog and its diff, and a child
 // process killed at random moments.
 #include "BookHost.h"
+#include "Folders.h"
+#include "Rows.h"
 #include "TestProfile.h"
 
 #include "app/App.h"
@@ -201,18 +203,11 @@ private slots:
 
     void lcsDiffGolden_data()
     {
-        QTest::addColumn<QString>("text1");
-        QTest::addColumn<QString>("text2");
-        QTest::addColumn<bool>("byLines");
-        QTest::addColumn<QString>("expected");
+        COLUMNS(QString, text1, QString, text2, bool, byLines, QString, expected)
         QTest::newRow("tie goes to insert") << "a" << "b" << false << "-a|+b";
         QTest::newRow("no common prefix stripped") << "aa" << "a" << false << "-a|=a";
         QTest::newRow("crossed") << "ab" << "ba" << false << "-a|=b|+a";
         QTest::newRow("neighbours merged") << "abc" << "abd" << false << "=ab|-c|+d";
-        QTest::newRow("both empty") << "" << "" << false << "";
-        QTest::newRow("stored empty") << "" << "新文" << false << "+新文";
-        QTest::newRow("copy empty") << "旧文" << "" << false << "-旧文";
-        QTest::newRow("equal") << "章一" << "章一" << false << "=章一";
         QTest::newRow("surrogate units") << QString::fromUtf8("😀a") << "a" << false
                                          << "-" + QString::fromUtf8("😀") + "|=a";
         QTest::newRow("lines without final feed") << "a\nb" << "a\nc" << true << "=a\n|-b\n|+c\n";
@@ -223,14 +218,12 @@ private slots:
 
     void lcsDiffGolden()
     {
-        QFETCH(QString, text1);
-        QFETCH(QString, text2);
-        QFETCH(bool, byLines);
-        QFETCH(QString, expected);
+        FETCH(QString, text1, QString, text2, bool, byLines, QString, expected)
         QCOMPARE(encode(lcsDiff(text1, text2, byLines)), expected);
     }
 
-    // Random pairs: the diff rebuilds both texts and keeps a longest common run of tokens.
+    // Random pairs, empty and equal ones among them: the diff rebuilds both texts and keeps a
+    // longest common run of tokens.
     void lcsDiffIsALongestCommonSubsequence()
     {
         std::mt19937 rng(20240601);
@@ -268,16 +261,14 @@ private slots:
     // The author's text shown as HTML: markup characters escaped before spaces are made hard.
     void diffPrettyHtml_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("html");
+        COLUMNS(QString, text, QString, html)
         QTest::newRow("escaping order") << "a&<b> c&nbsp;" << "<span>a&amp;&lt;b&gt;&nbsp;c&amp;nbsp;</span>";
         QTest::newRow("tab, ideographic space, line feed") << "\t\u3000x\n" << "<span>&nbsp;&nbsp;&nbsp;x<br></span>";
     }
 
     void diffPrettyHtml()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, html);
+        FETCH(QString, text, QString, html)
         QCOMPARE(::diffPrettyHtml({Diff{Diff::Equal, text}}, false, true), "<!DOCTYPE html><body>" + html + "</body>");
     }
 
@@ -293,7 +284,7 @@ private slots:
         view = compareForView(stored, copy, true, false, 35);
         QVERIFY(view.isHtml);
         QVERIFY(view.text.contains("已改为按行对比差异"));
-        QVERIFY(view.text.contains("<span style='background:#e6ffe6;'>第2行<br></span>"));
+        QVERIFY(view.text.contains(QRegularExpression("<span style='[^']+'>第2行<br></span>")));
         view = compareForView(stored, copy, true, false, 3);
         QVERIFY(!view.isHtml);
         QVERIFY(view.text.startsWith("（文字太多，不能对比差异"));
@@ -333,10 +324,8 @@ private slots:
 
     void copyFollowsEveryTextChange_data()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("copies");
-        QTest::addColumn<bool>("inputTime"); // named by the input event's time, else the change's
+        // inputTime: named by the input event's time, else the change's
+        COLUMNS(QString, kind, QString, text, bool, copies, bool, inputTime)
         QTest::newRow("typing") << "type" << "ab" << true << true;
         QTest::newRow("input method") << "ime" << "春风" << true << true;
         QTest::newRow("paste") << "paste" << "贴" << true << false;
@@ -373,10 +362,7 @@ private slots:
 
     void copyFollowsEveryTextChange()
     {
-        QFETCH(QString, kind);
-        QFETCH(QString, text);
-        QFETCH(bool, copies);
-        QFETCH(bool, inputTime);
+        FETCH(QString, kind, QString, text, bool, copies, bool, inputTime)
         RecoveryHost host;
         host.select("C1");
         MyTextEdit *editor = host.editor;
@@ -408,9 +394,7 @@ private slots:
         if (copies)
             QCOMPARE(timeOf(newest), stamp(inputTime ? editor->lastInputTime() : changed));
         // UTF-8 without a byte-order mark, line feeds kept.
-        QFile raw(newest);
-        QVERIFY(raw.open(QIODevice::ReadOnly));
-        QCOMPARE(raw.readAll(), editor->toPlainText().toUtf8());
+        QCOMPARE(readBytes(newest), editor->toPlainText().toUtf8());
     }
 
     void capCountsPerChapter()
@@ -441,8 +425,7 @@ private slots:
 
     void copiesGoWhenTheTextIsSettled_data()
     {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<bool>("kept");
+        COLUMNS(QString, action, bool, kept)
         QTest::newRow("save") << "save" << false;
         QTest::newRow("answer no") << "no" << false;
         QTest::newRow("editor's own Ctrl+Z to the saved text") << "ctrl+z" << false;
@@ -452,8 +435,7 @@ private slots:
 
     void copiesGoWhenTheTextIsSettled()
     {
-        QFETCH(QString, action);
-        QFETCH(bool, kept);
+        FETCH(QString, action, bool, kept)
         RecoveryHost host;
         host.select("C1");
         host.type("改");
@@ -546,10 +528,13 @@ private slots:
         QCOMPARE(prompter.infos().size(), 2);
         QTRY_VERIFY(dialog.isEnabled());
         QCOMPARE(finished.count(), 0);
-        QCOMPARE(results.last(), (QVariantList{"<!DOCTYPE html><body><span>章一</span><span style='background:#e6ffe6;'>丙</span></body>", true}));
+        const QRegularExpression marked("<body><span>章一</span><span style='[^']+'>丙</span></body>");
+        QVERIFY(results.last().at(0).toString().contains(marked));
+        QVERIFY(results.last().at(1).toBool());
         click(&dialog, "checkBoxLineBased");
         QTRY_VERIFY(!dialog.isComparing());
-        QVERIFY(results.last().at(0).toString().contains("line-through;'>章一<br></span><span style='background:#e6ffe6;'>章一丙<br>"));
+        const QRegularExpression byLine("'>章一<br></span><span style='[^']+'>章一丙<br>");
+        QVERIFY(results.last().at(0).toString().contains(byLine));
         copyList(&dialog)->setCurrentIndex(model->index(2, 0));
         QTRY_VERIFY(!dialog.isComparing());
         QCOMPARE(dialog.chosenText(), QString("章一甲"));
@@ -564,12 +549,8 @@ private slots:
 
     void dialogOutcomes_data()
     {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<QList<int>>("answers");
-        QTest::addColumn<bool>("closes");
-        QTest::addColumn<bool>("adopted");
-        QTest::addColumn<QString>("message");
+        COLUMNS(QString, button, QString, setup, QList<int>, answers, bool, closes, bool, adopted,
+                QString, message)
         const int yes = Ink::maYes, no = Ink::maNo;
         const QString failed = "以临时保存的文件为准操作失败，错误信息：\n";
         QTest::newRow("adopt") << "Adopt" << "" << QList<int>{yes} << true << true << "";
@@ -590,12 +571,8 @@ private slots:
 
     void dialogOutcomes()
     {
-        QFETCH(QString, button);
-        QFETCH(QString, setup);
-        QFETCH(QList<int>, answers);
-        QFETCH(bool, closes);
-        QFETCH(bool, adopted);
-        QFETCH(QString, message);
+        FETCH(QString, button, QString, setup, QList<int>, answers, bool, closes, bool, adopted,
+              QString, message)
         // Recovery never refuses text: past the chapter limit, markup kept as written.
         const QString copy = QString(Ink::maxArticleLength, QChar(0x5B57)) + "<b>尾</b>";
         TmpSaveFile::write(tmpFolder(), "C1", copy, QDateTime(QDate(2024, 1, 2), QTime(3, 4)));
@@ -680,6 +657,7 @@ private slots:
         const quint32 seed = qEnvironmentVariableIsSet("INKBOAT_CRASH_SEED")
                                  ? qgetenv("INKBOAT_CRASH_SEED").toUInt()
                                  : quint32(QDateTime::currentMSecsSinceEpoch());
+        qInfo("INKBOAT_CRASH_SEED=%u", seed); // printed before the kills, so that a hung run can be replayed too
         std::mt19937 rng(seed);
         for (int trial = 0; trial < trials; ++trial) {
             const QString failure = crashOnce(rng(), trial % 6, rng);

@@ -115,6 +115,19 @@ bool onSideConnection(const QString &fileName, const QString &key, const QString
     return ok;
 }
 
+QVariant sideValue(const QString &fileName, const QString &sql, const QString &key)
+{
+    const QString name = openSideConnection(fileName, key);
+    QVariant value;
+    {
+        QSqlQuery q(QSqlDatabase::database(name));
+        if (q.exec(sql) && q.next())
+            value = q.value(0);
+    }
+    closeSideConnection(name);
+    return value;
+}
+
 QByteArray fileDigest(const QString &fileName)
 {
     QFile f(fileName);

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QVariant>
 
 // A throw-away user profile: HOME and the XDG folders point into a temporary folder, so the
 // program's data folder is <temp>/data/inkboathq/Inkboat/. Never touches the real profile.
@@ -31,6 +32,12 @@ struct StartResult {
     QString exception;     // message of an Exception thrown by init
 };
 StartResult startApp(int answer = -1);
+// Starts the application in a test function, failing it with the messages shown when it refuses.
+#define START_OK()                                                                                                     \
+    do {                                                                                                               \
+        const StartResult r_ = startApp();                                                                             \
+        QVERIFY2(r_.ok, qPrintable(r_.messages.join('|') + r_.exception));                                             \
+    } while (0)
 void stopApp();
 
 // Opens a file of the data folder on a connection of its own (cipher key for libraries).
@@ -39,6 +46,8 @@ QString openSideConnection(const QString &fileName, const QString &key = QString
 void closeSideConnection(const QString &name);
 // Runs the statements in order on a side connection; false (and a warning) at the first failure.
 bool onSideConnection(const QString &fileName, const QString &key, const QStringList &statements);
+// The first value of a query on a side connection; invalid when it fails or has no row.
+QVariant sideValue(const QString &fileName, const QString &sql, const QString &key = QString());
 
 // Today's log of a category ("err", "thread", ...) as text; empty when there is none.
 QString todaysLog(const QString &category = QStringLiteral("err"));
