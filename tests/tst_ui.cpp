@@ -415,6 +415,34 @@ private slots:
         }
     }
 
+    // A screen reader reads a control's name; a button with only an icon would be read as "button".
+    // Tab walks the panels from left to right and leaves the editor.
+    void everyControlHasANameAndTabWalksThePanels()
+    {
+        MainWindow main;
+        main.resize(1366, 768);
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        for (QWidget *w : main.findChildren<QWidget *>()) {
+            const bool control = qobject_cast<QAbstractButton *>(w) || qobject_cast<QAbstractItemView *>(w) ||
+                                 qobject_cast<QComboBox *>(w) || qobject_cast<QLineEdit *>(w) ||
+                                 qobject_cast<QTextEdit *>(w) || qobject_cast<QPlainTextEdit *>(w);
+            if (!control || !w->isVisibleTo(&main) || qobject_cast<QAbstractScrollArea *>(w->parentWidget()))
+                continue;
+            QAccessibleInterface *face = QAccessible::queryAccessibleInterface(w);
+            QVERIFY(face);
+            QVERIFY2(!face->text(QAccessible::Name).trimmed().isEmpty(),
+                     qPrintable(QStringLiteral("%1 %2 has no name").arg(w->metaObject()->className(), w->objectName())));
+        }
+        const QStringList order = {"treeViewBook", "textEditor", "lineEditWord"};
+        main.findChild<QTextEdit *>(QStringLiteral("textEditor"))->setReadOnly(false); // as with a chapter open
+        main.findChild<QWidget *>(order.first())->setFocus();
+        for (int i = 1; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(), order.at(i));
+        }
+    }
+
     // Every resource name in sources, forms and style sheets (":/res/icons/x.png",
     // url(:/darkstyle/x.png)) exists: a missing one shows an empty button.
     void everyResourceNameUsedExists()
