@@ -20,9 +20,8 @@ ini_set('default_socket_timeout', (string)(int)ceil($timeout));   // the TLS han
 
 /**
  * A tiny event loop: fibers wait for an answer (at most $timeout seconds) or for a moment,
- * stream_select wakes them. Each
- * fiber keeps one connection alive between its requests, as each thread of the desktop client
- * keeps its own (one TLS handshake per connection, over https verified with INKBOAT_TEST_CA).
+ * stream_select wakes them. Each fiber keeps one connection alive between its requests, as each
+ * thread of the desktop client keeps its own (over https verified with INKBOAT_TEST_CA).
  */
 final class Loop
 {
@@ -300,6 +299,8 @@ $start = $end = 0.0;
 $pipes = [];
 for ($proc = 0; $proc < $procs; $proc++) {
     $pair = stream_socket_pair(STREAM_PF_UNIX, STREAM_SOCK_STREAM, STREAM_IPPROTO_IP);
+    // (the per-request time-out is no limit for these: they wait through the set-up and the run)
+    array_map(fn ($side) => stream_set_timeout($side, $seconds + 3600), $pair);
     if (($pid = pcntl_fork()) !== 0) {
         fclose($pair[1]);
         $pipes[$pid] = $pair[0];
