@@ -15,6 +15,9 @@ final class Db
         'rtf', 'html', 'plaintext', 'attribute1', 'attribute2', 'attribute3', 'create_time', 'update_time',
         'origtid', 'usn', 'flag'];
 
+    /** How long a worker waits for another worker's SQLite lock before it gives up. */
+    private const BUSY_SECONDS = 20;
+
     public PDO $pdo;
     public bool $sqlite;
     public bool $pgsql;
@@ -28,7 +31,7 @@ final class Db
         $this->pdo = new PDO($dsn, Config::dbUser(), Config::dbPassword(), [
             PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION,
             PDO::ATTR_DEFAULT_FETCH_MODE => PDO::FETCH_ASSOC,
-            PDO::ATTR_TIMEOUT => 20,   // SQLite busy wait while another worker writes
+            PDO::ATTR_TIMEOUT => self::BUSY_SECONDS,   // SQLite busy wait while another worker writes
             // Each worker keeps its connection: closing the last connection to a WAL file
             // checkpoints it, which would cost every request a full sync.
             PDO::ATTR_PERSISTENT => true,
@@ -184,8 +187,7 @@ final class Db
             return;
         }
         if ($this->sqlite) {
-            // WAL lets readers page a pull while another worker commits a push.
-            $this->pdo->exec('PRAGMA journal_mode=WAL');
+            $this->useWal();
             $this->pdo->exec('BEGIN IMMEDIATE');
         } else {
             $this->pdo->beginTransaction();
@@ -219,6 +221,28 @@ final class Db
         } catch (\Throwable $e) {
             $this->sqlite ? $this->pdo->exec('ROLLBACK') : $this->pdo->rollBack();
             throw $e;
+        }
+    }
+
+    /**
+     * WAL lets readers page a pull while another worker commits a push. SQLite takes the exclusive
+     * lock for the switch without calling its busy handler, so a worker starting while another one
+     * holds a transaction would fail at once: the switch is retried here for the busy timeout.
+     */
+    private function useWal(): void
+    {
+        $deadline = microtime(true) + self::BUSY_SECONDS;
+        for ($pause = 1000;; $pause = min(2 * $pause, 50000)) {
+            try {
+                $this->pdo->exec('PRAGMA journal_mode=WAL');
+                return;
+            } catch (\PDOException $e) {
+                // 5 and 6: SQLITE_BUSY and SQLITE_LOCKED; anything else is a real fault
+                if (!in_array($e->errorInfo[1] ?? null, [5, 6], true) || microtime(true) > $deadline) {
+                    throw $e;
+                }
+            }
+            usleep($pause);
         }
     }
 

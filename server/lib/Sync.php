@@ -209,8 +209,8 @@ final class Sync
             return;   // a repeated commit (lost answer) changes nothing
         }
         self::requireOpen($rc);
-        $st = $db->one('SELECT COUNT(*) n, COUNT(DISTINCT usn) d, MIN(usn) lo, MAX(usn) hi FROM push_rows WHERE reqcode=?',
-            [$reqcode]);
+        $st = $db->one('SELECT COUNT(*) n, COUNT(DISTINCT usn) d, MIN(usn) lo, MAX(usn) hi, COALESCE(SUM(bytes), 0) b
+            FROM push_rows WHERE reqcode=?', [$reqcode]);
         $n = (int)$st['n'];
         if ($n > 0) {
             $max = (int)($user['max_usn'] ?? 0);
@@ -225,9 +225,8 @@ final class Sync
             $old = $db->one('SELECT COUNT(*) n, COALESCE(SUM(bytes), 0) b FROM sync_rows WHERE uid=? AND EXISTS
                 (SELECT 1 FROM push_rows p WHERE p.reqcode=? AND p.datatype=sync_rows.datatype AND p.tid=sync_rows.tid)',
                 [$uid, $reqcode]);
-            $new = $db->one('SELECT COALESCE(SUM(bytes), 0) b FROM push_rows WHERE reqcode=?', [$reqcode]);
             $rows = (int)$user['used_rows'] + $n - (int)$old['n'];
-            $bytes = (int)$user['used_bytes'] + (int)$new['b'] - (int)$old['b'];
+            $bytes = (int)$user['used_bytes'] + (int)$st['b'] - (int)$old['b'];
             if ($rows > Config::limit('QUOTA_ROWS') || $bytes > Config::limit('QUOTA_BYTES')) {
                 throw self::overQuota();
             }

@@ -7,12 +7,50 @@
 declare(strict_types=1);
 
 require __DIR__ . '/lib.php';
+require dirname(__DIR__) . '/lib/bootstrap.php';
+
+// Workers starting on an SQLite store in rollback-journal mode (new, or copied in) while another
+// process writes to it: each waits, then switches the store to WAL; none fails.
+$GLOBALS['current'] = 'workers_open_a_busy_store';
+$file = tempnam(sys_get_temp_dir(), 'inkboat-busy');
+$workers = [];
+for ($n = 0; $n < 4; $n++) {
+    $pair = stream_socket_pair(STREAM_PF_UNIX, STREAM_SOCK_STREAM, STREAM_IPPROTO_IP);
+    if (($pid = pcntl_fork()) === 0) {
+        // (forked before the writer connects: SQLite's lock bookkeeping must not be inherited)
+        fgets($pair[1]);
+        try {
+            (new Inkboat\Db("sqlite:$file"))->setSetting("worker$n", 'started');
+            fwrite($pair[1], 'ok');
+        } catch (Throwable $e) {
+            fwrite($pair[1], $e->getMessage());
+        }
+        exit(0);
+    }
+    fclose($pair[1]);
+    $workers[$pid] = $pair[0];
+}
+$writer = new PDO("sqlite:$file", null, null, [PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION]);
+$writer->exec('CREATE TABLE held (x INTEGER)');
+$writer->exec('BEGIN IMMEDIATE; INSERT INTO held VALUES (1)');
+foreach ($workers as $pipe) {
+    fwrite($pipe, "open\n");
+}
+usleep(300000);   // the write lock stays held while the workers open the store
+$writer->exec('COMMIT');
+foreach ($workers as $pid => $pipe) {
+    same('ok', stream_get_contents($pipe), 'a worker opening a store another process writes to');
+    pcntl_waitpid($pid, $status);
+}
+$writer = null;
+same('wal', (new PDO("sqlite:$file"))->query('PRAGMA journal_mode')->fetchColumn(), 'journal mode');
+array_map('unlink', glob("$file*"));
+echo ($GLOBALS['failures'] === 0 ? 'PASS' : 'FAIL') . " workers_open_a_busy_store\n";
 
 $svc = new Service(getenv('INKBOAT_TEST_BASE') ?: exit(2), getenv('INKBOAT_TEST_DATA') ?: exit(2));
 $seconds = (int)(getenv('INKBOAT_TEST_SECONDS') ?: 30);
 $clients = 8;
 $GLOBALS['current'] = 'concurrent_clients_of_one_account';
-
 $svc->register($name = 'many' . bin2hex(random_bytes(4)));
 // One account signed in once: every client uses the same session, as copies of one profile would.
 $session = $svc->login($name);

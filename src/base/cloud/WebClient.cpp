@@ -7,6 +7,7 @@
 
 #include <QCryptographicHash>
 #include <QEventLoop>
+#include <QHash>
 #include <QMetaProperty>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -112,6 +113,11 @@ QString withoutSecrets(QString text, const QString &url)
 std::mutex g_caMutex;
 QList<QSslCertificate> g_extraCas;
 int g_caGeneration = 0; // under g_caMutex: raised whenever g_extraCas changes
+// Under g_caMutex: the last TLS session per "host:port", shared by all threads, so that a thread's
+// new connection resumes it instead of a full handshake. Dropped with a change of trust.
+QHash<QString, QByteArray> g_tlsSessions;
+
+QString tlsSessionKey(const QUrl &url) { return url.host() + QLatin1Char(':') + QString::number(url.port(443)); }
 
 // Each thread keeps one manager, so calls reuse its kept-alive connections (and their TLS
 // sessions) instead of paying a connection and a handshake each. Qt deletes it when the thread
@@ -147,6 +153,7 @@ void setExtraCaCertificates(const QList<QSslCertificate> &certificates)
     std::lock_guard<std::mutex> lock(g_caMutex);
     g_extraCas = certificates;
     ++g_caGeneration;
+    g_tlsSessions.clear();
 }
 
 CancelScope::CancelScope(const std::atomic<bool> *flag) : m_previous(t_cancelFlag) { t_cancelFlag = flag; }
@@ -156,13 +163,18 @@ QString webRequest(const QString &url, const QString &body, const QString &metho
 {
     PerformanceLogger perf(QStringLiteral("Web访问：") + urlForLog(url));
     QNetworkRequest request{QUrl(url)};
+    const bool https = request.url().scheme() == QLatin1String("https");
     int caGeneration = 0;
     {
         std::lock_guard<std::mutex> lock(g_caMutex);
         caGeneration = g_caGeneration;
-        if (!g_extraCas.isEmpty()) {
+        if (https) {
             QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-            tls.setCaCertificates(tls.caCertificates() + g_extraCas);
+            if (!g_extraCas.isEmpty())
+                tls.setCaCertificates(tls.caCertificates() + g_extraCas);
+            // Qt keeps the session only when asked; it comes back with the reply (see below).
+            tls.setSslOption(QSsl::SslOptionDisableSessionPersistence, false);
+            tls.setSessionTicket(g_tlsSessions.value(tlsSessionKey(request.url())));
             request.setSslConfiguration(tls);
         }
     }
@@ -230,6 +242,12 @@ QString webRequest(const QString &url, const QString &body, const QString &metho
                 : withoutSecrets(reply->errorString(), url);
         reply->abort();
         throw Exception(message, QStringLiteral("0"));
+    }
+    if (https) {
+        const QByteArray session = reply->sslConfiguration().sessionTicket();
+        std::lock_guard<std::mutex> lock(g_caMutex);
+        if (!session.isEmpty() && caGeneration == g_caGeneration)
+            g_tlsSessions.insert(tlsSessionKey(request.url()), session);
     }
     QByteArray bytes = reply->readAll();
     const int nul = bytes.indexOf('\0');
