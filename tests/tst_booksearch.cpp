@@ -2,6 +2,7 @@
 // chapters following every write, the replace as one transaction (also under kill -9) and its undo.
 #include "BookHost.h"
 #include "BookRows.h"
+#include "Columns.h"
 #include "TestProfile.h"
 
 #include "app/Constants.h"
@@ -119,10 +120,7 @@ private slots:
 
     void matches_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<bool>("matchCase");
-        QTest::addColumn<QString>("offsets");
+        COLUMNS(QString, text, QString, key, bool, matchCase, QString, offsets);
         QTest::newRow("one character") << "春风又绿江南岸，春来" << "春" << false << "0,8";
         QTest::newRow("a two-character name") << "张三说：张三丰不是张三" << "张三" << false << "0,4,9";
         QTest::newRow("three characters") << "江南岸，江南" << "江南岸" << false << "0";
@@ -137,10 +135,7 @@ private slots:
     }
     void matches()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, key);
-        QFETCH(bool, matchCase);
-        QFETCH(QString, offsets);
+        FETCH(QString, text, QString, key, bool, matchCase, QString, offsets);
         setText("C1", text);
         QStringList found;
         for (const BookSearch::ChapterHits &h : find(key, BookSearch::Scope::AllBooks, {}, false, matchCase).chapters)
@@ -152,11 +147,7 @@ private slots:
 
     void scopeAndGrouping_data()
     {
-        QTest::addColumn<int>("scope");
-        QTest::addColumn<QString>("scopeId");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<bool>("titles");
-        QTest::addColumn<QString>("expected");
+        COLUMNS(int, scope, QString, scopeId, QString, key, bool, titles, QString, expected);
         const int all = int(BookSearch::Scope::AllBooks), book = int(BookSearch::Scope::Book),
                   volume = int(BookSearch::Scope::Volume);
         QTest::newRow("all books, tree order") << all << "" << "林舟" << false
@@ -171,11 +162,7 @@ private slots:
     }
     void scopeAndGrouping()
     {
-        QFETCH(int, scope);
-        QFETCH(QString, scopeId);
-        QFETCH(QString, key);
-        QFETCH(bool, titles);
-        QFETCH(QString, expected);
+        FETCH(int, scope, QString, scopeId, QString, key, bool, titles, QString, expected);
         setText("C1", "林舟来了。\n林舟走了。");
         setText("C2", "无人");
         setText("C3", "林舟");
@@ -196,8 +183,7 @@ private slots:
     // Whatever writes a row, the next search sees it.
     void copyFollowsWrites_data()
     {
-        QTest::addColumn<QString>("write");
-        QTest::addColumn<QString>("expected");
+        COLUMNS(QString, write, QString, expected);
         QTest::newRow("save") << "save" << "C1,C2,C3";
         QTest::newRow("delete") << "delete" << "C1";
         QTest::newRow("move to another volume") << "move" << "C3,C1";
@@ -206,8 +192,7 @@ private slots:
     }
     void copyFollowsWrites()
     {
-        QFETCH(QString, write);
-        QFETCH(QString, expected);
+        FETCH(QString, write, QString, expected);
         setText("C1", "林舟");
         setText("C3", "林舟");
         QCOMPARE(find("林舟").chapters.size(), 2);

@@ -1,5 +1,6 @@
 // Books written out as a folder of text files and read back: names, bytes, encodings, the rows
 // an import leaves, and what the author is told.
+#include "Columns.h"
 #include "Folders.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
@@ -124,9 +125,7 @@ private slots:
 
     void decodesStrictly_data()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QString>("text");
+        COLUMNS(QByteArray, bytes, bool, ok, QString, text);
         const QString zh = QStringLiteral("中文，第一章\n");
         QTest::newRow("utf8") << zh.toUtf8() << true << zh;
         QTest::newRow("utf8 bom, crlf, lone cr") << u8("\xEF\xBB\xBF" "a\r\nb\rc") << true << "a\nb\nc";
@@ -158,9 +157,7 @@ private slots:
     }
     void decodesStrictly()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, ok);
-        QFETCH(QString, text);
+        FETCH(QByteArray, bytes, bool, ok, QString, text);
         QString decoded = QStringLiteral("untouched");
         QCOMPARE(TextFiles::decode(bytes, &decoded), ok);
         QCOMPARE(decoded, ok ? text : QStringLiteral("untouched"));
@@ -168,9 +165,7 @@ private slots:
 
     void exportsEveryLiveNode_data()
     {
-        QTest::addColumn<QString>("start");
-        QTest::addColumn<Files>("files");
-        QTest::addColumn<QStringList>("renamed");
+        COLUMNS(QString, start, Files, files, QStringList, renamed);
         const QByteArray two = u8("第一行\n第二行\n");
         const QString nine = QStringLiteral("＼／：＊？＂＜＞｜");
         Files book{{"书：一.txt", ""},
@@ -195,9 +190,7 @@ private slots:
     }
     void exportsEveryLiveNode()
     {
-        QFETCH(QString, start);
-        QFETCH(Files, files);
-        QFETCH(QStringList, renamed);
+        FETCH(QString, start, Files, files, QStringList, renamed);
         addRow("B", QVariant(QVariant::String), 1, 0, 1, "书:一", "A", QVariant(QVariant::String));
         addRow("B2", "", 1, 0, 2, "书二");
         addRow("V1", "B", 2, 1, 1, "卷一", "A", "");
@@ -290,11 +283,8 @@ private slots:
 
     void importsFiles_data()
     {
-        QTest::addColumn<Files>("files");
-        QTest::addColumn<QString>("start"); // empty: answered "否"
-        QTest::addColumn<QStringList>("failed");
-        QTest::addColumn<QStringList>("removed");
-        QTest::addColumn<QStringList>("added");
+        // start: empty: answered "否"
+        COLUMNS(Files, files, QString, start, QStringList, failed, QStringList, removed, QStringList, added);
         const QString c1 = "书一/卷一/章一 3,2,1 Book A1 - \"章一\" <p>章一</p>";
         auto c1as = [](const QString &text) {
             return QStringList{"书一/卷一/章一 3,2,1 Book A0 NEWIMPORT \"" + text + "\" <p>章一</p>"};
@@ -353,11 +343,7 @@ private slots:
     }
     void importsFiles()
     {
-        QFETCH(Files, files);
-        QFETCH(QString, start);
-        QFETCH(QStringList, failed);
-        QFETCH(QStringList, removed);
-        QFETCH(QStringList, added);
+        FETCH(Files, files, QString, start, QStringList, failed, QStringList, removed, QStringList, added);
         fixture();
         const QStringList before = dump();
         QTemporaryDir dir;
@@ -382,8 +368,8 @@ private slots:
 
     void importQuestionDecides_data()
     {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<QString>("parent"); // of the new chapter; "-" for none
+        // parent: of the new chapter; "-" for none
+        COLUMNS(int, answer, QString, parent);
         QTest::newRow("yes: below the current node") << int(Ink::maYes) << "V1";
         QTest::newRow("no: at the root") << int(Ink::maNo) << "";
         QTest::newRow("cancel") << int(Ink::maCancel) << "-";
@@ -391,8 +377,7 @@ private slots:
     }
     void importQuestionDecides()
     {
-        QFETCH(int, answer);
-        QFETCH(QString, parent);
+        FETCH(int, answer, QString, parent);
         fixture();
         QTemporaryDir dir;
         writeFiles(dir.path(), {{"新章.txt", u8("x")}});

@@ -1,5 +1,6 @@
 // The book tree against a real database: building, adding, renaming, deleting, dragging, sorting.
 #include "BookHost.h"
+#include "Columns.h"
 #include "Folders.h"
 #include "TestProfile.h"
 
@@ -75,11 +76,9 @@ private slots:
 
     void addsNodes_data()
     {
-        QTest::addColumn<QString>("current");
-        QTest::addColumn<bool>("asBook");
-        QTest::addColumn<bool>("sameLevel");
-        QTest::addColumn<QString>("failure");  // a statement making the insert fail
-        QTest::addColumn<QString>("expected"); // pID|NodeType|Level|Sort|Title|Flag|Usn|Synced|Category; "" = none
+        // failure: a statement making the insert fail
+        // expected: pID|NodeType|Level|Sort|Title|Flag|Usn|Synced|Category; "" = none
+        COLUMNS(QString, current, bool, asBook, bool, sameLevel, QString, failure, QString, expected);
         QTest::newRow("book without selection") << "" << true << false << "" << "|1|0|3|新书|A|0|0|Book";
         QTest::newRow("book while a chapter is current") << "C2" << true << false << "" << "|1|0|3|新书|A|0|0|Book";
         QTest::newRow("volume under a book") << "B1" << false << false << "" << "B1|2|1|3|新卷|A|0|0|Book";
@@ -92,11 +91,7 @@ private slots:
 
     void addsNodes()
     {
-        QFETCH(QString, current);
-        QFETCH(bool, asBook);
-        QFETCH(bool, sameLevel);
-        QFETCH(QString, failure);
-        QFETCH(QString, expected);
+        FETCH(QString, current, bool, asBook, bool, sameLevel, QString, failure, QString, expected);
         BookHost host;
         if (!current.isEmpty())
             host.select(current);
@@ -129,9 +124,8 @@ private slots:
 
     void renames_data()
     {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("error"); // a part of the message shown, empty for none
+        // error: a part of the message shown, empty for none
+        COLUMNS(QString, typed, QString, stored, QString, error);
         QTest::newRow("plain") << "第一章 风起" << "第一章 风起" << "";
         QTest::newRow("quotes and backslash") << "他说'走'\"吧\"\\n" << "他说'走'\"吧\"\\n" << "";
         QTest::newRow("emoji and placeholders") << "🌙 %1 %2 %%" << "🌙 %1 %2 %%" << "";
@@ -144,9 +138,7 @@ private slots:
 
     void renames()
     {
-        QFETCH(QString, typed);
-        QFETCH(QString, stored);
-        QFETCH(QString, error);
+        FETCH(QString, typed, QString, stored, QString, error);
         BookHost host;
         if (error == "磁盘已满")
             execSql(noRename);
@@ -163,10 +155,7 @@ private slots:
 
     void deletes_data()
     {
-        QTest::addColumn<QString>("node");
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<QString>("question");
-        QTest::addColumn<QString>("flag");
+        COLUMNS(QString, node, int, answer, QString, question, QString, flag);
         QTest::newRow("yes") << "C1" << int(Ink::maYes) << "确定删除<章一>吗？" << "D";
         QTest::newRow("no") << "C1" << int(Ink::maNo) << "确定删除<章一>吗？" << "A";
         QTest::newRow("dismissed") << "C1" << -1 << "确定删除<章一>吗？" << "A";
@@ -175,10 +164,7 @@ private slots:
 
     void deletes()
     {
-        QFETCH(QString, node);
-        QFETCH(int, answer);
-        QFETCH(QString, question);
-        QFETCH(QString, flag);
+        FETCH(QString, node, int, answer, QString, question, QString, flag);
         BookHost host;
         host.select(node);
         host.prompts.answers << answer;
@@ -199,14 +185,14 @@ private slots:
 
     void deletingOpenModifiedChapter_data()
     {
-        QTest::addColumn<bool>("fails");
+        COLUMNS(bool, fails);
         QTest::newRow("deleted") << false;
         QTest::newRow("delete fails") << true;
     }
 
     void deletingOpenModifiedChapter()
     {
-        QFETCH(bool, fails);
+        FETCH(bool, fails);
         BookHost host;
         host.select("C2");
         QCOMPARE(host.book->currentChapterId(), QString("C2"));
@@ -238,12 +224,8 @@ private slots:
 
     void drops_data()
     {
-        QTest::addColumn<QString>("dragged");
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<int>("position");
-        QTest::addColumn<bool>("fromView");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<QString>("order"); // of the dragged node's siblings afterwards
+        // order: of the dragged node's siblings afterwards
+        COLUMNS(QString, dragged, QString, target, int, position, bool, fromView, bool, accepted, QString, order);
         const QString same = "章一,章二,章三";
         QTest::newRow("last above first") << "C3" << "C1" << int(TreeView::AboveItem) << true << true << "章三,章一,章二";
         QTest::newRow("first below last") << "C1" << "C3" << int(TreeView::BelowItem) << true << true << "章二,章三,章一";
@@ -259,12 +241,7 @@ private slots:
 
     void drops()
     {
-        QFETCH(QString, dragged);
-        QFETCH(QString, target);
-        QFETCH(int, position);
-        QFETCH(bool, fromView);
-        QFETCH(bool, accepted);
-        QFETCH(QString, order);
+        FETCH(QString, dragged, QString, target, int, position, bool, fromView, bool, accepted, QString, order);
         BookHost host;
         host.select(dragged);
         const auto pos = TreeView::DropIndicatorPosition(position);
@@ -355,16 +332,14 @@ private slots:
     // node deleted meanwhile gives way to the nearest ancestor still there.
     void placeComesBack_data()
     {
-        QTest::addColumn<QString>("deleted");
-        QTest::addColumn<QString>("current");
+        COLUMNS(QString, deleted, QString, current);
         QTest::newRow("the chapter as left") << "" << "C3";
         QTest::newRow("chapter deleted: its volume") << "C3" << "V1";
         QTest::newRow("volume deleted: its book") << "V1" << "B1";
     }
     void placeComesBack()
     {
-        QFETCH(QString, deleted);
-        QFETCH(QString, current);
+        FETCH(QString, deleted, QString, current);
         QStringList paragraphs;
         for (int i = 0; i < 400; ++i)
             paragraphs << QStringLiteral("第%1段，风沙吹过城头。").arg(i);
@@ -410,9 +385,7 @@ private slots:
     // A book or volume without text opens read-only with a hint; one holding text stays editable.
     void emptyBookNodeIsReadOnly_data()
     {
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<QString>("html");
-        QTest::addColumn<bool>("readOnly");
+        COLUMNS(QString, id, QString, html, bool, readOnly);
         QTest::newRow("empty book") << "B2" << "" << true;
         QTest::newRow("volume with blank lines") << "V2" << "<p> </p><p></p>" << true;
         QTest::newRow("book holding text") << "B1" << "<p>旧版本写在书里的字</p>" << false;
@@ -420,9 +393,7 @@ private slots:
     }
     void emptyBookNodeIsReadOnly()
     {
-        QFETCH(QString, id);
-        QFETCH(QString, html);
-        QFETCH(bool, readOnly);
+        FETCH(QString, id, QString, html, bool, readOnly);
         execPrepared("UPDATE BookTree SET HTML=?, PlainText='' WHERE ID=?", {html, id});
         BookHost host;
         host.select(id);

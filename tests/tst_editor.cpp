@@ -1,5 +1,6 @@
 // The chapter editor and the saving of chapters against a real database.
 #include "BookHost.h"
+#include "Columns.h"
 #include "TestProfile.h"
 
 #include "app/Constants.h"
@@ -27,12 +28,8 @@ private slots:
 
     void inputStrings_data()
     {
-        QTest::addColumn<bool>("resetOnAscii");
-        QTest::addColumn<QStringList>("steps"); // "ime:<commit>", "paste:<text>" or keys
-        QTest::addColumn<QString>("last");
-        QTest::addColumn<QString>("combo");
-        QTest::addColumn<int>("changed");
-        QTest::addColumn<int>("resets");
+        // steps: "ime:<commit>", "paste:<text>" or keys
+        COLUMNS(bool, resetOnAscii, QStringList, steps, QString, last, QString, combo, int, changed, int, resets);
         QTest::newRow("two commits") << true << QStringList{"ime:春风", "ime:十里"} << "十里" << "春风十里" << 2 << 0;
         QTest::newRow("backspace after commit") << true << QStringList{"ime:春风", "Backspace"} << "春" << "春" << 2 << 0;
         QTest::newRow("ascii key resets") << true << QStringList{"ime:春风", "A"} << "" << "" << 1 << 1;
@@ -46,12 +43,7 @@ private slots:
 
     void inputStrings()
     {
-        QFETCH(bool, resetOnAscii);
-        QFETCH(QStringList, steps);
-        QFETCH(QString, last);
-        QFETCH(QString, combo);
-        QFETCH(int, changed);
-        QFETCH(int, resets);
+        FETCH(bool, resetOnAscii, QStringList, steps, QString, last, QString, combo, int, changed, int, resets);
         MyTextEdit editor;
         editor.setResetOnAsciiKey(resetOnAscii);
         int changedCount = 0;
@@ -139,14 +131,14 @@ private slots:
     // After the idle time the cursor stops blinking; any input restores the desktop's flash time.
     void cursorBlinkStopsWhenIdle_data()
     {
-        QTest::addColumn<QString>("input");
+        COLUMNS(QString, input);
         QTest::newRow("key") << "key";
         QTest::newRow("mouse press") << "mouse";
         QTest::newRow("input method") << "ime";
     }
     void cursorBlinkStopsWhenIdle()
     {
-        QFETCH(QString, input);
+        FETCH(QString, input);
         QTextEdit edit;
         const int flashTime = QApplication::cursorFlashTime();
         QVERIFY(flashTime > 0);
@@ -172,7 +164,7 @@ private slots:
 
     void savesRoundTrip_data()
     {
-        QTest::addColumn<QString>("text");
+        COLUMNS(QString, text);
         QTest::newRow("quotes") << "他说：'走吧'，\"好\"";
         QTest::newRow("backslashes and placeholders") << "C:\\书\\%1 %2 %% \\n";
         QTest::newRow("emoji") << "🌙🐉 月亮 👨‍👩‍👧";
@@ -181,7 +173,7 @@ private slots:
 
     void savesRoundTrip()
     {
-        QFETCH(QString, text);
+        FETCH(QString, text);
         BookHost host;
         host.select("C2");
         host.editor->selectAll();
@@ -258,8 +250,8 @@ private slots:
 
     void unsavedTextSurvivesReload_data()
     {
-        QTest::addColumn<QString>("obstacle");
-        QTest::addColumn<QString>("removal"); // empty: the text can never be saved to its row
+        // removal: empty: the text can never be saved to its row
+        COLUMNS(QString, obstacle, QString, removal);
         QTest::newRow("chapter deleted elsewhere") << "UPDATE BookTree SET Flag='D' WHERE ID='C2'" << "";
         // A temporary view hides the table from the save and from the reload alike.
         QTest::newRow("save and reload fail") << "CREATE TEMP VIEW BookTree AS SELECT 1 AS x"
@@ -268,8 +260,7 @@ private slots:
 
     void unsavedTextSurvivesReload()
     {
-        QFETCH(QString, obstacle);
-        QFETCH(QString, removal);
+        FETCH(QString, obstacle, QString, removal);
         BookHost host;
         host.select("C2");
         host.type("未存");
@@ -296,7 +287,7 @@ private slots:
 
     void failedSaveRollsBackBoth_data()
     {
-        QTest::addColumn<QString>("trigger");
+        COLUMNS(QString, trigger);
         QTest::newRow("log insert fails") << "CREATE TEMP TRIGGER fail BEFORE INSERT ON L.BookLog BEGIN "
                                              "SELECT RAISE(ABORT,'日志写不进'); END";
         QTest::newRow("chapter update fails") << "CREATE TEMP TRIGGER fail BEFORE UPDATE OF HTML ON main.BookTree "
@@ -305,7 +296,7 @@ private slots:
 
     void failedSaveRollsBackBoth()
     {
-        QFETCH(QString, trigger);
+        FETCH(QString, trigger);
         BookHost host;
         host.select("C1");
         host.type("新的字");
@@ -341,9 +332,7 @@ private slots:
 
     void leavingModifiedChapter_data()
     {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<bool>("stays");
+        COLUMNS(int, answer, QString, stored, bool, stays);
         QTest::newRow("yes saves") << int(Ink::maYes) << "章一改" << false;
         QTest::newRow("no drops the edits") << int(Ink::maNo) << "章一" << false;
         // Esc or the title-bar button: no decision, so nothing is saved or dropped.
@@ -352,9 +341,7 @@ private slots:
 
     void leavingModifiedChapter()
     {
-        QFETCH(int, answer);
-        QFETCH(QString, stored);
-        QFETCH(bool, stays);
+        FETCH(int, answer, QString, stored, bool, stays);
         BookHost host;
         host.select("C1");
         host.type("改");

@@ -1,5 +1,6 @@
 // Earlier texts of chapters: kept compactly, read back exactly, thinned with age, kept by saves.
 #include "BookRows.h"
+#include "Columns.h"
 #include "TestProfile.h"
 
 #include "Folders.h"
@@ -57,7 +58,8 @@ private slots:
 
     void versionsReadBackExactly_data()
     {
-        QTest::addColumn<QStringList>("texts"); // kept in this order, each as plain text and as html
+        // texts: kept in this order, each as plain text and as html
+        COLUMNS(QStringList, texts);
         const QStringList base = paragraphs(0, 40);
         QStringList edited = base;
         edited[3] = "改过的第三段。";
@@ -74,7 +76,7 @@ private slots:
     }
     void versionsReadBackExactly()
     {
-        QFETCH(QStringList, texts);
+        FETCH(QStringList, texts);
         QVector<qint64> ids;
         for (const QString &t : texts) {
             ids << ChapterHistory::keep("C1", "<p>" + QString(t).replace('\n', "</p>\n<p>") + "</p>", t, "保存");
@@ -106,9 +108,9 @@ private slots:
 
     void thinningByAge_data()
     {
-        QTest::addColumn<int>("fresh");       // versions within the last minute, before the older ones
-        QTest::addColumn<QStringList>("ages"); // older versions, newest first
-        QTest::addColumn<QStringList>("dropped");
+        // fresh: versions within the last minute, before the older ones
+        // ages: older versions, newest first
+        COLUMNS(int, fresh, QStringList, ages, QStringList, dropped);
         QTest::newRow("the newest 50 are all kept") << 0 << QStringList{"25m", "26m", "27m"} << QStringList{};
         QTest::newRow("past 50 only the last of an hour")
             << 50 << QStringList{"25m", "2h5m", "2h40m", "3h10m"} << QStringList{"25m", "3h10m"};
@@ -121,9 +123,7 @@ private slots:
     }
     void thinningByAge()
     {
-        QFETCH(int, fresh);
-        QFETCH(QStringList, ages);
-        QFETCH(QStringList, dropped);
+        FETCH(int, fresh, QStringList, ages, QStringList, dropped);
         QVector<ChapterHistory::Version> versions;
         qint64 id = 1000;
         for (int i = 0; i < fresh; ++i) {
@@ -218,15 +218,13 @@ private slots:
     // is stale: its version keeps only the plain text.
     void otherWritesKeepTheReplacedText_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<QString>("origin");
+        COLUMNS(QString, how, QString, origin);
         QTest::newRow("import over a chapter") << "import" << "导入";
         QTest::newRow("recovery copy adopted") << "adopt" << "临时文件";
     }
     void otherWritesKeepTheReplacedText()
     {
-        QFETCH(QString, how);
-        QFETCH(QString, origin);
+        FETCH(QString, how, QString, origin);
         auto write = [&how](const QString &text) {
             if (how == "adopt")
                 return TmpSaveFile::adopt("C1", text);

@@ -1,6 +1,7 @@
 // The main window: shortcuts in the editor, the save timers, reminders, closing with its
 // questions, the session's save and the signal-driven quit.
 #include "BookRows.h"
+#include "Columns.h"
 #include "Folders.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
@@ -123,10 +124,7 @@ private slots:
 
     void timerIntervalsFromParameters_data()
     {
-        QTest::addColumn<int>("seconds");
-        QTest::addColumn<bool>("autoSave");
-        QTest::addColumn<int>("interval");
-        QTest::addColumn<bool>("active");
+        COLUMNS(int, seconds, bool, autoSave, int, interval, bool, active);
         QTest::newRow("default") << 180 << true << 180000 << true;
         QTest::newRow("too short") << 2 << true << 10000 << true;
         QTest::newRow("autosave off") << 60 << false << 60000 << false;
@@ -134,10 +132,7 @@ private slots:
 
     void timerIntervalsFromParameters()
     {
-        QFETCH(int, seconds);
-        QFETCH(bool, autoSave);
-        QFETCH(int, interval);
-        QFETCH(bool, active);
+        FETCH(int, seconds, bool, autoSave, int, interval, bool, active);
         Window win;
         g_SysParams.saveBookInterval = seconds;
         g_SysParams.autoSaveBook = autoSave;
@@ -198,14 +193,14 @@ private slots:
     // goes to the log with the chapter id and the chapter stays modified.
     void sessionSaveAsksNothing_data()
     {
-        QTest::addColumn<bool>("failing");
+        COLUMNS(bool, failing);
         QTest::newRow("saved") << false;
         QTest::newRow("save fails") << true;
     }
 
     void sessionSaveAsksNothing()
     {
-        QFETCH(bool, failing);
+        FETCH(bool, failing);
         Window win;
         win.firstShow();
         MyTextEdit *editor = win.edit("C1", "改");
@@ -222,10 +217,8 @@ private slots:
     // the window working with the edit.
     void closingAsksAndKeepsTheEdit_data()
     {
-        QTest::addColumn<QList<int>>("answers");
-        QTest::addColumn<bool>("failing"); // the chapter cannot be written
-        QTest::addColumn<bool>("closed");
-        QTest::addColumn<QString>("stored");
+        // failing: the chapter cannot be written
+        COLUMNS(QList<int>, answers, bool, failing, bool, closed, QString, stored);
         QTest::newRow("no to quit") << QList<int>{Ink::maNo} << false << false << "章一";
         QTest::newRow("dismissed quit") << QList<int>{-1} << false << false << "章一";
         QTest::newRow("yes, save") << QList<int>{Ink::maYes, Ink::maYes} << false << true << "章一改";
@@ -236,10 +229,7 @@ private slots:
 
     void closingAsksAndKeepsTheEdit()
     {
-        QFETCH(QList<int>, answers);
-        QFETCH(bool, failing);
-        QFETCH(bool, closed);
-        QFETCH(QString, stored);
+        FETCH(QList<int>, answers, bool, failing, bool, closed, QString, stored);
         Window win;
         win.firstShow();
         MyTextEdit *editor = win.edit("C1", "改");
@@ -274,15 +264,13 @@ private slots:
     // in its call, and still every worker thread has ended when the window has closed.
     void closeWithServiceAway_data()
     {
-        QTest::addColumn<bool>("blackHole");
-        QTest::addColumn<bool>("edited");
+        COLUMNS(bool, blackHole, bool, edited);
         QTest::newRow("black hole, chapter saved on the way out") << true << true;
         QTest::newRow("refused") << false << false;
     }
     void closeWithServiceAway()
     {
-        QFETCH(bool, blackHole);
-        QFETCH(bool, edited);
+        FETCH(bool, blackHole, bool, edited);
         QTcpServer hole;
         QVERIFY(hole.listen(QHostAddress::LocalHost));
         const quint16 port = blackHole ? hole.serverPort() : freeLoopbackPort();
@@ -314,13 +302,13 @@ private slots:
     // undone in this process.
     void quitWithoutQuestionsKeepsTheText_data()
     {
-        QTest::addColumn<bool>("failing");
+        COLUMNS(bool, failing);
         QTest::newRow("save fails: recovery copy, exit 1") << true;
         QTest::newRow("SIGTERM while typing: saved, exit 0") << false;
     }
     void quitWithoutQuestionsKeepsTheText()
     {
-        QFETCH(bool, failing);
+        FETCH(bool, failing);
         Window win;
         win.firstShow();
         MyTextEdit *editor = win.edit("C2", "abc");

@@ -1,6 +1,7 @@
 // Text tools of the chapter editor (statistics, length alerts, sensitive words, auto-format,
 // inserts) and the find and replace dialogs.
 #include "BookHost.h"
+#include "Columns.h"
 #include "TestProfile.h"
 
 #include "app/Constants.h"
@@ -100,8 +101,8 @@ private slots:
 
     void statistics_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QList<int>>("counts"); // total, Chinese, letters and digits, others
+        // counts: total, Chinese, letters and digits, others
+        COLUMNS(QString, text, QList<int>, counts);
         QTest::newRow("empty") << QString() << QList<int>{0, 0, 0, 0};
         QTest::newRow("ascii") << "Hello 42!" << QList<int>{9, 0, 7, 2};
         QTest::newRow("letters, Chinese, comma, digit") << "ab中文，1" << QList<int>{6, 2, 3, 1};
@@ -111,8 +112,7 @@ private slots:
 
     void statistics()
     {
-        QFETCH(QString, text);
-        QFETCH(QList<int>, counts);
+        FETCH(QString, text, QList<int>, counts);
         const WordStatistics s = TextTools::countWords(text);
         QCOMPARE((QList<int>{s.total, s.chinese, s.latin, s.other}), counts);
     }
@@ -180,10 +180,7 @@ private slots:
 
     void sensitiveWords_data()
     {
-        QTest::addColumn<QString>("list");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("marks");
-        QTest::addColumn<int>("count");
+        COLUMNS(QString, list, QString, text, QString, marks, int, count);
         QTest::newRow("three times") << "赌博" << "赌博，又赌博。赌博" << "^^..^^.^^" << 3;
         QTest::newRow("Latin case, not whole words") << "porn" << "Porn xPORNx" << "^^^^..^^^^." << 2;
         QTest::newRow("slash, line feed, blanks") << " 甲乙 /丙\n\n丁/" << "甲乙丙\n丁戊" << "^^^.^." << 3;
@@ -195,10 +192,7 @@ private slots:
 
     void sensitiveWords()
     {
-        QFETCH(QString, list);
-        QFETCH(QString, text);
-        QFETCH(QString, marks);
-        QFETCH(int, count);
+        FETCH(QString, list, QString, text, QString, marks, int, count);
         g_SysParams.editorParams.sensitiveWords = list;
         ScriptedPrompter prompter;
         Tools t(text);
@@ -266,8 +260,7 @@ private slots:
 
     void autoFormat_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("formatted");
+        COLUMNS(QString, text, QString, formatted);
         const QString in = QString(2, Ink::paragraphIndentChar);
         QTest::newRow("blanks and an empty line") << "  a\n\n b \t" << in + "a\n\n" + in + "b\n";
         QTest::newRow("old indents, trailing line feed") << in + "甲。\n" << in + "甲。\n";
@@ -276,8 +269,7 @@ private slots:
 
     void autoFormat()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, formatted);
+        FETCH(QString, text, QString, formatted);
         QCOMPARE(TextTools::autoFormatText(text), formatted);
         ScriptedPrompter prompter;
         Tools t(text);
@@ -314,8 +306,7 @@ private slots:
 
     void separatorLine_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
+        COLUMNS(QString, text, QString, expected);
         const QString line(50, '-');
         QTest::newRow("empty paragraph") << "ab\n" << "ab\n" + line + "\n";
         QTest::newRow("text in the paragraph") << "ab" << "ab\n" + line + "\n";
@@ -324,8 +315,7 @@ private slots:
 
     void separatorLine()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
+        FETCH(QString, text, QString, expected);
         Tools t(text);
         t.editor->moveCursor(QTextCursor::End);
         t.tools.insertLine();
@@ -337,8 +327,8 @@ private slots:
 
     void selectionAsTitle_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("title"); // empty: the title stays
+        // title: empty: the title stays
+        COLUMNS(QString, text, QString, title);
         QTest::newRow("paragraphs") << " 第一章\n开端 " << "第一章 开端";
         QTest::newRow("line separator") << QString::fromUtf16(u"甲\u2028乙") << "甲 乙";
         QTest::newRow("capped") << QString(250, QChar(0x5B57)) << QString(200, QChar(0x5B57));
@@ -347,8 +337,7 @@ private slots:
 
     void selectionAsTitle()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, title);
+        FETCH(QString, text, QString, title);
         BookTools host;
         host.select("C1");
         host.editor->setPlainText(text);
@@ -388,15 +377,10 @@ private slots:
 
     void findReplace_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QPoint>("selection"); // anchor, position before
-        QTest::addColumn<QString>("find");
-        QTest::addColumn<QString>("replace");
-        QTest::addColumn<QString>("options"); // b = backward, c = case sensitive, w = whole words
-        QTest::addColumn<QString>("clicks");  // f = find, r = replace, a = replace all
-        QTest::addColumn<QString>("result");
-        QTest::addColumn<QPoint>("after");
-        QTest::addColumn<int>("undoSteps");
+        // selection: anchor, position before
+        // options: b = backward, c = case sensitive, w = whole words
+        // clicks: f = find, r = replace, a = replace all
+        COLUMNS(QString, text, QPoint, selection, QString, find, QString, replace, QString, options, QString, clicks, QString, result, QPoint, after, int, undoSteps);
         QTest::newRow("all forward") << "a b a" << QPoint(0, 0) << "a" << "x" << "" << "a" << "x b x" << QPoint(5, 5) << 1;
         QTest::newRow("all forward, containing") << "a b a" << QPoint(0, 0) << "a" << "aa" << "" << "a" << "aa b aa" << QPoint(7, 7) << 1;
         QTest::newRow("all backward") << "a b a" << QPoint(5, 5) << "a" << "x" << "b" << "a" << "x b x" << QPoint(0, 0) << 1;
@@ -425,15 +409,7 @@ private slots:
 
     void findReplace()
     {
-        QFETCH(QString, text);
-        QFETCH(QPoint, selection);
-        QFETCH(QString, find);
-        QFETCH(QString, replace);
-        QFETCH(QString, options);
-        QFETCH(QString, clicks);
-        QFETCH(QString, result);
-        QFETCH(QPoint, after);
-        QFETCH(int, undoSteps);
+        FETCH(QString, text, QPoint, selection, QString, find, QString, replace, QString, options, QString, clicks, QString, result, QPoint, after, int, undoSteps);
         for (const bool readOnly : {false, true}) {
             Tools t(text);
             QTextCursor c = t.editor->textCursor();

@@ -2,6 +2,7 @@
 // a refused close keeps the window, the answer is the button pressed, foreign text shows as
 // written, a style switch frees nothing twice, the tour runs once per profile.
 #include "BookRows.h"
+#include "Columns.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
@@ -84,13 +85,14 @@ private slots:
     // A content that refuses the close (unsaved text) keeps its frame; allowed, the frame goes.
     void refusedCloseKeepsTheWindow_data()
     {
-        QTest::addColumn<bool>("finish"); // the content finishes itself instead of allowing the close
+        // finish: the content finishes itself instead of allowing the close
+        COLUMNS(bool, finish);
         QTest::newRow("closed by the close button") << false;
         QTest::newRow("content finishes") << true;
     }
     void refusedCloseKeepsTheWindow()
     {
-        QFETCH(bool, finish);
+        FETCH(bool, finish);
         auto *content = new GuardedWidget;
         QPointer<GuardedWidget> guard(content);
         FramelessWindow::showWidget(content, Ink::foResizable, nullptr);
@@ -150,9 +152,7 @@ private slots:
 
     void resizingByAnEdgeKeepsTheOppositeEdgeAndLimits_data()
     {
-        QTest::addColumn<int>("edges");
-        QTest::addColumn<QPoint>("delta");
-        QTest::addColumn<QRect>("expected");
+        COLUMNS(int, edges, QPoint, delta, QRect, expected);
         QTest::newRow("right grows") << int(Qt::RightEdge) << QPoint(50, 9) << QRect(100, 100, 450, 300);
         QTest::newRow("left grows") << int(Qt::LeftEdge) << QPoint(-30, 0) << QRect(70, 100, 430, 300);
         QTest::newRow("bottom-right") << int(Qt::BottomEdge | Qt::RightEdge) << QPoint(10, 20)
@@ -163,9 +163,7 @@ private slots:
     }
     void resizingByAnEdgeKeepsTheOppositeEdgeAndLimits()
     {
-        QFETCH(int, edges);
-        QFETCH(QPoint, delta);
-        QFETCH(QRect, expected);
+        FETCH(int, edges, QPoint, delta, QRect, expected);
         QCOMPARE(AbsFrameLessAutoSize::resizedGeometry(Qt::Edges(edges), QRect(100, 100, 400, 300), delta,
                                                        QSize(200, 150), QSize(1000, 600)),
                  expected);
@@ -174,10 +172,8 @@ private slots:
     // Shown modal over the main window; press 0 closes the frame by its title bar (no answer).
     void messageAnswersTheButtonPressed_data()
     {
-        QTest::addColumn<int>("which"); // 0 ask, 1 showInfo, 2 showError
-        QTest::addColumn<int>("buttons");
-        QTest::addColumn<int>("press");
-        QTest::addColumn<int>("answer");
+        // which: 0 ask, 1 showInfo, 2 showError
+        COLUMNS(int, which, int, buttons, int, press, int, answer);
         const int yesNo = Ink::mbYes | Ink::mbNo;
         QTest::newRow("yes") << 0 << yesNo << int(Ink::mbYes) << int(Ink::maYes);
         QTest::newRow("no") << 0 << yesNo << int(Ink::mbNo) << int(Ink::maNo);
@@ -189,10 +185,7 @@ private slots:
     }
     void messageAnswersTheButtonPressed()
     {
-        QFETCH(int, which);
-        QFETCH(int, buttons);
-        QFETCH(int, press);
-        QFETCH(int, answer);
+        FETCH(int, which, int, buttons, int, press, int, answer);
         QWidget mainWindow;
         auto *mainFrame = new FramelessWindow;
         mainFrame->setContent(&mainWindow);
@@ -231,8 +224,7 @@ private slots:
     // Titles and service texts with angle brackets show verbatim; only own markup is rich text.
     void foreignTextKeepsItsAngleBrackets_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("format");
+        COLUMNS(QString, text, int, format);
         QTest::newRow("delete question") << "确定删除<新书>吗？" << int(Qt::PlainText);
         QTest::newRow("title that is a tag") << "确定删除<b>吗？" << int(Qt::PlainText);
         QTest::newRow("service error text") << "用户登录失败，错误信息：<script>x</script>" << int(Qt::PlainText);
@@ -241,8 +233,7 @@ private slots:
     }
     void foreignTextKeepsItsAngleBrackets()
     {
-        QFETCH(QString, text);
-        QFETCH(int, format);
+        FETCH(QString, text, int, format);
         MessageDialog dialog;
         dialog.setup(QString(), text, Ink::mkQuestion, Ink::mbYes | Ink::mbNo);
         QCOMPARE(int(dialog.textLabel()->textFormat()), format);
@@ -265,9 +256,7 @@ private slots:
     // Rows run in order: each style replaces the one the row before left; the font stays.
     void styleSwitchReplacesPaletteAndSheet_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("applied");
-        QTest::addColumn<bool>("hasSheet");
+        COLUMNS(QString, name, bool, applied, bool, hasSheet);
         QTest::newRow("Dark") << "Dark" << true << true;
         QTest::newRow("an unknown name keeps Dark") << "NoSuchStyle" << false << true;
         QTest::newRow("Rose after Dark drops the dark sheet") << "Rose" << true << false;
@@ -276,9 +265,7 @@ private slots:
     }
     void styleSwitchReplacesPaletteAndSheet()
     {
-        QFETCH(QString, name);
-        QFETCH(bool, applied);
-        QFETCH(bool, hasSheet);
+        FETCH(QString, name, bool, applied, bool, hasSheet);
         QFont font = QApplication::font();
         font.setPointSize(13);
         QApplication::setFont(font);
@@ -298,13 +285,13 @@ private slots:
     // the settings, the statistics and a message box are saved there, one picture each per style.
     void everyStyleAppliesTwiceAndStaysLegible_data()
     {
-        QTest::addColumn<QString>("name");
+        COLUMNS(QString, name);
         for (const QString &name : Ink::colourStyleNames() + QStringList{"Fusion", "Windows"})
             QTest::newRow(qPrintable(name)) << name;
     }
     void everyStyleAppliesTwiceAndStaysLegible()
     {
-        QFETCH(QString, name);
+        FETCH(QString, name);
         const QString shots = qEnvironmentVariable("INKBOAT_STYLE_SHOTS");
         MainWindow main;
         main.resize(1366, 768);
@@ -354,16 +341,15 @@ private slots:
     // A negative width would make the tour's overlay style sheet invalid and cover everything.
     void tourOverlayBordersNeverNegative_data()
     {
-        QTest::addColumn<QRect>("target");
-        QTest::addColumn<QMargins>("widths"); // left, top, right, bottom; overlay 800 x 600
+        // widths: left, top, right, bottom; overlay 800 x 600
+        COLUMNS(QRect, target, QMargins, widths);
         QTest::newRow("middle") << QRect(100, 50, 200, 100) << QMargins(98, 48, 498, 448);
         QTest::newRow("top edge") << QRect(0, 0, 800, 20) << QMargins(0, 0, 0, 578);
         QTest::newRow("left edge") << QRect(0, 30, 150, 570) << QMargins(0, 28, 648, 0);
     }
     void tourOverlayBordersNeverNegative()
     {
-        QFETCH(QRect, target);
-        QFETCH(QMargins, widths);
+        FETCH(QRect, target, QMargins, widths);
         QCOMPARE(NoviceGuidance::borderWidths(target, QSize(800, 600)), widths);
     }
 
