@@ -73,13 +73,9 @@ private slots:
         QList<int> values;
         for (int i = 0; i < bars->barSets()[0]->count(); ++i)
             values << int(bars->barSets()[0]->at(i) + bars->barSets()[1]->at(i));
-        QList<int> expected;
+        QList<int> expected; // chart day (29 = today) -> growth, zero on every other day
         for (int i = 0; i < WritingStatsWindow::kChartDays; ++i)
-            expected << 0;
-        expected[0] = 400;
-        expected[26] = 400;
-        expected[28] = -200;
-        expected[29] = 2500;
+            expected << QMap<int, int>{{0, 800 - 500 + 100}, {26, 1200 - 800}, {28, -200}, {29, 2500}}.value(i);
         QCOMPARE(values, expected);
         QCOMPARE(bars->barSets()[1]->at(28), -200.0); // a shortened day is drawn below the axis
         auto *line = qobject_cast<QLineSeries *>(w.chart()->series().value(1));

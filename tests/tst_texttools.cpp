@@ -99,29 +99,11 @@ private slots:
 
     // --- statistics ---
 
-    void statistics_data()
-    {
-        // counts: total, Chinese, letters and digits, others
-        COLUMNS(QString, text, QList<int>, counts);
-        QTest::newRow("empty") << QString() << QList<int>{0, 0, 0, 0};
-        QTest::newRow("ascii") << "Hello 42!" << QList<int>{9, 0, 7, 2};
-        QTest::newRow("letters, Chinese, comma, digit") << "ab中文，1" << QList<int>{6, 2, 3, 1};
-        QTest::newRow("CJK punctuation") << "。、“”《》" << QList<int>{6, 0, 0, 6};
-        QTest::newRow("emoji: two units") << "字😀a" << QList<int>{4, 1, 1, 2};
-    }
-
-    void statistics()
-    {
-        FETCH(QString, text, QList<int>, counts);
-        const WordStatistics s = TextTools::countWords(text);
-        QCOMPARE((QList<int>{s.total, s.chinese, s.latin, s.other}), counts);
-    }
-
+    // Seeded texts over the edges of every class, against the classic definition's expressions.
     void statisticsMatchClassicDefinition()
     {
-        const QVector<QChar> pool = {'a', 'Z', '5', ' ', '\n', QChar(0x4E00), QChar(0x9FA5), QChar(0x9FA6),
-                                     QChar(0x3400), QChar(0x3002), QChar(0xFF11), QChar(0xD83D), QChar(0xDE00),
-                                     QChar(0x6587), '_', QChar(0x3000)};
+        const QString pool = QString::fromUtf16(u"aAzZ059 \n_/:@[`{\u4E00\u9FA5\u9FA6\u4DFF\u3400\u3002\uFF11\u6587\u3000")
+                             + QChar(0xD83D) + QChar(0xDE00);
         QRandomGenerator rng(20240611);
         for (int i = 0; i < 500; ++i) {
             QString text;
@@ -129,51 +111,61 @@ private slots:
             for (int j = 0; j < length; ++j)
                 text += pool.at(rng.bounded(pool.size()));
             const WordStatistics s = TextTools::countWords(text);
-            QCOMPARE(s.chinese, classicCount("[\\x4e00-\\x9fa5]+", text));
-            QCOMPARE(s.latin, classicCount("[a-zA-Z0-9]+", text));
-            QCOMPARE(s.other, classicCount("[^a-zA-Z0-9\\x4e00-\\x9fa5]+", text));
-            QCOMPARE(s.total, text.size());
+            const QList<int> classic{text.size(), classicCount("[\\x4e00-\\x9fa5]+", text),
+                                     classicCount("[a-zA-Z0-9]+", text),
+                                     classicCount("[^a-zA-Z0-9\\x4e00-\\x9fa5]+", text)};
+            QVERIFY2((QList<int>{s.total, s.chinese, s.latin, s.other}) == classic, qPrintable(text));
         }
     }
 
     // --- length alerts ---
 
+    // Steps: "+n" types n letters, "-n" cuts n characters at the end, "page" leaves the chapter for
+    // the first-use page and puts text on it with a threshold just ahead. Loading the first-use page
+    // and chapters raises nothing, however long they are.
+    void lengthAlerts_data()
+    {
+        COLUMNS(bool, enabled, QString, steps, QString, alerts, QString, label);
+        QTest::newRow("past two thresholds: the first told") << true << "+23 +3" << "10" << "总:28,中:2,英数:26,其:0";
+        QTest::newRow("below and past again: told again") << true << "+23 +3 -20 +2" << "10,10" << "";
+        QTest::newRow("switched off") << false << "+23" << "" << "";
+        QTest::newRow("first-use page") << true << "page" << "" << "";
+    }
     void lengthAlerts()
     {
+        FETCH(bool, enabled, QString, steps, QString, alerts, QString, label);
         g_SysParams.editorParams.alertOnWordCountList = "10\r\n20\r\nabc\r\n-3\r\n 0 \r\n";
+        g_SysParams.editorParams.alertOnWordCount = enabled;
         execSql("UPDATE BookTree SET HTML='<p>" + QString(30, 'x') + "</p>' WHERE ID='C2'");
         BookTools host;
-        // Loading the first-use page and chapters raises nothing, however long they are.
-        host.select("C1");
-        host.select("C2");
-        host.select("C1");
-        QVERIFY(host.alerts.isEmpty());
+        for (const char *id : {"C1", "C2", "C1"})
+            host.select(id);
         QCOMPARE(host.tools.lastTextLength(), 2);
         const int toasts = Toast::currentSerial();
-        host.type(QString(23, 'a')); // 2 -> 25: past 10 and 20, only the first is told
-        QCOMPARE(host.alerts, QList<int>{10});
-        QCOMPARE(Toast::currentSerial(), toasts + 1);
-        QCOMPARE(host.tools.alertLabel()->text(), QString("您输入文字已超过10了"));
-        QCOMPARE(host.label->text(), QString("总:25,中:2,英数:23,其:0"));
-        host.type("bbb");
-        QCOMPARE(host.alerts, QList<int>{10});
-        QTextCursor cut(host.editor->document());
-        cut.movePosition(QTextCursor::End);
-        cut.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor, 20);
-        cut.removeSelectedText();
-        host.type("cc"); // 8 -> 10 again
-        QCOMPARE(host.alerts, (QList<int>{10, 10}));
-        // Off: nothing.
-        g_SysParams.editorParams.alertOnWordCount = false;
-        host.type(QString(15, 'd'));
-        QCOMPARE(host.alerts, (QList<int>{10, 10}));
-        // No chapter: text reaching the first-use page by any way raises nothing.
-        g_SysParams.editorParams.alertOnWordCount = true;
-        host.editor->document()->setModified(false);
-        QVERIFY(host.book->clearEditor());
-        g_SysParams.editorParams.alertOnWordCountList = QString::number(host.tools.lastTextLength() + 10);
-        QTextCursor(host.editor->document()).insertText(QString(30, 'e'));
-        QCOMPARE(host.alerts, (QList<int>{10, 10}));
+        for (const QString &step : steps.split(' ')) {
+            if (step == "page") {
+                host.editor->document()->setModified(false);
+                QVERIFY(host.book->clearEditor());
+                g_SysParams.editorParams.alertOnWordCountList = QString::number(host.tools.lastTextLength() + 10);
+                QTextCursor(host.editor->document()).insertText(QString(30, 'e'));
+            } else if (step.startsWith('+')) {
+                host.type(QString(step.mid(1).toInt(), 'a'));
+            } else {
+                QTextCursor cut(host.editor->document());
+                cut.movePosition(QTextCursor::End);
+                cut.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor, step.mid(1).toInt());
+                cut.removeSelectedText();
+            }
+        }
+        QStringList told;
+        for (int t : host.alerts)
+            told << QString::number(t);
+        QCOMPARE(told.join(','), alerts);
+        QCOMPARE(Toast::currentSerial(), toasts + told.size());
+        if (!told.isEmpty())
+            QCOMPARE(host.tools.alertLabel()->text(), "您输入文字已超过" + told.last() + "了");
+        if (!label.isEmpty())
+            QCOMPARE(host.label->text(), label);
     }
 
     // --- sensitive words ---

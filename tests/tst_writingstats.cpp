@@ -46,12 +46,6 @@ private slots:
         smallLibrary();
     }
 
-    void writtenCountIsChineseAndAsciiLettersAndDigits()
-    {
-        // Two Latin letters, two Chinese characters, a full-width comma, a digit, a line feed.
-        QCOMPARE(writtenCount(QStringLiteral("ab中文，1\n")), 5);
-    }
-
     void growthPerDay_data()
     {
         // firstDay: from kFirst
