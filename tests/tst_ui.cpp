@@ -10,7 +10,6 @@
 #include "frame/Dialog.h"
 #include "frame/FramelessHelper.h"
 #include "frame/FramelessWindow.h"
-#include "frame/GlyphIcon.h"
 #include "frame/MessageDialog.h"
 #include "frame/Styles.h"
 #include "frame/Toast.h"
@@ -316,25 +315,6 @@ private slots:
         for (const auto &window : windows) {
             window.second->show();
             QVERIFY(window.second->grab().save(QString("%1/%2-%3.png").arg(shots, name.toLower(), window.first)));
-        }
-    }
-
-    // The format bar's icons are made once at start; after a switch they must be drawn in the new
-    // style's colour (dark glyphs on the dark style's dark buttons could not be seen).
-    void formatIconsFollowTheStyle()
-    {
-        const QIcon icons[] = {glyphIcon(QStringLiteral("B"), QApplication::font(), true), alignIcon(Qt::AlignLeft)};
-        for (const QString &name : {QStringLiteral("Dark"), QStringLiteral("Rose"), QStringLiteral("Dark")}) {
-            QVERIFY(Ink::applyStyle(name));
-            const QRgb ink = QApplication::palette().color(QPalette::ButtonText).rgb();
-            for (const QIcon &icon : icons) {
-                const QImage image = icon.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32);
-                bool found = false;
-                for (int y = 0; y < image.height() && !found; ++y)
-                    for (int x = 0; x < image.width() && !found; ++x)
-                        found = image.pixel(x, y) == ink;
-                QVERIFY2(found, qPrintable(name + QStringLiteral(": no pixel in ") + QColor(ink).name()));
-            }
         }
     }
 
