@@ -187,24 +187,39 @@ private slots:
     }
 
     // Closing asks to quit, then to save the edited chapter; any answer but yes-and-saved keeps
-    // the window working with the edit.
+    // the window working with the edit. A confirmed close ends every worker thread, also while the
+    // service never answers (the start-up job waits in its call) or refuses.
     void closingAsksAndKeepsTheEdit_data()
     {
-        // failing: the chapter cannot be written
-        COLUMNS(QList<int>, answers, bool, failing, bool, closed, QString, stored);
-        QTest::newRow("no to quit") << QList<int>{Ink::maNo} << false << false << "章一";
-        QTest::newRow("dismissed quit") << QList<int>{-1} << false << false << "章一";
-        QTest::newRow("yes, save") << QList<int>{Ink::maYes, Ink::maYes} << false << true << "章一改";
-        QTest::newRow("yes, do not save") << QList<int>{Ink::maYes, Ink::maNo} << false << true << "章一";
-        QTest::newRow("yes, save question dismissed") << QList<int>{Ink::maYes, -1} << false << false << "章一";
-        QTest::newRow("yes, save fails") << QList<int>{Ink::maYes, Ink::maYes} << true << false << "章一";
+        // failing: the chapter cannot be written; service: "hole" never answers, "refused"
+        COLUMNS(QList<int>, answers, bool, failing, QString, service, bool, closed, QString, stored);
+        const QList<int> yesYes{Ink::maYes, Ink::maYes};
+        QTest::newRow("no to quit") << QList<int>{Ink::maNo} << false << "" << false << "章一";
+        QTest::newRow("dismissed quit") << QList<int>{-1} << false << "" << false << "章一";
+        QTest::newRow("yes, save") << yesYes << false << "" << true << "章一改";
+        QTest::newRow("yes, do not save") << QList<int>{Ink::maYes, Ink::maNo} << false << "" << true << "章一";
+        QTest::newRow("yes, save question dismissed") << QList<int>{Ink::maYes, -1} << false << "" << false << "章一";
+        QTest::newRow("yes, save fails") << yesYes << true << "" << false << "章一";
+        QTest::newRow("service a black hole") << yesYes << false << "hole" << true << "章一改";
+        QTest::newRow("service refuses") << yesYes << false << "refused" << true << "章一改";
     }
 
     void closingAsksAndKeepsTheEdit()
     {
-        FETCH(QList<int>, answers, bool, failing, bool, closed, QString, stored);
+        FETCH(QList<int>, answers, bool, failing, QString, service, bool, closed, QString, stored);
+        QTcpServer hole;
+        const QByteArray oldUrl = qgetenv("INKBOAT_SERVICE_URL");
+        const auto restore = qScopeGuard([&oldUrl] { qputenv("INKBOAT_SERVICE_URL", oldUrl); });
+        if (!service.isEmpty()) {
+            const quint16 port = service == "hole" && hole.listen(QHostAddress::LocalHost) ? hole.serverPort()
+                                                                                          : freeLoopbackPort();
+            qputenv("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/").arg(port).toUtf8());
+        }
         Window win;
         win.firstShow();
+        QVERIFY(win.w->workers()->threads().size() >= 3);
+        if (service == "hole")
+            QTRY_VERIFY_WITH_TIMEOUT(hole.hasPendingConnections(), 20000);
         MyTextEdit *editor = win.edit("C1", "改");
         if (failing)
             failChapterSaves();
@@ -223,6 +238,9 @@ private slots:
         QCOMPARE(win.w->isEnabled(), !closed);
         QCOMPARE(win.w->autoSaveTimer()->isActive(), !closed);
         QCOMPARE(editor->document()->isModified(), !closed);
+        QCOMPARE(win.w->workers()->isStopped(), closed);
+        for (QThread *thread : win.w->workers()->threads())
+            QVERIFY2(!closed || thread->isFinished(), qPrintable(thread->objectName()));
         if (!failing)
             return;
         QVERIFY(win.prompts.errors()[0].contains("写不进"));
@@ -231,42 +249,6 @@ private slots:
         win.prompts.answers = {Ink::maYes, Ink::maYes};
         QVERIFY(win.w->close());
         QCOMPARE(plain("C1"), QString("章一改"));
-    }
-
-    // A confirmed close while the service never answers (or refuses): the start-up job waits
-    // in its call, and still every worker thread has ended when the window has closed.
-    void closeWithServiceAway_data()
-    {
-        COLUMNS(bool, blackHole, bool, edited);
-        QTest::newRow("black hole, chapter saved on the way out") << true << true;
-        QTest::newRow("refused") << false << false;
-    }
-    void closeWithServiceAway()
-    {
-        FETCH(bool, blackHole, bool, edited);
-        QTcpServer hole;
-        QVERIFY(hole.listen(QHostAddress::LocalHost));
-        const quint16 port = blackHole ? hole.serverPort() : freeLoopbackPort();
-        if (!blackHole)
-            hole.close();
-        const QByteArray oldUrl = qgetenv("INKBOAT_SERVICE_URL");
-        qputenv("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/").arg(port).toUtf8());
-        const auto restore = qScopeGuard([&oldUrl] { qputenv("INKBOAT_SERVICE_URL", oldUrl); });
-        Window win;
-        win.firstShow();
-        QVERIFY(win.w->workers()->threads().size() >= 3);
-        if (blackHole)
-            QTRY_VERIFY_WITH_TIMEOUT(hole.hasPendingConnections(), 20000);
-        if (edited)
-            win.edit("C1", "改");
-        win.prompts.answers = {Ink::maYes, Ink::maYes};
-        QVERIFY(win.w->close());
-        QCOMPARE(win.prompts.questions(), QStringList({"确定退出吗？", "文章已修改，保存吗？"}).mid(0, edited ? 2 : 1));
-        QVERIFY(win.w->workers()->isStopped());
-        for (QThread *thread : win.w->workers()->threads())
-            QVERIFY2(thread->isFinished(), qPrintable(thread->objectName()));
-        QCOMPARE(plain("C1"), edited ? QString("章一改") : QString("章一"));
-        QVERIFY(win.prompts.errors().isEmpty());
     }
 
     // The session ends, a quit is requested or SIGTERM comes, with the chapter edited (an input
