@@ -113,16 +113,10 @@ int runReplaceChild()
 
 } // namespace
 
-class TestBookSearch : public QObject
+class TestBookSearch : public BookTestCase
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
-    void init()
-    {
-        clearBookTables();
-        smallLibrary();
-    }
 
     void matches_data()
     {
@@ -356,8 +350,6 @@ private slots:
         QVERIFY(!host.search.undoButton()->isEnabled());
     }
 
-private:
-    TestProfile m_profile;
 };
 
 int main(int argc, char **argv)

@@ -108,13 +108,10 @@ QString summary(const QString &dir, int imported, const QStringList &failedNames
 
 } // namespace
 
-class TestBookTransfer : public QObject
+class TestBookTransfer : public BookTestCase
 {
     Q_OBJECT
-    TestProfile m_profile;
-
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
     void init() { execSql("DELETE FROM BookTree"); }
 
     void decodesStrictly_data()

@@ -1,5 +1,6 @@
 // The book tree against a real database: building, adding, renaming, deleting, dragging, sorting.
 #include "BookHost.h"
+#include "BookRows.h"
 #include "Columns.h"
 #include "Folders.h"
 #include "TestProfile.h"
@@ -25,16 +26,10 @@ const QString noRename = QStringLiteral("CREATE TEMP TRIGGER no_rename BEFORE UP
 int unsyncedRows() { return scalar("SELECT COUNT(*) FROM BookTree WHERE Synced=0").toInt(); }
 } // namespace
 
-class TestBookTree : public QObject
+class TestBookTree : public BookTestCase
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
-    void init()
-    {
-        clearBookTables();
-        smallLibrary();
-    }
 
     void buildsShapeFromScrambledRows()
     {
@@ -381,8 +376,6 @@ private slots:
         QVERIFY(!host.editor->isReadOnly());
     }
 
-private:
-    TestProfile m_profile;
 };
 
 QTEST_MAIN(TestBookTree)

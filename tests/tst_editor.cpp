@@ -1,5 +1,6 @@
 // The chapter editor and the saving of chapters against a real database.
 #include "BookHost.h"
+#include "BookRows.h"
 #include "Columns.h"
 #include "TestProfile.h"
 
@@ -12,16 +13,10 @@
 #include <QtTest>
 #include <QtWidgets>
 
-class TestEditor : public QObject
+class TestEditor : public BookTestCase
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
-    void init()
-    {
-        clearBookTables();
-        smallLibrary();
-    }
 
     // --- input tracking ---
 
@@ -404,8 +399,6 @@ private slots:
         QCOMPARE(host.editor->toPlainText(), QString("章一甲乙"));
     }
 
-private:
-    TestProfile m_profile;
 };
 
 QTEST_MAIN(TestEditor)

@@ -44,15 +44,13 @@ QStringList paragraphs(int from, int count)
 
 } // namespace
 
-class TestHistory : public QObject
+class TestHistory : public BookTestCase
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
     void init()
     {
-        clearBookTables();
-        smallLibrary();
+        BookTestCase::init();
         ChapterHistory::setClock(nullptr);
     }
 

@@ -69,15 +69,13 @@ void failChapterSaves()
 
 } // namespace
 
-class TestMainWindow : public QObject
+class TestMainWindow : public BookTestCase
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
     void init()
     {
-        clearBookTables();
-        smallLibrary();
+        BookTestCase::init();
         g_SysParams = SysParams();
         g_SysParams.autoBackupDbPath = g_App.defaultBackupPath();
         // A recovery copy left by an earlier case would open the recovery dialog.
@@ -302,8 +300,6 @@ private slots:
         QCOMPARE(QString::fromUtf8(readBytes(tmp.filePath(files[0]))), QString("章二abc驼铃"));
     }
 
-private:
-    TestProfile m_profile;
 };
 
 QTEST_MAIN(TestMainWindow)

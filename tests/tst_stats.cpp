@@ -1,6 +1,7 @@
 // Writing progress on screen: the statistics window over a crafted log, and the daily target in
 // the status bar while the author types and saves.
 #include "BookHost.h"
+#include "BookRows.h"
 #include "TestProfile.h"
 
 #include "book/WritingStats.h"
@@ -41,15 +42,13 @@ public:
 
 } // namespace
 
-class TestStats : public QObject
+class TestStats : public BookTestCase
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
     void init()
     {
-        clearBookTables();
-        smallLibrary();
+        BookTestCase::init();
         g_SysParams.dailyWordTarget = 0;
     }
 
@@ -136,8 +135,6 @@ private slots:
         QVERIFY(label.isHidden());
     }
 
-private:
-    TestProfile m_profile;
 };
 
 QTEST_MAIN(TestStats)

@@ -1,6 +1,7 @@
 // Text tools of the chapter editor (statistics, length alerts, sensitive words, auto-format,
 // inserts) and the find and replace dialogs.
 #include "BookHost.h"
+#include "BookRows.h"
 #include "Columns.h"
 #include "TestProfile.h"
 
@@ -85,15 +86,13 @@ struct BookTools : BookHost {
 
 } // namespace
 
-class TestTextTools : public QObject
+class TestTextTools : public BookTestCase
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
     void init()
     {
-        clearBookTables();
-        smallLibrary();
+        BookTestCase::init();
         g_SysParams = SysParams();
     }
 

@@ -35,16 +35,10 @@ QString joined(const QVector<int> &values)
 
 } // namespace
 
-class TestWritingStats : public QObject
+class TestWritingStats : public BookTestCase
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
-    void init()
-    {
-        clearBookTables();
-        smallLibrary();
-    }
 
     void growthPerDay_data()
     {
@@ -140,8 +134,6 @@ private slots:
         QCOMPARE(s.longest, longest);
     }
 
-private:
-    TestProfile m_profile;
 };
 
 QTEST_GUILESS_MAIN(TestWritingStats)
