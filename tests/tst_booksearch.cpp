@@ -33,13 +33,7 @@ void setText(const QString &id, const QString &plain, const QString &html = QStr
 BookSearch::Result find(const QString &key, BookSearch::Scope scope = BookSearch::Scope::AllBooks,
                         const QString &scopeId = QString(), bool titles = false, bool matchCase = false)
 {
-    BookSearch::Query q;
-    q.key = key;
-    q.scope = scope;
-    q.scopeId = scopeId;
-    q.titles = titles;
-    q.matchCase = matchCase;
-    return BookSearch::search(q);
+    return BookSearch::search({key, matchCase, titles, scope, scopeId, {}, {}});
 }
 
 // "path:count;…" in the order found.
@@ -53,9 +47,7 @@ QString grouping(const BookSearch::Result &r)
 
 BookReplace::Plan planFor(const QString &key, const QString &replacement)
 {
-    BookReplace::Plan plan;
-    plan.key = key;
-    plan.replacement = replacement;
+    BookReplace::Plan plan{key, replacement, false, {}, {}};
     for (const BookSearch::ChapterHits &h : find(key).chapters) {
         BookReplace::ChapterEdit e{h.chapterId, {}, {}};
         for (const BookSearch::Match &m : h.matches)
