@@ -264,11 +264,8 @@ private slots:
         QCOMPARE(TextTools::autoFormatText(text), formatted);
         ScriptedPrompter prompter;
         Tools t(text);
-        QTextCursor all(t.editor->document());
-        all.select(QTextCursor::Document);
-        QTextCharFormat bold;
-        bold.setFontWeight(QFont::Bold);
-        all.mergeCharFormat(bold);
+        t.editor->selectAll();
+        t.editor->setFontWeight(QFont::Bold);
         t.editor->document()->clearUndoRedoStacks();
         t.editor->moveCursor(QTextCursor::End);
         prompter.answers = {Ink::maNo};
