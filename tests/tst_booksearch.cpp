@@ -1,7 +1,7 @@
 // Search and replace in whole books: what a key matches, scope and grouping, the copy of the
 // chapters following every write, the replace as one transaction (also under kill -9) and its undo.
 #include "BookHost.h"
-#include "BookRows.h"
+#include "BookTestCase.h"
 #include "Columns.h"
 #include "TestProfile.h"
 

@@ -1,7 +1,7 @@
 // Books written out as a folder of text files and read back: names, bytes, encodings, the rows
 // an import leaves, and what the author is told.
+#include "BookTestCase.h"
 #include "Columns.h"
-#include "BookRows.h"
 #include "Folders.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"

@@ -1,6 +1,6 @@
 // The book tree against a real database: building, adding, renaming, deleting, dragging, sorting.
 #include "BookHost.h"
-#include "BookRows.h"
+#include "BookTestCase.h"
 #include "Columns.h"
 #include "Folders.h"
 #include "TestProfile.h"

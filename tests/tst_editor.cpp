@@ -1,6 +1,6 @@
 // The chapter editor and the saving of chapters against a real database.
 #include "BookHost.h"
-#include "BookRows.h"
+#include "BookTestCase.h"
 #include "Columns.h"
 #include "TestProfile.h"
 

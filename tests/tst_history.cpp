@@ -1,5 +1,5 @@
 // Earlier texts of chapters: kept compactly, read back exactly, thinned with age, kept by saves.
-#include "BookRows.h"
+#include "BookTestCase.h"
 #include "Columns.h"
 #include "TestProfile.h"
 

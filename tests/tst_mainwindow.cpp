@@ -1,6 +1,6 @@
 // The main window: shortcuts in the editor, the save timers, reminders, closing with its
 // questions, the session's save and the signal-driven quit.
-#include "BookRows.h"
+#include "BookTestCase.h"
 #include "Columns.h"
 #include "Folders.h"
 #include "ScriptedPrompter.h"

@@ -1,7 +1,7 @@
 // Writing progress on screen: the statistics window over a crafted log, and the daily target in
 // the status bar while the author types and saves.
 #include "BookHost.h"
-#include "BookRows.h"
+#include "BookTestCase.h"
 #include "TestProfile.h"
 
 #include "book/WritingStats.h"

@@ -1,7 +1,7 @@
 // Text tools of the chapter editor (statistics, length alerts, sensitive words, auto-format,
 // inserts) and the find and replace dialogs.
 #include "BookHost.h"
-#include "BookRows.h"
+#include "BookTestCase.h"
 #include "Columns.h"
 #include "TestProfile.h"
 

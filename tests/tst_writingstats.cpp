@@ -1,5 +1,5 @@
 // Words written per day from the chapters' day rows: growth, streaks and totals over a real log.
-#include "BookRows.h"
+#include "BookTestCase.h"
 #include "Columns.h"
 #include "TestProfile.h"
 

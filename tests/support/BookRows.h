@@ -1,14 +1,11 @@
 #pragma once
 
 // Book rows in the real database: a small library, row contents, the shape of a tree model.
-#include "TestProfile.h"
-
 #include "storage/DataAccess.h"
 
 #include <QAbstractItemModel>
 #include <QSqlRecord>
 #include <QStringList>
-#include <QtTest>
 
 // A row with HTML "<p>title</p>", PlainText = title unless given, Usn 7, Synced 1, Updated in 2020.
 inline void insertBookRow(const QString &id, const QVariant &pid, int nodeType, int level, double sort,
@@ -81,19 +78,3 @@ inline QString shape(const QAbstractItemModel *model, const QModelIndex &parent 
     }
     return parts.join(QLatin1Char(','));
 }
-
-// A book area's test case: a throw-away profile, the program started once, the small library in
-// fresh book tables before every test (a test case's own init() calls this one first).
-class BookTestCase : public QObject
-{
-    Q_OBJECT
-protected:
-    TestProfile m_profile;
-protected slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
-    void init()
-    {
-        clearBookTables();
-        smallLibrary();
-    }
-};
