@@ -1,7 +1,8 @@
 // Search and replace in whole books: what a key matches, scope and grouping, the copy of the
 // chapters following every write, the replace as one transaction (also under kill -9) and its undo.
 #include "BookHost.h"
-#include "BookRows.h"
+#include "BookTestCase.h"
+#include "Columns.h"
 #include "TestProfile.h"
 
 #include "app/Constants.h"
@@ -12,17 +13,8 @@
 #include "book/BookStore.h"
 #include "log/Log.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QMainWindow>
-#include <QProcess>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QTreeWidget>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <csignal>
 #include <cstdio>
@@ -41,13 +33,7 @@ void setText(const QString &id, const QString &plain, const QString &html = QStr
 BookSearch::Result find(const QString &key, BookSearch::Scope scope = BookSearch::Scope::AllBooks,
                         const QString &scopeId = QString(), bool titles = false, bool matchCase = false)
 {
-    BookSearch::Query q;
-    q.key = key;
-    q.scope = scope;
-    q.scopeId = scopeId;
-    q.titles = titles;
-    q.matchCase = matchCase;
-    return BookSearch::search(q);
+    return BookSearch::search({key, matchCase, titles, scope, scopeId, {}, {}});
 }
 
 // "path:count;…" in the order found.
@@ -61,9 +47,7 @@ QString grouping(const BookSearch::Result &r)
 
 BookReplace::Plan planFor(const QString &key, const QString &replacement)
 {
-    BookReplace::Plan plan;
-    plan.key = key;
-    plan.replacement = replacement;
+    BookReplace::Plan plan{key, replacement, false, {}, {}};
     for (const BookSearch::ChapterHits &h : find(key).chapters) {
         BookReplace::ChapterEdit e{h.chapterId, {}, {}};
         for (const BookSearch::Match &m : h.matches)
@@ -72,6 +56,21 @@ BookReplace::Plan planFor(const QString &key, const QString &replacement)
     }
     return plan;
 }
+
+// The tree, the editor and the search window over all books.
+struct SearchHost : BookHost {
+    QMainWindow main;
+    BookSearchController search{&main, book};
+
+    SearchHost() { search.scopeBox()->setCurrentIndex(1); }
+    // Searches for key and waits for the list.
+    bool find(const QString &key)
+    {
+        QSignalSpy done(&search, &BookSearchController::searchFinished);
+        search.keyEdit()->setText(key);
+        return done.wait();
+    }
+};
 
 constexpr int kChildChapters = 300;
 
@@ -106,23 +105,14 @@ int runReplaceChild()
 
 } // namespace
 
-class TestBookSearch : public QObject
+class TestBookSearch : public BookTestCase
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
-    void init()
-    {
-        clearBookTables();
-        smallLibrary();
-    }
 
     void matches_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<bool>("matchCase");
-        QTest::addColumn<QString>("offsets");
+        COLUMNS(QString, text, QString, key, bool, matchCase, QString, offsets);
         QTest::newRow("one character") << "春风又绿江南岸，春来" << "春" << false << "0,8";
         QTest::newRow("a two-character name") << "张三说：张三丰不是张三" << "张三" << false << "0,4,9";
         QTest::newRow("three characters") << "江南岸，江南" << "江南岸" << false << "0";
@@ -137,10 +127,7 @@ private slots:
     }
     void matches()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, key);
-        QFETCH(bool, matchCase);
-        QFETCH(QString, offsets);
+        FETCH(QString, text, QString, key, bool, matchCase, QString, offsets);
         setText("C1", text);
         QStringList found;
         for (const BookSearch::ChapterHits &h : find(key, BookSearch::Scope::AllBooks, {}, false, matchCase).chapters)
@@ -152,11 +139,7 @@ private slots:
 
     void scopeAndGrouping_data()
     {
-        QTest::addColumn<int>("scope");
-        QTest::addColumn<QString>("scopeId");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<bool>("titles");
-        QTest::addColumn<QString>("expected");
+        COLUMNS(int, scope, QString, scopeId, QString, key, bool, titles, QString, expected);
         const int all = int(BookSearch::Scope::AllBooks), book = int(BookSearch::Scope::Book),
                   volume = int(BookSearch::Scope::Volume);
         QTest::newRow("all books, tree order") << all << "" << "林舟" << false
@@ -171,11 +154,7 @@ private slots:
     }
     void scopeAndGrouping()
     {
-        QFETCH(int, scope);
-        QFETCH(QString, scopeId);
-        QFETCH(QString, key);
-        QFETCH(bool, titles);
-        QFETCH(QString, expected);
+        FETCH(int, scope, QString, scopeId, QString, key, bool, titles, QString, expected);
         setText("C1", "林舟来了。\n林舟走了。");
         setText("C2", "无人");
         setText("C3", "林舟");
@@ -196,8 +175,7 @@ private slots:
     // Whatever writes a row, the next search sees it.
     void copyFollowsWrites_data()
     {
-        QTest::addColumn<QString>("write");
-        QTest::addColumn<QString>("expected");
+        COLUMNS(QString, write, QString, expected);
         QTest::newRow("save") << "save" << "C1,C2,C3";
         QTest::newRow("delete") << "delete" << "C1";
         QTest::newRow("move to another volume") << "move" << "C3,C1";
@@ -206,8 +184,7 @@ private slots:
     }
     void copyFollowsWrites()
     {
-        QFETCH(QString, write);
-        QFETCH(QString, expected);
+        FETCH(QString, write, QString, expected);
         setText("C1", "林舟");
         setText("C3", "林舟");
         QCOMPARE(find("林舟").chapters.size(), 2);
@@ -268,51 +245,49 @@ private slots:
         QCOMPARE(scalar("PRAGMA integrity_check").toString(), QString("ok"));
     }
 
-    void stepsThroughMatchesAcrossChapters()
+    // The list steps through the chapters, the open one as it stands in the editor, unsaved.
+    void stepsThroughMatches_data()
     {
+        COLUMNS(QString, typed, QString, steps, QString, seen); // typed at the end of the open 章一
+        QTest::newRow("across chapters and back") << "" << "nnnp" << "C1@1:林舟 C1@4:林舟 C3@1:林舟 C1@4:林舟";
+        QTest::newRow("unsaved words of the open chapter") << "林舟" << "nnn" << "C1@1:林舟 C1@4:林舟 C1@6:林舟";
+    }
+    void stepsThroughMatches()
+    {
+        FETCH(QString, typed, QString, steps, QString, seen);
         setText("C1", "甲林舟乙林舟");
         setText("C3", "丙林舟");
-        BookHost host;
-        QMainWindow window;
-        BookSearchController search(&window, host.book);
-        search.scopeBox()->setCurrentIndex(1);
-        QSignalSpy done(&search, &BookSearchController::searchFinished);
-        search.keyEdit()->setText("林舟");
-        QVERIFY(done.wait());
-        QStringList seen;
-        for (int i = 0; i < 4; ++i) {
-            i < 3 ? search.nextMatch() : search.previousMatch();
+        SearchHost host;
+        host.select("C1");
+        host.type(typed);
+        QVERIFY(host.find("林舟"));
+        QStringList at;
+        for (const QChar step : steps) {
+            step == 'n' ? host.search.nextMatch() : host.search.previousMatch();
             const QTextCursor c = host.editor->textCursor();
-            seen << QString("%1@%2:%3").arg(host.book->currentChapterId()).arg(c.selectionStart()).arg(c.selectedText());
+            at << QString("%1@%2:%3").arg(host.book->currentChapterId()).arg(c.selectionStart()).arg(c.selectedText());
         }
-        QCOMPARE(seen.join(' '), QString("C1@1:林舟 C1@4:林舟 C3@1:林舟 C1@4:林舟"));
+        QCOMPARE(at.join(' '), seen);
+        QCOMPARE(plain("C1"), QString("甲林舟乙林舟"));
     }
 
-    // A match typed into the open chapter after the search is not in the list: the author is shown
-    // the new list before anything is replaced.
-    void replaceRefusedWhenTheOpenChapterHadUnlistedMatches()
+    // Only the listed, ticked matches are replaced, never past a length limit; the undo brings
+    // back every chapter not edited since. A match typed into the open chapter after the search is
+    // not in the list: the replace is refused until the author has seen the new list.
+    void replaceAndUndo_data()
     {
-        setText("C1", "林舟");
-        BookHost host;
-        QMainWindow window;
-        BookSearchController search(&window, host.book);
-        search.scopeBox()->setCurrentIndex(1);
-        host.select("C3");
-        QSignalSpy done(&search, &BookSearchController::searchFinished);
-        search.keyEdit()->setText("林舟");
-        QVERIFY(done.wait());
-        host.type("林舟");
-        search.replaceEdit()->setText("顾川");
-        QVERIFY(!search.replaceSelected());
-        QCOMPARE(plain("C1"), QString("林舟"));
-        QCOMPARE(plain("C3"), QString("章三林舟")); // saved, not replaced
-        QTRY_VERIFY(!search.isSearching());
-        QVERIFY(search.replaceSelected());
-        QCOMPARE(plain("C1") + plain("C3"), QString("顾川章三顾川"));
+        // replaced, undone: 章一 | 章三 | the title of 卷二
+        COLUMNS(QString, typedAfterSearch, bool, untickFirst, bool, editedAfter, QString, replaced, QString,
+                undone);
+        QTest::newRow("unticked match and a later edit kept")
+            << "" << true << true << "林舟来了。顾大川走了。|顾大川啊|顾大川外传" << "改过了|林舟啊|林舟外传";
+        QTest::newRow("match typed after the search")
+            << "林舟" << false << false << "顾大川来了。顾大川走了。|顾大川啊顾大川|顾大川外传"
+            << "林舟来了。林舟走了。|林舟啊林舟|林舟外传";
     }
-
-    void replaceThenUndo()
+    void replaceAndUndo()
     {
+        FETCH(QString, typedAfterSearch, bool, untickFirst, bool, editedAfter, QString, replaced, QString, undone);
         QTextDocument rich; // the editor's own HTML
         rich.setHtml("<p>林舟<b>来了</b>。<b>林舟</b>走了。</p>");
         setText("C1", rich.toPlainText(), rich.toHtml());
@@ -322,74 +297,51 @@ private slots:
         // Titles: one replaced, one that would pass the title limit left alone.
         execSql("UPDATE BookTree SET Title='林舟外传' WHERE ID='V2'");
         execPrepared("UPDATE BookTree SET Title=? WHERE ID='C2'", {"林舟" + QString(Ink::maxTitleLength - 2, QChar(0x6C34))});
-        BookHost host;
-        QMainWindow window;
-        BookSearchController search(&window, host.book);
-        search.scopeBox()->setCurrentIndex(1);
-        search.titlesBox()->setChecked(true);
+        SearchHost host;
+        host.search.titlesBox()->setChecked(true);
         host.select("C3");
         host.type("啊"); // unsaved: saved before the replace
-        QSignalSpy done(&search, &BookSearchController::searchFinished);
-        search.keyEdit()->setText("林舟");
-        QVERIFY(done.wait());
-        QTreeWidgetItem *c1 = search.results()->topLevelItem(0);
+        QVERIFY(host.find("林舟"));
+        QTreeWidgetItem *c1 = host.search.results()->topLevelItem(0);
         QCOMPARE(c1->data(0, BookSearchController::ChapterRole).toString(), QString("C1"));
-        c1->child(0)->setCheckState(0, Qt::Unchecked);
-        search.replaceEdit()->setText("顾大川");
-        QVERIFY(search.replaceSelected());
-
-        QCOMPARE(plain("C1"), QString("林舟来了。顾大川走了。"));
-        QCOMPARE(plain("C3"), QString("顾大川啊"));
-        QCOMPARE(host.editor->toPlainText(), QString("顾大川啊"));
+        if (untickFirst)
+            c1->child(0)->setCheckState(0, Qt::Unchecked);
+        host.search.replaceEdit()->setText("顾大川");
+        auto texts = [] { return plain("C1") + "|" + plain("C3") + "|" + row("V2", "Title"); };
+        if (!typedAfterSearch.isEmpty()) {
+            host.type(typedAfterSearch);
+            QVERIFY(!host.search.replaceSelected());
+            QCOMPARE(texts(), "林舟来了。林舟走了。|林舟啊" + typedAfterSearch + "|林舟外传"); // saved, not replaced
+            QTRY_VERIFY(!host.search.isSearching());
+        }
+        QVERIFY(host.search.replaceSelected());
+        QCOMPARE(texts(), replaced);
+        QCOMPARE(host.editor->toPlainText(), plain("C3"));
         QVERIFY(!host.editor->document()->isModified());
         QCOMPARE(plain("C4").size(), Ink::maxArticleLength); // over the limit after: left alone
         QCOMPARE(plain("C2"), QString("　　顾大川"));
-        QVERIFY2(host.prompts.infos().join('\n').contains("书一 / 林舟外传 / 章四"), qPrintable(host.prompts.infos().join('\n')));
-        QVERIFY(host.prompts.infos().join('\n').contains("书一 / 卷一 / 林舟水"));
-        QCOMPARE(row("V2", "Title,Synced,Usn"), QString("顾大川外传|0|0"));
+        const QString told = host.prompts.infos().join('\n');
+        QVERIFY2(told.contains("书一 / 林舟外传 / 章四") && told.contains("书一 / 卷一 / 林舟水"), qPrintable(told));
+        QCOMPARE(row("V2", "Synced,Usn") + row("C1", "Synced,Usn") + row("C4", "Synced,Usn"), QString("0|00|01|7"));
         QVERIFY(row("C2", "Title").startsWith("林舟水"));
-        QCOMPARE(row("C1", "Synced,Usn"), QString("0|0"));
-        QCOMPARE(row("C4", "Synced,Usn"), QString("1|7"));
         QTextDocument doc;
         doc.setHtml(row("C1", "HTML"));
         QCOMPARE(doc.toPlainText(), plain("C1"));
         QTextCursor bold(&doc);
-        bold.setPosition(3); // after 来: still bold
+        bold.setPosition(plain("C1").indexOf("来") + 1);
         QVERIFY(bold.charFormat().fontWeight() > QFont::Normal);
-        QCOMPARE(scalar("SELECT WordCount1 FROM L.BookLog WHERE BookID='C1'").toInt(), 11);
+        QCOMPARE(scalar("SELECT WordCount1 FROM L.BookLog WHERE BookID='C1'").toInt(), plain("C1").size());
 
-        // Edited after the replace: kept; the others come back.
-        BookStore::saveChapter("C1", "<p>改过了</p>", "改过了");
+        if (editedAfter)
+            BookStore::saveChapter("C1", "<p>改过了</p>", "改过了");
         host.prompts.clear();
-        QVERIFY(search.undoLastReplace());
-        QCOMPARE(plain("C1"), QString("改过了"));
-        QCOMPARE(plain("C3"), QString("林舟啊"));
-        QCOMPARE(row("V2", "Title"), QString("林舟外传"));
-        QCOMPARE(host.editor->toPlainText(), QString("林舟啊"));
-        QVERIFY(host.prompts.infos().join('\n').contains("书一 / 卷一 / 章一"));
-        QVERIFY(!search.undoButton()->isEnabled());
+        QVERIFY(host.search.undoLastReplace());
+        QCOMPARE(texts(), undone);
+        QCOMPARE(host.editor->toPlainText(), plain("C3"));
+        QCOMPARE(host.prompts.infos().join('\n').contains("书一 / 卷一 / 章一"), editedAfter);
+        QVERIFY(!host.search.undoButton()->isEnabled());
     }
 
-    // A word typed into the open chapter is found before any save, at its place in the editor.
-    void openChapterSearchedUnsaved()
-    {
-        BookHost host;
-        QMainWindow window;
-        BookSearchController search(&window, host.book);
-        host.select("C3");
-        host.type("林舟");
-        QSignalSpy done(&search, &BookSearchController::searchFinished);
-        search.keyEdit()->setText("林舟");
-        QVERIFY(done.wait());
-        search.nextMatch();
-        const QTextCursor c = host.editor->textCursor();
-        QCOMPARE(QString("%1@%2:%3").arg(host.book->currentChapterId()).arg(c.selectionStart()).arg(c.selectedText()),
-                 QString("C3@2:林舟"));
-        QCOMPARE(plain("C3"), QString("章三"));
-    }
-
-private:
-    TestProfile m_profile;
 };
 
 int main(int argc, char **argv)

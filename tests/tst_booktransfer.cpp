@@ -1,5 +1,7 @@
 // Books written out as a folder of text files and read back: names, bytes, encodings, the rows
 // an import leaves, and what the author is told.
+#include "BookTestCase.h"
+#include "Columns.h"
 #include "Folders.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
@@ -22,26 +24,19 @@
 
 namespace {
 
-void addRow(const QString &id, const QVariant &pid, int nodeType, int level, double sort, const QString &title,
-            const QString &flag = QStringLiteral("A"), const QVariant &plain = QVariant())
-{
-    execPrepared(QStringLiteral("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,HTML,PlainText,"
-                                "Flag,Usn,Synced) VALUES(?,?,?,?,?,?,'Book',?,?,?,7,1)"),
-                 {id, pid, nodeType, level, sort, title, "<p>" + title + "</p>",
-                  plain.isValid() ? plain : QVariant(title), flag});
-}
+int count(const QString &where) { return scalar("SELECT COUNT(*) FROM BookTree WHERE " + where).toInt(); }
 
 // 书一 (pID NULL) > 卷一 > 章一, 删章 (deleted), Café, 重名, 重名; 旧书 (deleted, pID '').
 void fixture()
 {
-    addRow("B1", QVariant(QVariant::String), 1, 0, 1, "书一");
-    addRow("B9", "", 1, 0, 2, "旧书", "D");
-    addRow("V1", "B1", 2, 1, 1, "卷一");
-    addRow("C1", "V1", 3, 2, 1, "章一");
-    addRow("CD", "V1", 3, 2, 2, "删章", "D");
-    addRow("CC", "V1", 3, 2, 3, "Café");
-    addRow("D1", "V1", 3, 2, 4, "重名");
-    addRow("D2", "V1", 3, 2, 5, "重名");
+    insertBookRow("B1", QVariant(QVariant::String), 1, 0, 1, "书一");
+    insertBookRow("B9", "", 1, 0, 2, "旧书", "D");
+    insertBookRow("V1", "B1", 2, 1, 1, "卷一");
+    insertBookRow("C1", "V1", 3, 2, 1, "章一");
+    insertBookRow("CD", "V1", 3, 2, 2, "删章", "D");
+    insertBookRow("CC", "V1", 3, 2, 3, "Café");
+    insertBookRow("D1", "V1", 3, 2, 4, "重名");
+    insertBookRow("D2", "V1", 3, 2, 5, "重名");
 }
 
 // Each row of `sql` (ID, pID, Title, before, after) as before + the path of titles + after, sorted.
@@ -113,20 +108,15 @@ QString summary(const QString &dir, int imported, const QStringList &failedNames
 
 } // namespace
 
-class TestBookTransfer : public QObject
+class TestBookTransfer : public BookTestCase
 {
     Q_OBJECT
-    TestProfile m_profile;
-
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
     void init() { execSql("DELETE FROM BookTree"); }
 
     void decodesStrictly_data()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QString>("text");
+        COLUMNS(QByteArray, bytes, bool, ok, QString, text);
         const QString zh = QStringLiteral("中文，第一章\n");
         QTest::newRow("utf8") << zh.toUtf8() << true << zh;
         QTest::newRow("utf8 bom, crlf, lone cr") << u8("\xEF\xBB\xBF" "a\r\nb\rc") << true << "a\nb\nc";
@@ -158,9 +148,7 @@ private slots:
     }
     void decodesStrictly()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, ok);
-        QFETCH(QString, text);
+        FETCH(QByteArray, bytes, bool, ok, QString, text);
         QString decoded = QStringLiteral("untouched");
         QCOMPARE(TextFiles::decode(bytes, &decoded), ok);
         QCOMPARE(decoded, ok ? text : QStringLiteral("untouched"));
@@ -168,9 +156,7 @@ private slots:
 
     void exportsEveryLiveNode_data()
     {
-        QTest::addColumn<QString>("start");
-        QTest::addColumn<Files>("files");
-        QTest::addColumn<QStringList>("renamed");
+        COLUMNS(QString, start, Files, files, QStringList, renamed);
         const QByteArray two = u8("第一行\n第二行\n");
         const QString nine = QStringLiteral("＼／：＊？＂＜＞｜");
         Files book{{"书：一.txt", ""},
@@ -195,20 +181,18 @@ private slots:
     }
     void exportsEveryLiveNode()
     {
-        QFETCH(QString, start);
-        QFETCH(Files, files);
-        QFETCH(QStringList, renamed);
-        addRow("B", QVariant(QVariant::String), 1, 0, 1, "书:一", "A", QVariant(QVariant::String));
-        addRow("B2", "", 1, 0, 2, "书二");
-        addRow("V1", "B", 2, 1, 1, "卷一", "A", "");
-        addRow("C1", "V1", 3, 2, 2, "第1章", "A", QStringLiteral("第一行\n第二行\n"));
-        addRow("C2", "V1", 3, 2, 1, "第1章", "A", "重名在前");
-        addRow("C3", "V1", 3, 2, 3, "DUP", "A", "大");
-        addRow("C4", "V1", 3, 2, 4, "dup", "A", "小");
-        addRow("C5", "V1", 3, 2, 5, "删", "D");
-        addRow("V2", "B", 2, 1, 2, "卷二", "D");
-        addRow("C6", "V2", 3, 2, 1, "活章", "A");
-        addRow("V3", "B", 2, 1, 3, "\\/:*?\"<>|", "A", "九");
+        FETCH(QString, start, Files, files, QStringList, renamed);
+        insertBookRow("B", QVariant(QVariant::String), 1, 0, 1, "书:一", "A", QVariant(QVariant::String));
+        insertBookRow("B2", "", 1, 0, 2, "书二");
+        insertBookRow("V1", "B", 2, 1, 1, "卷一", "A", "");
+        insertBookRow("C1", "V1", 3, 2, 2, "第1章", "A", QStringLiteral("第一行\n第二行\n"));
+        insertBookRow("C2", "V1", 3, 2, 1, "第1章", "A", "重名在前");
+        insertBookRow("C3", "V1", 3, 2, 3, "DUP", "A", "大");
+        insertBookRow("C4", "V1", 3, 2, 4, "dup", "A", "小");
+        insertBookRow("C5", "V1", 3, 2, 5, "删", "D");
+        insertBookRow("V2", "B", 2, 1, 2, "卷二", "D");
+        insertBookRow("C6", "V2", 3, 2, 1, "活章", "A");
+        insertBookRow("V3", "B", 2, 1, 3, "\\/:*?\"<>|", "A", "九");
 
         QTemporaryDir dir;
         QVERIFY(writeBytes(dir.path() + "/第1章.txt", "旧")); // replaced
@@ -228,7 +212,7 @@ private slots:
 
     void exportCancelledSaysNothing()
     {
-        addRow("B", "", 1, 0, 1, "书");
+        insertBookRow("B", "", 1, 0, 1, "书");
         ScriptedPrompter prompter;
         QString folder;
         BookTransfer::exportNode("B", folder);
@@ -239,9 +223,9 @@ private slots:
     void exportFailuresAreReported()
     {
         const QString longTitle(90, QChar(0x7AE0)); // 270 bytes of UTF-8
-        addRow("B", "", 1, 0, 1, "书", "A", "短");
-        addRow("V", "B", 2, 1, 1, "卷", "A", QString(100, 'x'));
-        addRow("C", "V", 3, 2, 1, longTitle, "A", "长名");
+        insertBookRow("B", "", 1, 0, 1, "书", "A", "短");
+        insertBookRow("V", "B", 2, 1, 1, "卷", "A", QString(100, 'x'));
+        insertBookRow("C", "V", 3, 2, 1, longTitle, "A", "长名");
         QTemporaryDir dir;
         QVERIFY(writeBytes(dir.path() + "/书＃卷.txt", "earlier"));
         ScriptedPrompter prompter;
@@ -280,7 +264,7 @@ private slots:
             QCOMPARE(child.exitCode(), 0);
             return;
         }
-        addRow("B", "", 1, 0, 1, "书", "A", "短");
+        insertBookRow("B", "", 1, 0, 1, "书", "A", "短");
         ScriptedPrompter prompter;
         prompter.directories << folder;
         QString chosen;
@@ -290,11 +274,8 @@ private slots:
 
     void importsFiles_data()
     {
-        QTest::addColumn<Files>("files");
-        QTest::addColumn<QString>("start"); // empty: answered "否"
-        QTest::addColumn<QStringList>("failed");
-        QTest::addColumn<QStringList>("removed");
-        QTest::addColumn<QStringList>("added");
+        // start: empty: answered "否"
+        COLUMNS(Files, files, QString, start, QStringList, failed, QStringList, removed, QStringList, added);
         const QString c1 = "书一/卷一/章一 3,2,1 Book A1 - \"章一\" <p>章一</p>";
         auto c1as = [](const QString &text) {
             return QStringList{"书一/卷一/章一 3,2,1 Book A0 NEWIMPORT \"" + text + "\" <p>章一</p>"};
@@ -353,11 +334,7 @@ private slots:
     }
     void importsFiles()
     {
-        QFETCH(Files, files);
-        QFETCH(QString, start);
-        QFETCH(QStringList, failed);
-        QFETCH(QStringList, removed);
-        QFETCH(QStringList, added);
+        FETCH(Files, files, QString, start, QStringList, failed, QStringList, removed, QStringList, added);
         fixture();
         const QStringList before = dump();
         QTemporaryDir dir;
@@ -382,8 +359,8 @@ private slots:
 
     void importQuestionDecides_data()
     {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<QString>("parent"); // of the new chapter; "-" for none
+        // parent: of the new chapter; "-" for none
+        COLUMNS(int, answer, QString, parent);
         QTest::newRow("yes: below the current node") << int(Ink::maYes) << "V1";
         QTest::newRow("no: at the root") << int(Ink::maNo) << "";
         QTest::newRow("cancel") << int(Ink::maCancel) << "-";
@@ -391,8 +368,7 @@ private slots:
     }
     void importQuestionDecides()
     {
-        QFETCH(int, answer);
-        QFETCH(QString, parent);
+        FETCH(int, answer, QString, parent);
         fixture();
         QTemporaryDir dir;
         writeFiles(dir.path(), {{"新章.txt", u8("x")}});
@@ -417,7 +393,7 @@ private slots:
         prompter.answers << Ink::maYes;
         QVERIFY(!BookTransfer::importFolder("B1", folder, {[] { return false; }, [&] { ++steps; }}));
         QCOMPARE(folder, dir.path());
-        QCOMPARE(scalarCount("Title='新章' AND pID='B1'"), 0);
+        QCOMPARE(count("Title='新章' AND pID='B1'"), 0);
     }
 
     // A file's nodes go in together or not at all; the import ends at a database failure.
@@ -435,8 +411,8 @@ private slots:
         QString folder;
         BookTransfer::importFolder(QString(), folder, {nullptr, [&] { ++reloaded; }});
         execSql("DROP TRIGGER temp.refuse");
-        QCOMPARE(scalarCount("Title IN ('1书','1卷','1章')"), 3);
-        QCOMPARE(scalarCount("Title IN ('2书','坏卷','2章','3书')"), 0);
+        QCOMPARE(count("Title IN ('1书','1卷','1章')"), 3);
+        QCOMPARE(count("Title IN ('2书','坏卷','2章','3书')"), 0);
         QCOMPARE(reloaded, 1);
         QVERIFY(prompter.infos().isEmpty());
         QCOMPARE(prompter.errors().size(), 1);
@@ -448,13 +424,13 @@ private slots:
     void roundTrip()
     {
         const QStringList hostile{"it's", "%1章", "第2.5章", "a\\b/c:d*e?f\"g<h>i|j", "😀章", "..", "新章节 (2)"};
-        addRow("B", "", 1, 0, 1, "书'%1");
+        insertBookRow("B", "", 1, 0, 1, "书'%1");
         int n = 0;
         for (int v = 0; v < 3; ++v) {
             const QString vid = QStringLiteral("V%1").arg(v);
-            addRow(vid, "B", 2, 1, v + 1, v == 0 ? "卷.一" : hostile.at(v), "A", QString());
+            insertBookRow(vid, "B", 2, 1, v + 1, v == 0 ? "卷.一" : hostile.at(v), "A", QString());
             for (int c = 0; c < hostile.size(); ++c, ++n)
-                addRow(QStringLiteral("C%1").arg(n), vid, 3, 2, c + 1, hostile.at(c), "A",
+                insertBookRow(QStringLiteral("C%1").arg(n), vid, 3, 2, c + 1, hostile.at(c), "A",
                        QStringLiteral("第%1段\n'%2' \"引\"\n").arg(n).arg(hostile.at(c)));
         }
         const QStringList original = liveShape();
@@ -471,12 +447,6 @@ private slots:
         QCOMPARE(liveShape(), original);
     }
 
-private:
-    static int scalarCount(const QString &where)
-    {
-        QueryPtr q = openQuery("SELECT COUNT(*) FROM BookTree WHERE " + where);
-        return q->next() ? q->value(0).toInt() : -1;
-    }
 };
 
 QTEST_GUILESS_MAIN(TestBookTransfer)

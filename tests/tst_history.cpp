@@ -1,5 +1,6 @@
 // Earlier texts of chapters: kept compactly, read back exactly, thinned with age, kept by saves.
-#include "BookRows.h"
+#include "BookTestCase.h"
+#include "Columns.h"
 #include "TestProfile.h"
 
 #include "Folders.h"
@@ -43,21 +44,20 @@ QStringList paragraphs(int from, int count)
 
 } // namespace
 
-class TestHistory : public QObject
+class TestHistory : public BookTestCase
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
     void init()
     {
-        clearBookTables();
-        smallLibrary();
+        BookTestCase::init();
         ChapterHistory::setClock(nullptr);
     }
 
     void versionsReadBackExactly_data()
     {
-        QTest::addColumn<QStringList>("texts"); // kept in this order, each as plain text and as html
+        // texts: kept in this order, each as plain text and as html
+        COLUMNS(QStringList, texts);
         const QStringList base = paragraphs(0, 40);
         QStringList edited = base;
         edited[3] = "改过的第三段。";
@@ -74,7 +74,7 @@ private slots:
     }
     void versionsReadBackExactly()
     {
-        QFETCH(QStringList, texts);
+        FETCH(QStringList, texts);
         QVector<qint64> ids;
         for (const QString &t : texts) {
             ids << ChapterHistory::keep("C1", "<p>" + QString(t).replace('\n', "</p>\n<p>") + "</p>", t, "保存");
@@ -106,9 +106,9 @@ private slots:
 
     void thinningByAge_data()
     {
-        QTest::addColumn<int>("fresh");       // versions within the last minute, before the older ones
-        QTest::addColumn<QStringList>("ages"); // older versions, newest first
-        QTest::addColumn<QStringList>("dropped");
+        // fresh: versions within the last minute, before the older ones
+        // ages: older versions, newest first
+        COLUMNS(int, fresh, QStringList, ages, QStringList, dropped);
         QTest::newRow("the newest 50 are all kept") << 0 << QStringList{"25m", "26m", "27m"} << QStringList{};
         QTest::newRow("past 50 only the last of an hour")
             << 50 << QStringList{"25m", "2h5m", "2h40m", "3h10m"} << QStringList{"25m", "3h10m"};
@@ -121,9 +121,7 @@ private slots:
     }
     void thinningByAge()
     {
-        QFETCH(int, fresh);
-        QFETCH(QStringList, ages);
-        QFETCH(QStringList, dropped);
+        FETCH(int, fresh, QStringList, ages, QStringList, dropped);
         QVector<ChapterHistory::Version> versions;
         qint64 id = 1000;
         for (int i = 0; i < fresh; ++i) {
@@ -204,32 +202,25 @@ private slots:
         QCOMPARE(ChapterHistory::versions("C2").size(), 1);
     }
 
-    void saveKeepsTheTextItReplaces()
+    // Saves, imports and adopted recovery copies keep the text they replace; writing the same text
+    // again keeps nothing. An imported chapter's HTML is stale: its version keeps only the plain text.
+    void writesKeepTheReplacedText_data()
     {
-        BookStore::saveChapter("C1", "<p>新的</p>", "新的");
-        BookStore::saveChapter("C1", "<p>新的</p>", "新的"); // unchanged: no version
-        const QVector<ChapterHistory::Version> v = ChapterHistory::versions("C1");
-        QCOMPARE(v.size(), 1);
-        QCOMPARE(v[0].origin, QString("保存"));
-        QCOMPARE(ChapterHistory::text(v[0].id).plainText, QString("章一"));
+        COLUMNS(QString, how, QString, origin, QString, html); // html: kept with the second version
+        QTest::newRow("unchanged save keeps no version") << "save" << "保存" << "<p>第二稿</p>";
+        QTest::newRow("import over a chapter") << "import" << "导入" << "";
+        QTest::newRow("recovery copy adopted") << "adopt" << "临时文件" << "";
     }
-
-    // Imports and adopted recovery copies replace a chapter's text too. An imported chapter's HTML
-    // is stale: its version keeps only the plain text.
-    void otherWritesKeepTheReplacedText_data()
+    void writesKeepTheReplacedText()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<QString>("origin");
-        QTest::newRow("import over a chapter") << "import" << "导入";
-        QTest::newRow("recovery copy adopted") << "adopt" << "临时文件";
-    }
-    void otherWritesKeepTheReplacedText()
-    {
-        QFETCH(QString, how);
-        QFETCH(QString, origin);
+        FETCH(QString, how, QString, origin, QString, html);
         auto write = [&how](const QString &text) {
+            if (how == "save")
+                BookStore::saveChapter("C1", "<p>" + text + "</p>", text);
             if (how == "adopt")
-                return TmpSaveFile::adopt("C1", text);
+                TmpSaveFile::adopt("C1", text);
+            if (how != "import")
+                return;
             QTemporaryDir dir;
             writeFiles(dir.path(), {{"书一＃卷一＃章一.txt", "\xEF\xBB\xBF" + text.toUtf8()}});
             BookImport import;
@@ -241,11 +232,11 @@ private slots:
         write("第三稿");
         const QVector<ChapterHistory::Version> v = ChapterHistory::versions("C1");
         QCOMPARE(v.size(), 2);
-        QCOMPARE(v[1].origin, origin);
+        QCOMPARE(v[0].origin + v[1].origin, origin + origin);
         const ChapterHistory::Text first = ChapterHistory::text(v[1].id);
         QCOMPARE(first.plainText + "|" + first.html, QString("章一|<p>章一</p>"));
         const ChapterHistory::Text second = ChapterHistory::text(v[0].id);
-        QCOMPARE(second.plainText + "|" + second.html, QString("第二稿|"));
+        QCOMPARE(second.plainText + "|" + second.html, "第二稿|" + html);
     }
 
     void saveWinsWhenHistoryCannotBeWritten()

@@ -1,6 +1,7 @@
 // The main window: shortcuts in the editor, the save timers, reminders, closing with its
 // questions, the session's save and the signal-driven quit.
-#include "BookRows.h"
+#include "BookTestCase.h"
+#include "Columns.h"
 #include "Folders.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
@@ -68,15 +69,13 @@ void failChapterSaves()
 
 } // namespace
 
-class TestMainWindow : public QObject
+class TestMainWindow : public BookTestCase
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
     void init()
     {
-        clearBookTables();
-        smallLibrary();
+        BookTestCase::init();
         g_SysParams = SysParams();
         g_SysParams.autoBackupDbPath = g_App.defaultBackupPath();
         // A recovery copy left by an earlier case would open the recovery dialog.
@@ -92,10 +91,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(win.w.get()));
         MyTextEdit *editor = win.edit("C1", "ab");
         editor->setFocus();
-        QTest::keyClick(editor, Qt::Key_B, Qt::ControlModifier);
-        QVERIFY(win.get<QAction>("actionTextBold")->isChecked());
         QTest::keyClicks(editor, "cd");
-        QVERIFY(editor->currentCharFormat().font().bold());
         // Del inside the editor deletes text, not the chapter.
         editor->moveCursor(QTextCursor::Start);
         QTest::keyClick(editor, Qt::Key_Delete);
@@ -123,10 +119,7 @@ private slots:
 
     void timerIntervalsFromParameters_data()
     {
-        QTest::addColumn<int>("seconds");
-        QTest::addColumn<bool>("autoSave");
-        QTest::addColumn<int>("interval");
-        QTest::addColumn<bool>("active");
+        COLUMNS(int, seconds, bool, autoSave, int, interval, bool, active);
         QTest::newRow("default") << 180 << true << 180000 << true;
         QTest::newRow("too short") << 2 << true << 10000 << true;
         QTest::newRow("autosave off") << 60 << false << 60000 << false;
@@ -134,10 +127,7 @@ private slots:
 
     void timerIntervalsFromParameters()
     {
-        QFETCH(int, seconds);
-        QFETCH(bool, autoSave);
-        QFETCH(int, interval);
-        QFETCH(bool, active);
+        FETCH(int, seconds, bool, autoSave, int, interval, bool, active);
         Window win;
         g_SysParams.saveBookInterval = seconds;
         g_SysParams.autoSaveBook = autoSave;
@@ -194,54 +184,40 @@ private slots:
         QVERIFY(!queue->current()); // once per run
     }
 
-    // The session's commit-data request saves the open chapter without a dialog; a failed save
-    // goes to the log with the chapter id and the chapter stays modified.
-    void sessionSaveAsksNothing_data()
-    {
-        QTest::addColumn<bool>("failing");
-        QTest::newRow("saved") << false;
-        QTest::newRow("save fails") << true;
-    }
-
-    void sessionSaveAsksNothing()
-    {
-        QFETCH(bool, failing);
-        Window win;
-        win.firstShow();
-        MyTextEdit *editor = win.edit("C1", "改");
-        if (failing)
-            failChapterSaves();
-        QCOMPARE(win.w->saveChapterForSession(), !failing);
-        QVERIFY(win.prompts.messages.isEmpty());
-        QCOMPARE(plain("C1"), QString(failing ? "章一" : "章一改"));
-        QCOMPARE(editor->document()->isModified(), failing);
-        QCOMPARE(todaysLog().contains("C1") && todaysLog().contains("写不进"), failing);
-    }
-
     // Closing asks to quit, then to save the edited chapter; any answer but yes-and-saved keeps
-    // the window working with the edit.
+    // the window working with the edit. A confirmed close ends every worker thread, also while the
+    // service never answers (the start-up job waits in its call) or refuses.
     void closingAsksAndKeepsTheEdit_data()
     {
-        QTest::addColumn<QList<int>>("answers");
-        QTest::addColumn<bool>("failing"); // the chapter cannot be written
-        QTest::addColumn<bool>("closed");
-        QTest::addColumn<QString>("stored");
-        QTest::newRow("no to quit") << QList<int>{Ink::maNo} << false << false << "章一";
-        QTest::newRow("dismissed quit") << QList<int>{-1} << false << false << "章一";
-        QTest::newRow("yes, save") << QList<int>{Ink::maYes, Ink::maYes} << false << true << "章一改";
-        QTest::newRow("yes, do not save") << QList<int>{Ink::maYes, Ink::maNo} << false << true << "章一";
-        QTest::newRow("yes, save question dismissed") << QList<int>{Ink::maYes, -1} << false << false << "章一";
-        QTest::newRow("yes, save fails") << QList<int>{Ink::maYes, Ink::maYes} << true << false << "章一";
+        // failing: the chapter cannot be written; service: "hole" never answers, "refused"
+        COLUMNS(QList<int>, answers, bool, failing, QString, service, bool, closed, QString, stored);
+        const QList<int> yesYes{Ink::maYes, Ink::maYes};
+        QTest::newRow("no to quit") << QList<int>{Ink::maNo} << false << "" << false << "章一";
+        QTest::newRow("dismissed quit") << QList<int>{-1} << false << "" << false << "章一";
+        QTest::newRow("yes, save") << yesYes << false << "" << true << "章一改";
+        QTest::newRow("yes, do not save") << QList<int>{Ink::maYes, Ink::maNo} << false << "" << true << "章一";
+        QTest::newRow("yes, save question dismissed") << QList<int>{Ink::maYes, -1} << false << "" << false << "章一";
+        QTest::newRow("yes, save fails") << yesYes << true << "" << false << "章一";
+        QTest::newRow("service a black hole") << yesYes << false << "hole" << true << "章一改";
+        QTest::newRow("service refuses") << yesYes << false << "refused" << true << "章一改";
     }
 
     void closingAsksAndKeepsTheEdit()
     {
-        QFETCH(QList<int>, answers);
-        QFETCH(bool, failing);
-        QFETCH(bool, closed);
-        QFETCH(QString, stored);
+        FETCH(QList<int>, answers, bool, failing, QString, service, bool, closed, QString, stored);
+        QTcpServer hole;
+        const QByteArray oldUrl = qgetenv("INKBOAT_SERVICE_URL");
+        const auto restore = qScopeGuard([&oldUrl] { qputenv("INKBOAT_SERVICE_URL", oldUrl); });
+        if (!service.isEmpty()) {
+            const quint16 port = service == "hole" && hole.listen(QHostAddress::LocalHost) ? hole.serverPort()
+                                                                                          : freeLoopbackPort();
+            qputenv("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/").arg(port).toUtf8());
+        }
         Window win;
         win.firstShow();
+        QVERIFY(win.w->workers()->threads().size() >= 3);
+        if (service == "hole")
+            QTRY_VERIFY_WITH_TIMEOUT(hole.hasPendingConnections(), 20000);
         MyTextEdit *editor = win.edit("C1", "改");
         if (failing)
             failChapterSaves();
@@ -260,6 +236,9 @@ private slots:
         QCOMPARE(win.w->isEnabled(), !closed);
         QCOMPARE(win.w->autoSaveTimer()->isActive(), !closed);
         QCOMPARE(editor->document()->isModified(), !closed);
+        QCOMPARE(win.w->workers()->isStopped(), closed);
+        for (QThread *thread : win.w->workers()->threads())
+            QVERIFY2(!closed || thread->isFinished(), qPrintable(thread->objectName()));
         if (!failing)
             return;
         QVERIFY(win.prompts.errors()[0].contains("写不进"));
@@ -270,57 +249,21 @@ private slots:
         QCOMPARE(plain("C1"), QString("章一改"));
     }
 
-    // A confirmed close while the service never answers (or refuses): the start-up job waits
-    // in its call, and still every worker thread has ended when the window has closed.
-    void closeWithServiceAway_data()
-    {
-        QTest::addColumn<bool>("blackHole");
-        QTest::addColumn<bool>("edited");
-        QTest::newRow("black hole, chapter saved on the way out") << true << true;
-        QTest::newRow("refused") << false << false;
-    }
-    void closeWithServiceAway()
-    {
-        QFETCH(bool, blackHole);
-        QFETCH(bool, edited);
-        QTcpServer hole;
-        QVERIFY(hole.listen(QHostAddress::LocalHost));
-        const quint16 port = blackHole ? hole.serverPort() : freeLoopbackPort();
-        if (!blackHole)
-            hole.close();
-        const QByteArray oldUrl = qgetenv("INKBOAT_SERVICE_URL");
-        qputenv("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/").arg(port).toUtf8());
-        const auto restore = qScopeGuard([&oldUrl] { qputenv("INKBOAT_SERVICE_URL", oldUrl); });
-        Window win;
-        win.firstShow();
-        QVERIFY(win.w->workers()->threads().size() >= 3);
-        if (blackHole)
-            QTRY_VERIFY_WITH_TIMEOUT(hole.hasPendingConnections(), 20000);
-        if (edited)
-            win.edit("C1", "改");
-        win.prompts.answers = {Ink::maYes, Ink::maYes};
-        QVERIFY(win.w->close());
-        QCOMPARE(win.prompts.questions(), QStringList({"确定退出吗？", "文章已修改，保存吗？"}).mid(0, edited ? 2 : 1));
-        QVERIFY(win.w->workers()->isStopped());
-        for (QThread *thread : win.w->workers()->threads())
-            QVERIFY2(thread->isFinished(), qPrintable(thread->objectName()));
-        QCOMPARE(plain("C1"), edited ? QString("章一改") : QString("章一"));
-        QVERIFY(win.prompts.errors().isEmpty());
-    }
-
-    // The session ends, or SIGTERM comes, with the chapter edited (an input method's text
-    // included): nobody is asked; the text is saved (exit 0) or, when it cannot be, kept in a
+    // The session ends, a quit is requested or SIGTERM comes, with the chapter edited (an input
+    // method's text included): nobody is asked; the text is saved or, when it cannot be, kept in a
     // recovery copy with the chapter named in the log (exit 1). Last: the signal's quit cannot be
     // undone in this process.
-    void quitWithoutQuestionsKeepsTheText_data()
+    void savesWithoutQuestions_data()
     {
-        QTest::addColumn<bool>("failing");
-        QTest::newRow("save fails: recovery copy, exit 1") << true;
-        QTest::newRow("SIGTERM while typing: saved, exit 0") << false;
+        COLUMNS(QString, how, bool, failing);
+        QTest::newRow("session ends: saved") << "session" << false;
+        QTest::newRow("session ends, save fails: recovery copy") << "session" << true;
+        QTest::newRow("quit, save fails: recovery copy, exit 1") << "quit" << true;
+        QTest::newRow("SIGTERM while typing: saved, exit 0") << "signal" << false;
     }
-    void quitWithoutQuestionsKeepsTheText()
+    void savesWithoutQuestions()
     {
-        QFETCH(bool, failing);
+        FETCH(QString, how, bool, failing);
         Window win;
         win.firstShow();
         MyTextEdit *editor = win.edit("C2", "abc");
@@ -330,27 +273,33 @@ private slots:
         QDir tmp(g_App.tmpPath());
         for (const QString &f : tmp.entryList(QDir::Files))
             tmp.remove(f);
-        if (failing) {
+        const QString logLine = QStringLiteral("退出时保存文章失败（文章ID：C2）");
+        const int logged = todaysLog().count(logLine);
+        if (failing)
             failChapterSaves();
-            QTimer::singleShot(0, win.w.get(), &MainWindow::quitWithoutQuestions);
+        if (how == "session") {
+            QCOMPARE(win.w->saveChapterForSession(), !failing);
+            QCOMPARE(editor->document()->isModified(), failing);
         } else {
-            App::installQuitSignalHandlers();
-            QTimer::singleShot(0, []() { ::raise(SIGTERM); });
+            if (how == "quit") {
+                QTimer::singleShot(0, win.w.get(), &MainWindow::quitWithoutQuestions);
+            } else {
+                App::installQuitSignalHandlers();
+                QTimer::singleShot(0, []() { ::raise(SIGTERM); });
+            }
+            QCOMPARE(QApplication::exec(), failing ? 1 : 0);
         }
-        QCOMPARE(QApplication::exec(), failing ? 1 : 0);
         QVERIFY(win.prompts.messages.isEmpty());
         QCOMPARE(plain("C2"), QString(failing ? "章二" : "章二abc驼铃"));
+        QCOMPARE(todaysLog().count(logLine), logged + (failing ? 1 : 0));
+        const QStringList files = tmp.entryList(QDir::Files);
+        QCOMPARE(files.size(), failing ? 1 : 0);
         if (!failing)
             return;
-        const QStringList files = tmp.entryList(QDir::Files);
-        QCOMPARE(files.size(), 1);
         QVERIFY2(QRegularExpression("^tmpSave\\.C2\\.\\d{17}\\.txt$").match(files[0]).hasMatch(), qPrintable(files[0]));
         QCOMPARE(QString::fromUtf8(readBytes(tmp.filePath(files[0]))), QString("章二abc驼铃"));
-        QVERIFY(todaysLog().contains("退出时保存文章失败（文章ID：C2）"));
     }
 
-private:
-    TestProfile m_profile;
 };
 
 QTEST_MAIN(TestMainWindow)

@@ -1,5 +1,6 @@
 // The settings dialog (every control kept, the checks of OK, Cancel) and the about dialog's
 // upgrade check, over a real database in a throw-away profile.
+#include "Columns.h"
 #include "Folders.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
@@ -125,11 +126,7 @@ private slots:
     // OK without an edit stores exactly what was there, also for values the controls cannot show.
     void okWithoutChangesKeepsEverything_data()
     {
-        QTest::addColumn<QString>("uiFont");
-        QTest::addColumn<QString>("editorFont");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("delay");
-        QTest::addColumn<QString>("alerts");
+        COLUMNS(QString, uiFont, QString, editorFont, int, size, int, delay, QString, alerts);
         QTest::newRow("fresh") << QString() << QString("宋体") << 9 << 650 << EditorParams().alertOnWordCountList;
         QTest::newRow("missing family") << QString("无此字体") << QString("无此字体") << 9 << 650 << QString("1");
         QTest::newRow("odd size") << QString() << QString("宋体") << 13 << 650 << QString("1\r\n2");
@@ -137,11 +134,7 @@ private slots:
     }
     void okWithoutChangesKeepsEverything()
     {
-        QFETCH(QString, uiFont);
-        QFETCH(QString, editorFont);
-        QFETCH(int, size);
-        QFETCH(int, delay);
-        QFETCH(QString, alerts);
+        FETCH(QString, uiFont, QString, editorFont, int, size, int, delay, QString, alerts);
         g_SysParams.visibilityParams.uiFontName = uiFont;
         g_SysParams.visibilityParams.uiFontSize = size;
         g_SysParams.editorParams.defaultFontName = editorFont;
@@ -166,12 +159,7 @@ private slots:
     // The checks of OK in order; a check that stops keeps the dialog and stores nothing.
     void okChecks_data()
     {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("autoBackup");
-        QTest::addColumn<QList<int>>("answers");
-        QTest::addColumn<QStringList>("errors");
-        QTest::addColumn<QStringList>("questions");
-        QTest::addColumn<bool>("closed");
+        COLUMNS(QString, path, bool, autoBackup, QList<int>, answers, QStringList, errors, QStringList, questions, bool, closed);
         const QString same = QStringLiteral("<same>");
         const QString other = QStringLiteral("<other>");
         using L = QList<int>;
@@ -192,12 +180,7 @@ private slots:
     }
     void okChecks()
     {
-        QFETCH(QString, path);
-        QFETCH(bool, autoBackup);
-        QFETCH(QList<int>, answers);
-        QFETCH(QStringList, errors);
-        QFETCH(QStringList, questions);
-        QFETCH(bool, closed);
+        FETCH(QString, path, bool, autoBackup, QList<int>, answers, QStringList, errors, QStringList, questions, bool, closed);
         if (path == "<same>")
             path = m_sameDisk;
         if (path == "<other>") {
@@ -234,16 +217,14 @@ private slots:
     // button goes through the same question and ends the framed wait.
     void cancel_data()
     {
-        QTest::addColumn<bool>("throughFrame");
-        QTest::addColumn<int>("answer");
+        COLUMNS(bool, throughFrame, int, answer);
         QTest::newRow("button, no") << false << int(Ink::maNo);
         QTest::newRow("button, yes") << false << int(Ink::maYes);
         QTest::newRow("frame close, yes") << true << int(Ink::maYes);
     }
     void cancel()
     {
-        QFETCH(bool, throughFrame);
-        QFETCH(int, answer);
+        FETCH(bool, throughFrame, int, answer);
         const SysParams before = storedParams();
         ScriptedPrompter prompts;
         prompts.answers = {answer};
@@ -274,16 +255,14 @@ private slots:
     // The check has a time limit and never throws: the dialog reports every outcome.
     void aboutUpgradeCheck_data()
     {
-        QTest::addColumn<QString>("service");
-        QTest::addColumn<QString>("notice");
+        COLUMNS(QString, service, QString, notice);
         QTest::newRow("stopped") << "stopped" << "检查版本升级失败！";
         QTest::newRow("slow") << "slow" << "检查版本升级失败！";
         QTest::newRow("newer") << "newer" << "检测到新的版本，建议您马上升级！";
     }
     void aboutUpgradeCheck()
     {
-        QFETCH(QString, service);
-        QFETCH(QString, notice);
+        FETCH(QString, service, QString, notice);
         TestService web;
         QTcpServer silent;
         if (service == "newer") {

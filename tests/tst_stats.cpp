@@ -1,6 +1,7 @@
 // Writing progress on screen: the statistics window over a crafted log, and the daily target in
 // the status bar while the author types and saves.
 #include "BookHost.h"
+#include "BookTestCase.h"
 #include "TestProfile.h"
 
 #include "book/WritingStats.h"
@@ -41,15 +42,13 @@ public:
 
 } // namespace
 
-class TestStats : public QObject
+class TestStats : public BookTestCase
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
     void init()
     {
-        clearBookTables();
-        smallLibrary();
+        BookTestCase::init();
         g_SysParams.dailyWordTarget = 0;
     }
 
@@ -73,13 +72,9 @@ private slots:
         QList<int> values;
         for (int i = 0; i < bars->barSets()[0]->count(); ++i)
             values << int(bars->barSets()[0]->at(i) + bars->barSets()[1]->at(i));
-        QList<int> expected;
+        QList<int> expected; // chart day (29 = today) -> growth, zero on every other day
         for (int i = 0; i < WritingStatsWindow::kChartDays; ++i)
-            expected << 0;
-        expected[0] = 400;
-        expected[26] = 400;
-        expected[28] = -200;
-        expected[29] = 2500;
+            expected << QMap<int, int>{{0, 800 - 500 + 100}, {26, 1200 - 800}, {28, -200}, {29, 2500}}.value(i);
         QCOMPARE(values, expected);
         QCOMPARE(bars->barSets()[1]->at(28), -200.0); // a shortened day is drawn below the axis
         auto *line = qobject_cast<QLineSeries *>(w.chart()->series().value(1));
@@ -140,8 +135,6 @@ private slots:
         QVERIFY(label.isHidden());
     }
 
-private:
-    TestProfile m_profile;
 };
 
 QTEST_MAIN(TestStats)

@@ -1,6 +1,8 @@
 // Text tools of the chapter editor (statistics, length alerts, sensitive words, auto-format,
 // inserts) and the find and replace dialogs.
 #include "BookHost.h"
+#include "BookTestCase.h"
+#include "Columns.h"
 #include "TestProfile.h"
 
 #include "app/Constants.h"
@@ -84,44 +86,23 @@ struct BookTools : BookHost {
 
 } // namespace
 
-class TestTextTools : public QObject
+class TestTextTools : public BookTestCase
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
     void init()
     {
-        clearBookTables();
-        smallLibrary();
+        BookTestCase::init();
         g_SysParams = SysParams();
     }
 
     // --- statistics ---
 
-    void statistics_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QList<int>>("counts"); // total, Chinese, letters and digits, others
-        QTest::newRow("empty") << QString() << QList<int>{0, 0, 0, 0};
-        QTest::newRow("ascii") << "Hello 42!" << QList<int>{9, 0, 7, 2};
-        QTest::newRow("letters, Chinese, comma, digit") << "ab中文，1" << QList<int>{6, 2, 3, 1};
-        QTest::newRow("CJK punctuation") << "。、“”《》" << QList<int>{6, 0, 0, 6};
-        QTest::newRow("emoji: two units") << "字😀a" << QList<int>{4, 1, 1, 2};
-    }
-
-    void statistics()
-    {
-        QFETCH(QString, text);
-        QFETCH(QList<int>, counts);
-        const WordStatistics s = TextTools::countWords(text);
-        QCOMPARE((QList<int>{s.total, s.chinese, s.latin, s.other}), counts);
-    }
-
+    // Seeded texts over the edges of every class, against the classic definition's expressions.
     void statisticsMatchClassicDefinition()
     {
-        const QVector<QChar> pool = {'a', 'Z', '5', ' ', '\n', QChar(0x4E00), QChar(0x9FA5), QChar(0x9FA6),
-                                     QChar(0x3400), QChar(0x3002), QChar(0xFF11), QChar(0xD83D), QChar(0xDE00),
-                                     QChar(0x6587), '_', QChar(0x3000)};
+        const QString pool = QString::fromUtf16(u"aAzZ059 \n_/:@[`{\u4E00\u9FA5\u9FA6\u4DFF\u3400\u3002\uFF11\u6587\u3000")
+                             + QChar(0xD83D) + QChar(0xDE00);
         QRandomGenerator rng(20240611);
         for (int i = 0; i < 500; ++i) {
             QString text;
@@ -129,61 +110,68 @@ private slots:
             for (int j = 0; j < length; ++j)
                 text += pool.at(rng.bounded(pool.size()));
             const WordStatistics s = TextTools::countWords(text);
-            QCOMPARE(s.chinese, classicCount("[\\x4e00-\\x9fa5]+", text));
-            QCOMPARE(s.latin, classicCount("[a-zA-Z0-9]+", text));
-            QCOMPARE(s.other, classicCount("[^a-zA-Z0-9\\x4e00-\\x9fa5]+", text));
-            QCOMPARE(s.total, text.size());
+            const QList<int> classic{text.size(), classicCount("[\\x4e00-\\x9fa5]+", text),
+                                     classicCount("[a-zA-Z0-9]+", text),
+                                     classicCount("[^a-zA-Z0-9\\x4e00-\\x9fa5]+", text)};
+            QVERIFY2((QList<int>{s.total, s.chinese, s.latin, s.other}) == classic, qPrintable(text));
         }
     }
 
     // --- length alerts ---
 
+    // Steps: "+n" types n letters, "-n" cuts n characters at the end, "page" leaves the chapter for
+    // the first-use page and puts text on it with a threshold just ahead. Loading the first-use page
+    // and chapters raises nothing, however long they are.
+    void lengthAlerts_data()
+    {
+        COLUMNS(bool, enabled, QString, steps, QString, alerts, QString, label);
+        QTest::newRow("past two thresholds: the first told") << true << "+23 +3" << "10" << "总:28,中:2,英数:26,其:0";
+        QTest::newRow("below and past again: told again") << true << "+23 +3 -20 +2" << "10,10" << "";
+        QTest::newRow("switched off") << false << "+23" << "" << "";
+        QTest::newRow("first-use page") << true << "page" << "" << "";
+    }
     void lengthAlerts()
     {
+        FETCH(bool, enabled, QString, steps, QString, alerts, QString, label);
         g_SysParams.editorParams.alertOnWordCountList = "10\r\n20\r\nabc\r\n-3\r\n 0 \r\n";
+        g_SysParams.editorParams.alertOnWordCount = enabled;
         execSql("UPDATE BookTree SET HTML='<p>" + QString(30, 'x') + "</p>' WHERE ID='C2'");
         BookTools host;
-        // Loading the first-use page and chapters raises nothing, however long they are.
-        host.select("C1");
-        host.select("C2");
-        host.select("C1");
-        QVERIFY(host.alerts.isEmpty());
+        for (const char *id : {"C1", "C2", "C1"})
+            host.select(id);
         QCOMPARE(host.tools.lastTextLength(), 2);
         const int toasts = Toast::currentSerial();
-        host.type(QString(23, 'a')); // 2 -> 25: past 10 and 20, only the first is told
-        QCOMPARE(host.alerts, QList<int>{10});
-        QCOMPARE(Toast::currentSerial(), toasts + 1);
-        QCOMPARE(host.tools.alertLabel()->text(), QString("您输入文字已超过10了"));
-        QCOMPARE(host.label->text(), QString("总:25,中:2,英数:23,其:0"));
-        host.type("bbb");
-        QCOMPARE(host.alerts, QList<int>{10});
-        QTextCursor cut(host.editor->document());
-        cut.movePosition(QTextCursor::End);
-        cut.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor, 20);
-        cut.removeSelectedText();
-        host.type("cc"); // 8 -> 10 again
-        QCOMPARE(host.alerts, (QList<int>{10, 10}));
-        // Off: nothing.
-        g_SysParams.editorParams.alertOnWordCount = false;
-        host.type(QString(15, 'd'));
-        QCOMPARE(host.alerts, (QList<int>{10, 10}));
-        // No chapter: text reaching the first-use page by any way raises nothing.
-        g_SysParams.editorParams.alertOnWordCount = true;
-        host.editor->document()->setModified(false);
-        QVERIFY(host.book->clearEditor());
-        g_SysParams.editorParams.alertOnWordCountList = QString::number(host.tools.lastTextLength() + 10);
-        QTextCursor(host.editor->document()).insertText(QString(30, 'e'));
-        QCOMPARE(host.alerts, (QList<int>{10, 10}));
+        for (const QString &step : steps.split(' ')) {
+            if (step == "page") {
+                host.editor->document()->setModified(false);
+                QVERIFY(host.book->clearEditor());
+                g_SysParams.editorParams.alertOnWordCountList = QString::number(host.tools.lastTextLength() + 10);
+                QTextCursor(host.editor->document()).insertText(QString(30, 'e'));
+            } else if (step.startsWith('+')) {
+                host.type(QString(step.mid(1).toInt(), 'a'));
+            } else {
+                QTextCursor cut(host.editor->document());
+                cut.movePosition(QTextCursor::End);
+                cut.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor, step.mid(1).toInt());
+                cut.removeSelectedText();
+            }
+        }
+        QStringList told;
+        for (int t : host.alerts)
+            told << QString::number(t);
+        QCOMPARE(told.join(','), alerts);
+        QCOMPARE(Toast::currentSerial(), toasts + told.size());
+        if (!told.isEmpty())
+            QCOMPARE(host.tools.alertLabel()->text(), "您输入文字已超过" + told.last() + "了");
+        if (!label.isEmpty())
+            QCOMPARE(host.label->text(), label);
     }
 
     // --- sensitive words ---
 
     void sensitiveWords_data()
     {
-        QTest::addColumn<QString>("list");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("marks");
-        QTest::addColumn<int>("count");
+        COLUMNS(QString, list, QString, text, QString, marks, int, count);
         QTest::newRow("three times") << "赌博" << "赌博，又赌博。赌博" << "^^..^^.^^" << 3;
         QTest::newRow("Latin case, not whole words") << "porn" << "Porn xPORNx" << "^^^^..^^^^." << 2;
         QTest::newRow("slash, line feed, blanks") << " 甲乙 /丙\n\n丁/" << "甲乙丙\n丁戊" << "^^^.^." << 3;
@@ -195,10 +183,7 @@ private slots:
 
     void sensitiveWords()
     {
-        QFETCH(QString, list);
-        QFETCH(QString, text);
-        QFETCH(QString, marks);
-        QFETCH(int, count);
+        FETCH(QString, list, QString, text, QString, marks, int, count);
         g_SysParams.editorParams.sensitiveWords = list;
         ScriptedPrompter prompter;
         Tools t(text);
@@ -216,28 +201,20 @@ private slots:
         QVERIFY(t.editor->document()->isModified());
         QCOMPARE(undoAll(t.editor->document()), 1);
         QCOMPARE(overlines(t.editor->document()), QString(text.size(), '.'));
-    }
-
-    void clearingRemovesEveryOverline()
-    {
-        g_SysParams.editorParams.sensitiveWords = "赌博";
-        ScriptedPrompter prompter;
-        Tools t("赌博与手写的标记");
+        // Clearing takes every overline, one set by hand too, but leaves a read-only editor alone.
         t.tools.checkSensitiveWords(false);
-        QTextCursor c = t.editor->textCursor();
-        c.setPosition(5);
-        c.setPosition(7, QTextCursor::KeepAnchor);
-        t.editor->setTextCursor(c);
+        t.editor->moveCursor(QTextCursor::End);
+        t.editor->moveCursor(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor);
         t.editor->textSetSensitiveWord(true);
-        QCOMPARE(overlines(t.editor->document()), QString("^^...^^."));
-        // A read-only editor (the first-use page) is left alone.
+        const QString marked = marks.chopped(1) + '^';
+        QCOMPARE(overlines(t.editor->document()), marked);
         t.editor->setReadOnly(true);
         t.tools.clearSensitiveWords();
         QCOMPARE(t.tools.checkSensitiveWords(false), 0);
-        QCOMPARE(overlines(t.editor->document()), QString("^^...^^."));
+        QCOMPARE(overlines(t.editor->document()), marked);
         t.editor->setReadOnly(false);
         t.tools.clearSensitiveWords();
-        QCOMPARE(overlines(t.editor->document()), QString(8, '.'));
+        QCOMPARE(overlines(t.editor->document()), QString(text.size(), '.'));
         QCOMPARE(t.editor->textCursor().position(), 0);
     }
 
@@ -266,8 +243,7 @@ private slots:
 
     void autoFormat_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("formatted");
+        COLUMNS(QString, text, QString, formatted);
         const QString in = QString(2, Ink::paragraphIndentChar);
         QTest::newRow("blanks and an empty line") << "  a\n\n b \t" << in + "a\n\n" + in + "b\n";
         QTest::newRow("old indents, trailing line feed") << in + "甲。\n" << in + "甲。\n";
@@ -276,16 +252,12 @@ private slots:
 
     void autoFormat()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, formatted);
+        FETCH(QString, text, QString, formatted);
         QCOMPARE(TextTools::autoFormatText(text), formatted);
         ScriptedPrompter prompter;
         Tools t(text);
-        QTextCursor all(t.editor->document());
-        all.select(QTextCursor::Document);
-        QTextCharFormat bold;
-        bold.setFontWeight(QFont::Bold);
-        all.mergeCharFormat(bold);
+        t.editor->selectAll();
+        t.editor->setFontWeight(QFont::Bold);
         t.editor->document()->clearUndoRedoStacks();
         t.editor->moveCursor(QTextCursor::End);
         prompter.answers = {Ink::maNo};
@@ -314,8 +286,7 @@ private slots:
 
     void separatorLine_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
+        COLUMNS(QString, text, QString, expected);
         const QString line(50, '-');
         QTest::newRow("empty paragraph") << "ab\n" << "ab\n" + line + "\n";
         QTest::newRow("text in the paragraph") << "ab" << "ab\n" + line + "\n";
@@ -324,8 +295,7 @@ private slots:
 
     void separatorLine()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
+        FETCH(QString, text, QString, expected);
         Tools t(text);
         t.editor->moveCursor(QTextCursor::End);
         t.tools.insertLine();
@@ -337,8 +307,8 @@ private slots:
 
     void selectionAsTitle_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("title"); // empty: the title stays
+        // title: empty: the title stays
+        COLUMNS(QString, text, QString, title);
         QTest::newRow("paragraphs") << " 第一章\n开端 " << "第一章 开端";
         QTest::newRow("line separator") << QString::fromUtf16(u"甲\u2028乙") << "甲 乙";
         QTest::newRow("capped") << QString(250, QChar(0x5B57)) << QString(200, QChar(0x5B57));
@@ -347,8 +317,7 @@ private slots:
 
     void selectionAsTitle()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, title);
+        FETCH(QString, text, QString, title);
         BookTools host;
         host.select("C1");
         host.editor->setPlainText(text);
@@ -388,15 +357,10 @@ private slots:
 
     void findReplace_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QPoint>("selection"); // anchor, position before
-        QTest::addColumn<QString>("find");
-        QTest::addColumn<QString>("replace");
-        QTest::addColumn<QString>("options"); // b = backward, c = case sensitive, w = whole words
-        QTest::addColumn<QString>("clicks");  // f = find, r = replace, a = replace all
-        QTest::addColumn<QString>("result");
-        QTest::addColumn<QPoint>("after");
-        QTest::addColumn<int>("undoSteps");
+        // selection: anchor, position before
+        // options: b = backward, c = case sensitive, w = whole words
+        // clicks: f = find, r = replace, a = replace all
+        COLUMNS(QString, text, QPoint, selection, QString, find, QString, replace, QString, options, QString, clicks, QString, result, QPoint, after, int, undoSteps);
         QTest::newRow("all forward") << "a b a" << QPoint(0, 0) << "a" << "x" << "" << "a" << "x b x" << QPoint(5, 5) << 1;
         QTest::newRow("all forward, containing") << "a b a" << QPoint(0, 0) << "a" << "aa" << "" << "a" << "aa b aa" << QPoint(7, 7) << 1;
         QTest::newRow("all backward") << "a b a" << QPoint(5, 5) << "a" << "x" << "b" << "a" << "x b x" << QPoint(0, 0) << 1;
@@ -425,15 +389,7 @@ private slots:
 
     void findReplace()
     {
-        QFETCH(QString, text);
-        QFETCH(QPoint, selection);
-        QFETCH(QString, find);
-        QFETCH(QString, replace);
-        QFETCH(QString, options);
-        QFETCH(QString, clicks);
-        QFETCH(QString, result);
-        QFETCH(QPoint, after);
-        QFETCH(int, undoSteps);
+        FETCH(QString, text, QPoint, selection, QString, find, QString, replace, QString, options, QString, clicks, QString, result, QPoint, after, int, undoSteps);
         for (const bool readOnly : {false, true}) {
             Tools t(text);
             QTextCursor c = t.editor->textCursor();

@@ -2,6 +2,7 @@
 // a refused close keeps the window, the answer is the button pressed, foreign text shows as
 // written, a style switch frees nothing twice, the tour runs once per profile.
 #include "BookRows.h"
+#include "Columns.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
 
@@ -84,13 +85,14 @@ private slots:
     // A content that refuses the close (unsaved text) keeps its frame; allowed, the frame goes.
     void refusedCloseKeepsTheWindow_data()
     {
-        QTest::addColumn<bool>("finish"); // the content finishes itself instead of allowing the close
+        // finish: the content finishes itself instead of allowing the close
+        COLUMNS(bool, finish);
         QTest::newRow("closed by the close button") << false;
         QTest::newRow("content finishes") << true;
     }
     void refusedCloseKeepsTheWindow()
     {
-        QFETCH(bool, finish);
+        FETCH(bool, finish);
         auto *content = new GuardedWidget;
         QPointer<GuardedWidget> guard(content);
         FramelessWindow::showWidget(content, Ink::foResizable, nullptr);
@@ -150,9 +152,7 @@ private slots:
 
     void resizingByAnEdgeKeepsTheOppositeEdgeAndLimits_data()
     {
-        QTest::addColumn<int>("edges");
-        QTest::addColumn<QPoint>("delta");
-        QTest::addColumn<QRect>("expected");
+        COLUMNS(int, edges, QPoint, delta, QRect, expected);
         QTest::newRow("right grows") << int(Qt::RightEdge) << QPoint(50, 9) << QRect(100, 100, 450, 300);
         QTest::newRow("left grows") << int(Qt::LeftEdge) << QPoint(-30, 0) << QRect(70, 100, 430, 300);
         QTest::newRow("bottom-right") << int(Qt::BottomEdge | Qt::RightEdge) << QPoint(10, 20)
@@ -163,36 +163,34 @@ private slots:
     }
     void resizingByAnEdgeKeepsTheOppositeEdgeAndLimits()
     {
-        QFETCH(int, edges);
-        QFETCH(QPoint, delta);
-        QFETCH(QRect, expected);
+        FETCH(int, edges, QPoint, delta, QRect, expected);
         QCOMPARE(AbsFrameLessAutoSize::resizedGeometry(Qt::Edges(edges), QRect(100, 100, 400, 300), delta,
                                                        QSize(200, 150), QSize(1000, 600)),
                  expected);
     }
 
     // Shown modal over the main window; press 0 closes the frame by its title bar (no answer).
+    // Titles and service texts with angle brackets show verbatim; only own markup is rich text.
     void messageAnswersTheButtonPressed_data()
     {
-        QTest::addColumn<int>("which"); // 0 ask, 1 showInfo, 2 showError
-        QTest::addColumn<int>("buttons");
-        QTest::addColumn<int>("press");
-        QTest::addColumn<int>("answer");
-        const int yesNo = Ink::mbYes | Ink::mbNo;
-        QTest::newRow("yes") << 0 << yesNo << int(Ink::mbYes) << int(Ink::maYes);
-        QTest::newRow("no") << 0 << yesNo << int(Ink::mbNo) << int(Ink::maNo);
-        QTest::newRow("cancel of three") << 0 << (yesNo | Ink::mbCancel) << int(Ink::mbCancel) << int(Ink::maCancel);
-        QTest::newRow("title-bar close") << 0 << yesNo << 0 << -1;
-        QTest::newRow("no button flag gives OK") << 0 << 0 << int(Ink::mbOk) << int(Ink::maOk);
-        QTest::newRow("info") << 1 << 0 << int(Ink::mbOk) << 0;
-        QTest::newRow("error") << 2 << 0 << int(Ink::mbOk) << 0;
+        // which: 0 ask, 1 showInfo, 2 showError
+        COLUMNS(int, which, QString, text, int, buttons, int, press, int, answer, int, format);
+        const int yesNo = Ink::mbYes | Ink::mbNo, plain = Qt::PlainText;
+        QTest::newRow("yes") << 0 << "确定删除<新书>吗？" << yesNo << int(Ink::mbYes) << int(Ink::maYes) << plain;
+        QTest::newRow("no, a title that is a tag") << 0 << "确定删除<b>吗？" << yesNo << int(Ink::mbNo) << int(Ink::maNo)
+                                                   << plain;
+        QTest::newRow("cancel of three, own html")
+            << 0 << "<html>确定以此选择为准吗？<br><font color='red'>注意</font></html>" << (yesNo | Ink::mbCancel)
+            << int(Ink::mbCancel) << int(Ink::maCancel) << int(Qt::RichText);
+        QTest::newRow("title-bar close") << 0 << "确定退出吗？" << yesNo << 0 << -1 << plain;
+        QTest::newRow("no button flag gives OK") << 0 << "确定退出吗？" << 0 << int(Ink::mbOk) << int(Ink::maOk) << plain;
+        QTest::newRow("info") << 1 << "用户注册成功！" << 0 << int(Ink::mbOk) << 0 << plain;
+        QTest::newRow("error, a service text") << 2 << "用户登录失败，错误信息：<script>x</script>" << 0 << int(Ink::mbOk)
+                                               << 0 << plain;
     }
     void messageAnswersTheButtonPressed()
     {
-        QFETCH(int, which);
-        QFETCH(int, buttons);
-        QFETCH(int, press);
-        QFETCH(int, answer);
+        FETCH(int, which, QString, text, int, buttons, int, press, int, answer, int, format);
         QWidget mainWindow;
         auto *mainFrame = new FramelessWindow;
         mainFrame->setContent(&mainWindow);
@@ -200,6 +198,8 @@ private slots:
         g_App.mainWindow = &mainWindow;
         g_App.mainFrame = mainFrame;
         bool modalOverMain = false;
+        QString shown;
+        int shownFormat = -1;
         QTimer::singleShot(0, this, [&]() {
             MessageDialog *dialog = openMessageDialog();
             FramelessWindow *frame = dialog ? FramelessWindow::frameOf(dialog) : nullptr;
@@ -207,6 +207,8 @@ private slots:
             // Modal over the main window, titled like its message.
             modalOverMain = frame->parentWidget() == mainFrame && frame->isModal() &&
                             frame->windowTitle() == dialog->windowTitle();
+            shown = dialog->textLabel()->text();
+            shownFormat = dialog->textLabel()->textFormat();
             if (press)
                 dialog->button(press)->click();
             else
@@ -214,42 +216,23 @@ private slots:
         });
         int result = 0;
         if (which == 0)
-            result = g_App.ask(QStringLiteral("确定删除<新书>吗？"), buttons);
+            result = g_App.ask(text, buttons);
         else if (which == 1)
-            g_App.showInfo(QStringLiteral("用户注册成功！"));
+            g_App.showInfo(text);
         else
-            g_App.showError(QStringLiteral("未选择节点！"));
+            g_App.showError(text);
         QCOMPARE(result, answer);
         QVERIFY(modalOverMain);
+        QCOMPARE(shown, text);
+        QCOMPARE(shownFormat, format);
         QVERIFY(!openMessageDialog());
         mainFrame->takeContent();
         g_App.mainWindow = nullptr;
         g_App.mainFrame = nullptr;
         delete mainFrame;
-    }
-
-    // Titles and service texts with angle brackets show verbatim; only own markup is rich text.
-    void foreignTextKeepsItsAngleBrackets_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("format");
-        QTest::newRow("delete question") << "确定删除<新书>吗？" << int(Qt::PlainText);
-        QTest::newRow("title that is a tag") << "确定删除<b>吗？" << int(Qt::PlainText);
-        QTest::newRow("service error text") << "用户登录失败，错误信息：<script>x</script>" << int(Qt::PlainText);
-        QTest::newRow("own html") << "<html>确定以此选择为准吗？<br><font color='red'>注意</font></html>"
-                                  << int(Qt::RichText);
-    }
-    void foreignTextKeepsItsAngleBrackets()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, format);
-        MessageDialog dialog;
-        dialog.setup(QString(), text, Ink::mkQuestion, Ink::mbYes | Ink::mbNo);
-        QCOMPARE(int(dialog.textLabel()->textFormat()), format);
-        QCOMPARE(dialog.textLabel()->text(), text);
-        QTextDocument doc;
+        QTextDocument doc; // a title put into own markup stays text
         doc.setHtml(QStringLiteral("<html>确定删除<b>%1</b>吗？</html>").arg(MessageDialog::escaped(text)));
-        QVERIFY(doc.toPlainText().contains(text));
+        QVERIFY(format == Qt::RichText || doc.toPlainText().contains(text));
     }
 
     // A notice goes by itself: one left on screen would hide the text under it. (Whether it takes
@@ -262,57 +245,41 @@ private slots:
         QCOMPARE(Toast::liveCount(), 0);
     }
 
-    // Rows run in order: each style replaces the one the row before left; the font stays.
-    void styleSwitchReplacesPaletteAndSheet_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("applied");
-        QTest::addColumn<bool>("hasSheet");
-        QTest::newRow("Dark") << "Dark" << true << true;
-        QTest::newRow("an unknown name keeps Dark") << "NoSuchStyle" << false << true;
-        QTest::newRow("Rose after Dark drops the dark sheet") << "Rose" << true << false;
-        QTest::newRow("Dark again") << "Dark" << true << true;
-        QTest::newRow("Qt's Fusion after Dark") << "Fusion" << true << false;
-    }
-    void styleSwitchReplacesPaletteAndSheet()
-    {
-        QFETCH(QString, name);
-        QFETCH(bool, applied);
-        QFETCH(bool, hasSheet);
-        QFont font = QApplication::font();
-        font.setPointSize(13);
-        QApplication::setFont(font);
-        QStyle *before = QApplication::style();
-        const QPalette palette = QApplication::palette();
-        QCOMPARE(Ink::applyStyle(name), applied);
-        QCOMPARE(QApplication::font().pointSize(), 13);
-        QCOMPARE(!qApp->styleSheet().isEmpty(), hasSheet);
-        QCOMPARE(QApplication::style() == before, !applied);
-        QScopedPointer<QStyle> fresh(Ink::createStyle(name));
-        QCOMPARE(QApplication::palette().color(QPalette::Window),
-                 applied ? fresh->standardPalette().color(QPalette::Window) : palette.color(QPalette::Window));
-    }
-
-    // Each proxy owns its base style, so applying a style twice frees nothing twice; disabled
-    // text stays told apart. With INKBOAT_STYLE_SHOTS set (scripts/screenshots) the main window,
-    // the settings, the statistics and a message box are saved there, one picture each per style.
+    // Rows run in order: each style replaces the one the row before left (an unknown name keeps
+    // it), the font stays, and applying a style twice frees nothing twice (each proxy owns its base
+    // style); disabled text stays told apart. With INKBOAT_STYLE_SHOTS set (scripts/screenshots)
+    // the main window, the settings, the statistics and a message box are saved there, one picture
+    // each per style.
     void everyStyleAppliesTwiceAndStaysLegible_data()
     {
-        QTest::addColumn<QString>("name");
-        for (const QString &name : Ink::colourStyleNames() + QStringList{"Fusion", "Windows"})
-            QTest::newRow(qPrintable(name)) << name;
+        COLUMNS(QString, name, bool, applied, bool, hasSheet);
+        for (const QString &name : Ink::colourStyleNames() + QStringList{"Fusion", "Windows"}) {
+            QTest::newRow(qPrintable(name)) << name << true << (name == "Dark");
+            if (name == "Dark")
+                QTest::newRow("an unknown name keeps Dark") << "NoSuchStyle" << false << true;
+        }
     }
     void everyStyleAppliesTwiceAndStaysLegible()
     {
-        QFETCH(QString, name);
-        const QString shots = qEnvironmentVariable("INKBOAT_STYLE_SHOTS");
+        FETCH(QString, name, bool, applied, bool, hasSheet);
+        QFont font = QApplication::font();
+        font.setPointSize(13);
+        QApplication::setFont(font);
+        const QPalette palette = QApplication::palette();
         MainWindow main;
         main.resize(1366, 768);
         main.show();
         for (int i = 0; i < 2; ++i) {
-            QVERIFY(Ink::applyStyle(name));
+            QStyle *before = QApplication::style();
+            QCOMPARE(Ink::applyStyle(name), applied);
+            QCOMPARE(QApplication::style() == before, !applied);
             main.repaint();
         }
+        QCOMPARE(QApplication::font().pointSize(), 13);
+        QCOMPARE(!qApp->styleSheet().isEmpty(), hasSheet);
+        QScopedPointer<QStyle> fresh(Ink::createStyle(name));
+        QCOMPARE(QApplication::palette().color(QPalette::Window),
+                 applied ? fresh->standardPalette().color(QPalette::Window) : palette.color(QPalette::Window));
         if (Ink::colourStyleNames().contains(name))
             QVERIFY(QApplication::palette().color(QPalette::Disabled, QPalette::Text) !=
                     QApplication::palette().color(QPalette::Active, QPalette::Text));
@@ -336,7 +303,19 @@ private slots:
         }
         QVERIFY(controls > 0);
         main.resize(1366, 768);
-        if (shots.isEmpty())
+        // Icons made once at start are drawn in the style of the moment (dark glyphs on dark buttons).
+        const QRgb text = QApplication::palette().color(QPalette::ButtonText).rgb();
+        for (const QIcon &icon : {glyphIcon(QStringLiteral("B"), QApplication::font(), true),
+                                  alignIcon(Qt::AlignLeft), fullScreenIcon()}) {
+            const QImage image = icon.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32);
+            bool found = false;
+            for (int y = 0; y < image.height() && !found; ++y)
+                for (int x = 0; x < image.width() && !found; ++x)
+                    found = image.pixel(x, y) == text;
+            QVERIFY2(found, qPrintable(QStringLiteral("no icon pixel in ") + QColor(text).name()));
+        }
+        const QString shots = qEnvironmentVariable("INKBOAT_STYLE_SHOTS");
+        if (shots.isEmpty() || !applied)
             return;
         QVERIFY(QTest::qWaitForWindowExposed(&main));
         SysParamDialog settings;
@@ -352,39 +331,18 @@ private slots:
         }
     }
 
-    // The format bar's icons are made once at start; after a switch they must be drawn in the new
-    // style's colour (dark glyphs on the dark style's dark buttons could not be seen).
-    void formatIconsFollowTheStyle()
-    {
-        const QIcon icons[] = {glyphIcon(QStringLiteral("B"), QApplication::font(), true), alignIcon(Qt::AlignLeft),
-                             fullScreenIcon()};
-        for (const QString &name : {QStringLiteral("Dark"), QStringLiteral("Rose"), QStringLiteral("Dark")}) {
-            QVERIFY(Ink::applyStyle(name));
-            const QRgb ink = QApplication::palette().color(QPalette::ButtonText).rgb();
-            for (const QIcon &icon : icons) {
-                const QImage image = icon.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32);
-                bool found = false;
-                for (int y = 0; y < image.height() && !found; ++y)
-                    for (int x = 0; x < image.width() && !found; ++x)
-                        found = image.pixel(x, y) == ink;
-                QVERIFY2(found, qPrintable(name + QStringLiteral(": no pixel in ") + QColor(ink).name()));
-            }
-        }
-    }
-
     // A negative width would make the tour's overlay style sheet invalid and cover everything.
     void tourOverlayBordersNeverNegative_data()
     {
-        QTest::addColumn<QRect>("target");
-        QTest::addColumn<QMargins>("widths"); // left, top, right, bottom; overlay 800 x 600
+        // widths: left, top, right, bottom; overlay 800 x 600
+        COLUMNS(QRect, target, QMargins, widths);
         QTest::newRow("middle") << QRect(100, 50, 200, 100) << QMargins(98, 48, 498, 448);
         QTest::newRow("top edge") << QRect(0, 0, 800, 20) << QMargins(0, 0, 0, 578);
         QTest::newRow("left edge") << QRect(0, 30, 150, 570) << QMargins(0, 28, 648, 0);
     }
     void tourOverlayBordersNeverNegative()
     {
-        QFETCH(QRect, target);
-        QFETCH(QMargins, widths);
+        FETCH(QRect, target, QMargins, widths);
         QCOMPARE(NoviceGuidance::borderWidths(target, QSize(800, 600)), widths);
     }
 

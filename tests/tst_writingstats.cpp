@@ -1,5 +1,6 @@
 // Words written per day from the chapters' day rows: growth, streaks and totals over a real log.
-#include "BookRows.h"
+#include "BookTestCase.h"
+#include "Columns.h"
 #include "TestProfile.h"
 
 #include "book/WritingStats.h"
@@ -34,28 +35,16 @@ QString joined(const QVector<int> &values)
 
 } // namespace
 
-class TestWritingStats : public QObject
+class TestWritingStats : public BookTestCase
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(startApp().ok); }
-    void init()
-    {
-        clearBookTables();
-        smallLibrary();
-    }
-
-    void writtenCountIsChineseAndAsciiLettersAndDigits()
-    {
-        // Two Latin letters, two Chinese characters, a full-width comma, a digit, a line feed.
-        QCOMPARE(writtenCount(QStringLiteral("ab中文，1\n")), 5);
-    }
 
     void growthPerDay_data()
     {
-        QTest::addColumn<QStringList>("rows");
-        QTest::addColumn<int>("firstDay"); // from kFirst
-        QTest::addColumn<QString>("growth"); // every day from the first to the last row
+        // firstDay: from kFirst
+        // growth: every day from the first to the last row
+        COLUMNS(QStringList, rows, int, firstDay, QString, growth);
         QTest::newRow("new chapter counts from zero") << QStringList{"C1|0|130|100"} << 0 << "100";
         QTest::newRow("growing") << QStringList{"C1|0|130|100", "C1|1|300|250"} << 0 << "100,150";
         QTest::newRow("shrinking is negative") << QStringList{"C1|0|130|100", "C1|1|70|60"} << 0 << "100,-40";
@@ -72,9 +61,7 @@ private slots:
 
     void growthPerDay()
     {
-        QFETCH(QStringList, rows);
-        QFETCH(int, firstDay);
-        QFETCH(QString, growth);
+        FETCH(QStringList, rows, int, firstDay, QString, growth);
         execSql("UPDATE BookTree SET Flag='D' WHERE ID='C3'");
         logRows(rows);
         const History h = History::load();
@@ -116,11 +103,9 @@ private slots:
 
     void streaks_data()
     {
-        QTest::addColumn<QString>("growth"); // per day from kFirst; "-" = no row that day
-        QTest::addColumn<int>("target");
-        QTest::addColumn<int>("today"); // from kFirst
-        QTest::addColumn<int>("current");
-        QTest::addColumn<int>("longest");
+        // growth: per day from kFirst; "-" = no row that day
+        // today: from kFirst
+        COLUMNS(QString, growth, int, target, int, today, int, current, int, longest);
         const QString week = "100,-,300,300,50,300,300";
         QTest::newRow("no target: any writing") << week << 0 << 6 << 5 << 5;
         QTest::newRow("target met") << week << 300 << 6 << 2 << 2;
@@ -133,11 +118,7 @@ private slots:
 
     void streaks()
     {
-        QFETCH(QString, growth);
-        QFETCH(int, target);
-        QFETCH(int, today);
-        QFETCH(int, current);
-        QFETCH(int, longest);
+        FETCH(QString, growth, int, target, int, today, int, current, int, longest);
         int count = 0;
         QStringList rows;
         const QStringList days = growth.split(',', Qt::SkipEmptyParts);
@@ -153,8 +134,6 @@ private slots:
         QCOMPARE(s.longest, longest);
     }
 
-private:
-    TestProfile m_profile;
 };
 
 QTEST_GUILESS_MAIN(TestWritingStats)

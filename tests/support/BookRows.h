@@ -7,13 +7,14 @@
 #include <QSqlRecord>
 #include <QStringList>
 
-// A live row with HTML "<p>title</p>", PlainText = title, Usn 7, Synced 1, Updated in 2020.
-inline void insertBookRow(const QString &id, const QString &pid, int nodeType, int level, double sort,
-                          const QString &title, const QString &flag = QStringLiteral("A"))
+// A row with HTML "<p>title</p>", PlainText = title unless given, Usn 7, Synced 1, Updated in 2020.
+inline void insertBookRow(const QString &id, const QVariant &pid, int nodeType, int level, double sort,
+                          const QString &title, const QString &flag = QStringLiteral("A"),
+                          const QVariant &plain = QVariant())
 {
     execPrepared(QStringLiteral("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,HTML,PlainText,"
                                 "Flag,Usn,Synced,Updated) VALUES(?,?,?,?,?,?,'Book',?,?,?,7,1,'2020-01-01 00:00:00.000')"),
-                 {id, pid, nodeType, level, sort, title, "<p>" + title + "</p>", title, flag});
+                 {id, pid, nodeType, level, sort, title, "<p>" + title + "</p>", plain.isValid() ? plain : title, flag});
 }
 
 // B1 书一 (V1 卷一 (C1 章一, C2 章二, C3 章三), V2 卷二 (C4 章四)), B2 书二
