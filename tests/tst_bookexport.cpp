@@ -7,6 +7,7 @@
 #include "app/App.h"
 #include "book/BookExportDialog.h"
 #include "export/BookFileExport.h"
+#include "export/Writers.h"
 #include "storage/DataAccess.h"
 
 #include <QCheckBox>
@@ -191,24 +192,32 @@ private slots:
         QCOMPARE(heading("第{n}章 {title}（{N}）", "{n}", n), "第" + text + "章 {n}（" + QString::number(n) + "）");
     }
 
-    // Headings as the pattern says, the auto-format's paragraphs, the chosen bytes.
+    // Headings as the pattern says, the auto-format's paragraphs, the chosen bytes; a chapter stored
+    // as the auto-format leaves it comes out the same, near misses are formatted.
     void txtEncodingsAndLineEnds_data()
     {
         QTest::addColumn<bool>("gb18030");
         QTest::addColumn<bool>("crlf");
         QTest::addColumn<bool>("indent");
         QTest::addColumn<QString>("chapterPattern");
+        QTest::addColumn<QString>("first"); // the first chapter's stored text, when not the fixture's
         QTest::addColumn<QString>("text");
         const QString body = QStringLiteral("\n\n\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n\n"
                                             "%1第二章\n\n\u3000\u3000丁\n\n空卷\n\n%2后记\n\n\u3000\u3000完\n\n");
-        QTest::newRow("utf-8, LF, titles as they stand")
-            << false << false << true << "{title}"
-            << "第一卷 风起\n\n" + kHostile + body.arg(QString(), QString());
+        const QString utf8 = "第一卷 风起\n\n" + kHostile + body.arg(QString(), QString());
+        QTest::newRow("utf-8, LF, titles as they stand") << false << false << true << "{title}" << QString() << utf8;
         QTest::newRow("GB18030, CRLF, numbered chapters")
-            << true << true << true << "第{n}章 {title}"
+            << true << true << true << "第{n}章 {title}" << QString()
             << "第一卷 风起\n\n第一章 " + kHostile + body.arg("第二章 ", "第三章 ");
-        QString plain = "第一卷 风起\n\n" + kHostile + body.arg(QString(), QString());
-        QTest::newRow("no indent") << false << false << false << "{title}" << plain.remove(QChar(0x3000));
+        QString plain = utf8;
+        QTest::newRow("no indent") << false << false << false << "{title}" << QString() << plain.remove(QChar(0x3000));
+        const QString formatted = QStringLiteral("\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n");
+        QTest::newRow("stored formatted") << false << false << true << "{title}" << formatted << utf8;
+        QTest::newRow("stored formatted, no indent") << false << false << false << "{title}" << formatted << plain;
+        const char *misses[] = {"\u3000\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n", "\u3000\u3000甲乙\u2028\n\n\u3000\u3000丙 <b>&amp;\r\n",
+                                "\u3000\u3000甲乙\n\u3000\u3000丙 <b>&amp;\n", "\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n\n"};
+        for (int i = 0; i < 4; ++i)
+            QTest::addRow("near miss %d", i) << false << false << true << "{title}" << QString(misses[i]) << utf8;
     }
     void txtEncodingsAndLineEnds()
     {
@@ -216,7 +225,10 @@ private slots:
         QFETCH(bool, crlf);
         QFETCH(bool, indent);
         QFETCH(QString, chapterPattern);
+        QFETCH(QString, first);
         QFETCH(QString, text);
+        if (!first.isEmpty())
+            execPrepared("UPDATE BookTree SET PlainText=? WHERE ID='C1'", {first});
         QTemporaryDir dir;
         Options o;
         o.bookId = QStringLiteral("B");
@@ -346,7 +358,7 @@ private slots:
         QString longText;
         for (int i = 0; i < 300; ++i)
             longText += QStringLiteral("大漠孤烟直，长河落日圆。他勒住缰绳回望来路。\n");
-        execPrepared("UPDATE BookTree SET PlainText=? WHERE ID='C1'", {longText});
+        execPrepared("UPDATE BookTree SET PlainText=?,HTML='' WHERE ID='C1'", {longText});
         QTemporaryDir dir;
         const QString out = dir.filePath("书.pdf");
         const Result r = run(Format::Pdf, out);
@@ -378,6 +390,27 @@ private slots:
             const QStringList cells = line.split(' ', Qt::SkipEmptyParts);
             QVERIFY2(cells.value(cells.size() - 5) == "yes", qPrintable(line));
         }
+    }
+
+    // Each paragraph of the PDF keeps its runs' bold, italic and underline, trimmed, and its
+    // alignment; the indent only where the lines start at the left.
+    void pdfParagraphsKeepRichText()
+    {
+        const QString html = editorHtml("<p>甲<b>乙</b><i>丙</i><u>丁 </u></p><p align=\"center\"><b>戊</b></p>");
+        QStringList got;
+        for (const Manuscript::Paragraph &p : Manuscript::paragraphsOfHtml(html, QString())) {
+            const PdfParagraph laid = pdfParagraph(p);
+            QString marked = laid.text;
+            for (int i = laid.formats.size() - 1; i >= 0; --i) {
+                const QTextCharFormat &f = laid.formats.at(i).format;
+                const QString mark = QString(f.fontWeight() > QFont::Normal ? "*" : "") + (f.fontItalic() ? "/" : "") +
+                                     (f.fontUnderline() ? "_" : "");
+                marked.insert(laid.formats.at(i).start + laid.formats.at(i).length, mark);
+                marked.insert(laid.formats.at(i).start, mark);
+            }
+            got << QString::number(laid.align) + ':' + marked;
+        }
+        QCOMPARE(got, (QStringList{"1:\u3000\u3000甲*乙*/丙/_丁_", "4:*戊*"}));
     }
 
     // Cancelled, disk full, a chapter gone mid-way: the file there before is untouched and no

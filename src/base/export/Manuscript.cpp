@@ -336,22 +336,28 @@ QString Paragraph::plainText() const
     return text;
 }
 
-QVector<Chapter> readChapters(const QVector<const Node *> &chapters, bool rich)
+QVector<Chapter> readChapters(const QVector<const Node *> &chapters, Content content)
 {
     QStringList ids;
     for (const Node *node : chapters)
         ids << quoteSql(node->id);
+    const bool rich = content == Content::Rich;
+    const bool utf8 = content == Content::Utf8;
     struct Stored {
-        QString plainText, html;
+        QVariant plainText;
+        QString html;
         bool imported = false;
     };
     QHash<QString, Stored> byId;
     {
-        // On the key: the flag index would walk every live row of the table once per batch.
-        QueryPtr q = openQuery(QStringLiteral("SELECT ID,PlainText,%1 FROM BookTree WHERE ID IN (%2) AND +Flag='A'")
-                                   .arg(rich ? QStringLiteral("HTML,Attribute1") : QStringLiteral("'',''"), ids.join(',')));
+        // On the key: the flag index would walk every live row of the table once per batch. As a
+        // blob the text comes as the file holds it, copied rather than decoded.
+        QueryPtr q = openQuery(QStringLiteral("SELECT ID,%1,%2 FROM BookTree WHERE ID IN (%3) AND +Flag='A'")
+                                   .arg(utf8 ? QStringLiteral("CAST(PlainText AS BLOB)") : QStringLiteral("PlainText"),
+                                        rich ? QStringLiteral("HTML,Attribute1") : QStringLiteral("'',''"),
+                                        ids.join(',')));
         while (q->next())
-            byId.insert(q->value(0).toString(), {q->value(1).toString(), q->value(2).toString(),
+            byId.insert(q->value(0).toString(), {q->value(1), q->value(2).toString(),
                                                  q->value(3).toString().contains(QLatin1String("NEWIMPORT"))});
     }
     // The lock is given back before the texts are read into paragraphs.
@@ -362,7 +368,12 @@ QVector<Chapter> readChapters(const QVector<const Node *> &chapters, bool rich)
         if (it == byId.end())
             throw Exception(QStringLiteral("无法读取章节“%1”：它已被删除或移走。").arg(node->title));
         Chapter chapter;
-        chapter.plainText = it->plainText;
+        if (utf8) {
+            chapter.utf8 = it->plainText.toByteArray();
+            texts.append(chapter);
+            continue;
+        }
+        chapter.plainText = it->plainText.toString();
         // Imported chapters open as their plain text until saved: that is their text.
         if (rich)
             chapter.paragraphs = it->html.isEmpty() || it->imported ? paragraphsOfPlainText(chapter.plainText)
