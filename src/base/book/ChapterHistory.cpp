@@ -374,8 +374,22 @@ void noteThinned(const QString &chapterId, int count)
 
 namespace ChapterHistory {
 
+Encoded encode(const QString &html, const QString &plainText)
+{
+    Text text;
+    text.html = html;
+    text.plainText = plainText;
+    return {digestOf(html, plainText), encodeWhole(text)};
+}
+
 qint64 keep(const QString &chapterId, const QString &html, const QString &plainText, const QString &origin,
             const QString &batchId)
+{
+    return keep(chapterId, html, plainText, Encoded(), origin, batchId);
+}
+
+qint64 keep(const QString &chapterId, const QString &html, const QString &plainText, const Encoded &encoded,
+            const QString &origin, const QString &batchId)
 {
     std::unique_ptr<Transaction> tx;
     if (openTransactionCount() == 0)
@@ -385,7 +399,8 @@ qint64 keep(const QString &chapterId, const QString &html, const QString &plainT
     text.found = true;
     text.html = html;
     text.plainText = plainText;
-    const qint64 digest = digestOf(html, plainText);
+    const bool ready = !encoded.whole.isEmpty();
+    const qint64 digest = ready ? encoded.digest : digestOf(html, plainText);
     qint64 previous = 0;
     qint64 previousDigest = 0;
     int count = 0;
@@ -432,7 +447,7 @@ qint64 keep(const QString &chapterId, const QString &html, const QString &plainT
         execPrepared(QStringLiteral("UPDATE ChapterHistory SET Base=?,Data=? WHERE ID=?"),
                      {isDelta ? id : 0, data, previous});
     }
-    const QByteArray whole = encodeWhole(text);
+    const QByteArray whole = ready ? encoded.whole : encodeWhole(text);
     if (execPrepared(QStringLiteral("UPDATE ChapterHistoryLatest SET ID=?,Data=? WHERE ChapterID=?"),
                      {id, whole, chapterId}) == 0)
         execPrepared(QStringLiteral("INSERT INTO ChapterHistoryLatest(ChapterID,ID,Data) VALUES(?,?,?)"),
