@@ -356,6 +356,14 @@ int main(int argc, char **argv)
                 e.offsets << m.offset;
             plan.chapters << e;
         }
+        // As after a day of writing, every chapter has an earlier version: keeping the one before
+        // the replace also stores that one against it.
+        {
+            Transaction tx;
+            for (const BookReplace::ChapterEdit &e : plan.chapters)
+                ChapterHistory::keepStored(e.chapterId, QStringLiteral("保存"));
+            tx.commit();
+        }
         BookReplace::Outcome outcome;
         QElapsedTimer wall;
         double cpuStart = 0, preparedWall = 0, preparedCpu = 0, endWall = 0, endCpu = 0;

@@ -274,8 +274,14 @@ Outcome apply(const Plan &plan, const Progress &progress)
     }
     // Each old text's version is encoded now, on every processor: the transaction only stores them.
     QtConcurrent::blockingMap(ready, [](Prepared &p) {
-        if (p.textWanted)
-            p.history = ChapterHistory::encode(ChapterHistory::htmlOfRow(p.oldHtml, p.attribute1), p.oldPlain);
+        if (!p.textWanted)
+            return;
+        try {
+            p.history = ChapterHistory::encode(p.id, ChapterHistory::htmlOfRow(p.oldHtml, p.attribute1), p.oldPlain);
+        } catch (const Exception &) {
+            // Left to keep(), which reports it with the chapter's name and undoes everything.
+            p.history = ChapterHistory::Encoded();
+        }
     });
     if (progress)
         progress(plan.chapters.size(), total);

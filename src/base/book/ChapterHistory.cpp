@@ -374,12 +374,29 @@ void noteThinned(const QString &chapterId, int count)
 
 namespace ChapterHistory {
 
-Encoded encode(const QString &html, const QString &plainText)
+Encoded encode(const QString &chapterId, const QString &html, const QString &plainText)
 {
     Text text;
+    text.found = true;
     text.html = html;
     text.plainText = plainText;
-    return {digestOf(html, plainText), encodeWhole(text)};
+    Encoded e;
+    e.digest = digestOf(html, plainText);
+    e.whole = encodeWhole(text);
+    QByteArray data;
+    {
+        QueryPtr q = openQuery(QStringLiteral("SELECT h.ID,h.Digest,IFNULL(h.Data,l.Data) FROM ChapterHistory h LEFT "
+                                              "JOIN ChapterHistoryLatest l ON l.ChapterID=h.ChapterID AND l.ID=h.ID "
+                                              "WHERE h.ChapterID=%1 ORDER BY h.ID DESC LIMIT 1")
+                                   .arg(quoteSql(chapterId)));
+        if (!q->next())
+            return e;
+        e.previous = q->value(0).toLongLong();
+        e.previousDigest = q->value(1).toLongLong();
+        data = q->value(2).toByteArray();
+    }
+    e.previousData = encodeAgainst(decode(e.previous, data, nullptr), text, &e.previousIsDelta);
+    return e;
 }
 
 qint64 keep(const QString &chapterId, const QString &html, const QString &plainText, const QString &origin,
@@ -425,7 +442,12 @@ qint64 keep(const QString &chapterId, const QString &html, const QString &plainT
                                 "Base,Data) VALUES(?,?,?,?,'',?,?,0,NULL)"),
                  {chapterId, timeText(at), origin, batchId, plainText.size(), digest});
     const qint64 id = execQuery(QStringLiteral("SELECT last_insert_rowid()")).value(0).value(0).toLongLong();
-    if (previous != 0) {
+    if (previous != 0 && ready && encoded.previous == previous && encoded.previousDigest == previousDigest &&
+        !encoded.previousData.isEmpty()) {
+        // Encoded beforehand against this text, and still the newest version.
+        execPrepared(QStringLiteral("UPDATE ChapterHistory SET Base=?,Data=? WHERE ID=?"),
+                     {encoded.previousIsDelta ? id : 0, encoded.previousData, previous});
+    } else if (previous != 0) {
         // The newest version is always whole; the one before becomes its difference.
         Text before;
         {
