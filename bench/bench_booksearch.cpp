@@ -428,8 +428,8 @@ int main(int argc, char **argv)
                   QStringLiteral("processor %1 s").arg(preparedCpu / 1e3, 0, 'f', 2));
         benchNote("book replace, writing with history, one transaction", (endWall - preparedWall) / 1e3, "s",
                   QStringLiteral("processor %1 s").arg((endCpu - preparedCpu) / 1e3, 0, 'f', 2));
-        benchNote("book replace, longest wait of another thread for the connection lock", longestWaitNs / 1e6, "ms",
-                  QStringLiteral("%1 probes").arg(probes.load()));
+        benchNote("book replace, longest wait of another thread for the connection lock", longestWaitNs / 1e6,
+                  "ms", QStringLiteral("%1 probes").arg(probes.load()));
     }
     return benchExitCode();
 }

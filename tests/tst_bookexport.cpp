@@ -216,19 +216,25 @@ private slots:
         const QString body = QStringLiteral("\n\n\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n\n"
                                             "%1第二章\n\n\u3000\u3000丁\n\n空卷\n\n%2后记\n\n\u3000\u3000完\n\n");
         const QString utf8 = "第一卷 风起\n\n" + kHostile + body.arg(QString(), QString());
-        QTest::newRow("utf-8, LF, titles as they stand") << false << false << true << "{title}" << QString() << utf8;
+        QTest::newRow("utf-8, LF, titles as they stand")
+            << false << false << true << "{title}" << QString() << utf8;
         QTest::newRow("GB18030, CRLF, numbered chapters")
             << true << true << true << "第{n}章 {title}" << QString()
             << "第一卷 风起\n\n第一章 " + kHostile + body.arg("第二章 ", "第三章 ");
         QString plain = utf8;
-        QTest::newRow("no indent") << false << false << false << "{title}" << QString() << plain.remove(QChar(0x3000));
+        QTest::newRow("no indent") << false << false << false << "{title}" << QString()
+                                   << plain.remove(QChar(0x3000));
         const QString formatted = QStringLiteral("\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n");
         QTest::newRow("stored formatted") << false << false << true << "{title}" << formatted << utf8;
-        QTest::newRow("stored formatted, no indent") << false << false << false << "{title}" << formatted << plain;
-        const char *misses[] = {"\u3000\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n", "\u3000\u3000甲乙\u2028\n\n\u3000\u3000丙 <b>&amp;\r\n",
-                                "\u3000\u3000甲乙\n\u3000\u3000丙 <b>&amp;\n", "\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n\n"};
+        QTest::newRow("stored formatted, no indent")
+            << false << false << false << "{title}" << formatted << plain;
+        const char *misses[] = {"\u3000\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n",
+                                "\u3000\u3000甲乙\u2028\n\n\u3000\u3000丙 <b>&amp;\r\n",
+                                "\u3000\u3000甲乙\n\u3000\u3000丙 <b>&amp;\n",
+                                "\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n\n"};
         for (int i = 0; i < 4; ++i)
-            QTest::addRow("near miss %d", i) << false << false << true << "{title}" << QString(misses[i]) << utf8;
+            QTest::addRow("near miss %d", i)
+                << false << false << true << "{title}" << QString(misses[i]) << utf8;
     }
     void txtEncodingsAndLineEnds()
     {
@@ -279,9 +285,9 @@ private slots:
         QTest::newRow("epub navigation")
             << epub << QString() << "EPUB/nav.xhtml" << QStringList{"a"} << QStringList()
             << QStringList{"a:书", "a:第一卷 风起", "a:" + kHostile, "a:第二章", "a:空卷", "a:后记"};
-        QTest::newRow("epub package, epubcheck") << epub << QString() << "EPUB/package.opf"
-                                      << QStringList{"title", "language", "creator"} << QStringList()
-                                      << QStringList{"title:书", "language:zh-CN", "creator:作者 & <某>"};
+        QTest::newRow("epub package, epubcheck")
+            << epub << QString() << "EPUB/package.opf" << QStringList{"title", "language", "creator"}
+            << QStringList() << QStringList{"title:书", "language:zh-CN", "creator:作者 & <某>"};
         QTest::newRow("docx") << int(Format::Docx) << QString() << "word/document.xml" << QStringList{"pStyle", "t"}
                               << QStringList{"b"}
                               << QStringList{"pStyle:", "t:书", "pStyle:", "t:第一卷 风起", "pStyle:", "t:" + kHostile,
@@ -391,15 +397,16 @@ private slots:
     // alignment; the indent only where the lines start at the left.
     void pdfParagraphsKeepRichText()
     {
-        const QString html = editorHtml("<p>甲<b>乙</b><i>丙</i><u>丁 </u></p><p align=\"center\"><b>戊</b></p>");
+        const QString html =
+            editorHtml("<p>甲<b>乙</b><i>丙</i><u>丁 </u></p><p align=\"center\"><b>戊</b></p>");
         QStringList got;
         for (const Manuscript::Paragraph &p : Manuscript::paragraphsOfHtml(html, QString())) {
             const PdfParagraph laid = pdfParagraph(p);
             QString marked = laid.text;
             for (int i = laid.formats.size() - 1; i >= 0; --i) {
                 const QTextCharFormat &f = laid.formats.at(i).format;
-                const QString mark = QString(f.fontWeight() > QFont::Normal ? "*" : "") + (f.fontItalic() ? "/" : "") +
-                                     (f.fontUnderline() ? "_" : "");
+                const QString mark = QString(f.fontWeight() > QFont::Normal ? "*" : "") +
+                                     (f.fontItalic() ? "/" : "") + (f.fontUnderline() ? "_" : "");
                 marked.insert(laid.formats.at(i).start + laid.formats.at(i).length, mark);
                 marked.insert(laid.formats.at(i).start, mark);
             }

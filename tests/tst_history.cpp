@@ -65,17 +65,22 @@ private slots:
         edited.removeAt(20);
         edited.insert(30, "新加的一段");
         QStringList moved = base.mid(20) + base.mid(0, 20);
-        QTest::newRow("appended, edited, rewritten, emptied")
-            << QStringList{base.mid(0, 10).join('\n'), base.mid(0, 11).join('\n'), edited.join('\n'),
-                           paragraphs(100, 40).join('\n'), "", base.join('\n') + "\n\n"}
-            << false;
+        QTest::newRow("appended, edited, rewritten, emptied") << QStringList{base.mid(0, 10).join('\n'),
+                                                                             base.mid(0, 11).join('\n'),
+                                                                             edited.join('\n'),
+                                                                             paragraphs(100, 40).join('\n'),
+                                                                             "",
+                                                                             base.join('\n') + "\n\n"}
+                                                              << false;
         QTest::newRow("moved blocks and repeated lines")
-            << QStringList{base.join('\n'), moved.join('\n'), (base + base).join('\n'), "\n\n\n", base.join('\n')}
+            << QStringList{base.join('\n'), moved.join('\n'), (base + base).join('\n'), "\n\n\n",
+                           base.join('\n')}
             << false;
         QTest::newRow("encoded before the transaction")
             << QStringList{base.join('\n'), edited.join('\n'), moved.join('\n'), base.join('\n')} << true;
         QTest::newRow("mixed scripts and a lone line")
-            << QStringList{"Hello 世界", "Hello 世界\nline 2", "x", "x\nx\nx", "😀 emoji 🙂\r\nCRLF"} << false;
+            << QStringList{"Hello 世界", "Hello 世界\nline 2", "x", "x\nx\nx", "😀 emoji 🙂\r\nCRLF"}
+            << false;
     }
     void versionsReadBackExactly()
     {
@@ -84,7 +89,8 @@ private slots:
         QVector<qint64> ids;
         for (const QString &t : texts) {
             const QString html = "<p>" + QString(t).replace('\n', "</p>\n<p>") + "</p>";
-            ids << (encodedBefore ? ChapterHistory::keep("C1", html, t, ChapterHistory::encode("C1", html, t), "保存", "B")
+            ids << (encodedBefore ? ChapterHistory::keep("C1", html, t, ChapterHistory::encode("C1", html, t),
+                                                         "保存", "B")
                                   : ChapterHistory::keep("C1", html, t, "保存"));
             QVERIFY(ids.last() > 0);
         }

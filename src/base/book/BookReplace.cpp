@@ -138,9 +138,10 @@ QHash<QString, Stored> readNodes(const QStringList &ids)
         QStringList quoted;
         for (const QString &id : ids.mid(from, kBatch))
             quoted << quoteSql(id);
-        QueryPtr q = openQuery(QStringLiteral("SELECT ID,Title,HTML,PlainText,Attribute1,Updated,Flag FROM BookTree "
-                                              "WHERE ID IN (%1)")
-                                   .arg(quoted.join(',')));
+        QueryPtr q =
+            openQuery(QStringLiteral("SELECT ID,Title,HTML,PlainText,Attribute1,Updated,Flag FROM BookTree "
+                                     "WHERE ID IN (%1)")
+                          .arg(quoted.join(',')));
         while (q->next())
             rows.insert(q->value(0).toString(),
                         {q->value(1).toString(), q->value(2).toString(), q->value(3).toString(),
@@ -277,7 +278,8 @@ Outcome apply(const Plan &plan, const Progress &progress)
         if (!p.textWanted)
             return;
         try {
-            p.history = ChapterHistory::encode(p.id, ChapterHistory::htmlOfRow(p.oldHtml, p.attribute1), p.oldPlain);
+            p.history =
+                ChapterHistory::encode(p.id, ChapterHistory::htmlOfRow(p.oldHtml, p.attribute1), p.oldPlain);
         } catch (const Exception &) {
             // Left to keep(), which reports it with the chapter's name and undoes everything.
             p.history = ChapterHistory::Encoded();
@@ -297,8 +299,9 @@ Outcome apply(const Plan &plan, const Progress &progress)
             QStringList quoted;
             for (int k = from; k < qMin(from + kBatch, int(ready.size())); ++k)
                 quoted << quoteSql(ready.at(k).id);
-            QueryPtr q = openQuery(QStringLiteral("SELECT ID,Updated FROM BookTree WHERE ID IN (%1) AND Flag='A'")
-                                       .arg(quoted.join(',')));
+            QueryPtr q =
+                openQuery(QStringLiteral("SELECT ID,Updated FROM BookTree WHERE ID IN (%1) AND Flag='A'")
+                              .arg(quoted.join(',')));
             while (q->next())
                 live.insert(q->value(0).toString(), q->value(1).toString());
         }
@@ -311,8 +314,8 @@ Outcome apply(const Plan &plan, const Progress &progress)
         for (const Prepared &p : ready) {
             current = p.path;
             if (p.textWanted) {
-                ChapterHistory::keep(p.id, ChapterHistory::htmlOfRow(p.oldHtml, p.attribute1), p.oldPlain, p.history,
-                                     QStringLiteral("全书替换"), batchId);
+                ChapterHistory::keep(p.id, ChapterHistory::htmlOfRow(p.oldHtml, p.attribute1), p.oldPlain,
+                                     p.history, QStringLiteral("全书替换"), batchId);
                 writeChapter(p.id, p.newHtml, p.newPlain, p.plainOnly, now);
             }
             if (p.titleWanted)

@@ -385,10 +385,11 @@ Encoded encode(const QString &chapterId, const QString &html, const QString &pla
     e.whole = encodeWhole(text);
     QByteArray data;
     {
-        QueryPtr q = openQuery(QStringLiteral("SELECT h.ID,h.Digest,IFNULL(h.Data,l.Data) FROM ChapterHistory h LEFT "
-                                              "JOIN ChapterHistoryLatest l ON l.ChapterID=h.ChapterID AND l.ID=h.ID "
-                                              "WHERE h.ChapterID=%1 ORDER BY h.ID DESC LIMIT 1")
-                                   .arg(quoteSql(chapterId)));
+        QueryPtr q =
+            openQuery(QStringLiteral("SELECT h.ID,h.Digest,IFNULL(h.Data,l.Data) FROM ChapterHistory h LEFT "
+                                     "JOIN ChapterHistoryLatest l ON l.ChapterID=h.ChapterID AND l.ID=h.ID "
+                                     "WHERE h.ChapterID=%1 ORDER BY h.ID DESC LIMIT 1")
+                          .arg(quoteSql(chapterId)));
         if (!q->next())
             return e;
         e.previous = q->value(0).toLongLong();

@@ -352,13 +352,14 @@ QVector<Chapter> readChapters(const QVector<const Node *> &chapters, Content con
     {
         // On the key: the flag index would walk every live row of the table once per batch. As a
         // blob the text comes as the file holds it, copied rather than decoded.
-        QueryPtr q = openQuery(QStringLiteral("SELECT ID,%1,%2 FROM BookTree WHERE ID IN (%3) AND +Flag='A'")
-                                   .arg(utf8 ? QStringLiteral("CAST(PlainText AS BLOB)") : QStringLiteral("PlainText"),
-                                        rich ? QStringLiteral("HTML,Attribute1") : QStringLiteral("'',''"),
-                                        ids.join(',')));
+        QueryPtr q = openQuery(
+            QStringLiteral("SELECT ID,%1,%2 FROM BookTree WHERE ID IN (%3) AND +Flag='A'")
+                .arg(utf8 ? QStringLiteral("CAST(PlainText AS BLOB)") : QStringLiteral("PlainText"),
+                     rich ? QStringLiteral("HTML,Attribute1") : QStringLiteral("'',''"), ids.join(',')));
         while (q->next())
-            byId.insert(q->value(0).toString(), {q->value(1), q->value(2).toString(),
-                                                 q->value(3).toString().contains(QLatin1String("NEWIMPORT"))});
+            byId.insert(q->value(0).toString(),
+                        {q->value(1), q->value(2).toString(),
+                         q->value(3).toString().contains(QLatin1String("NEWIMPORT"))});
     }
     // The lock is given back before the texts are read into paragraphs.
     QVector<Chapter> texts;

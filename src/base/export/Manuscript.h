@@ -46,7 +46,7 @@ struct Paragraph {
 struct Chapter {
     QString plainText;
     QVector<Paragraph> paragraphs; // filled only when asked for
-    QByteArray utf8;               // the stored plain text's own bytes, filled instead of plainText when asked for
+    QByteArray utf8; // the stored plain text's own bytes, filled instead of plainText when asked for
 };
 
 // What a writer reads of each chapter: the plain text; the plain text and its paragraphs from the

@@ -24,7 +24,7 @@ class PdfWriter : public ManuscriptWriter
 public:
     explicit PdfWriter(const Options &o) : m_options(o) {}
     int passes() const override { return 2; }
-    
+
     void begin(const QString &path, const Outline &outline, const Meta &meta) override
     {
         m_path = path;
@@ -253,10 +253,17 @@ PdfParagraph pdfParagraph(const Paragraph &paragraph)
     if (from == to)
         return out;
     switch (paragraph.align) {
-    case Align::Center: out.align = Qt::AlignHCenter; break;
-    case Align::Right: out.align = Qt::AlignRight; break;
-    case Align::Justify: out.align = Qt::AlignJustify; break;
-    default: out.align = Qt::AlignLeft;
+    case Align::Center:
+        out.align = Qt::AlignHCenter;
+        break;
+    case Align::Right:
+        out.align = Qt::AlignRight;
+        break;
+    case Align::Justify:
+        out.align = Qt::AlignJustify;
+        break;
+    default:
+        out.align = Qt::AlignLeft;
     }
     // Centred and right-set lines stand without the indent that would move them off their place.
     if (out.align == Qt::AlignLeft || out.align == Qt::AlignJustify)

@@ -63,7 +63,10 @@ class TxtWriter : public ManuscriptWriter
 public:
     explicit TxtWriter(const Options &o) : m_options(o) {}
     // Plain UTF-8 can take the stored bytes as they are.
-    Content content() const override { return m_options.gb18030 || m_options.crlf ? Content::Plain : Content::Utf8; }
+    Content content() const override
+    {
+        return m_options.gb18030 || m_options.crlf ? Content::Plain : Content::Utf8;
+    }
 
     void begin(const QString &path, const Outline &, const Meta &) override
     {
