@@ -224,17 +224,15 @@ private slots:
         QString plain = utf8;
         QTest::newRow("no indent") << false << false << false << "{title}" << QString()
                                    << plain.remove(QChar(0x3000));
-        const QString formatted = QStringLiteral("\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n");
-        QTest::newRow("stored formatted") << false << false << true << "{title}" << formatted << utf8;
-        QTest::newRow("stored formatted, no indent")
-            << false << false << false << "{title}" << formatted << plain;
-        const char *misses[] = {"\u3000\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n",
+        // Stored as the auto-format leaves it, then near misses: an extra indent, a line separator and a
+        // CR at the end, a missing blank line, an extra one.
+        const char *stored[] = {"\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n",
+                                "\u3000\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n",
                                 "\u3000\u3000甲乙\u2028\n\n\u3000\u3000丙 <b>&amp;\r\n",
                                 "\u3000\u3000甲乙\n\u3000\u3000丙 <b>&amp;\n",
                                 "\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n\n"};
-        for (int i = 0; i < 4; ++i)
-            QTest::addRow("near miss %d", i)
-                << false << false << true << "{title}" << QString(misses[i]) << utf8;
+        for (int i = 0; i < 5; ++i)
+            QTest::addRow("stored text %d", i) << false << false << true << "{title}" << QString(stored[i]) << utf8;
     }
     void txtEncodingsAndLineEnds()
     {
