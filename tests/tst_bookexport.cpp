@@ -232,7 +232,8 @@ private slots:
                                 "\u3000\u3000甲乙\n\u3000\u3000丙 <b>&amp;\n",
                                 "\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n\n"};
         for (int i = 0; i < 5; ++i)
-            QTest::addRow("stored text %d", i) << false << false << true << "{title}" << QString(stored[i]) << utf8;
+            QTest::addRow("stored text %d", i)
+                << false << false << true << "{title}" << QString(stored[i]) << utf8;
     }
     void txtEncodingsAndLineEnds()
     {
