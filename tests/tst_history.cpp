@@ -58,40 +58,33 @@ private slots:
     void versionsReadBackExactly_data()
     {
         QTest::addColumn<QStringList>("texts"); // kept in this order, each as plain text and as html
-        QTest::addColumn<bool>("encodedBefore"); // each encoded first, as a book-wide replace does
         const QStringList base = paragraphs(0, 40);
         QStringList edited = base;
         edited[3] = "改过的第三段。";
         edited.removeAt(20);
         edited.insert(30, "新加的一段");
         QStringList moved = base.mid(20) + base.mid(0, 20);
-        QTest::newRow("appended, edited, rewritten, emptied") << QStringList{base.mid(0, 10).join('\n'),
-                                                                             base.mid(0, 11).join('\n'),
-                                                                             edited.join('\n'),
-                                                                             paragraphs(100, 40).join('\n'),
-                                                                             "",
-                                                                             base.join('\n') + "\n\n"}
-                                                              << false;
+        QTest::newRow("appended, edited, rewritten, emptied")
+            << QStringList{base.mid(0, 10).join('\n'), base.mid(0, 11).join('\n'), edited.join('\n'),
+                           paragraphs(100, 40).join('\n'), "", base.join('\n') + "\n\n"};
         QTest::newRow("moved blocks and repeated lines")
-            << QStringList{base.join('\n'), moved.join('\n'), (base + base).join('\n'), "\n\n\n",
-                           base.join('\n')}
-            << false;
-        QTest::newRow("encoded before the transaction")
-            << QStringList{base.join('\n'), edited.join('\n'), moved.join('\n'), base.join('\n')} << true;
+            << QStringList{base.join('\n'), moved.join('\n'), (base + base).join('\n'), "\n\n\n", base.join('\n')};
+        // Each encoded first, as a book-wide replace does.
+        QTest::newRow("encoded beforehand")
+            << QStringList{base.join('\n'), edited.join('\n'), moved.join('\n'), base.join('\n')};
         QTest::newRow("mixed scripts and a lone line")
-            << QStringList{"Hello 世界", "Hello 世界\nline 2", "x", "x\nx\nx", "😀 emoji 🙂\r\nCRLF"}
-            << false;
+            << QStringList{"Hello 世界", "Hello 世界\nline 2", "x", "x\nx\nx", "😀 emoji 🙂\r\nCRLF"};
     }
     void versionsReadBackExactly()
     {
         QFETCH(QStringList, texts);
-        QFETCH(bool, encodedBefore);
         QVector<qint64> ids;
+        const bool beforehand = QByteArray(QTest::currentDataTag()) == "encoded beforehand";
         for (const QString &t : texts) {
             const QString html = "<p>" + QString(t).replace('\n', "</p>\n<p>") + "</p>";
-            ids << (encodedBefore ? ChapterHistory::keep("C1", html, t, ChapterHistory::encode("C1", html, t),
-                                                         "保存", "B")
-                                  : ChapterHistory::keep("C1", html, t, "保存"));
+            using namespace ChapterHistory;
+            ids << (beforehand ? keep("C1", html, t, encode("C1", html, t), "保存", "B")
+                               : keep("C1", html, t, "保存"));
             QVERIFY(ids.last() > 0);
         }
         for (int i = 0; i < texts.size(); ++i) {
