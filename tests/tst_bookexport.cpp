@@ -392,26 +392,30 @@ private slots:
         }
     }
 
-    // Each paragraph of the PDF keeps its runs' bold, italic and underline, trimmed, and its
+    // Each paragraph of the PDF keeps its runs' bold, italic, underline and size, trimmed, and its
     // alignment; the indent only where the lines start at the left.
     void pdfParagraphsKeepRichText()
     {
-        const QString html =
-            editorHtml("<p>甲<b>乙</b><i>丙</i><u>丁 </u></p><p align=\"center\"><b>戊</b></p>");
+        const QString html = editorHtml("<p>甲<b>乙</b><i>丙</i><u>丁 </u></p><p align=\"center\"><b "
+                                        "style=\"font-size:40pt\">戊</b></p>");
         QStringList got;
         for (const Manuscript::Paragraph &p : Manuscript::paragraphsOfHtml(html, QString())) {
-            const PdfParagraph laid = pdfParagraph(p);
+            // The editor's base size: the big word comes out at its own size.
+            const PdfParagraph laid = pdfParagraph(p, QTextDocument().defaultFont().pointSizeF());
             QString marked = laid.text;
             for (int i = laid.formats.size() - 1; i >= 0; --i) {
                 const QTextCharFormat &f = laid.formats.at(i).format;
-                const QString mark = QString(f.fontWeight() > QFont::Normal ? "*" : "") +
-                                     (f.fontItalic() ? "/" : "") + (f.fontUnderline() ? "_" : "");
+                const QString mark =
+                    QString(f.fontWeight() > QFont::Normal ? "*" : "") + (f.fontItalic() ? "/" : "") +
+                    (f.fontUnderline() ? "_" : "") +
+                    (f.hasProperty(QTextFormat::FontPointSize) ? QString("{%1}").arg(f.fontPointSize())
+                                                               : QString());
                 marked.insert(laid.formats.at(i).start + laid.formats.at(i).length, mark);
                 marked.insert(laid.formats.at(i).start, mark);
             }
             got << QString::number(laid.align) + ':' + marked;
         }
-        QCOMPARE(got, (QStringList{"1:\u3000\u3000甲*乙*/丙/_丁_", "4:*戊*"}));
+        QCOMPARE(got, (QStringList{"1:\u3000\u3000甲*乙*/丙/_丁_", "4:*{40}戊*{40}"}));
     }
 
     // Cancelled, disk full, a chapter gone mid-way: the file there before is untouched and no

@@ -64,6 +64,7 @@ private:
     };
     struct Format {
         bool bold = false, italic = false, underline = false;
+        qreal size = 0; // points; 0: as inherited
     };
 
     void skipSpace()
@@ -156,14 +157,21 @@ private:
                         return false;
                 } else if (property == QLatin1String("font-style")) {
                     format->italic = value != QLatin1String("normal");
+                } else if (property == QLatin1String("font-size")) {
+                    bool number = false;
+                    format->size =
+                        value.endsWith(QLatin1String("pt")) ? value.chopped(2).toDouble(&number) : 0;
+                    if (!number || format->size <= 0)
+                        return false;
                 } else if (property == QLatin1String("text-decoration")) {
                     format->underline = value.contains(QLatin1String("underline"));
-                } else if (property == QLatin1String("text-align") || property == QLatin1String("white-space") ||
-                           property == QLatin1String("display") || property == QLatin1String("float")) {
+                } else if (property == QLatin1String("text-align") ||
+                           property == QLatin1String("white-space") || property == QLatin1String("display") ||
+                           property == QLatin1String("float")) {
                     // They change the text or its place.
                     return false;
                 }
-                // Fonts, sizes, colours, margins and indents are not carried into the file.
+                // Fonts, colours, margins and indents are not carried into the file.
             }
         }
         return true;
@@ -181,10 +189,12 @@ private:
             if (text.isEmpty())
                 return;
             Run *last = p->runs.isEmpty() ? nullptr : &p->runs.last();
-            if (last && last->bold == format.bold && last->italic == format.italic && last->underline == format.underline)
+            const qreal scale = format.size > 0 && m_base.size > 0 ? format.size / m_base.size : 1;
+            if (last && last->bold == format.bold && last->italic == format.italic &&
+                last->underline == format.underline && qFuzzyCompare(last->scale, scale))
                 last->text += text;
             else
-                p->runs.append(Run{text, format.bold, format.italic, format.underline});
+                p->runs.append(Run{text, format.bold, format.italic, format.underline, scale});
             text.clear();
         };
         for (;;) {
@@ -407,7 +417,7 @@ QVector<Paragraph> paragraphsOfHtml(const QString &html, const QString &plainTex
     const int bodyEnd = body < 0 ? -1 : html.indexOf(QLatin1Char('>'), body);
     const QStringRef content = bodyEnd < 0 ? QStringRef(&html) : html.midRef(bodyEnd + 1);
     bool formatted = false;
-    for (const char *mark : {"font-weight:", "font-style:italic", "text-decoration:", "align="})
+    for (const char *mark : {"font-weight:", "font-style:italic", "text-decoration:", "align=", "font-size:"})
         if (content.contains(QLatin1String(mark))) {
             formatted = true;
             break;

@@ -36,6 +36,7 @@ struct Run {
     bool bold = false;
     bool italic = false;
     bool underline = false;
+    qreal scale = 1; // its size against the text around it (the editor's own HTML only)
 };
 enum class Align { Default, Left, Center, Right, Justify };
 struct Paragraph {

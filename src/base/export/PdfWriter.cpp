@@ -87,7 +87,7 @@ public:
         paragraph(node.title, m_heading, Qt::AlignHCenter, 0);
         m_y += lineHeight(m_body);
         for (const Paragraph &p : text.paragraphs) {
-            const PdfParagraph laid = pdfParagraph(p);
+            const PdfParagraph laid = pdfParagraph(p, m_body.pointSizeF());
             if (!laid.text.isEmpty())
                 paragraph(laid.text, m_body, laid.align, lineHeight(m_body) * 0.35, laid.formats);
         }
@@ -225,13 +225,14 @@ private:
 
 } // namespace
 
-PdfParagraph pdfParagraph(const Paragraph &paragraph)
+PdfParagraph pdfParagraph(const Paragraph &paragraph, qreal pointSize)
 {
     PdfParagraph out;
     QString raw;
     QVector<QTextLayout::FormatRange> formats;
     for (const Run &run : paragraph.runs) {
-        if (run.bold || run.italic || run.underline) {
+        const bool sized = !qFuzzyCompare(run.scale, 1);
+        if (run.bold || run.italic || run.underline || sized) {
             QTextLayout::FormatRange range;
             range.start = raw.size();
             range.length = run.text.size();
@@ -239,6 +240,8 @@ PdfParagraph pdfParagraph(const Paragraph &paragraph)
                 range.format.setFontWeight(QFont::Bold);
             range.format.setFontItalic(run.italic);
             range.format.setFontUnderline(run.underline);
+            if (sized)
+                range.format.setFontPointSize(pointSize * run.scale);
             formats.append(range);
         }
         raw += run.text;
