@@ -28,6 +28,8 @@
 
 #include <stdexcept>
 
+#include <time.h>
+
 #include <minizip/unzip.h>
 
 using namespace BookFileExport;
@@ -251,6 +253,13 @@ bool resetPeakRss()
     return f.open(QIODevice::WriteOnly) && f.write("5") == 1;
 }
 
+double processCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
 Result exportAs(const QString &bookId, Format format, const QString &output)
 {
     Options o;
@@ -305,11 +314,19 @@ int main(int argc, char **argv)
     if (wanted("txt")) {
         const QString file = out + QStringLiteral("big.txt");
         Result r;
+        double cpuMs = 0;
         // One run of each on the large book: writing and checking 180 MB takes long enough.
         const Runs runs = timeRuns(
-            1, [&] { r = exportAs(big.id, Format::Txt, file); },
+            1,
+            [&] {
+                const double start = processCpuMs();
+                r = exportAs(big.id, Format::Txt, file);
+                cpuMs = processCpuMs() - start;
+            },
             [&]() -> QString { return r.ok ? checkTxt(file, big, 3000) : r.error; });
         benchReport(names[0], runs.scaled(1e-3), "s", atMost(3, "s"));
+        // The processor time of all its threads: what a busy machine's wall time hides.
+        benchNote(QStringLiteral("book export TXT processor time"), cpuMs / 1e3, "s");
         // The floor: the same chapters' plain text through the same connection and driver, nothing
         // else. The export cannot be faster than this.
         qint64 characters = 0;

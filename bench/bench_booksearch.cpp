@@ -15,6 +15,7 @@
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
 #include "storage/Database.h"
+#include "storage/DbLock.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -28,7 +29,10 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <atomic>
+#include <chrono>
 #include <random>
+#include <thread>
 
 #include <time.h>
 
@@ -352,6 +356,14 @@ int main(int argc, char **argv)
                 e.offsets << m.offset;
             plan.chapters << e;
         }
+        // As after a day of writing, every chapter has an earlier version: keeping the one before
+        // the replace also stores that one against it.
+        {
+            Transaction tx;
+            for (const BookReplace::ChapterEdit &e : plan.chapters)
+                ChapterHistory::keepStored(e.chapterId, QStringLiteral("保存"));
+            tx.commit();
+        }
         BookReplace::Outcome outcome;
         QElapsedTimer wall;
         double cpuStart = 0, preparedWall = 0, preparedCpu = 0, endWall = 0, endCpu = 0;
@@ -360,9 +372,27 @@ int main(int argc, char **argv)
             clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
             return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
         };
+        // Another thread takes the connection lock every millisecond while the replace runs: its
+        // longest wait is about the longest time the replace held the lock.
+        std::atomic<bool> replacing{false};
+        std::atomic<qint64> longestWaitNs{0};
+        std::atomic<int> probes{0};
         runs = timeRuns(
             1,
             [&] {
+                replacing = true;
+                std::thread probe([&] {
+                    while (replacing) {
+                        QElapsedTimer waited;
+                        waited.start();
+                        {
+                            DbLocker lock;
+                        }
+                        longestWaitNs = qMax(longestWaitNs.load(), waited.nsecsElapsed());
+                        ++probes;
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    }
+                });
                 wall.start();
                 cpuStart = processCpuMs();
                 outcome = BookReplace::apply(plan, [&](int done, int total) {
@@ -373,6 +403,8 @@ int main(int argc, char **argv)
                 });
                 endWall = wall.elapsed();
                 endCpu = processCpuMs() - cpuStart;
+                replacing = false;
+                probe.join();
             },
             [&] {
                 if (found.chapterCount != profile.replaced || found.truncated)
@@ -396,6 +428,8 @@ int main(int argc, char **argv)
                   QStringLiteral("processor %1 s").arg(preparedCpu / 1e3, 0, 'f', 2));
         benchNote("book replace, writing with history, one transaction", (endWall - preparedWall) / 1e3, "s",
                   QStringLiteral("processor %1 s").arg((endCpu - preparedCpu) / 1e3, 0, 'f', 2));
+        benchNote("book replace, longest wait of another thread for the connection lock", longestWaitNs / 1e6,
+                  "ms", QStringLiteral("%1 probes").arg(probes.load()));
     }
     return benchExitCode();
 }

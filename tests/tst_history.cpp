@@ -69,6 +69,9 @@ private slots:
                            paragraphs(100, 40).join('\n'), "", base.join('\n') + "\n\n"};
         QTest::newRow("moved blocks and repeated lines")
             << QStringList{base.join('\n'), moved.join('\n'), (base + base).join('\n'), "\n\n\n", base.join('\n')};
+        // Each encoded first, as a book-wide replace does.
+        QTest::newRow("encoded beforehand")
+            << QStringList{base.join('\n'), edited.join('\n'), moved.join('\n'), base.join('\n')};
         QTest::newRow("mixed scripts and a lone line")
             << QStringList{"Hello 世界", "Hello 世界\nline 2", "x", "x\nx\nx", "😀 emoji 🙂\r\nCRLF"};
     }
@@ -76,8 +79,12 @@ private slots:
     {
         FETCH(QStringList, texts);
         QVector<qint64> ids;
+        const bool beforehand = QByteArray(QTest::currentDataTag()) == "encoded beforehand";
         for (const QString &t : texts) {
-            ids << ChapterHistory::keep("C1", "<p>" + QString(t).replace('\n', "</p>\n<p>") + "</p>", t, "保存");
+            const QString html = "<p>" + QString(t).replace('\n', "</p>\n<p>") + "</p>";
+            using namespace ChapterHistory;
+            ids << (beforehand ? keep("C1", html, t, encode("C1", html, t), "保存", "B")
+                               : keep("C1", html, t, "保存"));
             QVERIFY(ids.last() > 0);
         }
         for (int i = 0; i < texts.size(); ++i) {

@@ -8,8 +8,10 @@
 #include "storage/DataAccess.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QtConcurrent>
 
 #include <algorithm>
 
@@ -25,6 +27,7 @@ struct Prepared {
     QString newHtml;
     QString newPlain;
     QString attribute1;
+    ChapterHistory::Encoded history; // the old text as its version, encoded before the transaction
     bool plainOnly = false;
     bool textWanted = false;
     int replaced = 0;
@@ -119,27 +122,48 @@ QString replacedAt(QString text, const QVector<int> &sortedOffsets, int keyLengt
     return text;
 }
 
-// Reads the chapter and applies the replacements to a copy of it (no lock held while editing).
-Prepared prepare(const BookReplace::Plan &plan, const BookReplace::ChapterEdit &edit)
+// A node as stored when the replace began.
+struct Stored {
+    QString title, html, plain, attribute1, updated, flag;
+};
+
+// Rows per statement: a few statements for the whole replace, each holding the lock briefly.
+constexpr int kBatch = 250;
+
+// The stored rows of the nodes, by id; a node that is not there is missing.
+QHash<QString, Stored> readNodes(const QStringList &ids)
+{
+    QHash<QString, Stored> rows;
+    for (int from = 0; from < ids.size(); from += kBatch) {
+        QStringList quoted;
+        for (const QString &id : ids.mid(from, kBatch))
+            quoted << quoteSql(id);
+        QueryPtr q =
+            openQuery(QStringLiteral("SELECT ID,Title,HTML,PlainText,Attribute1,Updated,Flag FROM BookTree "
+                                     "WHERE ID IN (%1)")
+                          .arg(quoted.join(',')));
+        while (q->next())
+            rows.insert(q->value(0).toString(),
+                        {q->value(1).toString(), q->value(2).toString(), q->value(3).toString(),
+                         q->value(4).toString(), q->value(5).toString(), q->value(6).toString()});
+    }
+    return rows;
+}
+
+// Applies the replacements to a copy of the chapter as read (no lock held while editing).
+Prepared prepare(const BookReplace::Plan &plan, const BookReplace::ChapterEdit &edit, const Stored *row)
 {
     Prepared p;
     p.id = edit.chapterId;
-    QString title, attribute1, flag;
-    {
-        QueryPtr q =
-            openQuery(QStringLiteral("SELECT Title,HTML,PlainText,Attribute1,Updated,Flag FROM BookTree "
-                                     "WHERE ID=%1")
-                          .arg(quoteSql(edit.chapterId)));
-        if (!q->next())
-            failAt(edit.chapterId, QStringLiteral("未找到对应的文章！"));
-        title = q->value(0).toString();
-        p.oldHtml = q->value(1).toString();
-        p.oldPlain = q->value(2).toString();
-        attribute1 = q->value(3).toString();
-        p.attribute1 = attribute1;
-        p.updated = q->value(4).toString();
-        flag = q->value(5).toString();
-    }
+    if (!row)
+        failAt(edit.chapterId, QStringLiteral("未找到对应的文章！"));
+    const QString &title = row->title;
+    p.oldHtml = row->html;
+    p.oldPlain = row->plain;
+    p.attribute1 = row->attribute1;
+    p.updated = row->updated;
+    const QString &attribute1 = row->attribute1;
+    const QString &flag = row->flag;
     p.path = nameOf(edit.chapterId, title);
     if (flag != QLatin1String("A"))
         failAt(p.path, QStringLiteral("文章已被删除！"));
@@ -218,12 +242,18 @@ Outcome apply(const Plan &plan, const Progress &progress)
     if (plan.key.isEmpty())
         return outcome;
     const int total = plan.chapters.size() * 2;
+    QStringList ids;
+    for (const ChapterEdit &edit : plan.chapters)
+        if (!edit.offsets.isEmpty() || !edit.titleOffsets.isEmpty())
+            ids << edit.chapterId;
+    const QHash<QString, Stored> rows = readNodes(ids);
     QVector<Prepared> ready;
     int prepared = 0;
     for (const ChapterEdit &edit : plan.chapters) {
         if (edit.offsets.isEmpty() && edit.titleOffsets.isEmpty())
             continue;
-        Prepared p = prepare(plan, edit);
+        const auto row = rows.constFind(edit.chapterId);
+        Prepared p = prepare(plan, edit, row == rows.constEnd() ? nullptr : &*row);
         if (p.textWanted && p.newPlain.size() > Ink::maxArticleLength) {
             outcome.overLength << p.path;
             p.textWanted = false;
@@ -240,27 +270,52 @@ Outcome apply(const Plan &plan, const Progress &progress)
         }
         if (p.textWanted || p.titleWanted)
             ready.append(std::move(p));
-        if (progress)
-            progress(++prepared, total);
+        if (progress && ++prepared < plan.chapters.size())
+            progress(prepared, total);
     }
+    // Each old text's version is encoded now, on every processor: the transaction only stores them.
+    QtConcurrent::blockingMap(ready, [](Prepared &p) {
+        if (!p.textWanted)
+            return;
+        try {
+            p.history =
+                ChapterHistory::encode(p.id, ChapterHistory::htmlOfRow(p.oldHtml, p.attribute1), p.oldPlain);
+        } catch (const Exception &) {
+            // Left to keep(), which reports it with the chapter's name and undoes everything.
+            p.history = ChapterHistory::Encoded();
+        }
+    });
+    if (progress)
+        progress(plan.chapters.size(), total);
     const QDateTime now = QDateTime::currentDateTime();
     const QString batchId = newGuid();
     QString current;
     try {
         Transaction tx;
+        // Whatever wrote a node since it was read (a save, a sync, a delete) changed its time or
+        // flag: checked for all of them before the first write, under the same lock.
+        QHash<QString, QString> live;
+        for (int from = 0; from < ready.size(); from += kBatch) {
+            QStringList quoted;
+            for (int k = from; k < qMin(from + kBatch, int(ready.size())); ++k)
+                quoted << quoteSql(ready.at(k).id);
+            QueryPtr q =
+                openQuery(QStringLiteral("SELECT ID,Updated FROM BookTree WHERE ID IN (%1) AND Flag='A'")
+                              .arg(quoted.join(',')));
+            while (q->next())
+                live.insert(q->value(0).toString(), q->value(1).toString());
+        }
+        for (const Prepared &p : ready) {
+            const auto it = live.constFind(p.id);
+            if (it == live.constEnd() || *it != p.updated)
+                failAt(p.path, changedSinceSearch());
+        }
         int done = 0;
         for (const Prepared &p : ready) {
             current = p.path;
-            {
-                QueryPtr q = openQuery(
-                    QStringLiteral("SELECT Updated,Flag FROM BookTree WHERE ID=%1").arg(quoteSql(p.id)));
-                if (!q->next() || q->value(0).toString() != p.updated ||
-                    q->value(1).toString() != QLatin1String("A"))
-                    failAt(p.path, changedSinceSearch());
-            }
             if (p.textWanted) {
                 ChapterHistory::keep(p.id, ChapterHistory::htmlOfRow(p.oldHtml, p.attribute1), p.oldPlain,
-                                     QStringLiteral("全书替换"), batchId);
+                                     p.history, QStringLiteral("全书替换"), batchId);
                 writeChapter(p.id, p.newHtml, p.newPlain, p.plainOnly, now);
             }
             if (p.titleWanted)

@@ -374,8 +374,40 @@ void noteThinned(const QString &chapterId, int count)
 
 namespace ChapterHistory {
 
+Encoded encode(const QString &chapterId, const QString &html, const QString &plainText)
+{
+    Text text;
+    text.found = true;
+    text.html = html;
+    text.plainText = plainText;
+    Encoded e;
+    e.digest = digestOf(html, plainText);
+    e.whole = encodeWhole(text);
+    QByteArray data;
+    {
+        QueryPtr q =
+            openQuery(QStringLiteral("SELECT h.ID,h.Digest,IFNULL(h.Data,l.Data) FROM ChapterHistory h LEFT "
+                                     "JOIN ChapterHistoryLatest l ON l.ChapterID=h.ChapterID AND l.ID=h.ID "
+                                     "WHERE h.ChapterID=%1 ORDER BY h.ID DESC LIMIT 1")
+                          .arg(quoteSql(chapterId)));
+        if (!q->next())
+            return e;
+        e.previous = q->value(0).toLongLong();
+        e.previousDigest = q->value(1).toLongLong();
+        data = q->value(2).toByteArray();
+    }
+    e.previousData = encodeAgainst(decode(e.previous, data, nullptr), text, &e.previousIsDelta);
+    return e;
+}
+
 qint64 keep(const QString &chapterId, const QString &html, const QString &plainText, const QString &origin,
             const QString &batchId)
+{
+    return keep(chapterId, html, plainText, Encoded(), origin, batchId);
+}
+
+qint64 keep(const QString &chapterId, const QString &html, const QString &plainText, const Encoded &encoded,
+            const QString &origin, const QString &batchId)
 {
     std::unique_ptr<Transaction> tx;
     if (openTransactionCount() == 0)
@@ -385,7 +417,8 @@ qint64 keep(const QString &chapterId, const QString &html, const QString &plainT
     text.found = true;
     text.html = html;
     text.plainText = plainText;
-    const qint64 digest = digestOf(html, plainText);
+    const bool ready = !encoded.whole.isEmpty();
+    const qint64 digest = ready ? encoded.digest : digestOf(html, plainText);
     qint64 previous = 0;
     qint64 previousDigest = 0;
     int count = 0;
@@ -410,7 +443,12 @@ qint64 keep(const QString &chapterId, const QString &html, const QString &plainT
                                 "Base,Data) VALUES(?,?,?,?,'',?,?,0,NULL)"),
                  {chapterId, timeText(at), origin, batchId, plainText.size(), digest});
     const qint64 id = execQuery(QStringLiteral("SELECT last_insert_rowid()")).value(0).value(0).toLongLong();
-    if (previous != 0) {
+    if (previous != 0 && ready && encoded.previous == previous && encoded.previousDigest == previousDigest &&
+        !encoded.previousData.isEmpty()) {
+        // Encoded beforehand against this text, and still the newest version.
+        execPrepared(QStringLiteral("UPDATE ChapterHistory SET Base=?,Data=? WHERE ID=?"),
+                     {encoded.previousIsDelta ? id : 0, encoded.previousData, previous});
+    } else if (previous != 0) {
         // The newest version is always whole; the one before becomes its difference.
         Text before;
         {
@@ -432,7 +470,7 @@ qint64 keep(const QString &chapterId, const QString &html, const QString &plainT
         execPrepared(QStringLiteral("UPDATE ChapterHistory SET Base=?,Data=? WHERE ID=?"),
                      {isDelta ? id : 0, data, previous});
     }
-    const QByteArray whole = encodeWhole(text);
+    const QByteArray whole = ready ? encoded.whole : encodeWhole(text);
     if (execPrepared(QStringLiteral("UPDATE ChapterHistoryLatest SET ID=?,Data=? WHERE ChapterID=?"),
                      {id, whole, chapterId}) == 0)
         execPrepared(QStringLiteral("INSERT INTO ChapterHistoryLatest(ChapterID,ID,Data) VALUES(?,?,?)"),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QSet>
 #include <QString>
@@ -39,6 +40,20 @@ QString htmlOfRow(const QString &html, const QString &attribute1);
 // version (nothing is added).
 qint64 keep(const QString &chapterId, const QString &html, const QString &plainText,
             const QString &origin = QString(), const QString &batchId = QString());
+// The encoding keep() stores for the chapter's text, made beforehand by a caller that keeps many
+// versions in one short transaction: the text's own, and the data of the chapter's newest version
+// stored against it (used only while that version is still the newest).
+struct Encoded {
+    qint64 digest = 0;
+    QByteArray whole;
+    qint64 previous = 0;
+    qint64 previousDigest = 0;
+    QByteArray previousData;
+    bool previousIsDelta = false;
+};
+Encoded encode(const QString &chapterId, const QString &html, const QString &plainText);
+qint64 keep(const QString &chapterId, const QString &html, const QString &plainText, const Encoded &encoded,
+            const QString &origin, const QString &batchId);
 // keep() for a write of the author's text that must not fail because of its history: inside the
 // caller's open transaction, under a savepoint that a failure rolls back. The failure is logged and
 // left for takeFailureNotice(); returns 0 then.

@@ -269,7 +269,7 @@ Result exportBook(const Options &options, const Control &control)
                 step.chapters.append(&outline.nodes.at(i++));
             steps.append(step);
         }
-        const bool rich = writer->needsRichText();
+        const Manuscript::Content content = writer->content();
         int done = 0;
         for (int pass = 0; pass < writer->passes(); ++pass) {
             writer->startPass(pass);
@@ -280,8 +280,8 @@ Result exportBook(const Options &options, const Control &control)
                 while (++s < steps.size() && steps.at(s).volume) {
                 }
                 if (s < steps.size())
-                    next = std::async(std::launch::async, [chapters = steps.at(s).chapters, rich]() {
-                        return Manuscript::readChapters(chapters, rich);
+                    next = std::async(std::launch::async, [chapters = steps.at(s).chapters, content]() {
+                        return Manuscript::readChapters(chapters, content);
                     });
             };
             readAfter(-1);

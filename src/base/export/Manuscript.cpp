@@ -64,6 +64,7 @@ private:
     };
     struct Format {
         bool bold = false, italic = false, underline = false;
+        qreal size = 0; // points; 0: as inherited
     };
 
     void skipSpace()
@@ -156,14 +157,21 @@ private:
                         return false;
                 } else if (property == QLatin1String("font-style")) {
                     format->italic = value != QLatin1String("normal");
+                } else if (property == QLatin1String("font-size")) {
+                    bool number = false;
+                    format->size =
+                        value.endsWith(QLatin1String("pt")) ? value.chopped(2).toDouble(&number) : 0;
+                    if (!number || format->size <= 0)
+                        return false;
                 } else if (property == QLatin1String("text-decoration")) {
                     format->underline = value.contains(QLatin1String("underline"));
-                } else if (property == QLatin1String("text-align") || property == QLatin1String("white-space") ||
-                           property == QLatin1String("display") || property == QLatin1String("float")) {
+                } else if (property == QLatin1String("text-align") ||
+                           property == QLatin1String("white-space") || property == QLatin1String("display") ||
+                           property == QLatin1String("float")) {
                     // They change the text or its place.
                     return false;
                 }
-                // Fonts, sizes, colours, margins and indents are not carried into the file.
+                // Fonts, colours, margins and indents are not carried into the file.
             }
         }
         return true;
@@ -181,10 +189,12 @@ private:
             if (text.isEmpty())
                 return;
             Run *last = p->runs.isEmpty() ? nullptr : &p->runs.last();
-            if (last && last->bold == format.bold && last->italic == format.italic && last->underline == format.underline)
+            const qreal scale = format.size > 0 && m_base.size > 0 ? format.size / m_base.size : 1;
+            if (last && last->bold == format.bold && last->italic == format.italic &&
+                last->underline == format.underline && qFuzzyCompare(last->scale, scale))
                 last->text += text;
             else
-                p->runs.append(Run{text, format.bold, format.italic, format.underline});
+                p->runs.append(Run{text, format.bold, format.italic, format.underline, scale});
             text.clear();
         };
         for (;;) {
@@ -336,23 +346,30 @@ QString Paragraph::plainText() const
     return text;
 }
 
-QVector<Chapter> readChapters(const QVector<const Node *> &chapters, bool rich)
+QVector<Chapter> readChapters(const QVector<const Node *> &chapters, Content content)
 {
     QStringList ids;
     for (const Node *node : chapters)
         ids << quoteSql(node->id);
+    const bool rich = content == Content::Rich;
+    const bool utf8 = content == Content::Utf8;
     struct Stored {
-        QString plainText, html;
+        QVariant plainText;
+        QString html;
         bool imported = false;
     };
     QHash<QString, Stored> byId;
     {
-        // On the key: the flag index would walk every live row of the table once per batch.
-        QueryPtr q = openQuery(QStringLiteral("SELECT ID,PlainText,%1 FROM BookTree WHERE ID IN (%2) AND +Flag='A'")
-                                   .arg(rich ? QStringLiteral("HTML,Attribute1") : QStringLiteral("'',''"), ids.join(',')));
+        // On the key: the flag index would walk every live row of the table once per batch. As a
+        // blob the text comes as the file holds it, copied rather than decoded.
+        QueryPtr q = openQuery(
+            QStringLiteral("SELECT ID,%1,%2 FROM BookTree WHERE ID IN (%3) AND +Flag='A'")
+                .arg(utf8 ? QStringLiteral("CAST(PlainText AS BLOB)") : QStringLiteral("PlainText"),
+                     rich ? QStringLiteral("HTML,Attribute1") : QStringLiteral("'',''"), ids.join(',')));
         while (q->next())
-            byId.insert(q->value(0).toString(), {q->value(1).toString(), q->value(2).toString(),
-                                                 q->value(3).toString().contains(QLatin1String("NEWIMPORT"))});
+            byId.insert(q->value(0).toString(),
+                        {q->value(1), q->value(2).toString(),
+                         q->value(3).toString().contains(QLatin1String("NEWIMPORT"))});
     }
     // The lock is given back before the texts are read into paragraphs.
     QVector<Chapter> texts;
@@ -362,7 +379,12 @@ QVector<Chapter> readChapters(const QVector<const Node *> &chapters, bool rich)
         if (it == byId.end())
             throw Exception(QStringLiteral("无法读取章节“%1”：它已被删除或移走。").arg(node->title));
         Chapter chapter;
-        chapter.plainText = it->plainText;
+        if (utf8) {
+            chapter.utf8 = it->plainText.toByteArray();
+            texts.append(chapter);
+            continue;
+        }
+        chapter.plainText = it->plainText.toString();
         // Imported chapters open as their plain text until saved: that is their text.
         if (rich)
             chapter.paragraphs = it->html.isEmpty() || it->imported ? paragraphsOfPlainText(chapter.plainText)
@@ -395,7 +417,7 @@ QVector<Paragraph> paragraphsOfHtml(const QString &html, const QString &plainTex
     const int bodyEnd = body < 0 ? -1 : html.indexOf(QLatin1Char('>'), body);
     const QStringRef content = bodyEnd < 0 ? QStringRef(&html) : html.midRef(bodyEnd + 1);
     bool formatted = false;
-    for (const char *mark : {"font-weight:", "font-style:italic", "text-decoration:", "align="})
+    for (const char *mark : {"font-weight:", "font-style:italic", "text-decoration:", "align=", "font-size:"})
         if (content.contains(QLatin1String(mark))) {
             formatted = true;
             break;

@@ -36,6 +36,7 @@ struct Run {
     bool bold = false;
     bool italic = false;
     bool underline = false;
+    qreal scale = 1; // its size against the text around it (the editor's own HTML only)
 };
 enum class Align { Default, Left, Center, Right, Justify };
 struct Paragraph {
@@ -46,12 +47,17 @@ struct Paragraph {
 struct Chapter {
     QString plainText;
     QVector<Paragraph> paragraphs; // filled only when asked for
+    QByteArray utf8; // the stored plain text's own bytes, filled instead of plainText when asked for
 };
 
-// The texts of the chapters, in the order of ids, read in one statement under the lock. rich:
-// paragraphs from the stored rich text (bold, italic, underline, alignment); else plain text
-// only. A chapter that is gone by now throws Exception naming it.
-QVector<Chapter> readChapters(const QVector<const Node *> &chapters, bool rich);
+// What a writer reads of each chapter: the plain text; the plain text and its paragraphs from the
+// stored rich text (bold, italic, underline, alignment); or the plain text as the file holds it
+// (UTF-8), not decoded.
+enum class Content { Plain, Rich, Utf8 };
+
+// The texts of the chapters, in the order of ids, read in one statement under the lock. A chapter
+// that is gone by now throws Exception naming it.
+QVector<Chapter> readChapters(const QVector<const Node *> &chapters, Content content);
 
 // The paragraphs of plain text: one a line, blank lines dropped, the text kept as it stands.
 QVector<Paragraph> paragraphsOfPlainText(const QString &plainText);
@@ -75,7 +81,7 @@ public:
     };
     virtual ~ManuscriptWriter();
     virtual int passes() const { return 1; }
-    virtual bool needsRichText() const { return true; }
+    virtual Manuscript::Content content() const { return Manuscript::Content::Rich; }
     // The writer writes to path (a temporary file that already exists, empty).
     virtual void begin(const QString &path, const Manuscript::Outline &outline, const Meta &meta) = 0;
     virtual void startPass(int) {}

@@ -24,7 +24,6 @@ class PdfWriter : public ManuscriptWriter
 public:
     explicit PdfWriter(const Options &o) : m_options(o) {}
     int passes() const override { return 2; }
-    bool needsRichText() const override { return false; }
 
     void begin(const QString &path, const Outline &outline, const Meta &meta) override
     {
@@ -87,11 +86,10 @@ public:
             m_pages.insert(node.id, m_page);
         paragraph(node.title, m_heading, Qt::AlignHCenter, 0);
         m_y += lineHeight(m_body);
-        const QString indent(2, QChar(0x3000));
-        for (const QString &line : text.plainText.split(QLatin1Char('\n'))) {
-            const QString p = line.trimmed();
-            if (!p.isEmpty())
-                paragraph(indent + p, m_body, Qt::AlignLeft, lineHeight(m_body) * 0.35);
+        for (const Paragraph &p : text.paragraphs) {
+            const PdfParagraph laid = pdfParagraph(p, m_body.pointSizeF());
+            if (!laid.text.isEmpty())
+                paragraph(laid.text, m_body, laid.align, lineHeight(m_body) * 0.35, laid.formats);
         }
     }
 
@@ -134,9 +132,11 @@ private:
 
     // Lays a paragraph out, then places its lines, continuing on new pages; draws them in the
     // drawing pass.
-    void paragraph(const QString &text, const QFont &font, Qt::Alignment align, qreal after)
+    void paragraph(const QString &text, const QFont &font, Qt::Alignment align, qreal after,
+                   const QVector<QTextLayout::FormatRange> &formats = {})
     {
         QTextLayout layout(text, font, m_writer.get());
+        layout.setFormats(formats);
         QTextOption option(align);
         option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         layout.setTextOption(option);
@@ -224,5 +224,64 @@ private:
 };
 
 } // namespace
+
+PdfParagraph pdfParagraph(const Paragraph &paragraph, qreal pointSize)
+{
+    PdfParagraph out;
+    QString raw;
+    QVector<QTextLayout::FormatRange> formats;
+    for (const Run &run : paragraph.runs) {
+        const bool sized = !qFuzzyCompare(run.scale, 1);
+        if (run.bold || run.italic || run.underline || sized) {
+            QTextLayout::FormatRange range;
+            range.start = raw.size();
+            range.length = run.text.size();
+            if (run.bold)
+                range.format.setFontWeight(QFont::Bold);
+            range.format.setFontItalic(run.italic);
+            range.format.setFontUnderline(run.underline);
+            if (sized)
+                range.format.setFontPointSize(pointSize * run.scale);
+            formats.append(range);
+        }
+        raw += run.text;
+    }
+    // A line break inside a paragraph stays one; the layout breaks only at this separator.
+    raw.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    int from = 0, to = raw.size();
+    while (from < to && raw.at(from).isSpace())
+        ++from;
+    while (to > from && raw.at(to - 1).isSpace())
+        --to;
+    if (from == to)
+        return out;
+    switch (paragraph.align) {
+    case Align::Center:
+        out.align = Qt::AlignHCenter;
+        break;
+    case Align::Right:
+        out.align = Qt::AlignRight;
+        break;
+    case Align::Justify:
+        out.align = Qt::AlignJustify;
+        break;
+    default:
+        out.align = Qt::AlignLeft;
+    }
+    // Centred and right-set lines stand without the indent that would move them off their place.
+    if (out.align == Qt::AlignLeft || out.align == Qt::AlignJustify)
+        out.text = QString(2, QChar(0x3000));
+    const int shift = out.text.size() - from;
+    out.text += raw.midRef(from, to - from);
+    for (QTextLayout::FormatRange range : formats) {
+        const int start = qMax(range.start, from), end = qMin(range.start + range.length, to);
+        if (end <= start)
+            continue;
+        range.start = start + shift;
+        range.length = end - start;
+        out.formats.append(range);
+    }
+    return out;
+}
 
 std::unique_ptr<ManuscriptWriter> makePdfWriter(const Options &o) { return std::make_unique<PdfWriter>(o); }
