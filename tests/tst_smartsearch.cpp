@@ -354,6 +354,13 @@ private slots:
         state.publish("2", "句2");
         QCOMPARE(worker.runOnce(), -1);
         QCOMPARE(loads, 2); // read once
+
+        // The keyword search's material texts: read once however often asked.
+        state.requestMaterialTexts();
+        QCOMPARE(worker.runOnce(), 0);
+        QCOMPARE(state.materialTexts()->size(), 3);
+        state.requestMaterialTexts();
+        QCOMPARE(worker.runOnce(), -1);
     }
 
     // The GUI publishes strings while the worker loops and searches; the thread stops on request.
