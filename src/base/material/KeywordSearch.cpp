@@ -7,10 +7,15 @@ namespace material {
 QString keywordSearchSql(const QString &keyword, int mode)
 {
     const QString pattern = quoteSql(QLatin1Char('%') + keyword + QLatin1Char('%'));
-    // Every row is read anyway: the scan in rowid order needs neither the category index nor a sort.
-    if (mode == SearchLibrary)
+    // A key the scan in memory also serves is listed in its order, the file's: every row is read
+    // anyway, so the scan in rowid order needs neither the category index nor a sort.
+    if (mode == SearchLibrary && searchableInMemory(keyword))
         return QStringLiteral("SELECT id,pid,title,plainText,'Material' _type,Fee FROM M.MaterialTree "
                               "WHERE +Category='Content' AND (title LIKE %1 OR plainText LIKE %1) ORDER BY rowid")
+            .arg(pattern);
+    if (mode == SearchLibrary)
+        return QStringLiteral("SELECT id,pid,title,plainText,'Material' _type,Fee FROM M.MaterialTree "
+                              "WHERE Category='Content' AND (title LIKE %1 OR plainText LIKE %1)")
             .arg(pattern);
     if (mode == SearchUserMaterial)
         return QStringLiteral("SELECT id,pid,title,plainText,'UserMaterial' _type,0 AS Fee FROM MemoTree "

@@ -11,7 +11,7 @@ enum SearchMode { SearchLibrary = 0, SearchUserMaterial = 1, SearchWeb = 2 };
 
 // The material list query of a keyword search (library or user materials): LIKE on title and
 // text, so ASCII letters match in either case and % and _ act as wildcards; library materials
-// in the file's order, as the scan in memory lists them. Empty for the web.
+// in the file's order where the scan in memory serves the key too. Empty for the web.
 QString keywordSearchSql(const QString &keyword, int mode);
 
 // Whether the library search can scan the material texts in memory instead: a non-empty key
