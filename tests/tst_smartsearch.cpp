@@ -341,6 +341,13 @@ private slots:
         state.publish("2", "句2");
         QCOMPARE(worker.runOnce(), -1); // switched off
         QCOMPARE(loads, 2);
+
+        // The keyword search's material texts: read once however often asked.
+        state.requestMaterialTexts();
+        QCOMPARE(worker.runOnce(), 0);
+        QCOMPARE(state.materialTexts()->size(), 3);
+        state.requestMaterialTexts();
+        QCOMPARE(worker.runOnce(), -1);
     }
 
     // The GUI publishes strings while the worker loops and searches; the thread stops on request.
@@ -499,6 +506,8 @@ private slots:
         QTest::newRow("wildcard %") << "山%色" << 0 << QStringList{"山二"};
         QTest::newRow("wildcard _") << "春_十" << 0 << QStringList{"春风十里"};
         QTest::newRow("ASCII case") << "SPRING" << 0 << QStringList{"Spring title"};
+        QTest::newRow("titles and texts in file order") << "山" << 0 << QStringList{"山二", "Spring title"};
+        QTest::newRow("not across title and text") << "十里桃" << 0 << QStringList{};
         QTest::newRow("deleted user rows skipped") << "春风" << 1 << QStringList{"春风用户"};
         QTest::newRow("empty lists all") << "" << 1 << QStringList{"春风用户", "abcSpringdef"};
         QTest::newRow("selection") << "两段\n第二段" << -1 << QStringList{"abcSpringdef"};
@@ -508,15 +517,20 @@ private slots:
     {
         FETCH(QString, keyword, int, mode, QStringList, titles)
         MaterialPanel p;
-        if (mode < 0) {
-            p.editor->setPlainText(keyword);
-            p.editor->selectAll();
-            p.search->searchSelection(1);
-        } else {
-            p.search->searchMaterial(keyword, mode);
+        // First from the file, then from the material texts in memory: the same list.
+        for (const bool inMemory : {false, true}) {
+            if (inMemory)
+                p.search->state().setMaterialTexts(SmartLibraries::loadMaterialTexts(g_App.db, {}));
+            if (mode < 0) {
+                p.editor->setPlainText(keyword);
+                p.editor->selectAll();
+                p.search->searchSelection(1);
+            } else {
+                p.search->searchMaterial(keyword, mode);
+            }
+            QCOMPARE(p.listTitles(), titles);
+            QCOMPARE(p.list->currentIndex().row(), titles.isEmpty() ? -1 : 0);
         }
-        QCOMPARE(p.listTitles(), titles);
-        QCOMPARE(p.list->currentIndex().row(), 0);
         QCOMPARE(p.browser->manualKeyword(), keyword);
         // The manual keyword stays marked after a folder is listed.
         p.browser->loadTree("M");

@@ -208,6 +208,14 @@ private slots:
         QCOMPARE(reportsOf(spy), (QStringList{"syncStart", "sync"}));
         QCOMPARE(spy.last().at(3).toString(), QStringLiteral("自动云同步成功！"));
         execSql("DELETE FROM BookTree WHERE ID='W1'");
+        // The loop sleeps until a check is due; one overdue after its round found nothing to do
+        // waits an interval (no busy loop); with nothing switched on, until the settings change.
+        clock += 10 * interval;
+        QCOMPARE(worker.nextCheckIn(), worker.timing.syncIntervalMs);
+        g_SysParams.autoBackupDb = false;
+        g_SysParams.cloudSyncParams.active = false;
+        publishSysParams();
+        QCOMPARE(worker.nextCheckIn(), qint64(-1));
     }
 
     // A failed heartbeat signs in again at once; while the service is away the attempts come in

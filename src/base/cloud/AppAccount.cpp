@@ -3,6 +3,7 @@
 
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "app/WakeBell.h"
 #include "cloud/CloudSync.h"
 #include "cloud/WebClient.h"
 #include "log/Log.h"
@@ -113,6 +114,7 @@ void App::startSession(const QString &uid, const QString &sid, const QString &us
         m_session.autoRelogin = true;
     }
     guiSnapshot.signedIn = true;
+    wakebell::ring(); // the loop worker's log upload starts with a session
 }
 
 void App::markLoggedOut(bool full)

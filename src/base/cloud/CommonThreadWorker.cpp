@@ -207,9 +207,36 @@ void CommonThreadWorker::logUploadCheck()
     });
 }
 
+qint64 CommonThreadWorker::nextCheckIn() const
+{
+    const SysParams params = sysParamsSnapshot();
+    const qint64 t = now();
+    qint64 next = -1;
+    // A check that is already due but did nothing (no rows to upload) is asked again an
+    // interval later, not at once.
+    const auto due = [&](qint64 last, qint64 interval) {
+        qint64 at = (last == kNever ? t : last) + interval + 1;
+        if (at <= t)
+            at = t + interval;
+        next = next < 0 ? at - t : qMin(next, at - t);
+    };
+    if (params.autoBackupDb)
+        due(lastBackupTime, timing.backupIntervalMs);
+    if (params.cloudSyncParams.active && params.cloudSyncParams.syncAtThread)
+        due(lastSyncTime, timing.syncIntervalMs);
+    if (g_App.session().isLogined)
+        due(lastLogUploadTime, timing.logUploadIntervalMs);
+    return next;
+}
+
 void CommonThreadWorker::loopProcWorker()
 {
-    while (pause(timing.loopPauseMs)) {
+    if (!pause(timing.loopPauseMs))
+        return;
+    for (;;) {
+        // Read before the round: a change of the settings or a sign-in during it rings after
+        // this and is not slept through.
+        const quint64 seen = wakebell::rings();
         backupCheck();
         if (interrupted())
             return;
@@ -217,5 +244,11 @@ void CommonThreadWorker::loopProcWorker()
         if (interrupted())
             return;
         logUploadCheck();
+        if (interrupted())
+            return;
+        // Asleep until a check is due, the settings or the session change, or a stop.
+        wakebell::sleep(seen, nextCheckIn());
+        if (interrupted())
+            return;
     }
 }

@@ -50,6 +50,9 @@ public:
     void backupCheck();
     void syncCheck();
     void logUploadCheck();
+    // Milliseconds until one of the loop checks may act, by the settings, the session and the
+    // last times; -1 when none can until the settings or the session change (both ring the bell).
+    qint64 nextCheckIn() const;
     // One heartbeat round after its wait.
     void heartbeatRound();
 

@@ -123,8 +123,12 @@ void LibraryTable::append(std::initializer_list<Utf8> searched, std::initializer
         m_keptStarts.append(m_kept.size());
 }
 
-void LibraryTable::squeeze()
+void LibraryTable::squeeze(bool foldAsciiCase)
 {
+    if (foldAsciiCase) // in place: the buffer may be tens of megabytes
+        for (QChar &c : m_search)
+            if (c.unicode() >= 'A' && c.unicode() <= 'Z')
+                c = QChar(c.unicode() + ('a' - 'A'));
     m_charCounts.fill(0, 65536);
     for (const QChar c : qAsConst(m_search))
         ++m_charCounts[c.unicode()];
@@ -133,6 +137,14 @@ void LibraryTable::squeeze()
     m_searchStarts.squeeze();
     m_keptStarts.squeeze();
     m_keys.squeeze();
+}
+
+QString foldAscii(QString text)
+{
+    for (QChar &c : text)
+        if (c.unicode() >= 'A' && c.unicode() <= 'Z')
+            c = QChar(c.unicode() + ('a' - 'A'));
+    return text;
 }
 
 void LibraryTable::find(const QString &key, QVector<int> &rows) const
@@ -428,6 +440,62 @@ QByteArray libraryIdentity(const QSqlDatabase &db, SmartLibraries::Kind kind, co
 
 } // namespace
 
+namespace {
+
+// Steps sql (%1 the last rowid read, %2 the most rows; column 0 the rowid) a chunk at a time,
+// taking the connection lock for one chunk only, and hands each row to take. False when
+// interrupted said so; throws Exception on a failing statement.
+bool readChunked(const QSqlDatabase &db, const char *sqlTemplate, const std::function<bool()> &interrupted,
+                 const std::function<void(sqlite3_stmt *, qint64)> &take)
+{
+    qint64 last = -1;
+    for (;;) {
+        if (interrupted && interrupted())
+            return false;
+        bool more = false;
+        {
+            // The rows are stepped on SQLite's own statement: the driver's result would build
+            // a row of QVariants and a QString per field, most of the load's time.
+            DbLocker lock;
+            QElapsedTimer held;
+            held.start();
+            sqlite3 *handle = handleOf(db);
+            if (!handle)
+                throw readError(QStringLiteral("数据库连接不可用"));
+            const QByteArray sql =
+                QString::fromLatin1(sqlTemplate).arg(last).arg(SmartLibraries::kChunkRows).toLatin1();
+            sqlite3_stmt *raw = nullptr;
+            if (sqlite3_prepare_v2(handle, sql.constData(), sql.size(), &raw, nullptr) != SQLITE_OK) {
+                sqlite3_finalize(raw);
+                throw readError(QString::fromUtf8(sqlite3_errmsg(handle)));
+            }
+            const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> st(raw, sqlite3_finalize);
+            int rows = 0, rc;
+            while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+                last = sqlite3_column_int64(raw, 0);
+                take(raw, last);
+                if (++rows == SmartLibraries::kChunkRows ||
+                    (rows % 16 == 0 && held.elapsed() >= SmartLibraries::kChunkMs)) {
+                    more = true;
+                    break;
+                }
+            }
+            if (!more && rc != SQLITE_DONE)
+                throw readError(QString::fromUtf8(sqlite3_errmsg(handle)));
+        }
+        // Asked again before the pause: a thread told to stop does not sleep first.
+        if (interrupted && interrupted())
+            return false;
+        if (!more)
+            return true;
+        // The lock is not fair: without a pause this thread would take it straight back and
+        // a statement of the GUI thread would wait for the whole read.
+        QThread::usleep(500);
+    }
+}
+
+} // namespace
+
 std::shared_ptr<const SmartLibraries> SmartLibraries::load(const QSqlDatabase &db,
                                                             const std::function<bool()> &interrupted,
                                                             bool useCaches)
@@ -447,56 +515,19 @@ std::shared_ptr<const SmartLibraries> SmartLibraries::load(const QSqlDatabase &d
         std::unique_ptr<SmallMaterialCache> cache;
         if (source.kind == Material)
             cache = std::make_unique<SmallMaterialCache>(db);
-        qint64 last = -1;
-        for (;;) {
-            if (interrupted && interrupted())
-                return nullptr;
-            bool more = false;
-            {
-                // The rows are stepped on SQLite's own statement: the driver's result would build
-                // a row of QVariants and a QString per field, most of the load's time.
-                DbLocker lock;
-                QElapsedTimer held;
-                held.start();
-                sqlite3 *handle = handleOf(db);
-                if (!handle)
-                    throw readError(QStringLiteral("数据库连接不可用"));
-                const QByteArray sql = QString::fromLatin1(source.sql).arg(last).arg(kChunkRows).toLatin1();
-                sqlite3_stmt *raw = nullptr;
-                if (sqlite3_prepare_v2(handle, sql.constData(), sql.size(), &raw, nullptr) != SQLITE_OK) {
-                    sqlite3_finalize(raw);
-                    throw readError(QString::fromUtf8(sqlite3_errmsg(handle)));
-                }
-                const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> st(raw, sqlite3_finalize);
-                int rows = 0, rc;
-                while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
-                    last = sqlite3_column_int64(raw, 0);
-                    if (sqlite3_column_int(raw, 1) == 1) {
-                        const LibraryTable::Utf8 title = text(raw, 2);
-                        if (source.kind == Sentence)
-                            table.append({title, text(raw, 3)}, {}, last);
-                        else if (source.kind == Material)
-                            table.append({title}, {}, last);
-                        else
-                            table.append({title}, {text(raw, 3), text(raw, 4), text(raw, 5)}, last);
-                    }
-                    if (++rows == kChunkRows || (rows % 16 == 0 && held.elapsed() >= kChunkMs)) {
-                        more = true;
-                        break;
-                    }
-                }
-                if (!more && rc != SQLITE_DONE)
-                    throw readError(QString::fromUtf8(sqlite3_errmsg(handle)));
-            }
-            // Asked again before the pause: a thread told to stop does not sleep first.
-            if (interrupted && interrupted())
-                return nullptr;
-            if (!more)
-                break;
-            // The lock is not fair: without a pause this thread would take it straight back and
-            // a statement of the GUI thread would wait for the whole read.
-            QThread::usleep(500);
-        }
+        const bool read = readChunked(db, source.sql, interrupted, [&](sqlite3_stmt *raw, qint64 rowid) {
+            if (sqlite3_column_int(raw, 1) != 1)
+                return;
+            const LibraryTable::Utf8 title = text(raw, 2);
+            if (source.kind == Sentence)
+                table.append({title, text(raw, 3)}, {}, rowid);
+            else if (source.kind == Material)
+                table.append({title}, {}, rowid);
+            else
+                table.append({title}, {text(raw, 3), text(raw, 4), text(raw, 5)}, rowid);
+        });
+        if (!read)
+            return nullptr;
         // Outside the chunks: the counting pass over a whole library would lengthen one of them.
         table.squeeze();
         // A cache that cannot be written costs the next start the read above, nothing more.
@@ -504,6 +535,23 @@ std::shared_ptr<const SmartLibraries> SmartLibraries::load(const QSqlDatabase &d
             writeLog(QStringLiteral("err"), QStringLiteral("智能搜索缓存写入失败：%1").arg(cacheFile));
     }
     return libraries;
+}
+
+std::shared_ptr<const LibraryTable> SmartLibraries::loadMaterialTexts(const QSqlDatabase &db,
+                                                                      const std::function<bool()> &interrupted)
+{
+    auto table = std::make_shared<LibraryTable>();
+    const SmallMaterialCache cache(db);
+    const bool read = readChunked(
+        db, "SELECT rowid,Category='Content',title,plainText FROM M.MaterialTree WHERE rowid>%1 ORDER BY rowid LIMIT %2",
+        interrupted, [&table](sqlite3_stmt *raw, qint64 rowid) {
+            if (sqlite3_column_int(raw, 1) == 1)
+                table->append({text(raw, 2), text(raw, 3)}, {}, rowid);
+        });
+    if (!read)
+        return nullptr;
+    table->squeeze(true);
+    return table;
 }
 
 qint64 SmartLibraries::bytes() const

@@ -35,7 +35,9 @@ public:
     // The same from UTF-8, decoded straight into the buffers (invalid bytes become U+FFFD).
     void append(std::initializer_list<Utf8> searched, std::initializer_list<Utf8> kept, qint64 key);
     // Ends the appending: frees spare room and counts the characters the search starts from.
-    void squeeze();
+    // foldAsciiCase lowercases the ASCII letters first, for a search that ignores their case
+    // as SQL's LIKE does (keys then go through foldAscii).
+    void squeeze(bool foldAsciiCase = false);
     int size() const { return m_searchStarts.size() - 1; }
     // Rows whose searched fields contain key (case-sensitive), in row order, each once.
     void find(const QString &key, QVector<int> &rows) const;
@@ -62,6 +64,9 @@ private:
     int m_searchedFields = 0;
 };
 
+// text with the ASCII letters lowercased, the rest unchanged.
+QString foldAscii(QString text);
+
 // The three libraries the suggestions filter, read once and never changed afterwards: a
 // finished result set refers to them by row. Of the sentences and materials only the searched
 // fields and the rowid are held: a page fetches the keys of the rows it shows, and the texts of
@@ -84,6 +89,10 @@ public:
     static std::shared_ptr<const SmartLibraries> load(const QSqlDatabase &db,
                                                        const std::function<bool()> &interrupted,
                                                        bool useCaches = true);
+    // The titles and texts of the library's materials (two searched fields, ASCII folded, keyed
+    // by rowid) for the keyword search, read like load; null when interrupted.
+    static std::shared_ptr<const LibraryTable> loadMaterialTexts(const QSqlDatabase &db,
+                                                                 const std::function<bool()> &interrupted);
     // The cache file of a library file.
     static QString cachePath(const QString &libraryFile) { return libraryFile + QStringLiteral(".search"); }
 

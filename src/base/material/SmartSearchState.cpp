@@ -74,6 +74,30 @@ void SmartSearchState::requestSentenceSearch(const QString &key)
     wakebell::ring();
 }
 
+void SmartSearchState::requestMaterialTexts()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        if (std::exchange(m_textsAsked, true))
+            return;
+    }
+    m_textsPending = true;
+    wakebell::ring();
+}
+
+void SmartSearchState::setMaterialTexts(std::shared_ptr<const LibraryTable> texts)
+{
+    QMutexLocker lock(&m_mutex);
+    m_textsAsked = bool(texts);
+    m_texts = std::move(texts);
+}
+
+std::shared_ptr<const LibraryTable> SmartSearchState::materialTexts() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_texts;
+}
+
 QString SmartSearchState::takeSentenceRequest()
 {
     QMutexLocker lock(&m_mutex);

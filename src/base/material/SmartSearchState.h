@@ -1,5 +1,7 @@
 #pragma once
 
+#include "material/SmartLibrary.h"
+
 #include <QMutex>
 #include <QString>
 
@@ -42,6 +44,14 @@ public:
     void requestSentenceSearch(const QString &key);
     QString takeSentenceRequest();
 
+    // The keyword search asks for the material texts in memory; the worker reads them once and
+    // hands them over with setMaterialTexts (null after a failed read, so that a later search
+    // asks again).
+    void requestMaterialTexts();
+    bool takeMaterialTextsRequest() { return m_textsPending.exchange(false); }
+    void setMaterialTexts(std::shared_ptr<const LibraryTable> texts);
+    std::shared_ptr<const LibraryTable> materialTexts() const;
+
     Snapshot take() const;
     bool takeResetPending() { return m_resetPending.exchange(false); }
     bool isSuppressed() const { return m_suppressed.load(); }
@@ -55,6 +65,9 @@ private:
     qint64 m_inputAt = -1;
     std::atomic<bool> m_suppressed{false};
     std::atomic<bool> m_resetPending{false};
+    std::shared_ptr<const LibraryTable> m_texts;
+    bool m_textsAsked = false;
+    std::atomic<bool> m_textsPending{false};
 };
 
 // When the worker may search: 0 now, a positive number of milliseconds to wait for the

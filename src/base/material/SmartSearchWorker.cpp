@@ -61,6 +61,11 @@ qint64 SmartSearchThreadWorker::runOnce()
     }
     const SmartSearchState::Snapshot s = m_state->take();
     const qint64 wait = gate().wait(s);
+    // Between suggestions: the read takes seconds and only the keyword search waits for it.
+    if (wait != 0 && m_state->takeMaterialTextsRequest()) {
+        loadMaterialTexts();
+        return 0;
+    }
     if (wait != 0)
         return wait;
     doSmartSearchWord(s.input, s.combo);
@@ -87,6 +92,19 @@ bool SmartSearchThreadWorker::ensureLibraries()
     if (m_loadFailed)
         m_nextLoadAt = m_state->now() + kRetryLoadMs;
     return bool(m_libraries);
+}
+
+void SmartSearchThreadWorker::loadMaterialTexts()
+{
+    QThread *thread = QThread::currentThread();
+    std::shared_ptr<const LibraryTable> texts;
+    try {
+        PerformanceLogger timing(QStringLiteral("SmartSearchThread::loadMaterialTexts"));
+        texts = SmartLibraries::loadMaterialTexts(dbConnection(), [thread] { return thread->isInterruptionRequested(); });
+    } catch (const Exception &e) {
+        logException(e);
+    }
+    m_state->setMaterialTexts(std::move(texts));
 }
 
 bool SmartSearchThreadWorker::doSmartSearchWord(const QString &input, const QString &combo)

@@ -43,6 +43,7 @@ public slots:
 
 private:
     bool ensureLibraries();
+    void loadMaterialTexts();
     material::SmartGate gate() const;
 
     material::SmartSearchState *m_state;

@@ -1,5 +1,6 @@
 #include "params/SysParams.h"
 
+#include "app/WakeBell.h"
 #include "core/AppPaths.h"
 #include "core/Constants.h"
 #include "core/Exception.h"
@@ -166,8 +167,11 @@ void registerSysParamsTypes()
 
 void publishSysParams()
 {
-    QMutexLocker lock(&snapshotMutex());
-    snapshot() = g_SysParams;
+    {
+        QMutexLocker lock(&snapshotMutex());
+        snapshot() = g_SysParams;
+    }
+    wakebell::ring(); // sleeping workers weigh the new settings
 }
 
 SysParams sysParamsSnapshot()

@@ -298,13 +298,36 @@ void MaterialSearchController::searchMaterial(const QString &keyword, int mode)
         return;
     if (QPlainTextEdit *pane = m_browser->widgets().plainTextEditMaterialContent)
         pane->clear();
-    {
+    const bool inMemory = mode == SearchLibrary && searchableInMemory(keyword);
+    const auto texts = inMemory ? m_state.materialTexts() : nullptr;
+    if (texts) {
+        listFromTexts(*texts, keyword);
+    } else {
+        if (inMemory)
+            m_state.requestMaterialTexts(); // read by the worker: the next search scans memory
         QueryPtr query = runLibraryQuery(keywordSearchSql(keyword, mode));
         m_browser->fillMaterialList(*query, m_browser->materialListModel(), m_browser->materialListRecords(), true);
     }
     QStandardItemModel *model = m_browser->materialListModel();
     if (m_w.listViewMaterial && model->rowCount() > 0)
         m_w.listViewMaterial->setCurrentIndex(model->index(0, 0));
+}
+
+void MaterialSearchController::listFromTexts(const LibraryTable &texts, const QString &keyword)
+{
+    QVector<int> rows;
+    texts.find(foldAscii(keyword), rows);
+    QVector<qint64> rowids;
+    rowids.reserve(rows.size());
+    for (int row : qAsConst(rows))
+        rowids << texts.key(row);
+    m_browser->releaseRecords(m_browser->materialListModel(), m_browser->materialListRecords());
+    // A statement per thousand rows: a common key would otherwise make one huge IN list.
+    constexpr int kChunk = 1000;
+    for (int at = 0; at < rowids.size(); at += kChunk) {
+        QueryPtr query = runLibraryQuery(materialRowsSql(rowids.constData() + at, qMin(kChunk, rowids.size() - at)));
+        m_browser->fillMaterialList(*query, m_browser->materialListModel(), m_browser->materialListRecords(), false);
+    }
 }
 
 QString MaterialSearchController::selectionKeyword() const

@@ -108,6 +108,8 @@ private:
     void insertResult(bool title);
     void giveFrameRoom();
     QString selectionKeyword() const;
+    // The library search from the texts in memory: the rows listed as the LIKE query lists them.
+    void listFromTexts(const material::LibraryTable &texts, const QString &keyword);
 
     Widgets m_w;
     QPointer<MaterialBrowser> m_browser;
