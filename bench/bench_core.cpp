@@ -4,7 +4,7 @@
 
 #include "app/App.h"
 #include "app/Constants.h"
-#include "app/WakeBell.h"
+#include "core/WakeBell.h"
 #include "cloud/CommonThreadWorker.h"
 #include "params/SysParams.h"
 #include "storage/Backup.h"

@@ -4,7 +4,7 @@
 
 #include "app/App.h"
 #include "app/Constants.h"
-#include "app/WakeBell.h"
+#include "core/WakeBell.h"
 #include "book/MyTextEdit.h"
 #include "libtool/Generator.h"
 #include "libtool/LibraryFile.h"

@@ -5,7 +5,7 @@
 #include "TestService.h"
 
 #include "app/App.h"
-#include "app/WakeBell.h"
+#include "core/WakeBell.h"
 #include "app/Constants.h"
 #include "app/WorkerHost.h"
 #include "cloud/ClientInfo.h"

@@ -1,6 +1,6 @@
 #include "app/WorkerHost.h"
 
-#include "app/WakeBell.h"
+#include "core/WakeBell.h"
 #include "log/Log.h"
 
 #include <QElapsedTimer>

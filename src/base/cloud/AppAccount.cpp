@@ -3,7 +3,7 @@
 
 #include "app/Constants.h"
 #include "app/Exception.h"
-#include "app/WakeBell.h"
+#include "core/WakeBell.h"
 #include "cloud/CloudSync.h"
 #include "cloud/WebClient.h"
 #include "log/Log.h"

@@ -2,7 +2,7 @@
 
 #include "app/App.h"
 #include "app/Exception.h"
-#include "app/WakeBell.h"
+#include "core/WakeBell.h"
 #include "cloud/ClientInfo.h"
 #include "cloud/CloudSync.h"
 #include "cloud/Upgrade.h"

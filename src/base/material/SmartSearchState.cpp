@@ -1,6 +1,6 @@
 #include "material/SmartSearchState.h"
 
-#include "app/WakeBell.h"
+#include "core/WakeBell.h"
 
 #include <QElapsedTimer>
 

@@ -2,7 +2,7 @@
 
 #include "app/App.h"
 #include "app/Exception.h"
-#include "app/WakeBell.h"
+#include "core/WakeBell.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
 #include "storage/Connection.h"

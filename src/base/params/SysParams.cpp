@@ -1,6 +1,6 @@
 #include "params/SysParams.h"
 
-#include "app/WakeBell.h"
+#include "core/WakeBell.h"
 #include "core/AppPaths.h"
 #include "core/Constants.h"
 #include "core/Exception.h"

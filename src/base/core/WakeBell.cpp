@@ -1,4 +1,4 @@
-#include "app/WakeBell.h"
+#include "core/WakeBell.h"
 
 #include <QDeadlineTimer>
 #include <QMutex>
