@@ -14,7 +14,6 @@
 
 class InstanceChannel;
 class QLockFile;
-class QWidget;
 class Prompter;
 
 namespace Ink {
@@ -25,16 +24,6 @@ enum MessageKind { mkWarning = 0, mkError = 1, mkInformation = 2, mkQuestion = 3
 // Buttons of the message dialog (combinable) and the answer each one gives.
 enum MessageButton : int { mbOk = 0x2000000, mbYes = 0x4000000, mbNo = 0x8000000, mbCancel = 0x10000000 };
 enum MessageAnswer : int { maOk = 0, maYes = 1, maNo = 2, maCancel = 3 };
-
-// Options of showFramed.
-enum FrameOption : int {
-    foModal = 0x1,        // application-modal; a dialog's result is returned
-    foResizable = 0x2,    // the frame offers edge resizing
-    foParentMain = 0x4,   // the frame is a child window of the main window
-    foTool = 0x10,        // tool-style frame
-    foToolTip = 0x20,     // tooltip-style frame following the application's active state
-    foBare = 0x40,        // the widget as it is, without a frame (a bubble); a dialog runs modal
-};
 
 } // namespace Ink
 
@@ -150,10 +139,6 @@ public:
     // the request is logged and answered with "cancel" (Ink::maCancel, 0 or false) ---
     void setPrompter(Prompter *prompter) { m_prompter = prompter; }
     Prompter *prompter() const { return m_prompter; }
-    int showFramed(QWidget *widget, int options = Ink::foParentMain | Ink::foResizable);
-    int showFramedModal(QWidget *widget, bool resizable = false);
-    int showFramedTool(QWidget *widget, bool modal = false);
-    int showFramedToolTip(QWidget *widget);
     int showMessage(int kind, const QString &text, int buttons = Ink::mbOk, const QString &title = QString());
     void showInfo(const QString &text);
     void showError(const QString &text);
@@ -189,8 +174,6 @@ public:
     std::atomic<bool> quitting{false};
     // The storage layer's connection (it owns it); the name stays for the callers above.
     QSqlDatabase &db;
-    QWidget *mainFrame = nullptr;  // the frame around MainWindow, set by main
-    QWidget *mainWindow = nullptr; // parent of message dialogs
     GuiSnapshot guiSnapshot;
 
     // What a finished download ("APP" or "MATERIAL") leads to is the upgrade code's business;

@@ -1,3 +1,4 @@
+#include "frame/Frames.h"
 #include "mainwindow/MainWindow.h"
 #include "ui_MainWindow.h"
 
@@ -236,8 +237,8 @@ MainWindow::~MainWindow()
     m_userMaterialModel->clear();
     delete ui;
     // The program's main window takes the connection with it (final backup, close).
-    if (g_App.mainWindow == this) {
-        g_App.mainWindow = nullptr;
+    if (Frames::mainWindow() == this) {
+        Frames::setMainWindow(nullptr);
         g_App.deinit();
     }
 }
