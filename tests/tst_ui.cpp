@@ -6,6 +6,7 @@
 #include "TestProfile.h"
 
 #include "app/App.h"
+#include "frame/Frames.h"
 #include "frame/Dialog.h"
 #include "frame/FramelessHelper.h"
 #include "frame/FramelessWindow.h"
@@ -197,8 +198,8 @@ private slots:
         auto *mainFrame = new FramelessWindow;
         mainFrame->setContent(&mainWindow);
         mainFrame->show();
-        g_App.mainWindow = &mainWindow;
-        g_App.mainFrame = mainFrame;
+        Frames::setMainWindow(&mainWindow);
+        Frames::setMainFrame(mainFrame);
         bool modalOverMain = false;
         QTimer::singleShot(0, this, [&]() {
             MessageDialog *dialog = openMessageDialog();
@@ -223,8 +224,8 @@ private slots:
         QVERIFY(modalOverMain);
         QVERIFY(!openMessageDialog());
         mainFrame->takeContent();
-        g_App.mainWindow = nullptr;
-        g_App.mainFrame = nullptr;
+        Frames::setMainWindow(nullptr);
+        Frames::setMainFrame(nullptr);
         delete mainFrame;
     }
 
