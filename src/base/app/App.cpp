@@ -7,6 +7,7 @@
 #include "log/Log.h"
 #include "params/SysParams.h"
 #include "storage/Backup.h"
+#include "storage/DatabaseDamage.h"
 #include "storage/Connection.h"
 #include "storage/DataAccess.h"
 #include "storage/Database.h"
