@@ -8,6 +8,8 @@
 
 #include <functional>
 
+class QWidget;
+
 // Stands in for the user in tests: installs itself as App's prompter for its lifetime (the
 // previous one comes back afterwards), answers questions from a queue and records every message.
 class ScriptedPrompter final : public Prompter
