@@ -48,7 +48,18 @@ bool GuiSnapshot::canThreadSync(qint64 nowMsecs) const
 
 bool GuiSnapshot::canThreadSync() const { return canThreadSync(QDateTime::currentMSecsSinceEpoch()); }
 
-App::App(QObject *parent) : QObject(parent), db(dbConnection()) {}
+App::App(QObject *parent)
+    : QObject(parent), db(dbConnection()),
+      m_account(guiSnapshot.signedIn, [this](bool isError, const QString &text) {
+          if (isError)
+              showError(text);
+          else
+              showInfo(text);
+      })
+{
+    // Direct: the signal leaves from the thread that changed the user, as App's own would.
+    connect(&m_account, &AccountService::userChanged, this, &App::refreshUserInfo, Qt::DirectConnection);
+}
 
 App::~App() = default;
 
