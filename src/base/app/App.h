@@ -47,7 +47,7 @@ public:
     bool canThreadSync() const;
 };
 
-class App : public QObject
+class App final : public QObject
 {
     Q_OBJECT
 public:

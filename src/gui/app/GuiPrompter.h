@@ -4,7 +4,7 @@
 
 // App's user interface in windows: the frameless message dialog, the colour styles and the
 // application font.
-class GuiPrompter : public Prompter
+class GuiPrompter final : public Prompter
 {
 public:
     int showMessage(int kind, const QString &text, int buttons, const QString &title) override;
