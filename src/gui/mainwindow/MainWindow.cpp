@@ -1,4 +1,3 @@
-#include "frame/Frames.h"
 #include "mainwindow/MainWindow.h"
 #include "ui_MainWindow.h"
 
@@ -30,7 +29,7 @@
 #include "settings/SettingsController.h"
 #include "params/SysParams.h"
 #include "frame/FramelessWindow.h"
-#include "frame/GlyphIcon.h"
+#include "frame/Frames.h"
 #include "frame/Toast.h"
 #include "mainwindow/LayoutStore.h"
 #include "mainwindow/MainStatusBar.h"
