@@ -3,6 +3,7 @@
 #include "BenchSupport.h"
 
 #include "app/App.h"
+#include "frame/Frames.h"
 #include "app/Constants.h"
 #include "book/BookController.h"
 #include "book/MyTextEdit.h"
@@ -172,11 +173,11 @@ Started startProgram()
         return s;
     }
     s.window = new MainWindow;
-    g_App.mainWindow = s.window;
+    Frames::setMainWindow(s.window);
     QObject::connect(s.window, &MainWindow::startAppInit, [&s, &start]() { s.shownMs = msSince(start); });
-    g_App.showFramed(s.window, Ink::foResizable);
-    g_App.mainFrame = s.window->window();
-    QObject::connect(g_App.mainFrame, SIGNAL(windowPaint()), s.window, SLOT(windowFirstShow()));
+    Frames::showFramed(s.window, Ink::foResizable);
+    Frames::setMainFrame(s.window->window());
+    QObject::connect(Frames::mainFrame(), SIGNAL(windowPaint()), s.window, SLOT(windowFirstShow()));
     while (s.shownMs < 0 && start.elapsed() < 20000)
         QApplication::processEvents(QEventLoop::AllEvents, 5);
     qApp->removeEventFilter(&firstPaint);
@@ -189,8 +190,8 @@ QString closeProgram(MainWindow *window)
 {
     BenchPrompter prompter;
     QPointer<MainWindow> alive(window);
-    g_App.mainFrame->close();
-    QPointer<QWidget> frame(g_App.mainFrame);
+    Frames::mainFrame()->close();
+    QPointer<QWidget> frame(Frames::mainFrame());
     QElapsedTimer closing;
     closing.start();
     while (frame && frame->isVisible() && closing.elapsed() < 10000)
@@ -198,8 +199,8 @@ QString closeProgram(MainWindow *window)
     const bool closed = !frame || !frame->isVisible();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     delete alive.data();
-    g_App.mainFrame = nullptr;
-    g_App.mainWindow = nullptr;
+    Frames::setMainFrame(nullptr);
+    Frames::setMainWindow(nullptr);
     g_App.deinit();
     return closed ? QString() : QStringLiteral("the window did not close within 10 s");
 }
@@ -383,12 +384,12 @@ int main(int argc, char **argv)
         return benchFailAll(names, QStringLiteral("App::init failed"));
     const double initMs = msSince(start);
     auto *window = new MainWindow;
-    g_App.mainWindow = window;
+    Frames::setMainWindow(window);
     bool firstShown = false;
     QObject::connect(window, &MainWindow::startAppInit, [&firstShown]() { firstShown = true; });
-    g_App.showFramed(window, Ink::foResizable);
-    g_App.mainFrame = window->window();
-    QObject::connect(g_App.mainFrame, SIGNAL(windowPaint()), window, SLOT(windowFirstShow()));
+    Frames::showFramed(window, Ink::foResizable);
+    Frames::setMainFrame(window->window());
+    QObject::connect(Frames::mainFrame(), SIGNAL(windowPaint()), window, SLOT(windowFirstShow()));
     while (!firstShown && start.elapsed() < 20000)
         QApplication::processEvents(QEventLoop::AllEvents, 5);
     QApplication::processEvents();
@@ -478,8 +479,8 @@ int main(int argc, char **argv)
     QPointer<MainWindow> alive(window);
     QElapsedTimer closing;
     closing.start();
-    g_App.mainFrame->close();
-    QPointer<QWidget> frame(g_App.mainFrame);
+    Frames::mainFrame()->close();
+    QPointer<QWidget> frame(Frames::mainFrame());
     while (frame && frame->isVisible() && closing.elapsed() < 10000)
         QApplication::processEvents(QEventLoop::AllEvents, 5);
     const bool closed = !frame || !frame->isVisible();

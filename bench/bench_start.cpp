@@ -5,6 +5,7 @@
 #include "BenchSupport.h"
 
 #include "app/App.h"
+#include "frame/Frames.h"
 #include "app/Constants.h"
 #include "book/BookController.h"
 #include "book/MyTextEdit.h"
@@ -224,10 +225,10 @@ int runChild(int argc, char **argv)
         setSysParam(QStringLiteral("NoviceGuidance"), QStringLiteral("1"));
     const QStringList copiesBefore = existingBackups();
     auto *window = new MainWindow;
-    g_App.mainWindow = window;
-    g_App.showFramed(window, Ink::foResizable);
-    g_App.mainFrame = window->window();
-    QObject::connect(g_App.mainFrame, SIGNAL(windowPaint()), window, SLOT(windowFirstShow()));
+    Frames::setMainWindow(window);
+    Frames::showFramed(window, Ink::foResizable);
+    Frames::setMainFrame(window->window());
+    QObject::connect(Frames::mainFrame(), SIGNAL(windowPaint()), window, SLOT(windowFirstShow()));
     struct FirstPaint : QObject {
         bool done = false;
         bool eventFilter(QObject *, QEvent *e) override
@@ -274,7 +275,7 @@ int runChild(int argc, char **argv)
     // Closed as the author closes it, every question answered yes, with the exit copy the program
     // takes by default: what the close writes is in the copy the next start compares with.
     BenchPrompter prompter;
-    QPointer<QWidget> frame(g_App.mainFrame);
+    QPointer<QWidget> frame(Frames::mainFrame());
     QPointer<MainWindow> alive(window);
     frame->close();
     QElapsedTimer closing;

@@ -7,6 +7,7 @@
 #include "TestService.h"
 
 #include "app/App.h"
+#include "frame/Frames.h"
 #include "app/Constants.h"
 #include "frame/FramelessWindow.h"
 #include "params/SysParams.h"
@@ -240,7 +241,7 @@ private slots:
                 if (frame)
                     frame->close();
             });
-            const int result = g_App.showFramed(&d, Ink::foModal | Ink::foParentMain);
+            const int result = Frames::showFramed(&d, Ink::foModal | Ink::foParentMain);
             QCOMPARE(result, int(QDialog::Rejected));
             QVERIFY(!frame); // deleted once the wait ended
         } else {

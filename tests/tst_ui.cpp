@@ -7,6 +7,7 @@
 #include "TestProfile.h"
 
 #include "app/App.h"
+#include "frame/Frames.h"
 #include "frame/Dialog.h"
 #include "frame/FramelessHelper.h"
 #include "frame/FramelessWindow.h"
@@ -195,8 +196,8 @@ private slots:
         auto *mainFrame = new FramelessWindow;
         mainFrame->setContent(&mainWindow);
         mainFrame->show();
-        g_App.mainWindow = &mainWindow;
-        g_App.mainFrame = mainFrame;
+        Frames::setMainWindow(&mainWindow);
+        Frames::setMainFrame(mainFrame);
         bool modalOverMain = false;
         QString shown;
         int shownFormat = -1;
@@ -227,8 +228,8 @@ private slots:
         QCOMPARE(shownFormat, format);
         QVERIFY(!openMessageDialog());
         mainFrame->takeContent();
-        g_App.mainWindow = nullptr;
-        g_App.mainFrame = nullptr;
+        Frames::setMainWindow(nullptr);
+        Frames::setMainFrame(nullptr);
         delete mainFrame;
         QTextDocument doc; // a title put into own markup stays text
         doc.setHtml(QStringLiteral("<html>确定删除<b>%1</b>吗？</html>").arg(MessageDialog::escaped(text)));

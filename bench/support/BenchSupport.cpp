@@ -360,13 +360,6 @@ int BenchPrompter::showMessage(int kind, const QString &text, int, const QString
     return Ink::maOk;
 }
 
-int BenchPrompter::showFramed(QWidget *widget, int options)
-{
-    if (framed)
-        return framed(widget, options);
-    return m_previous ? m_previous->showFramed(widget, options) : 0;
-}
-
 void BenchPrompter::applySkin(const QString &name)
 {
     if (m_previous)

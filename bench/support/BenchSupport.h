@@ -112,8 +112,7 @@ public:
 };
 
 // Stands in for the user while it lives: every question is answered yes and every message goes
-// to the warnings, so timed work never waits for a click. Framed windows still go to the prompter
-// it replaced.
+// to the warnings, so timed work never waits for a click.
 class BenchPrompter final : public Prompter
 {
 public:
@@ -124,11 +123,8 @@ public:
 
     // What every question is answered (Ink::MessageAnswer).
     int answer = Ink::maYes;
-    // Takes framed windows when set (a modal bubble would wait for a click).
-    std::function<int(QWidget *, int)> framed;
 
     int showMessage(int kind, const QString &text, int buttons, const QString &title) override;
-    int showFramed(QWidget *widget, int options) override;
     bool chooseDirectory(const QString &, QString &) override { return false; }
     void applySkin(const QString &name) override;
     void applyUiFont(const QString &family, int pointSize) override;

@@ -31,11 +31,6 @@ QStringList ScriptedPrompter::infos() const
     return texts(Ink::mkInformation) + texts(Ink::mkInformation2);
 }
 
-void ScriptedPrompter::passFramesOn()
-{
-    framed = [this](QWidget *widget, int options) { return m_previous ? m_previous->showFramed(widget, options) : 0; };
-}
-
 void ScriptedPrompter::clear()
 {
     messages.clear();

@@ -8,6 +8,8 @@
 
 #include <functional>
 
+class QWidget;
+
 // Stands in for the user in tests: installs itself as App's prompter for its lifetime (the
 // previous one comes back afterwards), answers questions from a queue and records every message.
 class ScriptedPrompter final : public Prompter
@@ -32,10 +34,13 @@ public:
     QStringList directories;
     // Runs when a message is shown, before it is answered (the user acting while a dialog is up).
     std::function<void(int kind, const QString &text)> onMessage;
-    // Runs framed windows; without it a modal frame answers 0 (rejected) and is not shown.
+    // Runs framed windows while this is the installed prompter (the window tests' frame runner
+    // asks it); without it a modal frame answers 0 (rejected) and is not shown.
     std::function<int(QWidget *, int)> framed;
-    // Lets the prompter this one replaced show the framed windows (real frames in window tests).
-    void passFramesOn();
+    // Lets the real frames show the framed windows (window tests).
+    void passFramesOn() { m_passFrames = true; }
+    bool passesFramesOn() const { return m_passFrames; }
+    int showFramed(QWidget *widget, int options);
 
     QList<Message> messages;
     QStringList chosenCaptions;
@@ -49,11 +54,11 @@ public:
     void clear();
 
     int showMessage(int kind, const QString &text, int buttons, const QString &title) override;
-    int showFramed(QWidget *widget, int options) override;
     bool chooseDirectory(const QString &caption, QString &path) override;
     void applySkin(const QString &) override {}
     void applyUiFont(const QString &, int) override {}
 
 private:
     Prompter *m_previous = nullptr;
+    bool m_passFrames = false;
 };

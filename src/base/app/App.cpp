@@ -7,6 +7,7 @@
 #include "log/Log.h"
 #include "params/SysParams.h"
 #include "storage/Backup.h"
+#include "storage/DatabaseDamage.h"
 #include "storage/Connection.h"
 #include "storage/DataAccess.h"
 #include "storage/Database.h"
@@ -47,7 +48,18 @@ bool GuiSnapshot::canThreadSync(qint64 nowMsecs) const
 
 bool GuiSnapshot::canThreadSync() const { return canThreadSync(QDateTime::currentMSecsSinceEpoch()); }
 
-App::App(QObject *parent) : QObject(parent), db(dbConnection()) {}
+App::App(QObject *parent)
+    : QObject(parent), db(dbConnection()),
+      m_account(guiSnapshot.signedIn, [this](bool isError, const QString &text) {
+          if (isError)
+              showError(text);
+          else
+              showInfo(text);
+      })
+{
+    // Direct: the signal leaves from the thread that changed the user, as App's own would.
+    connect(&m_account, &AccountService::userChanged, this, &App::refreshUserInfo, Qt::DirectConnection);
+}
 
 App::~App() = default;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cloud/AccountService.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QMutex>
@@ -14,7 +16,6 @@
 
 class InstanceChannel;
 class QLockFile;
-class QWidget;
 class Prompter;
 
 namespace Ink {
@@ -25,16 +26,6 @@ enum MessageKind { mkWarning = 0, mkError = 1, mkInformation = 2, mkQuestion = 3
 // Buttons of the message dialog (combinable) and the answer each one gives.
 enum MessageButton : int { mbOk = 0x2000000, mbYes = 0x4000000, mbNo = 0x8000000, mbCancel = 0x10000000 };
 enum MessageAnswer : int { maOk = 0, maYes = 1, maNo = 2, maCancel = 3 };
-
-// Options of showFramed.
-enum FrameOption : int {
-    foModal = 0x1,        // application-modal; a dialog's result is returned
-    foResizable = 0x2,    // the frame offers edge resizing
-    foParentMain = 0x4,   // the frame is a child window of the main window
-    foTool = 0x10,        // tool-style frame
-    foToolTip = 0x20,     // tooltip-style frame following the application's active state
-    foBare = 0x40,        // the widget as it is, without a frame (a bubble); a dialog runs modal
-};
 
 } // namespace Ink
 
@@ -56,28 +47,7 @@ public:
     bool canThreadSync() const;
 };
 
-// The one signed-in session. Several threads read and write it, so it is copied out whole under
-// App's session mutex: a URL never mixes the uid of one sign-in with the sid of another.
-struct Session {
-    QString uid;
-    QString sid;
-    QString username;
-    QString amt;
-    QString tid;
-    bool isLogined = false;
-    QDateTime loginTime;
-    bool heartbeatOk = false;
-    QString heartbeatErrCode;
-    QString heartbeatErrInfo;
-    QDateTime lastHeartbeatTime;
-    QString heartbeatMessage;
-    bool sessionActive = false;
-    bool autoRelogin = false;
-    QString lastLoginUser;     // memory only
-    QString lastLoginPassword; // memory only, never written anywhere
-};
-
-class App : public QObject
+class App final : public QObject
 {
     Q_OBJECT
 public:
@@ -150,10 +120,6 @@ public:
     // the request is logged and answered with "cancel" (Ink::maCancel, 0 or false) ---
     void setPrompter(Prompter *prompter) { m_prompter = prompter; }
     Prompter *prompter() const { return m_prompter; }
-    int showFramed(QWidget *widget, int options = Ink::foParentMain | Ink::foResizable);
-    int showFramedModal(QWidget *widget, bool resizable = false);
-    int showFramedTool(QWidget *widget, bool modal = false);
-    int showFramedToolTip(QWidget *widget);
     int showMessage(int kind, const QString &text, int buttons = Ink::mbOk, const QString &title = QString());
     void showInfo(const QString &text);
     void showError(const QString &text);
@@ -165,32 +131,38 @@ public:
     bool chooseDirectory(const QString &caption, QString &path, const QString &purpose = QString());
     void exitForInstall(const QString &installerPath);
 
-    // --- user account (cloud/AppAccount.cpp); callable from any thread ---
-    Session session() const;
-    QString heartbeatMessage() const;
-    bool registerUser(const QString &userName, const QString &password, const QString &email, bool silent);
-    bool login(const QString &userName, const QString &password, bool silent);
-    bool relogin();
-    // Never throws; heartbeatErrCode is "-1" while it runs.
-    void heartbeat();
-    void markLoggedOut(bool full);
+    // --- user account, forwarded to the account service; callable from any thread ---
+    AccountService &account() { return m_account; }
+    Session session() const { return m_account.session(); }
+    QString heartbeatMessage() const { return m_account.heartbeatMessage(); }
+    bool registerUser(const QString &userName, const QString &password, const QString &email, bool silent)
+    {
+        return m_account.registerUser(userName, password, email, silent);
+    }
+    bool login(const QString &userName, const QString &password, bool silent)
+    {
+        return m_account.login(userName, password, silent);
+    }
+    bool relogin() { return m_account.relogin(); }
+    void heartbeat() { m_account.heartbeat(); }
+    void markLoggedOut(bool full) { m_account.markLoggedOut(full); }
+    void clearSession() { m_account.clearSession(); }
+    void startSession(const QString &uid, const QString &sid, const QString &username, const QString &amt)
+    {
+        m_account.startSession(uid, sid, username, amt);
+    }
+    bool startupLogin() { return m_account.startupLogin(); }
+    void reloginAfterFailedHeartbeat(const std::function<void(const QString &value)> &report)
+    {
+        m_account.reloginAfterFailedHeartbeat(report);
+    }
+    static QString encryptPassword(const QString &password) { return AccountService::encryptPassword(password); }
     // Something the window shows of the user changed outside a sign-in (a remembered name).
     void userInfoChanged() { emit refreshUserInfo(); }
-    void clearSession();
-    // Starts the session of a successful sign-in answer (login step 3).
-    void startSession(const QString &uid, const QString &sid, const QString &username, const QString &amt);
-    // The start-up sign-in: silent, with the saved user and password, when autoLogin is set.
-    bool startupLogin();
-    // The heartbeat worker's re-sign-in after a failed heartbeat; reports "logout" and "message".
-    void reloginAfterFailedHeartbeat(const std::function<void(const QString &value)> &report);
-    // AES-128-ECB/PKCS#7 of the UTF-8 password under the web key, lower-case hex.
-    static QString encryptPassword(const QString &password);
 
     std::atomic<bool> quitting{false};
     // The storage layer's connection (it owns it); the name stays for the callers above.
     QSqlDatabase &db;
-    QWidget *mainFrame = nullptr;  // the frame around MainWindow, set by main
-    QWidget *mainWindow = nullptr; // parent of message dialogs
     GuiSnapshot guiSnapshot;
 
     // What a finished download ("APP" or "MATERIAL") leads to is the upgrade code's business;
@@ -236,11 +208,7 @@ private:
     InstanceChannel *m_instanceChannel = nullptr;
     bool m_handedOver = false;
     bool m_startupCopyTaken = false;
-    bool signIn(const QString &userName, const QString &password, bool silent, bool *transportFailure);
-
-    mutable QMutex m_sessionMutex;
-    Session m_session;
-    bool m_reloginTransportFailure = false; // only the heartbeat worker re-signs in
+    AccountService m_account; // after guiSnapshot, whose signedIn it keeps
     mutable QMutex m_sharedMutex;
     QVariantHash m_shared;
     bool m_initialized = false;

@@ -20,26 +20,6 @@ void logUnshown(const QString &what) { writeLog(QStringLiteral("err"), QStringLi
 
 } // namespace
 
-int App::showFramed(QWidget *widget, int options)
-{
-    if (m_prompter)
-        return m_prompter->showFramed(widget, options);
-    logUnshown(QStringLiteral("窗口"));
-    return 0;
-}
-
-int App::showFramedModal(QWidget *widget, bool resizable)
-{
-    return showFramed(widget, foModal | foParentMain | (resizable ? foResizable : 0));
-}
-
-int App::showFramedTool(QWidget *widget, bool modal)
-{
-    return showFramed(widget, foTool | foParentMain | (modal ? foModal : 0));
-}
-
-int App::showFramedToolTip(QWidget *widget) { return showFramed(widget, foToolTip | foParentMain); }
-
 int App::showMessage(int kind, const QString &text, int buttons, const QString &title)
 {
     if (m_prompter)

@@ -7,7 +7,7 @@ class QLocalServer;
 
 // The line between a running program and a second start on the same data folder: the second
 // start asks the first to show its window and ends, instead of refusing to start.
-class InstanceChannel : public QObject
+class InstanceChannel final : public QObject
 {
     Q_OBJECT
 public:

@@ -8,13 +8,13 @@
 #include "storage/Connection.h"
 #include "storage/DataAccess.h"
 #include "storage/Database.h"
+#include "storage/DatabaseDamage.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -23,9 +23,7 @@
 #include <QStorageInfo>
 #include <QThread>
 #include <QThreadPool>
-#include <QUuid>
 
-#include <algorithm>
 #include <atomic>
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -46,15 +44,6 @@ QMutex &backupMutex()
     static QMutex mutex;
     return mutex;
 }
-
-std::function<void(const QString &)> &damageReporter()
-{
-    static std::function<void(const QString &)> reporter;
-    return reporter;
-}
-
-std::atomic<bool> s_damageArmed{false};
-std::atomic<bool> s_damageSeen{false};
 
 void logBackupFailure(const QString &why) { writeLog(QStringLiteral("err"), QStringLiteral("数据库备份失败：") + why); }
 
@@ -499,135 +488,4 @@ bool syncToDisk(const QString &path, bool folder)
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
-}
-
-bool isUsableBackup(const QString &fileName, QString *why)
-{
-    QString problem;
-    if (!QFileInfo(fileName).isFile())
-        problem = QStringLiteral("文件不存在");
-    else if (QFileInfo(fileName).size() == 0)
-        problem = QStringLiteral("文件长度为 0");
-    const QString name = QStringLiteral("backup-check-") + QUuid::createUuid().toString(QUuid::Id128);
-    if (problem.isEmpty()) {
-        QSqlDatabase db = QSqlDatabase::addDatabase(sqlDriverName(), name);
-        db.setDatabaseName(fileName);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (!db.open()) {
-            problem = db.lastError().text().trimmed();
-        } else {
-            QSqlQuery q(db);
-            if (!q.exec(QStringLiteral("PRAGMA quick_check"))) {
-                problem = q.lastError().text().trimmed();
-            } else {
-                QStringList lines;
-                while (q.next() && lines.size() < 3)
-                    lines << q.value(0).toString();
-                if (lines != QStringList{QStringLiteral("ok")})
-                    problem = lines.join(QStringLiteral("; "));
-            }
-            if (problem.isEmpty()) {
-                if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type='table' AND "
-                                           "name IN ('BookTree','SysParam')")) ||
-                    !q.next() || q.value(0).toInt() != 2)
-                    problem = QStringLiteral("缺少程序的数据表");
-            }
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    if (why)
-        *why = problem;
-    return problem.isEmpty();
-}
-
-QStringList existingBackups()
-{
-    struct Found {
-        QString path;
-        QString day;
-        int n;
-        int folder;
-    };
-    QStringList folders{backupFolder()};
-    const QString fallback = QDir::toNativeSeparators(AppPaths::current().defaultBackupPath);
-    if (!fallback.isEmpty() && QDir::cleanPath(fallback) != QDir::cleanPath(folders.first()))
-        folders << fallback;
-    static const QRegularExpression pattern(QStringLiteral("^%1_(\\d{8})\\.(\\d+)\\.sdb\\.bak$")
-                                                .arg(QRegularExpression::escape(Ink::applicationName())));
-    QVector<Found> found;
-    for (int f = 0; f < folders.size(); ++f) {
-        if (folders[f].isEmpty())
-            continue;
-        const QDir dir(folders[f]);
-        for (const QString &file : dir.entryList(QDir::Files)) {
-            const QRegularExpressionMatch m = pattern.match(file);
-            if (m.hasMatch())
-                found.append({dir.filePath(file), m.captured(1), m.captured(2).toInt(), f});
-        }
-    }
-    std::sort(found.begin(), found.end(), [](const Found &a, const Found &b) {
-        if (a.day != b.day)
-            return a.day > b.day;
-        if (a.n != b.n)
-            return a.n < b.n;
-        return a.folder < b.folder;
-    });
-    QStringList out;
-    for (const Found &f : found)
-        out << f.path;
-    return out;
-}
-
-QString newestUsableBackup()
-{
-    for (const QString &file : existingBackups()) {
-        QString why;
-        if (isUsableBackup(file, &why))
-            return file;
-        writeLog(QStringLiteral("err"), QStringLiteral("备份不可用：%1（%2）").arg(QDir::toNativeSeparators(file), why));
-    }
-    return QString();
-}
-
-void setDamageReporter(std::function<void(const QString &)> reporter) { damageReporter() = std::move(reporter); }
-
-void watchDatabaseDamage(bool armed)
-{
-    s_damageSeen = false;
-    s_damageArmed = armed;
-}
-
-bool databaseDamageSeen() { return s_damageSeen.load(); }
-
-void noteDatabaseDamage(const QString &detail)
-{
-    if (!s_damageArmed.load() || s_damageSeen.exchange(true))
-        return;
-    writeLog(QStringLiteral("err"), QStringLiteral("数据文件已损坏：%1；本次退出不做备份。").arg(detail));
-    QCoreApplication *app = QCoreApplication::instance();
-    if (!app)
-        return;
-    // Shown from the event loop of the GUI thread (which owns the parameters), never from inside a
-    // statement that holds the connection lock.
-    QMetaObject::invokeMethod(
-        app,
-        [detail]() {
-            if (!s_damageArmed.load() || !damageReporter())
-                return;
-            const QString text = QStringLiteral("%1发现数据文件已损坏：\r\n%2\r\n\r\n为了不让损坏的文件挤掉完好的备份，"
-                                                "本次退出时不再自动备份。请退出程序，用备份文件夹中的备份恢复：\r\n%3")
-                                     .arg(Ink::productName(), detail, backupFolder());
-            damageReporter()(text);
-        },
-        Qt::QueuedConnection);
-}
-
-void noteDatabaseError(const QSqlError &error)
-{
-    bool ok = false;
-    const int code = error.nativeErrorCode().toInt(&ok);
-    // SQLITE_CORRUPT and its extended codes.
-    if (ok && (code & 0xff) == 11)
-        noteDatabaseDamage(error.text().trimmed());
 }

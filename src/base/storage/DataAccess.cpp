@@ -2,8 +2,8 @@
 
 #include "core/Constants.h"
 #include "core/Exception.h"
-#include "storage/Backup.h"
 #include "storage/Connection.h"
+#include "storage/DatabaseDamage.h"
 #include "storage/SqlTableModel.h"
 
 #include <QDateTime>

@@ -7,7 +7,7 @@
 
 // Wraps every event delivery: no exception escapes into Qt. Known failures are logged and shown
 // (one box at a time, on the GUI thread only); unknown ones are kept and rethrown after the loop.
-class Application : public QApplication
+class Application final : public QApplication
 {
     Q_OBJECT
 public:

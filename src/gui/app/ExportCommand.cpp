@@ -5,6 +5,7 @@
 #include "app/Exception.h"
 #include "app/Prompter.h"
 #include "export/BookFileExport.h"
+#include "frame/Frames.h"
 #include "params/SysParams.h"
 
 #include <QDir>
@@ -38,7 +39,6 @@ public:
             printError(text);
         return buttons == Ink::mbOk ? Ink::maOk : Ink::maCancel;
     }
-    int showFramed(QWidget *, int) override { return 0; }
     bool chooseDirectory(const QString &, QString &) override { return false; }
     void applySkin(const QString &) override {}
     void applyUiFont(const QString &, int) override {}
@@ -107,6 +107,7 @@ int run(int argc, char **argv)
     }
 
     ConsolePrompter prompter;
+    const Frames::Override noWindows([](QWidget *, int) { return 0; });
     g_App.setPrompter(&prompter);
     bool started = false;
     try {

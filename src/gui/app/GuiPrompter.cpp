@@ -1,13 +1,12 @@
-// The user-interface side of App: frames, message dialogs, skins, fonts, folder choice.
+// The user-interface side of App: message dialogs, skins, fonts, folder choice.
 #include "app/GuiPrompter.h"
 
 #include "app/App.h"
-#include "frame/FramelessWindow.h"
+#include "frame/Frames.h"
 #include "frame/MessageDialog.h"
 #include "frame/Styles.h"
 
 #include <QApplication>
-#include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QPointer>
@@ -20,25 +19,13 @@ void GuiPrompter::install()
     g_App.setPrompter(&prompter);
 }
 
-int GuiPrompter::showFramed(QWidget *widget, int options)
-{
-    if (options & foBare) {
-        auto *dialog = qobject_cast<QDialog *>(widget);
-        if (dialog && (options & foModal))
-            return dialog->exec();
-        widget->show();
-        return 0;
-    }
-    return FramelessWindow::showWidget(widget, options, g_App.mainFrame);
-}
-
 int GuiPrompter::showMessage(int kind, const QString &text, int buttons, const QString &title)
 {
     // Before the first window exists there is nothing to centre over; the dialog still
     // goes through the frame so it looks like every other one.
-    QPointer<MessageDialog> dialog = new MessageDialog(g_App.mainWindow);
+    QPointer<MessageDialog> dialog = new MessageDialog(Frames::mainWindow());
     dialog->setup(title, text, kind, buttons);
-    showFramed(dialog, foModal | foParentMain);
+    Frames::showFramed(dialog, foModal | foParentMain);
     if (!dialog)
         return MessageDialog::NoAnswer;
     const int answer = dialog->answer();
@@ -65,7 +52,7 @@ void GuiPrompter::applyUiFont(const QString &family, int pointSize)
 
 bool GuiPrompter::chooseDirectory(const QString &caption, QString &path)
 {
-    const QString dir = QFileDialog::getExistingDirectory(g_App.mainWindow, caption, path);
+    const QString dir = QFileDialog::getExistingDirectory(Frames::mainWindow(), caption, path);
     if (dir.isEmpty())
         return false;
     path = QDir::toNativeSeparators(dir);

@@ -2,13 +2,12 @@
 
 #include "app/Prompter.h"
 
-// App's user interface in windows: the frameless message dialog, frames over the main window,
-// the colour styles and the application font.
-class GuiPrompter : public Prompter
+// App's user interface in windows: the frameless message dialog, the colour styles and the
+// application font.
+class GuiPrompter final : public Prompter
 {
 public:
     int showMessage(int kind, const QString &text, int buttons, const QString &title) override;
-    int showFramed(QWidget *widget, int options) override;
     bool chooseDirectory(const QString &caption, QString &path) override;
     void applySkin(const QString &name) override;
     void applyUiFont(const QString &family, int pointSize) override;

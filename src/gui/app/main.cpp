@@ -6,6 +6,7 @@
 #include "app/GuiPrompter.h"
 #include "app/Scale.h"
 #include "frame/FramelessWindow.h"
+#include "frame/Frames.h"
 #include "log/Log.h"
 #include "mainwindow/MainWindow.h"
 #include "params/SysParams.h"
@@ -148,19 +149,20 @@ int main(int argc, char *argv[])
     QPointer<QWidget> window;
     try {
         window = createMainWindow();
-        g_App.mainWindow = window;
+        Frames::setMainWindow(window);
         // Stored parameters that had to be set aside are told once, where the author looks first.
         if (auto *mainWindow = qobject_cast<QMainWindow *>(window.data())) {
             const QString notice = takeSysParamsNotice();
             if (!notice.isEmpty())
                 mainWindow->statusBar()->showMessage(notice);
         }
-        g_App.showFramed(window, Ink::foResizable);
-        g_App.mainFrame = window->window();
-        connectFirstShow(g_App.mainFrame, window);
+        Frames::showFramed(window, Ink::foResizable);
+        QWidget *frame = window->window();
+        Frames::setMainFrame(frame);
+        connectFirstShow(frame, window);
         if (!g_App.startupCopyTaken())
-            startBackupAfterFirstPaint(g_App.mainFrame);
-        QObject::connect(&g_App, &App::activationRequested, g_App.mainFrame, [frame = g_App.mainFrame]() {
+            startBackupAfterFirstPaint(frame);
+        QObject::connect(&g_App, &App::activationRequested, frame, [frame]() {
             bringToFront(frame);
         });
         code = Application::exec();
@@ -174,8 +176,8 @@ int main(int argc, char *argv[])
         writeLog(QStringLiteral("err"), QStringLiteral("发生未知异常，程序退出"));
         code = -1;
     }
-    g_App.mainFrame = nullptr;
-    g_App.mainWindow = nullptr;
+    Frames::setMainFrame(nullptr);
+    Frames::setMainWindow(nullptr);
     delete window.data();
     g_App.deinit();
     return code;

@@ -7,6 +7,7 @@
 #include "book/BookExportDialog.h"
 #include "book/TreeNodeInfo.h"
 #include "book/TreeView.h"
+#include "frame/Frames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -54,7 +55,7 @@ void BookExportController::exportCurrentBook()
     if (!m_book->settleModifiedChapter())
         return;
     BookExportDialog dialog(bookId, info->id, BookFileExport::rememberedOptions(bookId), m_book->view()->window());
-    if (g_App.showFramed(&dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable) != QDialog::Accepted)
+    if (Frames::showFramed(&dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable) != QDialog::Accepted)
         return;
     const BookFileExport::Options options = dialog.options();
     try {

@@ -5,6 +5,7 @@
 #include "app/Exception.h"
 #include "book/BookController.h"
 #include "book/MyTextEdit.h"
+#include "book/SearchMatchDelegate.h"
 #include "book/TreeNodeInfo.h"
 #include "book/TreeView.h"
 #include "params/SysParams.h"
@@ -21,10 +22,8 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
-#include <QPainter>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QStyledItemDelegate>
 #include <QTextDocument>
 #include <QTimer>
 #include <QTreeWidget>
@@ -37,74 +36,6 @@ namespace
 {
 
 enum ScopeChoice { ThisBook = 0, AllBooks = 1, SelectedVolume = 2 };
-
-// One line of context with the key marked; with a replacement the key is struck out and the
-// new text follows, as the replace would leave it.
-class MatchDelegate : public QStyledItemDelegate
-{
-public:
-    MatchDelegate(QLineEdit *replace, QObject *parent) : QStyledItemDelegate(parent), m_replace(replace) {}
-
-    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
-    {
-        if (!index.data(BookSearchController::OffsetRole).isValid()) {
-            QStyledItemDelegate::paint(painter, option, index);
-            return;
-        }
-        QStyleOptionViewItem opt = option;
-        initStyleOption(&opt, index);
-        const QString context = opt.text;
-        opt.text.clear();
-        QStyle *style = opt.widget ? opt.widget->style() : QApplication::style();
-        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
-        const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, opt.widget);
-
-        // Drawn as three runs of text: a rich-text document per row costs a frame per screenful.
-        const int at = index.data(BookSearchController::ContextOffsetRole).toInt();
-        const int length = index.data(BookSearchController::LengthRole).toInt();
-        const bool inTitle = index.data(BookSearchController::TitleRole).toBool();
-        const QString replacement = m_replace ? m_replace->text() : QString();
-        const bool preview = !replacement.isEmpty() && opt.checkState == Qt::Checked &&
-                             (opt.features & QStyleOptionViewItem::HasCheckIndicator);
-        const QColor text = opt.palette.color(opt.state & QStyle::State_Selected ? QPalette::HighlightedText
-                                                                                 : QPalette::Text);
-        painter->save();
-        painter->setClipRect(textRect);
-        const QFontMetrics fm(opt.font);
-        const int baseline = textRect.top() + (textRect.height() - fm.height()) / 2 + fm.ascent();
-        int x = textRect.left();
-        auto run = [&](const QString &s, const QColor &background, bool bold, bool strikeOut) {
-            if (s.isEmpty())
-                return;
-            QFont f = opt.font;
-            f.setBold(bold);
-            f.setStrikeOut(strikeOut);
-            const int width = QFontMetrics(f).horizontalAdvance(s);
-            if (background.isValid()) {
-                painter->fillRect(QRect(x, textRect.top(), width, textRect.height()), background);
-                painter->setPen(Qt::black);
-            } else {
-                painter->setPen(text);
-            }
-            painter->setFont(f);
-            painter->drawText(x, baseline, s);
-            x += width;
-        };
-        run(inTitle ? QStringLiteral("[标题] ") : QString(), QColor(), false, false);
-        run(context.left(at), QColor(), false, false);
-        if (preview) {
-            run(context.mid(at, length), QColor(0xff, 0xe6, 0xe6), false, true);
-            run(replacement, QColor(0xe6, 0xff, 0xe6), false, false);
-        } else {
-            run(context.mid(at, length), QColor(0xff, 0xe0, 0x8a), true, false);
-        }
-        run(context.mid(at + length), QColor(), false, false);
-        painter->restore();
-    }
-
-private:
-    QPointer<QLineEdit> m_replace;
-};
 
 } // namespace
 
@@ -149,7 +80,7 @@ BookSearchController::BookSearchController(QMainWindow *window, BookController *
     m_results->setObjectName(QStringLiteral("treeWidgetBookSearch"));
     m_results->setHeaderHidden(true);
     m_results->setUniformRowHeights(true);
-    m_results->setItemDelegate(new MatchDelegate(m_replace, m_results));
+    m_results->setItemDelegate(new SearchMatchDelegate(m_replace, m_results));
     layout->addWidget(m_results, 1);
     m_dock->setWidget(panel);
     window->addDockWidget(Qt::RightDockWidgetArea, m_dock);

@@ -6,6 +6,7 @@
 #include "book/ChapterHistory.h"
 #include "book/ChapterHistoryDialog.h"
 #include "book/MyTextEdit.h"
+#include "frame/Frames.h"
 
 #include <QMenu>
 #include <QStatusBar>
@@ -31,7 +32,7 @@ void HistoryController::showHistory()
         g_App.showError(e.message());
         return;
     }
-    const int outcome = g_App.showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
+    const int outcome = Frames::showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
     const qint64 id = dialog->restoreId();
     delete dialog;
     if (outcome == ChapterHistoryDialog::Restore && id != 0)

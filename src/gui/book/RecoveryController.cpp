@@ -7,6 +7,7 @@
 #include "book/TmpSaveFile.h"
 #include "book/TmpSaveProcDialog.h"
 #include "book/TmpSaveWriter.h"
+#include "frame/Frames.h"
 #include "log/Log.h"
 
 #include <QEvent>
@@ -122,7 +123,7 @@ int RecoveryController::checkTmpSaves(const QString &chapterId)
         return -1;
     }
     const int outcome =
-        g_App.showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
+        Frames::showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
     delete dialog;
     return outcome;
 }

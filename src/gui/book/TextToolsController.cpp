@@ -8,6 +8,7 @@
 #include "book/TextTools.h"
 #include "book/TreeView.h"
 #include "frame/FramelessWindow.h"
+#include "frame/Frames.h"
 #include "frame/Toast.h"
 #include "params/SysParams.h"
 
@@ -46,7 +47,7 @@ template <class D> void showSearchDialog(QPointer<D> &dialog, QWidget *owner, My
     dialog = new D(owner);
     dialog->setEditor(editor);
     dialog->setFindText(selected);
-    g_App.showFramed(dialog, Ink::foParentMain | Ink::foResizable);
+    Frames::showFramed(dialog, Ink::foParentMain | Ink::foResizable);
 }
 
 void closeSearchDialog(QWidget *dialog)

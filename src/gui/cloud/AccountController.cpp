@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "cloud/AccountDialogs.h"
 #include "cloud/CloudLocks.h"
+#include "frame/Frames.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -33,7 +34,7 @@ void AccountController::changeUser()
 void AccountController::showUserInfo(const QString &text)
 {
     QPointer<UserInfoDialog> dialog = new UserInfoDialog(text, m_window);
-    g_App.showFramed(dialog, Ink::foModal | Ink::foParentMain);
+    Frames::showFramed(dialog, Ink::foModal | Ink::foParentMain);
     delete dialog.data();
 }
 
@@ -48,12 +49,12 @@ void AccountController::run(int first)
     while (next >= 0) {
         if (next == 0) {
             QPointer<UserRegisterDialog> dialog = new UserRegisterDialog(m_window);
-            g_App.showFramed(dialog, Ink::foModal | Ink::foParentMain);
+            Frames::showFramed(dialog, Ink::foModal | Ink::foParentMain);
             next = dialog && dialog->wantsLogin() ? 1 : -1;
             delete dialog.data();
         } else {
             QPointer<UserLoginDialog> dialog = new UserLoginDialog(m_window);
-            g_App.showFramed(dialog, Ink::foModal | Ink::foParentMain);
+            Frames::showFramed(dialog, Ink::foModal | Ink::foParentMain);
             signedIn = dialog && dialog->doneCode() == QDialog::Accepted;
             next = dialog && dialog->wantsRegister() ? 0 : -1;
             delete dialog.data();
@@ -65,7 +66,7 @@ void AccountController::run(int first)
         m_afterSignIn();
     if (m_closePending && m_window) {
         m_closePending = false;
-        QWidget *top = g_App.mainFrame ? g_App.mainFrame : m_window.data();
+        QWidget *top = Frames::mainFrame() ? Frames::mainFrame() : m_window.data();
         QTimer::singleShot(0, top, &QWidget::close);
     }
 }

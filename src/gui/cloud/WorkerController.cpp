@@ -10,6 +10,7 @@
 #include "cloud/MyHttpDownload.h"
 #include "cloud/NewsViewDialog.h"
 #include "cloud/QZipFile.h"
+#include "frame/Frames.h"
 #include "log/Log.h"
 #include "params/SysParams.h"
 
@@ -92,7 +93,7 @@ void WorkerController::commomThreadWorkerSignal(const QString &signalGroup, cons
             if (!clientinfo::news().isEmpty())
                 enqueuePrompt([] {
                     auto *dialog = new NewsViewDialog(clientinfo::news(), g_App.session().isLogined);
-                    g_App.showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
+                    Frames::showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
                     delete dialog;
                 });
         } else if (signalValue == QLatin1String("appInited")) {
@@ -204,7 +205,7 @@ void WorkerController::showUpgrade(upgrade::Kind kind)
         doneFile = file;
         doneFlag = flag;
     });
-    g_App.showFramed(dialog, Ink::foModal | Ink::foParentMain);
+    Frames::showFramed(dialog, Ink::foModal | Ink::foParentMain);
     delete dialog;
     // Installing or restarting only once the dialog has gone.
     if (!doneFile.isEmpty())

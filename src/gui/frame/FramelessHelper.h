@@ -59,7 +59,7 @@ private:
 // Installs edge resizing on a frameless widget: thin invisible grips along its
 // edges take the mouse, the window manager resizes where it can
 // (startSystemResize), otherwise the window (or a rubber band) follows the mouse.
-class FramelessHelper : public AbsFrameLessAutoSize
+class FramelessHelper final : public AbsFrameLessAutoSize
 {
     Q_OBJECT
 public:

@@ -1,7 +1,7 @@
 // Showing a widget in a new frame; modal dialogs run in a local event loop here.
 #include "frame/FramelessWindow.h"
 
-#include "app/App.h"
+#include "frame/Frames.h"
 
 #include <QApplication>
 #include <QDialog>

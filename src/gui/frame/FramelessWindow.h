@@ -15,7 +15,7 @@ class QMouseEvent;
 // The frame every top-level window of the program is shown in: own title bar,
 // rounded border, drop shadow (drawn here from a cached nine-patch, only where a
 // compositor can show translucency) and edge resizing.
-class FramelessWindow : public QWidget
+class FramelessWindow final : public QWidget
 {
     Q_OBJECT
 public:

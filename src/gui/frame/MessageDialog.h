@@ -12,7 +12,7 @@ class QScrollArea;
 // The program's message box: kind (title and icon), text and buttons. The answer
 // is the button pressed (Ink::MessageAnswer), or NoAnswer when the dialog was
 // closed any other way (title bar, Escape).
-class MessageDialog : public Dialog
+class MessageDialog final : public Dialog
 {
     Q_OBJECT
 public:

@@ -6,7 +6,7 @@ class QMouseEvent;
 class QWidget;
 
 // Re-emits the mouse button events of the widgets it watches.
-class MouseButtonSignaler : public QObject
+class MouseButtonSignaler final : public QObject
 {
     Q_OBJECT
 public:

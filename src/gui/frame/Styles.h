@@ -36,7 +36,7 @@ private:
     QColor m_button;
 };
 
-class DarkStyle : public ColourStyle
+class DarkStyle final : public ColourStyle
 {
     Q_OBJECT
 public:
@@ -46,7 +46,7 @@ public:
     QString skinName() const override { return QStringLiteral("Dark"); }
 };
 
-class GrayStyle : public TintedStyle
+class GrayStyle final : public TintedStyle
 {
     Q_OBJECT
 public:
@@ -55,7 +55,7 @@ public:
     QString skinName() const override { return QStringLiteral("Gray"); }
 };
 
-class LuxuryGoldStyle : public TintedStyle
+class LuxuryGoldStyle final : public TintedStyle
 {
     Q_OBJECT
 public:
@@ -64,7 +64,7 @@ public:
     QString skinName() const override { return QStringLiteral("LuxuryGold"); }
 };
 
-class BronzeStyle : public TintedStyle
+class BronzeStyle final : public TintedStyle
 {
     Q_OBJECT
 public:
@@ -73,7 +73,7 @@ public:
     QString skinName() const override { return QStringLiteral("Bronze"); }
 };
 
-class RoseStyle : public TintedStyle
+class RoseStyle final : public TintedStyle
 {
     Q_OBJECT
 public:
@@ -82,7 +82,7 @@ public:
     QString skinName() const override { return QStringLiteral("Rose"); }
 };
 
-class CoralStyle : public TintedStyle
+class CoralStyle final : public TintedStyle
 {
     Q_OBJECT
 public:
@@ -91,7 +91,7 @@ public:
     QString skinName() const override { return QStringLiteral("Coral"); }
 };
 
-class SeaGreenStyle : public TintedStyle
+class SeaGreenStyle final : public TintedStyle
 {
     Q_OBJECT
 public:
@@ -100,7 +100,7 @@ public:
     QString skinName() const override { return QStringLiteral("SeaGreen"); }
 };
 
-class GeneralStyle : public TintedStyle
+class GeneralStyle final : public TintedStyle
 {
     Q_OBJECT
 public:

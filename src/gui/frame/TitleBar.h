@@ -8,7 +8,7 @@ class QPushButton;
 
 // A simple title bar with minimize, maximize/restore and close buttons for any
 // frameless top-level window. Pressing on it lets the window manager move the window.
-class TitleBar : public QWidget
+class TitleBar final : public QWidget
 {
     Q_OBJECT
 public:

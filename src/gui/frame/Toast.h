@@ -9,7 +9,7 @@ class QLabel;
 // A short notice that fades in, stays for a while, fades out and deletes itself.
 // Several live notices stack upward (five places, then the places repeat). A
 // notice never takes the keyboard focus.
-class Toast : public QWidget
+class Toast final : public QWidget
 {
     Q_OBJECT
 public:

@@ -5,7 +5,7 @@
 
 // Title-bar area that moves its window. The window manager moves it where the
 // platform allows (startSystemMove); otherwise the window follows the mouse.
-class WindowDragger : public QWidget
+class WindowDragger final : public QWidget
 {
     Q_OBJECT
 public:

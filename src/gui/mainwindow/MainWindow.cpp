@@ -29,7 +29,7 @@
 #include "settings/SettingsController.h"
 #include "params/SysParams.h"
 #include "frame/FramelessWindow.h"
-#include "frame/GlyphIcon.h"
+#include "frame/Frames.h"
 #include "frame/Toast.h"
 #include "mainwindow/LayoutStore.h"
 #include "mainwindow/MainStatusBar.h"
@@ -236,8 +236,8 @@ MainWindow::~MainWindow()
     m_userMaterialModel->clear();
     delete ui;
     // The program's main window takes the connection with it (final backup, close).
-    if (g_App.mainWindow == this) {
-        g_App.mainWindow = nullptr;
+    if (Frames::mainWindow() == this) {
+        Frames::setMainWindow(nullptr);
         g_App.deinit();
     }
 }

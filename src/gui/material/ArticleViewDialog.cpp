@@ -2,6 +2,7 @@
 
 #include "app/App.h"
 #include "book/BookTree.h"
+#include "frame/Frames.h"
 #include "material/MaterialList.h"
 
 #include "ui_ArticleViewDialog.h"
@@ -58,6 +59,6 @@ void ArticleViewDialog::showWritingGuide(QWidget *parent)
 {
     QPointer<ArticleViewDialog> dialog = new ArticleViewDialog(QStringLiteral("WritingGuide"),
                                                                QStringLiteral("写作指导"), parent);
-    g_App.showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
+    Frames::showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
     delete dialog.data();
 }

@@ -2,6 +2,7 @@
 
 #include "app/App.h"
 #include "book/BookTree.h"
+#include "frame/Frames.h"
 #include "log/Log.h"
 #include "material/MaterialList.h"
 #include "material/MaterialText.h"
@@ -319,7 +320,7 @@ void MaterialBrowser::insertFromPane(const QString &text)
 {
     if (!text.isEmpty())
         insertEditorText(text, false);
-    QWidget *area = g_App.mainWindow ? g_App.mainWindow : (m_w.textEditor ? m_w.textEditor->window() : nullptr);
+    QWidget *area = Frames::mainWindow() ? Frames::mainWindow() : (m_w.textEditor ? m_w.textEditor->window() : nullptr);
     Toast::showTip(QString::fromUtf8(insertNotice), area, insertNoticeMs);
     if (m_w.textEditor)
         m_w.textEditor->setFocus(Qt::OtherFocusReason);

@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "app/WorkerHost.h"
 #include "book/MyTextEdit.h"
+#include "frame/Frames.h"
 #include "frame/Toast.h"
 #include "log/Log.h"
 #include "material/KeywordSearch.h"
@@ -130,7 +131,7 @@ void MaterialSearchController::searchStringFinish(QString lastInputString, QStri
     m_result = std::move(result);
     showSmartSearchPage(0);
     if (m_result.size() > 0) {
-        QWidget *area = g_App.mainWindow ? g_App.mainWindow : m_w.editor;
+        QWidget *area = Frames::mainWindow() ? Frames::mainWindow() : m_w.editor;
         Toast::showTip(QStringLiteral("总共有%1条匹配素材！").arg(m_result.size()), area, kResultNoticeMs);
     }
 }
@@ -141,7 +142,7 @@ void MaterialSearchController::showSentences(const QString &key, material::Smart
     searchStringFinish(key, key, std::move(result));
     // Asked for: an empty list must not look like a key that did nothing.
     if (none) {
-        QWidget *area = g_App.mainWindow ? g_App.mainWindow : m_w.editor;
+        QWidget *area = Frames::mainWindow() ? Frames::mainWindow() : m_w.editor;
         Toast::showTip(QStringLiteral("没有找到包含“%1”的经典词句！").arg(key), area, kResultNoticeMs);
     }
 }
@@ -259,7 +260,7 @@ void MaterialSearchController::insertResult(bool title)
     if (m_browser)
         m_browser->insertEditorText(text, false);
     m_w.frameSearchMaterial->hide();
-    QWidget *area = g_App.mainWindow ? g_App.mainWindow : m_w.editor;
+    QWidget *area = Frames::mainWindow() ? Frames::mainWindow() : m_w.editor;
     Toast::showTip(QString::fromUtf8(MaterialBrowser::insertNotice), area, MaterialBrowser::insertNoticeMs);
     if (m_w.editor)
         m_w.editor->setFocus(Qt::OtherFocusReason);

@@ -2,6 +2,7 @@
 
 #include "app/App.h"
 #include "app/Exception.h"
+#include "frame/Frames.h"
 #include "material/MaterialBrowser.h"
 #include "material/MaterialEditDialog.h"
 #include "material/UserMaterialManageDialog.h"
@@ -69,7 +70,7 @@ void UserMaterialController::addFromEditor(bool selectionOnly)
     dialog->setMaterialId(QString());
     dialog->setParentId(currentFolderId());
     dialog->setContent(content);
-    g_App.showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
+    Frames::showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
     delete dialog.data();
     const TreeNodeInfo *folder = w.treeViewUserMaterial ? TreeNodeInfo::of(w.treeViewUserMaterial->currentIndex()) : nullptr;
     if (!folder)
@@ -84,7 +85,7 @@ void UserMaterialController::manage()
     const QString materialId = currentMaterialId();
     QPointer<UserMaterialManageDialog> dialog = new UserMaterialManageDialog(
         m_browser->widgets().treeViewUserMaterial ? m_browser->widgets().treeViewUserMaterial->window() : nullptr);
-    g_App.showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
+    Frames::showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
     delete dialog.data();
     // Folders may have been deleted, renamed or moved: the tree must not offer what is gone.
     reload(folderId, materialId);

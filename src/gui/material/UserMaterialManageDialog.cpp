@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "app/Exception.h"
 #include "book/BookTree.h"
+#include "frame/Frames.h"
 #include "log/Log.h"
 #include "material/DeletedMaterialsDialog.h"
 #include "material/MaterialEditDialog.h"
@@ -458,7 +459,7 @@ void UserMaterialManageDialog::editMaterial(const QString &id)
     QPointer<MaterialEditDialog> dialog = new MaterialEditDialog(this);
     dialog->setParentId(folderId);
     dialog->setMaterialId(id);
-    const int result = g_App.showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
+    const int result = Frames::showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
     const bool saved = dialog ? dialog->doneCode() == QDialog::Accepted : result == QDialog::Accepted;
     delete dialog.data();
     if (saved || !id.isEmpty())
@@ -477,7 +478,7 @@ void UserMaterialManageDialog::on_actionUserMaterialEdit_triggered()
 void UserMaterialManageDialog::on_actionUserMaterialRecentDeleted_triggered()
 {
     QPointer<DeletedMaterialsDialog> dialog = new DeletedMaterialsDialog(this);
-    g_App.showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
+    Frames::showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
     const QString folderId = dialog ? dialog->restoredFolderId() : QString();
     const QString materialId = dialog ? dialog->restoredMaterialId() : QString();
     delete dialog.data();

@@ -1,6 +1,7 @@
 #include "settings/SettingsController.h"
 
 #include "app/App.h"
+#include "frame/Frames.h"
 #include "storage/DataAccess.h"
 #include "settings/AboutDialog.h"
 #include "settings/GuideWindow.h"
@@ -14,7 +15,7 @@ SettingsController::SettingsController(QWidget *window, QObject *parent) : QObje
 bool SettingsController::showOptions()
 {
     SysParamDialog dialog(m_window);
-    return g_App.showFramed(&dialog, Ink::foModal | Ink::foParentMain) == QDialog::Accepted;
+    return Frames::showFramed(&dialog, Ink::foModal | Ink::foParentMain) == QDialog::Accepted;
 }
 
 void SettingsController::showGuide()
@@ -31,7 +32,7 @@ void SettingsController::showGuide()
         return;
     }
     m_guide = new GuideWindow(path);
-    g_App.showFramed(m_guide, Ink::foParentMain | Ink::foResizable);
+    Frames::showFramed(m_guide, Ink::foParentMain | Ink::foResizable);
 }
 
 void SettingsController::showGuidance()
@@ -56,5 +57,5 @@ void SettingsController::firstShowGuidance()
 void SettingsController::showAbout()
 {
     AboutDialog dialog(m_window);
-    g_App.showFramed(&dialog, Ink::foModal | Ink::foParentMain);
+    Frames::showFramed(&dialog, Ink::foModal | Ink::foParentMain);
 }

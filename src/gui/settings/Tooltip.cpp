@@ -1,6 +1,7 @@
 #include "settings/Tooltip.h"
 
 #include "app/App.h"
+#include "frame/Frames.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -61,5 +62,5 @@ bool Tooltip::showText(const QString &text, const QPoint &globalPos)
         screen = QGuiApplication::primaryScreen();
     move(placeAt(globalPos, sizeHint().expandedTo(size()), screen ? screen->availableGeometry() : QRect()));
     // Through the prompter, shown as it is (no frame): tests answer the bubble like a question.
-    return g_App.showFramed(this, Ink::foModal | Ink::foBare) != QDialog::Accepted;
+    return Frames::showFramed(this, Ink::foModal | Ink::foBare) != QDialog::Accepted;
 }

@@ -5,6 +5,7 @@
 #include "book/BookController.h"
 #include "book/MyTextEdit.h"
 #include "book/WritingStats.h"
+#include "frame/Frames.h"
 #include "frame/Toast.h"
 #include "params/SysParams.h"
 #include "stats/WritingStatsWindow.h"
@@ -53,7 +54,7 @@ void WritingStatsController::showWindow()
     }
     m_window = new WritingStatsWindow;
     m_window->reload();
-    g_App.showFramed(m_window, Ink::foParentMain | Ink::foResizable);
+    Frames::showFramed(m_window, Ink::foParentMain | Ink::foResizable);
 }
 
 int WritingStatsController::editorCount() const

@@ -1,5 +1,4 @@
-// The user account on App: registration, sign-in, heartbeat and the silent re-sign-in.
-#include "app/App.h"
+#include "cloud/AccountService.h"
 
 #include "app/Constants.h"
 #include "app/Exception.h"
@@ -55,7 +54,18 @@ T callSafely(const QString &url)
 
 } // namespace
 
-QString App::encryptPassword(const QString &password)
+AccountService::AccountService(std::atomic<bool> &signedIn, Reporter reporter, QObject *parent)
+    : QObject(parent), m_signedIn(signedIn), m_reporter(std::move(reporter))
+{
+}
+
+void AccountService::tell(bool isError, const QString &text) const
+{
+    if (m_reporter)
+        m_reporter(isError, text);
+}
+
+QString AccountService::encryptPassword(const QString &password)
 {
     const QByteArray key = Ink::webKey().toLatin1();
     QByteArray plain = password.toUtf8();
@@ -69,19 +79,19 @@ QString App::encryptPassword(const QString &password)
     return QString::fromLatin1(out.toHex());
 }
 
-Session App::session() const
+Session AccountService::session() const
 {
     QMutexLocker lock(&m_sessionMutex);
     return m_session;
 }
 
-QString App::heartbeatMessage() const
+QString AccountService::heartbeatMessage() const
 {
     QMutexLocker lock(&m_sessionMutex);
     return m_session.heartbeatMessage;
 }
 
-void App::clearSession()
+void AccountService::clearSession()
 {
     {
         QMutexLocker lock(&m_sessionMutex);
@@ -95,10 +105,10 @@ void App::clearSession()
         m_session.sessionActive = false;
         m_session.autoRelogin = false;
     }
-    guiSnapshot.signedIn = false;
+    m_signedIn = false;
 }
 
-void App::startSession(const QString &uid, const QString &sid, const QString &username, const QString &amt)
+void AccountService::startSession(const QString &uid, const QString &sid, const QString &username, const QString &amt)
 {
     {
         QMutexLocker lock(&m_sessionMutex);
@@ -113,11 +123,11 @@ void App::startSession(const QString &uid, const QString &sid, const QString &us
         m_session.sessionActive = true;
         m_session.autoRelogin = true;
     }
-    guiSnapshot.signedIn = true;
+    m_signedIn = true;
     wakebell::ring(); // the loop worker's log upload starts with a session
 }
 
-void App::markLoggedOut(bool full)
+void AccountService::markLoggedOut(bool full)
 {
     {
         QMutexLocker lock(&m_sessionMutex);
@@ -128,11 +138,11 @@ void App::markLoggedOut(bool full)
             m_session.sessionActive = false;
         }
     }
-    guiSnapshot.signedIn = false;
-    emit refreshUserInfo();
+    m_signedIn = false;
+    emit userChanged();
 }
 
-bool App::registerUser(const QString &userName, const QString &password, const QString &email, bool silent)
+bool AccountService::registerUser(const QString &userName, const QString &password, const QString &email, bool silent)
 {
     const QString url = web::apiUrl() + QString::fromLatin1(web::kRegister)
                                             .arg(web::urlEncode(userName), web::urlEncode(encryptPassword(password)),
@@ -140,19 +150,19 @@ bool App::registerUser(const QString &userName, const QString &password, const Q
     const ApiBaseResponse answer = callSafely<ApiBaseResponse>(url);
     if (!silent) {
         if (answer.head.isError)
-            showError(QStringLiteral("用户注册失败，错误信息：") + answer.head.errInfo);
+            tell(true, QStringLiteral("用户注册失败，错误信息：") + answer.head.errInfo);
         else
-            showInfo(QStringLiteral("用户注册成功！"));
+            tell(false, QStringLiteral("用户注册成功！"));
     }
     return !answer.head.isError;
 }
 
-bool App::login(const QString &userName, const QString &password, bool silent)
+bool AccountService::login(const QString &userName, const QString &password, bool silent)
 {
     return signIn(userName, password, silent, nullptr);
 }
 
-bool App::signIn(const QString &userName, const QString &password, bool silent, bool *transportFailure)
+bool AccountService::signIn(const QString &userName, const QString &password, bool silent, bool *transportFailure)
 {
     clearSession();
     const QString url = web::apiUrl() + QString::fromLatin1(web::kLogin)
@@ -188,23 +198,23 @@ bool App::signIn(const QString &userName, const QString &password, bool silent, 
     }
     if (!silent) {
         if (answer.head.isError)
-            showError(QStringLiteral("用户登录失败，错误信息：") + answer.head.errInfo);
+            tell(true, QStringLiteral("用户登录失败，错误信息：") + answer.head.errInfo);
         else
-            showInfo(QStringLiteral("用户登录成功！"));
+            tell(false, QStringLiteral("用户登录成功！"));
     }
-    emit refreshUserInfo();
+    emit userChanged();
     return !answer.head.isError;
 }
 
-bool App::relogin()
+bool AccountService::relogin()
 {
     const Session s = session();
     const bool ok = signIn(s.lastLoginUser, s.lastLoginPassword, true, &m_reloginTransportFailure);
-    emit refreshUserInfo();
+    emit userChanged();
     return ok;
 }
 
-void App::heartbeat()
+void AccountService::heartbeat()
 {
     const Session s = [this] {
         QMutexLocker lock(&m_sessionMutex);
@@ -233,7 +243,7 @@ void App::heartbeat()
     }
 }
 
-bool App::startupLogin()
+bool AccountService::startupLogin()
 {
     const LoginParams params = sysParamsSnapshot().loginParams;
     if (!params.autoLogin || params.userID.isEmpty() || params.password.isEmpty())
@@ -241,7 +251,7 @@ bool App::startupLogin()
     return login(params.userID, params.password, true);
 }
 
-void App::reloginAfterFailedHeartbeat(const std::function<void(const QString &)> &report)
+void AccountService::reloginAfterFailedHeartbeat(const std::function<void(const QString &)> &report)
 {
     const Session before = session();
     if (!before.autoRelogin)
