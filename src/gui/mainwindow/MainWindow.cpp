@@ -30,6 +30,7 @@
 #include "params/SysParams.h"
 #include "frame/FramelessWindow.h"
 #include "frame/Frames.h"
+#include "frame/GlyphIcon.h"
 #include "frame/Toast.h"
 #include "mainwindow/LayoutStore.h"
 #include "mainwindow/MainStatusBar.h"
