@@ -80,7 +80,7 @@ bool openDatabase(const QString &fileName, const QString &key, QString *error, i
     DbLocker lock;
     dbConnection().setDatabaseName(fileName);
     dbConnection().setPassword(key);
-    dbConnection().setConnectOptions(QStringLiteral("QSQLITE_USE_CIPHER=chacha20"));
+    dbConnection().setConnectOptions(QStringLiteral("QSQLITE_USE_CIPHER=chacha20;QSQLITE_EXCLUSIVE_LOCKING"));
     if (!dbConnection().open()) {
         if (error)
             *error = dbConnection().lastError().text().trimmed();
@@ -200,11 +200,26 @@ void optimizeConnection()
     execSql(QStringLiteral("PRAGMA M.cache_size=") + QString::number(131072));
     execSql(QStringLiteral("PRAGMA synchronous = NORMAL;"));
     execSql(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE;"));
+    // A commit appends to the write-ahead log without waiting for the disk; under the exclusive
+    // lock the log's index stays in memory (no -shm file). The author's file and the usage log
+    // only: a save writes both, and either one left in a rollback journal would sync again.
+    execSql(QStringLiteral("PRAGMA main.journal_mode = WAL;"));
+    execSql(QStringLiteral("PRAGMA L.journal_mode = WAL;"));
 }
 
 void closeConnection()
 {
     DbLocker lock;
+    // Everything in the logs goes into the files now: a connection that lingers for an unfinished
+    // statement would otherwise keep commits that a copy of the closed file lacks. Commits in the
+    // main file's log leave its change counter alone, so the newest copy's note goes first.
+    if (dbConnection().isValid() && dbConnection().isOpen()) {
+        if (QFileInfo(dbConnection().databaseName() + QStringLiteral("-wal")).size() > 0)
+            forgetNewestCopyStamp();
+        QSqlQuery q(dbConnection());
+        q.exec(QStringLiteral("PRAGMA main.wal_checkpoint(TRUNCATE)"));
+        q.exec(QStringLiteral("PRAGMA L.wal_checkpoint(TRUNCATE)"));
+    }
     if (dbConnection().isValid())
         dbConnection().close();
     dbConnection() = QSqlDatabase();
