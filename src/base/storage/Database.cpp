@@ -278,6 +278,9 @@ void optimizeConnection()
     execSql(QStringLiteral("PRAGMA L.journal_mode = WAL;"));
     // Without a schema name the synchronous mode above is the main file's only.
     execSql(QStringLiteral("PRAGMA L.synchronous = NORMAL;"));
+    // A log that a large transaction (a VACUUM, an import) grew is cut back when it starts over.
+    execSql(QStringLiteral("PRAGMA main.journal_size_limit = 16777216;"));
+    execSql(QStringLiteral("PRAGMA L.journal_size_limit = 16777216;"));
     DbLocker lock;
     if (sqlite3 *db = openHandle())
         sqlite3_wal_hook(db, walCommitted, nullptr);
