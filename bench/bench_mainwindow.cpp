@@ -281,15 +281,18 @@ void benchReopen()
     benchReport(names.at(1), next.shownMs - next.paintMs, "ms", below(300, "ms", "trees loaded, place restored"), why);
 
     // Ctrl+S after a key in a 10,000-character chapter, 20 times: the longest the GUI thread is
-    // held by the save and all it sets off in the 300 ms after it. Each save must be stored.
-    Runs stalls, saveCalls;
-    if (why.isEmpty()) {
+    // held by the save and all it sets off in the 300 ms after it. Each save must be stored. Run
+    // with the files' rollback journals as well (as before the write-ahead log), for the ratio.
+    QAction *save = next.window ? next.window->findChild<QAction *>(QStringLiteral("actionSysSave")) : nullptr;
+    const auto saveRounds = [&](Runs &stalls, Runs &saveCalls) {
+        if (!why.isEmpty())
+            return stalls.fail(why);
+        if (!save)
+            return stalls.fail(QStringLiteral("no save action"));
         MyTextEdit *e = next.window->book()->editor();
-        auto *save = next.window->findChild<QAction *>(QStringLiteral("actionSysSave"));
         e->setPlainText(longText.left(10000));
-        if (save)
-            save->trigger();
-        for (int round = 0; round < 20 && save; ++round) {
+        save->trigger();
+        for (int round = 0; round < 20; ++round) {
             e->moveCursor(QTextCursor::End);
             e->insertPlainText(QStringLiteral("字"));
             const double ms = longestStall(
@@ -305,11 +308,26 @@ void benchReopen()
                                ? QString()
                                : QStringLiteral("the chapter was not saved"));
         }
-        if (!save)
-            stalls.fail(QStringLiteral("no save action"));
-    } else {
-        stalls.fail(why);
+    };
+    const auto journalMode = [](const char *mode) {
+        for (const char *file : {"main", "L"}) {
+            QueryPtr q = openQuery(QStringLiteral("PRAGMA %1.journal_mode=%2").arg(QLatin1String(file), QLatin1String(mode)));
+            if (!q->next() || q->value(0).toString().compare(QLatin1String(mode), Qt::CaseInsensitive) != 0)
+                return false;
+        }
+        return true;
+    };
+    Runs stalls, saveCalls, rollbackStalls, rollbackCalls;
+    if (why.isEmpty() && !journalMode("wal"))
+        stalls.fail(QStringLiteral("the files are not in write-ahead-log mode"));
+    saveRounds(stalls, saveCalls);
+    if (why.isEmpty() && journalMode("delete")) {
+        saveRounds(rollbackStalls, rollbackCalls);
+        journalMode("wal");
     }
+    benchNote(QStringLiteral("save stall with rollback journals: the save action's own call"), rollbackCalls, "ms");
+    benchNote(QStringLiteral("save stall with rollback journals (worst of 20)"), rollbackStalls.ok() ? rollbackStalls.max() : 0,
+              "ms", rollbackStalls.failure());
     benchNote(QStringLiteral("save stall: the save action's own call"), saveCalls, "ms");
     benchNote(QStringLiteral("save stall: median of the 20"), stalls, "ms");
     benchReport(QStringLiteral("save stall at the GUI, 10,000-character chapter, 20,000 chapters (worst of 20)"),

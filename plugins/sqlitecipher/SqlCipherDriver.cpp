@@ -150,6 +150,7 @@ bool SqlCipherDriver::open(const QString &db, const QString &, const QString &pa
 
     int busyTimeout = 5000;
     bool readOnly = false;
+    bool exclusive = false;
     QString cipher;
     for (const QString &opt : connOpts.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         const QString o = opt.trimmed();
@@ -163,6 +164,8 @@ bool SqlCipherDriver::open(const QString &db, const QString &, const QString &pa
                 busyTimeout = t;
         } else if (name == QLatin1String("QSQLITE_OPEN_READONLY")) {
             readOnly = true;
+        } else if (name == QLatin1String("QSQLITE_EXCLUSIVE_LOCKING")) {
+            exclusive = true;
         } else if (name == QLatin1String("QSQLITE_USE_CIPHER")) {
             cipher = value.toLower();
         }
@@ -186,6 +189,11 @@ bool SqlCipherDriver::open(const QString &db, const QString &, const QString &pa
     QString failure;
     if (rc == SQLITE_OK) {
         sqlite3_busy_timeout(handle, busyTimeout);
+        // Before the first read: a file kept in write-ahead-log mode then needs no -shm file.
+        if (exclusive)
+            rc = sqlite3_exec(handle, "PRAGMA locking_mode=EXCLUSIVE", nullptr, nullptr, nullptr);
+    }
+    if (rc == SQLITE_OK) {
         // Opening is lazy in SQLite: read the schema now so a wrong key or a damaged
         // file fails here and not at some later statement.
         rc = sqlite3_exec(handle, "SELECT COUNT(*) FROM sqlite_master", nullptr, nullptr, nullptr);

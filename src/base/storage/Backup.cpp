@@ -76,7 +76,10 @@ sqlite3 *connectionHandle()
 // inode. SQLite raises the counter with the first commit after it takes the file's lock, so every
 // other program or start that changes the file raises it; within this run the counter is re-armed
 // when the copy is taken (see rearmChangeCounter), so the next commit of this run raises it too.
-// A file put in place of the main file has another inode and time.
+// A file put in place of the main file has another inode and time. The main file keeps a
+// write-ahead log, whose commits leave the counter alone: the stamp is taken with the log emptied
+// into the file, a commit after it keeps the log non-empty (no valid stamp), and the close that
+// empties such a log drops the newest copy's note (forgetNewestCopyStamp) before it writes the file.
 struct MainStamp {
     QByteArray header;
     qint64 size = -1;
@@ -92,8 +95,8 @@ struct MainStamp {
 // stat() only: opening and closing the open main file would drop SQLite's locks on it.
 bool statInto(const QString &file, MainStamp *stamp)
 {
-    // With a write-ahead log the commits reach the main file (and its counter) only later.
-    if (QFileInfo::exists(file + QStringLiteral("-wal")))
+    // Commits still in the write-ahead log reach the main file (and its counter) only later.
+    if (QFileInfo(file + QStringLiteral("-wal")).size() > 0)
         return false;
     struct stat st {};
     if (::stat(QFile::encodeName(file).constData(), &st) != 0)
@@ -148,6 +151,7 @@ bool rearmChangeCounter(sqlite3 *db)
         if (sqlite3_stmt_busy(st))
             return false;
     return sqlite3_exec(db,
+                        "PRAGMA main.wal_checkpoint(TRUNCATE); "
                         "PRAGMA main.locking_mode=NORMAL; SELECT COUNT(*) FROM main.sqlite_master; "
                         "PRAGMA main.locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; COMMIT;",
                         nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -368,10 +372,21 @@ void writeCopyNote(const QString &copy, const MainStamp &stamp)
         QFile::remove(note);
 }
 
+// A copy of a file kept in write-ahead-log mode is in that mode too, and every reader would leave
+// -wal and -shm files beside it: it is turned back into a file with a rollback journal.
+void useRollbackJournal(const QString &partial)
+{
+    sqlite3 *copy = nullptr;
+    if (sqlite3_open_v2(partial.toUtf8().constData(), &copy, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
+        sqlite3_exec(copy, "PRAGMA journal_mode=DELETE;", nullptr, nullptr, nullptr);
+    sqlite3_close(copy);
+}
+
 // Flushes and checks the copy, then gives it its place in today's rotation.
 bool finishCopy(const QString &folder, const QString &partial, const QDate &day, bool connectionOpen,
                 const MainStamp &stamp)
 {
+    useRollbackJournal(partial);
     if (!syncToDisk(partial, false)) {
         logBackupFailure(QStringLiteral("写入磁盘失败：%1").arg(partial));
         QFile::remove(partial);
@@ -437,6 +452,13 @@ bool mainFileUnchangedSinceNewestCopy()
         now = db ? openFileStamp(db, mainDbFileName()) : closedFileStamp(mainDbFileName());
     }
     return now.isValid() && lines.at(1) == now.text();
+}
+
+void forgetNewestCopyStamp()
+{
+    const QString newest = existingBackups().value(0);
+    if (!newest.isEmpty())
+        QFile::remove(copyNotePath(newest));
 }
 
 namespace {

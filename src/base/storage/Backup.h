@@ -31,9 +31,13 @@ bool startBackupDatabase();
 bool startBackupIfChanged();
 // True when the newest copy passed its check as a copy of the main file as it is now: its note
 // beside it names it (name, size, time) and the main file's change counter, page count, size,
-// time and inode still match. Any commit since then raises the counter (the copy re-arms it)
-// and changes the time, so a change cannot pass unseen; a missing or foreign note means false.
+// time and inode still match. A commit since then raises the counter (the copy re-arms it) or,
+// through the write-ahead log, drops the note at the close, so a change cannot pass unseen; a
+// missing or foreign note means false.
 bool mainFileUnchangedSinceNewestCopy();
+// The main file is about to take commits that reached it through its write-ahead log, which
+// leaves the change counter as it was: the newest copy's note no longer vouches for it.
+void forgetNewestCopyStamp();
 // Waits until every started backup has been checked and rotated (or dropped).
 void waitForBackups();
 // Stops a copy under way after its current step (its partial file is removed, the earlier

@@ -15,6 +15,13 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <atomic>
+#include <sqlite3.h>
 
 using namespace DbDetail;
 
@@ -80,7 +87,7 @@ bool openDatabase(const QString &fileName, const QString &key, QString *error, i
     DbLocker lock;
     dbConnection().setDatabaseName(fileName);
     dbConnection().setPassword(key);
-    dbConnection().setConnectOptions(QStringLiteral("QSQLITE_USE_CIPHER=chacha20"));
+    dbConnection().setConnectOptions(QStringLiteral("QSQLITE_USE_CIPHER=chacha20;QSQLITE_EXCLUSIVE_LOCKING"));
     if (!dbConnection().open()) {
         if (error)
             *error = dbConnection().lastError().text().trimmed();
@@ -193,6 +200,70 @@ void logSqliteVersion()
         qDebug().noquote() << QStringLiteral("SQLiteVersion:") << q->value(0).toString();
 }
 
+namespace {
+
+// Pages in a write-ahead log before it is emptied into its file.
+constexpr int kCheckpointPages = 1000;
+// Milliseconds without a commit before the checkpoint runs.
+constexpr int kQuietMs = 2000;
+
+sqlite3 *openHandle()
+{
+    if (!dbConnection().isValid() || !dbConnection().isOpen() || !dbConnection().driver())
+        return nullptr;
+    const QVariant handle = dbConnection().driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
+}
+
+std::atomic<bool> s_checkpointPending{false};
+
+void checkpointOnPool(sqlite3 *db)
+{
+    if (s_checkpointPending.exchange(true))
+        return;
+    QThreadPool::globalInstance()->start([db] {
+        DbLocker lock;
+        s_checkpointPending = false;
+        // The connection may have been closed meanwhile.
+        if (openHandle() == db)
+            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    });
+}
+
+// Called by SQLite after each commit to a log. SQLite's own checkpoint would run here, on the
+// committing thread (a save on the GUI thread) with two syncs. A pool task does it instead, under
+// the connection lock like any statement, once the commits have paused for a while, so that it
+// does not hold the lock while the save's own follow-up statements want it.
+int walCommitted(void *, sqlite3 *db, const char *, int pages)
+{
+    if (pages < kCheckpointPages)
+        return SQLITE_OK;
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || pages >= 8 * kCheckpointPages) {
+        checkpointOnPool(db);
+        return SQLITE_OK;
+    }
+    // Posted, never waited for: the committing thread holds the connection lock.
+    QMetaObject::invokeMethod(
+        app,
+        [db] {
+            static QPointer<QTimer> quiet;
+            if (!quiet) {
+                quiet = new QTimer(QCoreApplication::instance());
+                quiet->setSingleShot(true);
+            }
+            quiet->disconnect();
+            QObject::connect(quiet, &QTimer::timeout, [db] { checkpointOnPool(db); });
+            quiet->start(kQuietMs);
+        },
+        Qt::QueuedConnection);
+    return SQLITE_OK;
+}
+
+} // namespace
+
 void optimizeConnection()
 {
     execSql(QStringLiteral("ATTACH DATABASE ':memory:' AS MM"));
@@ -200,11 +271,34 @@ void optimizeConnection()
     execSql(QStringLiteral("PRAGMA M.cache_size=") + QString::number(131072));
     execSql(QStringLiteral("PRAGMA synchronous = NORMAL;"));
     execSql(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE;"));
+    // A commit appends to the write-ahead log without waiting for the disk; under the exclusive
+    // lock the log's index stays in memory (no -shm file). The author's file and the usage log
+    // only: a save writes both, and either one left in a rollback journal would sync again.
+    execSql(QStringLiteral("PRAGMA main.journal_mode = WAL;"));
+    execSql(QStringLiteral("PRAGMA L.journal_mode = WAL;"));
+    // Without a schema name the synchronous mode above is the main file's only.
+    execSql(QStringLiteral("PRAGMA L.synchronous = NORMAL;"));
+    // A log that a large transaction (a VACUUM, an import) grew is cut back when it starts over.
+    execSql(QStringLiteral("PRAGMA main.journal_size_limit = 16777216;"));
+    execSql(QStringLiteral("PRAGMA L.journal_size_limit = 16777216;"));
+    DbLocker lock;
+    if (sqlite3 *db = openHandle())
+        sqlite3_wal_hook(db, walCommitted, nullptr);
 }
 
 void closeConnection()
 {
     DbLocker lock;
+    // Everything in the logs goes into the files now: a connection that lingers for an unfinished
+    // statement would otherwise keep commits that a copy of the closed file lacks. Commits in the
+    // main file's log leave its change counter alone, so the newest copy's note goes first.
+    if (dbConnection().isValid() && dbConnection().isOpen()) {
+        if (QFileInfo(dbConnection().databaseName() + QStringLiteral("-wal")).size() > 0)
+            forgetNewestCopyStamp();
+        QSqlQuery q(dbConnection());
+        q.exec(QStringLiteral("PRAGMA main.wal_checkpoint(TRUNCATE)"));
+        q.exec(QStringLiteral("PRAGMA L.wal_checkpoint(TRUNCATE)"));
+    }
     if (dbConnection().isValid())
         dbConnection().close();
     dbConnection() = QSqlDatabase();
