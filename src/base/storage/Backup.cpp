@@ -60,17 +60,6 @@ std::function<void()> &stepHook()
 // another thread waits for the connection lock.
 constexpr int kPagesPerStep = 128;
 
-// The SQLite handle of the open connection; the caller holds the connection lock.
-sqlite3 *connectionHandle()
-{
-    if (!dbConnection().isValid() || !dbConnection().isOpen() || !dbConnection().driver())
-        return nullptr;
-    const QVariant handle = dbConnection().driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3 *const *>(handle.constData());
-}
-
 // What tells whether the main file changed since a copy of it was taken: the file change counter
 // and page count from its header (bytes 24-31), its size, its modification time in ns and its
 // inode. SQLite raises the counter with the first commit after it takes the file's lock, so every

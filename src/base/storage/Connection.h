@@ -3,6 +3,8 @@
 #include <QRecursiveMutex>
 #include <QSqlDatabase>
 
+struct sqlite3;
+
 // The program's one connection (the main file with the libraries attached) and the lock every
 // use of it holds. Storage owns both; the layers above reach them through dbConnection() and
 // the statement calls of DataAccess.
@@ -24,3 +26,7 @@ private:
 };
 
 inline QSqlDatabase &dbConnection() { return Connection::instance().database(); }
+
+// SQLite's own handle of the open connection, or null when it is closed or not SQLite; the
+// caller holds the lock.
+sqlite3 *connectionHandle();

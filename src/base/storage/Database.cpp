@@ -207,16 +207,6 @@ constexpr int kCheckpointPages = 1000;
 // Milliseconds without a commit before the checkpoint runs.
 constexpr int kQuietMs = 2000;
 
-sqlite3 *openHandle()
-{
-    if (!dbConnection().isValid() || !dbConnection().isOpen() || !dbConnection().driver())
-        return nullptr;
-    const QVariant handle = dbConnection().driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3 *const *>(handle.constData());
-}
-
 std::atomic<bool> s_checkpointPending{false};
 
 void checkpointOnPool(sqlite3 *db)
@@ -227,7 +217,7 @@ void checkpointOnPool(sqlite3 *db)
         DbLocker lock;
         s_checkpointPending = false;
         // The connection may have been closed meanwhile.
-        if (openHandle() == db)
+        if (connectionHandle() == db)
             sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
     });
 }
@@ -282,7 +272,7 @@ void optimizeConnection()
     execSql(QStringLiteral("PRAGMA main.journal_size_limit = 16777216;"));
     execSql(QStringLiteral("PRAGMA L.journal_size_limit = 16777216;"));
     DbLocker lock;
-    if (sqlite3 *db = openHandle())
+    if (sqlite3 *db = connectionHandle())
         sqlite3_wal_hook(db, walCommitted, nullptr);
 }
 
