@@ -137,6 +137,20 @@ private slots:
         QCOMPARE(found.join(','), offsets);
     }
 
+    // A list of every match in a long book would stall the window: it stops at the limit, and the
+    // count still counts them all.
+    void listStopsAtTheLimitButCountsAll()
+    {
+        setText("C1", QString(BookSearch::kMaxListedMatches + 1, QChar(0x6625)));
+        const BookSearch::Result r = find("春");
+        int listed = 0;
+        for (const BookSearch::ChapterHits &h : r.chapters)
+            listed += h.matches.size();
+        QCOMPARE(r.matchCount, BookSearch::kMaxListedMatches + 1);
+        QCOMPARE(listed, BookSearch::kMaxListedMatches);
+        QVERIFY(r.truncated);
+    }
+
     void scopeAndGrouping_data()
     {
         COLUMNS(int, scope, QString, scopeId, QString, key, bool, titles, QString, expected);
