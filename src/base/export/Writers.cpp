@@ -49,13 +49,15 @@ int codePointBefore(const char *p, const char *begin)
     return start < begin ? -1 : codePointAt(start, p);
 }
 
+int utf8Length(int c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
+
 // [from, to) of the line without the white space at either end that QString::trimmed() removes.
 void trimUtf8(const char **from, const char **to)
 {
     for (int c; *from < *to && (c = codePointAt(*from, *to)) >= 0 && QChar::isSpace(uint(c));)
-        *from += c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+        *from += utf8Length(c);
     for (int c; *to > *from && (c = codePointBefore(*to, *from)) >= 0 && QChar::isSpace(uint(c));)
-        *to -= c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+        *to -= utf8Length(c);
 }
 
 class TxtWriter : public ManuscriptWriter

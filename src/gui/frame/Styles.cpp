@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QFont>
-#include <QPainter>
 #include <QStyleOption>
 #include <QToolBar>
 #include <QToolButton>
