@@ -267,6 +267,14 @@ function same(mixed $expected, mixed $actual, string $what): void
     $expected === $actual || check(false, "$what: expected " . var_export($expected, true) . ', got ' . var_export($actual, true));
 }
 
+/** A table of checks, each [what, expected, actual]; the actual values were taken in order, as the rows list them. */
+function checks(array $rows): void
+{
+    foreach ($rows as [$what, $expected, $actual]) {
+        same($expected, $actual, $what);
+    }
+}
+
 /** Runs each test against the service given as BASE_URL DATA_DIR; the fault rules are cleared after each. */
 function runTests(array $tests): never
 {
