@@ -35,6 +35,12 @@ function code(array $doc): string
     return $doc['head']['errCode'];
 }
 
+/** The answer if it is a success, else an exception naming the refusal. */
+function sure(array $doc, string $what): array
+{
+    return code($doc) === '0' ? $doc : throw new RuntimeException("$what failed: " . json_encode($doc['head'], JSON_UNESCAPED_UNICODE));
+}
+
 function admin(string ...$args): bool
 {
     exec('php ' . escapeshellarg(dirname(__DIR__) . '/admin.php') . ' '
@@ -129,9 +135,7 @@ final class Service
 
     public function ok(string $tail, ?string $body = null): array
     {
-        $doc = $this->api($tail, $body);
-        return code($doc) === '0' ? $doc
-            : throw new RuntimeException("$tail failed: " . json_encode($doc['head'], JSON_UNESCAPED_UNICODE));
+        return sure($this->api($tail, $body), $tail);
     }
 
     public function register(string $name, string $password = 'secret1', string $email = 'writer@example.cn'): array
@@ -140,18 +144,22 @@ final class Service
             . encryptPassword($password) . '&email=' . rawurlencode($email) . '&crypt=1');
     }
 
-    /** Signs in; returns the answer with the session fields (uid, sid, username, amt). */
+    /** A sign-in's answer (uid, sid, username, amt). */
+    public function signIn(string $name, string $password = 'secret1'): array
+    {
+        return $this->api('&a=login&username=' . rawurlencode($name) . '&password=' . encryptPassword($password)
+            . '&version=4.31&rnd=aZ3q&crypt=1');
+    }
+
     public function login(string $name, string $password = 'secret1'): array
     {
-        return $this->ok('&a=login&username=' . rawurlencode($name) . '&password=' . encryptPassword($password)
-            . '&version=4.31&rnd=aZ3q&crypt=1');
+        return sure($this->signIn($name, $password), "login of $name");
     }
 
     /** A new random user name (numbered in the transcript). */
     public function name(string $prefix): string
     {
-        $name = $prefix . bin2hex(random_bytes(4));
-        $this->aliases[$name] = 'name' . count($this->aliases);
+        $this->aliases[$name = $prefix . bin2hex(random_bytes(4))] = 'name' . count($this->aliases);
         return $name;
     }
 
@@ -179,9 +187,8 @@ final class Service
         file_put_contents($this->dataDir . '/faults.txt', $rules);
     }
 
-    // ---- sync ----
+    // ---- sync: an action of session $s (uid, sid); $items go out as the client's request record ----
 
-    /** An action of session $s (uid, sid); $items go out as the client's request record. */
     public function call(string $action, array $s, string $rest = '', ?array $items = null): array
     {
         return $this->api("&a=$action&uid={$s['uid']}&sid={$s['sid']}$rest", $items === null ? null : requestBody($items));
@@ -219,15 +226,16 @@ final class Service
         return $this->commit($s, $reqcode);
     }
 
-    /** The client's whole pull: begin, every page, finish; returns the rows. */
+    /** The client's whole pull: begin, every page, finish; returns the rows. Throws on a refusal. */
     public function pull(array $s, int $usn, int $pageSize = 10): array
     {
-        $b = $this->beginPull($s, $usn);
+        $b = sure($this->beginPull($s, $usn), 'beginPull');
         $rows = [];
         for ($page = 0; $page * $pageSize < $b['totalCount']; $page++) {
-            $rows = array_merge($rows, $this->call('pullDetail', $s, "&reqcode={$b['reqcode']}&page=$page&pagesize=$pageSize")['data']);
+            $rows = array_merge($rows, sure($this->call('pullDetail', $s, "&reqcode={$b['reqcode']}&page=$page&pagesize=$pageSize"),
+                'pullDetail')['data']);
         }
-        $b['totalCount'] > 0 && $this->call('finishPull', $s, "&reqcode={$b['reqcode']}");
+        $b['totalCount'] > 0 && sure($this->call('finishPull', $s, "&reqcode={$b['reqcode']}"), 'finishPull');
         return $rows;
     }
 }
