@@ -10,8 +10,7 @@ $limit = fn (string $name) => (int)getenv("INKBOAT_LIMIT_$name");
 runTests([
     'wrong_passwords_lock_the_account_name_until_the_wait_is_over' => function (Service $svc) use ($limit) {
         $svc->register($name = $svc->name('guess'));
-        $login = fn (string $pw, string $who) => code($svc->api('&a=login&username=' . rawurlencode($who) . '&password='
-            . encryptPassword($pw) . '&version=4.31&rnd=abcd&crypt=1'));
+        $login = fn (string $pw, string $who) => code($svc->signIn($who, $pw));
         $n = $limit('LOGIN_FAILURES');
         // [name, passwords tried, answers]; past the limit even the right password is refused unread
         foreach ([[$name, array_fill(0, 200, 'wrong pass'), [...array_fill(0, $n, 'LOGIN_FAILED'), ...array_fill(0, 200 - $n, 'LOGIN_LIMITED')]],
@@ -40,16 +39,8 @@ runTests([
         same(['REQCODE_EXPIRED', 'REQCODE_EXPIRED', ...array_fill(0, $limit('OPEN_TRANSFERS'), '0')],
             array_map(fn ($rc) => code($svc->pushDetail($s, $rc, [bookItem('c', 3)])), $codes), 'oldest codes closed');
         $snapshot = fn () => (int)$svc->one('SELECT COUNT(*) FROM pull_rows');
-        // [step, snapshot rows afterwards]
         $pull = $svc->beginPull($s, 0)['reqcode'];
-        same(2, $snapshot(), 'snapshot of a pull');
-        $svc->call('finishPull', $s, "&reqcode=$pull");
-        same(0, $snapshot(), 'finished pull');
-        $pull = $svc->beginPull($s, 0)['reqcode'];
-        $svc->db()->exec('UPDATE reqcodes SET last_used=last_used-' . (3600 + 60));
-        $svc->beginPush($s, 2);
-        same([0, 'REQCODE_EXPIRED'], [$snapshot(), code($svc->call('pullDetail', $s, "&reqcode=$pull&page=0&pagesize=10"))],
-            'pull idle for an hour');
+        same([2, '0', 0], [$snapshot(), code($svc->call('finishPull', $s, "&reqcode=$pull")), $snapshot()], 'snapshot of a pull, finished');
     },
 
     'quota_refuses_a_push_whole' => function (Service $svc) use ($limit) {
@@ -83,16 +74,13 @@ runTests([
         $post = fn (string $machine) => $svc->ok("&a=postclientinfo&sid=&app_name=x&app_ver=4.31&attr0=StartUp&attr1=%7B%7D"
             . "&attr2=%7B%7D&attr3=$machine&os=linux");
         $count = fn (string $where) => (int)$svc->one("SELECT COUNT(*) FROM client_info WHERE $where");
-        foreach (range(1, $limit('CLIENTINFO_PER_MACHINE') + 2) as $i) {
-            $post('m1');
-        }
-        same($limit('CLIENTINFO_PER_MACHINE'), $count("attr3='m1'"), 'rows of one machine');
-        foreach (range(1, $limit('CLIENTINFO_PER_ADDRESS') + 2) as $i) {
-            $post("m-$i");
-        }
-        same($limit('CLIENTINFO_PER_ADDRESS'), $count('1=1'), 'rows of one address');
+        array_map(fn () => $post('m1'), range(1, $limit('CLIENTINFO_PER_MACHINE') + 2));
+        $machine = $count("attr3='m1'");
+        array_map(fn ($i) => $post("m-$i"), range(1, $limit('CLIENTINFO_PER_ADDRESS') + 2));
+        $address = $count('1=1');
         $svc->db()->exec('UPDATE client_info SET received=received-' . (91 * 86400));
         $post('m1');
-        same(1, $count('1=1'), 'older rows pruned');
+        same([$limit('CLIENTINFO_PER_MACHINE'), $limit('CLIENTINFO_PER_ADDRESS'), 1], [$machine, $address, $count('1=1')],
+            'rows of one machine, of one address, after 91 days');
     },
 ]);
