@@ -168,20 +168,16 @@ runTests([
         $s = $svc->newUser('reader');
         // lastnews carries the user name unencoded; the client's network layer escapes it on the wire.
         $tail = "&uid={$s['uid']}&username=%E8%AF%BB%20%E8%80%85&sid={$s['sid']}&version=4.31";
-        $news = fn () => $svc->ok("&a=lastnews$tail")['news'];
-        same(2, count($news()), 'unread news');
-        $svc->ok("&a=lastnewsdone$tail");
-        same([], $news(), 'read news no longer offered');
-        same(2, count($public()), 'public news unchanged');
-        check(admin('news-add', '第三条', '新消息'), 'news 3');
-        same(['3'], array_column($news(), 'tid'), 'only the newer item');
+        $news = fn () => array_column($svc->ok("&a=lastnews$tail")['news'], 'tid');
+        checks([['unread news', ['2', '1'], $news()], ['read news no longer offered', [], $svc->ok("&a=lastnewsdone$tail") ? $news() : null],
+            ['public news unchanged', 2, count($public())], ['only the newer item', ['3'], admin('news-add', '第三条', '新消息') ? $news() : null]]);
         // Marked up to the newest item the client showed, never back, never beyond the newest there is:
         // [item added while the client shows 3, newest id shown, item added afterwards, unread then]
         foreach ([['四', '3', null, ['4']], [null, '1', null, ['4']], [null, '99', '五', ['5']]] as [$before, $shown, $after, $unread]) {
             $before && admin('news-add', $before, '');
             $svc->ok("&a=lastnewsdone$tail&lastid=$shown");
             $after && admin('news-add', $after, '');
-            same($unread, array_column($news(), 'tid'), "unread after marking up to $shown");
+            same($unread, $news(), "unread after marking up to $shown");
         }
         $get = fn (string $q) => $svc->request('GET', "/index.php?$q");
         [$article, $missing, $shop] = [$get('g=&m=article&a=index&id=1'), $get('g=&m=article&a=index&id=99'),
@@ -193,17 +189,15 @@ runTests([
     'fault_rules_from_the_file_and_the_environment' => function (Service $svc) {
         $s = $svc->newUser('fault');
         $tail = "&a=heartbeat&uid={$s['uid']}&username=f&sid={$s['sid']}&version=4.31";
-        $svc->setFaults('heartbeat=badcrc');
-        $doc = $svc->api($tail, null, false);
-        check($doc['head']['crc'] !== expectedCrc("g=Inkboat&m=WebApi$tail") && code($doc) === '0', 'bad checksum');
-        $svc->setFaults('heartbeat=drop_after');
-        same(500, $svc->request('GET', "/index.php?g=Inkboat&m=WebApi$tail")['status'], 'answer dropped');
-        $svc->setFaults('eshoplinks=delay_ms=300');
-        $t = microtime(true);
-        same(['0', true], [code($svc->api('&a=eshoplinks')), microtime(true) - $t >= 0.3], 'delayed answer');
-        $svc->setFaults('heartbeat=hold_ms=300');
-        $t = microtime(true);
-        same(['0', true], [code($svc->api($tail)), microtime(true) - $t >= 0.3], 'held once its session is valid');
+        $under = function (string $rules, callable $call) use ($svc) {
+            $svc->setFaults($rules);
+            return $call(microtime(true));
+        };
+        checks([['bad checksum', [false, '0'], $under('heartbeat=badcrc', fn () => [($d = $svc->api($tail, null, false))['head']['crc']
+            === expectedCrc("g=Inkboat&m=WebApi$tail"), code($d)])],
+            ['answer dropped', 500, $under('heartbeat=drop_after', fn () => $svc->request('GET', "/index.php?g=Inkboat&m=WebApi$tail")['status'])],
+            ['delayed answer', ['0', true], $under('eshoplinks=delay_ms=300', fn ($t) => [code($svc->api('&a=eshoplinks')), microtime(true) - $t >= 0.3])],
+            ['held once its session is valid', ['0', true], $under('heartbeat=hold_ms=300', fn ($t) => [code($svc->api($tail)), microtime(true) - $t >= 0.3])]]);
         // [rules, error codes of heartbeats in a row]; malformed rules are skipped, the ones around them still apply
         $rows = [["heartbeat=fail\n", ['FAULT_INJECTED', 'FAULT_INJECTED']],
             ["# note\n heartbeat : 2 = fail ; bogus rule,heartbeat:x=fail,=fail\nheartbeat=explode", ['0', 'FAULT_INJECTED', '0']],
