@@ -38,8 +38,8 @@ e2e_xvfb() {
 
 # e2e_until SECONDS CMD…: runs CMD until it succeeds; fails after SECONDS.
 e2e_until() {
-    local limit=$1; shift
-    local end=$((SECONDS + limit))
+    local end=$((SECONDS + $1))
+    shift
     until "$@"; do
         [ $SECONDS -lt $end ] || return 1
         sleep 0.1
@@ -48,9 +48,8 @@ e2e_until() {
 
 # The environment of one author: HOME and the XDG folders inside $1.
 e2e_profile_env() {
-    local home=$1
-    mkdir -p "$home"
-    echo "HOME=$home XDG_DATA_HOME=$home/.local/share XDG_CONFIG_HOME=$home/.config XDG_CACHE_HOME=$home/.cache"
+    mkdir -p "$1"
+    echo "HOME=$1 XDG_DATA_HOME=$1/.local/share XDG_CONFIG_HOME=$1/.config XDG_CACHE_HOME=$1/.cache"
 }
 
 e2e_data_dir() { echo "$1/.local/share/inkboathq/Inkboat"; }
@@ -70,26 +69,19 @@ e2e_start() {
 
 # The visible top-level window of process $1 (the frame), once it is mapped.
 e2e_window_of() {
-    local pid=$1 w
-    for w in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
+    local w width
+    for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
         # The frame is the large one; tool tips and bubbles are small.
-        local geo
-        geo=$(xdotool getwindowgeometry "$w" 2>/dev/null | awk '/Geometry/ {print $2}')
-        local width=${geo%x*}
-        if [ -n "$width" ] && [ "$width" -ge 400 ]; then
-            echo "$w"
-            return 0
-        fi
+        width=$(xdotool getwindowgeometry "$w" 2>/dev/null | awk '/Geometry/ {split($2, size, "x"); print size[1]}')
+        [ -n "$width" ] && [ "$width" -ge 400 ] && { echo "$w"; return 0; }
     done
     return 1
 }
 
 # e2e_wait_window PID: waits for the program's window; sets E2E_WIN.
 e2e_wait_window() {
-    local pid=$1
-    e2e_until "$E2E_TIMEOUT" e2e_window_of "$pid" >/dev/null ||
-        e2e_fail "no window of process $pid"
-    E2E_WIN=$(e2e_window_of "$pid")
+    e2e_until "$E2E_TIMEOUT" e2e_window_of "$1" >/dev/null || e2e_fail "no window of process $1"
+    E2E_WIN=$(e2e_window_of "$1")
 }
 
 # How many starts of the profile HOME got through their first show: the program traces it once
@@ -151,13 +143,11 @@ e2e_new_window_within() {
     local limit=$1 pid=$2 before=$3 min=${4:-40}
     _e2e_new() {
         local w h
-        for w in $(e2e_windows "$pid"); do
-            if ! grep -qx "$w" <<<"$before"; then
-                h=$(e2e_height "$w")
-                [ "$min" -eq 0 ] || { [ -n "$h" ] && [ "$h" -ge "$min" ]; } || continue
-                E2E_DLG=$w
-                return 0
-            fi
+        for w in $(e2e_windows "$pid" | grep -vxF "$before"); do
+            h=$(e2e_height "$w")
+            [ "$min" -eq 0 ] || { [ -n "$h" ] && [ "$h" -ge "$min" ]; } || continue
+            E2E_DLG=$w
+            return 0
         done
         return 1
     }
@@ -166,9 +156,8 @@ e2e_new_window_within() {
 
 # e2e_wait_window_gone PID WINDOW
 e2e_wait_window_gone() {
-    local pid=$1 win=$2
-    _e2e_gone() { ! e2e_windows "$pid" | grep -qx "$win"; }
-    e2e_until "$E2E_TIMEOUT" _e2e_gone || e2e_fail "window $win of process $pid did not close"
+    _e2e_gone() { ! e2e_windows "$1" | grep -qx "$2"; }
+    e2e_until "$E2E_TIMEOUT" _e2e_gone "$1" "$2" || e2e_fail "window $2 of process $1 did not close"
 }
 
 # The whole screen as PNG.
@@ -239,8 +228,7 @@ e2e_answer_message() {
     local known=$1 msg=
     _e2e_message() {
         local w h
-        for w in $(e2e_windows "$E2E_PID"); do
-            grep -qx "$w" <<<"$known" && continue
+        for w in $(e2e_windows "$E2E_PID" | grep -vxF "$known"); do
             # the sync's progress dialog is no message
             [[ $(xdotool getwindowname "$w" 2>/dev/null) == 请稍后* ]] && continue
             h=$(e2e_height "$w")
