@@ -50,7 +50,8 @@ runTests([
         $items = fn (string $p, int $n) => fn (int $usn) => array_map(fn ($i) => bookItem("$p$i", $usn + $i), range(0, $n - 1));
         // [items numbered after the user's USN, answer, rows stored afterwards]
         foreach ([[$items('r', $rows - 5), '0', $rows - 5], [$items('n', 10), 'QUOTA_EXCEEDED', $rows - 5],
-                     [$items('r', 10), '0', $rows - 5], [$items('n', 5), '0', $rows], [$items('x', $rows + 1), 'QUOTA_EXCEEDED', $rows],
+                     [$items('r', 10), '0', $rows - 5], [$items('n', 5), '0', $rows], [$items('y', 1), 'QUOTA_EXCEEDED', $rows],
+                     [$items('x', $rows + 1), 'QUOTA_EXCEEDED', $rows],
                      [$big('r0'), '0', $rows], [$big('r1'), 'QUOTA_EXCEEDED', $rows]] as $k => [$make, $code, $stored]) {
             $max = (int)$svc->one("SELECT max_usn FROM users WHERE uid='{$s['uid']}'");
             $push = $make($max + 1);
@@ -64,7 +65,8 @@ runTests([
         $s = $svc->newUser('stage');
         $rc = $svc->beginPush($s, 0)['reqcode'];
         $batches = intdiv($limit('QUOTA_ROWS'), 10);
-        $batch = fn (int $k) => array_map(fn ($i) => bookItem("s$k-$i", $k * 10 + $i + 1), range(1, 10));
+        // full batches up to the quota, then one row more
+        $batch = fn (int $k) => array_map(fn ($i) => bookItem("s$k-$i", $k * 10 + $i + 1), range(1, $k < $batches ? 10 : 1));
         same([...array_fill(0, $batches, '0'), 'QUOTA_EXCEEDED'],
             array_map(fn ($k) => code($svc->pushDetail($s, $rc, $batch($k))), range(0, $batches)), 'batches of one code');
         same($batches * 10, (int)$svc->one("SELECT COUNT(*) FROM push_rows WHERE reqcode='$rc'"), 'rows staged');
