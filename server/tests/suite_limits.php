@@ -46,19 +46,25 @@ runTests([
     'quota_refuses_a_push_whole' => function (Service $svc) use ($limit) {
         $s = $svc->newUser('quota');
         $rows = $limit('QUOTA_ROWS');
-        $big = fn (string $tid) => fn (int $usn) => [bookItem($tid, $usn, ['plaintext' => str_repeat('字', intdiv($limit('QUOTA_BYTES'), 5))])];
         $items = fn (string $p, int $n) => fn (int $usn) => array_map(fn ($i) => bookItem("$p$i", $usn + $i), range(0, $n - 1));
         // [items numbered after the user's USN, answer, rows stored afterwards]
         foreach ([[$items('r', $rows - 5), '0', $rows - 5], [$items('n', 10), 'QUOTA_EXCEEDED', $rows - 5],
                      [$items('r', 10), '0', $rows - 5], [$items('n', 5), '0', $rows], [$items('y', 1), 'QUOTA_EXCEEDED', $rows],
-                     [$items('x', $rows + 1), 'QUOTA_EXCEEDED', $rows],
-                     [$big('r0'), '0', $rows], [$big('r1'), 'QUOTA_EXCEEDED', $rows]] as $k => [$make, $code, $stored]) {
+                     [$items('x', $rows + 1), 'QUOTA_EXCEEDED', $rows]] as $k => [$make, $code, $stored]) {
             $max = (int)$svc->one("SELECT max_usn FROM users WHERE uid='{$s['uid']}'");
             $push = $make($max + 1);
             same($code, code($svc->push($s, $max, $push)), "push $k");
             same([$stored, $code === '0' ? $max + count($push) : $max], [(int)$svc->one("SELECT COUNT(*) FROM sync_rows
                 WHERE uid='{$s['uid']}'"), (int)$svc->one("SELECT max_usn FROM users WHERE uid='{$s['uid']}'")], "stored after push $k");
         }
+        // r0 made big, then grown to fill the byte quota exactly, then by one byte more
+        $used = fn () => (int)$svc->one("SELECT used_bytes FROM users WHERE uid='{$s['uid']}'");
+        $r0 = fn (string $text) => code($svc->push($s, $m = (int)$svc->one("SELECT max_usn FROM users WHERE uid='{$s['uid']}'"),
+            [bookItem('r0', $m + 1, ['plaintext' => $text])]));
+        $big = $r0($text = str_repeat('字', intdiv($limit('QUOTA_BYTES'), 5)));
+        $text .= str_repeat('a', $limit('QUOTA_BYTES') - $used());
+        same(['0', '0', $limit('QUOTA_BYTES'), 'QUOTA_EXCEEDED'], [$big, $r0($text), $used(), $r0("{$text}a")],
+            'a big row, grown to the byte quota, one byte more');
     },
 
     'staging_is_capped_per_request_code' => function (Service $svc) use ($limit) {
