@@ -67,11 +67,12 @@ runTests([
         same(['-3', '-3', '0', '-2', '-2'], [code($hb($a)), code($svc->beginPull($a, 0)), code($hb($b)),
             code($hb(['uid' => $b['uid'], 'sid' => token()])), code($hb(['uid' => token(), 'sid' => $b['sid']]))],
             'replaced session (heartbeat, sync), new session, unknown session, session of another uid');
-        $svc->db()->exec("UPDATE sessions SET last_seen=last_seen-100000 WHERE sid='{$b['sid']}'");
-        [$expired, $c] = [code($hb($b)), $svc->login('Heart Beat', 'pass word 1')];
-        same(['-2', true, '-2', 'LOGIN_FAILED', '0'], [$expired, admin('reset-password', 'HEART beat', 'new secret'), code($hb($c)),
-            $login('Heart Beat', 'pass word 1'), code($hb($svc->login('Heart Beat', 'new secret')))],
-            'expired session; the operator resets the password: sessions end, the old password fails, the new one signs in');
+        // a session ends after two hours unseen: b a minute past them, c a minute before
+        $idle = fn (array $s, int $seconds) => $svc->db()->exec("UPDATE sessions SET last_seen=last_seen-$seconds WHERE sid='{$s['sid']}'");
+        [, $expired, $c] = [$idle($b, 7260), code($hb($b)), $svc->login('Heart Beat', 'pass word 1')];
+        same(['-2', 1, '0', true, '-2', 'LOGIN_FAILED', '0'], [$expired, $idle($c, 7140), code($hb($c)), admin('reset-password',
+            'HEART beat', 'new secret'), code($hb($c)), $login('Heart Beat', 'pass word 1'), code($hb($svc->login('Heart Beat', 'new secret')))],
+            'idle sessions; the operator resets the password: sessions end, the old password fails, the new one signs in');
     },
 
     'web_sign_in_ticket_is_single_use' => function (Service $svc) {
