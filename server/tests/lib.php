@@ -11,11 +11,8 @@ set_error_handler(fn (int $no, string $msg, string $file, int $line): bool => (e
 /** The client's checksum: md5 of the query items in URL order, percent-decoded, keys and values joined. */
 function expectedCrc(string $query): string
 {
-    $text = '';
-    foreach (array_filter(explode('&', $query), 'strlen') as $item) {
-        $text .= implode('', array_map('rawurldecode', explode('=', $item, 2)));
-    }
-    return md5($text);
+    return md5(implode('', array_map(fn ($item) => implode('', array_map('rawurldecode', explode('=', $item, 2))),
+        array_filter(explode('&', $query), 'strlen'))));
 }
 
 /** The password as the client sends it: AES-128-ECB with the client's key, in hex. */
@@ -109,9 +106,7 @@ final class Service
         same(['string', 'string', 'boolean', 'string', 'string', 'string'], array_map(fn ($k) => gettype($head[$k] ?? null),
             ['app', 'version', 'isError', 'errCode', 'errInfo', 'crc']), "types in the head of $tail");
         same(($head['errCode'] ?? '0') !== '0', $head['isError'] ?? null, "isError of $tail");
-        if ($checkCrc) {
-            same(expectedCrc($query), $head['crc'] ?? null, "checksum of $tail");
-        }
+        $checkCrc && same(expectedCrc($query), $head['crc'] ?? null, "checksum of $tail");
         return $doc;
     }
 
@@ -124,13 +119,11 @@ final class Service
      */
     private function record(string $query, ?string $body, string $answer): void
     {
-        $file = getenv('INKBOAT_TEST_TRANSCRIPT');
-        if (!$file) {
-            return;
+        if ($file = getenv('INKBOAT_TEST_TRANSCRIPT')) {
+            $text = str_replace(array_keys($this->aliases), array_values($this->aliases), "$query\n$body\n$answer\n");
+            file_put_contents($file, preg_replace_callback('/[0-9a-f]{32}/', fn ($m) => $this->aliases[$m[0]] ??= 'token'
+                . count($this->aliases), $text), FILE_APPEND);
         }
-        $text = str_replace(array_keys($this->aliases), array_values($this->aliases), "$query\n$body\n$answer\n");
-        $text = preg_replace_callback('/[0-9a-f]{32}/', fn ($m) => $this->aliases[$m[0]] ??= 'token' . count($this->aliases), $text);
-        file_put_contents($file, $text, FILE_APPEND);
     }
 
     public function ok(string $tail, ?string $body = null): array
