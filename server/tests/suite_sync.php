@@ -136,17 +136,7 @@ runTests([
             ['snapshot dropped', 0, $svc->one("SELECT COUNT(*) FROM pull_rows WHERE reqcode='$pull'")]]);
     },
 
-    'usn_order_latest_version_and_deletions' => function (Service $svc) {
-        $s = $svc->newUser('order');
-        $svc->push($s, 0, [bookItem('a', 1), bookItem('b', 2), bookItem('a', 3, ['datatype' => 'memo'])]);
-        // a deletion passes beyond the depth limit: a folder made too deep before the limits can go
-        $svc->push($s, 3, [bookItem('a', 4, ['flag' => 'D', 'title' => 'gone', 'level' => 18])]);
-        same(['b book 2 A', 'a memo 3 A', 'a book 4 D'], array_map(fn ($r) => "{$r['tid']} {$r['datatype']} {$r['usn']} {$r['flag']}",
-            $svc->pull($s, 0)), 'USN order, one version per key');
-        same(['a 4 gone'], brief($svc->pull($s, 3)), 'only what is newer');
-    },
-
-    'staging_rules' => function (Service $svc) {
+    'staging_rules_usn_order_and_deletions' => function (Service $svc) {
         $s = $svc->newUser('stage');
         $rc = $svc->beginPush($s, 0)['reqcode'];
         $deepest = str_repeat('题', 400);
@@ -164,7 +154,12 @@ runTests([
             same('BAD_DATA', code($svc->pushDetail($s, $rc, $batch)), 'bad item ' . json_encode(end($batch)));
         }
         same(['BATCH_TOO_LARGE', '0'], [code($svc->pushDetail($s, $rc, rows(100, 101))), code($svc->commit($s, $rc))], 'over 100 items, commit');
-        same(['Y 2 ' . $deepest, 'X 3 new'], brief($svc->pull($s, 0)), 'last write of a key wins; refused batches staged nothing');
+        // a deletion passes beyond the depth limit: a folder made too deep before the limits can go
+        $svc->push($s, 3, [bookItem('X', 4, ['datatype' => 'memo']), bookItem('X', 5, ['flag' => 'D', 'title' => 'gone', 'level' => 18])]);
+        same(["Y book 2 A $deepest", 'X memo 4 A 第4章 风起', 'X book 5 D gone'], array_map(fn ($r) => "{$r['tid']} {$r['datatype']} "
+            . "{$r['usn']} {$r['flag']} {$r['title']}", $svc->pull($s, 0)), 'last write of a key wins (the type is part of the key), '
+            . 'refused batches staged nothing, USN order');
+        same(['X 5 gone'], brief($svc->pull($s, 4)), 'only what is newer');
     },
 
     'another_users_session_and_rows_stay_out_of_reach' => function (Service $svc) {
