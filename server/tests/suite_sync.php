@@ -155,7 +155,8 @@ runTests([
         }
         same(['BATCH_TOO_LARGE', '0'], [code($svc->pushDetail($s, $rc, rows(100, 101))), code($svc->commit($s, $rc))], 'over 100 items, commit');
         // a deletion passes beyond the depth limit: a folder made too deep before the limits can go
-        $svc->push($s, 3, [bookItem('X', 4, ['datatype' => 'memo']), bookItem('X', 5, ['flag' => 'D', 'title' => 'gone', 'level' => 18])]);
+        $svc->push($s, 3, [bookItem('X', 4, ['datatype' => 'memo'])]);
+        $svc->push($s, 4, [bookItem('X', 5, ['flag' => 'D', 'title' => 'gone', 'level' => 18])]);
         same(["Y book 2 A $deepest", 'X memo 4 A 第4章 风起', 'X book 5 D gone'], array_map(fn ($r) => "{$r['tid']} {$r['datatype']} "
             . "{$r['usn']} {$r['flag']} {$r['title']}", $svc->pull($s, 0)), 'last write of a key wins (the type is part of the key), '
             . 'refused batches staged nothing, USN order');
