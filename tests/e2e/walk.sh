@@ -28,7 +28,6 @@ SEARCH_BOX="1195 99"; MATERIAL_FIRST="1150 438"
 EDITOR_TEXT_REGION="700x120+240+90"; MATERIAL_LIST_REGION="280x110+1076+430"
 SUGGESTION_REGION="600x48+242+542"     # the first rows of the suggestion list
 TREE_REGION="230x600+3+115"
-start_fitted() { e2e_start_fitted "$1"; }
 # filled PNG REGION: the region shows more than two colours (text or rows drawn).
 filled() { [ "$(e2e_colours "$1" "$2")" -gt 2 ]; }
 # differ PNG PNG REGION: the two pictures differ in that region.
@@ -56,11 +55,7 @@ context_menu() {
 tree_menu() { context_menu "$1" "$2" Down "$3"; }
 
 # The new node is in rename mode: its title, then Return.
-name_node() {
-    type_text "$1"
-    xdotool key Return
-    e2e_wait_settled
-}
+name_node() { type_text "$1"; xdotool key Return; e2e_wait_settled; }
 
 # other_window WHY: waits for a window of the program beside its main window; sets OTHER.
 other_window() {
@@ -133,19 +128,17 @@ TEXTS=(长河 第一卷 第一章 第二章 "风从关外吹来，卷起漫天�
 "$bindkeys" "${TEXTS[@]}"
 
 step "first start on an empty profile: window shown, tour closed"
-start_fitted "$author"
+e2e_start_fitted "$author"
 close_tour
 e2e_shot "$work/s1.png"
 
 step "a book, a volume and two chapters"
-tree_menu $TREE_EMPTY 1            # 新书
-name_node "长河"
-tree_menu $ROW1 2                  # 新卷 (the book selected)
-name_node "第一卷"
-tree_menu $ROW2 2                  # 新章节 (新卷 is off on a volume)
-name_node "第一章"
-tree_menu $ROW2 2
-name_node "第二章"
+# 新书; 新卷 (the book selected); 新章节 twice (新卷 is off on a volume)
+for node in "$TREE_EMPTY 1 长河" "$ROW1 2 第一卷" "$ROW2 2 第一章" "$ROW2 2 第二章"; do
+    read -r x y item title <<<"$node"
+    tree_menu "$x" "$y" "$item"
+    name_node "$title"
+done
 e2e_shot "$work/s2.png"
 differ "$work/s1.png" "$work/s2.png" "$TREE_REGION" || e2e_fail "the book tree did not change"
 
@@ -217,7 +210,7 @@ holds "$text" "风从关外吹来，卷起漫天风沙" "the typed text is not s
 [ "$(grep -c . <<<"$text")" -ge 2 ] || e2e_fail "no material inserted: $text"
 
 step "restart: the chapter's text is back"
-start_fitted "$author"
+e2e_start_fitted "$author"
 open_chapter_one
 e2e_shot "$work/s7.png"
 filled "$work/s7.png" "$EDITOR_TEXT_REGION" || e2e_fail "the chapter shows no text"
@@ -246,7 +239,7 @@ for title in 第一章 第二章; do
     text=$(e2e_sql "$author" "SELECT PlainText FROM BookTree WHERE Title='$title'")
     grep -q "风沙" <<<"$text" && ! grep -q "黄沙" <<<"$text" || e2e_fail "$title is not back as it was: $text"
 done
-start_fitted "$author"
+e2e_start_fitted "$author"
 open_chapter_one
 
 step "export of the book into a folder"
@@ -262,7 +255,7 @@ e2e_stop "$E2E_PID"
 
 step "import into a second, empty profile, same texts"
 second=$work/second
-start_fitted "$second"
+e2e_start_fitted "$second"
 close_tour
 choose_folder_from_menu $TREE_EMPTY 1 "$exported"  # 导入: last in the menu
 dismiss_message
@@ -285,9 +278,7 @@ e2e_service_start "$service"
 third=$work/third
 svc() { e2e_service_sql "$service" "$1"; }
 # Cloud sync is switched on in the settings' file, as the settings dialog would store it.
-cloud_on() {
-    e2e_sql "$1" "UPDATE SysParam SET value=json_set(value,'\$.cloudSyncParams.active',json('true')) WHERE key='SysParams'"
-}
+cloud_on() { e2e_sql "$1" "UPDATE SysParam SET value=json_set(value,'\$.cloudSyncParams.active',json('true')) WHERE key='SysParams'"; }
 # No window of the program left but its main window (reminder bubbles aside): the sync is over.
 only_main_window() {
     local w h
@@ -331,7 +322,7 @@ all_synced() { [ "$(e2e_sql "$1" "SELECT COUNT(*) FROM BookTree WHERE Synced IS 
 
 step "sync: an account registered and signed in with cloud sync on uploads the book"
 cloud_on "$author"
-start_fitted "$author"
+e2e_start_fitted "$author"
 e2e_register writer secret123
 e2e_sign_in writer secret123
 _uploaded() { [ "$(svc "SELECT COUNT(*) FROM sync_rows WHERE title IN ('长河','第一卷','第一章','第二章')")" = 4 ]; }
@@ -341,30 +332,30 @@ e2e_stop "$E2E_PID"
 all_synced "$author"
 
 step "sync: a second computer signs in and gets the chapter"
-start_fitted "$third"
+e2e_start_fitted "$third"
 close_tour
 e2e_stop "$E2E_PID"
 cloud_on "$third"
-start_fitted "$third"
+e2e_start_fitted "$third"
 e2e_sign_in writer secret123
 e2e_until "$E2E_TIMEOUT" only_main_window || e2e_fail "a window stays open after the sign-in"
 e2e_stop "$E2E_PID"
 holds "$(chapter_text "$third" 第一章)" "风从关外吹来" "the chapter did not arrive"
 
 step "sync: the same chapter edited on both, synced on both: a (冲突) copy beside it"
-start_fitted "$author"
+e2e_start_fitted "$author"
 open_chapter_one_and_type "甲方改动"
 e2e_stop "$E2E_PID"
 edit_stored "$author" 甲方改动
-start_fitted "$third"
+e2e_start_fitted "$third"
 open_chapter_one_and_type "乙方改动"
 e2e_stop "$E2E_PID"
 edit_stored "$third" 乙方改动
-start_fitted "$author"
+e2e_start_fitted "$author"
 e2e_sign_in writer secret123
 sync_until "SELECT COUNT(*) FROM sync_rows WHERE title='第一章' AND instr(plaintext,'甲方改动')>0"
 e2e_stop "$E2E_PID"
-start_fitted "$third"
+e2e_start_fitted "$third"
 e2e_sign_in writer secret123
 sync_until "SELECT COUNT(*) FROM sync_rows WHERE title='第一章(冲突)' AND instr(plaintext,'甲方改动')>0
             AND origtid=(SELECT tid FROM sync_rows WHERE title='第一章' AND instr(plaintext,'乙方改动')>0)"
