@@ -8,9 +8,10 @@ namespace Inkboat;
 
 final class Faults
 {
-    public const EFFECTS = ['drop_after', 'fail', 'badcrc', 'kick', 'delay_ms', 'hold_ms'];
-
-    /** @return array<int,array{action:string,nth:?int,effect:string,arg:int}> */
+    /**
+     * Rules "action[:n]=effect", separated by , ; or new lines; "#" starts a note.
+     * @return array<int,array{action:string,nth:?int,effect:string,arg:int}>
+     */
     public static function parse(string $text): array
     {
         $rules = [];
@@ -23,24 +24,16 @@ final class Faults
                 error_log("inkboat faults: ignored rule '$item'");
                 continue;
             }
-            $rules[] = [
-                'action' => $m[1],
-                'nth' => ($m[2] ?? '') === '' ? null : (int)$m[2],
-                'effect' => ($m[4] ?? '') !== '' ? $m[4] : $m[3],
-                'arg' => isset($m[5]) ? min((int)$m[5], 60000) : 0,
-            ];
+            $rules[] = ['action' => $m[1], 'nth' => ($m[2] ?? '') === '' ? null : (int)$m[2],
+                'effect' => ($m[4] ?? '') !== '' ? $m[4] : $m[3], 'arg' => isset($m[5]) ? min((int)$m[5], 60000) : 0];
         }
         return $rules;
     }
 
     public static function configured(): string
     {
-        $text = (string)getenv('INKBOAT_SERVICE_FAULTS');
         $file = getenv('INKBOAT_SERVICE_FAULTS_FILE');
-        if ($file !== false && $file !== '' && is_file($file)) {
-            $text .= "\n" . (string)@file_get_contents($file);
-        }
-        return $text;
+        return getenv('INKBOAT_SERVICE_FAULTS') . "\n" . ($file !== false && $file !== '' && is_file($file) ? (string)@file_get_contents($file) : '');
     }
 
     /**
@@ -51,28 +44,10 @@ final class Faults
     public static function forCall(Request $req, string $action): array
     {
         $text = self::configured();
-        if (trim($text) === '') {
-            return [];
-        }
-        $rules = array_values(array_filter(self::parse($text),
-            fn ($r) => $r['action'] === $action || $r['action'] === '*'));
-        if (!$rules) {
-            return [];
-        }
-        $n = null;
-        foreach ($rules as $r) {
-            if ($r['nth'] !== null) {
-                $n = self::count($action, md5($text));
-                break;
-            }
-        }
-        $out = [];
-        foreach ($rules as $r) {
-            if ($r['nth'] === null || $r['nth'] === $n) {
-                $out[] = ['effect' => $r['effect'], 'arg' => $r['arg']];
-            }
-        }
-        return $out;
+        $rules = trim($text) === '' ? [] : array_filter(self::parse($text), fn ($r) => $r['action'] === $action || $r['action'] === '*');
+        $n = array_filter($rules, fn ($r) => $r['nth'] !== null) ? self::count($action, md5($text)) : null;
+        return array_values(array_map(fn ($r) => ['effect' => $r['effect'], 'arg' => $r['arg']],
+            array_filter($rules, fn ($r) => $r['nth'] === null || $r['nth'] === $n)));
     }
 
     /** Counts a hold that has begun (as "action@held"): a test waits for it, not for a guessed time. */
@@ -83,9 +58,7 @@ final class Faults
 
     private static function count(string $action, string $hash): int
     {
-        $path = Config::dataDir() . '/fault-counters.json';
-        $fp = fopen($path, 'c+');
-        if ($fp === false) {
+        if (($fp = fopen(Config::dataDir() . '/fault-counters.json', 'c+')) === false) {
             return 0;
         }
         try {
@@ -94,8 +67,7 @@ final class Faults
             if (!is_array($state) || ($state['hash'] ?? '') !== $hash || !is_array($state['counts'] ?? null)) {
                 $state = ['hash' => $hash, 'counts' => []];
             }
-            $n = (int)($state['counts'][$action] ?? 0) + 1;
-            $state['counts'][$action] = $n;
+            $n = $state['counts'][$action] = (int)($state['counts'][$action] ?? 0) + 1;
             ftruncate($fp, 0);
             rewind($fp);
             fwrite($fp, json_encode($state));

@@ -9,39 +9,53 @@ declare(strict_types=1);
 require __DIR__ . '/lib.php';
 require dirname(__DIR__) . '/lib/bootstrap.php';
 
+/** Forks $n children, each running $child($i, its end of a socket pair); returns [pid => the parent's end]. */
+function forkEach(int $n, callable $child): array
+{
+    $ends = [];
+    for ($i = 0; $i < $n; $i++) {
+        [$mine, $theirs] = stream_socket_pair(STREAM_PF_UNIX, STREAM_SOCK_STREAM, STREAM_IPPROTO_IP);
+        if (($pid = pcntl_fork()) === 0) {
+            fclose($mine);
+            $child($i, $theirs);
+            exit(0);
+        }
+        fclose($theirs);
+        $ends[$pid] = $mine;
+    }
+    return $ends;
+}
+
+/** What each child wrote last; the children reaped. */
+function collect(array $ends): array
+{
+    return array_map(function ($pid) use ($ends) {
+        $text = stream_get_contents($ends[$pid]);
+        pcntl_waitpid($pid, $status);
+        return $text;
+    }, array_keys($ends));
+}
+
 // Workers starting on an SQLite store in rollback-journal mode (new, or copied in) while another
 // process writes to it: each waits, then switches the store to WAL; none fails.
 $GLOBALS['current'] = 'workers_open_a_busy_store';
 $file = tempnam(sys_get_temp_dir(), 'inkboat-busy');
-$workers = [];
-for ($n = 0; $n < 4; $n++) {
-    $pair = stream_socket_pair(STREAM_PF_UNIX, STREAM_SOCK_STREAM, STREAM_IPPROTO_IP);
-    if (($pid = pcntl_fork()) === 0) {
-        // (forked before the writer connects: SQLite's lock bookkeeping must not be inherited)
-        fgets($pair[1]);
-        try {
-            (new Inkboat\Db("sqlite:$file"))->setSetting("worker$n", 'started');
-            fwrite($pair[1], 'ok');
-        } catch (Throwable $e) {
-            fwrite($pair[1], $e->getMessage());
-        }
-        exit(0);
+// (forked before the writer connects: SQLite's lock bookkeeping must not be inherited)
+$workers = forkEach(4, function (int $n, $end) use ($file) {
+    fgets($end);
+    try {
+        (new Inkboat\Db("sqlite:$file"))->setSetting("worker$n", 'started');
+        fwrite($end, 'ok');
+    } catch (Throwable $e) {
+        fwrite($end, $e->getMessage());
     }
-    fclose($pair[1]);
-    $workers[$pid] = $pair[0];
-}
+});
 $writer = new PDO("sqlite:$file", null, null, [PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION]);
-$writer->exec('CREATE TABLE held (x INTEGER)');
-$writer->exec('BEGIN IMMEDIATE; INSERT INTO held VALUES (1)');
-foreach ($workers as $pipe) {
-    fwrite($pipe, "open\n");
-}
+$writer->exec('CREATE TABLE held (x INTEGER); BEGIN IMMEDIATE; INSERT INTO held VALUES (1)');
+array_map(fn ($end) => fwrite($end, "open\n"), $workers);
 usleep(300000);   // the write lock stays held while the workers open the store
 $writer->exec('COMMIT');
-foreach ($workers as $pid => $pipe) {
-    same('ok', stream_get_contents($pipe), 'a worker opening a store another process writes to');
-    pcntl_waitpid($pid, $status);
-}
+same(array_fill(0, 4, 'ok'), collect($workers), 'workers opening a store another process writes to');
 $writer = null;
 same('wal', (new PDO("sqlite:$file"))->query('PRAGMA journal_mode')->fetchColumn(), 'journal mode');
 array_map('unlink', glob("$file*"));
@@ -55,141 +69,85 @@ $svc->register($name = 'many' . bin2hex(random_bytes(4)));
 // One account signed in once: every client uses the same session, as copies of one profile would.
 $session = $svc->login($name);
 
-/** One client's run; returns what it saw and did. $settled waits until no client pushes any more. */
-function client(Service $svc, array $s, int $n, float $end, callable $settled): array
+/**
+ * One client until $end: pull, number new rows from the pulled USN (now and then a row of another
+ * client written again), push. Then, once the parent says no client pushes any more, a last pull.
+ */
+function client(Service $svc, array $s, int $n, float $end, $parent): array
 {
-    $usn = 0;
-    $view = [];          // tid => [usn, attribute1] as pulled
-    $commits = [];       // [lo, hi, [tid => attribute1]]
-    $refused = [];       // attribute1 marks of refused pushes
-    $errors = [];
-    $pull = function () use ($svc, $s, &$usn, &$view, &$errors) {
-        $b = $svc->beginPull($s, $usn);
-        if (code($b) !== '0') {
-            $errors[] = 'beginPull ' . code($b);
-            return;
-        }
-        for ($page = 0; $page * 10 < $b['totalCount']; $page++) {
-            $d = $svc->call('pullDetail', $s, "&reqcode={$b['reqcode']}&page=$page&pagesize=10");
-            if (code($d) !== '0') {
-                $errors[] = 'pullDetail ' . code($d);
-                return;
-            }
-            foreach ($d['data'] as $row) {
-                $view[$row['tid']] = [$row['usn'], $row['attribute1']];
-                $usn = max($usn, $row['usn']);
-            }
-        }
-        if ($b['totalCount'] > 0 && code($f = $svc->call('finishPull', $s, "&reqcode={$b['reqcode']}")) !== '0') {
-            $errors[] = 'finishPull ' . code($f);
+    $r = ['usn' => 0, 'view' => [], 'commits' => [], 'refused' => [], 'errors' => []];   // view: tid => [usn, attribute1]
+    $pull = function () use ($svc, $s, &$r) {
+        foreach ($svc->pull($s, $r['usn']) as $row) {
+            $r['view'][$row['tid']] = [$row['usn'], $row['attribute1']];
+            $r['usn'] = max($r['usn'], $row['usn']);
         }
     };
-    for ($round = 0; microtime(true) < $end; $round++) {
-        $pull();
-        // new rows of this client, and now and then a row of another client written again
-        $items = [];
-        $mark = "c$n-r$round";
-        for ($k = 0; $k < 3; $k++) {
-            $items[] = bookItem("c$n-" . ($round * 3 + $k), $usn + $k + 1, ['attribute1' => $mark]);
+    $safely = function (callable $step) use (&$r) {
+        try {
+            $step();
+        } catch (Throwable $e) {   // a refused pull, a push that could not begin
+            $r['errors'][] = get_class($e) . ': ' . $e->getMessage();
         }
-        $others = array_keys($view);
-        if ($others && $round % 2 === 1) {
-            $items[] = bookItem($others[random_int(0, count($others) - 1)], $usn + 4, ['attribute1' => $mark]);
+    };
+    $safely(function () use ($svc, $s, $n, $end, $pull, &$r) {
+        for ($round = 0; microtime(true) < $end; $round++) {
+            $pull();
+            [$usn, $mark, $others] = [$r['usn'], "c$n-r$round", array_keys($r['view'])];
+            $items = array_map(fn ($k) => bookItem("c$n-" . ($round * 3 + $k), $usn + $k + 1, ['attribute1' => $mark]), range(0, 2));
+            if ($others && $round % 2 === 1) {
+                $items[] = bookItem($others[random_int(0, count($others) - 1)], $usn + 4, ['attribute1' => $mark]);
+            }
+            $answer = $svc->push($s, $usn, $items);
+            match (code($answer)) {
+                '0' => $r['commits'][] = [$usn + 1, $usn + count($items), array_fill_keys(array_column($items, 'tid'), $mark)],
+                'USN_CONFLICT' => $r['refused'][] = $mark,
+                default => $r['errors'][] = 'push ' . code($answer) . ' ' . $answer['head']['errInfo'],
+            };
         }
-        $answer = $svc->push($s, $usn, $items);
-        if (code($answer) === '0') {
-            $commits[] = [$usn + 1, $usn + count($items), array_fill_keys(array_column($items, 'tid'), $mark)];
-            // the client's own rows count as pulled up to here only once it pulls them back
-        } elseif (code($answer) === 'USN_CONFLICT') {
-            $refused[] = $mark;
-        } else {
-            $errors[] = 'push ' . code($answer) . ' ' . $answer['head']['errInfo'];
-        }
-    }
-    $settled();
-    $pull();
-    return ['view' => $view, 'usn' => $usn, 'commits' => $commits, 'refused' => $refused, 'errors' => $errors];
+    });
+    fwrite($parent, "pushed\n");
+    fgets($parent);
+    $safely($pull);
+    return $r;
 }
 
 $end = microtime(true) + $seconds;
-$pipes = [];
-for ($n = 0; $n < $clients; $n++) {
-    $pair = stream_socket_pair(STREAM_PF_UNIX, STREAM_SOCK_STREAM, STREAM_IPPROTO_IP);
-    $pid = pcntl_fork();
-    if ($pid === 0) {
-        fclose($pair[0]);
-        $settled = function () use ($pair) {
-            fwrite($pair[1], "pushed\n");
-            fgets($pair[1]);
-        };
-        try {
-            $result = client($svc, $session, $n, $end, $settled);
-        } catch (Throwable $e) {
-            $result = ['errors' => [get_class($e) . ': ' . $e->getMessage()]];
-        }
-        fwrite($pair[1], serialize($result));
-        exit(0);
-    }
-    fclose($pair[1]);
-    $pipes[$pid] = $pair[0];
-}
+$ends = forkEach($clients, fn (int $n, $parent) => fwrite($parent, serialize(client($svc, $session, $n, $end, $parent))));
 // The last pulls start once every client has stopped pushing.
-foreach ($pipes as $pipe) {
-    fgets($pipe);
-}
-foreach ($pipes as $pipe) {
-    fwrite($pipe, "pull\n");
-}
-$results = [];
-foreach ($pipes as $pid => $pipe) {
-    $results[] = unserialize((string)stream_get_contents($pipe));
-    fclose($pipe);
-    pcntl_waitpid($pid, $status);
-}
+array_map('fgets', $ends);
+array_map(fn ($e) => fwrite($e, "pull\n"), $ends);
+$results = array_map(fn ($text) => unserialize((string)$text) ?: [], collect($ends));
 
 // Every client must have been able to work: only successes and refusals.
 foreach ($results as $i => $r) {
     same([], array_slice($r['errors'] ?? ['no result'], 0, 5), "client $i: answers other than success or refusal");
 }
-$commits = array_merge(...array_map(fn ($r) => $r['commits'] ?? [], $results));
-$refused = array_merge(...array_map(fn ($r) => $r['refused'] ?? [], $results));
+[$commits, $refused] = array_map(fn ($k) => array_merge(...array_map(fn ($r) => $r[$k] ?? [], $results)), ['commits', 'refused']);
 usort($commits, fn ($a, $b) => $a[0] <=> $b[0]);
-check(count($commits) >= $clients, 'commits went through: ' . count($commits));
-check(count($refused) > 0, 'clients raced each other (some commits refused)');
+check(count($commits) >= $clients && count($refused) > 0, 'commits went through, and some were refused (the clients raced): '
+    . count($commits) . ', ' . count($refused));
 
-// Gap-free and unique in commit order: each commit starts right after the one before it.
+// Gap-free and unique in commit order: each commit starts right after the one before it. The store
+// holds exactly the latest committed version of each row, and nothing of a refusal.
 $next = 1;
-foreach ($commits as [$lo, $hi]) {
-    if ($lo !== $next) {
-        check(false, "commit of USNs $lo..$hi follows USN " . ($next - 1));
-        break;
-    }
-    $next = $hi + 1;
-}
-$pdo = $svc->db();
-$uid = $session['uid'];
-same($next - 1, (int)$pdo->query("SELECT max_usn FROM users WHERE uid='$uid'")->fetchColumn(), "the account's USN");
-same(0, (int)$pdo->query("SELECT COUNT(*) FROM (SELECT usn FROM sync_rows WHERE uid='$uid' GROUP BY usn
-    HAVING COUNT(*) > 1) d")->fetchColumn(), 'stored USNs unique');
-
-// The store holds exactly the latest committed version of each row, and nothing of a refusal.
-$expected = [];
+$expected = $stored = [];
 foreach ($commits as [$lo, $hi, $rows]) {
-    foreach ($rows as $tid => $mark) {
-        $expected[$tid] = [$lo + array_search($tid, array_keys($rows), true), $mark];
+    $lo === $next || check(false, "commit of USNs $lo..$hi follows USN " . ($next - 1));
+    $next = $hi + 1;
+    foreach (array_keys($rows) as $k => $tid) {
+        $expected[$tid] = [$lo + $k, $rows[$tid]];
     }
 }
-ksort($expected);
-$stored = [];
-foreach ($pdo->query("SELECT tid, usn, attribute1 FROM sync_rows WHERE uid='$uid'") as $row) {
+$uid = $session['uid'];
+foreach ($svc->db()->query("SELECT tid, usn, attribute1 FROM sync_rows WHERE uid='$uid'") as $row) {
     $stored[$row['tid']] = [(int)$row['usn'], $row['attribute1']];
 }
+ksort($expected);
 ksort($stored);
-same(count($expected), count($stored), 'stored rows');
-check($stored === $expected, 'stored rows are the latest committed versions');
-$leaked = array_intersect(array_column($stored, 1), $refused);
-same([], array_values($leaked), 'rows of refused commits');
-
+checks([["the account's USN", $next - 1, (int)$svc->one("SELECT max_usn FROM users WHERE uid='$uid'")],
+    ['stored USNs unique', 0, (int)$svc->one("SELECT COUNT(*) FROM (SELECT usn FROM sync_rows WHERE uid='$uid' GROUP BY usn
+        HAVING COUNT(*) > 1) d")], ['rows of refused commits', [], array_values(array_intersect(array_column($stored, 1), $refused))]]);
+check($stored === $expected, 'stored rows are the latest committed versions: ' . count($stored) . ' of ' . count($expected));
 // Every client ends with every committed row, pulled.
 foreach ($results as $i => $r) {
     $view = $r['view'] ?? [];

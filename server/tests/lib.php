@@ -11,11 +11,8 @@ set_error_handler(fn (int $no, string $msg, string $file, int $line): bool => (e
 /** The client's checksum: md5 of the query items in URL order, percent-decoded, keys and values joined. */
 function expectedCrc(string $query): string
 {
-    $text = '';
-    foreach (array_filter(explode('&', $query), 'strlen') as $item) {
-        $text .= implode('', array_map('rawurldecode', explode('=', $item, 2)));
-    }
-    return md5($text);
+    return md5(implode('', array_map(fn ($item) => implode('', array_map('rawurldecode', explode('=', $item, 2))),
+        array_filter(explode('&', $query), 'strlen'))));
 }
 
 /** The password as the client sends it: AES-128-ECB with the client's key, in hex. */
@@ -33,6 +30,12 @@ function token(): string
 function code(array $doc): string
 {
     return $doc['head']['errCode'];
+}
+
+/** The answer if it is a success, else an exception naming the refusal. */
+function sure(array $doc, string $what): array
+{
+    return code($doc) === '0' ? $doc : throw new RuntimeException("$what failed: " . json_encode($doc['head'], JSON_UNESCAPED_UNICODE));
 }
 
 function admin(string ...$args): bool
@@ -103,9 +106,7 @@ final class Service
         same(['string', 'string', 'boolean', 'string', 'string', 'string'], array_map(fn ($k) => gettype($head[$k] ?? null),
             ['app', 'version', 'isError', 'errCode', 'errInfo', 'crc']), "types in the head of $tail");
         same(($head['errCode'] ?? '0') !== '0', $head['isError'] ?? null, "isError of $tail");
-        if ($checkCrc) {
-            same(expectedCrc($query), $head['crc'] ?? null, "checksum of $tail");
-        }
+        $checkCrc && same(expectedCrc($query), $head['crc'] ?? null, "checksum of $tail");
         return $doc;
     }
 
@@ -118,20 +119,16 @@ final class Service
      */
     private function record(string $query, ?string $body, string $answer): void
     {
-        $file = getenv('INKBOAT_TEST_TRANSCRIPT');
-        if (!$file) {
-            return;
+        if ($file = getenv('INKBOAT_TEST_TRANSCRIPT')) {
+            $text = str_replace(array_keys($this->aliases), array_values($this->aliases), "$query\n$body\n$answer\n");
+            file_put_contents($file, preg_replace_callback('/[0-9a-f]{32}/', fn ($m) => $this->aliases[$m[0]] ??= 'token'
+                . count($this->aliases), $text), FILE_APPEND);
         }
-        $text = str_replace(array_keys($this->aliases), array_values($this->aliases), "$query\n$body\n$answer\n");
-        $text = preg_replace_callback('/[0-9a-f]{32}/', fn ($m) => $this->aliases[$m[0]] ??= 'token' . count($this->aliases), $text);
-        file_put_contents($file, $text, FILE_APPEND);
     }
 
     public function ok(string $tail, ?string $body = null): array
     {
-        $doc = $this->api($tail, $body);
-        return code($doc) === '0' ? $doc
-            : throw new RuntimeException("$tail failed: " . json_encode($doc['head'], JSON_UNESCAPED_UNICODE));
+        return sure($this->api($tail, $body), $tail);
     }
 
     public function register(string $name, string $password = 'secret1', string $email = 'writer@example.cn'): array
@@ -140,18 +137,22 @@ final class Service
             . encryptPassword($password) . '&email=' . rawurlencode($email) . '&crypt=1');
     }
 
-    /** Signs in; returns the answer with the session fields (uid, sid, username, amt). */
+    /** A sign-in's answer (uid, sid, username, amt). */
+    public function signIn(string $name, string $password = 'secret1'): array
+    {
+        return $this->api('&a=login&username=' . rawurlencode($name) . '&password=' . encryptPassword($password)
+            . '&version=4.31&rnd=aZ3q&crypt=1');
+    }
+
     public function login(string $name, string $password = 'secret1'): array
     {
-        return $this->ok('&a=login&username=' . rawurlencode($name) . '&password=' . encryptPassword($password)
-            . '&version=4.31&rnd=aZ3q&crypt=1');
+        return sure($this->signIn($name, $password), "login of $name");
     }
 
     /** A new random user name (numbered in the transcript). */
     public function name(string $prefix): string
     {
-        $name = $prefix . bin2hex(random_bytes(4));
-        $this->aliases[$name] = 'name' . count($this->aliases);
+        $this->aliases[$name = $prefix . bin2hex(random_bytes(4))] = 'name' . count($this->aliases);
         return $name;
     }
 
@@ -179,9 +180,8 @@ final class Service
         file_put_contents($this->dataDir . '/faults.txt', $rules);
     }
 
-    // ---- sync ----
+    // ---- sync: an action of session $s (uid, sid); $items go out as the client's request record ----
 
-    /** An action of session $s (uid, sid); $items go out as the client's request record. */
     public function call(string $action, array $s, string $rest = '', ?array $items = null): array
     {
         return $this->api("&a=$action&uid={$s['uid']}&sid={$s['sid']}$rest", $items === null ? null : requestBody($items));
@@ -219,15 +219,16 @@ final class Service
         return $this->commit($s, $reqcode);
     }
 
-    /** The client's whole pull: begin, every page, finish; returns the rows. */
+    /** The client's whole pull: begin, every page, finish; returns the rows. Throws on a refusal. */
     public function pull(array $s, int $usn, int $pageSize = 10): array
     {
-        $b = $this->beginPull($s, $usn);
+        $b = sure($this->beginPull($s, $usn), 'beginPull');
         $rows = [];
         for ($page = 0; $page * $pageSize < $b['totalCount']; $page++) {
-            $rows = array_merge($rows, $this->call('pullDetail', $s, "&reqcode={$b['reqcode']}&page=$page&pagesize=$pageSize")['data']);
+            $rows = array_merge($rows, sure($this->call('pullDetail', $s, "&reqcode={$b['reqcode']}&page=$page&pagesize=$pageSize"),
+                'pullDetail')['data']);
         }
-        $b['totalCount'] > 0 && $this->call('finishPull', $s, "&reqcode={$b['reqcode']}");
+        $b['totalCount'] > 0 && sure($this->call('finishPull', $s, "&reqcode={$b['reqcode']}"), 'finishPull');
         return $rows;
     }
 }
@@ -265,6 +266,14 @@ function check(bool $cond, string $what): void
 function same(mixed $expected, mixed $actual, string $what): void
 {
     $expected === $actual || check(false, "$what: expected " . var_export($expected, true) . ', got ' . var_export($actual, true));
+}
+
+/** A table of checks, each [what, expected, actual]; the actual values were taken in order, as the rows list them. */
+function checks(array $rows): void
+{
+    foreach ($rows as [$what, $expected, $actual]) {
+        same($expected, $actual, $what);
+    }
 }
 
 /** Runs each test against the service given as BASE_URL DATA_DIR; the fault rules are cleared after each. */

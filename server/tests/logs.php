@@ -11,7 +11,7 @@ $stack = getenv('INKBOAT_TEST_STACK') ?: exit(2);
 $svc->register($name = $svc->name('logs'), 'log secret 1');
 $s = $svc->login($name, 'log secret 1');
 // [call, what it ends in]: errors are where a service tends to write the request down
-$svc->api('&a=login&username=' . rawurlencode($name) . '&password=' . encryptPassword('wrong secret') . '&version=4.31&rnd=x&crypt=1');
+$svc->signIn($name, 'wrong secret');
 $svc->call('heartbeat', $s, '&username=x&version=4.31');
 $svc->call('pushDetail', $s, '&reqcode=' . $svc->beginPush($s, 0)['reqcode'], [['datatype' => 'bogus']]);
 $svc->call('pullDetail', $s, '&reqcode=' . token() . '&page=0&pagesize=10');

@@ -18,9 +18,6 @@ INKBOAT_TEST_BACKEND=sqlite INKBOAT_TEST_TRANSCRIPT=$transcripts/sqlite run || e
 echo "== on PostgreSQL"
 INKBOAT_TEST_TRANSCRIPT=$transcripts/pgsql run || exit 1
 touch "$transcripts/sqlite" "$transcripts/pgsql"
-if ! cmp -s "$transcripts/sqlite" "$transcripts/pgsql"; then
-    echo "FAIL answers differ between SQLite and PostgreSQL:"
-    diff -u "$transcripts/sqlite" "$transcripts/pgsql" | head -n 40
-    exit 1
-fi
+cmp -s "$transcripts/sqlite" "$transcripts/pgsql" || { echo "FAIL answers differ between SQLite and PostgreSQL:"
+    diff -u "$transcripts/sqlite" "$transcripts/pgsql" | head -n 40; exit 1; }
 echo "PASS same answers on SQLite and PostgreSQL ($(grep -c '^g=' "$transcripts/sqlite") calls)"

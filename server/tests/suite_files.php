@@ -7,29 +7,28 @@ require __DIR__ . '/lib.php';
 runTests([
     'publishing_writes_the_update_information' => function (Service $svc) {
         mkdir($work = $svc->dataDir . '/work');
-        file_put_contents("$work/Inkboat-4.40.zip", random_bytes(1000));
-        check(admin('publish-app', "$work/Inkboat-4.40.zip", '4.40', "新版4.4, 修复\"导出\"\n第2行", '4.35'), 'publish-app');
-        same("version=\"4.40\"\nsetupfile=\"Inkboat-4.40.zip\"\n"
-            . "news=\"\\x65b0\\x7248\\x34.4, \\x4fee\\x590d\\\"\\x5bfc\\x51fa\\\"\\n\\x7b2c\\x32\\x884c\"\nforceVersion=\"4.35\"\n",
-            @file_get_contents($svc->dataDir . '/app/updateV4.txt'), 'updateV4.txt');
-        same(file_get_contents("$work/Inkboat-4.40.zip"), @file_get_contents($svc->dataDir . '/app/Inkboat-4.40.zip'), 'file copied');
-        // A new major reaches the clients of the old one only through their file.
-        file_put_contents("$work/Inkboat-5.0.zip", 'PK');
-        check(admin('publish-app', "$work/Inkboat-5.0.zip", '5.0', 'n'), 'publish-app 5.0');
-        check(str_contains((string)@file_get_contents($svc->dataDir . '/app/updateV5.txt'), 'version="5.0"'), 'updateV5.txt');
-        check(admin('publish-app', "$work/Inkboat-5.0.zip", '5.0', 'n', '', '4'), 'publish-app 5.0 for 4');
-        check(str_contains((string)@file_get_contents($svc->dataDir . '/app/updateV4.txt'), 'version="5.0"'), 'updateV4.txt of 5.0');
-        check(!admin('publish-app', "$work/Inkboat-5.0.zip", '5.0', 'n', '', '../4'), 'refused major');
-        file_put_contents("$work/material-2.1.zip", 'PK');
-        check(admin('publish-material', "$work/material-2.1.zip", '2.1', 'Materials'), 'publish-material');
-        $info = "version=\"2.1\"\nsetupfile=\"material-2.1.zip\"\nnews=\"Materials\"\nforceVersion=\"\"\n";
-        same($info, @file_get_contents($svc->dataDir . '/app/updateMV4.txt'), 'updateMV4.txt');
-        $r = $svc->request('GET', '/app/updateMV4.txt');
-        same([200, $info], [$r['status'], $r['body']], 'served');
-        copy("$work/material-2.1.zip", "$work/素材.zip");
-        foreach ([["$work/素材.zip", '2.2'], ["$work/material-2.1.zip", 'v2'], ["$work/none.zip", '2.3']] as [$file, $v]) {
-            check(!admin('publish-material', $file, $v, 'x'), "refused: $file $v");
+        file_put_contents("$work/Inkboat-4.40.zip", $zip = random_bytes(1000));
+        foreach (['Inkboat-5.0.zip', 'material-2.1.zip', '素材.zip'] as $file) {
+            file_put_contents("$work/$file", 'PK');
         }
+        $info = fn (string $file) => (string)@file_get_contents("{$svc->dataDir}/app/$file");
+        $material = "version=\"2.1\"\nsetupfile=\"material-2.1.zip\"\nnews=\"Materials\"\nforceVersion=\"\"\n";
+        // [what, expected, actual], in order: a new major reaches the clients of the old one only through their file
+        checks([['publish-app', true, admin('publish-app', "$work/Inkboat-4.40.zip", '4.40', "新版4.4, 修复\"导出\"\n第2行", '4.35')],
+            ['updateV4.txt', "version=\"4.40\"\nsetupfile=\"Inkboat-4.40.zip\"\nnews=\"\\x65b0\\x7248\\x34.4, \\x4fee\\x590d\\\"\\x5bfc"
+                . "\\x51fa\\\"\\n\\x7b2c\\x32\\x884c\"\nforceVersion=\"4.35\"\n", $info('updateV4.txt')],
+            ['file copied', $zip, $info('Inkboat-4.40.zip')],
+            ['5.0 published, in updateV5.txt', [true, true], [admin('publish-app', "$work/Inkboat-5.0.zip", '5.0', 'n'),
+                str_contains($info('updateV5.txt'), 'version="5.0"')]],
+            ['5.0 published for 4, in updateV4.txt; major ../4 refused', [true, true, false],
+                [admin('publish-app', "$work/Inkboat-5.0.zip", '5.0', 'n', '', '4'), str_contains($info('updateV4.txt'), 'version="5.0"'),
+                admin('publish-app', "$work/Inkboat-5.0.zip", '5.0', 'n', '', '../4')]],
+            ['publish-material, updateMV4.txt, served', [true, $material, "200 $material"], [admin('publish-material',
+                "$work/material-2.1.zip", '2.1', 'Materials'), $info('updateMV4.txt'), implode(' ', [($r = $svc->request('GET',
+                '/app/updateMV4.txt'))['status'], $r['body']])]],
+            ['refused: a file name not ASCII, a version not numeric, a missing file', [false, false, false], [admin('publish-material',
+                "$work/素材.zip", '2.2', 'x'), admin('publish-material', "$work/material-2.1.zip", 'v2', 'x'),
+                admin('publish-material', "$work/none.zip", '2.3', 'x')]]]);
     },
 
     'downloads_support_head_and_ranges' => function (Service $svc) {
@@ -43,32 +42,20 @@ runTests([
                 $h['accept-ranges'] ?? null, $h['last-modified'] ?? null], "$m of the whole file");
         }
         $etag = $full['headers']['etag'] ?? '';
-        // [request headers, status, first byte, last byte]: a 416 names the size; a range not understood brings the whole file
-        $rows = [
-            [['Range' => 'bytes=0-99'], 206, 0, 99],
-            [['Range' => 'bytes=100-'], 206, 100, $size - 1],
-            [['Range' => 'bytes=-50'], 206, $size - 50, $size - 1],
-            [['Range' => 'bytes=0-' . ($size * 10)], 206, 0, $size - 1],
-            [['Range' => 'bytes=' . ($size - 1) . '-'], 206, $size - 1, $size - 1],
-            [['Range' => "bytes=$size-"], 416, 0, 0],
-            [['Range' => 'bytes=' . ($size + 10) . '-' . ($size + 20)], 416, 0, 0],
-            [['Range' => 'bytes=-0'], 416, 0, 0],
-            [['Range' => 'bytes=10-5'], 200, 0, $size - 1],
-            [['Range' => 'bytes=0-1,5-6'], 200, 0, $size - 1],
-            [['Range' => 'items=0-1'], 200, 0, $size - 1],
-            // the file changed meanwhile: If-Range makes the service send it whole again
-            [['Range' => 'bytes=10-', 'If-Range' => '"old-etag"'], 200, 0, $size - 1],
-            [['Range' => 'bytes=10-', 'If-Range' => $etag], 206, 10, $size - 1],
-        ];
-        foreach ($rows as [$headers, $status, $first, $last]) {
-            $r = $get($headers);
-            $range = [206 => "bytes $first-$last/$size", 416 => "bytes */$size", 200 => null][$status];
-            $body = [206 => substr($data, $first, $last - $first + 1), 416 => '', 200 => $data][$status];
-            same([$status, $range, true], [$r['status'], $r['headers']['content-range'] ?? null, $r['body'] === $body],
-                implode(', ', $headers));
+        // [Range, status, first byte, last byte, If-Range]: a 416 names the size; a range not understood brings the whole
+        // file, and so does one of a file that changed meanwhile (If-Range); an interrupted download resumes from what it holds
+        $rows = [['bytes=0-99', 206, 0, 99], ['bytes=100-', 206, 100, $size - 1], ['bytes=-50', 206, $size - 50, $size - 1],
+            ['bytes=0-' . ($size * 10), 206, 0, $size - 1], ['bytes=' . ($size - 1) . '-', 206, $size - 1, $size - 1],
+            ["bytes=$size-", 416], ['bytes=' . ($size + 10) . '-' . ($size + 20), 416], ['bytes=-0', 416], ['bytes=10-5', 200],
+            ['bytes=0-1,5-6', 200], ['items=0-1', 200], ['bytes=10-', 200, 0, 0, '"old-etag"'],
+            ['bytes=10-', 206, 10, $size - 1, $full['headers']['etag'] ?? '']];
+        foreach ($rows as $row) {
+            [$range, $status, $first, $last, $ifRange] = $row + [2 => 0, 3 => 0, 4 => null];
+            $r = $get(['Range' => $range] + ($ifRange === null ? [] : ['If-Range' => $ifRange]));
+            same([$status, [206 => "bytes $first-$last/$size", 416 => "bytes */$size", 200 => null][$status], true], [$r['status'],
+                $r['headers']['content-range'] ?? null, $r['body'] === [206 => substr($data, $first, $last - $first + 1),
+                416 => '', 200 => $data][$status]], "$range $ifRange");
         }
-        // An interrupted download resumes from the size of what it holds.
-        same(true, substr($full['body'], 0, 123457) . $get(['Range' => 'bytes=123457-'])['body'] === $data, 'resumed download identical');
         same(405, $get([], 'POST')['status'], 'POST refused');
     },
 

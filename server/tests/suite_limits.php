@@ -10,8 +10,7 @@ $limit = fn (string $name) => (int)getenv("INKBOAT_LIMIT_$name");
 runTests([
     'wrong_passwords_lock_the_account_name_until_the_wait_is_over' => function (Service $svc) use ($limit) {
         $svc->register($name = $svc->name('guess'));
-        $login = fn (string $pw, string $who) => code($svc->api('&a=login&username=' . rawurlencode($who) . '&password='
-            . encryptPassword($pw) . '&version=4.31&rnd=abcd&crypt=1'));
+        $login = fn (string $pw, string $who) => code($svc->signIn($who, $pw));
         $n = $limit('LOGIN_FAILURES');
         // [name, passwords tried, answers]; past the limit even the right password is refused unread
         foreach ([[$name, array_fill(0, 200, 'wrong pass'), [...array_fill(0, $n, 'LOGIN_FAILED'), ...array_fill(0, 200 - $n, 'LOGIN_LIMITED')]],
@@ -40,40 +39,40 @@ runTests([
         same(['REQCODE_EXPIRED', 'REQCODE_EXPIRED', ...array_fill(0, $limit('OPEN_TRANSFERS'), '0')],
             array_map(fn ($rc) => code($svc->pushDetail($s, $rc, [bookItem('c', 3)])), $codes), 'oldest codes closed');
         $snapshot = fn () => (int)$svc->one('SELECT COUNT(*) FROM pull_rows');
-        // [step, snapshot rows afterwards]
         $pull = $svc->beginPull($s, 0)['reqcode'];
-        same(2, $snapshot(), 'snapshot of a pull');
-        $svc->call('finishPull', $s, "&reqcode=$pull");
-        same(0, $snapshot(), 'finished pull');
-        $pull = $svc->beginPull($s, 0)['reqcode'];
-        $svc->db()->exec('UPDATE reqcodes SET last_used=last_used-' . (3600 + 60));
-        $svc->beginPush($s, 2);
-        same([0, 'REQCODE_EXPIRED'], [$snapshot(), code($svc->call('pullDetail', $s, "&reqcode=$pull&page=0&pagesize=10"))],
-            'pull idle for an hour');
+        same([2, '0', 0], [$snapshot(), code($svc->call('finishPull', $s, "&reqcode=$pull")), $snapshot()], 'snapshot of a pull, finished');
     },
 
     'quota_refuses_a_push_whole' => function (Service $svc) use ($limit) {
         $s = $svc->newUser('quota');
         $rows = $limit('QUOTA_ROWS');
-        $big = fn (string $tid) => fn (int $usn) => [bookItem($tid, $usn, ['plaintext' => str_repeat('字', intdiv($limit('QUOTA_BYTES'), 5))])];
         $items = fn (string $p, int $n) => fn (int $usn) => array_map(fn ($i) => bookItem("$p$i", $usn + $i), range(0, $n - 1));
         // [items numbered after the user's USN, answer, rows stored afterwards]
         foreach ([[$items('r', $rows - 5), '0', $rows - 5], [$items('n', 10), 'QUOTA_EXCEEDED', $rows - 5],
-                     [$items('r', 10), '0', $rows - 5], [$items('n', 5), '0', $rows], [$items('x', $rows + 1), 'QUOTA_EXCEEDED', $rows],
-                     [$big('r0'), '0', $rows], [$big('r1'), 'QUOTA_EXCEEDED', $rows]] as $k => [$make, $code, $stored]) {
+                     [$items('r', 10), '0', $rows - 5], [$items('n', 5), '0', $rows], [$items('y', 1), 'QUOTA_EXCEEDED', $rows],
+                     [$items('x', $rows + 1), 'QUOTA_EXCEEDED', $rows]] as $k => [$make, $code, $stored]) {
             $max = (int)$svc->one("SELECT max_usn FROM users WHERE uid='{$s['uid']}'");
             $push = $make($max + 1);
             same($code, code($svc->push($s, $max, $push)), "push $k");
             same([$stored, $code === '0' ? $max + count($push) : $max], [(int)$svc->one("SELECT COUNT(*) FROM sync_rows
                 WHERE uid='{$s['uid']}'"), (int)$svc->one("SELECT max_usn FROM users WHERE uid='{$s['uid']}'")], "stored after push $k");
         }
+        // r0 made big, then grown to fill the byte quota exactly, then by one byte more
+        $used = fn () => (int)$svc->one("SELECT used_bytes FROM users WHERE uid='{$s['uid']}'");
+        $r0 = fn (string $text) => code($svc->push($s, $m = (int)$svc->one("SELECT max_usn FROM users WHERE uid='{$s['uid']}'"),
+            [bookItem('r0', $m + 1, ['plaintext' => $text])]));
+        $big = $r0($text = str_repeat('字', intdiv($limit('QUOTA_BYTES'), 5)));
+        $text .= str_repeat('a', $limit('QUOTA_BYTES') - $used());
+        same(['0', '0', $limit('QUOTA_BYTES'), 'QUOTA_EXCEEDED'], [$big, $r0($text), $used(), $r0("{$text}a")],
+            'a big row, grown to the byte quota, one byte more');
     },
 
     'staging_is_capped_per_request_code' => function (Service $svc) use ($limit) {
         $s = $svc->newUser('stage');
         $rc = $svc->beginPush($s, 0)['reqcode'];
         $batches = intdiv($limit('QUOTA_ROWS'), 10);
-        $batch = fn (int $k) => array_map(fn ($i) => bookItem("s$k-$i", $k * 10 + $i + 1), range(1, 10));
+        // full batches up to the quota, then one row more
+        $batch = fn (int $k) => array_map(fn ($i) => bookItem("s$k-$i", $k * 10 + $i + 1), range(1, $k < $batches ? 10 : 1));
         same([...array_fill(0, $batches, '0'), 'QUOTA_EXCEEDED'],
             array_map(fn ($k) => code($svc->pushDetail($s, $rc, $batch($k))), range(0, $batches)), 'batches of one code');
         same($batches * 10, (int)$svc->one("SELECT COUNT(*) FROM push_rows WHERE reqcode='$rc'"), 'rows staged');
@@ -83,16 +82,13 @@ runTests([
         $post = fn (string $machine) => $svc->ok("&a=postclientinfo&sid=&app_name=x&app_ver=4.31&attr0=StartUp&attr1=%7B%7D"
             . "&attr2=%7B%7D&attr3=$machine&os=linux");
         $count = fn (string $where) => (int)$svc->one("SELECT COUNT(*) FROM client_info WHERE $where");
-        foreach (range(1, $limit('CLIENTINFO_PER_MACHINE') + 2) as $i) {
-            $post('m1');
-        }
-        same($limit('CLIENTINFO_PER_MACHINE'), $count("attr3='m1'"), 'rows of one machine');
-        foreach (range(1, $limit('CLIENTINFO_PER_ADDRESS') + 2) as $i) {
-            $post("m-$i");
-        }
-        same($limit('CLIENTINFO_PER_ADDRESS'), $count('1=1'), 'rows of one address');
+        array_map(fn () => $post('m1'), range(1, $limit('CLIENTINFO_PER_MACHINE') + 2));
+        $machine = $count("attr3='m1'");
+        array_map(fn ($i) => $post("m-$i"), range(1, $limit('CLIENTINFO_PER_ADDRESS') + 2));
+        $address = $count('1=1');
         $svc->db()->exec('UPDATE client_info SET received=received-' . (91 * 86400));
         $post('m1');
-        same(1, $count('1=1'), 'older rows pruned');
+        same([$limit('CLIENTINFO_PER_MACHINE'), $limit('CLIENTINFO_PER_ADDRESS'), 1], [$machine, $address, $count('1=1')],
+            'rows of one machine, of one address, after 91 days');
     },
 ]);

@@ -57,25 +57,22 @@ runTests([
         $a = $svc->login(' HEART beat ', 'pass word 1');
         check(preg_match('/^[0-9a-f]{32}$/', $a['uid']) && preg_match('/^[0-9a-f]{32}$/', $a['sid']), 'tokens are 32 hex');
         same(['Heart Beat', '0'], [$a['username'], $a['amt']], 'stored user name and amt returned');
-        $login = fn (string $name, string $pw) => code($svc->api('&a=login&username=' . rawurlencode($name) . '&password='
-            . encryptPassword($pw) . '&version=4.31&rnd=abcd&crypt=1'));
+        $login = fn (string $name, string $pw) => code($svc->signIn($name, $pw));
         same(array_fill(0, 3, 'LOGIN_FAILED'), [$login('Heart Beat', 'wrong pass'), $login('Heart Beat', 'x'),
             $login('nobody', 'pass word 1')], 'wrong passwords, unknown user');
         $hb = fn (array $s) => $svc->api("&a=heartbeat&uid={$s['uid']}&username=Heart%20Beat&sid={$s['sid']}&version=4.31");
         [$h1, $h2] = [$hb($a), $hb($a)];
-        same('0', code($h1), 'heartbeat');
-        check(preg_match('/^[0-9a-f]{32}$/', $h1['tid']) && $h1['tid'] !== $h2['tid'], 'a fresh ticket each time');
+        check(code($h1) === '0' && preg_match('/^[0-9a-f]{32}$/', $h1['tid']) && $h1['tid'] !== $h2['tid'], 'a fresh ticket each heartbeat');
         $b = $svc->login('heart beat', 'pass word 1');
         same(['-3', '-3', '0', '-2', '-2'], [code($hb($a)), code($svc->beginPull($a, 0)), code($hb($b)),
             code($hb(['uid' => $b['uid'], 'sid' => token()])), code($hb(['uid' => token(), 'sid' => $b['sid']]))],
             'replaced session (heartbeat, sync), new session, unknown session, session of another uid');
-        $svc->db()->exec("UPDATE sessions SET last_seen=last_seen-100000 WHERE sid='{$b['sid']}'");
-        same('-2', code($hb($b)), 'expired session');
-        $c = $svc->login('Heart Beat', 'pass word 1');
-        check(admin('reset-password', 'HEART beat', 'new secret'), 'operator resets the password');
-        same('-2', code($hb($c)), 'sessions end with the old password');
-        same('LOGIN_FAILED', $login('Heart Beat', 'pass word 1'), 'old password');
-        same('0', code($hb($svc->login('Heart Beat', 'new secret'))), 'new password');
+        // a session ends after two hours unseen: b a minute past them, c a minute before
+        $idle = fn (array $s, int $seconds) => $svc->db()->exec("UPDATE sessions SET last_seen=last_seen-$seconds WHERE sid='{$s['sid']}'");
+        [, $expired, $c] = [$idle($b, 7260), code($hb($b)), $svc->login('Heart Beat', 'pass word 1')];
+        same(['-2', 1, '0', true, '-2', 'LOGIN_FAILED', '0'], [$expired, $idle($c, 7140), code($hb($c)), admin('reset-password',
+            'HEART beat', 'new secret'), code($hb($c)), $login('Heart Beat', 'pass word 1'), code($hb($svc->login('Heart Beat', 'new secret')))],
+            'idle sessions; the operator resets the password: sessions end, the old password fails, the new one signs in');
     },
 
     'web_sign_in_ticket_is_single_use' => function (Service $svc) {
@@ -106,17 +103,17 @@ runTests([
         $bodies = ['pushDetail' => requestBody([bookItem("x'; DELETE FROM sync_rows; --", 1)]),
             'pushActionLog' => requestBody([['action' => "a' OR 1=1 --", 'adate' => '2026-12-06T00:00:00', 'triggerCount' => 1]]),
             'pushBookLog' => requestBody([['bookId' => "b\"); DROP TABLE book_logs; --", 'adate' => '2026-12-06T00:00:00']])];
-        foreach ($templates as $actions => $query) {
-            foreach (explode(' ', $actions) as $action) {
-                foreach (explode('&', $query) as $i => $item) {
-                    foreach ($evil as $value) {
-                        $items = explode('&', $query);
-                        $items[$i] = ($key = strtok($item, '=')) . '=' . ($value[0] === '%' ? $value : rawurlencode($value));
-                        $doc = $svc->api("&a=$action&" . implode('&', $items), $bodies[$action] ?? null);   // the wire checks inside
-                        $mustFail = in_array($key, ['uid', 'sid', 'reqcode', 'page', 'pagesize', 'usn', 'password', 'crypt'], true)
-                            && !in_array($action, ['lastnews', 'postclientinfo'], true);
-                        check(!$mustFail || $doc['head']['isError'], "$action with $key=" . substr($value, 0, 20));
-                    }
+        $actions = array_merge(...array_map(fn ($names, $query) => array_fill_keys(explode(' ', $names), $query),
+            array_keys($templates), $templates));
+        foreach ($actions as $action => $query) {
+            foreach (explode('&', $query) as $i => $item) {
+                foreach ($evil as $value) {
+                    $items = explode('&', $query);
+                    $items[$i] = ($key = strtok($item, '=')) . '=' . ($value[0] === '%' ? $value : rawurlencode($value));
+                    $doc = $svc->api("&a=$action&" . implode('&', $items), $bodies[$action] ?? null);   // the wire checks inside
+                    $mustFail = in_array($key, ['uid', 'sid', 'reqcode', 'page', 'pagesize', 'usn', 'password', 'crypt'], true)
+                        && !in_array($action, ['lastnews', 'postclientinfo'], true);
+                    check(!$mustFail || $doc['head']['isError'], "$action with $key=" . substr($value, 0, 20));
                 }
             }
         }
@@ -126,8 +123,8 @@ runTests([
             $rest = $action === 'pushDetail' ? '&reqcode=' . $svc->beginPush($s, 0)['reqcode'] : '';
             same('0', code($svc->api("&a=$action&uid={$s['uid']}&sid={$s['sid']}$rest", $body)), "$action with quotes");
         }
-        same("a' OR 1=1 --", $svc->one("SELECT action FROM action_logs WHERE uid='{$s['uid']}'"), 'quotes stored as text');
-        same(1, $svc->one('SELECT COUNT(*) FROM book_logs'), 'book logs intact');
+        same(["a' OR 1=1 --", 1], [$svc->one("SELECT action FROM action_logs WHERE uid='{$s['uid']}'"),
+            $svc->one('SELECT COUNT(*) FROM book_logs')], 'quotes stored as text, book logs intact');
         same(['-2', '-2', '-2', '-2'], array_map(fn ($tail) => code($svc->api($tail)), ["&a=beginPull&uid={$s['uid']}&usn=0",
             "&a=beginPull&sid={$s['sid']}&usn=0", "&a=pushActionLog&uid={$s['uid']}", "&a=lastnewsdone&uid={$s['uid']}&username=x"]),
             'missing sid or uid');
@@ -139,21 +136,18 @@ runTests([
             '{"method":"","data":[{"datatype":"book"}]}', str_repeat('[', 200) . str_repeat(']', 200),
             "a=1&b=2&data[]=3", "\xEF\xBB\xBF{\"data\":[7]}", '{"data":[{"action":"x","adate":"2026-13-45"}]}',
             requestBody([['action' => 'act&x[]=1&' . str_repeat('a=b&', 500), 'adate' => '2026-12-06T00:00:00', 'triggerCount' => 1]])];
-        foreach (['pushActionLog', 'pushBookLog'] as $action) {
-            foreach ([...$bodies, null] as $body) {   // null: no body at all
-                same(true, $svc->api("&a=$action&uid={$s['uid']}&sid={$s['sid']}", $body)['head']['isError'],
-                    "$action with body " . substr((string)$body, 0, 30));
-            }
+        foreach (['pushActionLog', 'pushBookLog'] as $action) {   // null: no body at all
+            same(array_fill(0, count($bodies) + 1, true), array_map(fn ($body) => $svc->api("&a=$action&uid={$s['uid']}&sid={$s['sid']}",
+                $body)['head']['isError'], [...$bodies, null]), "$action with each malformed body");
         }
-        // Over 16 MiB is refused; a big body under the limit (beyond PHP's own form limit) is still read.
+        // Over 16 MiB is refused; a big body under the limit (beyond PHP's own form limit) is still read; text full of
+        // "&" and "=" is not mistaken for a form.
         $log = fn (string $body) => code($svc->api("&a=pushActionLog&uid={$s['uid']}&sid={$s['sid']}", $body));
-        same('BODY_TOO_LARGE', $log('{"method":"","data":[' . str_repeat(' ', 16 * 1024 * 1024) . ']}'), 'huge body');
-        same('0', $log('{"method":"","data":[' . str_repeat(' ', 9 * 1024 * 1024) . ']}'), '9 MiB body read whole');
-        // Text full of "&" and "=" must not be mistaken for a form.
-        same('0', $log(requestBody([['action' => 'act&x[]=1&a=b', 'adate' => '2026-12-06T00:00:00', 'triggerCount' => 2,
-            'attribute1' => null, 'attribute2' => str_repeat('&nbsp;', 600), 'create_time' => null,
-            'update_time' => '2026-12-06T10:00:00']])), 'form-like JSON accepted');
-        same('act&x[]=1&a=b', $svc->one("SELECT action FROM action_logs WHERE uid='{$s['uid']}'"), 'stored verbatim');
+        same(['BODY_TOO_LARGE', '0', '0', 'act&x[]=1&a=b'], [$log('{"method":"","data":[' . str_repeat(' ', 16 * 1024 * 1024) . ']}'),
+            $log('{"method":"","data":[' . str_repeat(' ', 9 * 1024 * 1024) . ']}'), $log(requestBody([['action' => 'act&x[]=1&a=b',
+            'adate' => '2026-12-06T00:00:00', 'triggerCount' => 2, 'attribute1' => null, 'attribute2' => str_repeat('&nbsp;', 600),
+            'create_time' => null, 'update_time' => '2026-12-06T10:00:00']])), $svc->one("SELECT action FROM action_logs WHERE uid='{$s['uid']}'")],
+            'a huge body, a 9 MiB body read whole, form-like JSON accepted and stored verbatim');
     },
 
     'news_links_and_read_marks' => function (Service $svc) {
@@ -172,20 +166,16 @@ runTests([
         $s = $svc->newUser('reader');
         // lastnews carries the user name unencoded; the client's network layer escapes it on the wire.
         $tail = "&uid={$s['uid']}&username=%E8%AF%BB%20%E8%80%85&sid={$s['sid']}&version=4.31";
-        $news = fn () => $svc->ok("&a=lastnews$tail")['news'];
-        same(2, count($news()), 'unread news');
-        $svc->ok("&a=lastnewsdone$tail");
-        same([], $news(), 'read news no longer offered');
-        same(2, count($public()), 'public news unchanged');
-        check(admin('news-add', '第三条', '新消息'), 'news 3');
-        same(['3'], array_column($news(), 'tid'), 'only the newer item');
+        $news = fn () => array_column($svc->ok("&a=lastnews$tail")['news'], 'tid');
+        checks([['unread news', ['2', '1'], $news()], ['read news no longer offered', [], $svc->ok("&a=lastnewsdone$tail") ? $news() : null],
+            ['public news unchanged', 2, count($public())], ['only the newer item', ['3'], admin('news-add', '第三条', '新消息') ? $news() : null]]);
         // Marked up to the newest item the client showed, never back, never beyond the newest there is:
         // [item added while the client shows 3, newest id shown, item added afterwards, unread then]
         foreach ([['四', '3', null, ['4']], [null, '1', null, ['4']], [null, '99', '五', ['5']]] as [$before, $shown, $after, $unread]) {
             $before && admin('news-add', $before, '');
             $svc->ok("&a=lastnewsdone$tail&lastid=$shown");
             $after && admin('news-add', $after, '');
-            same($unread, array_column($news(), 'tid'), "unread after marking up to $shown");
+            same($unread, $news(), "unread after marking up to $shown");
         }
         $get = fn (string $q) => $svc->request('GET', "/index.php?$q");
         [$article, $missing, $shop] = [$get('g=&m=article&a=index&id=1'), $get('g=&m=article&a=index&id=99'),
@@ -197,17 +187,15 @@ runTests([
     'fault_rules_from_the_file_and_the_environment' => function (Service $svc) {
         $s = $svc->newUser('fault');
         $tail = "&a=heartbeat&uid={$s['uid']}&username=f&sid={$s['sid']}&version=4.31";
-        $svc->setFaults('heartbeat=badcrc');
-        $doc = $svc->api($tail, null, false);
-        check($doc['head']['crc'] !== expectedCrc("g=Inkboat&m=WebApi$tail") && code($doc) === '0', 'bad checksum');
-        $svc->setFaults('heartbeat=drop_after');
-        same(500, $svc->request('GET', "/index.php?g=Inkboat&m=WebApi$tail")['status'], 'answer dropped');
-        $svc->setFaults('eshoplinks=delay_ms=300');
-        $t = microtime(true);
-        same(['0', true], [code($svc->api('&a=eshoplinks')), microtime(true) - $t >= 0.3], 'delayed answer');
-        $svc->setFaults('heartbeat=hold_ms=300');
-        $t = microtime(true);
-        same(['0', true], [code($svc->api($tail)), microtime(true) - $t >= 0.3], 'held once its session is valid');
+        $under = function (string $rules, callable $call) use ($svc) {
+            $svc->setFaults($rules);
+            return $call(microtime(true));
+        };
+        checks([['bad checksum', [false, '0'], $under('heartbeat=badcrc', fn () => [($d = $svc->api($tail, null, false))['head']['crc']
+            === expectedCrc("g=Inkboat&m=WebApi$tail"), code($d)])],
+            ['answer dropped', 500, $under('heartbeat=drop_after', fn () => $svc->request('GET', "/index.php?g=Inkboat&m=WebApi$tail")['status'])],
+            ['delayed answer', ['0', true], $under('eshoplinks=delay_ms=300', fn ($t) => [code($svc->api('&a=eshoplinks')), microtime(true) - $t >= 0.3])],
+            ['held once its session is valid', ['0', true], $under('heartbeat=hold_ms=300', fn ($t) => [code($svc->api($tail)), microtime(true) - $t >= 0.3])]]);
         // [rules, error codes of heartbeats in a row]; malformed rules are skipped, the ones around them still apply
         $rows = [["heartbeat=fail\n", ['FAULT_INJECTED', 'FAULT_INJECTED']],
             ["# note\n heartbeat : 2 = fail ; bogus rule,heartbeat:x=fail,=fail\nheartbeat=explode", ['0', 'FAULT_INJECTED', '0']],

@@ -49,21 +49,14 @@ else
         stack_stop_last
     done
 fi
-if [ -z "$started" ]; then
-    echo "could not start the service"; cat "$log"; exit 1
-fi
+[ -n "$started" ] || { echo "could not start the service"; cat "$log"; exit 1; }
 
 env "${tls[@]}" INKBOAT_TEST_BASE="http://127.0.0.1:$port" INKBOAT_TEST_DATA="$data" "$@"
 rc=$?
-if [ $rc -ne 0 ]; then
-    echo "---- service log (warnings and errors) ----"
-    grep -v -E 'Accepted$|Closing$|Development Server|speculative preconnection' "$log" | tail -n 40
-fi
+[ $rc -eq 0 ] || { echo "---- service log (warnings and errors) ----"
+    grep -v -E 'Accepted$|Closing$|Development Server|speculative preconnection' "$log" | tail -n 40; }
 # A warning or an internal error in the service is a fault even when every answer looked right.
 # (PHP's own start-up notes about request bodies are expected: the service reads raw bodies.)
-if grep -v 'PHP Request Startup' "$log" | grep -q -E 'PHP (Warning|Fatal|Notice|Deprecated|Parse)|inkboat: '; then
-    echo "the service logged errors:"
-    grep -v 'PHP Request Startup' "$log" | grep -E 'PHP (Warning|Fatal|Notice|Deprecated|Parse)|inkboat: ' | head -n 20
-    rc=1
-fi
+errors=$(grep -v 'PHP Request Startup' "$log" | grep -E 'PHP (Warning|Fatal|Notice|Deprecated|Parse)|inkboat: ' | head -n 20)
+[ -z "$errors" ] || { printf 'the service logged errors:\n%s\n' "$errors"; rc=1; }
 exit $rc

@@ -38,8 +38,8 @@ e2e_xvfb() {
 
 # e2e_until SECONDS CMD…: runs CMD until it succeeds; fails after SECONDS.
 e2e_until() {
-    local limit=$1; shift
-    local end=$((SECONDS + limit))
+    local end=$((SECONDS + $1))
+    shift
     until "$@"; do
         [ $SECONDS -lt $end ] || return 1
         sleep 0.1
@@ -48,9 +48,8 @@ e2e_until() {
 
 # The environment of one author: HOME and the XDG folders inside $1.
 e2e_profile_env() {
-    local home=$1
-    mkdir -p "$home"
-    echo "HOME=$home XDG_DATA_HOME=$home/.local/share XDG_CONFIG_HOME=$home/.config XDG_CACHE_HOME=$home/.cache"
+    mkdir -p "$1"
+    echo "HOME=$1 XDG_DATA_HOME=$1/.local/share XDG_CONFIG_HOME=$1/.config XDG_CACHE_HOME=$1/.cache"
 }
 
 e2e_data_dir() { echo "$1/.local/share/inkboathq/Inkboat"; }
@@ -70,26 +69,19 @@ e2e_start() {
 
 # The visible top-level window of process $1 (the frame), once it is mapped.
 e2e_window_of() {
-    local pid=$1 w
-    for w in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
+    local w width
+    for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
         # The frame is the large one; tool tips and bubbles are small.
-        local geo
-        geo=$(xdotool getwindowgeometry "$w" 2>/dev/null | awk '/Geometry/ {print $2}')
-        local width=${geo%x*}
-        if [ -n "$width" ] && [ "$width" -ge 400 ]; then
-            echo "$w"
-            return 0
-        fi
+        width=$(xdotool getwindowgeometry "$w" 2>/dev/null | awk '/Geometry/ {split($2, size, "x"); print size[1]}')
+        [ -n "$width" ] && [ "$width" -ge 400 ] && { echo "$w"; return 0; }
     done
     return 1
 }
 
 # e2e_wait_window PID: waits for the program's window; sets E2E_WIN.
 e2e_wait_window() {
-    local pid=$1
-    e2e_until "$E2E_TIMEOUT" e2e_window_of "$pid" >/dev/null ||
-        e2e_fail "no window of process $pid"
-    E2E_WIN=$(e2e_window_of "$pid")
+    e2e_until "$E2E_TIMEOUT" e2e_window_of "$1" >/dev/null || e2e_fail "no window of process $1"
+    E2E_WIN=$(e2e_window_of "$1")
 }
 
 # How many starts of the profile HOME got through their first show: the program traces it once
@@ -119,6 +111,16 @@ e2e_start_fitted() {
     e2e_fail "the window does not stay at the top left of the screen"
 }
 
+# The height of window $1.
+e2e_height() { xdotool getwindowgeometry "$1" 2>/dev/null | awk -F'[x ]' '/Geometry/ {print $NF}'; }
+
+# e2e_keys KEY N: KEY N times, then Return (a menu's n-th command).
+e2e_keys() {
+    local keys=()
+    for _ in $(seq "$2"); do keys+=("$1"); done
+    xdotool key "${keys[@]}" Return
+}
+
 # Windows of process $1 that are visible now, one id a line. Notices that take no input (the
 # reminders' toasts, which come and go by themselves) are left out: taken for the window a step
 # waits for, they sent its keys to the book tree.
@@ -141,15 +143,11 @@ e2e_new_window_within() {
     local limit=$1 pid=$2 before=$3 min=${4:-40}
     _e2e_new() {
         local w h
-        for w in $(e2e_windows "$pid"); do
-            if ! grep -qx "$w" <<<"$before"; then
-                if [ "$min" -gt 0 ]; then
-                    h=$(xdotool getwindowgeometry "$w" 2>/dev/null | awk -F'[x ]' '/Geometry/ {print $NF}')
-                    [ -n "$h" ] && [ "$h" -ge "$min" ] || continue
-                fi
-                E2E_DLG=$w
-                return 0
-            fi
+        for w in $(e2e_windows "$pid" | grep -vxF "$before"); do
+            h=$(e2e_height "$w")
+            [ "$min" -eq 0 ] || { [ -n "$h" ] && [ "$h" -ge "$min" ]; } || continue
+            E2E_DLG=$w
+            return 0
         done
         return 1
     }
@@ -158,9 +156,8 @@ e2e_new_window_within() {
 
 # e2e_wait_window_gone PID WINDOW
 e2e_wait_window_gone() {
-    local pid=$1 win=$2
-    _e2e_gone() { ! e2e_windows "$pid" | grep -qx "$win"; }
-    e2e_until "$E2E_TIMEOUT" _e2e_gone || e2e_fail "window $win of process $pid did not close"
+    _e2e_gone() { ! e2e_windows "$1" | grep -qx "$2"; }
+    e2e_until "$E2E_TIMEOUT" _e2e_gone "$1" "$2" || e2e_fail "window $2 of process $1 did not close"
 }
 
 # The whole screen as PNG.
@@ -231,11 +228,10 @@ e2e_answer_message() {
     local known=$1 msg=
     _e2e_message() {
         local w h
-        for w in $(e2e_windows "$E2E_PID"); do
-            grep -qx "$w" <<<"$known" && continue
+        for w in $(e2e_windows "$E2E_PID" | grep -vxF "$known"); do
             # the sync's progress dialog is no message
             [[ $(xdotool getwindowname "$w" 2>/dev/null) == 请稍后* ]] && continue
-            h=$(xdotool getwindowgeometry "$w" 2>/dev/null | awk -F'[x ]' '/Geometry/ {print $NF}')
+            h=$(e2e_height "$w")
             if [ -n "$h" ] && [ "$h" -ge 80 ]; then
                 msg=$w
                 return 0
@@ -252,10 +248,9 @@ e2e_answer_message() {
 
 # e2e_system_menu DOWNS: the n-th enabled command of the 系统 menu (the menu bar's first title).
 e2e_system_menu() {
-    local before keys=()
+    local before attempt
     before=$(e2e_windows "$E2E_PID")
     # A click that comes while the window is still busy after its start can get lost: once more.
-    local attempt
     for attempt in 1 2 3; do
         xdotool windowfocus --sync "$E2E_WIN"
         xdotool mousemove 23 38 click 1    # the window lies at the top left of the screen
@@ -264,8 +259,7 @@ e2e_system_menu() {
     done
     local menu=$E2E_DLG
     e2e_wait_settled
-    for _ in $(seq "$1"); do keys+=(Down); done
-    xdotool key "${keys[@]}" Return
+    e2e_keys Down "$1"
     e2e_wait_window_gone "$E2E_PID" "$menu"
 }
 
@@ -280,37 +274,32 @@ e2e_fill_dialog() {
     eval "$(xdotool getwindowgeometry --shell "$dlg")"
     xdotool windowfocus --sync "$dlg"
     xdotool mousemove $((X + WIDTH * 6 / 10)) $((Y + 46)) click 1
-    local first=1 field
+    local keys=(ctrl+a) field
     for field in "$@"; do
-        [ $first = 1 ] || xdotool key Tab
-        first=0
-        xdotool key ctrl+a
+        xdotool key "${keys[@]}"
         xdotool type --delay 20 "$field"
+        keys=(Tab ctrl+a)
     done
     xdotool key Return
     E2E_DLG=$dlg
 }
 
-# e2e_register USER PASSWORD: a new account through 系统 → 注册; the success message answered.
-e2e_register() {
-    local before
+# e2e_account_dialog DOWNS FIELD…: the n-th command of 系统 opens an account dialog, the fields
+# are typed into it and the success message answered. With cloud sync on, a first sign-in on this
+# computer syncs before that message.
+e2e_account_dialog() {
+    local before downs=$1 dlg
+    shift
     before=$(e2e_windows "$E2E_PID")
-    e2e_system_menu 1
-    e2e_fill_dialog "$before" "$1" "$1@example.com" "$1@example.com" "$2" "$2"
-    local dlg=$E2E_DLG
+    e2e_system_menu "$downs"
+    e2e_fill_dialog "$before" "$@"
+    dlg=$E2E_DLG
     e2e_answer_message "$before"$'\n'"$dlg"
     e2e_wait_window_gone "$E2E_PID" "$dlg"
 }
 
-# e2e_sign_in USER PASSWORD [change]: 系统 → 登录, or 更换用户 while signed in; the success
-# message answered. With cloud sync on, a first sign-in on this computer syncs before it.
-e2e_sign_in() {
-    local before downs=2
-    [ "${3:-}" = change ] && downs=3
-    before=$(e2e_windows "$E2E_PID")
-    e2e_system_menu "$downs"
-    e2e_fill_dialog "$before" "$1" "$2"
-    local dlg=$E2E_DLG
-    e2e_answer_message "$before"$'\n'"$dlg"
-    e2e_wait_window_gone "$E2E_PID" "$dlg"
-}
+# e2e_register USER PASSWORD: a new account through 系统 → 注册.
+e2e_register() { e2e_account_dialog 1 "$1" "$1@example.com" "$1@example.com" "$2" "$2"; }
+
+# e2e_sign_in USER PASSWORD [change]: 系统 → 登录, or 更换用户 while signed in.
+e2e_sign_in() { e2e_account_dialog "$([ "${3:-}" = change ] && echo 3 || echo 2)" "$1" "$2"; }
