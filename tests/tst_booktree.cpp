@@ -211,7 +211,12 @@ private slots:
         host.book->dropCurrentOn(host.sourceOf(target), pos);
         const QString parent = row(dragged, "pID");
         const int level = row(dragged, "Level").toInt();
-        auto shown = [&]() { return shape(host.book->model(), host.sourceOf(parent)); };
+        auto shown = [&]() { // the titles of the parent's children
+            QStringList titles;
+            for (int r = 0; r < host.book->model()->rowCount(host.sourceOf(parent)); ++r)
+                titles << host.book->model()->index(r, 0, host.sourceOf(parent)).data().toString();
+            return titles.join(',');
+        };
         // The stored order equals the shown one, numbered 1..n at the same level.
         QStringList stored;
         for (const QString &title : order.split(','))
