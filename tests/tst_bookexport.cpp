@@ -36,9 +36,7 @@ void addChapter(const QString &id, const QString &pid, double sort, const QStrin
 // 后记 (a chapter directly below the book).
 void fixture()
 {
-    insertBookRow("B", "", 1, 0, 1, "书");
-    insertBookRow("V1", "B", 2, 1, 1, "第一卷 风起");
-    insertBookRow("V2", "B", 2, 1, 2, "空卷");
+    insertBookRows({"B||1|0|1|书", "V1|B|2|1|1|第一卷 风起", "V2|B|2|1|2|空卷"});
     addChapter("C1", "V1", 1, kHostile, QStringLiteral("  甲乙 \n\n\u3000丙 <b>&amp;\n"),
                QStringLiteral("<html><body style=\" font-weight:400;\"><p>甲<span style=\" font-weight:600;\">乙</span>"
                               "</p><p></p><p align=\"center\">丙 &lt;b&gt;&amp;amp;</p></body></html>"));
@@ -168,14 +166,9 @@ private slots:
     void chineseNumbers_data()
     {
         COLUMNS(int, n, QString, text);
-        QTest::newRow("10") << 10 << "十";
-        QTest::newRow("15") << 15 << "十五";
-        QTest::newRow("20") << 20 << "二十";
-        QTest::newRow("110") << 110 << "一百一十";
-        QTest::newRow("1005") << 1005 << "一千零五";
-        QTest::newRow("10001") << 10001 << "一万零一";
-        QTest::newRow("20300") << 20300 << "二万零三百";
-        QTest::newRow("120000") << 120000 << "十二万";
+        for (const auto &row : {std::pair<int, const char *>{10, "十"}, {15, "十五"}, {20, "二十"}, {110, "一百一十"},
+                                {1005, "一千零五"}, {10001, "一万零一"}, {20300, "二万零三百"}, {120000, "十二万"}})
+            QTest::addRow("%d", row.first) << row.first << QString(row.second);
     }
     void chineseNumbers()
     {
@@ -430,14 +423,14 @@ private slots:
     void commandLine_data()
     {
         COLUMNS(QStringList, args, bool, running, int, code, QString, stderrHas);
-        QTest::newRow("by title") << QStringList{"--export-book", "书", "--format", "txt"} << false << 0 << "";
+        const QStringList txt{"--export-book", "书", "--format", "txt"};
+        QTest::newRow("by title") << txt << false << 0 << "";
         QTest::newRow("by id") << QStringList{"--export-book", "B", "--format", "EPUB"} << false << 0 << "";
         QTest::newRow("no such book") << QStringList{"--export-book", "无", "--format", "txt"} << false << 4
                                       << "没有编号或书名为“无”的书";
         QTest::newRow("bad format") << QStringList{"--export-book", "书", "--format", "rtf"} << false << 2
                                     << "不支持的格式：rtf";
-        QTest::newRow("program running") << QStringList{"--export-book", "书", "--format", "txt"} << true << 3
-                                         << "正在运行，正在使用数据文件夹";
+        QTest::newRow("program running") << txt << true << 3 << "正在运行，正在使用数据文件夹";
     }
     void commandLine()
     {

@@ -23,13 +23,8 @@ int count(const QString &where) { return scalar("SELECT COUNT(*) FROM BookTree W
 void fixture()
 {
     insertBookRow("B1", QVariant(QVariant::String), 1, 0, 1, "书一");
-    insertBookRow("B9", "", 1, 0, 2, "旧书", "D");
-    insertBookRow("V1", "B1", 2, 1, 1, "卷一");
-    insertBookRow("C1", "V1", 3, 2, 1, "章一");
-    insertBookRow("CD", "V1", 3, 2, 2, "删章", "D");
-    insertBookRow("CC", "V1", 3, 2, 3, "Café");
-    insertBookRow("D1", "V1", 3, 2, 4, "重名");
-    insertBookRow("D2", "V1", 3, 2, 5, "重名");
+    insertBookRows({"B9||1|0|2|旧书|D", "V1|B1|2|1|1|卷一", "C1|V1|3|2|1|章一", "CD|V1|3|2|2|删章|D",
+                    "CC|V1|3|2|3|Café", "D1|V1|3|2|4|重名", "D2|V1|3|2|5|重名"});
 }
 
 // Each row of `sql` (ID, pID, Title, before, after) as before + the path of titles + after, sorted.

@@ -34,13 +34,9 @@ private slots:
         // Rows in an order unrelated to the tree; deleted rows and their subtrees stay out, and so do
         // rows whose parents point at each other.
         clearBookTables();
-        for (const char *r : {"C3|V1|3|2|3|章三", "V2|B1|2|1|2|卷二", "B2||1|0|2|书二", "C1|V1|3|2|1|章一",
-                                 "GONE||1|0|3|删掉的书|D", "ORPHAN|GONE|2|1|1|孤卷", "C4|V2|3|2|1|章四", "X|Y|2|1|1|环",
-                                 "V1|B1|2|1|1|卷一", "C2|V1|3|2|2|章二", "B1||1|0|1|书一", "DEL|V2|3|2|0.5|删掉的章|D",
-                                 "Y|X|2|1|1|环"}) {
-            const QStringList f = QString::fromUtf8(r).split('|');
-            insertBookRow(f[0], f[1], f[2].toInt(), f[3].toInt(), f[4].toDouble(), f[5], f.value(6, "A"));
-        }
+        insertBookRows({"C3|V1|3|2|3|章三", "V2|B1|2|1|2|卷二", "B2||1|0|2|书二", "C1|V1|3|2|1|章一", "GONE||1|0|3|删掉的书|D",
+                        "ORPHAN|GONE|2|1|1|孤卷", "C4|V2|3|2|1|章四", "X|Y|2|1|1|环", "V1|B1|2|1|1|卷一",
+                        "C2|V1|3|2|2|章二", "B1||1|0|1|书一", "DEL|V2|3|2|0.5|删掉的章|D", "Y|X|2|1|1|环"});
 
         BookHost host;
         QCOMPARE(shape(host.book->model()), smallShape);
