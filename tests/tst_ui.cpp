@@ -22,8 +22,6 @@
 #include "settings/Tooltip.h"
 #include "stats/WritingStatsWindow.h"
 
-#include <QCloseEvent>
-#include <QDirIterator>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -141,9 +139,7 @@ private slots:
         QCOMPARE(innerParent, static_cast<QWidget *>(outerFrame));
         later([&]() { dialog.accept(); });
         QCOMPARE(FramelessWindow::showWidget(&dialog, Ink::foModal, nullptr), int(QDialog::Accepted));
-        QCOMPARE(FramelessWindow::modalCount(), 0);
-        QVERIFY(!dialog.parentWidget());
-        QVERIFY(!FramelessWindow::frameOf(&dialog));
+        QVERIFY(FramelessWindow::modalCount() == 0 && !dialog.parentWidget() && !FramelessWindow::frameOf(&dialog));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         mainFrame.takeContent();
     }
