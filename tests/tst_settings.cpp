@@ -133,28 +133,34 @@ private slots:
         QVERIFY(storedParams() == before);
     }
 
-    // The checks of OK in order; a check that stops keeps the dialog and stores nothing.
-    void okChecks_data()
+    // The checks of OK in order; a check that stops keeps the dialog and stores nothing. Cancel asks
+    // even without an edit; No keeps the edits, Yes stores nothing; the frame's close button goes
+    // through the same question and ends the framed wait.
+    void okAndCancelChecks_data()
     {
-        COLUMNS(QString, path, bool, autoBackup, QList<int>, answers, QStringList, errors, QStringList, questions,
-                bool, closed);
+        COLUMNS(QString, button, QString, path, bool, autoBackup, QList<int>, answers, QStringList, errors,
+                QStringList, questions, bool, closed);
         using L = QList<int>;
         using S = QStringList;
-        const QString same = QStringLiteral("<same>"), other = QStringLiteral("<other>");
-        QTest::newRow("empty") << "" << true << L{} << S{"自动备份路径不能为空！"} << S{} << false;
-        QTest::newRow("missing") << "/no/such/folder/" << true << L{} << S{"自动备份路径不存在！"} << S{} << false;
-        QTest::newRow("relative") << "backup/" << true << L{} << S{"自动备份路径不存在！"} << S{} << false;
-        QTest::newRow("backup off, no") << other << false << L{Ink::maNo} << S{} << S{kNoBackup} << false;
-        QTest::newRow("backup off, yes") << other << false << L{Ink::maYes} << S{} << S{kNoBackup} << true;
-        QTest::newRow("same disk, no") << same << true << L{Ink::maNo} << S{} << S{kSameDisk} << false;
-        QTest::newRow("off and same disk") << same << false << L{Ink::maYes, Ink::maYes} << S{}
+        const QString same = QStringLiteral("<same>"), other = QStringLiteral("<other>"), ok = QStringLiteral("ok");
+        QTest::newRow("empty") << ok << "" << true << L{} << S{"自动备份路径不能为空！"} << S{} << false;
+        QTest::newRow("missing") << ok << "/no/such/folder/" << true << L{} << S{"自动备份路径不存在！"} << S{} << false;
+        QTest::newRow("relative") << ok << "backup/" << true << L{} << S{"自动备份路径不存在！"} << S{} << false;
+        QTest::newRow("backup off, no") << ok << other << false << L{Ink::maNo} << S{} << S{kNoBackup} << false;
+        QTest::newRow("backup off, yes") << ok << other << false << L{Ink::maYes} << S{} << S{kNoBackup} << true;
+        QTest::newRow("same disk, no") << ok << same << true << L{Ink::maNo} << S{} << S{kSameDisk} << false;
+        QTest::newRow("off and same disk") << ok << same << false << L{Ink::maYes, Ink::maYes} << S{}
                                            << S{kNoBackup, kSameDisk} << true;
-        QTest::newRow("other disk") << other << true << L{} << S{} << S{} << true;
+        QTest::newRow("other disk") << ok << other << true << L{} << S{} << S{} << true;
+        const S cancel{"确定取消吗？"};
+        QTest::newRow("cancel, no") << "cancel" << same << true << L{Ink::maNo} << S{} << cancel << false;
+        QTest::newRow("cancel, yes") << "cancel" << same << true << L{Ink::maYes} << S{} << cancel << true;
+        QTest::newRow("frame close, yes") << "frame" << same << true << L{Ink::maYes} << S{} << cancel << true;
     }
-    void okChecks()
+    void okAndCancelChecks()
     {
-        FETCH(QString, path, bool, autoBackup, QList<int>, answers, QStringList, errors, QStringList, questions,
-              bool, closed);
+        FETCH(QString, button, QString, path, bool, autoBackup, QList<int>, answers, QStringList, errors,
+              QStringList, questions, bool, closed);
         if (path == "<same>")
             path = m_sameDisk;
         if (path == "<other>") {
@@ -170,55 +176,29 @@ private slots:
         d.findChild<QCheckBox *>("checkBoxAutoBackupDb")->setChecked(autoBackup);
         d.findChild<QCheckBox *>("checkBoxAutoShrinkDb")->setChecked(true);
         QSignalSpy finished(&d, &QDialog::finished);
-        clickOk(d);
+        if (button == "frame") {
+            prompts.passFramesOn();
+            QPointer<FramelessWindow> frame;
+            QTimer::singleShot(0, &d, [&] {
+                if ((frame = FramelessWindow::frameOf(&d)))
+                    frame->close();
+            });
+            QCOMPARE(Frames::showFramed(&d, Ink::foModal | Ink::foParentMain), int(QDialog::Rejected));
+            QVERIFY(!frame); // deleted once the wait ended
+        } else {
+            d.findChild<QDialogButtonBox *>("buttonBox")
+                ->button(button == "ok" ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)
+                ->click();
+        }
         QCOMPARE(prompts.errors(), errors);
         QCOMPARE(prompts.questions(), questions);
         QCOMPARE(finished.count(), closed ? 1 : 0);
         const SysParams after = storedParams();
-        if (closed)
+        if (closed && button == "ok")
             QVERIFY(after.autoBackupDbPath == path && after.autoBackupDb == autoBackup && after.autoShrinkDb);
         else // nothing stored, the edits still there
             QVERIFY(after == before && d.findChild<QLineEdit *>("lineEditAutoBackupDbPath")->text() == path &&
                     d.findChild<QCheckBox *>("checkBoxAutoShrinkDb")->isChecked());
-    }
-
-    // Cancel asks even without an edit; No keeps the edits, Yes stores nothing. The frame's close
-    // button goes through the same question and ends the framed wait.
-    void cancel_data()
-    {
-        COLUMNS(bool, throughFrame, int, answer);
-        QTest::newRow("button, no") << false << int(Ink::maNo);
-        QTest::newRow("button, yes") << false << int(Ink::maYes);
-        QTest::newRow("frame close, yes") << true << int(Ink::maYes);
-    }
-    void cancel()
-    {
-        FETCH(bool, throughFrame, int, answer);
-        const SysParams before = storedParams();
-        ScriptedPrompter prompts;
-        prompts.answers = {answer};
-        SysParamDialog d;
-        auto *shrink = d.findChild<QCheckBox *>("checkBoxAutoShrinkDb");
-        shrink->setChecked(true);
-        QSignalSpy finished(&d, &QDialog::finished);
-        if (throughFrame) {
-            prompts.passFramesOn();
-            QPointer<FramelessWindow> frame;
-            QTimer::singleShot(0, &d, [&] {
-                frame = FramelessWindow::frameOf(&d);
-                if (frame)
-                    frame->close();
-            });
-            const int result = Frames::showFramed(&d, Ink::foModal | Ink::foParentMain);
-            QCOMPARE(result, int(QDialog::Rejected));
-            QVERIFY(!frame); // deleted once the wait ended
-        } else {
-            d.findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Cancel)->click();
-        }
-        QCOMPARE(prompts.questions(), QStringList{"确定取消吗？"});
-        QCOMPARE(finished.count(), answer == Ink::maYes ? 1 : 0);
-        QCOMPARE(shrink->isChecked(), true);
-        QVERIFY(storedParams() == before);
     }
 
     // The check has a time limit and never throws: the dialog reports every outcome.
