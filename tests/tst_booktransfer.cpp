@@ -169,16 +169,10 @@ private slots:
     {
         FETCH(QString, start, Files, files, QStringList, renamed);
         insertBookRow("B", QVariant(QVariant::String), 1, 0, 1, "书:一", "A", QVariant(QVariant::String));
-        insertBookRow("B2", "", 1, 0, 2, "书二");
-        insertBookRow("V1", "B", 2, 1, 1, "卷一", "A", "");
-        insertBookRow("C1", "V1", 3, 2, 2, "第1章", "A", QStringLiteral("第一行\n第二行\n"));
-        insertBookRow("C2", "V1", 3, 2, 1, "第1章", "A", "重名在前");
-        insertBookRow("C3", "V1", 3, 2, 3, "DUP", "A", "大");
-        insertBookRow("C4", "V1", 3, 2, 4, "dup", "A", "小");
-        insertBookRow("C5", "V1", 3, 2, 5, "删", "D");
-        insertBookRow("V2", "B", 2, 1, 2, "卷二", "D");
-        insertBookRow("C6", "V2", 3, 2, 1, "活章", "A");
-        insertBookRow("V3", "B", 2, 1, 3, "\\/:*?\"<>|", "A", "九");
+        insertBookRows({"B2||1|0|2|书二", "V1|B|2|1|1|卷一|A|", "C1|V1|3|2|2|第1章|A|第一行\n第二行\n",
+                        "C2|V1|3|2|1|第1章|A|重名在前", "C3|V1|3|2|3|DUP|A|大", "C4|V1|3|2|4|dup|A|小", "C5|V1|3|2|5|删|D",
+                        "V2|B|2|1|2|卷二|D", "C6|V2|3|2|1|活章"});
+        insertBookRow("V3", "B", 2, 1, 3, "\\/:*?\"<>|", "A", "九"); // no character a file name may hold
 
         QTemporaryDir dir;
         QVERIFY(writeBytes(dir.path() + "/第1章.txt", "旧")); // replaced

@@ -17,12 +17,13 @@ inline void insertBookRow(const QString &id, const QVariant &pid, int nodeType, 
                  {id, pid, nodeType, level, sort, title, "<p>" + title + "</p>", plain.isValid() ? plain : title, flag});
 }
 
-// Rows given as "ID|pID|NodeType|Level|Sort|Title[|Flag]", otherwise as insertBookRow makes them.
+// Rows given as "ID|pID|NodeType|Level|Sort|Title[|Flag[|PlainText]]", otherwise as insertBookRow makes them.
 inline void insertBookRows(std::initializer_list<const char *> rows)
 {
     for (const char *r : rows) {
         const QStringList f = QString::fromUtf8(r).split(QLatin1Char('|'));
-        insertBookRow(f[0], f[1], f[2].toInt(), f[3].toInt(), f[4].toDouble(), f[5], f.value(6, QStringLiteral("A")));
+        insertBookRow(f[0], f[1], f[2].toInt(), f[3].toInt(), f[4].toDouble(), f[5], f.value(6, QStringLiteral("A")),
+                      f.size() > 7 ? QVariant(f[7]) : QVariant());
     }
 }
 
