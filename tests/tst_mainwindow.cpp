@@ -10,8 +10,6 @@
 #include "app/WorkerHost.h"
 #include "params/SysParams.h"
 #include "frame/Toast.h"
-#include "book/MyTextEdit.h"
-#include "book/TreeView.h"
 #include "mainwindow/MainWindow.h"
 #include "mainwindow/ReminderQueue.h"
 #include "params/Reminders.h"

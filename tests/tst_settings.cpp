@@ -9,7 +9,6 @@
 #include "app/App.h"
 #include "frame/Frames.h"
 #include "frame/FramelessWindow.h"
-#include "params/SysParams.h"
 #include "settings/AboutDialog.h"
 #include "settings/SysParamDialog.h"
 #include "storage/JsonSerializer.h"

@@ -8,7 +8,6 @@
 
 #include "app/App.h"
 #include "frame/Frames.h"
-#include "frame/Dialog.h"
 #include "frame/FramelessHelper.h"
 #include "frame/FramelessWindow.h"
 #include "frame/GlyphIcon.h"
@@ -16,7 +15,6 @@
 #include "frame/Styles.h"
 #include "frame/Toast.h"
 #include "mainwindow/MainWindow.h"
-#include "params/SysParams.h"
 #include "settings/NoviceGuidance.h"
 #include "settings/SysParamDialog.h"
 #include "settings/Tooltip.h"
