@@ -291,9 +291,9 @@ private slots:
         // DOCX: the style names stand in their own element; the heading levels are checked here.
         if (Format(format) == Format::Docx) {
             QVERIFY(contents.value(entry).contains("<w:pStyle w:val=\"Heading1\"/></w:pPr><w:r><w:t "
-                                                   "xml:space=\"preserve\">空卷"));
-            QVERIFY(contents.value("word/styles.xml").contains("<w:pageBreakBefore/>"));
-            QVERIFY(contents.value(entry).contains("<w:r><w:rPr><w:b/></w:rPr><w:t xml:space=\"preserve\">乙"));
+                                                   "xml:space=\"preserve\">空卷") &&
+                    contents.value(entry).contains("<w:r><w:rPr><w:b/></w:rPr><w:t xml:space=\"preserve\">乙") &&
+                    contents.value("word/styles.xml").contains("<w:pageBreakBefore/>"));
         }
         // The whole package as readers check it (Debian's epubcheck is a jar; /usr/bin/epubcheck runs
         // only where jar files are registered).

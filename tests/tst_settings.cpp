@@ -235,10 +235,8 @@ private slots:
         if (service == "slow")
             d.setCheckTimeout(300);
         auto *button = d.findChild<QPushButton *>("pushButtonCheckUpgrade");
-        QVERIFY(button->isEnabled());
         button->click();
-        QCOMPARE(shown, QStringList{notice});
-        QVERIFY(button->isEnabled());
+        QVERIFY(shown == QStringList{notice} && button->isEnabled()); // enabled again for the next check
     }
 };
 
