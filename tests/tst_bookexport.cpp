@@ -1,30 +1,19 @@
 // A book written out as one file: each format's headings, order, escaping and encodings, the
 // atomic write, cancelling, and the command line.
 #include "BookRows.h"
+#include "Columns.h"
 #include "Folders.h"
 #include "TestProfile.h"
 
-#include "app/App.h"
 #include "book/BookExportDialog.h"
 #include "export/BookFileExport.h"
 #include "export/Writers.h"
-#include "storage/DataAccess.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QLineEdit>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTextCodec>
-#include <QTextDocument>
-#include <QXmlStreamReader>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <minizip/unzip.h>
 
-#include <algorithm>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -47,9 +36,7 @@ void addChapter(const QString &id, const QString &pid, double sort, const QStrin
 // 后记 (a chapter directly below the book).
 void fixture()
 {
-    insertBookRow("B", "", 1, 0, 1, "书");
-    insertBookRow("V1", "B", 2, 1, 1, "第一卷 风起");
-    insertBookRow("V2", "B", 2, 1, 2, "空卷");
+    insertBookRows({"B||1|0|1|书", "V1|B|2|1|1|第一卷 风起", "V2|B|2|1|2|空卷"});
     addChapter("C1", "V1", 1, kHostile, QStringLiteral("  甲乙 \n\n\u3000丙 <b>&amp;\n"),
                QStringLiteral("<html><body style=\" font-weight:400;\"><p>甲<span style=\" font-weight:600;\">乙</span>"
                               "</p><p></p><p align=\"center\">丙 &lt;b&gt;&amp;amp;</p></body></html>"));
@@ -132,24 +119,18 @@ QString editorHtml(const QString &html)
     return doc.toHtml();
 }
 
-Result run(Format format, const QString &output, const std::function<void(int)> &onProgress = {},
-           const std::atomic<bool> *cancel = nullptr)
+// The fixture's book by an author with markup in the name; `tweak` sets the options under test.
+Result run(Format format, const QString &output, const std::function<void(Options &)> &tweak = {},
+           const Control &control = {})
 {
     Options o;
     o.bookId = QStringLiteral("B");
     o.format = format;
     o.output = output;
     o.author = QStringLiteral("作者 & <某>");
-    Control c;
-    c.cancel = cancel;
-    if (onProgress)
-        c.progress = [&](int done, int) { onProgress(done); };
-    return exportBook(o, c);
-}
-
-QStringList leftovers(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    if (tweak)
+        tweak(o);
+    return exportBook(o, control);
 }
 
 QString tool(const QString &name) { return QStandardPaths::findExecutable(name); }
@@ -184,21 +165,14 @@ private slots:
 
     void chineseNumbers_data()
     {
-        QTest::addColumn<int>("n");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("10") << 10 << "十";
-        QTest::newRow("15") << 15 << "十五";
-        QTest::newRow("20") << 20 << "二十";
-        QTest::newRow("110") << 110 << "一百一十";
-        QTest::newRow("1005") << 1005 << "一千零五";
-        QTest::newRow("10001") << 10001 << "一万零一";
-        QTest::newRow("20300") << 20300 << "二万零三百";
-        QTest::newRow("120000") << 120000 << "十二万";
+        COLUMNS(int, n, QString, text);
+        for (const auto &row : {std::pair<int, const char *>{10, "十"}, {15, "十五"}, {20, "二十"}, {110, "一百一十"},
+                                {1005, "一千零五"}, {10001, "一万零一"}, {20300, "二万零三百"}, {120000, "十二万"}})
+            QTest::addRow("%d", row.first) << row.first << QString(row.second);
     }
     void chineseNumbers()
     {
-        QFETCH(int, n);
-        QFETCH(QString, text);
+        FETCH(int, n, QString, text);
         QCOMPARE(chineseNumber(n), text);
         QCOMPARE(heading("第{n}章 {title}（{N}）", "{n}", n), "第" + text + "章 {n}（" + QString::number(n) + "）");
     }
@@ -207,12 +181,8 @@ private slots:
     // as the auto-format leaves it comes out the same, near misses are formatted.
     void txtEncodingsAndLineEnds_data()
     {
-        QTest::addColumn<bool>("gb18030");
-        QTest::addColumn<bool>("crlf");
-        QTest::addColumn<bool>("indent");
-        QTest::addColumn<QString>("chapterPattern");
-        QTest::addColumn<QString>("first"); // the first chapter's stored text, when not the fixture's
-        QTest::addColumn<QString>("text");
+        // first: the first chapter's stored text, when not the fixture's
+        COLUMNS(bool, gb18030, bool, crlf, bool, indent, QString, chapterPattern, QString, first, QString, text);
         const QString body = QStringLiteral("\n\n\u3000\u3000甲乙\n\n\u3000\u3000丙 <b>&amp;\n\n"
                                             "%1第二章\n\n\u3000\u3000丁\n\n空卷\n\n%2后记\n\n\u3000\u3000完\n\n");
         const QString utf8 = "第一卷 风起\n\n" + kHostile + body.arg(QString(), QString());
@@ -237,25 +207,15 @@ private slots:
     }
     void txtEncodingsAndLineEnds()
     {
-        QFETCH(bool, gb18030);
-        QFETCH(bool, crlf);
-        QFETCH(bool, indent);
-        QFETCH(QString, chapterPattern);
-        QFETCH(QString, first);
-        QFETCH(QString, text);
+        FETCH(bool, gb18030, bool, crlf, bool, indent, QString, chapterPattern, QString, first, QString, text);
         if (!first.isEmpty())
             execPrepared("UPDATE BookTree SET PlainText=? WHERE ID='C1'", {first});
         QTemporaryDir dir;
-        Options o;
-        o.bookId = QStringLiteral("B");
-        o.output = dir.filePath("书.txt");
-        o.gb18030 = gb18030;
-        o.crlf = crlf;
-        o.indent = indent;
-        o.chapterPattern = chapterPattern;
-        const Result r = exportBook(o);
+        const Result r = run(Format::Txt, dir.filePath("书.txt"), [&](Options &o) {
+            o.gb18030 = gb18030, o.crlf = crlf, o.indent = indent, o.chapterPattern = chapterPattern;
+        });
         QVERIFY2(r.ok, qPrintable(r.error));
-        const QByteArray bytes = readBytes(o.output);
+        const QByteArray bytes = readBytes(dir.filePath("书.txt"));
         QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
         QTextCodec::ConverterState state;
         QString read = QTextCodec::codecForName(gb18030 ? "GB18030" : "UTF-8")->toUnicode(bytes, bytes.size(), &state);
@@ -269,12 +229,9 @@ private slots:
     // require (mimetype first and stored).
     void zipFormatsHoldHeadingsInOrder_data()
     {
-        QTest::addColumn<int>("format");
-        QTest::addColumn<QString>("html"); // the first chapter's, when not the fixture's
-        QTest::addColumn<QString>("entry");
-        QTest::addColumn<QStringList>("tags");
-        QTest::addColumn<QStringList>("markTags");
-        QTest::addColumn<QStringList>("expected");
+        // html: the first chapter's, when not the fixture's
+        COLUMNS(int, format, QString, html, QString, entry, QStringList, tags, QStringList, markTags, QStringList,
+                expected);
         const QStringList body{"p:甲*乙*", "p:丙 <b>&amp;"};
         const int epub = int(Format::Epub);
         const QString chapter = "EPUB/c00001.xhtml";
@@ -314,12 +271,8 @@ private slots:
     }
     void zipFormatsHoldHeadingsInOrder()
     {
-        QFETCH(int, format);
-        QFETCH(QString, html);
-        QFETCH(QString, entry);
-        QFETCH(QStringList, tags);
-        QFETCH(QStringList, markTags);
-        QFETCH(QStringList, expected);
+        FETCH(int, format, QString, html, QString, entry, QStringList, tags, QStringList, markTags, QStringList,
+              expected);
         if (!html.isEmpty())
             execPrepared("UPDATE BookTree SET HTML=? WHERE ID='C1'", {html});
         QTemporaryDir dir;
@@ -338,9 +291,9 @@ private slots:
         // DOCX: the style names stand in their own element; the heading levels are checked here.
         if (Format(format) == Format::Docx) {
             QVERIFY(contents.value(entry).contains("<w:pStyle w:val=\"Heading1\"/></w:pPr><w:r><w:t "
-                                                   "xml:space=\"preserve\">空卷"));
-            QVERIFY(contents.value("word/styles.xml").contains("<w:pageBreakBefore/>"));
-            QVERIFY(contents.value(entry).contains("<w:r><w:rPr><w:b/></w:rPr><w:t xml:space=\"preserve\">乙"));
+                                                   "xml:space=\"preserve\">空卷") &&
+                    contents.value(entry).contains("<w:r><w:rPr><w:b/></w:rPr><w:t xml:space=\"preserve\">乙") &&
+                    contents.value("word/styles.xml").contains("<w:pageBreakBefore/>"));
         }
         // The whole package as readers check it (Debian's epubcheck is a jar; /usr/bin/epubcheck runs
         // only where jar files are registered).
@@ -361,10 +314,8 @@ private slots:
         if (tool("pdftotext").isEmpty() || tool("pdffonts").isEmpty())
             QFAIL("poppler-utils is not installed (scripts/install-deps installs it)");
         // A long chapter pushes the next ones over several pages.
-        QString longText;
-        for (int i = 0; i < 300; ++i)
-            longText += QStringLiteral("大漠孤烟直，长河落日圆。他勒住缰绳回望来路。\n");
-        execPrepared("UPDATE BookTree SET PlainText=?,HTML='' WHERE ID='C1'", {longText});
+        execPrepared("UPDATE BookTree SET PlainText=?,HTML='' WHERE ID='C1'",
+                     {QStringLiteral("大漠孤烟直，长河落日圆。他勒住缰绳回望来路。\n").repeated(300)});
         QTemporaryDir dir;
         const QString out = dir.filePath("书.pdf");
         const Result r = run(Format::Pdf, out);
@@ -372,11 +323,9 @@ private slots:
         const QStringList pages = toolOutput("pdftotext", {"-layout", out, "-"}).split(QLatin1Char('\f'));
         // Title page, one page of contents, then the text.
         QVERIFY2(pages.size() > 8, qPrintable(QString::number(pages.size())));
-        QVERIFY(pages.at(0).contains(QStringLiteral("书")));
-        QVERIFY(pages.at(1).contains(QStringLiteral("目录")));
+        QVERIFY(pages.at(0).contains(QStringLiteral("书")) && pages.at(1).contains(QStringLiteral("目录")));
         for (const QString &title : {QStringLiteral("第一卷 风起"), QStringLiteral("第二章"), QStringLiteral("空卷")}) {
-            const QRegularExpression entry(QRegularExpression::escape(title) + QStringLiteral("\\s+(\\d+)"));
-            const QRegularExpressionMatch m = entry.match(pages.at(1));
+            const auto m = QRegularExpression(QRegularExpression::escape(title) + "\\s+(\\d+)").match(pages.at(1));
             QVERIFY2(m.hasMatch(), qPrintable(title));
             const int page = m.captured(1).toInt();
             const QString shown = pages.value(1 + page);
@@ -422,16 +371,14 @@ private slots:
     // temporary file is left.
     void failureLeavesNoHalfFile_data()
     {
-        QTest::addColumn<QString>("failure");
-        QTest::addColumn<QString>("message");
+        COLUMNS(QString, failure, QString, message);
         QTest::newRow("cancel") << "cancel" << "";
         QTest::newRow("disk full") << "full" << "写入文件";
         QTest::newRow("chapter deleted") << "deleted" << "第70章";
     }
     void failureLeavesNoHalfFile()
     {
-        QFETCH(QString, failure);
-        QFETCH(QString, message);
+        FETCH(QString, failure, QString, message);
         // More chapters than one read batch, each of 2,000 characters.
         {
             Transaction tx;
@@ -444,7 +391,9 @@ private slots:
         const QString out = dir.filePath("书.txt");
         QVERIFY(writeBytes(out, "旧"));
         std::atomic<bool> cancel{false};
-        auto onProgress = [&](int) {
+        Control control;
+        control.cancel = &cancel;
+        control.progress = [&](int, int) {
             if (failure == "cancel")
                 cancel = true;
             else if (failure == "deleted")
@@ -452,45 +401,36 @@ private slots:
         };
         rlimit saved{};
         getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit small{20000, saved.rlim_max};
         if (failure == "full") {
             std::signal(SIGXFSZ, SIG_IGN);
-            rlimit small = saved;
-            small.rlim_cur = 20000;
             setrlimit(RLIMIT_FSIZE, &small);
         }
-        const Result r = run(Format::Txt, out, onProgress, &cancel);
+        const Result r = run(Format::Txt, out, {}, control);
         setrlimit(RLIMIT_FSIZE, &saved);
         QVERIFY(!r.ok);
         QCOMPARE(r.cancelled, failure == "cancel");
-        QVERIFY2(r.error.contains(message), qPrintable(r.error));
-        if (failure == "full")
-            QVERIFY2(r.error.contains(out), qPrintable(r.error));
+        QVERIFY2(r.error.contains(message) && (failure != "full" || r.error.contains(out)), qPrintable(r.error));
         QCOMPARE(readBytes(out), QByteArray("旧"));
-        QCOMPARE(leftovers(dir.path()), QStringList{"书.txt"});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"书.txt"});
     }
 
     // The program binary: exit code and stderr; refused while the data folder is in use.
     void commandLine_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<bool>("running");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("stderrHas");
-        QTest::newRow("by title") << QStringList{"--export-book", "书", "--format", "txt"} << false << 0 << "";
+        COLUMNS(QStringList, args, bool, running, int, code, QString, stderrHas);
+        const QStringList txt{"--export-book", "书", "--format", "txt"};
+        QTest::newRow("by title") << txt << false << 0 << "";
         QTest::newRow("by id") << QStringList{"--export-book", "B", "--format", "EPUB"} << false << 0 << "";
         QTest::newRow("no such book") << QStringList{"--export-book", "无", "--format", "txt"} << false << 4
                                       << "没有编号或书名为“无”的书";
         QTest::newRow("bad format") << QStringList{"--export-book", "书", "--format", "rtf"} << false << 2
                                     << "不支持的格式：rtf";
-        QTest::newRow("program running") << QStringList{"--export-book", "书", "--format", "txt"} << true << 3
-                                         << "正在运行，正在使用数据文件夹";
+        QTest::newRow("program running") << txt << true << 3 << "正在运行，正在使用数据文件夹";
     }
     void commandLine()
     {
-        QFETCH(QStringList, args);
-        QFETCH(bool, running);
-        QFETCH(int, code);
-        QFETCH(QString, stderrHas);
+        FETCH(QStringList, args, bool, running, int, code, QString, stderrHas);
         QTemporaryDir dir;
         const QString out = dir.filePath("out.file");
         // The command takes the data folder only when the test's own start has let it go.
@@ -518,9 +458,7 @@ private slots:
         dialog.findChild<QLineEdit *>("editOutput")->setText(dir.filePath("书.txt"));
         dialog.findChild<QComboBox *>("comboFormat")->setCurrentIndex(0);
         for (QComboBox *box : dialog.findChildren<QComboBox *>())
-            if (box->count() == 2 && box->itemText(1).startsWith("GB18030"))
-                box->setCurrentIndex(1);
-            else if (box->count() == 2 && box->itemText(1).startsWith("CRLF"))
+            if (box->count() == 2 && QRegularExpression("^(GB18030|CRLF)").match(box->itemText(1)).hasMatch())
                 box->setCurrentIndex(1);
         for (QCheckBox *box : dialog.findChildren<QCheckBox *>())
             if (box->text().contains("缩进"))

@@ -4,19 +4,12 @@
 #include "Columns.h"
 #include "Folders.h"
 #include "ScriptedPrompter.h"
-#include "TestProfile.h"
 
 #include "app/App.h"
 #include "book/BookTransfer.h"
-#include "storage/DataAccess.h"
 #include "storage/FileTransfer.h"
 #include "storage/TextFiles.h"
 
-#include <QDir>
-#include <QFile>
-#include <QHash>
-#include <QTemporaryDir>
-#include <QTextCodec>
 #include <QtTest>
 
 #include <csignal>
@@ -30,13 +23,8 @@ int count(const QString &where) { return scalar("SELECT COUNT(*) FROM BookTree W
 void fixture()
 {
     insertBookRow("B1", QVariant(QVariant::String), 1, 0, 1, "书一");
-    insertBookRow("B9", "", 1, 0, 2, "旧书", "D");
-    insertBookRow("V1", "B1", 2, 1, 1, "卷一");
-    insertBookRow("C1", "V1", 3, 2, 1, "章一");
-    insertBookRow("CD", "V1", 3, 2, 2, "删章", "D");
-    insertBookRow("CC", "V1", 3, 2, 3, "Café");
-    insertBookRow("D1", "V1", 3, 2, 4, "重名");
-    insertBookRow("D2", "V1", 3, 2, 5, "重名");
+    insertBookRows({"B9||1|0|2|旧书|D", "V1|B1|2|1|1|卷一", "C1|V1|3|2|1|章一", "CD|V1|3|2|2|删章|D",
+                    "CC|V1|3|2|3|Café", "D1|V1|3|2|4|重名", "D2|V1|3|2|5|重名"});
 }
 
 // Each row of `sql` (ID, pID, Title, before, after) as before + the path of titles + after, sorted.
@@ -90,12 +78,10 @@ QByteArray u8(const char *text) { return QByteArray(text); }
 
 QByteArray encoded(const char *codec, const QString &text) { return QTextCodec::codecForName(codec)->fromUnicode(text); }
 QByteArray gbk(const QString &text) { return encoded("GB18030", text); }
+QByteArray utf16le(const QString &text) { return encoded("UTF-16LE", text); } // with its byte-order mark
 
 // Long enough for uchardet to tell its encoding; shorter texts get no verdict or a wrong one.
 const QString kChapter = QStringLiteral("第一章 风起\n他走进了房间，看见窗外的雨。\n");
-
-// With its byte-order mark.
-QByteArray utf16le(const QString &text) { return encoded("UTF-16LE", text); }
 
 QString summary(const QString &dir, int imported, const QStringList &failedNames)
 {
@@ -183,16 +169,10 @@ private slots:
     {
         FETCH(QString, start, Files, files, QStringList, renamed);
         insertBookRow("B", QVariant(QVariant::String), 1, 0, 1, "书:一", "A", QVariant(QVariant::String));
-        insertBookRow("B2", "", 1, 0, 2, "书二");
-        insertBookRow("V1", "B", 2, 1, 1, "卷一", "A", "");
-        insertBookRow("C1", "V1", 3, 2, 2, "第1章", "A", QStringLiteral("第一行\n第二行\n"));
-        insertBookRow("C2", "V1", 3, 2, 1, "第1章", "A", "重名在前");
-        insertBookRow("C3", "V1", 3, 2, 3, "DUP", "A", "大");
-        insertBookRow("C4", "V1", 3, 2, 4, "dup", "A", "小");
-        insertBookRow("C5", "V1", 3, 2, 5, "删", "D");
-        insertBookRow("V2", "B", 2, 1, 2, "卷二", "D");
-        insertBookRow("C6", "V2", 3, 2, 1, "活章", "A");
-        insertBookRow("V3", "B", 2, 1, 3, "\\/:*?\"<>|", "A", "九");
+        insertBookRows({"B2||1|0|2|书二", "V1|B|2|1|1|卷一|A|", "C1|V1|3|2|2|第1章|A|第一行\n第二行\n",
+                        "C2|V1|3|2|1|第1章|A|重名在前", "C3|V1|3|2|3|DUP|A|大", "C4|V1|3|2|4|dup|A|小", "C5|V1|3|2|5|删|D",
+                        "V2|B|2|1|2|卷二|D", "C6|V2|3|2|1|活章"});
+        insertBookRow("V3", "B", 2, 1, 3, "\\/:*?\"<>|", "A", "九"); // no character a file name may hold
 
         QTemporaryDir dir;
         QVERIFY(writeBytes(dir.path() + "/第1章.txt", "旧")); // replaced
@@ -210,16 +190,8 @@ private slots:
                  renamed.isEmpty() ? QStringList() : QStringList{"以下节点重名，已改名导出：\n" + renamed.join('\n')});
     }
 
-    void exportCancelledSaysNothing()
-    {
-        insertBookRow("B", "", 1, 0, 1, "书");
-        ScriptedPrompter prompter;
-        QString folder;
-        BookTransfer::exportNode("B", folder);
-        QVERIFY(prompter.messages.isEmpty());
-    }
-
-    // A write that fails is neither counted nor silent, and leaves the earlier file as it was.
+    // A write that fails is neither counted nor silent, and leaves the earlier file as it was; a
+    // cancelled folder choice says nothing.
     void exportFailuresAreReported()
     {
         const QString longTitle(90, QChar(0x7AE0)); // 270 bytes of UTF-8
@@ -229,15 +201,16 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(writeBytes(dir.path() + "/书＃卷.txt", "earlier"));
         ScriptedPrompter prompter;
+        QString folder;
+        BookTransfer::exportNode("B", folder); // no folder chosen
+        QVERIFY(prompter.messages.isEmpty());
         prompter.directories << dir.path();
         // The file size limit makes the 100-byte text fail where the 3-byte one is written.
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit saved{};
         getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit small = saved;
-        small.rlim_cur = 50;
+        rlimit small{50, saved.rlim_max};
         setrlimit(RLIMIT_FSIZE, &small);
-        QString folder;
         BookTransfer::exportNode("B", folder);
         setrlimit(RLIMIT_FSIZE, &saved);
         QCOMPARE(readFolder(dir.path()), (Files{{"书.txt", "短"}, {"书＃卷.txt", "earlier"}}));
@@ -272,69 +245,60 @@ private slots:
         QCOMPARE(prompter.errors(), QStringList{"以下节点导出失败：\n书"});
     }
 
+    // changes: "!file" failed, "-row" gone, "+row" new (rows as dump() writes them)
     void importsFiles_data()
     {
-        // start: empty: answered "否"
-        COLUMNS(Files, files, QString, start, QStringList, failed, QStringList, removed, QStringList, added);
-        const QString c1 = "书一/卷一/章一 3,2,1 Book A1 - \"章一\" <p>章一</p>";
-        auto c1as = [](const QString &text) {
-            return QStringList{"书一/卷一/章一 3,2,1 Book A0 NEWIMPORT \"" + text + "\" <p>章一</p>"};
-        };
-        auto newChapter = [](const QString &title, const QString &text, int sort = 6) {
-            return QStringList{QStringLiteral("书一/卷一/%1 3,2,%2 Book A0 NEWIMPORT \"%3\" NULL").arg(title).arg(sort).arg(text)};
+        COLUMNS(Files, files, QString, start, QStringList, changes); // start: empty: answered "否"
+        using S = QStringList;
+        const QString c1 = "-书一/卷一/章一 3,2,1 Book A1 - \"章一\" <p>章一</p>";
+        const QString row = "+书一/卷一/%1 3,2,%2 Book A0 NEWIMPORT \"%3\" %4";
+        auto c1as = [&](const QString &text) { return S{c1, row.arg("章一").arg(1).arg(text, "<p>章一</p>")}; };
+        auto added = [&](const QString &title, const QString &text, int sort = 6) {
+            return row.arg(title).arg(sort).arg(text, "NULL");
         };
         QTest::newRow("new nested path at the end of the books")
-            << Files{{"新书＃新卷＃新章.txt", u8("正文")}} << "" << QStringList() << QStringList()
-            << QStringList{"新书 1,0,3 Book A0 - NULL NULL", "新书/新卷 2,1,1 Book A0 - NULL NULL",
-                           "新书/新卷/新章 3,2,1 Book A0 NEWIMPORT \"正文\" NULL"};
-        QTest::newRow("existing path") << Files{{"书一＃卷一＃章一.txt", u8("新文")}} << "" << QStringList()
-                                       << QStringList{c1} << c1as("新文");
-        QTest::newRow("existing book stamped") << Files{{"书一.txt", u8("书的话")}} << "" << QStringList()
-                                               << QStringList{"书一 1,0,1 Book A1 - \"书一\" <p>书一</p>"}
-                                               << QStringList{"书一 1,0,1 Book A0 NEWIMPORT \"书的话\" <p>书一</p>"};
-        QTest::newRow("too deep at the root") << Files{{"a＃b＃c＃d.txt", u8("x")}} << "" << QStringList{"a＃b＃c＃d.txt"}
-                                              << QStringList() << QStringList();
+            << Files{{"新书＃新卷＃新章.txt", u8("正文")}} << ""
+            << S{"+新书 1,0,3 Book A0 - NULL NULL", "+新书/新卷 2,1,1 Book A0 - NULL NULL",
+                 "+新书/新卷/新章 3,2,1 Book A0 NEWIMPORT \"正文\" NULL"};
+        QTest::newRow("existing path") << Files{{"书一＃卷一＃章一.txt", u8("新文")}} << "" << c1as("新文");
+        QTest::newRow("existing book stamped") << Files{{"书一.txt", u8("书的话")}} << ""
+                                               << S{"-书一 1,0,1 Book A1 - \"书一\" <p>书一</p>",
+                                                    "+书一 1,0,1 Book A0 NEWIMPORT \"书的话\" <p>书一</p>"};
+        QTest::newRow("too deep at the root") << Files{{"a＃b＃c＃d.txt", u8("x")}} << "" << S{"!a＃b＃c＃d.txt"};
         QTest::newRow("below a volume") << Files{{"章＃节.txt", u8("x")}, {"新章.txt", u8("y")}} << "V1"
-                                        << QStringList{"章＃节.txt"} << QStringList() << newChapter("新章", "y");
-        QTest::newRow("below a chapter") << Files{{"x.txt", u8("x")}} << "C1" << QStringList{"x.txt"} << QStringList()
-                                         << QStringList();
-        QTest::newRow("below a book") << Files{{"新卷＃新章.txt", u8("z")}} << "B1" << QStringList() << QStringList()
-                                      << QStringList{"书一/新卷 2,1,2 Book A0 - NULL NULL",
-                                                     "书一/新卷/新章 3,2,1 Book A0 NEWIMPORT \"z\" NULL"};
-        QTest::newRow("dotted title") << Files{{"第2.5章.txt", u8("半")}} << "V1" << QStringList() << QStringList()
-                                      << newChapter("第2.5章", "半");
-        QTest::newRow("full-width slash") << Files{{"书一＃卷一＃a／b.txt", u8("斜")}} << "" << QStringList()
-                                          << QStringList() << newChapter("a／b", "斜");
-        QTest::newRow("gbk") << Files{{"书一＃卷一＃章一.txt", gbk(kChapter)}} << "" << QStringList() << QStringList{c1}
-                             << c1as(kChapter);
+                                        << S{"!章＃节.txt", added("新章", "y")};
+        QTest::newRow("below a chapter") << Files{{"x.txt", u8("x")}} << "C1" << S{"!x.txt"};
+        QTest::newRow("below a book") << Files{{"新卷＃新章.txt", u8("z")}} << "B1"
+                                      << S{"+书一/新卷 2,1,2 Book A0 - NULL NULL",
+                                           "+书一/新卷/新章 3,2,1 Book A0 NEWIMPORT \"z\" NULL"};
+        QTest::newRow("dotted title") << Files{{"第2.5章.txt", u8("半")}} << "V1" << S{added("第2.5章", "半")};
+        QTest::newRow("full-width slash") << Files{{"书一＃卷一＃a／b.txt", u8("斜")}} << "" << S{added("a／b", "斜")};
+        QTest::newRow("gbk") << Files{{"书一＃卷一＃章一.txt", gbk(kChapter)}} << "" << c1as(kChapter);
         QTest::newRow("encoding not told")
             << Files{{"书一＃卷一＃章一.txt", u8("\xD6\xD0\xFF")}, {"书一＃卷一＃好.txt", u8("好")}} << ""
-            << QStringList{"书一＃卷一＃章一.txt"} << QStringList() << newChapter("好", "好");
+            << S{"!书一＃卷一＃章一.txt", added("好", "好")};
         QTest::newRow("over-long text") << Files{{"长.txt", QString(10241, QChar(0x5B57)).toUtf8()},
                                                 {"满.txt", QString(10240, QChar(0x5B57)).toUtf8()},
                                                 {"行.txt", QByteArray(10239, 'a') + "\r\n"}}
-                                        << "V1" << QStringList{"长.txt"} << QStringList()
-                                        << newChapter("满", "<10240 chars>") + newChapter("行", "<10240 chars>", 7);
+                                        << "V1"
+                                        << S{"!长.txt", added("满", "<10240 chars>"), added("行", "<10240 chars>", 7)};
         QTest::newRow("deleted namesakes") << Files{{"书一＃卷一＃删章.txt", u8("活")}, {"旧书＃卷.txt", u8("新")}} << ""
-                                           << QStringList() << QStringList()
-                                           << QStringList{newChapter("删章", "活").first(), "旧书 1,0,3 Book A0 - NULL NULL",
-                                                          "旧书/卷 2,1,1 Book A0 NEWIMPORT \"新\" NULL"};
-        QTest::newRow("live namesakes: the first") << Files{{"书一＃卷一＃重名.txt", u8("先")}} << "" << QStringList()
-                                                   << QStringList{"书一/卷一/重名 3,2,4 Book A1 - \"重名\" <p>重名</p>"}
-                                                   << QStringList{"书一/卷一/重名 3,2,4 Book A0 NEWIMPORT \"先\" <p>重名</p>"};
+                                           << S{added("删章", "活"), "+旧书 1,0,3 Book A0 - NULL NULL",
+                                                "+旧书/卷 2,1,1 Book A0 NEWIMPORT \"新\" NULL"};
+        QTest::newRow("live namesakes: the first") << Files{{"书一＃卷一＃重名.txt", u8("先")}} << ""
+                                                   << S{"-书一/卷一/重名 3,2,4 Book A1 - \"重名\" <p>重名</p>",
+                                                        row.arg("重名").arg(4).arg("先", "<p>重名</p>")};
         QTest::newRow(".TXT, hidden, sub-folder, other files")
             << Files{{"大写.TXT", u8("大")}, {".隐.txt", u8("隐")}, {"子.txt/", u8("子")}, {"说明.md", u8("不")}} << "V1"
-            << QStringList() << QStringList() << newChapter(".隐", "隐") + newChapter("大写", "大", 7);
+            << S{added(".隐", "隐"), added("大写", "大", 7)};
         QTest::newRow("nfd name meets nfc title")
-            << Files{{QStringLiteral("书一＃卷一＃Cafe\u0301.txt"), u8("咖啡")}} << "" << QStringList()
-            << QStringList{"书一/卷一/Café 3,2,3 Book A1 - \"Café\" <p>Café</p>"}
-            << QStringList{"书一/卷一/Café 3,2,3 Book A0 NEWIMPORT \"咖啡\" <p>Café</p>"};
-        QTest::newRow("empty title") << Files{{"书一＃＃章.txt", u8("x")}} << "" << QStringList{"书一＃＃章.txt"}
-                                     << QStringList() << QStringList();
+            << Files{{QStringLiteral("书一＃卷一＃Cafe\u0301.txt"), u8("咖啡")}} << ""
+            << S{"-书一/卷一/Café 3,2,3 Book A1 - \"Café\" <p>Café</p>", row.arg("Café").arg(3).arg("咖啡", "<p>Café</p>")};
+        QTest::newRow("empty title") << Files{{"书一＃＃章.txt", u8("x")}} << "" << S{"!书一＃＃章.txt"};
     }
     void importsFiles()
     {
-        FETCH(Files, files, QString, start, QStringList, failed, QStringList, removed, QStringList, added);
+        FETCH(Files, files, QString, start, QStringList, changes);
         fixture();
         const QStringList before = dump();
         QTemporaryDir dir;
@@ -348,13 +312,18 @@ private slots:
                                            {[&] { return ++prepared > 0; }, [&] { ++reloaded; }}));
         QCOMPARE(prompter.questions().size(), 1);
         const QStringList after = dump();
-        QCOMPARE(minus(before, after), removed);
-        QCOMPARE(minus(after, before), added);
+        QStringList seen, failed;
+        for (const QString &c : changes)
+            if (c.startsWith('!'))
+                failed << c.mid(1);
+        for (const QString &r : minus(before, after))
+            seen << "-" + r;
+        for (const QString &r : minus(after, before))
+            seen << "+" + r;
+        QCOMPARE(seen, changes.filter(QRegularExpression("^[-+]")));
         const int imported = QDir(dir.path()).entryList({"*.txt"}, QDir::Files | QDir::Hidden).size() - failed.size();
         QCOMPARE(prompter.infos(), QStringList{summary(dir.path(), imported, failed)});
-        QVERIFY(prompter.errors().isEmpty());
-        QCOMPARE(prepared, 1);
-        QCOMPARE(reloaded, 1);
+        QVERIFY(prompter.errors().isEmpty() && prepared == 1 && reloaded == 1);
     }
 
     void importQuestionDecides_data()
@@ -379,11 +348,8 @@ private slots:
         QString folder;
         QCOMPARE(BookTransfer::importFolder("V1", folder, {[&] { return ++steps > 0; }, [&] { ++steps; }}),
                  parent != "-");
-        const QVariant pid = [] {
-            QueryPtr q = openQuery("SELECT pID FROM BookTree WHERE Title='新章'");
-            return q->next() ? q->value(0) : QVariant("-");
-        }();
-        QCOMPARE(pid.toString(), parent);
+        const QVariant pid = scalar("SELECT pID FROM BookTree WHERE Title='新章'");
+        QCOMPARE(pid.isValid() ? pid.toString() : "-", parent);
         QCOMPARE(steps, parent == "-" ? 0 : 2);
         QCOMPARE(prompter.messages.size(), parent == "-" ? 1 : 2);
 
@@ -415,8 +381,7 @@ private slots:
         QCOMPARE(count("Title IN ('2书','坏卷','2章','3书')"), 0);
         QCOMPARE(reloaded, 1);
         QVERIFY(prompter.infos().isEmpty());
-        QCOMPARE(prompter.errors().size(), 1);
-        QVERIFY(prompter.errors().first().contains("refused by trigger"));
+        QVERIFY(prompter.errors().size() == 1 && prompter.errors().first().contains("refused by trigger"));
         QCOMPARE(openTransactionCount(), 0);
     }
 

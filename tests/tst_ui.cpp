@@ -8,7 +8,6 @@
 
 #include "app/App.h"
 #include "frame/Frames.h"
-#include "frame/Dialog.h"
 #include "frame/FramelessHelper.h"
 #include "frame/FramelessWindow.h"
 #include "frame/GlyphIcon.h"
@@ -16,14 +15,11 @@
 #include "frame/Styles.h"
 #include "frame/Toast.h"
 #include "mainwindow/MainWindow.h"
-#include "params/SysParams.h"
 #include "settings/NoviceGuidance.h"
 #include "settings/SysParamDialog.h"
 #include "settings/Tooltip.h"
 #include "stats/WritingStatsWindow.h"
 
-#include <QCloseEvent>
-#include <QDirIterator>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -37,30 +33,27 @@ MessageDialog *openMessageDialog()
     return nullptr;
 }
 
-// A content that refuses to close until allowed, like an editor with unsaved text.
-class GuardedWidget : public Dialog
+// A content that refuses to close (an editor with unsaved text) and lets Cancel through only when
+// allowed (the settings dialog asks first).
+class GuardedDialog : public Dialog
 {
 public:
     bool allowClose = false;
     int asked = 0;
+    void done(int r) override
+    {
+        if (r != Rejected || allowClose)
+            Dialog::done(r);
+    }
 
 protected:
     void closeEvent(QCloseEvent *event) override
     {
         ++asked;
-        event->setAccepted(allowClose);
-    }
-};
-
-// A dialog that asks before it lets Cancel through, like the settings dialog.
-class CancelAskingDialog : public Dialog
-{
-public:
-    bool allowClose = false;
-    void done(int r) override
-    {
-        if (r != Rejected || allowClose)
-            Dialog::done(r);
+        if (allowClose)
+            Dialog::closeEvent(event);
+        else
+            event->ignore();
     }
 };
 
@@ -94,8 +87,8 @@ private slots:
     void refusedCloseKeepsTheWindow()
     {
         FETCH(bool, finish);
-        auto *content = new GuardedWidget;
-        QPointer<GuardedWidget> guard(content);
+        auto *content = new GuardedDialog;
+        QPointer<GuardedDialog> guard(content);
         FramelessWindow::showWidget(content, Ink::foResizable, nullptr);
         QPointer<FramelessWindow> frame(FramelessWindow::frameOf(content));
         QVERIFY(frame);
@@ -121,7 +114,7 @@ private slots:
         FramelessWindow mainFrame;
         mainFrame.setContent(&main);
         mainFrame.show();
-        CancelAskingDialog dialog;
+        GuardedDialog dialog;
         Dialog inner;
         bool stayedOpen = false;
         QWidget *innerParent = nullptr;
@@ -144,9 +137,7 @@ private slots:
         QCOMPARE(innerParent, static_cast<QWidget *>(outerFrame));
         later([&]() { dialog.accept(); });
         QCOMPARE(FramelessWindow::showWidget(&dialog, Ink::foModal, nullptr), int(QDialog::Accepted));
-        QCOMPARE(FramelessWindow::modalCount(), 0);
-        QVERIFY(!dialog.parentWidget());
-        QVERIFY(!FramelessWindow::frameOf(&dialog));
+        QVERIFY(FramelessWindow::modalCount() == 0 && !dialog.parentWidget() && !FramelessWindow::frameOf(&dialog));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         mainFrame.takeContent();
     }
@@ -198,22 +189,20 @@ private slots:
         mainFrame->show();
         Frames::setMainWindow(&mainWindow);
         Frames::setMainFrame(mainFrame);
-        bool modalOverMain = false;
-        QString shown;
-        int shownFormat = -1;
+        QString seen; // modal over the main window and titled like its message|text format|text
         QTimer::singleShot(0, this, [&]() {
             MessageDialog *dialog = openMessageDialog();
             FramelessWindow *frame = dialog ? FramelessWindow::frameOf(dialog) : nullptr;
             QVERIFY(frame);
-            // Modal over the main window, titled like its message.
-            modalOverMain = frame->parentWidget() == mainFrame && frame->isModal() &&
-                            frame->windowTitle() == dialog->windowTitle();
-            shown = dialog->textLabel()->text();
-            shownFormat = dialog->textLabel()->textFormat();
+            seen = QString("%1|%2|%3")
+                       .arg(frame->parentWidget() == mainFrame && frame->isModal() &&
+                            frame->windowTitle() == dialog->windowTitle())
+                       .arg(dialog->textLabel()->textFormat())
+                       .arg(dialog->textLabel()->text());
             if (press)
                 dialog->button(press)->click();
             else
-                frame->findChild<QToolButton *>(QStringLiteral("closeButton"))->click();
+                clickClose(frame);
         });
         int result = 0;
         if (which == 0)
@@ -223,9 +212,7 @@ private slots:
         else
             g_App.showError(text);
         QCOMPARE(result, answer);
-        QVERIFY(modalOverMain);
-        QCOMPARE(shown, text);
-        QCOMPARE(shownFormat, format);
+        QCOMPARE(seen, QString("1|%1|%2").arg(format).arg(text));
         QVERIFY(!openMessageDialog());
         mainFrame->takeContent();
         Frames::setMainWindow(nullptr);

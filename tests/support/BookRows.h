@@ -17,17 +17,21 @@ inline void insertBookRow(const QString &id, const QVariant &pid, int nodeType, 
                  {id, pid, nodeType, level, sort, title, "<p>" + title + "</p>", plain.isValid() ? plain : title, flag});
 }
 
+// Rows given as "ID|pID|NodeType|Level|Sort|Title[|Flag[|PlainText]]", otherwise as insertBookRow makes them.
+inline void insertBookRows(std::initializer_list<const char *> rows)
+{
+    for (const char *r : rows) {
+        const QStringList f = QString::fromUtf8(r).split(QLatin1Char('|'));
+        insertBookRow(f[0], f[1], f[2].toInt(), f[3].toInt(), f[4].toDouble(), f[5], f.value(6, QStringLiteral("A")),
+                      f.size() > 7 ? QVariant(f[7]) : QVariant());
+    }
+}
+
 // B1 书一 (V1 卷一 (C1 章一, C2 章二, C3 章三), V2 卷二 (C4 章四)), B2 书二
 inline void smallLibrary()
 {
-    insertBookRow("B1", "", 1, 0, 1, "书一");
-    insertBookRow("B2", "", 1, 0, 2, "书二");
-    insertBookRow("V1", "B1", 2, 1, 1, "卷一");
-    insertBookRow("V2", "B1", 2, 1, 2, "卷二");
-    insertBookRow("C1", "V1", 3, 2, 1, "章一");
-    insertBookRow("C2", "V1", 3, 2, 2, "章二");
-    insertBookRow("C3", "V1", 3, 2, 3, "章三");
-    insertBookRow("C4", "V2", 3, 2, 1, "章四");
+    insertBookRows({"B1||1|0|1|书一", "B2||1|0|2|书二", "V1|B1|2|1|1|卷一", "V2|B1|2|1|2|卷二", "C1|V1|3|2|1|章一",
+                    "C2|V1|3|2|2|章二", "C3|V1|3|2|3|章三", "C4|V2|3|2|1|章四"});
 }
 
 // Empties the book tables and drops the temporary triggers and views a test left behind.
