@@ -5,29 +5,20 @@
 #include "MaterialPanel.h"
 #include "Rows.h"
 #include "ScriptedPrompter.h"
-#include "TestProfile.h"
 
-#include "app/App.h"
 #include "app/Constants.h"
 #include "app/Exception.h"
 #include "app/WorkerHost.h"
-#include "book/MyTextEdit.h"
 #include "frame/Toast.h"
-#include "log/Log.h"
 #include "mainwindow/MainWindow.h"
 #include "material/KeywordSearch.h"
-#include "material/MaterialBrowser.h"
 #include "material/MaterialList.h"
-#include "material/MaterialSearchController.h"
 #include "material/SmartLibrary.h"
 #include "material/SmartSearchWorker.h"
 #include "params/SysParams.h"
-#include "storage/DataAccess.h"
 #include "storage/Database.h"
 
 #include <QRandomGenerator>
-#include <QtTest>
-#include <QtWidgets>
 
 using namespace material;
 
@@ -336,10 +327,13 @@ private slots:
         QCOMPARE(finished.first().at(1).toString() + finished.last().at(1).toString(), QStringLiteral("句1"));
         QCOMPARE(finished.first().at(2).value<SmartResult>().size(), 1);
         QCOMPARE(state.take().combo, QString());
-        g_SysParams.editorParams.smartSentenceWord = false;
-        publishSysParams();
+        // Switched off in the panel: stored with the parameters, and the worker sees it.
+        MaterialPanel p;
+        p.smart.trigger();
+        p.search->switchSmartSentenceWord();
+        QVERIFY(getSysParam(QStringLiteral("SysParams")).contains(QLatin1String("\"smartSentenceWord\": false")));
         state.publish("2", "句2");
-        QCOMPARE(worker.runOnce(), -1); // switched off
+        QCOMPARE(worker.runOnce(), -1);
         QCOMPARE(loads, 2);
 
         // The keyword search's material texts: read once however often asked.
@@ -427,16 +421,6 @@ private slots:
         QCOMPARE(p.search->currentPage(), 2);
         QCOMPARE(p.search->pageModel()->rowCount(), 5);
         QCOMPARE(p.buttons(), QStringLiteral("1100"));
-    }
-
-    // The switch is stored with the parameters, and the worker sees it.
-    void suggestionSwitchIsStored()
-    {
-        MaterialPanel p;
-        p.smart.trigger();
-        p.search->switchSmartSentenceWord();
-        QVERIFY(!sysParamsSnapshot().editorParams.smartSentenceWord);
-        QVERIFY(getSysParam(QStringLiteral("SysParams")).contains(QLatin1String("\"smartSentenceWord\": false")));
     }
 
     // The keys of sentences and materials, and a material's text, are fetched from the library
