@@ -1,6 +1,7 @@
 // Suggestions while typing (libraries in memory, the worker's gate and loop, result pages) and
 // the keyword and web searches, over real enciphered library files.
 #include "BookRows.h"
+#include "Folders.h"
 #include "Libraries.h"
 #include "MaterialPanel.h"
 #include "Rows.h"
@@ -211,24 +212,15 @@ private slots:
         QVERIFY(fromLibraries);
         QVERIFY(SmartLibraries::load(g_App.db, {})); // writes the caches
         const QString library = dbFileName(Ink::ttSentence), cache = SmartLibraries::cachePath(library);
-        QFile file(cache);
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        if (fault == "missing") {
-            QVERIFY(file.remove());
-        } else if (fault == "stale") {
-            const QDateTime later = QFileInfo(library).lastModified().addSecs(10);
+        QByteArray bytes = readBytes(cache);
+        if (fault == "stale") {
             QFile lib(library);
+            const QDateTime later = QFileInfo(library).lastModified().addSecs(10);
             QVERIFY(lib.open(QIODevice::ReadWrite) && lib.setFileTime(later, QFileDevice::FileModificationTime));
-        } else if (fault == "byte") {
-            QVERIFY(file.seek(file.size() - 1000)); // among the character counts
-            char c = 0;
-            QVERIFY(file.getChar(&c) && file.seek(file.pos() - 1) && file.putChar(char(c ^ 0x20)));
-        } else if (fault == "short") {
-            QVERIFY(file.resize(file.size() / 2));
-        } else if (fault == "foreign") {
-            QVERIFY(file.resize(0) && file.write(QByteArray(5000, 'x')) == 5000);
         }
-        file.close();
+        bytes[bytes.size() - 1000] = bytes[bytes.size() - 1000] ^ (fault == "byte" ? 0x20 : 0); // among the counts
+        bytes.chop(fault == "short" ? bytes.size() / 2 : 0);
+        QVERIFY(fault == "missing" ? QFile::remove(cache) : writeBytes(cache, fault == "foreign" ? QByteArray(5000, 'x') : bytes));
         const QByteArray before = QFileInfo::exists(cache) ? fileDigest(cache) : QByteArray();
         const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
         QVERIFY(libs);
@@ -482,7 +474,8 @@ private slots:
     }
 
     // Keyword search in titles (0) or titles and texts (1); "selection" searches the editor's
-    // selection, its paragraphs joined as stored texts are.
+    // selection, its paragraphs joined as stored texts are; the web search (2) opens the engine
+    // with the keyword encoded, decoded as the engine decodes a form value ("+" is a space there).
     void keywordSearchFindsTitlesOrTexts_data()
     {
         COLUMNS(QString, keyword, int, mode, QStringList, titles)
@@ -495,12 +488,16 @@ private slots:
         QTest::newRow("deleted user rows skipped") << "春风" << 1 << QStringList{"春风用户"};
         QTest::newRow("empty lists all") << "" << 1 << QStringList{"春风用户", "abcSpringdef"};
         QTest::newRow("selection") << "两段\n第二段" << -1 << QStringList{"abcSpringdef"};
+        for (const char *k : {"C# & 100%", "a+b", " ", "江南"})
+            QTest::newRow(qPrintable(QString("web: ") + k)) << QString::fromUtf8(k) << 2 << QStringList{};
     }
 
     void keywordSearchFindsTitlesOrTexts()
     {
         FETCH(QString, keyword, int, mode, QStringList, titles)
         MaterialPanel p;
+        QList<QUrl> opened;
+        p.search->setUrlOpener([&opened](const QUrl &url) { return opened << url, true; });
         // First from the file, then from the material texts in memory: the same list.
         for (const bool inMemory : {false, true}) {
             if (inMemory)
@@ -516,6 +513,12 @@ private slots:
             QCOMPARE(p.list->currentIndex().row(), titles.isEmpty() ? -1 : 0);
         }
         QCOMPARE(p.browser->manualKeyword(), keyword);
+        QCOMPARE(opened.size(), mode == 2 ? 2 : 0);
+        for (const QUrl &url : opened) {
+            QCOMPARE(url.host() + url.path(), QStringLiteral("www.baidu.com") + QUrl(kWebSearchBase).path());
+            QString value = QUrlQuery(url).queryItemValue("wd", QUrl::FullyEncoded);
+            QCOMPARE(QUrl::fromPercentEncoding(value.replace('+', ' ').toUtf8()), keyword);
+        }
         // The manual keyword stays marked after a folder is listed.
         p.browser->loadTree("M");
         p.tree->setCurrentIndex(p.browser->materialTreeModel()->index(0, 0));
@@ -535,33 +538,6 @@ private slots:
         p.word->setText(QStringLiteral("abc"));
         QTest::keyClick(p.word, Qt::Key_Return);
         QCOMPARE(p.listTitles(), QStringList{"abcSpringdef"});
-    }
-
-    void webSearchSendsTheKeywordEncoded_data()
-    {
-        QTest::addColumn<QString>("keyword");
-        for (const char *k : {"C# & 100%", "a+b", " ", "江南"})
-            QTest::newRow(k) << QString::fromUtf8(k);
-    }
-
-    void webSearchSendsTheKeywordEncoded()
-    {
-        QFETCH(QString, keyword);
-        MaterialPanel p;
-        QList<QUrl> opened;
-        p.search->setUrlOpener([&opened](const QUrl &url) {
-            opened << url;
-            return true;
-        });
-        p.search->searchMaterial(keyword, 2);
-        QCOMPARE(opened.size(), 1);
-        QCOMPARE(opened.first().host(), QStringLiteral("www.baidu.com"));
-        QCOMPARE(opened.first().path(), QUrl(QString::fromLatin1(kWebSearchBase)).path());
-        // Decoded as the engine decodes a form value: "+" is a space there.
-        QString value = QUrlQuery(opened.first()).queryItemValue("wd", QUrl::FullyEncoded);
-        value.replace(QLatin1Char('+'), QLatin1Char(' '));
-        QCOMPARE(QUrl::fromPercentEncoding(value.toUtf8()), keyword);
-        QCOMPARE(p.browser->manualKeyword(), keyword);
     }
 
     // The window: a commit through the input method, then a pause, brings the first page.
