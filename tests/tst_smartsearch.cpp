@@ -361,19 +361,22 @@ private slots:
     }
 
     // Page sizes out of range are brought into 5..100; no result hides the frame and says nothing.
+    // resized: a page size set on the last page, then "page|rows|buttons" after a step back.
     void resultsArePagedWithinFiveToAHundredRows_data()
     {
-        COLUMNS(int, stored, int, results, QList<int>, pageRows)
-        QTest::newRow("25 by 10") << 10 << 25 << QList<int>{10, 10, 5};
-        QTest::newRow("stored 0") << 0 << 12 << QList<int>{5, 5, 2};
-        QTest::newRow("stored -3") << -3 << 5 << QList<int>{5};
-        QTest::newRow("stored 1000") << 1000 << 150 << QList<int>{100, 50};
-        QTest::newRow("no results") << 10 << 0 << QList<int>{};
+        COLUMNS(int, stored, int, results, QList<int>, pageRows, QString, resized)
+        QTest::newRow("25 by 10") << 10 << 25 << QList<int>{10, 10, 5} << "";
+        QTest::newRow("stored 0") << 0 << 12 << QList<int>{5, 5, 2} << "";
+        QTest::newRow("stored -3") << -3 << 5 << QList<int>{5} << "";
+        QTest::newRow("stored 1000") << 1000 << 150 << QList<int>{100, 50} << "";
+        QTest::newRow("no results") << 10 << 0 << QList<int>{} << "";
+        QTest::newRow("page size changed between pages: kept within the new count") << 5 << 25
+                                                                                    << QList<int>{5, 5, 5, 5, 5} << "10:2|5|1100";
     }
 
     void resultsArePagedWithinFiveToAHundredRows()
     {
-        FETCH(int, stored, int, results, QList<int>, pageRows)
+        FETCH(int, stored, int, results, QList<int>, pageRows, QString, resized)
         g_SysParams.editorParams.smartSentenceWordPageCount = stored;
         MaterialPanel p;
         p.frame->show();
@@ -382,37 +385,25 @@ private slots:
         QCOMPARE(p.search->pageCount(), pageRows.size());
         QCOMPARE(p.frame->isHidden(), pageRows.isEmpty());
         QCOMPARE(p.buttons(), QString(pageRows.size() > 1 ? "0011" : "0000"));
+        const auto seen = [&p] {
+            return QString("%1|%2|%3").arg(p.search->currentPage()).arg(p.search->pageModel()->rowCount()).arg(p.buttons());
+        };
         for (int page = 0; page < pageRows.size(); ++page) {
             if (page > 0)
                 p.search->nextPage();
-            QCOMPARE(p.search->currentPage(), page);
-            QCOMPARE(p.search->pageModel()->rowCount(), pageRows.at(page));
-            QCOMPARE(p.results->currentIndex().row(), 0);
-            const QString expected = QString(page > 0 ? "11" : "00") + (page < pageRows.size() - 1 ? "11" : "00");
-            QCOMPARE(p.buttons(), expected);
-            QVERIFY(p.title.isEnabled());
+            const QString buttons = QString(page > 0 ? "11" : "00") + (page < pageRows.size() - 1 ? "11" : "00");
+            QCOMPARE(seen(), QString("%1|%2|%3").arg(page).arg(pageRows.at(page)).arg(buttons));
+            QVERIFY(p.title.isEnabled() && p.results->currentIndex().row() == 0);
             // The first row's text is shown with the smart keyword marked.
-            QCOMPARE(p.pane->toPlainText(), QStringLiteral("文%1").arg(page * pageRows.first()));
-            QCOMPARE(p.browser->highlightKeyword(), QStringLiteral("句"));
+            QCOMPARE(p.pane->toPlainText() + p.browser->highlightKeyword(), QStringLiteral("文%1句").arg(page * pageRows.first()));
+        }
+        if (!resized.isEmpty()) {
+            g_SysParams.editorParams.smartSentenceWordPageCount = resized.section(':', 0, 0).toInt();
+            p.search->previousPage();
+            QCOMPARE(seen(), resized.section(':', 1));
         }
         p.search->firstPage();
         QCOMPARE(p.search->currentPage(), 0);
-    }
-
-    // A page size changed between pages: the page is kept within the new count and so are the
-    // buttons.
-    void pageSizeChangesBetweenPages()
-    {
-        g_SysParams.editorParams.smartSentenceWordPageCount = 5;
-        MaterialPanel p;
-        p.search->searchStringFinish("1", "句", sentenceResult(25));
-        p.search->lastPage();
-        QCOMPARE(p.search->currentPage(), 4);
-        g_SysParams.editorParams.smartSentenceWordPageCount = 10;
-        p.search->previousPage();
-        QCOMPARE(p.search->currentPage(), 2);
-        QCOMPARE(p.search->pageModel()->rowCount(), 5);
-        QCOMPARE(p.buttons(), QStringLiteral("1100"));
     }
 
     // The keys of sentences and materials, and a material's text, are fetched from the library
