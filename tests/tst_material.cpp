@@ -183,7 +183,6 @@ private slots:
     {
         m_host->browser->loadTree("U");
         QCOMPARE(shape(m_host->browser->userMaterialTreeModel()), QString("我的素材,其他"));
-        QVERIFY(m_host->userTree->editTriggers() != QAbstractItemView::NoEditTriggers);
         m_host->tabs->setCurrentIndex(1);
         m_host->browser->selectFirstNodes();
         QCOMPARE(m_host->listTitles(), QStringList{"片段"});
