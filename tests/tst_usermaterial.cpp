@@ -64,19 +64,14 @@ QString cell(const QString &id, const QString &column)
 // Level is not its depth is marked "!".
 QStringList liveRows()
 {
-    QHash<QString, QPair<QString, QString>> nodes;
-    QList<QStringList> raw;
-    for (QueryPtr q = openQuery("SELECT ID,pID,Title,Level,PlainText FROM MemoTree WHERE Flag='A'"); q->next();) {
-        nodes.insert(q->value(0).toString(), {q->value(1).toString(), q->value(2).toString()});
-        raw << QStringList{q->value(0).toString(), q->value(3).toString(), q->value(4).toString()};
-    }
     QStringList rows;
-    for (const QStringList &r : raw) {
-        QStringList path;
-        for (QString id = r[0]; nodes.contains(id) && path.size() < 10; id = nodes.value(id).first)
-            path.prepend(nodes.value(id).second);
-        rows << path.join('/') + (r[2].isEmpty() ? "" : ":" + r[2]) + (r[1].toInt() == path.size() - 1 ? "" : "!");
-    }
+    for (QueryPtr q = openQuery(
+             "WITH RECURSIVE up(id,anc,path,depth) AS (SELECT ID,pID,Title,0 FROM MemoTree WHERE Flag='A' UNION ALL "
+             "SELECT up.id,m.pID,m.Title||'/'||up.path,depth+1 FROM up JOIN MemoTree m ON m.ID=up.anc AND m.Flag='A' "
+             "WHERE depth<10) SELECT path||iif(ifnull(PlainText,'')='','',':'||PlainText)||iif(Level=depth,'','!') "
+             "FROM up JOIN MemoTree t ON t.ID=up.id WHERE NOT EXISTS(SELECT 1 FROM MemoTree WHERE ID=anc AND Flag='A')");
+         q->next();)
+        rows << q->value(0).toString();
     rows.sort();
     return rows;
 }
