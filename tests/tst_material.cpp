@@ -36,13 +36,10 @@ struct Host : MaterialPanel {
 QStringList markedTexts(QPlainTextEdit *pane)
 {
     QStringList marked;
-    for (QTextBlock b = pane->document()->begin(); b.isValid(); b = b.next()) {
-        for (auto it = b.begin(); !it.atEnd(); ++it) {
-            const QTextFragment f = it.fragment();
-            if (f.charFormat().background().color() == Qt::red && f.charFormat().background().style() == Qt::SolidPattern)
-                marked << f.text();
-        }
-    }
+    for (QTextBlock b = pane->document()->begin(); b.isValid(); b = b.next())
+        for (auto it = b.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().background() == QBrush(Qt::red))
+                marked << it.fragment().text();
     return marked;
 }
 
