@@ -141,12 +141,8 @@ private slots:
     {
         setText("C1", QString(BookSearch::kMaxListedMatches + 1, QChar(0x6625)));
         const BookSearch::Result r = find("春");
-        int listed = 0;
-        for (const BookSearch::ChapterHits &h : r.chapters)
-            listed += h.matches.size();
-        QCOMPARE(r.matchCount, BookSearch::kMaxListedMatches + 1);
-        QCOMPARE(listed, BookSearch::kMaxListedMatches);
-        QVERIFY(r.truncated);
+        QCOMPARE(QString("%1 %2 %3").arg(r.matchCount).arg(r.chapters.value(0).matches.size()).arg(r.truncated),
+                 QString("%1 %2 1").arg(BookSearch::kMaxListedMatches + 1).arg(BookSearch::kMaxListedMatches));
     }
 
     // Scope and tree order; whatever writes a row, the next search sees it.
@@ -226,8 +222,7 @@ private slots:
         } catch (const Exception &e) {
             QVERIFY2(e.message().contains("书一 / 卷一 / 章三"), qPrintable(e.message()));
         }
-        QCOMPARE(plain("C1"), QString("林舟来了。"));
-        QCOMPARE(plain("C3"), QString("林舟又是。"));
+        QCOMPARE(plain("C1") + plain("C3"), QString("林舟来了。林舟又是。"));
     }
 
     void replaceIsAllOrNothingUnderKill()
@@ -245,9 +240,10 @@ private slots:
         child.waitForFinished(30000);
         QVERIFY(startApp().ok);
         QVERIFY2(half, out.constData());
-        QCOMPARE(scalar("SELECT COUNT(*) FROM BookTree WHERE PlainText LIKE '%林舟%林舟%'").toInt(), kChildChapters);
-        QCOMPARE(scalar("SELECT COUNT(*) FROM BookTree WHERE PlainText LIKE '%顾川%'").toInt(), 0);
-        QCOMPARE(scalar("SELECT COUNT(*) FROM ChapterHistory").toInt(), 0);
+        // Nothing of the replace is left: every name, no version kept, a sound file.
+        QCOMPARE(scalar("SELECT (SELECT COUNT(*) FROM BookTree WHERE PlainText LIKE '%林舟%林舟%')||' '||"
+                        "(SELECT COUNT(*) FROM BookTree WHERE PlainText LIKE '%顾川%')||' '||"
+                        "(SELECT COUNT(*) FROM ChapterHistory)").toString(), QString("%1 0 0").arg(kChildChapters));
         QCOMPARE(scalar("PRAGMA integrity_check").toString(), QString("ok"));
     }
 
