@@ -143,21 +143,18 @@ private slots:
         QStringList text;
         qint64 named = 0;
         Transaction tx; // one commit: the disk is not what is tested
-        for (int day = 0; day < 20; ++day) {
-            for (int save = 0; save < 12; ++save) {
-                clock = QDateTime(QDate(2026, 1, 5).addDays(day), QTime(9, 0)).addSecs(save * 1800);
-                if (save % 5 == 4 && !text.isEmpty())
-                    text[(day * 7 + save) % text.size()] = QStringLiteral("第%1天改写").arg(day);
-                else
-                    text << paragraphs(day * 100 + save, 1);
-                const QString plain = text.join('\n');
-                const qint64 id = ChapterHistory::keep("C1", "<p>" + plain + "</p>", plain, "保存");
-                kept[id] = plain;
-                if (day == 2 && save == 7) {
-                    named = id;
-                    QVERIFY(ChapterHistory::setName(id, "初稿"));
-                }
-            }
+        for (int n = 0; n < 20 * 12; ++n) { // 20 days of 12 saves half an hour apart
+            const int day = n / 12, save = n % 12;
+            clock = QDateTime(QDate(2026, 1, 5).addDays(day), QTime(9, 0)).addSecs(save * 1800);
+            if (save % 5 == 4 && !text.isEmpty())
+                text[(day * 7 + save) % text.size()] = QStringLiteral("第%1天改写").arg(day);
+            else
+                text << paragraphs(day * 100 + save, 1);
+            const QString plain = text.join('\n');
+            const qint64 id = ChapterHistory::keep("C1", "<p>" + plain + "</p>", plain, "保存");
+            kept[id] = plain;
+            if (day == 2 && save == 7)
+                QVERIFY(ChapterHistory::setName(named = id, "初稿"));
         }
         tx.commit();
         const QVector<ChapterHistory::Version> listed = ChapterHistory::versions("C1");
