@@ -159,12 +159,9 @@ private slots:
     // chunk and gives the material library's shrunk page cache back its size.
     void chunkedLoadKeepsTheRowsAndStopsOnRequest()
     {
-        Transaction t;
-        for (int i = 0; i < 2 * SmartLibraries::kChunkRows + 7; ++i)
-            execSql(QStringLiteral("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,Flag) "
-                                   "VALUES('X%1','',3,1,%1,'批%1','Content','A')")
-                        .arg(i));
-        t.commit();
+        execSql(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i+1 FROM n WHERE i<%1) "
+                               "INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,Flag) "
+                               "SELECT 'X'||i,'',3,1,i,'批'||i,'Content','A' FROM n").arg(2 * SmartLibraries::kChunkRows + 6));
         const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
         QVERIFY(libs);
         QStringList expected, loaded;
