@@ -385,12 +385,8 @@ private slots:
     {
         fixture();
         // 5120 live materials in all: room for two more; a replaced one takes no room.
-        {
-            Transaction tx;
-            for (int i = 0; i < 5115; ++i)
-                addMemo(QString("F%1").arg(i), "T4", "Content", 1, i, QString::number(i));
-            tx.commit();
-        }
+        execSql("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i+1 FROM n WHERE i<5114) INSERT INTO MemoTree"
+                "(ID,pID,NodeType,Level,Sort,Title,Category,Flag) SELECT 'F'||i,'T4',3,1,i,i,'Content','A' FROM n");
         QTemporaryDir dir;
         writeFiles(dir.path(), {{"a.txt", "1"}, {"b.txt", "2"}, {"c.txt", "3"}, {"d.txt", "4"}, {"外貌＃眼睛.txt", "5"}});
         ScriptedPrompter prompter;
