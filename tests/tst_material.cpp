@@ -150,9 +150,7 @@ private slots:
         m_host->browser->loadTree("M");
         m_host->selectFolder({"自然", "山川"});
         m_host->editor->setPlainText("前后");
-        QTextCursor c = m_host->editor->textCursor();
-        c.setPosition(1);
-        m_host->editor->setTextCursor(c);
+        m_host->editor->moveCursor(QTextCursor::NextCharacter);
         m_host->editor->setReadOnly(readOnly);
         const int toasts = Toast::liveCount();
         if (how == "all") {
