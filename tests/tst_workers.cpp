@@ -1,6 +1,7 @@
 // The background workers: the host's shutdown routine, the start-up job's reports, the loop
 // checks, the heartbeat's rounds and the restart after exit.
 #include "BookRows.h"
+#include "Rows.h"
 #include "TestProfile.h"
 #include "TestService.h"
 
@@ -79,40 +80,28 @@ private slots:
         slow->start();
         started.acquire(2);
         // Past the time limit a worker is reported and left running (never deleted while running).
-        QVERIFY(!host.stopAll(100));
-        QVERIFY(quick->wait(30000));
-        QVERIFY(slow->isRunning());
+        QVERIFY(!host.stopAll(100) && quick->wait(30000) && slow->isRunning());
         // The routine runs once: a second call (the window's destructor after a close) neither
         // asks nor waits again.
         host.registerThread(late.get());
         late->start();
-        QVERIFY(!host.stopAll());
-        QVERIFY(!late->isInterruptionRequested());
+        QVERIFY(!host.stopAll() && !late->isInterruptionRequested());
         // Within the limit the wait goes on in slices until the worker ends.
         hear.release();
-        QVERIFY(WorkerHost::stopThreads({slow.get(), late.get()}, 5000));
-        QVERIFY(slow->isFinished() && late->isFinished());
+        QVERIFY(WorkerHost::stopThreads({slow.get(), late.get()}, 5000) && slow->isFinished() && late->isFinished());
     }
 
     void appInitReports_data()
     {
-        QTest::addColumn<bool>("serviceUp");
-        QTest::addColumn<bool>("autoUpgrade");
-        QTest::addColumn<QStringList>("reports");
-        QTest::addColumn<int>("links");
         // Down: the sign-in fails, the lists keep one default link, news and appInited still come.
-        QTest::newRow("service down") << false << true << QStringList{"links", "logined!", "news", "appInited"} << 1;
-        QTest::newRow("newer versions") << true << true
-                                        << QStringList{"links", "appUpgrade", "materialUpgrade", "logined!", "news", "appInited"}
-                                        << 1;
-        QTest::newRow("autoUpgrade off") << true << false << QStringList{"links", "logined!", "news", "appInited"} << 1;
+        COLUMNS(bool, serviceUp, bool, autoUpgrade, QString, reports)
+        QTest::newRow("service down") << false << true << "links logined! news appInited";
+        QTest::newRow("newer versions") << true << true << "links appUpgrade materialUpgrade logined! news appInited";
+        QTest::newRow("autoUpgrade off") << true << false << "links logined! news appInited";
     }
     void appInitReports()
     {
-        QFETCH(bool, serviceUp);
-        QFETCH(bool, autoUpgrade);
-        QFETCH(QStringList, reports);
-        QFETCH(int, links);
+        FETCH(bool, serviceUp, bool, autoUpgrade, QString, reports)
         TestService service;
         if (serviceUp) {
             QVERIFY(service.start());
@@ -132,20 +121,15 @@ private slots:
         worker.timing.startPauseMs = 0;
         QSignalSpy spy(&worker, &CommonThreadWorker::threadWorkerSignal);
         worker.appInitWorker();
-        QCOMPARE(reportsOf(spy), reports);
-        QCOMPARE(spy.first().at(0).toString(), QStringLiteral("appInitWorker"));
+        QCOMPARE(reportsOf(spy).join(' ') + " from " + spy.first().at(0).toString(), reports + " from appInitWorker");
         const QList<ApiLink> got = clientinfo::links();
-        QCOMPARE(got.size(), links);
-        if (!serviceUp) {
-            QCOMPARE(got.first().link_name, QStringLiteral("官方淘宝店"));
-        } else {
-            // Service text stays text, and only web addresses become links.
-            QCOMPARE(clientinfo::linkLabelText(got.at(0)),
-                     QStringLiteral("<a href='https://shop.example/?a=%271%27'>&lt;b&gt;书店&lt;/b&gt;</a>"));
-            ApiLink local;
-            local.link_url = "file:///etc/passwd";
-            QCOMPARE(clientinfo::linkLabelText(local), QString());
-        }
+        QCOMPARE(got.size(), 1);
+        // Service text stays text, and only web addresses become links.
+        QCOMPARE(serviceUp ? clientinfo::linkLabelText(got.at(0)) : got.first().link_name,
+                 QString(serviceUp ? "<a href='https://shop.example/?a=%271%27'>&lt;b&gt;书店&lt;/b&gt;</a>" : "官方淘宝店"));
+        ApiLink local;
+        local.link_url = "file:///etc/passwd";
+        QCOMPARE(clientinfo::linkLabelText(local), QString());
     }
 
     void loopChecks()
@@ -164,14 +148,13 @@ private slots:
         g_SysParams.cloudSyncParams.active = true;
         g_SysParams.cloudSyncParams.syncAtThread = true;
         publishSysParams();
-        worker.backupCheck();
-        clock += worker.timing.backupIntervalMs;
-        worker.backupCheck();
-        QCOMPARE(backups, 0);
-        clock += 1;
-        worker.backupCheck();
-        worker.backupCheck();
-        QCOMPARE(backups, 1);
+        QString seen;
+        for (const qint64 step : {qint64(0), worker.timing.backupIntervalMs, qint64(1), qint64(0)}) {
+            clock += step;
+            worker.backupCheck();
+            seen += QString::number(backups);
+        }
+        QCOMPARE(seen, "0011");
 
         // The upload: only when the window allows it and rows wait, after its interval.
         int pushes = 0;
@@ -182,8 +165,7 @@ private slots:
         };
         const qint64 interval = worker.timing.syncIntervalMs + 1;
         GuiSnapshot &snap = g_App.guiSnapshot;
-        snap.cloudSyncOn = true;
-        snap.signedIn = true;
+        snap.cloudSyncOn = snap.signedIn = true;
         snap.documentModified = false;
         snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch() - 60000;
         execSql("UPDATE BookTree SET Synced=1");
@@ -204,16 +186,14 @@ private slots:
         worker.syncCheck();
         clock += interval;
         worker.syncCheck();
-        QCOMPARE(pushes, 1);
-        QCOMPARE(reportsOf(spy), (QStringList{"syncStart", "sync"}));
-        QCOMPARE(spy.last().at(3).toString(), QStringLiteral("自动云同步成功！"));
+        QCOMPARE(QString::number(pushes) + " " + reportsOf(spy).join(' ') + " " + spy.last().at(3).toString(),
+                 QString("1 syncStart sync 自动云同步成功！"));
         execSql("DELETE FROM BookTree WHERE ID='W1'");
         // The loop sleeps until a check is due; one overdue after its round found nothing to do
         // waits an interval (no busy loop); with nothing switched on, until the settings change.
         clock += 10 * interval;
         QCOMPARE(worker.nextCheckIn(), worker.timing.syncIntervalMs);
-        g_SysParams.autoBackupDb = false;
-        g_SysParams.cloudSyncParams.active = false;
+        g_SysParams.autoBackupDb = g_SysParams.cloudSyncParams.active = false;
         publishSysParams();
         QCOMPARE(worker.nextCheckIn(), qint64(-1));
     }
@@ -222,10 +202,8 @@ private slots:
     // the short interval until it is back; a session taken over elsewhere ("-3") ends them.
     void heartbeatRounds_data()
     {
-        QTest::addColumn<QString>("faults");
-        QTest::addColumn<bool>("serviceDown");
-        QTest::addColumn<QString>("message"); // the notice after the first failed round
-        QTest::addColumn<bool>("retrying");   // the worker goes on in the short interval
+        // message: the notice after the first failed round; retrying: the worker goes on in the short interval
+        COLUMNS(QString, faults, bool, serviceDown, QString, message, bool, retrying)
         QTest::newRow("answers: nothing to report") << "" << false << "" << false;
         QTest::newRow("one failure: signed in again at once") << "heartbeat:1=fail" << false
                                                               << "注意：检测到登录断开过，已重新登录成功！" << false;
@@ -237,10 +215,7 @@ private slots:
     }
     void heartbeatRounds()
     {
-        QFETCH(QString, faults);
-        QFETCH(bool, serviceDown);
-        QFETCH(QString, message);
-        QFETCH(bool, retrying);
+        FETCH(QString, faults, bool, serviceDown, QString, message, bool, retrying)
         TestService service;
         QVERIFY(service.start());
         g_SysParams.cloudSyncParams.active = false;
@@ -284,8 +259,7 @@ private slots:
         }
         // Settled: signed in (the long wait ahead), or given up; the worker reads nothing else.
         const Session settled = g_App.session();
-        QCOMPARE(settled.sessionActive, !faults.contains("kick"));
-        QVERIFY(settled.heartbeatOk || !settled.sessionActive);
+        QVERIFY(settled.sessionActive == !faults.contains("kick") && (settled.heartbeatOk || !settled.sessionActive));
         service.setFaults(QString());
     }
 
@@ -304,7 +278,7 @@ private slots:
         g_App.deinit();
         QVERIFY(ran && lockFree && closed);
         ran = false;
-        g_App.deinit();
+        g_App.deinit(); // once only
         QVERIFY(!ran);
     }
 
@@ -324,24 +298,17 @@ private slots:
         old.setProcessEnvironment(env);
         old.setWorkingDirectory(work.path());
         old.start(QCoreApplication::applicationFilePath(), {"--probe", "a b", "最后"});
-        QVERIFY(old.waitForFinished(30000));
-        QCOMPARE(old.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(old.exitCode(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(readNotes(notes).size(), 2, 30000);
-        const QStringList lines = readNotes(notes);
+        QVERIFY(old.waitForFinished(30000) && old.exitStatus() == QProcess::NormalExit && old.exitCode() == 0);
         const QString expected = QStringList{"--probe", "a b", "最后", QDir(work.path()).canonicalPath()}.join('|');
-        QCOMPARE(lines[0], "started|" + expected);
-        QCOMPARE(lines[1], "restarted|" + expected);
+        QTRY_COMPARE_WITH_TIMEOUT(readNotes(notes), "started|" + expected + "\nrestarted|" + expected + "\n", 30000);
         QTRY_VERIFY_WITH_TIMEOUT(QLockFile(profile.file("Inkboat.lock")).tryLock(0), 30000);
     }
 
 private:
-    static QStringList readNotes(const QString &file)
+    static QString readNotes(const QString &file)
     {
         QFile f(file);
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
 };
 
