@@ -7,11 +7,6 @@
 #include "app/Exception.h"
 #include "log/Log.h"
 
-#include <QDir>
-#include <QFile>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 static QString readAll(const QString &file) { return QString::fromUtf8(readBytes(file)); }

@@ -2,16 +2,13 @@
 // the reminders the parameters call for.
 #include "Folders.h"
 #include "Rows.h"
-#include "TestProfile.h"
+#include "StartedProfile.h"
 
 #include "app/App.h"
 #include "params/Reminders.h"
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
 
 class TestParams : public QObject
@@ -20,8 +17,7 @@ class TestParams : public QObject
 private slots:
     void defaultsSaveAndLoadThroughARestart()
     {
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         SysParams defaults;
         defaults.autoBackupDbPath = profile.dataPath() + "backup/";
         QVERIFY(g_SysParams == defaults && sysParamsSnapshot() == g_SysParams);
@@ -78,8 +74,7 @@ private slots:
     void loadingStoredDocuments()
     {
         FETCH(QString, stored, QString, numbers, bool, rejected)
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         setSysParam("SysParams", stored);
         loadSysParams();
         const SysParams &p = g_SysParams;

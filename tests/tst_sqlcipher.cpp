@@ -2,11 +2,9 @@
 #include "support/Folders.h"
 #include "support/Rows.h"
 
-#include <QDateTime>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <sys/wait.h>

@@ -2,7 +2,7 @@
 #include "Folders.h"
 #include "Rows.h"
 #include "ScriptedPrompter.h"
-#include "TestProfile.h"
+#include "StartedProfile.h"
 
 #include "app/App.h"
 #include "app/Exception.h"
@@ -14,15 +14,6 @@
 #include "storage/Database.h"
 #include "storage/DbLock.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QStandardPaths>
-#include <QThread>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -94,8 +85,7 @@ private slots:
 
     void rotatesFiveCopiesPerDayIntoAMissingFolder()
     {
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         g_SysParams.autoBackupDbPath = profile.root() + "/elsewhere/deeper/";
         publishSysParams();
         backUpOnDay1(6);
@@ -120,8 +110,7 @@ private slots:
     // between steps and reach the copy; a close stops it and leaves the earlier copies alone.
     void runningCopyGoesInStepsAndStopsAtClose()
     {
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         fillUnreadTable(2800); // about 8 MB: several steps
         backUpOnDay1(1);
         const QString folder = backupFolder();
@@ -177,8 +166,7 @@ private slots:
     void startUpCopyOnlyWhenTheFileChanged()
     {
         FETCH(QString, change, bool, exitCopy, bool, copies)
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         const QString main = profile.file("Inkboat.sdb");
         // A commit before the copy: this run has raised the change counter already.
         execSql("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,HTML,PlainText,Flag) "
@@ -229,8 +217,7 @@ private slots:
     void failedCopyKeepsEarlierCopies()
     {
         QFETCH(bool, closeConnection);
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         backUpOnDay1(2);
         const QString folder = backupFolder();
         const QMap<QString, QByteArray> before = digests(folder);
@@ -291,8 +278,7 @@ private slots:
     // that fails the check never takes a place among the copies.
     void damagedMainFileNeverPushesGoodCopiesOut()
     {
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         fillUnreadTable();
         backUpOnDay1(2);
         stopApp();
@@ -323,8 +309,7 @@ private slots:
     {
         const QString sqlite = QStandardPaths::findExecutable("sqlite3");
         QVERIFY2(!sqlite.isEmpty(), "the sqlite3 command is not installed (scripts/install-deps installs it)");
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         backUpOnDay1(2);
         QProcess other;
         other.start(sqlite, {profile.file("Inkboat.sdb"), "INSERT INTO SysParam(key,value) VALUES('intruder','x');"});

@@ -2,7 +2,7 @@
 // checks, the heartbeat's rounds and the restart after exit.
 #include "BookRows.h"
 #include "Rows.h"
-#include "TestProfile.h"
+#include "StartedProfile.h"
 #include "TestService.h"
 
 #include "app/App.h"
@@ -14,16 +14,6 @@
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
 
-#include <QDir>
-#include <QFile>
-#include <QLockFile>
-#include <QProcess>
-#include <QScopeGuard>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QSemaphore>
-#include <QSignalSpy>
-#include <QThread>
 #include <QtTest>
 
 #include <atomic>
@@ -167,27 +157,21 @@ private slots:
         GuiSnapshot &snap = g_App.guiSnapshot;
         snap.cloudSyncOn = snap.signedIn = true;
         snap.documentModified = false;
-        snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch() - 60000;
+        // One round: the author typing just now or not, the check, then the clock on by `halves` half intervals.
+        const auto round = [&](bool typing, int halves) {
+            snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch() - (typing ? 0 : 60000);
+            worker.syncCheck();
+            clock += halves * interval / 2;
+            return QString::number(pushes);
+        };
         execSql("UPDATE BookTree SET Synced=1");
-        worker.syncCheck();
-        clock += interval;
-        worker.syncCheck();
-        QCOMPARE(pushes, 0); // nothing waits
+        QStringList got{round(false, 2), round(false, 0), " "}; // nothing waits (a braced list runs in order)
         insertBookRow("W1", "", 1, 0, 1, "w");
         execSql("UPDATE BookTree SET Synced=0 WHERE ID='W1'");
         // The author keeps typing: every round moves the interval on.
-        for (int i = 0; i < 3; ++i) {
-            snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch();
-            worker.syncCheck();
-            clock += interval / 2;
-        }
-        QCOMPARE(pushes, 0);
-        snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch() - 60000;
-        worker.syncCheck();
-        clock += interval;
-        worker.syncCheck();
-        QCOMPARE(QString::number(pushes) + " " + reportsOf(spy).join(' ') + " " + spy.last().at(3).toString(),
-                 QString("1 syncStart sync 自动云同步成功！"));
+        got += {round(true, 1), round(true, 1), round(true, 1), round(false, 2), round(false, 0)};
+        QCOMPARE(got.join("") + " " + reportsOf(spy).join(' ') + " " + spy.value(spy.count() - 1).value(3).toString(),
+                 QString("00 00001 syncStart sync 自动云同步成功！"));
         execSql("DELETE FROM BookTree WHERE ID='W1'");
         // The loop sleeps until a check is due; one overdue after its round found nothing to do
         // waits an interval (no busy loop); with nothing switched on, until the settings change.
@@ -286,8 +270,7 @@ private slots:
     // the new one, with the same arguments and folder, finds the instance lock free.
     void restartStartsTheSameProgramAfterExit()
     {
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         stopApp();
         QTemporaryDir work;
         const QString notes = work.filePath("notes.txt");
