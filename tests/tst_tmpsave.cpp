@@ -39,12 +39,7 @@ QString timeOf(const QString &path)
 
 QString stamp(const QDateTime &t) { return t.toString("yyyyMMddhhmmsszzz"); }
 
-void clearTmpFolder()
-{
-    QDir dir(tmpFolder());
-    dir.removeRecursively();
-    QDir().mkpath(tmpFolder());
-}
+void clearTmpFolder() { QDir(tmpFolder()).removeRecursively(), QDir().mkpath(tmpFolder()); }
 
 // "-a|=b|+c" for a diff list.
 QString encode(const DiffList &diffs)
@@ -186,25 +181,31 @@ private slots:
 
     // --- the diff ---
 
+    // The diff by characters or lines, and the author's text shown as HTML (markup characters
+    // escaped before spaces are made hard).
     void lcsDiffGolden_data()
     {
-        COLUMNS(QString, text1, QString, text2, bool, byLines, QString, expected)
-        QTest::newRow("tie goes to insert") << "a" << "b" << false << "-a|+b";
-        QTest::newRow("no common prefix stripped") << "aa" << "a" << false << "-a|=a";
-        QTest::newRow("crossed") << "ab" << "ba" << false << "-a|=b|+a";
-        QTest::newRow("neighbours merged") << "abc" << "abd" << false << "=ab|-c|+d";
-        QTest::newRow("surrogate units") << QString::fromUtf8("😀a") << "a" << false
-                                         << "-" + QString::fromUtf8("😀") + "|=a";
-        QTest::newRow("lines without final feed") << "a\nb" << "a\nc" << true << "=a\n|-b\n|+c\n";
-        QTest::newRow("lines with final feed") << "a\nb\n" << "a\n" << true << "=a\n|-b\n|=\n";
-        QTest::newRow("lines, both empty") << "" << "" << true << "=\n";
-        QTest::newRow("lines, copy empty") << "x" << "" << true << "-x\n|+\n";
+        COLUMNS(QString, mode, QString, text1, QString, text2, QString, expected)
+        QTest::newRow("tie goes to insert") << "chars" << "a" << "b" << "-a|+b";
+        QTest::newRow("no common prefix stripped") << "chars" << "aa" << "a" << "-a|=a";
+        QTest::newRow("crossed") << "chars" << "ab" << "ba" << "-a|=b|+a";
+        QTest::newRow("neighbours merged") << "chars" << "abc" << "abd" << "=ab|-c|+d";
+        QTest::newRow("surrogate units") << "chars" << "😀a" << "a" << "-😀|=a";
+        QTest::newRow("lines without final feed") << "lines" << "a\nb" << "a\nc" << "=a\n|-b\n|+c\n";
+        QTest::newRow("lines with final feed") << "lines" << "a\nb\n" << "a\n" << "=a\n|-b\n|=\n";
+        QTest::newRow("lines, both empty") << "lines" << "" << "" << "=\n";
+        QTest::newRow("lines, copy empty") << "lines" << "x" << "" << "-x\n|+\n";
+        QTest::newRow("html escaping order") << "html" << "a&<b> c&nbsp;" << "" << "<span>a&amp;&lt;b&gt;&nbsp;c&amp;nbsp;</span>";
+        QTest::newRow("html tab, ideographic space, line feed") << "html" << "\t\u3000x\n" << "" << "<span>&nbsp;&nbsp;&nbsp;x<br></span>";
     }
 
     void lcsDiffGolden()
     {
-        FETCH(QString, text1, QString, text2, bool, byLines, QString, expected)
-        QCOMPARE(encode(lcsDiff(text1, text2, byLines)), expected);
+        FETCH(QString, mode, QString, text1, QString, text2, QString, expected)
+        if (mode == "html")
+            QCOMPARE(::diffPrettyHtml({Diff{Diff::Equal, text1}}, false, true), "<!DOCTYPE html><body>" + expected + "</body>");
+        else
+            QCOMPARE(encode(lcsDiff(text1, text2, mode == "lines")), expected);
     }
 
     // Random pairs, empty and equal ones among them: the diff rebuilds both texts and keeps a
@@ -237,24 +238,9 @@ private slots:
                 after += d.operation == Diff::Delete ? QString() : d.text;
                 common += d.operation == Diff::Equal ? (byLines ? d.text.count('\n') : d.text.size()) : 0;
             }
-            const QString pair = t1 + " / " + t2;
-            QVERIFY2(before == a.join(QString()) && after == b.join(QString()), qPrintable(pair));
-            QVERIFY2(common == len[a.size()][b.size()], qPrintable(pair));
+            QVERIFY2(before == a.join(QString()) && after == b.join(QString()) && common == len[a.size()][b.size()],
+                     qPrintable(t1 + " / " + t2));
         }
-    }
-
-    // The author's text shown as HTML: markup characters escaped before spaces are made hard.
-    void diffPrettyHtml_data()
-    {
-        COLUMNS(QString, text, QString, html)
-        QTest::newRow("escaping order") << "a&<b> c&nbsp;" << "<span>a&amp;&lt;b&gt;&nbsp;c&amp;nbsp;</span>";
-        QTest::newRow("tab, ideographic space, line feed") << "\t\u3000x\n" << "<span>&nbsp;&nbsp;&nbsp;x<br></span>";
-    }
-
-    void diffPrettyHtml()
-    {
-        FETCH(QString, text, QString, html)
-        QCOMPARE(::diffPrettyHtml({Diff{Diff::Equal, text}}, false, true), "<!DOCTYPE html><body>" + html + "</body>");
     }
 
     // Past the cell limit the diff goes by lines, past that again the copy is shown as text.
