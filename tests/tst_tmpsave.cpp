@@ -431,11 +431,8 @@ private slots:
         host.select("C1");
         // A file where the folder should be: no write can succeed, whoever runs the test.
         QDir(tmpFolder()).removeRecursively();
-        QString blocker = tmpFolder();
-        blocker.chop(1);
-        QFile block(blocker);
-        QVERIFY(block.open(QIODevice::WriteOnly));
-        block.close();
+        QFile block(tmpFolder().chopped(1));
+        QVERIFY(writeBytes(block.fileName(), QByteArray()));
         host.type("改");
         host.tick();
         host.tick();
@@ -445,8 +442,8 @@ private slots:
         QCOMPARE(todaysLog().count("临时保存文件写不进（文章ID：C1）"), 1);
         QVERIFY(block.remove() && QDir().mkpath(tmpFolder()));
         host.tick();
-        QCOMPARE(host.files().size(), 1);
-        QCOMPARE(fileText(host.files().first()) + QString::number(warnings.count()), QString("章一改再1"));
+        QCOMPARE(host.files().size() == 1 ? fileText(host.files().first()) + QString::number(warnings.count()) : QString(),
+                 QString("章一改再1"));
     }
 
     // --- the dialog ---
@@ -591,13 +588,10 @@ private slots:
     // last finished copy held may be lost, however the kill falls among the saves and copies.
     void killedAtAnyMomentLosesOnlyWhatCameAfterTheLastCopy()
     {
-        const int trials = qEnvironmentVariableIsSet("INKBOAT_CRASH_TRIALS")
-                               ? qEnvironmentVariableIntValue("INKBOAT_CRASH_TRIALS")
-                               : 20;
+        const int trials = qEnvironmentVariableIsSet("INKBOAT_CRASH_TRIALS") ? qEnvironmentVariableIntValue("INKBOAT_CRASH_TRIALS") : 20;
         // INKBOAT_CRASH_SEED replays a failed run's edits and kill delays (the timing is the machine's).
-        const quint32 seed = qEnvironmentVariableIsSet("INKBOAT_CRASH_SEED")
-                                 ? qgetenv("INKBOAT_CRASH_SEED").toUInt()
-                                 : quint32(QDateTime::currentMSecsSinceEpoch());
+        const quint32 seed = qEnvironmentVariableIsSet("INKBOAT_CRASH_SEED") ? qgetenv("INKBOAT_CRASH_SEED").toUInt()
+                                                                             : quint32(QDateTime::currentMSecsSinceEpoch());
         qInfo("INKBOAT_CRASH_SEED=%u", seed); // printed before the kills, so that a hung run can be replayed too
         std::mt19937 rng(seed);
         for (int trial = 0; trial < trials; ++trial) {
@@ -676,11 +670,9 @@ QString TestTmpSave::crashOnce(quint32 seed, int mode, std::mt19937 &rng)
 
 int main(int argc, char **argv)
 {
-    if (argc == 3 && qstrcmp(argv[1], "--crash-child") == 0) {
-        QApplication app(argc, argv);
-        return runCrashChild(quint32(QByteArray(argv[2]).toUInt()));
-    }
     QApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--crash-child") == 0)
+        return runCrashChild(quint32(QByteArray(argv[2]).toUInt()));
     TestTmpSave test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
