@@ -186,20 +186,19 @@ private slots:
     // the short interval until it is back; a session taken over elsewhere ("-3") ends them.
     void heartbeatRounds_data()
     {
-        // message: the notice after the first failed round; retrying: the worker goes on in the short interval
-        COLUMNS(QString, faults, bool, serviceDown, QString, message, bool, retrying)
-        QTest::newRow("answers: nothing to report") << "" << false << "" << false;
-        QTest::newRow("one failure: signed in again at once") << "heartbeat:1=fail" << false
-                                                              << "注意：检测到登录断开过，已重新登录成功！" << false;
-        QTest::newRow("taken over elsewhere: attempts end") << "heartbeat:1=kick" << false
-                                                            << "注意：检测到帐号多地登录，如非本人登录，为了安全起见，建议到官网修改密码！"
-                                                            << false;
-        QTest::newRow("service away: retried until it is back") << "" << true
-                                                                 << "注意：检测登录已断开，请手工重新登录或15秒自动重连！" << true;
+        // faults: the service's, "down" for no service (the worker goes on in the short interval);
+        // message: the notice after the first failed round
+        COLUMNS(QString, faults, QString, message)
+        QTest::newRow("answers: nothing to report") << "" << "";
+        QTest::newRow("one failure: signed in again at once") << "heartbeat:1=fail" << "注意：检测到登录断开过，已重新登录成功！";
+        QTest::newRow("taken over elsewhere: attempts end")
+            << "heartbeat:1=kick" << "注意：检测到帐号多地登录，如非本人登录，为了安全起见，建议到官网修改密码！";
+        QTest::newRow("service away: retried until it is back") << "down" << "注意：检测登录已断开，请手工重新登录或15秒自动重连！";
     }
     void heartbeatRounds()
     {
-        FETCH(QString, faults, bool, serviceDown, QString, message, bool, retrying)
+        FETCH(QString, faults, QString, message)
+        const bool retrying = faults == "down";
         TestService service;
         QVERIFY(service.start());
         g_SysParams.cloudSyncParams.active = false;
@@ -212,13 +211,9 @@ private slots:
         // test ends go with the receiver, never to a list that is gone.
         QObject receiver;
         connect(&worker, &CommonThreadWorker::threadWorkerSignal, &receiver,
-                [&reports](const QString &, const QString &value, bool, const QString &) {
-                    reports << value + (value == "message" ? "=" + g_App.heartbeatMessage() : QString());
-                    return true;
-                }, Qt::QueuedConnection);
-        service.setFaults(faults);
-        if (serviceDown)
-            service.stop();
+                [&reports](const QString &, const QString &value) { reports << value + (value == "message" ? "=" + g_App.heartbeatMessage() : ""); },
+                Qt::QueuedConnection);
+        retrying ? service.stop() : service.setFaults(faults);
         worker.heartbeatRound();
         QCoreApplication::sendPostedEvents(&receiver);
         QCOMPARE(reports, message.isEmpty() ? QStringList() : (QStringList{"logout", "message=" + message}));
@@ -228,10 +223,7 @@ private slots:
         worker.timing.heartbeatOkSlices = 1000000;
         worker.timing.heartbeatRetrySlices = 20;
         std::unique_ptr<QThread> thread(QThread::create([&worker] { worker.heartbeatWorker(); }));
-        const auto stop = qScopeGuard([&thread] {
-            wakebell::requestStop(thread.get());
-            thread->wait();
-        });
+        const auto stop = qScopeGuard([&thread] { wakebell::requestStop(thread.get()), thread->wait(); });
         thread->start();
         if (retrying) {
             // Two more rounds: the outage kept the session and its short interval (the session
