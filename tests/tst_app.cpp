@@ -66,8 +66,8 @@ private slots:
         Application::setMessageBoxHook([this](const QString &title, const QString &text) {
             m_boxes << title + "|" + text;
             m_boxThreads << QThread::currentThread();
-            if (m_reenter)
-                m_reenter();
+            if (m_reenter) // once
+                std::exchange(m_reenter, nullptr)();
         });
     }
     void cleanup()
@@ -128,86 +128,68 @@ private slots:
         clear();
     }
 
+    // how: "sent" on the GUI thread; "nested": a second failure while the first box is open;
+    // "worker": posted to an object on a worker thread; "loop": posted inside the event loop.
+    // logged: the start of the one line logged ("-": not looked at)
     void failureInAnEventIsShownAndLogged_data()
     {
-        COLUMNS(int, kind, QString, box, QString, logged)
-        QTest::newRow("abort") << 0 << QString() << QString();
-        QTest::newRow("exception") << 1 << "异常|读取失败 %2" << "Error 读取失败 %2, when sending event QEvent to object thrower (";
-        QTest::newRow("QException") << 2 << "异常|qt failure" << "Error qt failure, when sending event QEvent";
-        QTest::newRow("std::exception") << 3 << "异常|std failure" << "Error std failure, when sending event QEvent";
-        QTest::newRow("int") << 4 << QString() << "Error <unknown>, when sending event QEvent to object thrower (";
+        COLUMNS(int, kind, QString, how, QString, box, QString, logged)
+        QTest::newRow("abort") << 0 << "sent" << QString() << QString();
+        QTest::newRow("exception") << 1 << "sent" << "异常|读取失败 %2" << "Error 读取失败 %2, when sending event QEvent to object thrower (";
+        QTest::newRow("QException") << 2 << "sent" << "异常|qt failure" << "Error qt failure, when sending event QEvent";
+        QTest::newRow("std::exception") << 3 << "sent" << "异常|std failure" << "Error std failure, when sending event QEvent";
+        QTest::newRow("int: kept for after the loop") << 4 << "sent" << QString() << "Error <unknown>, when sending event QEvent to object thrower (";
+        QTest::newRow("int: rethrown after the loop") << 4 << "loop" << "rethrown 42" << "-";
+        QTest::newRow("one box at a time") << 1 << "nested" << "异常|读取失败 %2" << "Error 读取失败 %2";
+        QTest::newRow("worker: box on the GUI thread") << 1 << "worker" << "异常|读取失败 %2" << "-";
     }
 
     void failureInAnEventIsShownAndLogged()
     {
-        FETCH(int, kind, QString, box, QString, logged)
+        FETCH(int, kind, QString, how, QString, box, QString, logged)
         TestProfile profile; // the failure line also goes to the log folder of this profile
-        Thrower thrower;
+        Thrower thrower, second;
         thrower.setObjectName("thrower");
         const std::function<void()> throwers[] = {[] { throw EAbort(); },
                                                   [] { throw Exception("读取失败 %2", "ERR_QUERY"); },
                                                   [] { throw QtFailure(); },
                                                   [] { throw std::runtime_error("std failure"); }, [] { throw 42; }};
         thrower.action = throwers[kind];
-        QEvent event(QEvent::User);
-        QCOMPARE(QCoreApplication::sendEvent(&thrower, &event), false);
-        QCOMPARE(m_boxes, box.isEmpty() ? QStringList() : QStringList{box});
-        QCOMPARE(g_critical.size(), logged.isEmpty() ? 0 : 1);
-        QVERIFY2(logged.isEmpty() || (g_critical.first().startsWith(logged) && g_critical.first().endsWith("Thrower)")),
-                 qPrintable(g_critical.join('|')));
-        QCOMPARE(bool(Application::pendingException()), kind == 4);
-    }
-
-    void unknownExceptionIsRethrownAfterTheLoop()
-    {
-        Thrower thrower;
-        thrower.action = [] { throw 7; };
-        // The quit is posted after the failing event, so the loop ends only once it has run.
-        QTimer::singleShot(0, &thrower, [&thrower] {
-            QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
-            QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-        });
-        bool caught = false;
-        try {
-            Application::exec();
-        } catch (int value) {
-            caught = value == 7;
-        }
-        QVERIFY(caught && m_boxes.isEmpty() && !Application::pendingException());
-    }
-
-    void oneFailureBoxAtATime()
-    {
-        Thrower thrower;
-        thrower.action = [] { throw Exception("first"); };
-        Thrower second;
         second.action = [] { throw Exception("second"); };
-        // A failure while the first box is still open is only logged.
-        m_reenter = [&second, this] {
-            m_reenter = nullptr;
-            QEvent e(QEvent::User);
-            QCoreApplication::sendEvent(&second, &e);
-        };
-        QEvent e(QEvent::User);
-        QCoreApplication::sendEvent(&thrower, &e);
-        QCOMPARE(m_boxes.join('|') + QString(" %1").arg(g_critical.size()), QString("异常|first 2"));
-        // Once it is closed, the next failure gets its box.
-        QCoreApplication::sendEvent(&second, &e);
-        QCOMPARE(m_boxes.size(), 2);
-    }
-
-    void workerFailureIsShownOnTheGuiThread()
-    {
+        QEvent event(QEvent::User);
         QThread worker;
-        worker.start();
-        Thrower thrower;
-        thrower.action = [] { throw Exception("worker failed"); };
-        thrower.moveToThread(&worker);
-        QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
-        QTRY_COMPARE(m_boxes, QStringList{"异常|worker failed"});
-        QCOMPARE(m_boxThreads.first(), QCoreApplication::instance()->thread());
-        worker.quit();
-        worker.wait();
+        if (how == "worker") {
+            worker.start();
+            thrower.moveToThread(&worker);
+            QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+            QTRY_COMPARE(m_boxes.size(), 1);
+            worker.quit(), worker.wait();
+            QCOMPARE(m_boxThreads.first(), qApp->thread());
+        } else if (how == "loop") {
+            // The quit is posted after the failing event, so the loop ends only once it has run.
+            QTimer::singleShot(0, &thrower, [&thrower] {
+                QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+                QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+            });
+            try {
+                Application::exec();
+            } catch (int value) {
+                m_boxes << QString("rethrown %1").arg(value);
+            }
+        } else {
+            if (how == "nested") // only logged
+                m_reenter = [&] { QCoreApplication::sendEvent(&second, &event); };
+            QCOMPARE(QCoreApplication::sendEvent(&thrower, &event), false);
+        }
+        QCOMPARE(m_boxes, box.isEmpty() ? QStringList() : QStringList{box});
+        QVERIFY2(logged == "-" || g_critical.size() == (logged.isEmpty() ? 0 : how == "nested" ? 2 : 1), qPrintable(g_critical.join('|')));
+        QVERIFY2(logged.isEmpty() || logged == "-" || (g_critical.first().startsWith(logged) && g_critical.first().endsWith("Thrower)")),
+                 qPrintable(g_critical.join('|')));
+        QCOMPARE(bool(Application::pendingException()), kind == 4 && how == "sent");
+        if (how == "nested") { // once the box is closed, the next failure gets its own
+            QCoreApplication::sendEvent(&second, &event);
+            QCOMPARE(m_boxes.size(), 2);
+        }
     }
 
     // The window's state as published for workers, and whether a worker may sync now.
