@@ -107,93 +107,70 @@ private slots:
                  QStringLiteral("4.31:1:书:0"));
     }
 
-    // Library version 0 and from 3.0 pass; below 3.0 stops. A damaged file stops without touching the main file.
+    // Library version 0 and from 3.0 pass; below 3.0 stops. A missing library is copied from the
+    // shipped one, which stays; one that is empty or no library at all is replaced from it, kept
+    // aside and logged; with nothing shipped a damaged one stops start-up without touching the
+    // main file, an empty one is used empty. A damaged usage log is kept aside, a fresh one made.
     void startUpChecks_data()
     {
-        // version: written into the file's DbVersion; "<junk>": the file is overwritten
-        // message: start of the one message shown; empty: none
-        COLUMNS(QString, file, QString, version, QString, message, bool, ok)
+        // damage: a version written into the file's DbVersion ("" none), or what happens to the file
+        // message: start of the one message shown; "-": not looked at
+        COLUMNS(QString, file, QString, damage, bool, shipped, QString, message, bool, ok, int, aside)
         const QString m = "Inkboat_Material.sdb", bad = "版本异常，请到官方网站下载最新的完整版安装！";
-        QTest::newRow("material without version") << m << "" << QString() << true;
-        QTest::newRow("material 0") << m << "0" << QString() << true;
-        QTest::newRow("material 2.9") << m << "2.9" << "您的素材库" + bad << false;
-        QTest::newRow("material 3.0") << m << "3.0" << QString() << true;
-        QTest::newRow("material 10.0 is a number") << m << "10.0" << QString() << true;
-        QTest::newRow("sentence 2.9") << "Inkboat_Sentence.sdb" << "2.9" << "您的句词库" + bad << false;
-        QTest::newRow("article 1") << "Inkboat_Article.sdb" << "1" << "您的文章库" + bad << false;
+        QTest::newRow("material without version") << m << "" << false << QString() << true << 0;
+        QTest::newRow("material 0") << m << "0" << false << QString() << true << 0;
+        QTest::newRow("material 2.9") << m << "2.9" << false << "您的素材库" + bad << false << 0;
+        QTest::newRow("material 3.0") << m << "3.0" << false << QString() << true << 0;
+        QTest::newRow("material 10.0 is a number") << m << "10.0" << false << QString() << true << 0;
+        QTest::newRow("sentence 2.9") << "Inkboat_Sentence.sdb" << "2.9" << false << "您的句词库" + bad << false << 0;
+        QTest::newRow("article 1") << "Inkboat_Article.sdb" << "1" << false << "您的文章库" + bad << false << 0;
         QTest::newRow("damaged material library, nothing shipped")
-            << m << "<junk>" << "打开素材库失败，有可能素材损坏或版本问题，请下载完整版素材安装，错误原因：\r\n" << false;
-        // Usage counts only: kept under another name, a fresh file takes its place.
-        QTest::newRow("damaged usage log") << "Inkboat_Log.sdb" << "<junk>" << "使用记录文件已损坏，已改名保留为" << true;
+            << m << "junk" << false << "打开素材库失败，有可能素材损坏或版本问题，请下载完整版素材安装，错误原因：\r\n" << false << 0;
+        QTest::newRow("damaged usage log") << "Inkboat_Log.sdb" << "junk" << false << "使用记录文件已损坏，已改名保留为" << true << 1;
+        QTest::newRow("missing, shipped") << m << "missing" << true << "-" << true << 0;
+        QTest::newRow("empty, shipped") << m << "empty" << true << "-" << true << 1;
+        QTest::newRow("not a database, shipped") << m << "junk" << true << "-" << true << 1;
+        QTest::newRow("wrong key, shipped") << m << "wrong key" << true << "-" << true << 1;
+        QTest::newRow("empty, nothing shipped") << m << "empty" << false << "-" << true << 0;
     }
 
     void startUpChecks()
     {
-        FETCH(QString, file, QString, version, QString, message, bool, ok)
-        StartedProfile profile;
-        stopApp();
-        if (version == "<junk>") {
-            QVERIFY(writeBytes(profile.file(file), QByteArray(8192, 'z')));
-        } else {
-            QStringList sql{"CREATE TABLE IF NOT EXISTS DbVersion(Version VARCHAR(64))", "DELETE FROM DbVersion"};
-            if (!version.isEmpty())
-                sql << QStringLiteral("INSERT INTO DbVersion VALUES('%1')").arg(version);
-            QVERIFY(onSideConnection(profile.file(file), Ink::libraryKey(), sql));
-        }
-        const QByteArray before = fileDigest(profile.file("Inkboat.sdb"));
-        const QByteArray damaged = fileDigest(profile.file(file));
-        const StartResult r = startApp();
-        QCOMPARE(QString("%1 %2").arg(r.ok).arg(r.messages.size()) + r.exception, QString("%1 %2").arg(ok).arg(!message.isEmpty()));
-        QVERIFY2(r.messages.value(0).startsWith(message), qPrintable(r.messages.value(0)));
-        if (!ok)
-            QVERIFY(g_App.isQuitting() && !g_App.db.isOpen() && fileDigest(profile.file("Inkboat.sdb")) == before);
-        if (ok && version == "<junk>") {
-            const QStringList aside = QDir(profile.dataPath()).entryList({file + ".*.damaged"});
-            QVERIFY2(aside.size() == 1 && r.messages.first().contains(aside.first()), qPrintable(r.messages.first()));
-            QVERIFY(fileDigest(profile.file(aside.first())) == damaged && count("SELECT COUNT(*) FROM L.DbVersion") == 1);
-        }
-    }
-
-    // A missing library is copied from the shipped one, which stays; one that is empty or no library
-    // at all is replaced from it, the damaged file kept aside and logged; an empty one with nothing
-    // shipped is used empty, and logged.
-    void damagedLibraryIsReplaced_data()
-    {
-        COLUMNS(QString, damage, bool, shipped)
-        QTest::newRow("missing") << "missing" << true;
-        QTest::newRow("empty") << "empty" << true;
-        QTest::newRow("not a database") << "junk" << true;
-        QTest::newRow("wrong key") << "wrong key" << true;
-        QTest::newRow("empty, nothing shipped") << "empty" << false;
-    }
-
-    void damagedLibraryIsReplaced()
-    {
-        FETCH(QString, damage, bool, shipped)
+        FETCH(QString, file, QString, damage, bool, shipped, QString, message, bool, ok, int, aside)
+        const QString material = "Inkboat_Material.sdb";
         QTemporaryDir source;
-        QVERIFY(onSideConnection(source.path() + "/Inkboat_Material.sdb", Ink::libraryKey(),
+        QVERIFY(onSideConnection(source.filePath(material), Ink::libraryKey(),
                                  {"CREATE TABLE MaterialTree(ID VARCHAR(64), pID VARCHAR(64), Title VARCHAR(200))",
                                   "INSERT INTO MaterialTree(ID,pID,Title) VALUES('M1','','风')"}));
         StartedProfile profile;
         stopApp();
-        const QString lib = profile.file("Inkboat_Material.sdb");
-        QVERIFY(QFile::remove(lib));
-        if (damage == "wrong key")
-            QVERIFY(onSideConnection(lib, "another", {"CREATE TABLE t(x)"}));
-        else if (damage != "missing")
+        const QString lib = profile.file(file);
+        if (damage == "junk" || damage == "empty")
             QVERIFY(writeBytes(lib, damage == "junk" ? QByteArray(8192, 'z') : QByteArray()));
-        const QByteArray before = fileDigest(lib);
-        if (shipped)
-            g_App.setLibrarySourcePath(source.path() + "/");
+        else if (damage == "missing" || damage == "wrong key")
+            QVERIFY(QFile::remove(lib) && (damage == "missing" || onSideConnection(lib, "another", {"CREATE TABLE t(x)"})));
+        else
+            QVERIFY(onSideConnection(lib, Ink::libraryKey(), {"CREATE TABLE IF NOT EXISTS DbVersion(Version VARCHAR(64))", "DELETE FROM DbVersion",
+                                                              damage.isEmpty() ? "SELECT 1" : "INSERT INTO DbVersion VALUES('" + damage + "')"}));
+        const QByteArray before = fileDigest(profile.file("Inkboat.sdb")), damaged = fileDigest(lib);
+        g_App.setLibrarySourcePath(shipped ? source.path() + "/" : QString());
         const StartResult r = startApp();
         g_App.setLibrarySourcePath(QString());
-        QVERIFY2(r.ok, qPrintable(r.messages.join('|') + r.exception));
-        QCOMPARE(count("SELECT COUNT(*) FROM M.MaterialTree WHERE ID='M1'"), shipped ? 1 : 0);
-        const QStringList aside = QDir(profile.dataPath()).entryList({"Inkboat_Material.sdb.*.damaged"});
-        QCOMPARE(aside.size(), shipped && damage != "missing" ? 1 : 0);
-        QVERIFY(aside.isEmpty() || fileDigest(profile.file(aside.first())) == before);
-        QCOMPARE(todaysLog().contains(lib), damage != "missing");
-        QVERIFY(QFileInfo::exists(source.path() + "/Inkboat_Material.sdb")); // the shipped copy stays
+        const QString shown = r.messages.join('|');
+        QCOMPARE(QString("%1").arg(r.ok) + r.exception, QString("%1").arg(ok));
+        QVERIFY2(message == "-" || (r.messages.size() == int(!message.isEmpty()) && shown.startsWith(message)), qPrintable(shown));
+        if (!ok)
+            QVERIFY(g_App.isQuitting() && !g_App.db.isOpen() && fileDigest(profile.file("Inkboat.sdb")) == before);
+        const QStringList asideFiles = QDir(profile.dataPath()).entryList({file + ".*.damaged"});
+        QCOMPARE(asideFiles.size(), aside);
+        QVERIFY(asideFiles.isEmpty() || fileDigest(profile.file(asideFiles.first())) == damaged);
+        QVERIFY2(message.isEmpty() || message == "-" || !aside || shown.contains(asideFiles.first()), qPrintable(shown));
+        if (ok && file == material)
+            QCOMPARE(count("SELECT COUNT(*) FROM M.MaterialTree WHERE ID='M1'"), shipped ? 1 : 0);
+        if (message == "-") // replaced or used empty: logged, and the shipped copy stays
+            QVERIFY(todaysLog().contains(lib) == (damage != "missing") && QFileInfo::exists(source.filePath(material)));
+        if (file == "Inkboat_Log.sdb" && ok)
+            QCOMPARE(count("SELECT COUNT(*) FROM L.DbVersion"), 1);
     }
 
     // While backups exist a damaged main file is never taken as a new profile: the newest copy
