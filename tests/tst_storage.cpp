@@ -307,7 +307,7 @@ private slots:
     void statementsKeepTextsReportFailuresAndFreeTheConnection()
     {
         StartedProfile profile;
-        for (const QString &title : {"It's", "''''", "第%1章 %2", "a\\b\\'c", "😀写作✍️", "x'); DROP TABLE BookTree; --", "",
+        for (const QString title : {"It's", "''''", "第%1章 %2", "a\\b\\'c", "😀写作✍️", "x'); DROP TABLE BookTree; --", "",
                                      "line1\r\nline2\ttab"}) {
             execSql(QStringLiteral("INSERT INTO BookTree(ID,pID,Title) VALUES(%1,'',%2)").arg(quoteSql(newGuid()), quoteSql(title)));
             setSysParam(title, title);

@@ -312,7 +312,7 @@ private slots:
         host.select("C1");
         timer.start();
         QString running;
-        for (const QString &step : {"tick", "type", "tick", "closing", "type", "open"}) {
+        for (const QString step : {"tick", "type", "tick", "closing", "type", "open"}) {
             if (step == "tick")
                 recovery.tmpSaveTimerUpdate();
             else if (step == "type")
