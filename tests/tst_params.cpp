@@ -101,7 +101,7 @@ private slots:
 
     void storedPasswordReadBackAndTamperingRefused_data()
     {
-        QTest::addColumn<QString>("plain");
+        COLUMNS(QString, plain)
         QTest::newRow("empty") << "";
         QTest::newRow("ascii") << "abc";
         QTest::newRow("one block") << "12345678";
@@ -110,7 +110,7 @@ private slots:
 
     void storedPasswordReadBackAndTamperingRefused()
     {
-        QFETCH(QString, plain);
+        FETCH(QString, plain)
         const QString hex = encipherPassword(plain);
         bool ok = false;
         QCOMPARE(decipherPassword(hex, &ok), plain);

@@ -113,8 +113,7 @@ private slots:
         StartedProfile profile;
         fillUnreadTable(2800); // about 8 MB: several steps
         backUpOnDay1(1);
-        const QString folder = backupFolder();
-        const QString partial = folder + ".Inkboat_20300131.partial";
+        const QString folder = backupFolder(), partial = folder + ".Inkboat_20300131.partial";
         const QMap<QString, QByteArray> before = digests(folder);
 
         QVERIFY(startBackupDatabase());
@@ -196,8 +195,7 @@ private slots:
             QVERIFY(QFile::remove(before.first()));
         if (change == "note damaged") {
             QFile note(QFileInfo(before.first()).absolutePath() + "/.Inkboat.copied");
-            QVERIFY(note.open(QIODevice::ReadWrite));
-            note.write("x");
+            QVERIFY(note.open(QIODevice::ReadWrite) && note.write("x") == 1);
         }
         QVERIFY(startBackupIfChanged());
         waitForBackups();
@@ -209,14 +207,14 @@ private slots:
 
     void failedCopyKeepsEarlierCopies_data()
     {
-        QTest::addColumn<bool>("closeConnection");
+        COLUMNS(bool, closeConnection)
         QTest::newRow("connection open") << false;
         QTest::newRow("connection closed") << true;
     }
 
     void failedCopyKeepsEarlierCopies()
     {
-        QFETCH(bool, closeConnection);
+        FETCH(bool, closeConnection)
         StartedProfile profile;
         backUpOnDay1(2);
         const QString folder = backupFolder();
