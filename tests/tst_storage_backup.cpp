@@ -245,18 +245,14 @@ private slots:
         QString folderToFlush;
         int renames = 0;
         // Lines start with the thread id; a call interrupted by another thread's comes in two halves.
-        const QRegularExpression threadLine("^(\\d+)\\s+(.*)$");
-        const QRegularExpression resumed("^<\\.\\.\\. \\w+ resumed>(.*)$");
         QHash<QString, QString> unfinished;
-        for (const QByteArray &raw : readBytes(trace).split('\n')) {
-            const auto t = threadLine.match(QString::fromUtf8(raw));
-            QString line = t.captured(2);
-            if (line.endsWith(" <unfinished ...>")) {
-                unfinished.insert(t.captured(1), line.chopped(17));
+        for (const QString &raw : QString::fromUtf8(readBytes(trace)).split('\n')) {
+            const QString thread = raw.section(' ', 0, 0), call = raw.section(' ', 1).trimmed();
+            if (call.endsWith(" <unfinished ...>")) {
+                unfinished.insert(thread, call.chopped(17));
                 continue;
             }
-            if (const auto r = resumed.match(line); r.hasMatch())
-                line = unfinished.take(t.captured(1)) + r.captured(1);
+            const QString line = call.startsWith("<... ") ? unfinished.take(thread) + call.section(" resumed>", 1) : call;
             if (const auto m = flush.match(line); m.hasMatch()) {
                 flushed.insert(m.captured(1));
                 if (m.captured(1) == folderToFlush)
