@@ -3,7 +3,7 @@
 #include "Folders.h"
 #include "Rows.h"
 #include "ScriptedPrompter.h"
-#include "TestProfile.h"
+#include "StartedProfile.h"
 
 #include "app/App.h"
 #include "app/Application.h"
@@ -15,15 +15,7 @@
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
 
-#include <QException>
-#include <QDir>
-#include <QFileInfo>
 #include <QLocalSocket>
-#include <QLockFile>
-#include <QProcess>
-#include <QSysInfo>
-#include <QThread>
-#include <QTimer>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -45,9 +37,8 @@ void captureMessages(QtMsgType type, const QMessageLogContext &context, const QS
         g_previousHandler(type, context, text);
 }
 
-class Thrower : public QObject
-{
-public:
+// Runs `action` on a user event.
+struct Thrower : QObject {
     std::function<void()> action;
     bool event(QEvent *e) override
     {
@@ -57,23 +48,11 @@ public:
     }
 };
 
-class QtFailure : public QException
-{
-public:
+struct QtFailure : QException {
     const char *what() const noexcept override { return "qt failure"; }
-    void raise() const override { throw *this; }
-    QtFailure *clone() const override { return new QtFailure(*this); }
 };
 
 } // namespace
-
-// The window's state as published for workers, and whether a worker may sync now.
-struct SnapshotCase {
-    bool sync, signedIn, modified;
-    qint64 idleMs; // -1: no input this run
-    bool answer;
-};
-Q_DECLARE_METATYPE(SnapshotCase)
 
 class TestApp : public QObject
 {
@@ -87,8 +66,8 @@ private slots:
         Application::setMessageBoxHook([this](const QString &title, const QString &text) {
             m_boxes << title + "|" + text;
             m_boxThreads << QThread::currentThread();
-            if (m_reenter)
-                m_reenter();
+            if (m_reenter) // once
+                std::exchange(m_reenter, nullptr)();
         });
     }
     void cleanup()
@@ -108,24 +87,14 @@ private slots:
         ScriptedPrompter prompts;
         const QString a = profile.root() + "/a/", b = profile.root() + "/b/";
         QVERIFY(QDir().mkpath(a) && QDir().mkpath(b));
-        struct Step {
-            const char *purpose;
-            QString given, chosen, start;
-        };
-        const QList<Step> steps = {
-            {"export", "", a, QDir::homePath()},
-            {"export", "", "", a},
-            {"import", "", b, QDir::homePath()},
-            {"export", b, "", b},
-            {"export", profile.root() + "/gone/", "", a},
-            {"import", "", "", b},
-            {"backup", "", "", QDir::homePath()},
-        };
-        for (const Step &step : steps) {
-            prompts.directories = step.chosen.isEmpty() ? QStringList() : QStringList{step.chosen};
-            QString path = step.given;
-            QCOMPARE(g_App.chooseDirectory("选择", path, step.purpose), !step.chosen.isEmpty());
-            QCOMPARE(prompts.startFolders.takeLast(), step.start);
+        const QString home = QDir::homePath(), gone = profile.root() + "/gone/";
+        // purpose, folder given, folder chosen (empty: cancelled), where the chooser starts
+        for (const QStringList &step : {QStringList{"export", "", a, home}, {"export", "", "", a}, {"import", "", b, home},
+                                        {"export", b, "", b}, {"export", gone, "", a}, {"import", "", "", b}, {"backup", "", "", home}}) {
+            prompts.directories = step[2].isEmpty() ? QStringList() : QStringList{step[2]};
+            QString path = step[1];
+            QCOMPARE(g_App.chooseDirectory("选择", path, step[0]), !step[2].isEmpty());
+            QCOMPARE(prompts.startFolders.takeLast(), step[3]);
         }
     }
 
@@ -134,138 +103,110 @@ private slots:
     void scaleFactorFollowsTheScreenAndTheStoredChoice_data()
     {
         // stored: 0: nothing stored, -1: automatic
-        COLUMNS(int, dpi, double, factor, double, stored, bool, notice, QByteArray, scale,
-                QByteArray, automatic)
-        QTest::newRow("96") << 96 << 1.0 << 0.0 << false << QByteArray() << QByteArray();
-        QTest::newRow("100 (offscreen, Xvfb), 1 stored") << 100 << 1.0 << 1.0 << false << QByteArray() << QByteArray();
-        QTest::newRow("120, automatic") << 120 << 1.0 << -1.0 << false << QByteArray() << QByteArray("1");
-        QTest::newRow("144, automatic") << 144 << 1.2 << -1.0 << true << QByteArray() << QByteArray("1");
-        QTest::newRow("192, 1.2 stored") << 192 << 1.6 << 1.2 << true << QByteArray("1.20") << QByteArray();
-        QTest::newRow("192") << 192 << 1.6 << 0.0 << true << QByteArray() << QByteArray();
-        QTest::newRow("192, 1.6000001 stored") << 192 << 1.6 << 1.6000001 << false << QByteArray("1.60") << QByteArray();
+        // env: QT_SCALE_FACTOR|QT_AUTO_SCREEN_SCALE_FACTOR as set at the next start
+        COLUMNS(int, dpi, double, factor, double, stored, bool, notice, QByteArray, env)
+        QTest::newRow("96") << 96 << 1.0 << 0.0 << false << QByteArray("|");
+        QTest::newRow("100 (offscreen, Xvfb), 1 stored") << 100 << 1.0 << 1.0 << false << QByteArray("|");
+        QTest::newRow("120, automatic") << 120 << 1.0 << -1.0 << false << QByteArray("|1");
+        QTest::newRow("144, automatic") << 144 << 1.2 << -1.0 << true << QByteArray("|1");
+        QTest::newRow("192, 1.2 stored") << 192 << 1.6 << 1.2 << true << QByteArray("1.20|");
+        QTest::newRow("192") << 192 << 1.6 << 0.0 << true << QByteArray("|");
+        QTest::newRow("192, 1.6000001 stored") << 192 << 1.6 << 1.6000001 << false << QByteArray("1.60|");
     }
 
     void scaleFactorFollowsTheScreenAndTheStoredChoice()
     {
-        FETCH(int, dpi, double, factor, double, stored, bool, notice, QByteArray, scale,
-              QByteArray, automatic)
+        FETCH(int, dpi, double, factor, double, stored, bool, notice, QByteArray, env)
         QVERIFY(qAbs(Ink::recommendedScaleFactor(dpi) - factor) < 1e-9);
         QCOMPARE(Ink::scaleNoticeNeeded(stored, Ink::recommendedScaleFactor(dpi)), notice);
         TestProfile profile;
-        qunsetenv("QT_SCALE_FACTOR");
-        qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
+        const auto clear = [] { qunsetenv("QT_SCALE_FACTOR"), qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR"); };
+        clear();
         Ink::storeScaleFactor(stored);
         Ink::applyStoredScaleFactor(Ink::storedScaleFactor());
-        QCOMPARE(qgetenv("QT_SCALE_FACTOR"), scale);
-        QCOMPARE(qgetenv("QT_AUTO_SCREEN_SCALE_FACTOR"), automatic);
-        qunsetenv("QT_SCALE_FACTOR");
-        qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
+        QCOMPARE(qgetenv("QT_SCALE_FACTOR") + "|" + qgetenv("QT_AUTO_SCREEN_SCALE_FACTOR"), env);
+        clear();
     }
 
+    // how: "sent" on the GUI thread; "nested": a second failure while the first box is open;
+    // "worker": posted to an object on a worker thread; "loop": posted inside the event loop.
+    // logged: the start of the one line logged ("-": not looked at)
     void failureInAnEventIsShownAndLogged_data()
     {
-        COLUMNS(int, kind, QString, box, QString, logged)
-        QTest::newRow("abort") << 0 << QString() << QString();
-        QTest::newRow("exception") << 1 << "异常|读取失败 %2" << "Error 读取失败 %2, when sending event QEvent to object thrower (";
-        QTest::newRow("QException") << 2 << "异常|qt failure" << "Error qt failure, when sending event QEvent";
-        QTest::newRow("std::exception") << 3 << "异常|std failure" << "Error std failure, when sending event QEvent";
-        QTest::newRow("int") << 4 << QString() << "Error <unknown>, when sending event QEvent to object thrower (";
+        COLUMNS(int, kind, QString, how, QString, box, QString, logged)
+        QTest::newRow("abort") << 0 << "sent" << QString() << QString();
+        QTest::newRow("exception") << 1 << "sent" << "异常|读取失败 %2" << "Error 读取失败 %2, when sending event QEvent to object thrower (";
+        QTest::newRow("QException") << 2 << "sent" << "异常|qt failure" << "Error qt failure, when sending event QEvent";
+        QTest::newRow("std::exception") << 3 << "sent" << "异常|std failure" << "Error std failure, when sending event QEvent";
+        QTest::newRow("int: kept for after the loop") << 4 << "sent" << QString() << "Error <unknown>, when sending event QEvent to object thrower (";
+        QTest::newRow("int: rethrown after the loop") << 4 << "loop" << "rethrown 42" << "-";
+        QTest::newRow("one box at a time") << 1 << "nested" << "异常|读取失败 %2" << "Error 读取失败 %2";
+        QTest::newRow("worker: box on the GUI thread") << 1 << "worker" << "异常|读取失败 %2" << "-";
     }
 
     void failureInAnEventIsShownAndLogged()
     {
-        FETCH(int, kind, QString, box, QString, logged)
+        FETCH(int, kind, QString, how, QString, box, QString, logged)
         TestProfile profile; // the failure line also goes to the log folder of this profile
-        Thrower thrower;
+        Thrower thrower, second;
         thrower.setObjectName("thrower");
         const std::function<void()> throwers[] = {[] { throw EAbort(); },
                                                   [] { throw Exception("读取失败 %2", "ERR_QUERY"); },
                                                   [] { throw QtFailure(); },
                                                   [] { throw std::runtime_error("std failure"); }, [] { throw 42; }};
         thrower.action = throwers[kind];
-        QEvent event(QEvent::User);
-        QCOMPARE(QCoreApplication::sendEvent(&thrower, &event), false);
-        QCOMPARE(m_boxes, box.isEmpty() ? QStringList() : QStringList{box});
-        if (logged.isEmpty()) {
-            QVERIFY(g_critical.isEmpty());
-        } else {
-            QCOMPARE(g_critical.size(), 1);
-            QVERIFY2(g_critical.first().startsWith(logged), qPrintable(g_critical.first()));
-            QVERIFY(g_critical.first().endsWith("Thrower)"));
-        }
-        QCOMPARE(bool(Application::pendingException()), kind == 4);
-    }
-
-    void unknownExceptionIsRethrownAfterTheLoop()
-    {
-        Thrower thrower;
-        thrower.action = [] { throw 7; };
-        // The quit is posted after the failing event, so the loop ends only once it has run.
-        QTimer::singleShot(0, &thrower, [&thrower] {
-            QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
-            QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-        });
-        bool caught = false;
-        try {
-            Application::exec();
-        } catch (int value) {
-            caught = value == 7;
-        }
-        QVERIFY(caught);
-        QVERIFY(m_boxes.isEmpty());
-        QVERIFY(!Application::pendingException());
-    }
-
-    void oneFailureBoxAtATime()
-    {
-        Thrower thrower;
-        thrower.action = [] { throw Exception("first"); };
-        Thrower second;
         second.action = [] { throw Exception("second"); };
-        // A failure while the first box is still open is only logged.
-        m_reenter = [&second, this] {
-            m_reenter = nullptr;
-            QEvent e(QEvent::User);
-            QCoreApplication::sendEvent(&second, &e);
-        };
-        QEvent e(QEvent::User);
-        QCoreApplication::sendEvent(&thrower, &e);
-        QCOMPARE(m_boxes, QStringList{"异常|first"});
-        QCOMPARE(g_critical.size(), 2);
-        // Once it is closed, the next failure gets its box.
-        QCoreApplication::sendEvent(&second, &e);
-        QCOMPARE(m_boxes.size(), 2);
-    }
-
-    void workerFailureIsShownOnTheGuiThread()
-    {
+        QEvent event(QEvent::User);
         QThread worker;
-        worker.start();
-        Thrower thrower;
-        thrower.action = [] { throw Exception("worker failed"); };
-        thrower.moveToThread(&worker);
-        QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
-        QTRY_COMPARE(m_boxes, QStringList{"异常|worker failed"});
-        QCOMPARE(m_boxThreads.first(), QCoreApplication::instance()->thread());
-        worker.quit();
-        QVERIFY(worker.wait(10000));
+        if (how == "worker") {
+            worker.start();
+            thrower.moveToThread(&worker);
+            QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+            QTRY_COMPARE(m_boxes.size(), 1);
+            worker.quit(), worker.wait();
+            QCOMPARE(m_boxThreads.first(), qApp->thread());
+        } else if (how == "loop") {
+            // The quit is posted after the failing event, so the loop ends only once it has run.
+            QTimer::singleShot(0, &thrower, [&thrower] {
+                QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+                QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+            });
+            try {
+                Application::exec();
+            } catch (int value) {
+                m_boxes << QString("rethrown %1").arg(value);
+            }
+        } else {
+            if (how == "nested") // only logged
+                m_reenter = [&] { QCoreApplication::sendEvent(&second, &event); };
+            QCOMPARE(QCoreApplication::sendEvent(&thrower, &event), false);
+        }
+        QCOMPARE(m_boxes, box.isEmpty() ? QStringList() : QStringList{box});
+        QVERIFY2(logged == "-" || g_critical.size() == (logged.isEmpty() ? 0 : how == "nested" ? 2 : 1), qPrintable(g_critical.join('|')));
+        QVERIFY2(logged.isEmpty() || logged == "-" || (g_critical.first().startsWith(logged) && g_critical.first().endsWith("Thrower)")),
+                 qPrintable(g_critical.join('|')));
+        QCOMPARE(bool(Application::pendingException()), kind == 4 && how == "sent");
+        if (how == "nested") { // once the box is closed, the next failure gets its own
+            QCoreApplication::sendEvent(&second, &event);
+            QCOMPARE(m_boxes.size(), 2);
+        }
     }
 
+    // The window's state as published for workers, and whether a worker may sync now.
     void workerSyncsOnlyWhenIdleSavedAndSignedIn_data()
     {
-        QTest::addColumn<SnapshotCase>("c");
-        QTest::newRow("idle") << SnapshotCase{true, true, false, 31000, true};
-        QTest::newRow("typing") << SnapshotCase{true, true, false, 5000, false};
-        QTest::newRow("never typed") << SnapshotCase{true, true, false, -1, false};
-        QTest::newRow("unsaved") << SnapshotCase{true, true, true, 60000, false};
-        QTest::newRow("signed out") << SnapshotCase{true, false, false, 60000, false};
-        QTest::newRow("sync off") << SnapshotCase{false, true, false, 60000, false};
+        COLUMNS(bool, sync, bool, signedIn, bool, modified, int, idleMs, bool, answer) // idleMs -1: no input this run
+        QTest::newRow("idle") << true << true << false << 31000 << true;
+        QTest::newRow("typing") << true << true << false << 5000 << false;
+        QTest::newRow("never typed") << true << true << false << -1 << false;
+        QTest::newRow("unsaved") << true << true << true << 60000 << false;
+        QTest::newRow("signed out") << true << false << false << 60000 << false;
+        QTest::newRow("sync off") << false << true << false << 60000 << false;
     }
 
     void workerSyncsOnlyWhenIdleSavedAndSignedIn()
     {
-        QFETCH(SnapshotCase, c);
-        const auto [sync, signedIn, modified, idleMs, answer] = c;
+        FETCH(bool, sync, bool, signedIn, bool, modified, int, idleMs, bool, answer)
         GuiSnapshot &s = g_App.guiSnapshot;
         s.cloudSyncOn = sync;
         s.signedIn = signedIn;
@@ -273,17 +214,14 @@ private slots:
         s.closing = false;
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         s.lastInputMsecs = idleMs < 0 ? 0 : now - idleMs;
-        QCOMPARE(s.canThreadSync(now), answer);
         // Asked from another thread, answered without the GUI thread.
         QVariant fromWorker;
         std::unique_ptr<QThread> t(QThread::create([&] { fromWorker = g_App.syncOut("getCanThreadSync"); }));
         t->start();
         QVERIFY(t->wait(10000));
-        QCOMPARE(fromWorker.toBool(), answer);
-        QCOMPARE(g_App.syncOut("other").toInt(), 0);
-        s.cloudSyncOn = false;
-        s.signedIn = false;
-        s.documentModified = false;
+        QCOMPARE(QString("%1 %2 %3").arg(s.canThreadSync(now)).arg(fromWorker.toBool()).arg(g_App.syncOut("other").toInt()),
+                 QString("%1 %1 0").arg(answer));
+        s.cloudSyncOn = s.signedIn = s.documentModified = false;
         s.lastInputMsecs = 0;
     }
 
@@ -298,24 +236,19 @@ private slots:
     void quitSignalEndsTheProgramInOrder()
     {
         FETCH(int, signal, bool, windowTakesOver)
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         App::installQuitSignalHandlers();
         int handled = 0;
         QMetaObject::Connection c;
         if (windowTakesOver)
-            c = connect(&g_App, &App::orderlyQuitRequested, qApp, [&handled] {
-                ++handled;
-                QCoreApplication::exit(5);
-            });
+            c = connect(&g_App, &App::orderlyQuitRequested, qApp, [&handled] { ++handled, QCoreApplication::exit(5); });
         g_SysParams.saveBookInterval = 77;
         QTimer::singleShot(0, [signal] { ::raise(signal); });
         QObject guard; // ends the loop should the signal be lost
         QTimer::singleShot(20000, &guard, [] { QCoreApplication::exit(99); });
         QCOMPARE(Application::exec(), windowTakesOver ? 5 : 0);
         disconnect(c);
-        QCOMPARE(handled, windowTakesOver ? 1 : 0);
-        QVERIFY(windowTakesOver || g_App.isQuitting());
+        QVERIFY(handled == int(windowTakesOver) && (windowTakesOver || g_App.isQuitting()));
         // When the window takes over, saving is its business.
         QCOMPARE(getSysParam("SysParams").contains("\"saveBookInterval\": 77"), !windowTakesOver);
     }
@@ -324,8 +257,7 @@ private slots:
     // read in this run, so the stored ones stay as they are.
     void quitDuringStartUpErrorKeepsParameters()
     {
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         g_SysParams.saveBookInterval = 77;
         saveSysParams();
         stopApp();
@@ -347,8 +279,7 @@ private slots:
         };
         QVERIFY(!g_App.init());
         stopApp();
-        QCOMPARE(prompts.messages.size(), 1);
-        QVERIFY(g_App.isQuitting());
+        QVERIFY(prompts.messages.size() == 1 && g_App.isQuitting());
         setArticleVersion("4.0");
         QVERIFY(startApp().ok);
         QCOMPARE(g_SysParams.saveBookInterval, 77);
@@ -376,8 +307,7 @@ private slots:
         const QString lockName = profile.file("Inkboat.lock");
         QLockFile held(lockName);
         if (setup == "held") {
-            QVERIFY(QDir().mkpath(folder));
-            QVERIFY(held.tryLock(0));
+            QVERIFY(QDir().mkpath(folder) && held.tryLock(0));
         } else if (setup == "stale") {
             QProcess ended;
             ended.start("true", QStringList());
@@ -393,16 +323,10 @@ private slots:
         }
         const StartResult r = startApp();
         stopApp();
-        QVERIFY2(r.ok == message.isEmpty(), qPrintable(r.messages.join('|') + r.exception));
-        QCOMPARE(r.messages.size(), message.isEmpty() ? 0 : 1);
-        if (message.isEmpty())
-            return;
-        const QString shown = r.messages.first();
-        QVERIFY2(shown.startsWith(message), qPrintable(shown));
-        if (!reason.isEmpty()) {
-            QVERIFY2(shown.contains(QDir::toNativeSeparators(folder)), qPrintable(shown));
-            QVERIFY2(shown.contains(reason), qPrintable(shown));
-        }
+        const QString shown = r.messages.join('|');
+        QVERIFY2(r.ok == message.isEmpty() && r.messages.size() == int(!message.isEmpty()) && (r.ok || shown.startsWith(message)),
+                 qPrintable(shown + r.exception));
+        QVERIFY2(reason.isEmpty() || (shown.contains(QDir::toNativeSeparators(folder)) && shown.contains(reason)), qPrintable(shown));
     }
 
     // Qt's own dialogs and buttons speak Chinese.
@@ -455,16 +379,11 @@ private slots:
             QProcess earlier;
             startProgram(earlier);
             // Listening, so both its lock and its socket file are there when it dies.
-            QTRY_VERIFY_WITH_TIMEOUT(
-                [&] {
-                    QLocalSocket probe;
-                    probe.connectToServer(InstanceChannel::socketName(profile.dataPath()));
-                    return probe.waitForConnected(1000);
-                }(),
-                60000);
+            QLocalSocket probe;
+            QTRY_VERIFY_WITH_TIMEOUT((probe.connectToServer(InstanceChannel::socketName(profile.dataPath())),
+                                      probe.waitForConnected(1000)), 60000);
             ::kill(pid_t(earlier.processId()), SIGKILL);
-            QVERIFY(earlier.waitForFinished(30000));
-            QVERIFY(QFileInfo::exists(profile.file("Inkboat.lock")));
+            QVERIFY(earlier.waitForFinished(30000) && QFileInfo::exists(profile.file("Inkboat.lock")));
             START_OK();
         }
         QSignalSpy activations(&g_App, &App::activationRequested);
@@ -482,8 +401,7 @@ private slots:
             p.kill();
             p.waitForFinished(30000);
             stopApp();
-            QVERIFY2(text.contains("砚舟写作已经在运行，不能同时启动两个。"), qPrintable(text));
-            QVERIFY(stillUp);
+            QVERIFY2(stillUp && text.contains("砚舟写作已经在运行，不能同时启动两个。"), qPrintable(text));
             return;
         }
         if (until == "service")
@@ -495,9 +413,8 @@ private slots:
         // Events processed while waiting: this process answers on the socket.
         QTRY_VERIFY_WITH_TIMEOUT(p.state() == QProcess::NotRunning, 60000);
         stopApp();
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 0);
-        QCOMPARE(activations.size(), until == "ended" ? 1 : 0);
+        QCOMPARE(QString("%1 %2 %3").arg(p.exitStatus()).arg(p.exitCode()).arg(activations.size()),
+                 QString("%1 0 %2").arg(QProcess::NormalExit).arg(until == "ended"));
         QVERIFY(!QFileInfo::exists(profile.file("Inkboat.lock")));
     }
 

@@ -2,7 +2,7 @@
 #include "Folders.h"
 #include "Rows.h"
 #include "ScriptedPrompter.h"
-#include "TestProfile.h"
+#include "StartedProfile.h"
 
 #include "app/App.h"
 #include "app/Exception.h"
@@ -14,15 +14,6 @@
 #include "storage/Database.h"
 #include "storage/DbLock.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QStandardPaths>
-#include <QThread>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -33,9 +24,15 @@ namespace {
 const QDateTime day1(QDate(2030, 1, 31), QTime(23, 59, 0));
 const QDateTime day2(QDate(2030, 2, 1), QTime(0, 0, 30));
 
-QString marker(const QString &backupFile)
+// The markers of a day's copies 1 to 6, "-" where there is none: "3,2,1,-,-,-".
+QString markers(const QDate &day)
 {
-    return sideValue(backupFile, "SELECT value FROM SysParam WHERE key='marker'").toString();
+    QStringList out;
+    for (int n = 1; n <= 6; ++n) {
+        const QString file = backupFolder() + backupFileName(day, n);
+        out << (QFileInfo::exists(file) ? sideValue(file, "SELECT value FROM SysParam WHERE key='marker'").toString() : "-");
+    }
+    return out.join(',');
 }
 
 // Backs up `times` times on day 1, each copy marked with its number.
@@ -88,48 +85,35 @@ private slots:
 
     void rotatesFiveCopiesPerDayIntoAMissingFolder()
     {
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         g_SysParams.autoBackupDbPath = profile.root() + "/elsewhere/deeper/";
         publishSysParams();
-        const QString folder = backupFolder();
         backUpOnDay1(6);
         QVERIFY(g_App.db.isOpen());
         QCOMPARE(backupFileName(day1.date(), 1), QString("Inkboat_20300131.1.sdb.bak"));
         QVERIFY(QFileInfo::exists(profile.root() + "/elsewhere/deeper/Inkboat_20300131.1.sdb.bak"));
-        for (int copy = 1; copy <= 5; ++copy)
-            QCOMPARE(marker(folder + backupFileName(day1.date(), copy)), QString::number(7 - copy));
-        QVERIFY(!QFileInfo::exists(folder + backupFileName(day1.date(), 6)));
-
-        const QByteArray yesterday = fileDigest(folder + backupFileName(day1.date(), 1));
+        QCOMPARE(markers(day1.date()), "6,5,4,3,2,-");
+        // A new day starts its own row of copies; no half-written file is left behind.
         setBackupClock([] { return day2; });
         setSysParam("marker", "next day");
         QVERIFY(backupDatabase(false));
-        QCOMPARE(marker(folder + backupFileName(day2.date(), 1)), QString("next day"));
-        QVERIFY(!QFileInfo::exists(folder + backupFileName(day2.date(), 2)));
-        QCOMPARE(fileDigest(folder + backupFileName(day1.date(), 1)), yesterday);
-        QVERIFY(QFileInfo::exists(folder + backupFileName(day1.date(), 5)));
-        // No half-written file is left behind.
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter("partial").size(), 0);
-
+        QCOMPARE(markers(day2.date()) + " " + markers(day1.date()), "next day,-,-,-,-,- 6,5,4,3,2,-");
+        QCOMPARE(QDir(backupFolder()).entryList(QDir::Files | QDir::Hidden).filter("partial").size(), 0);
         // The closing backup copies the last state and leaves the connection closed.
         setSysParam("marker", "at close");
         QVERIFY(backupDatabase(true));
         QVERIFY(!g_App.db.isOpen());
-        QCOMPARE(marker(folder + backupFileName(day2.date(), 1)), QString("at close"));
-        QCOMPARE(marker(folder + backupFileName(day2.date(), 2)), QString("next day"));
+        QCOMPARE(markers(day2.date()), "at close,next day,-,-,-,-");
     }
 
     // The running program's copy is taken on a worker in steps: statements get the connection
     // between steps and reach the copy; a close stops it and leaves the earlier copies alone.
     void runningCopyGoesInStepsAndStopsAtClose()
     {
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         fillUnreadTable(2800); // about 8 MB: several steps
         backUpOnDay1(1);
-        const QString folder = backupFolder();
-        const QString partial = folder + ".Inkboat_20300131.partial";
+        const QString folder = backupFolder(), partial = folder + ".Inkboat_20300131.partial";
         const QMap<QString, QByteArray> before = digests(folder);
 
         QVERIFY(startBackupDatabase());
@@ -160,8 +144,7 @@ private slots:
             setSysParam("marker", "after start");
         }
         waitForBackups();
-        QCOMPARE(marker(folder + backupFileName(day1.date(), 1)), QString("after start"));
-        QCOMPARE(marker(folder + backupFileName(day1.date(), 2)), QString("1"));
+        QCOMPARE(markers(day1.date()), "after start,1,-,-,-,-");
         QCOMPARE(readBytes(folder + backupFileName(day1.date(), 1)).left(16),
                  readBytes(profile.file("Inkboat.sdb")).left(16));
     }
@@ -182,8 +165,7 @@ private slots:
     void startUpCopyOnlyWhenTheFileChanged()
     {
         FETCH(QString, change, bool, exitCopy, bool, copies)
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         const QString main = profile.file("Inkboat.sdb");
         // A commit before the copy: this run has raised the change counter already.
         execSql("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,HTML,PlainText,Flag) "
@@ -213,30 +195,27 @@ private slots:
             QVERIFY(QFile::remove(before.first()));
         if (change == "note damaged") {
             QFile note(QFileInfo(before.first()).absolutePath() + "/.Inkboat.copied");
-            QVERIFY(note.open(QIODevice::ReadWrite));
-            note.write("x");
+            QVERIFY(note.open(QIODevice::ReadWrite) && note.write("x") == 1);
         }
         QVERIFY(startBackupIfChanged());
         waitForBackups();
-        const QStringList after = existingBackups();
-        QCOMPARE(after.size() > before.size() - (change == "copy removed"), copies);
-        QCOMPARE(mainFileUnchangedSinceNewestCopy(), true); // a copy taken, or the file as the newest copy
+        QCOMPARE(existingBackups().size() > before.size() - (change == "copy removed"), copies);
+        QVERIFY(mainFileUnchangedSinceNewestCopy()); // a copy taken, or the file as the newest copy
         g_SysParams.autoBackupDb = false;
         stopApp();
     }
 
     void failedCopyKeepsEarlierCopies_data()
     {
-        QTest::addColumn<bool>("closeConnection");
+        COLUMNS(bool, closeConnection)
         QTest::newRow("connection open") << false;
         QTest::newRow("connection closed") << true;
     }
 
     void failedCopyKeepsEarlierCopies()
     {
-        QFETCH(bool, closeConnection);
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        FETCH(bool, closeConnection)
+        StartedProfile profile;
         backUpOnDay1(2);
         const QString folder = backupFolder();
         const QMap<QString, QByteArray> before = digests(folder);
@@ -244,8 +223,7 @@ private slots:
         QVERIFY(QDir().mkpath(folder + ".Inkboat_20300131.partial/blocker"));
 
         QVERIFY(!backupDatabase(closeConnection));
-        QCOMPARE(digests(folder), before);
-        QVERIFY(todaysLog().contains("数据库备份失败"));
+        QVERIFY(digests(folder) == before && todaysLog().contains("数据库备份失败"));
         QCOMPARE(g_App.db.isOpen(), !closeConnection);
     }
 
@@ -253,34 +231,28 @@ private slots:
     void copyIsFlushedBeforeItsRenameAndTheFolderAfter()
     {
         const QString strace = QStandardPaths::findExecutable("strace");
-        if (strace.isEmpty())
-            QFAIL("the strace command is not installed (scripts/install-deps installs it)");
+        QVERIFY2(!strace.isEmpty(), "the strace command is not installed (scripts/install-deps installs it)");
         QTemporaryDir dir;
         const QString trace = dir.path() + "/trace";
         QProcess child;
         // -f: copies may be checked and renamed on a thread of their own; -y: descriptors shown as paths.
         child.start(strace, {"-f", "-y", "-s", "4096", "-o", trace, "-e", "trace=fsync,fdatasync,rename,renameat,renameat2",
                              QCoreApplication::applicationFilePath(), "rotatesFiveCopiesPerDayIntoAMissingFolder"});
-        QVERIFY(child.waitForFinished(300000));
-        QCOMPARE(child.exitCode(), 0);
+        QVERIFY(child.waitForFinished(300000) && child.exitCode() == 0);
         const QRegularExpression flush("^f(?:data)?sync\\(\\d+<([^>]*)>\\)\\s+= 0");
         const QRegularExpression rename("^rename\\w*\\((?:[^,]+, )?\"([^\"]*)\", (?:[^,]+, )?\"([^\"]*)\".*= 0");
         QSet<QString> flushed;
         QString folderToFlush;
         int renames = 0;
         // Lines start with the thread id; a call interrupted by another thread's comes in two halves.
-        const QRegularExpression threadLine("^(\\d+)\\s+(.*)$");
-        const QRegularExpression resumed("^<\\.\\.\\. \\w+ resumed>(.*)$");
         QHash<QString, QString> unfinished;
-        for (const QByteArray &raw : readBytes(trace).split('\n')) {
-            const auto t = threadLine.match(QString::fromUtf8(raw));
-            QString line = t.captured(2);
-            if (line.endsWith(" <unfinished ...>")) {
-                unfinished.insert(t.captured(1), line.chopped(17));
+        for (const QString &raw : QString::fromUtf8(readBytes(trace)).split('\n')) {
+            const QString thread = raw.section(' ', 0, 0), call = raw.section(' ', 1).trimmed();
+            if (call.endsWith(" <unfinished ...>")) {
+                unfinished.insert(thread, call.chopped(17));
                 continue;
             }
-            if (const auto r = resumed.match(line); r.hasMatch())
-                line = unfinished.take(t.captured(1)) + r.captured(1);
+            const QString line = call.startsWith("<... ") ? unfinished.take(thread) + call.section(" resumed>", 1) : call;
             if (const auto m = flush.match(line); m.hasMatch()) {
                 flushed.insert(m.captured(1));
                 if (m.captured(1) == folderToFlush)
@@ -300,8 +272,7 @@ private slots:
     // that fails the check never takes a place among the copies.
     void damagedMainFileNeverPushesGoodCopiesOut()
     {
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         fillUnreadTable();
         backUpOnDay1(2);
         stopApp();
@@ -322,31 +293,22 @@ private slots:
         QCoreApplication::sendPostedEvents();
         stopApp();
         QCoreApplication::sendPostedEvents();
-        QVERIFY(started);
-        QVERIFY(failed);
-        QCOMPARE(prompts.messages.size(), 1);
-        QVERIFY2(prompts.errors().first().contains(folder), qPrintable(prompts.messages.first().text));
-        QCOMPARE(digests(folder), before);
-
+        QVERIFY(started && failed && prompts.messages.size() == 1 && digests(folder) == before);
+        QVERIFY2(prompts.errors().value(0).contains(folder), qPrintable(prompts.messages.first().text));
         setBackupClock([] { return day1; });
-        QVERIFY(!backupDatabase(true));
-        QCOMPARE(digests(folder), before);
+        QVERIFY(!backupDatabase(true) && digests(folder) == before);
     }
 
     void otherProcessStillCannotWrite()
     {
         const QString sqlite = QStandardPaths::findExecutable("sqlite3");
-        if (sqlite.isEmpty())
-            QFAIL("the sqlite3 command is not installed (scripts/install-deps installs it)");
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        QVERIFY2(!sqlite.isEmpty(), "the sqlite3 command is not installed (scripts/install-deps installs it)");
+        StartedProfile profile;
         backUpOnDay1(2);
         QProcess other;
         other.start(sqlite, {profile.file("Inkboat.sdb"), "INSERT INTO SysParam(key,value) VALUES('intruder','x');"});
-        QVERIFY(other.waitForFinished(30000));
-        QVERIFY2(other.exitCode() != 0, other.readAllStandardOutput().constData());
-        QVERIFY(QString::fromUtf8(other.readAllStandardError()).contains("locked"));
-        QCOMPARE(getSysParam("intruder", "none"), QString("none"));
+        QVERIFY(other.waitForFinished(30000) && other.exitCode() != 0);
+        QVERIFY(other.readAllStandardError().contains("locked") && getSysParam("intruder", "none") == "none");
     }
 };
 

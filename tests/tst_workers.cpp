@@ -1,7 +1,8 @@
 // The background workers: the host's shutdown routine, the start-up job's reports, the loop
 // checks, the heartbeat's rounds and the restart after exit.
 #include "BookRows.h"
-#include "TestProfile.h"
+#include "Rows.h"
+#include "StartedProfile.h"
 #include "TestService.h"
 
 #include "app/App.h"
@@ -13,16 +14,6 @@
 #include "params/SysParams.h"
 #include "storage/DataAccess.h"
 
-#include <QDir>
-#include <QFile>
-#include <QLockFile>
-#include <QProcess>
-#include <QScopeGuard>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QSemaphore>
-#include <QSignalSpy>
-#include <QThread>
 #include <QtTest>
 
 #include <atomic>
@@ -79,40 +70,28 @@ private slots:
         slow->start();
         started.acquire(2);
         // Past the time limit a worker is reported and left running (never deleted while running).
-        QVERIFY(!host.stopAll(100));
-        QVERIFY(quick->wait(30000));
-        QVERIFY(slow->isRunning());
+        QVERIFY(!host.stopAll(100) && quick->wait(30000) && slow->isRunning());
         // The routine runs once: a second call (the window's destructor after a close) neither
         // asks nor waits again.
         host.registerThread(late.get());
         late->start();
-        QVERIFY(!host.stopAll());
-        QVERIFY(!late->isInterruptionRequested());
+        QVERIFY(!host.stopAll() && !late->isInterruptionRequested());
         // Within the limit the wait goes on in slices until the worker ends.
         hear.release();
-        QVERIFY(WorkerHost::stopThreads({slow.get(), late.get()}, 5000));
-        QVERIFY(slow->isFinished() && late->isFinished());
+        QVERIFY(WorkerHost::stopThreads({slow.get(), late.get()}, 5000) && slow->isFinished() && late->isFinished());
     }
 
     void appInitReports_data()
     {
-        QTest::addColumn<bool>("serviceUp");
-        QTest::addColumn<bool>("autoUpgrade");
-        QTest::addColumn<QStringList>("reports");
-        QTest::addColumn<int>("links");
         // Down: the sign-in fails, the lists keep one default link, news and appInited still come.
-        QTest::newRow("service down") << false << true << QStringList{"links", "logined!", "news", "appInited"} << 1;
-        QTest::newRow("newer versions") << true << true
-                                        << QStringList{"links", "appUpgrade", "materialUpgrade", "logined!", "news", "appInited"}
-                                        << 1;
-        QTest::newRow("autoUpgrade off") << true << false << QStringList{"links", "logined!", "news", "appInited"} << 1;
+        COLUMNS(bool, serviceUp, bool, autoUpgrade, QString, reports)
+        QTest::newRow("service down") << false << true << "links logined! news appInited";
+        QTest::newRow("newer versions") << true << true << "links appUpgrade materialUpgrade logined! news appInited";
+        QTest::newRow("autoUpgrade off") << true << false << "links logined! news appInited";
     }
     void appInitReports()
     {
-        QFETCH(bool, serviceUp);
-        QFETCH(bool, autoUpgrade);
-        QFETCH(QStringList, reports);
-        QFETCH(int, links);
+        FETCH(bool, serviceUp, bool, autoUpgrade, QString, reports)
         TestService service;
         if (serviceUp) {
             QVERIFY(service.start());
@@ -132,20 +111,15 @@ private slots:
         worker.timing.startPauseMs = 0;
         QSignalSpy spy(&worker, &CommonThreadWorker::threadWorkerSignal);
         worker.appInitWorker();
-        QCOMPARE(reportsOf(spy), reports);
-        QCOMPARE(spy.first().at(0).toString(), QStringLiteral("appInitWorker"));
+        QCOMPARE(reportsOf(spy).join(' ') + " from " + spy.first().at(0).toString(), reports + " from appInitWorker");
         const QList<ApiLink> got = clientinfo::links();
-        QCOMPARE(got.size(), links);
-        if (!serviceUp) {
-            QCOMPARE(got.first().link_name, QStringLiteral("官方淘宝店"));
-        } else {
-            // Service text stays text, and only web addresses become links.
-            QCOMPARE(clientinfo::linkLabelText(got.at(0)),
-                     QStringLiteral("<a href='https://shop.example/?a=%271%27'>&lt;b&gt;书店&lt;/b&gt;</a>"));
-            ApiLink local;
-            local.link_url = "file:///etc/passwd";
-            QCOMPARE(clientinfo::linkLabelText(local), QString());
-        }
+        QCOMPARE(got.size(), 1);
+        // Service text stays text, and only web addresses become links.
+        QCOMPARE(serviceUp ? clientinfo::linkLabelText(got.at(0)) : got.first().link_name,
+                 QString(serviceUp ? "<a href='https://shop.example/?a=%271%27'>&lt;b&gt;书店&lt;/b&gt;</a>" : "官方淘宝店"));
+        ApiLink local;
+        local.link_url = "file:///etc/passwd";
+        QCOMPARE(clientinfo::linkLabelText(local), QString());
     }
 
     void loopChecks()
@@ -164,14 +138,13 @@ private slots:
         g_SysParams.cloudSyncParams.active = true;
         g_SysParams.cloudSyncParams.syncAtThread = true;
         publishSysParams();
-        worker.backupCheck();
-        clock += worker.timing.backupIntervalMs;
-        worker.backupCheck();
-        QCOMPARE(backups, 0);
-        clock += 1;
-        worker.backupCheck();
-        worker.backupCheck();
-        QCOMPARE(backups, 1);
+        QString seen;
+        for (const qint64 step : {qint64(0), worker.timing.backupIntervalMs, qint64(1), qint64(0)}) {
+            clock += step;
+            worker.backupCheck();
+            seen += QString::number(backups);
+        }
+        QCOMPARE(seen, "0011");
 
         // The upload: only when the window allows it and rows wait, after its interval.
         int pushes = 0;
@@ -182,38 +155,29 @@ private slots:
         };
         const qint64 interval = worker.timing.syncIntervalMs + 1;
         GuiSnapshot &snap = g_App.guiSnapshot;
-        snap.cloudSyncOn = true;
-        snap.signedIn = true;
+        snap.cloudSyncOn = snap.signedIn = true;
         snap.documentModified = false;
-        snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch() - 60000;
+        // One round: the author typing just now or not, the check, then the clock on by `halves` half intervals.
+        const auto round = [&](bool typing, int halves) {
+            snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch() - (typing ? 0 : 60000);
+            worker.syncCheck();
+            clock += halves * interval / 2;
+            return QString::number(pushes);
+        };
         execSql("UPDATE BookTree SET Synced=1");
-        worker.syncCheck();
-        clock += interval;
-        worker.syncCheck();
-        QCOMPARE(pushes, 0); // nothing waits
+        QStringList got{round(false, 2), round(false, 0), " "}; // nothing waits (a braced list runs in order)
         insertBookRow("W1", "", 1, 0, 1, "w");
         execSql("UPDATE BookTree SET Synced=0 WHERE ID='W1'");
         // The author keeps typing: every round moves the interval on.
-        for (int i = 0; i < 3; ++i) {
-            snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch();
-            worker.syncCheck();
-            clock += interval / 2;
-        }
-        QCOMPARE(pushes, 0);
-        snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch() - 60000;
-        worker.syncCheck();
-        clock += interval;
-        worker.syncCheck();
-        QCOMPARE(pushes, 1);
-        QCOMPARE(reportsOf(spy), (QStringList{"syncStart", "sync"}));
-        QCOMPARE(spy.last().at(3).toString(), QStringLiteral("自动云同步成功！"));
+        got += {round(true, 1), round(true, 1), round(true, 1), round(false, 2), round(false, 0)};
+        QCOMPARE(got.join("") + " " + reportsOf(spy).join(' ') + " " + spy.value(spy.count() - 1).value(3).toString(),
+                 QString("00 00001 syncStart sync 自动云同步成功！"));
         execSql("DELETE FROM BookTree WHERE ID='W1'");
         // The loop sleeps until a check is due; one overdue after its round found nothing to do
         // waits an interval (no busy loop); with nothing switched on, until the settings change.
         clock += 10 * interval;
         QCOMPARE(worker.nextCheckIn(), worker.timing.syncIntervalMs);
-        g_SysParams.autoBackupDb = false;
-        g_SysParams.cloudSyncParams.active = false;
+        g_SysParams.autoBackupDb = g_SysParams.cloudSyncParams.active = false;
         publishSysParams();
         QCOMPARE(worker.nextCheckIn(), qint64(-1));
     }
@@ -222,25 +186,19 @@ private slots:
     // the short interval until it is back; a session taken over elsewhere ("-3") ends them.
     void heartbeatRounds_data()
     {
-        QTest::addColumn<QString>("faults");
-        QTest::addColumn<bool>("serviceDown");
-        QTest::addColumn<QString>("message"); // the notice after the first failed round
-        QTest::addColumn<bool>("retrying");   // the worker goes on in the short interval
-        QTest::newRow("answers: nothing to report") << "" << false << "" << false;
-        QTest::newRow("one failure: signed in again at once") << "heartbeat:1=fail" << false
-                                                              << "注意：检测到登录断开过，已重新登录成功！" << false;
-        QTest::newRow("taken over elsewhere: attempts end") << "heartbeat:1=kick" << false
-                                                            << "注意：检测到帐号多地登录，如非本人登录，为了安全起见，建议到官网修改密码！"
-                                                            << false;
-        QTest::newRow("service away: retried until it is back") << "" << true
-                                                                 << "注意：检测登录已断开，请手工重新登录或15秒自动重连！" << true;
+        // faults: the service's, "down" for no service (the worker goes on in the short interval);
+        // message: the notice after the first failed round
+        COLUMNS(QString, faults, QString, message)
+        QTest::newRow("answers: nothing to report") << "" << "";
+        QTest::newRow("one failure: signed in again at once") << "heartbeat:1=fail" << "注意：检测到登录断开过，已重新登录成功！";
+        QTest::newRow("taken over elsewhere: attempts end")
+            << "heartbeat:1=kick" << "注意：检测到帐号多地登录，如非本人登录，为了安全起见，建议到官网修改密码！";
+        QTest::newRow("service away: retried until it is back") << "down" << "注意：检测登录已断开，请手工重新登录或15秒自动重连！";
     }
     void heartbeatRounds()
     {
-        QFETCH(QString, faults);
-        QFETCH(bool, serviceDown);
-        QFETCH(QString, message);
-        QFETCH(bool, retrying);
+        FETCH(QString, faults, QString, message)
+        const bool retrying = faults == "down";
         TestService service;
         QVERIFY(service.start());
         g_SysParams.cloudSyncParams.active = false;
@@ -253,13 +211,9 @@ private slots:
         // test ends go with the receiver, never to a list that is gone.
         QObject receiver;
         connect(&worker, &CommonThreadWorker::threadWorkerSignal, &receiver,
-                [&reports](const QString &, const QString &value, bool, const QString &) {
-                    reports << value + (value == "message" ? "=" + g_App.heartbeatMessage() : QString());
-                    return true;
-                }, Qt::QueuedConnection);
-        service.setFaults(faults);
-        if (serviceDown)
-            service.stop();
+                [&reports](const QString &, const QString &value) { reports << value + (value == "message" ? "=" + g_App.heartbeatMessage() : ""); },
+                Qt::QueuedConnection);
+        retrying ? service.stop() : service.setFaults(faults);
         worker.heartbeatRound();
         QCoreApplication::sendPostedEvents(&receiver);
         QCOMPARE(reports, message.isEmpty() ? QStringList() : (QStringList{"logout", "message=" + message}));
@@ -269,10 +223,7 @@ private slots:
         worker.timing.heartbeatOkSlices = 1000000;
         worker.timing.heartbeatRetrySlices = 20;
         std::unique_ptr<QThread> thread(QThread::create([&worker] { worker.heartbeatWorker(); }));
-        const auto stop = qScopeGuard([&thread] {
-            wakebell::requestStop(thread.get());
-            thread->wait();
-        });
+        const auto stop = qScopeGuard([&thread] { wakebell::requestStop(thread.get()), thread->wait(); });
         thread->start();
         if (retrying) {
             // Two more rounds: the outage kept the session and its short interval (the session
@@ -284,8 +235,7 @@ private slots:
         }
         // Settled: signed in (the long wait ahead), or given up; the worker reads nothing else.
         const Session settled = g_App.session();
-        QCOMPARE(settled.sessionActive, !faults.contains("kick"));
-        QVERIFY(settled.heartbeatOk || !settled.sessionActive);
+        QVERIFY(settled.sessionActive == !faults.contains("kick") && (settled.heartbeatOk || !settled.sessionActive));
         service.setFaults(QString());
     }
 
@@ -304,7 +254,7 @@ private slots:
         g_App.deinit();
         QVERIFY(ran && lockFree && closed);
         ran = false;
-        g_App.deinit();
+        g_App.deinit(); // once only
         QVERIFY(!ran);
     }
 
@@ -312,8 +262,7 @@ private slots:
     // the new one, with the same arguments and folder, finds the instance lock free.
     void restartStartsTheSameProgramAfterExit()
     {
-        TestProfile profile;
-        QVERIFY(startApp().ok);
+        StartedProfile profile;
         stopApp();
         QTemporaryDir work;
         const QString notes = work.filePath("notes.txt");
@@ -324,24 +273,17 @@ private slots:
         old.setProcessEnvironment(env);
         old.setWorkingDirectory(work.path());
         old.start(QCoreApplication::applicationFilePath(), {"--probe", "a b", "最后"});
-        QVERIFY(old.waitForFinished(30000));
-        QCOMPARE(old.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(old.exitCode(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(readNotes(notes).size(), 2, 30000);
-        const QStringList lines = readNotes(notes);
+        QVERIFY(old.waitForFinished(30000) && old.exitStatus() == QProcess::NormalExit && old.exitCode() == 0);
         const QString expected = QStringList{"--probe", "a b", "最后", QDir(work.path()).canonicalPath()}.join('|');
-        QCOMPARE(lines[0], "started|" + expected);
-        QCOMPARE(lines[1], "restarted|" + expected);
+        QTRY_COMPARE_WITH_TIMEOUT(readNotes(notes), "started|" + expected + "\nrestarted|" + expected + "\n", 30000);
         QTRY_VERIFY_WITH_TIMEOUT(QLockFile(profile.file("Inkboat.lock")).tryLock(0), 30000);
     }
 
 private:
-    static QStringList readNotes(const QString &file)
+    static QString readNotes(const QString &file)
     {
         QFile f(file);
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
 };
 
