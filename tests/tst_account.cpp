@@ -41,22 +41,10 @@ class TstAccount : public QObject
     {
         return g_App.registerUser(name, password, "u" + QString::number(m_serial) + "@example.com", true);
     }
-    // Signed in afresh as a new user of an empty local store.
-    QString signedInUser()
-    {
-        setSysParam("Sys.CurrUserCode", QString());
-        const QString name = newName("hb");
-        if (!registerUser(name) || !g_App.login(name, "secret1", true))
-            return QString();
-        return name;
-    }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_service.start());
-        QVERIFY(startApp().ok);
-    }
+    void initTestCase() { QVERIFY(m_service.start() && startApp().ok); }
+    void cleanupTestCase() { stopApp(); }
     void init()
     {
         m_service.setFaults(QString());
@@ -65,7 +53,6 @@ private slots:
         execSql("DELETE FROM MemoTree");
         setSysParam("Sys.CurrUserCode", QString());
     }
-    void cleanupTestCase() { stopApp(); }
 
     void registerAndSignIn_data()
     {
@@ -109,8 +96,8 @@ private slots:
     void reloginAfterFailedHeartbeat()
     {
         FETCH(QString, cause, QString, code, QString, message, bool, active)
-        const QString name = signedInUser();
-        QVERIFY(!name.isEmpty());
+        const QString name = newName("hb");
+        QVERIFY(TestService::signInNewUser(name));
         g_App.heartbeat();
         QVERIFY(g_App.session().heartbeatErrCode == "0" && g_App.session().heartbeatOk);
         QVERIFY(web::isSafeToken(g_App.session().tid));
@@ -226,24 +213,22 @@ private slots:
 
     void formChecks_data()
     {
-        COLUMNS(QStringList, fields, QString, failure) // fields: user, e-mail, again, password, again
-        QTest::newRow("no name") << QStringList{"", "", "", "", ""} << "用户名不能为空！";
-        QTest::newRow("no e-mail") << QStringList{"u", "", "", "", ""} << "邮箱不能为空！";
-        QTest::newRow("a@b") << QStringList{"u", "a@b", "a@b", "", ""} << "邮箱不正确，请输入正在使用的有效邮箱地址！";
-        QTest::newRow("space in e-mail") << QStringList{"u", "a b@c.cn", "", "", ""}
-                                         << "邮箱不正确，请输入正在使用的有效邮箱地址！";
-        QTest::newRow("e-mails differ") << QStringList{"u", "a@b.cn", "b@b.cn", "", ""} << "邮箱与确认邮箱不一致！";
-        QTest::newRow("no password") << QStringList{"u", "first.last@b.cn", "first.last@b.cn", "", ""}
-                                     << "密码不能为空！";
-        QTest::newRow("5 characters") << QStringList{"u", "a_b@b.cn", "a_b@b.cn", "12345", "12345"}
-                                      << "密码长度不能低于6位！";
-        QTest::newRow("passwords differ") << QStringList{"u", "a+b@b.cn", "a+b@b.cn", "123456", "123457"}
-                                          << "密码与确认密码不一致！";
-        QTest::newRow("6 characters") << QStringList{"u", "张三@b.cn", "张三@b.cn", "123456", "123456"} << "";
+        COLUMNS(QString, form, QString, failure) // form: user|e-mail|again|password|again
+        const QString badMail = "邮箱不正确，请输入正在使用的有效邮箱地址！";
+        QTest::newRow("no name") << "||||" << "用户名不能为空！";
+        QTest::newRow("no e-mail") << "u||||" << "邮箱不能为空！";
+        QTest::newRow("a@b") << "u|a@b|a@b||" << badMail;
+        QTest::newRow("space in e-mail") << "u|a b@c.cn|||" << badMail;
+        QTest::newRow("e-mails differ") << "u|a@b.cn|b@b.cn||" << "邮箱与确认邮箱不一致！";
+        QTest::newRow("no password") << "u|first.last@b.cn|first.last@b.cn||" << "密码不能为空！";
+        QTest::newRow("5 characters") << "u|a_b@b.cn|a_b@b.cn|12345|12345" << "密码长度不能低于6位！";
+        QTest::newRow("passwords differ") << "u|a+b@b.cn|a+b@b.cn|123456|123457" << "密码与确认密码不一致！";
+        QTest::newRow("6 characters") << "u|张三@b.cn|张三@b.cn|123456|123456" << "";
     }
     void formChecks()
     {
-        FETCH(QStringList, fields, QString, failure)
+        FETCH(QString, form, QString, failure)
+        const QStringList fields = form.split('|');
         QCOMPARE(account::registerCheck(fields[0], fields[1], fields[2], fields[3], fields[4]), failure);
         // The dialog shows the same and stays open.
         ScriptedPrompter prompts;
