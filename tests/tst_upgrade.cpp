@@ -79,24 +79,6 @@ QByteArray libraryBytes(const QString &folder, const QString &version)
     return readBytes(path);
 }
 
-// A tmpfs of a few MiB mounted for one test row (needs root; mount() is false elsewhere).
-struct SmallDisk {
-    QString path;
-    bool mounted = false;
-    explicit SmallDisk(QString where) : path(std::move(where)) {}
-    bool mount(int mib)
-    {
-        QDir().mkpath(path);
-        mounted = QProcess::execute("mount", {"-t", "tmpfs", "-o", QString("size=%1m").arg(mib), "tmpfs", path}) == 0;
-        return mounted;
-    }
-    ~SmallDisk()
-    {
-        if (mounted)
-            QProcess::execute("umount", {path});
-    }
-};
-
 } // namespace
 
 class TestUpgrade : public QObject
@@ -238,11 +220,18 @@ private slots:
             QVERIFY(writeBytes(zipPath, bytes));
         }
         QString data = g_App.appDataPath();
-        SmallDisk disk(work.filePath("disk"));
+        // A tmpfs of a few MiB for one row (needs root; mount fails elsewhere).
+        const QString disk = work.filePath("disk");
+        bool mounted = false;
+        const auto unmount = qScopeGuard([&] {
+            if (mounted)
+                QProcess::execute("umount", {disk});
+        });
         if (place == "small disk") {
-            if (!disk.mount(80))
+            mounted = QDir().mkpath(disk) && QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=80m", "tmpfs", disk}) == 0;
+            if (!mounted)
                 QSKIP("no tmpfs can be mounted here");
-            data = disk.path + "/";
+            data = disk + "/";
             QVERIFY(QFile::copy(g_App.appDataPath() + "Inkboat_Sentence.sdb", data + "Inkboat_Sentence.sdb"));
         }
         const QString blocker = data + entry;
