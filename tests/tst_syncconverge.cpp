@@ -125,7 +125,7 @@ class TstSyncConverge : public QObject
     // A row the author edits while the sync runs counts as waiting: it may meet a pulled twin.
     Before stateOf(Client &c, const QString &editedDuringSync = QString())
     {
-        const QJsonObject dump = c.cmd({{"cmd", "dump"}});
+        const QJsonObject dump = c.cmd({{"cmd", "dump"}, {"texts", false}});
         const Rows rows = Client::rowsOf(dump);
         Before out;
         if (!editedDuringSync.isEmpty())
@@ -206,7 +206,7 @@ class TstSyncConverge : public QObject
         for (Client *c : {&a, &b}) {
             if (!c->cmd(transfer("uploadLogs")).value("ok").toBool())
                 return c->tag + ": the log upload failed";
-            const QJsonObject logs = c->cmd({{"cmd", "dump"}});
+            const QJsonObject logs = c->cmd({{"cmd", "dump"}, {"texts", false}});
             for (int t = 0; t < 2; ++t)
                 for (const QJsonValue &v : logs.value(dumps[t]).toArray()) {
                     const QJsonObject r = v.toObject();

@@ -137,8 +137,9 @@ QJsonObject run(const QJsonObject &cmd)
         return {{"ok", true}, {"done", done}};
     }
     if (name == "dump") {
-        const QString cols = "ID,pID,NodeType,Level,Sort,Title,PlainText,HTML,OrigID,Flag,Usn,Synced,"
-                             "substr(Updated,1,19) Updated";
+        // Without the texts when only the bookkeeping is wanted: they are the bulk of it.
+        const QString cols = QStringLiteral("ID,pID,NodeType,Level,Sort,Title,%1OrigID,Flag,Usn,Synced,substr(Updated,1,19) "
+                                            "Updated").arg(cmd.value("texts").toBool(true) ? "PlainText,HTML," : "");
         return {{"ok", true},
                 {"book", rows("SELECT " + cols + " FROM BookTree ORDER BY ID")},
                 {"memo", rows("SELECT " + cols + " FROM MemoTree ORDER BY ID")},
