@@ -136,7 +136,7 @@ private slots:
         if (atService) {
             for (const char *title : {"一", "二", "三"}) // newer than any item the dialog shows
                 QVERIFY(m_service.admin({"news-add", title, "摘要"}));
-            QVERIFY(TestService::signInNewUser(QStringLiteral("news%1").arg(QDateTime::currentMSecsSinceEpoch())));
+            QVERIFY(TestService::signInNewUser(QStringLiteral("n&e+ws%1").arg(QDateTime::currentMSecsSinceEpoch())));
         }
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler("http", &catcher, "open");
