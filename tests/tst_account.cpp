@@ -1,6 +1,7 @@
 // The user account against the real service: registration, sign-in, heartbeat, the silent
 // re-sign-in, the change-of-user rule, the saved sign-in and the account dialogs (offscreen).
 #include "BookRows.h"
+#include "Columns.h"
 #include "OtherClient.h"
 #include "ScriptedPrompter.h"
 #include "TestProfile.h"
@@ -40,22 +41,10 @@ class TstAccount : public QObject
     {
         return g_App.registerUser(name, password, "u" + QString::number(m_serial) + "@example.com", true);
     }
-    // Signed in afresh as a new user of an empty local store.
-    QString signedInUser()
-    {
-        setSysParam("Sys.CurrUserCode", QString());
-        const QString name = newName("hb");
-        if (!registerUser(name) || !g_App.login(name, "secret1", true))
-            return QString();
-        return name;
-    }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_service.start());
-        QVERIFY(startApp().ok);
-    }
+    void initTestCase() { QVERIFY(m_service.start() && startApp().ok); }
+    void cleanupTestCase() { stopApp(); }
     void init()
     {
         m_service.setFaults(QString());
@@ -64,14 +53,10 @@ private slots:
         execSql("DELETE FROM MemoTree");
         setSysParam("Sys.CurrUserCode", QString());
     }
-    void cleanupTestCase() { stopApp(); }
 
     void registerAndSignIn_data()
     {
-        QTest::addColumn<QString>("registered");
-        QTest::addColumn<QString>("signInAs");
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<QStringList>("messages");
+        COLUMNS(QString, registered, QString, signInAs, QString, password, QStringList, messages)
         const QString ok = "用户登录成功！";
         QTest::newRow("right password") << "alice" << "alice" << "secret1" << QStringList{ok};
         QTest::newRow("wrong password") << "bob" << "bob" << "secret2"
@@ -81,10 +66,7 @@ private slots:
     }
     void registerAndSignIn()
     {
-        QFETCH(QString, registered);
-        QFETCH(QString, signInAs);
-        QFETCH(QString, password);
-        QFETCH(QStringList, messages);
+        FETCH(QString, registered, QString, signInAs, QString, password, QStringList, messages)
         ScriptedPrompter prompts;
         const QString correct = password == "secret2" ? "secret1" : password;
         QVERIFY(g_App.registerUser(registered, correct, "x+y@example.com", false));
@@ -95,19 +77,16 @@ private slots:
         prompts.clear();
         const bool signedIn = g_App.login(signInAs, password, false);
         QCOMPARE(prompts.errors() + prompts.infos(), messages);
-        QCOMPARE(signedIn, messages.first() == "用户登录成功！");
-        QCOMPARE(g_App.session().isLogined, signedIn);
-        QCOMPARE(g_App.guiSnapshot.signedIn.load(), signedIn);
+        const bool ok = messages.first() == "用户登录成功！";
+        QCOMPARE(QVector<bool>({signedIn, g_App.session().isLogined, g_App.guiSnapshot.signedIn.load()}),
+                 QVector<bool>(3, ok));
     }
 
     // The heartbeat's code for each way a session ends, and the re-sign-in after it (a service
     // away and back again: the heartbeat worker's test).
     void reloginAfterFailedHeartbeat_data()
     {
-        QTest::addColumn<QString>("cause");
-        QTest::addColumn<QString>("code");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<bool>("active"); // sessionActive and autoRelogin afterwards
+        COLUMNS(QString, cause, QString, code, QString, message, bool, active) // active: sessionActive, autoRelogin
         QTest::newRow("-3: signed in elsewhere")
             << "-3" << "-3" << "注意：检测到帐号多地登录，如非本人登录，为了安全起见，建议到官网修改密码！" << false;
         QTest::newRow("-2: session gone") << "-2" << "-2" << "注意：检测到登录断开过，已重新登录成功！" << true;
@@ -116,15 +95,11 @@ private slots:
     }
     void reloginAfterFailedHeartbeat()
     {
-        QFETCH(QString, cause);
-        QFETCH(QString, code);
-        QFETCH(QString, message);
-        QFETCH(bool, active);
-        const QString name = signedInUser();
-        QVERIFY(!name.isEmpty());
+        FETCH(QString, cause, QString, code, QString, message, bool, active)
+        const QString name = newName("hb");
+        QVERIFY(TestService::signInNewUser(name));
         g_App.heartbeat();
-        QCOMPARE(g_App.session().heartbeatErrCode, QString("0"));
-        QVERIFY(g_App.session().heartbeatOk);
+        QVERIFY(g_App.session().heartbeatErrCode == "0" && g_App.session().heartbeatOk);
         QVERIFY(web::isSafeToken(g_App.session().tid));
         const Session first = g_App.session();
         OtherClient other;
@@ -135,15 +110,13 @@ private slots:
         if (cause == "refused")
             m_service.setFaults("login=fail");
         g_App.heartbeat();
-        QVERIFY(!g_App.session().heartbeatOk);
-        QCOMPARE(g_App.session().heartbeatErrCode, code);
+        QCOMPARE(g_App.session().heartbeatErrCode + (g_App.session().heartbeatOk ? " ok" : ""), code);
         QStringList reports;
         g_App.reloginAfterFailedHeartbeat([&](const QString &value) { reports << value; });
         QCOMPARE(reports, (QStringList{"logout", "message"}));
         const Session after = g_App.session();
         QCOMPARE(after.heartbeatMessage, message);
-        QCOMPARE(after.sessionActive, active);
-        QCOMPARE(after.autoRelogin, active);
+        QCOMPARE(QString("%1%2").arg(after.sessionActive).arg(after.autoRelogin), QString(active ? "11" : "00"));
         if (cause == "-3") // no sign-in was sent: the other machine keeps its session
             QCOMPARE(other.heartbeat(), QString("0"));
         if (cause == "-2")
@@ -152,45 +125,28 @@ private slots:
 
     void userLogined_data()
     {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("uid"); // of the account signed in to; the stored one is UID1
-        QTest::addColumn<QVariant>("synced"); // of the one book row
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<int>("rowsAfter");
-        QTest::addColumn<QString>("lastUsnAfter");
-        QTest::addColumn<QString>("codeAfter");
-        QTest::addColumn<bool>("syncOn");
-        QTest::newRow("same user, case and spaces") << "li lei" << " Li Lei " << "UID1" << QVariant(0) << true << 1
-                                                    << "42" << " Li Lei " << false;
-        QTest::newRow("same user, full width and U+3000") << "u1" << "Ｕ１\u3000" << "UID1" << QVariant(0) << true << 1
-                                                          << "42" << "Ｕ１\u3000" << false;
+        // uid: of the account signed in to (the stored one is UID1); synced: of the one book row;
+        // after: accepted|rows left|LastUsn|stored user code
+        COLUMNS(QString, stored, QString, typed, QString, uid, QVariant, synced, bool, syncOn, QString, after)
+        const QVariant waiting(0), synced(1), never(QVariant::Int);
+        QTest::newRow("same user, case and spaces") << "li lei" << " Li Lei " << "UID1" << waiting << false
+                                                    << "1|1|42| Li Lei ";
+        QTest::newRow("same user, full width and U+3000") << "u1" << "Ｕ１\u3000" << "UID1" << waiting << false
+                                                          << "1|1|42|Ｕ１\u3000";
         // A service that keeps the two names apart signs in to another account.
-        QTest::newRow("name folds alike, other account, row waiting")
-            << "u1" << "u1\u3000" << "UID2" << QVariant(0) << false << 1 << "42" << "u1" << false;
-        QTest::newRow("first sign-in") << "" << "han mei" << "UID1" << QVariant(0) << true << 1 << "0" << "han mei"
-                                       << false;
+        QTest::newRow("name folds alike, other account, row waiting") << "u1" << "u1\u3000" << "UID2" << waiting
+                                                                       << false << "0|1|42|u1";
+        QTest::newRow("first sign-in") << "" << "han mei" << "UID1" << waiting << false << "1|1|0|han mei";
         // The waiting row goes up in the first sync: the service numbers it 1.
-        QTest::newRow("first sign-in, sync on") << "" << "han mei" << "UID1" << QVariant(0) << true << 1 << "1"
-                                                << "han mei" << true;
-        QTest::newRow("other user, all synced") << "li lei" << "han mei" << "UID2" << QVariant(1) << true << 0 << "0"
-                                                << "han mei" << false;
-        QTest::newRow("other user, row waiting") << "li lei" << "han mei" << "UID2" << QVariant(0) << false << 1
-                                                 << "42" << "li lei" << false;
-        QTest::newRow("other user, row never synced") << "li lei" << "han mei" << "UID2" << QVariant(QVariant::Int)
-                                                      << false << 1 << "42" << "li lei" << false;
+        QTest::newRow("first sign-in, sync on") << "" << "han mei" << "UID1" << waiting << true << "1|1|1|han mei";
+        QTest::newRow("other user, all synced") << "li lei" << "han mei" << "UID2" << synced << false << "1|0|0|han mei";
+        QTest::newRow("other user, row waiting") << "li lei" << "han mei" << "UID2" << waiting << false << "0|1|42|li lei";
+        QTest::newRow("other user, row never synced") << "li lei" << "han mei" << "UID2" << never << false
+                                                      << "0|1|42|li lei";
     }
     void userLogined()
     {
-        QFETCH(QString, stored);
-        QFETCH(QString, typed);
-        QFETCH(QString, uid);
-        QFETCH(QVariant, synced);
-        QFETCH(bool, ok);
-        QFETCH(int, rowsAfter);
-        QFETCH(QString, lastUsnAfter);
-        QFETCH(QString, codeAfter);
-        QFETCH(bool, syncOn);
+        FETCH(QString, stored, QString, typed, QString, uid, QVariant, synced, bool, syncOn, QString, after)
         g_SysParams.cloudSyncParams.active = syncOn;
         publishSysParams();
         setSysParam("Sys.CurrUserCode", stored);
@@ -206,24 +162,19 @@ private slots:
             uid = ids.uid;
         }
         CloudSync sync;
-        QCOMPARE(sync.userLogined(uid, typed), ok);
+        const bool ok = sync.userLogined(uid, typed);
         g_SysParams.cloudSyncParams.active = false;
         publishSysParams();
-        QCOMPARE(execQuery("SELECT ID FROM BookTree").size(), rowsAfter);
-        QCOMPARE(getSysParam("Sync.LastUsn"), lastUsnAfter);
-        QCOMPARE(getSysParam("Sys.CurrUserCode"), codeAfter);
-        if (!ok) {
-            QCOMPARE(sync.errorCode(), QString("CHANGE_USER_REFUSED"));
-            QCOMPARE(sync.errorText(), CloudSync::changeUserRefusedText(stored));
-        }
+        QCOMPARE(QString("%1|%2|%3|%4").arg(ok).arg(execQuery("SELECT ID FROM BookTree").size())
+                     .arg(getSysParam("Sync.LastUsn"), getSysParam("Sys.CurrUserCode")), after);
+        if (!ok)
+            QCOMPARE(sync.errorCode() + sync.errorText(), "CHANGE_USER_REFUSED" + CloudSync::changeUserRefusedText(stored));
     }
 
     // The client's "same user" is the service's "same account", for every way a name can be typed.
     void sameUserAsService_data()
     {
-        QTest::addColumn<QString>("registered");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("same");
+        COLUMNS(QString, registered, QString, typed, bool, same)
         QTest::newRow("case, U+3000, U+00A0") << "Writer%1" << "\u00a0wRITER%1\u3000" << true;
         QTest::newRow("full width") << "ＡＢＣ%1" << "abc%1" << true;
         QTest::newRow("ligature, capital sharp s") << "ﬁleß%1" << "FILEẞ%1" << true;
@@ -231,9 +182,7 @@ private slots:
     }
     void sameUserAsService()
     {
-        QFETCH(QString, registered);
-        QFETCH(QString, typed);
-        QFETCH(bool, same);
+        FETCH(QString, registered, QString, typed, bool, same)
         const QString serial = newName("-");
         QVERIFY(registerUser(registered.arg(serial)));
         QCOMPARE(account::sameUser(registered.arg(serial), typed.arg(serial)), same);
@@ -242,13 +191,13 @@ private slots:
 
     void savedSignIn_data()
     {
-        QTest::addColumn<bool>("save");
+        COLUMNS(bool, save)
         QTest::newRow("without 保存密码") << false;
         QTest::newRow("with 保存密码") << true;
     }
     void savedSignIn()
     {
-        QFETCH(bool, save);
+        FETCH(bool, save)
         const QString name = newName("saved");
         QVERIFY(registerUser(name, "secret9"));
         g_SysParams.loginParams.password = "older";
@@ -257,33 +206,29 @@ private slots:
         QVERIFY(!stored.contains("secret9") && !stored.contains("older"));
         loadSysParams();
         QCOMPARE(g_SysParams.loginParams.password, save ? QString("secret9") : QString());
-        QCOMPARE(g_SysParams.loginParams.autoLogin, save);
-        QCOMPARE(g_App.startupLogin(), save);
-        QCOMPARE(g_App.session().isLogined, save);
+        const bool started = g_App.startupLogin();
+        QCOMPARE(QVector<bool>({g_SysParams.loginParams.autoLogin, started, g_App.session().isLogined}),
+                 QVector<bool>(3, save));
     }
 
     void formChecks_data()
     {
-        QTest::addColumn<QStringList>("fields"); // user, e-mail, again, password, again
-        QTest::addColumn<QString>("failure");
-        QTest::newRow("no name") << QStringList{"", "", "", "", ""} << "用户名不能为空！";
-        QTest::newRow("no e-mail") << QStringList{"u", "", "", "", ""} << "邮箱不能为空！";
-        QTest::newRow("a@b") << QStringList{"u", "a@b", "a@b", "", ""} << "邮箱不正确，请输入正在使用的有效邮箱地址！";
-        QTest::newRow("space in e-mail") << QStringList{"u", "a b@c.cn", "", "", ""}
-                                         << "邮箱不正确，请输入正在使用的有效邮箱地址！";
-        QTest::newRow("e-mails differ") << QStringList{"u", "a@b.cn", "b@b.cn", "", ""} << "邮箱与确认邮箱不一致！";
-        QTest::newRow("no password") << QStringList{"u", "first.last@b.cn", "first.last@b.cn", "", ""}
-                                     << "密码不能为空！";
-        QTest::newRow("5 characters") << QStringList{"u", "a_b@b.cn", "a_b@b.cn", "12345", "12345"}
-                                      << "密码长度不能低于6位！";
-        QTest::newRow("passwords differ") << QStringList{"u", "a+b@b.cn", "a+b@b.cn", "123456", "123457"}
-                                          << "密码与确认密码不一致！";
-        QTest::newRow("6 characters") << QStringList{"u", "张三@b.cn", "张三@b.cn", "123456", "123456"} << "";
+        COLUMNS(QString, form, QString, failure) // form: user|e-mail|again|password|again
+        const QString badMail = "邮箱不正确，请输入正在使用的有效邮箱地址！";
+        QTest::newRow("no name") << "||||" << "用户名不能为空！";
+        QTest::newRow("no e-mail") << "u||||" << "邮箱不能为空！";
+        QTest::newRow("a@b") << "u|a@b|a@b||" << badMail;
+        QTest::newRow("space in e-mail") << "u|a b@c.cn|||" << badMail;
+        QTest::newRow("e-mails differ") << "u|a@b.cn|b@b.cn||" << "邮箱与确认邮箱不一致！";
+        QTest::newRow("no password") << "u|first.last@b.cn|first.last@b.cn||" << "密码不能为空！";
+        QTest::newRow("5 characters") << "u|a_b@b.cn|a_b@b.cn|12345|12345" << "密码长度不能低于6位！";
+        QTest::newRow("passwords differ") << "u|a+b@b.cn|a+b@b.cn|123456|123457" << "密码与确认密码不一致！";
+        QTest::newRow("6 characters") << "u|张三@b.cn|张三@b.cn|123456|123456" << "";
     }
     void formChecks()
     {
-        QFETCH(QStringList, fields);
-        QFETCH(QString, failure);
+        FETCH(QString, form, QString, failure)
+        const QStringList fields = form.split('|');
         QCOMPARE(account::registerCheck(fields[0], fields[1], fields[2], fields[3], fields[4]), failure);
         // The dialog shows the same and stays open.
         ScriptedPrompter prompts;

@@ -1,6 +1,7 @@
 // Resumable downloads: a file is final only when complete; partial files stay for a resume,
 // redirects are followed a few hops, and broken answers never count as finished.
 #include "CannedServer.h"
+#include "Columns.h"
 #include "Folders.h"
 #include "TestService.h"
 
@@ -49,23 +50,16 @@ class TestDownload : public QObject
 private slots:
     void answers_data()
     {
-        QTest::addColumn<QString>("scenario");
-        QTest::addColumn<bool>("success");
-        QTest::addColumn<bool>("partialKept");
+        COLUMNS(QString, scenario, bool, success, bool, partialKept)
         for (const char *row : {"plain", "200 on Range", "relative redirect", "five hops"})
             QTest::newRow(row) << row << true << false;
-        QTest::newRow("416") << "416" << false << false;
-        QTest::newRow("404") << "404" << false << false;
+        for (const char *row : {"416", "404", "six hops", "ftp redirect", "refused"})
+            QTest::newRow(row) << row << false << false;
         QTest::newRow("early close") << "early close" << false << true;
-        QTest::newRow("six hops") << "six hops" << false << false;
-        QTest::newRow("ftp redirect") << "ftp redirect" << false << false;
-        QTest::newRow("refused") << "refused" << false << false;
     }
     void answers()
     {
-        QFETCH(QString, scenario);
-        QFETCH(bool, success);
-        QFETCH(bool, partialKept);
+        FETCH(QString, scenario, bool, success, bool, partialKept)
         const QByteArray file = randomBytes(200000);
         CannedServer server;
         server.handler = [&](const CannedServer::Request &r) -> CannedServer::Answer {
@@ -97,15 +91,10 @@ private slots:
         Download d;
         if (scenario == "200 on Range" || scenario == "416")
             QVERIFY(writeBytes(d.part(), QByteArray(5000, 'p')));
-        QString url = server.url("/file");
-        if (scenario == "relative redirect")
-            url = server.url("/rel");
-        else if (scenario.endsWith("hops"))
-            url = server.url("/hop0");
-        else if (scenario == "ftp redirect")
-            url = server.url("/ftp");
-        else if (scenario == "refused")
-            url = QString("http://127.0.0.1:%1/file").arg(freeLoopbackPort());
+        const QMap<QString, QString> paths{{"relative redirect", "/rel"}, {"five hops", "/hop0"}, {"six hops", "/hop0"},
+                                           {"ftp redirect", "/ftp"}};
+        const QString url = scenario == "refused" ? QString("http://127.0.0.1:%1/file").arg(freeLoopbackPort())
+                                                  : server.url(paths.value(scenario, "/file"));
         QCOMPARE(d.run(url), success);
         QCOMPARE(readBytes(d.file()), success ? file : QByteArray());
         QCOMPARE(QFileInfo::exists(d.part()), partialKept);
@@ -140,8 +129,7 @@ private slots:
         QCOMPARE(server.requests.last().rangeFrom(), qint64(100000));
         QCOMPARE(readBytes(d.file()), file);
         // The progress counts the part that was there already.
-        QCOMPARE(progress.last().at(0).toLongLong(), qint64(file.size()));
-        QCOMPARE(progress.last().at(1).toLongLong(), qint64(file.size()));
+        QCOMPARE(progress.last(), QVariantList({qint64(file.size()), qint64(file.size())}));
 
         // Close: the part goes.
         QFile::remove(d.file());

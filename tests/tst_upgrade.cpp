@@ -1,6 +1,7 @@
 // Upgrade checks against the service, the download texts, and material archives: hostile
 // entries refused before anything is written, a valid library staged and renamed into place.
 #include "Folders.h"
+#include "Columns.h"
 #include "TestProfile.h"
 #include "TestService.h"
 
@@ -78,24 +79,6 @@ QByteArray libraryBytes(const QString &folder, const QString &version)
     return readBytes(path);
 }
 
-// A tmpfs of a few MiB mounted for one test row (needs root; mount() is false elsewhere).
-struct SmallDisk {
-    QString path;
-    bool mounted = false;
-    explicit SmallDisk(QString where) : path(std::move(where)) {}
-    bool mount(int mib)
-    {
-        QDir().mkpath(path);
-        mounted = QProcess::execute("mount", {"-t", "tmpfs", "-o", QString("size=%1m").arg(mib), "tmpfs", path}) == 0;
-        return mounted;
-    }
-    ~SmallDisk()
-    {
-        if (mounted)
-            QProcess::execute("umount", {path});
-    }
-};
-
 } // namespace
 
 class TestUpgrade : public QObject
@@ -114,9 +97,10 @@ private slots:
 
     void versionFile_data()
     {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<int>("level");
-        QTest::addColumn<QString>("news");
+        // text: the version file, or "<404>", "<refused>", "<silent>" for a check that gets none
+        COLUMNS(QByteArray, text, int, level, QString, news)
+        for (const char *failure : {"<404>", "<refused>", "<silent>"})
+            QTest::newRow(failure) << QByteArray(failure) << -1 << "";
         QTest::newRow("newer, numbers not texts") << QByteArray("version=4.4\nsetupfile=a/b.deb\nnews=x") << 1 << "x";
         QTest::newRow("same") << QByteArray("version=4.31\nsetupfile=b.deb\nnews=x") << 0 << "x";
         QTest::newRow("major") << QByteArray("version=5\nforceVersion=4.5\nsetupfile=b.deb") << 2 << "";
@@ -133,14 +117,24 @@ private slots:
     }
     void versionFile()
     {
-        QFETCH(QByteArray, text);
-        QFETCH(int, level);
-        QFETCH(QString, news);
-        QVERIFY(m_service.putAppFile("updateV4.txt", text));
-        const UpgradeInfo info = upgrade::check(upgrade::App);
-        QCOMPARE(info.level, level);
-        QCOMPARE(info.news, news);
-        QCOMPARE(upgrade::upgradeState(upgrade::App).level, level);
+        FETCH(QByteArray, text, int, level, QString, news)
+        QTcpServer silent;
+        const QByteArray oldUrl = qgetenv("INKBOAT_SERVICE_URL");
+        const auto restore = qScopeGuard([&] { qputenv("INKBOAT_SERVICE_URL", oldUrl); });
+        QVERIFY(text != "<silent>" || silent.listen(QHostAddress::LocalHost));
+        if (text == "<404>")
+            QFile::remove(m_service.dataPath() + "/app/updateV4.txt");
+        else if (text.startsWith('<'))
+            qputenv("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/")
+                                               .arg(silent.isListening() ? silent.serverPort() : freeLoopbackPort())
+                                               .toUtf8());
+        else
+            QVERIFY(m_service.putAppFile("updateV4.txt", text));
+        // Two checks at once get the same answer.
+        auto other = QtConcurrent::run([] { return upgrade::check(upgrade::App, 3000).level; });
+        const UpgradeInfo info = upgrade::check(upgrade::App, 3000);
+        QCOMPARE(QString("%1|%2|%3|").arg(info.level).arg(other.result()).arg(upgrade::upgradeState(upgrade::App).level)
+                     + info.news, QString("%1|%1|%1|").arg(level) + news);
         if (level > 0) {
             QVERIFY(upgrade::downloadUrl(info).endsWith("/app/" + info.setupfile));
             QCOMPARE(upgrade::downloadFileName(info), info.setupfile.section('/', -1));
@@ -158,44 +152,9 @@ private slots:
         QCOMPARE(info.level, 0);
     }
 
-    void checkFailures_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("404") << "missing";
-        QTest::newRow("refused") << "refused";
-        QTest::newRow("slow") << "slow";
-    }
-    void checkFailures()
-    {
-        QFETCH(QString, kind);
-        QTcpServer silent;
-        const QByteArray oldUrl = qgetenv("INKBOAT_SERVICE_URL");
-        if (kind == "missing") {
-            QFile::remove(m_service.dataPath() + "/app/updateMV4.txt");
-        } else if (kind == "refused") {
-            qputenv("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/").arg(freeLoopbackPort()).toUtf8());
-        } else {
-            QVERIFY(silent.listen(QHostAddress::LocalHost));
-            qputenv("INKBOAT_SERVICE_URL", QString("http://127.0.0.1:%1/").arg(silent.serverPort()).toUtf8());
-        }
-        QCOMPARE(upgrade::check(upgrade::Material, 300).level, -1);
-        qputenv("INKBOAT_SERVICE_URL", oldUrl);
-        QCOMPARE(upgrade::noticeText(upgrade::Material, -1), QStringLiteral("检查素材版本升级失败！"));
-    }
-
-    void twoChecksAtOnce()
-    {
-        QVERIFY(m_service.putAppFile("updateV4.txt", "version=9\nsetupfile=b.deb\nnews=a"));
-        auto other = QtConcurrent::run([] { return upgrade::check(upgrade::App).level; });
-        QCOMPARE(upgrade::check(upgrade::App).level, 1);
-        QCOMPARE(other.result(), 1);
-    }
-
     void texts_data()
     {
-        QTest::addColumn<qint64>("value");
-        QTest::addColumn<QString>("size");
-        QTest::addColumn<QString>("time");
+        COLUMNS(qint64, value, QString, size, QString, time)
         QTest::newRow("0") << qint64(0) << "0 B" << "0s";
         QTest::newRow("59") << qint64(59) << "0 KB" << "59s";
         QTest::newRow("60") << qint64(60) << "0 KB" << "1m";
@@ -209,9 +168,7 @@ private slots:
     }
     void texts()
     {
-        QFETCH(qint64, value);
-        QFETCH(QString, size);
-        QFETCH(QString, time);
+        FETCH(qint64, value, QString, size, QString, time)
         QCOMPARE(upgrade::sizeText(value), size);
         QCOMPARE(upgrade::sizeText(value, true), size + "/S");
         if (!time.isEmpty())
@@ -220,11 +177,9 @@ private slots:
 
     void archives_data()
     {
-        QTest::addColumn<QString>("entry");
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<QString>("place"); // "" the live data folder, or how the folder is made hard
-        QTest::addColumn<QString>("said");  // a part of the refusal ("" the entry's name)
+        // place: "" the live data folder, or how the folder is made hard
+        // said: a part of the refusal ("" the entry's name)
+        COLUMNS(QString, entry, QByteArray, content, bool, valid, QString, place, QString, said)
         const QByteArray text("x");
         QTest::newRow("parent") << "../evil.txt" << text << false << "" << "";
         QTest::newRow("inner parent") << "a/../../evil.txt" << text << false << "" << "";
@@ -250,11 +205,7 @@ private slots:
     }
     void archives()
     {
-        QFETCH(QString, entry);
-        QFETCH(QByteArray, content);
-        QFETCH(bool, valid);
-        QFETCH(QString, place);
-        QFETCH(QString, said);
+        FETCH(QString, entry, QByteArray, content, bool, valid, QString, place, QString, said)
         QTemporaryDir work;
         if (content == "old" || content == "new")
             content = libraryBytes(work.path(), content == "old" ? "2.5" : "9.0");
@@ -269,11 +220,18 @@ private slots:
             QVERIFY(writeBytes(zipPath, bytes));
         }
         QString data = g_App.appDataPath();
-        SmallDisk disk(work.filePath("disk"));
+        // A tmpfs of a few MiB for one row (needs root; mount fails elsewhere).
+        const QString disk = work.filePath("disk");
+        bool mounted = false;
+        const auto unmount = qScopeGuard([&] {
+            if (mounted)
+                QProcess::execute("umount", {disk});
+        });
         if (place == "small disk") {
-            if (!disk.mount(80))
+            mounted = QDir().mkpath(disk) && QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=80m", "tmpfs", disk}) == 0;
+            if (!mounted)
                 QSKIP("no tmpfs can be mounted here");
-            data = disk.path + "/";
+            data = disk + "/";
             QVERIFY(QFile::copy(g_App.appDataPath() + "Inkboat_Sentence.sdb", data + "Inkboat_Sentence.sdb"));
         }
         const QString blocker = data + entry;

@@ -1,6 +1,7 @@
 // The web client against the real service (a private instance on a free loopback port), and a
 // canned loopback server only for what the service never sends.
 #include "CannedServer.h"
+#include "Columns.h"
 #include "TestService.h"
 
 #include "app/App.h"
@@ -27,10 +28,14 @@ struct LocaleCodec {
     ~LocaleCodec() { QTextCodec::setCodecForLocale(old); }
 };
 
+template <class T> T get(const QString &url) { return web::callApi<T>(url, QString(), "get", web::kTimeoutMs); }
+
 CannedServer::Answer answer(const QByteArray &body)
 {
     return {"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close", body};
 }
+
+using Params = QMap<QString, QString>;
 
 } // namespace
 
@@ -45,8 +50,7 @@ private slots:
 
     void passwordCipherKnownAnswers_data()
     {
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<QString>("hex");
+        COLUMNS(QString, password, QString, hex)
         // printf '%s' "$p" | openssl enc -aes-128-ecb -K $(printf '__QUILL__INKPOT_' | xxd -p) | xxd -p -c 256
         QTest::newRow("ascii") << "secret1" << "ca8ac7087833a81f07bc331a2b344d4f";
         QTest::newRow("cjk") << "密码口令123" << "5ad33bc577994f1da3ad68e8a18a3b37";
@@ -56,8 +60,7 @@ private slots:
     }
     void passwordCipherKnownAnswers()
     {
-        QFETCH(QString, password);
-        QFETCH(QString, hex);
+        FETCH(QString, password, QString, hex)
         QCOMPARE(App::encryptPassword(password), hex);
         LocaleCodec latin1("ISO-8859-1");
         QCOMPARE(App::encryptPassword(password), hex);
@@ -67,37 +70,26 @@ private slots:
     // they were sent, and every answer passes its checksum.
     void valuesRoundTripThroughTheService_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("email");
-        QTest::addColumn<QString>("password");
-        const QList<QStringList> rows = {
-            {"plus+name", "a+b@example.com", "secret1"},
-            {"per%cent", "first.last@example.com", "密码口令123"},
-            {"with space", "a_b@example.com", "123456789012345"},
-            {"tilde~x", "x@example.com", "1234567890123456"},
-            {"张三丰", "张三@example.cn", "p+%&= #x"},
-        };
-        for (const QStringList &r : rows)
-            QTest::newRow(qPrintable(r[0])) << r[0] << r[1] << r[2];
+        COLUMNS(QString, name, QString, email, QString, password)
+        QTest::newRow("plus") << "plus+name" << "a+b@example.com" << "secret1";
+        QTest::newRow("per cent") << "per%cent" << "first.last@example.com" << "密码口令123";
+        QTest::newRow("space") << "with space" << "a_b@example.com" << "123456789012345";
+        QTest::newRow("tilde") << "tilde~x" << "x@example.com" << "1234567890123456";
+        QTest::newRow("cjk") << "张三丰" << "张三@example.cn" << "p+%&= #x";
     }
     void valuesRoundTripThroughTheService()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, email);
-        QFETCH(QString, password);
+        FETCH(QString, name, QString, email, QString, password)
         for (const bool latin1 : {false, true}) {
             LocaleCodec locale(latin1 ? "ISO-8859-1" : nullptr);
             const QString user = name + (latin1 ? "L" : "");
             const QString enc = web::urlEncode(App::encryptPassword(password));
-            const ApiBaseResponse reg = web::callApi<ApiBaseResponse>(
-                web::apiUrl() + QString::fromLatin1(web::kRegister).arg(web::urlEncode(user), enc, web::urlEncode(email)),
-                QString(), "get", web::kTimeoutMs);
+            const ApiBaseResponse reg = get<ApiBaseResponse>(
+                web::apiUrl() + QString::fromLatin1(web::kRegister).arg(web::urlEncode(user), enc, web::urlEncode(email)));
             QVERIFY2(!reg.head.isError, qPrintable(reg.head.errInfo));
-            const ApiLoginResponse login = web::callApi<ApiLoginResponse>(
-                web::apiUrl() + QString::fromLatin1(web::kLogin).arg(web::urlEncode(user), enc, "4.31", "aB3d"),
-                QString(), "get", web::kTimeoutMs);
-            QVERIFY2(!login.head.isError, qPrintable(login.head.errInfo));
-            QCOMPARE(login.username, user);
+            const ApiLoginResponse login = get<ApiLoginResponse>(
+                web::apiUrl() + QString::fromLatin1(web::kLogin).arg(web::urlEncode(user), enc, "4.31", "aB3d"));
+            QCOMPARE(login.head.errInfo + login.username, user);
             QVERIFY(web::isSafeToken(login.uid) && web::isSafeToken(login.sid));
         }
     }
@@ -105,92 +97,63 @@ private slots:
     void checksumFailures_data();
     void checksumFailures()
     {
-        QFETCH(QString, faults);
-        QFETCH(QByteArray, body);
-        ApiLoginResponse answer;
-        if (!faults.isEmpty()) {
-            m_service.setFaults(faults);
-            answer.head =
-                web::callApi<ApiLinkResponse>(web::apiUrl() + web::kEshopLinks, QString(), "get", web::kTimeoutMs).head;
-        } else {
-            CannedServer raw;
-            raw.handler = [body](const CannedServer::Request &) { return ::answer(body); };
-            answer = web::callApi<ApiLoginResponse>(raw.url("/i.php?a=login"), QString(), "get", web::kTimeoutMs);
-        }
-        QCOMPARE(answer.head.errCode, QString("API_ERROR_CRC"));
-        QVERIFY(answer.head.isError);
-        QCOMPARE(answer.head.errInfo, QString("调用远程服务校验失败！"));
+        FETCH(QString, faults, QByteArray, body)
+        m_service.setFaults(faults);
+        CannedServer raw;
+        raw.handler = [body](const CannedServer::Request &) { return ::answer(body); };
+        const ApiHead head = faults.isEmpty() ? get<ApiLoginResponse>(raw.url("/i.php?a=login")).head
+                                              : get<ApiLinkResponse>(web::apiUrl() + web::kEshopLinks).head;
+        QCOMPARE(QString("%1|%2|%3").arg(head.errCode).arg(head.isError).arg(head.errInfo),
+                 QString("API_ERROR_CRC|1|调用远程服务校验失败！"));
     }
 
     void checksumTakesRepeatedKeysInOrder()
     {
         QCOMPARE(web::queryChecksum("http://h/i.php?g=Inkboat&m=WebApi&a=x&k=1&k=2"),
                  web::md5Hex("gInkboatmWebApiaxk1k2"));
-        const ApiLinkResponse links = web::callApi<ApiLinkResponse>(web::apiUrl() + "&a=eshoplinks&k=1&k=%2B2",
-                                                                    QString(), "get", web::kTimeoutMs);
-        QVERIFY2(!links.head.isError, qPrintable(links.head.errInfo));
+        QCOMPARE(get<ApiLinkResponse>(web::apiUrl() + "&a=eshoplinks&k=1&k=%2B2").head.errInfo, QString());
     }
 
     void transport_data()
     {
-        QTest::addColumn<QString>("method");
-        QTest::addColumn<QVariantMap>("params");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("requestLine");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<QString>("contentType");
+        COLUMNS(QString, method, Params, params, QString, path, QString, requestLine, QByteArray, body,
+              QString, answer, QString, contentType)
         const QString json = QStringLiteral("application/json; charset=utf-8");
-        QTest::newRow("get") << "get" << QVariantMap() << "/a" << "GET /a HTTP/1.1" << QByteArray("ok") << "ok" << "";
-        QTest::newRow("GET posts") << "GET" << QVariantMap() << "/a" << "POST /a HTTP/1.1" << QByteArray("ok") << "ok"
+        QTest::newRow("get") << "get" << Params() << "/a" << "GET /a HTTP/1.1" << QByteArray("ok") << "ok" << "";
+        QTest::newRow("GET posts") << "GET" << Params() << "/a" << "POST /a HTTP/1.1" << QByteArray("ok") << "ok"
                                    << json;
-        QTest::newRow("post") << "post" << QVariantMap() << "/a" << "POST /a HTTP/1.1" << QByteArray("ok") << "ok"
+        QTest::newRow("post") << "post" << Params() << "/a" << "POST /a HTTP/1.1" << QByteArray("ok") << "ok"
                               << json;
-        QTest::newRow("params after ?") << "get" << QVariantMap{{"b", "x y"}, {"a", "+"}} << "/p"
+        QTest::newRow("params after ?") << "get" << Params{{"b", "x y"}, {"a", "+"}} << "/p"
                                         << "GET /p?a=%2B&b=x%20y HTTP/1.1" << QByteArray("") << "" << "";
-        QTest::newRow("params after &") << "get" << QVariantMap{{"k", "1"}} << "/p?q=1" << "GET /p?q=1&k=1 HTTP/1.1"
+        QTest::newRow("params after &") << "get" << Params{{"k", "1"}} << "/p?q=1" << "GET /p?q=1&k=1 HTTP/1.1"
                                         << QByteArray("") << "" << "";
-        QTest::newRow("NUL cut") << "get" << QVariantMap() << "/n" << "GET /n HTTP/1.1" << QByteArray("abc\0def", 7)
+        QTest::newRow("NUL cut") << "get" << Params() << "/n" << "GET /n HTTP/1.1" << QByteArray("abc\0def", 7)
                                  << "abc" << "";
     }
     void transport()
     {
-        QFETCH(QString, method);
-        QFETCH(QVariantMap, params);
-        QFETCH(QString, path);
-        QFETCH(QString, requestLine);
-        QFETCH(QByteArray, body);
-        QFETCH(QString, answer);
-        QFETCH(QString, contentType);
+        FETCH(QString, method, Params, params, QString, path, QString, requestLine, QByteArray, body,
+              QString, answer, QString, contentType)
         CannedServer raw;
         raw.handler = [body](const CannedServer::Request &) { return ::answer(body); };
-        QString got;
-        if (params.isEmpty()) {
-            got = web::webRequest(raw.url(path), "x", method, web::kTimeoutMs);
-        } else {
-            QMap<QString, QString> map;
-            for (auto it = params.begin(); it != params.end(); ++it)
-                map.insert(it.key(), it.value().toString());
-            got = web::webRequestWithParams(raw.url(path), map, QString(), method, web::kTimeoutMs);
-        }
-        QVERIFY(!raw.requests.isEmpty());
-        QCOMPARE(QString(raw.requests[0].line), requestLine);
-        QCOMPARE(QString(raw.requests[0].header("content-type")), contentType);
-        QCOMPARE(got, answer);
+        const QString got = params.isEmpty()
+                                ? web::webRequest(raw.url(path), "x", method, web::kTimeoutMs)
+                                : web::webRequestWithParams(raw.url(path), params, QString(), method, web::kTimeoutMs);
+        const CannedServer::Request r = raw.requests.value(0);
+        QCOMPARE(QStringList({r.line, r.header("content-type"), got}), QStringList({requestLine, contentType, answer}));
     }
 
     // Calls of one thread share its kept-alive connection; a change of the trusted CAs drops it.
     void callsKeepTheirConnection_data()
     {
-        QTest::addColumn<bool>("changeTrust");
-        QTest::addColumn<int>("connections");
+        COLUMNS(bool, changeTrust, int, connections)
         QTest::newRow("three calls") << false << 1;
         QTest::newRow("trust changed after the first") << true << 2;
     }
     void callsKeepTheirConnection()
     {
-        QFETCH(bool, changeTrust);
-        QFETCH(int, connections);
+        FETCH(bool, changeTrust, int, connections)
         CannedServer raw;
         raw.keepAlive = true;
         raw.handler = [](const CannedServer::Request &) {
@@ -201,19 +164,15 @@ private slots:
             if (changeTrust && i == 0)
                 web::setExtraCaCertificates({});
         }
-        QCOMPARE(raw.requests.size(), 3);
-        QCOMPARE(raw.connections, connections);
+        QCOMPARE(QString("%1|%2").arg(raw.requests.size()).arg(raw.connections), QString("3|%1").arg(connections));
     }
 
     // A call that gets no usable answer ends with a message saying why, or silently when its
     // thread is asked to stop.
     void failedCallsSayWhy_data()
     {
-        QTest::addColumn<QByteArray>("head"); // empty: the server never answers
-        QTest::addColumn<int>("bodyMiB");
-        QTest::addColumn<int>("timeoutMs");
-        QTest::addColumn<bool>("interrupt");
-        QTest::addColumn<QString>("outcome");
+        // head: empty: the server never answers
+        COLUMNS(QByteArray, head, int, bodyMiB, int, timeoutMs, bool, interrupt, QString, outcome)
         QTest::newRow("time-out") << QByteArray() << 0 << 300 << false << "请求服务超时！/0";
         QTest::newRow("thread interrupted") << QByteArray() << 0 << web::kTimeoutMs << true << "abort";
         QTest::newRow("answer over 64 MiB") << QByteArray("HTTP/1.1 200 OK\r\nConnection: close") << 65
@@ -223,11 +182,7 @@ private slots:
     }
     void failedCallsSayWhy()
     {
-        QFETCH(QByteArray, head);
-        QFETCH(int, bodyMiB);
-        QFETCH(int, timeoutMs);
-        QFETCH(bool, interrupt);
-        QFETCH(QString, outcome);
+        FETCH(QByteArray, head, int, bodyMiB, int, timeoutMs, bool, interrupt, QString, outcome)
         CannedServer raw;
         raw.handler = [head, bodyMiB](const CannedServer::Request &) {
             return CannedServer::Answer{head, QByteArray(bodyMiB * 1024 * 1024, 'x')};
@@ -255,9 +210,7 @@ private slots:
     // An HTTP error must not show, and the log never holds, the password cipher or the session id.
     void errorsAndLogsHideSecrets_data()
     {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<QString>("query");
-        QTest::addColumn<QString>("secret");
+        COLUMNS(QString, action, QString, query, QString, secret)
         const QString cipher = web::urlEncode(App::encryptPassword("secret1"));
         const QString sid = "0123456789abcdef0123456789abcdef";
         QTest::newRow("login") << "login" << QString::fromLatin1(web::kLogin).arg("bob", cipher, "4.31", "abcd") << cipher;
@@ -267,9 +220,7 @@ private slots:
     }
     void errorsAndLogsHideSecrets()
     {
-        QFETCH(QString, action);
-        QFETCH(QString, query);
-        QFETCH(QString, secret);
+        FETCH(QString, action, QString, query, QString, secret)
         QTemporaryDir logs;
         setLogFolder(logs.path());
         setTraceLogEnabled(true);
@@ -311,8 +262,8 @@ private slots:
 
 void TstWebClient::checksumFailures_data()
 {
-    QTest::addColumn<QString>("faults"); // of the service; empty: the canned body answers
-    QTest::addColumn<QByteArray>("body");
+    // faults: of the service; empty: the canned body answers
+    COLUMNS(QString, faults, QByteArray, body)
     const QByteArray crc = web::queryChecksum("http://h/i.php?a=login").toLatin1();
     auto answer = [](const QByteArray &crc, const QByteArray &more) {
         return R"({"head":{"isError":false,"errCode":"0","errInfo":"","crc":")" + crc + "\"}" + more + "}";

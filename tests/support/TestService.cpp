@@ -132,32 +132,24 @@ QVector<QVariantList> TestService::query(const QString &sql, const QVariantList 
 {
     QVector<QVariantList> out;
     const QString name = QStringLiteral("service-store-%1").arg(quintptr(this));
-    {
-        QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name)
-                                                       : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        if (!db.isOpen()) {
-            db.setDatabaseName(m_data.filePath(QStringLiteral("inkboat-service.sqlite")));
-            // The workers write meanwhile (WAL): wait for their locks rather than fail.
-            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=20000"));
-            if (!db.open()) {
-                qWarning("service store: %s", qPrintable(db.lastError().text()));
-                return out;
-            }
-        }
-        QSqlQuery q(db);
-        q.prepare(sql);
-        for (const QVariant &v : binds)
-            q.addBindValue(v);
-        if (!q.exec()) {
-            qWarning("service store: %s", qPrintable(q.lastError().text()));
-            return out;
-        }
-        while (q.next()) {
-            QVariantList row;
-            for (int i = 0; i < q.record().count(); ++i)
-                row << q.value(i);
-            out << row;
-        }
+    QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name)
+                                                   : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    if (!db.isOpen()) {
+        db.setDatabaseName(m_data.filePath(QStringLiteral("inkboat-service.sqlite")));
+        // The workers write meanwhile (WAL): wait for their locks rather than fail.
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=20000"));
+        db.open();
+    }
+    QSqlQuery q(db);
+    q.prepare(sql);
+    for (const QVariant &v : binds)
+        q.addBindValue(v);
+    if (!q.exec())
+        qWarning("service store: %s", qPrintable(q.lastError().text()));
+    while (q.next()) {
+        out << QVariantList();
+        for (int i = 0; i < q.record().count(); ++i)
+            out.last() << q.value(i);
     }
     return out;
 }

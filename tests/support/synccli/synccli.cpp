@@ -88,41 +88,31 @@ QJsonArray rows(const QString &sql)
     return out;
 }
 
-QJsonObject syncResult(CloudSync &sync, bool ok)
+// A transfer as the window ("sync") or the worker ("push", "uploadLogs") runs it.
+QJsonObject transfer(const QString &name)
 {
+    CloudSync sync(name != "sync", false);
+    if (name == "push") { // the window lets the worker commit
+        GuiSnapshot &g = g_App.guiSnapshot;
+        g.cloudSyncOn = g.signedIn = true;
+        g.lastInputMsecs = 1;
+    }
+    const bool ok = name == "sync" ? sync.sync() : name == "push" ? sync.push() : sync.uploadLogs();
     return {{"ok", ok}, {"errCode", sync.errCode}, {"errInfo", sync.errInfo}, {"pulled", sync.pulledRows()}};
 }
 
 QJsonObject run(const QJsonObject &cmd)
 {
-    const QString name = cmd.value("cmd").toString();
+    const QString name = cmd.value("cmd").toString(), user = cmd.value("user").toString();
     if (name == "register")
-        return {{"ok", g_App.registerUser(cmd.value("user").toString(), "secret1",
-                                          cmd.value("user").toString() + "@example.com", true)}};
-    if (name == "login")
-        return {{"ok", g_App.login(cmd.value("user").toString(), "secret1", true)}};
+        return {{"ok", g_App.registerUser(user, "secret1", user + "@example.com", true)}};
+    // A transfer signs in first: the other client's sign-in may have ended this session.
+    if (!user.isEmpty() && !g_App.login(user, "secret1", true))
+        return {{"ok", false}, {"errCode", "login"}};
     if (name == "op")
         return applyOp(cmd.value("op").toObject());
-    if (name == "sync") {
-        CloudSync sync(false, false);
-        const bool ok = sync.sync();
-        return syncResult(sync, ok);
-    }
-    if (name == "push") {
-        // The worker's upload, with the window's answer scripted.
-        GuiSnapshot &g = g_App.guiSnapshot;
-        g.cloudSyncOn = true;
-        g.signedIn = true;
-        g.lastInputMsecs = cmd.value("canSync").toBool(true) ? 1 : QDateTime::currentMSecsSinceEpoch();
-        CloudSync sync(true, false);
-        const bool ok = sync.push();
-        return syncResult(sync, ok);
-    }
-    if (name == "uploadLogs") {
-        CloudSync sync(true, false);
-        const bool ok = sync.uploadLogs();
-        return syncResult(sync, ok);
-    }
+    if (name == "sync" || name == "push" || name == "uploadLogs")
+        return transfer(name);
     if (name == "crash-after" || name == "edit-at" || name == "cansync-false-at") {
         const std::string step = cmd.value("step").toString().toStdString();
         const QJsonObject op = cmd.value("op").toObject();
@@ -147,36 +137,18 @@ QJsonObject run(const QJsonObject &cmd)
         return {{"ok", true}, {"done", done}};
     }
     if (name == "dump") {
-        const QString cols = "ID,pID,NodeType,Level,Sort,Title,PlainText,HTML,OrigID,Flag,Usn,Synced,"
-                             "substr(Updated,1,19) Updated";
+        // Without the texts when only the bookkeeping is wanted: they are the bulk of it.
+        const QString cols = QStringLiteral("ID,pID,NodeType,Level,Sort,Title,%1OrigID,Flag,Usn,Synced,substr(Updated,1,19) "
+                                            "Updated").arg(cmd.value("texts").toBool(true) ? "PlainText,HTML," : "");
         return {{"ok", true},
                 {"book", rows("SELECT " + cols + " FROM BookTree ORDER BY ID")},
                 {"memo", rows("SELECT " + cols + " FROM MemoTree ORDER BY ID")},
-                {"actions", rows("SELECT Action,triggerCount,Synced FROM L.ActionLog")},
-                {"lastUsn", getSysParam("Sync.LastUsn", "0")}};
-    }
-    if (name == "state") {
-        // What bounds the conflict copies of the next sync: rows waiting, copies there already.
-        QJsonArray waiting, copies;
-        for (const char *table : {"BookTree", "MemoTree"}) {
-            const QString kind = table[0] == 'B' ? "book:" : "memo:";
-            for (const QSqlRecord &r : execQuery(QStringLiteral("SELECT ID, Synced IS NOT 1, OrigID FROM %1")
-                                                     .arg(QLatin1String(table)))) {
-                if (r.value(1).toInt() != 0)
-                    waiting.append(kind + r.value(0).toString());
-                if (!r.value(2).toString().isEmpty())
-                    copies.append(QJsonArray{kind + r.value(0).toString(), kind + r.value(2).toString()});
-            }
-        }
-        return {{"ok", true}, {"waiting", waiting}, {"copies", copies},
-                {"lastUsn", getSysParam("Sync.LastUsn", "0").toInt()}};
-    }
-    if (name == "logs")
-        return {{"ok", true},
+                {"lastUsn", getSysParam("Sync.LastUsn", "0")},
                 {"actions", rows("SELECT Action Name, substr(ADate,1,10) Day, triggerCount Count1, 0 Count2, "
                                  "IFNULL(Synced,0) Synced FROM L.ActionLog")},
                 {"books", rows("SELECT BookID Name, substr(ADate,1,10) Day, WordCount1 Count1, WordCount2 Count2, "
                                "IFNULL(Synced,0) Synced FROM L.BookLog")}};
+    }
     return {{"ok", false}, {"error", "unknown command"}};
 }
 
