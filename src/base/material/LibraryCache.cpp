@@ -17,7 +17,7 @@ namespace material {
 namespace {
 
 constexpr char kCacheMagic[8] = {'I', 'N', 'K', 'S', 'R', 'C', 'H', '\0'};
-constexpr quint32 kCacheFormat = 1;
+constexpr quint32 kCacheFormat = 2;
 constexpr int kBlock = CHACHA_BLOCK_SIZE;
 
 qint64 padded(qint64 bytes) { return (bytes + kBlock - 1) / kBlock * kBlock; }
@@ -27,7 +27,8 @@ struct CacheCounts {
     quint32 searchedFields = 0;
     quint32 rows = 0;
     quint32 searchChars = 0;
-    quint32 charCounts = 0;
+    quint32 alphabet = 0; // distinct characters, the separator included
+    quint32 highBits = 0;
     quint32 crc = 0;
 };
 
@@ -54,7 +55,8 @@ struct Section {
     qint64 bytes;
 };
 
-// Reads one section into data and deciphers it; the padding after it is read into a scrap block.
+// Reads one section into data and deciphers it; the padding after it is read into a scrap block
+// and must be the zeros written, so that no changed byte of the file goes unnoticed.
 bool readSection(QFile &file, chacha_ctx *ctx, const Section &s, uLong *crc)
 {
     const qint64 whole = s.bytes / kBlock * kBlock, tail = s.bytes - whole;
@@ -69,6 +71,9 @@ bool readSection(QFile &file, chacha_ctx *ctx, const Section &s, uLong *crc)
             return false;
         chacha_crypt(ctx, kBlock, block, block);
         std::memcpy(s.data + whole, block, size_t(tail));
+        for (qint64 i = tail; i < kBlock; ++i)
+            if (block[i] != 0)
+                return false;
     }
     *crc = crc32_z(*crc, reinterpret_cast<const Bytef *>(s.data), size_t(s.bytes));
     return true;
@@ -87,18 +92,21 @@ bool writeSection(QSaveFile &file, chacha_ctx *ctx, const char *data, qint64 byt
 
 bool LibraryTable::writeCache(const QString &path, const QByteArray &identity) const
 {
-    if (!m_kept.isEmpty() || m_searchedFields == 0 || m_charCounts.size() != 65536)
+    if (!m_kept.isEmpty() || m_searchedFields == 0 || !m_building.isEmpty())
         return false;
     CacheCounts counts;
     counts.searchedFields = quint32(m_searchedFields);
     counts.rows = quint32(size());
-    counts.searchChars = quint32(m_search.size());
-    counts.charCounts = quint32(m_charCounts.size());
-    const Section sections[] = {
-        {const_cast<char *>(reinterpret_cast<const char *>(m_keys.constData())), 8 * qint64(m_keys.size())},
-        {const_cast<char *>(reinterpret_cast<const char *>(m_searchStarts.constData())), 4 * qint64(m_searchStarts.size())},
-        {const_cast<char *>(reinterpret_cast<const char *>(m_search.constData())), 2 * qint64(m_search.size())},
-        {const_cast<char *>(reinterpret_cast<const char *>(m_charCounts.constData())), 4 * qint64(m_charCounts.size())}};
+    counts.searchChars = quint32(m_low.size());
+    counts.alphabet = quint32(m_alphabet.size());
+    counts.highBits = quint32(m_highBits);
+    const auto bytes = [](const void *data) { return const_cast<char *>(static_cast<const char *>(data)); };
+    const Section sections[] = {{bytes(m_keys.constData()), 8 * qint64(m_keys.size())},
+                                {bytes(m_searchStarts.constData()), 4 * qint64(m_searchStarts.size())},
+                                {bytes(m_low.constData()), qint64(m_low.size())},
+                                {bytes(m_high.constData()), qint64(m_high.size())},
+                                {bytes(m_alphabet.constData()), 2 * qint64(m_alphabet.size())},
+                                {bytes(m_rankCounts.constData()), 4 * qint64(m_rankCounts.size())}};
     uLong crc = crc32_z(0, nullptr, 0);
     for (const Section &sec : sections)
         crc = crc32_z(crc, reinterpret_cast<const Bytef *>(sec.data), size_t(sec.bytes));
@@ -145,30 +153,36 @@ bool LibraryTable::readCache(const QString &path, const QByteArray &identity)
     if (!readSection(file, &ctx, {reinterpret_cast<char *>(&counts), qint64(sizeof counts)}, &ignored))
         return false;
     // The sizes must account for the whole file before anything is allocated by them.
+    const qint64 highBytes = (qint64(counts.searchChars) * counts.highBits + 7) / 8 + 1;
     const qint64 expected = file.pos() + padded(8 * qint64(counts.rows)) + padded(4 * (qint64(counts.rows) + 1)) +
-                            padded(2 * qint64(counts.searchChars)) + padded(4 * qint64(counts.charCounts));
-    if (counts.searchedFields == 0 || counts.charCounts != 65536 || counts.searchChars > quint32(INT_MAX) ||
-        counts.rows >= (1u << 28) || expected != file.size())
+                            padded(qint64(counts.searchChars)) + padded(highBytes) +
+                            padded(2 * qint64(counts.alphabet)) + padded(4 * qint64(counts.alphabet));
+    if (counts.searchedFields == 0 || counts.alphabet == 0 || counts.alphabet > 65536 || counts.highBits > 8 ||
+        counts.searchChars >= quint32(INT_MAX) || counts.rows >= (1u << 28) || expected != file.size())
         return false;
     m_keys.resize(int(counts.rows));
     m_searchStarts.resize(int(counts.rows) + 1);
-    m_search.resize(int(counts.searchChars));
-    m_charCounts.resize(int(counts.charCounts));
+    m_low.resize(int(counts.searchChars));
+    m_high.resize(int(highBytes));
+    m_alphabet.resize(int(counts.alphabet));
+    m_rankCounts.resize(int(counts.alphabet));
+    m_highBits = int(counts.highBits);
     uLong crc = crc32_z(0, nullptr, 0);
     const Section sections[] = {{reinterpret_cast<char *>(m_keys.data()), 8 * qint64(m_keys.size())},
                                 {reinterpret_cast<char *>(m_searchStarts.data()), 4 * qint64(m_searchStarts.size())},
-                                {reinterpret_cast<char *>(m_search.data()), 2 * qint64(m_search.size())},
-                                {reinterpret_cast<char *>(m_charCounts.data()), 4 * qint64(m_charCounts.size())}};
+                                {m_low.data(), qint64(m_low.size())},
+                                {m_high.data(), qint64(m_high.size())},
+                                {reinterpret_cast<char *>(m_alphabet.data()), 2 * qint64(m_alphabet.size())},
+                                {reinterpret_cast<char *>(m_rankCounts.data()), 4 * qint64(m_rankCounts.size())}};
     bool ok = true;
     for (const Section &sec : sections)
         ok = ok && readSection(file, &ctx, sec, &crc);
-    // Row starts ascending within the buffer, each row ending in its separator: find() and
-    // field() rely on both.
-    ok = ok && quint32(crc) == counts.crc && m_searchStarts.first() == 0 &&
-         m_searchStarts.last() == m_search.size();
+    // A unique alphabet of the ranks' width, row starts ascending within the buffer, each row
+    // ending in its separator: find() and field() rely on all three.
+    ok = ok && quint32(crc) == counts.crc && indexAlphabet() && m_searchStarts.first() == 0 &&
+         m_searchStarts.last() == m_low.size();
     for (int row = 0; ok && row < int(counts.rows); ++row)
-        ok = m_searchStarts.at(row) < m_searchStarts.at(row + 1) &&
-             m_search.at(m_searchStarts.at(row + 1) - 1) == kSeparator;
+        ok = m_searchStarts.at(row) < m_searchStarts.at(row + 1) && codeAt(m_searchStarts.at(row + 1) - 1) == 0;
     if (!ok) {
         *this = LibraryTable();
         return false;

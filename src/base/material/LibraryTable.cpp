@@ -1,6 +1,8 @@
 #include "material/SmartLibrary.h"
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 namespace material {
 
@@ -10,14 +12,14 @@ void LibraryTable::append(std::initializer_list<QStringView> searched, std::init
     m_keys.append(key);
     m_searchedFields = int(searched.size());
     for (const QStringView f : searched) {
-        m_search.append(f.data(), int(f.size()));
-        m_search += kSeparator;
+        m_building.append(f.data(), int(f.size()));
+        m_building += kSeparator;
     }
     for (const QStringView f : kept) {
         m_kept.append(f.data(), int(f.size()));
         m_kept += kSeparator;
     }
-    m_searchStarts.append(m_search.size());
+    m_searchStarts.append(m_building.size());
     if (kept.size() > 0)
         m_keptStarts.append(m_kept.size());
 }
@@ -84,14 +86,14 @@ void LibraryTable::append(std::initializer_list<Utf8> searched, std::initializer
     m_keys.append(key);
     m_searchedFields = int(searched.size());
     for (const Utf8 &f : searched) {
-        appendDecoded(m_search, f);
-        m_search += kSeparator;
+        appendDecoded(m_building, f);
+        m_building += kSeparator;
     }
     for (const Utf8 &f : kept) {
         appendDecoded(m_kept, f);
         m_kept += kSeparator;
     }
-    m_searchStarts.append(m_search.size());
+    m_searchStarts.append(m_building.size());
     // A table without kept fields needs no starts for them.
     if (kept.size() > 0)
         m_keptStarts.append(m_kept.size());
@@ -100,17 +102,72 @@ void LibraryTable::append(std::initializer_list<Utf8> searched, std::initializer
 void LibraryTable::squeeze(bool foldAsciiCase)
 {
     if (foldAsciiCase) // in place: the buffer may be tens of megabytes
-        for (QChar &c : m_search)
+        for (QChar &c : m_building)
             if (c.unicode() >= 'A' && c.unicode() <= 'Z')
                 c = QChar(c.unicode() + ('a' - 'A'));
-    m_charCounts.fill(0, 65536);
-    for (const QChar c : qAsConst(m_search))
-        ++m_charCounts[c.unicode()];
-    m_search.squeeze();
+    QVector<int> unitCounts(65536, 0);
+    for (const QChar c : qAsConst(m_building))
+        ++unitCounts[c.unicode()];
+    // Ranks by frequency: the common characters then share their low byte only with rare ones,
+    // and a scan for a low byte stops at few characters of another rank.
+    m_alphabet = {kSeparator.unicode()};
+    for (int unit = 0; unit < 65536; ++unit)
+        if (unitCounts.at(unit) > 0 && unit != kSeparator.unicode())
+            m_alphabet.append(ushort(unit));
+    std::stable_sort(m_alphabet.begin() + 1, m_alphabet.end(),
+                     [&unitCounts](ushort a, ushort b) { return unitCounts.at(a) > unitCounts.at(b); });
+    QVector<int> rankOf(65536, 0);
+    for (int rank = 0; rank < m_alphabet.size(); ++rank)
+        rankOf[m_alphabet.at(rank)] = rank;
+    m_highBits = 0;
+    while ((m_alphabet.size() - 1) >> (8 + m_highBits))
+        ++m_highBits;
+    const int size = m_building.size();
+    m_low = QByteArray(size, Qt::Uninitialized);
+    // One spare byte: codeAt reads two bytes of the high bits.
+    m_high = QByteArray(int((qint64(size) * m_highBits + 7) / 8 + 1), '\0');
+    auto *high = reinterpret_cast<uchar *>(m_high.data());
+    for (int i = 0; i < size; ++i) {
+        const int rank = rankOf.at(m_building.at(i).unicode());
+        m_low[i] = char(rank & 0xFF);
+        if (m_highBits > 0) {
+            const qint64 bit = qint64(i) * m_highBits;
+            const uint above = uint(rank >> 8) << (bit & 7);
+            high[bit >> 3] |= uchar(above);
+            high[(bit >> 3) + 1] |= uchar(above >> 8);
+        }
+    }
+    m_rankCounts.resize(m_alphabet.size());
+    for (int rank = 0; rank < m_alphabet.size(); ++rank)
+        m_rankCounts[rank] = unitCounts.at(m_alphabet.at(rank));
+    m_building = QString();
+    indexAlphabet();
     m_kept.squeeze();
     m_searchStarts.squeeze();
     m_keptStarts.squeeze();
     m_keys.squeeze();
+}
+
+bool LibraryTable::indexAlphabet()
+{
+    m_ranks.resize(m_alphabet.size());
+    for (int rank = 0; rank < m_alphabet.size(); ++rank)
+        m_ranks[rank] = quint32(m_alphabet.at(rank)) << 16 | quint32(rank);
+    std::sort(m_ranks.begin(), m_ranks.end());
+    for (int i = 1; i < m_ranks.size(); ++i)
+        if (m_ranks.at(i) >> 16 == m_ranks.at(i - 1) >> 16)
+            return false;
+    int highBits = 0;
+    while ((m_alphabet.size() - 1) >> (8 + highBits))
+        ++highBits;
+    return !m_alphabet.isEmpty() && m_alphabet.first() == kSeparator.unicode() && highBits == m_highBits &&
+           m_rankCounts.size() == m_alphabet.size();
+}
+
+int LibraryTable::codeOf(ushort unit) const
+{
+    const auto it = std::lower_bound(m_ranks.cbegin(), m_ranks.cend(), quint32(unit) << 16);
+    return it != m_ranks.cend() && *it >> 16 == unit ? int(*it & 0xFFFF) : -1;
 }
 
 QString foldAscii(QString text)
@@ -123,28 +180,36 @@ QString foldAscii(QString text)
 
 void LibraryTable::find(const QString &key, QVector<int> &rows) const
 {
-    if (key.isEmpty() || key.contains(kSeparator))
+    if (key.isEmpty())
         return;
-    // Look for the key's rarest character with the vectorised single-character search, then
+    std::vector<int> ranks(size_t(key.size()));
+    for (int i = 0; i < key.size(); ++i) {
+        ranks[size_t(i)] = codeOf(key.at(i).unicode());
+        if (ranks[size_t(i)] <= 0) // not in the table, or the separator
+            return;
+    }
+    // Look for the low byte of the key's rarest character with the vectorised byte search, then
     // compare the whole key around it.
     int anchor = 0;
     for (int i = 1; i < key.size(); ++i)
-        if (m_charCounts.value(key.at(i).unicode()) < m_charCounts.value(key.at(anchor).unicode()))
+        if (m_rankCounts.at(ranks[size_t(i)]) < m_rankCounts.at(ranks[size_t(anchor)]))
             anchor = i;
-    if (!m_charCounts.isEmpty() && m_charCounts.at(key.at(anchor).unicode()) == 0)
-        return;
-    const QStringView buffer(m_search);
-    const QChar anchorChar = key.at(anchor);
-    const int size = buffer.size(), keySize = key.size();
+    const int anchorRank = ranks[size_t(anchor)];
+    const auto *low = reinterpret_cast<const uchar *>(m_low.constData());
+    const int size = m_low.size(), keySize = key.size();
     int from = anchor;
     while (from < size) {
-        const int at = int(buffer.indexOf(anchorChar, from));
-        if (at < 0)
+        const auto *hit = static_cast<const uchar *>(std::memchr(low + from, anchorRank & 0xFF, size_t(size - from)));
+        if (!hit)
             return;
+        const int at = int(hit - low);
         const int start = at - anchor;
         if (start + keySize > size)
             return;
-        if (buffer.mid(start, keySize) != key) {
+        int i = 0;
+        while (i < keySize && codeAt(start + i) == ranks[size_t(i)])
+            ++i;
+        if (i < keySize) {
             from = at + 1;
             continue;
         }
@@ -156,17 +221,29 @@ void LibraryTable::find(const QString &key, QVector<int> &rows) const
 
 QString LibraryTable::field(int row, int k) const
 {
-    const bool searched = k < m_searchedFields;
-    const QString &buffer = searched ? m_search : m_kept;
-    int at = (searched ? m_searchStarts : m_keptStarts).at(row);
-    for (int skip = searched ? k : k - m_searchedFields; skip > 0; --skip)
-        at = buffer.indexOf(kSeparator, at) + 1;
-    return buffer.mid(at, buffer.indexOf(kSeparator, at) - at);
+    if (k >= m_searchedFields) {
+        int at = m_keptStarts.at(row);
+        for (int skip = k - m_searchedFields; skip > 0; --skip)
+            at = m_kept.indexOf(kSeparator, at) + 1;
+        return m_kept.mid(at, m_kept.indexOf(kSeparator, at) - at);
+    }
+    int at = m_searchStarts.at(row);
+    const int end = m_searchStarts.at(row + 1);
+    for (int skip = k; skip > 0 && at < end; ++at)
+        if (codeAt(at) == 0)
+            --skip;
+    QString text(end - at, Qt::Uninitialized);
+    int n = 0;
+    for (int rank; at < end && (rank = codeAt(at)) != 0; ++at)
+        text[n++] = QChar(m_alphabet.value(rank, ushort(QChar::ReplacementCharacter)));
+    text.truncate(n);
+    return text;
 }
 
 qint64 LibraryTable::bytes() const
 {
-    return 2 * qint64(m_search.capacity() + m_kept.capacity()) + 4 * qint64(m_charCounts.capacity()) +
+    return qint64(m_low.capacity() + m_high.capacity()) + 2 * qint64(m_building.capacity() + m_kept.capacity()) +
+           2 * qint64(m_alphabet.capacity()) + 4 * qint64(m_ranks.capacity() + m_rankCounts.capacity()) +
            4 * qint64(m_searchStarts.capacity() + m_keptStarts.capacity()) + 8 * qint64(m_keys.capacity());
 }
 
