@@ -176,9 +176,6 @@ std::shared_ptr<const SmartLibraries> SmartLibraries::load(const QSqlDatabase &d
             if (!identity.isEmpty() && table.readCache(cacheFile, identity))
                 continue;
         }
-        std::unique_ptr<SmallMaterialCache> cache;
-        if (source.kind == Material)
-            cache = std::make_unique<SmallMaterialCache>(db);
         const bool read = readChunked(db, source.sql, interrupted, [&](sqlite3_stmt *raw, qint64 rowid) {
             if (sqlite3_column_int(raw, 1) != 1)
                 return;
@@ -205,7 +202,6 @@ std::shared_ptr<const LibraryTable> SmartLibraries::loadMaterialTexts(const QSql
                                                                       const std::function<bool()> &interrupted)
 {
     auto table = std::make_shared<LibraryTable>();
-    const SmallMaterialCache cache(db);
     const bool read = readChunked(
         db, "SELECT rowid,Category='Content',title,plainText FROM M.MaterialTree WHERE rowid>%1 ORDER BY rowid LIMIT %2",
         interrupted, [&table](sqlite3_stmt *raw, qint64 rowid) {
