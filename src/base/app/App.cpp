@@ -466,6 +466,9 @@ bool App::init()
 
     // The parameter tree's list types must be known before it is next written as JSON.
     registerSysParamsTypes();
+    // The checks above read the whole file; their cached pages are of no use now, and freed they
+    // make room for the book tree the window reads next.
+    execSql(QStringLiteral("PRAGMA shrink_memory"));
     progress(QStringLiteral("应用初始化完成..."));
     m_initialized = true;
     return true;
