@@ -34,6 +34,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <cstdlib>
+#include <limits>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -331,6 +332,12 @@ bool App::init()
 {
     PerformanceLogger perf(QStringLiteral("app.init"));
 
+    // Qt's network layer would otherwise look at the network interfaces every 10 s for as long
+    // as a web client exists, waking an idle program; the calls need no such watch. The longest
+    // interval a timer takes (a negative one is refused with a warning). Set here, before any
+    // worker thread runs, and only where the user has not chosen otherwise.
+    if (!qEnvironmentVariableIsSet("QT_BEARER_POLL_TIMEOUT"))
+        qputenv("QT_BEARER_POLL_TIMEOUT", QByteArray::number(std::numeric_limits<int>::max()));
     // A fresh start: parameters read by an earlier init of this process no longer count.
     m_quitRequested = false;
     forgetLoadedSysParams();
@@ -466,6 +473,9 @@ bool App::init()
 
     // The parameter tree's list types must be known before it is next written as JSON.
     registerSysParamsTypes();
+    // The checks above read the whole file; their cached pages are of no use now, and freed they
+    // make room for the book tree the window reads next.
+    execSql(QStringLiteral("PRAGMA shrink_memory"));
     progress(QStringLiteral("应用初始化完成..."));
     m_initialized = true;
     return true;

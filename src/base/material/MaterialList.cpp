@@ -47,25 +47,6 @@ QStandardItem *newMaterialItem(TreeNodeInfo *info)
     return item;
 }
 
-SmallMaterialCache::SmallMaterialCache(const QSqlDatabase &db) : m_db(db)
-{
-    LockedQuery q(m_db);
-    if (q.exec(QStringLiteral("PRAGMA M.cache_size")) && q.next())
-        m_pages = q.value(0).toLongLong();
-    if (m_pages > kPages || m_pages < -kPages * 4)
-        q.exec(QStringLiteral("PRAGMA M.cache_size=%1").arg(kPages));
-    else
-        m_pages = 0;
-}
-
-SmallMaterialCache::~SmallMaterialCache()
-{
-    if (m_pages != 0) {
-        LockedQuery q(m_db);
-        q.exec(QStringLiteral("PRAGMA M.cache_size=%1").arg(m_pages));
-    }
-}
-
 QueryPtr runLibraryQuery(const QString &sql)
 {
     QueryPtr query = std::make_unique<LockedQuery>(dbConnection());
@@ -120,7 +101,6 @@ int countOf(const QString &sql)
 
 int libraryMaterialCount()
 {
-    SmallMaterialCache small(dbConnection());
     return countOf(QStringLiteral("SELECT COUNT(*) FROM M.MaterialTree WHERE Category='Content'"));
 }
 

@@ -30,24 +30,6 @@ void readMaterialRow(TreeNodeInfo &info, const QSqlQuery &query, const MaterialC
 // A list item showing displayTitle and carrying the record; read-only.
 QStandardItem *newMaterialItem(TreeNodeInfo *info);
 
-// The material library's page cache, small while a read goes through much of the file: the
-// start's folder tree and counts, the suggestions' first read. The read would otherwise keep
-// every page it touched (the cache is large for the keyword search) in memory for the whole
-// session; the size the connection had comes back afterwards.
-class SmallMaterialCache
-{
-public:
-    static constexpr int kPages = 1000;
-    explicit SmallMaterialCache(const QSqlDatabase &db);
-    ~SmallMaterialCache();
-    SmallMaterialCache(const SmallMaterialCache &) = delete;
-    SmallMaterialCache &operator=(const SmallMaterialCache &) = delete;
-
-private:
-    QSqlDatabase m_db;
-    qint64 m_pages = 0;
-};
-
 // Runs a library query under the connection lock. A failing query is returned inactive (it
 // yields no rows) and its driver error goes to the "err" log instead of the user's screen.
 QueryPtr runLibraryQuery(const QString &sql);

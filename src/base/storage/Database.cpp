@@ -257,8 +257,10 @@ int walCommitted(void *, sqlite3 *db, const char *, int pages)
 void optimizeConnection()
 {
     execSql(QStringLiteral("ATTACH DATABASE ':memory:' AS MM"));
-    execSql(QStringLiteral("PRAGMA S.cache_size=") + QString::number(8192));
-    execSql(QStringLiteral("PRAGMA M.cache_size=") + QString::number(131072));
+    // Small page caches for the libraries: the searches scan memory, and their pages only serve
+    // the few rows a list shows.
+    execSql(QStringLiteral("PRAGMA S.cache_size=-512"));
+    execSql(QStringLiteral("PRAGMA M.cache_size=-512"));
     execSql(QStringLiteral("PRAGMA synchronous = NORMAL;"));
     execSql(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE;"));
     // A commit appends to the write-ahead log without waiting for the disk; under the exclusive

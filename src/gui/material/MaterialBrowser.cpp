@@ -134,9 +134,6 @@ void MaterialBrowser::loadTree(const QString &kind, bool expand)
     PerformanceLogger perf(QStringLiteral("读取") + kind);
     TreeRows rows;
     {
-        std::unique_ptr<material::SmallMaterialCache> small;
-        if (kind == QLatin1String("M"))
-            small = std::make_unique<material::SmallMaterialCache>(dbConnection());
         QueryPtr query = material::runLibraryQuery(sql);
         rows = readTreeRows(*query);
     }
