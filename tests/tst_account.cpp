@@ -38,14 +38,14 @@ class TstAccount : public QObject
     QString newName(const QString &prefix) { return prefix + QString::number(++m_serial); }
     bool registerUser(const QString &name, const QString &password = "secret1")
     {
-        return g_App.registerUser(name, password, "u" + QString::number(m_serial) + "@example.com", true);
+        return g_App.account().registerUser(name, password, "u" + QString::number(m_serial) + "@example.com", true);
     }
     // Signed in afresh as a new user of an empty local store.
     QString signedInUser()
     {
         setSysParam("Sys.CurrUserCode", QString());
         const QString name = newName("hb");
-        if (!registerUser(name) || !g_App.login(name, "secret1", true))
+        if (!registerUser(name) || !g_App.account().login(name, "secret1", true))
             return QString();
         return name;
     }
@@ -59,7 +59,7 @@ private slots:
     void init()
     {
         m_service.setFaults(QString());
-        g_App.clearSession();
+        g_App.account().clearSession();
         execSql("DELETE FROM BookTree");
         execSql("DELETE FROM MemoTree");
         setSysParam("Sys.CurrUserCode", QString());
@@ -87,17 +87,17 @@ private slots:
         QFETCH(QStringList, messages);
         ScriptedPrompter prompts;
         const QString correct = password == "secret2" ? "secret1" : password;
-        QVERIFY(g_App.registerUser(registered, correct, "x+y@example.com", false));
+        QVERIFY(g_App.account().registerUser(registered, correct, "x+y@example.com", false));
         QCOMPARE(prompts.infos(), QStringList{"用户注册成功！"});
         // A name that differs only in case is taken already.
-        QVERIFY(!g_App.registerUser(registered.toUpper() + "", correct, "x@example.com", true) ||
+        QVERIFY(!g_App.account().registerUser(registered.toUpper() + "", correct, "x@example.com", true) ||
                 registered.toUpper() == registered);
         prompts.clear();
-        const bool signedIn = g_App.login(signInAs, password, false);
+        const bool signedIn = g_App.account().login(signInAs, password, false);
         QCOMPARE(prompts.errors() + prompts.infos(), messages);
         QCOMPARE(signedIn, messages.first() == "用户登录成功！");
-        QCOMPARE(g_App.session().isLogined, signedIn);
-        QCOMPARE(g_App.guiSnapshot.signedIn.load(), signedIn);
+        QCOMPARE(g_App.account().session().isLogined, signedIn);
+        QCOMPARE(g_App.guiSnapshot().signedIn.load(), signedIn);
     }
 
     // The heartbeat's code for each way a session ends, and the re-sign-in after it (a service
@@ -122,25 +122,25 @@ private slots:
         QFETCH(bool, active);
         const QString name = signedInUser();
         QVERIFY(!name.isEmpty());
-        g_App.heartbeat();
-        QCOMPARE(g_App.session().heartbeatErrCode, QString("0"));
-        QVERIFY(g_App.session().heartbeatOk);
-        QVERIFY(web::isSafeToken(g_App.session().tid));
-        const Session first = g_App.session();
+        g_App.account().heartbeat();
+        QCOMPARE(g_App.account().session().heartbeatErrCode, QString("0"));
+        QVERIFY(g_App.account().session().heartbeatOk);
+        QVERIFY(web::isSafeToken(g_App.account().session().tid));
+        const Session first = g_App.account().session();
         OtherClient other;
         if (cause == "-3")
             other = OtherClient::signIn(name);
         else
-            g_App.startSession(first.uid, QString(32, 'c'), name, "0");
+            g_App.account().startSession(first.uid, QString(32, 'c'), name, "0");
         if (cause == "refused")
             m_service.setFaults("login=fail");
-        g_App.heartbeat();
-        QVERIFY(!g_App.session().heartbeatOk);
-        QCOMPARE(g_App.session().heartbeatErrCode, code);
+        g_App.account().heartbeat();
+        QVERIFY(!g_App.account().session().heartbeatOk);
+        QCOMPARE(g_App.account().session().heartbeatErrCode, code);
         QStringList reports;
-        g_App.reloginAfterFailedHeartbeat([&](const QString &value) { reports << value; });
+        g_App.account().reloginAfterFailedHeartbeat([&](const QString &value) { reports << value; });
         QCOMPARE(reports, (QStringList{"logout", "message"}));
-        const Session after = g_App.session();
+        const Session after = g_App.account().session();
         QCOMPARE(after.heartbeatMessage, message);
         QCOMPARE(after.sessionActive, active);
         QCOMPARE(after.autoRelogin, active);
@@ -202,7 +202,7 @@ private slots:
             const QString name = newName("sy");
             QVERIFY(registerUser(name));
             const OtherClient ids = OtherClient::signIn(name);
-            g_App.startSession(ids.uid, ids.sid, name, "0");
+            g_App.account().startSession(ids.uid, ids.sid, name, "0");
             uid = ids.uid;
         }
         CloudSync sync;
@@ -258,8 +258,8 @@ private slots:
         loadSysParams();
         QCOMPARE(g_SysParams.loginParams.password, save ? QString("secret9") : QString());
         QCOMPARE(g_SysParams.loginParams.autoLogin, save);
-        QCOMPARE(g_App.startupLogin(), save);
-        QCOMPARE(g_App.session().isLogined, save);
+        QCOMPARE(g_App.account().startupLogin(), save);
+        QCOMPARE(g_App.account().session().isLogined, save);
     }
 
     void formChecks_data()
@@ -356,14 +356,14 @@ private slots:
         std::atomic<int> mixed{0}, seen{0};
         std::thread writer([&] {
             for (int i = 0; i < 10000; ++i) {
-                g_App.startSession(QString("u%1").arg(i), QString("s%1").arg(i), "n", "0");
-                g_App.clearSession();
+                g_App.account().startSession(QString("u%1").arg(i), QString("s%1").arg(i), "n", "0");
+                g_App.account().clearSession();
             }
             done = true;
         });
         std::thread reader([&] {
             while (!done) {
-                const Session s = g_App.session();
+                const Session s = g_App.account().session();
                 const QUrlQuery q(QUrl(web::apiUrl() + QString::fromLatin1(web::kHeartbeat)
                                                            .arg(s.uid, web::urlEncode(s.username), s.sid, "4.31")));
                 const QString uid = q.queryItemValue("uid"), sid = q.queryItemValue("sid");

@@ -266,7 +266,7 @@ private slots:
     {
         QFETCH(SnapshotCase, c);
         const auto [sync, signedIn, modified, idleMs, answer] = c;
-        GuiSnapshot &s = g_App.guiSnapshot;
+        GuiSnapshot &s = g_App.guiSnapshot();
         s.cloudSyncOn = sync;
         s.signedIn = signedIn;
         s.documentModified = modified;
@@ -337,7 +337,6 @@ private slots:
         setArticleVersion("1"); // too old: start-up stops with a message
         App::installQuitSignalHandlers();
         g_SysParams = SysParams();
-        g_App.quitting = false;
         ScriptedPrompter prompts;
         prompts.onMessage = [](int, const QString &) {
             QEventLoop box;

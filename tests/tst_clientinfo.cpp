@@ -65,8 +65,8 @@ private slots:
     void cleanupTestCase() { stopApp(); }
     void init()
     {
-        g_App.clearSession();
-        g_App.guiSnapshot.closing = false;
+        g_App.account().clearSession();
+        g_App.guiSnapshot().closing = false;
     }
 
     void clientInfoQuery()
@@ -124,7 +124,7 @@ private slots:
     {
         QFETCH(QString, name);
         QVERIFY(m_service.admin({"news-add", "标题", "摘要"}));
-        g_App.startSession(QString(), QString(), name, "0");
+        g_App.account().startSession(QString(), QString(), name, "0");
         clientinfo::setNews({});
         clientinfo::fetchNews(); // a cut query or a wrong checksum leaves the list empty
         QVERIFY(!clientinfo::news().isEmpty());
@@ -173,7 +173,7 @@ private slots:
             QVERIFY(prompts.errors().first().startsWith("忽略失败，错误信息：\n"));
         QCOMPARE(d.isVisible(), !atService);
         if (atService) // read up to the newest item shown, not the newest there is
-            QCOMPARE(m_service.query("SELECT last_news_id FROM news_marks WHERE uid=?", {g_App.session().uid}),
+            QCOMPARE(m_service.query("SELECT last_news_id FROM news_marks WHERE uid=?", {g_App.account().session().uid}),
                      QVector<QVariantList>{{2}});
         QCOMPARE(d.result(), atService ? int(QDialog::Accepted) : int(QDialog::Rejected));
     }
@@ -232,7 +232,7 @@ private slots:
             g_SysParams.cloudSyncParams.active = true;
             g_SysParams.cloudSyncParams.syncAtThread = true;
             publishSysParams();
-            GuiSnapshot &snap = g_App.guiSnapshot;
+            GuiSnapshot &snap = g_App.guiSnapshot();
             snap.cloudSyncOn = true;
             snap.signedIn = true;
             snap.documentModified = false;
@@ -254,8 +254,8 @@ private slots:
             g_SysParams.autoBackupDb = false;
             g_SysParams.cloudSyncParams.active = false;
             publishSysParams();
-            g_App.guiSnapshot.cloudSyncOn = false;
-            g_App.guiSnapshot.signedIn = false;
+            g_App.guiSnapshot().cloudSyncOn = false;
+            g_App.guiSnapshot().signedIn = false;
         });
         std::unique_ptr<QThread> thread(QThread::create([&worker, job] {
             if (job == "backup")
@@ -318,7 +318,7 @@ private slots:
             // Uploaded rows are marked; the chapter written after the service's commit waits.
             QCOMPARE(execQuery("SELECT COUNT(*) FROM BookTree WHERE Synced=0 AND ID<>'C2'").first().value(0).toInt(), 0);
             QCOMPARE(execQuery("SELECT Synced FROM BookTree WHERE ID='C2'").first().value(0).toInt(), 0);
-            g_App.clearSession();
+            g_App.account().clearSession();
         }
     }
 
@@ -347,7 +347,7 @@ private slots:
         g_SysParams.cloudSyncParams.active = true;
         g_SysParams.cloudSyncParams.syncAtStartUp = true;
         publishSysParams();
-        g_App.startSession("u1", "s1", "someone", "0");
+        g_App.account().startSession("u1", "s1", "someone", "0");
         QVERIFY(cloudop::begin());
         c.commomThreadWorkerSignal("appInitWorker", "appInited", true, QString());
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("自动云同步失败！错误信息：x"));
@@ -355,7 +355,7 @@ private slots:
         c.commomThreadWorkerSignal("appInitWorker", "appInited", true, QString());
         QVERIFY(window.statusBar()->currentMessage().startsWith("启动时，自动云同步失败！错误信息："));
         QTRY_COMPARE(prompts.errors().size(), 1);
-        g_App.clearSession();
+        g_App.account().clearSession();
         g_SysParams.cloudSyncParams.active = false;
         publishSysParams();
 
@@ -370,13 +370,13 @@ private slots:
         c.enqueuePrompt([&] { order << "2"; });
         QTRY_COMPARE(order, (QStringList{"1", "1 closed", "2", "3"}));
         // Closing: statuses only.
-        g_App.guiSnapshot.closing = true;
+        g_App.guiSnapshot().closing = true;
         c.enqueuePrompt([&] { order << "late"; });
         c.commomThreadWorkerSignal("loopProcWorker", "syncStart", true, "自动云同步中，建议暂停写作！");
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("自动云同步中，建议暂停写作！"));
         runQueued();
         QCOMPARE(order.size(), 4);
-        g_App.guiSnapshot.closing = false;
+        g_App.guiSnapshot().closing = false;
 
         // The reminders wait behind an open prompt (their toasts would cover its buttons).
         int reminded = 0;

@@ -135,7 +135,7 @@ private slots:
     void init()
     {
         m_service.setFaults(QString());
-        g_App.guiSnapshot.documentModified = false;
+        g_App.guiSnapshot().documentModified = false;
         clearBookTables();
         execSql("DELETE FROM MemoTree");
         execSql("DELETE FROM L.ActionLog");
@@ -333,9 +333,9 @@ private slots:
             if (how == "crash" && QByteArray(point) == "afterCommitPush")
                 throw Exception("crash", "0");
         });
-        g_App.guiSnapshot.signedIn = true;
-        g_App.guiSnapshot.cloudSyncOn = true;
-        g_App.guiSnapshot.lastInputMsecs = how == "abort" ? QDateTime::currentMSecsSinceEpoch() : 1;
+        g_App.guiSnapshot().signedIn = true;
+        g_App.guiSnapshot().cloudSyncOn = true;
+        g_App.guiSnapshot().lastInputMsecs = how == "abort" ? QDateTime::currentMSecsSinceEpoch() : 1;
         CloudSync first(how == "abort", false);
         if (how == "abort") {
             QVERIFY(first.push());
@@ -460,23 +460,23 @@ private slots:
         publishSysParams();
         waitingBook("L1", "", 1, "本");
         const QString name = QStringLiteral("cs%1").arg(++m_serial);
-        QVERIFY(g_App.registerUser(name, "secret1", name + "@example.com", true));
+        QVERIFY(g_App.account().registerUser(name, "secret1", name + "@example.com", true));
         setSysParam("Sys.CurrUserCode", QString());
-        QVERIFY(g_App.login(name, "secret1", false));
+        QVERIFY(g_App.account().login(name, "secret1", false));
         QCOMPARE(row("L1", "Synced"), QString("1"));
         QCOMPARE(lastUsn(), QString("1"));
         // A cancelled first sync of another user still signs in.
         const QString next = QStringLiteral("cs%1").arg(++m_serial);
-        QVERIFY(g_App.registerUser(next, "secret1", next + "@example.com", true));
+        QVERIFY(g_App.account().registerUser(next, "secret1", next + "@example.com", true));
         // Its account holds a book already, from another machine: a sync that went on would pull it.
         QVERIFY(OtherClient::signIn(next).push({bookItem("R9", "", 1, "远")}));
         m_service.setFaults("beginPull=hold_ms=5000");
         cancelWhenHeld(m_service, "beginPull");
-        const bool ok = g_App.login(next, "secret1", false);
+        const bool ok = g_App.account().login(next, "secret1", false);
         g_SysParams.cloudSyncParams.active = false;
         publishSysParams();
         QVERIFY(ok);
-        QVERIFY(g_App.session().isLogined);
+        QVERIFY(g_App.account().session().isLogined);
         QCOMPARE(getSysParam("Sys.CurrUserCode"), next);
         QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE ID='R9'"), 0);
         QCOMPARE(progressDialogs(), 0);
@@ -527,7 +527,7 @@ private slots:
         QFETCH(bool, signedIn);
         QVERIFY(m_other.push({bookItem("R1", "", 1, "远")}));
         waitingBook("L1", "", 1, "本");
-        g_App.guiSnapshot.documentModified = unsaved && entry != "exit";
+        g_App.guiSnapshot().documentModified = unsaved && entry != "exit";
         g_SysParams.cloudSyncParams.active = g_SysParams.cloudSyncParams.syncAtExit = true;
         if (trouble == "too long")
             execPrepared("UPDATE BookTree SET PlainText=? WHERE ID='L1'", {QString(10241, 'x')});
@@ -554,8 +554,8 @@ private slots:
         QCOMPARE(reloads, int(pulled && entry == "manual"));
         QCOMPARE(row("L1", "Synced"), QString(error.isEmpty() && asked ? "1" : "0"));
         QCOMPARE(m_other.find("L1").tid.isEmpty(), !(error.isEmpty() && asked));
-        QCOMPARE(g_App.session().isLogined, signedIn);
-        QCOMPARE(g_App.guiSnapshot.signedIn.load(), signedIn);
+        QCOMPARE(g_App.account().session().isLogined, signedIn);
+        QCOMPARE(g_App.guiSnapshot().signedIn.load(), signedIn);
     }
 
     // A deletion restored after it was synced goes up again as live rows.

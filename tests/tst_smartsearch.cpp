@@ -121,7 +121,7 @@ private slots:
     void suggestionsMatchTitlesAndSentenceTextsOfLiveRows()
     {
         FETCH(QString, key, bool, material, bool, user, QStringList, expected)
-        const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
+        const LibrariesPtr libs = SmartLibraries::load(g_App.db(), {});
         QVERIFY(libs);
         // The NULL row reads as empty fields and matches nothing.
         QCOMPARE(libs->table(SmartLibraries::Sentence).size(), 3);
@@ -173,7 +173,7 @@ private slots:
                                    "VALUES('X%1','',3,1,%1,'批%1','Content','A')")
                         .arg(i));
         t.commit();
-        const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
+        const LibrariesPtr libs = SmartLibraries::load(g_App.db(), {});
         QVERIFY(libs);
         QStringList expected, loaded;
         for (QueryPtr q = openQuery("SELECT title FROM MemoTree WHERE Category='Content' AND flag='A'"); q->next();)
@@ -185,7 +185,7 @@ private slots:
         const int cache = scalar("PRAGMA M.cache_size").toInt();
         QVERIFY(cache > 1000);
         int asked = 0;
-        QVERIFY(!SmartLibraries::load(g_App.db, [&asked] { return ++asked > 3; }));
+        QVERIFY(!SmartLibraries::load(g_App.db(), [&asked] { return ++asked > 3; }));
         QCOMPARE(asked, 4);
         QCOMPARE(scalar("PRAGMA M.cache_size").toInt(), cache);
     }
@@ -216,9 +216,9 @@ private slots:
             }
             return out;
         };
-        const LibrariesPtr fromLibraries = SmartLibraries::load(g_App.db, {}, false);
+        const LibrariesPtr fromLibraries = SmartLibraries::load(g_App.db(), {}, false);
         QVERIFY(fromLibraries);
-        QVERIFY(SmartLibraries::load(g_App.db, {})); // writes the caches
+        QVERIFY(SmartLibraries::load(g_App.db(), {})); // writes the caches
         const QString library = dbFileName(Ink::ttSentence), cache = SmartLibraries::cachePath(library);
         QFile file(cache);
         QVERIFY(file.open(QIODevice::ReadWrite));
@@ -239,7 +239,7 @@ private slots:
         }
         file.close();
         const QByteArray before = QFileInfo::exists(cache) ? fileDigest(cache) : QByteArray();
-        const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
+        const LibrariesPtr libs = SmartLibraries::load(g_App.db(), {});
         QVERIFY(libs);
         QCOMPARE(rows(*libs), rows(*fromLibraries));
         QCOMPARE(fileDigest(cache) != before, rebuilt);
@@ -270,7 +270,7 @@ private slots:
         execSql(QStringLiteral("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) "
                                "VALUES('T1','',3,1,9,%1,'Content',%1,'A')")
                     .arg(stored));
-        const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
+        const LibrariesPtr libs = SmartLibraries::load(g_App.db(), {});
         QVERIFY(libs);
         const LibraryTable &users = libs->table(SmartLibraries::UserMaterial);
         const int row = users.size() - 1;
@@ -458,7 +458,7 @@ private slots:
     {
         FETCH(int, kind, bool, title, QString, inserted, QString, row)
         MaterialPanel p;
-        SmartResult r{SmartLibraries::load(g_App.db, {}), {}};
+        SmartResult r{SmartLibraries::load(g_App.db(), {}), {}};
         for (quint32 row : r.libraries->filter(QStringLiteral("春风"), true, true))
             if (SmartLibraries::kindOf(row) == kind)
                 r.rows << row;
@@ -520,7 +520,7 @@ private slots:
         // First from the file, then from the material texts in memory: the same list.
         for (const bool inMemory : {false, true}) {
             if (inMemory)
-                p.search->state().setMaterialTexts(SmartLibraries::loadMaterialTexts(g_App.db, {}));
+                p.search->state().setMaterialTexts(SmartLibraries::loadMaterialTexts(g_App.db(), {}));
             if (mode < 0) {
                 p.editor->setPlainText(keyword);
                 p.editor->selectAll();

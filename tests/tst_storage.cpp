@@ -166,7 +166,7 @@ private slots:
             QVERIFY2(r.messages.first().startsWith(message), qPrintable(r.messages.first()));
         if (!ok) {
             QVERIFY(g_App.isQuitting());
-            QVERIFY(!g_App.db.isOpen());
+            QVERIFY(!g_App.db().isOpen());
             QCOMPARE(fileDigest(profile.file("Inkboat.sdb")), before);
         } else if (version == "<junk>") {
             const QStringList aside = QDir(profile.dataPath()).entryList({file + ".*.damaged"});
@@ -483,7 +483,7 @@ private slots:
         FETCH(QString, table, QString, flag, QString, expectedFlag)
         TestProfile profile;
         START_OK();
-        QSqlRecord rec = g_App.db.record(table);
+        QSqlRecord rec = g_App.db().record(table);
         QVERIFY(!rec.isEmpty());
         const QString old = "2000-01-01 00:00:00.000";
         for (const auto &[field, value] : {std::pair<const char *, QVariant>{"Created", old}, {"Updated", old},

@@ -94,7 +94,7 @@ private slots:
         publishSysParams();
         const QString folder = backupFolder();
         backUpOnDay1(6);
-        QVERIFY(g_App.db.isOpen());
+        QVERIFY(g_App.db().isOpen());
         QCOMPARE(backupFileName(day1.date(), 1), QString("Inkboat_20300131.1.sdb.bak"));
         QVERIFY(QFileInfo::exists(profile.root() + "/elsewhere/deeper/Inkboat_20300131.1.sdb.bak"));
         for (int copy = 1; copy <= 5; ++copy)
@@ -115,7 +115,7 @@ private slots:
         // The closing backup copies the last state and leaves the connection closed.
         setSysParam("marker", "at close");
         QVERIFY(backupDatabase(true));
-        QVERIFY(!g_App.db.isOpen());
+        QVERIFY(!g_App.db().isOpen());
         QCOMPARE(marker(folder + backupFileName(day2.date(), 1)), QString("at close"));
         QCOMPARE(marker(folder + backupFileName(day2.date(), 2)), QString("next day"));
     }
@@ -246,7 +246,7 @@ private slots:
         QVERIFY(!backupDatabase(closeConnection));
         QCOMPARE(digests(folder), before);
         QVERIFY(todaysLog().contains("数据库备份失败"));
-        QCOMPARE(g_App.db.isOpen(), !closeConnection);
+        QCOMPARE(g_App.db().isOpen(), !closeConnection);
     }
 
     // Every copy reaches the disk before it is renamed into place, and the folder after.

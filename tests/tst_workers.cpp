@@ -181,7 +181,7 @@ private slots:
             return true;
         };
         const qint64 interval = worker.timing.syncIntervalMs + 1;
-        GuiSnapshot &snap = g_App.guiSnapshot;
+        GuiSnapshot &snap = g_App.guiSnapshot();
         snap.cloudSyncOn = true;
         snap.signedIn = true;
         snap.documentModified = false;
@@ -246,7 +246,7 @@ private slots:
         g_SysParams.cloudSyncParams.active = false;
         publishSysParams();
         QVERIFY(TestService::signInNewUser("hb1"));
-        const auto signOut = qScopeGuard([] { g_App.clearSession(); });
+        const auto signOut = qScopeGuard([] { g_App.account().clearSession(); });
         CommonThreadWorker worker;
         QStringList reports;
         // Queued: the worker below runs on a thread of its own. Reports still queued when the
@@ -254,7 +254,7 @@ private slots:
         QObject receiver;
         connect(&worker, &CommonThreadWorker::threadWorkerSignal, &receiver,
                 [&reports](const QString &, const QString &value, bool, const QString &) {
-                    reports << value + (value == "message" ? "=" + g_App.heartbeatMessage() : QString());
+                    reports << value + (value == "message" ? "=" + g_App.account().heartbeatMessage() : QString());
                     return true;
                 }, Qt::QueuedConnection);
         service.setFaults(faults);
@@ -280,10 +280,10 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(reports.size() >= 6, 20000);
             QVERIFY(service.start());
             QTRY_COMPARE_WITH_TIMEOUT(reports.last(), QStringLiteral("message=注意：检测到登录断开过，已重新登录成功！"), 20000);
-            QVERIFY(g_App.session().heartbeatOk);
+            QVERIFY(g_App.account().session().heartbeatOk);
         }
         // Settled: signed in (the long wait ahead), or given up; the worker reads nothing else.
-        const Session settled = g_App.session();
+        const Session settled = g_App.account().session();
         QCOMPARE(settled.sessionActive, !faults.contains("kick"));
         QVERIFY(settled.heartbeatOk || !settled.sessionActive);
         service.setFaults(QString());
@@ -298,7 +298,7 @@ private slots:
             ran = true;
             QLockFile lock(g_App.appDataPath() + "Inkboat.lock");
             lockFree = lock.tryLock(0);
-            closed = !g_App.db.isOpen();
+            closed = !g_App.db().isOpen();
         });
         QVERIFY(!ran);
         g_App.deinit();

@@ -145,7 +145,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     m_layout = new LayoutStore(mainform::layoutWidgets(this, ui), this);
     m_book->clearEditor();
-    g_App.guiSnapshot.cloudSyncOn = g_SysParams.cloudSyncParams.active;
+    g_App.guiSnapshot().cloudSyncOn = g_SysParams.cloudSyncParams.active;
 
     // First start: the frame (title bar and margins included) fits the screen.
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -398,7 +398,7 @@ bool MainWindow::shutdownWithoutQuestions()
     if (m_shutDown)
         return false;
     m_closing = true;
-    g_App.guiSnapshot.closing = true;
+    g_App.guiSnapshot().closing = true;
     stopTimers();
     shutdown(false);
     return true;
@@ -408,7 +408,7 @@ bool MainWindow::shutdownWithoutQuestions()
 
 void MainWindow::refreshSysToolButtonState()
 {
-    const bool signedIn = g_App.guiSnapshot.signedIn.load();
+    const bool signedIn = g_App.guiSnapshot().signedIn.load();
     const bool idle = !cloudop::running() && !(m_account && m_account->busy());
     ui->actionSysChangeUser->setEnabled(signedIn && idle);
     ui->actionSysUserLogin->setEnabled(!signedIn && idle);
@@ -457,7 +457,7 @@ void MainWindow::refreshViewActionsState() { m_layout->refreshViewActions(); }
 
 void MainWindow::refreshUserInfo()
 {
-    const bool signedIn = g_App.guiSnapshot.signedIn.load();
+    const bool signedIn = g_App.guiSnapshot().signedIn.load();
     m_status->showSignedIn(signedIn);
     if (m_materialCount < 0)
         m_materialCount = material::libraryMaterialCount();
@@ -496,7 +496,7 @@ void MainWindow::ApplySysOptions()
     applyTimerIntervals();
     g_App.applyUiFont(g_SysParams.visibilityParams.uiFontName, g_SysParams.visibilityParams.uiFontSize);
     g_App.applySkin(g_SysParams.visibilityParams.skinName);
-    g_App.guiSnapshot.cloudSyncOn = g_SysParams.cloudSyncParams.active;
+    g_App.guiSnapshot().cloudSyncOn = g_SysParams.cloudSyncParams.active;
     refreshSysToolButtonState();
 }
 
@@ -507,7 +507,7 @@ void MainWindow::insertEditorText(const QString &text, bool atEnd)
     if (ui->textEditor->isReadOnly())
         return;
     m_lastInputTime = QDateTime::currentDateTime();
-    g_App.guiSnapshot.lastInputMsecs = m_lastInputTime.toMSecsSinceEpoch();
+    g_App.guiSnapshot().lastInputMsecs = m_lastInputTime.toMSecsSinceEpoch();
     m_book->insertEditorText(text, atEnd);
 }
 
@@ -522,7 +522,7 @@ void MainWindow::restoreEditorScrollInfo()
 void MainWindow::textEditorLastInput()
 {
     m_lastInputTime = QDateTime::currentDateTime();
-    g_App.guiSnapshot.lastInputMsecs = m_lastInputTime.toMSecsSinceEpoch();
+    g_App.guiSnapshot().lastInputMsecs = m_lastInputTime.toMSecsSinceEpoch();
     m_search->textEditorLastInput();
 }
 
@@ -559,7 +559,7 @@ void MainWindow::on_textEditor_selectionChanged()
 
 void MainWindow::on_textEditor_modificationChanged(bool modified)
 {
-    g_App.guiSnapshot.documentModified = modified;
+    g_App.guiSnapshot().documentModified = modified;
     refreshSysToolButtonState();
 }
 
@@ -712,7 +712,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (g_App.ask(QStringLiteral("确定退出吗？")) != Ink::maYes)
         return;
     m_closing = true;
-    g_App.guiSnapshot.closing = true;
+    g_App.guiSnapshot().closing = true;
     stopTimers();
     setEnabled(false);
     const bool done = shutdown(true);
@@ -722,7 +722,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         // author keeps writing.
         setEnabled(true);
         m_closing = false;
-        g_App.guiSnapshot.closing = false;
+        g_App.guiSnapshot().closing = false;
         startTimers();
         return;
     }

@@ -97,10 +97,10 @@ QJsonObject run(const QJsonObject &cmd)
 {
     const QString name = cmd.value("cmd").toString();
     if (name == "register")
-        return {{"ok", g_App.registerUser(cmd.value("user").toString(), "secret1",
+        return {{"ok", g_App.account().registerUser(cmd.value("user").toString(), "secret1",
                                           cmd.value("user").toString() + "@example.com", true)}};
     if (name == "login")
-        return {{"ok", g_App.login(cmd.value("user").toString(), "secret1", true)}};
+        return {{"ok", g_App.account().login(cmd.value("user").toString(), "secret1", true)}};
     if (name == "op")
         return applyOp(cmd.value("op").toObject());
     if (name == "sync") {
@@ -110,7 +110,7 @@ QJsonObject run(const QJsonObject &cmd)
     }
     if (name == "push") {
         // The worker's upload, with the window's answer scripted.
-        GuiSnapshot &g = g_App.guiSnapshot;
+        GuiSnapshot &g = g_App.guiSnapshot();
         g.cloudSyncOn = true;
         g.signedIn = true;
         g.lastInputMsecs = cmd.value("canSync").toBool(true) ? 1 : QDateTime::currentMSecsSinceEpoch();
@@ -136,7 +136,7 @@ QJsonObject run(const QJsonObject &cmd)
             if (name == "edit-at")
                 g_hookDone = applyOp(op).value("ok").toBool();
             else
-                g_App.guiSnapshot.lastInputMsecs = QDateTime::currentMSecsSinceEpoch();
+                g_App.guiSnapshot().lastInputMsecs = QDateTime::currentMSecsSinceEpoch();
         });
         return {{"ok", true}};
     }
