@@ -28,7 +28,7 @@ namespace {
 void fillBooks(int books, int volumes, int chapters, const QString &html, const QString &plain, int offset = 0)
 {
     Transaction tx;
-    QSqlQuery q(g_App.db);
+    QSqlQuery q(g_App.db());
     q.prepare("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,rtf,HTML,PlainText,Flag,Usn,Synced,"
               "Created,Updated) VALUES(?,?,?,?,?,?,'Book',?,?,?,'A',0,0,'2024-01-01 00:00:00.000',?)");
     auto add = [&q](const QString &id, const QString &pid, int type, int level, int sort, const QString &title,

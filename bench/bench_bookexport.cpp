@@ -71,7 +71,7 @@ Book fillBook(const QString &id, const QString &title, int volumes, int chapters
     }
     const QString htmlTemplate = doc.toHtml();
     Transaction tx;
-    QSqlQuery q(g_App.db);
+    QSqlQuery q(g_App.db());
     q.prepare("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,rtf,HTML,PlainText,Flag,Usn,Synced,"
               "Created,Updated) VALUES(?,?,?,?,?,?,'Book','',?,?,'A',0,0,'2024-01-01 00:00:00.000',"
               "'2024-01-01 00:00:00.000')");
@@ -333,7 +333,7 @@ int main(int argc, char **argv)
         const Runs floor = timeRuns(
             1,
             [&] {
-                QSqlQuery q(g_App.db);
+                QSqlQuery q(g_App.db());
                 q.setForwardOnly(true);
                 if (!q.exec(QStringLiteral("SELECT PlainText FROM BookTree WHERE pID IN (SELECT ID FROM BookTree WHERE "
                                            "pID='BIG')")))

@@ -108,7 +108,7 @@ Profile fillProfile()
     Profile p;
     std::mt19937 rng(20240601);
     Transaction tx;
-    QSqlQuery q(g_App.db);
+    QSqlQuery q(g_App.db());
     q.prepare("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,rtf,HTML,PlainText,Flag,Usn,Synced,"
               "Created,Updated) VALUES(?,?,?,?,?,?,'Book',?,?,?,'A',0,0,'2024-01-01 00:00:00.000',"
               "'2024-01-01 00:00:00.000')");

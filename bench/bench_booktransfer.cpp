@@ -40,7 +40,7 @@ void fillBooks(int books, int volumes, int chapters, int offset)
     doc.setPlainText(plain);
     const QString html = doc.toHtml();
     Transaction tx;
-    QSqlQuery q(g_App.db);
+    QSqlQuery q(g_App.db());
     q.prepare("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,rtf,HTML,PlainText,Flag,Usn,Synced,"
               "Created,Updated) VALUES(?,?,?,?,?,?,'Book','',?,?,'A',0,0,'2024-01-01 00:00:00.000',"
               "'2024-01-01 00:00:00.000')");

@@ -209,11 +209,11 @@ int main(int argc, char **argv)
 
     // --- 20 threads heartbeating for 30 s ---
     const QString user = QStringLiteral("bench%1").arg(QDateTime::currentMSecsSinceEpoch());
-    g_App.registerUser(user, QStringLiteral("secret1"), QStringLiteral("bench@example.com"), true);
+    g_App.account().registerUser(user, QStringLiteral("secret1"), QStringLiteral("bench@example.com"), true);
     {
-        if (!g_App.login(user, QStringLiteral("secret1"), true))
+        if (!g_App.account().login(user, QStringLiteral("secret1"), true))
             return benchFail(QStringLiteral("20 threads heartbeating"), QStringLiteral("sign-in failed"));
-        const Session s = g_App.session();
+        const Session s = g_App.account().session();
         const QString url = web::apiUrl() + QString::fromLatin1(web::kHeartbeat)
                                                 .arg(s.uid, web::urlEncode(s.username), s.sid, Ink::appVersion());
         std::atomic<int> calls{0}, failures{0};
@@ -246,9 +246,9 @@ int main(int argc, char **argv)
     // --- sign-in ---
     {
         const Runs signIns = timeRuns(
-            10, [&] { g_App.login(user, QStringLiteral("secret1"), true); },
-            [] { return g_App.session().isLogined ? QString() : QStringLiteral("not signed in"); },
-            [] { g_App.clearSession(); });
+            10, [&] { g_App.account().login(user, QStringLiteral("secret1"), true); },
+            [] { return g_App.account().session().isLogined ? QString() : QStringLiteral("not signed in"); },
+            [] { g_App.account().clearSession(); });
         benchNote(QStringLiteral("sign-in, median"), signIns, QStringLiteral("ms"));
     }
     g_App.deinit();

@@ -87,7 +87,7 @@ int main(int argc, char **argv)
     if (!g_App.init())
         return benchFailAll(names, QStringLiteral("App::init failed"));
     BenchPrompter prompter;
-    if (!g_App.registerUser("benchsync", "secret1", "bench@example.com", true) || !g_App.login("benchsync", "secret1", true))
+    if (!g_App.account().registerUser("benchsync", "secret1", "bench@example.com", true) || !g_App.account().login("benchsync", "secret1", true))
         return benchFailAll(names, QStringLiteral("no sign-in"));
 
     auto reset = [] {

@@ -232,7 +232,7 @@ void idleLoopBench(int chapters)
     g_SysParams.cloudSyncParams.active = true;
     g_SysParams.cloudSyncParams.syncAtThread = true;
     publishSysParams();
-    GuiSnapshot &snap = g_App.guiSnapshot;
+    GuiSnapshot &snap = g_App.guiSnapshot();
     snap.cloudSyncOn = true;
     snap.signedIn = true;
     snap.documentModified = false;

@@ -119,7 +119,7 @@ int main(int argc, char **argv)
         QElapsedTimer t, chunk;
         t.start();
         bool inChunk = false;
-        libs = SmartLibraries::load(g_App.db, [&] {
+        libs = SmartLibraries::load(g_App.db(), [&] {
             inChunk = !inChunk;
             if (inChunk) {
                 chunk.start();
@@ -164,7 +164,7 @@ int main(int argc, char **argv)
     }
     QElapsedTimer rebuild;
     rebuild.start();
-    const bool cachesWritten = SmartLibraries::load(g_App.db, {}) &&
+    const bool cachesWritten = SmartLibraries::load(g_App.db(), {}) &&
                                QFileInfo::exists(SmartLibraries::cachePath(dbFileName(Ink::ttSentence))) &&
                                QFileInfo::exists(SmartLibraries::cachePath(dbFileName(Ink::ttMaterial)));
     benchNote("smart search load writing its caches", rebuild.nsecsElapsed() / 1e6, "ms",
@@ -179,7 +179,7 @@ int main(int argc, char **argv)
         LibrariesPtr fromCache;
         QElapsedTimer t;
         t.start();
-        fromCache = SmartLibraries::load(g_App.db, {});
+        fromCache = SmartLibraries::load(g_App.db(), {});
         const double ms = t.nsecsElapsed() / 1e6;
         cached.add(ms, !cachesWritten ? QStringLiteral("no caches")
                        : rowsOf(fromCache) != 255000 ? QStringLiteral("%1 rows, not 255000").arg(rowsOf(fromCache))
@@ -373,7 +373,7 @@ int main(int argc, char **argv)
     // The texts the search scans, read as the worker reads them after the first search.
     QElapsedTimer textsTimer;
     textsTimer.start();
-    const std::shared_ptr<const LibraryTable> texts = SmartLibraries::loadMaterialTexts(g_App.db, {});
+    const std::shared_ptr<const LibraryTable> texts = SmartLibraries::loadMaterialTexts(g_App.db(), {});
     const double textsMs = textsTimer.nsecsElapsed() / 1e6;
     benchReport(names.at(13), textsMs, "ms", atMost(5000, "ms"),
                 texts && texts->size() == 150000 ? QString() : QStringLiteral("the texts of 150000 materials not read"));

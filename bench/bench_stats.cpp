@@ -35,7 +35,7 @@ struct Generated {
 Generated fillHistory()
 {
     Transaction tx;
-    QSqlQuery q(g_App.db);
+    QSqlQuery q(g_App.db());
     q.prepare("INSERT INTO BookTree(ID,pID,NodeType,Level,Sort,Title,Category,Flag,Usn,Synced) "
               "VALUES(?,?,?,?,?,?,'Book','A',0,0)");
     auto node = [&q](const QString &id, const QString &pid, int type, int sort, const QString &title) {
@@ -54,7 +54,7 @@ Generated fillHistory()
             node(QStringLiteral("C%1").arg(v * 100 + c), QStringLiteral("V%1").arg(v), 3, c + 1,
                  QStringLiteral("第%1章").arg(v * 100 + c + 1));
     }
-    QSqlQuery log(g_App.db);
+    QSqlQuery log(g_App.db());
     log.prepare("INSERT INTO L.BookLog(ID,BookID,ADate,WordCount1,WordCount2,Synced) VALUES(?,?,?,?,?,1)");
     QVector<int> counts(kChapters, 0);
     QRandomGenerator random(26);

@@ -100,7 +100,7 @@ int main(int argc, char **argv)
     QStringList leaves;
     {
         Transaction tx;
-        QSqlQuery q(g_App.db);
+        QSqlQuery q(g_App.db());
         q.prepare("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag,Usn,Synced,Created,"
                   "Updated) VALUES(?,?,?,?,?,?,?,?,'A',0,0,'2024-01-01 00:00:00.000','2024-01-01 00:00:00.000')");
         g_insert = &q;
@@ -147,7 +147,7 @@ int main(int argc, char **argv)
 
     {
         Transaction tx;
-        QSqlQuery q(g_App.db);
+        QSqlQuery q(g_App.db());
         q.prepare("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag,Usn,Synced,Created,"
                   "Updated) VALUES(?,?,?,?,?,?,?,?,'A',0,0,'2024-01-01 00:00:00.000','2024-01-01 00:00:00.000')");
         g_insert = &q;
@@ -226,7 +226,7 @@ int main(int argc, char **argv)
         // A folder of 100 subfolders with 9 materials each: 1,000 descendants.
         {
             Transaction tx;
-            QSqlQuery q(g_App.db);
+            QSqlQuery q(g_App.db());
             q.prepare("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag,Usn,Synced,"
                       "Created,Updated) VALUES(?,?,?,?,?,?,?,?,'A',0,0,'2024-01-01 00:00:00.000',"
                       "'2024-01-01 00:00:00.000')");

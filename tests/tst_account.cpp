@@ -39,7 +39,7 @@ class TstAccount : public QObject
     QString newName(const QString &prefix) { return prefix + QString::number(++m_serial); }
     bool registerUser(const QString &name, const QString &password = "secret1")
     {
-        return g_App.registerUser(name, password, "u" + QString::number(m_serial) + "@example.com", true);
+        return g_App.account().registerUser(name, password, "u" + QString::number(m_serial) + "@example.com", true);
     }
 
 private slots:
@@ -48,7 +48,7 @@ private slots:
     void init()
     {
         m_service.setFaults(QString());
-        g_App.clearSession();
+        g_App.account().clearSession();
         execSql("DELETE FROM BookTree");
         execSql("DELETE FROM MemoTree");
         setSysParam("Sys.CurrUserCode", QString());
@@ -69,16 +69,16 @@ private slots:
         FETCH(QString, registered, QString, signInAs, QString, password, QStringList, messages)
         ScriptedPrompter prompts;
         const QString correct = password == "secret2" ? "secret1" : password;
-        QVERIFY(g_App.registerUser(registered, correct, "x+y@example.com", false));
+        QVERIFY(g_App.account().registerUser(registered, correct, "x+y@example.com", false));
         QCOMPARE(prompts.infos(), QStringList{"用户注册成功！"});
         // A name that differs only in case is taken already.
-        QVERIFY(!g_App.registerUser(registered.toUpper() + "", correct, "x@example.com", true) ||
+        QVERIFY(!g_App.account().registerUser(registered.toUpper() + "", correct, "x@example.com", true) ||
                 registered.toUpper() == registered);
         prompts.clear();
-        const bool signedIn = g_App.login(signInAs, password, false);
+        const bool signedIn = g_App.account().login(signInAs, password, false);
         QCOMPARE(prompts.errors() + prompts.infos(), messages);
         const bool ok = messages.first() == "用户登录成功！";
-        QCOMPARE(QVector<bool>({signedIn, g_App.session().isLogined, g_App.guiSnapshot.signedIn.load()}),
+        QCOMPARE(QVector<bool>({signedIn, g_App.account().session().isLogined, g_App.guiSnapshot().signedIn.load()}),
                  QVector<bool>(3, ok));
     }
 
@@ -98,23 +98,23 @@ private slots:
         FETCH(QString, cause, QString, code, QString, message, bool, active)
         const QString name = newName("hb");
         QVERIFY(TestService::signInNewUser(name));
-        g_App.heartbeat();
-        QVERIFY(g_App.session().heartbeatErrCode == "0" && g_App.session().heartbeatOk);
-        QVERIFY(web::isSafeToken(g_App.session().tid));
-        const Session first = g_App.session();
+        g_App.account().heartbeat();
+        QVERIFY(g_App.account().session().heartbeatErrCode == "0" && g_App.account().session().heartbeatOk);
+        QVERIFY(web::isSafeToken(g_App.account().session().tid));
+        const Session first = g_App.account().session();
         OtherClient other;
         if (cause == "-3")
             other = OtherClient::signIn(name);
         else
-            g_App.startSession(first.uid, QString(32, 'c'), name, "0");
+            g_App.account().startSession(first.uid, QString(32, 'c'), name, "0");
         if (cause == "refused")
             m_service.setFaults("login=fail");
-        g_App.heartbeat();
-        QCOMPARE(g_App.session().heartbeatErrCode + (g_App.session().heartbeatOk ? " ok" : ""), code);
+        g_App.account().heartbeat();
+        QCOMPARE(g_App.account().session().heartbeatErrCode + (g_App.account().session().heartbeatOk ? " ok" : ""), code);
         QStringList reports;
-        g_App.reloginAfterFailedHeartbeat([&](const QString &value) { reports << value; });
+        g_App.account().reloginAfterFailedHeartbeat([&](const QString &value) { reports << value; });
         QCOMPARE(reports, (QStringList{"logout", "message"}));
-        const Session after = g_App.session();
+        const Session after = g_App.account().session();
         QCOMPARE(after.heartbeatMessage, message);
         QCOMPARE(QString("%1%2").arg(after.sessionActive).arg(after.autoRelogin), QString(active ? "11" : "00"));
         if (cause == "-3") // no sign-in was sent: the other machine keeps its session
@@ -158,7 +158,7 @@ private slots:
             const QString name = newName("sy");
             QVERIFY(registerUser(name));
             const OtherClient ids = OtherClient::signIn(name);
-            g_App.startSession(ids.uid, ids.sid, name, "0");
+            g_App.account().startSession(ids.uid, ids.sid, name, "0");
             uid = ids.uid;
         }
         CloudSync sync;
@@ -206,8 +206,8 @@ private slots:
         QVERIFY(!stored.contains("secret9") && !stored.contains("older"));
         loadSysParams();
         QCOMPARE(g_SysParams.loginParams.password, save ? QString("secret9") : QString());
-        const bool started = g_App.startupLogin();
-        QCOMPARE(QVector<bool>({g_SysParams.loginParams.autoLogin, started, g_App.session().isLogined}),
+        const bool started = g_App.account().startupLogin();
+        QCOMPARE(QVector<bool>({g_SysParams.loginParams.autoLogin, started, g_App.account().session().isLogined}),
                  QVector<bool>(3, save));
     }
 
@@ -301,14 +301,14 @@ private slots:
         std::atomic<int> mixed{0}, seen{0};
         std::thread writer([&] {
             for (int i = 0; i < 10000; ++i) {
-                g_App.startSession(QString("u%1").arg(i), QString("s%1").arg(i), "n", "0");
-                g_App.clearSession();
+                g_App.account().startSession(QString("u%1").arg(i), QString("s%1").arg(i), "n", "0");
+                g_App.account().clearSession();
             }
             done = true;
         });
         std::thread reader([&] {
             while (!done) {
-                const Session s = g_App.session();
+                const Session s = g_App.account().session();
                 const QUrlQuery q(QUrl(web::apiUrl() + QString::fromLatin1(web::kHeartbeat)
                                                            .arg(s.uid, web::urlEncode(s.username), s.sid, "4.31")));
                 const QString uid = q.queryItemValue("uid"), sid = q.queryItemValue("sid");

@@ -207,7 +207,7 @@ private slots:
     void workerSyncsOnlyWhenIdleSavedAndSignedIn()
     {
         FETCH(bool, sync, bool, signedIn, bool, modified, int, idleMs, bool, answer)
-        GuiSnapshot &s = g_App.guiSnapshot;
+        GuiSnapshot &s = g_App.guiSnapshot();
         s.cloudSyncOn = sync;
         s.signedIn = signedIn;
         s.documentModified = modified;
@@ -269,7 +269,6 @@ private slots:
         setArticleVersion("1"); // too old: start-up stops with a message
         App::installQuitSignalHandlers();
         g_SysParams = SysParams();
-        g_App.quitting = false;
         ScriptedPrompter prompts;
         prompts.onMessage = [](int, const QString &) {
             QEventLoop box;

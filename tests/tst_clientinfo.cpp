@@ -66,8 +66,8 @@ private slots:
     void cleanupTestCase() { stopApp(); }
     void init()
     {
-        g_App.clearSession();
-        g_App.guiSnapshot.closing = false;
+        g_App.account().clearSession();
+        g_App.guiSnapshot().closing = false;
     }
 
     void clientInfoQuery()
@@ -117,7 +117,7 @@ private slots:
     {
         FETCH(QString, name)
         QVERIFY(m_service.admin({"news-add", "标题", "摘要"}));
-        g_App.startSession(QString(), QString(), name, "0");
+        g_App.account().startSession(QString(), QString(), name, "0");
         clientinfo::setNews({});
         clientinfo::fetchNews(); // a cut query or a wrong checksum leaves the list empty
         QVERIFY(!clientinfo::news().isEmpty());
@@ -161,7 +161,7 @@ private slots:
         QVERIFY(atService || prompts.errors().first().startsWith("忽略失败，错误信息：\n"));
         QCOMPARE(QString("%1|%2").arg(d.isVisible()).arg(d.result()), QString(atService ? "0|1" : "1|0")); // visible|result
         if (atService) // read up to the newest item shown, not the newest there is
-            QCOMPARE(m_service.query("SELECT last_news_id FROM news_marks WHERE uid=?", {g_App.session().uid}),
+            QCOMPARE(m_service.query("SELECT last_news_id FROM news_marks WHERE uid=?", {g_App.account().session().uid}),
                      QVector<QVariantList>{{2}});
     }
 
@@ -199,7 +199,7 @@ private slots:
             CloudSync::setTestHook(nullptr);
             g_SysParams.autoBackupDb = g_SysParams.cloudSyncParams.active = false;
             publishSysParams();
-            g_App.guiSnapshot.cloudSyncOn = g_App.guiSnapshot.signedIn = false;
+            g_App.guiSnapshot().cloudSyncOn = g_App.guiSnapshot().signedIn = false;
         });
         clearBookTables();
         if (job == "backup") {
@@ -216,7 +216,7 @@ private slots:
             // so the book comes after it.
             QVERIFY(TestService::signInNewUser(QStringLiteral("up%1%2").arg(modal).arg(QDateTime::currentMSecsSinceEpoch())));
             g_SysParams.cloudSyncParams.active = g_SysParams.cloudSyncParams.syncAtThread = true;
-            GuiSnapshot &snap = g_App.guiSnapshot;
+            GuiSnapshot &snap = g_App.guiSnapshot();
             snap.cloudSyncOn = snap.signedIn = true;
             snap.documentModified = false;
             snap.lastInputMsecs = QDateTime::currentMSecsSinceEpoch() - 60000;
@@ -281,7 +281,7 @@ private slots:
             QCOMPARE(reports, (QStringList{"syncStart", "sync"}));
             // Uploaded rows are marked; the chapter written after the service's commit waits.
             QCOMPARE(scalar("SELECT group_concat(ID) FROM BookTree WHERE Synced=0").toString(), QString("C2"));
-            g_App.clearSession();
+            g_App.account().clearSession();
         }
     }
 
@@ -309,7 +309,7 @@ private slots:
         // The start-up sync waits for nobody: while another cloud operation runs it does nothing.
         g_SysParams.cloudSyncParams.active = g_SysParams.cloudSyncParams.syncAtStartUp = true;
         publishSysParams();
-        g_App.startSession("u1", "s1", "someone", "0");
+        g_App.account().startSession("u1", "s1", "someone", "0");
         QVERIFY(cloudop::begin());
         c.commomThreadWorkerSignal("appInitWorker", "appInited", true, QString());
         QCOMPARE(bar->currentMessage(), QStringLiteral("自动云同步失败！错误信息：x"));
@@ -317,7 +317,7 @@ private slots:
         c.commomThreadWorkerSignal("appInitWorker", "appInited", true, QString());
         QVERIFY(bar->currentMessage().startsWith("启动时，自动云同步失败！错误信息："));
         QTRY_COMPARE(prompts.errors().size(), 1);
-        g_App.clearSession();
+        g_App.account().clearSession();
         g_SysParams.cloudSyncParams.active = false;
         publishSysParams();
 
@@ -332,13 +332,13 @@ private slots:
         c.enqueuePrompt([&] { order << "2"; });
         QTRY_COMPARE(order, (QStringList{"1", "1 closed", "2", "3"}));
         // Closing: statuses only.
-        g_App.guiSnapshot.closing = true;
+        g_App.guiSnapshot().closing = true;
         c.enqueuePrompt([&] { order << "late"; });
         c.commomThreadWorkerSignal("loopProcWorker", "syncStart", true, "自动云同步中，建议暂停写作！");
         QCOMPARE(bar->currentMessage(), QStringLiteral("自动云同步中，建议暂停写作！"));
         runQueued();
         QCOMPARE(order.size(), 4);
-        g_App.guiSnapshot.closing = false;
+        g_App.guiSnapshot().closing = false;
 
         // The reminders wait behind an open prompt (their toasts would cover its buttons).
         int reminded = 0;

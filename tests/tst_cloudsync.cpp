@@ -155,7 +155,7 @@ private slots:
     void init()
     {
         m_service.setFaults(QString());
-        g_App.guiSnapshot.documentModified = false;
+        g_App.guiSnapshot().documentModified = false;
         clearBookTables();
         execSql("DELETE FROM MemoTree");
         execSql("DELETE FROM L.ActionLog");
@@ -307,9 +307,9 @@ private slots:
             waitingBook(QString("C%1").arg(i), QString("章%1").arg(i));
         if (trouble == "drop")
             m_service.setFaults("commitPush=drop_after");
-        g_App.guiSnapshot.signedIn = true;
-        g_App.guiSnapshot.cloudSyncOn = true;
-        g_App.guiSnapshot.lastInputMsecs = trouble == "abort" ? QDateTime::currentMSecsSinceEpoch() : 1;
+        g_App.guiSnapshot().signedIn = true;
+        g_App.guiSnapshot().cloudSyncOn = true;
+        g_App.guiSnapshot().lastInputMsecs = trouble == "abort" ? QDateTime::currentMSecsSinceEpoch() : 1;
         CloudSync sync(trouble == "abort", false);
         QString outcome = "throws";
         {
@@ -429,21 +429,21 @@ private slots:
         publishSysParams();
         waitingBook("L1", "本");
         const QString name = QStringLiteral("cs%1").arg(++m_serial);
-        QVERIFY(g_App.registerUser(name, "secret1", name + "@example.com", true));
+        QVERIFY(g_App.account().registerUser(name, "secret1", name + "@example.com", true));
         setSysParam("Sys.CurrUserCode", QString());
-        QVERIFY(g_App.login(name, "secret1", false));
+        QVERIFY(g_App.account().login(name, "secret1", false));
         QCOMPARE(row("L1", "Synced") + "|" + lastUsn(), QString("1|1"));
         // A cancelled first sync of another user still signs in.
         const QString next = QStringLiteral("cs%1").arg(++m_serial);
-        QVERIFY(g_App.registerUser(next, "secret1", next + "@example.com", true));
+        QVERIFY(g_App.account().registerUser(next, "secret1", next + "@example.com", true));
         // Its account holds a book already, from another machine: a sync that went on would pull it.
         QVERIFY(OtherClient::signIn(next).push({bookItem("R9", "", 1, "远")}));
         m_service.setFaults("beginPull=hold_ms=5000");
         cancelWhenHeld(m_service, "beginPull");
-        const bool ok = g_App.login(next, "secret1", false);
+        const bool ok = g_App.account().login(next, "secret1", false);
         g_SysParams.cloudSyncParams.active = false;
         publishSysParams();
-        QVERIFY(ok && g_App.session().isLogined);
+        QVERIFY(ok && g_App.account().session().isLogined);
         QCOMPARE(getSysParam("Sys.CurrUserCode"), next);
         QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE ID='R9'") + progressDialogs(), 0);
     }
@@ -484,7 +484,7 @@ private slots:
               signedIn)
         QVERIFY(m_other.push({bookItem("R1", "", 1, "远")}));
         waitingBook("L1", "本");
-        g_App.guiSnapshot.documentModified = unsaved && entry != "exit";
+        g_App.guiSnapshot().documentModified = unsaved && entry != "exit";
         g_SysParams.cloudSyncParams.active = g_SysParams.cloudSyncParams.syncAtExit = true;
         if (trouble == "too long")
             execPrepared("UPDATE BookTree SET PlainText=? WHERE ID='L1'", {QString(10241, 'x')});
@@ -512,8 +512,8 @@ private slots:
                      .arg(reloads)
                      .arg(row("L1", "Synced"))
                      .arg(!m_other.find("L1").tid.isEmpty())
-                     .arg(g_App.session().isLogined)
-                     .arg(g_App.guiSnapshot.signedIn.load())
+                     .arg(g_App.account().session().isLogined)
+                     .arg(g_App.guiSnapshot().signedIn.load())
                      .arg(progressDialogs()),
                  QString("%1|%2|%3|%4|%5|%5|0").arg(pulled).arg(pulled && entry == "manual").arg(uploaded)
                      .arg(uploaded).arg(signedIn));

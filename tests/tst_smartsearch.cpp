@@ -115,7 +115,7 @@ private slots:
     void suggestionsMatchTitlesAndSentenceTextsOfLiveRows()
     {
         FETCH(QString, key, bool, material, bool, user, QStringList, expected)
-        const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
+        const LibrariesPtr libs = SmartLibraries::load(g_App.db(), {});
         QVERIFY(libs);
         // The NULL row reads as empty fields and matches nothing.
         QCOMPARE(libs->table(SmartLibraries::Sentence).size(), 3);
@@ -177,7 +177,7 @@ private slots:
         execSql(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i+1 FROM n WHERE i<%1) "
                                "INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,Flag) "
                                "SELECT 'X'||i,'',3,1,i,'批'||i,'Content','A' FROM n").arg(2 * SmartLibraries::kChunkRows + 6));
-        const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
+        const LibrariesPtr libs = SmartLibraries::load(g_App.db(), {});
         QVERIFY(libs);
         QStringList expected, loaded;
         for (QueryPtr q = openQuery("SELECT title FROM MemoTree WHERE Category='Content' AND flag='A'"); q->next();)
@@ -187,7 +187,7 @@ private slots:
         QCOMPARE(loaded, expected);
 
         int asked = 0;
-        QVERIFY(!SmartLibraries::load(g_App.db, [&asked] { return ++asked > 3; }));
+        QVERIFY(!SmartLibraries::load(g_App.db(), [&asked] { return ++asked > 3; }));
         QCOMPARE(asked, 4);
     }
 
@@ -217,9 +217,9 @@ private slots:
             }
             return out;
         };
-        const LibrariesPtr fromLibraries = SmartLibraries::load(g_App.db, {}, false);
+        const LibrariesPtr fromLibraries = SmartLibraries::load(g_App.db(), {}, false);
         QVERIFY(fromLibraries);
-        QVERIFY(SmartLibraries::load(g_App.db, {})); // writes the caches
+        QVERIFY(SmartLibraries::load(g_App.db(), {})); // writes the caches
         const QString library = dbFileName(Ink::ttSentence), cache = SmartLibraries::cachePath(library);
         QByteArray bytes = readBytes(cache);
         if (fault == "stale") {
@@ -231,7 +231,7 @@ private slots:
         bytes.chop(fault == "short" ? bytes.size() / 2 : 0);
         QVERIFY(fault == "missing" ? QFile::remove(cache) : writeBytes(cache, fault == "foreign" ? QByteArray(5000, 'x') : bytes));
         const QByteArray before = QFileInfo::exists(cache) ? fileDigest(cache) : QByteArray();
-        const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
+        const LibrariesPtr libs = SmartLibraries::load(g_App.db(), {});
         QVERIFY(libs);
         QCOMPARE(rows(*libs), rows(*fromLibraries));
         QCOMPARE(fileDigest(cache) != before, rebuilt);
@@ -262,7 +262,7 @@ private slots:
         execSql(QStringLiteral("INSERT INTO MemoTree(ID,pID,NodeType,Level,Sort,Title,Category,PlainText,Flag) "
                                "VALUES('T1','',3,1,9,%1,'Content',%1,'A')")
                     .arg(stored));
-        const LibrariesPtr libs = SmartLibraries::load(g_App.db, {});
+        const LibrariesPtr libs = SmartLibraries::load(g_App.db(), {});
         QVERIFY(libs);
         const LibraryTable &users = libs->table(SmartLibraries::UserMaterial);
         const int row = users.size() - 1;
@@ -434,7 +434,7 @@ private slots:
     {
         FETCH(int, kind, bool, title, QString, inserted, QString, row)
         MaterialPanel p;
-        SmartResult r{SmartLibraries::load(g_App.db, {}), {}};
+        SmartResult r{SmartLibraries::load(g_App.db(), {}), {}};
         for (quint32 row : r.libraries->filter(QStringLiteral("春风"), true, true))
             if (SmartLibraries::kindOf(row) == kind)
                 r.rows << row;
@@ -500,7 +500,7 @@ private slots:
         // First from the file, then from the material texts in memory: the same list.
         for (const bool inMemory : {false, true}) {
             if (inMemory)
-                p.search->state().setMaterialTexts(SmartLibraries::loadMaterialTexts(g_App.db, {}));
+                p.search->state().setMaterialTexts(SmartLibraries::loadMaterialTexts(g_App.db(), {}));
             if (mode < 0) {
                 p.editor->setPlainText(keyword);
                 p.editor->selectAll();

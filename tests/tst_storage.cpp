@@ -160,7 +160,7 @@ private slots:
         QCOMPARE(QString("%1").arg(r.ok) + r.exception, QString("%1").arg(ok));
         QVERIFY2(message == "-" || (r.messages.size() == int(!message.isEmpty()) && shown.startsWith(message)), qPrintable(shown));
         if (!ok)
-            QVERIFY(g_App.isQuitting() && !g_App.db.isOpen() && fileDigest(profile.file("Inkboat.sdb")) == before);
+            QVERIFY(g_App.isQuitting() && !g_App.db().isOpen() && fileDigest(profile.file("Inkboat.sdb")) == before);
         const QStringList asideFiles = QDir(profile.dataPath()).entryList({file + ".*.damaged"});
         QCOMPARE(asideFiles.size(), aside);
         QVERIFY(asideFiles.isEmpty() || fileDigest(profile.file(asideFiles.first())) == damaged);
@@ -387,7 +387,7 @@ private slots:
     {
         FETCH(QString, table, QString, flag, QString, marks)
         StartedProfile profile;
-        QSqlRecord rec = g_App.db.record(table);
+        QSqlRecord rec = g_App.db().record(table);
         QVERIFY(!rec.isEmpty());
         const QString old = "2000-01-01 00:00:00.000";
         for (const auto &[field, value] : {std::pair<const char *, QVariant>{"Created", old}, {"Updated", old},

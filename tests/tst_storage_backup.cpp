@@ -89,7 +89,7 @@ private slots:
         g_SysParams.autoBackupDbPath = profile.root() + "/elsewhere/deeper/";
         publishSysParams();
         backUpOnDay1(6);
-        QVERIFY(g_App.db.isOpen());
+        QVERIFY(g_App.db().isOpen());
         QCOMPARE(backupFileName(day1.date(), 1), QString("Inkboat_20300131.1.sdb.bak"));
         QVERIFY(QFileInfo::exists(profile.root() + "/elsewhere/deeper/Inkboat_20300131.1.sdb.bak"));
         QCOMPARE(markers(day1.date()), "6,5,4,3,2,-");
@@ -102,7 +102,7 @@ private slots:
         // The closing backup copies the last state and leaves the connection closed.
         setSysParam("marker", "at close");
         QVERIFY(backupDatabase(true));
-        QVERIFY(!g_App.db.isOpen());
+        QVERIFY(!g_App.db().isOpen());
         QCOMPARE(markers(day2.date()), "at close,next day,-,-,-,-");
     }
 
@@ -224,7 +224,7 @@ private slots:
 
         QVERIFY(!backupDatabase(closeConnection));
         QVERIFY(digests(folder) == before && todaysLog().contains("数据库备份失败"));
-        QCOMPARE(g_App.db.isOpen(), !closeConnection);
+        QCOMPARE(g_App.db().isOpen(), !closeConnection);
     }
 
     // Every copy reaches the disk before it is renamed into place, and the folder after.

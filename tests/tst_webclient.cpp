@@ -61,9 +61,9 @@ private slots:
     void passwordCipherKnownAnswers()
     {
         FETCH(QString, password, QString, hex)
-        QCOMPARE(App::encryptPassword(password), hex);
+        QCOMPARE(AccountService::encryptPassword(password), hex);
         LocaleCodec latin1("ISO-8859-1");
-        QCOMPARE(App::encryptPassword(password), hex);
+        QCOMPARE(AccountService::encryptPassword(password), hex);
     }
 
     // Register and sign in with awkward names, e-mails and passwords: the values come back as
@@ -83,7 +83,7 @@ private slots:
         for (const bool latin1 : {false, true}) {
             LocaleCodec locale(latin1 ? "ISO-8859-1" : nullptr);
             const QString user = name + (latin1 ? "L" : "");
-            const QString enc = web::urlEncode(App::encryptPassword(password));
+            const QString enc = web::urlEncode(AccountService::encryptPassword(password));
             const ApiBaseResponse reg = get<ApiBaseResponse>(
                 web::apiUrl() + QString::fromLatin1(web::kRegister).arg(web::urlEncode(user), enc, web::urlEncode(email)));
             QVERIFY2(!reg.head.isError, qPrintable(reg.head.errInfo));
@@ -211,7 +211,7 @@ private slots:
     void errorsAndLogsHideSecrets_data()
     {
         COLUMNS(QString, action, QString, query, QString, secret)
-        const QString cipher = web::urlEncode(App::encryptPassword("secret1"));
+        const QString cipher = web::urlEncode(AccountService::encryptPassword("secret1"));
         const QString sid = "0123456789abcdef0123456789abcdef";
         QTest::newRow("login") << "login" << QString::fromLatin1(web::kLogin).arg("bob", cipher, "4.31", "abcd") << cipher;
         QTest::newRow("heartbeat") << "heartbeat"

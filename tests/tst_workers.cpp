@@ -154,7 +154,7 @@ private slots:
             return true;
         };
         const qint64 interval = worker.timing.syncIntervalMs + 1;
-        GuiSnapshot &snap = g_App.guiSnapshot;
+        GuiSnapshot &snap = g_App.guiSnapshot();
         snap.cloudSyncOn = snap.signedIn = true;
         snap.documentModified = false;
         // One round: the author typing just now or not, the check, then the clock on by `halves` half intervals.
@@ -204,14 +204,14 @@ private slots:
         g_SysParams.cloudSyncParams.active = false;
         publishSysParams();
         QVERIFY(TestService::signInNewUser("hb1"));
-        const auto signOut = qScopeGuard([] { g_App.clearSession(); });
+        const auto signOut = qScopeGuard([] { g_App.account().clearSession(); });
         CommonThreadWorker worker;
         QStringList reports;
         // Queued: the worker below runs on a thread of its own. Reports still queued when the
         // test ends go with the receiver, never to a list that is gone.
         QObject receiver;
         connect(&worker, &CommonThreadWorker::threadWorkerSignal, &receiver,
-                [&reports](const QString &, const QString &value) { reports << value + (value == "message" ? "=" + g_App.heartbeatMessage() : ""); },
+                [&reports](const QString &, const QString &value) { reports << value + (value == "message" ? "=" + g_App.account().heartbeatMessage() : ""); },
                 Qt::QueuedConnection);
         retrying ? service.stop() : service.setFaults(faults);
         worker.heartbeatRound();
@@ -231,10 +231,10 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(reports.size() >= 6, 20000);
             QVERIFY(service.start());
             QTRY_COMPARE_WITH_TIMEOUT(reports.last(), QStringLiteral("message=注意：检测到登录断开过，已重新登录成功！"), 20000);
-            QVERIFY(g_App.session().heartbeatOk);
+            QVERIFY(g_App.account().session().heartbeatOk);
         }
         // Settled: signed in (the long wait ahead), or given up; the worker reads nothing else.
-        const Session settled = g_App.session();
+        const Session settled = g_App.account().session();
         QVERIFY(settled.sessionActive == !faults.contains("kick") && (settled.heartbeatOk || !settled.sessionActive));
         service.setFaults(QString());
     }
@@ -248,7 +248,7 @@ private slots:
             ran = true;
             QLockFile lock(g_App.appDataPath() + "Inkboat.lock");
             lockFree = lock.tryLock(0);
-            closed = !g_App.db.isOpen();
+            closed = !g_App.db().isOpen();
         });
         QVERIFY(!ran);
         g_App.deinit();

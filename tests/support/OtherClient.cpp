@@ -16,12 +16,12 @@ QString arg(const char *templ) { return QString::fromLatin1(templ); }
 
 } // namespace
 
-OtherClient OtherClient::ofProgram() { return {g_App.session().uid, g_App.session().sid}; }
+OtherClient OtherClient::ofProgram() { return {g_App.account().session().uid, g_App.account().session().sid}; }
 
 OtherClient OtherClient::signIn(const QString &name, const QString &password)
 {
     const auto r = call<ApiLoginResponse>(
-        arg(web::kLogin).arg(web::urlEncode(name), web::urlEncode(App::encryptPassword(password)), "4.31", "zzzz"));
+        arg(web::kLogin).arg(web::urlEncode(name), web::urlEncode(AccountService::encryptPassword(password)), "4.31", "zzzz"));
     return {r.uid, r.sid};
 }
 

@@ -58,7 +58,6 @@ StartResult startApp(int answer)
 {
     StartResult result;
     g_SysParams = SysParams();
-    g_App.quitting = false;
     ScriptedPrompter prompter;
     prompter.defaultAnswer = answer;
     try {

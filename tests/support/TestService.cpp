@@ -166,6 +166,6 @@ bool TestService::admin(const QStringList &args) const
 
 bool TestService::signInNewUser(const QString &name)
 {
-    return g_App.registerUser(name, QStringLiteral("secret1"), name + QStringLiteral("@example.com"), true) &&
-           g_App.login(name, QStringLiteral("secret1"), true);
+    return g_App.account().registerUser(name, QStringLiteral("secret1"), name + QStringLiteral("@example.com"), true) &&
+           g_App.account().login(name, QStringLiteral("secret1"), true);
 }

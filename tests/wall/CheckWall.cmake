@@ -22,12 +22,11 @@ foreach(f ${sources})
     if(lines)
         message(FATAL_ERROR "${f} includes Qt Widgets: ${lines}")
     endif()
-    # Widgets and icons are the GUI's; a base header that only declares one still hands them down.
-    if(f MATCHES "\\.h$")
-        file(STRINGS ${f} lines REGEX "(^|[^A-Za-z0-9_])Q(Widget|Icon)([^A-Za-z0-9_]|$)")
-        if(lines)
-            message(FATAL_ERROR "${f} names a widget or an icon: ${lines}")
-        endif()
+    # Widgets, icons and pixmaps are the GUI's: a base header that only declares one still hands
+    # it down, and a pixmap made under a QCoreApplication aborts the process.
+    file(STRINGS ${f} lines REGEX "(^|[^A-Za-z0-9_])Q(Widget|Icon|Pixmap)([^A-Za-z0-9_]|$)")
+    if(lines)
+        message(FATAL_ERROR "${f} names a widget, an icon or a pixmap: ${lines}")
     endif()
 endforeach()
 message(STATUS "inkboat_base and everything built on it alone stay free of Qt Widgets")

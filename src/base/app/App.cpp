@@ -50,8 +50,8 @@ bool GuiSnapshot::canThreadSync(qint64 nowMsecs) const
 bool GuiSnapshot::canThreadSync() const { return canThreadSync(QDateTime::currentMSecsSinceEpoch()); }
 
 App::App(QObject *parent)
-    : QObject(parent), db(dbConnection()),
-      m_account(guiSnapshot.signedIn, [this](bool isError, const QString &text) {
+    : QObject(parent),
+      m_account(m_guiSnapshot.signedIn, [this](bool isError, const QString &text) {
           if (isError)
               showError(text);
           else
@@ -61,6 +61,8 @@ App::App(QObject *parent)
     // Direct: the signal leaves from the thread that changed the user, as App's own would.
     connect(&m_account, &AccountService::userChanged, this, &App::refreshUserInfo, Qt::DirectConnection);
 }
+
+QSqlDatabase &App::db() const { return dbConnection(); }
 
 App::~App() = default;
 
@@ -116,7 +118,7 @@ void App::reportFatal(const QString &text)
 QVariant App::syncOut(const QString &key) const
 {
     if (key == QLatin1String("getCanThreadSync"))
-        return guiSnapshot.canThreadSync();
+        return m_guiSnapshot.canThreadSync();
     return 0;
 }
 
@@ -340,6 +342,7 @@ bool App::init()
         qputenv("QT_BEARER_POLL_TIMEOUT", QByteArray::number(std::numeric_limits<int>::max()));
     // A fresh start: parameters read by an earlier init of this process no longer count.
     m_quitRequested = false;
+    m_quitting = false;
     forgetLoadedSysParams();
     initPaths();
     if (g_SysParams.autoBackupDbPath.isEmpty())
@@ -373,7 +376,7 @@ bool App::init()
     if (!lockInstance(&lockFailure)) {
         if (!m_handedOver)
             reportFatal(lockFailure);
-        quitting = true;
+        m_quitting = true;
         return false;
     }
 
@@ -398,7 +401,7 @@ bool App::init()
     }
     if (!opened) {
         releaseInstance();
-        quitting = true;
+        m_quitting = true;
         return false;
     }
     progress(QStringLiteral("主数据库连接其他数据库..."));
@@ -409,7 +412,7 @@ bool App::init()
         reportFatal(QStringLiteral("打开素材库失败，有可能素材损坏或版本问题，请下载完整版素材安装，错误原因：\r\n") +
                     e.message());
         deinit();
-        quitting = true;
+        m_quitting = true;
         return false;
     }
     if (!files.logSetAside.isEmpty())
@@ -436,7 +439,7 @@ bool App::init()
                                                "您的句词库版本异常，请到官方网站下载最新的完整版安装！",
                                                "您的文章库版本异常，请到官方网站下载最新的完整版安装！"};
         reportFatal(QString::fromUtf8(messages[tooOld]));
-        quitting = true;
+        m_quitting = true;
         deinit();
         return false;
     }
@@ -490,7 +493,7 @@ void App::deinit()
     bool connected = false;
     {
         DbLocker lock;
-        connected = db.isValid() && db.isOpen();
+        connected = db().isValid() && db().isOpen();
     }
     if (connected && g_SysParams.autoBackupDb) {
         if (databaseDamageSeen())
@@ -512,8 +515,8 @@ void App::deinit()
 
 void App::quit(bool force)
 {
-    quitting = true;
-    guiSnapshot.closing = true;
+    m_quitting = true;
+    m_guiSnapshot.closing = true;
     if (force) {
         closeConnection();
         std::_Exit(-1);
@@ -570,14 +573,14 @@ void App::requestOrderlyQuit()
     if (m_quitRequested)
         return;
     m_quitRequested = true;
-    quitting = true;
-    guiSnapshot.closing = true;
+    m_quitting = true;
+    m_guiSnapshot.closing = true;
     if (isSignalConnected(QMetaMethod::fromSignal(&App::orderlyQuitRequested))) {
         emit orderlyQuitRequested();
         return;
     }
     try {
-        if (db.isValid() && db.isOpen())
+        if (db().isValid() && db().isOpen())
             saveSysParams();
     } catch (const Exception &e) {
         logException(e);

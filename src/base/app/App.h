@@ -85,7 +85,7 @@ public:
     QString librarySourcePath() const;
     void setLibrarySourcePath(const QString &path);
 
-    bool isQuitting() const { return quitting.load(); }
+    bool isQuitting() const { return m_quitting.load(); }
 
     // Reports a fatal start-up failure: written to the error log and shown with showError.
     void reportFatal(const QString &text);
@@ -131,39 +131,14 @@ public:
     bool chooseDirectory(const QString &caption, QString &path, const QString &purpose = QString());
     void exitForInstall(const QString &installerPath);
 
-    // --- user account, forwarded to the account service; callable from any thread ---
+    // The user account (sign-in, heartbeat, session); callable from any thread. Its user
+    // changes come out of this object as refreshUserInfo().
     AccountService &account() { return m_account; }
-    Session session() const { return m_account.session(); }
-    QString heartbeatMessage() const { return m_account.heartbeatMessage(); }
-    bool registerUser(const QString &userName, const QString &password, const QString &email, bool silent)
-    {
-        return m_account.registerUser(userName, password, email, silent);
-    }
-    bool login(const QString &userName, const QString &password, bool silent)
-    {
-        return m_account.login(userName, password, silent);
-    }
-    bool relogin() { return m_account.relogin(); }
-    void heartbeat() { m_account.heartbeat(); }
-    void markLoggedOut(bool full) { m_account.markLoggedOut(full); }
-    void clearSession() { m_account.clearSession(); }
-    void startSession(const QString &uid, const QString &sid, const QString &username, const QString &amt)
-    {
-        m_account.startSession(uid, sid, username, amt);
-    }
-    bool startupLogin() { return m_account.startupLogin(); }
-    void reloginAfterFailedHeartbeat(const std::function<void(const QString &value)> &report)
-    {
-        m_account.reloginAfterFailedHeartbeat(report);
-    }
-    static QString encryptPassword(const QString &password) { return AccountService::encryptPassword(password); }
-    // Something the window shows of the user changed outside a sign-in (a remembered name).
-    void userInfoChanged() { emit refreshUserInfo(); }
 
-    std::atomic<bool> quitting{false};
     // The storage layer's connection (it owns it); the name stays for the callers above.
-    QSqlDatabase &db;
-    GuiSnapshot guiSnapshot;
+    QSqlDatabase &db() const;
+    // Written by the GUI thread, read by the workers.
+    GuiSnapshot &guiSnapshot() { return m_guiSnapshot; }
 
     // What a finished download ("APP" or "MATERIAL") leads to is the upgrade code's business;
     // it installs its handler here.
@@ -208,7 +183,9 @@ private:
     InstanceChannel *m_instanceChannel = nullptr;
     bool m_handedOver = false;
     bool m_startupCopyTaken = false;
-    AccountService m_account; // after guiSnapshot, whose signedIn it keeps
+    std::atomic<bool> m_quitting{false};
+    GuiSnapshot m_guiSnapshot;
+    AccountService m_account; // after m_guiSnapshot, whose signedIn it keeps
     mutable QMutex m_sharedMutex;
     QVariantHash m_shared;
     bool m_initialized = false;

@@ -74,7 +74,7 @@ QSet<qint64> takeDirty()
 
 sqlite3 *connectionHandle()
 {
-    QSqlDriver *driver = g_App.db.driver();
+    QSqlDriver *driver = g_App.db().driver();
     const QVariant v = driver ? driver->handle() : QVariant();
     if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0)
         return nullptr;

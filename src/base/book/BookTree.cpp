@@ -24,7 +24,6 @@ struct Builder {
     TreeNodeList &list;
     QHash<QString, QVector<int>> children;
     QVector<bool> used;
-    QHash<QString, QIcon> icons;
 
     Builder(const TreeRows &r, TreeNodeList &l) : rows(r), list(l), used(r.rows.size(), false)
     {

@@ -58,6 +58,8 @@ public:
     void reloginAfterFailedHeartbeat(const std::function<void(const QString &value)> &report);
     // AES-128-ECB/PKCS#7 of the UTF-8 password under the web key, lower-case hex.
     static QString encryptPassword(const QString &password);
+    // Something shown of the user changed outside a sign-in (a remembered name).
+    void userInfoChanged() { emit userChanged(); }
 
 signals:
     // The signed-in user changed (sign-in, sign-out, a change of user), or something shown of

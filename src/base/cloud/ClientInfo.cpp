@@ -101,7 +101,7 @@ QMap<QString, QString> clientInfoParams(bool startUp)
     return {{QStringLiteral("g"), Ink::applicationName()},
             {QStringLiteral("m"), QStringLiteral("WebApi")},
             {QStringLiteral("a"), QStringLiteral("postclientinfo")},
-            {QStringLiteral("sid"), g_App.session().sid},
+            {QStringLiteral("sid"), g_App.account().session().sid},
             {QStringLiteral("app_name"), Ink::productName()},
             {QStringLiteral("app_ver"), Ink::appVersion()},
             {QStringLiteral("attr0"), startUp ? QStringLiteral("StartUp") : QStringLiteral("Quit")},
@@ -187,7 +187,7 @@ void fetchLinks()
 
 QString lastNewsUrl()
 {
-    const Session s = g_App.session();
+    const Session s = g_App.account().session();
     // These characters would cut the query or change its checksum; any other name goes as it is.
     QString name;
     for (const QChar c : s.username)
@@ -210,7 +210,7 @@ void fetchNews()
 
 bool newsDone(bool silent, qint64 lastShownId)
 {
-    const Session s = g_App.session();
+    const Session s = g_App.account().session();
     const QString url = web::apiUrl() + QString::fromLatin1(web::kLastNewsDone)
                                             .arg(s.uid, web::urlEncode(s.username), s.sid, Ink::appVersion(),
                                                  QString::number(lastShownId));

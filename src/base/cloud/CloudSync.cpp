@@ -76,24 +76,30 @@ bool CloudSync::userLogined(const QString &uid, const QString &userName)
     return true;
 }
 
+bool CloudSync::syncReporting(const QString &abortText, QString *failure)
+{
+    try {
+        const bool ok = sync();
+        *failure = errInfo;
+        if (ok && errCode == QLatin1String("ABORT_SYNC")) {
+            *failure = abortText;
+            return false;
+        }
+        return ok;
+    } catch (const Exception &e) {
+        *failure = e.message();
+        return false;
+    }
+}
+
 namespace syncroutine {
 
 bool startup(const Status &status, int *pulledRows)
 {
     status(QStringLiteral("启动时，自动云同步中..."));
     CloudSync sync(false, false);
-    bool ok = false;
     QString failure;
-    try {
-        ok = sync.sync();
-        failure = sync.errInfo;
-        if (ok && sync.errCode == QLatin1String("ABORT_SYNC")) {
-            ok = false;
-            failure = QStringLiteral("写作过程自动云同步中断！");
-        }
-    } catch (const Exception &e) {
-        failure = e.message();
-    }
+    const bool ok = sync.syncReporting(QStringLiteral("写作过程自动云同步中断！"), &failure);
     if (pulledRows)
         *pulledRows = sync.pulledRows();
     status(ok ? QStringLiteral("启动时，自动云同步成功！")

@@ -47,6 +47,9 @@ public:
     bool push();
     // Both true also with errCode "ABORT_SYNC" (nothing committed locally). A network failure
     // throws; everything of the transfer is undone and the request code cancelled first.
+    // sync() for a caller that reports one text: a stop with "ABORT_SYNC" is a failure told by
+    // abortText, and a thrown Exception a failure with its message; errCode stays as sync left it.
+    bool syncReporting(const QString &abortText, QString *failure);
 
     bool hasUnsyncedRows();
     int unsyncedSize();

@@ -4,6 +4,7 @@
 #include "app/Constants.h"
 #include "app/Exception.h"
 #include "cloud/CloudLocks.h"
+#include "cloud/CloudSyncRows.h"
 #include "cloud/WebClient.h"
 #include "log/Log.h"
 #include "storage/DataAccess.h"
@@ -21,13 +22,23 @@ QDateTime dayOf(const QVariant &value)
     return day.isValid() ? QDateTime(day, QTime(0, 0)) : QDateTime();
 }
 
-QDateTime timeOf(const QVariant &value)
+// The request of a batch of log rows: the columns both logs have here, the others by fill.
+template <typename Request, typename Fill>
+QString logBody(const QVector<QSqlRecord> &rows, Fill fill)
 {
-    const QString text = value.toString();
-    QDateTime t = QDateTime::fromString(text, Ink::dateTimeMsFormat());
-    if (!t.isValid())
-        t = QDateTime::fromString(text, Qt::ISODateWithMs);
-    return t;
+    Request request;
+    for (const QSqlRecord &r : rows) {
+        typename decltype(request.data)::value_type item;
+        item.adate = dayOf(r.value(QStringLiteral("ADate")));
+        item.attribute1 = r.value(QStringLiteral("Attribute1")).toString();
+        item.attribute2 = r.value(QStringLiteral("Attribute2")).toString();
+        item.attribute3 = r.value(QStringLiteral("Attribute3")).toString();
+        item.create_time = syncrows::parseTime(r.value(QStringLiteral("Created")));
+        item.update_time = syncrows::parseTime(r.value(QStringLiteral("Updated")));
+        fill(item, r);
+        request.data.append(item);
+    }
+    return web::requestBody(request);
 }
 
 } // namespace
@@ -47,7 +58,7 @@ bool CloudSync::pushLog(bool actions)
 {
     CloudLockGuard lock(actions ? QStringLiteral("CloudSyncActionLog") : QStringLiteral("CloudSyncBookLog"));
     resetError();
-    const Session session = g_App.session();
+    const Session session = g_App.account().session();
     const QString table = actions ? QStringLiteral("L.ActionLog") : QStringLiteral("L.BookLog");
     for (;;) {
         if (execQuery(QStringLiteral("SELECT 1 FROM %1 WHERE IFNULL(Synced,0)=0 LIMIT 1").arg(table)).isEmpty())
@@ -55,38 +66,17 @@ bool CloudSync::pushLog(bool actions)
         const QVector<QSqlRecord> rows =
             execQuery(QStringLiteral("SELECT * FROM %1 WHERE IFNULL(Synced,0)=0 LIMIT %2").arg(table).arg(kLogBatch));
         QString body;
-        if (actions) {
-            ApiPushActionLogRequest request;
-            for (const QSqlRecord &r : rows) {
-                ActionLogItem item;
+        if (actions)
+            body = logBody<ApiPushActionLogRequest>(rows, [](ActionLogItem &item, const QSqlRecord &r) {
                 item.action = r.value(QStringLiteral("Action")).toString();
-                item.adate = dayOf(r.value(QStringLiteral("ADate")));
                 item.triggerCount = r.value(QStringLiteral("triggerCount")).toInt();
-                item.attribute1 = r.value(QStringLiteral("Attribute1")).toString();
-                item.attribute2 = r.value(QStringLiteral("Attribute2")).toString();
-                item.attribute3 = r.value(QStringLiteral("Attribute3")).toString();
-                item.create_time = timeOf(r.value(QStringLiteral("Created")));
-                item.update_time = timeOf(r.value(QStringLiteral("Updated")));
-                request.data.append(item);
-            }
-            body = web::requestBody(request);
-        } else {
-            ApiPushBookLogRequest request;
-            for (const QSqlRecord &r : rows) {
-                BookLogItem item;
+            });
+        else
+            body = logBody<ApiPushBookLogRequest>(rows, [](BookLogItem &item, const QSqlRecord &r) {
                 item.bookId = r.value(QStringLiteral("BookID")).toString();
-                item.adate = dayOf(r.value(QStringLiteral("ADate")));
                 item.wordCount1 = r.value(QStringLiteral("WordCount1")).toInt();
                 item.wordCount2 = r.value(QStringLiteral("WordCount2")).toInt();
-                item.attribute1 = r.value(QStringLiteral("Attribute1")).toString();
-                item.attribute2 = r.value(QStringLiteral("Attribute2")).toString();
-                item.attribute3 = r.value(QStringLiteral("Attribute3")).toString();
-                item.create_time = timeOf(r.value(QStringLiteral("Created")));
-                item.update_time = timeOf(r.value(QStringLiteral("Updated")));
-                request.data.append(item);
-            }
-            body = web::requestBody(request);
-        }
+            });
         const QString url = web::apiUrl() + QString::fromLatin1(actions ? web::kPushActionLog : web::kPushBookLog)
                                                 .arg(session.uid, session.sid);
         ApiBaseResponse answer;

@@ -101,7 +101,7 @@ void CloudSync::applyPull()
     const bool commitAllowed = canCommitNow();
     // A pull on behalf of the window must not replace the chapter being typed: autosave would
     // overwrite the pulled text a moment later.
-    const bool editorBusy = !backgroundMode && g_App.guiSnapshot.documentModified.load();
+    const bool editorBusy = !backgroundMode && g_App.guiSnapshot().documentModified.load();
     if (!commitAllowed || editorBusy) {
         errCode = QStringLiteral("ABORT_SYNC");
         return;

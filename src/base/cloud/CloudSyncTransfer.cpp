@@ -228,7 +228,7 @@ bool CloudSync::guarded(F body)
     }
     CloudLockGuard lock(QStringLiteral("CloudSync"));
     if (m_depth == 0)
-        m_session = g_App.session();
+        m_session = g_App.account().session();
     ++m_depth;
     ++t_transfers;
     struct Leave {

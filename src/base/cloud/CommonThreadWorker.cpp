@@ -94,7 +94,7 @@ void CommonThreadWorker::appInitWorker()
     }
     if (sysParamsSnapshot().loginParams.autoLogin) {
         bool ok = false;
-        if (!step(QStringLiteral("自动登录"), [&] { ok = g_App.startupLogin(); }))
+        if (!step(QStringLiteral("自动登录"), [&] { ok = g_App.account().startupLogin(); }))
             return;
         emit threadWorkerSignal(kAppInit, QStringLiteral("logined"), ok);
     }
@@ -107,13 +107,13 @@ void CommonThreadWorker::appInitWorker()
 void CommonThreadWorker::heartbeatRound()
 {
     step(QStringLiteral("心跳"), [this] {
-        const Session s = g_App.session();
+        const Session s = g_App.account().session();
         if (!s.sessionActive)
             return;
         if (s.heartbeatOk)
-            g_App.heartbeat();
-        if (!s.heartbeatOk || !g_App.session().heartbeatOk)
-            g_App.reloginAfterFailedHeartbeat(
+            g_App.account().heartbeat();
+        if (!s.heartbeatOk || !g_App.account().session().heartbeatOk)
+            g_App.account().reloginAfterFailedHeartbeat(
                 [this](const QString &value) { emit threadWorkerSignal(kHeartbeat, value); });
     });
 }
@@ -121,7 +121,7 @@ void CommonThreadWorker::heartbeatRound()
 void CommonThreadWorker::heartbeatWorker()
 {
     while (!interrupted()) {
-        const Session s = g_App.session();
+        const Session s = g_App.account().session();
         const int slices = (!s.heartbeatOk && s.sessionActive) ? timing.heartbeatRetrySlices : timing.heartbeatOkSlices;
         if (!pause(qint64(slices) * timing.sliceMs))
             return;
@@ -192,7 +192,7 @@ void CommonThreadWorker::syncCheck()
 void CommonThreadWorker::logUploadCheck()
 {
     step(QStringLiteral("上传日志"), [this] {
-        if (!g_App.session().isLogined) {
+        if (!g_App.account().session().isLogined) {
             // The first upload after a sign-in comes about a second later.
             lastLogUploadTime = kNever;
             return;
@@ -224,7 +224,7 @@ qint64 CommonThreadWorker::nextCheckIn() const
         due(lastBackupTime, timing.backupIntervalMs);
     if (params.cloudSyncParams.active && params.cloudSyncParams.syncAtThread)
         due(lastSyncTime, timing.syncIntervalMs);
-    if (g_App.session().isLogined)
+    if (g_App.account().session().isLogined)
         due(lastLogUploadTime, timing.logUploadIntervalMs);
     return next;
 }

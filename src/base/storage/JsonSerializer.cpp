@@ -76,6 +76,12 @@ bool jsonNumber(const QJsonValue &json, double *out)
     return false;
 }
 
+template <typename T>
+QVariant validOrNone(const T &value)
+{
+    return value.isValid() ? QVariant(value) : QVariant();
+}
+
 QDateTime parseDateTime(const QString &text, bool *ok)
 {
     *ok = true;
@@ -200,6 +206,17 @@ QVariant JsonSerializer::fromJsonImpl(const QJsonValue &json, int typeId, const 
         fail(QStringLiteral("%1: %2").arg(path, what));
         return QVariant();
     };
+    // Dates, times and colours are texts; an empty text is the empty value, and parse gives an
+    // invalid variant for a text it cannot read.
+    const auto fromText = [&](const QString &what, const QVariant &empty, auto parse) {
+        if (!json.isString())
+            return bad(what + QStringLiteral(" text expected"));
+        const QString text = json.toString();
+        if (text.isEmpty())
+            return empty;
+        const QVariant v = parse(text);
+        return v.isValid() ? v : bad(QStringLiteral("not a %1: %2").arg(what, text));
+    };
     if (const QMetaObject *mo = gadgetMetaObject(typeId)) {
         if (!json.isObject())
             return bad(QStringLiteral("object expected"));
@@ -283,35 +300,18 @@ QVariant JsonSerializer::fromJsonImpl(const QJsonValue &json, int typeId, const 
         if (json.isBool())
             return json.toBool() ? QStringLiteral("true") : QStringLiteral("false");
         return bad(QStringLiteral("text expected"));
-    case QMetaType::QDateTime: {
-        if (!json.isString())
-            return bad(QStringLiteral("date-time text expected"));
-        bool good = false;
-        const QDateTime dt = parseDateTime(json.toString(), &good);
-        if (!good)
-            return bad(QStringLiteral("not a date-time: ") + json.toString());
-        return dt;
-    }
-    case QMetaType::QDate: {
-        if (!json.isString())
-            return bad(QStringLiteral("date text expected"));
-        if (json.toString().isEmpty())
-            return QDate();
-        const QDate d = QDate::fromString(json.toString().left(10), Qt::ISODate);
-        if (!d.isValid())
-            return bad(QStringLiteral("not a date: ") + json.toString());
-        return d;
-    }
-    case QMetaType::QColor: {
-        if (!json.isString())
-            return bad(QStringLiteral("colour text expected"));
-        if (json.toString().isEmpty())
-            return QColor();
-        const QColor c(json.toString());
-        if (!c.isValid())
-            return bad(QStringLiteral("not a colour: ") + json.toString());
-        return c;
-    }
+    case QMetaType::QDateTime:
+        return fromText(QStringLiteral("date-time"), QDateTime(), [](const QString &text) {
+            bool good = false;
+            const QDateTime dt = parseDateTime(text, &good);
+            return good ? QVariant(dt) : QVariant();
+        });
+    case QMetaType::QDate:
+        return fromText(QStringLiteral("date"), QDate(), [](const QString &text) {
+            return validOrNone(QDate::fromString(text.left(10), Qt::ISODate));
+        });
+    case QMetaType::QColor:
+        return fromText(QStringLiteral("colour"), QColor(), [](const QString &text) { return validOrNone(QColor(text)); });
     case QMetaType::QByteArray:
         if (!json.isString())
             return bad(QStringLiteral("base64 text expected"));

@@ -22,6 +22,22 @@ QString idOf(const QModelIndex &index)
     return info ? info->id : QString();
 }
 
+// Depth first over the nodes that have children, going down into those for which open(node)
+// says true.
+template <typename Open>
+void walkOpen(const QAbstractItemModel *model, Open open)
+{
+    QList<QModelIndex> stack{QModelIndex()};
+    while (!stack.isEmpty()) {
+        const QModelIndex parent = stack.takeLast();
+        for (int r = 0; r < model->rowCount(parent); ++r) {
+            const QModelIndex child = model->index(r, 0, parent);
+            if (model->hasChildren(child) && open(child))
+                stack << child;
+        }
+    }
+}
+
 QJsonArray toArray(const QStringList &list)
 {
     QJsonArray a;
@@ -64,19 +80,13 @@ BookPlace BookPlace::capture(const BookController *book)
 {
     BookPlace p;
     const TreeView *view = book->view();
-    const QAbstractItemModel *model = view->model();
-    QList<QModelIndex> stack{QModelIndex()};
-    while (!stack.isEmpty()) {
-        const QModelIndex parent = stack.takeLast();
-        for (int r = 0; r < model->rowCount(parent); ++r) {
-            const QModelIndex child = model->index(r, 0, parent);
-            // Only open nodes are walked: a collapsed book's volumes cannot be seen open.
-            if (model->hasChildren(child) && view->isExpanded(child)) {
-                p.expanded << idOf(child);
-                stack << child;
-            }
-        }
-    }
+    // Only open nodes are walked: a collapsed book's volumes cannot be seen open.
+    walkOpen(view->model(), [&](const QModelIndex &node) {
+        if (!view->isExpanded(node))
+            return false;
+        p.expanded << idOf(node);
+        return true;
+    });
     for (QModelIndex i = view->currentIndex(); i.isValid(); i = i.parent())
         p.currentPath.prepend(idOf(i));
     if (!p.currentPath.isEmpty() && p.currentPath.constLast() == book->currentChapterId()) {
@@ -91,18 +101,12 @@ bool BookPlace::restore(BookController *book) const
     TreeView *view = book->view();
     const QSet<QString> open(expanded.begin(), expanded.end());
     if (!open.isEmpty()) {
-        const QAbstractItemModel *model = view->model();
-        QList<QModelIndex> stack{QModelIndex()};
-        while (!stack.isEmpty()) {
-            const QModelIndex parent = stack.takeLast();
-            for (int r = 0; r < model->rowCount(parent); ++r) {
-                const QModelIndex child = model->index(r, 0, parent);
-                if (model->hasChildren(child) && open.contains(idOf(child))) {
-                    view->expand(child);
-                    stack << child;
-                }
-            }
-        }
+        walkOpen(view->model(), [&](const QModelIndex &node) {
+            if (!open.contains(idOf(node)))
+                return false;
+            view->expand(node);
+            return true;
+        });
     }
     for (int i = currentPath.size() - 1; i >= 0; --i) {
         const QString &id = currentPath.at(i);

@@ -27,7 +27,7 @@ void AccountController::changeUser()
 {
     if (busy())
         return;
-    g_App.markLoggedOut(true);
+    g_App.account().markLoggedOut(true);
     run(1);
 }
 

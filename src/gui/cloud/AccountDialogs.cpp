@@ -42,9 +42,38 @@ QDialogButtonBox *okCancel(QDialog *dialog)
 
 } // namespace
 
+// ---------------------------------------------------------------- forms that call the service
+
+void AccountFormDialog::reject()
+{
+    if (!m_busy)
+        Dialog::reject();
+}
+
+void AccountFormDialog::closeEvent(QCloseEvent *event)
+{
+    if (m_busy)
+        event->ignore();
+    else
+        Dialog::closeEvent(event);
+}
+
+bool AccountFormDialog::callService(const std::function<bool()> &call)
+{
+    CloudOperationScope operation;
+    if (!operation.started())
+        return false;
+    m_busy = true;
+    m_buttons->setEnabled(false);
+    const bool ok = call();
+    m_busy = false;
+    m_buttons->setEnabled(true);
+    return ok;
+}
+
 // ---------------------------------------------------------------- sign-in
 
-UserLoginDialog::UserLoginDialog(QWidget *parent) : Dialog(parent)
+UserLoginDialog::UserLoginDialog(QWidget *parent) : AccountFormDialog(parent)
 {
     setObjectName(QStringLiteral("UserLoginDialog"));
     setWindowTitle(QStringLiteral("用户登录"));
@@ -115,12 +144,6 @@ UserLoginDialog::UserLoginDialog(QWidget *parent) : Dialog(parent)
         m_password->setFocus();
 }
 
-void UserLoginDialog::setBusy(bool busy)
-{
-    m_busy = busy;
-    m_buttons->setEnabled(!busy);
-}
-
 void UserLoginDialog::accept()
 {
     if (m_busy)
@@ -132,36 +155,17 @@ void UserLoginDialog::accept()
         g_App.showError(failure);
         return;
     }
-    CloudOperationScope operation;
-    if (!operation.started())
-        return;
-    setBusy(true);
-    const bool ok = g_App.login(user, password, false);
-    setBusy(false);
-    if (!ok)
+    if (!callService([&] { return g_App.account().login(user, password, false); }))
         return;
     account::rememberSignIn(user, password, m_save->isChecked(), m_auto->isChecked());
-    g_App.userInfoChanged(); // the summary shows the name just remembered
+    g_App.account().userInfoChanged(); // the summary shows the name just remembered
     Dialog::accept();
 }
 
-void UserLoginDialog::reject()
-{
-    if (!m_busy)
-        Dialog::reject();
-}
-
-void UserLoginDialog::closeEvent(QCloseEvent *event)
-{
-    if (m_busy)
-        event->ignore();
-    else
-        Dialog::closeEvent(event);
-}
 
 // ---------------------------------------------------------------- registration
 
-UserRegisterDialog::UserRegisterDialog(QWidget *parent) : Dialog(parent)
+UserRegisterDialog::UserRegisterDialog(QWidget *parent) : AccountFormDialog(parent)
 {
     setObjectName(QStringLiteral("UserRegisterDialog"));
     setWindowTitle(QStringLiteral("用户注册"));
@@ -206,30 +210,10 @@ void UserRegisterDialog::accept()
         g_App.showError(failure);
         return;
     }
-    CloudOperationScope operation;
-    if (!operation.started())
-        return;
-    m_busy = true;
-    m_buttons->setEnabled(false);
-    const bool ok = g_App.registerUser(m_fields[0]->text(), m_fields[3]->text(), m_fields[1]->text(), false);
-    m_busy = false;
-    m_buttons->setEnabled(true);
-    if (ok)
+    if (callService([this] {
+            return g_App.account().registerUser(m_fields[0]->text(), m_fields[3]->text(), m_fields[1]->text(), false);
+        }))
         Dialog::accept();
-}
-
-void UserRegisterDialog::reject()
-{
-    if (!m_busy)
-        Dialog::reject();
-}
-
-void UserRegisterDialog::closeEvent(QCloseEvent *event)
-{
-    if (m_busy)
-        event->ignore();
-    else
-        Dialog::closeEvent(event);
 }
 
 // ---------------------------------------------------------------- information

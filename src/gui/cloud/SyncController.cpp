@@ -104,20 +104,11 @@ void SyncController::manualSync()
     emit busyChanged();
     showStatus(QStringLiteral("手工云同步中..."));
     CloudSync sync(false, true);
-    bool ok = false;
     QString failure;
-    try {
-        ok = sync.sync();
-        failure = sync.errInfo;
-        // A manual sync stops only for the chapter being edited: the pulled rows would replace
-        // its unsaved text. The author is told so, and what to do.
-        if (ok && sync.errCode == QLatin1String("ABORT_SYNC")) {
-            ok = false;
-            failure = QStringLiteral("当前章节有未保存的修改，本次云同步未进行。请先保存（Ctrl+S），再手工云同步。");
-        }
-    } catch (const Exception &e) {
-        failure = e.message();
-    }
+    // A manual sync stops only for the chapter being edited: the pulled rows would replace its
+    // unsaved text. The author is told so, and what to do.
+    const bool ok = sync.syncReporting(
+        QStringLiteral("当前章节有未保存的修改，本次云同步未进行。请先保存（Ctrl+S），再手工云同步。"), &failure);
     if ((ok || sync.pulledRows() > 0) && m_reloadTrees)
         m_reloadTrees();
     if (ok) {
@@ -130,7 +121,7 @@ void SyncController::manualSync()
         // The account was signed in on another computer: this session is over now, not only at
         // the next heartbeat, so that signing in again is offered at once.
         if (sync.errCode == QLatin1String("-3"))
-            g_App.markLoggedOut(true);
+            g_App.account().markLoggedOut(true);
     }
     QMetaObject::invokeMethod(this, &SyncController::busyChanged, Qt::QueuedConnection);
 }
@@ -138,7 +129,7 @@ void SyncController::manualSync()
 void SyncController::uploadAtExit(bool documentModified)
 {
     const CloudSyncParams p = g_SysParams.cloudSyncParams;
-    if (!p.active || !p.syncAtExit || !g_App.session().isLogined || documentModified)
+    if (!p.active || !p.syncAtExit || !g_App.account().session().isLogined || documentModified)
         return;
     CloudSync sync(false, false);
     if (!sync.hasUnsyncedRows())

@@ -67,7 +67,7 @@ WorkerController::WorkerController(WorkerHost *host, QStatusBar *statusBar, Hook
     });
 }
 
-bool WorkerController::closing() const { return g_App.guiSnapshot.closing.load() || g_App.isQuitting(); }
+bool WorkerController::closing() const { return g_App.guiSnapshot().closing.load() || g_App.isQuitting(); }
 
 void WorkerController::showStatus(const QString &text)
 {
@@ -92,7 +92,7 @@ void WorkerController::commomThreadWorkerSignal(const QString &signalGroup, cons
         } else if (signalValue == QLatin1String("news")) {
             if (!clientinfo::news().isEmpty())
                 enqueuePrompt([] {
-                    auto *dialog = new NewsViewDialog(clientinfo::news(), g_App.session().isLogined);
+                    auto *dialog = new NewsViewDialog(clientinfo::news(), g_App.account().session().isLogined);
                     Frames::showFramed(dialog, Ink::foModal | Ink::foParentMain | Ink::foResizable);
                     delete dialog;
                 });
@@ -105,7 +105,7 @@ void WorkerController::commomThreadWorkerSignal(const QString &signalGroup, cons
         }
     } else if (signalGroup == QLatin1String("heartbeatWorker")) {
         if (signalValue == QLatin1String("message"))
-            showStatus(g_App.heartbeatMessage());
+            showStatus(g_App.account().heartbeatMessage());
     } else if (signalGroup == QLatin1String("loopProcWorker")) {
         if (signalValue == QLatin1String("syncStart")) {
             showStatus(signalDetail);
@@ -142,7 +142,7 @@ void WorkerController::startUpSync()
 {
     const SysParams params = sysParamsSnapshot();
     if (closing() || !params.cloudSyncParams.syncAtStartUp || !params.cloudSyncParams.active ||
-        !g_App.session().isLogined || (m_hooks.editorModified && m_hooks.editorModified()))
+        !g_App.account().session().isLogined || (m_hooks.editorModified && m_hooks.editorModified()))
         return;
     // Another cloud operation (a sign-in, a manual sync) has the store now.
     CloudOperationScope operation;

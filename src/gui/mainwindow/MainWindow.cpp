@@ -30,21 +30,18 @@
 #include "params/SysParams.h"
 #include "frame/FramelessWindow.h"
 #include "frame/Frames.h"
-#include "frame/GlyphIcon.h"
-#include "frame/Toast.h"
+#include "frame/Toast.h" // ReminderQueue holds one by QPointer
 #include "mainwindow/LayoutStore.h"
 #include "mainwindow/MainStatusBar.h"
+#include "mainwindow/MainWindowForm.h"
 #include "mainwindow/ReminderQueue.h"
 #include "mainwindow/ScreenReaderNames.h"
 #include "stats/WritingStatsController.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
-#include <QLineEdit>
 #include <QDesktopServices>
 #include <QLabel>
-#include <QMenu>
 #include <QScreen>
 #include <QSessionManager>
 #include <QStandardItemModel>
@@ -74,30 +71,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(m_reminders, &ReminderQueue::linkActivated, this, &MainWindow::smarkCheckLinkActivated);
     buildTimers();
     // The editor's actions get their icons before the tool tips and tool buttons copy them.
-    {
-        EditorController::Actions a;
-        a.bold = ui->actionTextBold;
-        a.italic = ui->actionTextItalic;
-        a.underline = ui->actionTextUnderline;
-        a.strikeOut = ui->actionTextStrickout;
-        a.color = ui->actionTextColor;
-        a.backColor = ui->actionTextBackColor;
-        a.alignLeft = ui->actionAlignLeft;
-        a.alignCenter = ui->actionAlignCenter;
-        a.alignRight = ui->actionAlignRight;
-        a.alignJustify = ui->actionAlignJustify;
-        a.cut = ui->actionEditCut;
-        a.copy = ui->actionEditCopy;
-        a.paste = ui->actionEditPaste;
-        a.selectAll = ui->actionTextSelectAll;
-        a.undo = ui->actionEditUndo;
-        a.redo = ui->actionEditRedo;
-        a.save = ui->actionSysSave;
-        a.smartSentenceWord = ui->actionSmartSentenceWordSwitch;
-        m_editor = new EditorController(ui->textEditor, ui->styleToolBar, a, this);
-    }
-    prepareActions();
-    buildContextMenus();
+    m_editor = new EditorController(ui->textEditor, ui->styleToolBar, mainform::editorActions(ui), this);
+    mainform::prepareActions(this, ui);
+    mainform::buildContextMenus(ui);
 
     // The book panel works through its controller; the material panel's models start empty and
     // the material browser fills them.
@@ -117,45 +93,15 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->listViewSearchMaterial->setModel(m_searchListModel);
     ui->listViewMaterial->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui->listViewSearchMaterial->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // --- material browsing: the panel's trees, list and content pane work on these models
-    {
-        MaterialBrowser::Widgets w;
-        w.tabWidgetMaterial = ui->tabWidgetMaterial;
-        w.treeViewMaterial = ui->treeViewMaterial;
-        w.treeViewUserMaterial = ui->treeViewUserMaterial;
-        w.listViewMaterial = ui->listViewMaterial;
-        w.listViewSearchMaterial = ui->listViewSearchMaterial;
-        w.plainTextEditMaterialContent = ui->plainTextEditMaterialContent;
-        w.textEditor = ui->textEditor;
-        w.actionTextInsertSelectMaterial = ui->actionTextInsertSelectMaterial;
-        w.actionTextInsertAllMaterial = ui->actionTextInsertAllMaterial;
-        w.connectInsertActions = false; // the on_action…_triggered slots below call the browser
-        m_materials = new MaterialBrowser(w, this);
-        m_materials->setInsertHandler([this](const QString &text, bool atEnd) { insertEditorText(text, atEnd); });
-        connect(m_materials, &MaterialBrowser::userMaterialToolButtonStateRefresh, this,
-                &MainWindow::refreshUserMaterialToolButtonState);
-        m_userMaterials = new UserMaterialController(m_materials, this);
-    }
-    // --- end of material browsing
-    {
-        MaterialSearchController::Widgets w;
-        w.editor = ui->textEditor;
-        w.frameSearchMaterial = ui->frameSearchMaterial;
-        w.listViewSearchMaterial = ui->listViewSearchMaterial;
-        w.lineEditWord = ui->lineEditWord;
-        w.tabWidgetMaterial = ui->tabWidgetMaterial;
-        w.listViewMaterial = ui->listViewMaterial;
-        w.actionMaterialFirstPage = ui->actionMaterialFirstPage;
-        w.actionMaterialPreviousPage = ui->actionMaterialPreviousPage;
-        w.actionMaterialNextPage = ui->actionMaterialNextPage;
-        w.actionMaterialLastPage = ui->actionMaterialLastPage;
-        w.actionTextInsertMaterialTitle = ui->actionTextInsertMaterialTitle;
-        w.actionTextInsertMaterialContent = ui->actionTextInsertMaterialContent;
-        w.actionSmartSentenceWordSwitch = ui->actionSmartSentenceWordSwitch;
-        m_search = new MaterialSearchController(w, m_materials, this);
-        m_search->startWorker(m_workers);
-        connect(this, &MainWindow::startSmartSearch, m_search->worker(), &SmartSearchThreadWorker::doSmartSearch);
-    }
+    // The material panel's trees, list and content pane work on these models.
+    m_materials = new MaterialBrowser(mainform::materialWidgets(ui), this);
+    m_materials->setInsertHandler([this](const QString &text, bool atEnd) { insertEditorText(text, atEnd); });
+    connect(m_materials, &MaterialBrowser::userMaterialToolButtonStateRefresh, this,
+            &MainWindow::refreshUserMaterialToolButtonState);
+    m_userMaterials = new UserMaterialController(m_materials, this);
+    m_search = new MaterialSearchController(mainform::searchWidgets(ui), m_materials, this);
+    m_search->startWorker(m_workers);
+    connect(this, &MainWindow::startSmartSearch, m_search->worker(), &SmartSearchThreadWorker::doSmartSearch);
 
     m_settings = new SettingsController(this, this);
     m_account = new AccountController(this, this);
@@ -184,7 +130,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         ->addMenuActions(ui->mnuAdv, findChild<QAction *>(QStringLiteral("actionAdvanceWritingStats")),
                          ui->treeViewBook->contextMenu(), ui->actionBookExport);
     connectEditor();
-    linkToolButtons();
+    mainform::linkToolButtons(ui);
     nameForScreenReaders(this, ui);
     ui->frameSearchMaterial->hide();
     ui->textEditor->setResetOnAsciiKey(true);
@@ -197,24 +143,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         connect(guiApp, &QCoreApplication::aboutToQuit, this, &MainWindow::appAboutToQuit);
     }
 
-    {
-        LayoutStore::Widgets w;
-        w.window = this;
-        w.menuBar = ui->menuBar;
-        w.splitterMain = ui->splitterMain;
-        w.splitterMaterial = ui->splitterMaterial;
-        w.splitterMiddle = ui->splitterMiddle;
-        w.bookPanel = ui->widgetBook;
-        w.materialPanel = ui->widgetMaterial;
-        w.searchFrame = ui->frameSearchMaterial;
-        w.actionViewMainMenu = ui->actionViewMainMenu;
-        w.actionViewBookPanel = ui->actionViewBookPanel;
-        w.actionViewMaterialPanel = ui->actionViewMaterialPanel;
-        w.actionViewFullScreen = ui->actionViewFullScreen;
-        m_layout = new LayoutStore(w, this);
-    }
+    m_layout = new LayoutStore(mainform::layoutWidgets(this, ui), this);
     m_book->clearEditor();
-    g_App.guiSnapshot.cloudSyncOn = g_SysParams.cloudSyncParams.active;
+    g_App.guiSnapshot().cloudSyncOn = g_SysParams.cloudSyncParams.active;
 
     // First start: the frame (title bar and margins included) fits the screen.
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -303,66 +234,6 @@ void MainWindow::stopTimers()
         m_recovery->setTicking(false);
 }
 
-void MainWindow::prepareActions()
-{
-    ui->actionEditFind->setIcon(QIcon(QStringLiteral(":/res/icons/find01.png")));
-    ui->actionEditReplace->setIcon(QIcon(QStringLiteral(":/res/icons/replace01.png")));
-    ui->actionAlignAuto->setIcon(QIcon(QStringLiteral(":/res/icons/typeset01.png")));
-    ui->actionSensitiveWordsClear->setIcon(QIcon(QStringLiteral(":/res/icons/clearmark01.png")));
-    ui->actionSysSync->setIcon(QIcon(QStringLiteral(":/res/icons/sync01.png")));
-    ui->actionSysExit->setIcon(QIcon(QStringLiteral(":/res/icons/exit01.png")));
-    ui->actionViewBookPanel->setIcon(QIcon(QStringLiteral(":/res/icons/book03.png")));
-    ui->actionViewMaterialPanel->setIcon(QIcon(QStringLiteral(":/res/icons/folder04.png")));
-    ui->actionViewFullScreen->setIcon(fullScreenIcon());
-    ui->actionViewMainMenu->setIcon(QIcon(QStringLiteral(":/res/icons/mainmenu01.png")));
-
-    // Del and Backspace belong to the book tree: elsewhere they edit text.
-    const QList<QAction *> treeOnly = {ui->actionBookDelNode, ui->actionBookRenameNode};
-    for (QAction *action : findChildren<QAction *>()) {
-        if (action->objectName().isEmpty() || action->menu())
-            continue;
-        if (!action->shortcut().isEmpty() && !action->toolTip().isEmpty())
-            action->setToolTip(QStringLiteral("%1(%2)").arg(action->toolTip(),
-                                                           action->shortcut().toString(QKeySequence::NativeText)));
-        connect(action, &QAction::triggered, this, &MainWindow::actionsTriggered);
-        action->setShortcutVisibleInContextMenu(true);
-        if (treeOnly.contains(action)) {
-            action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-            ui->treeViewBook->addAction(action);
-        } else {
-            addAction(action);
-        }
-    }
-    ui->actionAdvanceSortByModifiedSwitch->setChecked(g_SysParams.visibilityParams.bookSortByModified);
-}
-
-void MainWindow::buildContextMenus()
-{
-    QMenu *menu = ui->textEditor->contextMenu();
-    menu->addActions({ui->actionEditCut, ui->actionEditCopy, ui->actionEditPaste, ui->actionTextCopyAll});
-    menu->addSeparator();
-    menu->addActions({ui->actionEditUndo, ui->actionEditRedo});
-    menu->addSeparator();
-    menu->addActions({ui->actionSearchSentenceAndWord, ui->actionSearchMaterial, ui->actionSearchUserMaterial,
-                      ui->actionSearchBaidu, ui->actionSearchWordLib, ui->actionSmartSentenceWordSwitch});
-    menu->addSeparator();
-    QMenu *insert = menu->addMenu(QStringLiteral("插入"));
-    insert->setObjectName(QStringLiteral("mnuEditorInsert"));
-    insert->addActions({ui->actionTextInsertDateTime, ui->actionTextInsertLine});
-    menu->addAction(ui->actionTextAsNodeTitle);
-    menu->addSeparator();
-    menu->addActions({ui->actionUserMaterialAddContent, ui->actionUserMaterialAddSelection});
-
-    QMenu *bookMenu = ui->treeViewBook->contextMenu();
-    bookMenu->addActions({ui->actionBookNewBook, ui->actionBookNewVolume, ui->actionBookNewSection,
-                          ui->actionBookNewSameLevelNode, ui->actionBookDelNode});
-    bookMenu->addSeparator();
-    bookMenu->addActions({ui->actionBookExport, ui->actionBookImport});
-
-    ui->listViewMaterial->setContextMenuPolicy(Qt::ActionsContextMenu);
-    ui->listViewMaterial->addActions({ui->actionTextInsertSelectMaterial, ui->actionTextInsertAllMaterial});
-}
-
 void MainWindow::connectEditor()
 {
     MyTextEdit *editor = ui->textEditor;
@@ -373,40 +244,6 @@ void MainWindow::connectEditor()
     connect(editor, &MyTextEdit::signalLastInput, this, &MainWindow::textEditorLastInput);
     connect(editor, &MyTextEdit::signalLastInputStringReseted, this, &MainWindow::textEditorLastInputStringReseted);
     connect(editor, &MyTextEdit::signalLastInputStringChanged, this, &MainWindow::textEditorLastInputStringChanged);
-}
-
-void MainWindow::linkToolButtons()
-{
-    const QList<QPair<QToolButton *, QAction *>> links = {
-        {ui->toolButtonBookNewBook, ui->actionBookNewBook},
-        {ui->toolButtonBookNewVolume, ui->actionBookNewVolume},
-        {ui->toolButtonBookNewSection, ui->actionBookNewSection},
-        {ui->toolButtonBookNewSameLevelNode, ui->actionBookNewSameLevelNode},
-        {ui->toolButtonBookDelNode, ui->actionBookDelNode},
-        {ui->toolButtonMaterialFirstPage, ui->actionMaterialFirstPage},
-        {ui->toolButtonMaterialPreviousPage, ui->actionMaterialPreviousPage},
-        {ui->toolButtonMaterialNextPage, ui->actionMaterialNextPage},
-        {ui->toolButtonTextInsertMaterialTitle, ui->actionTextInsertMaterialTitle},
-        {ui->toolButtonTextInsertMaterialContent, ui->actionTextInsertMaterialContent},
-        {ui->toolButtonSearch, ui->actionSearchWordManual},
-    };
-    for (const auto &link : links) {
-        QToolButton *button = link.first;
-        QAction *action = link.second;
-        connect(button, &QToolButton::clicked, action, &QAction::trigger);
-        button->setToolTip(action->toolTip());
-        button->setAccessibleName(action->text());
-        button->setIcon(action->icon());
-        if (action->icon().isNull())
-            button->setText(action->text());
-        button->setEnabled(action->isEnabled());
-        connect(action, &QAction::changed, button, [button, action]() { button->setEnabled(action->isEnabled()); });
-    }
-    ui->toolButtonMaterialFirstPage->setArrowType(Qt::UpArrow);
-    ui->toolButtonMaterialPreviousPage->setArrowType(Qt::LeftArrow);
-    ui->toolButtonMaterialNextPage->setArrowType(Qt::RightArrow);
-    ui->toolButtonSearch->setText(QStringLiteral("搜索"));
-    ui->toolButtonSearch->setToolButtonStyle(Qt::ToolButtonTextOnly);
 }
 
 // ---------------------------------------------------------------- first show, trees, layout
@@ -561,7 +398,7 @@ bool MainWindow::shutdownWithoutQuestions()
     if (m_shutDown)
         return false;
     m_closing = true;
-    g_App.guiSnapshot.closing = true;
+    g_App.guiSnapshot().closing = true;
     stopTimers();
     shutdown(false);
     return true;
@@ -571,7 +408,7 @@ bool MainWindow::shutdownWithoutQuestions()
 
 void MainWindow::refreshSysToolButtonState()
 {
-    const bool signedIn = g_App.guiSnapshot.signedIn.load();
+    const bool signedIn = g_App.guiSnapshot().signedIn.load();
     const bool idle = !cloudop::running() && !(m_account && m_account->busy());
     ui->actionSysChangeUser->setEnabled(signedIn && idle);
     ui->actionSysUserLogin->setEnabled(!signedIn && idle);
@@ -620,7 +457,7 @@ void MainWindow::refreshViewActionsState() { m_layout->refreshViewActions(); }
 
 void MainWindow::refreshUserInfo()
 {
-    const bool signedIn = g_App.guiSnapshot.signedIn.load();
+    const bool signedIn = g_App.guiSnapshot().signedIn.load();
     m_status->showSignedIn(signedIn);
     if (m_materialCount < 0)
         m_materialCount = material::libraryMaterialCount();
@@ -659,7 +496,7 @@ void MainWindow::ApplySysOptions()
     applyTimerIntervals();
     g_App.applyUiFont(g_SysParams.visibilityParams.uiFontName, g_SysParams.visibilityParams.uiFontSize);
     g_App.applySkin(g_SysParams.visibilityParams.skinName);
-    g_App.guiSnapshot.cloudSyncOn = g_SysParams.cloudSyncParams.active;
+    g_App.guiSnapshot().cloudSyncOn = g_SysParams.cloudSyncParams.active;
     refreshSysToolButtonState();
 }
 
@@ -670,7 +507,7 @@ void MainWindow::insertEditorText(const QString &text, bool atEnd)
     if (ui->textEditor->isReadOnly())
         return;
     m_lastInputTime = QDateTime::currentDateTime();
-    g_App.guiSnapshot.lastInputMsecs = m_lastInputTime.toMSecsSinceEpoch();
+    g_App.guiSnapshot().lastInputMsecs = m_lastInputTime.toMSecsSinceEpoch();
     m_book->insertEditorText(text, atEnd);
 }
 
@@ -685,7 +522,7 @@ void MainWindow::restoreEditorScrollInfo()
 void MainWindow::textEditorLastInput()
 {
     m_lastInputTime = QDateTime::currentDateTime();
-    g_App.guiSnapshot.lastInputMsecs = m_lastInputTime.toMSecsSinceEpoch();
+    g_App.guiSnapshot().lastInputMsecs = m_lastInputTime.toMSecsSinceEpoch();
     m_search->textEditorLastInput();
 }
 
@@ -722,7 +559,7 @@ void MainWindow::on_textEditor_selectionChanged()
 
 void MainWindow::on_textEditor_modificationChanged(bool modified)
 {
-    g_App.guiSnapshot.documentModified = modified;
+    g_App.guiSnapshot().documentModified = modified;
     refreshSysToolButtonState();
 }
 
@@ -875,7 +712,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (g_App.ask(QStringLiteral("确定退出吗？")) != Ink::maYes)
         return;
     m_closing = true;
-    g_App.guiSnapshot.closing = true;
+    g_App.guiSnapshot().closing = true;
     stopTimers();
     setEnabled(false);
     const bool done = shutdown(true);
@@ -885,7 +722,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         // author keeps writing.
         setEnabled(true);
         m_closing = false;
-        g_App.guiSnapshot.closing = false;
+        g_App.guiSnapshot().closing = false;
         startTimers();
         return;
     }

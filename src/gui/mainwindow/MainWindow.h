@@ -206,10 +206,7 @@ private:
     bool shutdownWithoutQuestions();
     void runFirstShow();
     void buildTimers();
-    void prepareActions();
-    void buildContextMenus();
     void connectEditor();
-    void linkToolButtons();
     void applyTimerIntervals();
     void stopTimers();
     void startTimers();

@@ -233,7 +233,7 @@ void MaterialBrowser::insertEditorText(const QString &text, bool atEnd)
         return;
     }
     if (m_w.textEditor && !m_w.textEditor->isReadOnly())
-        g_App.guiSnapshot.lastInputMsecs = QDateTime::currentMSecsSinceEpoch();
+        g_App.guiSnapshot().lastInputMsecs = QDateTime::currentMSecsSinceEpoch();
     material::insertPlainText(m_w.textEditor, text, atEnd);
 }
 

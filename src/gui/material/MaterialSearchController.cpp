@@ -162,7 +162,7 @@ void MaterialSearchController::showSmartSearchPage(int page)
         for (int i = first; i < last; ++i)
             records << m_pageRecords.add();
         if (!records.isEmpty())
-            m_result.libraries->readRecords(g_App.db, m_result.rows.constData() + first, records);
+            m_result.libraries->readRecords(g_App.db(), m_result.rows.constData() + first, records);
         for (TreeNodeInfo *info : qAsConst(records))
             items << newMaterialItem(info);
     }

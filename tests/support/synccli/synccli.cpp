@@ -93,7 +93,7 @@ QJsonObject transfer(const QString &name)
 {
     CloudSync sync(name != "sync", false);
     if (name == "push") { // the window lets the worker commit
-        GuiSnapshot &g = g_App.guiSnapshot;
+        GuiSnapshot &g = g_App.guiSnapshot();
         g.cloudSyncOn = g.signedIn = true;
         g.lastInputMsecs = 1;
     }
@@ -105,9 +105,9 @@ QJsonObject run(const QJsonObject &cmd)
 {
     const QString name = cmd.value("cmd").toString(), user = cmd.value("user").toString();
     if (name == "register")
-        return {{"ok", g_App.registerUser(user, "secret1", user + "@example.com", true)}};
+        return {{"ok", g_App.account().registerUser(user, "secret1", user + "@example.com", true)}};
     // A transfer signs in first: the other client's sign-in may have ended this session.
-    if (!user.isEmpty() && !g_App.login(user, "secret1", true))
+    if (!user.isEmpty() && !g_App.account().login(user, "secret1", true))
         return {{"ok", false}, {"errCode", "login"}};
     if (name == "op")
         return applyOp(cmd.value("op").toObject());
@@ -126,7 +126,7 @@ QJsonObject run(const QJsonObject &cmd)
             if (name == "edit-at")
                 g_hookDone = applyOp(op).value("ok").toBool();
             else
-                g_App.guiSnapshot.lastInputMsecs = QDateTime::currentMSecsSinceEpoch();
+                g_App.guiSnapshot().lastInputMsecs = QDateTime::currentMSecsSinceEpoch();
         });
         return {{"ok", true}};
     }
