@@ -35,7 +35,8 @@ inline QString play(BookHost &host, const QString &script)
         else if (verb == "reload" || verb == "sync") host.book->loadTree(verb == "sync");
         else if (verb == "openid") host.book->openArticle(arg);
         else if (verb == "insert") host.book->insertEditorText(arg, true);
-        else if (verb == "sortmod") host.book->setSortByModified(true);
+        else if (verb == "sortmod" || verb == "sortplain") host.book->setSortByModified(verb == "sortmod");
+        else if (verb == "rename") host.book->model()->itemFromIndex(host.sourceOf(arg.section(' ', 0, 0)))->setText(arg.section(' ', 1));
         else if (verb == "delete") host.book->deleteCurrentNode();
         else if (verb == "store") { // straight to the store, past the editor
             try { BookStore::saveChapter(arg, "<p>x</p>", "x"); seen << "stored"; } catch (const Exception &) { seen << "refused"; }
@@ -56,6 +57,7 @@ inline QString play(BookHost &host, const QString &script)
         else if (what == "logged") seen << (todaysLog().contains(arg) ? "logged" : "not logged");
         else if (what == "tx") seen << QString::number(openTransactionCount());
         else if (what == "shape") seen << shape(host.book->model());
+        else if (what == "shown") seen << shape(host.book->proxy(), host.view->fromSource(host.sourceOf(arg))); // as sorted
         else seen << "?" + step;
     }
     QObject::disconnect(c);
