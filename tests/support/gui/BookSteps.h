@@ -37,6 +37,7 @@ inline QString play(BookHost &host, const QString &script)
         else if (verb == "insert") host.book->insertEditorText(arg, true);
         else if (verb == "sortmod" || verb == "sortplain") host.book->setSortByModified(verb == "sortmod");
         else if (verb == "rename") host.book->model()->itemFromIndex(host.sourceOf(arg.section(' ', 0, 0)))->setText(arg.section(' ', 1));
+        else if (verb == "red") { QTextCharFormat f; f.setForeground(Qt::red); host.editor->setCurrentCharFormat(f); }
         else if (verb == "delete") host.book->deleteCurrentNode();
         else if (verb == "store") { // straight to the store, past the editor
             try { BookStore::saveChapter(arg, "<p>x</p>", "x"); seen << "stored"; } catch (const Exception &) { seen << "refused"; }
@@ -45,6 +46,7 @@ inline QString play(BookHost &host, const QString &script)
         else if (what == "open") seen << (host.book->currentChapterId() == host.currentId() ? host.currentId()
                                           : host.book->currentChapterId() + "/" + host.currentId());
         else if (what == "text") seen << host.editor->toPlainText() + (host.editor->document()->isModified() ? "*" : "");
+        else if (what == "red") seen << (host.editor->textCursor().charFormat().foreground().color() == Qt::red ? "red" : "plain");
         else if (what == "ro") seen << (host.editor->isReadOnly() ? "ro" : "rw");
         else if (what == "plain") seen << plain(arg);
         else if (what == "has") // whether the editor shows the text, '*' when modified
