@@ -1,12 +1,10 @@
 // The book tree against a real database: building, adding, renaming, deleting, dragging, sorting.
-#include "BookHost.h"
+#include "BookSteps.h"
 #include "BookTestCase.h"
 #include "Columns.h"
 #include "Folders.h"
 
-#include "app/Exception.h"
 #include "book/BookPlace.h"
-#include "book/BookStore.h"
 #include "book/BookTree.h"
 #include "book/BookTransferController.h"
 #include "storage/Database.h"
@@ -126,49 +124,35 @@ private slots:
     }
 
     // The open node holds unsaved edits: only the delete is asked. Deleted, its text cannot come
-    // back through a save; not deleted (refused, failed), it stays open with the edits, which save.
-    void deletes_data()
+    // back through a save and the siblings are renumbered from 1; not deleted (refused, failed), it
+    // stays open with the edits, which save. A node without text opens read-only.
+    void scenarios_data()
     {
-        COLUMNS(QString, node, int, answer, QString, question, bool, failing, QString, flag);
-        QTest::newRow("yes") << "C1" << int(Ink::maYes) << "确定删除<章一>吗？" << false << "D";
-        QTest::newRow("no") << "C1" << int(Ink::maNo) << "确定删除<章一>吗？" << false << "A";
-        QTest::newRow("dismissed") << "C1" << -1 << "确定删除<章一>吗？" << false << "A";
-        QTest::newRow("volume with chapters") << "V1" << int(Ink::maYes) << "" << false << "A";
-        QTest::newRow("delete fails") << "C1" << int(Ink::maYes) << "确定删除<章一>吗？" << true << "A";
+        COLUMNS(QString, steps, QString, seen);
+        const QString del = "; delete; =asked; =errors; =row %1 Flag,Usn,Synced; =open; =text; "
+                            "=sql SELECT COUNT(*) FROM BookTree WHERE Synced=0; tick; =row %1 Flag,PlainText; "
+                            "=row C2 Sort; =row C3 Sort; store %1; =shape; reload; =shape";
+        QTest::newRow("delete: yes") << "select C1; type 未保存的字; yes" + del.arg("C1") << "确定删除<章一>吗？; ; D|0|0; C2; 章二; 3; D|章一; 1; 2; refused; 书一(卷一(章二,章三),卷二(章四)),书二; 书一(卷一(章二,章三),卷二(章四)),书二";
+        QTest::newRow("delete: no") << "select C1; type 未保存的字; no" + del.arg("C1") << "确定删除<章一>吗？; ; A|7|1; C1; 章一未保存的字*; 0; A|章一未保存的字; 2; 3; stored; 书一(卷一(章一,章二,章三),卷二(章四)),书二; 书一(卷一(章一,章二,章三),卷二(章四)),书二";
+        QTest::newRow("delete: dismissed") << "select C1; type 未保存的字; dismiss" + del.arg("C1") << "确定删除<章一>吗？; ; A|7|1; C1; 章一未保存的字*; 0; A|章一未保存的字; 2; 3; stored; 书一(卷一(章一,章二,章三),卷二(章四)),书二; 书一(卷一(章一,章二,章三),卷二(章四)),书二";
+        QTest::newRow("delete: volume with chapters") << "select V1; type 未保存的字; yes" + del.arg("V1") << "; ; A|7|1; V1; 卷一未保存的字*; 0; A|卷一未保存的字; 2; 3; stored; 书一(卷一(章一,章二,章三),卷二(章四)),书二; 书一(卷一(章一,章二,章三),卷二(章四)),书二";
+        QTest::newRow("delete fails") << "select C1; type 未保存的字; fail UPDATE OF Flag ON main.BookTree WHEN NEW.Flag='D'; "
+                                         "yes" + del.arg("C1") << "确定删除<章一>吗？; 写不进 Unable to execute statement; A|7|1; C1; 章一未保存的字*; 0; A|章一未保存的字; 2; 3; stored; 书一(卷一(章一,章二,章三),卷二(章四)),书二; 书一(卷一(章一,章二,章三),卷二(章四)),书二";
+        const QString ro = "sql UPDATE BookTree SET HTML='%2', PlainText='' WHERE ID='%1'; reload; select %1; =ro; select C1; =ro";
+        QTest::newRow("empty book") << ro.arg("B2", "") << "ro; rw";
+        QTest::newRow("volume with blank lines") << ro.arg("V2", "<p> </p><p></p>") << "ro; rw";
+        QTest::newRow("book holding text") << ro.arg("B1", "<p>旧版本写在书里的字</p>") << "rw; rw";
+        // Sorted by modification, newest first; a rename makes the node the newest.
+        QTest::newRow("sort by modified") << "sql UPDATE BookTree SET Updated='2021-05-01' WHERE ID='C2'; sql UPDATE BookTree SET "
+                                             "Updated='2022-05-01' WHERE ID='C3'; reload; sortmod; =shown V1; rename C1 章一改; "
+                                             "=shown V1; sortplain; =shown V1" << "章三,章二,章一; 章一改,章三,章二; 章一改,章二,章三";
+        QTest::newRow("empty chapter") << ro.arg("C4", "") << "rw; rw";
     }
-    void deletes()
+    void scenarios()
     {
-        FETCH(QString, node, int, answer, QString, question, bool, failing, QString, flag);
+        FETCH(QString, steps, QString, seen);
         BookHost host;
-        host.select(node);
-        const QString before = plain(node);
-        host.type("未保存的字");
-        if (failing)
-            execSql("CREATE TEMP TRIGGER no_delete BEFORE UPDATE OF Flag ON main.BookTree WHEN NEW.Flag='D' "
-                    "BEGIN SELECT RAISE(ABORT,'删不掉'); END");
-        host.prompts.answers << answer;
-        host.book->deleteCurrentNode();
-        QCOMPARE(host.prompts.questions(), question.isEmpty() ? QStringList() : QStringList{question});
-        QCOMPARE(host.prompts.errors().size(), failing ? 1 : 0);
-        QCOMPARE(row(node, "Flag"), flag);
-        if (flag == "A") {
-            QVERIFY(!failing || host.prompts.errors()[0].contains("删不掉"));
-            QCOMPARE(host.book->currentChapterId() + host.currentId(), node + node);
-            QVERIFY(unsyncedRows() == 0 && host.editor->document()->isModified());
-            host.book->autoSaveTimerUpdate();
-            QCOMPARE(row(node, "Flag,PlainText"), "A|" + before + "未保存的字");
-            return;
-        }
-        QCOMPARE(row(node, "Usn,Synced"), QString("0|0"));
-        QVERIFY(!host.sourceOf(node).isValid() && host.book->currentChapterId() != node);
-        host.book->autoSaveTimerUpdate();
-        // The store refuses a deleted row outright.
-        QVERIFY_EXCEPTION_THROWN(BookStore::saveChapter(node, "<p>x</p>", "x"), Exception);
-        QCOMPARE(row(node, "PlainText"), before);
-        // The remaining siblings are renumbered from 1.
-        QCOMPARE(row("C2", "Sort") + row("C3", "Sort"), QString("12"));
-        host.book->loadTree();
-        QCOMPARE(shape(host.book->model()), QString("书一(卷一(章二,章三),卷二(章四)),书二"));
+        QCOMPARE(play(host, steps), seen);
     }
 
     void drops_data()
@@ -223,21 +207,6 @@ private slots:
         QCOMPARE(host.currentId(), dragged);
         host.book->loadTree();
         QCOMPARE(shown(), order);
-    }
-
-    void sortByModified()
-    {
-        execSql("UPDATE BookTree SET Updated='2021-05-01 10:00:00.000' WHERE ID='C2'");
-        execSql("UPDATE BookTree SET Updated='2022-05-01 10:00:00.000' WHERE ID='C3'");
-        BookHost host;
-        auto v1 = [&]() { return shape(host.book->proxy(), host.view->fromSource(host.sourceOf("V1"))); };
-        host.book->setSortByModified(true);
-        QCOMPARE(v1(), QString("章三,章二,章一"));
-        // A rename makes the node the newest.
-        host.book->model()->itemFromIndex(host.sourceOf("C1"))->setText("章一改");
-        QCOMPARE(v1(), QString("章一改,章三,章二"));
-        host.book->setSortByModified(false);
-        QCOMPARE(v1(), QString("章一改,章二,章三"));
     }
 
     // An import that rewrites the chapter in the editor: the edits are saved first, then the
@@ -322,26 +291,6 @@ private slots:
         if (current == "C3") // cursor and scroll
             QCOMPARE(QPoint(host.editor->textCursor().position(), host.editor->verticalScrollBar()->value()),
                      QPoint(3000, stored.scroll));
-    }
-
-    // A book or volume without text opens read-only; one holding text stays editable.
-    void emptyBookNodeIsReadOnly_data()
-    {
-        COLUMNS(QString, id, QString, html, bool, readOnly);
-        QTest::newRow("empty book") << "B2" << "" << true;
-        QTest::newRow("volume with blank lines") << "V2" << "<p> </p><p></p>" << true;
-        QTest::newRow("book holding text") << "B1" << "<p>旧版本写在书里的字</p>" << false;
-        QTest::newRow("empty chapter") << "C4" << "" << false;
-    }
-    void emptyBookNodeIsReadOnly()
-    {
-        FETCH(QString, id, QString, html, bool, readOnly);
-        execPrepared("UPDATE BookTree SET HTML=?, PlainText='' WHERE ID=?", {html, id});
-        BookHost host;
-        host.select(id);
-        QCOMPARE(host.editor->isReadOnly(), readOnly);
-        host.select("C1");
-        QVERIFY(!host.editor->isReadOnly());
     }
 
 };

@@ -1,5 +1,5 @@
 // The chapter editor and the saving of chapters against a real database.
-#include "BookHost.h"
+#include "BookSteps.h"
 #include "BookTestCase.h"
 #include "Columns.h"
 
@@ -112,20 +112,6 @@ private slots:
 
     // --- opening and saving ---
 
-    void noChapterIsReadOnly()
-    {
-        BookHost host;
-        QVERIFY(host.editor->isReadOnly());
-        host.select("C1");
-        host.book->openArticle("NOPE"); // a row that vanished leaves no chapter
-        QVERIFY(host.editor->isReadOnly() && host.book->currentChapterId().isEmpty() && !host.book->saveArticle());
-        host.book->insertEditorText("不该进去", true);
-        QVERIFY(!host.editor->toPlainText().contains("章一") && !host.editor->toPlainText().contains("不该进去"));
-        QVERIFY(!host.editor->document()->isModified());
-        host.book->autoSaveTimerUpdate();
-        QCOMPARE(scalar("SELECT COUNT(*) FROM BookTree WHERE Synced=0").toInt(), 0);
-    }
-
     // After the idle time the cursor stops blinking; any input restores the desktop's flash time.
     void cursorBlinkStopsWhenIdle_data()
     {
@@ -176,139 +162,63 @@ private slots:
         QVERIFY(host.editor->toPlainText() == text && host.editor->toHtml().contains(QStringLiteral("宋体")));
     }
 
-    void logRowPerChapterAndDay()
+    // Scenarios: steps played on a host; see BookSteps.h for the verbs.
+    void scenarios_data()
     {
-        BookHost host;
-        host.select("C1");
-        host.type("一二三，");
-        QVERIFY(host.book->saveArticle());
-        execSql("UPDATE L.BookLog SET Synced=1");
-        host.type("四五");
-        QVERIFY(host.book->saveArticle());
-        host.select("C2");
-        host.type("六！");
-        QVERIFY(host.book->saveArticle());
-        // id|length|words (Chinese characters, ASCII letters and digits)|synced|day
-        const QString today = QDate::currentDate().toString("yyyy-MM-dd");
-        QCOMPARE(scalar("SELECT group_concat(BookID||'|'||WordCount1||'|'||WordCount2||'|'||Synced||'|'||ADate, ',') "
-                        "FROM (SELECT * FROM L.BookLog ORDER BY BookID)").toString(),
-                 QString("C1|%1|7|0|%3,C2|%2|3|0|%3").arg(plain("C1").size()).arg(plain("C2").size()).arg(today));
-    }
-
-    void autosaveWhileSwitchingKeepsEachText()
-    {
-        BookHost host;
-        host.book->setSortByModified(true);
-        for (const QString id : {"C1", "C2", "C3", "C1", "C2"}) {
-            host.select(id);
-            QCOMPARE(host.book->currentChapterId(), id);
-            host.type("+" + id);
-            host.book->autoSaveTimerUpdate(); // re-sorts: the chapter moves to the top of its volume
-            host.type("+" + id);
-            host.book->autoSaveTimerUpdate();
-        }
-        QCOMPARE(plain("C1"), QString("章一+C1+C1+C1+C1"));
-        QCOMPARE(plain("C2"), QString("章二+C2+C2+C2+C2"));
-        QCOMPARE(plain("C3"), QString("章三+C3+C3"));
-        QVERIFY(host.prompts.questions().isEmpty());
-    }
-
-    // A reload (after an import or a sync) saves the open chapter's edits first and stays on it;
-    // edits that cannot be saved stay in the editor, modified, and the error is shown.
-    void reloadKeepsUnsavedText_data()
-    {
-        COLUMNS(QString, obstacle, QString, removal); // removal: "" when the text can never be saved
-        QTest::newRow("saved first") << "" << "";
-        QTest::newRow("chapter deleted elsewhere") << "UPDATE BookTree SET Flag='D' WHERE ID='C2'" << "";
+        COLUMNS(QString, steps, QString, seen);
+        // Without a chapter the editor takes nothing and the timer saves nothing.
+        QTest::newRow("no chapter") << "=ro; select C1; openid NOPE; =ro; =open; save; =has 章一; insert 不该进去; =has 不该进去; tick; "
+                                       "=sql SELECT COUNT(*) FROM BookTree WHERE Synced=0" << "ro; ro; /C1; unsaved; lacks 章一; lacks 不该进去; 0";
+        // One log row per chapter and day: id|length|words (Chinese, ASCII letters, digits)|synced|today
+        QTest::newRow("day log") << "select C1; type 一二三，; save; sql UPDATE L.BookLog SET Synced=1; type 四五; save; "
+                                    "select C2; type 六！; save; =sql SELECT group_concat(BookID||'|'||WordCount1||'|'||"
+                                    "WordCount2||'|'||Synced||'|'||(ADate=date('now','localtime')), ',') FROM "
+                                    "(SELECT * FROM L.BookLog ORDER BY BookID)" << "saved; saved; saved; C1|8|7|0|1,C2|4|3|0|1";
+        // Each save re-sorts, moving the chapter to the top of its volume: the text stays with its chapter.
+        QTest::newRow("autosave while switching")
+            << "sortmod; select C1; type +C1; tick; type +C1; tick; select C2; type +C2; tick; type +C2; tick; "
+               "select C3; type +C3; tick; type +C3; tick; select C1; type +C1; tick; type +C1; tick; select C2; "
+               "type +C2; tick; type +C2; tick; =plain C1; =plain C2; =plain C3; =asked" << "章一+C1+C1+C1+C1; 章二+C2+C2+C2+C2; 章三+C3+C3; ";
+        // A reload saves the open chapter's edits first and stays on it; after a sync the chapter is
+        // read again, and deleted elsewhere it leaves the editor.
+        QTest::newRow("reload saves first") << "select C2; type 未存; reload; =open; =text; =plain C2; "
+                                               "sql UPDATE BookTree SET HTML='<p>云端</p>',PlainText='云端' WHERE ID='C2'; "
+                                               "sync; =text; sql UPDATE BookTree SET Flag='D' WHERE ID='C2'; sync; =open; "
+                                               "=row C2 Flag,PlainText; =asked" << "C2; 章二未存; 章二未存; 云端; B1; D|云端; ";
+        // Edits that cannot be saved stay in the editor, modified, and the error is shown; "no" gives
+        // them up, or they save once the obstacle is gone.
+        QTest::newRow("reload: deleted elsewhere") << "select C2; type 未存; sql UPDATE BookTree SET Flag='D' WHERE ID='C2'; "
+                                                      "sync; =open; =text; =ro; =errors; =asked; clear; no; select C1; =open; "
+                                                      "=row C2 Flag,PlainText" << "C2/; 章二未存*; rw; 文章已被删除，不能保存！; ; kept; C1; D|章二";
         // A temporary view hides the table from the save and from the reload alike.
-        QTest::newRow("save and reload fail") << "CREATE TEMP VIEW BookTree AS SELECT 1 AS x"
-                                              << "DROP VIEW temp.BookTree";
-    }
-    void reloadKeepsUnsavedText()
-    {
-        FETCH(QString, obstacle, QString, removal);
-        BookHost host;
-        host.select("C2");
-        host.type("未存");
-        if (!obstacle.isEmpty())
-            execSql(obstacle);
-        host.book->loadTree(!obstacle.isEmpty());
-        QCOMPARE(host.book->currentChapterId() + host.editor->toPlainText(), "C2章二未存");
-        QVERIFY(host.prompts.questions().isEmpty());
-        if (obstacle.isEmpty()) {
-            QCOMPARE(host.currentId() + plain("C2"), "C2章二未存");
-            // After a sync the chapter is read again; deleted elsewhere, it leaves the editor.
-            execSql("UPDATE BookTree SET HTML='<p>云端</p>',PlainText='云端' WHERE ID='C2'");
-            host.book->loadTree(true);
-            QCOMPARE(host.editor->toPlainText(), QString("云端"));
-            execSql("UPDATE BookTree SET Flag='D' WHERE ID='C2'");
-            host.book->loadTree(true);
-            QVERIFY(host.book->currentChapterId() != "C2" && row("C2", "Flag,PlainText") == "D|云端");
-            return;
-        }
-        QVERIFY(!host.prompts.errors().isEmpty() && host.editor->document()->isModified());
-        QVERIFY(!host.editor->isReadOnly() && !host.book->clearEditor());
-        if (!removal.isEmpty()) {
-            execSql(removal);
-            host.book->autoSaveTimerUpdate();
-            QCOMPARE(plain("C2"), QString("章二未存"));
-            return;
-        }
-        // "否" gives the text up and leaves the row as deleted.
-        host.prompts.answers << int(Ink::maNo);
-        host.select("C1");
-        QCOMPARE(host.book->currentChapterId() + row("C2", "Flag,PlainText"), "C1D|章二");
-    }
-
-    // Leaving an edited chapter asks to save it; a timer firing while the question is open saves
-    // nothing. A save that fails (the chapter or its log row) writes neither, and the tree stays on
-    // the chapter with its edits, which save once the obstacle is gone.
-    void leavingModifiedChapter_data()
-    {
-        COLUMNS(int, answer, QString, failing, QString, stored, bool, stays); // failing: a trigger's event
-        QTest::newRow("yes saves") << int(Ink::maYes) << "" << "章一改" << false;
-        QTest::newRow("no drops the edits") << int(Ink::maNo) << "" << "章一" << false;
+        QTest::newRow("reload: save and reload fail") << "select C2; type 未存; sql CREATE TEMP VIEW BookTree AS SELECT 1 AS x; "
+                                                         "sync; =open; =text; =ro; =errors; clear; sql DROP VIEW temp.BookTree; "
+                                                         "tick; =plain C2; =asked" << "C2; 章二未存*; rw; no such column: Flag Unable to prepare statement/no such column: ID Unable to prepare statement; kept; 章二未存; ";
+        // An imported chapter opens as plain text, not coloured by the empty editor's red first-use
+        // format; the first save clears the import mark.
+        QTest::newRow("imported chapter") << "sql UPDATE BookTree SET HTML='<b>标记</b>',PlainText='<b>标记</b>',Attribute1="
+                                             "'NEWIMPORT' WHERE ID='C4'; reload; red; select C4; =text; =red; type !; save; "
+                                             "=row C4 IFNULL(Attribute1,'')" << "<b>标记</b>; plain; saved; ";
+        // Leaving an edited chapter asks to save it; a timer firing while the question is open saves
+        // nothing. A save that fails (the chapter or its log row) writes neither, and the tree stays on
+        // the chapter with its edits, which save once the obstacle is gone.
+        const QString leave = "tickOnAsk; select C2; =asked; =errors; =plain C1; =open; =text; ";
+        const QString after = "tick; =plain C1; =plain C2; =sql SELECT COUNT(*) FROM L.BookLog";
+        QTest::newRow("leave: yes") << "select C1; type 改; yes; " + leave + after << "文章已修改，保存吗？; ; 章一改; C2; 章二; 章一改; 章二; 1";
+        QTest::newRow("leave: no") << "select C1; type 改; no; " + leave + after << "文章已修改，保存吗？; ; 章一; C2; 章二; 章一; 章二; 0";
         // Esc or the title-bar button: no decision, so nothing is saved or dropped.
-        QTest::newRow("dismissed stays on the chapter") << -1 << "" << "章一" << true;
-        QTest::newRow("log insert fails") << int(Ink::maYes) << "INSERT ON L.BookLog" << "章一" << true;
-        QTest::newRow("chapter update fails") << int(Ink::maYes) << "UPDATE OF HTML ON main.BookTree" << "章一" << true;
+        QTest::newRow("leave: dismissed") << "select C1; type 改; dismiss; " + leave + after << "文章已修改，保存吗？; ; 章一; C1; 章一改*; 章一改; 章二; 1";
+        // The timer opens no dialog: the failure is reported and logged with the chapter id.
+        const QString failing = "; tick; =errors; =failed; =logged 自动保存文章失败（文章ID：C1）; =row C1 PlainText,Synced; "
+                                "=sql SELECT COUNT(*) FROM L.BookLog; =tx; yes; " + leave + "unfail; " + after;
+        QTest::newRow("leave: log insert fails") << "select C1; type 改; fail INSERT ON L.BookLog" + failing << "; C1:保存文章出错，错误信息：/写不进 Unable to execute statement; logged; 章一|1; 0; 0; 文章已修改，保存吗？; 保存文章出错，错误信息：/写不进 Unable to execute statement; 章一; C1; 章一改*; 章一改; 章二; 1";
+        QTest::newRow("leave: chapter update fails") << "select C1; type 改; fail UPDATE OF HTML ON main.BookTree" + failing << "; C1:保存文章出错，错误信息：/写不进 Unable to execute statement; logged; 章一|1; 0; 0; 文章已修改，保存吗？; 保存文章出错，错误信息：/写不进 Unable to execute statement; 章一; C1; 章一改*; 章一改; 章二; 1";
     }
-    void leavingModifiedChapter()
+    void scenarios()
     {
-        FETCH(int, answer, QString, failing, QString, stored, bool, stays);
+        FETCH(QString, steps, QString, seen);
         BookHost host;
-        host.select("C1");
-        host.type("改");
-        QString message;
-        if (!failing.isEmpty()) {
-            execSql("CREATE TEMP TRIGGER fail BEFORE " + failing + " BEGIN SELECT RAISE(ABORT,'写不进'); END");
-            // The timer opens no dialog: the failure is reported and logged with the chapter id.
-            QSignalSpy failSpy(host.book, &BookController::autoSaveFailed);
-            host.book->autoSaveTimerUpdate();
-            QVERIFY(host.prompts.errors().isEmpty());
-            QCOMPARE(failSpy.count(), 1);
-            QCOMPARE(failSpy[0][0].toString(), QString("C1"));
-            message = failSpy[0][1].toString();
-            QVERIFY(message.startsWith("保存文章出错，错误信息：\n") && message.contains("写不进"));
-            QVERIFY(todaysLog().contains("自动保存文章失败（文章ID：C1）"));
-            QCOMPARE(row("C1", "PlainText,Synced") + scalar("SELECT COUNT(*) FROM L.BookLog").toString(), "章一|10");
-            QCOMPARE(openTransactionCount(), 0);
-        }
-        host.prompts.answers << answer;
-        host.prompts.onMessage = [&host](int, const QString &) { host.book->autoSaveTimerUpdate(); };
-        host.select("C2");
-        QCOMPARE(host.prompts.questions(), QStringList{"文章已修改，保存吗？"});
-        QCOMPARE(host.prompts.errors(), message.isEmpty() ? QStringList() : QStringList{message});
-        QCOMPARE(plain("C1"), stored);
-        const QString open = stays ? "C1" : "C2";
-        QCOMPARE(host.book->currentChapterId() + host.currentId(), open + open);
-        QCOMPARE(host.editor->toPlainText() + (host.editor->document()->isModified() ? "*" : ""),
-                 QString(stays ? "章一改*" : "章二"));
-        if (!failing.isEmpty())
-            execSql("DROP TRIGGER temp.fail");
-        host.book->autoSaveTimerUpdate();
-        QCOMPARE(plain("C1") + plain("C2"), QString(stays ? "章一改" : stored) + "章二");
-        QCOMPARE(scalar("SELECT COUNT(*) FROM L.BookLog").toInt(), plain("C1") == "章一" ? 0 : 1);
+        QCOMPARE(play(host, steps), seen);
     }
 
     void overLengthIsToldWhileTyping()
@@ -341,23 +251,6 @@ private slots:
         const int max = Ink::maxArticleLength;
         QCOMPARE(QList<QVariantList>(lengthSpy),
                  (QList<QVariantList>{{max + 1, true}, {max + 2, false}, {max + 1, false}, {0, false}}));
-    }
-
-    void importedChapterOpensAsPlainText()
-    {
-        insertBookRows({"B||1|0|1|书", "I|B|2|1|1|导入"});
-        execSql("UPDATE BookTree SET HTML='<b>标记</b>',PlainText='<b>标记</b>',Attribute1='NEWIMPORT' WHERE ID='I'");
-        BookHost host;
-        // The empty editor's red first-use format must not colour a plain-text chapter.
-        QTextCharFormat red;
-        red.setForeground(Qt::red);
-        host.editor->setCurrentCharFormat(red);
-        host.select("I");
-        QVERIFY(host.editor->toPlainText() == "<b>标记</b>" &&
-                host.editor->textCursor().charFormat().foreground().color() != QColor(Qt::red));
-        host.type("!");
-        QVERIFY(host.book->saveArticle());
-        QCOMPARE(row("I", "IFNULL(Attribute1,'')"), QString());
     }
 
     // Restoring a version is one edit of the editor: undo brings back the text it replaced, which
