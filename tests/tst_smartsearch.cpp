@@ -472,7 +472,7 @@ private slots:
                  published ? "0 0" : "1 1");
     }
 
-    // Keyword search in titles (0) or titles and texts (1); "selection" searches the editor's
+    // Keyword search in titles (0) or titles and texts (1); "selection" (-1) searches the editor's
     // selection, its paragraphs joined as stored texts are; the web search (2) opens the engine
     // with the keyword encoded, decoded as the engine decodes a form value ("+" is a space there).
     void keywordSearchFindsTitlesOrTexts_data()
@@ -487,6 +487,9 @@ private slots:
         QTest::newRow("deleted user rows skipped") << "春风" << 1 << QStringList{"春风用户"};
         QTest::newRow("empty lists all") << "" << 1 << QStringList{"春风用户", "abcSpringdef"};
         QTest::newRow("selection") << "两段\n第二段" << -1 << QStringList{"abcSpringdef"};
+        // The keyword box (3), after a search for "Spring": Return searches; empty, it is refused and the list stays.
+        QTest::newRow("box, Return") << "abc" << 3 << QStringList{"abcSpringdef"};
+        QTest::newRow("box, empty") << "" << 3 << QStringList{"Spring title"};
         for (const char *k : {"C# & 100%", "a+b", " ", "江南"})
             QTest::newRow(qPrintable(QString("web: ") + k)) << QString::fromUtf8(k) << 2 << QStringList{};
     }
@@ -495,6 +498,7 @@ private slots:
     {
         FETCH(QString, keyword, int, mode, QStringList, titles)
         MaterialPanel p;
+        ScriptedPrompter prompts;
         QList<QUrl> opened;
         p.search->setUrlOpener([&opened](const QUrl &url) { return opened << url, true; });
         // First from the file, then from the material texts in memory: the same list.
@@ -505,12 +509,20 @@ private slots:
                 p.editor->setPlainText(keyword);
                 p.editor->selectAll();
                 p.search->searchSelection(1);
+            } else if (mode == 3) {
+                p.search->searchMaterial("Spring", 0);
+                p.tabs->setCurrentIndex(1);
+                p.word->setText(keyword);
+                QTest::keyClick(p.word, Qt::Key_Return);
             } else {
                 p.search->searchMaterial(keyword, mode);
             }
             QCOMPARE(p.listTitles(), titles);
             QCOMPARE(p.list->currentIndex().row(), titles.isEmpty() ? -1 : 0);
         }
+        const bool refused = mode == 3 && keyword.isEmpty();
+        QCOMPARE(prompts.errors().join('|'), refused ? "请输入要搜索的关键词！|请输入要搜索的关键词！" : "");
+        keyword = refused ? "Spring" : keyword; // the keyword still marked
         QCOMPARE(p.browser->manualKeyword(), keyword);
         QCOMPARE(opened.size(), mode == 2 ? 2 : 0);
         for (const QUrl &url : opened) {
@@ -522,21 +534,6 @@ private slots:
         p.browser->loadTree("M");
         p.tree->setCurrentIndex(p.browser->materialTreeModel()->index(0, 0));
         QCOMPARE(p.browser->highlightKeyword(), keyword);
-    }
-
-    // The keyword box: empty gives the message and keeps the list; Return searches.
-    void emptyKeywordIsRefusedAndReturnSearches()
-    {
-        MaterialPanel p;
-        p.search->searchMaterial("Spring", 0);
-        ScriptedPrompter prompts;
-        p.search->searchManual();
-        QCOMPARE(prompts.errors(), QStringList{"请输入要搜索的关键词！"});
-        QCOMPARE(p.listTitles(), QStringList{"Spring title"});
-        p.tabs->setCurrentIndex(1);
-        p.word->setText(QStringLiteral("abc"));
-        QTest::keyClick(p.word, Qt::Key_Return);
-        QCOMPARE(p.listTitles(), QStringList{"abcSpringdef"});
     }
 
     // The window: a commit through the input method, then a pause, brings the first page.
