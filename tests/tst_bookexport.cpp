@@ -112,12 +112,7 @@ QStringList xmlTexts(const QByteArray &xml, const QStringList &tags, const QStri
 }
 
 // A chapter's HTML as the editor stores it: Qt's writer, from a document read from `html`.
-QString editorHtml(const QString &html)
-{
-    QTextDocument doc;
-    doc.setHtml(html);
-    return doc.toHtml();
-}
+QString editorHtml(const QString &html) { QTextDocument doc; doc.setHtml(html); return doc.toHtml(); }
 
 // The fixture's book by an author with markup in the name; `tweak` sets the options under test.
 Result run(Format format, const QString &output, const std::function<void(Options &)> &tweak = {},
@@ -156,11 +151,7 @@ class TestBookExport : public QObject
 
 private slots:
     void initTestCase() { QVERIFY(startApp().ok); }
-    void init()
-    {
-        clearBookTables();
-        fixture();
-    }
+    void init() { clearBookTables(), fixture(); }
     void cleanupTestCase() { stopApp(); }
 
     void chineseNumbers_data()

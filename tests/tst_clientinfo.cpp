@@ -42,12 +42,7 @@ public slots:
 namespace {
 
 // Runs what is queued on the event loop now, the way an open dialog would, and returns.
-void runQueued()
-{
-    QEventLoop loop;
-    QTimer::singleShot(0, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+void runQueued() { QEventLoop loop; QTimer::singleShot(0, &loop, &QEventLoop::quit); loop.exec(); }
 
 } // namespace
 
@@ -58,17 +53,9 @@ class TstClientInfo : public QObject
     TestService m_service;
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(startApp().ok);
-        QVERIFY(m_service.start());
-    }
+    void initTestCase() { QVERIFY(startApp().ok && m_service.start()); }
     void cleanupTestCase() { stopApp(); }
-    void init()
-    {
-        g_App.account().clearSession();
-        g_App.guiSnapshot().closing = false;
-    }
+    void init() { g_App.account().clearSession(), g_App.guiSnapshot().closing = false; }
 
     void clientInfoQuery()
     {
@@ -142,9 +129,7 @@ private slots:
         QDesktopServices::setUrlHandler("http", &catcher, "open");
         ScriptedPrompter prompts;
         ApiNews item, older;
-        item.tid = "7&x";
-        item.post_title = "<b>标题</b>";
-        older.tid = "2";
+        item.tid = "7&x", item.post_title = "<b>标题</b>", older.tid = "2";
         NewsViewDialog d({item, older}, true);
         d.show();
         // Service text is escaped in the tips (they are rich text).
@@ -292,10 +277,8 @@ private slots:
         WorkerController c(nullptr, bar, {});
         ScriptedPrompter prompts;
         ApiLink bold, local;
-        bold.link_name = "<b>x</b>";
-        bold.link_url = "http://shop.example/";
-        local.link_name = "local";
-        local.link_url = "file:///etc/passwd";
+        bold.link_name = "<b>x</b>", bold.link_url = "http://shop.example/";
+        local.link_name = "local", local.link_url = "file:///etc/passwd";
         clientinfo::setLinks({bold, local});
         c.commomThreadWorkerSignal("appInitWorker", "links", true, QString());
         const auto labels = bar->findChildren<QLabel *>("labelLink");
@@ -317,9 +300,7 @@ private slots:
         c.commomThreadWorkerSignal("appInitWorker", "appInited", true, QString());
         QVERIFY(bar->currentMessage().startsWith("启动时，自动云同步失败！错误信息："));
         QTRY_COMPARE(prompts.errors().size(), 1);
-        g_App.account().clearSession();
-        g_SysParams.cloudSyncParams.active = false;
-        publishSysParams();
+        g_App.account().clearSession(), g_SysParams.cloudSyncParams.active = false, publishSysParams();
 
         // Prompts open one after the other, in order, even when one arrives while another is open.
         QStringList order;
