@@ -323,11 +323,14 @@ private slots:
                     found = image.pixel(x, y) == text;
             QVERIFY2(found, qPrintable(QStringLiteral("no icon pixel in ") + QColor(text).name()));
         }
+        // Narrow font boxes show the family's start, not its end.
+        SysParamDialog settings;
+        for (QFontComboBox *box : main.findChildren<QFontComboBox *>() + settings.findChildren<QFontComboBox *>())
+            QCOMPARE(box->lineEdit()->cursorPosition(), 0);
         const QString shots = qEnvironmentVariable("INKBOAT_STYLE_SHOTS");
         if (shots.isEmpty() || !applied)
             return;
         QVERIFY(QTest::qWaitForWindowExposed(&main));
-        SysParamDialog settings;
         WritingStatsWindow stats;
         MessageDialog box;
         box.setup(QString(), QStringLiteral("确定退出吗？"), Ink::mkQuestion, Ink::mbYes | Ink::mbNo);
