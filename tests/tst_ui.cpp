@@ -312,6 +312,7 @@ private slots:
                                              main.statusBar()->rect().contains(label->geometry())),
                      qPrintable(label->objectName() + label->text()));
         emit main.book()->overLengthChanged(0, false);
+        QApplication::processEvents();
         // Icons made once at start are drawn in the style of the moment (dark glyphs on dark buttons).
         const QRgb text = QApplication::palette().color(QPalette::ButtonText).rgb();
         for (const QIcon &icon : {glyphIcon(QStringLiteral("B"), QApplication::font(), true),
