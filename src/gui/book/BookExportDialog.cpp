@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "app/Exception.h"
 #include "export/Manuscript.h"
+#include "frame/ComboText.h"
 #include "params/SysParams.h"
 #include "storage/FileTransfer.h"
 
@@ -117,6 +118,7 @@ BookExportDialog::BookExportDialog(const QString &bookId, const QString &focusId
     // The editor's font unless another was chosen before (the list would start at its first font).
     m_font->setCurrentFont(QFont(remembered.fontFamily.isEmpty() ? g_SysParams.editorParams.defaultFontName
                                                                  : remembered.fontFamily));
+    showTextStart(m_font);
 
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("格式："), m_format);

@@ -2,6 +2,7 @@
 #include "book/CursorBlink.h"
 
 #include "book/MyTextEdit.h"
+#include "frame/ComboText.h"
 #include "frame/GlyphIcon.h"
 #include "params/SysParams.h"
 
@@ -14,7 +15,6 @@
 #include <QComboBox>
 #include <QFontComboBox>
 #include <QFontDatabase>
-#include <QLineEdit>
 #include <QMimeData>
 #include <QStyle>
 #include <QTimer>
@@ -87,6 +87,7 @@ void EditorController::buildStyleBoxes(QToolBar *styleToolBar)
     m_comboFont->setObjectName(QStringLiteral("comboFont"));
     m_comboFont->setFixedWidth(100);
     m_comboFont->setWritingSystem(QFontDatabase::SimplifiedChinese);
+    showTextStart(m_comboFont);
     m_comboSize = new QComboBox(styleToolBar);
     m_comboSize->setObjectName(QStringLiteral("comboSize"));
     m_comboSize->setEditable(true);
@@ -162,9 +163,6 @@ void EditorController::showCharFormat(const QTextCharFormat &format)
     const int fontIndex = m_comboFont->findText(QFontInfo(font).family());
     if (fontIndex >= 0)
         m_comboFont->setCurrentIndex(fontIndex);
-    // The box is narrow: show the start of the family name, not its end.
-    if (QLineEdit *edit = m_comboFont->lineEdit())
-        edit->setCursorPosition(0);
     m_comboSize->setCurrentText(QString::number(font.pointSizeF() > 0 ? font.pointSizeF() : font.pointSize()));
     m_actions.bold->setChecked(font.bold());
     m_actions.italic->setChecked(font.italic());

@@ -3,6 +3,7 @@
 #include "app/Constants.h"
 #include "book/BookController.h"
 #include "book/MyTextEdit.h"
+#include "frame/ElidingLabel.h"
 #include "frame/Toast.h"
 
 #include <QDateTime>
@@ -22,8 +23,9 @@ MainStatusBar::MainStatusBar(QStatusBar *bar, BookController *book, MyTextEdit *
     : QObject(bar), m_editor(editor), m_tipParent(tipParent)
 {
     bar->showMessage(QStringLiteral("准备就绪!"), 5000);
-    auto label = [bar](const QString &text, const char *name) {
-        auto *l = new QLabel(text, bar);
+    // Only the counts and the save state may shrink (elided) when the window is narrow.
+    auto label = [bar](const QString &text, const char *name, bool mayShrink = false) {
+        QLabel *l = mayShrink ? new ElidingLabel(text, bar) : new QLabel(text, bar);
         l->setObjectName(QLatin1String(name));
         l->setFrameShape(QFrame::Box);
         l->setFrameShadow(QFrame::Plain);
@@ -32,8 +34,8 @@ MainStatusBar::MainStatusBar(QStatusBar *bar, BookController *book, MyTextEdit *
     };
     m_labelLoginState = label(QStringLiteral("登录状态"), "labelLoginState");
     m_labelCursorPosition = label(QStringLiteral("光标位置"), "labelCursorPosition");
-    m_labelStatistics = label(QStringLiteral("统计"), "labelStatistics");
-    m_labelDailyTarget = label(QString(), "labelDailyTarget");
+    m_labelStatistics = label(QStringLiteral("统计"), "labelStatistics", true);
+    m_labelDailyTarget = label(QString(), "labelDailyTarget", true);
     m_labelClock = label(QString(), "labelClock");
     m_labelWebsite = label(QStringLiteral("<a href=\"%1\">官网</a>").arg(Ink::serviceBaseUrl()), "labelWebsite");
     m_labelWebsite->setTextFormat(Qt::RichText);
@@ -42,7 +44,7 @@ MainStatusBar::MainStatusBar(QStatusBar *bar, BookController *book, MyTextEdit *
     for (QLabel *l : {m_labelCursorPosition, m_labelStatistics, m_labelDailyTarget, m_labelLoginState, m_labelClock,
                       m_labelWebsite})
         bar->addPermanentWidget(l);
-    m_labelSaveState = new QLabel(bar);
+    m_labelSaveState = new ElidingLabel(bar);
     m_labelSaveState->setObjectName(QStringLiteral("labelSaveState"));
     m_labelSaveState->setStyleSheet(QStringLiteral("QLabel { color: red; }"));
     m_labelSaveState->hide();

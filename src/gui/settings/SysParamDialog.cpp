@@ -2,6 +2,7 @@
 #include "ui_SysParamDialog.h"
 
 #include "app/App.h"
+#include "frame/ComboText.h"
 #include "params/SettingsChecks.h"
 
 #include <QFontDatabase>
@@ -22,6 +23,8 @@ SysParamDialog::SysParamDialog(QWidget *parent) : QDialog(parent), ui(new Ui::Sy
     ui->spinBoxSmartSentenceWordPageCount->setRange(settings::kSmartPageCountMin, settings::kSmartPageCountMax);
     ui->tabWidget->setCurrentIndex(0);
     loadControls();
+    showTextStart(ui->fontComboBoxUiFontName);
+    showTextStart(ui->fontComboBoxDefaultFontName);
     ui->lineEditAutoBackupDbPath->installEventFilter(this);
 }
 

@@ -1,0 +1,8 @@
+#pragma once
+
+class QComboBox;
+
+// An editable box narrower than its text shows the text's start (a font's family name), not its
+// end: a line edit given a text keeps its cursor, and so its view, at the end. Kept so whenever the
+// box's choice changes while the author is not typing in it.
+void showTextStart(QComboBox *box);
