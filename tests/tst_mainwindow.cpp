@@ -142,6 +142,8 @@ private slots:
         QTimer::singleShot(1, &after, &QEventLoop::quit);
         after.exec();
         QVERIFY(spy.count() == 1 && win.w->book()->currentChapterId() == "B1");
+        // The clock shows the time from the first paint, not an empty box for its first second.
+        QVERIFY(!win.w->findChild<QLabel *>("labelClock")->text().isEmpty());
     }
 
     // Reminders come one at a time, each once per run; 不再提醒 is kept and ends its notice, and

@@ -49,6 +49,7 @@ MainStatusBar::MainStatusBar(QStatusBar *bar, BookController *book, MyTextEdit *
     m_labelSaveState->setStyleSheet(QStringLiteral("QLabel { color: red; }"));
     m_labelSaveState->hide();
     bar->insertPermanentWidget(0, m_labelSaveState);
+    updateClock(); // the clock's box stays empty until its first tick otherwise
 
     connect(book, &BookController::overLengthChanged, this, [this](int length, bool byEdit) {
         m_overLengthText = length > 0 ? overLengthMessage(length) : QString();
