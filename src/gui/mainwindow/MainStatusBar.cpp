@@ -7,6 +7,7 @@
 #include "frame/Toast.h"
 
 #include <QDateTime>
+#include <QEvent>
 #include <QLabel>
 #include <QStatusBar>
 
@@ -49,6 +50,7 @@ MainStatusBar::MainStatusBar(QStatusBar *bar, BookController *book, MyTextEdit *
     m_labelSaveState->setStyleSheet(QStringLiteral("QLabel { color: red; }"));
     m_labelSaveState->hide();
     bar->insertPermanentWidget(0, m_labelSaveState);
+    m_labelClock->installEventFilter(this);
     updateClock(); // the clock's box stays empty until its first tick otherwise
 
     connect(book, &BookController::overLengthChanged, this, [this](int length, bool byEdit) {
@@ -88,6 +90,14 @@ void MainStatusBar::updateClock()
         m_labelClock->setFixedSize(widest);
     }
     m_labelClock->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+}
+
+bool MainStatusBar::eventFilter(QObject *watched, QEvent *event)
+{
+    // A new style sheet may pad the label: measure the clock again at the next tick.
+    if (watched == m_labelClock && (event->type() == QEvent::StyleChange || event->type() == QEvent::FontChange))
+        m_clockSized = false;
+    return QObject::eventFilter(watched, event);
 }
 
 void MainStatusBar::showCursorPosition()

@@ -37,6 +37,9 @@ public:
 signals:
     void websiteLinkActivated(const QString &link);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void updateSaveState();
 
