@@ -6,22 +6,30 @@
 
 namespace material {
 
-void LibraryTable::append(std::initializer_list<QStringView> searched, std::initializer_list<QStringView> kept,
-                          qint64 key)
+template <typename Field, typename Add>
+void LibraryTable::appendRow(std::initializer_list<Field> searched, std::initializer_list<Field> kept, qint64 key,
+                             Add add)
 {
     m_keys.append(key);
     m_searchedFields = int(searched.size());
-    for (const QStringView f : searched) {
-        m_building.append(f.data(), int(f.size()));
+    for (const Field &f : searched) {
+        add(m_building, f);
         m_building += kSeparator;
     }
-    for (const QStringView f : kept) {
-        m_kept.append(f.data(), int(f.size()));
+    for (const Field &f : kept) {
+        add(m_kept, f);
         m_kept += kSeparator;
     }
     m_searchStarts.append(m_building.size());
+    // A table without kept fields needs no starts for them.
     if (kept.size() > 0)
         m_keptStarts.append(m_kept.size());
+}
+
+void LibraryTable::append(std::initializer_list<QStringView> searched, std::initializer_list<QStringView> kept,
+                          qint64 key)
+{
+    appendRow(searched, kept, key, [](QString &to, QStringView f) { to.append(f.data(), int(f.size())); });
 }
 
 namespace {
@@ -79,32 +87,33 @@ void appendDecoded(QString &to, const LibraryTable::Utf8 &from)
     to.resize(int(out - begin));
 }
 
+void foldAsciiInPlace(QString &text)
+{
+    for (QChar &c : text)
+        if (c.unicode() >= 'A' && c.unicode() <= 'Z')
+            c = QChar(c.unicode() + ('a' - 'A'));
+}
+
+// The bits a rank needs above its low byte, for an alphabet of that many characters.
+int highBitsFor(int alphabetSize)
+{
+    int bits = 0;
+    while ((alphabetSize - 1) >> (8 + bits))
+        ++bits;
+    return bits;
+}
+
 } // namespace
 
 void LibraryTable::append(std::initializer_list<Utf8> searched, std::initializer_list<Utf8> kept, qint64 key)
 {
-    m_keys.append(key);
-    m_searchedFields = int(searched.size());
-    for (const Utf8 &f : searched) {
-        appendDecoded(m_building, f);
-        m_building += kSeparator;
-    }
-    for (const Utf8 &f : kept) {
-        appendDecoded(m_kept, f);
-        m_kept += kSeparator;
-    }
-    m_searchStarts.append(m_building.size());
-    // A table without kept fields needs no starts for them.
-    if (kept.size() > 0)
-        m_keptStarts.append(m_kept.size());
+    appendRow(searched, kept, key, appendDecoded);
 }
 
 void LibraryTable::squeeze(bool foldAsciiCase)
 {
     if (foldAsciiCase) // in place: the buffer may be tens of megabytes
-        for (QChar &c : m_building)
-            if (c.unicode() >= 'A' && c.unicode() <= 'Z')
-                c = QChar(c.unicode() + ('a' - 'A'));
+        foldAsciiInPlace(m_building);
     QVector<int> unitCounts(65536, 0);
     for (const QChar c : qAsConst(m_building))
         ++unitCounts[c.unicode()];
@@ -119,9 +128,7 @@ void LibraryTable::squeeze(bool foldAsciiCase)
     QVector<int> rankOf(65536, 0);
     for (int rank = 0; rank < m_alphabet.size(); ++rank)
         rankOf[m_alphabet.at(rank)] = rank;
-    m_highBits = 0;
-    while ((m_alphabet.size() - 1) >> (8 + m_highBits))
-        ++m_highBits;
+    m_highBits = highBitsFor(m_alphabet.size());
     const int size = m_building.size();
     m_low = QByteArray(size, Qt::Uninitialized);
     // One spare byte: codeAt reads two bytes of the high bits.
@@ -157,10 +164,8 @@ bool LibraryTable::indexAlphabet()
     for (int i = 1; i < m_ranks.size(); ++i)
         if (m_ranks.at(i) >> 16 == m_ranks.at(i - 1) >> 16)
             return false;
-    int highBits = 0;
-    while ((m_alphabet.size() - 1) >> (8 + highBits))
-        ++highBits;
-    return !m_alphabet.isEmpty() && m_alphabet.first() == kSeparator.unicode() && highBits == m_highBits &&
+    return !m_alphabet.isEmpty() && m_alphabet.first() == kSeparator.unicode() &&
+           highBitsFor(m_alphabet.size()) == m_highBits &&
            m_rankCounts.size() == m_alphabet.size();
 }
 
@@ -172,9 +177,7 @@ int LibraryTable::codeOf(ushort unit) const
 
 QString foldAscii(QString text)
 {
-    for (QChar &c : text)
-        if (c.unicode() >= 'A' && c.unicode() <= 'Z')
-            c = QChar(c.unicode() + ('a' - 'A'));
+    foldAsciiInPlace(text);
     return text;
 }
 

@@ -72,6 +72,9 @@ private:
     }
     // Checks what a cache brought: the alphabet, the ranks' width and the row starts.
     bool indexAlphabet();
+    // The one body of both append()s; add puts a field onto the end of a buffer.
+    template <typename Field, typename Add>
+    void appendRow(std::initializer_list<Field> searched, std::initializer_list<Field> kept, qint64 key, Add add);
 
     QString m_building; // the searched fields in UTF-16 until squeeze()
     QByteArray m_low;   // per character: the rank's low byte; 0 (the separator's rank) ends a field
