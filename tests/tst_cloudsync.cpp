@@ -80,9 +80,11 @@ int progressDialogs()
     return int(std::count_if(all.begin(), all.end(), [](QWidget *w) { return qobject_cast<QProgressDialog *>(w); }));
 }
 
-// Clicks 取消 on the progress dialog once the service holds the request (rules "action=hold_ms=N").
+// Clicks 取消 on the progress dialog once the service holds the request (rules "action=hold_ms=1"),
+// which waits at its gate until then.
 void cancelWhenHeld(const TestService &service, const QString &action)
 {
+    service.setGate(action, true);
     auto *poll = new QTimer;
     QObject::connect(poll, &QTimer::timeout, [poll, &service, action] {
         if (service.faultCalls(action + "@held") == 0)
@@ -90,6 +92,7 @@ void cancelWhenHeld(const TestService &service, const QString &action)
         for (QWidget *w : QApplication::topLevelWidgets())
             if (auto *d = qobject_cast<QProgressDialog *>(w)) {
                 d->findChild<QPushButton *>()->click();
+                service.setGate(action, false);
                 poll->deleteLater();
             }
     });
@@ -246,87 +249,62 @@ private slots:
         QCOMPARE(lastUsn(), QString::number(m_other.maxUsn()));
     }
 
-    // The other client commits during the negotiation: each attempt must pull first, and the
-    // upload is numbered from what the last pull left.
-    void negotiation_data()
-    {
-        COLUMNS(int, commits)
-        QTest::newRow("two commits during the pulls") << 2;
-        QTest::newRow("a commit after the third pull is refused") << 3;
-    }
-    void negotiation()
-    {
-        FETCH(int, commits)
-        SyncController controller(nullptr, nullptr, nullptr);
-        QVERIFY(m_other.push({bookItem("X0", "", 1, "他0")}));
-        waitingBook("L1", "本");
-        markLog();
-        int done = 0;
-        HookScope hook([&](const QByteArray &point) {
-            if (point == "afterNegotiationPull" && done < commits)
-                QVERIFY(m_other.push({bookItem(QString("X%1").arg(++done), "", 1, "他")}));
-        });
-        CloudSync sync(false, true);
-        const bool ok = sync.push();
-        QCOMPARE(calls({"beginPull", "beginPush"}) + "|" + QString::number(sync.pulledRows()), QString("3|3|3"));
-        QCOMPARE(progressDialogs(), 0);
-        if (commits == 2) {
-            QVERIFY(ok);
-            QCOMPARE(m_other.find("L1").usn, 4);
-            QCOMPARE(lastUsn(), QString("4"));
-            const QString third = QUrlQuery(QUrl("http://h/" + requests("beginPush").last())).queryItemValue("usn");
-            QCOMPARE(third, QString("2")); // re-read after the second pull
-            return;
-        }
-        QVERIFY(!ok);
-        QCOMPARE(sync.errInfo, QString("云端数据已被其他客户端更新，请先同步下载后再上传！"));
-        QCOMPARE(row("L1", "Synced"), QString("0"));
-        QVERIFY(CloudSync().sync());
-        QCOMPARE(m_other.find("L1").usn, 5);
-        QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE OrigID<>''"), 0);
-    }
-
-    // Trouble in the middle of an upload. A row edited after the copy keeps waiting; a commit the
-    // window forbids (the author types) is cancelled at the service; when the service has the rows
-    // and the client's bookkeeping does not, the next sync makes no copies and sends nothing again.
+    // Trouble in the middle of an upload. The other client commits during the negotiation: each
+    // attempt pulls first, the upload is numbered from what the last pull left, and a commit after
+    // the third pull refuses it. A row edited after the copy keeps waiting; a commit the window
+    // forbids (the author types) is cancelled at the service; when the service has the rows and the
+    // client's bookkeeping does not, the next sync makes no copies and sends nothing again.
     void troubleDuringAnUpload_data()
     {
-        // first: the push's outcome|cancels and commits sent|rows at the service|rows waiting here|
-        // temporary tables left; then, after the next sync: pages sent|copies|LastUsn|C0 at the service
+        // first: the push's outcome|begun pulls, pushes, cancels, commits|rows pulled|rows at the
+        // service|rows waiting here|temporary tables and progress dialogs left; then, after the next
+        // sync: pages sent|copies|LastUsn|C0 at the service
         COLUMNS(QString, trouble, QString, first, QString, then)
-        QTest::newRow("edit after the copy") << "edit" << "0|0|1|3|C0|0" << "1|0|4|途中改";
-        QTest::newRow("abort at commit") << "abort" << "ABORT_SYNC|1|0|0|C0,C1,C2|0" << "1|0|3|章0";
-        QTest::newRow("commit answer dropped") << "drop" << "throws|1|1|3|C0,C1,C2|0" << "0|0|3|章0";
-        QTest::newRow("crash after commit") << "crash" << "throws|1|1|3|C0,C1,C2|0" << "0|0|3|章0";
+        QTest::newRow("two commits during the pulls") << "commits=2" << "0|3|3|2|1|3|6||00" << "0|0|6|章0";
+        QTest::newRow("a commit after the third pull")
+            << "commits=3" << "云端数据已被其他客户端更新，请先同步下载后再上传！|3|3|3|1|3|4|C0,C1,C2|00" << "1|0|7|章0";
+        QTest::newRow("edit after the copy") << "edit" << "0|0|1|0|1|0|3|C0|00" << "1|0|4|途中改";
+        QTest::newRow("abort at commit") << "abort" << "ABORT_SYNC|0|1|1|0|0|0|C0,C1,C2|00" << "1|0|3|章0";
+        QTest::newRow("commit answer dropped") << "drop" << "throws|0|1|1|1|0|3|C0,C1,C2|00" << "0|0|3|章0";
+        QTest::newRow("crash after commit") << "crash" << "throws|0|1|1|1|0|3|C0,C1,C2|00" << "0|0|3|章0";
     }
     void troubleDuringAnUpload()
     {
         FETCH(QString, trouble, QString, first, QString, then)
+        const int commits = trouble.startsWith("commits") ? trouble.right(1).toInt() : 0;
+        if (commits)
+            QVERIFY(m_other.push({bookItem("X0", "", 1, "他0")}));
         for (int i = 0; i < 3; ++i)
             waitingBook(QString("C%1").arg(i), QString("章%1").arg(i));
         if (trouble == "drop")
             m_service.setFaults("commitPush=drop_after");
+        markLog();
         g_App.guiSnapshot().signedIn = true;
         g_App.guiSnapshot().cloudSyncOn = true;
         g_App.guiSnapshot().lastInputMsecs = trouble == "abort" ? QDateTime::currentMSecsSinceEpoch() : 1;
-        CloudSync sync(trouble == "abort", false);
+        SyncController controller(nullptr, nullptr, nullptr);
+        CloudSync sync(trouble == "abort", true);
         QString outcome = "throws";
         {
+            int done = 0;
             HookScope hook([&](const QByteArray &point) {
+                if (point == "afterNegotiationPull" && done < commits)
+                    QVERIFY(m_other.push({bookItem(QString("X%1").arg(++done), "", 1, "他")}));
                 if (trouble == "crash" && point == "afterCommitPush")
                     throw Exception("crash", "0");
                 if (trouble == "edit" && point == "afterCopy")
                     editBook("C0", "途中改");
             });
             try {
-                outcome = sync.push() ? sync.errCode : "false";
+                outcome = sync.push() ? sync.errCode : sync.errInfo;
             } catch (const Exception &) {
             }
         }
         const QString waiting = "SELECT group_concat(ID) FROM (SELECT ID FROM BookTree WHERE Synced IS NOT 1 ORDER BY ID)";
-        QCOMPARE(QString("%1|%2|%3|%4|").arg(outcome, calls({"cancelSync", "commitPush"})).arg(m_other.pullAll().size())
-                     .arg(values(waiting)) + values("SELECT COUNT(*) FROM temp.sqlite_master WHERE name='SyncDetail'"),
-                 first);
+        QCOMPARE(QString("%1|%2|%3|%4|%5|").arg(outcome, calls({"beginPull", "beginPush", "cancelSync", "commitPush"}))
+                     .arg(sync.pulledRows()).arg(m_other.pullAll().size()).arg(values(waiting))
+                     + values("SELECT COUNT(*) FROM temp.sqlite_master WHERE name='SyncDetail'")
+                     + QString::number(progressDialogs()), first);
         m_service.setFaults(QString());
         markLog();
         QVERIFY(CloudSync().sync());
@@ -415,23 +393,17 @@ private slots:
         QCOMPARE(count("SELECT COUNT(*) FROM BookTree WHERE Synced IS NOT 1"), 0);
     }
 
-    void firstSignInSyncsAndCancelStaysSignedIn()
+    // A cancelled first sync of another user still signs in.
+    void aCancelledFirstSyncStillSignsIn()
     {
         ScriptedPrompter prompter;
         SyncController controller(nullptr, nullptr, nullptr);
         g_SysParams.cloudSyncParams.active = true, publishSysParams();
-        waitingBook("L1", "本");
-        const QString name = QStringLiteral("cs%1").arg(++m_serial);
-        QVERIFY(g_App.account().registerUser(name, "secret1", name + "@example.com", true));
-        setSysParam("Sys.CurrUserCode", QString());
-        QVERIFY(g_App.account().login(name, "secret1", false));
-        QCOMPARE(row("L1", "Synced") + "|" + lastUsn(), QString("1|1"));
-        // A cancelled first sync of another user still signs in.
         const QString next = QStringLiteral("cs%1").arg(++m_serial);
         QVERIFY(g_App.account().registerUser(next, "secret1", next + "@example.com", true));
         // Its account holds a book already, from another machine: a sync that went on would pull it.
         QVERIFY(OtherClient::signIn(next).push({bookItem("R9", "", 1, "远")}));
-        m_service.setFaults("beginPull=hold_ms=5000");
+        m_service.setFaults("beginPull=hold_ms=1");
         cancelWhenHeld(m_service, "beginPull");
         const bool ok = g_App.account().login(next, "secret1", false);
         g_SysParams.cloudSyncParams.active = false, publishSysParams();
@@ -464,7 +436,7 @@ private slots:
             << "manual" << "too long" << false << "" << manual + "文章本超过可以支持最大字符长度10240，不能继续，请修改内容！"
             << true << true;
         QTest::newRow("manual: cancelled during a slow page, no error box")
-            << "manual" << "pullDetail=hold_ms=5000" << false << manual + "用户取消" << "" << false << true;
+            << "manual" << "pullDetail=hold_ms=1" << false << manual + "用户取消" << "" << false << true;
         QTest::newRow("exit: uploaded") << "exit" << "" << false << "修改的内容上传成功！" << "" << true << true;
         QTest::newRow("exit: refused") << "exit" << "beginPush=fail" << false << "修改的内容上传中..."
                                        << "上传失败，错误信息：服务故障（测试）！" << false << true;
@@ -528,13 +500,15 @@ private slots:
     {
         AsyncHelper::saveActionLogNow("actionSysSave");
         // The click comes once the service holds the first batch.
-        m_service.setFaults("pushActionLog:1=hold_ms=600");
+        m_service.setGate("pushActionLog", true);
+        m_service.setFaults("pushActionLog:1=hold_ms=1");
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [&] {
             if (m_service.faultCalls("pushActionLog@held") > 0) {
                 poll.stop();
                 QThread::msleep(2); // a distinct Updated
                 AsyncHelper::saveActionLogNow("actionSysSave");
+                m_service.setGate("pushActionLog", false);
             }
         });
         poll.start(5);

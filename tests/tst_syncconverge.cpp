@@ -308,16 +308,25 @@ class TstSyncConverge : public QObject
         return key;
     }
 
-    // Starts c's sync under rules that hold its commit, and returns once the commit waits after
-    // its session check (or the sync ended without one).
-    void startHeldSync(Client &c, const QString &rules)
+    // Returns once c's call of action is held at the service, or c answered without one.
+    void untilHeld(Client &c, const QString &action)
     {
-        m_service.setFaults(rules);
-        c.send(transfer());
         QElapsedTimer clock;
         clock.start();
-        while (!c.answered(20) && m_service.faultCalls("commitPush@held") == 0 && clock.elapsed() < 60000) {
+        while (!c.answered(20) && m_service.faultCalls(action + "@held") == 0 && clock.elapsed() < 60000) {
         }
+    }
+
+    // Starts c's sync with its commit held after its session check until the gate opens; returns
+    // once the commit waits there (the gate is open again when the sync ended without one).
+    void startHeldSync(Client &c, const QString &rules)
+    {
+        m_service.setGate("commitPush", true);
+        m_service.setFaults(rules + ",commitPush:1=hold_ms=1");
+        c.send(transfer());
+        untilHeld(c, "commitPush");
+        if (m_service.faultCalls("commitPush@held") == 0)
+            m_service.setGate("commitPush", false);
     }
 
     // The second pulls more than a page while the first's commit rewrites the rows of its first
@@ -349,11 +358,16 @@ class TstSyncConverge : public QObject
             const QString token = QStringLiteral("⟦%1-r%2-q%3⟧").arg(first.tag).arg(round).arg(i);
             apply(first, {{"kind", "memoEdit"}, {"id", added.at(i).mid(5)}, {"token", token}}, added.at(i), token);
         }
-        startHeldSync(first, "commitPush:1=hold_ms=800");
+        startHeldSync(first, QString());
         // New rules count calls afresh: the second's page 1 waits until the commit is in.
-        m_service.setFaults("pullDetail:2=hold_ms=1600");
-        second.cmd(transfer());
+        m_service.setGate("pullDetail", true);
+        m_service.setFaults("pullDetail:2=hold_ms=1");
+        second.send(transfer());
+        untilHeld(second, "pullDetail");
+        m_service.setGate("commitPush", false);
         first.receive();
+        m_service.setGate("pullDetail", false);
+        second.receive();
         return true;
     }
 
@@ -458,8 +472,9 @@ class TstSyncConverge : public QObject
             first.receive();
             second.receive();
         } else {
-            startHeldSync(first, m_service.faults() + ",commitPush:1=hold_ms=" + QString::number(400 + pick(1200)));
+            startHeldSync(first, m_service.faults());
             second.cmd(transfer());
+            m_service.setGate("commitPush", false);
             first.receive();
         }
         // A copy one made and the other pulled is counted once.

@@ -50,10 +50,17 @@ final class Faults
             array_filter($rules, fn ($r) => $r['nth'] === null || $r['nth'] === $n)));
     }
 
-    /** Counts a hold that has begun (as "action@held"): a test waits for it, not for a guessed time. */
+    /**
+     * Counts a hold that has begun (as "action@held"): a test waits for it, not for a guessed time.
+     * While the file "gate-<action>" is in the data folder the hold goes on (a minute at most).
+     */
     public static function noteHold(string $action): void
     {
         self::count($action . '@held', md5(self::configured()));
+        for ($end = microtime(true) + 60; is_file(Config::dataDir() . "/gate-$action") && microtime(true) < $end;) {
+            usleep(2000);
+            clearstatcache();
+        }
     }
 
     private static function count(string $action, string $hash): int

@@ -53,7 +53,14 @@ $workers = forkEach(4, function (int $n, $end) use ($file) {
 $writer = new PDO("sqlite:$file", null, null, [PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION]);
 $writer->exec('CREATE TABLE held (x INTEGER); BEGIN IMMEDIATE; INSERT INTO held VALUES (1)');
 array_map(fn ($end) => fwrite($end, "open\n"), $workers);
-usleep(300000);   // the write lock stays held while the workers open the store
+// The lock goes once every worker has answered or been seen sleeping between its tries for it.
+for ($left = $workers, $until = microtime(true) + 20; $left && microtime(true) < $until; usleep(1000)) {
+    [$read, $none] = [array_values($left), null];
+    stream_select($read, $none, $none, 0);
+    $left = array_filter($left, fn ($end, $pid) => !in_array($end, $read, true)
+        && !str_contains((string)@file_get_contents("/proc/$pid/wchan"), 'nanosleep'), ARRAY_FILTER_USE_BOTH);
+}
+check(!$left, 'every worker met the held write lock');
 $writer->exec('COMMIT');
 same(array_fill(0, 4, 'ok'), collect($workers), 'workers opening a store another process writes to');
 $writer = null;

@@ -96,6 +96,9 @@ void TestService::stop()
 void TestService::setFaults(const QString &rules)
 {
     m_rules = rules;
+    if (rules.isEmpty()) // and every gate open
+        for (const QString &gate : QDir(m_data.path()).entryList({QStringLiteral("gate-*")}))
+            QFile::remove(m_data.filePath(gate));
     QFile file(m_data.filePath(QStringLiteral("faults.txt")));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(rules.toUtf8());
@@ -113,6 +116,12 @@ int TestService::faultCalls(const QString &action) const
     if (state.value(QStringLiteral("hash")).toString().toLatin1() != hash)
         return 0;
     return state.value(QStringLiteral("counts")).toObject().value(action).toInt();
+}
+
+void TestService::setGate(const QString &action, bool closed) const
+{
+    const QString gate = m_data.filePath(QStringLiteral("gate-") + action);
+    closed ? void(QFile(gate).open(QIODevice::WriteOnly)) : void(QFile::remove(gate));
 }
 
 bool TestService::putAppFile(const QString &name, const QByteArray &bytes) const

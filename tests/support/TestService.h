@@ -20,12 +20,15 @@ public:
     bool isRunning() const { return m_process.state() == QProcess::Running; }
     QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
     quint16 port() const { return m_port; }
-    // Rules of the fault hook, e.g. "login=fail" or "heartbeat=delay_ms=3000"; empty clears them.
+    // Rules of the fault hook, e.g. "login=fail" or "heartbeat=delay_ms=3000"; empty clears them
+    // and opens every gate.
     void setFaults(const QString &rules);
     QString faults() const { return m_rules; }
     // How many calls of action the rules in force have counted so far (rules with ":n" only);
     // "action@held": how many of its holds have begun.
     int faultCalls(const QString &action) const;
+    // While closed, a hold of action (a "hold_ms" rule) lasts until the gate opens again.
+    void setGate(const QString &action, bool closed) const;
     QString log() const;
     // The service's data folder; upgrade files go to its app/ folder.
     QString dataPath() const { return m_data.path(); }
