@@ -86,14 +86,6 @@ void change(MyTextEdit *editor, const QString &kind, const QString &text)
     } else if (kind == "paste") {
         QApplication::clipboard()->setText(text);
         editor->paste();
-    } else if (kind == "drop") {
-        QMimeData mime;
-        mime.setText(text);
-        const QPoint at = editor->cursorRect(editor->textCursor()).center();
-        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(editor->viewport(), &enter);
-        QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(editor->viewport(), &drop);
     } else if (kind == "replace") {
         QTextDocument *doc = editor->document();
         QTextCursor edit(doc);
@@ -141,7 +133,7 @@ int runCrashChild(quint32 seed)
     say("E 0 " + md5(editor->toPlainText()));
 
     const QStringList phrases{"春风十里", "不如你", "山高水长", "abc", "Hello world"};
-    const QStringList kinds{"type", "ime", "paste", "cut", "drop", "undo", "redo", "replace", "bold", "key"};
+    const QStringList kinds{"type", "ime", "paste", "cut", "undo", "redo", "replace", "bold", "key"};
     const QStringList keys{"Return", "Backspace", "Ctrl+Z"};
     QObject::connect(&editTimer, &QTimer::timeout, [&]() {
         QTextCursor c = editor->textCursor();
@@ -294,7 +286,6 @@ private slots:
         QTest::newRow("input method") << "ime" << "春风" << true << true;
         QTest::newRow("paste") << "paste" << "贴" << true << false;
         QTest::newRow("cut") << "cut" << "" << true << false;
-        QTest::newRow("drop") << "drop" << "拖" << true << false;
         QTest::newRow("cursor replace") << "replace" << "一壹" << true << false;
         QTest::newRow("undo") << "undo" << "" << true << false;
         QTest::newRow("redo") << "redo" << "" << true << false;
@@ -474,13 +465,6 @@ private slots:
         copyList(&dialog)->setCurrentIndex(model->index(2, 0));
         QTRY_VERIFY(!dialog.isComparing());
         QCOMPARE(dialog.chosenText(), QString("章一甲"));
-
-        // A stored text that is NULL shows empty.
-        execSql("UPDATE BookTree SET PlainText=NULL WHERE ID='C2'");
-        TmpSaveFile::write(tmpFolder(), "C2", "二", t);
-        TmpSaveProcDialog second("C2", tmpFolder());
-        QCOMPARE(second.findChild<QPlainTextEdit *>("plainTextEditSaved")->toPlainText(), QString());
-        QTRY_VERIFY(!second.isComparing());
     }
 
     void dialogOutcomes_data()
