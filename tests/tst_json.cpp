@@ -108,30 +108,7 @@ private slots:
 
     // Missing members keep their defaults, unknown ones are skipped, web answers carry numbers as
     // text and date-times with a space; input that does not fit fails and leaves the target alone.
-    void readingKeepsDefaultsAndRefusesMisfits_data()
-    {
-        // read: the members of the result that differ from a default record; empty: refused
-        COLUMNS(QByteArray, bytes, bool, allowNull, QString, read)
-        QTest::newRow("missing and unknown members")
-            << QByteArray(R"({"ratio": 2, "unknown": {"deep": [1]}, "head": {"name": "n", "extra": 1}})") << false
-            << "n/7//||1|2|0|default|#ffff0000||";
-        QTest::newRow("numbers as text, date-time with a space")
-            << QByteArray(R"({"big": "42", "ratio": "0.75", "head": {"count": "9", "when": "2024-01-31 08:00:00"}})")
-            << false << "unnamed/9/2024-01-31T08:00:00.000/||1|0.75|42|default|#ffff0000||";
-        const QByteArray nulls =
-            R"({"head": null, "text": null, "big": 5, "items": [{"name": null, "count": 2, "when": null}], "day": null})";
-        QTest::newRow("nulls allowed") << nulls << true << "unnamed/7//|unnamed/2//|1|0.5|5|default|#ffff0000||";
-        QTest::newRow("nulls not allowed") << nulls << false << "";
-        QTest::newRow("not JSON") << QByteArray("{\"ratio\": ") << true << "";
-        QTest::newRow("empty") << QByteArray("") << true << "";
-        QTest::newRow("array for record") << QByteArray("[{}]") << true << "";
-        QTest::newRow("text for record") << QByteArray(R"({"head": "x"})") << true << "";
-        QTest::newRow("object for list") << QByteArray(R"({"items": {}})") << true << "";
-        QTest::newRow("bad date-time") << QByteArray(R"({"head": {"when": "yesterday"}})") << true << "";
-        QTest::newRow("text for number") << QByteArray(R"({"ratio": "much"})") << true << "";
-        QTest::newRow("bad colour") << QByteArray(R"({"color": "#zzz"})") << true << "";
-    }
-
+    void readingKeepsDefaultsAndRefusesMisfits_data();
     void readingKeepsDefaultsAndRefusesMisfits()
     {
         FETCH(QByteArray, bytes, bool, allowNull, QString, read)
@@ -144,6 +121,30 @@ private slots:
         QCOMPARE(summary(w), read.isEmpty() ? summary(Whole()) : read);
     }
 };
+
+void TestJson::readingKeepsDefaultsAndRefusesMisfits_data()
+{
+    // read: the members of the result that differ from a default record; empty: refused
+    COLUMNS(QByteArray, bytes, bool, allowNull, QString, read)
+    QTest::newRow("missing and unknown members")
+        << QByteArray(R"({"ratio": 2, "unknown": {"deep": [1]}, "head": {"name": "n", "extra": 1}})") << false
+        << "n/7//||1|2|0|default|#ffff0000||";
+    QTest::newRow("numbers as text, date-time with a space")
+        << QByteArray(R"({"big": "42", "ratio": "0.75", "head": {"count": "9", "when": "2024-01-31 08:00:00"}})")
+        << false << "unnamed/9/2024-01-31T08:00:00.000/||1|0.75|42|default|#ffff0000||";
+    const QByteArray nulls =
+        R"({"head": null, "text": null, "big": 5, "items": [{"name": null, "count": 2, "when": null}], "day": null})";
+    QTest::newRow("nulls allowed") << nulls << true << "unnamed/7//|unnamed/2//|1|0.5|5|default|#ffff0000||";
+    QTest::newRow("nulls not allowed") << nulls << false << "";
+    QTest::newRow("not JSON") << QByteArray("{\"ratio\": ") << true << "";
+    QTest::newRow("empty") << QByteArray("") << true << "";
+    QTest::newRow("array for record") << QByteArray("[{}]") << true << "";
+    QTest::newRow("text for record") << QByteArray(R"({"head": "x"})") << true << "";
+    QTest::newRow("object for list") << QByteArray(R"({"items": {}})") << true << "";
+    QTest::newRow("bad date-time") << QByteArray(R"({"head": {"when": "yesterday"}})") << true << "";
+    QTest::newRow("text for number") << QByteArray(R"({"ratio": "much"})") << true << "";
+    QTest::newRow("bad colour") << QByteArray(R"({"color": "#zzz"})") << true << "";
+}
 
 QTEST_GUILESS_MAIN(TestJson)
 #include "tst_json.moc"
