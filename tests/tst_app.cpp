@@ -107,10 +107,8 @@ private slots:
         COLUMNS(int, dpi, double, factor, double, stored, bool, notice, QByteArray, env)
         QTest::newRow("96") << 96 << 1.0 << 0.0 << false << QByteArray("|");
         QTest::newRow("100 (offscreen, Xvfb), 1 stored") << 100 << 1.0 << 1.0 << false << QByteArray("|");
-        QTest::newRow("120, automatic") << 120 << 1.0 << -1.0 << false << QByteArray("|1");
         QTest::newRow("144, automatic") << 144 << 1.2 << -1.0 << true << QByteArray("|1");
         QTest::newRow("192, 1.2 stored") << 192 << 1.6 << 1.2 << true << QByteArray("1.20|");
-        QTest::newRow("192") << 192 << 1.6 << 0.0 << true << QByteArray("|");
         QTest::newRow("192, 1.6000001 stored") << 192 << 1.6 << 1.6000001 << false << QByteArray("1.60|");
     }
 
