@@ -71,31 +71,6 @@ private slots:
         QVERIFY(!QDir(m_dir.path() + "/gone").exists());
     }
 
-    // Debug lines reach the message handler (stderr) only when asked for; warnings always do.
-    void debugOutputOnlyWhenAsked_data()
-    {
-        COLUMNS(QStringList, arguments, QByteArray, env, QString, seen)
-        QTest::newRow("not asked") << QStringList{"inkboat"} << QByteArray() << "warning";
-        QTest::newRow("switch") << QStringList{"inkboat", "--debug"} << QByteArray() << "debug,warning";
-        QTest::newRow("environment") << QStringList{"inkboat"} << QByteArray("1") << "debug,warning";
-    }
-    void debugOutputOnlyWhenAsked()
-    {
-        FETCH(QStringList, arguments, QByteArray, env, QString, seen)
-        static QStringList got;
-        got.clear();
-        qputenv("INKBOAT_DEBUG", env);
-        configureDebugOutput(arguments);
-        qunsetenv("INKBOAT_DEBUG");
-        const QtMessageHandler previous = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext &, const QString &) { got << (type == QtDebugMsg ? "debug" : "warning"); });
-        qDebug() << "a debug line";
-        qWarning() << "a warning";
-        qInstallMessageHandler(previous);
-        configureDebugOutput({"--debug"});
-        QCOMPARE(got.join(','), seen);
-    }
-
     void concurrentWritersKeepLinesWhole()
     {
         std::unique_ptr<QThread> threads[4];

@@ -126,14 +126,11 @@ private slots:
         walk += q.previous() ? " previous " + q.value(1).toString() : " no previous";
         walk += q.last() ? QString(" last %1").arg(q.at()) : " no last";
         walk += q.next() ? " past" : " end";
-        QCOMPARE(walk, QString("2 0 -1 seek 3 previous b last 3 end"));
         QSqlQuery f(c.db);
         f.setForwardOnly(true);
-        QStringList ids;
-        QVERIFY(f.exec("SELECT id FROM r ORDER BY id"));
-        while (f.next())
-            ids << f.value(0).toString();
-        QCOMPARE(ids, (QStringList{"1", "2", "3", "4"}));
+        for (walk += f.exec("SELECT id FROM r ORDER BY id") ? " forward" : " refused"; f.next();)
+            walk += f.value(0).toString();
+        QCOMPARE(walk, QString("2 0 -1 seek 3 previous b last 3 end forward1234"));
         // A statement in a transaction that is rolled back leaves nothing.
         QVERIFY(c.db.transaction() && q.exec("DELETE FROM r") && c.db.rollback());
         QCOMPARE(c.value("SELECT COUNT(*) FROM r").toInt(), 4);

@@ -291,14 +291,11 @@ private slots:
         QTemporaryDir base;
         const QString root = base.path() + "/it's 100% #1?";
         QVERIFY(QDir().mkpath(root));
-        const QByteArray oldData = qgetenv("XDG_DATA_HOME");
-        TestProfile profile;
+        TestProfile profile; // gives XDG_DATA_HOME back
         qputenv("XDG_DATA_HOME", QFile::encodeName(root));
         START_OK();
         QVERIFY(QFileInfo::exists(root + "/inkboathq/Inkboat/Inkboat_Material.sdb"));
         QCOMPARE(rows("SELECT COUNT(*) FROM M.MaterialTree"), "0");
-        stopApp();
-        qputenv("XDG_DATA_HOME", oldData);
         QCOMPARE(attachCipherStatement("/a'b/c%d?e#f.sdb", "M", "k'ey"),
                  QString("ATTACH DATABASE 'file:/a''b/c%25d%3fe%23f.sdb?cipher=chacha20' AS M key 'k''ey'"));
     }

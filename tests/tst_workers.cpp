@@ -1,6 +1,7 @@
 // The background workers: the host's shutdown routine, the start-up job's reports, the loop
 // checks, the heartbeat's rounds and the restart after exit.
 #include "BookRows.h"
+#include "Folders.h"
 #include "Rows.h"
 #include "StartedProfile.h"
 #include "TestService.h"
@@ -218,10 +219,9 @@ private slots:
         QCoreApplication::sendPostedEvents(&receiver);
         QCOMPARE(reports, message.isEmpty() ? QStringList() : (QStringList{"logout", "message=" + message}));
 
-        // The job itself, with the long wait far beyond this test and the short one a few ms.
-        worker.timing.sliceMs = 1;
+        // The job itself, the long wait far beyond this test, the short one none at all.
         worker.timing.heartbeatOkSlices = 1000000;
-        worker.timing.heartbeatRetrySlices = 20;
+        worker.timing.heartbeatRetrySlices = 0;
         std::unique_ptr<QThread> thread(QThread::create([&worker] { worker.heartbeatWorker(); }));
         const auto stop = qScopeGuard([&thread] { wakebell::requestStop(thread.get()), thread->wait(); });
         thread->start();
@@ -275,15 +275,8 @@ private slots:
         old.start(QCoreApplication::applicationFilePath(), {"--probe", "a b", "最后"});
         QVERIFY(old.waitForFinished(30000) && old.exitStatus() == QProcess::NormalExit && old.exitCode() == 0);
         const QString expected = QStringList{"--probe", "a b", "最后", QDir(work.path()).canonicalPath()}.join('|');
-        QTRY_COMPARE_WITH_TIMEOUT(readNotes(notes), "started|" + expected + "\nrestarted|" + expected + "\n", 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readBytes(notes)), "started|" + expected + "\nrestarted|" + expected + "\n", 30000);
         QTRY_VERIFY_WITH_TIMEOUT(QLockFile(profile.file("Inkboat.lock")).tryLock(0), 30000);
-    }
-
-private:
-    static QString readNotes(const QString &file)
-    {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
 };
 

@@ -34,7 +34,6 @@ QStringList ScriptedPrompter::infos() const
 void ScriptedPrompter::clear()
 {
     messages.clear();
-    chosenCaptions.clear();
     startFolders.clear();
 }
 
@@ -53,9 +52,8 @@ int ScriptedPrompter::showFramed(QWidget *widget, int options)
     return framed ? framed(widget, options) : 0;
 }
 
-bool ScriptedPrompter::chooseDirectory(const QString &caption, QString &path)
+bool ScriptedPrompter::chooseDirectory(const QString &, QString &path)
 {
-    chosenCaptions << caption;
     startFolders << path;
     if (directories.isEmpty())
         return false;

@@ -43,7 +43,6 @@ public:
     int showFramed(QWidget *widget, int options);
 
     QList<Message> messages;
-    QStringList chosenCaptions;
     QStringList startFolders; // the folder each chooser opened in
 
     // Texts of the messages of one kind (Ink::MessageKind), in order.
