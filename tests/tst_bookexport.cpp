@@ -459,6 +459,18 @@ private slots:
         QCOMPARE(o.output, dir.filePath("书.txt"));
         QVERIFY(o.format == Format::Txt && o.gb18030 && o.crlf && !o.indent);
         QVERIFY(o.nodeIds.contains("C2") && !o.nodeIds.contains("C1") && !o.nodeIds.contains("C3"));
+        // The cover's file dialog starts beside the output, not in the working folder.
+        QString start;
+        QTimer::singleShot(0, [&start] {
+            auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            start = files ? files->directory().absolutePath() : "none";
+            if (files)
+                files->reject();
+        });
+        for (QPushButton *button : dialog.findChildren<QPushButton *>())
+            if (button->text() == "选择…")
+                button->click();
+        QCOMPARE(start, QDir(dir.path()).absolutePath());
     }
 };
 

@@ -18,6 +18,7 @@
 #include "frame/Toast.h"
 #include "mainwindow/MainWindow.h"
 #include "settings/NoviceGuidance.h"
+#include "settings/AboutDialog.h"
 #include "settings/SysParamDialog.h"
 #include "settings/Tooltip.h"
 #include "stats/WritingStatsWindow.h"
@@ -328,6 +329,13 @@ private slots:
         SysParamDialog settings;
         for (QFontComboBox *box : main.findChildren<QFontComboBox *>() + settings.findChildren<QFontComboBox *>())
             QCOMPARE(box->lineEdit()->cursorPosition(), 0);
+        const auto *backup = settings.findChild<QLineEdit *>("lineEditAutoBackupDbPath");
+        QVERIFY(!backup->text().isEmpty() && backup->cursorPosition() == 0 && backup->toolTip() == backup->text());
+        // Dialogs name their buttons themselves, also where Qt's translations are missing.
+        AboutDialog about;
+        for (QDialogButtonBox *box : settings.findChildren<QDialogButtonBox *>() + about.findChildren<QDialogButtonBox *>())
+            for (QAbstractButton *button : box->buttons())
+                QVERIFY2(!button->text().contains(QRegularExpression("[A-Za-z]")), qPrintable(button->text()));
         const QString shots = qEnvironmentVariable("INKBOAT_STYLE_SHOTS");
         if (shots.isEmpty() || !applied)
             return;

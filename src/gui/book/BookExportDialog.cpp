@@ -200,7 +200,13 @@ void BookExportDialog::chooseOutput()
 
 void BookExportDialog::chooseCover()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("封面图片"), m_cover->text(),
+    // Never the process's working folder: the cover's, else the output's, else home.
+    QString start = m_cover->text().trimmed();
+    if (start.isEmpty() && !m_output->text().trimmed().isEmpty())
+        start = QFileInfo(m_output->text().trimmed()).absolutePath();
+    if (start.isEmpty() || !QFileInfo::exists(start))
+        start = QDir::homePath();
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("封面图片"), start,
                                                       QStringLiteral("图片 (*.jpg *.jpeg *.png)"));
     if (!path.isEmpty())
         m_cover->setText(path);

@@ -15,3 +15,14 @@ void showTextStart(QComboBox *box)
     home();
     QObject::connect(box, &QComboBox::currentTextChanged, edit, home);
 }
+
+void showTextStart(QLineEdit *edit)
+{
+    auto home = [edit] {
+        edit->setToolTip(edit->text());
+        if (!edit->hasFocus())
+            edit->setCursorPosition(0);
+    };
+    home();
+    QObject::connect(edit, &QLineEdit::textChanged, edit, home);
+}

@@ -4,6 +4,7 @@
 #include "frame/Toast.h"
 #include "log/Log.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QTimer>
 
@@ -27,9 +28,11 @@ void ReminderQueue::offer(const QList<Reminder> &due)
 
 void ReminderQueue::showNext()
 {
-    if (m_toast || m_waiting.isEmpty())
+    watchWindows();
+    if (m_toast || m_waiting.isEmpty() || QApplication::activeModalWidget())
         return;
     const Reminder r = m_waiting.takeFirst();
+    m_current = r;
     m_currentKey = r.key;
     try {
         ReminderMemory memory = ReminderMemory::load();
@@ -43,6 +46,45 @@ void ReminderQueue::showNext()
     connect(m_toast, &Toast::linkActivated, this, &ReminderQueue::onLink);
     // The next one after this one is gone, from the event loop (not inside the toast's deletion).
     connect(m_toast, &QObject::destroyed, this, [this] { QTimer::singleShot(0, this, &ReminderQueue::showNext); });
+    watchWindows();
+}
+
+// Windows are watched only while a reminder is shown or waiting, so an idle run pays nothing.
+void ReminderQueue::watchWindows()
+{
+    const bool watch = m_toast || !m_waiting.isEmpty();
+    if (watch == m_watching || !qApp)
+        return;
+    m_watching = watch;
+    if (watch)
+        qApp->installEventFilter(this);
+    else
+        qApp->removeEventFilter(this);
+}
+
+bool ReminderQueue::eventFilter(QObject *watched, QEvent *event)
+{
+    // A modal dialog's state is settled only after its show or hide has run: check from the loop,
+    // once for a burst of windows.
+    if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) && watched != m_toast &&
+        watched->isWidgetType() && static_cast<QWidget *>(watched)->isWindow() && !m_checkPosted) {
+        m_checkPosted = true;
+        QTimer::singleShot(0, this, &ReminderQueue::checkModal);
+    }
+    return false;
+}
+
+void ReminderQueue::checkModal()
+{
+    m_checkPosted = false;
+    if (!QApplication::activeModalWidget()) {
+        showNext();
+        return;
+    }
+    if (m_toast) {
+        m_waiting.prepend(m_current);
+        m_toast->close();
+    }
 }
 
 void ReminderQueue::onLink(const QString &link)

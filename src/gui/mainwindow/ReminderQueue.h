@@ -10,7 +10,9 @@ class Toast;
 
 // The reminders of a run, one notice at a time: each reminder is shown at most once per run,
 // the next one only after the notice before it is gone. Every notice carries 不再提醒, which is
-// kept in the parameters; its other links (the settings it talks about) are passed on.
+// kept in the parameters; its other links (the settings it talks about) are passed on. No notice
+// sits over a modal dialog: it waits until none is open, and one on screen when a modal dialog
+// opens goes back to the head of the queue.
 class ReminderQueue : public QObject
 {
     Q_OBJECT
@@ -26,11 +28,19 @@ public:
 signals:
     void linkActivated(const QString &link);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void showNext();
     void onLink(const QString &link);
+    void checkModal();
+    void watchWindows();
 
     QList<Reminder> m_waiting;
+    Reminder m_current;
+    bool m_watching = false;
+    bool m_checkPosted = false;
     QSet<QString> m_seen;
     QString m_currentKey;
     QPointer<Toast> m_toast;

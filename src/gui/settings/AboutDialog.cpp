@@ -8,11 +8,15 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QPushButton>
 #include <QUrl>
 
 AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent), ui(new Ui::AboutDialog)
 {
     ui->setupUi(this);
+    // Named here, not by Qt's translations, which a system may lack.
+    ui->buttonBox->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+    ui->buttonBox->button(QDialogButtonBox::Help)->setText(QStringLiteral("帮助"));
     ui->labelTitle->setText(g_App.title());
 }
 

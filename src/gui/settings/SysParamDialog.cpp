@@ -6,11 +6,15 @@
 #include "params/SettingsChecks.h"
 
 #include <QFontDatabase>
+#include <QPushButton>
 #include <QMouseEvent>
 
 SysParamDialog::SysParamDialog(QWidget *parent) : QDialog(parent), ui(new Ui::SysParamDialog)
 {
     ui->setupUi(this);
+    // Named here, not by Qt's translations, which a system may lack.
+    ui->buttonBox->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+    ui->buttonBox->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
     ui->comboBoxSkinName->addItems(skinDisplayNames());
     for (int size : QFontDatabase::standardSizes()) {
         ui->comboBoxUiFontSize->addItem(QString::number(size));
@@ -25,6 +29,7 @@ SysParamDialog::SysParamDialog(QWidget *parent) : QDialog(parent), ui(new Ui::Sy
     loadControls();
     showTextStart(ui->fontComboBoxUiFontName);
     showTextStart(ui->fontComboBoxDefaultFontName);
+    showTextStart(ui->lineEditAutoBackupDbPath);
     ui->lineEditAutoBackupDbPath->installEventFilter(this);
 }
 
