@@ -57,27 +57,14 @@ tree_menu() { context_menu "$1" "$2" Down "$3"; }
 # The new node is in rename mode: its title, then Return.
 name_node() { type_text "$1"; xdotool key Return; e2e_wait_settled; }
 
-# other_window WHY: waits for a window of the program beside its main window; sets OTHER.
-other_window() {
-    _other() { OTHER=$(e2e_windows "$E2E_PID" | grep -vx "$E2E_WIN" | head -1); [ -n "$OTHER" ]; }
-    e2e_until "$E2E_TIMEOUT" _other || e2e_fail "$1"
-}
-
 # The first-use tour's bubble is a window of its own; its 关闭 button ends the tour.
 close_tour() {
-    other_window "the first-use tour is not shown"
+    _tour() { OTHER=$(e2e_windows "$E2E_PID" | grep -vx "$E2E_WIN" | head -1); [ -n "$OTHER" ]; }
+    e2e_until "$E2E_TIMEOUT" _tour || e2e_fail "the first-use tour is not shown"
     eval "$(xdotool getwindowgeometry --shell "$OTHER")"
     xdotool mousemove $((X + WIDTH - 50)) $((Y + HEIGHT - 23)) click 1
     e2e_wait_window_gone "$E2E_PID" "$OTHER"
     e2e_wait_settled
-}
-
-# The message at the end of an export or import: Return on its default button.
-dismiss_message() {
-    other_window "no message after the transfer"
-    xdotool windowfocus --sync "$OTHER"
-    xdotool key Return
-    e2e_wait_window_gone "$E2E_PID" "$OTHER"
 }
 
 # region_filled PNG REGION: waits until the region of the screen is filled; the last picture is left in PNG.
@@ -243,7 +230,7 @@ xdotool key Home
 e2e_wait_settled
 choose_folder_from_menu $ROW1 2 "$exported"     # 导出: second from the bottom of the menu
 e2e_until "$E2E_TIMEOUT" bash -c "[ \$(ls '$exported' | grep -c '\.txt\$') -ge 4 ]" || e2e_fail "no files exported"
-dismiss_message
+e2e_answer_message "$E2E_WIN"     # the message at the end of the transfer
 e2e_stop "$E2E_PID"
 
 step "import into a second, empty profile, same texts"
@@ -251,7 +238,7 @@ second=$work/second
 e2e_start_fitted "$second"
 close_tour
 choose_folder_from_menu $TREE_EMPTY 1 "$exported"  # 导入: last in the menu
-dismiss_message
+e2e_answer_message "$E2E_WIN"     # the message at the end of the transfer
 e2e_stop "$E2E_PID"
 q="SELECT Title||':'||PlainText FROM BookTree WHERE Flag<>'D' AND NodeType=3 ORDER BY Title"
 [ "$(e2e_sql "$second" "$q")" = "$(e2e_sql "$author" "$q")" ] ||
