@@ -93,10 +93,7 @@ answer_yes() {
     local before
     before=$(e2e_windows "$E2E_PID")
     xdotool key "$@"
-    e2e_wait_new_window "$E2E_PID" "$before"
-    xdotool windowfocus --sync "$E2E_DLG"
-    xdotool key Return
-    e2e_wait_window_gone "$E2E_PID" "$E2E_DLG"
+    e2e_answer_message "$before"
     xdotool windowfocus --sync "$E2E_WIN"
     e2e_wait_settled
 }
