@@ -63,6 +63,18 @@ protected:
 // Runs `f` once the event loop runs (inside a modal frame's loop).
 void later(std::function<void()> f) { QTimer::singleShot(0, qApp, std::move(f)); }
 
+// Whether the opaque pixels an eye tells from the ground colour draw more than a dot (6 x 5).
+bool inked(const QImage &image, const QColor &ground)
+{
+    QRect ink;
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y)
+        for (int x = 0; x < argb.width(); ++x)
+            if (qAlpha(argb.pixel(x, y)) > 128 && qAbs(qGray(argb.pixel(x, y)) - qGray(ground.rgb())) > 60)
+                ink |= QRect(x, y, 1, 1);
+    return ink.width() >= 6 && ink.height() >= 5;
+}
+
 void clickClose(FramelessWindow *frame) { frame->findChild<QToolButton *>(QStringLiteral("closeButton"))->click(); }
 
 } // namespace
@@ -274,25 +286,16 @@ private slots:
         if (Ink::colourStyleNames().contains(name))
             QVERIFY(QApplication::palette().color(QPalette::Disabled, QPalette::Text) !=
                     QApplication::palette().color(QPalette::Active, QPalette::Text));
-        // Narrowed, the tool bars hide buttons behind their overflow control: it must be more than a dot.
+        // Narrowed, the tool bars hide buttons behind their overflow arrow: it must stand out of its bar.
         main.resize(700, 768);
         QApplication::processEvents();
-        int controls = 0;
+        int arrows = 0;
         for (QToolButton *ext : main.findChildren<QToolButton *>(QStringLiteral("qt_toolbar_ext_button"))) {
-            if (!ext->isVisible())
-                continue;
-            ++controls;
             const QImage image = ext->grab().toImage();
-            const QColor ground = image.pixelColor(0, image.height() - 1);
-            QRect ink;
-            for (int y = 0; y < image.height(); ++y)
-                for (int x = 0; x < image.width(); ++x)
-                    if (qAbs(qGray(image.pixel(x, y)) - qGray(ground.rgb())) > 60)
-                        ink |= QRect(x, y, 1, 1);
-            QVERIFY2(ink.width() >= 6 && ink.height() >= 5,
-                     qPrintable(QStringLiteral("overflow control drawn %1×%2 px").arg(ink.width()).arg(ink.height())));
+            arrows += ext->isVisible();
+            QVERIFY(!ext->isVisible() || inked(image, image.pixelColor(0, image.height() - 1)));
         }
-        QVERIFY(controls > 0);
+        QVERIFY(arrows > 0);
         main.resize(1366, 768);
         // A long chapter over the limit, a big day and the shop's link: every label still whole in its bar.
         ApiLink shop;
@@ -315,16 +318,9 @@ private slots:
         emit main.book()->overLengthChanged(0, false);
         QApplication::processEvents();
         // Icons made once at start are drawn in the style of the moment (dark glyphs on dark buttons).
-        const QRgb text = QApplication::palette().color(QPalette::ButtonText).rgb();
         for (const QIcon &icon : {glyphIcon(QStringLiteral("B"), QApplication::font(), true),
-                                  alignIcon(Qt::AlignLeft), fullScreenIcon()}) {
-            const QImage image = icon.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32);
-            bool found = false;
-            for (int y = 0; y < image.height() && !found; ++y)
-                for (int x = 0; x < image.width() && !found; ++x)
-                    found = image.pixel(x, y) == text;
-            QVERIFY2(found, qPrintable(QStringLiteral("no icon pixel in ") + QColor(text).name()));
-        }
+                                  alignIcon(Qt::AlignLeft), fullScreenIcon()})
+            QVERIFY(inked(icon.pixmap(32).toImage(), QApplication::palette().color(QPalette::Button)));
         // Narrow font boxes show the family's start, not its end.
         SysParamDialog settings;
         for (QFontComboBox *box : main.findChildren<QFontComboBox *>() + settings.findChildren<QFontComboBox *>())

@@ -87,7 +87,10 @@ e2e_wait_window() {
 # How many starts of the profile HOME got through their first show: the program traces it once
 # the trees and the author's place are back. Before that, a click can land on an empty tree and
 # the restored place then moves the selection and the focus under the next keys.
-e2e_first_shows() { cat "$(e2e_data_dir "$1")"/log/per*.log 2>/dev/null | grep -c '<首次显示>' || true; }
+e2e_first_shows() { e2e_traced "$1" '<首次显示>'; }
+
+# e2e_traced HOME PATTERN: how many trace lines of the profile HOME match PATTERN.
+e2e_traced() { cat "$(e2e_data_dir "$1")"/log/per*.log 2>/dev/null | grep -c "$2" || true; }
 
 # e2e_wait_first_show: waits for that trace of the start begun by e2e_start.
 e2e_wait_first_show() {
