@@ -106,18 +106,13 @@ final class AccountApi
 
     public function heartbeat(): array
     {
-        $user = $this->api->session();
         $tid = Api::token();
         $now = time();
-        $db = $this->api->db();
+        $this->api->session([$tid, $now + Config::TICKET_LIFE]);
         // Expired tickets are refused anyway: clearing them out once in a hundred heartbeats
         // keeps the table small without a delete (and a lock attempt) in every one.
-        random_int(0, 99) === 0 && $db->write(fn (Db $db) => $db->housekeeping('tickets',
+        random_int(0, 99) === 0 && $this->api->db()->write(fn (Db $db) => $db->housekeeping('tickets',
             fn (Db $d) => $d->exec('DELETE FROM web_tickets WHERE expires<?', [$now])));
-        // One statement and no transaction around it: on PostgreSQL the table is unlogged (a crash
-        // may lose tickets that live five minutes), so the commit waits for no disk.
-        $db->exec('INSERT INTO web_tickets(tid, uid, sid, expires, used) VALUES(?, ?, ?, ?, 0)',
-            [$tid, $user['uid'], $user['sid'], $now + Config::TICKET_LIFE]);
         return ['tid' => $tid];
     }
 }

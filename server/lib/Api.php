@@ -106,13 +106,16 @@ final class Api
         return $this->db ??= new Db();
     }
 
-    /** The signed-in user of the call's uid/sid (see Sessions::check), looked up once per request. */
-    public function session(): array
+    /**
+     * The signed-in user of the call's uid/sid (see Sessions::check, also for $ticket), looked up
+     * once per request.
+     */
+    public function session(?array $ticket = null): array
     {
         if ($this->user !== null) {
             return $this->user;
         }
-        $user = Sessions::check($this->db(), $this->req->get('uid'), $this->req->get('sid'));
+        $user = Sessions::check($this->db(), $this->req->get('uid'), $this->req->get('sid'), $ticket);
         if ($this->holdMs > 0) {
             // Like a request already under way when the account signs in elsewhere: it goes on.
             testHoldBegun($this->req->get('a'));

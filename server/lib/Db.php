@@ -22,6 +22,8 @@ final class Db
     public bool $sqlite;
     public bool $pgsql;
     private bool $inTx = false;
+    /** Whether this request has seen the schema at SCHEMA_VERSION (or brought it there). */
+    private bool $schemaChecked = false;
 
     public function __construct(?string $dsn = null)
     {
@@ -49,24 +51,60 @@ final class Db
         } elseif ($this->pdo->inTransaction()) {
             $this->pdo->rollBack();
         }
-        $this->ensureSchema();
+    }
+
+    /** A statement run once the schema is known to be current (checked on a request's first one). */
+    private function run(string $sql, array $args): \PDOStatement
+    {
+        $this->schemaChecked || $this->ensureSchema();
+        $st = $this->pdo->prepare($sql);
+        $st->execute($args);
+        return $st;
     }
 
     /** @return array<int,array<string,mixed>> */
     public function all(string $sql, array $args = []): array
     {
-        $st = $this->pdo->prepare($sql);
-        $st->execute($args);
-        return $st->fetchAll();
+        return $this->run($sql, $args)->fetchAll();
     }
 
     public function one(string $sql, array $args = []): ?array
     {
-        $st = $this->pdo->prepare($sql);
-        $st->execute($args);
+        $st = $this->run($sql, $args);
         $row = $st->fetch();
         $st->closeCursor();
         return $row === false ? null : $row;
+    }
+
+    /**
+     * The row of $sql (at most one; a row of nulls counts as none) read together with the schema
+     * version: a request whose first statement this is makes no round trip of its own for the
+     * check. $with: a WITH clause put ahead (its arguments first in $args).
+     */
+    public function oneWithSchema(string $sql, array $args = [], string $with = ''): ?array
+    {
+        try {
+            $st = $this->pdo->prepare("$with SELECT m.value AS schema_version, q.* FROM ink_meta m
+                LEFT JOIN ($sql) q ON 1=1 WHERE m.name='schema'");
+            $st->execute($args);
+            $row = $st->fetch();
+            $st->closeCursor();
+        } catch (\PDOException $e) {
+            if ($this->schemaChecked) {
+                throw $e;
+            }
+            $row = false;   // a new store: no tables yet
+        }
+        if ($row === false || (string)$row['schema_version'] !== self::SCHEMA_VERSION) {
+            if ($this->schemaChecked) {
+                throw new \RuntimeException('schema version ' . ($row['schema_version'] ?? 'none') . ' after the upgrade');
+            }
+            $this->ensureSchema();
+            return $this->oneWithSchema($sql, $args, $with);
+        }
+        $this->schemaChecked = true;
+        unset($row['schema_version']);
+        return array_filter($row, fn ($v) => $v !== null) === [] ? null : $row;
     }
 
     public function value(string $sql, array $args = []): mixed
@@ -77,9 +115,7 @@ final class Db
 
     public function exec(string $sql, array $args = []): int
     {
-        $st = $this->pdo->prepare($sql);
-        $st->execute($args);
-        return $st->rowCount();
+        return $this->run($sql, $args)->rowCount();
     }
 
     /**
@@ -92,6 +128,7 @@ final class Db
         if ($this->inTx) {
             return $fn($this);
         }
+        $this->schemaChecked || $this->ensureSchema();
         if ($this->sqlite) {
             $this->pdo->exec('BEGIN IMMEDIATE');
         } else {
@@ -182,6 +219,18 @@ final class Db
     }
 
     private function ensureSchema(): void
+    {
+        // (its own statements must not come back here)
+        $this->schemaChecked = true;
+        try {
+            $this->upgradeSchema();
+        } catch (\Throwable $e) {
+            $this->schemaChecked = false;
+            throw $e;
+        }
+    }
+
+    private function upgradeSchema(): void
     {
         if ($this->schemaVersion(false) === self::SCHEMA_VERSION) {
             return;

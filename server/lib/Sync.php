@@ -22,7 +22,9 @@ final class Sync
             $db->exec("DELETE FROM push_rows WHERE reqcode IN
                 (SELECT reqcode FROM reqcodes WHERE state='open' AND last_used<?)", [$old]);
             $db->exec("UPDATE reqcodes SET state='expired' WHERE state='open' AND last_used<?", [$old]);
-            $db->exec("DELETE FROM reqcodes WHERE state<>'open' AND last_used<?", [$now - 7 * 86400]);
+            // The closed states by name: "<> 'open'" cannot use the index and read a week of codes each time.
+            $db->exec("DELETE FROM reqcodes WHERE state IN ('committed', 'finished', 'canceled', 'expired') AND last_used<?",
+                [$now - 7 * 86400]);
         });
     }
 
@@ -172,16 +174,20 @@ final class Sync
      */
     public static function stage(Db $db, string $reqcode, array $items): void
     {
-        $cols = implode(', ', Db::ROW_COLUMNS);
-        $marks = implode(', ', array_fill(0, count(Db::ROW_COLUMNS) + 2, '?'));
-        $del = $db->pdo->prepare('DELETE FROM push_rows WHERE reqcode=? AND datatype=? AND tid=?');
-        $ins = $db->pdo->prepare("INSERT INTO push_rows(reqcode, bytes, $cols) VALUES($marks)");
+        $rows = [];
         foreach ($items as $item) {
             foreach ($item as $c => $v) {
                 is_string($v) && $item[$c] = $db->toStored($v);
             }
-            $del->execute([$reqcode, $item['datatype'], $item['tid']]);
-            $ins->execute(array_merge([$reqcode, self::bytes($item)], array_values($item)));
+            $rows[$item['datatype'] . '/' . $item['tid']] = [$reqcode, self::bytes($item), ...array_values($item)];
+        }
+        if ($rows !== []) {
+            // The batch in one statement; a key staged before is replaced.
+            $cols = implode(', ', Db::ROW_COLUMNS);
+            $marks = '(' . implode(', ', array_fill(0, count(Db::ROW_COLUMNS) + 2, '?')) . ')';
+            $set = implode(', ', array_map(fn ($c) => "$c=excluded.$c", ['bytes', ...Db::ROW_COLUMNS]));
+            $db->exec("INSERT INTO push_rows(reqcode, bytes, $cols) VALUES " . implode(', ', array_fill(0, count($rows), $marks))
+                . " ON CONFLICT(reqcode, datatype, tid) DO UPDATE SET $set", array_merge(...array_values($rows)));
         }
         $st = $db->one('SELECT COUNT(*) n, COALESCE(SUM(bytes), 0) b FROM push_rows WHERE reqcode=?', [$reqcode]);
         if ((int)$st['n'] > Config::limit('QUOTA_ROWS') || (int)$st['b'] > Config::limit('QUOTA_BYTES')) {
@@ -221,18 +227,15 @@ final class Sync
                 throw new ApiError('USN_DUPLICATE', '上传数据的序号重复！');
             }
             // Rows this push replaces give their room back; a push that would end over the quota
-            // is refused whole, before anything is applied.
-            $old = $db->one('SELECT COUNT(*) n, COALESCE(SUM(bytes), 0) b FROM sync_rows WHERE uid=? AND EXISTS
-                (SELECT 1 FROM push_rows p WHERE p.reqcode=? AND p.datatype=sync_rows.datatype AND p.tid=sync_rows.tid)',
-                [$uid, $reqcode]);
-            $rows = (int)$user['used_rows'] + $n - (int)$old['n'];
-            $bytes = (int)$user['used_bytes'] + (int)$st['b'] - (int)$old['b'];
+            // is refused whole (the caller's transaction puts the deleted rows back).
+            $old = $db->all('DELETE FROM sync_rows WHERE uid=? AND EXISTS (SELECT 1 FROM push_rows p
+                WHERE p.reqcode=? AND p.datatype=sync_rows.datatype AND p.tid=sync_rows.tid) RETURNING bytes', [$uid, $reqcode]);
+            $rows = (int)$user['used_rows'] + $n - count($old);
+            $bytes = (int)$user['used_bytes'] + (int)$st['b'] - array_sum(array_map('intval', array_column($old, 'bytes')));
             if ($rows > Config::limit('QUOTA_ROWS') || $bytes > Config::limit('QUOTA_BYTES')) {
                 throw self::overQuota();
             }
             $cols = implode(', ', Db::ROW_COLUMNS);
-            $db->exec('DELETE FROM sync_rows WHERE uid=? AND EXISTS (SELECT 1 FROM push_rows p
-                WHERE p.reqcode=? AND p.datatype=sync_rows.datatype AND p.tid=sync_rows.tid)', [$uid, $reqcode]);
             $db->exec("INSERT INTO sync_rows(uid, bytes, $cols) SELECT ?, bytes, $cols FROM push_rows WHERE reqcode=?",
                 [$uid, $reqcode]);
             $db->exec('UPDATE users SET max_usn=?, used_rows=?, used_bytes=? WHERE uid=?', [(int)$st['hi'], $rows, $bytes, $uid]);

@@ -290,6 +290,58 @@ if ($seeded !== $syncing || $stored !== $syncing) {
     exit(1);
 }
 
+/**
+ * CPU time (ns) spent so far by the stack's processes: each master of $dir (PHP-FPM, nginx,
+ * PostgreSQL) and every process below it, by program. Empty where the stack is unknown.
+ */
+function stackCpu(string $dir): array
+{
+    $masters = [];
+    foreach ([...glob("$dir/php-fpm*.pid") ?: [], "$dir/nginx/nginx.pid", "$dir/postgres/data/postmaster.pid"] as $f) {
+        is_readable($f) && $masters[(int)file_get_contents($f)] = str_contains($f, 'nginx') ? 'nginx'
+            : (str_contains($f, 'postgres') ? 'PostgreSQL' : 'PHP-FPM');
+    }
+    $parent = [];
+    foreach (glob('/proc/[0-9]*/stat') ?: [] as $f) {
+        // the fields after the name, which may hold spaces and parentheses itself
+        $stat = @file_get_contents($f);
+        $stat !== false && $parent[(int)basename(dirname($f))] = (int)explode(' ', substr($stat, strrpos($stat, ')') + 2))[1];
+    }
+    $cpu = [];
+    foreach (array_keys($parent) as $pid) {
+        for ($p = $pid; $p > 1 && !isset($masters[$p]); $p = $parent[$p] ?? 0);
+        if (isset($masters[$p]) && ($s = @file_get_contents("/proc/$pid/schedstat")) !== false) {
+            $cpu[$masters[$p]] = ($cpu[$masters[$p]] ?? 0) + (int)explode(' ', $s)[0];
+        }
+    }
+    return $cpu;
+}
+
+// What one heartbeat costs the stack: 400 in a row on one kept connection, nothing else running.
+$stackDir = getenv('INKBOAT_TEST_STACK') ?: '';
+$cpuLine = null;
+if ($stackDir !== '' && stackCpu($stackDir) !== []) {
+    $beats = 1000;
+    $loop->spawn(function () use ($loop, $api, &$clients) {
+        $loop->connect();   // the handshake is not the heartbeat's
+    });
+    $loop->run();
+    $before = stackCpu($stackDir);
+    $answered = 0;
+    $loop->spawn(function () use ($api, &$clients, &$answered, $beats) {
+        $c = $clients[0];
+        for ($k = 0; $k < $beats; $k++) {
+            $api("&a=heartbeat&uid={$c['uid']}&username=x&sid={$c['sid']}&version=4.31") !== null && $answered++;
+        }
+    });
+    $loop->run();
+    $after = stackCpu($stackDir);
+    $per = array_map(fn ($k) => (($after[$k] ?? 0) - ($before[$k] ?? 0)) / $beats / 1e6, array_keys($after));
+    $cpuLine = sprintf("service stack %s heartbeat_cpu: %.2f ms of server CPU per heartbeat (%s; %d in a row on one "
+        . "connection, %d answered) (for comparison)\n", $label, array_sum($per), implode(', ', array_map(
+            fn ($k, $v) => sprintf('%s %.2f', $k, $v), array_keys($after), $per)), $beats, $answered);
+}
+
 // PHP completes a TLS handshake before it returns, even on a non-blocking socket: the clients are
 // shared among INKBOAT_LOAD_PROCS processes (4), and each client's connections are opened before
 // the timed minute (as a desktop program's are open from its first call on). Each process reports
@@ -413,6 +465,7 @@ $line('load_errors', sprintf('%d errors, %d heartbeats answered', $n, count($sta
     "0 errors, >= 90 % of $clientCount per second", $n === 0 && $worked);
 $line('load_heartbeat_p99', sprintf('%.1f ms', p($stats['heartbeat'], 0.99)), '<= 100 ms', p($stats['heartbeat'], 0.99) <= 100);
 $line('load_push_commit_p99', sprintf('%.1f ms', p($stats['commit'], 0.99)), '<= 250 ms', p($stats['commit'], 0.99) <= 250);
+echo $cpuLine ?? '';
 foreach (array_slice(array_unique($errors), 0, 5) as $e) {
     echo "  error: $e\n";
 }

@@ -41,6 +41,8 @@ runTests([
         $snapshot = fn () => (int)$svc->one('SELECT COUNT(*) FROM pull_rows');
         $pull = $svc->beginPull($s, 0)['reqcode'];
         same([2, '0', 0], [$snapshot(), code($svc->call('finishPull', $s, "&reqcode=$pull")), $snapshot()], 'snapshot of a pull, finished');
+        $svc->db()->exec("UPDATE reqcodes SET last_used=last_used-" . 8 * 86400);
+        same([2, 1], [$svc->beginPull($s, 0)['totalCount'], (int)$svc->one('SELECT COUNT(*) FROM reqcodes')], 'codes of a week ago forgotten');
     },
 
     'quota_refuses_a_push_whole' => function (Service $svc) use ($limit) {
