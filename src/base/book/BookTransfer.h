@@ -9,7 +9,7 @@
 
 // A node and its live descendants, books and volumes too, one file each; siblings in Sort order.
 // A node whose file name was taken earlier in the run is written as "name (2).txt", "name (3).txt"….
-class BookExport : public ExportAbs
+class BookExport final : public ExportAbs
 {
 protected:
     void writeFiles() override;
@@ -17,7 +17,7 @@ protected:
 
 // The "*.txt" files of a folder below the start node (or at the root), each file all or nothing:
 // missing nodes of its title path are created, the last one takes the file's text.
-class BookImport : public ImportAbs
+class BookImport final : public ImportAbs
 {
 public:
     // A database failure rolls back the file at hand and ends the run with the Exception; the

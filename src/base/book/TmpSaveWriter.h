@@ -12,7 +12,7 @@
 // since the last copy, however it changed (typing, paste, drop, replace, undo). Formatting alone
 // needs none (the copy is plain text) and neither does a text equal to the last copy. The copy's
 // name carries the time of the last change.
-class TmpSaveWriter : public QObject
+class TmpSaveWriter final : public QObject
 {
     Q_OBJECT
 public:

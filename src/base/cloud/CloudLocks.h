@@ -11,13 +11,12 @@ QRecursiveMutex &cloudLock(const QString &name);
 
 // Holds a named lock for its scope. On the GUI thread it never blocks: it polls tryLock every
 // 50 ms in a local event loop, so a worker holding the lock can still finish.
-class CloudLockGuard
+class CloudLockGuard final
 {
 public:
     explicit CloudLockGuard(const QString &name);
     ~CloudLockGuard();
-    CloudLockGuard(const CloudLockGuard &) = delete;
-    CloudLockGuard &operator=(const CloudLockGuard &) = delete;
+    Q_DISABLE_COPY(CloudLockGuard)
 
 private:
     QRecursiveMutex &m_mutex;
@@ -32,7 +31,7 @@ bool begin();
 void end();
 } // namespace cloudop
 
-class CloudOperationScope
+class CloudOperationScope final
 {
 public:
     CloudOperationScope() : m_started(cloudop::begin()) {}
@@ -42,8 +41,7 @@ public:
             cloudop::end();
     }
     bool started() const { return m_started; }
-    CloudOperationScope(const CloudOperationScope &) = delete;
-    CloudOperationScope &operator=(const CloudOperationScope &) = delete;
+    Q_DISABLE_COPY(CloudOperationScope)
 
 private:
     bool m_started;

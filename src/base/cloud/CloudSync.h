@@ -28,7 +28,7 @@ using SyncProgressFactory =
 
 // One sync of BookTree and MemoTree with the cloud store, and the upload of the usage logs.
 // A short-lived object per operation; callable from the GUI thread and from worker threads.
-class CloudSync : public QObject
+class CloudSync final : public QObject
 {
     Q_OBJECT
 public:

@@ -9,7 +9,7 @@
 
 // One of the three background jobs (start-up work, heartbeat, periodic work), each a slot run on
 // a thread of its own. Workers never touch widgets: they report through threadWorkerSignal.
-class CommonThreadWorker : public QObject
+class CommonThreadWorker final : public QObject
 {
     Q_OBJECT
 public:

@@ -10,7 +10,7 @@ class QNetworkAccessManager;
 
 // One resumable download into a folder: the body goes to "<name>_tmp" and becomes "<name>" only
 // when the transfer is complete and verified.
-class DownLoadManager : public QObject
+class DownLoadManager final : public QObject
 {
     Q_OBJECT
 public:

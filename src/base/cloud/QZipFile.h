@@ -8,7 +8,7 @@ class QIODevice;
 namespace qompress {
 
 // A thin wrapper over minizip: reads and writes zip archives entry by entry.
-class QZipFile : public QObject
+class QZipFile final : public QObject
 {
     Q_OBJECT
 public:

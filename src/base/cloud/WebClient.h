@@ -73,13 +73,12 @@ bool isSafeToken(const QString &text);
 QString webRequest(const QString &url, const QString &body, const QString &method, int timeoutMs);
 // While it exists, a request of this thread also ends with EAbort as soon as *flag turns true
 // (a cancel button pressed during the wait); scopes nest.
-class CancelScope
+class CancelScope final
 {
 public:
     explicit CancelScope(const std::atomic<bool> *flag);
     ~CancelScope();
-    CancelScope(const CancelScope &) = delete;
-    CancelScope &operator=(const CancelScope &) = delete;
+    Q_DISABLE_COPY(CancelScope)
 
 private:
     const std::atomic<bool> *m_previous;

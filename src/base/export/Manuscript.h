@@ -92,9 +92,10 @@ public:
 };
 
 // Entries of a zip file written in order (minizip); throws Exception with the reason.
-class ZipWriter
+class ZipWriter final
 {
 public:
+    Q_DISABLE_COPY(ZipWriter)
     explicit ZipWriter(const QString &path);
     ~ZipWriter();
     // stored: without compression (the mimetype entry of EPUB and ODF must be).

@@ -54,7 +54,7 @@ private:
 
 // Measures its own scope and writes "<name>，开始时间：…，结束时间：…，总消耗时间：…秒" as a trace line
 // of category "per".
-class PerformanceLogger : public PerformanceCounter
+class PerformanceLogger final : public PerformanceCounter
 {
 public:
     explicit PerformanceLogger(const QString &name);

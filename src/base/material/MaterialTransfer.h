@@ -9,7 +9,7 @@
 
 // The live materials below a folder, one flat file each, named by the "＃"-joined title path
 // from that folder down.
-class MaterialExport : public ExportAbs
+class MaterialExport final : public ExportAbs
 {
 public:
     void setFolder(const QString &folder) { setPath(folder); }
@@ -23,7 +23,7 @@ protected:
 // The "*.txt" files of a folder below a user-material folder, in name order, each all or
 // nothing: the folders of its title path are found (a deleted one revived) or created, the last
 // part is the material that takes the text. Files over the material limits fail and are listed.
-class MaterialImport : public ImportAbs
+class MaterialImport final : public ImportAbs
 {
 public:
     void setFolder(const QString &folder) { setPath(folder); }

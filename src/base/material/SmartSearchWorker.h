@@ -10,7 +10,7 @@
 
 // Searches the libraries for what the author types, on a thread of its own: once the author
 // has paused for the configured delay after new strings, one search per pair of strings.
-class SmartSearchThreadWorker : public QObject
+class SmartSearchThreadWorker final : public QObject
 {
     Q_OBJECT
 public:

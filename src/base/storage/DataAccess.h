@@ -14,7 +14,7 @@ class SqlTableModel;
 
 // A query of its own that holds the connection lock for as long as it exists: iterate it,
 // then let it go. The lock is taken before and released after the query object itself.
-class LockedQuery : private DbLocker, public QSqlQuery
+class LockedQuery final : private DbLocker, public QSqlQuery
 {
 public:
     explicit LockedQuery(const QSqlDatabase &db);
@@ -25,15 +25,14 @@ using QueryPtr = std::unique_ptr<LockedQuery>;
 // The one way to run a transaction on the connection (dbConnection()): the constructor begins it and takes the
 // connection lock; commit() or rollback() ends it, and the destructor rolls back whatever is still
 // open, so every path out (a throw included) gives the lock back.
-class Transaction
+class Transaction final
 {
 public:
     Transaction();
     ~Transaction();
     void commit();
     void rollback();
-    Transaction(const Transaction &) = delete;
-    Transaction &operator=(const Transaction &) = delete;
+    Q_DISABLE_COPY(Transaction)
 
 private:
     bool m_open = true;

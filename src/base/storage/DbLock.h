@@ -12,8 +12,7 @@ class DbLocker
 public:
     DbLocker() { dbMutex().lock(); }
     ~DbLocker() { dbMutex().unlock(); }
-    DbLocker(const DbLocker &) = delete;
-    DbLocker &operator=(const DbLocker &) = delete;
+    Q_DISABLE_COPY(DbLocker)
 };
 
 // Transactions opened by the calling thread and not yet closed (each holds the lock once).

@@ -387,47 +387,45 @@ QByteArray scalarText(const QJsonValue &v)
     return text.mid(1, text.size() - 2);
 }
 
+void writeNode(const Node &n, int depth, bool indented, QByteArray &out);
+
+// An object's members or an array's items between their brackets, one a line when indented.
+template <typename Entry>
+void writeList(const char *brackets, int count, int depth, bool indented, QByteArray &out, Entry writeEntry)
+{
+    if (count == 0) {
+        out += brackets;
+        return;
+    }
+    const char *newline = indented ? "\n" : "";
+    out += brackets[0];
+    out += newline;
+    for (int i = 0; i < count; ++i) {
+        if (indented)
+            out += QByteArray(4 * (depth + 1), ' ');
+        writeEntry(i);
+        if (i + 1 < count)
+            out += ',';
+        out += newline;
+    }
+    if (indented)
+        out += QByteArray(4 * depth, ' ');
+    out += brackets[1];
+}
+
 void writeNode(const Node &n, int depth, bool indented, QByteArray &out)
 {
-    const QByteArray pad = indented ? QByteArray(4 * (depth + 1), ' ') : QByteArray();
-    const QByteArray closePad = indented ? QByteArray(4 * depth, ' ') : QByteArray();
-    const char *newline = indented ? "\n" : "";
     if (n.kind == Node::Scalar) {
         out += scalarText(n.scalar);
     } else if (n.kind == Node::Object) {
-        if (n.members.isEmpty()) {
-            out += "{}";
-            return;
-        }
-        out += '{';
-        out += newline;
-        for (int i = 0; i < n.members.size(); ++i) {
-            out += pad;
+        writeList("{}", n.members.size(), depth, indented, out, [&](int i) {
             out += scalarText(n.members[i].first);
             out += indented ? ": " : ":";
             writeNode(n.members[i].second, depth + 1, indented, out);
-            if (i + 1 < n.members.size())
-                out += ',';
-            out += newline;
-        }
-        out += closePad;
-        out += '}';
+        });
     } else {
-        if (n.items.isEmpty()) {
-            out += "[]";
-            return;
-        }
-        out += '[';
-        out += newline;
-        for (int i = 0; i < n.items.size(); ++i) {
-            out += pad;
-            writeNode(n.items[i], depth + 1, indented, out);
-            if (i + 1 < n.items.size())
-                out += ',';
-            out += newline;
-        }
-        out += closePad;
-        out += ']';
+        writeList("[]", n.items.size(), depth, indented, out,
+                  [&](int i) { writeNode(n.items[i], depth + 1, indented, out); });
     }
 }
 

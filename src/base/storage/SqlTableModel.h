@@ -6,7 +6,7 @@
 // QSqlTableModel on the application's connection with a row cursor. Every statement the model
 // runs (select, fetch, submit) holds the connection lock. Rows are fetched lazily (256 at a time);
 // walks over the rows (locate, last, eof) fetch all rows first.
-class SqlTableModel : public QSqlTableModel
+class SqlTableModel final : public QSqlTableModel
 {
     Q_OBJECT
 public:

@@ -27,13 +27,12 @@ bool read(const QString &path, QString *text, QString *error, int maxChars = -1)
 // file's bytes under a temporary name; commit() flushes the file system once, renames every file
 // over its name (an earlier file stays intact until then) and flushes the folder: after a power
 // loss each file is whole or as it was, at two flushes a batch instead of two a file.
-class Batch
+class Batch final
 {
 public:
     explicit Batch(const QString &folder);
     ~Batch(); // temporary files not committed are removed
-    Batch(const Batch &) = delete;
-    Batch &operator=(const Batch &) = delete;
+    Q_DISABLE_COPY(Batch)
 
     // False, with *error, when the bytes could not be written (nothing is left behind).
     bool add(const QString &name, const QString &text, QString *error);

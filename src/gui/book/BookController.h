@@ -16,7 +16,7 @@ class QStandardItemModel;
 // The book panel's logic: the tree of books, volumes and chapters in BookTree, and the chapter
 // in the editor. The editor's chapter is held by id (the tree may be re-sorted or rebuilt at any
 // time); every save writes the text into that id's row.
-class BookController : public QObject
+class BookController final : public QObject
 {
     Q_OBJECT
 public:

@@ -19,7 +19,7 @@ class WorkerHost;
 
 // 导出整本书: the dialog for the current node's book, then the export on a thread of its own
 // with its progress and a cancel button in the status bar, so the editor stays usable.
-class BookExportController : public QObject
+class BookExportController final : public QObject
 {
     Q_OBJECT
 public:

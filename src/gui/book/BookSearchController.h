@@ -27,7 +27,7 @@ class QTreeWidgetItem;
 // the options and the matches grouped by chapter. Searches run on the thread pool while the
 // author types (a new key cancels the running search); a replace changes every checked match in
 // one transaction and can be taken back as a whole.
-class BookSearchController : public QObject
+class BookSearchController final : public QObject
 {
     Q_OBJECT
 public:

@@ -4,7 +4,7 @@
 
 // The proxy of the book tree. With sort-by-modified on, the most recently changed node comes
 // first among its siblings whatever the requested order.
-class BookSortFilterProxyModel : public QSortFilterProxyModel
+class BookSortFilterProxyModel final : public QSortFilterProxyModel
 {
     Q_OBJECT
 public:

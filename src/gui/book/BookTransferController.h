@@ -7,7 +7,7 @@ class BookController;
 
 // The book export and import commands on the book panel: the current node, the chapter in the
 // editor, and the tree shown again after an import.
-class BookTransferController : public QObject
+class BookTransferController final : public QObject
 {
     Q_OBJECT
 public:

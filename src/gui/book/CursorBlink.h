@@ -7,7 +7,7 @@
 // commit or a mouse press anywhere in the program the cursor stays on, steady, so an idle window
 // does not wake twice a second; the next input restores the blinking. Qt's text widgets follow
 // the application's flash time as it changes.
-class CursorBlink : public QObject
+class CursorBlink final : public QObject
 {
     Q_OBJECT
 public:

@@ -8,7 +8,7 @@ class QMenu;
 
 // The chapter editor. Besides editing it keeps what the author has just typed (the last input
 // chunk and all chunks since the last reset) for the smart search, and reports every input.
-class MyTextEdit : public QTextEdit
+class MyTextEdit final : public QTextEdit
 {
     Q_OBJECT
 public:

@@ -12,7 +12,7 @@ class TmpSaveWriter;
 // copy when the text changed since the last one; saves and undo back to the saved text remove
 // the copies; opening a chapter that has copies (a crash, a failed save) offers them in
 // TmpSaveProcDialog before its text loads.
-class RecoveryController : public QObject
+class RecoveryController final : public QObject
 {
     Q_OBJECT
 public:

@@ -17,7 +17,7 @@ class TreeView;
 // The chapter editor's text tools: live statistics and length alerts, sensitive-word marks,
 // auto-format, the insert commands, and the find and replace dialogs. The work on the text
 // itself is TextTools and TextFinder; this class connects it to the editor and the window.
-class TextToolsController : public QObject
+class TextToolsController final : public QObject
 {
     Q_OBJECT
 public:

@@ -6,7 +6,7 @@ class QMenu;
 
 // Tree view of the book and material panels: a context menu of its own and the drag events
 // passed on as signals, with the index under the cursor given in the source model.
-class TreeView : public QTreeView
+class TreeView final : public QTreeView
 {
     Q_OBJECT
 public:

@@ -10,7 +10,7 @@ class QWidget;
 // The account actions of the main window: registration, sign-in, user information and change
 // of user. While one of them waits for the service the cloud actions are off and a close of the
 // window waits until it has ended.
-class AccountController : public QObject
+class AccountController final : public QObject
 {
     Q_OBJECT
 public:

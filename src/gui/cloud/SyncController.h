@@ -10,7 +10,7 @@ class QWidget;
 
 // The sync entries of the main window: the manual sync, the start-up sync and the upload at
 // exit. It also supplies the transfers' progress dialog.
-class SyncController : public QObject
+class SyncController final : public QObject
 {
     Q_OBJECT
 public:

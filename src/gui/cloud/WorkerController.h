@@ -17,7 +17,7 @@ class WorkerHost;
 // The window's side of the background workers: it starts their threads and turns their reports
 // into status texts, link labels and dialogs. Dialogs wait in line and open one at a time; once
 // the window is closing only status texts are shown.
-class WorkerController : public QObject
+class WorkerController final : public QObject
 {
     Q_OBJECT
 public:

@@ -4,7 +4,7 @@
 
 // A plain-text label that may be narrowed below its text: it then draws the text's start and an
 // ellipsis, and the whole text is its tool tip. A bar full of such labels still fits its window.
-class ElidingLabel : public QLabel
+class ElidingLabel final : public QLabel
 {
     Q_OBJECT
 public:

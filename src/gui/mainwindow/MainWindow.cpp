@@ -22,7 +22,6 @@
 #include "material/ArticleViewDialog.h"
 #include "material/MaterialBrowser.h"
 #include "material/UserMaterialController.h"
-#include "material/MaterialList.h"
 #include "material/MaterialSearchController.h"
 #include "material/SmartSearchWorker.h"
 #include "params/Reminders.h"
@@ -32,6 +31,7 @@
 #include "frame/Frames.h"
 #include "frame/Toast.h" // ReminderQueue holds one by QPointer
 #include "mainwindow/LayoutStore.h"
+#include "mainwindow/MainTimers.h"
 #include "mainwindow/MainStatusBar.h"
 #include "mainwindow/MainWindowForm.h"
 #include "mainwindow/ReminderQueue.h"
@@ -49,12 +49,6 @@
 #include <QUrl>
 #include <optional>
 
-namespace {
-
-constexpr int kMinAutoSaveSeconds = 10;
-
-} // namespace
-
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
@@ -69,7 +63,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_workers = new WorkerHost(this);
     m_reminders = new ReminderQueue(this);
     connect(m_reminders, &ReminderQueue::linkActivated, this, &MainWindow::smarkCheckLinkActivated);
-    buildTimers();
+    m_timers = new MainTimers(this);
     // The editor's actions get their icons before the tool tips and tool buttons copy them.
     m_editor = new EditorController(ui->textEditor, ui->styleToolBar, mainform::editorActions(ui), this);
     mainform::prepareActions(this, ui);
@@ -80,7 +74,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_book = new BookController(ui->treeViewBook, ui->textEditor, this);
     connect(m_book, &BookController::bookActionsChanged, this, &MainWindow::refreshBookToolButtonState);
     m_bookTransfer = new BookTransferController(m_book, this);
-    m_recovery = new RecoveryController(m_book, g_App.tmpPath(), m_tmpSaveTimer, statusBar(), this);
+    m_recovery = new RecoveryController(m_book, g_App.tmpPath(), m_timers->tmpSaveTimer(), statusBar(), this);
+    m_timers->setRecovery(m_recovery);
     m_bookSearch = new BookSearchController(this, m_book, this);
     m_bookSearch->addMenuActions(ui->mnuEdit);
     m_materialModel = new QStandardItemModel(this);
@@ -123,7 +118,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_textTools->setInsertHandler([this](const QString &text, bool atEnd) { insertEditorText(text, atEnd); });
     connect(m_status, &MainStatusBar::websiteLinkActivated, this, &MainWindow::labelWebsiteLinkActivated);
     (new WritingStatsController(m_book, ui->textEditor, m_status->dailyTargetLabel(), this))
-        ->addMenuAction(ui->mnuAdv, m_timeTimer);
+        ->addMenuAction(ui->mnuAdv, m_timers->timeTimer());
     (new HistoryController(m_book, statusBar(), this))->addMenuAction(ui->mnuEdit);
     // Above 写作统计, which stays the menu's last command.
     (new BookExportController(m_book, statusBar(), m_workers, this))
@@ -160,7 +155,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 MainWindow::~MainWindow()
 {
     m_closing = true;
-    stopTimers();
+    m_timers->stop();
     m_workers->stopAll(); // at once when a shutdown has stopped them already
     delete m_book; // items before their records
     m_book = nullptr;
@@ -179,60 +174,6 @@ QLabel *MainWindow::cursorPositionLabel() const { return m_status->cursorPositio
 QLabel *MainWindow::saveStateLabel() const { return m_status->saveStateLabel(); }
 
 // ---------------------------------------------------------------- construction
-
-void MainWindow::buildTimers()
-{
-    m_timeTimer = new QTimer(this);
-    m_timeTimer->setObjectName(QStringLiteral("timeTimer"));
-    m_autoSaveTimer = new QTimer(this);
-    m_autoSaveTimer->setObjectName(QStringLiteral("autoSaveTimer"));
-    m_tmpSaveTimer = new QTimer(this);
-    m_tmpSaveTimer->setObjectName(QStringLiteral("tmpSaveTimer"));
-    m_smartCheckTimer = new QTimer(this);
-    m_smartCheckTimer->setObjectName(QStringLiteral("smartCheckTimer"));
-    connect(m_timeTimer, &QTimer::timeout, this, &MainWindow::timeTimerUpdate);
-    connect(m_autoSaveTimer, &QTimer::timeout, this, &MainWindow::autoSaveTimerUpdate);
-    connect(m_tmpSaveTimer, &QTimer::timeout, this, &MainWindow::tmpSaveTimerUpdate);
-    connect(m_smartCheckTimer, &QTimer::timeout, this, &MainWindow::smartCheckTimeUpdate);
-    m_timeTimer->setInterval(1000);
-    m_tmpSaveTimer->setInterval(1000);
-    m_smartCheckTimer->setInterval(3600000);
-    applyTimerIntervals();
-    startTimers();
-}
-
-void MainWindow::applyTimerIntervals()
-{
-    // A stored interval below ten seconds would save on nearly every pause of the author.
-    const int seconds = qMax(kMinAutoSaveSeconds, g_SysParams.saveBookInterval);
-    m_autoSaveTimer->setInterval(seconds * 1000);
-    if (!g_SysParams.autoSaveBook)
-        m_autoSaveTimer->stop();
-    else if (!m_closing && !m_autoSaveTimer->isActive())
-        m_autoSaveTimer->start();
-}
-
-void MainWindow::startTimers()
-{
-    m_timeTimer->start();
-    if (m_recovery)
-        m_recovery->setTicking(true);
-    else
-        m_tmpSaveTimer->start();
-    if (!m_smartCheckStopped)
-        m_smartCheckTimer->start();
-    if (g_SysParams.autoSaveBook)
-        m_autoSaveTimer->start();
-}
-
-void MainWindow::stopTimers()
-{
-    for (QTimer *t : {m_timeTimer, m_autoSaveTimer, m_tmpSaveTimer, m_smartCheckTimer})
-        if (t)
-            t->stop();
-    if (m_recovery)
-        m_recovery->setTicking(false);
-}
 
 void MainWindow::connectEditor()
 {
@@ -364,8 +305,7 @@ void MainWindow::smarkCheckLinkActivated(const QString &link)
 {
     if (link == QLatin1String("SysOption")) {
         on_actionSysOptions_triggered();
-        m_smartCheckStopped = true;
-        m_smartCheckTimer->stop();
+        m_timers->stopSmartCheck();
     } else if (link == QLatin1String("SysUserLogin")) {
         on_actionSysUserLogin_triggered();
     } else if (link == QLatin1String("SysUserRegister")) {
@@ -399,7 +339,7 @@ bool MainWindow::shutdownWithoutQuestions()
         return false;
     m_closing = true;
     g_App.guiSnapshot().closing = true;
-    stopTimers();
+    m_timers->stop();
     shutdown(false);
     return true;
 }
@@ -459,13 +399,7 @@ void MainWindow::refreshUserInfo()
 {
     const bool signedIn = g_App.guiSnapshot().signedIn.load();
     m_status->showSignedIn(signedIn);
-    if (m_materialCount < 0)
-        m_materialCount = material::libraryMaterialCount();
-    m_userInfoText = QStringList{QStringLiteral("登录状态：%1").arg(signedIn ? QStringLiteral("已登录") : QStringLiteral("未登录")),
-                                 QStringLiteral("当前用户名：%1").arg(g_SysParams.loginParams.userID),
-                                 QStringLiteral("用户可用素材总数量：%1").arg(m_materialCount),
-                                 QStringLiteral("用户备忘录总数量：%1").arg(material::userMaterialCount())}
-                         .join(QLatin1Char('\n'));
+    m_userSummary.refresh(signedIn);
     refreshSysToolButtonState();
 }
 
@@ -493,7 +427,7 @@ void MainWindow::actionsTriggered(bool triggered)
 
 void MainWindow::ApplySysOptions()
 {
-    applyTimerIntervals();
+    m_timers->applyIntervals(m_closing);
     g_App.applyUiFont(g_SysParams.visibilityParams.uiFontName, g_SysParams.visibilityParams.uiFontSize);
     g_App.applySkin(g_SysParams.visibilityParams.skinName);
     g_App.guiSnapshot().cloudSyncOn = g_SysParams.cloudSyncParams.active;
@@ -567,7 +501,7 @@ void MainWindow::on_textEditor_modificationChanged(bool modified)
 
 void MainWindow::on_actionSysUserRegister_triggered() { m_account->registerUser(); }
 void MainWindow::on_actionSysUserLogin_triggered() { m_account->login(); }
-void MainWindow::on_actionSysUserInfo_triggered() { m_account->showUserInfo(m_userInfoText); }
+void MainWindow::on_actionSysUserInfo_triggered() { m_account->showUserInfo(m_userSummary.text()); }
 void MainWindow::on_actionSysChangeUser_triggered() { m_account->changeUser(); }
 
 void MainWindow::on_actionSysSave_triggered()
@@ -713,7 +647,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     m_closing = true;
     g_App.guiSnapshot().closing = true;
-    stopTimers();
+    m_timers->stop();
     setEnabled(false);
     const bool done = shutdown(true);
     // A quit without questions may have run while the save question was open.
@@ -723,7 +657,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         setEnabled(true);
         m_closing = false;
         g_App.guiSnapshot().closing = false;
-        startTimers();
+        m_timers->start();
         return;
     }
     event->accept();

@@ -3,6 +3,8 @@
 #include "book/BookController.h"
 #include "book/BookTransferController.h"
 #include "book/TreeNodeInfo.h"
+#include "cloud/UserSummary.h"
+#include "mainwindow/MainTimers.h"
 
 #include <QDateTime>
 #include <QMainWindow>
@@ -57,14 +59,14 @@ public:
     TextToolsController *textTools() const { return m_textTools; }
     ReminderQueue *reminders() const { return m_reminders; }
     QDateTime lastInputTime() const { return m_lastInputTime; }
-    QTimer *autoSaveTimer() const { return m_autoSaveTimer; }
-    QTimer *tmpSaveTimer() const { return m_tmpSaveTimer; }
-    QTimer *timeTimer() const { return m_timeTimer; }
-    QTimer *smartCheckTimer() const { return m_smartCheckTimer; }
+    QTimer *autoSaveTimer() const { return m_timers->autoSaveTimer(); }
+    QTimer *tmpSaveTimer() const { return m_timers->tmpSaveTimer(); }
+    QTimer *timeTimer() const { return m_timers->timeTimer(); }
+    QTimer *smartCheckTimer() const { return m_timers->smartCheckTimer(); }
     QLabel *cursorPositionLabel() const;
     // Red status-bar text while the chapter cannot be saved (too long, failed autosave).
     QLabel *saveStateLabel() const;
-    QString userInfoText() const { return m_userInfoText; }
+    QString userInfoText() const { return m_userSummary.text(); }
     bool isClosing() const { return m_closing; }
 
 
@@ -205,11 +207,7 @@ private:
     // The close without questions (signal-driven quit, restart, install); false when already done.
     bool shutdownWithoutQuestions();
     void runFirstShow();
-    void buildTimers();
     void connectEditor();
-    void applyTimerIntervals();
-    void stopTimers();
-    void startTimers();
     // Saves the chapter, layout and parameters, stops the workers. False when the chapter could
     // not be saved and the caller should stay open.
     bool shutdown(bool askToSave);
@@ -236,16 +234,11 @@ private:
     QStandardItemModel *m_userMaterialModel = nullptr;
     QStandardItemModel *m_materialListModel = nullptr;
     QStandardItemModel *m_searchListModel = nullptr;
-    QTimer *m_timeTimer = nullptr;
-    QTimer *m_autoSaveTimer = nullptr;
-    QTimer *m_tmpSaveTimer = nullptr;
-    QTimer *m_smartCheckTimer = nullptr;
+    MainTimers *m_timers = nullptr;
     QDateTime m_lastInputTime;
-    QString m_userInfoText;
-    int m_materialCount = -1; // libraries are read-only while we run: counted once
+    UserSummary m_userSummary;
     bool m_firstShowScheduled = false;
     bool m_closing = false;
     bool m_shutDown = false;
     int m_exitCode = 0;
-    bool m_smartCheckStopped = false;
 };

@@ -24,7 +24,7 @@ class QTreeView;
 // selected folder, the read-only content pane with the keyword marked, and inserting material
 // text into the chapter editor. It works on the window's widgets and owns the trees' and the
 // list's records.
-class MaterialBrowser : public QObject
+class MaterialBrowser final : public QObject
 {
     Q_OBJECT
 public:

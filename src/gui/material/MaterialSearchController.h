@@ -28,7 +28,7 @@ class WorkerHost;
 // worker, shows its results a page at a time under the editor and inserts the chosen one;
 // searches the material library or the user materials for a keyword and hands a keyword to the
 // web search. The result pages and their records belong to the GUI thread alone.
-class MaterialSearchController : public QObject
+class MaterialSearchController final : public QObject
 {
     Q_OBJECT
 public:

@@ -8,7 +8,7 @@ class QStandardItem;
 
 // The main window's user-material commands: adding a material from the editor, renaming a
 // folder in place, and the management dialog, after which the tree shows what it left.
-class UserMaterialController : public QObject
+class UserMaterialController final : public QObject
 {
     Q_OBJECT
 public:
