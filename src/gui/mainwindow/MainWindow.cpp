@@ -206,9 +206,16 @@ void MainWindow::applyTimerIntervals()
     // A stored interval below ten seconds would save on nearly every pause of the author.
     const int seconds = qMax(kMinAutoSaveSeconds, g_SysParams.saveBookInterval);
     m_autoSaveTimer->setInterval(seconds * 1000);
-    if (!g_SysParams.autoSaveBook)
+    followAutoSave();
+}
+
+void MainWindow::followAutoSave()
+{
+    // Ticks only while the chapter holds unsaved text: a saved chapter gives an idle window
+    // nothing to wake for, and the first edit starts the interval.
+    if (!g_SysParams.autoSaveBook || m_closing || !ui->textEditor->document()->isModified())
         m_autoSaveTimer->stop();
-    else if (!m_closing && !m_autoSaveTimer->isActive())
+    else if (!m_autoSaveTimer->isActive())
         m_autoSaveTimer->start();
 }
 
@@ -221,8 +228,7 @@ void MainWindow::startTimers()
         m_tmpSaveTimer->start();
     if (!m_smartCheckStopped)
         m_smartCheckTimer->start();
-    if (g_SysParams.autoSaveBook)
-        m_autoSaveTimer->start();
+    followAutoSave();
 }
 
 void MainWindow::stopTimers()
@@ -560,6 +566,7 @@ void MainWindow::on_textEditor_selectionChanged()
 void MainWindow::on_textEditor_modificationChanged(bool modified)
 {
     g_App.guiSnapshot().documentModified = modified;
+    followAutoSave();
     refreshSysToolButtonState();
 }
 

@@ -208,6 +208,7 @@ private:
     void buildTimers();
     void connectEditor();
     void applyTimerIntervals();
+    void followAutoSave();
     void stopTimers();
     void startTimers();
     // Saves the chapter, layout and parameters, stops the workers. False when the chapter could
