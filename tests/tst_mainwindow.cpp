@@ -106,19 +106,30 @@ private slots:
 
     void timerIntervalsFromParameters_data()
     {
-        COLUMNS(int, seconds, bool, autoSave, int, interval, bool, active);
-        QTest::newRow("default") << 180 << true << 180000 << true;
-        QTest::newRow("too short") << 2 << true << 10000 << true;
-        QTest::newRow("autosave off") << 60 << false << 60000 << false;
+        // Edits: x types, s saves. Autosave ticks only while there is unsaved text.
+        COLUMNS(int, seconds, bool, autoSave, QString, edits, int, interval, bool, active);
+        QTest::newRow("default, nothing typed") << 180 << true << "" << 180000 << false;
+        QTest::newRow("default, typed") << 180 << true << "x" << 180000 << true;
+        QTest::newRow("typed, saved") << 180 << true << "xs" << 180000 << false;
+        QTest::newRow("too short") << 2 << true << "x" << 10000 << true;
+        QTest::newRow("autosave off") << 60 << false << "x" << 60000 << false;
     }
 
     void timerIntervalsFromParameters()
     {
-        FETCH(int, seconds, bool, autoSave, int, interval, bool, active);
+        FETCH(int, seconds, bool, autoSave, QString, edits, int, interval, bool, active);
         Window win;
+        win.firstShow();
         g_SysParams.saveBookInterval = seconds;
         g_SysParams.autoSaveBook = autoSave;
         win.w->ApplySysOptions();
+        win.w->book()->selectNode("C1");
+        for (QChar edit : edits) {
+            if (edit == 'x')
+                win.edit("C1", "x");
+            else
+                win.w->book()->saveArticle();
+        }
         QCOMPARE(QPair(win.w->autoSaveTimer()->interval(), win.w->autoSaveTimer()->isActive()), QPair(interval, active));
         QVERIFY(win.w->tmpSaveTimer()->isActive());
     }

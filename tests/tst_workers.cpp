@@ -1,5 +1,5 @@
 // The background workers: the host's shutdown routine, the start-up job's reports, the loop
-// checks, the heartbeat's rounds and the restart after exit.
+// checks, the heartbeat's rounds and its sleep while signed out, and the restart after exit.
 #include "BookRows.h"
 #include "Folders.h"
 #include "Rows.h"
@@ -237,6 +237,24 @@ private slots:
         const Session settled = g_App.account().session();
         QVERIFY(settled.sessionActive == !faults.contains("kick") && (settled.heartbeatOk || !settled.sessionActive));
         service.setFaults(QString());
+    }
+
+    // Signed out the heartbeat sleeps; a sign-in wakes it and its beats begin.
+    void heartbeatWaitsForASession()
+    {
+        TestService service;
+        QVERIFY(service.start());
+        service.setFaults("heartbeat:1000000=delay_ms=0"); // counts the beats
+        g_App.account().clearSession();
+        CommonThreadWorker worker;
+        worker.timing.sliceMs = 1;
+        worker.timing.heartbeatOkSlices = 5;
+        std::unique_ptr<QThread> thread(QThread::create([&worker] { worker.heartbeatWorker(); }));
+        const auto stop = qScopeGuard([&thread] { wakebell::requestStop(thread.get()), thread->wait(); });
+        thread->start();
+        QVERIFY(TestService::signInNewUser("hb2"));
+        const auto signOut = qScopeGuard([] { g_App.account().clearSession(); });
+        QTRY_VERIFY_WITH_TIMEOUT(service.faultCalls("heartbeat") >= 2, 20000);
     }
 
     // Install and restart begin only when this process holds no file any more (last: it closes

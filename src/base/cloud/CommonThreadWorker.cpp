@@ -121,7 +121,13 @@ void CommonThreadWorker::heartbeatRound()
 void CommonThreadWorker::heartbeatWorker()
 {
     while (!interrupted()) {
+        // Signed out there is nothing to beat: asleep until a sign-in rings the bell, or a stop.
+        const quint64 seen = wakebell::rings();
         const Session s = g_App.account().session();
+        if (!s.sessionActive) {
+            wakebell::sleep(seen, -1);
+            continue;
+        }
         const int slices = (!s.heartbeatOk && s.sessionActive) ? timing.heartbeatRetrySlices : timing.heartbeatOkSlices;
         if (!pause(qint64(slices) * timing.sliceMs))
             return;

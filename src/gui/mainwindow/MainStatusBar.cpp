@@ -38,6 +38,10 @@ MainStatusBar::MainStatusBar(QStatusBar *bar, BookController *book, MyTextEdit *
     m_labelStatistics = label(QStringLiteral("统计"), "labelStatistics", true);
     m_labelDailyTarget = label(QString(), "labelDailyTarget", true);
     m_labelClock = label(QString(), "labelClock");
+    // Repainted every second: opaque and plain, a tick paints this box alone, not the status bar
+    // and the window beneath it, and its text is never parsed for markup.
+    m_labelClock->setTextFormat(Qt::PlainText);
+    m_labelClock->setAutoFillBackground(true);
     m_labelWebsite = label(QStringLiteral("<a href=\"%1\">官网</a>").arg(Ink::serviceBaseUrl()), "labelWebsite");
     m_labelWebsite->setTextFormat(Qt::RichText);
     m_labelWebsite->setTextInteractionFlags(Qt::LinksAccessibleByMouse);

@@ -38,9 +38,23 @@ void MainTimers::applyIntervals(bool closing)
     // A stored interval below ten seconds would save on nearly every pause of the author.
     const int seconds = qMax(kMinAutoSaveSeconds, g_SysParams.saveBookInterval);
     m_autoSaveTimer->setInterval(seconds * 1000);
-    if (!g_SysParams.autoSaveBook)
+    m_closing = closing;
+    followAutoSave();
+}
+
+void MainTimers::setUnsaved(bool unsaved)
+{
+    m_unsaved = unsaved;
+    followAutoSave();
+}
+
+void MainTimers::followAutoSave()
+{
+    // Ticks only while the chapter holds unsaved text: a saved chapter gives an idle window
+    // nothing to wake for, and the first edit starts the interval.
+    if (!g_SysParams.autoSaveBook || m_closing || !m_unsaved)
         m_autoSaveTimer->stop();
-    else if (!closing && !m_autoSaveTimer->isActive())
+    else if (!m_autoSaveTimer->isActive())
         m_autoSaveTimer->start();
 }
 
@@ -53,8 +67,8 @@ void MainTimers::start()
         m_tmpSaveTimer->start();
     if (!m_smartCheckStopped)
         m_smartCheckTimer->start();
-    if (g_SysParams.autoSaveBook)
-        m_autoSaveTimer->start();
+    m_closing = false;
+    followAutoSave();
 }
 
 void MainTimers::stop()

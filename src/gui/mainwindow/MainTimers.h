@@ -26,14 +26,20 @@ public:
     void applyIntervals(bool closing);
     void start();
     void stop();
+    // The chapter holds unsaved text: only then does the autosave tick.
+    void setUnsaved(bool unsaved);
     // The author went to the options from a reminder: no more checks in this run.
     void stopSmartCheck();
 
 private:
+    void followAutoSave();
+
     RecoveryController *m_recovery = nullptr;
     QTimer *m_timeTimer = nullptr;
     QTimer *m_autoSaveTimer = nullptr;
     QTimer *m_tmpSaveTimer = nullptr;
     QTimer *m_smartCheckTimer = nullptr;
     bool m_smartCheckStopped = false;
+    bool m_closing = false;
+    bool m_unsaved = false;
 };

@@ -494,6 +494,7 @@ void MainWindow::on_textEditor_selectionChanged()
 void MainWindow::on_textEditor_modificationChanged(bool modified)
 {
     g_App.guiSnapshot().documentModified = modified;
+    m_timers->setUnsaved(modified);
     refreshSysToolButtonState();
 }
 
