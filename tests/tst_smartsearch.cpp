@@ -9,7 +9,6 @@
 
 #include "app/Constants.h"
 #include "app/Exception.h"
-#include "app/WorkerHost.h"
 #include "frame/Toast.h"
 #include "mainwindow/MainWindow.h"
 #include "material/KeywordSearch.h"
@@ -343,30 +342,6 @@ private slots:
         QCOMPARE(state.materialTexts()->size(), 3);
         state.requestMaterialTexts();
         QCOMPARE(worker.runOnce(), -1);
-    }
-
-    // The GUI publishes strings while the worker loops and searches; the thread stops on request.
-    void workerLoopsBesideTheEditor()
-    {
-        g_SysParams.editorParams.smartSentenceWordDelay = 0;
-        publishSysParams();
-        SmartSearchState state;
-        QThread thread;
-        auto *worker = new SmartSearchThreadWorker(&state);
-        worker->setLoader([](const std::function<bool()> &) { return sentences(50); });
-        worker->moveToThread(&thread);
-        connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
-        QSignalSpy finished(worker, &SmartSearchThreadWorker::searchStringFinish);
-        thread.start();
-        QMetaObject::invokeMethod(worker, "doSmartSearch", Qt::QueuedConnection);
-        state.stampInput();
-        for (int i = 0; i < 100000; ++i)
-            state.publish(QString::number(i % 7), QStringLiteral("句%1").arg(i % 50));
-        QTRY_VERIFY(finished.count() > 0);
-        WorkerHost::stopThreads({&thread});
-        QVERIFY(thread.isFinished());
-        for (const QList<QVariant> &args : qAsConst(finished))
-            QVERIFY(args.at(2).value<SmartResult>().size() >= 1);
     }
 
     // Page sizes out of range are brought into 5..100; no result hides the frame and says nothing.
