@@ -9,6 +9,7 @@
 
 #include "app/Constants.h"
 #include "app/Exception.h"
+#include "app/WorkerHost.h"
 #include "frame/Toast.h"
 #include "mainwindow/MainWindow.h"
 #include "material/KeywordSearch.h"
