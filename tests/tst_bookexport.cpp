@@ -154,14 +154,14 @@ private slots:
     void init() { clearBookTables(), fixture(); }
     void cleanupTestCase() { stopApp(); }
 
-    void chineseNumbers_data()
+    void chapterNumbersInChineseWords_data()
     {
         COLUMNS(int, n, QString, text);
         for (const auto &row : {std::pair<int, const char *>{10, "十"}, {15, "十五"}, {20, "二十"}, {110, "一百一十"},
                                 {1005, "一千零五"}, {10001, "一万零一"}, {20300, "二万零三百"}, {120000, "十二万"}})
             QTest::addRow("%d", row.first) << row.first << QString(row.second);
     }
-    void chineseNumbers()
+    void chapterNumbersInChineseWords()
     {
         FETCH(int, n, QString, text);
         QCOMPARE(chineseNumber(n), text);
@@ -170,7 +170,7 @@ private slots:
 
     // Headings as the pattern says, the auto-format's paragraphs, the chosen bytes; a chapter stored
     // as the auto-format leaves it comes out the same, near misses are formatted.
-    void txtEncodingsAndLineEnds_data()
+    void plainTextHasTheChosenEncodingLineEndsAndIndent_data()
     {
         // first: the first chapter's stored text, when not the fixture's
         COLUMNS(bool, gb18030, bool, crlf, bool, indent, QString, chapterPattern, QString, first, QString, text);
@@ -196,7 +196,7 @@ private slots:
             QTest::addRow("stored text %d", i)
                 << false << false << true << "{title}" << QString(stored[i]) << utf8;
     }
-    void txtEncodingsAndLineEnds()
+    void plainTextHasTheChosenEncodingLineEndsAndIndent()
     {
         FETCH(bool, gb18030, bool, crlf, bool, indent, QString, chapterPattern, QString, first, QString, text);
         if (!first.isEmpty())
@@ -407,7 +407,7 @@ private slots:
     }
 
     // The program binary: exit code and stderr; refused while the data folder is in use.
-    void commandLine_data()
+    void commandLineExportsOrSaysWhyNot_data()
     {
         COLUMNS(QStringList, args, bool, running, int, code, QString, stderrHas);
         const QStringList txt{"--export-book", "书", "--format", "txt"};
@@ -419,7 +419,7 @@ private slots:
                                     << "不支持的格式：rtf";
         QTest::newRow("program running") << txt << true << 3 << "正在运行，正在使用数据文件夹";
     }
-    void commandLine()
+    void commandLineExportsOrSaysWhyNot()
     {
         FETCH(QStringList, args, bool, running, int, code, QString, stderrHas);
         QTemporaryDir dir;

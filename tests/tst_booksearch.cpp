@@ -108,7 +108,7 @@ class TestBookSearch : public BookTestCase
     Q_OBJECT
 private slots:
 
-    void matches_data()
+    void keyMatchesWithinParagraphsWithoutOverlap_data()
     {
         COLUMNS(QString, text, QString, key, bool, matchCase, QString, offsets);
         QTest::newRow("one character") << "春风又绿江南岸，春来" << "春" << false << "0,8";
@@ -123,7 +123,7 @@ private slots:
         QTest::newRow("no-break space in the key") << "a b" << QString("a\u00a0b") << false << "0";
         QTest::newRow("never across paragraphs") << "江南\n岸" << "南岸" << false << "";
     }
-    void matches()
+    void keyMatchesWithinParagraphsWithoutOverlap()
     {
         FETCH(QString, text, QString, key, bool, matchCase, QString, offsets);
         setText("C1", text);

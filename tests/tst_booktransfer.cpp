@@ -100,7 +100,7 @@ class TestBookTransfer : public BookTestCase
 private slots:
     void init() { execSql("DELETE FROM BookTree"); }
 
-    void decodesStrictly_data()
+    void textFilesDecodedOrRefusedNeverGuessed_data()
     {
         COLUMNS(QByteArray, bytes, bool, ok, QString, text);
         const QString zh = QStringLiteral("中文，第一章\n");
@@ -132,7 +132,7 @@ private slots:
         QTest::newRow("shift-jis") << encoded("Shift-JIS", "これは日本語の小説です。\n") << false << QString();
         QTest::newRow("utf32") << QByteArray("\xFF\xFE\x00\x00\x2D\x4E\x00\x00", 8) << false << QString();
     }
-    void decodesStrictly()
+    void textFilesDecodedOrRefusedNeverGuessed()
     {
         FETCH(QByteArray, bytes, bool, ok, QString, text);
         QString decoded = QStringLiteral("untouched");
@@ -140,7 +140,7 @@ private slots:
         QCOMPARE(decoded, ok ? text : QStringLiteral("untouched"));
     }
 
-    void exportsEveryLiveNode_data()
+    void exportWritesEveryLiveNodeAndRenamesNamesakes_data()
     {
         COLUMNS(QString, start, Files, files, QStringList, renamed);
         const QByteArray two = u8("第一行\n第二行\n");
@@ -165,7 +165,7 @@ private slots:
         QTest::newRow("chapter") << "C1" << Files{{"第1章.txt", two}} << QStringList();
         QTest::newRow("deleted start") << "V2" << Files() << QStringList();
     }
-    void exportsEveryLiveNode()
+    void exportWritesEveryLiveNodeAndRenamesNamesakes()
     {
         FETCH(QString, start, Files, files, QStringList, renamed);
         insertBookRow("B", QVariant(QVariant::String), 1, 0, 1, "书:一", "A", QVariant(QVariant::String));
@@ -246,9 +246,11 @@ private slots:
     }
 
     // changes: "!file" failed, "-row" gone, "+row" new (rows as dump() writes them)
-    void importsFiles_data()
+    // start: an ID: answered "是" with it current; empty: answered "否"; 取消, 关闭 (the title bar's
+    // button), 未存 (the open chapter cannot be saved first): nothing imported.
+    void importAddsOrOverwritesRowsAndNamesFailedFiles_data()
     {
-        COLUMNS(Files, files, QString, start, QStringList, changes); // start: empty: answered "否"
+        COLUMNS(Files, files, QString, start, QStringList, changes);
         using S = QStringList;
         const QString c1 = "-书一/卷一/章一 3,2,1 Book A1 - \"章一\" <p>章一</p>";
         const QString row = "+书一/卷一/%1 3,2,%2 Book A0 NEWIMPORT \"%3\" %4";
@@ -295,8 +297,10 @@ private slots:
             << Files{{QStringLiteral("书一＃卷一＃Cafe\u0301.txt"), u8("咖啡")}} << ""
             << S{"-书一/卷一/Café 3,2,3 Book A1 - \"Café\" <p>Café</p>", row.arg("Café").arg(3).arg("咖啡", "<p>Café</p>")};
         QTest::newRow("empty title") << Files{{"书一＃＃章.txt", u8("x")}} << "" << S{"!书一＃＃章.txt"};
+        for (const char *stop : {"取消", "关闭", "未存"})
+            QTest::newRow(stop) << Files{{"新章.txt", u8("x")}} << QString(stop) << S{};
     }
-    void importsFiles()
+    void importAddsOrOverwritesRowsAndNamesFailedFiles()
     {
         FETCH(Files, files, QString, start, QStringList, changes);
         fixture();
@@ -305,11 +309,14 @@ private slots:
         writeFiles(dir.path(), files);
         ScriptedPrompter prompter;
         prompter.directories << dir.path();
-        prompter.answers << (start.isEmpty() ? Ink::maNo : Ink::maYes);
+        const int answer = start.isEmpty() ? Ink::maNo : start == "取消" ? Ink::maCancel : start == "关闭" ? -1 : Ink::maYes;
+        const bool asked = answer != Ink::maCancel && answer != -1, runs = asked && start != "未存";
+        prompter.answers << answer;
         int prepared = 0, reloaded = 0;
         QString folder;
-        QVERIFY(BookTransfer::importFolder(start.isEmpty() ? "C1" : start, folder,
-                                           {[&] { return ++prepared > 0; }, [&] { ++reloaded; }}));
+        QCOMPARE(BookTransfer::importFolder(runs && !start.isEmpty() ? start : "C1", folder,
+                                            {[&] { return ++prepared > 0 && start != "未存"; }, [&] { ++reloaded; }}),
+                 runs);
         QCOMPARE(prompter.questions().size(), 1);
         const QStringList after = dump();
         QStringList seen, failed;
@@ -322,44 +329,8 @@ private slots:
             seen << "+" + r;
         QCOMPARE(seen, changes.filter(QRegularExpression("^[-+]")));
         const int imported = QDir(dir.path()).entryList({"*.txt"}, QDir::Files | QDir::Hidden).size() - failed.size();
-        QCOMPARE(prompter.infos(), QStringList{summary(dir.path(), imported, failed)});
-        QVERIFY(prompter.errors().isEmpty() && prepared == 1 && reloaded == 1);
-    }
-
-    void importQuestionDecides_data()
-    {
-        // parent: of the new chapter; "-" for none
-        COLUMNS(int, answer, QString, parent);
-        QTest::newRow("yes: below the current node") << int(Ink::maYes) << "V1";
-        QTest::newRow("no: at the root") << int(Ink::maNo) << "";
-        QTest::newRow("cancel") << int(Ink::maCancel) << "-";
-        QTest::newRow("title-bar close") << -1 << "-";
-    }
-    void importQuestionDecides()
-    {
-        FETCH(int, answer, QString, parent);
-        fixture();
-        QTemporaryDir dir;
-        writeFiles(dir.path(), {{"新章.txt", u8("x")}});
-        ScriptedPrompter prompter;
-        prompter.directories << dir.path();
-        prompter.answers << answer;
-        int steps = 0;
-        QString folder;
-        QCOMPARE(BookTransfer::importFolder("V1", folder, {[&] { return ++steps > 0; }, [&] { ++steps; }}),
-                 parent != "-");
-        const QVariant pid = scalar("SELECT pID FROM BookTree WHERE Title='新章'");
-        QCOMPARE(pid.isValid() ? pid.toString() : "-", parent);
-        QCOMPARE(steps, parent == "-" ? 0 : 2);
-        QCOMPARE(prompter.messages.size(), parent == "-" ? 1 : 2);
-
-        // A chapter that cannot be saved first stops the import before any file.
-        prompter.clear();
-        prompter.directories << dir.path();
-        prompter.answers << Ink::maYes;
-        QVERIFY(!BookTransfer::importFolder("B1", folder, {[] { return false; }, [&] { ++steps; }}));
-        QCOMPARE(folder, dir.path());
-        QCOMPARE(count("Title='新章' AND pID='B1'"), 0);
+        QCOMPARE(prompter.infos(), runs ? QStringList{summary(dir.path(), imported, failed)} : QStringList());
+        QVERIFY(prompter.errors().isEmpty() && prepared == int(asked) && reloaded == int(runs));
     }
 
     // A file's nodes go in together or not at all; the import ends at a database failure.
@@ -386,7 +357,7 @@ private slots:
     }
 
     // Export, then import into an empty tree: the same levels, titles and texts.
-    void roundTrip()
+    void exportedBookImportsBackTheSame()
     {
         const QStringList hostile{"it's", "%1章", "第2.5章", "a\\b/c:d*e?f\"g<h>i|j", "😀章", "..", "新章节 (2)"};
         insertBookRow("B", "", 1, 0, 1, "书'%1");

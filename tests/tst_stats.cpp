@@ -55,12 +55,10 @@ private slots:
     void windowShowsTheLastThirtyDays()
     {
         const QDate today = QDate::currentDate();
-        logRow("C1", today.addDays(-40), 500); // before the chart, in the heat map
-        logRow("C1", today.addDays(-29), 800);
-        logRow("C2", today.addDays(-29), 100);
-        logRow("C1", today.addDays(-3), 1200);
-        logRow("C1", today.addDays(-1), 1000); // shortened
-        logRow("C3", today, 2500);
+        // Day -40 is before the chart (in the heat map); day -1 shortens 章一.
+        for (const auto &r : std::initializer_list<std::tuple<const char *, int, int>>{
+                 {"C1", -40, 500}, {"C1", -29, 800}, {"C2", -29, 100}, {"C1", -3, 1200}, {"C1", -1, 1000}, {"C3", 0, 2500}})
+            logRow(std::get<0>(r), today.addDays(std::get<1>(r)), std::get<2>(r));
         ScriptedPrompter prompts;
         WritingStatsWindow w;
         w.showHistory(WritingStats::History::load(), today, 2000);

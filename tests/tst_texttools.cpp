@@ -114,7 +114,7 @@ private slots:
     // Steps: "+n" types n letters, "-n" cuts n characters at the end, "page" leaves the chapter for
     // the first-use page and puts text on it with a threshold just ahead. Loading the first-use page
     // and chapters raises nothing, however long they are.
-    void lengthAlerts_data()
+    void lengthAlertToldOncePerThreshold_data()
     {
         COLUMNS(bool, enabled, QString, steps, QString, alerts, QString, label);
         QTest::newRow("past two thresholds: the first told") << true << "+23 +3" << "10" << "总:28,中:2,英数:26,其:0";
@@ -122,7 +122,7 @@ private slots:
         QTest::newRow("switched off") << false << "+23" << "" << "";
         QTest::newRow("first-use page") << true << "page" << "" << "";
     }
-    void lengthAlerts()
+    void lengthAlertToldOncePerThreshold()
     {
         FETCH(bool, enabled, QString, steps, QString, alerts, QString, label);
         g_SysParams.editorParams.alertOnWordCountList = "10\r\n20\r\nabc\r\n-3\r\n 0 \r\n";
@@ -156,7 +156,7 @@ private slots:
             QCOMPARE(host.label->text(), label);
     }
 
-    void sensitiveWords_data()
+    void sensitiveWordsMarkedInOneUndoableStep_data()
     {
         COLUMNS(QString, list, QString, text, QString, marks, int, count);
         QTest::newRow("three times") << "赌博" << "赌博，又赌博。赌博" << "^^..^^.^^" << 3;
@@ -168,7 +168,7 @@ private slots:
         QTest::newRow("empty list") << " / \n" << "甲乙" << ".." << 0;
     }
 
-    void sensitiveWords()
+    void sensitiveWordsMarkedInOneUndoableStep()
     {
         FETCH(QString, list, QString, text, QString, marks, int, count);
         g_SysParams.editorParams.sensitiveWords = list;
@@ -221,7 +221,7 @@ private slots:
         QCOMPARE(row("C1", "Updated,Synced,Usn,HTML"), before);
     }
 
-    void editCommands_data()
+    void formatAndLineAreOneUndoStepAndSpareReadOnly_data()
     {
         COLUMNS(QString, command, QString, text, QString, expected);
         const QString in = QString(2, Ink::paragraphIndentChar), line(50, '-');
@@ -234,7 +234,7 @@ private slots:
     }
 
     // One undo step each; nothing happens and nothing is asked while the editor is read-only.
-    void editCommands()
+    void formatAndLineAreOneUndoStepAndSpareReadOnly()
     {
         FETCH(QString, command, QString, text, QString, expected);
         const bool format = command == "format";
@@ -274,7 +274,7 @@ private slots:
         }
     }
 
-    void selectionAsTitle_data()
+    void selectionBecomesTheNodeTitle_data()
     {
         // title: empty: the title stays
         COLUMNS(QString, text, QString, title);
@@ -284,7 +284,7 @@ private slots:
         QTest::newRow("only breaks") << " \n \n" << QString();
     }
 
-    void selectionAsTitle()
+    void selectionBecomesTheNodeTitle()
     {
         FETCH(QString, text, QString, title);
         BookTools host;
@@ -317,7 +317,7 @@ private slots:
                      .arg(t.editor->verticalScrollBar()->value()), QString("30,25,%1").arg(scroll));
     }
 
-    void findReplace_data()
+    void findAndReplaceChangeOnlyWhatTheyFind_data()
     {
         // selection: anchor, position before
         // options: b = backward, c = case sensitive, w = whole words
@@ -349,7 +349,7 @@ private slots:
         QTest::newRow("all, no-break space in the find text") << "a b" << QPoint(0, 0) << nbsp << "x" << "" << "a" << "x" << QPoint(1, 1) << 1;
     }
 
-    void findReplace()
+    void findAndReplaceChangeOnlyWhatTheyFind()
     {
         FETCH(QString, text, QPoint, selection, QString, find, QString, replace, QString, options, QString, clicks, QString, result, QPoint, after, int, undoSteps);
         for (const bool readOnly : {false, true}) {

@@ -170,7 +170,7 @@ private slots:
 
     // Deletions, restores and moves as steps ("op args;…"): each step's result, the probed rows as
     // "ID=Flag Synced Usn@Sort" (the fixture's untouched rows read A17) and the live tree after.
-    void storeSteps_data()
+    void deletesRestoresAndMovesKeepTheTreeWhole_data()
     {
         COLUMNS(QString, steps, QString, results, QString, probe, QString, shape)
         const QString tree = "人物 人物/外貌 人物/外貌/五官 人物/外貌/眼睛:明亮 景物 景物/山:巍峨";
@@ -198,7 +198,7 @@ private slots:
         QTest::newRow("below, quoted ids") << quoted + ";move a'3 a'2 below" << "-,-,-,1,1"
                                            << "a'1=A00@3 a'2=A00@4 a'3=A00@5" << kTree + " a'1 a'2 a'3";
     }
-    void storeSteps()
+    void deletesRestoresAndMovesKeepTheTreeWhole()
     {
         FETCH(QString, steps, QString, results, QString, probe, QString, shape)
         fixture();
@@ -259,7 +259,7 @@ private slots:
         QCOMPARE(UserMaterialStore::deleteFolder("X1"), 3);
     }
 
-    void exportsFiles()
+    void exportWritesLiveMaterialsAndRenamesNamesakes()
     {
         fixture();
         addMemo("C6", "T2", "Content", 2, 2, "a/b?", "A", "x\r\ny");
@@ -282,7 +282,7 @@ private slots:
     }
 
     // added, removed: live rows the import adds and changes, sorted, space-separated; failed: file names.
-    void importsFiles_data()
+    void importFillsTheTreeAndNamesFailedFiles_data()
     {
         COLUMNS(Files, files, QString, added, QString, removed, QStringList, failed)
         const QString gbkText = QStringLiteral("他走进了房间，看见窗外的雨。"), deep = QString("d＃").repeated(16) + "d.txt";
@@ -306,7 +306,7 @@ private slots:
         // A row the database refuses: nothing of the file's path is left behind.
         QTest::newRow("refused write") << Files{{"新目录＃坏.txt", "x"}} << "" << "" << QStringList{"新目录＃坏.txt"};
     }
-    void importsFiles()
+    void importFillsTheTreeAndNamesFailedFiles()
     {
         FETCH(Files, files, QString, added, QString, removed, QStringList, failed)
         fixture();
@@ -374,28 +374,6 @@ private slots:
         QCOMPARE(prompter.messages.size(), 5);
         QVERIFY(prompter.messages.last().text.contains(
             QString("一共导入3个文件，2个文件导入失败，错误文件列表：\n%1/c.txt\n%1/d.txt\n").arg(dir.path())));
-    }
-
-    void exportThenImportGivesTheSameRows()
-    {
-        fixture();
-        addMemo("C6", "T3", "Content", 3, 2, "a/b", "A", "斜\n线");
-        QTemporaryDir dir;
-        QCOMPARE(transfer<MaterialExport>(dir.path(), "T1")->count(), 3);
-        execSql("UPDATE MemoTree SET Title='a／b' WHERE ID='C6'"); // the name it comes back with
-        const QStringList before = liveRows();
-        const int rows = dump().size();
-        // Into the parent of the exported folder: the same rows take the same texts, a level lower.
-        addMemo("R", "", "Tree", 0, 9, "上层");
-        execSql("UPDATE MemoTree SET pID='R',Level=1 WHERE ID='T1'");
-        resortChildren("MemoTree", "R");
-        QCOMPARE(transfer<MaterialImport>(dir.path(), "R")->count(), 3);
-        QCOMPARE(dump().size(), rows + 1);
-        QStringList expected{"上层"};
-        for (const QString &r : before)
-            expected << (r.startsWith("人物") ? "上层/" + r : r);
-        expected.sort();
-        QCOMPARE(liveRows(), expected);
     }
 };
 

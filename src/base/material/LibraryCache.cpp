@@ -7,6 +7,7 @@
 #include <QSaveFile>
 
 #include <climits>
+#include <cstddef>
 #include <cstring>
 #include <nettle/chacha.h>
 #include <nettle/sha2.h>
@@ -17,7 +18,7 @@ namespace material {
 namespace {
 
 constexpr char kCacheMagic[8] = {'I', 'N', 'K', 'S', 'R', 'C', 'H', '\0'};
-constexpr quint32 kCacheFormat = 2;
+constexpr quint32 kCacheFormat = 3;
 constexpr int kBlock = CHACHA_BLOCK_SIZE;
 
 qint64 padded(qint64 bytes) { return (bytes + kBlock - 1) / kBlock * kBlock; }
@@ -31,6 +32,12 @@ struct CacheCounts {
     quint32 highBits = 0;
     quint32 crc = 0;
 };
+
+// The check sum starts with the counts before it: a changed count must not pass either.
+uLong countsCrc(const CacheCounts &c)
+{
+    return crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef *>(&c), offsetof(CacheCounts, crc));
+}
 
 // The same program key as the libraries, turned into a stream key of its own.
 void cacheKey(chacha_ctx *ctx, const uchar *nonce)
@@ -107,7 +114,7 @@ bool LibraryTable::writeCache(const QString &path, const QByteArray &identity) c
                                 {bytes(m_high.constData()), qint64(m_high.size())},
                                 {bytes(m_alphabet.constData()), 2 * qint64(m_alphabet.size())},
                                 {bytes(m_rankCounts.constData()), 4 * qint64(m_rankCounts.size())}};
-    uLong crc = crc32_z(0, nullptr, 0);
+    uLong crc = countsCrc(counts);
     for (const Section &sec : sections)
         crc = crc32_z(crc, reinterpret_cast<const Bytef *>(sec.data), size_t(sec.bytes));
     counts.crc = quint32(crc);
@@ -167,7 +174,7 @@ bool LibraryTable::readCache(const QString &path, const QByteArray &identity)
     m_alphabet.resize(int(counts.alphabet));
     m_rankCounts.resize(int(counts.alphabet));
     m_highBits = int(counts.highBits);
-    uLong crc = crc32_z(0, nullptr, 0);
+    uLong crc = countsCrc(counts);
     const Section sections[] = {{reinterpret_cast<char *>(m_keys.data()), 8 * qint64(m_keys.size())},
                                 {reinterpret_cast<char *>(m_searchStarts.data()), 4 * qint64(m_searchStarts.size())},
                                 {m_low.data(), qint64(m_low.size())},
