@@ -190,35 +190,23 @@ private slots:
         }
     }
 
-    // The window's state as published for workers, and whether a worker may sync now.
-    void workerSyncsOnlyWhenIdleSavedAndSignedIn_data()
-    {
-        COLUMNS(bool, sync, bool, signedIn, bool, modified, int, idleMs, bool, answer) // idleMs -1: no input this run
-        QTest::newRow("idle") << true << true << false << 31000 << true;
-        QTest::newRow("typing") << true << true << false << 5000 << false;
-        QTest::newRow("never typed") << true << true << false << -1 << false;
-        QTest::newRow("unsaved") << true << true << true << 60000 << false;
-        QTest::newRow("signed out") << true << false << false << 60000 << false;
-        QTest::newRow("sync off") << false << true << false << 60000 << false;
-    }
-
+    // Whether a worker may sync now, asked from a worker thread without the GUI thread; the
+    // typing and idle cases in the sync loop itself: TestWorkers::loopChecks.
     void workerSyncsOnlyWhenIdleSavedAndSignedIn()
     {
-        FETCH(bool, sync, bool, signedIn, bool, modified, int, idleMs, bool, answer)
         GuiSnapshot &s = g_App.guiSnapshot();
-        s.cloudSyncOn = sync;
-        s.signedIn = signedIn;
-        s.documentModified = modified;
-        s.closing = false;
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        s.lastInputMsecs = idleMs < 0 ? 0 : now - idleMs;
-        // Asked from another thread, answered without the GUI thread.
-        QVariant fromWorker;
-        std::unique_ptr<QThread> t(QThread::create([&] { fromWorker = g_App.syncOut("getCanThreadSync"); }));
-        t->start();
-        QVERIFY(t->wait(10000));
-        QCOMPARE(QString("%1 %2 %3").arg(s.canThreadSync(now)).arg(fromWorker.toBool()).arg(g_App.syncOut("other").toInt()),
-                 QString("%1 %1 0").arg(answer));
+        QString got;
+        // sync on, signed in, modified; idle ms (-1: no input this run): only an idle author's state
+        for (const auto &[row, idle] : {std::pair{0b110, 31000}, {0b110, 29000}, {0b110, -1}, {0b010, 60000}, {0b100, 60000}, {0b111, 60000}}) {
+            s.cloudSyncOn = row & 4, s.signedIn = row & 2, s.documentModified = row & 1;
+            s.lastInputMsecs = idle < 0 ? 0 : QDateTime::currentMSecsSinceEpoch() - idle;
+            QVariant fromWorker;
+            std::unique_ptr<QThread> t(QThread::create([&] { fromWorker = g_App.syncOut("getCanThreadSync"); }));
+            t->start();
+            QVERIFY(t->wait(10000));
+            got += fromWorker.toString() + " ";
+        }
+        QCOMPARE(got + g_App.syncOut("other").toString(), "true false false false false false 0");
         s.cloudSyncOn = s.signedIn = s.documentModified = false;
         s.lastInputMsecs = 0;
     }
