@@ -15,7 +15,6 @@
 #include "cloud/CloudSync.h"
 #include "cloud/SyncController.h"
 #include "log/Log.h"
-#include "material/UserMaterialStore.h"
 #include "params/SysParams.h"
 
 #include <QApplication>
@@ -476,21 +475,6 @@ private slots:
                      .arg(g_App.guiSnapshot().signedIn.load()).arg(progressDialogs()),
                  QString("%1|%2|%3|%4|%5|%5|0").arg(pulled).arg(pulled && entry == "manual").arg(uploaded)
                      .arg(uploaded).arg(signedIn));
-    }
-
-    // A deletion restored after it was synced goes up again as live rows.
-    void restoredMaterialsSyncAgain()
-    {
-        waitingMemo("F1", "目录", 2, "", "Tree");
-        waitingMemo("M1", "素材", 3, "F1", "Content");
-        QVERIFY(CloudSync().sync());
-        QCOMPARE(UserMaterialStore::deleteFolder("F1"), 2);
-        QVERIFY(CloudSync().sync());
-        QCOMPARE(m_other.find("M1").flag, QString("D"));
-        QCOMPARE(UserMaterialStore::restoreDeleted("F1"), 2);
-        QVERIFY(CloudSync().sync());
-        QCOMPARE(m_other.find("F1").flag + m_other.find("M1").flag, QString("AA"));
-        QCOMPARE(count("SELECT COUNT(*) FROM MemoTree WHERE Synced IS NOT 1 OR Flag<>'A'"), 0);
     }
 
     // ---------------------------------------------------------------- usage logs
