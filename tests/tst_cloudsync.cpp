@@ -98,20 +98,6 @@ void cancelWhenHeld(const TestService &service, const QString &action)
     poll->start(5);
 }
 
-// Runs hook(point) at each of the sync's test points while it lives.
-struct HookScope {
-    explicit HookScope(std::function<void(const QByteArray &)> hook)
-    {
-        CloudSync::setTestHook([hook](const char *point) { hook(point); });
-    }
-    ~HookScope() { CloudSync::setTestHook(nullptr); }
-};
-
-struct Notices : QStringList {
-    Notices() { CloudSync::setNoticeHandler([this](const QString &text) { append(text); }); }
-    ~Notices() { CloudSync::setNoticeHandler(nullptr); }
-};
-
 } // namespace
 
 class TstCloudSync : public QObject
@@ -286,7 +272,9 @@ private slots:
         QString outcome = "throws";
         {
             int done = 0;
-            HookScope hook([&](const QByteArray &point) {
+            const auto unhook = qScopeGuard([] { CloudSync::setTestHook(nullptr); });
+            CloudSync::setTestHook([&](const char *p) { // at each of the sync's test points
+                const QByteArray point(p);
                 if (point == "afterNegotiationPull" && done < commits)
                     QVERIFY(m_other.push({bookItem(QString("X%1").arg(++done), "", 1, "他")}));
                 if (trouble == "crash" && point == "afterCommitPush")
@@ -355,7 +343,9 @@ private slots:
         waitingBook("L1", "本");
         waitingMemo("M1", "深目录");
         execSql("UPDATE MemoTree SET Level=17 WHERE ID='M1'");
-        Notices notices;
+        QStringList notices;
+        CloudSync::setNoticeHandler([&](const QString &text) { notices << text; });
+        const auto unnotice = qScopeGuard([] { CloudSync::setNoticeHandler(nullptr); });
         CloudSync sync;
         const bool ok = sync.sync();
         QCOMPARE(QString("%1|%2|%3|%4|%5|%6|%7").arg(ok ? "ok" : sync.errCode)

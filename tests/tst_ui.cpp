@@ -281,9 +281,16 @@ private slots:
         QScopedPointer<QStyle> fresh(Ink::createStyle(name));
         QCOMPARE(QApplication::palette().color(QPalette::Window),
                  applied ? fresh->standardPalette().color(QPalette::Window) : palette.color(QPalette::Window));
+        const QPalette now = QApplication::palette();
+        using P = QPalette;
+        for (const auto &pair : {qMakePair(P::Text, P::Base), qMakePair(P::ButtonText, P::Button),
+                                 qMakePair(P::Link, P::Window), qMakePair(P::HighlightedText, P::Highlight)})
+            for (const P::ColorGroup group : {P::Active, P::Disabled}) // own styles: every text reads on its ground
+                QVERIFY2(!Ink::colourStyleNames().contains(name) ||
+                             Ink::contrastRatio(now.color(group, pair.first), now.color(group, pair.second)) >= 4.5,
+                         qPrintable(QString("%1 on %2").arg(pair.first).arg(pair.second)));
         if (Ink::colourStyleNames().contains(name))
-            QVERIFY(QApplication::palette().color(QPalette::Disabled, QPalette::Text) !=
-                    QApplication::palette().color(QPalette::Active, QPalette::Text));
+            QVERIFY(now.color(P::Disabled, P::Text) != now.color(P::Active, P::Text));
         // Narrowed, the tool bars hide buttons behind their overflow arrow: it must stand out of its bar.
         main.resize(700, 768);
         QApplication::processEvents();
