@@ -15,7 +15,6 @@
 #include "cloud/CloudSync.h"
 #include "cloud/SyncController.h"
 #include "log/Log.h"
-#include "material/UserMaterialStore.h"
 #include "params/SysParams.h"
 
 #include <QApplication>
@@ -98,20 +97,6 @@ void cancelWhenHeld(const TestService &service, const QString &action)
     });
     poll->start(5);
 }
-
-// Runs hook(point) at each of the sync's test points while it lives.
-struct HookScope {
-    explicit HookScope(std::function<void(const QByteArray &)> hook)
-    {
-        CloudSync::setTestHook([hook](const char *point) { hook(point); });
-    }
-    ~HookScope() { CloudSync::setTestHook(nullptr); }
-};
-
-struct Notices : QStringList {
-    Notices() { CloudSync::setNoticeHandler([this](const QString &text) { append(text); }); }
-    ~Notices() { CloudSync::setNoticeHandler(nullptr); }
-};
 
 } // namespace
 
@@ -287,7 +272,9 @@ private slots:
         QString outcome = "throws";
         {
             int done = 0;
-            HookScope hook([&](const QByteArray &point) {
+            const auto unhook = qScopeGuard([] { CloudSync::setTestHook(nullptr); });
+            CloudSync::setTestHook([&](const char *p) { // at each of the sync's test points
+                const QByteArray point(p);
                 if (point == "afterNegotiationPull" && done < commits)
                     QVERIFY(m_other.push({bookItem(QString("X%1").arg(++done), "", 1, "他")}));
                 if (trouble == "crash" && point == "afterCommitPush")
@@ -356,7 +343,9 @@ private slots:
         waitingBook("L1", "本");
         waitingMemo("M1", "深目录");
         execSql("UPDATE MemoTree SET Level=17 WHERE ID='M1'");
-        Notices notices;
+        QStringList notices;
+        CloudSync::setNoticeHandler([&](const QString &text) { notices << text; });
+        const auto unnotice = qScopeGuard([] { CloudSync::setNoticeHandler(nullptr); });
         CloudSync sync;
         const bool ok = sync.sync();
         QCOMPARE(QString("%1|%2|%3|%4|%5|%6|%7").arg(ok ? "ok" : sync.errCode)
@@ -476,21 +465,6 @@ private slots:
                      .arg(g_App.guiSnapshot().signedIn.load()).arg(progressDialogs()),
                  QString("%1|%2|%3|%4|%5|%5|0").arg(pulled).arg(pulled && entry == "manual").arg(uploaded)
                      .arg(uploaded).arg(signedIn));
-    }
-
-    // A deletion restored after it was synced goes up again as live rows.
-    void restoredMaterialsSyncAgain()
-    {
-        waitingMemo("F1", "目录", 2, "", "Tree");
-        waitingMemo("M1", "素材", 3, "F1", "Content");
-        QVERIFY(CloudSync().sync());
-        QCOMPARE(UserMaterialStore::deleteFolder("F1"), 2);
-        QVERIFY(CloudSync().sync());
-        QCOMPARE(m_other.find("M1").flag, QString("D"));
-        QCOMPARE(UserMaterialStore::restoreDeleted("F1"), 2);
-        QVERIFY(CloudSync().sync());
-        QCOMPARE(m_other.find("F1").flag + m_other.find("M1").flag, QString("AA"));
-        QCOMPARE(count("SELECT COUNT(*) FROM MemoTree WHERE Synced IS NOT 1 OR Flag<>'A'"), 0);
     }
 
     // ---------------------------------------------------------------- usage logs

@@ -7,8 +7,6 @@
 #include "TestProfile.h"
 
 #include "app/App.h"
-#include "book/BookController.h"
-#include "cloud/ClientInfo.h"
 #include "frame/Frames.h"
 #include "frame/FramelessHelper.h"
 #include "frame/FramelessWindow.h"
@@ -233,9 +231,6 @@ private slots:
         Frames::setMainWindow(nullptr);
         Frames::setMainFrame(nullptr);
         delete mainFrame;
-        QTextDocument doc; // a title put into own markup stays text
-        doc.setHtml(QStringLiteral("<html>确定删除<b>%1</b>吗？</html>").arg(MessageDialog::escaped(text)));
-        QVERIFY(format == Qt::RichText || doc.toPlainText().contains(text));
     }
 
     // A notice goes by itself: one left on screen would hide the text under it. (Whether it takes
@@ -283,9 +278,16 @@ private slots:
         QScopedPointer<QStyle> fresh(Ink::createStyle(name));
         QCOMPARE(QApplication::palette().color(QPalette::Window),
                  applied ? fresh->standardPalette().color(QPalette::Window) : palette.color(QPalette::Window));
+        const QPalette now = QApplication::palette();
+        using P = QPalette;
+        for (const auto &pair : {qMakePair(P::Text, P::Base), qMakePair(P::ButtonText, P::Button),
+                                 qMakePair(P::Link, P::Window), qMakePair(P::HighlightedText, P::Highlight)})
+            for (const P::ColorGroup group : {P::Active, P::Disabled}) // own styles: every text reads on its ground
+                QVERIFY2(!Ink::colourStyleNames().contains(name) ||
+                             Ink::contrastRatio(now.color(group, pair.first), now.color(group, pair.second)) >= 4.5,
+                         qPrintable(QString("%1 on %2").arg(pair.first).arg(pair.second)));
         if (Ink::colourStyleNames().contains(name))
-            QVERIFY(QApplication::palette().color(QPalette::Disabled, QPalette::Text) !=
-                    QApplication::palette().color(QPalette::Active, QPalette::Text));
+            QVERIFY(now.color(P::Disabled, P::Text) != now.color(P::Active, P::Text));
         // Narrowed, the tool bars hide buttons behind their overflow arrow: it must stand out of its bar.
         main.resize(700, 768);
         QApplication::processEvents();
@@ -297,36 +299,11 @@ private slots:
         }
         QVERIFY(arrows > 0);
         main.resize(1366, 768);
-        // A long chapter over the limit, a big day and the shop's link: every label still whole in its bar.
-        ApiLink shop;
-        shop.link_name = QStringLiteral("官方淘宝店");
-        shop.link_url = QStringLiteral("https://shop.example.cn/");
-        clientinfo::setLinks({shop});
-        main.commomThreadWorkerSignal("appInitWorker", "links", true, QString());
-        main.statusBar()->findChild<QLabel *>("labelStatistics")->setText("总:10241,中:9862,英数:278,其:101");
-        QMetaObject::invokeMethod(main.findChild<QTimer *>("timeTimer"), "timeout");
-        QLabel *day = main.statusBar()->findChild<QLabel *>("labelDailyTarget");
-        day->setText("今日：123,456 / 100,000 字");
-        day->show();
-        emit main.book()->overLengthChanged(10241, false);
-        QApplication::processEvents();
-        QCOMPARE(main.width(), 1366);
-        for (QLabel *label : main.statusBar()->findChildren<QLabel *>())
-            QVERIFY2(!label->isVisible() || (label->width() >= label->minimumSizeHint().width() &&
-                                             main.statusBar()->rect().contains(label->geometry())),
-                     qPrintable(label->objectName() + label->text()));
-        emit main.book()->overLengthChanged(0, false);
-        QApplication::processEvents();
         // Icons made once at start are drawn in the style of the moment (dark glyphs on dark buttons).
         for (const QIcon &icon : {glyphIcon(QStringLiteral("B"), QApplication::font(), true),
                                   alignIcon(Qt::AlignLeft), fullScreenIcon()})
             QVERIFY(inked(icon.pixmap(32).toImage(), QApplication::palette().color(QPalette::Button)));
-        // Narrow font boxes show the family's start, not its end.
         SysParamDialog settings;
-        for (QFontComboBox *box : main.findChildren<QFontComboBox *>() + settings.findChildren<QFontComboBox *>())
-            QCOMPARE(box->lineEdit()->cursorPosition(), 0);
-        const auto *backup = settings.findChild<QLineEdit *>("lineEditAutoBackupDbPath");
-        QVERIFY(!backup->text().isEmpty() && backup->cursorPosition() == 0 && backup->toolTip() == backup->text());
         // Dialogs name their buttons themselves, also where Qt's translations are missing.
         AboutDialog about;
         for (QDialogButtonBox *box : settings.findChildren<QDialogButtonBox *>() + about.findChildren<QDialogButtonBox *>())

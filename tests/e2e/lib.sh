@@ -54,19 +54,6 @@ e2e_profile_env() {
 
 e2e_data_dir() { echo "$1/.local/share/inkboathq/Inkboat"; }
 
-# e2e_start HOME: starts the program for that profile in the background; sets E2E_PID.
-e2e_start() {
-    local home=$1
-    E2E_FIRST_SHOWS=$(e2e_first_shows "$home")
-    # A service on the default port (anyone's "make service") would bring its upgrades and news
-    # into the walk: unless E2E_SERVICE_URL names one, the program finds none.
-    # shellcheck disable=SC2046
-    env $(e2e_profile_env "$home") LANG=C.UTF-8 QT_QPA_PLATFORM=xcb INKBOAT_TRACE_LOG=1 \
-        INKBOAT_SERVICE_URL="${E2E_SERVICE_URL:-http://127.0.0.1:1/}" "$E2E_PROGRAM" >>"$home/program.log" 2>&1 &
-    E2E_PID=$!
-    E2E_HOME=$home
-}
-
 # The visible top-level window of process $1 (the frame), once it is mapped.
 e2e_window_of() {
     local w width
@@ -78,34 +65,28 @@ e2e_window_of() {
     return 1
 }
 
-# e2e_wait_window PID: waits for the program's window; sets E2E_WIN.
-e2e_wait_window() {
-    e2e_until "$E2E_TIMEOUT" e2e_window_of "$1" >/dev/null || e2e_fail "no window of process $1"
-    E2E_WIN=$(e2e_window_of "$1")
-}
-
-# How many starts of the profile HOME got through their first show: the program traces it once
-# the trees and the author's place are back. Before that, a click can land on an empty tree and
-# the restored place then moves the selection and the focus under the next keys.
-e2e_first_shows() { e2e_traced "$1" '<首次显示>'; }
-
 # e2e_traced HOME PATTERN: how many trace lines of the profile HOME match PATTERN.
 e2e_traced() { cat "$(e2e_data_dir "$1")"/log/per*.log 2>/dev/null | grep -c "$2" || true; }
 
-# e2e_wait_first_show: waits for that trace of the start begun by e2e_start.
-e2e_wait_first_show() {
-    _e2e_shown() { [ "$(e2e_first_shows "$E2E_HOME")" -gt "$E2E_FIRST_SHOWS" ]; }
-    e2e_until "$E2E_TIMEOUT" _e2e_shown || e2e_fail "the window's first show never ended"
-}
-
-# e2e_start_fitted HOME: started, its first show over, laid over the whole 1366×768 screen and
-# painted. The first show puts back the stored geometry: moved before it, the window can move
-# again under the next click.
+# e2e_start_fitted HOME: the program started for that profile (sets E2E_PID, E2E_HOME, E2E_WIN),
+# its first show over, laid over the whole 1366×768 screen and painted. The first show is traced
+# once the trees and the author's place are back: before that, a click can land on an empty tree
+# and the restored place then moves the selection and the focus under the next keys; and it puts
+# back the stored geometry: moved before it, the window can move again under the next click.
 e2e_start_fitted() {
-    e2e_start "$1"
-    e2e_wait_window "$E2E_PID"
-    e2e_wait_first_show
-    local try
+    local home=$1 shows try
+    shows=$(e2e_traced "$home" '<首次显示>')
+    # A service on the default port (anyone's "make service") would bring its upgrades and news
+    # into the walk: unless E2E_SERVICE_URL names one, the program finds none.
+    # shellcheck disable=SC2046
+    env $(e2e_profile_env "$home") LANG=C.UTF-8 QT_QPA_PLATFORM=xcb INKBOAT_TRACE_LOG=1 \
+        INKBOAT_SERVICE_URL="${E2E_SERVICE_URL:-http://127.0.0.1:1/}" "$E2E_PROGRAM" >>"$home/program.log" 2>&1 &
+    E2E_PID=$!
+    E2E_HOME=$home
+    e2e_until "$E2E_TIMEOUT" e2e_window_of "$E2E_PID" >/dev/null || e2e_fail "no window of process $E2E_PID"
+    E2E_WIN=$(e2e_window_of "$E2E_PID")
+    _e2e_shown() { [ "$(e2e_traced "$home" '<首次显示>')" -gt "$shows" ]; }
+    e2e_until "$E2E_TIMEOUT" _e2e_shown || e2e_fail "the window's first show never ended"
     for try in 1 2 3; do
         xdotool windowmove "$E2E_WIN" 0 0 windowsize "$E2E_WIN" 1366 768
         e2e_wait_settled
@@ -249,9 +230,13 @@ e2e_answer_message() {
     e2e_wait_window_gone "$E2E_PID" "$msg"
 }
 
-# e2e_system_menu DOWNS: the n-th enabled command of the 系统 menu (the menu bar's first title).
-e2e_system_menu() {
-    local before attempt
+# e2e_account_dialog DOWNS FIELD…: the n-th enabled command of the 系统 menu (the menu bar's first
+# title) opens an account dialog; the fields are typed into it from its first one (clicked: a
+# dialog may start in another field) with Tab between them, then Return, and the success message
+# is answered. With cloud sync on, a first sign-in on this computer syncs before that message.
+e2e_account_dialog() {
+    local downs=$1 before attempt menu dlg WINDOW X Y WIDTH HEIGHT SCREEN keys=(ctrl+a) field
+    shift
     before=$(e2e_windows "$E2E_PID")
     # A click that comes while the window is still busy after its start can get lost: once more.
     for attempt in 1 2 3; do
@@ -260,43 +245,22 @@ e2e_system_menu() {
         e2e_new_window_within 15 "$E2E_PID" "$before" 80 && break
         [ $attempt -lt 3 ] || e2e_fail "the 系统 menu does not open"
     done
-    local menu=$E2E_DLG
+    menu=$E2E_DLG
     e2e_wait_settled
-    e2e_keys Down "$1"
+    e2e_keys Down "$downs"
     e2e_wait_window_gone "$E2E_PID" "$menu"
-}
-
-# e2e_fill_dialog BEFORE FIELD…: waits for a window not in BEFORE, types the fields into it
-# from its first one (clicked: a dialog may start in another field) with Tab between them, and
-# presses Return; sets E2E_DLG to that window.
-e2e_fill_dialog() {
-    local before=$1; shift
     e2e_wait_new_window "$E2E_PID" "$before" 80
-    local dlg=$E2E_DLG WINDOW X Y WIDTH HEIGHT SCREEN
+    dlg=$E2E_DLG
     e2e_wait_settled
     eval "$(xdotool getwindowgeometry --shell "$dlg")"
     xdotool windowfocus --sync "$dlg"
     xdotool mousemove $((X + WIDTH * 6 / 10)) $((Y + 46)) click 1
-    local keys=(ctrl+a) field
     for field in "$@"; do
         xdotool key "${keys[@]}"
         xdotool type --delay 20 "$field"
         keys=(Tab ctrl+a)
     done
     xdotool key Return
-    E2E_DLG=$dlg
-}
-
-# e2e_account_dialog DOWNS FIELD…: the n-th command of 系统 opens an account dialog, the fields
-# are typed into it and the success message answered. With cloud sync on, a first sign-in on this
-# computer syncs before that message.
-e2e_account_dialog() {
-    local before downs=$1 dlg
-    shift
-    before=$(e2e_windows "$E2E_PID")
-    e2e_system_menu "$downs"
-    e2e_fill_dialog "$before" "$@"
-    dlg=$E2E_DLG
     e2e_answer_message "$before"$'\n'"$dlg"
     e2e_wait_window_gone "$E2E_PID" "$dlg"
 }
