@@ -7,6 +7,8 @@
 #include "TestProfile.h"
 
 #include "app/App.h"
+#include "book/BookController.h"
+#include "cloud/ClientInfo.h"
 #include "frame/Frames.h"
 #include "frame/FramelessHelper.h"
 #include "frame/FramelessWindow.h"
@@ -299,11 +301,36 @@ private slots:
         }
         QVERIFY(arrows > 0);
         main.resize(1366, 768);
+        // A long chapter over the limit, a big day and the shop's link: every label still whole in its bar.
+        ApiLink shop;
+        shop.link_name = QStringLiteral("官方淘宝店");
+        shop.link_url = QStringLiteral("https://shop.example.cn/");
+        clientinfo::setLinks({shop});
+        main.commomThreadWorkerSignal("appInitWorker", "links", true, QString());
+        main.statusBar()->findChild<QLabel *>("labelStatistics")->setText("总:10241,中:9862,英数:278,其:101");
+        QMetaObject::invokeMethod(main.findChild<QTimer *>("timeTimer"), "timeout");
+        QLabel *day = main.statusBar()->findChild<QLabel *>("labelDailyTarget");
+        day->setText("今日：123,456 / 100,000 字");
+        day->show();
+        emit main.book()->overLengthChanged(10241, false);
+        QApplication::processEvents();
+        QCOMPARE(main.width(), 1366);
+        for (QLabel *label : main.statusBar()->findChildren<QLabel *>())
+            QVERIFY2(!label->isVisible() || (label->width() >= label->minimumSizeHint().width() &&
+                                             main.statusBar()->rect().contains(label->geometry())),
+                     qPrintable(label->objectName() + label->text()));
+        emit main.book()->overLengthChanged(0, false);
+        QApplication::processEvents();
         // Icons made once at start are drawn in the style of the moment (dark glyphs on dark buttons).
         for (const QIcon &icon : {glyphIcon(QStringLiteral("B"), QApplication::font(), true),
                                   alignIcon(Qt::AlignLeft), fullScreenIcon()})
             QVERIFY(inked(icon.pixmap(32).toImage(), QApplication::palette().color(QPalette::Button)));
         SysParamDialog settings;
+        // Narrow font boxes and the backup path show the start of their text, not its end.
+        for (QFontComboBox *box : main.findChildren<QFontComboBox *>() + settings.findChildren<QFontComboBox *>())
+            QCOMPARE(box->lineEdit()->cursorPosition(), 0);
+        const auto *backup = settings.findChild<QLineEdit *>("lineEditAutoBackupDbPath");
+        QVERIFY(!backup->text().isEmpty() && backup->cursorPosition() == 0 && backup->toolTip() == backup->text());
         // Dialogs name their buttons themselves, also where Qt's translations are missing.
         AboutDialog about;
         for (QDialogButtonBox *box : settings.findChildren<QDialogButtonBox *>() + about.findChildren<QDialogButtonBox *>())

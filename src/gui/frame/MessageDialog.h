@@ -37,8 +37,6 @@ public:
     // Rich text only for texts that are markup from the start ("<html>…", "<font …>…");
     // anything else, including "确定删除<%1>吗？" with foreign text, shows as written.
     static Qt::TextFormat textFormatFor(const QString &text);
-    // For callers that put foreign text into their own markup.
-    static QString escaped(const QString &foreignText);
 
 protected:
     void showEvent(QShowEvent *event) override;
