@@ -84,7 +84,6 @@ private slots:
         COLUMNS(QString, stored, QString, computed, QString, expected)
         QTest::newRow("unreadable keeps") << "GOOD" << "" << "GOOD";
         QTest::newRow("changed replaces") << "OLD" << "NEW" << "NEW";
-        QTest::newRow("same") << "SAME" << "SAME" << "SAME";
         QTest::newRow("first start without id") << "" << "" << "*";
     }
     void machineId()
