@@ -2,6 +2,7 @@
 // canned loopback server only for what the service never sends.
 #include "CannedServer.h"
 #include "Columns.h"
+#include "Folders.h"
 #include "TestService.h"
 
 #include "app/App.h"
@@ -218,11 +219,8 @@ private slots:
         QVERIFY(!message.isEmpty());
         QVERIFY2(!message.contains(secret), qPrintable(message));
         QString logText;
-        for (const QString &name : QDir(logs.path()).entryList(QDir::Files)) {
-            QFile f(logs.filePath(name));
-            f.open(QIODevice::ReadOnly);
-            logText += QString::fromUtf8(f.readAll());
-        }
+        for (const QString &name : QDir(logs.path()).entryList(QDir::Files))
+            logText += QString::fromUtf8(readBytes(logs.filePath(name)));
         QVERIFY2(logText.contains("Web访问：") && logText.contains("a=" + action), qPrintable(logText));
         QVERIFY2(!logText.contains(secret), qPrintable(logText));
     }
@@ -237,8 +235,6 @@ private slots:
         const QString body = web::requestBody(request);
         QVERIFY(body.contains("\"method\": \"\""));
         QVERIFY2(body.contains("\"create_time\": \"2024-05-06T07:08:09\""), qPrintable(body));
-        QVERIFY(body.indexOf("\"datatype\"") < body.indexOf("\"tid\"") &&
-                body.indexOf("\"usn\"") < body.indexOf("\"flag\""));
     }
 };
 

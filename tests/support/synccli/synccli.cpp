@@ -144,10 +144,9 @@ QJsonObject run(const QJsonObject &cmd)
                 {"book", rows("SELECT " + cols + " FROM BookTree ORDER BY ID")},
                 {"memo", rows("SELECT " + cols + " FROM MemoTree ORDER BY ID")},
                 {"lastUsn", getSysParam("Sync.LastUsn", "0")},
-                {"actions", rows("SELECT Action Name, substr(ADate,1,10) Day, triggerCount Count1, 0 Count2, "
-                                 "IFNULL(Synced,0) Synced FROM L.ActionLog")},
-                {"books", rows("SELECT BookID Name, substr(ADate,1,10) Day, WordCount1 Count1, WordCount2 Count2, "
-                               "IFNULL(Synced,0) Synced FROM L.BookLog")}};
+                {"logs", rows("SELECT 'a '||Action||' '||substr(ADate,1,10)||' '||triggerCount||'/0 '||IFNULL(Synced,0) Row "
+                              "FROM L.ActionLog UNION ALL SELECT 'b '||BookID||' '||substr(ADate,1,10)||' '||IFNULL(WordCount1,'')"
+                              "||'/'||IFNULL(WordCount2,'')||' '||IFNULL(Synced,0) FROM L.BookLog")}};
     }
     return {{"ok", false}, {"error", "unknown command"}};
 }
