@@ -114,7 +114,6 @@ Qt::TextFormat MessageDialog::textFormatFor(const QString &text)
     return (t.startsWith(QLatin1Char('<')) && Qt::mightBeRichText(t)) ? Qt::RichText : Qt::PlainText;
 }
 
-
 void MessageDialog::setup(const QString &title, const QString &text, int kind, int buttons)
 {
     m_kind = validKind(kind);
