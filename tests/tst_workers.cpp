@@ -249,7 +249,7 @@ private slots:
         thread->start();
         QVERIFY(TestService::signInNewUser("hb2"));
         const auto signOut = qScopeGuard([] { g_App.account().clearSession(); });
-        QTRY_VERIFY_WITH_TIMEOUT(service.faultCalls("heartbeat") >= 2, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(service.faultCalls("heartbeat") >= 2, 60000);
     }
 
     // Install and restart begin only when this process holds no file any more (last: it closes
