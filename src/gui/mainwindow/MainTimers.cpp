@@ -29,16 +29,15 @@ MainTimers::MainTimers(MainWindow *window) : QObject(window)
     m_timeTimer->setInterval(1000);
     m_tmpSaveTimer->setInterval(1000);
     m_smartCheckTimer->setInterval(3600000);
-    applyIntervals(false);
+    applyIntervals();
     start();
 }
 
-void MainTimers::applyIntervals(bool closing)
+void MainTimers::applyIntervals()
 {
     // A stored interval below ten seconds would save on nearly every pause of the author.
     const int seconds = qMax(kMinAutoSaveSeconds, g_SysParams.saveBookInterval);
     m_autoSaveTimer->setInterval(seconds * 1000);
-    m_closing = closing;
     followAutoSave();
 }
 
@@ -52,7 +51,7 @@ void MainTimers::followAutoSave()
 {
     // Ticks only while the chapter holds unsaved text: a saved chapter gives an idle window
     // nothing to wake for, and the first edit starts the interval.
-    if (!g_SysParams.autoSaveBook || m_closing || !m_unsaved)
+    if (!g_SysParams.autoSaveBook || !m_running || !m_unsaved)
         m_autoSaveTimer->stop();
     else if (!m_autoSaveTimer->isActive())
         m_autoSaveTimer->start();
@@ -67,12 +66,13 @@ void MainTimers::start()
         m_tmpSaveTimer->start();
     if (!m_smartCheckStopped)
         m_smartCheckTimer->start();
-    m_closing = false;
+    m_running = true;
     followAutoSave();
 }
 
 void MainTimers::stop()
 {
+    m_running = false;
     for (QTimer *t : {m_timeTimer, m_autoSaveTimer, m_tmpSaveTimer, m_smartCheckTimer})
         t->stop();
     if (m_recovery)

@@ -22,8 +22,8 @@ public:
 
     // Once it exists the recovery copy's timer is started and stopped through its controller.
     void setRecovery(RecoveryController *recovery) { m_recovery = recovery; }
-    // Autosave on or off and its interval from the parameters; not restarted while closing.
-    void applyIntervals(bool closing);
+    // Autosave on or off and its interval from the parameters; stopped timers stay stopped.
+    void applyIntervals();
     void start();
     void stop();
     // The chapter holds unsaved text: only then does the autosave tick.
@@ -40,6 +40,6 @@ private:
     QTimer *m_tmpSaveTimer = nullptr;
     QTimer *m_smartCheckTimer = nullptr;
     bool m_smartCheckStopped = false;
-    bool m_closing = false;
+    bool m_running = false;
     bool m_unsaved = false;
 };

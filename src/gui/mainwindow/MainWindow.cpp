@@ -427,7 +427,7 @@ void MainWindow::actionsTriggered(bool triggered)
 
 void MainWindow::ApplySysOptions()
 {
-    m_timers->applyIntervals(m_closing);
+    m_timers->applyIntervals();
     g_App.applyUiFont(g_SysParams.visibilityParams.uiFontName, g_SysParams.visibilityParams.uiFontSize);
     g_App.applySkin(g_SysParams.visibilityParams.skinName);
     g_App.guiSnapshot().cloudSyncOn = g_SysParams.cloudSyncParams.active;
