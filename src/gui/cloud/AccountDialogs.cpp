@@ -4,6 +4,7 @@
 #include "cloud/Account.h"
 #include "cloud/CloudLocks.h"
 #include "cloud/WebClient.h"
+#include "frame/Dialog.h"
 #include "params/SysParams.h"
 
 #include <QCheckBox>
@@ -32,8 +33,7 @@ QLabel *linkLabel(const QString &text, QWidget *parent)
 QDialogButtonBox *okCancel(QDialog *dialog)
 {
     auto *box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
-    box->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
-    box->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+    nameButtons(box);
     box->button(QDialogButtonBox::Ok)->setDefault(true);
     QObject::connect(box, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);

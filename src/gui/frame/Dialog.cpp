@@ -2,6 +2,9 @@
 
 #include "frame/FramelessWindow.h"
 
+#include <QDialogButtonBox>
+#include <QPushButton>
+
 Dialog::Dialog(QWidget *parent, Qt::WindowFlags flags) : QDialog(parent, flags) {}
 
 FramelessWindow *Dialog::frame() const { return FramelessWindow::frameOf(this); }
@@ -13,4 +16,14 @@ void Dialog::done(int r)
     // closes around it. Closing the frame first would run the content's own close check
     // (closeEvent -> reject) and turn an accepted dialog into a rejected one.
     QDialog::done(r);
+}
+
+void nameButtons(QDialogButtonBox *box)
+{
+    static const std::pair<QDialogButtonBox::StandardButton, const char16_t *> names[] = {
+        {QDialogButtonBox::Ok, u"确定"}, {QDialogButtonBox::Cancel, u"取消"}, {QDialogButtonBox::Help, u"帮助"},
+        {QDialogButtonBox::Yes, u"是"},   {QDialogButtonBox::No, u"否"},     {QDialogButtonBox::Close, u"关闭"}};
+    for (const auto &[which, name] : names)
+        if (QPushButton *button = box->button(which))
+            button->setText(QString::fromUtf16(name));
 }

@@ -3,6 +3,11 @@
 #include <QDialog>
 
 class FramelessWindow;
+class QDialogButtonBox;
+
+// Names a box's standard buttons in Chinese here, not through Qt's translations, which a
+// system may lack (确定, 取消, 帮助, 是, 否, 关闭).
+void nameButtons(QDialogButtonBox *box);
 
 // Dialog base: remembers the code it was finished with and the answer its
 // buttons chose. Inside a frame, finishing the dialog also closes the frame.

@@ -2,6 +2,7 @@
 
 #include "app/App.h"
 #include "app/Exception.h"
+#include "frame/Dialog.h"
 #include "material/UserMaterialStore.h"
 #include "storage/DataAccess.h"
 
@@ -35,8 +36,7 @@ MaterialEditDialog::MaterialEditDialog(QWidget *parent) : Dialog(parent)
     m_plainTextEditContent->setObjectName(QStringLiteral("plainTextEditContent"));
     m_buttonBox = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     m_buttonBox->setObjectName(QStringLiteral("buttonBox"));
-    m_buttonBox->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
-    m_buttonBox->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+    nameButtons(m_buttonBox);
     layout->addWidget(m_labelTitle);
     layout->addWidget(m_lineEditTitle);
     layout->addWidget(m_plainTextEditContent, 1);

@@ -5,6 +5,7 @@
 #include "app/Constants.h"
 #include "cloud/Upgrade.h"
 #include "cloud/WorkerController.h"
+#include "frame/Dialog.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -14,9 +15,7 @@
 AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent), ui(new Ui::AboutDialog)
 {
     ui->setupUi(this);
-    // Named here, not by Qt's translations, which a system may lack.
-    ui->buttonBox->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
-    ui->buttonBox->button(QDialogButtonBox::Help)->setText(QStringLiteral("帮助"));
+    nameButtons(ui->buttonBox);
     ui->labelTitle->setText(g_App.title());
 }
 

@@ -3,6 +3,7 @@
 
 #include "app/App.h"
 #include "frame/ComboText.h"
+#include "frame/Dialog.h"
 #include "params/SettingsChecks.h"
 
 #include <QFontDatabase>
@@ -12,9 +13,7 @@
 SysParamDialog::SysParamDialog(QWidget *parent) : QDialog(parent), ui(new Ui::SysParamDialog)
 {
     ui->setupUi(this);
-    // Named here, not by Qt's translations, which a system may lack.
-    ui->buttonBox->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
-    ui->buttonBox->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+    nameButtons(ui->buttonBox);
     ui->comboBoxSkinName->addItems(skinDisplayNames());
     for (int size : QFontDatabase::standardSizes()) {
         ui->comboBoxUiFontSize->addItem(QString::number(size));
